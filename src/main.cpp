@@ -1,0 +1,3 @@
+#include "shell/app.h"
+
+int main() { return win_main(nullptr, nullptr, nullptr, 1); }

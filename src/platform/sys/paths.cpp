@@ -1,0 +1,139 @@
+#include "platform/sys/sys.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+bool exists(const std::string& p) {
+  struct stat st;
+  return ::stat(p.c_str(), &st) == 0;
+}
+
+// Finds the entry of folder dir whose name equals name without regard to case.
+bool find_nocase(const std::string& dir, const std::string& name, std::string& found) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return false;
+  bool ok = false;
+  while (dirent* e = ::readdir(d)) {
+    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+      found = e->d_name;
+      ok = true;
+      break;
+    }
+  }
+  ::closedir(d);
+  return ok;
+}
+
+}  // namespace
+
+std::string sys_map_path(const std::string& path) {
+  // Separators first, on the CP932 bytes, so that a trail byte of 0x5C (as in
+  // "ソ" or "表") is never taken for a backslash.
+  std::string slashed;
+  slashed.reserve(path.size());
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (sys_is_cp932_lead(c) && i + 1 < path.size()) {
+      slashed += path[i];
+      slashed += path[++i];
+    } else {
+      slashed += (c == '\\') ? '/' : path[i];
+    }
+  }
+  if (slashed.size() >= 2 && slashed[1] == ':' && std::isalpha(static_cast<unsigned char>(slashed[0])))
+    slashed.erase(0, 2);
+  std::string utf8 = sys_cp932_to_utf8(slashed);
+  if (utf8.empty() || exists(utf8)) return utf8;
+
+  // Walk the components, replacing each missing one by its case-insensitive match.
+  std::string out;
+  size_t pos = 0;
+  if (utf8[0] == '/') {
+    out = "/";
+    pos = 1;
+  }
+  while (pos <= utf8.size()) {
+    size_t next = utf8.find('/', pos);
+    if (next == std::string::npos) next = utf8.size();
+    std::string comp = utf8.substr(pos, next - pos);
+    if (!comp.empty()) {
+      std::string candidate = out + comp;
+      std::string found;
+      if (!exists(candidate) && comp != "." && comp != ".." && find_nocase(out, comp, found)) candidate = out + found;
+      out = candidate;
+      if (next < utf8.size()) out += '/';
+    } else if (next < utf8.size() && !out.empty() && out.back() != '/') {
+      out += '/';
+    }
+    pos = next + 1;
+  }
+  return out;
+}
+
+std::string sys_executable_dir() {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "";
+  buf[n] = 0;
+  std::string p(buf);
+  size_t slash = p.rfind('/');
+  return slash == std::string::npos ? "" : p.substr(0, slash + 1);
+}
+
+bool sys_set_current_dir(const std::string& path) { return ::chdir(sys_map_path(path).c_str()) == 0; }
+
+std::string sys_get_current_dir() {
+  std::vector<char> buf(PATH_MAX);
+  if (!::getcwd(buf.data(), buf.size())) return "";
+  return buf.data();
+}
+
+bool sys_is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(sys_map_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+FILE* sys_fopen(const std::string& path, const char* mode) {
+  std::string host = sys_map_path(path);
+  struct stat st;
+  if (::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return nullptr;
+  return std::fopen(host.c_str(), mode);
+}
+
+uint64_t get_file_size(const std::string& path) {
+  struct stat st;
+  if (::stat(sys_map_path(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t max_bytes) {
+  FILE* f = sys_fopen(path, "rb");
+  if (!f) return false;
+  struct stat st;
+  bool ok = ::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= max_bytes;
+  if (ok) {
+    out.resize(static_cast<size_t>(st.st_size));
+    ok = out.empty() || std::fread(out.data(), 1, out.size(), f) == out.size();
+  }
+  std::fclose(f);
+  return ok;
+}
+
+bool sys_write_file_atomic(const std::string& path, const void* data, size_t size) {
+  std::string host = sys_map_path(path);
+  std::string tmp = host + ".tmp";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = (size == 0 || std::fwrite(data, 1, size, f) == size) && std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
+  ok = (std::fclose(f) == 0) && ok;
+  if (ok) ok = std::rename(tmp.c_str(), host.c_str()) == 0;
+  if (!ok) std::remove(tmp.c_str());
+  return ok;
+}

@@ -1,0 +1,70 @@
+// Operating-system services: paths and files, the working folder, clocks,
+// sleeping, threads and locks, the last-error slot, CP932 text and the
+// program's random generator. Everything above the platform layer reaches
+// the operating system through here.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// ---- Text -----------------------------------------------------------------
+
+// CP932 (Shift-JIS as Windows writes it) to UTF-8 and back. Bytes that do not
+// convert become '?'.
+std::string sys_cp932_to_utf8(const std::string& cp932);
+std::string sys_utf8_to_cp932(const std::string& utf8);
+// True when byte b starts a two-byte CP932 character.
+inline bool sys_is_cp932_lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+// ---- Paths and files ----------------------------------------------------------
+
+// Maps a path as the system writes it (CP932, '\' separators, maybe a drive
+// letter) to a host path: UTF-8, '/' separators, and each component matched
+// without regard to case when the exact name does not exist.
+std::string sys_map_path(const std::string& path);
+// The folder holding the running program, "" when it cannot be read.
+std::string sys_executable_dir();
+bool sys_set_current_dir(const std::string& path);
+std::string sys_get_current_dir();
+bool sys_is_directory(const std::string& path);
+// fopen on the mapped path. A folder never opens as a file.
+FILE* sys_fopen(const std::string& path, const char* mode);
+// Size of a regular file in bytes; 0 for a folder, a missing file or one that
+// cannot be read.
+uint64_t get_file_size(const std::string& path);
+// Reads a regular file whole, refusing one larger than max_bytes.
+bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t max_bytes = UINT64_C(1) << 31);
+// Writes to a temporary file beside the target, flushes it to disk and renames
+// it over the target, so a failed write never destroys an existing file.
+bool sys_write_file_atomic(const std::string& path, const void* data, size_t size);
+
+// ---- Clocks and sleeping ----------------------------------------------------
+
+uint32_t sys_ms_clock();         // milliseconds, wraps after 2^32
+int64_t sys_perf_counter();      // monotonic counts
+int64_t sys_perf_frequency();    // counts per second
+void sys_sleep_ms(uint32_t ms);  // 0 yields the processor
+void sys_yield();
+
+// ---- Threads and locks ------------------------------------------------------
+
+using SysThread = std::thread;
+using CriticalSection = std::mutex;
+
+// ---- Last error -------------------------------------------------------------
+
+enum : uint32_t { SYS_ERROR_INVALID_PARAMETER = 87, SYS_WAIT_TIMEOUT = 258 };
+void sys_set_last_error(uint32_t code);
+uint32_t sys_get_last_error();
+
+// ---- Random generator ---------------------------------------------------------
+
+// The program's one random generator: state starts at 1 and is never seeded,
+// so every run draws the same sequence. Result 0..32767.
+int sys_rand();
+void sys_rand_reset();  // back to the start state (tests)

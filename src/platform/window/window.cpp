@@ -1,0 +1,171 @@
+#include "platform/window/window.h"
+
+#include <deque>
+
+#include "platform/sys/sys.h"
+#include "platform/window/window_sdl.h"
+
+struct PlatformWindow {
+  SDL_Window* sdl = nullptr;
+  WindowProc proc = nullptr;
+};
+
+namespace {
+
+// Messages posted by the program itself are taken before the window system's.
+std::deque<WindowMessage> posted;
+
+int64_t pack_position(int x, int y) {
+  return static_cast<int64_t>(static_cast<uint16_t>(static_cast<int16_t>(x))) |
+         (static_cast<int64_t>(static_cast<uint16_t>(static_cast<int16_t>(y))) << 16);
+}
+
+WindowMessage translate(const SDL_Event& e) {
+  WindowMessage m;
+  switch (e.type) {
+    case SDL_QUIT:
+      m.code = WINDOW_MSG_DESTROY;
+      break;
+    case SDL_WINDOWEVENT:
+      if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED || e.window.event == SDL_WINDOWEVENT_MAXIMIZED) {
+        m.code = WINDOW_MSG_SIZE;
+        SDL_Window* w = SDL_GetWindowFromID(e.window.windowID);
+        m.wparam = (w && (SDL_GetWindowFlags(w) & SDL_WINDOW_MAXIMIZED)) ? 1 : 0;
+      } else if (e.window.event == SDL_WINDOWEVENT_CLOSE) {
+        m.code = WINDOW_MSG_DESTROY;
+      } else {
+        m.code = WINDOW_MSG_OTHER;
+      }
+      break;
+    case SDL_MOUSEMOTION:
+      m.code = WINDOW_MSG_MOUSEMOVE;
+      m.lparam = pack_position(e.motion.x, e.motion.y);
+      break;
+    case SDL_MOUSEWHEEL: {
+      int y = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      m.code = WINDOW_MSG_MOUSEWHEEL;
+      m.wparam = static_cast<int64_t>(y) * 120;
+      break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      m.code = WINDOW_MSG_KEY;
+      break;
+    default:
+      m.code = WINDOW_MSG_OTHER;
+      break;
+  }
+  return m;
+}
+
+}  // namespace
+
+SDL_Window* window_sdl_handle(PlatformWindow* window) { return window ? window->sdl : nullptr; }
+
+bool window_system_init() {
+  SDL_SetHint(SDL_HINT_APP_NAME, "KT");
+  SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    std::fprintf(stderr, "tamberlune: cannot open the display: %s\n", SDL_GetError());
+    return false;
+  }
+  return true;
+}
+
+void window_system_shutdown() {
+  posted.clear();
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void window_screen_size(int* width, int* height) {
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(0, &mode) == 0) {
+    *width = mode.w;
+    *height = mode.h;
+  } else {
+    *width = 640;
+    *height = 480;
+  }
+}
+
+int window_work_area_width() {
+  SDL_Rect r;
+  if (SDL_GetDisplayUsableBounds(0, &r) == 0) return r.w;
+  int w, h;
+  window_screen_size(&w, &h);
+  return w;
+}
+
+PlatformWindow* window_create(const std::string& title, int width, int height, WindowProc proc) {
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
+  SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+  SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+  SDL_Window* sdl = SDL_CreateWindow(sys_cp932_to_utf8(title).c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                     width, height, SDL_WINDOW_OPENGL | SDL_WINDOW_RESIZABLE | SDL_WINDOW_SHOWN);
+  if (!sdl) {
+    std::fprintf(stderr, "tamberlune: cannot create the window: %s\n", SDL_GetError());
+    return nullptr;
+  }
+  return new PlatformWindow{sdl, proc};
+}
+
+void window_destroy(PlatformWindow* window) {
+  if (!window) return;
+  SDL_DestroyWindow(window->sdl);
+  delete window;
+}
+
+void window_get_client_size(PlatformWindow* window, int* width, int* height) {
+  *width = *height = 0;
+  if (window) SDL_GetWindowSize(window->sdl, width, height);
+}
+
+void window_set_client_size(PlatformWindow* window, int width, int height) {
+  if (window) SDL_SetWindowSize(window->sdl, width, height);
+}
+
+void window_set_position(PlatformWindow* window, int x, int y) {
+  if (window) SDL_SetWindowPosition(window->sdl, x, y);
+}
+
+void window_set_resizable(PlatformWindow* window, bool resizable) {
+  if (window) SDL_SetWindowResizable(window->sdl, resizable ? SDL_TRUE : SDL_FALSE);
+}
+
+void window_show(PlatformWindow* window) {
+  if (window) SDL_ShowWindow(window->sdl);
+}
+
+bool window_peek_message(WindowMessage* out) {
+  if (!posted.empty()) {
+    *out = posted.front();
+    posted.pop_front();
+    return true;
+  }
+  SDL_Event e;
+  if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_PollEvent(&e)) return false;
+  *out = translate(e);
+  return true;
+}
+
+int64_t window_dispatch(PlatformWindow* window, const WindowMessage& msg) {
+  if (!window || !window->proc) return 0;
+  return window->proc(window, msg.code, msg.wparam, msg.lparam);
+}
+
+void window_post_message(const WindowMessage& msg) { posted.push_back(msg); }
+
+void window_post_quit(int code) {
+  WindowMessage m;
+  m.code = WINDOW_MSG_QUIT;
+  m.wparam = code;
+  posted.push_back(m);
+}
+
+void window_show_cursor(bool show) {
+  if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE);
+}

@@ -1,0 +1,65 @@
+// The desktop window, its message pump, keyboard and mouse state, the cursor
+// and message boxes. Messages carry codes of our own; the pump hands out one
+// message per call, as the main loop expects.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct PlatformWindow;
+
+enum WindowMessageCode : uint32_t {
+  WINDOW_MSG_NONE = 0,
+  WINDOW_MSG_QUIT,        // ends the message loop (posted by window_post_quit)
+  WINDOW_MSG_DESTROY,     // the user closed the window or the session ends
+  WINDOW_MSG_SIZE,        // client size changed; wparam 1 when maximised
+  WINDOW_MSG_MOUSEMOVE,   // lparam: x in the low 16 bits, y in the next 16, both signed
+  WINDOW_MSG_MOUSEWHEEL,  // wparam: signed delta, 120 per notch
+  WINDOW_MSG_KEY,         // a key or button changed; the keyboard table has it
+  WINDOW_MSG_OTHER,       // anything else the window system reported
+};
+
+struct WindowMessage {
+  uint32_t code = WINDOW_MSG_NONE;
+  int64_t wparam = 0;
+  int64_t lparam = 0;
+};
+
+using WindowProc = int64_t (*)(PlatformWindow* window, uint32_t code, int64_t wparam, int64_t lparam);
+
+// Starts and stops the window system. Start-up fails when no display exists.
+bool window_system_init();
+void window_system_shutdown();
+
+// Desktop size in pixels, and the width usable by windows (without panels).
+void window_screen_size(int* width, int* height);
+int window_work_area_width();
+
+// Creates a visible, resizable window whose client area is width x height,
+// able to carry an OpenGL context. The title is CP932.
+PlatformWindow* window_create(const std::string& title, int width, int height, WindowProc proc);
+void window_destroy(PlatformWindow* window);
+void window_get_client_size(PlatformWindow* window, int* width, int* height);
+void window_set_client_size(PlatformWindow* window, int width, int height);
+void window_set_position(PlatformWindow* window, int x, int y);
+void window_set_resizable(PlatformWindow* window, bool resizable);
+void window_show(PlatformWindow* window);
+
+// Takes one pending message, false when none is waiting.
+bool window_peek_message(WindowMessage* out);
+// Runs the message through the procedure of the window it belongs to.
+int64_t window_dispatch(PlatformWindow* window, const WindowMessage& msg);
+// Queues a message behind those waiting (tests and the quit request use it).
+void window_post_message(const WindowMessage& msg);
+void window_post_quit(int code);
+
+// The 256-entry virtual-key table: bit 7 set while a key is held. Mouse
+// buttons stand at keys 1 (left), 2 (right) and 4 (middle).
+void window_get_keyboard_state(uint8_t keys[256]);
+
+void window_show_cursor(bool show);
+
+// An OK-only message box with CP932 text and caption; the text is always
+// written to stderr as well. TL_MESSAGEBOX=stderr leaves out the box
+// (scripted runs and tests).
+void window_message_box(const std::string& text, const std::string& caption);

@@ -1,0 +1,92 @@
+#include "shell/scene_runner.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "sound/sound_manager.h"
+#include "viewer/viewer_scene.h"
+
+namespace {
+
+const SceneEntry kScenes[SCENE_COUNT] = {
+    {viewer_scene_init, viewer_scene_update, viewer_scene_release},
+    {nullptr, nullptr, nullptr},
+};
+
+SceneRunner runner;
+const SceneEntry* scenes = kScenes;
+int region = 0;
+
+// "お店の人を呼んで下さい。" in CP932.
+const char kShopTitle[] =
+    "\x82\xa8\x93\x58\x82\xcc\x90\x6c\x82\xf0\x8c\xc4\x82\xf1\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42";
+
+ErrorScreen error_screen = {{0, 0, 0}, 0, {0}, {"ERROR", "ERROR", kShopTitle, "ERROR"}};
+
+}  // namespace
+
+void init_scene_runner() { init_scene_runner_with(kScenes); }
+
+void init_scene_runner_with(const SceneEntry* table) {
+  std::memset(&runner, 0, sizeof runner);
+  scenes = table;
+  mark_asset_registry(&runner.mark);
+}
+
+void run_scene_runner() {
+  const SceneEntry& s = scenes[runner.scene];
+  switch (runner.state) {
+    case 0:
+    case 1:
+      runner.state = 2;
+      break;
+    case 2:
+      if (s.init) s.init();
+      runner.state = 3;
+      break;
+    default:
+      if (s.update && s.update()) {
+        if (s.exit) s.exit();
+        runner.scene ^= 1;
+        runner.state = 2;
+      }
+      break;
+  }
+}
+
+void update_frame() {
+  run_scene_runner();
+  if (int code = sound_error_code()) fatal_error_exit(FATAL_ORIGIN_SOUND, static_cast<uint16_t>(code), 0, nullptr);
+}
+
+void shutdown_scene_runner() { release_asset_registry_to_mark(&runner.mark); }
+
+const SceneRunner* get_scene_runner() { return &runner; }
+
+void fatal_error_exit(uint16_t origin, uint16_t detail, uint16_t sub_detail, const char* text) {
+  error_screen.codes[0] = origin;
+  error_screen.codes[1] = detail;
+  error_screen.codes[2] = sub_detail;
+  if (text) std::snprintf(error_screen.text, sizeof error_screen.text, "%s", text);
+  std::fprintf(stderr, "tamberlune: fatal error %u %u %u%s%s\n", origin, detail, sub_detail, text ? ": " : "",
+               text ? text : "");
+  // The worker must not run on while the process tears down around it.
+  sound_stop_worker();
+  std::fflush(nullptr);
+  ::_exit(1);
+}
+
+void clear_error_screen() {
+  std::memset(error_screen.codes, 0, sizeof error_screen.codes);
+  error_screen.value = 0;
+  std::memset(error_screen.text, 0, sizeof error_screen.text);
+}
+
+const ErrorScreen* get_error_screen() { return &error_screen; }
+void error_screen_set_value(uint32_t value) { error_screen.value = value; }
+uint32_t error_screen_get_value() { return error_screen.value; }
+
+void set_region(int r) { region = r; }
+int get_region() { return region; }
