@@ -1,0 +1,34 @@
+// Picture decoding into 32-bit ARGB (alpha in bits 24 to 31), from memory or
+// from a file: PNG, JPEG, BMP and DIB, TGA, DDS. Pictures come from user
+// files, so every decoder checks sizes before it allocates and refuses what
+// it cannot read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum ImageResult {
+  IMAGE_OK = 0,
+  IMAGE_FILE_MISSING,  // the file cannot be opened
+  IMAGE_UNSUPPORTED,   // not a format or variant we read
+  IMAGE_CORRUPT,       // truncated or malformed
+  IMAGE_TOO_LARGE,     // over the size limits below
+};
+
+enum : uint32_t {
+  IMAGE_MAX_SIDE = 16384,
+  IMAGE_MAX_PIXELS = 64u * 1024u * 1024u,
+};
+
+struct DecodedImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> argb;  // width * height pixels, rows top to bottom
+};
+
+ImageResult image_decode_memory(const void* data, size_t size, DecodedImage* out);
+ImageResult image_decode_file(const std::string& path, DecodedImage* out);
+// A short English description of a result, for messages.
+const char* image_result_text(ImageResult result);
