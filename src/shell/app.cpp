@@ -45,8 +45,9 @@ int region_from_text(const char* text) {
   }
 }
 
-void setup_work_directory() {
-  std::string dir = sys_executable_dir();
+void setup_work_directory() { setup_work_directory_from(sys_executable_dir()); }
+
+void setup_work_directory_from(const std::string& dir) {
   if (!dir.empty()) sys_set_current_dir(dir);
   // The data lies beside the program, or one folder up from a build folder.
   if (!sys_is_directory("./text")) sys_set_current_dir("..");

@@ -42,6 +42,8 @@ void request_quit();
 void release_instance_mutex(AppState* app);
 const std::string& get_work_directory();
 void setup_work_directory();
+// The working folder is dir, or its parent when dir holds no "text" folder.
+void setup_work_directory_from(const std::string& dir);
 bool is_messagebox_enabled();
 void show_error_box(const char* message, const char* file, int line);
 void shutdown_app_shell();

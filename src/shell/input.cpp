@@ -10,7 +10,16 @@
 namespace {
 KeyboardState keyboard;
 MouseState mouse;
+KeyboardSource keyboard_source = window_get_keyboard_state;
 }  // namespace
+
+void input_set_keyboard_source(KeyboardSource source) {
+  keyboard_source = source ? source : window_get_keyboard_state;
+}
+
+int scale_to_layout(int position, int client_side, int layout_side) {
+  return client_side ? static_cast<int>(static_cast<int64_t>(layout_side) * position / client_side) : 0;
+}
 
 void init_input() {
   init_keyboard();
@@ -31,12 +40,12 @@ void init_keyboard() {
   std::memset(&keyboard, 0, sizeof keyboard);
   keyboard.now = keyboard.current;
   keyboard.before = keyboard.previous;
-  window_get_keyboard_state(keyboard.now);
+  keyboard_source(keyboard.now);
 }
 
 void read_keyboard_state() {
   std::memcpy(keyboard.before, keyboard.now, 256);
-  window_get_keyboard_state(keyboard.now);
+  keyboard_source(keyboard.now);
 }
 
 int is_key_down(int vk) { return vk >= 0 && vk < 256 && (keyboard.now[vk] & 0x80) ? 1 : 0; }
@@ -47,7 +56,7 @@ int is_key_pressed(int vk) {
 
 int is_key_down_async(int vk) {
   uint8_t keys[256];
-  window_get_keyboard_state(keys);
+  keyboard_source(keys);
   return vk >= 0 && vk < 256 && (keys[vk] & 0x80) ? 1 : 0;
 }
 
@@ -117,8 +126,8 @@ int is_cursor_hidden() { return mouse.cursor_visible ? 0 : 1; }
 void get_mouse_pos_backbuffer(int* x, int* y) {
   int w = 0, h = 0;
   window_get_client_size(get_window_record(0)->window, &w, &h);
-  *x = w ? get_virtual_screen_width() * mouse.x / w : 0;
-  *y = h ? get_virtual_screen_height() * mouse.y / h : 0;
+  *x = scale_to_layout(mouse.x, w, get_virtual_screen_width());
+  *y = scale_to_layout(mouse.y, h, get_virtual_screen_height());
 }
 
 void get_mouse_prev_pos(int* x, int* y) {

@@ -30,6 +30,14 @@ enum : int {
   VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40, VK_F9 = 120,
 };
 
+// Where keyboard snapshots come from; tests substitute their own. Null
+// restores the window's keyboard.
+using KeyboardSource = void (*)(uint8_t keys[256]);
+void input_set_keyboard_source(KeyboardSource source);
+
+// Client pixels to layout pixels on one axis; 0 when the client side is 0.
+int scale_to_layout(int position, int client_side, int layout_side);
+
 void init_input();
 void update_input();
 void shutdown_input();
