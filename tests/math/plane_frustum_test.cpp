@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "math/plane.h"
+#include "math_test_util.h"
+
+namespace {
+
+void expect_frustum(const Frustum& f, const Frustum& e, float tol) {
+  EXPECT_NEAR(f.left, e.left, tol);
+  EXPECT_NEAR(f.right, e.right, tol);
+  EXPECT_NEAR(f.bottom, e.bottom, tol);
+  EXPECT_NEAR(f.top, e.top, tol);
+  EXPECT_EQ(f.near, e.near);
+  EXPECT_EQ(f.far, e.far);
+}
+
+TEST(MathPlane, ConstructionAndProjection) {
+  Plane p;
+  const Vec3 pt{0, 5, 0}, n{0, 2, 0};
+  plane_from_point_normal(&p, &pt, &n);
+  EXPECT_EQ(p.b, 1.0f);
+  EXPECT_EQ(p.d, -5.0f);
+  const Vec3 a{0, 0, 0}, b{1, 0, 0}, c{1, 0, 1};
+  plane_from_points(&p, &a, &b, &c);
+  EXPECT_EQ(p.b, -1.0f);
+  EXPECT_EQ(p.d, 0.0f);
+  const Plane q{0, 2, 0, -10};
+  const Vec3 x{3, 7, 3};
+  Vec3 off, foot;
+  plane_project_point(&off, &foot, &x, &q);
+  expect_vec3_near(off, Vec3{0, 2, 0}, 1e-6f);
+  expect_vec3_near(foot, Vec3{3, 5, 3}, 1e-6f);
+  const Plane zero{0, 0, 0, 3};
+  plane_normalize(&p, &zero);
+  EXPECT_EQ(p.d, 0.0f);
+}
+
+TEST(MathFrustum, FromFovClampsTheAngles) {
+  Frustum f;
+  frustum_from_fov(&f, kHalfPi, 2, 0.5f, 0.5f, 1, 100);
+  expect_frustum(f, Frustum{-2, 2, -1, 1, 1, 100}, 1e-6f);
+  frustum_from_fov(&f, 4.0f, 1, 0.5f, 0.5f, 1, 100);  // held at 179.9 degrees
+  EXPECT_NEAR(f.top, std::tan(3.139847f / 2), 1e-2f);
+  frustum_from_fov(&f, 0.0f, 1, 0.5f, 0.5f, 1, 100);
+  EXPECT_GT(f.top, 0.0f);
+  frustum_from_fov(&f, 1.0f, 1, 0.5f, 1.0f, 1, 100);
+  EXPECT_EQ(f.bottom, 0.0f);
+  EXPECT_EQ(frustum_from_fov(nullptr, 1, 1, 0.5f, 0.5f, 1, 2), nullptr);
+
+  // A wide off-centre view would put a half-angle past 90 degrees, where the
+  // tangent flips sign; the window must stay the right way round.
+  frustum_from_fov(&f, 3.0f, 1, 0.9f, 0.8f, 1, 100);
+  EXPECT_LT(f.left, 0.0f);
+  EXPECT_GT(f.right, 0.0f);
+  EXPECT_GT(f.top, 0.0f);
+  EXPECT_LT(f.bottom, 0.0f);
+  frustum_from_angles(&f, 2.0f, 2.0f, 3.0f, 0.5f, 1, 1, 10);
+  EXPECT_GT(f.top, 0.0f);
+  EXPECT_LT(f.left, 0.0f);
+}
+
+TEST(MathFrustum, ToFovInvertsFromFov) {
+  Frustum f, g;
+  frustum_from_fov(&f, 1.2f, 1.5f, 0.3f, 0.3f, 2, 50);
+  float fov, aspect, cx, cy, n, fr;
+  frustum_to_fov(&fov, &aspect, &cx, &cy, &n, &fr, &f);
+  EXPECT_NEAR(fov, 1.2f, 1e-5f);
+  EXPECT_NEAR(cy, 0.3f, 1e-5f);
+  EXPECT_NEAR(cx, 0.3f, 1e-5f);
+  EXPECT_NEAR(aspect, 1.5f, 1e-5f);
+  frustum_rescale(&g, &f, 1.0f, 1.0f, 0.0f, 0.0f);
+  expect_frustum(g, f, 1e-5f);
+}
+
+TEST(MathFrustum, PlanesOfARealViewProjection) {
+  Mat4 ident = identity4();
+  Plane planes[kFrustumPlaneCount];
+  frustum_planes_from_matrix(planes, &ident);
+  struct Expect {
+    int index;
+    Plane p;
+  };
+  const Expect ident_planes[] = {{kFrustumFar, {0, 0, -1, 1}},
+                                 {kFrustumRight, {-1, 0, 0, 1}},
+                                 {kFrustumLeft, {1, 0, 0, 1}}};
+  for (const Expect& e : ident_planes) {
+    EXPECT_EQ(planes[e.index].a, e.p.a);
+    EXPECT_EQ(planes[e.index].c, e.p.c);
+    EXPECT_EQ(planes[e.index].d, e.p.d);
+  }
+
+  // Camera at (0, 0, -10) looking at the origin; 90 degree square frustum,
+  // near 1, far 100.
+  const Vec3 eye{0, 0, -10}, target{0, 0, 0};
+  Mat4 cam, view, proj, vp;
+  mat4_look_at(&cam, &eye, &target, nullptr, 0);
+  mat4_invert(&view, &cam);
+  Frustum f;
+  frustum_from_fov(&f, kHalfPi, 1, 0.5f, 0.5f, 1, 100);
+  mat4_perspective_from_frustum(&proj, &f);
+  mat4_multiply(&vp, &proj, &view);  // view, then projection
+  frustum_planes_from_matrix(planes, &vp);
+
+  struct Probe {
+    const char* what;
+    Vec3 p;
+    int outside;  // the one plane it lies behind, or -1
+  };
+  const Probe probes[] = {
+      {"centre", {0, 0, 0}, -1},
+      {"beyond right edge", {10.5f, 0, 0}, kFrustumRight},
+      {"beyond left edge", {-10.5f, 0, 0}, kFrustumLeft},
+      {"above", {0, 10.5f, 0}, kFrustumTop},
+      {"below", {0, -10.5f, 0}, kFrustumBottom},
+      {"past far", {0, 0, 91}, kFrustumFar},
+      {"just inside near", {0, 0, -8.9f}, -1},
+      // Between half the near distance and near: in front of the camera but
+      // nearer than the near plane.
+      {"0.75 near", {0, 0, -9.25f}, kFrustumNear},
+  };
+  for (const Probe& pr : probes) {
+    for (int i = 0; i < kFrustumPlaneCount; ++i) {
+      const float d = plane_dot_point(&planes[i], &pr.p);
+      if (i == pr.outside)
+        EXPECT_LT(d, 0.0f) << pr.what << " plane " << i;
+      else
+        EXPECT_GT(d, 0.0f) << pr.what << " plane " << i;
+    }
+  }
+  // The near plane is at view depth 1 exactly.
+  const Vec3 on_near{0, 0, -9};
+  EXPECT_NEAR(plane_dot_point(&planes[kFrustumNear], &on_near), 0.0f, 1e-4f);
+
+  // A plane with no normal holds every point rather than giving infinities.
+  Mat4 flat = identity4();
+  flat.m[0] = 0;
+  flat.m[3] = 0;
+  flat.m[4] = 0;
+  frustum_planes_from_matrix(planes, &flat);
+  for (const Plane& p : planes) EXPECT_TRUE(std::isfinite(p.d));
+}
+
+TEST(MathFrustum, LevelOfDetailSizes) {
+  const Frustum f{-1, 1, -1, 1, 1, 100};
+  EXPECT_FLOAT_EQ(lod_pixel_size(&f, 10, 1, 640), 32.0f);
+  EXPECT_FLOAT_EQ(lod_world_size(&f, 10, 1, 640, 16), 1.0f);
+  EXPECT_FLOAT_EQ(lod_world_size(&f, 10, 1, 640, 64), 2.0f);
+  const Mat4 view = identity4();
+  const Vec3 p{0, 0, 10};
+  EXPECT_FLOAT_EQ(projected_size_at_point(&f, &view, &p, 1, 640, 64), 2.0f);
+}
+
+}  // namespace

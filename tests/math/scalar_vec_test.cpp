@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "math/color.h"
+#include "math/sine.h"
+#include "math/text.h"
+#include "math/vec.h"
+#include "math_test_util.h"
+#include "platform/sys/sys.h"
+
+namespace {
+
+TEST(MathScalar, ClampAndTransitionFactor) {
+  EXPECT_EQ(clamp(5.0f, 0.0f, 1.0f), 1.0f);
+  EXPECT_EQ(clamp(-1.0f, 0.0f, 1.0f), 0.0f);
+  EXPECT_EQ(clamp(0.5f, 0.0f, 1.0f), 0.5f);
+  EXPECT_TRUE(std::isnan(clamp(std::nanf(""), 0.0f, 1.0f)));
+  EXPECT_EQ(inv_lerp(3.0f, 2.0f, 2.0f), 0.0f);
+
+  struct Case {
+    uint32_t now, start, end;
+    float expected;
+  };
+  const Case cases[] = {
+      {50, 10, 10, 0.0f},                  // start == end
+      {5, 10, 20, 0.0f},                   // before the start
+      {30, 10, 20, 1.0f},                  // past the end
+      {15, 10, 20, 0.5f},
+      {0, 0xFFFFFFF0u, 16, 0.5f},          // stamps wrap
+  };
+  for (const Case& c : cases) {
+    EXPECT_FLOAT_EQ(view_transition_factor(c.now, c.start, c.end), c.expected)
+        << c.now << " " << c.start << " " << c.end;
+  }
+}
+
+TEST(MathScalar, RandomRangeStaysBelowHigh) {
+  sys_rand_reset();
+  float hi = 0.0f;
+  for (int i = 0; i < 20000; ++i) {
+    const float v = view_random_range(0.0f, 1.0f);
+    ASSERT_GE(v, 0.0f);
+    ASSERT_LT(v, 1.0f);
+    hi = v > hi ? v : hi;
+  }
+  EXPECT_LE(hi, 0.9999f);
+  sys_rand_reset();
+}
+
+TEST(MathScalar, IndexOfMaxMinFirstWinsAndEmptyIsSafe) {
+  const float f[] = {3, 7, 7, 1, 1};
+  int mx = -1, mn = -1;
+  index_of_max_min_f32(f, 5, &mx, &mn);
+  EXPECT_EQ(mx, 1);
+  EXPECT_EQ(mn, 3);
+  const int32_t i[] = {-2, 5, -9, 5};
+  index_of_max_min_i32(i, 4, &mx, nullptr);
+  EXPECT_EQ(mx, 1);
+  mx = mn = 42;
+  index_of_max_min_f32(f, 0, &mx, &mn);  // nothing to read
+  EXPECT_EQ(mx, 42);
+  EXPECT_EQ(mn, 42);
+}
+
+TEST(MathVec, LengthFloorNormalizeAndSafeDivide) {
+  Vec3 v{1e-6f, 0, 0}, out;
+  EXPECT_EQ(vec3_length_sq(&v), 0.0f);
+  EXPECT_EQ(vec3_length(&v), 0.0f);
+  vec3_normalize(&out, &v);  // tiny but non-zero: still divided
+  EXPECT_FLOAT_EQ(out.x, 1.0f);
+  v = Vec3{0, 0, 0};
+  expect_vec3_near(*vec3_normalize(&out, &v), Vec3{0, 0, 0}, 0);
+  v = Vec3{3, 0, 4};
+  expect_vec3_near(*vec3_normalize(&v, &v), Vec3{0.6f, 0, 0.8f}, 1e-7f);
+
+  const Vec3 one{1, 1, 1};
+  vec3_div_safe(&out, &one, 0.0f);
+  EXPECT_FLOAT_EQ(out.x, 1e5f);
+  vec3_div_safe(&out, &one, -1e-7f);
+  EXPECT_FLOAT_EQ(out.x, -1e5f);
+
+  Vec2 z{0, 0}, w;
+  vec2_normalize(&w, &z);
+  EXPECT_EQ(w.x, 0.0f);
+  EXPECT_EQ(vec2_length(&z), 0.0f);
+  EXPECT_EQ(vec3_direction_between(&out, nullptr, &one), nullptr);
+}
+
+TEST(MathVec, CrossAllowsAliasedOutput) {
+  Vec3 a{1, 2, 3};
+  const Vec3 b{4, 5, 6};
+  vec3_cross(&a, &a, &b);
+  expect_vec3_near(a, Vec3{-3, 6, -3}, 0);
+}
+
+TEST(MathVec, AnglesFollowTheYawAndPitchConventions) {
+  Vec3 a;
+  const Vec3 down{0, -1, 0};
+  vec3_to_angles(&a, &down);
+  EXPECT_FLOAT_EQ(a.x, kHalfPi);  // positive pitch looks down
+  const Vec3 right{1, 0, 0};
+  vec3_to_angles(&a, &right);
+  EXPECT_FLOAT_EQ(a.y, kHalfPi);  // positive yaw turns toward +x
+  const Vec3 origin{0, 0, 0}, below{0, -3, 0};
+  expect_vec3_near(*vec3_angles_between(&a, &origin, &below), Vec3{0, 0, 0}, 0);
+
+  TestRng rng(7);
+  for (int i = 0; i < 200; ++i) {
+    Vec3 d = rng.vec(-1, 1), n, ang, back;
+    if (vec3_length_sq(&d) < 1e-2f) continue;
+    vec3_normalize(&n, &d);
+    vec3_to_angles(&ang, &n);
+    vec3_from_angles(&back, &ang);
+    expect_vec3_near(back, n, 1e-5f);
+  }
+}
+
+TEST(MathVec, SlerpHandlesParallelAndOppositeDirections) {
+  const Vec3 a{2, 0, 0}, b{4, 0, 0}, c{0, 0, -4};
+  Vec3 out;
+  // Parallel inputs keep the common direction, lengths blend linearly.
+  expect_vec3_near(*vec3_slerp(&out, &a, &b, 0.5f), Vec3{3, 0, 0}, 1e-5f);
+  // Half-way between +x and -x lies on some perpendicular, at the blended length.
+  const Vec3 opposite{-2, 0, 0};
+  vec3_slerp(&out, &a, &opposite, 0.5f);
+  EXPECT_NEAR(vec3_length(&out), 2.0f, 1e-5f);
+  EXPECT_NEAR(out.x, 0.0f, 1e-5f);
+  // A quarter turn half-way is 45 degrees.
+  vec3_slerp(&out, &a, &c, 0.5f);
+  EXPECT_NEAR(out.x, 3.0f * std::sqrt(0.5f), 1e-5f);
+  EXPECT_NEAR(out.z, -3.0f * std::sqrt(0.5f), 1e-5f);
+  for (float t : {0.0f, 0.3f, 1.0f}) {
+    vec3_slerp(&out, &a, &a, t);
+    EXPECT_FALSE(std::isnan(out.x));
+    EXPECT_NEAR(out.x, 2.0f, 1e-6f);
+  }
+}
+
+TEST(MathColor, ConversionsClampTruncateAndRejectNaN) {
+  float f[4];
+  argb_to_float4(f, 0x80FF0000u);
+  EXPECT_FLOAT_EQ(f[0], 1.0f);
+  EXPECT_FLOAT_EQ(f[1], 0.0f);
+  EXPECT_FLOAT_EQ(f[2], 0.0f);
+  EXPECT_NEAR(f[3], 0.50196f, 1e-5f);
+  EXPECT_EQ(float4_to_argb(1.5f, -0.2f, 0.5f, 1.0f), 0xFFFF007Fu);
+  EXPECT_EQ(float4_to_argb(std::nanf(""), 1, 1, 1), 0xFF00FFFFu);
+  EXPECT_EQ(argb_lerp(0xFF000000u, 0xFFFFFFFFu, 2.0f), 0xFFFFFFFFu);
+  EXPECT_EQ(argb_pack(1, 2, 3, 4), 0x04010203u);
+  EXPECT_EQ(argb_alpha(0x04010203u), 4u);
+}
+
+TEST(MathText, CaseBlindCompareAndHash) {
+  EXPECT_EQ(str_icmp("ABC", "abc"), 0);
+  EXPECT_EQ(str_icmp("Abc", "abd"), -1);
+  // Ordered by the lower-cased bytes, consistent with equality.
+  EXPECT_LT(str_icmp("a", "B"), 0);
+  EXPECT_GT(str_icmp("b", "A"), 0);
+  char buf[8];
+  EXPECT_STREQ(str_lower_copy(buf, "AbC"), "abc");
+  EXPECT_EQ(hash_name_nocase("abc"), 0x00021471u);
+  EXPECT_EQ(hash_name_nocase("ABC"), 0x00021471u);
+  EXPECT_EQ(hash_name_nocase(""), 0u);
+  // No length limit.
+  std::string long_name(1000, 'Q');
+  EXPECT_EQ(hash_name_nocase(long_name.c_str()), hash_name_nocase(std::string(1000, 'q').c_str()));
+}
+
+TEST(MathSine, TableValuesAndWrapping) {
+  struct Case {
+    float (*fn)(float);
+    float angle;
+    float expected;
+  };
+  const Case cases[] = {
+      {fast_sin_deg, 90.0f, 1.0f},             // index 16383
+      {fast_sin_deg, 30.0f, 0.49997234f},      // index 5461
+      {fast_cos_deg, 0.0f, 1.0f},
+      {fast_sin_deg, -1.0f, -0.017448319f},    // truncates to -182, wraps to 65354
+      {fast_sin_deg, 360.0f, -9.566942e-5f},   // index 65535, not 0
+      {fast_sin_deg, 180.0f, 9.5756848e-5f},
+      {fast_sin, kPi, 9.5756848e-5f},
+      {fast_cos, kPi, -1.0f},
+  };
+  for (const Case& c : cases) EXPECT_FLOAT_EQ(c.fn(c.angle), c.expected) << c.angle;
+  EXPECT_EQ(g_sine_table[32768], -8.742278e-8f);
+  EXPECT_EQ(g_sine_table[16384], 1.0f);
+  EXPECT_EQ(g_sine_table[49152], -1.0f);
+}
+
+TEST(MathSine, AnglesBeyondThe32BitRangeStillWrap) {
+  // 2^20 turns' worth of table steps plus 90 degrees: the low 16 bits of the
+  // 64-bit index still land on the quarter turn.
+  const float big = 16384.0f + 65536.0f * 65536.0f;
+  EXPECT_EQ(g_sine_table[sine_index(big)], g_sine_table[16384]);
+  for (float v : {1e10f, -1e10f, 1e30f, std::numeric_limits<float>::infinity(), std::nanf("")}) {
+    EXPECT_TRUE(std::isfinite(fast_sin_deg(v))) << v;
+  }
+  EXPECT_EQ(sine_index(std::nanf("")), 0u);
+}
+
+}  // namespace
