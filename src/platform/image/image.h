@@ -26,6 +26,9 @@ struct DecodedImage {
   int width = 0;
   int height = 0;
   std::vector<uint32_t> argb;  // width * height pixels, rows top to bottom
+  // The source carries alpha (texture A8R8G8B8); otherwise every alpha is 0xFF
+  // and the texture may be X8R8G8B8.
+  bool has_alpha = false;
 };
 
 ImageResult image_decode_memory(const void* data, size_t size, DecodedImage* out);
