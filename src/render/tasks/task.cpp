@@ -44,11 +44,20 @@ uint32_t reset_generation = 0;
 
 class ListWalk {
  public:
+// The cursor is registered for exactly the walk's lifetime: the destructor
+// takes it out again, which GCC's dangling-pointer check cannot see.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
   ListWalk(WalkCursor** chain, Task* first) : chain_(chain) {
     cursor_.next = first;
     cursor_.outer = *chain;
     *chain = &cursor_;
   }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
   ~ListWalk() { *chain_ = cursor_.outer; }
   ListWalk(const ListWalk&) = delete;
   ListWalk& operator=(const ListWalk&) = delete;
