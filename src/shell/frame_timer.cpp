@@ -64,7 +64,9 @@ void wait_for_next_frame() {
       if (first) clock_source->sleep(0);
       break;
     }
-    if (elapsed_ms > static_cast<uint32_t>(t.frame_ms_whole)) {
+    // The millisecond clock paces only where no counter exists: its whole
+    // milliseconds end a frame up to one millisecond early otherwise.
+    if (!perf_timer.counter_present && elapsed_ms > static_cast<uint32_t>(t.frame_ms_whole)) {
       if (first) clock_source->sleep(0);
       break;
     }

@@ -1,0 +1,59 @@
+# Helpers for the end-to-end tests: a private X server, the program started
+# in it, its window found, clicks and screenshots.
+set -euo pipefail
+
+E2E_TMP=$(mktemp -d /tmp/tl_e2e_XXXXXX)
+E2E_PID=""
+XVFB_PID=""
+
+e2e_cleanup() {
+  [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null || true
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  rm -rf "$E2E_TMP"
+}
+trap e2e_cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Starts Xvfb with a screen of $1 (e.g. 1280x1024) on a free display.
+e2e_start_x() {
+  local size=$1
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$E2E_TMP/display" 2>/dev/null &
+  XVFB_PID=$!
+  for _ in $(seq 50); do
+    [ -s "$E2E_TMP/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$E2E_TMP/display" ] || fail "Xvfb did not start"
+  export DISPLAY=":$(cat "$E2E_TMP/display")"
+  unset SDL_VIDEODRIVER
+}
+
+# Starts the program ($1) with its output in $E2E_TMP/out and waits for its window.
+e2e_start_program() {
+  "$1" >"$E2E_TMP/out" 2>&1 &
+  E2E_PID=$!
+  for _ in $(seq 100); do
+    E2E_WIN=$(xdotool search --name '^Tamberlune$' 2>/dev/null | head -n1 || true)
+    [ -n "$E2E_WIN" ] && return 0
+    kill -0 "$E2E_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$E2E_TMP/out" >&2
+  fail "no window titled Tamberlune"
+}
+
+# Waits for the program to end and checks its exit code.
+e2e_expect_exit() {
+  local want=$1 code=0
+  for _ in $(seq 100); do
+    kill -0 "$E2E_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  wait "$E2E_PID" || code=$?
+  E2E_PID=""
+  [ "$code" -eq "$want" ] || { cat "$E2E_TMP/out" >&2; fail "exit code $code, wanted $want"; }
+}
