@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -287,10 +288,10 @@ TEST(ImageDecode, FilesAreReadThroughTheSystemPaths) {
 TEST(ImageDecode, SeedCorpus) {
   const char* dir = std::getenv("TL_IMAGE_CORPUS_DIR");
   if (!dir) GTEST_SKIP() << "TL_IMAGE_CORPUS_DIR not set";
-  int i = 0;
   for (const Good& c : good_cases()) {
     Bytes b = c.make();
-    std::string name = std::string(dir) + "/seed_" + std::to_string(i++);
+    std::string name = std::string(dir) + "/";
+    for (const char* p = c.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
     std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), b.size());
   }
 }
