@@ -1,0 +1,231 @@
+#include "platform/window/file_dialog.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/sys/sys.h"
+#include "platform/window/window.h"
+
+extern char** environ;
+
+namespace {
+
+// 開く
+const char kTitleOpen[] = "\x8a\x4a\x82\xad";
+// 名前を付けて保存
+const char kTitleSave[] = "\x96\xbc\x91\x4f\x82\xf0\x95\x74\x82\xaf\x82\xc4\x95\xdb\x91\xb6";
+// ファイル選択ダイアログを開けません
+const char kMsgNoChooser[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x91\x49\x91\xf0\x83\x5f\x83\x43\x83\x41\x83\x8d\x83\x4f\x82\xf0\x8a\x4a\x82\xaf"
+    "\x82\xdc\x82\xb9\x82\xf1";
+// zenity または kdialog が必要です
+const char kMsgNeedChooser[] = "zenity \x82\xdc\x82\xbd\x82\xcd kdialog \x82\xaa\x95\x4b\x97\x76\x82\xc5\x82\xb7";
+
+// Index of the next line of TL_FILE_DIALOG_ANSWERS to hand out.
+size_t g_next_answer = 0;
+
+enum ChooserResult { CHOOSER_CHOSEN, CHOOSER_CANCELLED, CHOOSER_FAILED };
+
+// The next scripted answer; false when no answer file is set.
+bool take_answer(ChooserResult& result, std::string& utf8) {
+  const char* file = std::getenv("TL_FILE_DIALOG_ANSWERS");
+  if (!file || !*file) return false;
+  std::ifstream in(file);
+  std::string line;
+  size_t index = 0;
+  bool found = false;
+  while (std::getline(in, line)) {
+    if (index++ == g_next_answer) {
+      found = true;
+      break;
+    }
+  }
+  ++g_next_answer;
+  if (found && !line.empty() && line.back() == '\r') line.pop_back();
+  utf8 = found ? line : std::string();
+  result = utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
+  return true;
+}
+
+std::string find_in_path(const char* name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  size_t pos = 0;
+  while (pos <= dirs.size()) {
+    size_t end = dirs.find(':', pos);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = (end > pos ? dirs.substr(pos, end - pos) : std::string(".")) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+    pos = end + 1;
+  }
+  return {};
+}
+
+// Runs program with argv (no shell), collecting its standard output.
+// Returns the exit status, or -1 when it could not be run.
+int run_child(const std::string& program, const std::vector<std::string>& args, std::string& output) {
+  int fds[2];
+  if (::pipe(fds) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (rc != 0) {
+    ::close(fds[0]);
+    return -1;
+  }
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n > 0) output.append(buf, static_cast<size_t>(n));
+    else if (n == 0 || errno != EINTR) break;
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> split_patterns(const std::string& patterns) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos <= patterns.size()) {
+    size_t end = patterns.find(';', pos);
+    if (end == std::string::npos) end = patterns.size();
+    if (end > pos) out.push_back(patterns.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return out;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const std::string& p : parts) out += (out.empty() ? "" : " ") + p;
+  return out;
+}
+
+std::vector<std::string> zenity_args(bool save, const std::vector<FileDialogFilter>& filters, const std::string& dir) {
+  std::vector<std::string> args = {"--file-selection",
+                                   "--title=" + sys_cp932_to_utf8(save ? kTitleSave : kTitleOpen),
+                                   "--filename=" + dir + "/"};
+  if (save) {
+    args.push_back("--save");
+    args.push_back("--confirm-overwrite");
+  }
+  for (const FileDialogFilter& f : filters)
+    args.push_back("--file-filter=" + sys_cp932_to_utf8(f.name) + " | " + joined(split_patterns(f.patterns)));
+  return args;
+}
+
+std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFilter>& filters, const std::string& dir) {
+  std::string filter;
+  for (const FileDialogFilter& f : filters) {
+    if (!filter.empty()) filter += "\n";
+    filter += joined(split_patterns(f.patterns)) + "|" + sys_cp932_to_utf8(f.name);
+  }
+  return {save ? "--getsavefilename" : "--getopenfilename", dir + "/", filter, "--title",
+          sys_cp932_to_utf8(save ? kTitleSave : kTitleOpen)};
+}
+
+using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDialogFilter>&, const std::string&);
+
+// Asks the scripted answers, else the first chooser that runs. utf8 gets
+// the chosen path.
+ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                          std::string& utf8) {
+  ChooserResult scripted;
+  if (take_answer(scripted, utf8)) return scripted;
+  std::string dir = sys_map_path(initial_dir);
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  static const struct {
+    const char* name;
+    ChooserArgs args;
+  } choosers[] = {{"zenity", zenity_args}, {"kdialog", kdialog_args}};
+  for (const auto& c : choosers) {
+    std::string program = find_in_path(c.name);
+    if (program.empty()) continue;
+    std::string out;
+    int status = run_child(program, c.args(save, filters, dir), out);
+    if (status == 1) return CHOOSER_CANCELLED;
+    if (status != 0) continue;
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    utf8 = out;
+    return utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
+  }
+  window_message_box(kMsgNeedChooser, kMsgNoChooser);
+  return CHOOSER_FAILED;
+}
+
+// The chosen path in CP932, refusing names that CP932 cannot write or that
+// do not fit the path buffer.
+bool to_cp932_path(const std::string& utf8, std::string& path) {
+  std::string cp932 = sys_utf8_to_cp932(utf8);
+  if (sys_cp932_to_utf8(cp932) != utf8) {
+    std::fprintf(stderr, "tamberlune: file name not representable in CP932: %s\n", utf8.c_str());
+    return false;
+  }
+  if (cp932.size() > kFileDialogMaxPath) {
+    std::fprintf(stderr, "tamberlune: file name too long: %s\n", utf8.c_str());
+    return false;
+  }
+  path = cp932;
+  return true;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat st;
+  return ::stat(sys_map_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool has_extension(const std::string& path) {
+  size_t slash = path.rfind('/');
+  size_t dot = path.rfind('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+}
+
+}  // namespace
+
+bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                      std::string& path) {
+  std::string utf8;
+  if (run_chooser(false, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
+  std::string cp932;
+  if (!to_cp932_path(utf8, cp932) || !is_regular_file(cp932)) return false;
+  path = cp932;
+  return true;
+}
+
+bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                      const std::string& default_ext, std::string& path) {
+  std::string utf8;
+  if (run_chooser(true, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
+  std::string cp932;
+  if (!to_cp932_path(utf8, cp932) || sys_is_directory(cp932)) return false;
+  if (!default_ext.empty() && !has_extension(utf8)) {
+    if (!to_cp932_path(utf8 + "." + default_ext, cp932) || sys_is_directory(cp932)) return false;
+  }
+  path = cp932;
+  return true;
+}
+
+void file_dialog_reset_answers() { g_next_answer = 0; }

@@ -1,0 +1,33 @@
+// File dialogs: the desktop's file chooser (zenity, else kdialog) run as a
+// child process while the caller waits, as a modal dialog would. Paths go
+// in and come out as CP932, in the system's own spelling.
+//
+// TL_FILE_DIALOG_ANSWERS=<file> answers the dialogs without any chooser, for
+// scripted runs and tests: each dialog takes the next line of that file
+// (UTF-8), an empty line or the end of the file meaning "cancelled".
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct FileDialogFilter {
+  std::string name;      // shown to the user, CP932: "セーブデータ (*.sav)"
+  std::string patterns;  // ';'-separated: "*.jpg;*.bmp"
+};
+
+// The longest path a dialog hands back, in CP932 bytes (a 260-byte buffer
+// with its NUL).
+constexpr size_t kFileDialogMaxPath = 259;
+
+// Asks for an existing file. True with its path; false when the user
+// cancelled, no chooser could be run, or the chosen name cannot be written
+// in CP932 within kFileDialogMaxPath bytes.
+bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                      std::string& path);
+// Asks for a file to write (the chooser confirms overwriting). A name
+// without an extension gets default_ext ("sav", no dot).
+bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                      const std::string& default_ext, std::string& path);
+
+// Starts the answers of TL_FILE_DIALOG_ANSWERS again from the first line.
+void file_dialog_reset_answers();

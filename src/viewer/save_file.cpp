@@ -1,0 +1,256 @@
+#include "viewer/save_file.h"
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "platform/sys/sys.h"
+#include "platform/window/file_dialog.h"
+#include "platform/window/window.h"
+#include "shell/app.h"
+#include "viewer/dialogue_file.h"
+
+namespace {
+
+// Message captions, CP932.
+// ファイルがロードできませんでした。
+const char kMsgLoadFailed[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x83\x8d\x81\x5b\x83\x68\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5"
+    "\x82\xb5\x82\xbd\x81\x42";
+// ファイルがセーブできませんでした。
+const char kMsgSaveFailed[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x83\x5a\x81\x5b\x83\x75\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5"
+    "\x82\xb5\x82\xbd\x81\x42";
+// メモリが確保できません
+const char kMsgNoMemory[] = "\x83\x81\x83\x82\x83\x8a\x82\xaa\x8a\x6d\x95\xdb\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1";
+// セーブする画像がありません
+const char kMsgNoPicture[] =
+    "\x83\x5a\x81\x5b\x83\x75\x82\xb7\x82\xe9\x89\xe6\x91\x9c\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// 台詞ファイルのパスが長すぎます
+const char kMsgPathTooLong[] =
+    "\x91\xe4\x8e\x8c\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcc\x83\x70\x83\x58\x82\xaa\x92\xb7\x82\xb7\x82\xac\x82\xdc"
+    "\x82\xb7";
+// ポイントは最大１６個までです
+const char kMsgTooManyPoints[] =
+    "\x83\x7c\x83\x43\x83\x93\x83\x67\x82\xcd\x8d\xc5\x91\xe5\x82\x50\x82\x55\x8c\xc2\x82\xdc\x82\xc5\x82\xc5\x82\xb7";
+// ポイントの位置が不正です
+const char kMsgBadPosition[] =
+    "\x83\x7c\x83\x43\x83\x93\x83\x67\x82\xcc\x88\xca\x92\x75\x82\xaa\x95\x73\x90\xb3\x82\xc5\x82\xb7";
+// 画像ファイルが大きすぎます
+const char kMsgPictureTooLarge[] =
+    "\x89\xe6\x91\x9c\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x91\xe5\x82\xab\x82\xb7\x82\xac\x82\xdc\x82\xb7";
+// セーブデータ (*.sav)
+const char kFilterName[] = "\x83\x5a\x81\x5b\x83\x75\x83\x66\x81\x5b\x83\x5e (*.sav)";
+
+constexpr char kMagic[4] = {'K', 'T', 'S', 'X'};
+constexpr size_t kHeaderBytes = 12;
+constexpr size_t kRecordBytes = 40;  // ten words before the name
+
+// Bounds-checked little-endian reads over the file image.
+struct Reader {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+  size_t left() const { return size - pos; }
+  uint32_t u32() {
+    uint32_t v = static_cast<uint32_t>(data[pos]) | static_cast<uint32_t>(data[pos + 1]) << 8 |
+                 static_cast<uint32_t>(data[pos + 2]) << 16 | static_cast<uint32_t>(data[pos + 3]) << 24;
+    pos += 4;
+    return v;
+  }
+  float f32() {
+    uint32_t bits = u32();
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+  }
+};
+
+void put_u32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+void put_f32(std::vector<uint8_t>& out, float f) {
+  uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  put_u32(out, bits);
+}
+
+std::string work_dir_cp932() {
+  const std::string& dir = get_work_directory();
+  return sys_utf8_to_cp932(dir.empty() ? sys_get_current_dir() : dir);
+}
+
+std::vector<FileDialogFilter> sav_filters() { return {{kFilterName, "*.sav"}}; }
+
+}  // namespace
+
+SaveStatus save_parse(const uint8_t* data, size_t size, SaveArrangement& out) {
+  if (!data) size = 0;
+  if (size >= sizeof kMagic && std::memcmp(data, kMagic, sizeof kMagic) != 0) return SAVE_BAD_MAGIC;
+  if (size < kHeaderBytes) return size < sizeof kMagic ? SAVE_BAD_MAGIC : SAVE_TRUNCATED;
+  Reader r{data, size, sizeof kMagic};
+  int32_t count = static_cast<int32_t>(r.u32());
+  SaveArrangement a;
+  a.order = static_cast<int32_t>(r.u32());
+  // Every record takes at least its ten words, and the picture size follows.
+  if (count < 0 || static_cast<uint64_t>(count) * kRecordBytes + 4 > r.left()) return SAVE_BAD_COUNT;
+
+  for (int32_t i = 0; i < count; ++i) {
+    if (r.left() < kRecordBytes) return SAVE_TRUNCATED;
+    r.u32();  // reserved
+    SavePoint p;
+    p.x = r.f32();
+    p.y = r.f32();
+    p.radius = r.f32();
+    // The settings are words on file and bytes in use: their low byte counts.
+    p.number = static_cast<uint8_t>(r.u32());
+    p.effect = static_cast<uint8_t>(r.u32());
+    p.effect_speed = static_cast<uint8_t>(r.u32());
+    p.effect_level = static_cast<uint8_t>(r.u32());
+    p.time = static_cast<uint8_t>(r.u32());
+    uint32_t name_len = r.u32();
+    if (name_len > kSaveMaxNameBytes) return SAVE_BAD_NAME_LENGTH;
+    if (name_len > r.left()) return SAVE_TRUNCATED;
+    std::string name(name_len, '\0');
+    for (uint32_t k = 0; k < name_len; ++k) name[k] = static_cast<char>(data[r.pos + k] ^ kSaveNameKey);
+    r.pos += name_len;
+    name.resize(std::strlen(name.c_str()));
+    if (i >= kSaveMaxPoints) continue;
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.radius)) return SAVE_BAD_POSITION;
+    p.dialogue_path = std::move(name);
+    a.points.push_back(std::move(p));
+  }
+
+  if (r.left() < 4) return SAVE_TRUNCATED;
+  uint32_t picture_size = r.u32();
+  if (picture_size > r.left()) return SAVE_BAD_PICTURE_SIZE;
+  a.picture.assign(data + r.pos, data + r.pos + picture_size);
+  out = std::move(a);
+  return SAVE_OK;
+}
+
+SaveStatus save_serialize(const SaveArrangement& a, std::vector<uint8_t>& out) {
+  if (a.picture.empty()) return SAVE_NO_PICTURE;
+  if (a.points.size() > static_cast<size_t>(kSaveMaxPoints)) return SAVE_TOO_MANY_POINTS;
+  uint64_t total = kHeaderBytes + 4 + a.picture.size();
+  for (const SavePoint& p : a.points) {
+    if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.radius)) return SAVE_BAD_POSITION;
+    if (p.dialogue_path.size() > kSaveMaxNameBytes) return SAVE_BAD_NAME_LENGTH;
+    total += kRecordBytes + p.dialogue_path.size();
+  }
+  if (total > kSaveMaxFileBytes) return SAVE_TOO_LARGE;
+
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<size_t>(total));
+  bytes.insert(bytes.end(), kMagic, kMagic + sizeof kMagic);
+  put_u32(bytes, static_cast<uint32_t>(a.points.size()));
+  put_u32(bytes, static_cast<uint32_t>(a.order));
+  for (const SavePoint& p : a.points) {
+    put_u32(bytes, 0);
+    put_f32(bytes, p.x);
+    put_f32(bytes, p.y);
+    put_f32(bytes, p.radius);
+    put_u32(bytes, p.number);
+    put_u32(bytes, p.effect);
+    put_u32(bytes, p.effect_speed);
+    put_u32(bytes, p.effect_level);
+    put_u32(bytes, p.time);
+    put_u32(bytes, static_cast<uint32_t>(p.dialogue_path.size()));
+    for (char c : p.dialogue_path) bytes.push_back(static_cast<uint8_t>(c) ^ kSaveNameKey);
+  }
+  put_u32(bytes, static_cast<uint32_t>(a.picture.size()));
+  bytes.insert(bytes.end(), a.picture.begin(), a.picture.end());
+  out = std::move(bytes);
+  return SAVE_OK;
+}
+
+std::string save_resolve_dialogue_path(const std::string& stored, const std::string& work_dir) {
+  if (stored.empty()) return {};
+  if (deffile_exists(stored)) return stored;
+  // The bare file name: drive and folders dropped, stepping over double-byte
+  // characters whose trail byte is 0x5C.
+  size_t base = 0;
+  for (size_t i = 0; i < stored.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(stored[i]);
+    if (sys_is_cp932_lead(c)) ++i;
+    else if (c == '\\' || c == '/' || c == ':') base = i + 1;
+  }
+  return work_dir + "\\text\\" + stored.substr(base);
+}
+
+SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
+  SaveStatus status = SAVE_NOT_FOUND;
+  SaveArrangement a;
+  uint64_t size = get_file_size(path);
+  if (size > kSaveMaxFileBytes) {
+    status = SAVE_TOO_LARGE;
+  } else if (size > 0) {
+    try {
+      std::vector<uint8_t> bytes;
+      if (sys_read_file(path, bytes, kSaveMaxFileBytes)) status = save_parse(bytes.data(), bytes.size(), a);
+    } catch (const std::bad_alloc&) {
+      status = SAVE_TOO_LARGE;
+    }
+  }
+  if (status != SAVE_OK) {
+    window_message_box(path, status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
+    return status;
+  }
+  std::string work_dir = work_dir_cp932();
+  for (SavePoint& p : a.points) p.dialogue_path = save_resolve_dialogue_path(p.dialogue_path, work_dir);
+  out = std::move(a);
+  return SAVE_OK;
+}
+
+SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement) {
+  std::vector<uint8_t> bytes;
+  SaveStatus status = save_serialize(arrangement, bytes);
+  if (status == SAVE_OK && !sys_write_file_atomic(path, bytes.data(), bytes.size())) status = SAVE_WRITE_FAILED;
+  switch (status) {
+    case SAVE_OK:
+      break;
+    case SAVE_NO_PICTURE:
+      window_message_box(path, kMsgNoPicture);
+      break;
+    case SAVE_TOO_MANY_POINTS:
+      window_message_box(path, kMsgTooManyPoints);
+      break;
+    case SAVE_BAD_POSITION:
+      window_message_box(path, kMsgBadPosition);
+      break;
+    case SAVE_TOO_LARGE:
+      window_message_box(path, kMsgPictureTooLarge);
+      break;
+    case SAVE_BAD_NAME_LENGTH:
+      for (const SavePoint& p : arrangement.points) {
+        if (p.dialogue_path.size() > kSaveMaxNameBytes) {
+          window_message_box(p.dialogue_path, kMsgPathTooLong);
+          break;
+        }
+      }
+      break;
+    default:
+      window_message_box(path, kMsgSaveFailed);
+      break;
+  }
+  return status;
+}
+
+SaveStatus save_load_arrangement(const char* name, SaveArrangement& out, std::string* path) {
+  std::string file;
+  if (name) {
+    file = std::string(".\\sav\\") + name;
+  } else if (!file_dialog_open(sav_filters(), work_dir_cp932() + "\\sav\\", file)) {
+    return SAVE_CANCELLED;
+  }
+  if (path) *path = file;
+  return save_read_file(file, out);
+}
+
+SaveStatus save_store_arrangement(const SaveArrangement& arrangement, std::string* path) {
+  std::string file;
+  if (!file_dialog_save(sav_filters(), work_dir_cp932() + "\\sav\\", "sav", file)) return SAVE_CANCELLED;
+  if (path) *path = file;
+  return save_write_file(file, arrangement);
+}

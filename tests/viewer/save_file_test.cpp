@@ -1,0 +1,309 @@
+#include "viewer/save_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "platform/window/file_dialog.h"
+#include "viewer_test_util.h"
+
+using viewer_test::sj;
+
+namespace {
+
+// Builds file images field by field, independently of the writer.
+struct Image {
+  std::vector<uint8_t> bytes;
+  Image& u32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    return *this;
+  }
+  Image& f32(float f) {
+    uint32_t b;
+    std::memcpy(&b, &f, 4);
+    return u32(b);
+  }
+  Image& raw(const std::string& s) {
+    bytes.insert(bytes.end(), s.begin(), s.end());
+    return *this;
+  }
+  Image& header(int32_t count, int32_t order) { return raw("KTSX").u32(static_cast<uint32_t>(count)).u32(static_cast<uint32_t>(order)); }
+  Image& record(float x, float y, float r, uint32_t number, uint32_t effect, uint32_t speed, uint32_t level,
+                uint32_t time, const std::string& name, uint32_t name_len) {
+    u32(0x12345678).f32(x).f32(y).f32(r).u32(number).u32(effect).u32(speed).u32(level).u32(time).u32(name_len);
+    for (char c : name) bytes.push_back(static_cast<uint8_t>(c) ^ 0xB3);
+    return *this;
+  }
+  Image& record(float x, const std::string& name = "") {
+    return record(x, 0.5f, 0.1f, 1, 2, 3, 4, 5, name, static_cast<uint32_t>(name.size()));
+  }
+  Image& picture(const std::string& p) { return u32(static_cast<uint32_t>(p.size())).raw(p); }
+};
+
+SaveStatus parse(const Image& img, SaveArrangement& out) { return save_parse(img.bytes.data(), img.bytes.size(), out); }
+
+const std::string kPicture = "\x89PNG not really a picture";
+
+TEST(SaveFile, ReadsRecordsAndKeepsTheFirstSixteen) {
+  Image img;
+  img.header(20, 7);
+  for (int i = 0; i < 20; ++i) img.record(static_cast<float>(i) / 20.0f, "text\\p" + std::to_string(i) + ".txt");
+  img.picture(kPicture);
+  SaveArrangement a;
+  ASSERT_EQ(parse(img, a), SAVE_OK);
+  EXPECT_EQ(a.order, 7);
+  ASSERT_EQ(a.points.size(), 16u);
+  EXPECT_EQ(a.points[15].x, 15.0f / 20.0f);
+  EXPECT_EQ(a.points[15].dialogue_path, "text\\p15.txt");
+  EXPECT_EQ(a.points[3].y, 0.5f);
+  EXPECT_EQ(a.points[3].radius, 0.1f);
+  EXPECT_EQ(a.points[3].number, 1);
+  EXPECT_EQ(a.points[3].effect, 2);
+  EXPECT_EQ(a.points[3].effect_speed, 3);
+  EXPECT_EQ(a.points[3].effect_level, 4);
+  EXPECT_EQ(a.points[3].time, 5);
+  // The picture after the four dropped records is still found.
+  EXPECT_EQ(std::string(a.picture.begin(), a.picture.end()), kPicture);
+
+  Image empty;
+  empty.header(0, 0).picture(kPicture);
+  ASSERT_EQ(parse(empty, a), SAVE_OK);
+  EXPECT_TRUE(a.points.empty());
+  EXPECT_EQ(a.picture.size(), kPicture.size());
+}
+
+TEST(SaveFile, SettingsAreTheLowByteOfTheirWords) {
+  Image img;
+  img.header(1, 0).record(0.25f, 0.75f, 0.05f, 256, 0x10005, 0xFFFFFF14, 0x30A, 17, "a", 1).picture(kPicture);
+  SaveArrangement a;
+  ASSERT_EQ(parse(img, a), SAVE_OK);
+  ASSERT_EQ(a.points.size(), 1u);
+  EXPECT_EQ(a.points[0].number, 0);
+  EXPECT_EQ(a.points[0].effect, 5);
+  EXPECT_EQ(a.points[0].effect_speed, 20);
+  EXPECT_EQ(a.points[0].effect_level, 10);
+  EXPECT_EQ(a.points[0].time, 17);
+}
+
+TEST(SaveFile, NamesEndAtTheirFirstNulOrLength) {
+  Image img;
+  img.header(3, 0)
+      .record(0.1f, std::string("abc\0xyz", 7))
+      .record(0.2f, std::string(259, 'n'))
+      .record(0.3f, "")
+      .picture(kPicture);
+  SaveArrangement a;
+  ASSERT_EQ(parse(img, a), SAVE_OK);
+  EXPECT_EQ(a.points[0].dialogue_path, "abc");
+  EXPECT_EQ(a.points[1].dialogue_path.size(), 259u);
+  EXPECT_EQ(a.points[2].dialogue_path, "");
+}
+
+TEST(SaveFile, EveryTruncationIsRefusedAndChangesNothing) {
+  Image img;
+  img.header(3, 1).record(0.1f, "text\\a.txt").record(0.2f).record(0.3f, sj("台詞.txt")).picture(kPicture);
+  SaveArrangement ok;
+  ASSERT_EQ(parse(img, ok), SAVE_OK);
+  for (size_t n = 0; n < img.bytes.size(); ++n) {
+    SaveArrangement a;
+    a.order = 99;
+    std::vector<uint8_t> cut(img.bytes.begin(), img.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_NE(save_parse(cut.data(), cut.size(), a), SAVE_OK) << "cut at " << n;
+    EXPECT_EQ(a.order, 99);
+    EXPECT_TRUE(a.points.empty());
+  }
+}
+
+TEST(SaveFile, MalformedFilesAreRefused) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct Case {
+    const char* what;
+    Image img;
+    SaveStatus status;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"wrong magic", Image().raw("KTSY").u32(0).u32(0).picture(kPicture), SAVE_BAD_MAGIC});
+  cases.push_back({"negative count", Image().header(-1, 0).picture(kPicture), SAVE_BAD_COUNT});
+  cases.push_back({"huge count", Image().header(0x7FFFFFFF, 0).record(0.1f).picture(kPicture), SAVE_BAD_COUNT});
+  cases.push_back({"count past the records", Image().header(2, 0).record(0.1f).picture(""), SAVE_BAD_COUNT});
+  cases.push_back({"name over 259 bytes",
+                   Image().header(1, 0).record(0.1f, 0.1f, 0.1f, 0, 0, 0, 0, 0, std::string(260, 'x'), 260).picture(kPicture),
+                   SAVE_BAD_NAME_LENGTH});
+  cases.push_back({"name length past the end",
+                   Image().header(1, 0).record(0.1f, 0.1f, 0.1f, 0, 0, 0, 0, 0, "abc", 200).picture(kPicture),
+                   SAVE_TRUNCATED});
+  cases.push_back({"name of a dropped record over 259 bytes", [] {
+                     Image i;
+                     i.header(17, 0);
+                     for (int k = 0; k < 16; ++k) i.record(0.1f);
+                     i.record(0.1f, 0.1f, 0.1f, 0, 0, 0, 0, 0, "", 0x80000000u);
+                     return i.picture(kPicture);
+                   }(),
+                   SAVE_BAD_NAME_LENGTH});
+  cases.push_back({"picture size past the end", Image().header(0, 0).u32(1000).raw("abc"), SAVE_BAD_PICTURE_SIZE});
+  cases.push_back({"picture size of 2^32 - 1", Image().header(0, 0).u32(0xFFFFFFFFu).raw("abc"), SAVE_BAD_PICTURE_SIZE});
+  cases.push_back({"position not a number",
+                   Image().header(1, 0).record(nan, 0.1f, 0.1f, 0, 0, 0, 0, 0, "", 0).picture(kPicture), SAVE_BAD_POSITION});
+  cases.push_back({"infinite radius",
+                   Image().header(1, 0).record(0.1f, 0.1f, INFINITY, 0, 0, 0, 0, 0, "", 0).picture(kPicture),
+                   SAVE_BAD_POSITION});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SaveArrangement a;
+    a.order = 5;
+    EXPECT_EQ(parse(c.img, a), c.status);
+    EXPECT_EQ(a.order, 5);
+  }
+}
+
+SaveArrangement sample_arrangement(const std::string& dialogue) {
+  SaveArrangement a;
+  a.order = 1;
+  for (int i = 0; i < 16; ++i) {
+    SavePoint p;
+    p.x = 0.05f * static_cast<float>(i);
+    p.y = 1.0f - 0.03f * static_cast<float>(i);
+    p.radius = 0.01f + 0.002f * static_cast<float>(i);
+    p.number = static_cast<uint8_t>(15 - i);
+    p.effect = static_cast<uint8_t>(i % 6);
+    p.effect_speed = static_cast<uint8_t>(i);
+    p.effect_level = static_cast<uint8_t>(20 - i);
+    p.time = static_cast<uint8_t>(i * 6);
+    p.dialogue_path = i % 3 == 0 ? std::string() : dialogue;
+    a.points.push_back(p);
+  }
+  a.picture.assign(kPicture.begin(), kPicture.end());
+  return a;
+}
+
+void expect_same(const SaveArrangement& a, const SaveArrangement& b) {
+  EXPECT_EQ(a.order, b.order);
+  ASSERT_EQ(a.points.size(), b.points.size());
+  for (size_t i = 0; i < a.points.size(); ++i) {
+    const SavePoint& p = a.points[i];
+    const SavePoint& q = b.points[i];
+    EXPECT_EQ(p.x, q.x);
+    EXPECT_EQ(p.y, q.y);
+    EXPECT_EQ(p.radius, q.radius);
+    EXPECT_EQ(p.number, q.number);
+    EXPECT_EQ(p.effect, q.effect);
+    EXPECT_EQ(p.effect_speed, q.effect_speed);
+    EXPECT_EQ(p.effect_level, q.effect_level);
+    EXPECT_EQ(p.time, q.time);
+    EXPECT_EQ(p.dialogue_path, q.dialogue_path);
+  }
+  EXPECT_EQ(a.picture, b.picture);
+}
+
+TEST(SaveFile, WhatSaveWritesLoadReadsBack) {
+  viewer_test::TempDir dir;
+  std::string dialogue = sys_utf8_to_cp932(dir.write("text/" + sys_cp932_to_utf8(sj("ソ.txt")), "#NAME\n[a]\n"));
+  SaveArrangement a = sample_arrangement(dialogue);
+  std::vector<uint8_t> image;
+  ASSERT_EQ(save_serialize(a, image), SAVE_OK);
+  // The path is stored scrambled and without a NUL.
+  ASSERT_EQ(std::search(image.begin(), image.end(), dialogue.begin(), dialogue.end()), image.end());
+  SaveArrangement b;
+  ASSERT_EQ(save_parse(image.data(), image.size(), b), SAVE_OK);
+  expect_same(a, b);
+
+  std::string path = dir.path + "/round.sav";
+  ASSERT_EQ(save_write_file(path, a), SAVE_OK);
+  SaveArrangement c;
+  ASSERT_EQ(save_read_file(path, c), SAVE_OK);
+  expect_same(a, c);
+}
+
+TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
+  viewer_test::TempDir dir;
+  std::string path = dir.write("old.sav", "old contents");
+  SaveArrangement a = sample_arrangement("");
+
+  SaveArrangement no_picture = a;
+  no_picture.picture.clear();
+  EXPECT_EQ(save_write_file(path, no_picture), SAVE_NO_PICTURE);
+  SaveArrangement too_many = a;
+  too_many.points.push_back(SavePoint{});
+  EXPECT_EQ(save_write_file(path, too_many), SAVE_TOO_MANY_POINTS);
+  SaveArrangement long_name = a;
+  long_name.points[2].dialogue_path = std::string(260, 'x');
+  EXPECT_EQ(save_write_file(path, long_name), SAVE_BAD_NAME_LENGTH);
+  SaveArrangement nan_pos = a;
+  nan_pos.points[1].y = std::numeric_limits<float>::quiet_NaN();
+  EXPECT_EQ(save_write_file(path, nan_pos), SAVE_BAD_POSITION);
+  EXPECT_EQ(viewer_test::read_all(path), "old contents");
+
+  EXPECT_EQ(save_write_file(dir.path + "/no/such/folder/x.sav", a), SAVE_WRITE_FAILED);
+  EXPECT_EQ(save_write_file(dir.path + "/text", a), SAVE_WRITE_FAILED);
+  ASSERT_EQ(save_write_file(path, a), SAVE_OK);
+  EXPECT_NE(viewer_test::read_all(path), "old contents");
+}
+
+TEST(SaveFile, ReaderRefusalsOnDisk) {
+  viewer_test::TempDir dir;
+  SaveArrangement a;
+  a.order = 3;
+  EXPECT_EQ(save_read_file(dir.path + "/missing.sav", a), SAVE_NOT_FOUND);
+  EXPECT_EQ(save_read_file(dir.write("empty.sav", ""), a), SAVE_NOT_FOUND);
+  EXPECT_EQ(save_read_file(dir.path + "/text", a), SAVE_NOT_FOUND);
+  EXPECT_EQ(save_read_file(dir.write("bad.sav", "KTSX\x01"), a), SAVE_TRUNCATED);
+  EXPECT_EQ(a.order, 3);
+}
+
+TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
+  viewer_test::TempDir dir;
+  const std::string work = sys_utf8_to_cp932(dir.path);
+  std::string here = sys_utf8_to_cp932(dir.write("elsewhere.txt", "#NAME\n[a]\n"));
+  dir.write("text/" + sys_cp932_to_utf8(sj("台詞ソ.txt")), "#NAME\n[a]\n");
+
+  EXPECT_EQ(save_resolve_dialogue_path("", work), "");
+  // Present at its stored place: kept.
+  EXPECT_EQ(save_resolve_dialogue_path(here, work), here);
+  // Absent there: the bare name in the text folder, also after a "ソ"
+  // whose trail byte is a backslash.
+  EXPECT_EQ(save_resolve_dialogue_path("C:\\old\\" + sj("台詞ソ.txt"), work), work + "\\text\\" + sj("台詞ソ.txt"));
+  EXPECT_EQ(save_resolve_dialogue_path(sj("ソ\\ソ.txt"), work), work + "\\text\\" + sj("ソ.txt"));
+  EXPECT_EQ(save_resolve_dialogue_path("D:x.txt", work), work + "\\text\\x.txt");
+
+  // Through a whole file: the loaded path is the one found in "text".
+  Image img;
+  img.header(2, 0).record(0.1f, "C:\\gone\\" + sj("台詞ソ.txt")).record(0.2f, here).picture(kPicture);
+  std::ofstream(dir.path + "/s.sav", std::ios::binary)
+      .write(reinterpret_cast<const char*>(img.bytes.data()), static_cast<std::streamsize>(img.bytes.size()));
+  std::string cwd = sys_get_current_dir();
+  ASSERT_TRUE(sys_set_current_dir(dir.path));
+  SaveArrangement a;
+  SaveStatus status = save_read_file("s.sav", a);
+  sys_set_current_dir(cwd);
+  ASSERT_EQ(status, SAVE_OK);
+  ASSERT_EQ(a.points.size(), 2u);
+  const std::string suffix = "\\text\\" + sj("台詞ソ.txt");
+  const std::string& found = a.points[0].dialogue_path;
+  ASSERT_GT(found.size(), suffix.size());
+  EXPECT_EQ(found.substr(found.size() - suffix.size()), suffix);
+  EXPECT_EQ(a.points[1].dialogue_path, here);
+}
+
+TEST(SaveFile, LoadAndSaveThroughTheDialogs) {
+  viewer_test::TempDir dir;
+  std::string answers = dir.write("answers", dir.path + "/picked\n\n" + dir.path + "/picked.sav\n");
+  ::setenv("TL_FILE_DIALOG_ANSWERS", answers.c_str(), 1);
+  file_dialog_reset_answers();
+  SaveArrangement a = sample_arrangement("");
+  std::string path;
+  EXPECT_EQ(save_store_arrangement(a, &path), SAVE_OK);
+  EXPECT_EQ(path, sys_utf8_to_cp932(dir.path) + "/picked.sav");
+  SaveArrangement b;
+  EXPECT_EQ(save_load_arrangement(nullptr, b), SAVE_CANCELLED);
+  EXPECT_EQ(save_load_arrangement(nullptr, b), SAVE_OK);
+  expect_same(a, b);
+  ::unsetenv("TL_FILE_DIALOG_ANSWERS");
+}
+
+}  // namespace
