@@ -1,8 +1,710 @@
 #include "sound/sound_manager.h"
 
-// The sound system starts with no device and no worker until its manager lands.
-void sound_init() {}
-void sound_update() {}
-void sound_shutdown() {}
-int sound_error_code() { return 0; }
-void sound_stop_worker() {}
+#include <strings.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/sys/sys.h"
+#include "shell/app.h"
+#include "shell/startup_config.h"
+#include "sound/voice_queue.h"
+
+const char* const sound_bgm_names[SOUND_BGM_COUNT] = {"0"};
+const char* const sound_se_names[SOUND_SE_COUNT] = {"0"};
+const char* const sound_voice_names[SOUND_VOICE_COUNT] = {"0"};
+
+namespace {
+
+struct SoundManager {
+  float master_level = 0.0f;
+  float bgm_volume = std::bit_cast<float>(0x3F599999u);  // 0.84999996: the BGM plays at -1150
+  float se_volume = 0.85f;
+  bool device_open = false;
+  std::atomic<int> error{0};
+  DxSound* se[SOUND_SE_COUNT] = {};
+  // The channel objects, and the channels while something is loaded in them.
+  DxSound bgm_channel, voice_channel, ambient_channel;
+  DxSound* bgm = nullptr;
+  DxSound* voice = nullptr;
+  DxSound* ambient = nullptr;
+  bool bgm_playing = false, voice_playing = false, ambient_playing = false;
+  int bgm_index = -1, voice_index = -1, ambient_index = -1;
+  uint32_t default_fx = 0;
+  bool ready = false;
+  std::string work_directory;
+  std::string folder_a = ".\\", folder_b = ".\\";
+  std::string extension;
+  uint8_t voice_in_folder_a[SOUND_VOICE_COUNT] = {};
+};
+
+std::recursive_mutex lock;
+SoundManager* manager;
+uint32_t frame_counter;
+SoundCamera camera;
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+using Lock = std::unique_lock<std::recursive_mutex>;
+
+void set_error(SoundManager* m, int code) {
+  // The first failure is the one worth reporting.
+  int none = 0;
+  m->error.compare_exchange_strong(none, code);
+}
+
+uint32_t index_of(SoundId id) { return id & SOUND_ID_INDEX_MASK; }
+
+// Path of a sound in a folder, rooted at the working folder recorded at
+// start-up: the process's current folder may move under other modules.
+std::string sound_path(const SoundManager* m, const std::string& folder, const char* name) {
+  std::string rel = folder + name;
+  if (!m->extension.empty()) rel += "." + m->extension;
+  if (m->work_directory.empty()) return rel;
+  // The sys layer takes paths in the system's own text; a folder name that
+  // has no CP932 form is passed as it is.
+  std::string base = sys_utf8_to_cp932(m->work_directory);
+  if (sys_cp932_to_utf8(base) != m->work_directory) base = m->work_directory;
+  return base + "\\" + rel;
+}
+
+// Decodes a file; when this thread holds the sound lock only here, it lets
+// go meanwhile, so the main thread's frame never waits for a file.
+int read_wave_unlocked(Lock& g, const std::string& path, WaveData* w) {
+  g.unlock();
+  int e = dxsound_read_wave(path, w);
+  g.lock();
+  return e;
+}
+
+void report_load_failure(int code, const std::string& path) {
+  std::fprintf(stderr, "tamberlune: sound file %s: %s\n", sys_map_path(path).c_str(),
+               code == SOUND_ERROR_FILE ? "missing or not a wave file" : "cannot be played");
+}
+
+// Loads a released channel with the sound at index, or keeps it when it
+// holds that sound already. True when the channel is loaded afterwards.
+bool load_channel(Lock& g, DxSound* SoundManager::*channel, int SoundManager::*current, DxSound SoundManager::*object,
+                  int index, const std::string& path, DxSoundMode mode, float volume) {
+  SoundManager* m = manager;
+  if (index != m->*current) {
+    WaveData w;
+    int e = read_wave_unlocked(g, path, &w);
+    m = manager;
+    if (!m) return false;
+    if (!e) e = dxsound_create_buffer(&(m->*object), w, mode, volume);
+    if (e) {
+      report_load_failure(e, path);
+      set_error(m, e);
+      return false;
+    }
+    m->*channel = &(m->*object);
+    m->*current = index;
+  }
+  return m->*channel != nullptr;
+}
+
+DxSound* se_slot(SoundManager* m, SoundId id) {
+  uint32_t i = index_of(id);
+  return (m && i < SOUND_SE_COUNT) ? m->se[i] : nullptr;
+}
+
+float clamp_unit(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
+
+int pan_level(float p) {
+  if (!(p == p)) return -10000;
+  float x = p * 10000.0f;
+  return x < -10000.0f ? -10000 : x > 10000.0f ? 10000 : static_cast<int>(x);
+}
+
+// Stops the sound when the wanted effect flags differ from the applied ones,
+// applies them and records them only when they took.
+void apply_fx(SoundManager* m, DxSound* s, uint32_t flags) {
+  uint32_t wanted = (flags & SOUND_FX_DEFAULT) ? m->default_fx : flags;
+  if (wanted == s->fx_flags) return;
+  dxsound_stop(s);
+  if (dxsound_set_fx(s, wanted) == 0) s->fx_flags = wanted;
+}
+
+bool open_device(SoundManager* m, AudioDeviceKind kind) {
+  std::string why;
+  if (!audio_open(kind, &why)) {
+    std::fprintf(stderr,
+                 "tamberlune: no sound device (%s). Where none exists, run with ALSOFT_DRIVERS=null "
+                 "for silent output.\n",
+                 why.c_str());
+    return false;
+  }
+  m->device_open = true;
+  const float zero[3] = {0.0f, 0.0f, 0.0f};
+  const float front[3] = {0.0f, 0.0f, 1.0f}, top[3] = {0.0f, 1.0f, 0.0f};
+  audio_listener_set_velocity(zero);
+  audio_listener_set_doppler(1.0f);
+  audio_listener_set_position(zero);
+  audio_listener_set_orientation(front, top);
+  audio_listener_set_rolloff(0.01f);
+  audio_commit();
+  return true;
+}
+
+bool file_opens(const std::string& path) {
+  FILE* f = sys_fopen(path, "rb");
+  if (!f) return false;
+  std::fclose(f);
+  return true;
+}
+
+void check_files(SoundManager* m) {
+  auto check = [&](const char* name) {
+    std::string path = sound_path(m, m->folder_b, name);
+    if (file_opens(path)) return;
+    report_load_failure(SOUND_ERROR_FILE, path);
+    set_error(m, SOUND_ERROR_FILE);
+  };
+  for (const char* n : sound_se_names) check(n);
+  for (const char* n : sound_bgm_names) check(n);
+  for (const char* n : sound_voice_names) check(n);
+  for (int i = 0; i < SOUND_VOICE_COUNT; ++i)
+    m->voice_in_folder_a[i] = file_opens(sound_path(m, m->folder_a, sound_voice_names[i])) ? 1 : 0;
+}
+
+void preload_ses(SoundManager* m) {
+  for (int i = 0; i < SOUND_SE_COUNT; ++i) {
+    DxSound* s = new DxSound;
+    std::string path = sound_path(m, m->folder_b, sound_se_names[i]);
+    if (int e = dxsound_load_wave(s, path, sound_se_mode(sound_se_names[i]), m->se_volume)) {
+      report_load_failure(e, path);
+      set_error(m, e);
+      delete s;
+      return;
+    }
+    s->persistent = 0;
+    s->load_frequency = dxsound_get_frequency(s);
+    m->se[i] = s;
+  }
+  m->ready = true;
+}
+
+const float* command_position(const SoundCommand& c, float out[3]) {
+  if (!c.has_position) return nullptr;
+  out[0] = c.x;
+  out[1] = c.y;
+  out[2] = c.z;
+  return out;
+}
+
+// The worker's table: one manager operation per opcode.
+void run_command(const SoundCommand& c) {
+  float p[3];
+  switch (c.opcode) {
+    case SOUND_OP_PLAY_BGM: sound_play_bgm(c.id); break;
+    case SOUND_OP_RESTART_BGM: sound_restart_bgm(c.id); break;
+    case SOUND_OP_STOP_BGM: sound_stop_bgm(); break;
+    case SOUND_OP_RESUME_BGM: sound_resume_bgm(); break;
+    case SOUND_OP_RELEASE_BGM: sound_release_bgm(); break;
+    case SOUND_OP_BGM_VOLUME: sound_set_bgm_volume(c.value); break;
+    case SOUND_OP_SE_VOLUME: sound_set_se_volume(c.id, c.value); break;
+    case SOUND_OP_SE_RESTORE_VOLUME: sound_restore_se_volume(c.id); break;
+    case SOUND_OP_PLAY_SE: sound_play_se(c.id, false, 0.0f, SOUND_FX_DEFAULT); break;
+    case SOUND_OP_LOOP_SE: sound_play_se(c.id, true, 0.0f, SOUND_FX_DEFAULT); break;
+    case SOUND_OP_RESTART_LOOP_SE: sound_play_se(c.id, true, 0.001f, SOUND_FX_DEFAULT); break;
+    case SOUND_OP_STOP_SE: sound_stop_se(c.id); break;
+    case SOUND_OP_STOP_NONLOOPING: sound_stop_nonlooping(); break;
+    case SOUND_OP_STOP_EVERYTHING: sound_stop_everything(); break;
+    case SOUND_OP_PLAY_SE_AT: sound_play_se_at(c.id, false, command_position(c, p), 0.0f, SOUND_FX_DEFAULT); break;
+    case SOUND_OP_LOOP_SE_AT: sound_play_se_at(c.id, true, command_position(c, p), 0.0f, SOUND_FX_DEFAULT); break;
+    case SOUND_OP_RESTART_SE_AT: sound_play_se_at(c.id, false, command_position(c, p), 0.001f, SOUND_FX_DEFAULT); break;
+    case SOUND_OP_PLAY_SE_AT_FROM:
+      sound_play_se_at(c.id, false, command_position(c, p), c.value, SOUND_FX_DEFAULT);
+      break;
+    case SOUND_OP_SE_FREQUENCY: sound_set_se_frequency(c.id, c.extra); break;
+    case SOUND_OP_REWIND_SES: sound_rewind_ses(); break;
+    case SOUND_OP_SE_MASTER_VOLUME: sound_set_se_master_volume(c.value); break;
+    case SOUND_OP_PLAY_VOICE: sound_play_voice(c.id); break;
+    case SOUND_OP_STOP_VOICE: sound_stop_voice(); break;
+    case SOUND_OP_RELEASE_VOICE: sound_release_voice(); break;
+    case SOUND_OP_VOICE_VOLUME: sound_set_voice_volume(c.value); break;
+    case SOUND_OP_PLAY_AMBIENT: sound_play_ambient(c.id); break;
+    case SOUND_OP_STOP_AMBIENT: sound_stop_ambient(); break;
+    case SOUND_OP_RELEASE_AMBIENT: sound_release_ambient(); break;
+    case SOUND_OP_AMBIENT_VOLUME: sound_set_ambient_volume(c.value); break;
+    default: break;
+  }
+}
+
+}  // namespace
+
+std::recursive_mutex& sound_lock() { return lock; }
+
+// ---- Life cycle -------------------------------------------------------------------
+
+void sound_init() { sound_init_with({get_work_directory(), AUDIO_DEVICE_DEFAULT}); }
+
+void sound_init_with(const SoundSetup& setup) {
+  sound_shutdown();
+  SoundManager* m = new SoundManager;
+  {
+    Guard g(lock);
+    manager = m;
+    camera = SoundCamera{};
+    frame_counter = 0;
+  }
+  sound_thread_start(run_command);
+  {
+    Guard g(lock);
+    if (!open_device(m, setup.device)) set_error(m, SOUND_ERROR_DEVICE);
+    m->work_directory = setup.work_directory;
+    const char* ext = get_startup_string("SFEXT");
+    m->extension = ext ? ext : "";
+    check_files(m);
+    if (m->error == 0) preload_ses(m);
+    voice_queue_reset();
+    frame_counter = 0;
+  }
+  sound_post_command(SOUND_OP_PLAY_BGM, SOUND_ID_BGM | 0);
+  sound_post_command(SOUND_OP_STOP_BGM, 0);
+}
+
+void sound_update() {
+  SoundCamera c;
+  {
+    Guard g(lock);
+    if (!manager) return;
+    voice_queue_step();
+    ++frame_counter;
+    c = camera;
+  }
+  sound_listener_update(c.eye, c.yaw);
+}
+
+void sound_shutdown() {
+  if (!manager) return;
+  sound_thread_stop();
+  Guard g(lock);
+  SoundManager* m = manager;
+  sound_release_ambient();
+  sound_release_voice();
+  for (DxSound*& s : m->se) {
+    delete s;
+    s = nullptr;
+  }
+  sound_release_bgm();
+  sound_release_voice();
+  if (m->device_open) audio_close();
+  manager = nullptr;
+  delete m;
+}
+
+int sound_error_code() { return manager ? manager->error.load() : 0; }
+
+void sound_stop_worker() { sound_thread_abort(); }
+
+// ---- Listener ----------------------------------------------------------------------
+
+void sound_set_listener_camera(const float eye[3], float yaw) {
+  Guard g(lock);
+  camera = {{eye[0], eye[1], eye[2]}, yaw};
+}
+
+SoundCamera sound_listener_camera() {
+  Guard g(lock);
+  return camera;
+}
+
+void sound_listener_update(const float position[3], float yaw) {
+  Guard g(lock);
+  if (!manager || !manager->device_open) return;
+  const float front[3] = {std::sin(yaw), 0.0f, std::cos(yaw)}, top[3] = {0.0f, 1.0f, 0.0f};
+  audio_listener_set_position(position);
+  audio_listener_set_orientation(front, top);
+  audio_commit();
+}
+
+void sound_listener_reset() {
+  Guard g(lock);
+  if (!manager || !manager->device_open) return;
+  const float zero[3] = {0.0f, 0.0f, 0.0f};
+  const float front[3] = {0.0f, 0.0f, 1.0f}, top[3] = {0.0f, 1.0f, 0.0f};
+  audio_listener_set_velocity(zero);
+  audio_listener_set_position(zero);
+  audio_listener_set_orientation(front, top);
+  audio_commit();
+}
+
+// ---- BGM ----------------------------------------------------------------------------
+
+void sound_play_bgm(SoundId id) {
+  Lock g(lock);
+  SoundManager* m = manager;
+  const uint32_t index = index_of(id);
+  if (!m || !m->ready || index >= SOUND_BGM_COUNT) return;
+  if (m->bgm_index != static_cast<int>(index)) sound_release_bgm();
+  const char* name = sound_bgm_names[index];
+  if (!load_channel(g, &SoundManager::bgm, &SoundManager::bgm_index, &SoundManager::bgm_channel,
+                    static_cast<int>(index), sound_path(m, m->folder_b, name), sound_bgm_mode(name), m->bgm_volume))
+    return;
+  m = manager;
+  dxsound_set_position(m->bgm, 0.0f);
+  dxsound_play(m->bgm, true);
+  m->bgm_playing = true;
+}
+
+void sound_restart_bgm(SoundId id) {
+  sound_play_bgm(id);
+  Guard g(lock);
+  if (!manager || !manager->bgm) return;
+  dxsound_set_position(manager->bgm, 0.0f);
+  dxsound_play(manager->bgm, true);
+}
+
+void sound_resume_bgm() {
+  Guard g(lock);
+  if (manager && manager->bgm) dxsound_play(manager->bgm, true);
+}
+
+void sound_stop_bgm() {
+  Guard g(lock);
+  if (manager && manager->bgm) dxsound_stop(manager->bgm);
+}
+
+void sound_release_bgm() {
+  Guard g(lock);
+  SoundManager* m = manager;
+  if (!m) return;
+  m->bgm_playing = false;
+  dxsound_release(&m->bgm_channel);
+  m->bgm = nullptr;
+  m->bgm_index = -1;
+}
+
+void sound_set_bgm_volume(float v) {
+  Guard g(lock);
+  if (manager && manager->bgm) dxsound_set_volume(manager->bgm, v);
+}
+
+void sound_set_bgm_pan(float p) {
+  Guard g(lock);
+  if (manager && manager->bgm) dxsound_set_pan(manager->bgm, pan_level(p));
+}
+
+// ---- Voice and ambient ------------------------------------------------------------
+
+void sound_play_voice(SoundId id) {
+  Lock g(lock);
+  SoundManager* m = manager;
+  const uint32_t index = index_of(id);
+  if (!m || !m->ready || !(id & SOUND_ID_VOICE) || index >= SOUND_VOICE_COUNT) return;
+  if (m->voice_index != static_cast<int>(index)) sound_release_voice();
+  if (!load_channel(g, &SoundManager::voice, &SoundManager::voice_index, &SoundManager::voice_channel,
+                    static_cast<int>(index), sound_voice_file_name(static_cast<int>(index)), DXSOUND_PLAIN,
+                    m->se_volume))
+    return;
+  m = manager;
+  dxsound_set_position(m->voice, 0.0f);
+  dxsound_play(m->voice, false);
+  m->voice_playing = true;
+}
+
+void sound_stop_voice() {
+  Guard g(lock);
+  if (manager && manager->voice_playing && manager->voice) dxsound_stop(manager->voice);
+}
+
+void sound_release_voice() {
+  Guard g(lock);
+  SoundManager* m = manager;
+  if (!m) return;
+  m->voice_playing = false;
+  dxsound_release(&m->voice_channel);
+  m->voice = nullptr;
+  m->voice_index = -1;
+}
+
+void sound_set_voice_volume(float v) {
+  Guard g(lock);
+  if (manager && manager->voice_playing && manager->voice) dxsound_set_volume(manager->voice, v);
+}
+
+bool sound_is_voice_playing() {
+  Guard g(lock);
+  SoundManager* m = manager;
+  return m && m->ready && m->voice_playing && m->voice && dxsound_is_playing(m->voice);
+}
+
+uint32_t sound_get_voice_status() {
+  Guard g(lock);
+  SoundManager* m = manager;
+  return (m && m->ready && m->voice) ? dxsound_get_status(m->voice) : 0;
+}
+
+void sound_play_ambient(SoundId id) {
+  Lock g(lock);
+  SoundManager* m = manager;
+  const uint32_t index = index_of(id);
+  if (!m || !m->ready || !(id & SOUND_ID_VOICE) || index >= SOUND_VOICE_COUNT) return;
+  if (m->ambient_index != static_cast<int>(index)) sound_release_ambient();
+  if (!load_channel(g, &SoundManager::ambient, &SoundManager::ambient_index, &SoundManager::ambient_channel,
+                    static_cast<int>(index), sound_path(m, m->folder_b, sound_voice_names[index]), DXSOUND_PLAIN,
+                    m->se_volume))
+    return;
+  m = manager;
+  dxsound_set_position(m->ambient, 0.0f);
+  dxsound_play(m->ambient, true);
+  m->ambient_playing = true;
+}
+
+void sound_stop_ambient() {
+  Guard g(lock);
+  if (manager && manager->ambient_playing && manager->ambient) dxsound_stop(manager->ambient);
+}
+
+void sound_release_ambient() {
+  Guard g(lock);
+  SoundManager* m = manager;
+  if (!m) return;
+  m->ambient_playing = false;
+  dxsound_release(&m->ambient_channel);
+  m->ambient = nullptr;
+  m->ambient_index = -1;
+}
+
+void sound_set_ambient_volume(float v) {
+  Guard g(lock);
+  if (manager && manager->ambient_playing && manager->ambient) dxsound_set_volume(manager->ambient, v);
+}
+
+// ---- Sound effects ----------------------------------------------------------------
+
+void sound_play_se(SoundId id, bool looping, float start, uint32_t fx_flags) {
+  Guard g(lock);
+  SoundManager* m = manager;
+  DxSound* s = se_slot(m, id);
+  if (!s || !m->ready) return;
+  // A looping request from 0.0 leaves a loop that already plays alone.
+  if (!(looping && start == 0.0f)) {
+    dxsound_set_position(s, start);
+    dxsound_stop(s);
+  }
+  apply_fx(m, s, fx_flags);
+  dxsound_set_3d_position(s, nullptr);
+  dxsound_play(s, looping);
+}
+
+void sound_play_se_at(SoundId id, bool looping, const float* position, float start, uint32_t fx_flags) {
+  Guard g(lock);
+  SoundManager* m = manager;
+  DxSound* s = se_slot(m, id);
+  if (!s || !m->ready) return;
+  // Stopping is immediate here, so there is no wait for the buffer to settle.
+  if (start != 0.0f) {
+    dxsound_stop(s);
+    dxsound_set_position(s, start);
+  }
+  dxsound_set_3d_position(s, position);
+  apply_fx(m, s, fx_flags);
+  dxsound_play(s, looping);
+}
+
+void sound_stop_se(SoundId id) {
+  Guard g(lock);
+  if (DxSound* s = se_slot(manager, id)) {
+    dxsound_stop(s);
+    dxsound_set_position(s, 0.001f);
+  }
+}
+
+void sound_set_se_volume(SoundId id, float v) {
+  Guard g(lock);
+  if (DxSound* s = se_slot(manager, id)) dxsound_set_volume(s, clamp_unit(v));
+}
+
+void sound_scale_se_volume(SoundId id, float scale) {
+  Guard g(lock);
+  if (DxSound* s = se_slot(manager, id)) dxsound_set_volume(s, clamp_unit(manager->se_volume * scale));
+}
+
+void sound_restore_se_volume(SoundId id) {
+  Guard g(lock);
+  if (DxSound* s = se_slot(manager, id))
+    dxsound_set_volume(s, 1.0f - static_cast<float>(s->volume_base) / -6000.0f);
+}
+
+void sound_set_se_master_volume(float v) {
+  Guard g(lock);
+  if (!manager) return;
+  for (DxSound* s : manager->se) {
+    if (!s) continue;
+    s->volume_base = volume_to_attenuation(v);
+    dxsound_set_volume(s, v);
+  }
+}
+
+void sound_set_se_frequency(SoundId id, uint32_t hz) {
+  Guard g(lock);
+  if (DxSound* s = se_slot(manager, id)) dxsound_set_frequency(s, hz);
+}
+
+uint32_t sound_get_se_frequency(SoundId id) {
+  Guard g(lock);
+  DxSound* s = se_slot(manager, id);
+  return s ? dxsound_get_frequency(s) : 0;
+}
+
+void sound_set_se_pan(SoundId id, float p) {
+  Guard g(lock);
+  if (DxSound* s = se_slot(manager, id)) dxsound_set_pan(s, pan_level(p));
+}
+
+void sound_rewind_ses() {
+  Guard g(lock);
+  if (!manager) return;
+  for (DxSound* s : manager->se)
+    if (s) dxsound_set_position(s, 0.0f);
+}
+
+void sound_prime_ses() {
+  Guard g(lock);
+  if (!manager || !manager->ready) return;
+  for (DxSound* s : manager->se) {
+    if (!s) continue;
+    dxsound_set_position(s, 0.0f);
+    dxsound_play(s, false);
+    dxsound_stop(s);
+  }
+}
+
+void sound_set_default_fx(uint32_t flags) {
+  Guard g(lock);
+  if (manager) manager->default_fx = flags;
+}
+
+// ---- All channels -----------------------------------------------------------------
+
+void sound_stop_nonlooping() {
+  Guard g(lock);
+  if (!manager) return;
+  for (DxSound* s : manager->se)
+    if (s && s->persistent == 0) dxsound_stop(s);
+  sound_stop_ambient();
+  sound_stop_voice();
+  voice_queue_clear();
+}
+
+void sound_stop_everything() {
+  Guard g(lock);
+  if (!manager) return;
+  for (DxSound* s : manager->se)
+    if (s) dxsound_stop(s);
+  sound_stop_ambient();
+  sound_stop_voice();
+  sound_stop_bgm();
+  voice_queue_clear();
+}
+
+void sound_reset_all() {
+  Guard g(lock);
+  sound_stop_everything();
+  if (manager) manager->default_fx = 0;
+}
+
+// ---- Levels -----------------------------------------------------------------------
+
+int volume_to_attenuation(float v) {
+  if (v == 0.0f) return AUDIO_VOLUME_MIN;
+  const float level = (1.0f - v) * -6000.0f;
+  if (!(level == level) || level < -1.0e9f) return AUDIO_VOLUME_MIN;
+  if (level > 1.0e9f) return 1000000000;
+  return static_cast<int>(level);
+}
+
+void sound_set_primary_volume(float v) {
+  Guard g(lock);
+  if (!manager) return;
+  const int level = volume_to_attenuation(v);
+  manager->master_level = static_cast<float>(level);
+  if (manager->device_open) audio_listener_set_volume(level);
+}
+
+void sound_set_master_volume(float v) { sound_set_primary_volume(v); }
+
+// ---- Names -------------------------------------------------------------------------
+
+int sound_lookup_name(const char* name, const char* const* table, int count) {
+  if (!name) return -1;
+  const size_t length = std::strlen(name);
+  for (int i = 0; i < count; ++i) {
+    const char* dot = std::strchr(table[i], '.');
+    const size_t cut = dot ? static_cast<size_t>(dot - table[i]) : std::strlen(table[i]);
+    if (cut == length && strncasecmp(name, table[i], cut) == 0) return i;
+  }
+  return -1;
+}
+
+int64_t sound_bgm_id(const char* name) {
+  int i = sound_lookup_name(name, sound_bgm_names, SOUND_BGM_COUNT);
+  return i < 0 ? -1 : int64_t{i} + SOUND_ID_BGM;
+}
+
+int64_t sound_se_id(const char* name) { return sound_lookup_name(name, sound_se_names, SOUND_SE_COUNT); }
+
+int64_t sound_voice_id(const char* name) {
+  int i = sound_lookup_name(name, sound_voice_names, SOUND_VOICE_COUNT);
+  return i < 0 ? -1 : int64_t{i} + SOUND_ID_VOICE;
+}
+
+std::string sound_file_name(const char* name) {
+  Guard g(lock);
+  return manager ? sound_path(manager, manager->folder_b, name) : std::string();
+}
+
+std::string sound_voice_file_name(int index) {
+  Guard g(lock);
+  if (!manager || index < 0 || index >= SOUND_VOICE_COUNT) return std::string();
+  // The voice's second-language folder is chosen by the "golng" setting,
+  // which the settings store does not offer yet; the first folder serves.
+  return sound_path(manager, manager->folder_b, sound_voice_names[index]);
+}
+
+DxSoundMode sound_se_mode(const char* name) {
+  if (name[0] != 's' && name[0] != 'i') return DXSOUND_3D;
+  const size_t n = std::strlen(name);
+  return (n >= 5 && name[2] == 'f' && name[3] == 'r' && name[4] == 'q') ? DXSOUND_FREQUENCY : DXSOUND_PLAIN;
+}
+
+DxSoundMode sound_bgm_mode(const char* name) {
+  return (std::strlen(name) >= 4 && name[3] == 'P') ? DXSOUND_PAN : DXSOUND_PLAIN;
+}
+
+// ---- State -------------------------------------------------------------------------
+
+bool sound_is_ready() {
+  Guard g(lock);
+  return manager && manager->ready;
+}
+
+uint32_t sound_frame_counter() {
+  Guard g(lock);
+  return frame_counter;
+}
+
+const DxSound* sound_bgm_channel() {
+  Guard g(lock);
+  return manager ? manager->bgm : nullptr;
+}
+
+const DxSound* sound_voice_channel() {
+  Guard g(lock);
+  return manager ? manager->voice : nullptr;
+}
+
+const DxSound* sound_ambient_channel() {
+  Guard g(lock);
+  return manager ? manager->ambient : nullptr;
+}
+
+const DxSound* sound_se_slot(int index) {
+  Guard g(lock);
+  return (manager && index >= 0 && index < SOUND_SE_COUNT) ? manager->se[index] : nullptr;
+}

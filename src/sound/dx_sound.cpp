@@ -1,0 +1,147 @@
+#include "sound/dx_sound.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "sound/sound_manager.h"
+
+DxSound::~DxSound() { dxsound_release(this); }
+
+int dxsound_read_wave(const std::string& path, WaveData* out) {
+  switch (wave_load(path, out)) {
+    case WAVE_OK:
+      return 0;
+    case WAVE_NOT_FOUND:
+      return SOUND_ERROR_FILE;
+    default:
+      return SOUND_ERROR_BUFFER;
+  }
+}
+
+int dxsound_create_buffer(DxSound* s, const WaveData& wave, DxSoundMode mode, float volume) {
+  dxsound_release(s);
+  s->buffer = audio_buffer_create(wave, static_cast<AudioMode>(mode));
+  if (!s->buffer) return SOUND_ERROR_BUFFER;
+  s->format = wave.format;
+  s->buffer_size = wave.data_bytes;
+  s->fx_flags = 0;
+  s->mode = mode;
+  s->volume_base = mode == DXSOUND_3D ? 0 : -250;
+  dxsound_set_volume(s, volume);
+  if (mode == DXSOUND_3D) {
+    const float zero[3] = {0.0f, 0.0f, 0.0f};
+    audio_buffer_set_velocity(s->buffer, zero);
+    audio_buffer_set_position(s->buffer, zero);
+    audio_buffer_set_distances(s->buffer, DXSOUND_3D_MIN_DISTANCE, DXSOUND_3D_MAX_DISTANCE);
+  }
+  return 0;
+}
+
+int dxsound_load_wave(DxSound* s, const std::string& path, DxSoundMode mode, float volume) {
+  WaveData wave;
+  if (int e = dxsound_read_wave(path, &wave)) {
+    dxsound_release(s);
+    return e;
+  }
+  return dxsound_create_buffer(s, wave, mode, volume);
+}
+
+void dxsound_release(DxSound* s) {
+  if (s->buffer) {
+    audio_buffer_stop(s->buffer);
+    audio_buffer_set_frame(s->buffer, 0);
+    audio_buffer_destroy(s->buffer);
+  }
+  s->buffer = 0;
+  s->format = WaveFormat{};
+  s->buffer_size = 0;
+}
+
+bool dxsound_loaded(const DxSound* s) { return s->buffer != 0; }
+
+int dxsound_play(DxSound* s, bool looping) {
+  if (!s->buffer) return -1;
+  return audio_buffer_play(s->buffer, looping) == AUDIO_OK ? 0 : -1;
+}
+
+int dxsound_stop(DxSound* s) {
+  if (s->buffer) audio_buffer_stop(s->buffer);
+  return 0;
+}
+
+bool dxsound_is_playing(const DxSound* s) { return (audio_buffer_status(s->buffer) & AUDIO_STATUS_PLAYING) != 0; }
+
+uint32_t dxsound_get_status(const DxSound* s) { return audio_buffer_status(s->buffer); }
+
+uint32_t dxsound_get_frequency(const DxSound* s) { return audio_buffer_frequency(s->buffer); }
+
+int dxsound_set_frequency(DxSound* s, uint32_t hz) {
+  hz = hz < 100 ? 100 : hz > 200000 ? 200000 : hz;
+  return audio_buffer_set_frequency(s->buffer, hz) == AUDIO_OK ? 0 : -1;
+}
+
+float dxsound_get_volume(const DxSound* s) {
+  if (!s->buffer) return 0.0f;
+  const int range = -6000 - s->volume_base;
+  if (range == 0) return 0.0f;
+  float v = 1.0f - static_cast<float>(audio_buffer_volume(s->buffer) - s->volume_base) / static_cast<float>(range);
+  return v < 0.0f ? 0.0f : v > 1.0f ? 1.0f : v;
+}
+
+int dxsound_volume_level(int32_t base, float v) {
+  const float drop = (1.0f - v) * 6000.0f;
+  // Outside the device's range (or not a number) the level is clamped rather
+  // than refused, so a mute always mutes.
+  if (!(drop < 20000.0f)) return AUDIO_VOLUME_MIN;
+  if (drop < -20000.0f) return AUDIO_VOLUME_MAX;
+  int level = base - static_cast<int>(drop);
+  return level < AUDIO_VOLUME_MIN ? AUDIO_VOLUME_MIN : level > AUDIO_VOLUME_MAX ? AUDIO_VOLUME_MAX : level;
+}
+
+int dxsound_set_volume(DxSound* s, float v) {
+  if (!s->buffer) return -1;
+  return audio_buffer_set_volume(s->buffer, dxsound_volume_level(s->volume_base, v)) == AUDIO_OK ? 0 : -1;
+}
+
+int dxsound_set_position(DxSound* s, float f) {
+  if (!s->buffer) return -1;
+  if (!(f > 0.0f)) f = 0.0f;
+  if (f > 0.99f) f = 0.99f;
+  const uint32_t frames = audio_buffer_frames(s->buffer);
+  return audio_buffer_set_frame(s->buffer, static_cast<uint32_t>(static_cast<double>(frames) * f)) == AUDIO_OK ? 0
+                                                                                                                : -1;
+}
+
+int dxsound_set_pan(DxSound* s, int pan) {
+  if (s->mode != DXSOUND_PAN || !s->buffer) return -1;
+  pan = pan < -10000 ? -10000 : pan > 10000 ? 10000 : pan;
+  return audio_buffer_set_pan(s->buffer, pan) == AUDIO_OK ? 0 : -1;
+}
+
+int dxsound_set_3d_position(DxSound* s, const float* position) {
+  if (s->mode != DXSOUND_3D || !s->buffer) return 1;
+  float p[3];
+  if (position) {
+    p[0] = position[0];
+    p[1] = position[1];
+    p[2] = position[2];
+  } else {
+    // Two units ahead of the camera, along the way it faces.
+    const SoundCamera c = sound_listener_camera();
+    p[0] = c.eye[0] + 2.0f * std::sin(c.yaw);
+    p[1] = c.eye[1];
+    p[2] = c.eye[2] + 2.0f * std::cos(c.yaw);
+  }
+  audio_buffer_set_position(s->buffer, p);
+  return 1;
+}
+
+uint32_t dxsound_buffer_size(const DxSound* s) { return s->buffer_size; }
+
+int dxsound_set_fx(DxSound* s, uint32_t flags) {
+  if (!s->buffer) return -1;
+  const uint32_t kind = flags & 0xFF000000u, level = flags & 0x00FFFFFFu;
+  if (audio_buffer_set_effect(s->buffer, kind, level) == AUDIO_OK) return 0;
+  if (kind == AUDIO_EFFECT_REVERB) std::fprintf(stderr, "tamberlune: the reverb cannot be applied, even at the lowest quality\n");
+  return -1;
+}

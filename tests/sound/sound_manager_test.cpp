@@ -1,0 +1,314 @@
+// The sound manager on the loopback device: start-up, levels on rendered
+// samples, channels, effects, names, the listener and the fatal start-up
+// errors.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/sys/sys.h"
+#include "shell/scene_runner.h"
+#include "shell/startup_config.h"
+#include "shell/temp_dir.h"
+#include "sound/dx_sound.h"
+#include "sound/sound_manager.h"
+#include "sound/voice_queue.h"
+#include "sound_test_util.h"
+
+namespace {
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+}
+
+// A working folder with "KT52.CF" and the sound "0" as a constant-level file.
+struct SoundFolder {
+  TempDir dir;
+  explicit SoundFolder(const char* ext = "wav", bool with_sound = true, uint32_t frames = 44100) {
+    dir.file("KT52.CF", std::string("SFEXT ") + ext + "\n");
+    load_startup_config(dir.path + "/KT52.CF");
+    if (with_sound) write_file(dir.path + "/0." + ext, make_dc_wav(frames));
+  }
+};
+
+class SoundManagerTest : public ::testing::Test {
+ protected:
+  void start(const SoundFolder& f) {
+    sound_init_with({f.dir.path, AUDIO_DEVICE_LOOPBACK});
+    ASSERT_TRUE(sound_thread_wait_idle(5000));
+  }
+  void TearDown() override {
+    sound_shutdown();
+    EXPECT_EQ(audio_buffer_count(), 0);
+    EXPECT_FALSE(audio_is_open());
+  }
+};
+
+TEST_F(SoundManagerTest, StartUpLoadsEffectAndLeavesTheBgmStopped) {
+  SoundFolder f;
+  start(f);
+  EXPECT_EQ(sound_error_code(), 0);
+  EXPECT_TRUE(sound_is_ready());
+  const DxSound* se = sound_se_slot(0);
+  ASSERT_NE(se, nullptr);
+  EXPECT_EQ(se->mode, DXSOUND_3D);
+  EXPECT_EQ(se->load_frequency, 44100u);
+  const DxSound* bgm = sound_bgm_channel();
+  ASSERT_NE(bgm, nullptr);  // play then stop ran on the worker
+  EXPECT_EQ(bgm->mode, DXSOUND_PLAIN);
+  EXPECT_FALSE(dxsound_is_playing(bgm));
+  EXPECT_EQ(audio_buffer_volume(bgm->buffer), -1150);
+  EXPECT_EQ(audio_buffer_volume(se->buffer), -899);
+}
+
+TEST_F(SoundManagerTest, ChannelLevelsOnRenderedSamples) {
+  SoundFolder f;
+  start(f);
+  sound_play_bgm(SOUND_ID_BGM);
+  Levels l = render_levels();
+  EXPECT_NEAR(l.left, 0.5f * gain_of(-1150), 0.002f);
+  EXPECT_NEAR(l.right, l.left, 1e-5f);
+  sound_stop_bgm();
+
+  sound_play_voice(SOUND_ID_VOICE);
+  ASSERT_NE(sound_voice_channel(), nullptr);
+  EXPECT_EQ(audio_buffer_volume(sound_voice_channel()->buffer), -1149);
+  l = render_levels();
+  EXPECT_NEAR(l.left, 0.5f * gain_of(-1149), 0.002f);
+  sound_stop_voice();
+
+  // The 3D effect against a 0 dB buffer at the same place in front.
+  const float ahead[3] = {0, 0, 1};
+  AudioBuffer ref = audio_buffer_create(decode_wav(make_dc_wav(44100)), AUDIO_MODE_3D);
+  audio_buffer_set_distances(ref, 2.0f, 100.0f);
+  audio_buffer_set_position(ref, ahead);
+  audio_buffer_play(ref, true);
+  Levels full = render_levels();
+  audio_buffer_destroy(ref);
+  sound_play_se_at(0, true, ahead, 0.0f, SOUND_FX_DEFAULT);
+  l = render_levels();
+  ASSERT_GT(full.left, 0.1f);
+  EXPECT_NEAR(l.left / full.left, gain_of(-899), 0.005f);
+}
+
+TEST_F(SoundManagerTest, ListenerFollowsThePublishedCamera) {
+  SoundFolder f;
+  start(f);
+  const float eye[3] = {0, 0, 0};
+  sound_set_listener_camera(eye, static_cast<float>(M_PI / 2));  // facing +x: left is +z
+  sound_update();
+  const float left_of_camera[3] = {0, 0, 5};
+  sound_play_se_at(0, true, left_of_camera, 0.0f, SOUND_FX_DEFAULT);
+  Levels l = render_levels();
+  EXPECT_GT(l.left, 2.0f * l.right);
+
+  // Without a position an effect sounds two units in front of the camera.
+  const float moved[3] = {10, 1, -4};
+  sound_set_listener_camera(moved, 0.0f);
+  sound_update();
+  sound_play_se(0, false, 0.0f, SOUND_FX_DEFAULT);
+  float at[3];
+  ASSERT_TRUE(audio_buffer_position(sound_se_slot(0)->buffer, at));
+  EXPECT_FLOAT_EQ(at[0], 10.0f);
+  EXPECT_FLOAT_EQ(at[1], 1.0f);
+  EXPECT_FLOAT_EQ(at[2], -2.0f);
+}
+
+TEST_F(SoundManagerTest, EffectBeyondOneHundredUnitsIsSilent) {
+  SoundFolder f;
+  start(f);
+  const float at99[3] = {0, 0, 99}, at101[3] = {0, 0, 101};
+  sound_play_se_at(0, true, at99, 0.0f, SOUND_FX_DEFAULT);
+  Levels l = render_levels();
+  EXPECT_GT(l.left + l.right, 0.05f);
+  sound_play_se_at(0, true, at101, 0.0f, SOUND_FX_DEFAULT);
+  l = render_levels();
+  EXPECT_EQ(l.left + l.right, 0.0f);
+}
+
+TEST_F(SoundManagerTest, CurrentBgmRestartsWithoutReloading) {
+  SoundFolder f;
+  start(f);
+  sound_play_bgm(SOUND_ID_BGM);
+  const AudioBuffer first = sound_bgm_channel()->buffer;
+  render_frames(5000);
+  EXPECT_GT(audio_buffer_frame(first), 4000u);
+  sound_stop_bgm();
+  sound_play_bgm(SOUND_ID_BGM);
+  EXPECT_EQ(sound_bgm_channel()->buffer, first);
+  EXPECT_LT(audio_buffer_frame(first), 100u);
+  EXPECT_TRUE(dxsound_is_playing(sound_bgm_channel()));
+}
+
+TEST_F(SoundManagerTest, LoopingEffectRestartsOnlyFromTheStartPoint) {
+  SoundFolder f;
+  start(f);
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+  render_frames(8000);
+  const AudioBuffer b = sound_se_slot(0)->buffer;
+  const uint32_t at = audio_buffer_frame(b);
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);  // already looping: keeps going
+  EXPECT_EQ(audio_buffer_frame(b), at);
+  sound_play_se(0, true, 0.001f, SOUND_FX_DEFAULT);  // from the start
+  EXPECT_EQ(audio_buffer_frame(b), 44u);
+  sound_stop_se(0);
+  EXPECT_FALSE(dxsound_is_playing(sound_se_slot(0)));
+}
+
+TEST_F(SoundManagerTest, MasterEffectVolumeZeroMutes) {
+  SoundFolder f;
+  start(f);
+  sound_set_se_master_volume(0.0f);
+  EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), AUDIO_VOLUME_MIN);
+  sound_set_se_master_volume(0.5f);
+  EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -6000);  // the level applies twice
+  sound_restore_se_volume(0);
+  EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -6000);
+  sound_set_se_volume(0, NAN);  // read as 0: 60 dB below the base
+  EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -9000);
+}
+
+TEST_F(SoundManagerTest, OutOfRangeIndicesDoNothing) {
+  SoundFolder f;
+  start(f);
+  sound_play_se(5, false, 0.0f, 0);
+  sound_play_bgm(SOUND_ID_BGM | 3);
+  sound_play_voice(SOUND_ID_VOICE | 9);
+  sound_play_voice(0);  // not a voice id
+  EXPECT_EQ(sound_voice_channel(), nullptr);
+  EXPECT_EQ(sound_error_code(), 0);
+}
+
+TEST_F(SoundManagerTest, FileNamesComeFromTheWorkingFolderAndExtension) {
+  {
+    SoundFolder f("wav");
+    start(f);
+    EXPECT_EQ(sys_map_path(sound_file_name("0")), f.dir.path + "/./0.wav");
+    sound_shutdown();
+  }
+  SoundFolder g("", false);
+  write_file(g.dir.path + "/0", make_dc_wav(100));
+  start(g);
+  EXPECT_EQ(sound_error_code(), 0);
+  EXPECT_EQ(sys_map_path(sound_file_name("0")), g.dir.path + "/./0");
+}
+
+TEST_F(SoundManagerTest, VoiceQueuePlaysInTurnAndDropsRepeats) {
+  SoundFolder f("wav", true, 4410);  // a 0.1 s voice
+  start(f);
+  EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 60));
+  EXPECT_FALSE(voice_queue_push(3, 60));  // not a voice
+  sound_update();  // starts it
+  EXPECT_TRUE(sound_is_voice_playing());
+  EXPECT_EQ(voice_queue_count(), 0);
+  sound_update();  // sees it playing
+  render_frames(8000);  // the voice ends
+  EXPECT_FALSE(sound_is_voice_playing());
+  // Queued again 99 frames after it started: dropped as a repeat.
+  for (int i = 0; i < 97; ++i) sound_update();
+  EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 60));
+  sound_update();
+  EXPECT_FALSE(sound_is_voice_playing());
+  EXPECT_EQ(voice_queue_count(), 0);
+  // 300 frames after it started it plays again, at once.
+  for (int i = 0; i < 200; ++i) sound_update();
+  EXPECT_EQ(sound_frame_counter(), 300u);
+  EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 60));
+  sound_update();
+  EXPECT_TRUE(sound_is_voice_playing());
+}
+
+TEST(VoiceQueueRules, RefusesWhenFullAndZeroLifetimeBehindOthers) {
+  voice_queue_reset();
+  EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 0));
+  EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 0));  // one waits: still taken
+  EXPECT_FALSE(voice_queue_push(SOUND_ID_VOICE, 0));  // two wait: refused
+  for (int i = 2; i < 15; ++i) EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 10)) << i;
+  EXPECT_FALSE(voice_queue_push(SOUND_ID_VOICE, 10));  // the 16th
+  EXPECT_EQ(voice_queue_count(), 15);
+  voice_queue_clear();
+  EXPECT_EQ(voice_queue_count(), 0);
+}
+
+TEST(SoundNames, LookupAndModes) {
+  const char* const table[] = {"0.wav", "Rain.loop", "abc"};
+  EXPECT_EQ(sound_lookup_name("0", table, 3), 0);
+  EXPECT_EQ(sound_lookup_name("rain", table, 3), 1);
+  EXPECT_EQ(sound_lookup_name("ab", table, 3), -1);
+  EXPECT_EQ(sound_lookup_name("abcd", table, 3), -1);
+  EXPECT_EQ(sound_lookup_name("", table, 3), -1);
+  EXPECT_EQ(sound_bgm_id("0"), int64_t{0x80000000});
+  EXPECT_EQ(sound_voice_id("0"), int64_t{0x40000000});
+  EXPECT_EQ(sound_se_id("0"), 0);
+  EXPECT_EQ(sound_bgm_id("x"), -1);
+  EXPECT_EQ(sound_voice_id("x"), -1);
+
+  struct ModeCase {
+    const char* name;
+    DxSoundMode se;
+    DxSoundMode bgm;
+  };
+  const ModeCase cases[] = {
+      {"s_frq", DXSOUND_FREQUENCY, DXSOUND_PLAIN}, {"sabc", DXSOUND_PLAIN, DXSOUND_PLAIN},
+      {"i", DXSOUND_PLAIN, DXSOUND_PLAIN},         {"s_fr", DXSOUND_PLAIN, DXSOUND_PLAIN},
+      {"0", DXSOUND_3D, DXSOUND_PLAIN},            {"bgmP", DXSOUND_3D, DXSOUND_PAN},
+      {"P", DXSOUND_3D, DXSOUND_PLAIN},
+  };
+  for (const ModeCase& c : cases) {
+    EXPECT_EQ(sound_se_mode(c.name), c.se) << c.name;
+    EXPECT_EQ(sound_bgm_mode(c.name), c.bgm) << c.name;
+  }
+}
+
+TEST(SoundLevels, VolumeToAttenuation) {
+  EXPECT_EQ(volume_to_attenuation(0.0f), -10000);
+  EXPECT_EQ(volume_to_attenuation(0.5f), -3000);
+  EXPECT_EQ(volume_to_attenuation(1.0f), 0);
+  EXPECT_EQ(volume_to_attenuation(NAN), -10000);
+}
+
+const SceneEntry kNoScenes[SCENE_COUNT] = {{nullptr, nullptr, nullptr}, {nullptr, nullptr, nullptr}};
+
+// Start-up as the program runs it, then the first frame's error poll.
+[[noreturn]] void start_and_run_a_frame(const std::string& folder, AudioDeviceKind device) {
+  init_scene_runner_with(kNoScenes);
+  sound_init_with({folder, device});
+  update_frame();
+  std::exit(0);
+}
+
+TEST(SoundStartUpDeathTest, MissingSoundFileEndsTheProgram) {
+  SoundFolder f("wav", false);
+  EXPECT_EXIT(start_and_run_a_frame(f.dir.path, AUDIO_DEVICE_LOOPBACK), ::testing::ExitedWithCode(1),
+              "0\\.wav: missing or not a wave file(.|\n)*fatal error 3 258 0");
+}
+
+TEST(SoundStartUpDeathTest, FileThatIsNotAWaveFileEndsTheProgram) {
+  SoundFolder f("wav", false);
+  f.dir.file("0.wav", "just some text, not a wave file at all");
+  EXPECT_EXIT(start_and_run_a_frame(f.dir.path, AUDIO_DEVICE_LOOPBACK), ::testing::ExitedWithCode(1),
+              "fatal error 3 258 0");
+}
+
+TEST(SoundStartUpDeathTest, NoSoundDeviceEndsTheProgramWithAHint) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the driver list anew
+  SoundFolder f;
+  EXPECT_EXIT(
+      {
+        setenv("ALSOFT_DRIVERS", "no-such-driver", 1);
+        start_and_run_a_frame(f.dir.path, AUDIO_DEVICE_DEFAULT);
+      },
+      ::testing::ExitedWithCode(1), "ALSOFT_DRIVERS=null(.|\n)*fatal error 3 256 0");
+}
+
+TEST(SoundStartUp, NullDriverOpensTheDefaultDevice) {
+  SoundFolder f;
+  sound_init_with({f.dir.path, AUDIO_DEVICE_DEFAULT});
+  EXPECT_EQ(sound_error_code(), 0);
+  EXPECT_TRUE(sound_thread_wait_idle(5000));
+  sound_shutdown();
+}
+
+}  // namespace
