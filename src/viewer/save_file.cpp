@@ -7,7 +7,6 @@
 #include "platform/sys/sys.h"
 #include "platform/window/file_dialog.h"
 #include "platform/window/window.h"
-#include "shell/app.h"
 #include "viewer/dialogue_file.h"
 
 namespace {
@@ -76,10 +75,8 @@ void put_f32(std::vector<uint8_t>& out, float f) {
   put_u32(out, bits);
 }
 
-std::string work_dir_cp932() {
-  const std::string& dir = get_work_directory();
-  return sys_utf8_to_cp932(dir.empty() ? sys_get_current_dir() : dir);
-}
+// Start-up makes the working folder the current one and keeps it so.
+std::string work_dir_cp932() { return sys_utf8_to_cp932(sys_get_current_dir()); }
 
 std::vector<FileDialogFilter> sav_filters() { return {{kFilterName, "*.sav"}}; }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/window/file_dialog.h"
+#include "viewer/dialogue_file.h"
 #include "viewer_test_util.h"
 
 using viewer_test::sj;
@@ -304,6 +305,31 @@ TEST(SaveFile, LoadAndSaveThroughTheDialogs) {
   EXPECT_EQ(save_load_arrangement(nullptr, b), SAVE_OK);
   expect_same(a, b);
   ::unsetenv("TL_FILE_DIALOG_ANSWERS");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SaveFile, ShippedSampleLoadsWithItsDialogues) {
+  std::string cwd = sys_get_current_dir();
+  ASSERT_TRUE(sys_set_current_dir(TL_DATA_DIR));
+  SaveArrangement a;
+  SaveStatus status = save_load_arrangement("sample01.sav", a);
+  std::vector<DialogueList*> lists;
+  for (const SavePoint& p : a.points)
+    if (!p.dialogue_path.empty()) lists.push_back(deffile_parse_file(p.dialogue_path));
+  sys_set_current_dir(cwd);
+  ASSERT_EQ(status, SAVE_OK);
+  EXPECT_GE(a.points.size(), 6u);
+  EXPECT_GE(a.picture.size(), 1000u);
+  EXPECT_GE(lists.size(), 4u);
+  for (DialogueList* list : lists) {
+    ASSERT_NE(list, nullptr);
+    EXPECT_NE(deffile_list_get_name(list, 0), nullptr);
+    for (int pool = 0; pool < 3; ++pool) EXPECT_STRNE(deffile_list_pick_text(list, 0, pool), "");
+    deffile_free_list(list);
+  }
 }
 
 }  // namespace
