@@ -132,7 +132,7 @@ bool open_device(SoundManager* m, AudioDeviceKind kind) {
   std::string why;
   if (!audio_open(kind, &why)) {
     std::fprintf(stderr,
-                 "tamberlune: no sound device (%s). Where none exists, run with ALSOFT_DRIVERS=null "
+                 "tamberlune: no sound device: %s. Where none exists, run with ALSOFT_DRIVERS=null "
                  "for silent output.\n",
                  why.c_str());
     return false;
@@ -157,10 +157,12 @@ bool file_opens(const std::string& path) {
 }
 
 void check_files(SoundManager* m) {
+  std::string reported;  // the tables may name one file several times; say it once
   auto check = [&](const char* name) {
     std::string path = sound_path(m, m->folder_b, name);
     if (file_opens(path)) return;
-    report_load_failure(SOUND_ERROR_FILE, path);
+    if (path != reported) report_load_failure(SOUND_ERROR_FILE, path);
+    reported = path;
     set_error(m, SOUND_ERROR_FILE);
   };
   for (const char* n : sound_se_names) check(n);

@@ -195,6 +195,35 @@ TEST_F(SoundManagerTest, FileNamesComeFromTheWorkingFolderAndExtension) {
   EXPECT_EQ(sys_map_path(sound_file_name("0")), g.dir.path + "/./0");
 }
 
+TEST_F(SoundManagerTest, PostedCommandsReachTheChannels) {
+  SoundFolder f;
+  start(f);
+  sound_post_command(SOUND_OP_RESUME_BGM, 0);
+  sound_post_value(SOUND_OP_BGM_VOLUME, 1.0f);
+  sound_post_command(SOUND_OP_PLAY_VOICE, SOUND_ID_VOICE);
+  sound_post_command(SOUND_OP_LOOP_SE, 0);
+  sound_post_command_extra(SOUND_OP_SE_FREQUENCY, 0, 500000);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_TRUE(dxsound_is_playing(sound_bgm_channel()));
+  EXPECT_EQ(audio_buffer_volume(sound_bgm_channel()->buffer), -250);
+  EXPECT_TRUE(sound_is_voice_playing());
+  EXPECT_TRUE(dxsound_is_playing(sound_se_slot(0)));
+  EXPECT_EQ(sound_get_se_frequency(0), 200000u);
+
+  sound_post_simple(SOUND_OP_STOP_EVERYTHING);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_FALSE(dxsound_is_playing(sound_bgm_channel()));
+  EXPECT_FALSE(sound_is_voice_playing());
+  EXPECT_FALSE(dxsound_is_playing(sound_se_slot(0)));
+
+  sound_post_simple(SOUND_OP_RELEASE_BGM);
+  sound_post_simple(SOUND_OP_RELEASE_VOICE);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_EQ(sound_bgm_channel(), nullptr);
+  EXPECT_EQ(sound_voice_channel(), nullptr);
+  EXPECT_EQ(sound_error_code(), 0);
+}
+
 TEST_F(SoundManagerTest, VoiceQueuePlaysInTurnAndDropsRepeats) {
   SoundFolder f("wav", true, 4410);  // a 0.1 s voice
   start(f);
@@ -303,12 +332,18 @@ TEST(SoundStartUpDeathTest, NoSoundDeviceEndsTheProgramWithAHint) {
       ::testing::ExitedWithCode(1), "ALSOFT_DRIVERS=null(.|\n)*fatal error 3 256 0");
 }
 
-TEST(SoundStartUp, NullDriverOpensTheDefaultDevice) {
+TEST(SoundStartUpDeathTest, NullDriverOpensTheDefaultDevice) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   SoundFolder f;
-  sound_init_with({f.dir.path, AUDIO_DEVICE_DEFAULT});
-  EXPECT_EQ(sound_error_code(), 0);
-  EXPECT_TRUE(sound_thread_wait_idle(5000));
-  sound_shutdown();
+  EXPECT_EXIT(
+      {
+        setenv("ALSOFT_DRIVERS", "null", 1);
+        sound_init_with({f.dir.path, AUDIO_DEVICE_DEFAULT});
+        const bool ok = sound_error_code() == 0 && sound_thread_wait_idle(5000) && sound_bgm_channel();
+        sound_shutdown();
+        std::exit(ok ? 0 : 2);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ bool audio_open(AudioDeviceKind kind, std::string* why) {
     for (ALCint a : loopback_attrs) attrs[n++] = a;
   } else {
     state.device = alcOpenDevice(nullptr);
-    if (!state.device) return fail("no sound device can be opened");
+    if (!state.device) return fail("the default output cannot be opened");
   }
   attrs[n++] = ALC_FREQUENCY;
   attrs[n++] = AUDIO_LOOPBACK_RATE;
