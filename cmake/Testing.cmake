@@ -8,12 +8,14 @@ function(tl_add_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE tl_engine GTest::gtest GTest::gtest_main)
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/tests/test_main.cpp)
+  # Test programs lie one folder below the laid-out working folder, so the
+  # program's own rule (its folder, else the parent) finds the data.
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/test-bin)
+  target_link_libraries(${name} PRIVATE tl_engine GTest::gtest)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
-      ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;ALSOFT_DRIVERS=null;TL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "TL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -8,7 +8,7 @@ work="$E2E_TMP/work"
 mkdir -p "$work"
 cp -r "$TL_DATA_DIR"/. "$work"/
 cp "$program" "$work"/
-printf 'CLIENTW 700\n' >"$work/KT52.CF"
+printf 'CLIENTW 700\n' >>"$work/KT52.CF"
 
 e2e_start_x 1280x1024
 e2e_start_program "$work/$(basename "$program")"
