@@ -14,4 +14,4 @@ ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE e2e
 # The sound worker and its command ring under ThreadSanitizer.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_TSAN=ON -DTL_BENCH=OFF
 cmake --build build-tsan --target sound_ring_tests
-TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/sound/sound_ring_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^SoundRing"
