@@ -75,5 +75,3 @@ void voice_queue_step() {
   queue.last = r.id;
   queue.last_frame = queue.start_frame;
 }
-
-const VoiceQueue* voice_queue_state() { return &queue; }

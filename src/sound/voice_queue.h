@@ -40,6 +40,5 @@ bool voice_queue_push(SoundId id, int32_t lifetime);
 int voice_queue_count();
 // One step, once per frame before the sound frame counter rises.
 void voice_queue_step();
-const VoiceQueue* voice_queue_state();
 // Forgets everything, the last voice too (start-up).
 void voice_queue_reset();
