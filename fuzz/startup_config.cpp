@@ -1,0 +1,27 @@
+// "KT52.CF" as a user may leave it: any bytes load without overrunning a
+// slot, and every key found holds a bounded value.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "shell/startup_config.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string path = "/tmp/tl_fuzz_config_" + std::to_string(::getpid());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return 0;
+  std::fwrite(data, 1, size, f);
+  std::fclose(f);
+  load_startup_config(path);
+  const char* keys[] = {"REGION", "CLIENTW", "CLIENTH", "SFEXT", "SHPATH"};
+  for (const char* k : keys) {
+    const char* v = get_startup_string(k);
+    if (v && std::strlen(v) >= STARTUP_TEXT - 1) __builtin_trap();
+    int n;
+    get_startup_int(k, &n);
+  }
+  return 0;
+}
