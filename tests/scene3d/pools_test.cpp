@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "render/core/view_state.h"
+#include "render/tasks/task.h"
+#include "scene3d/animation.h"
+#include "scene3d/collision_world.h"
+#include "scene3d/light_spheres.h"
+#include "scene3d/part_records.h"
+#include "scene3d/part_render.h"
+#include "scene3d/ray_collision.h"
+#include "scene3d/sphere_world.h"
+
+namespace {
+
+// Graphics start-up's order for the scene: the seven engine types first.
+void start_scene() {
+  lightsphere_init();
+  tasks_init();
+  for (int i = 0; i < 7; ++i) task_type_register(nullptr, nullptr, nullptr, nullptr, 16);
+  register_part_classes();
+  sphereworld_init();
+  collworld_init();
+  anim_init();
+  raycol_init();
+  part_slot_pool_reset();
+}
+
+class ScenePools : public ::testing::Test {
+ protected:
+  void SetUp() override { start_scene(); }
+  void TearDown() override { tasks_shutdown(); }
+};
+
+TEST_F(ScenePools, PartClassesTakeIdsEightToElevenWithOverridesOff) {
+  const PartRenderBlock* b = part_render_block();
+  EXPECT_EQ(b->mesh_type_id, 10u);
+  EXPECT_EQ(b->static_type_id, 11u);
+  EXPECT_EQ(b->model_type_id, 9u);
+  EXPECT_EQ(b->prim_type_id, 8u);
+  EXPECT_EQ(b->pass_index, 0);
+  for (int32_t o : b->overrides) EXPECT_EQ(o, -1);
+  EXPECT_EQ(b->draw_calls + b->batches + b->primitives, 0u);
+  part_render_set_override_6(1);
+  part_render_set_override_2(1);
+  part_render_clear_overrides();
+  for (int32_t o : b->overrides) EXPECT_EQ(o, -1);
+}
+
+TEST_F(ScenePools, PartCreateCallbacksSetTheirDefaultsAndReleaseWhatTheyHold) {
+  const PartRenderBlock* b = part_render_block();
+  Task* mesh = task_create(1);
+  task_set_type(mesh, static_cast<int>(b->mesh_type_id));
+  EXPECT_TRUE(task_is_mesh_part(mesh));
+  EXPECT_EQ(mesh->layer, kPartDefaultLayer);
+  EXPECT_TRUE(mesh->flags & kTaskVisible);
+  const MeshPart* mp = task_data<MeshPart>(mesh);
+  EXPECT_EQ(mp->flags, 0x02C4009Eu);
+  EXPECT_EQ(mp->colour_is_default, 1);
+  EXPECT_EQ(mp->alpha, 1.0f);
+
+  Task* prim = task_create(1);
+  task_set_type(prim, static_cast<int>(b->prim_type_id));
+  EXPECT_EQ(task_data<PrimPart>(prim)->flags & kRenderFlagSphereCull, 0u);
+
+  Task* model = task_create(2);
+  task_set_type(model, static_cast<int>(b->model_type_id));
+  ModelPart* part = task_data<ModelPart>(model);
+  ASSERT_NE(part->motion, nullptr);
+  EXPECT_EQ(part->motion->start, 2u << 16);
+  EXPECT_EQ(motion_player_count(), 1);
+  PartSlot* slot = part_slot_alloc(model);
+  part->slots[3] = part_slot_index(slot);
+  Mat4 owner;
+  mat4_identity(&owner);
+  part->colliders = collider_create_sphere(nullptr, 1.0f, &owner, 0, 1, 0, 0);
+  EXPECT_EQ(raycol_collider_count(), 1u);
+
+  kill_owner(2);
+  EXPECT_EQ(motion_player_count(), 0);
+  EXPECT_EQ(part_slot_count(), 0);
+  EXPECT_EQ(raycol_collider_count(), 0u);
+}
+
+TEST(RenderFlags, DefaultsKeepTheSpareBits) {
+  uint32_t f = 0;
+  render_flags_default(&f);
+  EXPECT_EQ(f, 0x02C4009Eu);
+  f = 0xFFFFFFFFu;
+  render_flags_default(&f);
+  EXPECT_EQ(f, 0xE2C4009Eu);
+  uint32_t n = 0;
+  part_flags_default_into(&n);
+  EXPECT_EQ(n, 0x0058013Du);
+  ColourBlock c = kDefaultColourBlock;
+  EXPECT_EQ(colour_block_is_default(&c), 1);
+  c.power = -0.0f;  // equal as a float
+  EXPECT_EQ(colour_block_is_default(&c), 1);
+  c.scale = 2.0f;
+  EXPECT_EQ(colour_block_is_default(&c), 0);
+}
+
+// Each pool takes exactly its capacity, refuses one more, and its reset
+// makes it whole again.
+TEST_F(ScenePools, EveryPoolHoldsItsCapacityAndResetEmptiesIt) {
+  Mat4 m;
+  mat4_identity(&m);
+  struct Case {
+    std::string name;
+    int capacity;
+    std::function<bool()> take;
+    std::function<int()> count;
+    std::function<void()> reset;
+  };
+  const std::vector<Case> cases = {
+      {"part slots", kPartSlotPoolSize, [] { return part_slot_alloc(nullptr) != nullptr; }, part_slot_count,
+       part_slot_pool_reset},
+      {"light spheres", kLightSpherePoolSize, [] { return lightsphere_create(1, nullptr, 1, 0) != nullptr; },
+       lightsphere_count, lightsphere_reset_pool},
+      {"sphere objects", kSphereWorldObjects,
+       [&] { return sphereworld_create_object(nullptr, &m, 1, 1, 1) != nullptr; },
+       [] { return static_cast<int>(sphereworld_object_count()); }, sphereworld_reset},
+      {"spheres", kSphereWorldSpheres, [] { return sphereworld_alloc_spheres(1) != nullptr; },
+       [] { return static_cast<int>(sphereworld_sphere_count()); }, sphereworld_release_all},
+      {"colliders", kColliderPoolSize,
+       [&] { return collider_create_sphere(nullptr, 1, &m, 0, 1, 0, 0) != nullptr; },
+       [] { return static_cast<int>(raycol_collider_count()); }, raycol_reset_pools},
+      {"probes", kRayProbePoolSize,
+       [] { return ray_probe_create(nullptr, nullptr, 1, 0, 0, kCategoryAll) != nullptr; },
+       [] { return static_cast<int>(raycol_probe_count()); }, raycol_reset_pools},
+      {"bodies", kCollisionBodies,
+       [&] { return collworld_body_create(&m, 1, 1, nullptr, 1, 1) != nullptr; },
+       [] { return static_cast<int>(collworld_count()); }, collworld_clear},
+      {"players", kMotionPlayerPoolSize, [] { return motion_create() != nullptr; }, motion_player_count,
+       anim_init},
+      {"bone poses", kBonePosePoolSize, [] { return bone_chain_alloc(1, nullptr) != nullptr; },
+       [] { return static_cast<int>(bone_pose_count()); }, anim_release},
+      {"particles", kSpringParticlePoolSize, [] { return anim_aux_alloc() != nullptr; },
+       [] { return static_cast<int>(anim_aux_count()); }, anim_release},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int i = 0; i < c.capacity; ++i) ASSERT_TRUE(c.take()) << i;
+    EXPECT_FALSE(c.take());
+    EXPECT_EQ(c.count(), c.capacity);
+    c.reset();
+    EXPECT_EQ(c.count(), 0);
+    EXPECT_TRUE(c.take());
+    c.reset();
+  }
+}
+
+TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
+  LightSphere* a = lightsphere_create(1, nullptr, 1, 0);
+  lightsphere_create(1, nullptr, 1, 0);
+  lightsphere_release(a);
+  lightsphere_release(a);
+  EXPECT_EQ(lightsphere_count(), 1);
+  EXPECT_EQ(lightsphere_create(1, nullptr, 1, 0), a);
+
+  BonePose* last = nullptr;
+  BonePose* chain = bone_chain_alloc(3, &last);
+  ASSERT_NE(chain, nullptr);
+  EXPECT_EQ(bone_chain_nth(chain, 2), last);
+  EXPECT_EQ(bone_chain_nth(chain, 3), nullptr);
+  chain->particle = anim_aux_alloc();
+  EXPECT_EQ(anim_aux_count(), 1u);
+  bone_chain_free(chain);
+  EXPECT_EQ(bone_pose_count(), 0u);
+  EXPECT_EQ(anim_aux_count(), 0u);
+  EXPECT_EQ(bone_chain_alloc(kBonePosePoolSize + 1, nullptr), nullptr);
+  EXPECT_EQ(bone_pose_count(), 0u);
+
+  MotionPlayer* p = motion_create();
+  EXPECT_EQ(p->speed, 0x10000u);
+  EXPECT_EQ(p->loop_limit, 0xFFFFFFFFu);
+  EXPECT_EQ(p->flags, kMotionLoop | kMotionRootNone);
+  motion_release(p);
+  motion_release(p);
+  EXPECT_EQ(motion_player_count(), 0);
+}
+
+TEST_F(ScenePools, LightSpheresFollowTheTaskSystemsResetAndOwnerKill) {
+  lightsphere_create(5, nullptr, 1, 0);
+  lightsphere_create(6, nullptr, 1, 0);
+  kill_owner(5);
+  EXPECT_EQ(lightsphere_count(), 1);
+  kill_owner(0);
+  EXPECT_EQ(lightsphere_count(), 1);
+  tasks_reset();
+  EXPECT_EQ(lightsphere_count(), 0);
+}
+
+int finishes = 0;
+int done_at_once(LightSphere*) { return 1; }
+void count_finish(LightSphere*) { ++finishes; }
+
+TEST_F(ScenePools, LightSphereFrameWalks) {
+  finishes = 0;
+  LightSphere* kept = lightsphere_create(1, nullptr, 1, 0x80FF0000u);
+  LightSphere* done = lightsphere_create(1, nullptr, 1, 0);
+  done->update = done_at_once;
+  done->finish = count_finish;
+  lightsphere_create_one_frame(1, nullptr, 1, 0);
+  lightsphere_update_frame();
+  EXPECT_EQ(finishes, 1);
+  EXPECT_EQ(lightsphere_count(), 2);
+  EXPECT_FLOAT_EQ(kept->colour_float4[0], 1.0f);
+  EXPECT_FLOAT_EQ(kept->colour_float4[3], 128.0f / 255.0f);
+  lightsphere_reap();
+  EXPECT_EQ(lightsphere_count(), 1);
+}
+
+TEST_F(ScenePools, NearestLightsQueryTakesTheSmallestSumsAndAnInclusiveReach) {
+  init_view_defaults();
+  // View 1 is disabled: its planes are all zero, so every sphere is visible
+  // there, and its stored eye is where the query measures from.
+  const Vec3 eye = *get_camera_eye(1);
+  const float xs[5] = {5, 1, 4, 2, 3};
+  for (float x : xs) {
+    const Vec3 c{eye.x + x, eye.y, eye.z};
+    lightsphere_create(1, &c, 1.0f, 0);
+  }
+  lightsphere_cull_views();
+  ASSERT_EQ(lightsphere_list()->visible_count[1], 5);
+  LightSphere* out[5] = {};
+  EXPECT_EQ(lightsphere_query_near(out, 3, 1, &eye, 10.0f), 3);
+  EXPECT_FLOAT_EQ(out[0]->centre.x, eye.x + 1);
+  EXPECT_FLOAT_EQ(out[1]->centre.x, eye.x + 2);
+  EXPECT_FLOAT_EQ(out[2]->centre.x, eye.x + 3);
+  // Reach: d^2 <= r^2 + R^2, inclusive. From q the spheres at +1 and +3 lie
+  // at d^2 = 2 = 1 + 1.
+  const Vec3 q{eye.x + 2, eye.y + 1, eye.z};
+  LightSphere* near[5] = {};
+  EXPECT_EQ(lightsphere_query_near(near, 5, 1, &q, 1.0f), 3);
+  EXPECT_EQ(lightsphere_query_near(near, 5, 1, &q, 0.99f), 1);
+}
+
+}  // namespace

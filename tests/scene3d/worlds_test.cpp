@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include "render/core/view_matrices.h"
+#include "render/core/view_state.h"
+#include "scene3d/collision_world.h"
+#include "scene3d/ray_collision.h"
+#include "scene3d/sphere_world.h"
+
+namespace {
+
+Mat4 at(float x, float y, float z) {
+  Mat4 m;
+  const Vec3 p{x, y, z};
+  mat4_translation(&m, &p);
+  return m;
+}
+
+constexpr uint32_t kMovable = kSphereMovable | 1u;
+
+// Two single-sphere objects of radius 1 whose centres are 1.0 apart overlap
+// by 1.0.
+struct SpherePairCase {
+  const char* name;
+  uint32_t group_a, group_b, mask_a, mask_b;
+  bool contact;
+  float move_a, move_b;  // distance each moves away from the other
+};
+
+TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
+  const SpherePairCase cases[] = {
+      {"both movable", kMovable, kMovable, 1, 1, true, 0.5f, 0.5f},
+      {"one movable", kMovable, 1, 1, 1, true, 0.5f, 0.0f},
+      {"contact only", kMovable | kSphereContactOnly, kMovable, 1, 1, true, 0.0f, 0.0f},
+      {"masks apart", kMovable, kSphereMovable | 2u, 1, 1, false, 0.0f, 0.0f},
+  };
+  for (const SpherePairCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    sphereworld_init();
+    const Mat4 ma = at(0, 0, 0), mb = at(1, 0, 0);
+    SphereWorldObject* a = sphereworld_create_object(nullptr, &ma, c.group_a, c.mask_a, 1.0f);
+    SphereWorldObject* b = sphereworld_create_object(nullptr, &mb, c.group_b, c.mask_b, 1.0f);
+    sphereworld_update();
+    Vec3 pa{}, pb{};
+    uint32_t ca = 0, cb = 0;
+    EXPECT_EQ(sphereworld_object_contacts(a, &pa, &ca), c.contact);
+    EXPECT_EQ(sphereworld_object_contacts(b, &pb, &cb), c.contact);
+    EXPECT_NEAR(pa.x, -c.move_a, 1e-6f);
+    EXPECT_NEAR(pb.x, c.move_b, 1e-6f);
+    if (c.contact) {
+      EXPECT_EQ(ca, c.group_b & kSphereGroupBits);
+    }
+  }
+}
+
+TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
+  sphereworld_init();
+  const Mat4 ma = at(0, 0, 0), mb = at(2, 0, 0);
+  SphereWorldObject* a = sphereworld_create_object(nullptr, &ma, kMovable, 1, 1.0f);
+  sphereworld_create_object(nullptr, &mb, kMovable, 1, 1.0f);
+  sphereworld_update();
+  EXPECT_FALSE(sphereworld_any_contact(1));
+  sphereworld_release_object(a);
+  sphereworld_release_object(a);
+  EXPECT_EQ(sphereworld_object_count(), 1u);
+  sphereworld_update();
+}
+
+struct BodyCase {
+  const char* name;
+  float weight_a, weight_b;
+  uint32_t group_a, group_b;
+  float dy;
+  float move_a, move_b;
+  bool contact;
+};
+
+TEST(CollisionWorld, BodiesSeparateByWeightInTheHorizontalPlane) {
+  constexpr uint32_t kM = kBodyMovable | 1u;
+  const BodyCase cases[] = {
+      {"equal weights", 50, 50, kM, kM, 0, 0.5f, 0.5f, true},
+      {"100 and 50", 100, 50, kM, kM, 0, 1.0f / 3, 2.0f / 3, true},
+      {"one fixed", 50, 50, kM, 1u, 0, 0.5f, 0.0f, true},
+      {"fixed pair", 50, 50, kM | kBodyFixedPair, kM, 0, 0.0f, 0.0f, true},
+      {"above each other", 50, 50, kM, kM, 2.5f, 0.0f, 0.0f, false},
+  };
+  for (const BodyCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    collworld_init();
+    const Vec3 la{0, 0, 0}, lb{1, c.dy, 0};
+    CollisionBody* a = collworld_body_create(nullptr, 1.0f, 1.0f, &la, c.group_a, 1);
+    CollisionBody* b = collworld_body_create(nullptr, 1.0f, 1.0f, &lb, c.group_b, 1);
+    a->weight = c.weight_a;
+    b->weight = c.weight_b;
+    collworld_step();
+    Vec3 pa{}, pb{};
+    EXPECT_EQ(collworld_body_push(a, &pa), c.contact);
+    EXPECT_EQ(collworld_body_push(b, &pb), c.contact);
+    EXPECT_NEAR(pa.x, -c.move_a, 1e-5f);
+    EXPECT_NEAR(pb.x, c.move_b, 1e-5f);
+    EXPECT_EQ(pa.y, 0.0f);
+  }
+}
+
+TEST(CollisionWorld, BoundedBodyIsMovedBackInsideAPlaneItCrowds) {
+  init_view_defaults();
+  set_view_enabled(0, 1);
+  collworld_init();
+  const Frustum f{-1.0f, 1.0f, -1.0f, 1.0f, 1.0f, 1000.0f};
+  collworld_set_frustum(&f);
+  Mat4 projection, vp;
+  mat4_perspective_from_frustum(&projection, &f);
+  mat4_multiply(&vp, &projection, get_view_matrix(0));
+  Plane planes[kFrustumPlaneCount];
+  frustum_planes_from_matrix(planes, &vp);
+  // 100 units ahead of the camera, then 0.2 from the left plane.
+  const Vec3 forward{0, 0, 100};
+  Vec3 ahead;
+  mat4_transform_point(&ahead, get_camera_matrix(0), &forward);
+  Plane left;
+  plane_normalize(&left, &planes[3]);
+  const float d = plane_dot_point(&left, &ahead);
+  ASSERT_GT(d, 1.0f);
+  const Vec3 n{left.a, left.b, left.c};
+  Vec3 near_left;
+  vec3_madd(&near_left, &ahead, &n, 0.2f - d);
+  CollisionBody* body = collworld_body_create(nullptr, 0.5f, 1.0f, &near_left, 1, 1);
+  body->flags |= kBodyBounded;
+  collworld_step();
+  Vec3 push{};
+  EXPECT_FALSE(collworld_body_push(body, &push));
+  EXPECT_NEAR(push.x, n.x * 0.3f, 1e-3f);
+  EXPECT_NEAR(push.z, n.z * 0.3f, 1e-3f);
+  EXPECT_EQ(push.y, 0.0f);
+  collworld_body_release(body);
+  collworld_body_release(body);
+  EXPECT_EQ(collworld_count(), 0u);
+}
+
+int callbacks = 0;
+void on_hit(RayHit*, Collider*) { ++callbacks; }
+
+TEST(RayCollision, TimedProbeReportsInItsFrameAndIsFreeAfterTheNext) {
+  raycol_init();
+  callbacks = 0;
+  const Mat4 owner = at(0, 0, 5);
+  Collider* c = collider_create_sphere(nullptr, 1.0f, &owner, 3, collider_next_serial(), 7, 8);
+  const Vec3 o{0, 0, 0}, v{0, 0, 10};
+  RayProbe* p = ray_probe_create_timed(&o, &v, 10, 1, 2, on_hit, kCategoryAll);
+  raycol_update_frame();
+  EXPECT_EQ(callbacks, 1);
+  EXPECT_TRUE(ray_probe_hit(p));
+  EXPECT_NEAR(p->distance, 0.4f, 1e-6f);
+  EXPECT_EQ(p->hit.hit_user_a, 7u);
+  EXPECT_EQ(c->hit_count, 1u);
+  EXPECT_TRUE(c->flags & kColliderProbeHit);
+  EXPECT_EQ(ray_probe_find_of_owner(c, 0), p);
+  raycol_update_frame();
+  EXPECT_EQ(raycol_probe_count(), 0u);
+  EXPECT_EQ(callbacks, 1);
+}
+
+TEST(RayCollision, CategoryFilterSerialWrapAndChainedRelease) {
+  raycol_init();
+  const Mat4 owner = at(0, 0, 5);
+  Collider* a = collider_create_sphere(nullptr, 1.0f, &owner, 3, 1, 0, 0);
+  a->chained = collider_create_sphere(nullptr, 1.0f, &owner, 3, 2, 0, 0);
+  const Vec3 o{0, 0, 0}, v{0, 0, 10};
+  RayProbe* p = ray_probe_create(&o, &v, 10, 0, 0, 4);
+  raycol_update_frame();
+  EXPECT_FALSE(ray_probe_hit(p));
+  collider_release(a);
+  EXPECT_EQ(raycol_collider_count(), 0u);
+  for (int i = 0; i < 65535; ++i) collider_next_serial();
+  EXPECT_EQ(collider_next_serial(), 1);
+}
+
+TEST(RayCollision, SphereHitFromInsideIsAtTheOrigin) {
+  raycol_init();
+  const Mat4 owner = at(0, 0, 0);
+  Collider* c = collider_create_sphere(nullptr, 2.0f, &owner, 0, 1, 0, 0);
+  const Vec3 o{0, 0, 1}, v{0, 0, 10};
+  float t = -1;
+  Vec3 point{}, normal{};
+  ASSERT_TRUE(collider_test_sphere(c, &o, &v, &t, &point, &normal));
+  EXPECT_EQ(t, 0.0f);
+  EXPECT_EQ(point.z, 1.0f);
+  const Vec3 behind{0, 0, 5};
+  EXPECT_FALSE(collider_test_sphere(c, &behind, &v, &t, &point, &normal));
+  const Vec3 offset{0, 0, 4};
+  collider_set_sphere(c, &offset, 1.0f, 0, 0, 0);
+  const Vec3 o2{0, 0, 0};
+  ASSERT_TRUE(collider_test_sphere(c, &o2, &v, &t, &point, &normal));
+  EXPECT_NEAR(t, 0.3f, 1e-6f);
+  EXPECT_NEAR(normal.z, -1.0f, 1e-6f);
+}
+
+}  // namespace
