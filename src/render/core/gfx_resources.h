@@ -44,6 +44,9 @@ int gfx_target_width();
 int gfx_target_height();
 // The bound depth record, null when none.
 DepthSurfaceObject* gfx_current_depth_record();
+// Kept by the render-target binding of the device resources.
+void gfx_set_current_target_record(const DepthSurfaceObject& record);
+void gfx_set_current_depth_record(DepthSurfaceObject* record);
 
 // Binds the object's texture on the stage with filter index 0 point or
 // 1 linear, sending only the sampler states and texture that differ from the
