@@ -52,8 +52,11 @@ int gfx_device_init(const GfxDeviceParams& params) {
   dev.colour_bits = params.colour_bits;
   dev.full_screen = false;
   dev.lockable_back_buffer = false;
-  if (!dev.adapter) return 0;
-  if (!gfx_create_device(dev.requested_width, dev.requested_height, dev.full_screen)) return 0;
+  if (!dev.adapter || !gfx_create_device(dev.requested_width, dev.requested_height, dev.full_screen)) {
+    close_shared_semaphore(dev.disp);
+    dev.disp = nullptr;
+    return 0;
+  }
 
   dev.has_stencil =
       dev.present_params.auto_depth_stencil && gpu_format_has_stencil(dev.present_params.auto_depth_stencil_format);
