@@ -227,3 +227,64 @@ TEST_F(GpuDeviceTest, TraceRecordsEachDrawWithItsStates) {
   gpu_trace_current_frame(device, &n);
   EXPECT_EQ(n, 0u);
 }
+
+TEST_F(GpuDeviceTest, DirectionalLightAndVertexFogShadeTransformedVertices) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  GpuLight light{};
+  light.type = GPU_LIGHT_DIRECTIONAL;
+  light.diffuse = {1, 0, 0, 1};
+  light.direction[2] = 1;  // looking along +z, as the camera does
+  gpu_set_light(device, 0, light);
+  gpu_light_enable(device, 0, true);
+  GpuMaterial m{};
+  m.diffuse = {1, 1, 1, 1};
+  m.ambient = {1, 1, 1, 1};
+  gpu_set_material(device, m);
+  gpu_set_render_state(device, GPU_RS_AMBIENT, 0xFF000040);
+  struct V {
+    float x, y, z, nx, ny, nz;
+  } v[4] = {{-1, 1, 0.5f, 0, 0, -1}, {0, 1, 0.5f, 0, 0, -1}, {-1, 0, 0.5f, 0, 0, -1}, {0, 0, 0.5f, 0, 0, -1}};
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_NORMAL);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
+  EXPECT_EQ(rgb(pixel(4, 4)), 0xFF0040u);  // the light's red plus the ambient blue
+
+  // Linear vertex fog halfway between start and end.
+  gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
+  gpu_set_render_state(device, GPU_RS_FOGENABLE, 1);
+  gpu_set_render_state(device, GPU_RS_FOGVERTEXMODE, GPU_FOG_LINEAR);
+  gpu_set_render_state(device, GPU_RS_FOGSTART, gpu_float_bits(0.0f));
+  gpu_set_render_state(device, GPU_RS_FOGEND, gpu_float_bits(1.0f));
+  gpu_set_render_state(device, GPU_RS_FOGCOLOR, 0x000000FF);
+  struct C {
+    float x, y, z;
+    uint32_t c;
+  } c[4] = {{0, 0, 0.5f, 0xFFFF0000}, {1, 0, 0.5f, 0xFFFF0000}, {0, -1, 0.5f, 0xFFFF0000}, {1, -1, 0.5f, 0xFFFF0000}};
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_DIFFUSE);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, c, sizeof(C)), GPU_OK);
+  uint32_t p = pixel(kWidth - 4, kHeight - 4);
+  EXPECT_NEAR(int((p >> 16) & 0xFF), 128, 2);
+  EXPECT_NEAR(int(p & 0xFF), 128, 2);
+}
+
+TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  // Indices 100..103 with min_index 100: only those four vertices are read.
+  std::vector<TestVertex> v(104);
+  const float l = 1.5f, t = 1.5f, r = 5.5f, b = 5.5f;
+  v[100] = {l, t, 0, 1, 0xFF00FF00, 0, 0, 0, 0};
+  v[101] = {r, t, 0, 1, 0xFF00FF00, 1, 0, 1, 0};
+  v[102] = {l, b, 0, 1, 0xFF00FF00, 0, 1, 0, 1};
+  v[103] = {r, b, 0, 1, 0xFF00FF00, 1, 1, 1, 1};
+  const uint16_t idx[6] = {100, 101, 102, 103, 102, 101};
+  gpu_set_fvf(device, kTestFvf);
+  ASSERT_EQ(gpu_draw_indexed_primitive_up(device, GPU_PT_TRIANGLELIST, 100, 4, 2, idx, GPU_FMT_INDEX16, v.data(),
+                                          sizeof(TestVertex)),
+            GPU_OK);
+  EXPECT_EQ(rgb(pixel(3, 3)), 0x00FF00u);
+  EXPECT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, nullptr, 36), GPU_INVALID_CALL);
+  EXPECT_EQ(gpu_draw_primitive_up(device, GpuPrimitive(9), 1, v.data(), 36), GPU_INVALID_CALL);
+}
