@@ -169,6 +169,7 @@ void init_asset_registry(const RegistryCapacities& capacities) {
   // The base mark comes before the default textures, so that releasing to
   // it removes them too.
   mark_asset_registry(&r.base_mark);
+  create_default_textures();
 }
 
 void shutdown_asset_registry() {

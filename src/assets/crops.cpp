@@ -10,6 +10,24 @@ AssetPool<CropRecord>& pool() { return registry_block().crops; }
 
 std::string_view view(const char* name) { return name ? std::string_view(name) : std::string_view(); }
 
+// Fills the crop with the rectangle's fractions of the texture's size, or
+// texture 0 and zeros for an invalid texture.
+void set_fractions(CropRecord* c, int32_t x, int32_t y, int32_t width, int32_t height, AssetHandle texture) {
+  const TextureObject* t = get_texture_object(texture);
+  c->texture = t ? texture : 0;
+  c->u = c->v = c->width = c->height = 0.0f;
+  if (!t) return;
+  // A texture of zero size has no fractions to give.
+  if (t->width > 0) {
+    c->u = static_cast<float>(x) / t->width;
+    c->width = static_cast<float>(width) / t->width;
+  }
+  if (t->height > 0) {
+    c->v = static_cast<float>(y) / t->height;
+    c->height = static_cast<float>(height) / t->height;
+  }
+}
+
 }  // namespace
 
 void crop_pool_remove(int32_t index) {
@@ -29,6 +47,26 @@ AssetHandle register_crop(const char* package, const char* name, float u, float 
   c.width = width;
   c.height = height;
   return finish_registration(pool(), r);
+}
+
+AssetHandle register_crop_of_texture(const char* package, const char* name, int32_t x, int32_t y, int32_t width,
+                                     int32_t height, AssetHandle texture) {
+  if (!get_texture_record(texture)) return 0;
+  const Registration r = begin_registration(pool(), package, view(name));
+  if (r.index < 0) return r.handle;
+  set_fractions(&pool().records[r.index], x, y, width, height, texture);
+  return finish_registration(pool(), r);
+}
+
+void set_crop_pixels(AssetHandle crop, int32_t x, int32_t y, int32_t width, int32_t height, AssetHandle texture) {
+  CropRecord* c = get_crop_record(crop);
+  if (c) set_fractions(c, x, y, width, height, texture);
+}
+
+void unregister_crop(AssetHandle handle) {
+  if (handle == 0 || static_cast<int32_t>(handle) != pool().count) return;
+  crop_pool_remove(pool().count - 1);
+  --pool().count;
 }
 
 AssetHandle find_crop(const char* package, const char* name) {

@@ -20,6 +20,17 @@ struct CropRecord {
 AssetHandle register_crop(const char* package, const char* name, float u, float v, float width, float height,
                           const char* texture_name);
 
+// Registers a crop of a texture from a rectangle in pixels; 0 for an invalid
+// texture handle. A texture of zero size gives zero fractions.
+AssetHandle register_crop_of_texture(const char* package, const char* name, int32_t x, int32_t y, int32_t width,
+                                     int32_t height, AssetHandle texture);
+// Points an existing crop at a rectangle in pixels of a texture; an invalid
+// texture gives texture 0 and zero fractions; an invalid crop does nothing.
+void set_crop_pixels(AssetHandle crop, int32_t x, int32_t y, int32_t width, int32_t height, AssetHandle texture);
+// Removes the newest crop outright; an older one is left as it is, since
+// rewinding its name would hand newer crops' names to the next registration.
+void unregister_crop(AssetHandle handle);
+
 AssetHandle find_crop(const char* package, const char* name);
 int32_t count_crops();
 CropRecord* get_crop_record(AssetHandle handle);

@@ -111,3 +111,7 @@ void animation_pool_remove(int32_t index);
 void collision_pool_remove(int32_t index);
 void sphere_set_pool_remove(int32_t index);
 void camera_path_pool_remove(int32_t index);
+
+// Creates the six 1x1 default textures of package "disp"; a handle stays 0
+// when its texture cannot be made (no device).
+void create_default_textures();

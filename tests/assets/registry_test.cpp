@@ -61,16 +61,17 @@ TEST_F(Registry, FindWithAndWithoutPackage) {
   EXPECT_EQ(find_crop("p3", "x"), 0u);
   EXPECT_EQ(find_crop("p2", "y"), 0u);
   EXPECT_STREQ(get_crop_package(second), "p2");
-  EXPECT_EQ(find_package("p2"), 2u);
+  EXPECT_EQ(find_package("p2"), find_package("p1") + 1);
   EXPECT_EQ(find_package(nullptr), 0u);
 }
 
 TEST_F(Registry, DuplicateRegistrationReturnsTheFirstHandle) {
+  const int32_t packages = count_packages();
   const AssetHandle first = register_crop("p", "dir\\c.png", 0.25f, 0, 1, 1, nullptr);
   const uint32_t used = get_asset_pool(ASSET_POOL_CROPS)->names.used;
   EXPECT_EQ(register_crop("p", "c", 0.5f, 0, 1, 1, nullptr), first);
   EXPECT_EQ(count_crops(), 1);
-  EXPECT_EQ(count_packages(), 1);
+  EXPECT_EQ(count_packages(), packages + 1);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
   EXPECT_FLOAT_EQ(get_crop_record(first)->u, 0.25f);
   EXPECT_STREQ(get_crop_name(first), "c");
@@ -120,7 +121,7 @@ TEST(RegistryNames, NameBufferBoundary) {
 }
 
 TEST_F(Registry, FullPackagePoolOrBufferRefusesTheRegistration) {
-  for (int i = 0; i < 16; ++i) EXPECT_NE(intern_package_name(std::to_string(i).c_str()), nullptr);
+  for (int i = 0; count_packages() < 16; ++i) EXPECT_NE(intern_package_name(std::to_string(i).c_str()), nullptr);
   EXPECT_EQ(intern_package_name("late"), nullptr);
   EXPECT_EQ(count_packages(), 16);
   // The crop must not slip in without its package.
@@ -129,11 +130,13 @@ TEST_F(Registry, FullPackagePoolOrBufferRefusesTheRegistration) {
   EXPECT_NE(crop("3", "c"), 0u);
 
   init_asset_registry();
-  const std::string long_name(60, 'n');
+  // Without a device the default textures are not made, yet "disp" is kept.
+  ASSERT_LE(get_asset_pool(ASSET_POOL_PACKAGES)->names.used, 5u);
+  const std::string long_name(58, 'n');
   EXPECT_NE(intern_package_name((long_name + "1").c_str()), nullptr);
   EXPECT_NE(intern_package_name((long_name + "2").c_str()), nullptr);
   EXPECT_EQ(intern_package_name((long_name + "3").c_str()), nullptr);
-  EXPECT_EQ(count_packages(), 2);
+  EXPECT_EQ(find_package((long_name + "3").c_str()), 0u);
   EXPECT_EQ(crop((long_name + "3").c_str(), "c"), 0u);
   EXPECT_EQ(intern_package_name(nullptr), nullptr);
 }
@@ -184,6 +187,24 @@ TEST_F(Registry, ReleaseToMarkRestoresEveryCount) {
   release_asset_registry_to_mark(&again);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->peak_count, crops_before + 3);
+}
+
+TEST_F(Registry, WithoutADeviceTexturesAreRefused) {
+  for (AssetHandle h : {get_white_texture(), get_black_texture(), get_green_texture(), get_cyan_texture(),
+                        get_magenta_texture(), get_normal_texture()}) {
+    EXPECT_EQ(h, 0u);
+  }
+  EXPECT_EQ(create_texture("p", "t", 4, 4, 0), 0u);
+  EXPECT_EQ(count_textures(), 0);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_TEXTURES)->names.used, 0u);
+  EXPECT_EQ(asset_texture_bytes(), 0);
+  // A crop of a texture that is not there is still a crop.
+  const AssetHandle c = register_crop("p", "c", 0, 0, 1, 1, "t");
+  ASSERT_NE(c, 0u);
+  EXPECT_EQ(get_crop_record(c)->texture, 0u);
+  EXPECT_EQ(register_crop_of_texture("p", "d", 0, 0, 1, 1, 1), 0u);
+  set_crop_pixels(c, 0, 0, 1, 1, 7);
+  EXPECT_EQ(get_crop_record(c)->width, 0.0f);
 }
 
 TEST(RegistryLifetime, MarksWorkBeforeInitAndAfterShutdown) {

@@ -1,0 +1,297 @@
+// Textures, crops and depth surfaces on the engine's device, headless.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "assets/asset_registry.h"
+#include "assets/crops.h"
+#include "assets/depth_surfaces.h"
+#include "assets/textures.h"
+#include "platform/gpu/gpu.h"
+#include "platform/image/image.h"
+#include "platform/image/image_samples.h"
+#include "platform/window/window.h"
+#include "render/core/gfx_device.h"
+#include "render/core/gfx_resources.h"
+
+namespace {
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+
+uint32_t address_u(const TextureObject* t) { return (t->flags >> TEXTURE_FLAG_U_SHIFT) & 7u; }
+uint32_t address_v(const TextureObject* t) { return (t->flags >> TEXTURE_FLAG_V_SHIFT) & 7u; }
+
+class Textures : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(window_system_init());
+    window = window_create("asset test", kWidth, kHeight, nullptr);
+    ASSERT_NE(window, nullptr);
+    GfxDeviceParams p{};
+    p.window = window;
+    p.width = kWidth;
+    p.height = kHeight;
+    p.colour_bits = 32;
+    ASSERT_EQ(gfx_device_init(p), 1);
+    mark_asset_registry(&mark);
+  }
+
+  void TearDown() override {
+    release_asset_registry_to_mark(&mark);
+    gfx_device_shutdown();
+    window_destroy(window);
+    window_system_shutdown();
+  }
+
+  // Draws the texture 1:1 at (x, y) with point sampling and reads the back
+  // buffer.
+  std::vector<uint32_t> draw(AssetHandle texture, int x, int y, int w, int h) {
+    GpuDevice* d = gfx_device();
+    gpu_clear(d, GPU_CLEAR_TARGET, 0, 1, 0);
+    gpu_set_render_state(d, GPU_RS_LIGHTING, 0);
+    gpu_set_render_state(d, GPU_RS_CULLMODE, GPU_CULL_NONE);
+    gpu_set_render_state(d, GPU_RS_ZENABLE, 0);
+    gpu_set_render_state(d, GPU_RS_ALPHABLENDENABLE, 0);
+    gpu_set_stage_state(d, 0, GPU_TSS_COLOROP, GPU_TOP_MODULATE);
+    gpu_set_stage_state(d, 0, GPU_TSS_COLORARG1, GPU_TA_TEXTURE);
+    gpu_set_stage_state(d, 0, GPU_TSS_COLORARG2, GPU_TA_DIFFUSE);
+    gfx_bind_texture(d, 0, get_texture_object(texture), 0);
+    const TextureObject* t = get_texture_object(texture);
+    const float u1 = float(w) / t->width, v1 = float(h) / t->height;
+    const float l = x - 0.5f, top = y - 0.5f, r = x + w - 0.5f, b = y + h - 0.5f;
+    const ScreenVertex v[4] = {{l, top, 0, 1, 0xFFFFFFFF, 0, 0, 0, 0},
+                               {r, top, 0, 1, 0xFFFFFFFF, u1, 0, u1, 0},
+                               {l, b, 0, 1, 0xFFFFFFFF, 0, v1, 0, v1},
+                               {r, b, 0, 1, 0xFFFFFFFF, u1, v1, u1, v1}};
+    const uint16_t index[6] = {0, 1, 2, 3, 2, 1};
+    EXPECT_EQ(gpu_set_fvf(d, kScreenVertexFvf), GPU_OK);
+    EXPECT_EQ(gpu_draw_indexed_primitive_up(d, GPU_PT_TRIANGLELIST, 0, 4, 2, index, GPU_FMT_INDEX16, v,
+                                            sizeof(ScreenVertex)),
+              GPU_OK);
+    gfx_bind_texture(d, 0, nullptr, 0);
+    std::vector<uint32_t> px(size_t(kWidth) * kHeight);
+    GpuSurface* bb = nullptr;
+    EXPECT_EQ(gpu_get_render_target(d, 0, &bb), GPU_OK);
+    EXPECT_EQ(gpu_read_surface(d, bb, GpuRect{0, 0, kWidth, kHeight}, px.data()), GPU_OK);
+    gpu_surface_release(bb);
+    return px;
+  }
+
+  PlatformWindow* window = nullptr;
+  RegistryMark mark{};
+};
+
+TEST_F(Textures, DefaultTexturesAreTheFirstSixHandles) {
+  const struct {
+    AssetHandle handle;
+    const char* name;
+    uint32_t texel;
+  } defaults[] = {
+      {get_white_texture(), "wh", 0xFFFFFFFF},   {get_black_texture(), "bl", 0xFF000000},
+      {get_green_texture(), "gr", 0xFF00FF00},   {get_cyan_texture(), "cy", 0xFF00FFFF},
+      {get_magenta_texture(), "mag", 0xFFFF00FF}, {get_normal_texture(), "nrm", 0xFF8080FF},
+  };
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(defaults[i].handle, AssetHandle(i + 1));
+    EXPECT_STREQ(get_texture_name(defaults[i].handle), defaults[i].name);
+    EXPECT_STREQ(get_texture_package(defaults[i].handle), "disp");
+    EXPECT_EQ(read_texture_texel(defaults[i].handle, 0, 0), defaults[i].texel) << defaults[i].name;
+  }
+  EXPECT_EQ(find_texture("disp", "nrm"), 6u);
+}
+
+TEST_F(Textures, PicturesFromMemoryAreDrawn) {
+  const Picture png_source = sample_pure(8, 8);
+  const Bytes png = write_png(png_source, PngKind::RGBA8);
+  const Picture jpeg_source = sample_opaque(sample_gradient(8, 8));
+  const Bytes jpeg = write_jpeg(jpeg_source, false, false);
+
+  const AssetHandle a = register_texture_from_memory("t", "pic.png", png.data(), png.size(), 0);
+  ASSERT_NE(a, 0u);
+  EXPECT_STREQ(get_texture_name(a), "pic");
+  // Same package and base name: the same texture.
+  EXPECT_EQ(register_texture_from_memory("t", "dir\\pic.jpg", jpeg.data(), jpeg.size(), 0), a);
+  const AssetHandle b = register_texture_from_memory("t", "photo.jpg", jpeg.data(), jpeg.size(), 0);
+  ASSERT_NE(b, 0u);
+  EXPECT_EQ(get_texture_record(b)->object.image_width, 8);
+
+  std::vector<uint32_t> px = draw(a, 4, 6, 8, 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      ASSERT_EQ(px[size_t(6 + y) * kWidth + 4 + x] & 0xFFFFFF, png_source.at(x, y) & 0xFFFFFF) << x << "," << y;
+
+  DecodedImage decoded;
+  ASSERT_EQ(image_decode_memory(jpeg.data(), jpeg.size(), &decoded), IMAGE_OK);
+  px = draw(b, 20, 10, 8, 8);
+  for (int y = 0; y < 8; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const uint32_t drawn = px[size_t(10 + y) * kWidth + 20 + x];
+      ASSERT_EQ(drawn & 0xFFFFFF, decoded.argb[size_t(y) * 8 + x] & 0xFFFFFF) << x << "," << y;
+      for (int shift = 0; shift < 24; shift += 8) {
+        const int got = int(drawn >> shift & 0xFF), want = int(jpeg_source.at(x, y) >> shift & 0xFF);
+        EXPECT_LE(std::abs(got - want), 8) << x << "," << y;
+      }
+    }
+  }
+
+  const Bytes junk(64, 0x5A);
+  const int32_t before = count_textures();
+  EXPECT_EQ(register_texture_from_memory("t", "junk.png", junk.data(), junk.size(), 0), 0u);
+  EXPECT_EQ(count_textures(), before);
+  EXPECT_EQ(find_texture("t", "junk"), 0u);
+}
+
+TEST_F(Textures, ByteCountsFollowTheTextures) {
+  const int64_t start = asset_texture_bytes();
+  const Bytes png = write_png(sample_pure(8, 8), PngKind::RGBA8);
+  const AssetHandle mip = register_texture_from_memory("t", "m.png", png.data(), png.size(), 1);
+  ASSERT_NE(mip, 0u);
+  EXPECT_EQ(asset_texture_bytes() - start, 256 + 256 * 3 / 8);
+
+  const AssetHandle blank = create_texture("t", "a.b", 0, 4, 0);
+  ASSERT_NE(blank, 0u);
+  EXPECT_STREQ(get_texture_name(blank), "a.b");  // blank textures keep the name
+  EXPECT_EQ(get_texture_object(blank)->texture, nullptr);
+
+  const AssetHandle big = create_texture("t", "big", 64, 64, 0);
+  ASSERT_NE(big, 0u);
+  EXPECT_EQ(asset_texture_bytes() - start, 352 + 64 * 64 * 4);
+  ASSERT_TRUE(set_texture_address_modes(big, TEXTURE_ADDRESS_CLAMP, TEXTURE_ADDRESS_WRAP));
+  resize_texture(big, 16, 8, 0);
+  EXPECT_EQ(get_texture_object(big)->width, 16);
+  EXPECT_EQ(address_u(get_texture_object(big)), TEXTURE_ADDRESS_CLAMP);  // kept across the resize
+  EXPECT_EQ(asset_texture_bytes() - start, 352 + 16 * 8 * 4);
+  resize_texture(big, 0, 0, 0);
+  EXPECT_EQ(get_texture_object(big)->texture, nullptr);
+  EXPECT_EQ(address_u(get_texture_object(big)), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_EQ(get_texture_record(big), get_texture_record(find_texture("t", "big")));
+  EXPECT_EQ(asset_texture_bytes() - start, 352);
+
+  release_asset_registry_to_mark(&mark);
+  EXPECT_EQ(asset_texture_bytes(), start);
+  EXPECT_EQ(count_textures(), 6);
+}
+
+TEST_F(Textures, ClampTagAndAddressModes) {
+  const AssetHandle clamped = create_texture("t", "sky_clp", 4, 4, 0);
+  const AssetHandle wrapped = create_texture("t", "skyclp", 4, 4, 0);
+  ASSERT_NE(clamped, 0u);
+  ASSERT_NE(wrapped, 0u);
+  EXPECT_EQ(address_u(get_texture_object(clamped)), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_EQ(address_v(get_texture_object(clamped)), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_EQ(address_u(get_texture_object(wrapped)), TEXTURE_ADDRESS_WRAP);
+  EXPECT_EQ(address_v(get_texture_object(wrapped)), TEXTURE_ADDRESS_WRAP);
+  resize_texture(clamped, 8, 8, 0);
+  EXPECT_EQ(address_v(get_texture_object(clamped)), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_FALSE(set_texture_address_modes(0, 1, 1));
+}
+
+TEST_F(Textures, PixelWritesStayInside) {
+  const AssetHandle t = create_texture("t", "px", 4, 4, 0);
+  ASSERT_NE(t, 0u);
+  const uint32_t block[4] = {0xFF112233, 0xFF445566, 0xFF778899, 0xFFAABBCC};
+  EXPECT_TRUE(write_texture_pixels(t, 2, 2, 2, 2, block));
+  EXPECT_EQ(read_texture_texel(t, 3, 3), 0xFFAABBCCu);
+  EXPECT_EQ(read_texture_texel(t, 99, -5), read_texture_texel(t, 3, 0));
+  EXPECT_FALSE(write_texture_pixels(t, 3, 3, 2, 2, block));
+  EXPECT_FALSE(write_texture_pixels(t, -1, 0, 2, 2, block));
+  EXPECT_FALSE(write_texture_pixels(t, 0, 0, -2, 2, block));
+  EXPECT_FALSE(write_texture_pixels(0, 0, 0, 1, 1, block));
+  EXPECT_EQ(read_texture_texel(0, 0, 0), 0u);
+}
+
+TEST_F(Textures, Crops) {
+  const AssetHandle tex = create_texture("t", "sheet", 64, 64, 0);
+  ASSERT_NE(tex, 0u);
+  const AssetHandle c = register_crop_of_texture("t", "half", 32, 0, 32, 32, tex);
+  ASSERT_NE(c, 0u);
+  const CropRecord* r = get_crop_record(c);
+  EXPECT_EQ(r->texture, tex);
+  EXPECT_FLOAT_EQ(r->u, 0.5f);
+  EXPECT_FLOAT_EQ(r->v, 0.0f);
+  EXPECT_FLOAT_EQ(r->width, 0.5f);
+  EXPECT_FLOAT_EQ(r->height, 0.5f);
+
+  // The movie slots flip a crop vertically.
+  set_crop_pixels(c, 0, 64, 64, -64, tex);
+  EXPECT_FLOAT_EQ(r->v, 1.0f);
+  EXPECT_FLOAT_EQ(r->height, -1.0f);
+  set_crop_pixels(c, 0, 0, 8, 8, 0);
+  EXPECT_EQ(r->texture, 0u);
+  EXPECT_EQ(r->u + r->v + r->width + r->height, 0.0f);
+
+  EXPECT_EQ(register_crop_of_texture("t", "none", 0, 0, 1, 1, 0), 0u);
+  const AssetHandle empty = create_texture("t", "empty", 0, 0, 0);
+  const AssetHandle zero = register_crop_of_texture("t", "zero", 5, 5, 5, 5, empty);
+  ASSERT_NE(zero, 0u);
+  EXPECT_EQ(get_crop_record(zero)->u, 0.0f);
+  EXPECT_EQ(get_crop_record(zero)->height, 0.0f);
+
+  const AssetHandle named = register_crop("t", "glyph.x", 0.25f, 0, 0.25f, 1, "dir\\sheet.png");
+  EXPECT_EQ(get_crop_record(named)->texture, tex);
+  EXPECT_EQ(find_crop("t", "glyph"), named);
+}
+
+TEST_F(Textures, PoolsRefuseWhenFull) {
+  for (int i = count_textures(); i < 50; ++i) ASSERT_NE(create_texture("t", std::to_string(i).c_str(), 1, 1, 0), 0u);
+  EXPECT_EQ(create_texture("t", "late", 1, 1, 0), 0u);
+  EXPECT_EQ(count_textures(), 50);
+  for (int i = count_crops(); i < 100; ++i) ASSERT_NE(register_crop_of_texture("t", std::to_string(i).c_str(), 0, 0, 1, 1, 1), 0u);
+  EXPECT_EQ(register_crop_of_texture("t", "late", 0, 0, 1, 1, 1), 0u);
+  for (int i = count_depth_surfaces(); i < 16; ++i)
+    ASSERT_NE(create_depth_surface("t", std::to_string(i).c_str(), 4, 4, 0), 0u);
+  EXPECT_EQ(create_depth_surface("t", "late", 4, 4, 0), 0u);
+}
+
+TEST_F(Textures, OlderRecordsGiveUpOnlyTheirDeviceObjects) {
+  const AssetHandle older = create_texture("t", "older", 4, 4, 0);
+  const AssetHandle newer = create_texture("t", "newer", 4, 4, 0);
+  unregister_texture(older);
+  EXPECT_EQ(get_texture_object(older)->texture, nullptr);
+  EXPECT_EQ(count_textures(), int32_t(newer));
+  const AssetHandle next = create_texture("t", "next", 4, 4, 0);
+  EXPECT_STREQ(get_texture_name(newer), "newer");
+  EXPECT_EQ(find_texture("t", "newer"), newer);
+  unregister_texture(next);
+  EXPECT_EQ(count_textures(), int32_t(newer));
+  EXPECT_EQ(find_texture("t", "next"), 0u);
+
+  const AssetHandle d1 = create_depth_surface("t", "d1", 8, 8, 1);
+  const AssetHandle d2 = create_depth_surface("t", "d2", 8, 8, 0);
+  release_depth_surface(d1);
+  EXPECT_EQ(get_depth_surface_object(d1)->surface, nullptr);
+  EXPECT_STREQ(get_depth_surface_name(d2), "d2");
+  release_depth_surface(d2);
+  EXPECT_EQ(count_depth_surfaces(), int32_t(d1));
+}
+
+TEST_F(Textures, DeviceLossRemakesRenderTargetsAndDepthSurfaces) {
+  const AssetHandle target = create_render_target_texture("t", "view", 32, 16, 0);
+  const AssetHandle managed = create_texture("t", "plain", 4, 4, 0);
+  const AssetHandle depth = create_depth_surface("t", "dir\\z.bin", 32, 16, 1);
+  ASSERT_NE(target, 0u);
+  ASSERT_NE(depth, 0u);
+  EXPECT_EQ(find_depth_surface("t", "z"), depth);
+  EXPECT_EQ(address_u(get_texture_object(target)), TEXTURE_ADDRESS_CLAMP);
+  GpuTexture* plain = get_texture_object(managed)->texture;
+
+  release_device_textures();
+  EXPECT_EQ(get_texture_object(target)->texture, nullptr);
+  EXPECT_EQ(get_depth_surface_object(depth)->surface, nullptr);
+  EXPECT_EQ(get_texture_object(managed)->texture, plain);
+  restore_device_textures();
+
+  const TextureObject* t = get_texture_object(target);
+  EXPECT_NE(t->texture, nullptr);
+  EXPECT_EQ(t->width, 32);
+  EXPECT_EQ(t->height, 16);
+  EXPECT_EQ(address_v(t), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_NE(get_depth_surface_object(depth)->surface, nullptr);
+  EXPECT_EQ(get_depth_surface_object(depth)->width, 32);
+  EXPECT_EQ(find_texture("t", "view"), target);
+}
+
+}  // namespace
