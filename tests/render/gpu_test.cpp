@@ -288,3 +288,57 @@ TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
   EXPECT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, nullptr, 36), GPU_INVALID_CALL);
   EXPECT_EQ(gpu_draw_primitive_up(device, GpuPrimitive(9), 1, v.data(), 36), GPU_INVALID_CALL);
 }
+
+TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
+  gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  struct V {
+    float x, y, z, rhw;
+    uint32_t c;
+  };
+  // Two quads: one drawn as a strip from vertex 4, one through indices with
+  // a base vertex of 8.
+  std::vector<V> verts(12);
+  auto quad_at = [&](size_t first, float x, uint32_t colour) {
+    verts[first + 0] = {x - 0.5f, -0.5f, 0, 1, colour};
+    verts[first + 1] = {x + 3.5f, -0.5f, 0, 1, colour};
+    verts[first + 2] = {x - 0.5f, 3.5f, 0, 1, colour};
+    verts[first + 3] = {x + 3.5f, 3.5f, 0, 1, colour};
+  };
+  quad_at(4, 0, 0xFFFF0000);
+  quad_at(8, 8, 0xFF0000FF);
+  GpuVertexBuffer* vb = nullptr;
+  ASSERT_EQ(gpu_create_vertex_buffer(device, uint32_t(verts.size() * sizeof(V)), 0, 0, GPU_POOL_MANAGED, &vb), GPU_OK);
+  void* p = nullptr;
+  ASSERT_EQ(gpu_vertex_buffer_lock(vb, 0, 0, &p, 0), GPU_OK);
+  std::memcpy(p, verts.data(), verts.size() * sizeof(V));
+  ASSERT_EQ(gpu_vertex_buffer_unlock(vb), GPU_OK);
+  GpuIndexBuffer* ib = nullptr;
+  ASSERT_EQ(gpu_create_index_buffer(device, 12, 0, GPU_FMT_INDEX16, GPU_POOL_MANAGED, &ib), GPU_OK);
+  const uint16_t idx[6] = {0, 1, 2, 3, 2, 1};
+  ASSERT_EQ(gpu_index_buffer_lock(ib, 0, 0, &p, 0), GPU_OK);
+  std::memcpy(p, idx, sizeof idx);
+  ASSERT_EQ(gpu_index_buffer_unlock(ib), GPU_OK);
+  // The same layout as a declaration of our own rather than an FVF code.
+  const GpuVertexElement decl_elements[] = {{0, 0, GPU_DECL_FLOAT4, 0, GPU_USAGE_POSITIONT, 0},
+                                            {0, 16, GPU_DECL_COLOR, 0, GPU_USAGE_COLOR, 0},
+                                            GPU_DECL_END};
+  GpuVertexDecl* decl = nullptr;
+  ASSERT_EQ(gpu_create_vertex_decl(device, decl_elements, &decl), GPU_OK);
+  gpu_set_vertex_decl(device, decl);
+  gpu_set_stream_source(device, 0, vb, 0, sizeof(V));
+  gpu_set_indices(device, ib);
+  ASSERT_EQ(gpu_draw_primitive(device, GPU_PT_TRIANGLESTRIP, 4, 2), GPU_OK);
+  ASSERT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 0, 2), GPU_OK);
+  EXPECT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 4, 2), GPU_INVALID_CALL);  // past the end
+  EXPECT_EQ(rgb(pixel(1, 1)), 0xFF0000u);
+  EXPECT_EQ(rgb(pixel(9, 1)), 0x0000FFu);
+  EXPECT_EQ(rgb(pixel(5, 1)), 0u);
+  gpu_set_vertex_decl(device, nullptr);
+  gpu_vertex_decl_release(decl);
+  gpu_index_buffer_release(ib);
+  gpu_vertex_buffer_release(vb);
+}
