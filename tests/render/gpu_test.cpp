@@ -342,3 +342,54 @@ TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
   gpu_index_buffer_release(ib);
   gpu_vertex_buffer_release(vb);
 }
+
+TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
+  struct Case {
+    GpuFormat format;
+    uint32_t texel;  // little-endian bytes of one texel
+    uint32_t want;   // ARGB read back
+  };
+  const Case cases[] = {
+      {GPU_FMT_A8R8G8B8, 0x80112233u, 0x80112233u},
+      {GPU_FMT_X8R8G8B8, 0x00112233u, 0xFF112233u},
+      {GPU_FMT_R8G8B8, 0x112233u, 0xFF112233u},
+      {GPU_FMT_R5G6B5, 0xF800u, 0xFFFF0000u},
+      {GPU_FMT_A1R5G5B5, 0x801Fu, 0xFF0000FFu},
+      {GPU_FMT_X1R5G5B5, 0x03E0u, 0xFF00FF00u},
+      {GPU_FMT_A4R4G4B4, 0x8F00u, 0x88FF0000u},
+      {GPU_FMT_L8, 0x40u, 0xFF404040u},
+      {GPU_FMT_A8, 0x40u, 0x40000000u},
+      {GPU_FMT_A8L8, 0x8040u, 0x80404040u},
+  };
+  GpuTexture* rt = nullptr;
+  ASSERT_EQ(gpu_create_texture(device, 4, 4, 1, GPU_USAGE_RENDERTARGET, GPU_FMT_A8R8G8B8, GPU_POOL_DEFAULT, &rt),
+            GPU_OK);
+  GpuSurface* surf = nullptr;
+  gpu_texture_surface(rt, 0, &surf);
+  GpuSurface* bb = nullptr;
+  gpu_get_render_target(device, 0, &bb);
+  gpu_set_render_target(device, 0, surf);
+  set_sprite_states(device);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_ALPHAOP, GPU_TOP_SELECTARG1);
+  for (const Case& c : cases) {
+    GpuTexture* t = nullptr;
+    ASSERT_EQ(gpu_create_texture(device, 1, 1, 1, 0, c.format, GPU_POOL_MANAGED, &t), GPU_OK) << c.format;
+    GpuLockedRect lr;
+    ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &lr, 0), GPU_OK);
+    std::memcpy(lr.bits, &c.texel, gpu_format_bytes(c.format));
+    gpu_texture_unlock(t, 0);
+    gpu_set_texture(device, 0, t);
+    draw_quad(0, 0, 4, 4, 0xFFFFFFFF);
+    uint32_t got = 0;
+    gpu_read_surface(device, surf, GpuRect{1, 1, 2, 2}, &got);
+    EXPECT_EQ(got, c.want) << "format " << c.format;
+    gpu_set_texture(device, 0, nullptr);
+    gpu_texture_release(t);
+  }
+  EXPECT_EQ(gpu_set_render_target(device, 0, nullptr), GPU_INVALID_CALL);  // target 0 is never none
+  gpu_set_render_target(device, 0, bb);
+  gpu_surface_release(bb);
+  gpu_surface_release(surf);
+  gpu_texture_release(rt);
+}
