@@ -158,8 +158,12 @@ TEST_F(GfxTest, LostPresentWithoutResetSkipsOneFrame) {
   gfx_request_resize(100, 100, 0);  // dropped while lost
   EXPECT_FALSE(gfx_device_ptr()->reset_request);
   EXPECT_EQ(gfx_device_ptr()->requested_width, kW);
-  run_frame(0);  // skipped scene, presents again
+  gpu_clear(gfx_device(), GPU_CLEAR_TARGET, 0x00FF0000u, 1, 0);
+  run_frame(0);  // the scene is skipped (no clear), the frame presents again
+  EXPECT_EQ(pixel(2, 2) & 0xFFFFFF, 0xFF0000u);
   EXPECT_FALSE(gfx_device_ptr()->lost);
+  run_frame(0);  // drawn again
+  EXPECT_EQ(pixel(2, 2) & 0xFFFFFF, 0u);
   EXPECT_EQ(calls, "");
 }
 
