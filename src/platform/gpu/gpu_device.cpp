@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/gpu/gpu_internal.h"
 #include "platform/window/window.h"
@@ -55,6 +56,16 @@ void resolve_size(GpuDevice* d, GpuPresentParams* p) {
 }  // namespace
 
 uint64_t gpu_next_id() { return ++id_counter; }
+
+namespace {
+
+// Marks what a clear or a present changed behind the draw state's back.
+void forget_gl(GpuDevice* d, std::initializer_list<GpuRenderState> states, bool scissor_rect) {
+  for (GpuRenderState s : states) d->gl.rs[s] = 0xFFFFFFFFu;
+  if (scissor_rect) d->gl.scissor = GpuRect{-1, -1, -1, -1};
+}
+
+}  // namespace
 
 void gpu_make_current(GpuDevice* d) {
   if (SDL_GL_GetCurrentContext() != d->context) SDL_GL_MakeCurrent(d->sdl, d->context);
@@ -366,7 +377,8 @@ GpuResult gpu_present(GpuDevice* d) {
   glBlitFramebuffer(0, 0, GLint(bb->width), GLint(bb->height), 0, dh, dw, 0, GL_COLOR_BUFFER_BIT,
                     same ? GL_NEAREST : GL_LINEAR);
   SDL_GL_SwapWindow(d->sdl);
-  gpu_gl_invalidate(d);
+  d->gl.fbo = 0xFFFFFFFFu;
+  forget_gl(d, {GPU_RS_SCISSORTESTENABLE, GPU_RS_COLORWRITEENABLE}, false);
   return GPU_OK;
 }
 
@@ -421,7 +433,7 @@ GpuResult gpu_clear(GpuDevice* d, uint32_t flags, uint32_t argb, float z, uint32
     mask |= GL_STENCIL_BUFFER_BIT;
   }
   glClear(mask);
-  gpu_gl_invalidate(d);
+  forget_gl(d, {GPU_RS_SCISSORTESTENABLE, GPU_RS_COLORWRITEENABLE, GPU_RS_ZWRITEENABLE, GPU_RS_STENCILWRITEMASK}, true);
   return GPU_OK;
 }
 
