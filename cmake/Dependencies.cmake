@@ -12,3 +12,6 @@ pkg_check_modules(AV REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale 
 pkg_check_modules(ZLIB REQUIRED IMPORTED_TARGET zlib)
 find_package(GTest REQUIRED)
 find_package(benchmark REQUIRED)
+# HLSL shaders: glslang's HLSL front end to SPIR-V, SPIRV-Cross to GLSL.
+find_package(glslang REQUIRED)
+pkg_check_modules(SPIRV_CROSS REQUIRED IMPORTED_TARGET spirv-cross-c-shared)

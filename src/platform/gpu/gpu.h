@@ -518,6 +518,49 @@ GpuResult gpu_set_pixel_shader(GpuDevice* device, GpuShader* shader);
 GpuShader* gpu_get_vertex_shader(GpuDevice* device);
 GpuShader* gpu_get_pixel_shader(GpuDevice* device);
 
+enum GpuShaderStage : uint32_t { GPU_SHADER_VERTEX = 0, GPU_SHADER_PIXEL = 1 };
+// Bytes of constant registers per stage: 256 registers of four 32-bit words.
+enum : uint32_t { GPU_SHADER_CONSTANT_BYTES = 4096 };
+
+// A value a stage program reads or writes between stages, by vertex usage:
+// vertex outputs POSITION (clip position, Direct3D clip space), COLOR 0/1,
+// TEXCOORD 0-7, FOG; pixel inputs COLOR 0/1, TEXCOORD 0-7; pixel output
+// COLOR 0. Others are kept but not connected.
+struct GpuShaderVarying {
+  uint8_t usage;  // GpuDeclUsage
+  uint8_t usage_index;
+  uint8_t components;  // 1 to 4 floats
+  bool output;
+  char name[24];  // the program's global variable
+};
+
+// A stage program in GLSL 3.30 without the version line:
+// - its code is the function `void tl_main()`;
+// - vertex inputs are `in` variables at the locations gpu_attribute_location gives;
+// - the varyings are plain global variables;
+// - constants are the members of the uniform block "tl_vs_constants" or
+//   "tl_ps_constants", whose bytes are the stage's constant registers;
+// - samplers are named tl_s0 to tl_s7 after their sampler register.
+struct GpuShaderDesc {
+  GpuShaderStage stage;
+  const char* glsl;
+  const GpuShaderVarying* varyings;
+  uint32_t varying_count;
+};
+// GPU_INVALID_CALL, with the reason on stderr, when OpenGL refuses the code.
+GpuResult gpu_create_shader(GpuDevice* device, const GpuShaderDesc& desc, GpuShader** out);
+// Release shaders before their device. Releasing a bound shader unbinds it.
+void gpu_shader_release(GpuShader* shader);
+GpuShaderStage gpu_shader_stage(const GpuShader* shader);
+
+// The constant registers belong to the stage, not to a shader: a value stays
+// in force for every program bound later. Offsets and sizes are in bytes,
+// multiples of 4, within GPU_SHADER_CONSTANT_BYTES.
+GpuResult gpu_set_shader_constants(GpuDevice* device, GpuShaderStage stage, uint32_t offset, const void* data,
+                                   uint32_t bytes);
+GpuResult gpu_get_shader_constants(GpuDevice* device, GpuShaderStage stage, uint32_t offset, void* out,
+                                   uint32_t bytes);
+
 // ---- Drawing --------------------------------------------------------------------------------
 
 enum GpuPrimitive : uint32_t {

@@ -120,6 +120,7 @@ void gpu_draw_release(GpuDevice* d) {
   for (auto& [key, prog] : d->programs)
     if (prog.name) glDeleteProgram(prog.name);
   d->programs.clear();
+  gpu_shader_state_release(d);
   glDeleteSamplers(GPU_MAX_STAGES, d->samplers);
   glDeleteTextures(1, &d->white);
   glDeleteBuffers(1, &d->vertex_ring.name);
@@ -368,7 +369,8 @@ void send_sampler(GpuDevice* d, uint32_t stage) {
 
 void send_textures(GpuDevice* d) {
   for (uint32_t i = 0; i < GPU_MAX_STAGES; ++i) {
-    if (d->tss[i][GPU_TSS_COLOROP] == GPU_TOP_DISABLE) break;
+    // A pixel shader samples every stage; the texture stages stop at the first disabled one.
+    if (d->tss[i][GPU_TSS_COLOROP] == GPU_TOP_DISABLE && !d->pixel_shader) break;
     GLuint name = d->textures[i] ? d->textures[i]->name : d->white;
     if (d->gl.textures[i] != name) {
       glActiveTexture(GL_TEXTURE0 + i);
@@ -457,13 +459,15 @@ bool prepare(GpuDevice* d) {
   if (!gpu_bind_targets(d)) return false;
   send_targets_view(d);
   send_render_states(d);
-  const GpuProgram* p = program_for(d);
+  bool shaders = gpu_shader_active(d);
+  const GpuProgram* p = shaders ? gpu_shader_program(d, build_key(d)) : program_for(d);
   if (!p) return false;
   if (d->gl.program != p->name) {
     glUseProgram(p->name);
     d->gl.program = p->name;
   }
   send_uniforms(d, p);
+  if (shaders) gpu_shader_send(d);
   send_textures(d);
   d->gl.valid = true;
   return true;

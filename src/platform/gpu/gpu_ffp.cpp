@@ -283,6 +283,15 @@ GpuProgram gpu_ffp_build(const GpuFfKey& k) {
     glDeleteProgram(prog);
     return p;
   }
+  return gpu_ffp_locate(prog);
+}
+
+std::string gpu_ffp_vertex_source(const GpuFfKey& key) { return vertex_source(key); }
+std::string gpu_ffp_fragment_source(const GpuFfKey& key) { return fragment_source(key); }
+
+// The uniform locations of a linked program; samplers s0 to s7 read units 0 to 7.
+GpuProgram gpu_ffp_locate(GLuint prog) {
+  GpuProgram p{};
   p.name = prog;
   glUseProgram(prog);
   for (int i = 0; i < GPU_MAX_STAGES; ++i) {

@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -131,6 +132,20 @@ struct GpuProgram {
   GLint u_light[GPU_MAX_LIGHTS];
 };
 GpuProgram gpu_ffp_build(const GpuFfKey& key);
+GpuProgram gpu_ffp_locate(GLuint program);
+std::string gpu_ffp_vertex_source(const GpuFfKey& key);
+std::string gpu_ffp_fragment_source(const GpuFfKey& key);
+
+// Programmable stages (gpu_shader_bind.cpp): constant registers per stage and
+// the programs linked from shader objects and fixed-function halves.
+struct GpuShaderState;
+// A shader takes part in the next draw.
+bool gpu_shader_active(const GpuDevice* device);
+// The program for the bound shaders with the fixed-function key; null when it does not link.
+const GpuProgram* gpu_shader_program(GpuDevice* device, const GpuFfKey& key);
+// Constant registers and the pixel shader's alpha test and fog, for the program in use.
+void gpu_shader_send(GpuDevice* device);
+void gpu_shader_state_release(GpuDevice* device);
 
 struct GpuStream {
   GpuVertexBuffer* buffer;
@@ -202,6 +217,7 @@ struct GpuDevice {
   std::unordered_map<uint32_t, GpuVertexDecl*> fvf_decls;
   GpuShader* vertex_shader;
   GpuShader* pixel_shader;
+  GpuShaderState* shader_state;
 
   // OpenGL objects of the device.
   GLuint vao;
