@@ -1,0 +1,275 @@
+// The overlay types drawn through the real device on a hidden window: what
+// reaches the back buffer and which draws the device saw.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "assets/textures.h"
+#include "platform/window/window.h"
+#include "render/core/gfx_device.h"
+#include "render/core/render_states.h"
+#include "render/core/view_state.h"
+#include "render/overlay2d/overlay2d.h"
+#include "render/tasks/draw_list.h"
+#include "render/tasks/task.h"
+
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr uint32_t kClear = 0xFF000000u;
+
+class OverlayGlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(window_system_init());
+    window_ = window_create("overlay test", kWidth, kHeight, nullptr);
+    ASSERT_NE(window_, nullptr);
+    const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
+    view_set_screen(kWidth, kHeight, layout);
+    GfxDeviceParams params{window_, kWidth, kHeight, 32, 0, 0, nullptr, nullptr};
+    ASSERT_EQ(gfx_device_init(params), 1);
+    gpu_trace_enable(gfx_device(), true);
+    tasks_init();
+    ASSERT_EQ(line2d_register_type(), 1);
+    ASSERT_EQ(tri2d_register_type(), 2);
+    ASSERT_EQ(overlay2d_register_types(), 4);
+  }
+
+  void TearDown() override {
+    tasks_shutdown();
+    gfx_device_shutdown();
+    window_destroy(window_);
+    window_system_shutdown();
+  }
+
+  // One frame as the frame driver runs it: update pass, render of layers 10
+  // to 39, present, reap. Returns the draws the device saw.
+  std::vector<GpuTraceDraw> frame() {
+    tasks_run_updates();
+    GpuDevice* d = gfx_device();
+    gpu_begin_scene(d);
+    gpu_set_render_state(d, GPU_RS_SCISSORTESTENABLE, 1);
+    draw_list_build();
+    gfx_set_scissor(-1);
+    gfx_set_viewport(-1);
+    gfx_clear(5, kClear);
+    draw_list_draw_layers(10, 39);
+    pixels_ = read_back();
+    gpu_end_scene(d);
+    gfx_present();
+    tasks_reap_marked();
+    size_t n = 0;
+    const GpuTraceDraw* draws = gpu_trace_last_frame(d, &n);
+    std::vector<GpuTraceDraw> out(draws, draws + n);
+    // The clear is not a draw; every draw of these tests comes from the list.
+    return out;
+  }
+
+  std::vector<uint32_t> read_back() {
+    std::vector<uint32_t> px(static_cast<size_t>(kWidth) * kHeight);
+    GpuSurface* bb = nullptr;
+    EXPECT_EQ(gpu_get_render_target(gfx_device(), 0, &bb), GPU_OK);
+    EXPECT_EQ(gpu_read_surface(gfx_device(), bb, GpuRect{0, 0, kWidth, kHeight}, px.data()), GPU_OK);
+    gpu_surface_release(bb);
+    return px;
+  }
+
+  uint32_t pixel(int x, int y) const {
+    return pixels_[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] | 0xFF000000u;
+  }
+
+  AssetHandle make_texture(const char* name, uint32_t argb) {
+    const AssetHandle h = create_texture("ovl", name, 8, 8, 0);
+    std::vector<uint32_t> texels(64, argb);
+    EXPECT_TRUE(write_texture_pixels(h, 0, 0, 8, 8, texels.data()));
+    return h;
+  }
+
+  PlatformWindow* window_ = nullptr;
+  std::vector<uint32_t> pixels_;
+};
+
+constexpr uint32_t kRed = 0xFFFF0000u;
+constexpr uint32_t kGreen = 0xFF00FF00u;
+constexpr uint32_t kBlue = 0xFF0000FFu;
+
+TEST_F(OverlayGlTest, LayersAndSubPrioritiesStackAndOnlyTenToThirtyNineDraw) {
+  // Overlapping: layer 27 is drawn first, layer 11 on top of it.
+  sprite2d_draw_rect(1, kRed, 10, 10, 40, 40, 0, 0, 1, 1, 11);
+  sprite2d_draw_rect(1, kGreen, 30, 30, 40, 40, 0, 0, 1, 1, 27);
+  // One layer: sub-priority 9 before 7.
+  Task* high = sprite2d_draw_rect(1, kBlue, 100, 10, 40, 40, 0, 0, 1, 1, 20);
+  Task* low = sprite2d_draw_rect(1, kRed, 120, 30, 40, 40, 0, 0, 1, 1, 20);
+  task_set_subpriority(high, 9);
+  task_set_subpriority(low, 7);
+  // Never drawn.
+  for (uint8_t layer : {0, 5, 9, 40, 45, 63}) {
+    sprite2d_draw_rect(1, kGreen, 200 + layer, 150, 4, 4, 0, 0, 1, 1, layer);
+  }
+  const std::vector<GpuTraceDraw> draws = frame();
+  EXPECT_EQ(draws.size(), 4u);  // layer 27; layer 20 as two runs; layer 11
+  EXPECT_EQ(pixel(40, 40), kRed);
+  EXPECT_EQ(pixel(60, 60), kGreen);
+  EXPECT_EQ(pixel(130, 40), kRed);
+  EXPECT_EQ(pixel(105, 15), kBlue);
+  for (int layer : {0, 5, 9, 40, 45, 63}) EXPECT_EQ(pixel(201 + layer, 151), kClear) << layer;
+}
+
+TEST_F(OverlayGlTest, OneFrameSpritesDrawExactlyOnce) {
+  sprite2d_draw_rect(1, kRed, 10, 10, 20, 20, 0, 0, 1, 1, 20);
+  Task* kept = sprite2d_create_rect(1, kGreen, 50, 10, 20, 20, 0, 0, 1, 1, 20);
+  EXPECT_EQ(frame().size(), 1u);
+  EXPECT_EQ(pixel(15, 15), kRed);
+  EXPECT_EQ(pixel(55, 15), kGreen);
+  EXPECT_EQ(frame().size(), 1u);
+  EXPECT_EQ(pixel(15, 15), kClear);
+  EXPECT_EQ(pixel(55, 15), kGreen);
+  task_kill(kept);
+  EXPECT_TRUE(frame().empty());
+}
+
+TEST_F(OverlayGlTest, OneTextureBatchesUpTo4096Quads) {
+  const AssetHandle tex = make_texture("one", 0xFFFFFFFFu);
+  // A full pool of sprites is one draw.
+  for (int i = 0; i < kTaskPoolSize; ++i) {
+    ASSERT_NE(sprite2d_draw_texture(1, tex, kRed, static_cast<float>(i % 300), 100, 0, 0, 1, 1, 20),
+              nullptr);
+  }
+  std::vector<GpuTraceDraw> draws = frame();
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].primitive_count, 2u * 4096u);
+  EXPECT_EQ(draws[0].type, GPU_PT_TRIANGLELIST);
+  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_POINT));
+
+  // A run of 5,000 (the pool holds 4,096 tasks, so 1,000 sprites appear five
+  // times) splits after 4,096 quads.
+  std::vector<Task*> run;
+  for (int i = 0; i < 1000; ++i) {
+    run.push_back(sprite2d_create_texture(1, tex, kRed, static_cast<float>(i % 300), 100, 0, 0, 1, 1, 20));
+  }
+  for (int k = 1; k < 5; ++k) run.insert(run.end(), run.begin(), run.begin() + 1000);
+  ASSERT_EQ(run.size(), 5000u);
+  gpu_begin_scene(gfx_device());
+  sprite2d_draw_batch(run.data(), static_cast<int>(run.size()));
+  gpu_end_scene(gfx_device());
+  gfx_present();
+  size_t n = 0;
+  const GpuTraceDraw* traced = gpu_trace_last_frame(gfx_device(), &n);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(traced[0].primitive_count, 2u * 4096u);
+  EXPECT_EQ(traced[1].primitive_count, 2u * 904u);
+}
+
+TEST_F(OverlayGlTest, StateChangesBreakBatches) {
+  const AssetHandle a = make_texture("a", kRed);
+  const AssetHandle b = make_texture("b", kGreen);
+  for (int i = 0; i < 10; ++i) sprite2d_draw_texture(1, i % 2 ? a : b, 0xFFFFFFFFu, 10.0f * i, 10, 0, 0, 1, 1, 20);
+  EXPECT_EQ(frame().size(), 10u);
+
+  // Scale (2, 1) switches to linear filtering and starts a new batch.
+  sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20);
+  sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 30, 10, 0, 0, 2, 1, 20);
+  sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 50, 10, 0, 0, 2, 1, 20);
+  std::vector<GpuTraceDraw> draws = frame();
+  ASSERT_EQ(draws.size(), 2u);
+  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_LINEAR));
+  EXPECT_EQ(draws[1].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_POINT));
+
+  // A shader selector draws alone; blend changes split.
+  Task* shaded = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
+  sprite2d_set_shader(shaded, 3, nullptr, 0);
+  sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
+  sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
+  Task* additive = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
+  sprite2d_set_blend(additive, 3);
+  draws = frame();
+  ASSERT_EQ(draws.size(), 3u);  // list order is newest first: additive, the two plain, shaded
+  EXPECT_EQ(draws[0].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
+  EXPECT_EQ(draws[1].primitive_count, 4u);
+  EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_INVSRCALPHA));
+}
+
+TEST_F(OverlayGlTest, ClipRectanglesScissorTheirSpriteOnly) {
+  // Newest first in the list: the plain sprite is made first so it draws last.
+  sprite2d_draw_rect(1, kGreen, 100, 100, 40, 40, 0, 0, 1, 1, 20);
+  Task* clipped = sprite2d_draw_rect(1, kRed, 10, 10, 40, 40, 0, 0, 1, 1, 20);
+  sprite2d_set_clip_rect(clipped, 10, 10, 20, 20);
+  Task* negative = sprite2d_draw_rect(1, kBlue, 200, 10, 40, 40, 0, 0, 1, 1, 20);
+  sprite2d_set_clip_rect(negative, 200, 10, -5, 20);
+  const std::vector<GpuTraceDraw> draws = frame();
+  ASSERT_EQ(draws.size(), 3u);
+  EXPECT_EQ(pixel(15, 15), kRed);
+  EXPECT_EQ(pixel(35, 35), kClear);
+  EXPECT_EQ(pixel(235, 45), kBlue);    // a negative clip width is no clip
+  EXPECT_EQ(pixel(135, 135), kGreen);  // the saved scissor again
+  EXPECT_EQ(draws[1].scissor.right, 30);
+  EXPECT_EQ(draws[2].scissor.right, kWidth);
+}
+
+TEST_F(OverlayGlTest, PivotAndRotationLandOnTheirPixels) {
+  // Pivot (0.5, 0.5), 100 x 50 at (200, 100): corners at x 149.5 and 249.5,
+  // y 74.5 and 124.5, so pixels 150..249 by 75..124.
+  sprite2d_draw_rect(1, kRed, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+  frame();
+  EXPECT_EQ(pixel(150, 75), kRed);
+  EXPECT_EQ(pixel(249, 124), kRed);
+  EXPECT_EQ(pixel(149, 100), kClear);
+  EXPECT_EQ(pixel(250, 100), kClear);
+  EXPECT_EQ(pixel(200, 74), kClear);
+  EXPECT_EQ(pixel(200, 125), kClear);
+
+  // A quarter turn stands it upright: pixels 175..224 by 50..149.
+  Task* turned = sprite2d_draw_rect(1, kGreen, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+  sprite2d_set_angle(turned, 1.5707964f);
+  frame();
+  EXPECT_EQ(pixel(176, 51), kGreen);
+  EXPECT_EQ(pixel(223, 148), kGreen);
+  EXPECT_EQ(pixel(172, 100), kClear);
+  EXPECT_EQ(pixel(228, 100), kClear);
+  EXPECT_EQ(pixel(200, 46), kClear);
+}
+
+TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
+  for (int i = 0; i < 300; ++i) line2d_draw(1, 0, 10, kRed, 100, 10, kRed, 16);
+  std::vector<GpuTraceDraw> draws = frame();
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].type, GPU_PT_LINELIST);
+  EXPECT_EQ(draws[0].primitive_count, 300u);
+  EXPECT_EQ(pixel(50, 10), kRed);
+  EXPECT_EQ(pixel(50, 11), kClear);
+
+  for (int i = 0; i < 4; ++i) line2d_set_blend(line2d_draw(1, 0, 20, kRed, 100, 20, kRed, 16), i % 2 ? 1 : 3);
+  EXPECT_EQ(frame().size(), 4u);
+
+  Task* weird = line2d_draw(1, 0, 30, kRed, 100, 30, kRed, 16);
+  line2d_set_blend(weird, 12);  // draws with pair 0 (ONE, ZERO)
+  tri2d_draw(1, 10, 100, kBlue, 60, 100, kBlue, 10, 150, kBlue, 16);
+  draws = frame();
+  ASSERT_EQ(draws.size(), 2u);
+  EXPECT_EQ(draws[0].type, GPU_PT_TRIANGLELIST);  // type 2 sorts before type 1
+  EXPECT_EQ(draws[0].render_states[GPU_RS_FOGENABLE], 0u);
+  EXPECT_EQ(draws[1].render_states[GPU_RS_SRCBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
+  EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ZERO));
+  EXPECT_EQ(pixel(20, 110), kBlue);
+}
+
+TEST_F(OverlayGlTest, KillOwnerRemovesExactlyItsSprites) {
+  const uint32_t mine = handle_alloc();
+  const uint32_t other = handle_alloc();
+  static int destroyed;
+  destroyed = 0;
+  for (int i = 0; i < 3; ++i) {
+    Task* t = sprite2d_create_rect(mine, kRed, 10.0f + 20 * i, 10, 10, 10, 0, 0, 1, 1, 20);
+    task_set_destroy_callback(t, [](Task*) { ++destroyed; });
+  }
+  sprite2d_create_rect(other, kGreen, 100, 10, 10, 10, 0, 0, 1, 1, 20);
+  kill_owner(mine);
+  EXPECT_EQ(destroyed, 3);
+  frame();
+  EXPECT_EQ(pixel(15, 15), kClear);
+  EXPECT_EQ(pixel(105, 15), kGreen);
+}
+
+}  // namespace

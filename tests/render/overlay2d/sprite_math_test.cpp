@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "render/overlay2d/overlay2d.h"
+#include "render/tasks/task.h"
+
+namespace {
+
+class OverlayTypesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tasks_init();
+    ASSERT_EQ(line2d_register_type(), 1);
+    ASSERT_EQ(tri2d_register_type(), 2);
+    ASSERT_EQ(overlay2d_register_types(), 4);
+  }
+  void TearDown() override { tasks_shutdown(); }
+};
+
+TEST_F(OverlayTypesTest, TypeIdsFollowTheRegistrationOrder) {
+  EXPECT_EQ(line2d_get_type(), 1);
+  EXPECT_EQ(tri2d_get_type(), 2);
+  EXPECT_EQ(sprite2d_get_type(), 4);
+  EXPECT_NE(task_type_get(3)->registered, 0u);  // the text type's slot
+  // The later types continue at 5.
+  EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, 0), 5);
+}
+
+TEST_F(OverlayTypesTest, CreatorsSetDefaultsLayerAndLifetime) {
+  Task* rect = sprite2d_draw_rect(3, 0x80FF0000u, 10, 20, 30, 40, 0.5f, 0.5f, 2, 1, 27);
+  ASSERT_NE(rect, nullptr);
+  const SpriteData* s = sprite2d_data(rect);
+  EXPECT_EQ(rect->layer, 27);
+  EXPECT_EQ(rect->sort_key, (27u << 24) | (7u << 20) | (4u << 16));
+  EXPECT_NE(rect->flags & kTaskVisible, 0u);
+  EXPECT_EQ(rect->flags & kTaskLifetimeMask, kTaskLifetimeOneFrame);
+  EXPECT_EQ(s->blend, 1);
+  EXPECT_EQ(s->filter, -1);
+  EXPECT_EQ(s->uv0[3].x, 1.0f);
+  EXPECT_EQ(s->uv1[1].x, 1.0f);
+  EXPECT_EQ(sprite2d_get_width(rect), 30.0f);
+  EXPECT_EQ(sprite2d_get_scale_x(rect), 2.0f);
+
+  Task* kept = sprite2d_create_rect(3, 0xFFFFFFFFu, 0, 0, 1, 1, 0, 0, 1, 1, 12);
+  EXPECT_EQ(kept->flags & kTaskLifetimeMask, 0u);
+
+  // Lines and triangles are shown by their creators, not their create callback.
+  Task* line = line2d_draw(3, 1, 2, 0xFF00FF00u, 3, 4, 0xFF0000FFu, 16);
+  ASSERT_NE(line, nullptr);
+  const LineData* l = task_data<LineData>(line);
+  EXPECT_EQ(l->p1[0], 3.0f);
+  EXPECT_EQ(l->p1[2], 0.0f);
+  EXPECT_EQ(l->flags & kPrim2dBlendMask, 1u);
+  line2d_set_blend(line, 0x23);
+  EXPECT_EQ(l->flags & kPrim2dBlendMask, 3u);
+  EXPECT_NE(line->flags & kTaskVisible, 0u);
+
+  // Setters of one type leave other types alone.
+  sprite2d_set_colour(line, 0);
+  line2d_set_colours(rect, 0, 0);
+  EXPECT_EQ(l->colour0, 0xFF00FF00u);
+  EXPECT_EQ(sprite2d_get_colour(rect), 0x80FF0000u);
+  EXPECT_EQ(sprite2d_data(nullptr), nullptr);
+
+  // A texture handle that names nothing leaves the sprite unchanged.
+  sprite2d_bind_texture(rect, 999);
+  sprite2d_bind_crop(rect, 999);
+  EXPECT_EQ(sprite2d_get_texture(rect), 0u);
+  EXPECT_EQ(sprite2d_get_width(rect), 30.0f);
+
+  uint8_t params[64];
+  for (int i = 0; i < 64; ++i) params[i] = static_cast<uint8_t>(i + 1);
+  sprite2d_set_shader(rect, 2, params, 64);
+  EXPECT_EQ(s->shader, 2);
+  EXPECT_EQ(s->shader_params[39], 40);
+}
+
+TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
+  Task* t = sprite2d_create_rect(1, 0xFFFFFFFFu, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+  const SpriteData* s = sprite2d_data(t);
+  Vec2 c[4];
+  EXPECT_EQ(sprite2d_corners(c, s, 1, 1, 0.5f), 0);
+  EXPECT_EQ(c[0].x, 149.5f);
+  EXPECT_EQ(c[0].y, 74.5f);
+  EXPECT_EQ(c[3].x, 249.5f);
+  EXPECT_EQ(c[3].y, 124.5f);
+
+  // A quarter turn: (dx, dy) -> (dx c + dy s, dy c - dx s).
+  sprite2d_set_angle(t, 1.5707964f);
+  EXPECT_EQ(sprite2d_corners(c, s, 1, 1, 0.5f), 1);
+  EXPECT_NEAR(c[0].x, 199.5f - 25.0f, 1e-3f);  // top-left offset (-50, -25)
+  EXPECT_NEAR(c[0].y, 99.5f + 50.0f, 1e-3f);
+  EXPECT_NEAR(c[3].x, 199.5f + 25.0f, 1e-3f);
+  EXPECT_NEAR(c[3].y, 99.5f - 50.0f, 1e-3f);
+
+  // Hit tests use the position without the half-pixel offset.
+  sprite2d_set_angle(t, 0.0f);
+  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 150, 75));
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 149, 75));
+  EXPECT_TRUE(sprite2d_hit_point(t, 2, 1, 110, 75));  // the factor widens the quad
+  sprite2d_set_angle(t, 0.3f);
+  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 200, 100));
+  const Vec2 centre{400, 100};
+  EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &centre, 10));
+  EXPECT_FALSE(sprite2d_hit_point(nullptr, 1, 1, 0, 0));
+}
+
+TEST_F(OverlayTypesTest, UvOrientationTurnsAndFlips) {
+  const Vec2 uv[4] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+  struct Case {
+    uint8_t turns, flips;
+    Vec2 expected[4];
+  };
+  const Case cases[] = {
+      {0, 0, {{0, 0}, {1, 0}, {0, 1}, {1, 1}}},
+      {1, 0, {{1, 0}, {1, 1}, {0, 0}, {0, 1}}},
+      {2, 0, {{1, 1}, {0, 1}, {1, 0}, {0, 0}}},
+      {3, 0, {{0, 1}, {0, 0}, {1, 1}, {1, 0}}},
+      {0, kSpriteFlipLeftRight, {{1, 0}, {0, 0}, {1, 1}, {0, 1}}},
+      {0, kSpriteFlipTopBottom, {{0, 1}, {1, 1}, {0, 0}, {1, 0}}},
+      // Odd turns: left-right swaps v across the top and bottom pairs.
+      {1, kSpriteFlipLeftRight, {{1, 1}, {1, 0}, {0, 1}, {0, 0}}},
+      {1, kSpriteFlipTopBottom, {{0, 0}, {0, 1}, {1, 0}, {1, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << int(c.turns) << "/" << int(c.flips));
+    Vec2 out[4];
+    sprite2d_orient_uvs(out, uv, c.turns, c.flips);
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_EQ(out[k].x, c.expected[k].x) << k;
+      EXPECT_EQ(out[k].y, c.expected[k].y) << k;
+    }
+  }
+}
+
+}  // namespace
