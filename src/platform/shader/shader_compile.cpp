@@ -102,7 +102,8 @@ bool hlsl_to_spirv(const char* source, size_t size, const char* name, const char
   shader.setAutoMapLocations(true);
   const auto messages = EShMessages(EShMsgSpvRules | EShMsgVulkanRules | EShMsgReadHlsl | EShMsgHlslDX9Compatible);
   if (!shader.parse(GetDefaultResources(), 100, false, messages)) {
-    *errors += shader.getInfoLog();
+    std::string log = shader.getInfoLog();
+    *errors += log.empty() ? std::string(name) + ": the source does not compile\n" : log;
     return false;
   }
   glslang::TProgram program;
