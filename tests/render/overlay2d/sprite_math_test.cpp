@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "render/overlay2d/overlay2d.h"
+#include "render/overlay2d/text2d.h"
 #include "render/tasks/task.h"
 
 namespace {
@@ -22,7 +23,7 @@ TEST_F(OverlayTypesTest, TypeIdsFollowTheRegistrationOrder) {
   EXPECT_EQ(line2d_get_type(), 1);
   EXPECT_EQ(tri2d_get_type(), 2);
   EXPECT_EQ(sprite2d_get_type(), 4);
-  EXPECT_NE(task_type_get(3)->registered, 0u);  // the text type's slot
+  EXPECT_EQ(text_get_type(), 3);
   // The later types continue at 5.
   EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, 0), 5);
 }
