@@ -5,6 +5,7 @@
 #include "math/mat4.h"
 #include "render/core/gfx_device.h"
 #include "render/core/render_states.h"
+#include "render/core/shaders.h"
 
 namespace {
 
@@ -92,13 +93,10 @@ GpuRect overlay_get_scissor() { return gpu_get_scissor_rect(gfx_device()); }
 
 void overlay_set_scissor(const GpuRect& rect) { gpu_set_scissor_rect(gfx_device(), rect); }
 
-// Shaded 2D drawing comes with the shader module; until then every selector
-// draws through the fixed-function stages with pre-transformed vertices.
-void overlay_begin_shader(int, const void*) {
-  GpuDevice* device = gfx_device();
-  gpu_set_vertex_shader(device, nullptr);
-  gpu_set_pixel_shader(device, nullptr);
-  gpu_set_fvf(device, kScreenVertexFvf);
+// A selector the shader module does not know leaves the mode in force.
+void overlay_begin_shader(int selector, const void* params) {
+  begin_mesh_draw(selector, params, 0, find_fvf_index(kScreenVertexFvf), nullptr, nullptr, nullptr,
+                  nullptr, 1.0f, nullptr, 0);
 }
 
 void overlay_begin_untextured() {

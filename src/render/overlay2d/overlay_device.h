@@ -37,12 +37,12 @@ void overlay_bind_texture(int stage, AssetHandle texture, int filter);
 void overlay_unbind_all_textures();
 GpuRect overlay_get_scissor();
 void overlay_set_scissor(const GpuRect& rect);
-// Starts a shaded 2D draw: the sprite's shader selector (-1 keeps the mode in
-// force) with its parameter block, pre-transformed vertices.
+// Starts a 2D draw through the shader module: shading mode = the selector
+// (-1 keeps the mode in force), its parameter block, the ScreenVertex format.
 void overlay_begin_shader(int selector, const void* params);
 
-// The common states of the line and triangle draws: identity world, no
-// shader, blending SRCALPHA / INVSRCALPHA, no depth, no culling, solid fill,
+// The common states of the line and triangle draws: identity world, shading
+// mode 0, blending SRCALPHA / INVSRCALPHA, no depth, no culling, solid fill,
 // no texture, no lighting, no fog.
 void overlay_begin_untextured();
 // The states of the sprite draw (two modulating texture stages).
