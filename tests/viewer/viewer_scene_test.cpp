@@ -1,0 +1,529 @@
+// The viewer's scene logic frame by frame: menu, points, panel, PLAY timing,
+// LEVEL, LAG and ORDER, and the screen effects.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "math/sine.h"
+#include "viewer/point_panel.h"
+#include "viewer/viewer_arrangement.h"
+#include "viewer/viewer_effects.h"
+#include "viewer/viewer_menu.h"
+#include "viewer_scene_fixture.h"
+#include "viewer_test_util.h"
+
+namespace {
+
+using viewer_test::g_input;
+using viewer_test::ViewerScene;
+
+constexpr int kMenuLayer = 11;
+constexpr uint32_t kButtonHover = 0xFFFF8040;
+
+TEST_F(ViewerScene, MenuButtonsTheirPlacesAndTheEarlyReturn) {
+  skip_first_update();
+  // Per click: where, the command, how many buttons the bar drew.
+  struct Case {
+    int x, y;
+    bool press;
+    int command;
+    int drawn;
+  } cases[] = {
+      {500, 300, true, MENU_NONE, 7},  // below the bar
+      {1, 1, false, MENU_NONE, 7},     // hovering draws every button
+      {1, 1, true, MENU_LOAD_CG, 1},   // LOAD CG's corner, bounds included
+      {75, 15, true, MENU_POINT, 2},
+      {74, 8, true, MENU_NONE, 7},     // the gap between LOAD CG and POINT
+      {150, 8, true, MENU_LOAD, 3},
+      {227, 8, true, MENU_SAVE, 4},
+      {975, 8, true, MENU_PLAY, 5},    // W - 49
+      {1023, 8, true, MENU_PLAY, 5},
+      {925, 8, true, MENU_ORDER, 6},   // W - 99
+      {875, 8, true, MENU_LAG, 7},     // W - 149
+      {874, 8, true, MENU_NONE, 7},
+      {900, 16, true, MENU_NONE, 7},   // y 1 to 15
+  };
+  for (const Case& c : cases) {
+    tasks_reap_marked();
+    text_queue_rewind(viewer_text_main());
+    mouse(c.x, c.y);
+    g_input.left_pressed = c.press;
+    viewer_input_capture();
+    EXPECT_EQ(menu_bar_update(viewer_state().owner), c.command) << c.x << "," << c.y;
+    EXPECT_EQ(static_cast<int>(sprites(kMenuLayer).size()), c.drawn) << c.x << "," << c.y;
+    EXPECT_EQ(static_cast<int>(texts(viewer_text_main()).size()), c.drawn) << c.x << "," << c.y;
+  }
+}
+
+TEST_F(ViewerScene, MenuLabelsFollowTheState) {
+  skip_first_update();
+  mouse(500, 300);
+  frame();
+  auto labels = texts(viewer_text_main());
+  ASSERT_EQ(labels.size(), 7u);
+  const char* want[] = {"LOAD CG", "POINT", "LOAD", "SAVE", "PLAY", "RAMDOM", "LAG 1"};
+  const int xs[] = {37, 99, 151, 203, 999, 949, 899};
+  for (int i = 0; i < 7; ++i) {
+    EXPECT_EQ(labels[i].second, want[i]);
+    EXPECT_EQ(labels[i].first.x, xs[i]) << want[i];
+    EXPECT_EQ(labels[i].first.y, 8);
+    EXPECT_EQ(labels[i].first.colour, 0xFF0000FFu);
+    EXPECT_EQ(labels[i].first.anchor, uint32_t(TEXT_ANCHOR_CENTRE_X | TEXT_ANCHOR_CENTRE_Y));
+  }
+  // ORDER, then PLAY: the labels switch; the hovered button is orange.
+  click(930, 8);
+  frame();
+  click(980, 8);
+  frame();
+  mouse(980, 8);
+  frame();
+  labels = texts(viewer_text_main());
+  EXPECT_EQ(labels[4].second, "STOP");
+  EXPECT_EQ(labels[5].second, "ORDER");
+  int orange = 0;
+  for (SpriteData* s : sprites(kMenuLayer)) orange += s->colour == kButtonHover;
+  EXPECT_EQ(orange, 1);
+}
+
+TEST_F(ViewerScene, LagCyclesThroughZeroToFive) {
+  skip_first_update();
+  for (int want : {2, 3, 4, 5, 0, 1}) {
+    click(880, 8);
+    frame();
+    EXPECT_EQ(viewer_get_lag(), want);
+  }
+}
+
+TEST_F(ViewerScene, OrderModeWalksNumbersWithTiesInSlotOrderAndWraps) {
+  skip_first_update();
+  int32_t cursor = 0;
+  EXPECT_EQ(point_next_in_order(&cursor), -1) << "no points, no current point";
+  EXPECT_EQ(cursor, 0);
+  const uint8_t numbers[] = {2, 0, 2, 1};
+  for (int i = 0; i < 4; ++i) point_set_number(add_point(i, 100.0f * i + 100, 300, 30), numbers[i]);
+  const int want[] = {1, 3, 0, 2, 1, 3};
+  for (int w : want) EXPECT_EQ(point_next_in_order(&cursor), w);
+}
+
+TEST_F(ViewerScene, PlayInOrderVisitsThePointsByNumber) {
+  skip_first_update();
+  add_point(0, 200, 300, 30);
+  add_point(1, 600, 300, 30);
+  point_set_number(viewer_state().points[0], 1);
+  for (Task* t : {viewer_state().points[0], viewer_state().points[1]}) point_set_time(t, 1);
+  click(930, 8);  // ORDER
+  frame();
+  click(980, 8);  // PLAY
+  frame();
+  EXPECT_EQ(viewer_state().current, 1);
+  EXPECT_EQ(viewer_state().frames_left, 60);
+  for (int i = 0; i < 61; ++i) frame();
+  EXPECT_EQ(viewer_state().current, 0);
+  for (int i = 0; i < 61; ++i) frame();
+  EXPECT_EQ(viewer_state().current, 1) << "the order wraps";
+}
+
+TEST_F(ViewerScene, SmallestCircleWinsTheHighlight) {
+  skip_first_update();
+  add_point(0, 300, 300, 100);
+  add_point(1, 320, 300, 40);
+  add_point(2, 330, 300, 40);  // same radius as slot 1: the lower slot wins
+  add_point(3, 800, 300, 50);
+  struct {
+    int x, y, want;
+  } cases[] = {
+      {220, 300, 0},   // only the big circle
+      {320, 300, 1},   // inside all three: smallest, lowest slot
+      {800, 300, 3},
+      {800, 351, -1},  // just outside
+      {800, 350, 3},   // on the circle counts
+      {300, 10, -1},   // over the menu bar
+  };
+  for (const auto& c : cases) {
+    mouse(c.x, c.y);
+    viewer_input_capture();
+    EXPECT_EQ(point_pick_highlighted(), c.want) << c.x << "," << c.y;
+  }
+  // The handle of the big circle lies at its right edge, outside the small ones.
+  const PointRecord* big = point_get_record(viewer_state().points[0]);
+  mouse(static_cast<int>(300 + big->handle_offset_x), 300);
+  viewer_input_capture();
+  EXPECT_EQ(point_pick_highlighted(), 0) << "a handle under the mouse wins over smaller circles";
+  // A grabbed point keeps the highlight wherever the mouse goes.
+  point_get_record(viewer_state().points[3])->grabbed = 1;
+  mouse(320, 300);
+  viewer_input_capture();
+  EXPECT_EQ(point_pick_highlighted(), 3);
+}
+
+TEST_F(ViewerScene, DragMovesTheCentreAndTheHandleResizes) {
+  skip_first_update();
+  Task* t = add_point(0, 400, 400, 50);
+  PointRecord* p = point_get_record(t);
+  // Press on the circle off the handle, then move with the button held.
+  click(390, 395);
+  g_input.left_held = true;
+  frame();
+  EXPECT_TRUE(p->dragging_centre);
+  mouse(500, 300);
+  frame();
+  EXPECT_FLOAT_EQ(p->centre_x, 510);
+  EXPECT_FLOAT_EQ(p->centre_y, 305);
+  g_input.left_held = false;
+  frame();
+  EXPECT_FALSE(p->grabbed);
+
+  // The handle: held over it, then dragged left of the centre, far out.
+  const float hx = p->centre_x + p->handle_offset_x;
+  mouse(static_cast<int>(hx), 305);
+  g_input.left_held = true;
+  frame();
+  EXPECT_TRUE(p->dragging_handle);
+  mouse(510 - 100, 305);
+  frame();
+  EXPECT_FLOAT_EQ(p->handle_offset_x, -100);
+  EXPECT_FLOAT_EQ(p->radius, 100 + p->handle_size);
+  mouse(0, 305);
+  frame();
+  EXPECT_FLOAT_EQ(p->handle_offset_x, -510);
+  mouse(1023, 305);
+  frame();
+  EXPECT_FLOAT_EQ(p->handle_offset_x, kW * 0.5f) << "the radius is limited to half the width";
+  EXPECT_FLOAT_EQ(p->radius, kW * 0.5f + p->handle_size);
+  g_input.left_held = false;
+  frame();
+}
+
+TEST_F(ViewerScene, PanelOpensAtTheMousePushedInsideTheScreen) {
+  skip_first_update();
+  Task* a = add_point(0, 1000, 740, 40);
+  Task* b = add_point(1, 100, 100, 40);
+  struct {
+    Task* point;
+    int x, y, want_x, want_y;
+  } cases[] = {
+      {a, 1000, 750, kW - kPointPanelWidth, kH - kPointPanelHeight},
+      {b, 90, 110, 90, 110},
+      {a, 990, 730, kW - kPointPanelWidth, kH - kPointPanelHeight},
+  };
+  for (const auto& c : cases) {
+    points_close_panels();
+    mouse(c.x, c.y);
+    g_input.right_pressed = true;
+    frame();
+    PointRecord* p = point_get_record(c.point);
+    EXPECT_TRUE(p->panel_open);
+    EXPECT_EQ(p->panel_x, c.want_x);
+    EXPECT_EQ(p->panel_y, c.want_y);
+  }
+  // While a's panel is open, a right click on b opens nothing.
+  mouse(100, 100);
+  g_input.right_pressed = true;
+  frame();
+  EXPECT_FALSE(point_get_record(b)->panel_open);
+  EXPECT_TRUE(point_get_record(a)->panel_open);
+}
+
+TEST_F(ViewerScene, PanelArrowsStepAndWrapTheSettings) {
+  skip_first_update();
+  Task* t = add_point(0, 300, 300, 40);
+  PointRecord* p = point_get_record(t);
+  p->panel_open = 1;
+  p->panel_x = 400;
+  p->panel_y = 200;
+  const int value_x = 400 + 64 + 1;
+  // Row, arrow zone offset (0 left, R right), the setting before and after.
+  struct Case {
+    int row, zone;
+    uint8_t PointRecord::*field;
+    uint8_t before, after;
+  } cases[] = {
+      {1, 48, &PointRecord::number, 15, 0},        {1, 0, &PointRecord::number, 0, 15},
+      {2, 80, &PointRecord::time, 99, 0},          {2, 0, &PointRecord::time, 0, 99},
+      {3, 112, &PointRecord::effect, 5, 0},        {3, 0, &PointRecord::effect, 0, 5},
+      {4, 48, &PointRecord::effect_speed, 20, 0},  {4, 0, &PointRecord::effect_speed, 10, 9},
+      {5, 48, &PointRecord::effect_level, 10, 11}, {5, 0, &PointRecord::effect_level, 0, 20},
+  };
+  for (const Case& c : cases) {
+    p->*c.field = c.before;
+    click(value_x + c.zone + 8, 200 + 20 * c.row + 10);
+    frame();
+    EXPECT_EQ(p->*c.field, c.after) << "row " << c.row << " zone " << c.zone;
+  }
+  // Shown values: NUMBER one up, TIME 0 as RANDOM, the effect's name.
+  p->number = 4;
+  p->time = 0;
+  p->effect = 1;
+  mouse(0, 700);
+  frame();
+  EXPECT_TRUE(has_text(viewer_text_main(), "05"));
+  EXPECT_TRUE(has_text(viewer_text_main(), "RANDOM"));
+  EXPECT_TRUE(has_text(viewer_text_cp932(), effect_get_name(1)));
+  // DELETE marks the point; the next update removes it.
+  click(410, 200 + 20 * 6 + 10);
+  frame();
+  EXPECT_TRUE(p->deleted);
+  frame();
+  EXPECT_EQ(viewer_state().points[0], nullptr);
+  EXPECT_FALSE(task_is_alive(t));
+}
+
+TEST_F(ViewerScene, CloseRowClosesThePanel) {
+  skip_first_update();
+  PointRecord* p = point_get_record(add_point(0, 300, 300, 40));
+  p->panel_open = 1;
+  p->panel_x = 100;
+  p->panel_y = 100;
+  click(110, 100 + 20 * 7 + 5);
+  frame();
+  EXPECT_FALSE(p->panel_open);
+}
+
+TEST_F(ViewerScene, TimeZeroStaysSixtyToOneTwentyFramesAtLevelTwo) {
+  skip_first_update();
+  point_set_time(add_point(0, 500, 400, 40), 0);
+  click(980, 8);
+  frame();
+  EXPECT_EQ(viewer_get_level(), 0);
+  EXPECT_GE(viewer_state().frames_left, 120);
+  EXPECT_LE(viewer_state().frames_left, 300);
+  g_input.space_pressed = true;
+  frame();
+  EXPECT_EQ(viewer_get_level(), 1);
+  EXPECT_EQ(viewer_state().frames_left, 6);
+  int low = 1000, high = 0;
+  for (int draw = 0; draw < 200; ++draw) {
+    while (viewer_state().frames_left > 0) frame();
+    frame();  // the next point is chosen
+    low = std::min(low, viewer_state().frames_left);
+    high = std::max(high, viewer_state().frames_left);
+  }
+  EXPECT_GE(low, 60);
+  EXPECT_LE(high, 120);
+  EXPECT_LT(low, 70);
+  EXPECT_GT(high, 110);
+  EXPECT_TRUE(has_text(viewer_text_main(), "LEVEL 2"));
+}
+
+TEST_F(ViewerScene, SpaceRaisesLevelUpToThreeAndPlayOrStopResetsIt) {
+  skip_first_update();
+  click(980, 8);
+  frame();
+  EXPECT_TRUE(has_text(viewer_text_main(), "LEVEL 1"));
+  for (int want : {1, 2, 2}) {
+    g_input.space_pressed = true;
+    frame();
+    EXPECT_EQ(viewer_get_level(), want);
+    EXPECT_EQ(viewer_state().frames_left, 6) << "the next point comes six frames later";
+  }
+  EXPECT_TRUE(has_text(viewer_text_main(), "LEVEL 3"));
+  auto level = texts(viewer_text_main()).back();
+  EXPECT_EQ(level.first.x, kW - 58);
+  EXPECT_EQ(level.first.y, kH - 18);
+  EXPECT_EQ(level.first.colour, 0xFFFF0000u);
+  click(980, 8);  // STOP
+  frame();
+  EXPECT_EQ(viewer_get_level(), 0);
+  EXPECT_FALSE(has_text(viewer_text_main(), "LEVEL 1"));
+  EXPECT_FLOAT_EQ(viewer_state().magnification, 1.0f);
+}
+
+TEST_F(ViewerScene, NoPointsKeepTheCameraCentred) {
+  skip_first_update();
+  click(980, 8);
+  for (int i = 0; i < 10; ++i) frame();
+  EXPECT_EQ(viewer_state().current, -1);
+  EXPECT_FLOAT_EQ(viewer_state().camera_x, kW * 0.5f);
+  EXPECT_FLOAT_EQ(viewer_state().camera_y, (kH - 16) * 0.5f + 16);
+  EXPECT_FLOAT_EQ(viewer_state().magnification, 1.0f);
+}
+
+TEST_F(ViewerScene, CameraEasesOntoThePointKeepingTheCircleOnScreen) {
+  skip_first_update();
+  add_point(0, 20, 700, 100);  // near the bottom-left corner
+  click(980, 8);
+  for (int i = 0; i < 200; ++i) frame();
+  EXPECT_NEAR(viewer_state().camera_x, 100, 0.5f);
+  EXPECT_NEAR(viewer_state().camera_y, kH - 100, 0.5f);
+  EXPECT_NEAR(viewer_state().magnification, (kH - 16) / 200.0f, 0.05f);
+}
+
+TEST_F(ViewerScene, PointRefusedAtSixteenAndWhilePlaying) {
+  skip_first_update();
+  for (int i = 0; i < kViewerPointSlots; ++i) {
+    click(85, 8);
+    frame();
+  }
+  EXPECT_EQ(points_count(), 16);
+  click(85, 8);
+  frame();
+  EXPECT_EQ(points_count(), 16);
+  points_destroy_all();
+  click(980, 8);
+  frame();
+  click(85, 8);
+  frame();
+  EXPECT_EQ(points_count(), 0) << "no point is made while playing";
+}
+
+TEST_F(ViewerScene, MalformedDialogueFileLeavesThePointWithoutDialogue) {
+  skip_first_update();
+  viewer_test::TempDir dir;
+  Task* t = add_point(0, 300, 300, 40);
+  const std::string good = dir.write("good.txt", "#NAME\n[Mina]\n#TEXT1\n[hello]\n");
+  const std::string bad = dir.write("bad.txt", "#NAME\n[Mina]\n#SHOUT\n[hello]\n");
+  const std::string loose = dir.write("loose.txt", "NAME\n[Mina]\n");
+  EXPECT_TRUE(point_load_dialogue_file(t, good.c_str()));
+  EXPECT_STREQ(point_get_dialogue_name(t), "Mina");
+  for (const std::string& path : {bad, loose, dir.path + "/absent.txt"}) {
+    EXPECT_FALSE(point_load_dialogue_file(t, path.c_str())) << path;
+    EXPECT_EQ(point_get_dialogue_name(t), nullptr);
+    EXPECT_EQ(point_get_dialogue_path(t), nullptr);
+  }
+}
+
+TEST_F(ViewerScene, DialogueBoxShowsTheLineWhilePlaying) {
+  skip_first_update();
+  viewer_test::TempDir dir;
+  Task* t = add_point(0, 300, 300, 40);
+  point_set_time(t, 2);
+  ASSERT_TRUE(point_load_dialogue_file(t, dir.write("d.txt", "#NAME\n[A]\n#TEXT1\n[line one]\n").c_str()));
+  click(980, 8);
+  frame();
+  int shown = 0;
+  for (const auto& [c, text] : texts(viewer_text_cp932())) {
+    if (text != "line one") continue;
+    ++shown;
+    EXPECT_EQ(c.font, 1);
+    EXPECT_EQ(c.x, kW / 2);
+    EXPECT_EQ(c.y, static_cast<int>(kH * 0.91f));
+    EXPECT_EQ(c.colour, 0xFFFF0080u) << "the first colour of the cycle";
+  }
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(sprites(19).size(), 2u);
+  EXPECT_EQ(sprites(18).size(), 5u);
+  EXPECT_EQ(tasks_on(16) + tasks_on(15), 0) << "no circles while playing";
+}
+
+TEST_F(ViewerScene, CirclesAreDrawnWhileStoppedInTheirColours) {
+  skip_first_update();
+  add_point(0, 300, 300, 40);
+  add_point(1, 700, 300, 40);
+  mouse(300, 300);
+  frame();
+  // 16 chords, 8 handle chords and the spoke per point.
+  EXPECT_EQ(tasks_on(15), 25) << "the hovered point";
+  EXPECT_EQ(tasks_on(16), 25);
+  const LineData* hovered = task_data<LineData>(tasks_layer_head(15));
+  const LineData* plain = task_data<LineData>(tasks_layer_head(16));
+  EXPECT_EQ(hovered->colour0, 0xFFFF0000u);
+  EXPECT_EQ(plain->colour0, 0xFF008000u);
+}
+
+TEST_F(ViewerScene, HugeStoredPositionsAreClamped) {
+  skip_first_update();
+  // A picture that decodes (a 1 x 1 BMP); without a device it is not shown, so
+  // positions stay in stored units.
+  SaveArrangement a;
+  const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                         1, 0, 24, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                         0, 0, 0, 0, 255, 0};
+  a.picture.assign(bmp, bmp + sizeof bmp);
+  SavePoint p;
+  p.x = 3.0e38f;
+  p.y = -3.0e38f;
+  p.radius = 3.0e38f;
+  a.points.push_back(p);
+  ASSERT_TRUE(viewer_apply_arrangement(std::move(a)));
+  Task* t = viewer_state().points[0];
+  ASSERT_NE(t, nullptr);
+  EXPECT_TRUE(std::isfinite(point_get_x(t)));
+  EXPECT_LE(std::fabs(point_get_x(t)), 1.0e6f);
+  EXPECT_LE(std::fabs(point_get_y(t)), 1.0e6f);
+  EXPECT_LE(point_get_radius(t), 1.0e6f);
+  click(980, 8);
+  for (int i = 0; i < 5; ++i) frame();
+  EXPECT_TRUE(std::isfinite(viewer_state().camera_x));
+  EXPECT_TRUE(std::isfinite(viewer_state().magnification));
+}
+
+TEST_F(ViewerScene, UndecodablePictureRefusesTheArrangement) {
+  skip_first_update();
+  add_point(0, 300, 300, 40);
+  viewer_set_order_mode(0);
+  SaveArrangement a;
+  a.order = 1;
+  a.picture = {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c'};
+  a.points.resize(3);
+  EXPECT_FALSE(viewer_apply_arrangement(std::move(a)));
+  EXPECT_EQ(points_count(), 1);
+  EXPECT_EQ(viewer_get_order_mode(), 0);
+}
+
+// Effect outputs against the formulas, at the ends of EF SPD and EF LV.
+TEST(ViewerEffects, FormulasAtTheEndsOfSpeedAndLevel) {
+  const int layout[5] = {1024, 768, 1024, 768, 0};
+  view_set_screen(1024, 768, layout);
+  EXPECT_FLOAT_EQ(effect_level_factor(0), 0.1f);
+  EXPECT_FLOAT_EQ(effect_level_factor(10), 1.0f);
+  EXPECT_FLOAT_EQ(effect_level_factor(20), 6.0f);
+  EXPECT_FLOAT_EQ(effect_speed_factor(0), 0.1f);
+  EXPECT_FLOAT_EQ(effect_speed_factor(20), 3.0f);
+
+  const float a_low = 768 * 0.05f * 0.1f, a_high = 768 * 0.05f * 6.0f;
+  const float w_high = 1024 * 0.05f * 6.0f;
+  struct Case {
+    int effect;
+    uint32_t t;
+    int speed, level;
+    EffectOutput want;
+  } cases[] = {
+      // Shakes start at a / 2.
+      {1, 0, 10, 0, {0, a_low * 0.5f, 0, 0}},
+      {1, 0, 10, 20, {0, a_high * 0.5f, 0, 0}},
+      {2, 0, 10, 20, {w_high * 0.5f, 0, 0, 0}},
+      {3, 0, 10, 20, {-w_high * 0.5f, 0, 0, 0}},
+      // EF SPD 0: a tenth of the rate, 90 degrees after 300 frames.
+      {1, 300, 0, 20, {0, a_high * 1.5f, 0, 0}},
+      // EF SPD 20: three times, 90 degrees after 10 frames; 270 after 30.
+      {1, 10, 20, 20, {0, a_high * 1.5f, 0, 0}},
+      {1, 30, 20, 20, {0, a_high * 0.5f, 0, 0}},
+      // Magnifications: 2 starts at 0.2 L, 1 peaks a quarter period on.
+      {4, 0, 10, 20, {0, 0, 0, 0}},
+      {5, 0, 10, 20, {0, 0, 1.2f, 1.2f}},
+      {5, 0, 10, 0, {0, 0, 0.02f, 0.02f}},
+      {4, 15, 10, 0, {0, 0, 0.02f, 0.02f}},
+      {4, 5, 20, 20, {0, 0, 1.2f, 1.2f}},
+      {4, 150, 0, 20, {0, 0, 1.2f, 1.2f}},
+      {0, 77, 10, 10, {0, 0, 0, 0}},
+      {9, 77, 10, 10, {0, 0, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    const EffectOutput e = effect_apply(c.effect, c.t, c.speed, c.level);
+    const std::string at = "effect " + std::to_string(c.effect) + " t " + std::to_string(c.t) + " spd " +
+                           std::to_string(c.speed) + " lv " + std::to_string(c.level);
+    EXPECT_NEAR(e.dx, c.want.dx, 0.01f) << at;
+    EXPECT_NEAR(e.dy, c.want.dy, 0.01f) << at;
+    EXPECT_NEAR(e.scale_x_add, c.want.scale_x_add, 1e-3f) << at;
+    EXPECT_NEAR(e.scale_y_add, c.want.scale_y_add, 1e-3f) << at;
+  }
+  EXPECT_EQ(effect_count(), 6);
+  EXPECT_STREQ(effect_get_name(0), "\x96\xb3\x82\xb5");
+  EXPECT_STREQ(effect_get_name(6), "");
+}
+
+TEST(ViewerPoints, WrapAndClamp) {
+  struct {
+    int v, lo, hi, wrap, clamp;
+  } cases[] = {
+      {-1, 0, 15, 15, 0}, {16, 0, 15, 0, 15}, {7, 0, 15, 7, 7}, {-22, 0, 20, 20, 0}, {5, 3, 3, 3, 3},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(wrap_into_range(c.v, c.lo, c.hi), c.wrap) << c.v;
+    EXPECT_EQ(clamp_int(c.v, c.lo, c.hi), c.clamp) << c.v;
+  }
+}
+
+}  // namespace
