@@ -1,5 +1,8 @@
 // Face matching through fontconfig.
 #include <fontconfig/fontconfig.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "platform/font/font_internal.h"
 #include "platform/sys/sys.h"
@@ -86,6 +89,19 @@ bool match(FcPattern* pattern, uint32_t code_point, FontFaceFile* out) {
   return ok;
 }
 
+// Fontconfig loses a few bytes once while it parses its configuration files;
+// the leak checker of sanitized builds is told not to count them.
+bool init_fontconfig() {
+#if defined(__SANITIZE_ADDRESS__)
+  __lsan_disable();
+  bool ok = FcInit();
+  __lsan_enable();
+  return ok;
+#else
+  return FcInit();
+#endif
+}
+
 FcPattern* generic_pattern(const FontParams& params) {
   FcPattern* pattern = FcPatternCreate();
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>("sans-serif"));
@@ -104,7 +120,7 @@ std::string font_substitute_family(const std::string& face_cp932) {
 }
 
 bool font_match_primary(const FontParams& params, FontFaceFile* out) {
-  if (!FcInit()) return false;
+  if (!init_fontconfig()) return false;
   FcPattern* pattern = FcPatternCreate();
   // The name itself first, so the real face wins where it is installed.
   std::string face = sys_cp932_to_utf8(params.face);
@@ -125,15 +141,8 @@ bool font_match_primary(const FontParams& params, FontFaceFile* out) {
   return match(generic_pattern(params), 0, out);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-// Fontconfig loses a few bytes once while it parses its configuration files;
-// the leak checker of sanitized builds is told so rather than failing every
-// program that draws text.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-#endif
-
 bool font_match_covering(const FontParams& params, uint32_t code_point, FontFaceFile* out) {
-  if (!FcInit()) return false;
+  if (!init_fontconfig()) return false;
   FcPattern* pattern = generic_pattern(params);
   FcCharSet* chars = FcCharSetCreate();
   FcCharSetAddChar(chars, code_point);
