@@ -467,7 +467,7 @@ enum : uint32_t {
   GPU_FVF_TEXCOUNT_MASK = 0xF00,
   GPU_FVF_TEXCOUNT_SHIFT = 8,
   GPU_FVF_LASTBETA_UBYTE4 = 0x1000,
-  GPU_FVF_LASTBETA_D3DCOLOR = 0x8000,
+  GPU_FVF_LASTBETA_COLOR = 0x8000,
 };
 constexpr uint32_t gpu_fvf_tex(uint32_t n) { return n << GPU_FVF_TEXCOUNT_SHIFT; }
 // Size code of texture-coordinate set i: 0 two floats, 1 three, 2 four, 3 one.

@@ -149,7 +149,7 @@ bool gpu_fvf_elements(uint32_t fvf, std::vector<GpuVertexElement>& out) {
   } else if (pos >= GPU_FVF_XYZB1 && pos <= GPU_FVF_XYZB5) {
     add(GPU_DECL_FLOAT3, GPU_USAGE_POSITION, 0);
     uint32_t betas = (pos - GPU_FVF_XYZB1) / 2 + 1;
-    bool last_indices = (fvf & (GPU_FVF_LASTBETA_UBYTE4 | GPU_FVF_LASTBETA_D3DCOLOR)) != 0;
+    bool last_indices = (fvf & (GPU_FVF_LASTBETA_UBYTE4 | GPU_FVF_LASTBETA_COLOR)) != 0;
     uint32_t weights = last_indices ? betas - 1 : betas;
     if (weights > 4) weights = 4;
     if (weights > 0) add(uint8_t(GPU_DECL_FLOAT1 + weights - 1), GPU_USAGE_BLENDWEIGHT, 0);
