@@ -136,6 +136,31 @@ void BM_TaskSpritesSort(benchmark::State& state) {
 }
 BENCHMARK(BM_TaskSpritesSort)->Unit(benchmark::kMicrosecond);
 
+// Drawing only: the batches of the already sorted list through the device.
+void BM_TaskSpritesDraw(benchmark::State& state) {
+  Scene scene;
+  if (!scene.start()) {
+    state.SkipWithError("no window or device");
+    scene.stop();
+    return;
+  }
+  scene.create_sprites();
+  draw_list_build();
+  for (auto _ : state) {
+    state.PauseTiming();
+    begin_frame();
+    state.ResumeTiming();
+    draw_list_draw_layers(10, 39);
+    state.PauseTiming();
+    end_frame();
+    state.ResumeTiming();
+  }
+  tasks_reap_marked();
+  state.SetItemsProcessed(state.iterations() * kSprites);
+  scene.stop();
+}
+BENCHMARK(BM_TaskSpritesDraw)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();
