@@ -19,7 +19,8 @@ PlatformFont* faces[FONT_COUNT];
 PlatformFont* d3dx_font(int font) { return font >= 0 && font < FONT_COUNT ? faces[font] : nullptr; }
 
 void d3dx_font_create() {
-  for (PlatformFont*& f : faces) f = nullptr;
+  // Faces made before (a reset without the loss step) are given back first.
+  d3dx_font_release();
   font_desc(1)->glyph_size = float(get_virtual_screen_width()) * 0.03f;
   GpuDevice* device = gfx_device();
   if (!device) return;
