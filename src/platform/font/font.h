@@ -40,9 +40,8 @@ enum : uint32_t {
 GpuResult font_create(GpuDevice* device, const FontParams& params, PlatformFont** out);
 void font_release(PlatformFont* font);
 
-// The family of the face the font uses (UTF-8), its file and its metrics in pixels.
+// The family of the face the font uses (UTF-8) and its metrics in pixels.
 const std::string& font_family(const PlatformFont* font);
-const std::string& font_file(const PlatformFont* font);
 int32_t font_height(const PlatformFont* font);
 int32_t font_ascent(const PlatformFont* font);
 

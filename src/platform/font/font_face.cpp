@@ -201,7 +201,6 @@ void font_release(PlatformFont* font) {
 }
 
 const std::string& font_family(const PlatformFont* font) { return font->faces[0].file.family; }
-const std::string& font_file(const PlatformFont* font) { return font->faces[0].file.path; }
 int32_t font_height(const PlatformFont* font) { return font->params.height; }
 int32_t font_ascent(const PlatformFont* font) { return font->faces[0].ascent; }
 
