@@ -22,7 +22,7 @@
 // every sound file, preloads the effects and posts "play BGM 0, stop BGM".
 void sound_init();
 // Once per frame on the main thread: the voice queue, the frame counter and
-// the listener (from the camera published with sound_set_listener_camera).
+// the listener, which takes view 0's camera.
 void sound_update();
 // Stops the worker and releases every buffer and the device.
 void sound_shutdown();
@@ -47,8 +47,8 @@ struct SoundCamera {
   float eye[3];
   float yaw;
 };
-// The frame code calls this once per frame, before sound_update, with view
-// 0's camera. Until then the camera stands at the origin facing +z.
+// The camera the worker places sounds against; sound_update publishes view
+// 0's camera here every frame.
 void sound_set_listener_camera(const float eye[3], float yaw);
 SoundCamera sound_listener_camera();
 void sound_listener_update(const float position[3], float yaw);

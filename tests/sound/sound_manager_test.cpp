@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/sys/sys.h"
+#include "render/core/view_state.h"
 #include "shell/scene_runner.h"
 #include "shell/startup_config.h"
 #include "shell/temp_dir.h"
@@ -93,11 +94,19 @@ TEST_F(SoundManagerTest, ChannelLevelsOnRenderedSamples) {
   EXPECT_NEAR(l.left / full.left, gain_of(-899), 0.005f);
 }
 
-TEST_F(SoundManagerTest, ListenerFollowsThePublishedCamera) {
+// Places view 0's camera, which the listener follows.
+void place_camera(float x, float y, float z, float yaw) {
+  init_view_defaults();
+  set_view_enabled(0, 1);
+  const Vec3 eye = {x, y, z}, angles = {0.0f, yaw, 0.0f};
+  set_camera_mode(0, 0);
+  set_camera_position_angles(0, &eye, &angles);
+}
+
+TEST_F(SoundManagerTest, ListenerFollowsViewZerosCamera) {
   SoundFolder f;
   start(f);
-  const float eye[3] = {0, 0, 0};
-  sound_set_listener_camera(eye, static_cast<float>(M_PI / 2));  // facing +x: left is +z
+  place_camera(0, 0, 0, static_cast<float>(M_PI / 2));  // facing +x: left is +z
   sound_update();
   const float left_of_camera[3] = {0, 0, 5};
   sound_play_se_at(0, true, left_of_camera, 0.0f, SOUND_FX_DEFAULT);
@@ -105,8 +114,7 @@ TEST_F(SoundManagerTest, ListenerFollowsThePublishedCamera) {
   EXPECT_GT(l.left, 2.0f * l.right);
 
   // Without a position an effect sounds two units in front of the camera.
-  const float moved[3] = {10, 1, -4};
-  sound_set_listener_camera(moved, 0.0f);
+  place_camera(10, 1, -4, 0.0f);
   sound_update();
   sound_play_se(0, false, 0.0f, SOUND_FX_DEFAULT);
   float at[3];

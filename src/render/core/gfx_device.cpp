@@ -5,9 +5,11 @@
 #include "assets/asset_registry.h"
 #include "assets/textures.h"
 #include "platform/sys/sys.h"
+#include "render/core/fonts.h"
 #include "render/core/gfx_resources.h"
 #include "render/core/graphics.h"
 #include "render/core/render_states.h"
+#include "render/core/shaders.h"
 #include "shell/shared_semaphore.h"
 
 namespace {
@@ -209,5 +211,14 @@ void gfx_device_shutdown() {
 
 // Default-pool textures, depth surfaces and the saved surfaces give up their
 // device objects before the reset and make them again after it.
-void gfx_on_device_lost() { release_device_textures(); }
-void gfx_on_device_reset() { restore_device_textures(); }
+void gfx_on_device_lost() {
+  d3dx_font_release();
+  shaders_release();
+  release_device_textures();
+}
+
+void gfx_on_device_reset() {
+  d3dx_font_create();
+  shaders_init();
+  restore_device_textures();
+}
