@@ -1,0 +1,215 @@
+#!/usr/bin/env bash
+# The viewer as a user drives it: the sample arrangement below the menu bar,
+# a new point dragged and resized, its panel stepped and given a dialogue
+# file, PLAY with the dialogue box and LEVEL, LAG, ORDER, STOP, SAVE, LOAD CG
+# of a PNG and a JPEG, and LOAD of the saved arrangement. Every check reads
+# colours of the screen, with a tolerance.
+source "$TL_E2E_LIB"
+program=$1
+
+# A copy of the working folder, so that the saved file stays in the test's.
+work="$E2E_TMP/work"
+mkdir -p "$work"
+cp -r "$TL_DATA_DIR"/. "$work"/
+cp "$program" "$work"/
+convert -size 300x200 xc:'#2040c0' "$E2E_TMP/blue.png"
+convert -size 200x300 xc:'#c04020' -quality 95 "$E2E_TMP/red.jpg"
+saved="$E2E_TMP/mine.sav"
+# The file dialogs in the order they open: NAME, SAVE, LOAD CG twice, LOAD.
+printf '%s\n' "$work/text/girl.txt" "$saved" "$E2E_TMP/blue.png" "$E2E_TMP/red.jpg" "$saved" \
+  >"$E2E_TMP/answers"
+export TL_FILE_DIALOG_ANSWERS="$E2E_TMP/answers"
+
+passed=0
+check() {  # check <description> <command...>
+  local what=$1
+  shift
+  "$@" || fail "$what"
+  passed=$((passed + 1))
+}
+
+# Input: positions are client pixels of the window; a button stays down for a
+# few frames so that the program sees it go down and come up.
+move() { xdotool mousemove --window "$E2E_WIN" "$1" "$2"; sleep 0.05; }
+press() {
+  move "$1" "$2"
+  xdotool mousedown "${3:-1}"
+  sleep 0.15
+  xdotool mouseup "${3:-1}"
+  sleep 0.3
+}
+drag() {  # drag x0 y0 x1 y1, in steps
+  move "$1" "$2"
+  xdotool mousedown 1
+  sleep 0.15
+  local i
+  for i in 1 2 3 4 5 6 7 8; do
+    move $(($1 + ($3 - $1) * i / 8)) $(($2 + ($4 - $2) * i / 8))
+  done
+  sleep 0.15
+  xdotool mouseup 1
+  sleep 0.3
+}
+rest() { move 1010 400; sleep 0.4; }
+
+# Screenshots of the window's client area (1024 x 768).
+shot() {
+  import -window root "$E2E_TMP/root.png"
+  convert "$E2E_TMP/root.png" -crop "1024x768+$WX+$WY" +repage "$E2E_TMP/$1.png"
+}
+# Pixels of a box (w h x y) within a colour distance (percent) of a colour.
+count() {  # count <shot> <colour> <fuzz%> <w> <h> <x> <y>
+  convert "$E2E_TMP/$1.png" -crop "$4x$5+$6+$7" +repage -alpha set -fuzz "$3%" -transparent "$2" \
+    -alpha extract -negate -format '%[fx:round(mean*w*h)]' info:
+}
+# The same pixels as a black and white picture.
+mask() {  # mask <shot> <colour> <fuzz%> <w> <h> <x> <y> <out>
+  convert "$E2E_TMP/$1.png" -crop "$4x$5+$6+$7" +repage -alpha set -fuzz "$3%" -transparent "$2" \
+    -alpha extract -negate "$E2E_TMP/$8.png"
+}
+# Mean colour of a box as "r g b", 0..255.
+mean() {  # mean <shot> <w> <h> <x> <y>
+  convert "$E2E_TMP/$1.png" -crop "$2x$3+$4+$5" +repage -alpha off -resize 1x1! -depth 8 txt:- |
+    sed -n 's/.*(\([0-9.]*\),\([0-9.]*\),\([0-9.]*\).*/\1 \2 \3/p' | awk '{printf "%d %d %d", $1, $2, $3}'
+}
+near() {  # near "r g b" r g b tolerance
+  local r g b
+  read -r r g b <<<"$1"
+  [ $(((r - $2) ** 2 + (g - $3) ** 2 + (b - $4) ** 2)) -le $(($5 ** 2)) ]
+}
+differ() {  # differ <shot a> <shot b> <w> <h> <x> <y>: pixels that differ
+  convert "$E2E_TMP/$1.png" -crop "$3x$4+$5+$6" +repage "$E2E_TMP/crop_a.png"
+  convert "$E2E_TMP/$2.png" -crop "$3x$4+$5+$6" +repage "$E2E_TMP/crop_b.png"
+  compare -metric AE -fuzz 8% "$E2E_TMP/crop_a.png" "$E2E_TMP/crop_b.png" null: 2>&1 | cut -d' ' -f1
+}
+at_least() { [ "$1" -ge "$2" ]; }
+at_most() { [ "$1" -le "$2" ]; }
+
+e2e_start_x 1280x1024
+e2e_start_program "$work/$(basename "$program")"
+read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
+rest
+sleep 1
+shot start
+
+# The sample: grey buttons in the bar, black between them, the picture below
+# it (a night landscape, not black), green point circles on it.
+check "LOAD CG button grey" near "$(mean start 4 12 2 2)" 128 128 128 20
+check "black between the buttons" near "$(mean start 40 14 400 1)" 0 0 0 10
+check "picture below the bar" at_least "$(mean start 400 300 300 200 | awk '{print $1 + $2 + $3}')" 60
+check "point circles drawn" at_least "$(count start '#008000' 12 1024 752 0 16)" 300
+
+# POINT makes a point at the mouse, on the button; drag it down by its circle.
+press 99 8
+drag 99 40 300 420
+shot moved
+# The dragged point stays highlighted (red) under the mouse: centre (300, 388).
+check "new point at its place" at_least "$(count moved '#ff0000' 12 130 130 235 323)" 40
+# Its handle sits at the circle's right edge: drag it out to widen the circle.
+drag 341 388 400 388
+shot widened
+check "handle widens the circle" at_least "$(count widened '#ff0000' 12 20 60 400 358)" 8
+check "nothing there before" at_most "$(count moved '#ff0000' 12 20 60 400 358)" 2
+
+# The panel: a right click at the point's centre opens it there.
+press 300 388 3
+rest
+shot panel
+check "panel label cells" near "$(mean panel 60 4 302 390)" 128 128 128 40
+check "panel value cells" near "$(mean panel 190 4 370 450)" 128 128 128 40
+# Right arrows of NUMBER, TIME, EFEECT, EF SPD and EF LV, once each.
+for row in 1 2 3 4 5; do
+  case $row in 1 | 4 | 5) r=48 ;; 2) r=80 ;; 3) r=112 ;; esac
+  press $((365 + r + 8)) $((388 + 20 * row + 10))
+done
+# NAME picks girl.txt; its speaker's name is then written in the value cell.
+rest
+shot unnamed
+press 420 398
+rest
+shot named
+check "NAME shows the speaker" at_least \
+  "$(($(count named '#000000' 25 190 18 366 389) - $(count unnamed '#000000' 25 190 18 366 389)))" 10
+press 310 538  # CLOSE
+rest
+shot closed
+check "panel closed" at_least "$(differ named closed 260 160 300 388)" 2000
+
+# PLAY: the camera eases onto the first point in NUMBER order, the dialogue
+# box shows a line in the first colour of the cycle, and LEVEL 1 is shown.
+press 999 8
+rest
+sleep 1.5
+shot playing
+check "the camera moved" at_least "$(differ closed playing 1024 700 0 30)" 100000
+check "dialogue box frame" near "$(mean playing 2 60 51 660)" 255 0 128 60
+check "a line in the box" at_least "$(count playing '#ff0080' 15 800 24 112 686)" 30
+check "LEVEL 1 in red" at_least "$(count playing '#ff0000' 10 60 18 964 748)" 20
+mask playing '#ff0000' 10 60 18 964 748 level1
+xdotool windowfocus --sync "$E2E_WIN" 2>/dev/null || true
+xdotool keydown --window "$E2E_WIN" space
+sleep 0.15
+xdotool keyup --window "$E2E_WIN" space
+sleep 0.4
+shot level2
+mask level2 '#ff0000' 10 60 18 964 748 level2
+check "space shows LEVEL 2" at_least "$(differ level1 level2 60 18 0 0)" 5
+
+# LAG and ORDER switch their labels.
+shot before_switch
+press 899 8
+press 949 8
+rest
+shot switched
+check "LAG label changed" at_least "$(differ before_switch switched 44 12 877 2)" 5
+check "ORDER became RAMDOM" at_least "$(differ before_switch switched 44 12 927 2)" 5
+
+# STOP: the picture fits again, the dialogue box goes.
+press 999 8
+rest
+shot stopped
+check "no dialogue box" at_least "$(differ playing stopped 2 60 51 660)" 60
+check "picture back in place" at_most "$(differ closed stopped 1024 300 0 16)" 2000
+
+# SAVE writes the arrangement: 8 points, RAMDOM, the new point's settings.
+press 203 8
+rest
+[ -s "$saved" ] || fail "nothing saved"
+check "saved magic" [ "$(head -c 4 "$saved")" = "KTSX" ]
+read -r n order < <(od -An -t d4 -j 4 -N 8 "$saved")
+check "eight points saved" [ "$n" = 8 ]
+check "RAMDOM saved" [ "$order" = 0 ]
+# The new point took the first free slot, after the sample's seven: its
+# NUMBER, EFFECT, EF SPD, EF LV and TIME as stepped, and the dialogue path.
+offset=12
+for _ in 1 2 3 4 5 6 7; do
+  offset=$((offset + 40 + $(od -An -t u4 -j $((offset + 36)) -N 4 "$saved")))
+done
+read -r _ _ _ _ number effect speed level seconds name_length < <(od -An -w40 -t u4 -j "$offset" -N 40 "$saved")
+check "new point's settings saved" [ "$number $effect $speed $level $seconds" = "1 1 11 11 1" ]
+stored_name=$(od -An -v -t u1 -j $((offset + 40)) -N "$name_length" "$saved" | xargs -n1 |
+  while read -r b; do printf "\\x$(printf %02x $((b ^ 0xB3)))"; done)
+check "its dialogue path saved" [ "$(printf "$stored_name")" = "$work/text/girl.txt" ]
+shot saved
+
+# LOAD CG: a blue PNG fitted by width, then a red JPEG fitted by height.
+press 37 8
+rest
+shot png
+check "PNG shown" near "$(mean png 100 100 450 300)" 32 64 192 30
+press 37 8
+rest
+shot jpeg
+check "JPEG shown" near "$(mean jpeg 100 100 200 300)" 192 64 32 30
+check "JPEG fitted by height" near "$(mean jpeg 100 100 800 300)" 0 0 0 10
+
+# LOAD the saved arrangement: the same screen as when it was saved.
+press 151 8
+rest
+shot loaded
+check "same arrangement" at_most "$(differ saved loaded 1024 752 0 16)" 500
+
+kill -0 "$E2E_PID" || fail "the program ended on its own"
+"$TL_SEND_CLOSE" "$E2E_WIN"
+e2e_expect_exit 0
+echo "$passed passed, 0 failed"
