@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "render/core/graphics.h"
+#include "render/core/text_queue.h"
+#include "shell/app.h"
 #include "sound/sound_manager.h"
 #include "viewer/viewer_scene.h"
 
@@ -24,6 +27,7 @@ const char kShopTitle[] =
     "\x82\xa8\x93\x58\x82\xcc\x90\x6c\x82\xf0\x8c\xc4\x82\xf1\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42";
 
 ErrorScreen error_screen = {{0, 0, 0}, 0, {0}, {"ERROR", "ERROR", kShopTitle, "ERROR"}};
+
 
 }  // namespace
 
@@ -76,6 +80,19 @@ void fatal_error_exit(uint16_t origin, uint16_t detail, uint16_t sub_detail, con
   sound_stop_worker();
   std::fflush(nullptr);
   ::_exit(1);
+}
+
+void draw_error_screen() {
+  if (error_screen.codes[0] == 0) return;
+  const int queue = gfx_text_buffer_d3dx();
+  const int x = get_client_width() / 2;
+  const int half_height = get_client_height() / 2;
+  text_queue_printf(queue, TEXT_ANCHOR_CENTRE_X, 1, 32.0f, x, half_height - 100, 0xFFFFFFFFu, "%s",
+                    error_screen.titles[get_region() & 3]);
+  // No origin has explanatory lines of its own, so the stored text takes the
+  // first line under the caption.
+  text_queue_printf(queue, TEXT_ANCHOR_CENTRE_X, 0, 16.0f, x, half_height - 26, 0xFFFFFFFFu, "%s",
+                    error_screen.text);
 }
 
 void clear_error_screen() {

@@ -42,6 +42,9 @@ const SceneRunner* get_scene_runner();
 // ends the process with exit code 1. Never returns.
 [[noreturn]] void fatal_error_exit(uint16_t origin, uint16_t detail, uint16_t sub_detail, const char* text);
 void clear_error_screen();
+// Queues the region's caption and the stored text into the system-font queue,
+// centred on the client area; nothing while no error is recorded.
+void draw_error_screen();
 const ErrorScreen* get_error_screen();
 void error_screen_set_value(uint32_t value);
 uint32_t error_screen_get_value();
