@@ -1,5 +1,7 @@
 #include "viewer/point_panel.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 

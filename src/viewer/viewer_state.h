@@ -49,7 +49,7 @@ ViewerState& viewer_state();
 // Back to the state of a fresh init: everything zero, the picture bytes freed.
 void viewer_state_reset();
 
-// The layout size of this frame and the picture area below the menu bar.
+// The layout size of this frame (the picture area lies below the menu bar).
 float viewer_width();
 float viewer_height();
 
