@@ -65,97 +65,81 @@ SpriteData* sprite2d_data(Task* task) {
 
 // ---------------------------------------------------------------- creators
 
-Task* sprite2d_draw_texture(uint32_t owner, AssetHandle texture, uint32_t colour, float x, float y,
-                            float pivot_x, float pivot_y, float scale_x, float scale_y,
-                            uint8_t layer) {
-  Task* task = new_sprite(owner);
-  if (task == nullptr) return nullptr;
-  sprite2d_bind_texture(task, texture);
+namespace {
+
+// What every creator shares once the sprite's picture or size is set.
+Task* place_sprite(Task* task, uint32_t colour, float x, float y, float pivot_x, float pivot_y, float scale_x,
+                   float scale_y, uint8_t layer, bool one_frame) {
   sprite2d_set_position(task, x, y);
   sprite2d_set_pivot(task, pivot_x, pivot_y);
   sprite2d_set_scale(task, scale_x, scale_y);
   sprite2d_set_colour(task, colour);
   sprite2d_show(task);
-  task_set_one_frame(task);
+  if (one_frame) task_set_one_frame(task);
   task_set_layer(task, layer);
   return task;
+}
+
+Task* new_texture_sprite(uint32_t owner, AssetHandle texture) {
+  Task* task = new_sprite(owner);
+  if (task) sprite2d_bind_texture(task, texture);
+  return task;
+}
+
+Task* new_crop_sprite(uint32_t owner, AssetHandle crop) {
+  Task* task = new_sprite(owner);
+  if (task) sprite2d_bind_crop(task, crop);
+  return task;
+}
+
+Task* new_rect_sprite(uint32_t owner, float width, float height) {
+  Task* task = new_sprite(owner);
+  if (task) sprite2d_set_size(task, width, height);
+  return task;
+}
+
+}  // namespace
+
+Task* sprite2d_draw_texture(uint32_t owner, AssetHandle texture, uint32_t colour, float x, float y,
+                            float pivot_x, float pivot_y, float scale_x, float scale_y,
+                            uint8_t layer) {
+  Task* task = new_texture_sprite(owner, texture);
+  return task ? place_sprite(task, colour, x, y, pivot_x, pivot_y, scale_x, scale_y, layer, true) : nullptr;
 }
 
 Task* sprite2d_draw_crop(uint32_t owner, AssetHandle crop, uint32_t colour, float x, float y,
                          float pivot_x, float pivot_y, float scale_x, float scale_y,
                          uint8_t layer) {
-  Task* task = new_sprite(owner);
-  if (task == nullptr) return nullptr;
-  sprite2d_bind_crop(task, crop);
-  sprite2d_set_position(task, x, y);
-  sprite2d_set_pivot(task, pivot_x, pivot_y);
-  sprite2d_set_scale(task, scale_x, scale_y);
-  sprite2d_set_colour(task, colour);
-  sprite2d_show(task);
-  task_set_one_frame(task);
-  task_set_layer(task, layer);
-  return task;
+  Task* task = new_crop_sprite(owner, crop);
+  return task ? place_sprite(task, colour, x, y, pivot_x, pivot_y, scale_x, scale_y, layer, true) : nullptr;
 }
 
 Task* sprite2d_draw_rect(uint32_t owner, uint32_t colour, float x, float y, float width,
                          float height, float pivot_x, float pivot_y, float scale_x, float scale_y,
                          uint8_t layer) {
-  Task* task = new_sprite(owner);
-  if (task == nullptr) return nullptr;
-  sprite2d_set_size(task, width, height);
-  sprite2d_set_position(task, x, y);
-  sprite2d_set_pivot(task, pivot_x, pivot_y);
-  sprite2d_set_scale(task, scale_x, scale_y);
-  sprite2d_set_colour(task, colour);
-  sprite2d_show(task);
-  task_set_one_frame(task);
-  task_set_layer(task, layer);
-  return task;
+  Task* task = new_rect_sprite(owner, width, height);
+  return task ? place_sprite(task, colour, x, y, pivot_x, pivot_y, scale_x, scale_y, layer, true) : nullptr;
 }
 
 Task* sprite2d_create_texture(uint32_t owner, AssetHandle texture, uint32_t colour, float x,
                               float y, float pivot_x, float pivot_y, float scale_x, float scale_y,
                               uint8_t layer) {
-  Task* task = new_sprite(owner);
-  if (task == nullptr) return nullptr;
-  sprite2d_show(task);
-  task_set_layer(task, layer);
-  sprite2d_bind_texture(task, texture);
-  sprite2d_set_colour(task, colour);
-  sprite2d_set_position(task, x, y);
-  sprite2d_set_pivot(task, pivot_x, pivot_y);
-  sprite2d_set_scale(task, scale_x, scale_y);
-  return task;
+  Task* task = new_texture_sprite(owner, texture);
+  return task ? place_sprite(task, colour, x, y, pivot_x, pivot_y, scale_x, scale_y, layer, false) : nullptr;
 }
 
 Task* sprite2d_create_crop(uint32_t owner, AssetHandle crop, uint32_t colour, float x, float y,
                            float pivot_x, float pivot_y, float scale_x, float scale_y,
                            uint8_t layer) {
-  Task* task = new_sprite(owner);
-  if (task == nullptr) return nullptr;
-  sprite2d_show(task);
-  task_set_layer(task, layer);
-  sprite2d_bind_crop(task, crop);
-  sprite2d_set_colour(task, colour);
-  sprite2d_set_position(task, x, y);
-  sprite2d_set_pivot(task, pivot_x, pivot_y);
-  sprite2d_set_scale(task, scale_x, scale_y);
-  return task;
+  Task* task = new_crop_sprite(owner, crop);
+  return task ? place_sprite(task, colour, x, y, pivot_x, pivot_y, scale_x, scale_y, layer, false) : nullptr;
 }
 
 Task* sprite2d_create_rect(uint32_t owner, uint32_t colour, float x, float y, float width,
                            float height, float pivot_x, float pivot_y, float scale_x,
                            float scale_y, uint8_t layer) {
-  Task* task = new_sprite(owner);
-  if (task == nullptr) return nullptr;
-  sprite2d_set_size(task, width, height);
-  sprite2d_set_position(task, x, y);
-  sprite2d_set_pivot(task, pivot_x, pivot_y);
-  sprite2d_set_scale(task, scale_x, scale_y);
-  sprite2d_set_colour(task, colour);
-  sprite2d_show(task);
-  task_set_layer(task, layer);
-  return task;
+  Task* task = new_rect_sprite(owner, width, height);
+  return task ? place_sprite(task, colour, x, y, pivot_x, pivot_y, scale_x, scale_y, layer, false) : nullptr;
 }
 
 // ---------------------------------------------------------------- setters
