@@ -239,7 +239,9 @@ std::string fragment_source(const GpuFfKey& k) {
   return s;
 }
 
-GLuint compile(GLenum type, const std::string& src) {
+}  // namespace
+
+GLuint gpu_compile_stage(GLenum type, const std::string& src, const char* what) {
   GLuint sh = glCreateShader(type);
   const char* p = src.c_str();
   glShaderSource(sh, 1, &p, nullptr);
@@ -249,20 +251,18 @@ GLuint compile(GLenum type, const std::string& src) {
   if (!ok) {
     char log[2048];
     glGetShaderInfoLog(sh, sizeof log, nullptr, log);
-    std::fprintf(stderr, "tamberlune: fixed-function program does not compile:\n%s\n%s\n", log, src.c_str());
+    std::fprintf(stderr, "tamberlune: %s does not compile:\n%s\n", what, log);
     glDeleteShader(sh);
     return 0;
   }
   return sh;
 }
 
-}  // namespace
-
 // Builds the program of a key; a program with name 0 when OpenGL refuses it.
 GpuProgram gpu_ffp_build(const GpuFfKey& k) {
   GpuProgram p{};
-  GLuint vs = compile(GL_VERTEX_SHADER, vertex_source(k));
-  GLuint fs = compile(GL_FRAGMENT_SHADER, fragment_source(k));
+  GLuint vs = gpu_compile_stage(GL_VERTEX_SHADER, vertex_source(k), "fixed-function vertex stage");
+  GLuint fs = gpu_compile_stage(GL_FRAGMENT_SHADER, fragment_source(k), "fixed-function pixel stage");
   if (!vs || !fs) {
     if (vs) glDeleteShader(vs);
     if (fs) glDeleteShader(fs);

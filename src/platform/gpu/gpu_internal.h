@@ -131,6 +131,8 @@ struct GpuProgram {
       u_tfactor, u_ambient, u_clip, u_mat;
   GLint u_light[GPU_MAX_LIGHTS];
 };
+// Compiles one GLSL stage; 0 (and the log on stderr, naming what) on failure.
+GLuint gpu_compile_stage(GLenum type, const std::string& src, const char* what);
 GpuProgram gpu_ffp_build(const GpuFfKey& key);
 GpuProgram gpu_ffp_locate(GLuint program);
 std::string gpu_ffp_vertex_source(const GpuFfKey& key);

@@ -181,23 +181,6 @@ std::string pixel_wrapper(const GpuShaderDesc& desc) {
   return s;
 }
 
-GLuint compile_stage(GLenum type, const std::string& src, const char* what) {
-  GLuint sh = glCreateShader(type);
-  const char* p = src.c_str();
-  glShaderSource(sh, 1, &p, nullptr);
-  glCompileShader(sh);
-  GLint ok = 0;
-  glGetShaderiv(sh, GL_COMPILE_STATUS, &ok);
-  if (!ok) {
-    char log[2048];
-    glGetShaderInfoLog(sh, sizeof log, nullptr, log);
-    std::fprintf(stderr, "tamberlune: %s does not compile:\n%s\n", what, log);
-    glDeleteShader(sh);
-    return 0;
-  }
-  return sh;
-}
-
 // Declares the varyings a pixel shader reads that the fixed-function vertex
 // stage of the key leaves out; they read as undefined, as in Direct3D.
 std::string ff_vertex_for(const GpuFfKey& key, const GpuShader* ps) {
@@ -214,8 +197,8 @@ std::string ff_vertex_for(const GpuFfKey& key, const GpuShader* ps) {
 
 ShaderProgram link(GpuDevice* d, const ProgramKey& k, GpuShader* vs, GpuShader* ps) {
   ShaderProgram out{};
-  GLuint vobj = vs ? vs->object : compile_stage(GL_VERTEX_SHADER, ff_vertex_for(k.ff, ps), "fixed-function vertex stage");
-  GLuint fobj = ps ? ps->object : compile_stage(GL_FRAGMENT_SHADER, gpu_ffp_fragment_source(k.ff), "fixed-function pixel stage");
+  GLuint vobj = vs ? vs->object : gpu_compile_stage(GL_VERTEX_SHADER, ff_vertex_for(k.ff, ps), "fixed-function vertex stage");
+  GLuint fobj = ps ? ps->object : gpu_compile_stage(GL_FRAGMENT_SHADER, gpu_ffp_fragment_source(k.ff), "fixed-function pixel stage");
   if (vobj && fobj) {
     GLuint prog = glCreateProgram();
     glAttachShader(prog, vobj);
@@ -278,7 +261,7 @@ GpuResult gpu_create_shader(GpuDevice* d, const GpuShaderDesc& desc, GpuShader**
   std::string src = "#version 330 core\n";
   src += desc.glsl;
   src += vertex ? vertex_wrapper(desc, !d->clip_control) : pixel_wrapper(desc);
-  GLuint obj = compile_stage(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, src, vertex ? "vertex shader" : "pixel shader");
+  GLuint obj = gpu_compile_stage(vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER, src, vertex ? "vertex shader" : "pixel shader");
   if (!obj) return GPU_INVALID_CALL;
   auto* s = new GpuShader{};
   s->device = d;
