@@ -116,6 +116,15 @@ void overlay_begin_sprites() {
   modulate(1, GPU_TA_CURRENT, GPU_TA_TEXTURE);
 }
 
+void overlay_begin_text() {
+  overlay_begin_shader(0, nullptr);
+  state(GPU_RS_ALPHATESTENABLE, 0);
+  common_2d_states();
+  modulate(0, GPU_TA_TEXTURE, GPU_TA_DIFFUSE);
+  stage(1, GPU_TSS_COLOROP, GPU_TOP_DISABLE);
+  stage(1, GPU_TSS_ALPHAOP, GPU_TOP_DISABLE);
+}
+
 void overlay_end_sprites() {
   overlay_set_blend(1);
   stage(1, GPU_TSS_COLOROP, GPU_TOP_DISABLE);

@@ -47,6 +47,9 @@ void overlay_begin_shader(int selector, const void* params);
 void overlay_begin_untextured();
 // The states of the sprite draw (two modulating texture stages).
 void overlay_begin_sprites();
+// The states of the text draw: the sprite draw's with one texture stage,
+// the glyphs modulating the vertex colour.
+void overlay_begin_text();
 // What the sprite draw leaves behind: blend pair 1, stage 1 disabled with
 // linear filters, no textures bound.
 void overlay_end_sprites();
