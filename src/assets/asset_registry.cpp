@@ -6,6 +6,7 @@
 #include "assets/crops.h"
 #include "assets/depth_surfaces.h"
 #include "assets/model_records.h"
+#include "assets/package_loader.h"
 #include "assets/registry_internal.h"
 #include "assets/textures.h"
 
@@ -251,6 +252,8 @@ void release_asset_registry_to_mark(RegistryMark* mark) {
     for (int32_t i = p->count - 1; i >= keep; --i) pool_remove(static_cast<AssetPoolId>(id), i);
     p->count = keep;
   }
+  // A package half loaded would fill records the release just took away.
+  reset_package_loader();
 }
 
 AssetHandle get_white_texture() { return g_registry.default_textures[DEFAULT_TEXTURE_WHITE]; }
