@@ -1,5 +1,6 @@
-// Runs the real main loop for 600 frames and reports the mean frame period
-// and the 99th-percentile deviation from 1/60 s.
+// Runs the real main loop for 600 frames, after one second for start-up to
+// settle (the viewer loads its sample arrangement then), and reports the mean
+// frame period and the 99th-percentile deviation from 1/60 s.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,12 +22,15 @@ void BM_MainLoop600Frames(benchmark::State& state) {
     }
     std::vector<double> periods;
     int64_t previous = 0;
+    int settling = 60;
     bool ran = false;
     while (periods.size() < 600 && app_loop_pass(&ran)) {
       if (!ran) continue;
       int64_t now = sys_perf_counter();
-      if (previous) periods.push_back(static_cast<double>(now - previous) * 1000.0 / sys_perf_frequency());
+      if (previous && settling <= 0)
+        periods.push_back(static_cast<double>(now - previous) * 1000.0 / sys_perf_frequency());
       previous = now;
+      --settling;
     }
     app_shutdown();
     if (periods.empty()) continue;
