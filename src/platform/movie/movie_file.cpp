@@ -1,0 +1,275 @@
+#include "platform/movie/movie_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+#include "platform/sys/sys.h"
+
+namespace {
+
+// Frames decoded forward before a seek is cheaper than going on.
+constexpr int64_t kForwardLimit = 32;
+// Packets read for one frame before the file is taken to be broken.
+constexpr int kPacketsPerFrame = 4096;
+constexpr int kIoBufferSize = 4096;
+
+struct MemoryInput {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+int memory_read(void* opaque, uint8_t* buf, int size) {
+  MemoryInput* m = static_cast<MemoryInput*>(opaque);
+  const size_t left = m->size - m->pos;
+  if (left == 0) return AVERROR_EOF;
+  const size_t n = std::min(left, static_cast<size_t>(size));
+  std::memcpy(buf, m->data + m->pos, n);
+  m->pos += n;
+  return static_cast<int>(n);
+}
+
+int64_t memory_seek(void* opaque, int64_t offset, int whence) {
+  MemoryInput* m = static_cast<MemoryInput*>(opaque);
+  int64_t base = 0;
+  switch (whence & ~AVSEEK_FORCE) {
+    case AVSEEK_SIZE: return static_cast<int64_t>(m->size);
+    case SEEK_SET: base = 0; break;
+    case SEEK_CUR: base = static_cast<int64_t>(m->pos); break;
+    case SEEK_END: base = static_cast<int64_t>(m->size); break;
+    default: return AVERROR(EINVAL);
+  }
+  if (offset > static_cast<int64_t>(m->size) - base || offset < -base) return AVERROR(EINVAL);
+  m->pos = static_cast<size_t>(base + offset);
+  return static_cast<int64_t>(m->pos);
+}
+
+void quiet_library_log() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+}  // namespace
+
+struct MovieFile {
+  AVFormatContext* format = nullptr;
+  AVIOContext* io = nullptr;  // memory input only
+  MemoryInput memory{};
+  AVCodecContext* codec = nullptr;
+  SwsContext* scaler = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* frame = nullptr;
+  int stream = -1;
+  int64_t start_pts = 0;
+  MovieStreamInfo info{};
+  std::vector<uint32_t> pixels;
+  int64_t held = -1;        // the frame index in pixels
+  int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
+  bool draining = false;    // the demuxer is at its end; the decoder gives what it holds
+};
+
+namespace {
+
+void fail(std::string* error, const std::string& what) {
+  if (error != nullptr) *error = what;
+}
+
+// The next frame out of the decoder into file->frame; false at the end of the
+// stream or on an error.
+bool decode_next(MovieFile* f) {
+  for (int packets = 0; packets < kPacketsPerFrame; ++packets) {
+    const int got = avcodec_receive_frame(f->codec, f->frame);
+    if (got == 0) return true;
+    if (got != AVERROR(EAGAIN)) return false;
+    if (f->draining) return false;
+    const int read = av_read_frame(f->format, f->packet);
+    if (read < 0) {
+      f->draining = true;
+      if (avcodec_send_packet(f->codec, nullptr) < 0) return false;
+      continue;
+    }
+    if (f->packet->stream_index == f->stream) {
+      const int sent = avcodec_send_packet(f->codec, f->packet);
+      // A damaged packet loses its frame, not the movie.
+      if (sent < 0 && sent != AVERROR_INVALIDDATA && sent != AVERROR(EAGAIN)) {
+        av_packet_unref(f->packet);
+        return false;
+      }
+    }
+    av_packet_unref(f->packet);
+  }
+  return false;
+}
+
+bool seek_to(MovieFile* f, int64_t index) {
+  if (av_seek_frame(f->format, f->stream, f->start_pts + index, AVSEEK_FLAG_BACKWARD) < 0 &&
+      av_seek_frame(f->format, f->stream, f->start_pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+    return false;
+  avcodec_flush_buffers(f->codec);
+  f->draining = false;
+  f->next_index = -1;
+  return true;
+}
+
+bool convert(MovieFile* f) {
+  const AVFrame* fr = f->frame;
+  if (fr->width < 1 || fr->height < 1 || fr->width > kMovieMaxSide || fr->height > kMovieMaxSide || fr->format < 0)
+    return false;
+  f->scaler = sws_getCachedContext(f->scaler, fr->width, fr->height, static_cast<AVPixelFormat>(fr->format),
+                                   f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
+                                   nullptr);
+  if (f->scaler == nullptr) return false;
+  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(f->pixels.data()), nullptr, nullptr, nullptr};
+  const int dst_stride[4] = {f->info.width * 4, 0, 0, 0};
+  if (sws_scale(f->scaler, fr->data, fr->linesize, 0, fr->height, dst, dst_stride) != f->info.height) return false;
+  for (uint32_t& p : f->pixels) p |= 0xFF000000u;
+  return true;
+}
+
+MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
+  quiet_library_log();
+  const AVInputFormat* avi = av_find_input_format("avi");
+  if (avformat_open_input(&f->format, url, avi, nullptr) < 0) {
+    f->format = nullptr;  // freed by the failed open
+    fail(error, "not an AVI file or it cannot be read");
+    movie_file_close(f);
+    return nullptr;
+  }
+  for (unsigned i = 0; i < f->format->nb_streams; ++i) {
+    if (f->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+      f->stream = static_cast<int>(i);
+      break;
+    }
+  }
+  if (f->stream < 0) {
+    fail(error, "the file holds no video stream");
+    movie_file_close(f);
+    return nullptr;
+  }
+  const AVStream* st = f->format->streams[f->stream];
+  const AVCodecParameters* par = st->codecpar;
+  if (par->width < 1 || par->height < 1 || par->width > kMovieMaxSide || par->height > kMovieMaxSide) {
+    fail(error, "the frame size is missing or too large");
+    movie_file_close(f);
+    return nullptr;
+  }
+  const int64_t length = st->nb_frames > 0 ? st->nb_frames : st->duration;
+  if (length < 1 || length > kMovieMaxFrames) {
+    fail(error, "the frame count is missing or too large");
+    movie_file_close(f);
+    return nullptr;
+  }
+  // The stream's time base is scale / rate: one tick a frame.
+  if (st->time_base.num <= 0 || st->time_base.den <= 0) {
+    fail(error, "the frame rate is missing");
+    movie_file_close(f);
+    return nullptr;
+  }
+  f->start_pts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  f->info = MovieStreamInfo{static_cast<uint32_t>(length), static_cast<uint32_t>(st->time_base.den),
+                            static_cast<uint32_t>(st->time_base.num), par->width, par->height};
+
+  const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
+  f->codec = decoder != nullptr ? avcodec_alloc_context3(decoder) : nullptr;
+  if (f->codec == nullptr || avcodec_parameters_to_context(f->codec, par) < 0) {
+    fail(error, "the video format is not supported");
+    movie_file_close(f);
+    return nullptr;
+  }
+  f->codec->thread_count = 1;
+  f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
+  f->packet = av_packet_alloc();
+  f->frame = av_frame_alloc();
+  if (avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr) {
+    fail(error, "the video format is not supported");
+    movie_file_close(f);
+    return nullptr;
+  }
+  f->pixels.assign(static_cast<size_t>(f->info.width) * static_cast<size_t>(f->info.height), 0);
+  if (movie_file_frame(f, 0) == nullptr) {
+    fail(error, "the first frame cannot be read");
+    movie_file_close(f);
+    return nullptr;
+  }
+  return f;
+}
+
+}  // namespace
+
+MovieFile* movie_file_open(const std::string& path, std::string* error) {
+  const std::string host = sys_map_path(path);
+  MovieFile* f = new MovieFile;
+  return open_input(f, host.c_str(), error);
+}
+
+MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* error) {
+  MovieFile* f = new MovieFile;
+  f->memory = MemoryInput{static_cast<const uint8_t*>(data), data != nullptr ? size : 0, 0};
+  f->format = avformat_alloc_context();
+  uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+  if (f->format != nullptr && buffer != nullptr)
+    f->io = avio_alloc_context(buffer, kIoBufferSize, 0, &f->memory, memory_read, nullptr, memory_seek);
+  if (f->io == nullptr) {
+    av_free(buffer);
+    fail(error, "out of memory");
+    movie_file_close(f);
+    return nullptr;
+  }
+  f->format->pb = f->io;
+  f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  return open_input(f, nullptr, error);
+}
+
+void movie_file_close(MovieFile* f) {
+  if (f == nullptr) return;
+  sws_freeContext(f->scaler);
+  av_frame_free(&f->frame);
+  av_packet_free(&f->packet);
+  avcodec_free_context(&f->codec);
+  avformat_close_input(&f->format);
+  if (f->io != nullptr) {
+    av_freep(&f->io->buffer);
+    avio_context_free(&f->io);
+  }
+  delete f;
+}
+
+MovieStreamInfo movie_file_info(const MovieFile* f) { return f != nullptr ? f->info : MovieStreamInfo{}; }
+
+const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
+  if (f == nullptr || f->codec == nullptr || index >= f->info.frame_count) return nullptr;
+  const int64_t want = index;
+  if (want == f->held) return f->pixels.data();
+  if (f->next_index < 0 || want < f->next_index || want - f->next_index > kForwardLimit) {
+    if (!seek_to(f, want)) return nullptr;
+  }
+  for (int64_t frames = 0; frames <= kForwardLimit + static_cast<int64_t>(kPacketsPerFrame); ++frames) {
+    if (!decode_next(f)) {
+      f->next_index = -1;
+      return nullptr;
+    }
+    const int64_t ts = f->frame->best_effort_timestamp;
+    const int64_t got = ts != AV_NOPTS_VALUE ? ts - f->start_pts : (f->next_index >= 0 ? f->next_index : want);
+    f->next_index = got + 1;
+    if (got >= want) {
+      const bool ok = convert(f);
+      av_frame_unref(f->frame);
+      f->held = ok ? want : -1;
+      return ok ? f->pixels.data() : nullptr;
+    }
+    av_frame_unref(f->frame);
+  }
+  f->next_index = -1;
+  return nullptr;
+}

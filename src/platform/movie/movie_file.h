@@ -1,0 +1,40 @@
+// Movie files: the first video stream of an AVI file, read frame by frame as
+// 32-bit ARGB pixels. Frames are addressed by index; reading them in order is
+// cheap, any other index seeks to the key frame before it and decodes on.
+//
+// Sizes are checked before anything is allocated: frames wider or higher than
+// kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a
+// file that cannot be read is refused with a message, never a crash.
+//
+// One MovieFile belongs to one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+constexpr int32_t kMovieMaxSide = 4096;
+constexpr uint32_t kMovieMaxFrames = 1u << 24;
+
+struct MovieFile;
+
+struct MovieStreamInfo {
+  uint32_t frame_count;  // the stream length in frames, at least 1
+  uint32_t rate;         // frames per second = rate / scale, both non-zero
+  uint32_t scale;
+  int32_t width, height;  // 1 .. kMovieMaxSide
+};
+
+// Opens the file at a path as the system writes it (mapped to the host) and
+// reads its first frame; null with the reason in *error when it cannot.
+MovieFile* movie_file_open(const std::string& path, std::string* error);
+// The same for a file held in memory; the bytes must outlive the MovieFile.
+MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* error);
+void movie_file_close(MovieFile* file);
+
+MovieStreamInfo movie_file_info(const MovieFile* file);
+
+// Frame `index` as width x height ARGB pixels (alpha 255), rows top first,
+// width pixels a row. The pixels stay valid until the next call on the file.
+// Null when the index lies past the stream or the frame cannot be decoded.
+const uint32_t* movie_file_frame(MovieFile* file, uint32_t index);

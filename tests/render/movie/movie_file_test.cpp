@@ -1,0 +1,123 @@
+// Reading AVI files written by the test: stream information, frames in and
+// out of order, and files that must be refused.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/movie/movie_file.h"
+#include "test_movie.h"
+
+namespace {
+
+int channel_distance(uint32_t a, uint32_t b) {
+  int worst = 0;
+  for (int shift = 0; shift < 32; shift += 8)
+    worst = std::max(worst, std::abs(static_cast<int>((a >> shift) & 255) - static_cast<int>((b >> shift) & 255)));
+  return worst;
+}
+
+struct Case {
+  const char* name;
+  TestMovieCodec codec;
+  int width, height;
+  int tolerance;
+};
+
+TEST(MovieFile, ReadsFramesInAnyOrder) {
+  const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 0},
+                        {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 0},
+                        {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 12}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = test_movie_path("read.avi");
+    ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, 5, 10));
+    std::string error;
+    MovieFile* f = movie_file_open(path, &error);
+    ASSERT_NE(f, nullptr) << error;
+    const MovieStreamInfo info = movie_file_info(f);
+    EXPECT_EQ(info.frame_count, 5u);
+    EXPECT_EQ(info.rate / info.scale, 10u);
+    EXPECT_EQ(info.width, c.width);
+    EXPECT_EQ(info.height, c.height);
+    for (int n : {0, 1, 2, 3, 4, 2, 0, 4, 3}) {
+      const uint32_t* px = movie_file_frame(f, static_cast<uint32_t>(n));
+      ASSERT_NE(px, nullptr) << "frame " << n;
+      EXPECT_LE(channel_distance(px[0], test_movie_top(n)), c.tolerance) << "frame " << n;
+      EXPECT_LE(channel_distance(px[(c.height - 1) * c.width + c.width - 1], test_movie_bottom(n)), c.tolerance)
+          << "frame " << n;
+      EXPECT_EQ(px[0] >> 24, 0xFFu);
+    }
+    EXPECT_EQ(movie_file_frame(f, 5), nullptr);
+    EXPECT_NE(movie_file_frame(f, 1), nullptr) << "a refused index leaves the file usable";
+    movie_file_close(f);
+    std::remove(path.c_str());
+  }
+}
+
+TEST(MovieFile, RefusesWhatCannotBeRead) {
+  const std::string path = test_movie_path("good.avi");
+  ASSERT_TRUE(write_test_movie(path, TestMovieCodec::Raw, 8, 6, 4, 10));
+  const std::vector<uint8_t> good = read_test_file(path);
+  ASSERT_GT(good.size(), 300u);
+  std::vector<uint8_t> garbage = good;
+  for (size_t i = 12; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 7);
+  std::vector<uint8_t> frames_gone(good.begin(), good.begin() + static_cast<long>(good.size()) - 1200);
+  const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 0};
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } cases[] = {{"empty", {}},
+               {"header only", std::vector<uint8_t>(good.begin(), good.begin() + 12)},
+               {"truncated headers", std::vector<uint8_t>(good.begin(), good.begin() + 200)},
+               {"frames cut off", frames_gone},
+               {"garbage after the RIFF header", garbage},
+               {"a picture", png}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    MovieFile* f = movie_file_open_memory(c.bytes.data(), c.bytes.size(), &error);
+    if (f != nullptr) {
+      // What opens must still answer every index without crashing.
+      for (uint32_t n = 0; n < 6; ++n) movie_file_frame(f, n);
+      movie_file_close(f);
+    } else {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+  for (const auto& c : cases) {
+    if (c.bytes.size() > 200) continue;
+    std::string error;
+    EXPECT_EQ(movie_file_open_memory(c.bytes.data(), c.bytes.size(), &error), nullptr) << c.name;
+  }
+  std::string error;
+  EXPECT_EQ(movie_file_open(path + ".missing", &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  std::remove(path.c_str());
+}
+
+TEST(MovieFile, RefusesFramesWiderThanTheLimit) {
+  const std::string path = test_movie_path("wide.avi");
+  ASSERT_TRUE(write_test_movie(path, TestMovieCodec::Raw, kMovieMaxSide + 4, 2, 1, 10));
+  std::string error;
+  EXPECT_EQ(movie_file_open(path, &error), nullptr);
+  EXPECT_FALSE(error.empty());
+  std::remove(path.c_str());
+}
+
+TEST(MovieFile, OpensFromMemoryLikeFromAFile) {
+  const std::string path = test_movie_path("memory.avi");
+  ASSERT_TRUE(write_test_movie(path, TestMovieCodec::Raw, 8, 6, 3, 25));
+  const std::vector<uint8_t> bytes = read_test_file(path);
+  std::string error;
+  MovieFile* f = movie_file_open_memory(bytes.data(), bytes.size(), &error);
+  ASSERT_NE(f, nullptr) << error;
+  EXPECT_EQ(movie_file_info(f).frame_count, 3u);
+  const uint32_t* px = movie_file_frame(f, 2);
+  ASSERT_NE(px, nullptr);
+  EXPECT_EQ(px[0], test_movie_top(2));
+  movie_file_close(f);
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include "test_movie.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+constexpr uint32_t kTops[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u, 0xFF00FFFFu,
+                              0xFFFF00FFu, 0xFF808080u, 0xFFFFFFFFu};
+
+}  // namespace
+
+uint32_t test_movie_top(int n) { return kTops[n % 8]; }
+uint32_t test_movie_bottom(int n) { return kTops[(n + 3) % 8]; }
+
+std::string test_movie_path(const char* name) {
+  static int counter = 0;
+  const std::filesystem::path dir = std::filesystem::temp_directory_path();
+  return (dir / (std::to_string(::getpid()) + "_" + std::to_string(counter++) + "_" + name)).string();
+}
+
+std::vector<uint8_t> read_test_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate) {
+  const bool raw = codec == TestMovieCodec::Raw;
+  const AVCodec* enc = avcodec_find_encoder(raw ? AV_CODEC_ID_RAWVIDEO : AV_CODEC_ID_MJPEG);
+  if (enc == nullptr) return false;
+  AVFormatContext* fmt = nullptr;
+  if (avformat_alloc_output_context2(&fmt, nullptr, "avi", path.c_str()) < 0) return false;
+  AVStream* st = avformat_new_stream(fmt, nullptr);
+  AVCodecContext* ctx = avcodec_alloc_context3(enc);
+  const AVPixelFormat pix = raw ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUVJ444P;
+  ctx->width = width;
+  ctx->height = height;
+  ctx->pix_fmt = pix;
+  ctx->time_base = AVRational{1, rate};
+  ctx->framerate = AVRational{rate, 1};
+  ctx->gop_size = 1;
+  ctx->thread_count = 1;
+  if (!raw) {
+    ctx->flags |= AV_CODEC_FLAG_QSCALE;
+    ctx->global_quality = FF_QP2LAMBDA * 2;
+  }
+  bool ok = avcodec_open2(ctx, enc, nullptr) >= 0 && avcodec_parameters_from_context(st->codecpar, ctx) >= 0;
+  st->time_base = ctx->time_base;
+  ok = ok && avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
+  ok = ok && avformat_write_header(fmt, nullptr) >= 0;
+  AVFrame* frame = av_frame_alloc();
+  AVFrame* argb = av_frame_alloc();
+  AVPacket* pkt = av_packet_alloc();
+  SwsContext* sws = sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, pix, SWS_POINT, nullptr, nullptr,
+                                   nullptr);
+  frame->format = pix;
+  frame->width = width;
+  frame->height = height;
+  argb->format = AV_PIX_FMT_RGB32;
+  argb->width = width;
+  argb->height = height;
+  ok = ok && av_frame_get_buffer(frame, 0) >= 0 && av_frame_get_buffer(argb, 0) >= 0;
+  for (int n = 0; ok && n <= frames; ++n) {
+    if (n < frames) {
+      for (int y = 0; y < height; ++y) {
+        uint32_t* row = reinterpret_cast<uint32_t*>(argb->data[0] + y * argb->linesize[0]);
+        for (int x = 0; x < width; ++x) row[x] = y < height / 2 ? test_movie_top(n) : test_movie_bottom(n);
+      }
+      sws_scale(sws, argb->data, argb->linesize, 0, height, frame->data, frame->linesize);
+      frame->pts = n;
+      ok = avcodec_send_frame(ctx, frame) >= 0;
+    } else {
+      ok = avcodec_send_frame(ctx, nullptr) >= 0;
+    }
+    while (ok && avcodec_receive_packet(ctx, pkt) == 0) {
+      av_packet_rescale_ts(pkt, ctx->time_base, st->time_base);
+      pkt->stream_index = st->index;
+      ok = av_interleaved_write_frame(fmt, pkt) >= 0;
+    }
+  }
+  ok = ok && av_write_trailer(fmt) >= 0;
+  sws_freeContext(sws);
+  av_packet_free(&pkt);
+  av_frame_free(&argb);
+  av_frame_free(&frame);
+  avcodec_free_context(&ctx);
+  if (fmt->pb != nullptr) avio_closep(&fmt->pb);
+  avformat_free_context(fmt);
+  return ok;
+}
