@@ -68,7 +68,35 @@ void reset_package_loader();
 // true, adding nothing, for a name already pending.
 bool enqueue_package(const char* name, uint32_t flags);
 bool enqueue_packages(const char* const* names, int count, uint32_t flags);
+// True when a package of this base name is registered.
 bool is_package_loaded(const char* name);
+
+// One step of loading: 0 when the queue is done, 1 when there is more to do.
+// A package file reads one chunk per step, a category one texture or crop.
+int loader_step();
+// Steps while there is more to do and the time since the frame start, as a
+// percentage of one frame, stays below the budget; the last step's result.
+int pump_package_loader(float budget);
+// 0..1 over the queue, with the current file's bytes read as a fraction.
+float loader_progress();
+
+// The package file: data root, name and ".bin", trying the preferred root
+// first. size receives the file's size when given. Null when neither opens.
+FILE* open_package_file(const char* name, const char* mode, uint64_t* size);
+bool package_file_exists(const char* name);
+
+// A load fault ends the program through the fatal exit with the code and its
+// text. Tests install a handler that records them instead; loading then stops
+// and the queue is emptied. Null restores the fatal exit.
+using LoaderFaultHandler = void (*)(int32_t code, const char* text);
+void set_package_loader_fault_handler(LoaderFaultHandler handler);
+// The frame-time percentage the pump reads; null restores the frame timer's.
+using LoaderClock = float (*)();
+void set_package_loader_clock(LoaderClock clock);
+// Sets the roots and the root preference in place of the start-up values
+// (tools and tests); a root of 256 characters or more is left empty.
+void set_package_loader_roots(const char* data_root0, const char* data_root1, const char* texture_root,
+                              int32_t preference);
 
 const char* get_data_root(int i);
 const char* get_texture_root();
