@@ -1,0 +1,82 @@
+// Movie slots playing real files on their decoding threads: frames chosen by
+// the caller and by the clock, refused files, stopping and owners.
+#include <gtest/gtest.h>
+
+#include "movie_fixture.h"
+#include "render/tasks/task.h"
+
+namespace {
+
+using MovieSlots = MovieFixture;
+
+TEST_F(MovieSlots, PlaysTheFramesTheCallerChooses) {
+  MovieSlot* s = movie_tex_play(7, "clip.avi", kMovieCallerFrames);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->flags, kMovieSlotInUse | kMovieSlotThread);
+  EXPECT_EQ(movie_tex_count(), 1);
+  EXPECT_EQ(movie_tex_frame_count(s), 5u);
+  EXPECT_TRUE(show_frame(s, 0));
+  for (int n : {3, 1, 4, 0}) {
+    EXPECT_EQ(movie_tex_seek(s, static_cast<uint32_t>(n)), 1);
+    EXPECT_TRUE(show_frame(s, n)) << "frame " << n;
+  }
+  EXPECT_EQ(movie_tex_seek(s, 5), 0) << "the frame count lies past the last frame";
+  movie_tex_stop(s);
+  EXPECT_EQ(movie_tex_count(), 0);
+  EXPECT_EQ(s->flags, 0u);
+}
+
+TEST_F(MovieSlots, LoopsByTheClock) {
+  MovieSlot* s = movie_tex_play(7, "clip.avi", kMovieLoop);
+  ASSERT_NE(s, nullptr);
+  EXPECT_TRUE(show_frame(s, 4));
+  EXPECT_TRUE(show_frame(s, 0)) << "after the last frame comes the first";
+  EXPECT_TRUE(show_frame(s, 1));
+  movie_tex_stop(s);
+}
+
+TEST_F(MovieSlots, KeepsTheSlotOfAMovieThatCannotBePlayed) {
+  for (const char* name : {"missing.avi", "bad.avi", "config.cf"}) {
+    MovieSlot* s = movie_tex_play(3, name, kMovieLoop);
+    ASSERT_NE(s, nullptr) << name;
+    EXPECT_EQ(s->flags, kMovieSlotInUse) << name << ": no thread";
+    EXPECT_EQ(movie_tex_count(), 1);
+    EXPECT_EQ(movie_tex_start(s, nullptr, kMovieLoop), 0);
+    movie_tex_update();
+    movie_tex_stop(s);
+    EXPECT_EQ(movie_tex_count(), 0);
+  }
+}
+
+TEST_F(MovieSlots, StopsThreadsOfOwnersAndOnRestart) {
+  MovieSlot* a = movie_tex_play(1, "clip.avi", kMovieLoop);
+  MovieSlot* b = movie_tex_play(1, "clip.avi", kMovieCallerFrames);
+  MovieSlot* c = movie_tex_play(2, "clip.avi", 0);
+  MovieSlot* d = movie_tex_play(3, "clip.avi", kMovieLoop);
+  ASSERT_TRUE(a && b && c && d);
+  EXPECT_EQ(movie_tex_play(4, "clip.avi", kMovieLoop), nullptr) << "four slots";
+  movie_tex_stop_of_owner(1);
+  EXPECT_EQ(movie_tex_count(), 2);
+  EXPECT_EQ(a->flags | b->flags, 0u);
+  movie_tex_stop(a);  // already free: nothing happens
+  EXPECT_EQ(movie_tex_count(), 2);
+  EXPECT_EQ(movie_tex_start(c, "clip.avi", kMovieCallerFrames), 1) << "a playing slot restarts";
+  EXPECT_TRUE(show_frame(c, 0));
+  kill_owner(3);
+  EXPECT_EQ(movie_tex_count(), 1);
+  movie_tex_reset();
+  EXPECT_EQ(movie_tex_count(), 0);
+  EXPECT_EQ(c->flags, 0u);
+}
+
+TEST_F(MovieSlots, StopsAtOnceAfterStarting) {
+  for (int i = 0; i < 20; ++i) {
+    MovieSlot* s = movie_tex_play(1, "clip.avi", static_cast<uint32_t>(i % 3));
+    ASSERT_NE(s, nullptr);
+    if (i % 2) movie_tex_update();
+    movie_tex_stop(s);
+  }
+  EXPECT_EQ(movie_tex_count(), 0);
+}
+
+}  // namespace
