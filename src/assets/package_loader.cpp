@@ -295,7 +295,8 @@ int pump_package_loader(float budget) {
 }
 
 float loader_progress() {
-  if (loader.tail == 0) return 1.0f;
+  // A finished queue is complete, not half way.
+  if (loader.tail == 0 || loader.head >= loader.tail) return 1.0f;
   const float file = loader.file_size ? clamp01(static_cast<float>(static_cast<double>(loader.bytes_read) /
                                                                    static_cast<double>(loader.file_size)))
                                       : 0.0f;
@@ -340,4 +341,6 @@ void set_package_loader_roots(const char* data_root0, const char* data_root1, co
   copy_root(loader.data_roots[1], data_root1);
   copy_root(loader.texture_root, texture_root);
   loader.root_preference = preference & 1;
+  texlist_clear(&loader.texlist);
+  read_texture_list();
 }

@@ -94,7 +94,8 @@ void set_package_loader_fault_handler(LoaderFaultHandler handler);
 using LoaderClock = float (*)();
 void set_package_loader_clock(LoaderClock clock);
 // Sets the roots and the root preference in place of the start-up values
-// (tools and tests); a root of 256 characters or more is left empty.
+// (tools and tests), and reads "tex.lst" again from the new texture root; a
+// root of 256 characters or more is left empty.
 void set_package_loader_roots(const char* data_root0, const char* data_root1, const char* texture_root,
                               int32_t preference);
 

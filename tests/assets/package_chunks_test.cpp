@@ -1,0 +1,342 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "assets/asset_registry.h"
+#include "assets/crops.h"
+#include "assets/textures.h"
+#include "assets/model_records.h"
+#include "assets/package_chunks.h"
+#include "assets/package_builder.h"
+
+namespace {
+
+RegistryCapacities roomy() {
+  RegistryCapacities c = kRegistryCapacities;
+  for (int id = ASSET_POOL_MESHES; id < ASSET_POOL_COUNT; ++id) c.pools[id] = {8, 1024, 1u << 16};
+  return c;
+}
+
+const ChunkContext kContext{"pkg", 0, nullptr};
+
+LoaderFault load_one(uint32_t tag, const Blob& payload, uint32_t version = 0) {
+  std::vector<uint8_t> file;
+  add_chunk(&file, tag, version ? version : version_of(tag), payload);
+  return load_package_from_memory(kContext, PayloadView{file.data(), file.size()});
+}
+
+class Chunks : public ::testing::Test {
+ protected:
+  void SetUp() override { init_asset_registry(roomy()); }
+  void TearDown() override { shutdown_asset_registry(); }
+};
+
+TEST_F(Chunks, EachTagRegistersItsRecord) {
+  ASSERT_FALSE(load_one(CHUNK_TAG_BONE, bone_payload("root_NRx", "arm")));
+  ASSERT_EQ(count_bone_trees(), 1);
+  EXPECT_STREQ(get_bone_tree_name(1), "root");
+  EXPECT_STREQ(get_bone_tree_package(1), "pkg");
+  EXPECT_EQ(get_bone_tree_record(1)->node_count, 2);
+  EXPECT_EQ(count_child_nodes(1, "root", 0), 1);
+  EXPECT_STREQ(child_node_name(1, "root", 0, 0), "arm");
+  Mat4 m;
+  ASSERT_TRUE(get_node_local_matrix(1, "arm", &m));
+  EXPECT_EQ(m.m[12], 2.0f);
+  ASSERT_TRUE(get_node_model_matrix(1, "arm", &m));
+  EXPECT_EQ(m.m[12], 3.0f);  // both translations composed
+  EXPECT_EQ(matrix_stack_depth(), 0);
+  EXPECT_FALSE(get_node_model_matrix(1, "leg", &m));
+  EXPECT_EQ(matrix_stack_depth(), 0);
+
+  ASSERT_FALSE(load_one(CHUNK_TAG_ANIMATION, animation_payload("walk", "arm_SPx", 3, 2)));
+  ASSERT_EQ(count_animations(), 1);
+  EXPECT_STREQ(get_animation_name(1), "walk");
+  EXPECT_EQ(get_animation_track_count(1), 1);
+  EXPECT_STREQ(get_animation_track_name(1, 0), "arm");
+  EXPECT_EQ(get_animation_track_name(1, 1), nullptr);
+  EXPECT_EQ(get_animation_track_keys(1, "arm"), 3);
+  EXPECT_NE(get_animation_track_data(1, "arm"), nullptr);
+  EXPECT_EQ(get_animation_track_data(1, "leg"), nullptr);
+  EXPECT_EQ(get_animation_word1(1), 2u);
+
+  ASSERT_FALSE(load_one(CHUNK_TAG_COLLISION, collision_payload("floor")));
+  ASSERT_EQ(count_collisions(), 1);
+  EXPECT_STREQ(get_collision_name(1), "floor");
+  EXPECT_EQ(count_collision_triangles(1), 1);
+  CollisionTriangle t;
+  ASSERT_TRUE(get_collision_triangle(1, 0, &t));
+  EXPECT_EQ(t.centroid[0], 3.0f * 0.33333334f);
+  EXPECT_EQ(t.vector2[2], 9.0f);
+  EXPECT_EQ(t.value, 0.5f);
+  EXPECT_FALSE(get_collision_triangle(1, 1, &t));
+
+  ASSERT_FALSE(load_one(CHUNK_TAG_SPHERE_SET, sphere_payload("body")));
+  ASSERT_EQ(count_sphere_sets(), 1);
+  EXPECT_STREQ(get_sphere_set_name(1), "body");
+  EXPECT_FLOAT_EQ(get_sphere_set_record(1)->bounding_radius, 6.0f);
+
+  ASSERT_FALSE(load_one(CHUNK_TAG_CAMERA_PATH, camera_payload("fly", 3)));
+  ASSERT_EQ(count_camera_paths(), 1);
+  const CameraPathRecord* cam = get_camera_path_record(1);
+  EXPECT_STREQ(get_camera_path_name(1), "fly");
+  EXPECT_EQ(cam->key_count, 3);
+  EXPECT_EQ(cam->word, 0xABCDu);
+  EXPECT_EQ(cam->values[1], -2.5f);
+  float last;
+  std::memcpy(&last, cam->keys + 44, 4);
+  EXPECT_EQ(last, 11.0f);
+
+  ASSERT_FALSE(load_one(CHUNK_TAG_CROP, crop_payload()));
+  ASSERT_EQ(count_crops(), 2);
+  const CropRecord* a = get_crop_record(find_crop("pkg", "a"));
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(a->v, 0.5f);
+
+  // Without a mesh decoder a mesh chunk is passed over.
+  EXPECT_FALSE(load_one(CHUNK_TAG_MESH, Blob{}));
+  EXPECT_EQ(count_meshes(), 0);
+}
+
+TEST_F(Chunks, ChunksLoadInFileOrderAndDuplicatesKeepTheirHandle) {
+  std::vector<uint8_t> file;
+  add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("first", "x"));
+  add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("second", "y"));
+  add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("first", "z"));
+  ASSERT_FALSE(load_package_from_memory(kContext, PayloadView{file.data(), file.size()}));
+  ASSERT_EQ(count_bone_trees(), 2);
+  EXPECT_STREQ(get_bone_tree_name(1), "first");
+  EXPECT_STREQ(get_bone_tree_name(2), "second");
+  EXPECT_EQ(find_bone_tree("pkg", "first"), 1u);
+}
+
+TEST_F(Chunks, WrongVersionsAndUnknownTags) {
+  const struct {
+    uint32_t tag;
+    int32_t code;
+  } cases[] = {{CHUNK_TAG_MESH, 4},    {CHUNK_TAG_BONE, 6},        {CHUNK_TAG_ANIMATION, 8},
+               {CHUNK_TAG_COLLISION, 10}, {CHUNK_TAG_TEXTURE, 12}, {CHUNK_TAG_CROP, 14},
+               {CHUNK_TAG_SPHERE_SET, 16}, {CHUNK_TAG_CAMERA_PATH, 18}};
+  for (const auto& c : cases) {
+    // A byte-swapped version is wrong too.
+    const LoaderFault f = load_one(c.tag, Blob{}, 0x00000002);
+    EXPECT_EQ(f.code, c.code) << std::hex << c.tag;
+    char text[64];
+    std::snprintf(text, sizeof text, "pkg/00000002/%08x", version_of(c.tag));
+    EXPECT_EQ(f.text, text);
+  }
+  LoaderFault f = load_one(0x5A595857, Blob{}, 1);
+  EXPECT_EQ(f.code, LOADER_FAULT_UNKNOWN_TAG);
+  EXPECT_EQ(f.text, "pkg/WXYZ/5a595857");
+  f = load_one(0x00FF0A41, Blob{}, 1);
+  EXPECT_EQ(f.text, "pkg/A???" "/00ff0a41");
+}
+
+TEST_F(Chunks, EmptyBoneAndCameraChunksAndUnnamedStreamsRegisterNothing) {
+  EXPECT_FALSE(load_one(CHUNK_TAG_BONE, Blob{}));
+  EXPECT_FALSE(load_one(CHUNK_TAG_CAMERA_PATH, Blob{}));
+  Blob unnamed;
+  for (uint32_t w : {1u, 0u, 0u, 5u}) unnamed.u32(w);
+  EXPECT_FALSE(load_one(CHUNK_TAG_BONE, unnamed));
+  EXPECT_EQ(count_bone_trees(), 0);
+  EXPECT_EQ(count_camera_paths(), 0);
+}
+
+// Each malformed payload is refused with its tag's code and changes nothing.
+TEST_F(Chunks, MalformedPayloadsAreRefused) {
+  const struct {
+    const char* what;
+    uint32_t tag;
+    int32_t code;
+    std::function<Blob()> make;
+  } cases[] = {
+      {"bone without end", CHUNK_TAG_BONE, 7,
+       [] {
+         Blob b = bone_payload("r", "c");
+         b.bytes.resize(b.bytes.size() - 4 - 4 - 4 - 4);  // names and end cut off
+         return b;
+       }},
+      {"bone pop at depth 0", CHUNK_TAG_BONE, 7,
+       [] {
+         Blob b;
+         for (uint32_t w : {4u, 5u}) b.u32(w);
+         return b;
+       }},
+      {"bone 70 pushes", CHUNK_TAG_BONE, 7,
+       [] {
+         Blob b;
+         for (int i = 0; i < 70; ++i) b.u32(3);
+         for (int i = 0; i < 70; ++i) b.u32(4);
+         b.u32(5);
+         return b;
+       }},
+      {"bone name past end", CHUNK_TAG_BONE, 7,
+       [] {
+         Blob b;
+         for (uint32_t w : {1u, 4000u, 0u, 5u}) b.u32(w);
+         return b;
+       }},
+      {"bone name without terminator", CHUNK_TAG_BONE, 7,
+       [] {
+         Blob b;
+         for (uint32_t w : {1u, 16u, 0u, 5u, 0x41414141u}) b.u32(w);
+         return b;
+       }},
+      {"bone matrix cut short", CHUNK_TAG_BONE, 7,
+       [] {
+         Blob b;
+         for (uint32_t w : {2u, 0u, 0u, 5u}) b.u32(w);
+         return b;
+       }},
+      {"animation track shorter than the animation", CHUNK_TAG_ANIMATION, 9,
+       [] { return animation_payload("w", "t", 1, 2); }},
+      {"animation huge track count", CHUNK_TAG_ANIMATION, 9,
+       [] {
+         Blob b = animation_payload("w", "t", 1, 1);
+         b.set(0, 0x40000000);
+         return b;
+       }},
+      {"animation keys past end", CHUNK_TAG_ANIMATION, 9,
+       [] {
+         Blob b = animation_payload("w", "t", 1, 1);
+         b.bytes.resize(b.bytes.size() - 8);
+         return b;
+       }},
+      {"collision grid differs from cell count", CHUNK_TAG_COLLISION, 11,
+       [] {
+         Blob b = collision_payload("c");
+         b.set(8, 2);
+         return b;
+       }},
+      {"collision triangles past end", CHUNK_TAG_COLLISION, 11,
+       [] {
+         Blob b = collision_payload("c");
+         b.set(b.bytes.size() - 18 * 4 - 48, 0x10000000);
+         return b;
+       }},
+      {"collision entry count wraps", CHUNK_TAG_COLLISION, 11,
+       [] {
+         Blob b = collision_payload("c");
+         b.set(76, 0x08000000);
+         return b;
+       }},
+      {"collision shorter than its header", CHUNK_TAG_COLLISION, 11,
+       [] {
+         Blob b;
+         b.u32(0);
+         return b;
+       }},
+      {"texture name offset 0", CHUNK_TAG_TEXTURE, 13,
+       [] {
+         Blob b = texture_payload("t");
+         b.set(0, 0);
+         return b;
+       }},
+      {"texture data wraps", CHUNK_TAG_TEXTURE, 13,
+       [] {
+         Blob b = texture_payload("t");
+         b.set(8, 0xFFFFFFF8u);
+         return b;
+       }},
+      {"texture shorter than its header", CHUNK_TAG_TEXTURE, 13, [] { return Blob{}; }},
+      {"crop count wraps", CHUNK_TAG_CROP, 15,
+       [] {
+         Blob b = crop_payload();
+         b.set(0, 0x08000000);
+         return b;
+       }},
+      {"crop fraction not finite", CHUNK_TAG_CROP, 15,
+       [] {
+         Blob b = crop_payload();
+         b.set(4 + 32 + 16, 0x7FC00000);
+         return b;
+       }},
+      {"sphere count huge", CHUNK_TAG_SPHERE_SET, 17,
+       [] {
+         Blob b = sphere_payload("s");
+         b.set(8, 0x10000000);
+         return b;
+       }},
+      {"camera keys past end", CHUNK_TAG_CAMERA_PATH, 19,
+       [] {
+         Blob b = camera_payload("c", 1);
+         b.set(8, 0x10000001);
+         return b;
+       }},
+  };
+  for (const auto& c : cases) {
+    const LoaderFault f = load_one(c.tag, c.make());
+    EXPECT_EQ(f.code, c.code) << c.what;
+    EXPECT_EQ(f.text, "pkg") << c.what;
+  }
+  EXPECT_EQ(count_bone_trees() + count_animations() + count_collisions() + count_sphere_sets() +
+                count_camera_paths() + count_crops() + count_textures(),
+            0);
+}
+
+// A package cut at any byte is refused at a header (2) or a payload (3), or
+// loads whole when the cut falls between chunks; it never reads past the cut.
+TEST_F(Chunks, TruncatedAtEveryOffset) {
+  std::vector<uint8_t> file;
+  add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("r", "c"));
+  const size_t first_end = file.size();
+  add_chunk(&file, CHUNK_TAG_SPHERE_SET, version_of(CHUNK_TAG_SPHERE_SET), sphere_payload("s"));
+  for (size_t cut = 0; cut <= file.size(); ++cut) {
+    init_asset_registry(roomy());
+    std::vector<uint8_t> part(file.begin(), file.begin() + static_cast<ptrdiff_t>(cut));
+    const LoaderFault f = load_package_from_memory(kContext, PayloadView{part.data(), part.size()});
+    const size_t at = cut <= first_end ? cut : cut - first_end;
+    if (cut == 0 || cut == first_end || cut == file.size()) {
+      EXPECT_FALSE(f) << cut;
+    } else if (at < kChunkHeaderBytes) {
+      EXPECT_EQ(f.code, LOADER_FAULT_SHORT_HEADER) << cut;
+    } else {
+      EXPECT_EQ(f.code, LOADER_FAULT_SHORT_PAYLOAD) << cut;
+    }
+  }
+}
+
+TEST_F(Chunks, OversizedPayloadSizesAreRefused) {
+  for (uint32_t size : {0xFFFFFFFFu, 0x80000000u, 13u}) {
+    std::vector<uint8_t> file;
+    add_chunk(&file, CHUNK_TAG_SPHERE_SET, version_of(CHUNK_TAG_SPHERE_SET), Blob{}, size);
+    file.resize(file.size() + 12);
+    EXPECT_EQ(load_package_from_memory(kContext, PayloadView{file.data(), file.size()}).code,
+              LOADER_FAULT_SHORT_PAYLOAD);
+  }
+}
+
+// The program's own capacities hold no payload: every non-empty record is
+// refused, and a sphere set is passed over.
+TEST(ChunksProgramCapacities, PayloadRecordsAreRefused) {
+  init_asset_registry();
+  EXPECT_EQ(load_one(CHUNK_TAG_BONE, bone_payload("r", "c")).code, 7);
+  EXPECT_EQ(load_one(CHUNK_TAG_ANIMATION, animation_payload("w", "t", 1, 1)).code, 9);
+  EXPECT_EQ(load_one(CHUNK_TAG_COLLISION, collision_payload("c")).code, 11);
+  EXPECT_EQ(load_one(CHUNK_TAG_CAMERA_PATH, camera_payload("c", 1)).code, 19);
+  EXPECT_FALSE(load_one(CHUNK_TAG_SPHERE_SET, sphere_payload("s")));
+  EXPECT_EQ(count_sphere_sets(), 0);
+  shutdown_asset_registry();
+}
+
+TEST_F(Chunks, FullDataBufferRefusesWithoutChange) {
+  RegistryCapacities c = roomy();
+  c.pools[ASSET_POOL_BONE_TREES].data_bytes = 64;
+  init_asset_registry(c);
+  EXPECT_EQ(load_one(CHUNK_TAG_BONE, bone_payload("r", "c")).code, 7);
+  EXPECT_EQ(count_bone_trees(), 0);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_BONE_TREES)->names.used, 0u);
+}
+
+TEST_F(Chunks, ReleaseRewindsNamesAndCopies) {
+  RegistryMark mark{};
+  mark_asset_registry(&mark);
+  ASSERT_FALSE(load_one(CHUNK_TAG_ANIMATION, animation_payload("walk", "arm", 1, 1)));
+  EXPECT_GT(get_asset_pool(ASSET_POOL_ANIMATIONS)->data.used, 0u);
+  release_asset_registry_to_mark(&mark);
+  EXPECT_EQ(count_animations(), 0);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_ANIMATIONS)->data.used, 0u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_ANIMATIONS)->names.used, 0u);
+}
+
+}  // namespace
