@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs the unit, OpenGL and audio tests; then runs the sound ring tests under
-# ThreadSanitizer, and every fuzz target briefly.
+# runs the unit, OpenGL and audio tests; then runs the sound ring and movie
+# slot tests under ThreadSanitizer, and every fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -15,3 +15,6 @@ ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE e2e
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_TSAN=ON -DTL_BENCH=OFF
 cmake --build build-tsan --target sound_ring_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^SoundRing"
+# The movie slots' decoding threads against the main thread's uploads.
+cmake --build build-tsan --target movie_slot_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^MovieSlots"
