@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <fstream>
-#include <regex>
 #include <sstream>
+#include <vector>
 
 #include "shell/system_info.h"
 #include "temp_dir.h"
@@ -19,6 +19,19 @@ std::string read_all(const std::string& path) {
   return s.str();
 }
 
+// "MM/DD/YY\tHH:MM:SS\t" and three codes: 9 stands for a digit, x for a
+// lower-case hexadecimal digit.
+bool matches_log_format(const std::string& line) {
+  const std::string mask = "99/99/99\t99:99:99\txxxxxxxx\txxxxxxxx\txxxxxxxx";
+  if (line.size() != mask.size()) return false;
+  for (size_t i = 0; i < mask.size(); ++i) {
+    char c = line[i];
+    bool digit = c >= '0' && c <= '9';
+    if (mask[i] == '9' ? !digit : mask[i] == 'x' ? !(digit || (c >= 'a' && c <= 'f')) : c != mask[i]) return false;
+  }
+  return true;
+}
+
 bool exists(const std::string& path) { return std::ifstream(path).good(); }
 
 TEST(ErrorLog, LinesAppendInTheLogFormat) {
@@ -30,11 +43,13 @@ TEST(ErrorLog, LinesAppendInTheLogFormat) {
   set_error_log_path(path.c_str());
   EXPECT_TRUE(write_error_log(0x1, 0xDEADBEEF, 0));
   EXPECT_TRUE(write_error_log(0xffffffff, 0x00abc000, 7));
-  const std::regex line(R"(\d\d/\d\d/\d\d\t\d\d:\d\d:\d\d\t([0-9a-f]{8})\t([0-9a-f]{8})\t([0-9a-f]{8})\n)");
   std::string text = read_all(path);
   std::vector<std::string> codes;
-  for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it)
-    for (int g = 1; g <= 3; ++g) codes.push_back((*it)[g]);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(matches_log_format(line)) << line;
+    for (size_t at : {18u, 27u, 36u}) codes.push_back(line.substr(at, 8));
+  }
   EXPECT_EQ(codes, (std::vector<std::string>{"00000001", "deadbeef", "00000000", "ffffffff", "00abc000", "00000007"}))
       << text;
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
