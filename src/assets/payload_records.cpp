@@ -22,11 +22,10 @@ bool payload_name(const PayloadView& v, uint64_t offset, std::string* out) {
   return true;
 }
 
-// Writes the stripped form of the name at offset over it, padding with
-// terminators, and returns its hash. The offset was validated.
-uint32_t strip_in_place(uint8_t* copy, uint64_t size, uint64_t offset) {
-  const PayloadView v{copy, size};
-  const char* s = v.cstr_at(offset);
+// Writes the stripped form of the source's name at offset over the copy's,
+// padding with terminators, and returns its hash. The offset was validated.
+uint32_t strip_in_place(const PayloadView& source, uint8_t* copy, uint64_t offset) {
+  const char* s = source.cstr_at(offset);
   const size_t length = std::strlen(s);
   std::string stripped;
   strip_name_tags(&stripped, s);
@@ -44,6 +43,17 @@ uint8_t* copy_payload(AssetPool<Record>& pool, const Registration& r, const void
   void* copy = size < UINT32_MAX ? buffer_copy_data(&pool.data, payload, static_cast<size_t>(size)) : nullptr;
   if (!copy) abandon_registration(pool, r);
   return static_cast<uint8_t*>(copy);
+}
+
+// A payload may place names and hash slots over its own offsets and counts,
+// so the copy is checked again after its names were stripped and its hashes
+// filled; a copy that no longer holds together is given back (false).
+template <typename Record>
+bool keep_copy(AssetPool<Record>& pool, const Registration& r, const uint8_t* copy, bool still_valid) {
+  if (still_valid) return true;
+  buffer_rewind(&pool.data, copy);
+  abandon_registration(pool, r);
+  return false;
 }
 
 // Calls visit(op, offset) for each operation of a validated bone stream up
@@ -162,17 +172,21 @@ AssetHandle register_bone_tree(const char* package, const char* name, const void
   if (r.index < 0) return r.handle;
   uint8_t* copy = copy_payload(pool, r, payload, size);
   if (!copy) return 0;
-  BoneTreeRecord& rec = pool.records[r.index];
-  rec.data = copy;
-  rec.size = static_cast<uint32_t>(size);
-  walk_bone_stream(PayloadView{copy, size}, [&](uint32_t op, uint64_t at) {
-    uint32_t name_at = 0;
-    if (op == BONE_OP_NODE && (name_at = payload_u32(PayloadView{copy, size}, at + 4)) != 0) {
-      put_u32(copy, at + 8, strip_in_place(copy, size, name_at));
-      ++rec.node_count;
+  // Offsets come from the validated payload; the writes go to the copy.
+  int32_t nodes = 0;
+  walk_bone_stream(v, [&](uint32_t op, uint64_t at) {
+    const uint32_t name_at = op == BONE_OP_NODE ? payload_u32(v, at + 4) : 0;
+    if (name_at != 0) {
+      put_u32(copy, at + 8, strip_in_place(v, copy, name_at));
+      ++nodes;
     }
     return true;
   });
+  if (!keep_copy(pool, r, copy, validate_bone_stream(PayloadView{copy, size}, nullptr))) return 0;
+  BoneTreeRecord& rec = pool.records[r.index];
+  rec.data = copy;
+  rec.size = static_cast<uint32_t>(size);
+  rec.node_count = nodes;
   return finish_registration(pool, r);
 }
 
@@ -184,12 +198,12 @@ AssetHandle register_animation(const char* package, const char* name, const void
   if (r.index < 0) return r.handle;
   uint8_t* copy = copy_payload(pool, r, payload, size);
   if (!copy) return 0;
-  const PayloadView c{copy, size};
-  const uint32_t tracks = payload_u32(c, 0), table = payload_u32(c, 12);
+  const uint32_t tracks = payload_u32(v, 0), table = payload_u32(v, 12);
   for (uint32_t i = 0; i < tracks; ++i) {
-    const uint32_t track = payload_u32(c, table + 4ull * i);
-    put_u32(copy, track + 4ull, strip_in_place(copy, size, payload_u32(c, track)));
+    const uint32_t track = payload_u32(v, table + 4ull * i);
+    put_u32(copy, track + 4ull, strip_in_place(v, copy, payload_u32(v, track)));
   }
+  if (!keep_copy(pool, r, copy, validate_animation_payload(PayloadView{copy, size}, nullptr))) return 0;
   pool.records[r.index].data = copy;
   pool.records[r.index].size = static_cast<uint32_t>(size);
   return finish_registration(pool, r);
