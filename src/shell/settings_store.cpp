@@ -216,6 +216,7 @@ std::string settings_to_text() {
   std::string text;
   char number[32];
   for (const SettingEntry& e : store.entries) {
+    if (!valid_name(e.name.c_str())) continue;  // made through add_setting_entry; no line could hold it
     std::string value;
     if (const int32_t* i = std::get_if<int32_t>(&e.value); i && e.type == SETTING_INT) {
       value.assign(number, std::to_chars(number, number + sizeof number, *i).ptr);

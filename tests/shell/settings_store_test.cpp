@@ -242,6 +242,8 @@ TEST_F(SettingsTest, QueriesAndRetyping) {
   EXPECT_FALSE(set_setting_string("t", nullptr));
   EXPECT_EQ(find_setting("t"), nullptr);
   EXPECT_FALSE(save_settings()) << "nothing to save to before a load";
+  add_setting_entry("x\ny")->value = 3;
+  EXPECT_EQ(settings_to_text().find('y'), std::string::npos) << "an entry no line can hold is not written";
 }
 
 TEST_F(SettingsTest, FileHelpers) {
