@@ -98,6 +98,48 @@ TEST_F(Chunks, EachTagRegistersItsRecord) {
   EXPECT_EQ(count_meshes(), 0);
 }
 
+// root { a { g } b } { next }: three children and a grandchild of root.
+TEST_F(Chunks, BoneTreeWalks) {
+  Blob b;
+  std::vector<std::pair<uint32_t, const char*>> names;
+  auto node = [&](const char* name) {
+    b.u32(2);
+    for (int i = 0; i < 16; ++i) b.f32(i % 5 == 0 ? 1.0f : 0.0f);
+    b.u32(1);
+    names.emplace_back(b.u32(0), name);
+    b.u32(0);
+  };
+  node("root");
+  b.u32(3);
+  node("a");
+  b.u32(3);
+  node("g");
+  b.u32(4);
+  node("b");
+  b.u32(4);
+  b.u32(3);  // a push between a matrix and its node hides the matrix
+  b.u32(1);
+  names.emplace_back(b.u32(0), "next");
+  b.u32(0);
+  b.u32(4);
+  b.u32(5);
+  for (const auto& [at, name] : names) b.set(at, b.str(name));
+  ASSERT_FALSE(load_one(CHUNK_TAG_BONE, b));
+  EXPECT_EQ(count_child_nodes(1, "root", 0), 4);
+  EXPECT_EQ(count_child_nodes(1, "root", 1), 3);
+  EXPECT_EQ(count_child_nodes(1, "g", 0), 0);
+  EXPECT_EQ(count_child_nodes(1, "none", 0), 0);
+  EXPECT_STREQ(child_node_name(1, "root", 1, 0), "g");
+  EXPECT_STREQ(child_node_name(1, "root", 1, 1), "b");
+  EXPECT_STREQ(child_node_name(1, "root", 3, 0), "next");
+  EXPECT_EQ(child_node_name(1, "root", 4, 0), nullptr);
+  Mat4 m;
+  EXPECT_TRUE(get_node_local_matrix(1, "root", &m));
+  EXPECT_FALSE(get_node_local_matrix(1, "next", &m));
+  EXPECT_FALSE(get_node_local_matrix(1, "none", &m));
+  EXPECT_EQ(get_bone_tree_record(1)->node_count, 5);
+}
+
 TEST_F(Chunks, ChunksLoadInFileOrderAndDuplicatesKeepTheirHandle) {
   std::vector<uint8_t> file;
   add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("first", "x"));
