@@ -121,16 +121,6 @@ LoaderFault fault(int32_t code, std::string text) {
   return f;
 }
 
-// The four characters of a tag, first in the low byte; unprintable ones as '?'.
-std::string tag_text(uint32_t tag) {
-  std::string s(4, '?');
-  for (int i = 0; i < 4; ++i) {
-    const auto ch = static_cast<unsigned char>(tag >> (8 * i));
-    if (ch >= 0x20 && ch < 0x7F) s[i] = static_cast<char>(ch);
-  }
-  return s;
-}
-
 }  // namespace
 
 const ChunkKind* find_chunk_kind(uint32_t tag) {
@@ -142,12 +132,21 @@ const ChunkKind* find_chunk_kind(uint32_t tag) {
 
 void set_mesh_chunk_decoder(MeshChunkDecoder decoder) { mesh_decoder = decoder; }
 
+std::string chunk_tag_text(uint32_t tag) {
+  std::string s(4, '?');
+  for (int i = 0; i < 4; ++i) {
+    const auto ch = static_cast<unsigned char>(tag >> (8 * i));
+    if (ch >= 0x20 && ch < 0x7F) s[i] = static_cast<char>(ch);
+  }
+  return s;
+}
+
 LoaderFault dispatch_package_chunk(const ChunkContext& context, uint32_t tag, uint32_t version, PayloadView payload) {
   const char* package = context.package ? context.package : "";
   const ChunkKind* kind = find_chunk_kind(tag);
   char text[128];
   if (!kind) {
-    std::snprintf(text, sizeof text, "%s/%s/%08x", package, tag_text(tag).c_str(), tag);
+    std::snprintf(text, sizeof text, "%s/%s/%08x", package, chunk_tag_text(tag).c_str(), tag);
     return fault(LOADER_FAULT_UNKNOWN_TAG, text);
   }
   if (version != kind->version) {

@@ -46,6 +46,8 @@ struct ChunkKind {
 
 // Null for a tag that is not in the table.
 const ChunkKind* find_chunk_kind(uint32_t tag);
+// The four characters of a tag, first in the low byte; unprintable ones as '?'.
+std::string chunk_tag_text(uint32_t tag);
 
 struct LoaderFault {
   int32_t code = LOADER_FAULT_NONE;

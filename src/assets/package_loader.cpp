@@ -69,11 +69,9 @@ const TexListCategory* current_category() { return texlist_find_category(&loader
 // Reports the fault; the default handler ends the program. When a test's
 // handler returns, loading stops with the queue emptied.
 int raise_fault(int32_t code, const std::string& text) {
-  const ChunkKind* kind = loader.state == STATE_DISPATCH ? find_chunk_kind(loader.header.tag) : nullptr;
-  if (kind) {
-    const char tag[5] = {static_cast<char>(kind->tag), static_cast<char>(kind->tag >> 8),
-                         static_cast<char>(kind->tag >> 16), static_cast<char>(kind->tag >> 24), '\0'};
-    std::fprintf(stderr, "tamberlune: package %s: chunk \"%s\" refused (error %d)\n", loader.name, tag, code);
+  if (loader.state == STATE_DISPATCH) {
+    std::fprintf(stderr, "tamberlune: package %s: chunk \"%s\" refused (error %d)\n", loader.name,
+                 chunk_tag_text(loader.header.tag).c_str(), code);
   }
   if (fault_handler == nullptr) fatal_error_exit(1, 0, static_cast<uint16_t>(code), text.c_str());
   fault_handler(code, text.c_str());
