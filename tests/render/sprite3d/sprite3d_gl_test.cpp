@@ -198,3 +198,52 @@ TEST_F(Sprite3dDraw, AlphaTestOverrideDropsTranslucentSprites) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Sprite3dDraw, DepthOffsetMovesAlongTheViewRay) {
+  Task* pushed = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  sprite3d_set_depth_offset(pushed, 10.0f);  // twice as far: 6 x 6 pixels
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx + 2, kCy), 0xFFFFFFu);
+  EXPECT_EQ(pixel(kCx + 5, kCy), 0u);
+}
+
+TEST_F(Sprite3dDraw, LitCornersDarkenTowardsTheLight) {
+  const Vec3 light{1, -1, 1};
+  set_light_direction(0, &light);
+  Task* lit = board(0, 0, 0, 4.0f, 0xFFFFFFFFu);
+  sprite3d_set_lit(lit, 1);
+  run_frame(0);
+  // Corner 2 (top left) faces along the light: black; corner 1 (bottom
+  // right) faces away: three quarters of full.
+  const uint32_t top_left = pixel(kCx - 11, kCy - 11) & 0xFF;
+  const uint32_t bottom_right = pixel(kCx + 11, kCy + 11) & 0xFF;
+  EXPECT_LT(top_left, 0x20u);
+  EXPECT_GT(bottom_right, 0xA8u);
+  EXPECT_LT(bottom_right, 0xC8u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Sprite3dDraw, AWholePoolOfEqualSpritesIsOneBatch) {
+  int made = 0;
+  uint32_t seed = 12345;
+  for (;;) {
+    seed = seed * 1664525u + 1013904223u;
+    const float z = float(seed >> 8 & 0xFFFF) / 65535.0f * 50.0f;
+    const Vec3 p{0, 0, z};
+    Task* t = sprite3d_create_one_frame(1, &p, 0.0f, 0.5f, 0, 0xFFFFFFFFu, 1, 0.0f);
+    if (t == nullptr) break;
+    task_set_layer(t, kDrawnLayer);
+    ++made;
+  }
+  ASSERT_GT(made, 4000);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), uint32_t(made));
+  EXPECT_EQ(sprite3d_get_batch_count(), 1u);
+}
+
+}  // namespace
