@@ -151,7 +151,9 @@ int read_header() {
 int open_package() {
   close_file();
   loader.file = open_package_file(loader.name, "rb", &loader.file_size);
-  if (loader.file == nullptr) return raise_fault(LOADER_FAULT_OPEN, loader.name);
+  if (loader.file == nullptr) {
+    return raise_fault(LOADER_FAULT_OPEN, loader.queue[loader.head & (kLoadQueueSize - 1)].name);
+  }
   loader.state = STATE_READ_HEADER;
   return read_header();
 }

@@ -146,10 +146,10 @@ TEST_F(Loader, FaultsStopLoadingWithTheirCode) {
     EXPECT_EQ(package_loader()->tail, 0u) << c.what;
     EXPECT_EQ(package_loader()->file, nullptr) << c.what;
   }
-  ASSERT_TRUE(enqueue_package("missing", 0));
+  ASSERT_TRUE(enqueue_package("dir\\missing", 0));
   run();
   EXPECT_EQ(fault_code, 1);
-  EXPECT_EQ(fault_text, "missing");
+  EXPECT_EQ(fault_text, "dir\\missing");
 }
 
 TEST_F(Loader, PumpStopsAtTheBudget) {
