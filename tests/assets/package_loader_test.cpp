@@ -91,6 +91,22 @@ TEST_F(Loader, LoadsAPackageOneChunkPerStep) {
   EXPECT_STREQ(get_bone_tree_package(1), "pkg");
 }
 
+TEST_F(Loader, QueueLimits) {
+  EXPECT_FALSE(enqueue_package(nullptr, 0));
+  EXPECT_FALSE(enqueue_package(std::string(64, 'n').c_str(), 0));
+  EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));
+  EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));  // pending: added once
+  EXPECT_EQ(package_loader()->tail, 1u);
+  for (int i = 1; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(("q" + std::to_string(i)).c_str(), 0));
+  EXPECT_FALSE(enqueue_package("one_more", 0));
+  EXPECT_EQ(package_loader()->state, 1);
+  reset_package_loader();
+  const std::string too_long(70, 'x');
+  const char* names[] = {"a", too_long.c_str(), "b"};
+  EXPECT_FALSE(enqueue_packages(names, 3, 0));
+  EXPECT_EQ(package_loader()->tail, 2u);
+}
+
 TEST_F(Loader, LoadedPackagesAreSkippedByBaseName) {
   write("pkg.bin", two_chunks());
   ASSERT_TRUE(enqueue_package("pkg", 0));
