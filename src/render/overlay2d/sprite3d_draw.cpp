@@ -100,8 +100,13 @@ void bounds(const Sprite3d& s, Vec3* centre, float* radius, float* extra) {
   *extra = 0.0f;
   if (s.head.mode == 0) {
     const Sprite3dBillboard& b = s.billboard;
+    // The farthest corner from the pivot, whatever the pivot and the turn,
+    // and the depth offset's move along the view ray: a sphere of half the
+    // larger side would cull corners and off-centre quads still in view.
+    const float across = std::max(b.pivot_x, 1.0f - b.pivot_x) * b.width * b.scale_x;
+    const float up = std::max(b.pivot_y, 1.0f - b.pivot_y) * b.height * b.scale_y;
     *centre = b.position;
-    *radius = std::max(b.width * b.scale_x, b.height * b.scale_y) * 0.5f;
+    *radius = std::sqrt(across * across + up * up) + std::fabs(b.depth_offset);
     *extra = b.depth_offset_sq;
   } else if (s.head.mode == 1) {
     vec3_lerp(centre, &s.beam.start, &s.beam.end, 0.5f);

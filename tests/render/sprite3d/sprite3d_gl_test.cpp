@@ -247,3 +247,16 @@ TEST_F(Sprite3dDraw, AWholePoolOfEqualSpritesIsOneBatch) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Sprite3dDraw, OffCentrePivotAtTheViewEdgeIsNotCulled) {
+  // Pivot bottom-left, far outside on the left: its right part reaches in.
+  Task* t = board(-22, 0, 0, 10.0f, 0xFFFFFFFFu);
+  sprite3d_set_pivot(t, 0.0f, 0.0f);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 1u);
+  EXPECT_EQ(pixel(5, kCy - 6), 0xFFFFFFu);
+}
+
+}  // namespace
