@@ -467,8 +467,7 @@ void sprite3d_set_crop_mode2(Task* task, AssetHandle crop) {
   float r[4];
   const AssetHandle texture = crop_rect(crop, &r[0], &r[1], &r[2], &r[3]);
   sprite3d_set_texture0(task, texture);
-  // With no crop the corners keep the layout's default pairs, which are the
-  // whole texture in the same corner order.
+  // No crop gives (0, 0, 1, 1): the layout's default pairs.
   set_quad_rect(quad(task).uv0, r[0], r[1], r[2], r[3]);
 }
 

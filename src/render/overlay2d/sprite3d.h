@@ -131,7 +131,8 @@ Task* sprite3d_create_quad_from_array(uint32_t owner, const Vec3* corners, Asset
 Task* sprite3d_create_quad_blank(uint32_t owner, AssetHandle crop, uint8_t blend);
 
 // ---------------------------------------------------------------- common head
-// The mode1 / mode2 copies behave as the plain ones.
+// Accessors take a live sprite task and check neither its type nor its
+// layout. The mode1 / mode2 copies behave as the plain ones.
 
 // Stores the mode and, when length is nonzero, min(length, 40) bytes.
 void sprite3d_set_shader(Task* task, int32_t mode, const void* data, int length);

@@ -162,10 +162,11 @@ void sprite3d_corners_from_segment(Task* task, const Vec3* p0, const Vec3* up0, 
   // Each end: its point, lifted along its up vector, pushed out along d.
   const Vec3 base0 = offset(p0, *up0, lift0, d, -extension0);
   const Vec3 base1 = offset(p1, *up1, lift1, d, extension1);
-  const Vec3 a = offset(&base0, s0, -1.0f, s0, 0.0f);
-  const Vec3 b = offset(&base0, s0, 1.0f, s0, 0.0f);
-  const Vec3 c = offset(&base1, s1, -1.0f, s1, 0.0f);
-  const Vec3 e = offset(&base1, s1, 1.0f, s1, 0.0f);
+  Vec3 a, b, c, e;
+  vec3_sub(&a, &base0, &s0);
+  vec3_add(&b, &base0, &s0);
+  vec3_sub(&c, &base1, &s1);
+  vec3_add(&e, &base1, &s1);
   if (flag == 0)
     set_corners(task, a, c, b, e);
   else
