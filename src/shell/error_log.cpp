@@ -1,6 +1,5 @@
 #include "shell/error_log.h"
 
-#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -27,15 +26,13 @@ bool write_error_log(uint32_t code1, uint32_t code2, uint32_t code3) {
   if (log_path.empty()) return false;
   FILE* f = sys_fopen(log_path, "a");
   if (!f) return false;
-  std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
+  const std::tm local = sys_local_time();
   char date[16], time[16];
   std::strftime(date, sizeof date, "%m/%d/%y", &local);
   std::strftime(time, sizeof time, "%H:%M:%S", &local);
   bool ok = std::fprintf(f, "%s\t%s\t%08x\t%08x\t%08x\n", date, time, code1, code2, code3) > 0;
   // Flushed through the stream that wrote the line, so the line is on disk
   // before the call returns and no second open can create an empty file.
-  ok = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0 && ok;
+  ok = sys_flush_to_disk(f) && ok;
   return std::fclose(f) == 0 && ok;
 }

@@ -1,6 +1,6 @@
 #include "shell/scene_runner.h"
 
-#include <unistd.h>
+#include <cstdlib>
 
 #include <cstdio>
 #include <cstring>
@@ -79,7 +79,7 @@ void fatal_error_exit(uint16_t origin, uint16_t detail, uint16_t sub_detail, con
   // The worker must not run on while the process tears down around it.
   sound_stop_worker();
   std::fflush(nullptr);
-  ::_exit(1);
+  std::_Exit(1);
 }
 
 void draw_error_screen() {

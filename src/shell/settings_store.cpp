@@ -1,6 +1,5 @@
 #include "shell/settings_store.h"
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <charconv>
@@ -333,11 +332,11 @@ bool write_settings_crc(const std::string& copy_name, const std::string& check_n
 }
 
 bool flush_file_to_disk(const std::string& name) {
-  // Opened for reading so that a missing file is not created; fsync flushes
-  // the file's data whatever the descriptor's mode.
+  // Opened for reading so that a missing file is not created; the flush
+  // reaches the file's data whatever the descriptor's mode.
   FILE* f = sys_fopen(name, "rb");
   if (!f) return false;
-  bool ok = ::fsync(::fileno(f)) == 0;
+  bool ok = sys_flush_to_disk(f);
   std::fclose(f);
   return ok;
 }

@@ -1,18 +1,12 @@
 #include "shell/system_info.h"
 
-#include <sys/sysinfo.h>
+#include "platform/sys/sys.h"
 
 namespace {
 
 // 0 for both when the query fails.
 void read_memory(uint64_t* avail, uint64_t* total) {
-  struct sysinfo info {};
-  if (::sysinfo(&info) != 0) {
-    *avail = *total = 0;
-    return;
-  }
-  *avail = static_cast<uint64_t>(info.freeram) * info.mem_unit;
-  *total = static_cast<uint64_t>(info.totalram) * info.mem_unit;
+  if (!sys_memory_status(avail, total)) *avail = *total = 0;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "platform/sys/sys.h"
 
+#include <sys/sysinfo.h>
+#include <unistd.h>
+
 namespace {
 thread_local uint32_t last_error = 0;
 uint32_t rand_state = 1;
@@ -14,3 +17,20 @@ int sys_rand() {
 }
 
 void sys_rand_reset() { rand_state = 1; }
+
+bool sys_flush_to_disk(FILE* f) { return std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0; }
+
+bool sys_memory_status(uint64_t* available, uint64_t* total) {
+  struct sysinfo info {};
+  if (::sysinfo(&info) != 0) return false;
+  *available = static_cast<uint64_t>(info.freeram) * info.mem_unit;
+  *total = static_cast<uint64_t>(info.totalram) * info.mem_unit;
+  return true;
+}
+
+struct tm sys_local_time() {
+  std::time_t now = std::time(nullptr);
+  struct tm local {};
+  ::localtime_r(&now, &local);
+  return local;
+}

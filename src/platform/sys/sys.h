@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -42,6 +43,13 @@ bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t 
 // Writes to a temporary file beside the target, flushes it to disk and renames
 // it over the target, so a failed write never destroys an existing file.
 bool sys_write_file_atomic(const std::string& path, const void* data, size_t size);
+
+// Flushes the stream and the file's data to disk.
+bool sys_flush_to_disk(FILE* f);
+// Physical memory in bytes (available, total); false when it cannot be read.
+bool sys_memory_status(uint64_t* available, uint64_t* total);
+// The local calendar time now.
+struct tm sys_local_time();
 
 // ---- Clocks and sleeping ----------------------------------------------------
 
