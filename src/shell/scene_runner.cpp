@@ -1,8 +1,7 @@
 #include "shell/scene_runner.h"
 
-#include <cstdlib>
-
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "render/core/graphics.h"
