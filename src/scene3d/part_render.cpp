@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "scene3d/mesh_part.h"
 #include "scene3d/part_records.h"
 
 namespace {
@@ -19,14 +20,14 @@ float channel(uint32_t argb, int shift) { return static_cast<float>((argb >> shi
 
 void register_part_classes() {
   std::memset(&block, 0, sizeof(block));
-  // The draw callbacks join with the part drawing; until then the draw list
-  // passes over tasks of these types.
+  // Static, model and primitive parts have no drawing yet; the draw list
+  // passes over tasks of their types.
   block.prim_type_id = static_cast<uint32_t>(
       task_type_register(nullptr, prim_part_init, prim_part_release, nullptr, sizeof(PrimPart)));
   block.model_type_id = static_cast<uint32_t>(
       task_type_register(nullptr, model_part_init, model_part_release, nullptr, sizeof(ModelPart)));
   block.mesh_type_id = static_cast<uint32_t>(
-      task_type_register(nullptr, mesh_part_init, mesh_part_release, nullptr, sizeof(MeshPart)));
+      task_type_register(mesh_part_draw, mesh_part_init, mesh_part_release, nullptr, sizeof(MeshPart)));
   block.static_type_id = static_cast<uint32_t>(
       task_type_register(nullptr, static_part_init, static_part_release, nullptr, sizeof(StaticPart)));
   block.pass_index = 0;

@@ -1,5 +1,6 @@
 #include "platform/gpu/gpu.h"
 #include "render/core/gfx_device.h"
+#include "render/core/shaders.h"
 #include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
 #include "scene3d/part_records.h"
@@ -22,21 +23,27 @@ void scenepass_apply_view(int view, int pass_index) {
   set_current_view(view);
   GpuDevice* device = gfx_device();
 
-  // The shader constants of the pass (the five matrices, near and far) go
-  // with the shader module's binding; the fixed-function transforms are
-  // set here.
   const Mat4* projection;
   const Mat4* view_matrix;
   if (light_view) {
     const int light = get_current_light_index();
     projection = get_light_matrix_c(view, light);
     view_matrix = get_light_matrix_a(view, light);
+    shader_set_view_matrices(view_matrix, get_light_matrix_b(view, light), projection,
+                             get_light_matrix_e(view, light), get_light_matrix_d(view, light));
+    shader_set_depth_range(get_extra_light_near(view, light), get_extra_light_far(view, light));
   } else if (mirror) {
     projection = get_matrix_slot18(view);
     view_matrix = get_matrix_slot16(view);
+    shader_set_view_matrices(view_matrix, get_matrix_slot17(view), projection, get_matrix_slot20(view),
+                             get_matrix_slot19(view));
+    shader_set_depth_range(get_near(view), get_far(view));
   } else {
     projection = get_projection_matrix(view);
     view_matrix = get_view_matrix(view);
+    shader_set_view_matrices(view_matrix, get_camera_matrix(view), projection, get_matrix_slot4(view),
+                             get_proj_view_matrix(view));
+    shader_set_depth_range(get_near(view), get_far(view));
   }
   gpu_set_transform(device, GPU_TS_PROJECTION, projection->m);
   gpu_set_transform(device, GPU_TS_VIEW, view_matrix->m);

@@ -1,0 +1,217 @@
+#include "scene3d/mesh_part.h"
+
+#include <cstring>
+
+#include "render/core/gfx_device.h"
+#include "render/core/shaders.h"
+#include "render/core/view_matrices.h"
+#include "render/core/view_state.h"
+#include "scene3d/light_spheres.h"
+#include "scene3d/part_draw.h"
+#include "scene3d/part_render.h"
+#include "scene3d/render_flags.h"
+
+namespace {
+
+constexpr int kMeshPartLightCount = 3;
+
+struct Eye {
+  Vec3 position;
+  const Plane* planes;
+  float far_sq;
+};
+
+Eye pass_eye(int view, const PartPassFlags& pass) {
+  Eye eye{};
+  const Mat4* m;
+  if (pass.light_view) {
+    const int light = get_current_light_index();
+    m = get_light_matrix_b(view, light);
+    eye.planes = get_light_frustum(view, light);
+    const float far = get_extra_light_far(view, light);
+    eye.far_sq = far * far;
+  } else if (pass.mirror) {
+    m = get_matrix_slot17(view);
+    eye.planes = get_view_frustum_4(view);
+    eye.far_sq = get_far_limit(view) * get_far_limit(view);
+  } else {
+    m = get_camera_matrix(view);
+    eye.planes = get_view_frustum_1(view);
+    eye.far_sq = get_far_limit(view) * get_far_limit(view);
+  }
+  vec3_set(&eye.position, m->m[12], m->m[13], m->m[14]);
+  return eye;
+}
+
+Vec3 translation(const Mat4* m) { return Vec3{m->m[12], m->m[13], m->m[14]}; }
+
+void store_float(Task* task, float f) { std::memcpy(&task->user, &f, sizeof(f)); }
+
+// Sphere culling by the mesh's bounds; a part that passes keeps its world
+// sphere for the light query.
+bool sphere_visible(MeshPart* part, const PartMesh* mesh, const Eye& eye, float distance_sq) {
+  if (distance_sq - mesh->far_bias > eye.far_sq) return false;
+  const Vec3 position = translation(&part->world);
+  if (!part_sphere_in_frustum(eye.planes, &position, mesh->outer_radius)) return false;
+  mat4_transform_point(&part->sphere_centre, &part->world, &mesh->centre);
+  if (!part_sphere_in_frustum(eye.planes, &part->sphere_centre, mesh->inner_radius)) return false;
+  part->sphere_radius = mesh->inner_radius;
+  return true;
+}
+
+int query_lights(ShaderPointLight* out, int view, const MeshPart* part) {
+  LightSphere* near[kMeshPartLightCount];
+  const int n = lightsphere_query_near(near, kMeshPartLightCount, static_cast<uint32_t>(view), &part->sphere_centre,
+                                       part->sphere_radius);
+  for (int k = 0; k < n; ++k) {
+    out[k].position = near[k]->centre;
+    out[k].first = near[k]->radius;
+    out[k].second = near[k]->parameter;
+    for (int c = 0; c < 4; ++c) out[k].colour[c] = near[k]->colour_float4[c];
+  }
+  return n;
+}
+
+Task* create(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer, bool one_frame) {
+  Task* task = task_create(owner);
+  if (task == nullptr) return nullptr;
+  task_set_type(task, static_cast<int>(mesh_part_type_id()));
+  MeshPart* part = task_data<MeshPart>(task);
+  mesh_part_set_model(task, model);
+  if (matrix != nullptr) part->world = *matrix;
+  task_set_visible(task, true);
+  if (one_frame) task_set_one_frame(task);
+  task_set_layer(task, layer);
+  return task;
+}
+
+}  // namespace
+
+uint16_t part_mode_from_model(uint32_t model) {
+  const PartMesh* mesh = part_mesh_get(model);
+  return mesh != nullptr && (mesh->tag_flags & kPartMeshTagNormalMap) ? 2 : 0;
+}
+
+Task* create_mesh_part(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer) {
+  return create(owner, matrix, model, layer, true);
+}
+
+Task* create_mesh_part_persistent(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer) {
+  return create(owner, matrix, model, layer, false);
+}
+
+void mesh_part_set_lods(Task* task, const LodPair* pairs) {
+  if (pairs == nullptr) return;
+  MeshPart* part = task_data<MeshPart>(task);
+  LodPair kept[2] = {};
+  int n = 0;
+  for (int k = 0; k < 2; ++k) {
+    if (pairs[k].model == 0) continue;
+    int at = n++;
+    while (at > 0 && kept[at - 1].distance_sq > pairs[k].distance_sq) {
+      kept[at] = kept[at - 1];
+      --at;
+    }
+    kept[at] = pairs[k];
+  }
+  part->lods[0] = kept[0];
+  part->lods[1] = kept[1];
+  if (n > 0) part->mode = part_mode_from_model(kept[0].model);
+}
+
+void mesh_part_set_model(Task* task, uint32_t model) {
+  const LodPair pairs[2] = {{model, 0.0f}, {0, 0.0f}};
+  mesh_part_set_lods(task, pairs);
+}
+
+uint32_t mesh_part_lod0_model(Task* task) { return task_data<MeshPart>(task)->lods[0].model; }
+
+void mesh_part_set_pass_model(Task* task, uint32_t model) { task_data<MeshPart>(task)->pass_model = model; }
+
+uint32_t mesh_part_choose_model(const MeshPart* part, float distance_sq, bool pass_model_allowed) {
+  if (pass_model_allowed && part->pass_model != 0) return part->pass_model;
+  uint32_t model = 0;
+  for (const LodPair& pair : part->lods) {
+    if (pair.model == 0) break;
+    if (pair.distance_sq <= distance_sq) model = pair.model;
+  }
+  return model;
+}
+
+bool part_sphere_in_frustum(const Plane* planes, const Vec3* centre, float radius) {
+  for (int k = 0; k < 6; ++k) {
+    if (plane_dot_point(&planes[k], centre) < -radius) return false;
+  }
+  return true;
+}
+
+bool part_bounds_in_frustum(const Plane* planes, const Mat4* matrix, const PartMesh* bounds) {
+  if (matrix == nullptr) return part_sphere_in_frustum(planes, &bounds->centre, bounds->inner_radius);
+  const Vec3 position = translation(matrix);
+  if (!part_sphere_in_frustum(planes, &position, bounds->outer_radius)) return false;
+  Vec3 centre;
+  mat4_transform_point(&centre, matrix, &bounds->centre);
+  return part_sphere_in_frustum(planes, &centre, bounds->inner_radius);
+}
+
+bool mesh_part_is_culled(Task* task, int view, const Frustum* frustum, bool use_bounds) {
+  MeshPart* part = task_data<MeshPart>(task);
+  Plane own[6];
+  const Plane* planes = get_view_frustum_1(view);
+  if (frustum != nullptr) {
+    Mat4 projection, view_projection;
+    mat4_perspective_from_frustum(&projection, frustum);
+    mat4_multiply(&view_projection, &projection, get_view_matrix(view));
+    frustum_planes_from_matrix(own, &view_projection);
+    planes = own;
+  }
+  const PartMesh* mesh = part_mesh_get(part->model_this_frame);
+  if (mesh != nullptr && use_bounds) return !part_bounds_in_frustum(planes, &part->world, mesh);
+  const Vec3 position = translation(&part->world);
+  return !part_sphere_in_frustum(planes, &position, 0.0f);
+}
+
+void mesh_part_draw(Task* const* tasks, int count) {
+  const PartPassFlags pass = part_pass_flags();
+  const int view = get_current_view();
+  const Eye eye = pass_eye(view, pass);
+  const bool pass_model_allowed = pass.light_view || pass.mirror;
+
+  PartLists lists;
+  part_lists_begin(&lists);
+  for (int k = 0; k < count; ++k) {
+    Task* task = tasks[k];
+    MeshPart* part = task_data<MeshPart>(task);
+    const Vec3 position = translation(&part->world);
+    const float distance_sq = part_distance_sq(&eye.position, &position);
+    store_float(task, distance_sq);
+    part->model_this_frame = mesh_part_choose_model(part, distance_sq, pass_model_allowed);
+    const PartMesh* mesh = part_mesh_get(part->model_this_frame);
+    if (mesh == nullptr) continue;
+    if (part->flags & kRenderFlagSphereCull) {
+      if (!sphere_visible(part, mesh, eye, distance_sq)) continue;
+    } else if (part->flags & kRenderFlagLightSpheres) {
+      // Without sphere culling the light query still needs where the mesh is
+      // now, not where it was when culling last ran.
+      mat4_transform_point(&part->sphere_centre, &part->world, &mesh->centre);
+      part->sphere_radius = mesh->inner_radius;
+    }
+    part_lists_add(&lists, task, part->flags, true, part_state_key(part->flags, part->mode));
+  }
+  const int n = part_lists_finish(&lists, true);
+  if (n == 0) return;
+
+  Task** order = part_sort_scratch();
+  part_batch_begin(kPartBatchMesh, view);
+  GpuDevice* device = gfx_device();
+  int32_t* last_model = part_batch_last_model();
+  for (int k = 0; k < n; ++k) {
+    MeshPart* part = task_data<MeshPart>(order[k]);
+    ShaderPointLight lights[kMeshPartLightCount];
+    const int light_count = (part->flags & kRenderFlagLightSpheres) ? query_lights(lights, view, part) : 0;
+    part_draw_mesh(device, order[k], part->model_this_frame, part->texture_override, &part->world, nullptr,
+                   &part->colours, &part->flags, pass, part->mode, part->shader_data, last_model, part->alpha,
+                   light_count > 0 ? lights : nullptr, light_count);
+  }
+  part_batch_end();
+}
