@@ -100,23 +100,26 @@ Task* create_mesh_part_persistent(uint32_t owner, const Mat4* matrix, uint32_t m
   return create(owner, matrix, model, layer, false);
 }
 
-void mesh_part_set_lods(Task* task, const LodPair* pairs) {
-  if (pairs == nullptr) return;
-  MeshPart* part = task_data<MeshPart>(task);
-  LodPair kept[2] = {};
+int part_lods_keep(LodPair out[2], const LodPair* pairs) {
+  out[0] = LodPair{};
+  out[1] = LodPair{};
   int n = 0;
   for (int k = 0; k < 2; ++k) {
     if (pairs[k].model == 0) continue;
     int at = n++;
-    while (at > 0 && kept[at - 1].distance_sq > pairs[k].distance_sq) {
-      kept[at] = kept[at - 1];
+    while (at > 0 && out[at - 1].distance_sq > pairs[k].distance_sq) {
+      out[at] = out[at - 1];
       --at;
     }
-    kept[at] = pairs[k];
+    out[at] = pairs[k];
   }
-  part->lods[0] = kept[0];
-  part->lods[1] = kept[1];
-  if (n > 0) part->mode = part_mode_from_model(kept[0].model);
+  return n;
+}
+
+void mesh_part_set_lods(Task* task, const LodPair* pairs) {
+  if (pairs == nullptr) return;
+  MeshPart* part = task_data<MeshPart>(task);
+  if (part_lods_keep(part->lods, pairs) > 0) part->mode = part_mode_from_model(part->lods[0].model);
 }
 
 void mesh_part_set_model(Task* task, uint32_t model) {
@@ -154,17 +157,18 @@ bool part_bounds_in_frustum(const Plane* planes, const Mat4* matrix, const PartM
   return part_sphere_in_frustum(planes, &centre, bounds->inner_radius);
 }
 
+const Plane* part_query_planes(Plane* scratch, int view, const Frustum* frustum) {
+  if (frustum == nullptr) return get_view_frustum_1(view);
+  Mat4 projection, view_projection;
+  mat4_perspective_from_frustum(&projection, frustum);
+  mat4_multiply(&view_projection, &projection, get_view_matrix(view));
+  return frustum_planes_from_matrix(scratch, &view_projection);
+}
+
 bool mesh_part_is_culled(Task* task, int view, const Frustum* frustum, bool use_bounds) {
   MeshPart* part = task_data<MeshPart>(task);
-  Plane own[6];
-  const Plane* planes = get_view_frustum_1(view);
-  if (frustum != nullptr) {
-    Mat4 projection, view_projection;
-    mat4_perspective_from_frustum(&projection, frustum);
-    mat4_multiply(&view_projection, &projection, get_view_matrix(view));
-    frustum_planes_from_matrix(own, &view_projection);
-    planes = own;
-  }
+  Plane scratch[6];
+  const Plane* planes = part_query_planes(scratch, view, frustum);
   const PartMesh* mesh = part_mesh_get(part->model_this_frame);
   if (mesh != nullptr && use_bounds) return !part_bounds_in_frustum(planes, &part->world, mesh);
   const Vec3 position = translation(&part->world);

@@ -24,6 +24,9 @@ Task* create_mesh_part_persistent(uint32_t owner, const Mat4* matrix, uint32_t m
 // Keeps the pairs whose model is above 0, sorted by distance (stable), and
 // sets the shading mode from the first kept model. Null does nothing.
 void mesh_part_set_lods(Task* part, const LodPair* pairs);
+// The pairs of two given whose model is above 0, sorted by distance with
+// equal distances in their order, the rest zero; returns how many.
+int part_lods_keep(LodPair out[2], const LodPair* pairs);
 void mesh_part_set_model(Task* part, uint32_t model);
 uint32_t mesh_part_lod0_model(Task* part);
 void mesh_part_set_pass_model(Task* part, uint32_t model);
@@ -40,6 +43,9 @@ bool part_sphere_in_frustum(const Plane* planes, const Vec3* centre, float radiu
 // the matrix translation against the outer radius, then the transformed
 // centre against the inner radius.
 bool part_bounds_in_frustum(const Plane* planes, const Mat4* matrix, const PartMesh* bounds);
+// The planes of a culling query: those of the given extents seen from the
+// view (written into scratch), or the view's frustum 1 without extents.
+const Plane* part_query_planes(Plane* scratch, int view, const Frustum* frustum);
 // For callers outside the draw: the planes of the given extents seen from
 // the view (or the view's frustum 1 without extents), the mesh drawn last
 // (or the part's position alone).

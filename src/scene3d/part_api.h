@@ -1,0 +1,120 @@
+// The small operations the part classes share on their own fields: type
+// tests, matrices, textures, alpha, render-flag bits and fields, colours,
+// shading modes and collider chains. Flag setters store the lowest bit of
+// their argument, field setters the field's width; every colour setter
+// rewrites the is-default flag. Mesh-part LODs, creation and culling live in
+// mesh_part.h.
+#pragma once
+
+#include <cstdint>
+
+#include "math/mat4.h"
+#include "math/plane.h"
+#include "render/tasks/task.h"
+#include "scene3d/part_records.h"
+
+struct Collider;
+struct RayHit;
+
+uint32_t model_part_type_id();
+uint32_t static_part_type_id();
+uint32_t prim_part_type_id();
+bool task_is_model_part(const Task* task);
+bool task_is_static_part(const Task* task);
+bool task_is_prim_part(const Task* task);
+
+// The operations every class has, for the prefixes mesh_part, model_part,
+// static_part and prim_part.
+#define TL_PART_COMMON_API(prefix)                                                                             \
+  Mat4* prefix##_matrix(Task* part);                                                                           \
+  void prefix##_set_colours(Task* part, uint32_t ambient, uint32_t diffuse, uint32_t emissive, uint32_t specular, \
+                            float power, float scale);                                                         \
+  void prefix##_set_ambient(Task* part, uint32_t argb);                                                        \
+  void prefix##_set_diffuse(Task* part, uint32_t argb);                                                        \
+  void prefix##_set_diffuse_2(Task* part, uint32_t argb);                                                      \
+  void prefix##_set_emissive(Task* part, uint32_t argb);                                                       \
+  void prefix##_set_colour_c3_w(Task* part, uint32_t specular, float power);                                   \
+  void prefix##_set_scale(Task* part, float scale);                                                            \
+  uint32_t prefix##_diffuse(Task* part);                                                                       \
+  ColourBlock* prefix##_colour_block(Task* part);                                                              \
+  void prefix##_detach_colliders(Task* part);                                                                  \
+  uint32_t prefix##_collider_count(Task* part);                                                                \
+  bool prefix##_collider_hit(Task* part, uint32_t n, RayHit* out);                                             \
+  uint16_t prefix##_collider_serial(Task* part);
+
+// The render-flag operations of the classes with a RenderFlags word.
+#define TL_PART_FLAGS_API(prefix)                                     \
+  void prefix##_set_alpha(Task* part, float alpha);                   \
+  void prefix##_set_flag_0(Task* part, uint32_t value);               \
+  void prefix##_set_flag_1(Task* part, uint32_t value);               \
+  void prefix##_set_flag_2(Task* part, uint32_t value);               \
+  void prefix##_set_flag_3(Task* part, uint32_t value);               \
+  void prefix##_set_flag_4(Task* part, uint32_t value);               \
+  void prefix##_set_flag_5(Task* part, uint32_t value);               \
+  void prefix##_set_flag_6(Task* part, uint32_t value);               \
+  void prefix##_set_flag_18(Task* part, uint32_t value);              \
+  void prefix##_set_flags_7_11(Task* part, uint32_t value);           \
+  void prefix##_set_flags_12_14(Task* part, uint32_t value);          \
+  void prefix##_set_flags_19_21(Task* part, uint32_t value);          \
+  void prefix##_set_flags_22_24(Task* part, uint32_t value);          \
+  void prefix##_set_flags_25_26(Task* part, uint32_t value);          \
+  void prefix##_set_flags_27_28(Task* part, uint32_t value);
+
+// Chain operations on the first Collider: flag 1 enables it and clears its
+// ground bit, flag 2 sets the ground bit; nothing without a chain.
+#define TL_PART_CHAIN_API(prefix)                       \
+  void prefix##_collider_set_flag_1(Task* part);        \
+  void prefix##_collider_set_flag_2(Task* part);        \
+  Collider* prefix##_collider(Task* part);
+
+TL_PART_COMMON_API(mesh_part)
+TL_PART_COMMON_API(model_part)
+TL_PART_COMMON_API(static_part)
+TL_PART_COMMON_API(prim_part)
+TL_PART_FLAGS_API(mesh_part)
+TL_PART_FLAGS_API(model_part)
+TL_PART_FLAGS_API(prim_part)
+TL_PART_CHAIN_API(mesh_part)
+TL_PART_CHAIN_API(static_part)
+TL_PART_CHAIN_API(prim_part)
+
+#undef TL_PART_COMMON_API
+#undef TL_PART_FLAGS_API
+#undef TL_PART_CHAIN_API
+
+void mesh_part_set_flags_15_17(Task* part, uint32_t value);
+
+void mesh_part_set_texture(Task* part, uint32_t texture);
+uint32_t mesh_part_texture(Task* part);
+void model_part_set_texture(Task* part, uint32_t texture);
+uint32_t model_part_texture(Task* part);
+// The primitive batch's default texture.
+void prim_part_set_texture(Task* part, uint32_t texture);
+
+// Shading mode and shader data: min(size, 40) bytes are copied when size is
+// non-zero. The model part's also go into every slot it holds.
+void part_set_mode_and_params(Task* part, uint16_t mode, const void* data, uint32_t size);
+void model_part_set_mode_and_params(Task* part, uint16_t mode, const void* data, uint32_t size);
+void static_part_set_mode_and_params(Task* part, uint16_t mode, const void* data, uint32_t size);
+void prim_part_set_mode_and_params(Task* part, uint16_t mode, const void* data, uint32_t size);
+// The mode of the first LOD model (mesh and model parts) or 0.
+void mesh_part_reset_mode(Task* part);
+void model_part_reset_mode(Task* part);
+void static_part_reset_mode(Task* part);
+void prim_part_reset_mode(Task* part);
+
+void model_part_set_lods(Task* part, const LodPair* pairs);
+void model_part_set_model(Task* part, uint32_t model);
+uint32_t model_part_lod0_model(Task* part);
+void model_part_set_pass_model(Task* part, uint32_t model);
+
+// A sphere Collider moving with the part's world matrix: re-shapes the first
+// of the chain, or starts one with its ground bit clear. False when the
+// collider pool is full.
+bool mesh_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category);
+bool prim_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category);
+
+// For callers outside the draw, planes as mesh_part_is_culled takes them.
+// The primitive part's sphere is its local centre (or position) with its
+// radius when use_radius is set, else the point alone.
+bool prim_part_is_culled(Task* part, int view, const Frustum* frustum, bool use_radius);
