@@ -31,12 +31,6 @@ std::string_view view(const char* name) { return name ? std::string_view(name) :
 
 }  // namespace
 
-void mesh_pool_remove(int32_t index) {
-  MeshRecord& r = reg().meshes.records[index];
-  buffer_rewind(&reg().meshes.names, r.head.name);
-  r = MeshRecord{};
-}
-
 void bone_tree_pool_remove(int32_t index) {
   remove_with_copy(reg().bone_trees, index, reg().bone_trees.records[index].data);
 }

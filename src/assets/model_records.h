@@ -8,14 +8,14 @@
 #include <string>
 
 #include "assets/asset_registry.h"
+#include "assets/mesh_records.h"
 #include "assets/payload_view.h"
 #include "math/mat4.h"
-
-struct MeshInfo;
 
 struct MeshRecord {
   RecordHead head;
   const MeshInfo* info;  // bounds and counts of the device mesh
+  MeshObject object;
 };
 
 struct MaterialEntry {
@@ -28,6 +28,8 @@ struct MaterialEntry {
 
 struct BoneEntry {
   const char* name;  // in the bone-name buffer
+  uint32_t hash;
+  Mat4 matrix;
 };
 
 struct BoneTreeRecord {

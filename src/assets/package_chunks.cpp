@@ -5,6 +5,7 @@
 
 #include "assets/asset_names.h"
 #include "assets/crops.h"
+#include "assets/mesh_decoder.h"
 #include "assets/model_records.h"
 #include "assets/textures.h"
 #include "platform/sys/sys.h"
@@ -18,7 +19,7 @@ constexpr ChunkKind kChunkKinds[] = {
     {CHUNK_TAG_SPHERE_SET, 0x01000000, 16, 17}, {CHUNK_TAG_CAMERA_PATH, 0x01000000, 18, 19},
 };
 
-MeshChunkDecoder mesh_decoder = nullptr;
+MeshChunkDecoder mesh_decoder = decode_mesh_chunk;
 
 // The handlers: true when the chunk is accepted.
 bool handle_mesh(const ChunkContext& c, PayloadView p) {

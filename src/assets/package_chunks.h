@@ -64,8 +64,9 @@ struct ChunkContext {
   const char* loose_texture_root;
 };
 
-// The mesh decoder that takes "MDL " payloads; true when the mesh was
-// registered. Without one, mesh chunks are skipped with a message.
+// The mesh decoder that takes "MDL " payloads (decode_mesh_chunk unless
+// replaced); false for a malformed payload. Set to null, mesh chunks are
+// skipped with a message.
 using MeshChunkDecoder = bool (*)(const ChunkContext& context, PayloadView payload);
 void set_mesh_chunk_decoder(MeshChunkDecoder decoder);
 

@@ -6,6 +6,7 @@
 
 #include "assets/asset_names.h"
 #include "assets/crops.h"
+#include "assets/mesh_records.h"
 #include "assets/package_chunks.h"
 #include "assets/textures.h"
 #include "math/vec.h"
@@ -87,6 +88,8 @@ int next_entry() {
     ++loader.head;
   }
   if (loader.head >= loader.tail) {
+    // Textures loaded anywhere in the queue are there now for the meshes.
+    resolve_mesh_textures();
     loader.file_size = loader.bytes_read = 0;
     loader.state = STATE_IDLE;
     return 0;

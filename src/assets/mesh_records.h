@@ -1,0 +1,62 @@
+// Mesh records: the device vertex and index buffers of a decoded mesh, with
+// its materials (texture slots resolved by name once a load queue has run
+// empty) and bones, in the registry's mesh, material-entry and bone-entry
+// pools.
+#pragma once
+
+#include <cstdint>
+
+#include "assets/asset_handle.h"
+#include "render/core/gfx_resources.h"
+
+struct DecodedMesh;
+struct MaterialEntry;
+struct BoneEntry;
+
+// What the 3D parts read about a mesh. Bounds come first: centre x, y, z,
+// the fourth sphere value, radius, squared radius, then the box.
+struct MeshInfo {
+  float centre[3];
+  float value;  // the fourth sphere value of the file
+  float radius;
+  float radius_squared;
+  float box_min[3];
+  float box_max[3];
+  uint32_t vertex_count;
+  uint32_t index_count;
+  uint32_t material_count;
+  uint32_t bone_count;
+  uint32_t tag_flags;  // NAME_TAG_NORMAL_MAP, NAME_TAG_SPECULAR_MAP
+  AssetHandle first_texture;  // slot 0 of the first textured material, 0 when none
+};
+
+// The device mesh. Material and bone entries are ranges of the registry's
+// entry pools; the buffers' texture-coordinate sets are, in order, the
+// texture coordinates, the smoothed normals (when asked for) and the
+// tangents (normal-mapped meshes, 4 components).
+struct MeshObject {
+  MeshBuffers buffers;
+  MaterialEntry* materials;
+  BoneEntry* bones;
+  uint32_t stride;
+  int64_t bytes;  // vertex and index memory counted for the mesh
+  MeshInfo info;
+};
+
+// Registers the decoded mesh under the base name of name: interns its
+// texture names (with tag NRx a "_normal" slot in the package "<package>_NRM",
+// with SPx as well a "_specular" slot) and bone names, then builds the
+// device buffers. The handle of an existing mesh of this package and name;
+// 0, with nothing changed, when the pools, their name buffers or the device
+// cannot take it.
+AssetHandle register_mesh(const char* package, const char* name, const DecodedMesh& mesh, uint32_t tags);
+
+// Fills every material slot's texture by package and name; a missing normal
+// map takes the default "nrm" texture and a missing specular map "bl". Run
+// after every load queue, so handles never outlive a release.
+void resolve_mesh_textures();
+
+// Null or 0 for an invalid handle.
+const MeshObject* get_mesh_object(AssetHandle handle);
+const MeshInfo* get_mesh_info(AssetHandle handle);
+uint32_t get_mesh_tag_flags(AssetHandle handle);
