@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "assets/model_records.h"
+#include "scene3d/ray_collision_internal.h"
+
 namespace {
 
 RayCollisionBlock block;
@@ -47,7 +50,22 @@ void set_probe_lifetime(RayProbe* p, uint32_t lifetime) {
   p->flags = (p->flags & ~kProbeLifetimeMask) | ((lifetime << kProbeLifetimeShift) & kProbeLifetimeMask);
 }
 
+constexpr float kCastNoHit = 999.0f;
+constexpr float kDownReach = -10000.0f;
+
 bool category_passes(uint32_t filter, uint32_t category) { return filter == kCategoryAll || filter == category; }
+
+// The bounding sphere of a collision payload: words 11-13 its centre, word
+// 15 its radius. False when the payload is too short to hold them.
+bool model_bounds(const CollisionRecord* rec, Vec3* centre, float* radius) {
+  const PayloadView v{rec->data, rec->size};
+  return v.f32_at(44, &centre->x) && v.f32_at(48, &centre->y) && v.f32_at(52, &centre->z) && v.f32_at(60, radius);
+}
+
+// A collider the segment casts may test.
+bool cast_candidate(const Collider* c, uint16_t exclude_serial, uint32_t category_filter) {
+  return (c->flags & kColliderEnabled) && c->serial != exclude_serial && category_passes(category_filter, c->category);
+}
 
 // The owner's position, or the origin without an owner.
 Vec3 owner_position(const Mat4* owner) {
@@ -76,6 +94,26 @@ void record_hit(RayProbe* probe, const Collider* c, float t, const Vec3* point, 
   probe->hit_collider = const_cast<Collider*>(c);
 }
 
+// Probes against one model collider, culled by its bounding sphere placed
+// and scaled by the owner.
+void model_probe_pass(Collider* c) {
+  Vec3 centre = c->centre;
+  float radius = c->radius;
+  if (c->owner != nullptr) {
+    mat4_transform_point(&centre, c->owner, &c->centre);
+    radius *= mat4_max_axis_scale(c->owner);
+  }
+  for (RayProbe* p = block.probe_used; p != nullptr; p = p->next) {
+    if ((p->flags & kProbeInUse) == 0 || !category_passes(p->category_filter, c->category)) continue;
+    if (!ray_passes_within(&p->origin, &p->vector, &centre, radius)) continue;
+    ModelHit hit;
+    if (!ray_intersect_model(c->model, c->owner, &p->origin, &p->vector, &hit) || !(hit.t < p->distance)) continue;
+    Vec3 point;
+    vec3_madd(&point, &p->origin, &p->vector, hit.t);
+    record_hit(p, c, hit.t, &point, &hit.normal, hit.attribute);
+  }
+}
+
 void probe_pass() {
   for (RayProbe* p = block.probe_used; p != nullptr; p = p->next) {
     p->flags &= ~kProbeHit;
@@ -89,9 +127,10 @@ void probe_pass() {
   for (Collider* c = block.collider_used; c != nullptr; c = c->next) {
     c->hit_count = 0;
     if ((c->flags & kColliderEnabled) == 0) continue;
-    // Model colliders join this pass with the collision-mesh search; only
-    // sphere colliders can be made so far.
-    if (c->model != nullptr) continue;
+    if (c->model != nullptr) {
+      model_probe_pass(c);
+      continue;
+    }
     for (RayProbe* p = block.probe_used; p != nullptr; p = p->next) {
       if ((p->flags & kProbeInUse) == 0 || !category_passes(p->category_filter, c->category)) continue;
       float t = 0;
@@ -127,7 +166,46 @@ RayProbe* probe_take(const Vec3* origin, const Vec3* vector, float length, uintp
   return p;
 }
 
+// The nearest hit of the segment over the colliders the casts may test.
+struct CastHit {
+  float t;
+  ModelHit model;
+  bool sphere;
+  Vec3 sphere_normal;
+};
+
+bool cast_colliders(const Vec3* origin, const Vec3* vector, bool spheres, uint16_t exclude_serial,
+                    uint32_t category_filter, CastHit* out) {
+  if (origin == nullptr || vector == nullptr) return false;
+  bool found = false;
+  out->t = kCastNoHit;
+  for (const Collider* c = block.collider_used; c != nullptr; c = c->next) {
+    if (!cast_candidate(c, exclude_serial, category_filter)) continue;
+    if (c->model != nullptr) {
+      ModelHit hit;
+      if (ray_intersect_model(c->model, c->owner, origin, vector, &hit) && hit.t < out->t) {
+        out->t = hit.t;
+        out->model = hit;
+        out->sphere = false;
+        found = true;
+      }
+    } else if (spheres) {
+      float t = 0.0f;
+      Vec3 normal;
+      if (collider_test_sphere(c, origin, vector, &t, nullptr, &normal) && t < out->t) {
+        out->t = t;
+        out->sphere = true;
+        out->sphere_normal = normal;
+        found = true;
+      }
+    }
+  }
+  return found;
+}
+
 }  // namespace
+
+RayCollisionBlock* raycol_block() { return &block; }
 
 void raycol_reset_pools() {
   std::memset(static_cast<void*>(&block), 0, sizeof(block));
@@ -162,6 +240,37 @@ void raycol_update_frame() {
 uint16_t collider_next_serial() {
   block.serial = block.serial >= 65535 ? 1 : static_cast<uint16_t>(block.serial + 1);
   return block.serial;
+}
+
+Collider* collider_create_mesh(AssetHandle collision, const Mat4* owner, uint32_t category, uint16_t serial,
+                               uintptr_t user_a, uintptr_t user_b) {
+  if (get_collision_record(collision) == nullptr || block.collider_free == nullptr) return nullptr;
+  Collider* c = pop_free(&block.collider_free);
+  std::memset(static_cast<void*>(c), 0, sizeof(*c));
+  c->flags = kColliderInUse | kColliderEnabled | kColliderGround;
+  c->serial = serial;
+  c->owner = owner;
+  collider_set_model(c, collision, category, user_a, user_b);
+  push_front(&block.collider_used, c);
+  ++block.collider_count;
+  return c;
+}
+
+void collider_set_model(Collider* c, AssetHandle collision, uint32_t category, uintptr_t user_a,
+                        uintptr_t user_b) {
+  const CollisionRecord* rec = get_collision_record(collision);
+  if (c == nullptr || rec == nullptr) return;
+  Vec3 centre{0, 0, 0};
+  float radius = 0.0f;
+  // The registrar checked the header, which holds the bounding sphere.
+  model_bounds(rec, &centre, &radius);
+  c->user_a = user_a != 0 ? user_a : reinterpret_cast<uintptr_t>(get_collision_name(collision));
+  c->user_b = user_b;
+  c->category = category;
+  c->centre = centre;
+  c->radius = radius;
+  c->flags &= ~kColliderOffset;
+  c->model = rec;
 }
 
 Collider* collider_create_sphere(const Vec3* offset, float radius, const Mat4* owner, uint32_t category,
@@ -288,6 +397,109 @@ bool collider_test_sphere(const Collider* c, const Vec3* o, const Vec3* v, float
   if (out_t != nullptr) *out_t = t;
   if (out_point != nullptr) *out_point = point;
   if (out_normal != nullptr) *out_normal = normal;
+  return true;
+}
+
+bool ray_cast_segment(const Vec3* origin, const Vec3* vector, Vec3* out_point, Vec3* out_normal,
+                      uint32_t* out_attribute, uint16_t exclude_serial, uint32_t category_filter) {
+  CastHit hit;
+  if (!cast_colliders(origin, vector, false, exclude_serial, category_filter, &hit)) return false;
+  if (out_point != nullptr) vec3_madd(out_point, origin, vector, hit.t);
+  if (out_normal != nullptr) *out_normal = hit.model.normal;
+  if (out_attribute != nullptr) *out_attribute = hit.model.attribute;
+  return true;
+}
+
+bool ray_cast_segment_t(const Vec3* origin, const Vec3* vector, float* out_t, Vec3* out_normal,
+                        uint32_t* out_attribute, uint16_t exclude_serial, uint32_t category_filter) {
+  CastHit hit;
+  if (!cast_colliders(origin, vector, true, exclude_serial, category_filter, &hit)) return false;
+  if (out_t != nullptr) *out_t = hit.t;
+  if (out_normal != nullptr) *out_normal = hit.sphere ? hit.sphere_normal : hit.model.normal;
+  if (out_attribute != nullptr) *out_attribute = hit.sphere ? 0 : hit.model.attribute;
+  return true;
+}
+
+bool ray_cast_segment_ex(const Vec3* origin, const Vec3* vector, Vec3* out_point, Vec3* out_normal,
+                         uint32_t* out_attribute, Vec3 out_triangle[3], Vec3 out_leaf_box[2],
+                         uint16_t exclude_serial, uint32_t category_filter) {
+  CastHit hit;
+  if (!cast_colliders(origin, vector, false, exclude_serial, category_filter, &hit)) return false;
+  if (out_point != nullptr) vec3_madd(out_point, origin, vector, hit.t);
+  if (out_normal != nullptr) *out_normal = hit.model.normal;
+  if (out_attribute != nullptr) *out_attribute = hit.model.attribute;
+  if (out_triangle != nullptr) {
+    for (int k = 0; k < 3; ++k) out_triangle[k] = hit.model.triangle[k];
+  }
+  if (out_leaf_box != nullptr) {
+    out_leaf_box[0] = hit.model.leaf_box[0];
+    out_leaf_box[1] = hit.model.leaf_box[1];
+  }
+  return true;
+}
+
+bool ray_cast_down(const Vec3* point, float* out_height, Vec3* out_normal, uint32_t* out_attribute,
+                   uint16_t exclude_serial, uint32_t category_filter) {
+  if (point == nullptr) return false;
+  bool found = false;
+  ModelHit best{};
+  best.t = kCastNoHit;
+  for (const Collider* c = block.collider_used; c != nullptr; c = c->next) {
+    if (c->model == nullptr || (c->flags & kColliderGround) == 0 ||
+        !cast_candidate(c, exclude_serial, category_filter)) {
+      continue;
+    }
+    ModelHit hit;
+    if (ray_intersect_model_down(c->model, c->owner, point, &hit) && hit.t < best.t) {
+      best = hit;
+      found = true;
+    }
+  }
+  if (!found) return false;
+  if (out_height != nullptr) *out_height = point->y + best.t * kDownReach;
+  if (out_normal != nullptr) *out_normal = best.normal;
+  if (out_attribute != nullptr) *out_attribute = best.attribute;
+  return true;
+}
+
+bool ray_cast_model(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin, const Vec3* vector,
+                    Vec3* out_point, Vec3* out_normal, uint32_t* out_attribute) {
+  ModelHit hit;
+  if (!ray_intersect_model(model, matrix, origin, vector, &hit)) return false;
+  if (out_point != nullptr) vec3_madd(out_point, origin, vector, hit.t);
+  if (out_normal != nullptr) *out_normal = hit.normal;
+  if (out_attribute != nullptr) *out_attribute = hit.attribute;
+  return true;
+}
+
+bool ray_cast_model_t(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin, const Vec3* vector,
+                      float* out_t, Vec3* out_normal, uint32_t* out_attribute) {
+  ModelHit hit;
+  if (!ray_intersect_model(model, matrix, origin, vector, &hit)) return false;
+  if (out_t != nullptr) *out_t = hit.t;
+  if (out_normal != nullptr) *out_normal = hit.normal;
+  if (out_attribute != nullptr) *out_attribute = hit.attribute;
+  return true;
+}
+
+bool ray_cast_model_ex(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin, const Vec3* vector,
+                       Vec3* out_point, Vec3* out_slide, Vec3* out_normal, uint32_t* out_attribute) {
+  ModelHit hit;
+  if (!ray_intersect_model(model, matrix, origin, vector, &hit)) return false;
+  if (out_point != nullptr) vec3_madd(out_point, origin, vector, hit.t);
+  if (out_slide != nullptr) {
+    // The end of the segment dropped onto the plane of the world triangle.
+    Vec3 end, e1, e2, n, to_end;
+    vec3_add(&end, origin, vector);
+    vec3_sub(&e1, &hit.triangle[1], &hit.triangle[0]);
+    vec3_sub(&e2, &hit.triangle[2], &hit.triangle[0]);
+    vec3_cross(&n, &e1, &e2);
+    vec3_normalize(&n, &n);
+    vec3_sub(&to_end, &end, &hit.triangle[0]);
+    vec3_madd(out_slide, &end, &n, -vec3_dot(&to_end, &n));
+  }
+  if (out_normal != nullptr) *out_normal = hit.normal;
+  if (out_attribute != nullptr) *out_attribute = hit.attribute;
   return true;
 }
 

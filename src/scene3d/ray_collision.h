@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "assets/asset_registry.h"
 #include "math/mat4.h"
 #include "math/vec.h"
 
@@ -85,11 +86,13 @@ struct RayCollisionBlock {
   uint16_t serial;
   uint32_t candidates[kRayCandidateLeaves];
   uint32_t candidate_count;
+  uint32_t candidates_dropped;  // leaves found beyond the list in this query
   RayProbe probes[kRayProbePoolSize];
   RayProbe* probe_free;
   RayProbe* probe_used;
   uint32_t probe_count;
   uint32_t node_ring[kRayNodeRing];
+  uint32_t ring_head, ring_tail;  // running positions, taken modulo the ring
 };
 
 // Graphics start-up, shutdown, component clear and component reset: each
@@ -109,6 +112,15 @@ uint16_t collider_next_serial();
 // is empty.
 Collider* collider_create_sphere(const Vec3* offset, float radius, const Mat4* owner, uint32_t category,
                                  uint16_t serial, uintptr_t user_a, uintptr_t user_b);
+// A model collider for a collision mesh: enabled, ground, its bounding
+// sphere from the record. user_a 0 takes the record's name. Null when the
+// handle has no collision record or the pool is empty.
+Collider* collider_create_mesh(AssetHandle collision, const Mat4* owner, uint32_t category, uint16_t serial,
+                               uintptr_t user_a, uintptr_t user_b);
+// Re-targets a collider to another collision mesh, keeping its flags, serial
+// and owner; a handle without a record changes nothing.
+void collider_set_model(Collider* collider, AssetHandle collision, uint32_t category, uintptr_t user_a,
+                        uintptr_t user_b);
 // Turns a collider into a sphere (its model cleared).
 void collider_set_sphere(Collider* collider, const Vec3* offset, float radius, uint32_t category, uintptr_t user_a,
                          uintptr_t user_b);
@@ -139,6 +151,62 @@ bool collider_test_sphere(const Collider* collider, const Vec3* origin, const Ve
 bool ray_passes_within(const Vec3* origin, const Vec3* vector, const Vec3* centre, float r);
 // The segment a..b passes within r of c.
 bool segment_passes_within(const Vec3* a, const Vec3* b, const Vec3* c, float r);
+
+// Segment casts over every enabled collider whose serial is not the excluded
+// one and whose category passes the filter (kCategoryAll = every one); the
+// nearest hit wins, the newer collider of equal hits. Model colliders only,
+// except ray_cast_segment_t, which also tests sphere colliders. Outputs are
+// written through non-null pointers, on a hit only; normals are the record's
+// turned by the owner's 3x3, not renormalised.
+bool ray_cast_segment(const Vec3* origin, const Vec3* vector, Vec3* out_point, Vec3* out_normal,
+                      uint32_t* out_attribute, uint16_t exclude_serial, uint32_t category_filter);
+bool ray_cast_segment_t(const Vec3* origin, const Vec3* vector, float* out_t, Vec3* out_normal,
+                        uint32_t* out_attribute, uint16_t exclude_serial, uint32_t category_filter);
+// Also the hit triangle's vertices and the box (centre, half extents) of the
+// leaf that held it, in world space.
+bool ray_cast_segment_ex(const Vec3* origin, const Vec3* vector, Vec3* out_point, Vec3* out_normal,
+                         uint32_t* out_attribute, Vec3 out_triangle[3], Vec3 out_leaf_box[2],
+                         uint16_t exclude_serial, uint32_t category_filter);
+// Straight down from the point over the enabled ground model colliders: the
+// ground height below (or above, within 10000) it.
+bool ray_cast_down(const Vec3* point, float* out_height, Vec3* out_normal, uint32_t* out_attribute,
+                   uint16_t exclude_serial, uint32_t category_filter);
+
+// One model under an optional world matrix.
+bool ray_cast_model(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin, const Vec3* vector,
+                    Vec3* out_point, Vec3* out_normal, uint32_t* out_attribute);
+bool ray_cast_model_t(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin, const Vec3* vector,
+                      float* out_t, Vec3* out_normal, uint32_t* out_attribute);
+// Also the slide point: the segment's end projected onto the hit triangle's
+// plane.
+bool ray_cast_model_ex(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin, const Vec3* vector,
+                       Vec3* out_point, Vec3* out_slide, Vec3* out_normal, uint32_t* out_attribute);
+// The sphere against the model's triangles: the contact nearest the centre
+// (world space), its depth (r at the plane, falling to 0 at reach r), the
+// normal turned by the matrix and the attribute. The radius is not scaled.
+bool sphere_cast_model(const CollisionRecord* model, const Mat4* matrix, const Vec3* centre, float radius,
+                       Vec3* out_contact, float* out_depth, Vec3* out_normal, uint32_t* out_attribute);
+
+// The model searches behind the casts. t is a fraction of the vector.
+struct ModelHit {
+  float t;
+  Vec3 normal;  // turned by the matrix's 3x3
+  uint32_t attribute;
+  Vec3 triangle[3];  // world space
+  Vec3 leaf_box[2];  // centre and half extents, centre in world space
+};
+bool ray_intersect_model(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin,
+                         const Vec3* vector, ModelHit* out);
+// Straight down (vector (0, -10000, 0)) from the point; an identity (or null)
+// matrix searches in the record's own space with vertical-line culling.
+bool ray_intersect_model_down(const CollisionRecord* model, const Mat4* matrix, const Vec3* point,
+                              ModelHit* out);
+// The segment hits the front of the triangle (a, b, c) with normal n, at
+// fraction t in [0, 1].
+bool ray_triangle_test(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* n, const Vec3* origin,
+                       const Vec3* vector, float* out_t);
+// True when any part of the segment lies in the box (centre, half extents).
+bool ray_segment_hits_box(const Vec3* origin, const Vec3* vector, const Vec3* centre, const Vec3* half);
 
 uint32_t raycol_collider_count();
 uint32_t raycol_probe_count();

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "assets/model_records.h"
+#include "math/geometry.h"
+#include "scene3d/ray_collision.h"
 
 namespace {
 
@@ -114,6 +116,86 @@ bool resolve(SphereWorldObject* a, SphereWorldObject* b) {
                            PairSide{&own_b, b->matrix, b->radius}, movable_b);
   }
   return contact;
+}
+
+constexpr float kQueryNoHit = 1e14f;
+constexpr float kEdgeNoHit = 1e13f;
+constexpr float kHalfPi = 1.5707963705062866f;
+
+// One sphere a query tests: a sphere of the object, or its own sphere.
+struct QuerySphere {
+  const SphereWorldObject* object;
+  Vec3 centre;
+  float radius;
+};
+
+// Runs visit over the spheres of every object whose group meets the mask;
+// visit returns false to stop.
+template <typename Visit>
+void for_each_query_sphere(uint32_t mask, bool per_sphere, Visit visit) {
+  for (const SphereWorldObject* o = world.used; o != nullptr; o = o->next) {
+    if ((o->group & mask & kSphereGroupBits) == 0) continue;
+    if (!per_sphere) {
+      if (!visit(QuerySphere{o, position_of(o->matrix), o->radius})) return;
+      continue;
+    }
+    for (const SphereWorldSphere* s = o->spheres; s != nullptr; s = s->next) {
+      const Vec3 centre = s->matrix != nullptr ? s->world_centre : s->local_centre;
+      if (!visit(QuerySphere{o, centre, s->radius})) return;
+    }
+  }
+}
+
+// The weight of a contact at distance d from the centre of a sphere of
+// radius r: r at the centre, 0 at reach.
+float contact_weight(float d, float r) { return r * std::cos(kHalfPi * (r == 0.0f ? 1.0f : d / r)); }
+
+// The triangle against one sphere: the contact point and its weight.
+bool triangle_test(const Vec3* const corners[3], const Vec3* n, const Vec3* p, float r, Vec3* contact,
+                   float* weight) {
+  Vec3 ap;
+  vec3_sub(&ap, p, corners[0]);
+  const float s = vec3_dot(&ap, n);
+  if (std::fabs(s) > r) return false;
+  Vec3 q;
+  vec3_madd(&q, p, n, -s);
+  bool inside = true;
+  for (int i = 0; i < 3 && inside; ++i) {
+    Vec3 edge, to_q, cross;
+    vec3_sub(&edge, corners[(i + 1) % 3], corners[i]);
+    vec3_sub(&to_q, &q, corners[i]);
+    vec3_cross(&cross, &edge, &to_q);
+    inside = vec3_dot(&cross, n) >= 0.0f;
+  }
+  if (inside) {
+    *contact = q;
+    *weight = contact_weight(std::fabs(s), r);
+    return true;
+  }
+  float best = kEdgeNoHit;
+  int edge = -1;
+  for (int i = 0; i < 3; ++i) {
+    const Vec3* a = corners[i];
+    const Vec3* b = corners[(i + 1) % 3];
+    if (!sphereworld_segment_hits_sphere(a, b, p, r)) continue;
+    const float d2 = sphereworld_point_line_distance_sq(p, a, b);
+    if (d2 < best) {
+      best = d2;
+      edge = i;
+    }
+  }
+  if (edge < 0) return false;
+  const Vec3* a = corners[edge];
+  const Vec3* b = corners[(edge + 1) % 3];
+  Vec3 e, w;
+  vec3_sub(&e, b, a);
+  vec3_sub(&w, p, a);
+  const float len = vec3_length(&e);
+  // A degenerate edge puts the contact at its start.
+  const float t = len < 1e-5f ? 0.0f : clamp01(vec3_dot(&w, &e) / len / len);
+  vec3_madd(contact, a, &e, t);
+  *weight = contact_weight(std::sqrt(best), r);
+  return true;
 }
 
 }  // namespace
@@ -272,3 +354,119 @@ bool sphereworld_any_contact(uint32_t mask) {
 
 uint32_t sphereworld_object_count() { return world.object_count; }
 uint32_t sphereworld_sphere_count() { return world.sphere_count; }
+
+float sphereworld_point_line_distance_sq(const Vec3* p, const Vec3* a, const Vec3* b) {
+  return point_line_distance_sq(a, b, p);
+}
+
+bool sphereworld_segment_hits_sphere(const Vec3* a, const Vec3* b, const Vec3* p, float r) {
+  Vec3 e, w;
+  vec3_sub(&e, b, a);
+  vec3_sub(&w, p, a);
+  const float t = vec3_dot(&e, &w);
+  const float w2 = vec3_dot(&w, &w);
+  if (t < 0.0f) return w2 <= r * r;
+  const float l2 = vec3_dot(&e, &e);
+  if (l2 > t) return w2 - t * t / l2 <= r * r;
+  return vec3_distance_sq(p, b) <= r * r;
+}
+
+bool sphereworld_query_triangle(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* normal,
+                                Vec3* out_point, float* out_weight, uint32_t mask, bool per_sphere) {
+  if (a == nullptr || b == nullptr || c == nullptr) return false;
+  Vec3 n;
+  if (normal != nullptr) {
+    n = *normal;
+  } else {
+    Vec3 ab, ac;
+    vec3_sub(&ab, b, a);
+    vec3_sub(&ac, c, a);
+    vec3_cross(&n, &ab, &ac);
+    vec3_normalize(&n, &n);
+  }
+  const Vec3* const corners[3] = {a, b, c};
+  bool found = false;
+  float best = kQueryNoHit, best_weight = 0.0f;
+  Vec3 best_point{};
+  for_each_query_sphere(mask, per_sphere, [&](const QuerySphere& s) {
+    Vec3 contact;
+    float weight = 0.0f;
+    if (triangle_test(corners, &n, &s.centre, s.radius, &contact, &weight)) {
+      const float d2 = vec3_distance_sq(&contact, &s.centre);
+      if (d2 < best) {
+        best = d2;
+        best_point = contact;
+        best_weight = weight;
+        found = true;
+      }
+    }
+    return true;
+  });
+  if (!found) return false;
+  if (out_point != nullptr) *out_point = best_point;
+  if (out_weight != nullptr) *out_weight = best_weight;
+  return true;
+}
+
+bool sphereworld_query_collision_mesh(AssetHandle collision, const Mat4* matrix, Vec3* out_point,
+                                      float* out_depth, Vec3* out_normal, uint32_t* out_attribute, uint32_t mask,
+                                      bool per_sphere) {
+  const CollisionRecord* rec = get_collision_record(collision);
+  if (rec == nullptr) return false;
+  bool found = false;
+  float best = kQueryNoHit, best_depth = 0.0f;
+  Vec3 best_point{}, best_normal{};
+  uint32_t best_attribute = 0;
+  for_each_query_sphere(mask, per_sphere, [&](const QuerySphere& s) {
+    Vec3 contact, normal;
+    float depth = 0.0f;
+    uint32_t attribute = 0;
+    if (sphere_cast_model(rec, matrix, &s.centre, s.radius, &contact, &depth, &normal, &attribute)) {
+      const Vec3 position = position_of(s.object->matrix);
+      const float d2 = vec3_distance_sq(&contact, &position);
+      if (d2 < best) {
+        best = d2;
+        best_point = contact;
+        best_depth = depth;
+        best_normal = normal;
+        best_attribute = attribute;
+        found = true;
+      }
+    }
+    return true;
+  });
+  if (!found) return false;
+  if (out_point != nullptr) *out_point = best_point;
+  if (out_depth != nullptr) *out_depth = best_depth;
+  if (out_normal != nullptr) *out_normal = best_normal;
+  if (out_attribute != nullptr) *out_attribute = best_attribute;
+  return true;
+}
+
+bool sphereworld_query_sphere(const Vec3* centre, float radius, Vec3* out_point, uint32_t mask, bool per_sphere) {
+  if (centre == nullptr) return false;
+  bool found = false;
+  float best = kQueryNoHit;
+  Vec3 best_point{};
+  for_each_query_sphere(mask, per_sphere, [&](const QuerySphere& s) {
+    const float reach = radius + s.radius;
+    if (!(vec3_distance_sq(&s.centre, centre) <= reach * reach)) return true;
+    if (out_point == nullptr) {
+      found = true;
+      return false;
+    }
+    const Vec3 position = position_of(s.object->matrix);
+    const float d2 = vec3_distance_sq(&position, centre);
+    if (d2 < best) {
+      Vec3 toward;
+      vec3_sub(&toward, centre, &s.centre);
+      vec3_normalize(&toward, &toward);
+      vec3_madd(&best_point, &s.centre, &toward, s.radius);
+      best = d2;
+      found = true;
+    }
+    return true;
+  });
+  if (found && out_point != nullptr) *out_point = best_point;
+  return found;
+}

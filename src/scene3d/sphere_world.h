@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "assets/asset_registry.h"
 #include "math/mat4.h"
 #include "math/vec.h"
 
@@ -93,3 +94,31 @@ uint32_t sphereworld_sphere_count();
 // radius; null when the handle names no set or no object is free.
 SphereWorldObject* sphereworld_create_object_from_set(uint32_t sphere_set, const Mat4* matrix, uint32_t group,
                                                       uint32_t mask);
+
+// Queries over the objects whose group bits meet the mask, each taken as its
+// spheres (per_sphere; a sphere's centre is its world centre of the last
+// step, or its local centre without a matrix) or as its own sphere (its
+// position and radius). The nearest hit wins, the first of equal ones;
+// outputs are written through non-null pointers, on a hit only.
+//
+// The triangle (normal null: the normalised (b - a) x (c - a)) against each
+// sphere: the contact point nearest the sphere's centre and its weight, r on
+// the plane falling to 0 at reach r.
+bool sphereworld_query_triangle(const Vec3* a, const Vec3* b, const Vec3* c, const Vec3* normal,
+                                Vec3* out_point, float* out_weight, uint32_t mask, bool per_sphere);
+// The collision mesh under the matrix swept by each sphere: the hit whose
+// contact lies nearest its object's position. False at once for a handle
+// without a collision record.
+bool sphereworld_query_collision_mesh(AssetHandle collision, const Mat4* matrix, Vec3* out_point,
+                                      float* out_depth, Vec3* out_normal, uint32_t* out_attribute, uint32_t mask,
+                                      bool per_sphere);
+// Spheres touching the query sphere (touching counts): the one whose object
+// stands nearest the centre, with the point of its surface toward the
+// centre. Without an out point, true at the first hit.
+bool sphereworld_query_sphere(const Vec3* centre, float radius, Vec3* out_point, uint32_t mask, bool per_sphere);
+
+// The squared distance of p from the infinite line through a and b; 0 when
+// a and b coincide; never below 0.
+float sphereworld_point_line_distance_sq(const Vec3* p, const Vec3* a, const Vec3* b);
+// The segment a..b reaches the sphere (centre p, radius r).
+bool sphereworld_segment_hits_sphere(const Vec3* a, const Vec3* b, const Vec3* p, float r);
