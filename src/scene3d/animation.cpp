@@ -85,7 +85,7 @@ void motion_set_defaults(MotionPlayer* p) {
   p->loop_limit = kMotionEndless;
   p->flags = kMotionLoop | kMotionRootNone;
   p->fade_length = p->fade_left = 0;
-  p->root_rest = nullptr;
+  p->root_rest = 0;
 }
 
 MotionPlayer* motion_create() {
