@@ -364,7 +364,7 @@ TEST_F(Motion, RootMotionAndRootLock) {
   struct Case {
     uint32_t lock;
     Vec3 root_pose;  // at frame 2
-  } cases[] = {{0, {4, 0.5f, 6}}, {1, {0, 0.5f, 0}}, {2, {0, 0, 0}}, {4, {0, 0, 0}}};
+  } cases[] = {{0, {4, 0.5f, 6}}, {1, {0, 0.5f, 0}}, {2, {0, 0, 0}}, {3, {4, 0.5f, 6}}, {4, {0, 0, 0}}};
   for (const Case& c : cases) {
     motion_set_root_lock(p, c.lock);
     motion_set_time(p, 0);
@@ -540,6 +540,39 @@ TEST_F(Motion, SpringBonesHangAndSettle) {
   EXPECT_TRUE(bone_set_springs(p, nullptr, 0));
   EXPECT_EQ(anim_aux_count(), 0u);
   EXPECT_TRUE(bone_set_springs(p, "absent", 1));  // the stream's end, name or not
+}
+
+TEST_F(Motion, SpringsStopWhereTheSubtreeEnds) {
+  // body { a { b } c }: c is a's sibling, so the walk for a stops there.
+  Words w;
+  std::vector<std::pair<uint32_t, std::string>> fix;
+  auto node = [&](const char* name) {
+    w.u32(BONE_OP_MATRIX);
+    w.mat(translation(1, 0, 0));
+    w.u32(BONE_OP_NODE);
+    fix.emplace_back(w.u32(0), name);
+    w.u32(0);
+  };
+  node("body");
+  w.u32(BONE_OP_PUSH);
+  node("a");
+  w.u32(BONE_OP_PUSH);
+  node("b");
+  w.u32(BONE_OP_POP);
+  node("c");
+  w.u32(BONE_OP_POP);
+  w.u32(BONE_OP_END);
+  for (auto& [at, name] : fix) w.set(at, w.str(name));
+  const AssetHandle t2 = add_tree("body2", w);
+  motion_bind(p, static_cast<int32_t>(t2), 0);
+  EXPECT_FALSE(bone_set_springs(p, "a", 1));
+  EXPECT_EQ(anim_aux_count(), 1u);
+  EXPECT_NE(bone_chain_nth(p->bones, 2)->particle, nullptr);
+  EXPECT_EQ(bone_chain_nth(p->bones, 3)->particle, nullptr);
+  EXPECT_EQ(bone_chain_nth(p->bones, 3)->parent, p->bones);
+  motion_clear(p);
+  EXPECT_EQ(anim_aux_count(), 0u);
+  EXPECT_FALSE(bone_set_springs(p, "a", 1));  // no tree
 }
 
 TEST_F(Motion, SpringParticlesRunOutQuietly) {
