@@ -378,31 +378,73 @@ TEST_F(CollisionMesh, MalformedTreesNeverOverrunAndLoseNoHit) {
   }
 }
 
+struct WideCase {
+  const char* name;
+  uint32_t cells;
+  bool two_levels;  // nodes of four nodes of one cell, instead of nodes of four cells
+};
+
 TEST_F(CollisionMesh, WideTreesAndManyLeavesLoseNoHit) {
-  // 300 cells in a row along x, each a small floor square; the top level
-  // holds 75 nodes of four cells, all crossed by a ray along the row, which
-  // queues 300 leaves: more than the ring and the candidate list hold.
+  // Cells in a row along x, each a small floor square, all crossed by a ray
+  // along the row: more leaves than the candidate list holds, and in the
+  // one-level case more than the node ring holds.
+  const WideCase cases[] = {{"ring overflows", 300, false}, {"candidate list overflows", 160, true}};
+  for (const WideCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    init_asset_registry(roomy());
+    CollBuilder b;
+    for (uint32_t i = 0; i < c.cells; ++i) b.cells.push_back(floor_cell(float(i), 0, 0, 1, i));
+    std::vector<CollNode> top, lower;
+    for (uint32_t n = 0; n < c.cells / 4; ++n) top.push_back(CollNode{{4 * n, 4 * n + 1, 4 * n + 2, 4 * n + 3}});
+    b.levels.push_back(top);
+    if (c.two_levels) {
+      for (uint32_t i = 0; i < c.cells; ++i) lower.push_back(CollNode{{i}});
+      b.levels.push_back(lower);
+    }
+    // A wall across the row, facing +x, listed by one cell past the first 128.
+    const float x = float(c.cells) - 9.5f;
+    b.shared.push_back({CollTri{{x, -1, 0}, {x, -1, 1}, {x, 1, 0}, 999}, {c.cells - 10}});
+    const AssetHandle h = add(b, "row");
+    ASSERT_NE(h, 0u);
+    const CollisionRecord* rec = get_collision_record(h);
+    // Along the floor's plane from beyond the far end: every leaf passes.
+    const float reach = float(c.cells) + 1;
+    const Vec3 o{reach, 0, 0.25f}, v{-reach, 0, 0};
+    float t = 0;
+    uint32_t attribute = 0;
+    ASSERT_TRUE(ray_cast_model_t(rec, nullptr, &o, &v, &t, nullptr, &attribute));
+    EXPECT_EQ(attribute, 999u);
+    EXPECT_NEAR(t, (reach - x) / reach, 1e-5f);
+    // Straight down at the far end: found through the tree walk as well.
+    const Vec3 o2{float(c.cells) - 0.5f, 3, 0.5f}, down{0, -10, 0};
+    ASSERT_TRUE(ray_cast_model_t(rec, nullptr, &o2, &down, &t, nullptr, &attribute));
+    EXPECT_EQ(attribute, c.cells - 1);
+  }
+}
+
+TEST_F(CollisionMesh, ProbesCullByTheModelsPlacedBoundingSphere) {
+  // A floor far from the model's origin, under an owner moved along z.
   CollBuilder b;
-  for (uint32_t i = 0; i < 300; ++i) b.cells.push_back(floor_cell(float(i), 0, 0, 1, i));
-  std::vector<CollNode> top;
-  for (uint32_t n = 0; n < 75; ++n) top.push_back(CollNode{{4 * n, 4 * n + 1, 4 * n + 2, 4 * n + 3}});
-  b.levels.push_back(top);
-  // A wall across the row at x = 150.5, facing +x, listed by cell 150 only.
-  b.shared.push_back({CollTri{{150.5f, -1, 0}, {150.5f, -1, 1}, {150.5f, 1, 0}, 999}, {150}});
-  const AssetHandle h = add(b, "row");
-  ASSERT_NE(h, 0u);
-  const CollisionRecord* rec = get_collision_record(h);
-  // Along the floor's plane from beyond the far end: every leaf passes.
-  const Vec3 o{301, 0, 0.25f}, v{-300, 0, 0};
-  float t = 0;
-  uint32_t attribute = 0;
-  ASSERT_TRUE(ray_cast_model_t(rec, nullptr, &o, &v, &t, nullptr, &attribute));
-  EXPECT_EQ(attribute, 999u);
-  EXPECT_NEAR(t, 150.5f / 300, 1e-5f);
-  // Straight down at the far end: found through the tree walk as well.
-  const Vec3 o2{299.5f, 3, 0.5f}, down{0, -10, 0};
-  ASSERT_TRUE(ray_cast_model_t(rec, nullptr, &o2, &down, &t, nullptr, &attribute));
-  EXPECT_EQ(attribute, 299u);
+  b.cells.push_back(floor_cell(100, 0, 0, 1, 4));
+  const AssetHandle h = add(b, "far");
+  const Mat4 owner = at(0, 0, 50);
+  Collider* c = collider_create_mesh(h, &owner, 6, 1, 0, 0);
+  ASSERT_NE(c, nullptr);
+  const Vec3 o{100.5f, 5, 50.5f}, v{0, -10, 0};
+  RayProbe* hit = ray_probe_create(&o, &v, 10, 0, 0, 6);
+  RayProbe* other = ray_probe_create(&o, &v, 10, 0, 0, 7);
+  const Vec3 beside{102.5f, 5, 50.5f};
+  RayProbe* miss = ray_probe_create(&beside, &v, 10, 0, 0, kCategoryAll);
+  raycol_update_frame();
+  ASSERT_TRUE(ray_probe_hit(hit));
+  EXPECT_NEAR(hit->hit.point.y, 0.0f, 1e-5f);
+  EXPECT_EQ(hit->hit.attribute, 4u);
+  EXPECT_FALSE(ray_probe_hit(other));
+  EXPECT_FALSE(ray_probe_hit(miss));
+  EXPECT_EQ(c->hit_count, 1u);
+  // Re-targeted to a model without a record: nothing changes.
+  collider_set_model(c, 0, 9, 1, 1);
+  EXPECT_EQ(c->category, 6u);
 }
 
 }  // namespace
