@@ -5,6 +5,7 @@
 #include "assets/asset_registry.h"
 #include "assets/model_records.h"
 #include "scene3d/coll_builder.h"
+#include "scene3d/collision_world.h"
 #include "scene3d/ray_collision.h"
 #include "scene3d/sphere_world.h"
 
@@ -445,6 +446,41 @@ TEST_F(CollisionMesh, ProbesCullByTheModelsPlacedBoundingSphere) {
   // Re-targeted to a model without a record: nothing changes.
   collider_set_model(c, 0, 9, 1, 1);
   EXPECT_EQ(c->category, 6u);
+}
+
+struct PlacementCase {
+  const char* name;
+  uint32_t mask_b;
+  bool contact;
+  float move;
+};
+
+TEST(CollisionWorldSteps, BodiesArePlacedByTheirOwnersAndMasksMustMeet) {
+  const PlacementCase cases[] = {
+      {"masks meet", 1, true, 0.25f},
+      {"b refuses a's group", 2, false, 0.0f},
+  };
+  for (const PlacementCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    collworld_init();
+    // Owners 1.5 apart along z; the bodies sit 0.5 to the side of them.
+    const Mat4 oa = at(10, 0, 0), ob = at(10, 0, 1.5f);
+    const Vec3 side{0.5f, 0, 0};
+    CollisionBody* a = collworld_body_create(&oa, 1.0f, 1.0f, &side, kBodyMovable | 1u, 1);
+    CollisionBody* b = collworld_body_create(&ob, 1.0f, 1.0f, &side, kBodyMovable | 1u, c.mask_b);
+    collworld_step();
+    EXPECT_NEAR(a->position.x, 10.5f, 1e-6f);
+    Vec3 pa{}, pb{};
+    EXPECT_EQ(collworld_body_push(a, &pa), c.contact);
+    EXPECT_EQ(collworld_body_push(b, &pb), c.contact);
+    EXPECT_NEAR(pa.z, -c.move, 1e-6f);
+    EXPECT_NEAR(pb.z, c.move, 1e-6f);
+    // The next step starts again from the owners.
+    collworld_step();
+    EXPECT_NEAR(b->position.z, 1.5f + c.move, 1e-6f);
+  }
+  collworld_clear();
+  EXPECT_EQ(collworld_count(), 0u);
 }
 
 }  // namespace
