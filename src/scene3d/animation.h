@@ -257,13 +257,9 @@ void ik_solve_chain(BonePose** chain, int n, const Vec3* goal, int extra_passes)
 // 0 when name is null). False without a tree or when the named subtree ends
 // before the stream does.
 bool bone_set_springs(MotionPlayer* p, const char* name, uint32_t on);
-// Moves the particles one frame; run by the update when springs are on.
+// Moves the particles one frame, resting them on the ground colliders below
+// (skipping serial exclude); run by the update when springs are on.
 void spring_bones_step(MotionPlayer* p, const Mat4* inverse_world, uint16_t exclude);
-// The ground under a point for the spring bones: true with the height of the
-// first surface hit straight down from point, skipping colliders of serial
-// exclude. Without a query, or when it hits nothing, the ground is 0.0.
-using SpringGroundQuery = bool (*)(const Vec3* point, uint16_t exclude, float* height);
-void spring_bones_set_ground_query(SpringGroundQuery query);
 // Rows of a bone frame whose x axis runs from origin to point; translation
 // point when use_point, else in's.
 Mat4* spring_orient_bone(Mat4* out, const Mat4* in, const Vec3* origin, const Vec3* point, bool use_point);

@@ -7,6 +7,7 @@
 #include "assets/asset_registry.h"
 #include "scene3d/animation.h"
 #include "scene3d/bone_stream.h"
+#include "scene3d/ray_collision.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ constexpr float kBounce = -0.25f;
 constexpr float kGroundLift = 0.2f;
 constexpr float kTinySquare = 1e-10f;
 
-SpringGroundQuery ground_query = nullptr;
 
 Vec3 position_of(const Mat4& m) { return Vec3{m.m[12], m.m[13], m.m[14]}; }
 
@@ -41,16 +41,16 @@ void set_row(Mat4* m, int row, const Vec3& v) {
   m->m[row * 4 + 3] = 0.0f;
 }
 
+// The ground straight down from just above the particle, over the ground
+// colliders; 0.0 where there is none.
 float ground_under(const Vec3& pos, uint16_t exclude) {
   const Vec3 from{pos.x, pos.y + 1.0f, pos.z};
   float height = 0.0f;
-  if (ground_query != nullptr && ground_query(&from, exclude, &height)) return height;
-  return 0.0f;
+  return ray_cast_down(&from, &height, nullptr, nullptr, exclude, kCategoryAll) ? height : 0.0f;
 }
 
 }  // namespace
 
-void spring_bones_set_ground_query(SpringGroundQuery query) { ground_query = query; }
 
 Mat4* spring_orient_bone(Mat4* out, const Mat4* in, const Vec3* origin, const Vec3* point, bool use_point) {
   Vec3 d;

@@ -12,6 +12,8 @@
 #include "math/transform.h"
 #include "render/core/shaders.h"
 #include "scene3d/animation.h"
+#include "scene3d/coll_builder.h"
+#include "scene3d/ray_collision.h"
 
 namespace {
 
@@ -117,7 +119,7 @@ class Motion : public ::testing::Test {
     init_asset_registry(c);
     matrix_stack_reset();
     anim_init();
-    spring_bones_set_ground_query(nullptr);
+    raycol_init();
     tree = add_tree("body", chain_tree({"body", "a", "b", "c"}));
     ASSERT_NE(tree, 0u);
     p = motion_create();
@@ -495,12 +497,6 @@ TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   EXPECT_NEAR(m.m[12], 1.0f, 1e-5f);
 }
 
-float g_ground = 0.0f;
-bool test_ground(const Vec3*, uint16_t, float* height) {
-  *height = g_ground;
-  return true;
-}
-
 TEST_F(Motion, SpringBonesHangAndSettle) {
   const AssetHandle anim = add_anim("still", animation("still", 2, {{"a", move_x(0)}}));
   motion_bind(p, static_cast<int32_t>(tree), static_cast<int32_t>(anim));
@@ -526,12 +522,20 @@ TEST_F(Motion, SpringBonesHangAndSettle) {
   EXPECT_NEAR(parent.m[1], -1.0f, 0.05f);
   for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(parent.m[i]));
 
-  // Ground above the particle: lifted to ground + 0.2 rest, vertical speed reversed at a quarter.
-  g_ground = 25.0f;
-  spring_bones_set_ground_query(test_ground);
+  // A ground collider just under the cast's start but above the hanging
+  // particle: lifted to ground + 0.2 rest.
+  CollBuilder floor;
+  floor.cells.push_back(floor_cell(0.0f, -2.0f, 19.5f, 4.0f, 1));
+  const Blob blob = floor.build("floor");
+  const AssetHandle ground = register_collision("pk", "floor", blob.bytes.data(), blob.size());
+  ASSERT_NE(ground, 0u);
+  Mat4 identity;
+  mat4_identity(&identity);
+  Collider* collider = collider_create_mesh(ground, &identity, 0, 1, 0, 0);
+  ASSERT_NE(collider, nullptr);
   anim_update_player(p, &world, 0, nullptr, 0, 0);
-  EXPECT_NEAR(s->pos.y, 25.2f, 1e-5f);
-  spring_bones_set_ground_query(nullptr);
+  EXPECT_NEAR(s->pos.y, 19.7f, 1e-4f);
+  collider_release(collider);
 
   EXPECT_TRUE(bone_set_springs(p, "b", 0));
   EXPECT_EQ(anim_aux_count(), 0u);
