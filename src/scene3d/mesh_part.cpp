@@ -88,8 +88,8 @@ Task* create(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer, 
 }  // namespace
 
 uint16_t part_mode_from_model(uint32_t model) {
-  const PartMesh* mesh = part_mesh_get(model);
-  return mesh != nullptr && (mesh->tag_flags & kPartMeshTagNormalMap) ? 2 : 0;
+  PartMesh mesh;
+  return part_mesh_get(model, &mesh) && mesh.normal_mapped ? 2 : 0;
 }
 
 Task* create_mesh_part(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer) {
@@ -169,8 +169,8 @@ bool mesh_part_is_culled(Task* task, int view, const Frustum* frustum, bool use_
   MeshPart* part = task_data<MeshPart>(task);
   Plane scratch[6];
   const Plane* planes = part_query_planes(scratch, view, frustum);
-  const PartMesh* mesh = part_mesh_get(part->model_this_frame);
-  if (mesh != nullptr && use_bounds) return !part_bounds_in_frustum(planes, &part->world, mesh);
+  PartMesh mesh;
+  if (use_bounds && part_mesh_get(part->model_this_frame, &mesh)) return !part_bounds_in_frustum(planes, &part->world, &mesh);
   const Vec3 position = translation(&part->world);
   return !part_sphere_in_frustum(planes, &position, 0.0f);
 }
@@ -190,15 +190,15 @@ void mesh_part_draw(Task* const* tasks, int count) {
     const float distance_sq = part_distance_sq(&eye.position, &position);
     store_float(task, distance_sq);
     part->model_this_frame = mesh_part_choose_model(part, distance_sq, pass_model_allowed);
-    const PartMesh* mesh = part_mesh_get(part->model_this_frame);
-    if (mesh == nullptr) continue;
+    PartMesh mesh;
+    if (!part_mesh_get(part->model_this_frame, &mesh)) continue;
     if (part->flags & kRenderFlagSphereCull) {
-      if (!sphere_visible(part, mesh, eye, distance_sq)) continue;
+      if (!sphere_visible(part, &mesh, eye, distance_sq)) continue;
     } else if (part->flags & kRenderFlagLightSpheres) {
       // Without sphere culling the light query still needs where the mesh is
       // now, not where it was when culling last ran.
-      mat4_transform_point(&part->sphere_centre, &part->world, &mesh->centre);
-      part->sphere_radius = mesh->inner_radius;
+      mat4_transform_point(&part->sphere_centre, &part->world, &mesh.centre);
+      part->sphere_radius = mesh.inner_radius;
     }
     part_lists_add(&lists, task, part->flags, true, part_state_key(part->flags, part->mode));
   }

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "render/core/view_matrices.h"
+#include "render/core/view_state.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_render.h"
 #include "scene3d/ray_collision.h"
@@ -230,6 +232,14 @@ void model_part_set_pass_model(Task* part, uint32_t model) { data<ModelPart>(par
 
 bool mesh_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category) {
   return attach_sphere<MeshPart>(part, offset, radius, category);
+}
+
+bool mesh_part_attach_sphere_by_size(Task* part, int view, const Mat4* matrix, float radius, const Vec3* offset,
+                                     float min_pixels, uint32_t category) {
+  const Vec3 position{matrix->m[12], matrix->m[13], matrix->m[14]};
+  const float size = projected_size_at_point(get_camera_frustum(view), get_view_matrix(view), &position, radius,
+                                             static_cast<float>(get_virtual_screen_width()), min_pixels);
+  return attach_sphere<MeshPart>(part, offset, size, category);
 }
 
 bool prim_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category) {

@@ -114,6 +114,12 @@ void model_part_set_pass_model(Task* part, uint32_t model);
 bool mesh_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category);
 bool prim_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category);
 
+// A sphere that covers at least min_pixels on the view's screen where the
+// matrix stands: the radius grown to the size those pixels take at that
+// depth, attached as mesh_part_attach_collision_sphere does.
+bool mesh_part_attach_sphere_by_size(Task* part, int view, const Mat4* matrix, float radius, const Vec3* offset,
+                                     float min_pixels, uint32_t category);
+
 // For callers outside the draw, planes as mesh_part_is_culled takes them.
 // The primitive part's sphere is its local centre (or position) with its
 // radius when use_radius is set, else the point alone.

@@ -1,8 +1,11 @@
 #include "scene3d/part_draw.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "assets/asset_names.h"
+#include "assets/model_records.h"
 #include "assets/textures.h"
 #include "render/core/gfx_device.h"
 #include "render/core/render_states.h"
@@ -27,7 +30,6 @@ struct PartDrawState {
   int32_t stack_lo[kPartSortStackSize];
   int32_t stack_hi[kPartSortStackSize];
   int32_t last_model;
-  PartMeshLookup lookup;
 };
 
 PartDrawState state;
@@ -64,12 +66,18 @@ void apply_billboard(Mat4* world, uint32_t billboard, int mode, GpuDevice* devic
 
 }  // namespace
 
-void part_mesh_set_lookup(PartMeshLookup lookup) { state.lookup = lookup; }
-
-const PartMesh* part_mesh_get(uint32_t model) {
-  if (model == 0 || state.lookup == nullptr) return nullptr;
-  const PartMesh* mesh = state.lookup(model);
-  return mesh != nullptr && mesh->buffers != nullptr ? mesh : nullptr;
+bool part_mesh_get(uint32_t model, PartMesh* out) {
+  const MeshObject* object = model != 0 ? get_mesh_object(model) : nullptr;
+  if (object == nullptr || object->buffers.vertex_buffer == nullptr) return false;
+  const MeshInfo& info = object->info;
+  out->object = object;
+  out->unlit = (object->buffers.fvf & GPU_FVF_NORMAL) == 0;
+  out->normal_mapped = (info.tag_flags & NAME_TAG_NORMAL_MAP) != 0;
+  out->centre = Vec3{info.centre[0], info.centre[1], info.centre[2]};
+  out->inner_radius = info.radius;
+  out->outer_radius = vec3_length(&out->centre) + info.radius;
+  out->far_bias = 0.0f;
+  return true;
 }
 
 Task** part_sort_scratch() { return state.state_list; }
@@ -194,8 +202,8 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
                     const ShaderSkeleton* skeleton, const ColourBlock* colours, const uint32_t* flags_word,
                     const PartPassFlags& pass, int mode, const void* shader_data, int32_t* last_model, float alpha,
                     const ShaderPointLight* lights, int light_count) {
-  const PartMesh* mesh = part_mesh_get(model);
-  if (mesh == nullptr) return;
+  PartMesh mesh;
+  if (!part_mesh_get(model, &mesh)) return;
   const uint32_t flags = *flags_word;
   if (pass.light_view && (flags & kRenderFlagLightView) == 0) return;
   if (pass.mirror && (flags & kRenderFlagMirror) == 0) return;
@@ -205,7 +213,7 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
   if (mode == 0) gpu_set_transform(device, GPU_TS_WORLD, world->m);
 
   const PartRenderBlock* b = part_render_block();
-  const int lighting = (mesh->flags & kPartMeshUnlit) ? 0 : static_cast<int>((flags >> 1) & 1u);
+  const int lighting = mesh.unlit ? 0 : static_cast<int>((flags >> 1) & 1u);
   const int fog = pass.fog_override ? b->overrides[1] : static_cast<int>((flags >> 4) & 1u);
   const int cull = pass.cull_override ? b->overrides[0] : static_cast<int>(render_flags_cull(flags));
   const int alpha_ref = pass.alpha_override ? 4 : static_cast<int>(render_flags_alpha_ref(flags));
@@ -213,9 +221,11 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
                                             static_cast<int>(render_flags_zfunc(flags)), fog,
                                             static_cast<int>(render_flags_blend(flags)), cull,
                                             static_cast<int>(render_flags_fill(flags)), alpha_ref, mode);
-  const MeshBuffers* buffers = mesh->buffers;
+  const MeshBuffers* buffers = &mesh.object->buffers;
+  // Mesh parts draw rigid meshes; the skinned drawing of model parts hands
+  // its own skeleton with the mesh's bones.
   begin_mesh_draw(changed ? mode : -1, shader_data, b->pass_index, buffers->fvf_index, world, as_material(colours),
-                  mesh->bones, skeleton, alpha, lights, light_count);
+                  nullptr, skeleton, alpha, lights, light_count);
 
   if (changed || static_cast<int64_t>(model) != *last_model) {
     if (buffers->index_buffer != nullptr) gpu_set_indices(device, buffers->index_buffer);
@@ -224,9 +234,11 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
   }
 
   const int filter = render_flags_filter(flags) != 0 ? 1 : 0;
-  for (int m = 0; m < mesh->material_count; ++m) {
-    const PartMaterial& material = mesh->materials[m];
-    int n = material.texture_count < 0 ? 0 : (material.texture_count > 4 ? 4 : material.texture_count);
+  const bool indexed = buffers->index_buffer != nullptr;
+  const uint32_t triangles = (indexed ? buffers->index_count : buffers->vertex_count) / 3;
+  for (uint32_t m = 0; m < mesh.object->info.material_count && mesh.object->materials != nullptr; ++m) {
+    const MaterialEntry& material = mesh.object->materials[m];
+    int n = material.slot_count < 0 ? 0 : (material.slot_count > 4 ? 4 : material.slot_count);
     if (n == 0) gfx_bind_texture(device, 0, nullptr, filter);
     if (pass.single_stage && n > 1) n = 1;
     for (int s = 0; s < n; ++s) {
@@ -234,11 +246,13 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
       const TextureObject* object = handle >= 1 ? get_texture_object(handle) : nullptr;
       gfx_bind_texture(device, s, object, filter);
     }
-    if (buffers->index_buffer == nullptr) {
-      gpu_draw_primitive(device, material.type, material.start_vertex, material.primitive_count);
-    } else {
-      gpu_draw_indexed_primitive(device, material.type, 0, material.min_index, material.vertex_count,
-                                 material.start_vertex, material.primitive_count);
+    // A range past the mesh's triangles is cut to them.
+    const uint32_t first = material.words[0];
+    const uint32_t count = first < triangles ? std::min(material.words[1], triangles - first) : 0;
+    if (count > 0 && !indexed) {
+      gpu_draw_primitive(device, GPU_PT_TRIANGLELIST, first * 3, count);
+    } else if (count > 0) {
+      gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 0, 0, buffers->vertex_count, first * 3, count);
     }
     for (int s = n - 1; s >= 1; --s) gfx_bind_texture(device, s, nullptr, filter);
   }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "assets/asset_handle.h"
+#include "assets/mesh_records.h"
 #include "math/mat4.h"
 #include "platform/gpu/gpu.h"
 #include "render/core/gfx_resources.h"
@@ -24,44 +25,21 @@ constexpr int kPartListCapacity = 4096;
 constexpr int kPartSortStackSize = 32;
 constexpr int kPartSortInsertionRun = 10;
 
-// One draw range of a mesh: primitive type and counts, and its textures.
-struct PartMaterial {
-  GpuPrimitive type;
-  uint32_t start_vertex;  // or start index with an index buffer
-  uint32_t primitive_count;
-  uint32_t min_index;
-  uint32_t vertex_count;
-  int32_t texture_count;  // 0..4
-  AssetHandle textures[4];
-};
-
-enum : uint32_t {
-  kPartMeshUnlit = 0x40,  // drawn with lighting off whatever the part says
-};
-enum : uint32_t {
-  kPartMeshTagNormalMap = 1u << 0,
-};
-
-// What a part needs of a mesh's device object.
+// What a part reads of a mesh: its device object (buffers, materials,
+// bones) and the bounds culling uses. A material's first two words give its
+// range: the first triangle and the triangle count.
 struct PartMesh {
-  const MeshBuffers* buffers;
-  const ShaderBoneSource* bones;  // the mesh's bones, or null
-  uint32_t flags;      // kPartMeshUnlit
-  uint32_t tag_flags;  // kPartMeshTagNormalMap
-  int32_t material_count;
-  const PartMaterial* materials;
-  Vec3 centre;  // bounding sphere in model space
-  float inner_radius;
-  float outer_radius;
+  const MeshObject* object;
+  bool unlit;          // no normals: drawn with lighting off
+  bool normal_mapped;  // its shading mode is 2
+  Vec3 centre;         // bounding sphere in model space
+  float inner_radius;  // round the centre
+  float outer_radius;  // round the model's origin, holding the inner sphere
   float far_bias;
 };
-
-// How a model handle finds its mesh's device object; null when the mesh has
-// none (the part then draws nothing). The asset store installs its lookup
-// when meshes with device objects exist; until then every model has none.
-using PartMeshLookup = const PartMesh* (*)(uint32_t model);
-void part_mesh_set_lookup(PartMeshLookup lookup);
-const PartMesh* part_mesh_get(uint32_t model);
+// False for 0, or a handle without a device object (the part then draws
+// nothing).
+bool part_mesh_get(uint32_t model, PartMesh* out);
 
 // The lists. The state-sorted list becomes the drawing order once the other
 // two are appended.

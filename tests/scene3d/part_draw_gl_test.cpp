@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/gpu/gpu.h"
 #include "platform/window/window.h"
 #include "render/core/gfx_device.h"
-#include "render/core/gfx_resources.h"
+#include "assets/asset_registry.h"
+#include "assets/mesh_decoder.h"
+#include "assets/mesh_records.h"
 #include "render/core/graphics.h"
 #include "render/core/shaders.h"
+#include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
 #include "render/tasks/task.h"
 #include "scene3d/mesh_part.h"
@@ -19,47 +24,28 @@ constexpr int kW = 160, kH = 120;
 constexpr int kCx = kW / 2, kCy = kH / 2;
 constexpr uint8_t kDrawnLayer = 30;
 constexpr float kHalfPi = 1.57079633f;
-constexpr uint32_t kRedModel = 1, kGreenModel = 2, kFarQuadModel = 3;
 
-// Meshes built in memory: a 2 x 2 quad in the xy plane, coloured per vertex,
-// its bounding sphere at its middle.
-struct TestMesh {
-  MeshBuffers buffers;
-  PartMaterial material;
-  PartMesh mesh;
-};
-TestMesh meshes[3];
-
-const PartMesh* lookup(uint32_t model) {
-  return model >= 1 && model <= 3 ? &meshes[model - 1].mesh : nullptr;
-}
-
-bool build_quad(TestMesh* out, uint32_t colour, float z, float outer_radius) {
-  const float positions[] = {-1, 1, z, 1, 1, z, -1, -1, z, 1, -1, z};
-  const float normals[] = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
-  const uint32_t colours[] = {colour, colour, colour, colour};
-  const float uv[] = {0, 0, 1, 0, 0, 1, 1, 1};
-  const uint16_t indices[] = {0, 1, 2, 2, 1, 3};
-  MeshData data{};
-  data.positions = positions;
-  data.normals = normals;
-  data.colours = colours;
-  data.texcoords[0] = uv;
-  data.texcoord_sizes[0] = 2;
-  data.indices = indices;
-  data.vertex_count = 4;
-  data.index_count = 6;
-  data.fvf_index = find_fvf_index(GPU_FVF_XYZ | GPU_FVF_NORMAL | GPU_FVF_DIFFUSE | gpu_fvf_tex(1));
-  if (!gfx_build_mesh_buffers(&out->buffers, data)) return false;
-  out->material = PartMaterial{GPU_PT_TRIANGLELIST, 0, 2, 0, 4, 0, {}};
-  out->mesh = PartMesh{};
-  out->mesh.buffers = &out->buffers;
-  out->mesh.material_count = 1;
-  out->mesh.materials = &out->material;
-  out->mesh.centre = Vec3{0, 0, z};
-  out->mesh.inner_radius = 1.5f;
-  out->mesh.outer_radius = outer_radius;
-  return true;
+// A 2 x 2 quad in the xy plane at depth z, coloured per vertex, registered
+// as a device mesh; its bounding sphere round its middle.
+AssetHandle add_quad(const char* name, uint32_t colour, float z, uint32_t first_triangle = 0,
+                     uint32_t triangles = 2, float sphere_z = 0.0f) {
+  DecodedMesh d{};
+  d.positions = {-1, 1, z, 1, 1, z, -1, -1, z, 1, -1, z};
+  d.normals = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
+  d.colours = {colour, colour, colour, colour};
+  d.coord_sets[0].data = {0, 0, 1, 0, 0, 1, 1, 1};
+  d.coord_sets[0].components = 2;
+  d.coord_set_count = 1;
+  d.indices = {0, 1, 2, 2, 1, 3};
+  d.vertex_count = 4;
+  d.index_count = 6;
+  d.materials.resize(1);
+  d.materials[0].words[0] = first_triangle;
+  d.materials[0].words[1] = triangles;
+  d.material_count = 1;
+  const float sphere[6] = {0, 0, z + sphere_z, 0, 1.5f, 2.25f};
+  for (int k = 0; k < 6; ++k) d.sphere[k] = sphere[k];
+  return register_mesh("parts", name, d, 0);
 }
 
 // The whole graphics start-up on a hidden window. View 0 looks from
@@ -80,24 +66,28 @@ class MeshPartDraw : public ::testing::Test {
     set_viewport_rect(0, 0, 0, kW, kH);
     set_near_far(0, 1.0f, 200.0f, 200.0f);
     set_fog_enable(0, 0);
-    ASSERT_TRUE(build_quad(&meshes[0], 0xFFFF0000u, 0.0f, 1.5f));
-    ASSERT_TRUE(build_quad(&meshes[1], 0xFF00FF00u, 0.0f, 1.5f));
-    // Its quad 20 units in front of the part's position, its outer sphere
-    // only round that position.
-    ASSERT_TRUE(build_quad(&meshes[2], 0xFFFFFFFFu, 20.0f, 1.0f));
-    part_mesh_set_lookup(lookup);
+    // The live registry holds one mesh; these tests need a few.
+    shutdown_asset_registry();
+    RegistryCapacities c = kRegistryCapacities;
+    for (int id = ASSET_POOL_MESHES; id <= ASSET_POOL_BONE_ENTRIES; ++id) c.pools[id] = {8, 256, 0};
+    init_asset_registry(c);
+    red = add_quad("red", 0xFFFF0000u, 0.0f);
+    green = add_quad("green", 0xFF00FF00u, 0.0f);
+    // Its quad at the origin, its bounding sphere 30 units behind it.
+    far_quad = add_quad("far", 0xFFFFFFFFu, 0.0f, 0, 2, -30.0f);
+    ASSERT_NE(red, 0u);
+    ASSERT_NE(green, 0u);
+    ASSERT_NE(far_quad, 0u);
     scenepass_apply_view(0, 0);
   }
   void TearDown() override {
     part_render_reset_state();
-    part_mesh_set_lookup(nullptr);
-    for (TestMesh& m : meshes) gfx_release_mesh_buffers(&m.buffers);
     gfx_shutdown();
     window_destroy(window);
     window_system_shutdown();
   }
   // A one-frame mesh part, unlit, unfogged, both faces drawn.
-  static Task* part(uint32_t model, float x, float y, float z) {
+  static Task* part(AssetHandle model, float x, float y, float z) {
     Mat4 m;
     mat4_identity(&m);
     m.m[12] = x;
@@ -122,10 +112,11 @@ class MeshPartDraw : public ::testing::Test {
     return px & 0x00FFFFFFu;
   }
   PlatformWindow* window = nullptr;
+  AssetHandle red = 0, green = 0, far_quad = 0;
 };
 
 TEST_F(MeshPartDraw, QuadLandsOnItsProjectedPixels) {
-  ASSERT_NE(part(kRedModel, 0, 0, 0), nullptr);
+  ASSERT_NE(part(red, 0, 0, 0), nullptr);
   run_frame(0);
   const struct {
     int dx, dy;
@@ -134,7 +125,7 @@ TEST_F(MeshPartDraw, QuadLandsOnItsProjectedPixels) {
   for (const auto& p : probes) EXPECT_EQ(pixel(kCx + p.dx, kCy + p.dy), p.want) << p.dx << ", " << p.dy;
 
   // Moved right by 3 units: 18 pixels.
-  ASSERT_NE(part(kRedModel, 3, 0, 0), nullptr);
+  ASSERT_NE(part(red, 3, 0, 0), nullptr);
   run_frame(0);
   EXPECT_EQ(pixel(kCx + 18, kCy), 0xFF0000u);
   EXPECT_EQ(pixel(kCx, kCy), 0u);
@@ -147,9 +138,9 @@ TEST_F(MeshPartDraw, LevelOfDetailFollowsTheSquaredDistance) {
     uint32_t want;
   } cases[] = {{50.0f, 0x00FF00}, {100.0f, 0x00FF00}, {101.0f, 0xFF0000}};
   for (const auto& c : cases) {
-    Task* t = part(kRedModel, 0, 0, 0);
+    Task* t = part(red, 0, 0, 0);
     ASSERT_NE(t, nullptr);
-    const LodPair pairs[2] = {{kRedModel, 0.0f}, {kGreenModel, c.switch_at}};
+    const LodPair pairs[2] = {{red, 0.0f}, {green, c.switch_at}};
     mesh_part_set_lods(t, pairs);
     run_frame(0);
     EXPECT_EQ(pixel(kCx, kCy), c.want) << c.switch_at;
@@ -157,21 +148,21 @@ TEST_F(MeshPartDraw, LevelOfDetailFollowsTheSquaredDistance) {
 }
 
 TEST_F(MeshPartDraw, SphereCullingLeavesOutPartsOutsideTheFrustum) {
-  // Positioned behind the eye, its quad reaches back to the origin: drawn
-  // without sphere culling, left out with it.
-  Task* t = part(kFarQuadModel, 0, 0, -20);
+  // Its sphere behind the eye, its quad at the origin: drawn without sphere
+  // culling, left out with it.
+  Task* t = part(far_quad, 0, 0, 0);
   ASSERT_NE(t, nullptr);
   mesh_part_set_flag_18(t, 0);
   run_frame(0);
   EXPECT_EQ(pixel(kCx, kCy), 0xFFFFFFu);
 
-  t = part(kFarQuadModel, 0, 0, -20);
+  t = part(far_quad, 0, 0, 0);
   ASSERT_NE(t, nullptr);
   run_frame(0);
   EXPECT_EQ(pixel(kCx, kCy), 0u);
 
   // Far off to the side: nothing anywhere on the centre row.
-  ASSERT_NE(part(kRedModel, 100, 0, 0), nullptr);
+  ASSERT_NE(part(red, 100, 0, 0), nullptr);
   run_frame(0);
   for (int x = 0; x < kW; x += 4) EXPECT_EQ(pixel(x, kCy), 0u) << x;
 }
@@ -179,33 +170,106 @@ TEST_F(MeshPartDraw, SphereCullingLeavesOutPartsOutsideTheFrustum) {
 TEST_F(MeshPartDraw, PassMembershipAndMissingMeshes) {
   // In a mirror pass only parts with the mirror bit are drawn.
   part_render_set_override_6(1);
-  ASSERT_NE(part(kRedModel, 0, 0, 0), nullptr);
+  ASSERT_NE(part(red, 0, 0, 0), nullptr);
   run_frame(0);
   EXPECT_EQ(pixel(kCx, kCy), 0u);
   part_render_clear_overrides();
 
   // A model without a device object draws nothing and breaks nothing.
-  ASSERT_NE(part(9, 0, 0, 0), nullptr);
-  ASSERT_NE(part(kGreenModel, 3, 0, 0), nullptr);
+  ASSERT_NE(part(0x7FFF, 0, 0, 0), nullptr);
+  ASSERT_NE(part(green, 3, 0, 0), nullptr);
   run_frame(0);
   EXPECT_EQ(pixel(kCx, kCy), 0u);
   EXPECT_EQ(pixel(kCx + 18, kCy), 0x00FF00u);
 }
 
 TEST_F(MeshPartDraw, CullingQueryForCallersOutsideTheDraw) {
-  Task* in = part(kRedModel, 0, 0, 0);
-  Task* out = part(kRedModel, 0, 100, 0);
+  Task* in = part(red, 0, 0, 0);
+  Task* out = part(red, 0, 100, 0);
   ASSERT_NE(in, nullptr);
   ASSERT_NE(out, nullptr);
   run_frame(0);  // chooses the models
-  Task* again_in = part(kRedModel, 0, 0, 0);
-  Task* again_out = part(kRedModel, 0, 100, 0);
+  Task* again_in = part(red, 0, 0, 0);
+  Task* again_out = part(red, 0, 100, 0);
   EXPECT_FALSE(mesh_part_is_culled(again_in, 0, nullptr, false));
   EXPECT_TRUE(mesh_part_is_culled(again_out, 0, nullptr, false));
   const Frustum narrow{-0.01f, 0.01f, -0.01f, 0.01f, 1.0f, 200.0f};
-  Task* side = part(kRedModel, 2, 0, 0);
+  Task* side = part(red, 2, 0, 0);
   EXPECT_FALSE(mesh_part_is_culled(side, 0, nullptr, false));
   EXPECT_TRUE(mesh_part_is_culled(side, 0, &narrow, false));
+}
+
+TEST_F(MeshPartDraw, BillboardsTurnTheWorldMatrixInPlace) {
+  // Facing the camera: the rows become the camera's, the translation stays.
+  Task* facing = part(red, 1, 2, 3);
+  ASSERT_NE(facing, nullptr);
+  mesh_part_set_flags_15_17(facing, 1);
+  Mat4* f = mesh_part_matrix(facing);
+  f->m[0] = 5.0f;
+  // About the vertical axis: scale and pitch kept, yaw towards the camera.
+  Task* turning = part(red, 10, 0, 0);
+  ASSERT_NE(turning, nullptr);
+  mesh_part_set_flags_15_17(turning, 3);
+  Mat4* w = mesh_part_matrix(turning);
+  const Vec3 pos{10, 0, 0}, angles{0.3f, 0.0f, 0.0f};
+  mat4_from_position_euler(w, &pos, &angles);
+  for (int c = 0; c < 3; ++c) w->m[c] *= 2.0f;
+  // Drawn directly so the records are still there to look at.
+  part_render_reset_counters();
+  Task* const run[] = {facing, turning};
+  mesh_part_draw(run, 2);
+
+  const Mat4* camera = get_camera_matrix(0);
+  for (int k = 0; k < 12; ++k) EXPECT_FLOAT_EQ(f->m[k], camera->m[k]) << k;
+  EXPECT_EQ(f->m[12], 1.0f);
+  EXPECT_EQ(f->m[13], 2.0f);
+  EXPECT_EQ(f->m[14], 3.0f);
+
+  Vec3 p, a, scale;
+  mat4_decompose_euler(&p, &a, &scale, w);
+  EXPECT_NEAR(scale.x, 2.0f, 1e-5f);
+  EXPECT_NEAR(scale.y, 1.0f, 1e-5f);
+  EXPECT_NEAR(a.x, 0.3f, 1e-5f);
+  EXPECT_NEAR(a.y, std::atan2(10.0f, 10.0f), 1e-5f);  // from (0, 0, -10) to (10, 0, 0)
+  EXPECT_EQ(p.x, 10.0f);
+}
+
+TEST_F(MeshPartDraw, MaterialRangesAreCutToTheMesh) {
+  // The first triangle only (upper left half), a range past the end (none
+  // drawn), and a count past the end (cut to the last triangle).
+  const AssetHandle upper = add_quad("upper", 0xFFFFFFFFu, 0.0f, 0, 1);
+  const AssetHandle past = add_quad("past", 0xFFFFFFFFu, 0.0f, 5, 1);
+  const AssetHandle lower = add_quad("lower", 0xFFFFFFFFu, 0.0f, 1, 100);
+  ASSERT_NE(part(upper, -3, 0, 0), nullptr);
+  ASSERT_NE(part(past, 0, 0, 0), nullptr);
+  ASSERT_NE(part(lower, 3, 0, 0), nullptr);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx - 18 - 4, kCy - 4), 0xFFFFFFu);
+  EXPECT_EQ(pixel(kCx - 18 + 4, kCy + 4), 0u);
+  EXPECT_EQ(pixel(kCx, kCy), 0u);
+  EXPECT_EQ(pixel(kCx + 18 + 4, kCy + 4), 0xFFFFFFu);
+  EXPECT_EQ(pixel(kCx + 18 - 4, kCy - 4), 0u);
+}
+
+TEST_F(MeshPartDraw, ResetStateEndsTheScenePass) {
+  for (auto set : {part_render_set_override_0, part_render_set_override_1, part_render_set_override_2,
+                   part_render_set_override_3, part_render_set_override_4, part_render_set_override_5,
+                   part_render_set_override_6}) {
+    set(1);
+  }
+  // The light-view branch is tested first: with both passes flagged the
+  // view's extra-light transforms are taken.
+  scenepass_apply_view(0, 2);
+  EXPECT_EQ(part_render_get_pass_index(), 2);
+  float view[16];
+  gpu_get_transform(gfx_device(), GPU_TS_VIEW, view);
+  const Mat4* light_view = get_light_matrix_a(0, get_current_light_index());
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(view[k], light_view->m[k]) << k;
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_LIGHTING), 1u);
+  part_render_reset_state();
+  for (int32_t o : part_render_block()->overrides) EXPECT_EQ(o, -1);
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_LIGHTING), 0u);
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_FOGENABLE), 0u);
 }
 
 }  // namespace
