@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "assets/model_records.h"
 #include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
 #include "scene3d/mesh_part.h"
@@ -82,6 +83,21 @@ bool attach_sphere(Task* task, const Vec3* offset, float radius, uint32_t catego
   Collider* c = collider_create_sphere(offset, radius, &part->world, category, collider_next_serial(), 0, 0);
   if (c == nullptr) return false;
   c->flags &= ~kColliderGround;
+  part->colliders = c;
+  return true;
+}
+
+template <typename Part>
+bool attach_mesh(Task* task, AssetHandle collision, uint32_t category, bool ground) {
+  Part* part = data<Part>(task);
+  if (get_collision_record(collision) == nullptr) return false;
+  if (part->colliders != nullptr) {
+    collider_set_model(part->colliders, collision, category, 0, 0);
+    return true;
+  }
+  Collider* c = collider_create_mesh(collision, &part->world, category, collider_next_serial(), 0, 0);
+  if (c == nullptr) return false;
+  c->flags = ground ? (c->flags | kColliderGround) : (c->flags & ~kColliderGround);
   part->colliders = c;
   return true;
 }
@@ -232,6 +248,14 @@ void model_part_set_pass_model(Task* part, uint32_t model) { data<ModelPart>(par
 
 bool mesh_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category) {
   return attach_sphere<MeshPart>(part, offset, radius, category);
+}
+
+bool mesh_part_attach_collision_mesh(Task* part, AssetHandle collision, uint32_t category) {
+  return attach_mesh<MeshPart>(part, collision, category, false);
+}
+
+bool static_part_attach_collision_mesh(Task* part, AssetHandle collision, uint32_t category) {
+  return attach_mesh<StaticPart>(part, collision, category, true);
 }
 
 bool mesh_part_attach_sphere_by_size(Task* part, int view, const Mat4* matrix, float radius, const Vec3* offset,

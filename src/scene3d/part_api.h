@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "assets/asset_handle.h"
 #include "math/mat4.h"
 #include "math/plane.h"
 #include "render/tasks/task.h"
@@ -113,6 +114,13 @@ void model_part_set_pass_model(Task* part, uint32_t model);
 // collider pool is full.
 bool mesh_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category);
 bool prim_part_attach_collision_sphere(Task* part, const Vec3* offset, float radius, uint32_t category);
+
+// A collision-mesh Collider moving with the part's world matrix: re-targets
+// the first of the chain, or starts one (ground bit clear for mesh parts,
+// set for static parts). False when the handle has no collision mesh or the
+// collider pool is full.
+bool mesh_part_attach_collision_mesh(Task* part, AssetHandle collision, uint32_t category);
+bool static_part_attach_collision_mesh(Task* part, AssetHandle collision, uint32_t category);
 
 // A sphere that covers at least min_pixels on the view's screen where the
 // matrix stands: the radius grown to the size those pixels take at that

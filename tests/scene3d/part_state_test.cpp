@@ -11,6 +11,7 @@
 #include "scene3d/part_draw.h"
 #include "scene3d/part_records.h"
 #include "scene3d/part_render.h"
+#include "scene3d/ray_collision.h"
 #include "scene3d/render_flags.h"
 
 namespace {
@@ -193,6 +194,7 @@ class PartApi : public ::testing::Test {
     for (int i = 0; i < 7; ++i) task_type_register(nullptr, nullptr, nullptr, nullptr, 16);
     register_part_classes();
     part_slot_pool_reset();
+    raycol_init();
   }
   void TearDown() override {
     part_render_clear_overrides();
@@ -344,6 +346,39 @@ TEST_F(PartApi, TypeTestsAndCreators) {
   EXPECT_EQ(prim_part_type_id(), 8u);
   EXPECT_EQ(static_part_type_id(), 11u);
   EXPECT_FALSE(task_is_mesh_part(nullptr));
+}
+
+TEST_F(PartApi, ColliderChains) {
+  Task* t = create_mesh_part_persistent(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  // Nothing to act on without a chain.
+  mesh_part_collider_set_flag_1(t);
+  EXPECT_EQ(mesh_part_collider_serial(t), 0);
+  EXPECT_EQ(mesh_part_collider_count(t), 0u);
+  EXPECT_FALSE(mesh_part_collider_hit(t, 0, nullptr));
+  EXPECT_FALSE(mesh_part_attach_collision_mesh(t, 0, kCategoryAll));
+  EXPECT_EQ(mesh_part_collider(t), nullptr);
+
+  const Vec3 offset{0, 1, 0};
+  ASSERT_TRUE(mesh_part_attach_collision_sphere(t, &offset, 2.0f, 4));
+  Collider* c = mesh_part_collider(t);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->owner, mesh_part_matrix(t)) << "moves with the part";
+  EXPECT_EQ(c->flags & kColliderGround, 0u);
+  EXPECT_NE(mesh_part_collider_serial(t), 0);
+  mesh_part_collider_set_flag_2(t);
+  EXPECT_NE(c->flags & kColliderGround, 0u);
+  mesh_part_collider_set_flag_1(t);
+  EXPECT_EQ(c->flags & kColliderGround, 0u);
+  EXPECT_NE(c->flags & kColliderEnabled, 0u);
+  // A second attach re-shapes the same Collider.
+  ASSERT_TRUE(mesh_part_attach_collision_sphere(t, nullptr, 3.0f, 4));
+  EXPECT_EQ(mesh_part_collider(t), c);
+  EXPECT_EQ(c->radius, 3.0f);
+  const uint32_t live = raycol_collider_count();
+  mesh_part_detach_colliders(t);
+  EXPECT_EQ(mesh_part_collider(t), nullptr);
+  EXPECT_EQ(raycol_collider_count(), live - 1);
 }
 
 }  // namespace
