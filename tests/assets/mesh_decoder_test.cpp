@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <deque>
 #include <random>
 
 #include "assets/asset_names.h"
@@ -12,10 +13,13 @@
 
 namespace {
 
+// Decoded names point into the payload, so the payloads are kept.
 DecodedMesh decode(const MdlBuilder& m, uint32_t flags = 0, uint32_t tags = 0) {
-  const Blob b = m.build();
+  static std::deque<Blob> payloads;
+  if (payloads.size() > 4) payloads.pop_front();
+  payloads.push_back(m.build());
   DecodedMesh d{};
-  EXPECT_TRUE(decode_mesh(&d, "pkg", b.view(), flags, tags));
+  EXPECT_TRUE(decode_mesh(&d, "pkg", payloads.back().view(), flags, tags));
   return d;
 }
 
