@@ -65,7 +65,7 @@ void walk_nodes(PayloadView v, bool compose, NodeFn node) {
 }
 
 bool instantiate_node_part(const char* package, const char* node, uint32_t flags, const InstancePattern* entry,
-                           const Mat4* matrix) {
+                           const Mat4* matrix, uint32_t extra) {
   const AssetHandle mesh = find_mesh(package, node);
   const bool hidden = name_has_suffix(node, "_nd");
   if (!hidden && mesh == 0) return false;
@@ -93,6 +93,10 @@ bool instantiate_node_part(const char* package, const char* node, uint32_t flags
     mesh_part_set_flag_6(part, 1);
   }
   if (name_has_suffix(node, "_ad")) mesh_part_set_flags_7_11(part, 2);
+  if ((flags & INSTANCE_COLLISION) && !hidden) {
+    const AssetHandle collision = find_collision(package, node);
+    if (collision && mesh_part_attach_collision_mesh(part, collision, extra)) mesh_part_collider_set_flag_2(part);
+  }
   if (entry) {
     task_set_update_callback(part, entry->update);
     task_set_destroy_callback(part, entry->destroy);
@@ -160,7 +164,6 @@ AssetHandle instantiate_stage(const char* package, const char* name, const Insta
 
 Task* instantiate_model(const char* package, const char* model, const InstancePattern* table, uint32_t flags,
                         uint32_t extra) {
-  (void)extra;  // for the collision attachment
   const AssetHandle tree = find_bone_tree(package, model);
   if (tree == 0 || stage.entry_count >= kStageInstanceEntries) return nullptr;
   StageInstanceEntry& entry = stage.entries[stage.entry_count++];
@@ -182,7 +185,7 @@ Task* instantiate_model(const char* package, const char* model, const InstancePa
   matrix_stack_load(nullptr);
   matrix_stack_push();
   walk_nodes(stream, true, [&](const char* node) {
-    if (instantiate_node_part(package, node, flags, find_entry(table, node, false), matrix_stack_top()))
+    if (instantiate_node_part(package, node, flags, find_entry(table, node, false), matrix_stack_top(), extra))
       ++entry.part_count;
   });
   while (matrix_stack_depth() > depth) matrix_stack_pop();

@@ -17,7 +17,9 @@
 #include "platform/window/window.h"
 #include "render/core/gfx_device.h"
 #include "render/tasks/task.h"
+#include "scene3d/part_api.h"
 #include "scene3d/part_render.h"
+#include "scene3d/ray_collision.h"
 
 namespace {
 
@@ -100,6 +102,7 @@ class Instancing : public ::testing::Test {
     init_asset_registry(c);
     tasks_init();
     register_part_classes();
+    raycol_init();
   }
   void TearDown() override {
     tasks_reset();
@@ -232,8 +235,10 @@ TEST_F(Instancing, StageAndModels) {
       {"*", [](Task* part, AssetHandle, const char*) { made.push_back(part); }, nullptr, nullptr, nullptr},
       {nullptr, nullptr, nullptr, nullptr, nullptr},
   };
+  const Blob wall = collision_payload("house");
+  ASSERT_NE(register_collision("pkg", "house", wall.bytes.data(), wall.size()), 0u);
   const int32_t depth = matrix_stack_depth();
-  EXPECT_EQ(instantiate_model("pkg", "town_s", parts, INSTANCE_LAYER_50, 0), nullptr);
+  EXPECT_EQ(instantiate_model("pkg", "town_s", parts, INSTANCE_LAYER_50 | INSTANCE_COLLISION, 0), nullptr);
   EXPECT_EQ(matrix_stack_depth(), depth);
   EXPECT_EQ(stage_part_count(INSTANCE_LAYER_50), 3);
   ASSERT_EQ(made.size(), 3u);
@@ -241,6 +246,11 @@ TEST_F(Instancing, StageAndModels) {
   EXPECT_NE(made[0]->flags & kTaskVisible, 0u);
   EXPECT_EQ(made[1]->flags & kTaskVisible, 0u);
   EXPECT_EQ(made[0]->owner, get_stage_owner());
+  // Only house has a collision mesh of its name; it becomes ground.
+  const Collider* wall_collider = mesh_part_collider(made[0]);
+  ASSERT_NE(wall_collider, nullptr);
+  EXPECT_NE(wall_collider->flags & kColliderGround, 0u);
+  EXPECT_EQ(mesh_part_collider(made[2]), nullptr);
 
   // Sixteen entries at most.
   for (int i = 2; i < kStageInstanceEntries; ++i) instantiate_model("pkg", "town_s", nullptr, INSTANCE_STATIC, 0);
