@@ -41,8 +41,9 @@ void part_render_reset_state();
 
 // Sets the device up for drawing the 3D layers of a view (0 or 1): its
 // transforms (light-view, mirror or normal), a directional light from the
-// view's light, the default material and the view's fog range. Ends with
-// part_render_reset_state.
+// view's light, the default material and the view's fog range; the shader
+// constants get the pass's five matrices and depth range. The caller ends
+// the pass with part_render_reset_state.
 void scenepass_apply_view(int view, int pass_index);
 
 const PartRenderBlock* part_render_block();
