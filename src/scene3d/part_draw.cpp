@@ -76,6 +76,7 @@ bool part_mesh_get(uint32_t model, PartMesh* out) {
   out->centre = Vec3{info.centre[0], info.centre[1], info.centre[2]};
   out->inner_radius = info.radius;
   out->outer_radius = vec3_length(&out->centre) + info.radius;
+  // Mesh data carries no far bias: the far test uses the plain distance.
   out->far_bias = 0.0f;
   return true;
 }

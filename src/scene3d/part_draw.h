@@ -15,7 +15,6 @@
 #include "render/tasks/task.h"
 
 struct ColourBlock;
-struct ShaderBoneSource;
 struct ShaderSkeleton;
 struct ShaderPointLight;
 
@@ -35,7 +34,7 @@ struct PartMesh {
   Vec3 centre;         // bounding sphere in model space
   float inner_radius;  // round the centre
   float outer_radius;  // round the model's origin, holding the inner sphere
-  float far_bias;
+  float far_bias;      // taken off the squared distance before the far test
 };
 // False for 0, or a handle without a device object (the part then draws
 // nothing).
