@@ -441,7 +441,8 @@ bool decode_mesh(DecodedMesh* out, const char* package, PayloadView payload, uin
 void free_decoded_mesh(DecodedMesh* mesh) { *mesh = DecodedMesh{}; }
 
 bool decode_mesh_chunk(const ChunkContext& context, PayloadView payload) {
-  if (payload.size == 0) return true;
+  // A mesh without triangles has nothing to draw; it is passed over.
+  if (payload.size == 0 || (payload.size >= kMeshHeaderBytes && word(payload, W_TRIANGLES) == 0)) return true;
   MeshPayloadLayout layout;
   if (!validate_mesh_payload(payload, &layout)) return false;
   std::string name;

@@ -94,6 +94,6 @@ void free_decoded_mesh(DecodedMesh* mesh);
 
 struct ChunkContext;
 // The "MDL " chunk handler: strips the name's tags, decodes and registers
-// the mesh. False only for a malformed payload; an empty payload, or a mesh
-// the registry cannot hold, is passed over.
+// the mesh. False only for a malformed payload; an empty payload, a mesh
+// without triangles, or one the registry cannot hold, is passed over.
 bool decode_mesh_chunk(const ChunkContext& context, PayloadView payload);

@@ -338,12 +338,15 @@ TEST(MeshDecoder, BrokenLayoutsAreRefused) {
 }
 
 TEST(MeshDecoder, ChunkHandler) {
-  // Tags are stripped from the name before the mesh is looked for; a
-  // malformed payload is refused; an empty one passed over.
+  // A malformed payload is refused; an empty one, or one without
+  // triangles, is passed over.
   const ChunkContext context{"pkg", 0, nullptr};
   EXPECT_TRUE(decode_mesh_chunk(context, PayloadView{}));
   Blob b = mdl_cube().build();
   b.set(0, 0);
+  EXPECT_TRUE(decode_mesh_chunk(context, b.view()));
+  b.set(0, 12);
+  b.set(4, b.size());
   EXPECT_FALSE(decode_mesh_chunk(context, b.view()));
   std::vector<uint8_t> file;
   add_chunk(&file, CHUNK_TAG_MESH, version_of(CHUNK_TAG_MESH), b);
