@@ -2,6 +2,8 @@
 // headless device.
 #include <gtest/gtest.h>
 
+#include "graphics_session.h"
+
 #include <cmath>
 #include <vector>
 
@@ -14,7 +16,6 @@
 #include "assets/mesh_records.h"
 #include "assets/model_records.h"
 #include "assets/presets.h"
-#include "platform/window/window.h"
 #include "render/core/gfx_device.h"
 #include "render/tasks/task.h"
 #include "scene3d/part_api.h"
@@ -85,18 +86,10 @@ Blob node_stream(const std::vector<std::pair<const char*, float>>& nodes) {
   return b;
 }
 
-class Instancing : public ::testing::Test {
+class Instancing : public GraphicsSession {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(window_system_init());
-    window = window_create("instancing test", 32, 32, nullptr);
-    ASSERT_NE(window, nullptr);
-    GfxDeviceParams p{};
-    p.window = window;
-    p.width = 32;
-    p.height = 32;
-    p.colour_bits = 32;
-    ASSERT_EQ(gfx_device_init(p), 1);
+    start_device(32, 32, "instancing test");
     RegistryCapacities c = kRegistryCapacities;
     for (int id = ASSET_POOL_MESHES; id < ASSET_POOL_COUNT; ++id) c.pools[id] = {24, 1024, 1u << 14};
     init_asset_registry(c);
@@ -107,9 +100,7 @@ class Instancing : public ::testing::Test {
   void TearDown() override {
     tasks_reset();
     shutdown_asset_registry();
-    gfx_device_shutdown();
-    window_destroy(window);
-    window_system_shutdown();
+    GraphicsSession::TearDown();
   }
   // A cube mesh whose bounding-sphere centre is (x, y, z) and fourth value w.
   AssetHandle mesh(const char* name, float x = 0, float y = 0, float z = 0, float w = 0) {
@@ -126,7 +117,6 @@ class Instancing : public ::testing::Test {
     EXPECT_NE(h, 0u) << name;
     return h;
   }
-  PlatformWindow* window = nullptr;
 };
 
 TEST_F(Instancing, PrefixedFindsAndNodeLookups) {

@@ -2,6 +2,8 @@
 // entries taken and given back, texture slots resolved by name.
 #include <gtest/gtest.h>
 
+#include "graphics_session.h"
+
 #include "assets/asset_names.h"
 #include "assets/asset_registry.h"
 #include "assets/mdl_builder.h"
@@ -9,32 +11,21 @@
 #include "assets/mesh_records.h"
 #include "assets/model_records.h"
 #include "assets/textures.h"
-#include "platform/window/window.h"
 #include "render/core/gfx_device.h"
 
 namespace {
 
-class MeshRecords : public ::testing::Test {
+class MeshRecords : public GraphicsSession {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(window_system_init());
-    window = window_create("mesh test", 32, 32, nullptr);
-    ASSERT_NE(window, nullptr);
-    GfxDeviceParams p{};
-    p.window = window;
-    p.width = 32;
-    p.height = 32;
-    p.colour_bits = 32;
-    ASSERT_EQ(gfx_device_init(p), 1);
+    start_device(32, 32, "mesh test");
     RegistryCapacities c = kRegistryCapacities;
     for (int id = ASSET_POOL_MESHES; id < ASSET_POOL_COUNT; ++id) c.pools[id] = {4, 256, 1024};
     init_asset_registry(c);
   }
   void TearDown() override {
     shutdown_asset_registry();
-    gfx_device_shutdown();
-    window_destroy(window);
-    window_system_shutdown();
+    GraphicsSession::TearDown();
   }
   AssetHandle add(const MdlBuilder& m, const char* name, uint32_t tags) {
     const Blob b = m.build();
@@ -44,7 +35,6 @@ class MeshRecords : public ::testing::Test {
     free_decoded_mesh(&d);
     return h;
   }
-  PlatformWindow* window = nullptr;
 };
 
 TEST_F(MeshRecords, RegisterResolveAndRelease) {

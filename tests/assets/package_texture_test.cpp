@@ -2,6 +2,8 @@
 // or a loose ".dds" of the same name in data root 0 when there is one.
 #include <gtest/gtest.h>
 
+#include "graphics_session.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,7 +15,6 @@
 #include "assets/package_loader.h"
 #include "assets/textures.h"
 #include "platform/image/image_samples.h"
-#include "platform/window/window.h"
 #include "render/core/gfx_device.h"
 
 namespace {
@@ -21,18 +22,10 @@ namespace {
 int32_t fault_code = -1;
 void record_fault(int32_t code, const char*) { fault_code = code; }
 
-class PackageTextures : public ::testing::Test {
+class PackageTextures : public GraphicsSession {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(window_system_init());
-    window = window_create("package test", 32, 32, nullptr);
-    ASSERT_NE(window, nullptr);
-    GfxDeviceParams p{};
-    p.window = window;
-    p.width = 32;
-    p.height = 32;
-    p.colour_bits = 32;
-    ASSERT_EQ(gfx_device_init(p), 1);
+    start_device(32, 32, "package test");
     init_asset_registry();
     char pattern[] = "/tmp/tl_pkgtex_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -46,9 +39,7 @@ class PackageTextures : public ::testing::Test {
     set_package_loader_fault_handler(nullptr);
     shutdown_package_loader();
     shutdown_asset_registry();
-    gfx_device_shutdown();
-    window_destroy(window);
-    window_system_shutdown();
+    GraphicsSession::TearDown();
     std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   void write(const std::string& name, const Bytes& bytes) {
@@ -76,7 +67,6 @@ class PackageTextures : public ::testing::Test {
     for (int i = 0; i < 100 && loader_step() == 1; ++i) {
     }
   }
-  PlatformWindow* window = nullptr;
   std::string dir_;
 };
 

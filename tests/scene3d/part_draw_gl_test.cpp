@@ -2,9 +2,8 @@
 
 #include <cmath>
 
-#include "platform/gpu/gpu.h"
-#include "platform/window/window.h"
-#include "render/core/gfx_device.h"
+#include "graphics_session.h"
+
 #include "assets/asset_registry.h"
 #include "assets/mesh_decoder.h"
 #include "assets/mesh_records.h"
@@ -51,14 +50,10 @@ AssetHandle add_quad(const char* name, uint32_t colour, float z, uint32_t first_
 // The whole graphics start-up on a hidden window. View 0 looks from
 // (0, 0, -10) at the origin with a vertical field of 90 degrees, so the
 // 2 x 2 quad at the origin covers 12 x 12 pixels at the centre.
-class MeshPartDraw : public ::testing::Test {
+class MeshPartDraw : public GraphicsSession {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(window_system_init());
-    window = window_create("mesh part test", kW, kH, nullptr);
-    ASSERT_NE(window, nullptr);
-    const int layout[5] = {kW, kH, kW, kH, 0};
-    gfx_init(window, 0, kW, kH, 32, layout);
+    start_graphics(kW, kH, "mesh part test");
     gfx_set_clear_colour(0xFF000000u);
     const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
     set_camera_look_at(0, &eye, &target, &up);
@@ -82,9 +77,7 @@ class MeshPartDraw : public ::testing::Test {
   }
   void TearDown() override {
     part_render_reset_state();
-    gfx_shutdown();
-    window_destroy(window);
-    window_system_shutdown();
+    GraphicsSession::TearDown();
   }
   // A one-frame mesh part, unlit, unfogged, both faces drawn.
   static Task* part(AssetHandle model, float x, float y, float z) {
@@ -102,16 +95,6 @@ class MeshPartDraw : public ::testing::Test {
     mesh_part_set_flags_12_14(t, 2);
     return t;
   }
-  uint32_t pixel(int x, int y) {
-    GpuDevice* d = gfx_device();
-    GpuSurface* bb = nullptr;
-    uint32_t px = 0;
-    EXPECT_EQ(gpu_get_render_target(d, 0, &bb), GPU_OK);
-    EXPECT_EQ(gpu_read_surface(d, bb, GpuRect{x, y, x + 1, y + 1}, &px), GPU_OK);
-    gpu_surface_release(bb);
-    return px & 0x00FFFFFFu;
-  }
-  PlatformWindow* window = nullptr;
   AssetHandle red = 0, green = 0, far_quad = 0;
 };
 

@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "graphics_session.h"
 #include "platform/gpu/gpu.h"
-#include "platform/window/window.h"
 #include "render/core/gfx_device.h"
 #include "render/core/graphics.h"
 #include "render/core/text_queue.h"
@@ -15,30 +15,9 @@ namespace {
 constexpr int kW = 160, kH = 120;
 
 // The whole graphics start-up on a hidden window, one frame at a time.
-class FrameDriver : public ::testing::Test {
+class FrameDriver : public GraphicsSession {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(window_system_init());
-    window = window_create("frame test", kW, kH, nullptr);
-    ASSERT_NE(window, nullptr);
-    const int layout[5] = {kW, kH, kW, kH, 0};
-    gfx_init(window, 0, kW, kH, 32, layout);
-  }
-  void TearDown() override {
-    gfx_shutdown();
-    window_destroy(window);
-    window_system_shutdown();
-  }
-  uint32_t pixel(int x, int y) {
-    GpuDevice* d = gfx_device();
-    GpuSurface* bb = nullptr;
-    uint32_t px = 0;
-    EXPECT_EQ(gpu_get_render_target(d, 0, &bb), GPU_OK);
-    EXPECT_EQ(gpu_read_surface(d, bb, GpuRect{x, y, x + 1, y + 1}, &px), GPU_OK);
-    gpu_surface_release(bb);
-    return px & 0x00FFFFFFu;
-  }
-  PlatformWindow* window = nullptr;
+  void SetUp() override { start_graphics(kW, kH, "frame test"); }
 };
 
 TEST_F(FrameDriver, StartUpRegistersTheTypesInOrder) {

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "assets/asset_registry.h"
-#include "platform/gpu/gpu.h"
-#include "platform/window/window.h"
-#include "render/core/gfx_device.h"
+#include "graphics_session.h"
 #include "render/core/graphics.h"
 #include "render/core/view_state.h"
 #include "render/overlay2d/sprite3d.h"
@@ -20,14 +18,10 @@ constexpr float kHalfPi = 1.57079633f;
 // The whole graphics start-up on a hidden window. View 0 looks from
 // (0, 0, -10) at the origin with a vertical field of 90 degrees, so one
 // world unit at the origin is 6 pixels (60 pixels for 10 units).
-class Sprite3dDraw : public ::testing::Test {
+class Sprite3dDraw : public GraphicsSession {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(window_system_init());
-    window = window_create("sprite3d test", kW, kH, nullptr);
-    ASSERT_NE(window, nullptr);
-    const int layout[5] = {kW, kH, kW, kH, 0};
-    gfx_init(window, 0, kW, kH, 32, layout);
+    start_graphics(kW, kH, "sprite3d test");
     gfx_set_clear_colour(0xFF000000u);
     const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
     set_camera_look_at(0, &eye, &target, &up);
@@ -40,9 +34,7 @@ class Sprite3dDraw : public ::testing::Test {
   }
   void TearDown() override {
     part_render_clear_overrides();
-    gfx_shutdown();
-    window_destroy(window);
-    window_system_shutdown();
+    GraphicsSession::TearDown();
   }
   // The fixed-function transforms of the 3D layers, as a scene pass sets them.
   static void apply_view() { scenepass_apply_view(0, 0); }
@@ -53,16 +45,6 @@ class Sprite3dDraw : public ::testing::Test {
     if (t != nullptr) task_set_layer(t, kDrawnLayer);
     return t;
   }
-  uint32_t pixel(int x, int y) {
-    GpuDevice* d = gfx_device();
-    GpuSurface* bb = nullptr;
-    uint32_t px = 0;
-    EXPECT_EQ(gpu_get_render_target(d, 0, &bb), GPU_OK);
-    EXPECT_EQ(gpu_read_surface(d, bb, GpuRect{x, y, x + 1, y + 1}, &px), GPU_OK);
-    gpu_surface_release(bb);
-    return px & 0x00FFFFFFu;
-  }
-  PlatformWindow* window = nullptr;
 };
 
 struct Probe {
