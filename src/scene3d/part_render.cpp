@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scene3d/mesh_part.h"
+#include "scene3d/part_classes.h"
 #include "scene3d/part_records.h"
 
 namespace {
@@ -20,16 +21,14 @@ float channel(uint32_t argb, int shift) { return static_cast<float>((argb >> shi
 
 void register_part_classes() {
   std::memset(&block, 0, sizeof(block));
-  // Static, model and primitive parts have no drawing yet; the draw list
-  // passes over tasks of their types.
   block.prim_type_id = static_cast<uint32_t>(
-      task_type_register(nullptr, prim_part_init, prim_part_release, nullptr, sizeof(PrimPart)));
+      task_type_register(prim_part_draw, prim_part_init, prim_part_release, nullptr, sizeof(PrimPart)));
   block.model_type_id = static_cast<uint32_t>(
-      task_type_register(nullptr, model_part_init, model_part_release, nullptr, sizeof(ModelPart)));
+      task_type_register(model_part_draw, model_part_init, model_part_release, nullptr, sizeof(ModelPart)));
   block.mesh_type_id = static_cast<uint32_t>(
       task_type_register(mesh_part_draw, mesh_part_init, mesh_part_release, nullptr, sizeof(MeshPart)));
   block.static_type_id = static_cast<uint32_t>(
-      task_type_register(nullptr, static_part_init, static_part_release, nullptr, sizeof(StaticPart)));
+      task_type_register(static_part_draw, static_part_init, static_part_release, nullptr, sizeof(StaticPart)));
   block.pass_index = 0;
   for (int32_t& o : block.overrides) o = -1;
 }

@@ -1,0 +1,295 @@
+#include <cstring>
+
+#include "render/core/gfx_device.h"
+#include "render/core/shaders.h"
+#include "render/core/view_state.h"
+#include "scene3d/animation.h"
+#include "scene3d/mesh_part.h"
+#include "scene3d/part_api.h"
+#include "scene3d/part_classes.h"
+#include "scene3d/part_draw.h"
+#include "scene3d/part_render.h"
+#include "scene3d/render_flags.h"
+
+namespace {
+
+Vec3 translation(const Mat4* m) { return Vec3{m->m[12], m->m[13], m->m[14]}; }
+
+uint32_t choose_model(const ModelPart* part, float distance_sq, bool pass_model_allowed) {
+  if (pass_model_allowed && part->pass_model != 0) return part->pass_model;
+  uint32_t model = 0;
+  for (const LodPair& pair : part->lods) {
+    if (pair.model == 0) break;
+    if (pair.distance_sq <= distance_sq) model = pair.model;
+  }
+  return model;
+}
+
+PartSlot* slot_at(Task* task, int index) {
+  if (index < 0 || index >= kModelPartSlotCount) return nullptr;
+  return part_slot_from_index(task_data<ModelPart>(task)->slots[index]);
+}
+
+PartSlot* slot_or_alloc(Task* task, int index) {
+  if (index < 0 || index >= kModelPartSlotCount) return nullptr;
+  PartSlot* slot = slot_at(task, index);
+  if (slot != nullptr) return slot;
+  slot = part_slot_alloc(task);
+  if (slot != nullptr) task_data<ModelPart>(task)->slots[index] = part_slot_index(slot);
+  return slot;
+}
+
+// The mesh's skinned bit: a mesh with bones is posed by the part's player.
+bool store_mesh(PartSlot* slot, uint32_t mesh) {
+  const MeshInfo* info = get_mesh_info(mesh);
+  if (info == nullptr) return false;
+  slot->mesh = mesh;
+  if (info->bone_count != 0) {
+    slot->slot_flags |= kPartSlotSkinned;
+  } else {
+    slot->slot_flags &= ~kPartSlotSkinned;
+  }
+  return true;
+}
+
+void set_slot_bit(Task* task, int index, uint32_t bit, uint32_t on) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot == nullptr) return;
+  slot->slot_flags = on ? (slot->slot_flags | bit) : (slot->slot_flags & ~bit);
+}
+
+void set_slot_render_bit(Task* task, int index, int bit, uint32_t on) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot == nullptr) return;
+  slot->flags = flags_with_field(slot->flags, bit, 1, on ? 1u : 0u);
+}
+
+MotionPlayer* player_of(Task* task) { return task_data<ModelPart>(task)->motion; }
+
+void update_player(Task* task, int32_t frame, uint32_t first) {
+  ModelPart* part = task_data<ModelPart>(task);
+  anim_update_player(part->motion, &part->world, frame, nullptr, model_part_collider_serial(task), first);
+}
+
+}  // namespace
+
+Task* create_model_part(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer) {
+  Task* task = task_create(owner);
+  if (task == nullptr) return nullptr;
+  task_set_type(task, static_cast<int>(model_part_type_id()));
+  model_part_set_model(task, model);
+  if (matrix != nullptr) task_data<ModelPart>(task)->world = *matrix;
+  task_set_layer(task, layer);
+  return task;
+}
+
+// ---------------------------------------------------------------- slots
+
+PartSlot* model_part_slot(Task* task, int index) { return slot_at(task, index); }
+
+void model_part_set_slot(Task* task, int index, uint32_t mesh, const char* bone_name) {
+  PartSlot* slot = slot_or_alloc(task, index);
+  if (slot == nullptr) return;
+  if (store_mesh(slot, mesh) && (slot->slot_flags & kPartSlotSkinned) == 0) {
+    ModelPart* part = task_data<ModelPart>(task);
+    const MotionPlayer* p = part->motion;
+    const int32_t bone = p != nullptr && bone_name != nullptr ? bone_find_by_name(p, bone_name) : -1;
+    const BonePose* pose = bone >= 0 ? bone_world_matrix(part->motion, bone, &part->world, 0) : nullptr;
+    slot->matrix = pose != nullptr ? &pose->world : nullptr;
+  }
+  slot->mode = part_mode_from_model(mesh);
+}
+
+void model_part_set_slot_matrix(Task* task, int index, uint32_t mesh, const Mat4* matrix) {
+  PartSlot* slot = slot_or_alloc(task, index);
+  if (slot == nullptr) return;
+  store_mesh(slot, mesh);
+  slot->matrix = matrix;
+  slot->mode = part_mode_from_model(mesh);
+}
+
+void model_part_set_slot_mesh(Task* task, int index, uint32_t mesh) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot != nullptr) store_mesh(slot, mesh);
+}
+
+void model_part_slot_enable(Task* task, int index, uint32_t on) { set_slot_bit(task, index, kPartSlotEnabled, on); }
+void part_slot_set_flag2_bit2(Task* task, int index, uint32_t on) { set_slot_bit(task, index, kPartSlotAllPasses, on); }
+
+void model_part_release_slot(Task* task, int index) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot == nullptr) return;
+  part_slot_free(slot);
+  task_data<ModelPart>(task)->slots[index] = 0;
+}
+
+void part_slot_set_diffuse(Task* task, int index, uint32_t argb) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot == nullptr) return;
+  slot->colours.diffuse = argb;
+  slot->colour_is_default = colour_block_is_default(&slot->colours);
+}
+
+void part_slot_set_flag_0(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 0, on); }
+void part_slot_set_flag_1(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 1, on); }
+void part_slot_set_flag_2(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 2, on); }
+void part_slot_set_flag_3(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 3, on); }
+void part_slot_set_flag_4(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 4, on); }
+
+uint32_t part_slot_mesh(Task* task, int index) {
+  const PartSlot* slot = slot_at(task, index);
+  return slot != nullptr ? slot->mesh : 0;
+}
+
+const Mat4* part_slot_matrix(Task* task, int index) {
+  const PartSlot* slot = slot_at(task, index);
+  return slot != nullptr ? slot->matrix : nullptr;
+}
+
+uint32_t part_slot_diffuse(Task* task, int index) {
+  const PartSlot* slot = slot_at(task, index);
+  return slot != nullptr ? slot->colours.diffuse : 0xFFFFFFFFu;
+}
+
+// ---------------------------------------------------------------- motion
+
+void model_part_set_motion(Task* task, int32_t tree, int32_t animation) {
+  MotionPlayer* p = player_of(task);
+  if (p == nullptr) return;
+  const uint32_t first = motion_bind(p, tree, animation);
+  if (animation != 0) update_player(task, static_cast<int32_t>(motion_current_frame(p)), first);
+}
+
+void model_part_update_motion(Task* task, int32_t frame) {
+  if (player_of(task) != nullptr) update_player(task, frame, 0);
+}
+
+uint32_t model_part_frame(Task* task) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr ? motion_current_frame(p) : 0;
+}
+
+uint32_t model_part_length(Task* task) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr ? motion_length(p) : 0;
+}
+
+uint32_t model_part_loops_done(Task* task) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr ? p->loops_done : 0;
+}
+
+uint32_t model_part_frames_played(Task* task) {
+  return model_part_frame(task) + model_part_length(task) * model_part_loops_done(task);
+}
+
+bool model_part_is_playing(Task* task, uint32_t limit) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr && motion_is_playing(p, limit);
+}
+
+bool model_part_at_end(Task* task) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr && motion_at_end(p);
+}
+
+void model_part_set_frame(Task* task, int32_t frame) {
+  MotionPlayer* p = player_of(task);
+  if (p == nullptr) return;
+  const int32_t lo = static_cast<int32_t>(p->start >> 16);
+  const int32_t hi = static_cast<int32_t>(motion_length(p)) - 1;
+  int32_t f = frame < lo ? lo : frame;
+  if (f > hi) f = hi < lo ? lo : hi;
+  motion_set_time(p, static_cast<uint32_t>(f) << 16);
+}
+
+void model_part_set_loop(Task* task, uint32_t on) {
+  if (MotionPlayer* p = player_of(task)) motion_set_loop(p, on);
+}
+
+void model_part_set_speed(Task* task, float frames_per_update) {
+  if (MotionPlayer* p = player_of(task)) motion_set_speed(p, frames_per_update);
+}
+
+uint32_t model_part_bone_tree(Task* task) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr ? p->bone_tree : 0;
+}
+
+int32_t model_part_find_bone(Task* task, const char* name) {
+  const MotionPlayer* p = player_of(task);
+  return p != nullptr && name != nullptr ? bone_find_by_name(p, name) : -1;
+}
+
+BonePose* model_part_bone_matrix(Task* task, int32_t index, uint32_t force) {
+  ModelPart* part = task_data<ModelPart>(task);
+  return part->motion != nullptr ? bone_world_matrix(part->motion, index, &part->world, force) : nullptr;
+}
+
+MotionPlayer* model_part_player(Task* task) { return player_of(task); }
+
+// ---------------------------------------------------------------- drawing
+
+void model_part_draw(Task* const* tasks, int count) {
+  const PartPassFlags pass = part_pass_flags();
+  const int view = get_current_view();
+  const PartEye eye = part_pass_eye(view, pass);
+  const bool pass_model_allowed = pass.light_view || pass.mirror;
+
+  PartLists lists;
+  part_lists_begin(&lists);
+  for (int k = 0; k < count; ++k) {
+    Task* task = tasks[k];
+    ModelPart* part = task_data<ModelPart>(task);
+    const MotionPlayer* p = part->motion;
+    const Vec3 position = p != nullptr && p->bones != nullptr ? translation(&p->bones->world) : translation(&part->world);
+    const float d2 = part_distance_sq(&eye.position, &position);
+    std::memcpy(&task->user, &d2, sizeof(d2));
+    part->model_this_frame = choose_model(part, d2, pass_model_allowed);
+    PartMesh mesh;
+    if (part_mesh_get(part->model_this_frame, &mesh) && (part->flags & kRenderFlagSphereCull) &&
+        (d2 - mesh.far_bias > eye.far_sq || !part_sphere_in_frustum(eye.planes, &position, mesh.outer_radius))) {
+      continue;
+    }
+    part_lists_add(&lists, task, part->flags, false, 0);
+  }
+  const int n = part_lists_finish(&lists, false);
+  if (n == 0) return;
+
+  Task** order = part_sort_scratch();
+  part_batch_begin(kPartBatchModel, view);
+  GpuDevice* device = gfx_device();
+  int32_t* last_model = part_batch_last_model();
+  const int32_t pass_index = part_render_block()->pass_index;
+  for (int k = 0; k < n; ++k) {
+    Task* task = order[k];
+    ModelPart* part = task_data<ModelPart>(task);
+    PartMesh mesh;
+    const bool has_mesh = part_mesh_get(part->model_this_frame, &mesh);
+    ShaderPointLight lights[kPartLightCount];
+    int light_count = 0;
+    if (part->flags & kRenderFlagLightSpheres) {
+      const MotionPlayer* p = part->motion;
+      const Vec3 position =
+          p != nullptr && p->bones != nullptr ? translation(&p->bones->world) : translation(&part->world);
+      light_count = part_query_lights(lights, view, &position, has_mesh ? mesh.outer_radius : 0.0f);
+    }
+    const ShaderPointLight* light_list = light_count > 0 ? lights : nullptr;
+    part_draw_mesh(device, task, part->model_this_frame, part->texture_override, &part->world, nullptr,
+                   &part->colours, &part->flags, pass, part->mode, part->shader_data, last_model, part->alpha,
+                   light_list, light_count);
+    // Slots with RenderFlags bit 0 clear first, then those with it set.
+    for (uint32_t p = 0; p < 2; ++p) {
+      for (uint16_t index : part->slots) {
+        PartSlot* slot = part_slot_from_index(index);
+        if (slot == nullptr || (slot->slot_flags & kPartSlotEnabled) == 0 || slot->mesh == 0) continue;
+        if ((slot->slot_flags & kPartSlotAllPasses) == 0 && pass_index != 0) continue;
+        if ((slot->flags & 1u) != p) continue;
+        Mat4 world = slot->matrix != nullptr ? *slot->matrix : part->world;
+        part_draw_mesh(device, task, slot->mesh, 0, &world, nullptr, &slot->colours, &slot->flags, pass, slot->mode,
+                       slot->shader_data, last_model, slot->alpha, light_list, light_count);
+      }
+    }
+  }
+  part_batch_end();
+}

@@ -1,0 +1,108 @@
+// Static, model and primitive parts: their draw callbacks, constructors,
+// the model part's slots and motion operations, and the primitive part's
+// immediate batch of 36-byte vertices, drawn from its draw hook.
+#pragma once
+
+#include <cstdint>
+
+#include "assets/link_pool.h"
+#include "math/mat4.h"
+#include "math/plane.h"
+#include "render/tasks/task.h"
+#include "scene3d/part_records.h"
+
+struct BonePose;
+
+// Draw callbacks.
+void static_part_draw(Task* const* tasks, int count);
+void model_part_draw(Task* const* tasks, int count);
+void prim_part_draw(Task* const* tasks, int count);
+
+// Constructors: null when the task pool is full. Static and model parts are
+// persistent; create_prim_part lives one frame.
+Task* create_static_part(uint32_t owner, LinkNode* nodes, uint8_t layer);
+Task* create_model_part(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer);
+Task* create_prim_part(uint32_t owner, const Mat4* matrix, PrimDrawHook hook, uintptr_t argument, uint8_t layer);
+Task* create_prim_part_persistent(uint32_t owner, const Mat4* matrix, PrimDrawHook hook, uintptr_t argument,
+                                  uint8_t layer);
+
+// The part takes the chain; its release returns it to the link-node pool.
+void static_part_set_nodes(Task* part, LinkNode* nodes);
+
+// ---------------------------------------------------------------- slots
+// Index 0..19; any other index, or an empty slot where one is needed, does
+// nothing.
+void model_part_set_slot(Task* part, int index, uint32_t mesh, const char* bone_name);
+void model_part_set_slot_matrix(Task* part, int index, uint32_t mesh, const Mat4* matrix);
+void model_part_set_slot_mesh(Task* part, int index, uint32_t mesh);
+void model_part_slot_enable(Task* part, int index, uint32_t on);
+void part_slot_set_flag2_bit2(Task* part, int index, uint32_t on);
+void model_part_release_slot(Task* part, int index);
+void part_slot_set_diffuse(Task* part, int index, uint32_t argb);
+void part_slot_set_flag_0(Task* part, int index, uint32_t on);
+void part_slot_set_flag_1(Task* part, int index, uint32_t on);
+void part_slot_set_flag_2(Task* part, int index, uint32_t on);
+void part_slot_set_flag_3(Task* part, int index, uint32_t on);
+void part_slot_set_flag_4(Task* part, int index, uint32_t on);
+uint32_t part_slot_mesh(Task* part, int index);
+const Mat4* part_slot_matrix(Task* part, int index);
+uint32_t part_slot_diffuse(Task* part, int index);
+PartSlot* model_part_slot(Task* part, int index);
+
+// ---------------------------------------------------------------- motion
+// Each forwards to the part's player; without a player (the player pool was
+// full when the part was made) setters do nothing and getters return 0.
+// Binds a bone tree (-1 keeps it) and an animation, then poses the part.
+void model_part_set_motion(Task* part, int32_t tree, int32_t animation);
+void model_part_update_motion(Task* part, int32_t frame);
+uint32_t model_part_frame(Task* part);
+uint32_t model_part_length(Task* part);
+uint32_t model_part_loops_done(Task* part);
+uint32_t model_part_frames_played(Task* part);
+bool model_part_is_playing(Task* part, uint32_t limit);
+bool model_part_at_end(Task* part);
+void model_part_set_frame(Task* part, int32_t frame);
+void model_part_set_loop(Task* part, uint32_t on);
+void model_part_set_speed(Task* part, float frames_per_update);
+uint32_t model_part_bone_tree(Task* part);
+int32_t model_part_find_bone(Task* part, const char* name);
+// The bone's world pose with the part's world matrix; null when missing.
+BonePose* model_part_bone_matrix(Task* part, int32_t index, uint32_t force);
+MotionPlayer* model_part_player(Task* part);
+
+// ---------------------------------------------------------------- prims
+void prim_part_set_draw_hook(Task* part, PrimDrawHook hook, uintptr_t argument);
+void prim_part_set_bounds(Task* part, const Vec3* local_centre, float radius);
+
+constexpr int kPrimBatchVertices = 16384;
+// Primitives drawn from n vertices of a batch type (0 triangles, 1 lines,
+// 2 points).
+uint32_t prim_count_from_vertices(int type, uint32_t n);
+void prim_batch_begin(Task* part, int type, uint32_t texture);
+void prim_batch_add_vertex(Task* part, const Vec3* position);
+void prim_batch_add_xyz(Task* part, float x, float y, float z);
+void prim_batch_set_normal(Task* part, const Vec3* normal);
+void prim_batch_set_colour(Task* part, uint32_t argb);
+void prim_batch_set_uv_xy(Task* part, float u, float v);
+void prim_batch_flush(Task* part);
+void prim_batch_end(Task* part);
+void prim_draw_vertices(Task* part, int type, uint32_t texture, const PrimVertex* vertices, uint32_t count);
+// Without indices the quad index list is used; index counts beyond it are
+// clipped to it.
+void prim_draw_indexed_vertices(Task* part, int type, uint32_t texture, const PrimVertex* vertices,
+                                uint32_t vertex_count, const uint16_t* indices, uint32_t index_count);
+
+// ---------------------------------------------------------------- shared
+// Where the current pass looks from, its culling planes and squared far
+// limit.
+struct PartEye {
+  Vec3 position;
+  const Plane* planes;
+  float far_sq;
+};
+struct PartPassFlags;
+PartEye part_pass_eye(int view, const PartPassFlags& pass);
+struct ShaderPointLight;
+// Up to three light spheres near the sphere; returns how many.
+int part_query_lights(ShaderPointLight* out, int view, const Vec3* centre, float radius);
+constexpr int kPartLightCount = 3;

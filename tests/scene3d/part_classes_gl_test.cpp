@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include "graphics_session.h"
+
+#include "assets/asset_registry.h"
+#include "assets/link_pool.h"
+#include "assets/mesh_decoder.h"
+#include "assets/mesh_records.h"
+#include "render/core/graphics.h"
+#include "render/core/view_matrices.h"
+#include "render/core/view_state.h"
+#include "render/tasks/task.h"
+#include "scene3d/part_api.h"
+#include "scene3d/part_classes.h"
+#include "scene3d/part_render.h"
+#include "scene3d/render_flags.h"
+
+namespace {
+
+constexpr int kW = 160, kH = 120;
+constexpr int kCx = kW / 2, kCy = kH / 2;
+constexpr uint8_t kDrawnLayer = 30;
+constexpr float kHalfPi = 1.57079633f;
+
+// A 2 x 2 quad in the xy plane at depth z, coloured per vertex.
+AssetHandle add_quad(const char* name, uint32_t colour, float z) {
+  DecodedMesh d{};
+  d.positions = {-1, 1, z, 1, 1, z, -1, -1, z, 1, -1, z};
+  d.normals = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
+  d.colours = {colour, colour, colour, colour};
+  d.coord_sets[0].data = {0, 0, 1, 0, 0, 1, 1, 1};
+  d.coord_sets[0].components = 2;
+  d.coord_set_count = 1;
+  d.indices = {0, 1, 2, 2, 1, 3};
+  d.vertex_count = 4;
+  d.index_count = 6;
+  d.materials.resize(1);
+  d.materials[0].words[1] = 2;
+  d.material_count = 1;
+  const float sphere[6] = {0, 0, z, 0, 1.5f, 2.25f};
+  for (int k = 0; k < 6; ++k) d.sphere[k] = sphere[k];
+  return register_mesh("parts", name, d, 0);
+}
+
+// View 0 looks from (0, 0, -10) at the origin with a vertical field of 90
+// degrees: the 2 x 2 quad at the origin covers 12 x 12 pixels at the centre.
+class PartClassesDraw : public GraphicsSession {
+ protected:
+  void SetUp() override {
+    start_graphics(kW, kH, "part classes test");
+    gfx_set_clear_colour(0xFF000000u);
+    const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
+    set_camera_look_at(0, &eye, &target, &up);
+    set_camera_fov(0, kHalfPi);
+    set_viewport_rect(0, 0, 0, kW, kH);
+    set_near_far(0, 1.0f, 200.0f, 200.0f);
+    set_fog_enable(0, 0);
+    shutdown_asset_registry();
+    RegistryCapacities c = kRegistryCapacities;
+    for (int id = ASSET_POOL_MESHES; id <= ASSET_POOL_BONE_ENTRIES; ++id) c.pools[id] = {8, 256, 0};
+    init_asset_registry(c);
+    red = add_quad("red", 0xFFFF0000u, 0.0f);
+    green = add_quad("green", 0xFF00FF00u, 0.0f);
+    ASSERT_NE(red, 0u);
+    ASSERT_NE(green, 0u);
+    scenepass_apply_view(0, 0);
+  }
+  void TearDown() override {
+    part_render_reset_state();
+    GraphicsSession::TearDown();
+  }
+  AssetHandle red = 0, green = 0;
+};
+
+// Unlit, unfogged, both faces drawn.
+template <typename SetFlag, typename SetCull>
+void plain_flags(Task* t, SetFlag set_flag, SetCull set_cull) {
+  set_flag(t, 0);
+  set_cull(t, 2);
+}
+
+struct HookCall {
+  int type;
+  int vertices;
+};
+
+// Draws the requested number of vertices: a fan of screen-covering
+// triangles at the origin for type 0.
+void batch_hook(Task* t, uintptr_t argument) {
+  const HookCall* call = reinterpret_cast<const HookCall*>(argument);
+  prim_batch_begin(t, call->type, 0);
+  for (int k = 0; k < call->vertices; ++k) {
+    const int corner = k % 3;
+    prim_batch_add_xyz(t, corner == 1 ? 6.0f : -3.0f, corner == 2 ? 6.0f : -3.0f, 0.0f);
+  }
+  prim_batch_end(t);
+}
+
+TEST_F(PartClassesDraw, PrimitiveBatchesFlushWholePrimitives) {
+  const struct {
+    HookCall call;
+    uint32_t draw_calls, primitives;
+  } cases[] = {
+      {{0, 3}, 1, 1},
+      {{0, 4}, 1, 1},  // the unfinished triangle is not drawn
+      {{0, 16384}, 1, 5461},
+      {{1, 16384}, 1, 8192},
+      {{1, 16386}, 2, 8193},
+      {{2, 5}, 1, 5},
+      {{0, 0}, 0, 0},
+  };
+  for (const auto& c : cases) {
+    Task* t = create_prim_part(1, nullptr, batch_hook, reinterpret_cast<uintptr_t>(&c.call), kDrawnLayer);
+    ASSERT_NE(t, nullptr);
+    prim_part_set_flag_1(t, 0);
+    prim_part_set_flag_4(t, 0);
+    prim_part_set_flags_12_14(t, 2);
+    prim_part_set_diffuse(t, 0xFF0000FFu);
+    part_render_zero_counters();
+    run_frame(0);
+    const PartRenderBlock* b = part_render_block();
+    EXPECT_EQ(b->draw_calls, c.draw_calls) << c.call.type << " " << c.call.vertices;
+    EXPECT_EQ(b->primitives, c.primitives) << c.call.type << " " << c.call.vertices;
+    EXPECT_EQ(b->batches, 1u);
+    if (c.call.type == 0 && c.call.vertices > 0) {
+      // The part's diffuse colour, blue, with the material's small ambient.
+      const uint32_t p = pixel(kCx, kCy);
+      EXPECT_EQ(p & 0xFFu, 0xFFu) << c.call.vertices;
+      EXPECT_LT(p >> 16, 0x40u) << c.call.vertices;
+    }
+  }
+}
+
+void indexed_hook(Task* t, uintptr_t argument) {
+  static PrimVertex vertices[4];
+  prim_draw_indexed_vertices(t, 0, 0, vertices, 4, nullptr, static_cast<uint32_t>(argument));
+}
+
+TEST_F(PartClassesDraw, QuadIndexListIsNotReadPastItsEnd) {
+  const struct {
+    uint32_t indices, primitives;
+  } cases[] = {{6, 2}, {24576, 8192}, {30000, 8192}};
+  for (const auto& c : cases) {
+    Task* t = create_prim_part(1, nullptr, indexed_hook, c.indices, kDrawnLayer);
+    ASSERT_NE(t, nullptr);
+    part_render_zero_counters();
+    run_frame(0);
+    EXPECT_EQ(part_render_block()->primitives, c.primitives) << c.indices;
+  }
+}
+
+TEST_F(PartClassesDraw, ModelPartDrawsItsModelAndSlots) {
+  Task* t = create_model_part(1, nullptr, red, kDrawnLayer);
+  ASSERT_NE(t, nullptr);
+  plain_flags(t, model_part_set_flag_1, model_part_set_flags_12_14);
+  model_part_set_flag_2(t, 0);
+  model_part_set_flag_4(t, 0);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0xFF0000u);
+
+  // A slot at 3 units to the right, placed by its own matrix.
+  Mat4 right;
+  mat4_identity(&right);
+  right.m[12] = 3.0f;
+  model_part_set_slot_matrix(t, 4, green, &right);
+  part_slot_set_flag_1(t, 4, 0);
+  PartSlot* slot = model_part_slot(t, 4);
+  ASSERT_NE(slot, nullptr);
+  slot->flags = flags_with_field(slot->flags, 12, 3, 2);
+  slot->flags &= ~(1u << 4);
+  EXPECT_EQ(part_slot_mesh(t, 4), green);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0xFF0000u);
+  EXPECT_EQ(pixel(kCx + 18, kCy), 0x00FF00u);
+
+  // Disabled, then released: no longer drawn.
+  model_part_slot_enable(t, 4, 0);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx + 18, kCy), 0u);
+  const int used = part_slot_count();
+  model_part_release_slot(t, 4);
+  EXPECT_EQ(part_slot_count(), used - 1);
+  EXPECT_EQ(part_slot_mesh(t, 4), 0u);
+  EXPECT_EQ(part_slot_diffuse(t, 4), 0xFFFFFFFFu);
+  // Out-of-range indices do nothing.
+  model_part_set_slot_matrix(t, 20, green, &right);
+  model_part_set_slot_matrix(t, -1, green, &right);
+  EXPECT_EQ(part_slot_count(), used - 1);
+  task_kill(t);
+}
+
+TEST_F(PartClassesDraw, StaticPartDrawsItsNodeChain) {
+  // Enabled and z-writing, unlit and unfogged, both faces drawn.
+  const uint32_t word = (kNodeFlagsDefault & ~(kNodeFlagLighting | kNodeFlagLightSpheres | kNodeFlagFog |
+                                               (7u << 13))) | (2u << 13);
+  link_chain_begin();
+  ASSERT_TRUE(link_chain_append("parts", "green", &word));
+  LinkNode* chain = nullptr;
+  ASSERT_TRUE(link_chain_commit(&chain));
+  Task* t = create_static_part(1, chain, kDrawnLayer);
+  ASSERT_NE(t, nullptr);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0x00FF00u);
+
+  // A node left out of the normal pass draws nothing.
+  chain->word &= ~kNodeFlagEnabled;
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0u);
+  task_kill(t);
+}
+
+}  // namespace
