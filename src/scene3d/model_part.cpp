@@ -158,6 +158,7 @@ void model_part_set_motion(Task* task, int32_t tree, int32_t animation) {
   if (p == nullptr) return;
   const uint32_t first = motion_bind(p, tree, animation);
   if (animation != 0) update_player(task, static_cast<int32_t>(motion_current_frame(p)), first);
+  if (animation > 0 && task_data<ModelPart>(task)->colliders != nullptr) model_part_bind_bone_colliders(task, -1, 0);
 }
 
 void model_part_update_motion(Task* task, int32_t frame) {

@@ -12,6 +12,7 @@
 #include "scene3d/part_records.h"
 
 struct BonePose;
+struct Collider;
 
 // Draw callbacks.
 void static_part_draw(Task* const* tasks, int count);
@@ -69,6 +70,24 @@ int32_t model_part_find_bone(Task* part, const char* name);
 // The bone's world pose with the part's world matrix; null when missing.
 BonePose* model_part_bone_matrix(Task* part, int32_t index, uint32_t force);
 MotionPlayer* model_part_player(Task* part);
+
+// ---------------------------------------------------------------- bones
+// The pose of the player's bone with that hash and name; null when absent.
+BonePose* part_find_pose(MotionPlayer* player, uint32_t hash, const char* name);
+// Replaces the part's Colliders with one mesh Collider per bone that has a
+// collision mesh "CM_<bone>" in the bone tree's package, owned by the bone's
+// pose. tree -1 means the player's bone tree. The first old Collider's
+// enabled and ground bits carry over (enabled, not ground, without one).
+void model_part_bind_bone_colliders(Task* part, int32_t tree, uint32_t category);
+uint32_t model_part_collider_total(Task* part);
+Collider* model_part_collider_at(Task* part, uint32_t n);
+
+constexpr int kBonePairLevels = 128;
+using BonePairFn = void (*)(Task* part, BonePose* parent, const char* parent_name, BonePose* child,
+                            const char* child_name, void* argument);
+// Calls fn for each parent and child of the bone tree, children before
+// their parents' later siblings. Nesting past 128 levels is not descended.
+void model_part_for_each_bone_pair(Task* part, BonePairFn fn, void* argument);
 
 // ---------------------------------------------------------------- prims
 void prim_part_set_draw_hook(Task* part, PrimDrawHook hook, uintptr_t argument);

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "assets/asset_registry.h"
+#include "assets/matrix_stack.h"
+#include "assets/model_records.h"
+#include "render/tasks/task.h"
+#include "scene3d/animation.h"
+#include "scene3d/coll_builder.h"
+#include "scene3d/part_api.h"
+#include "scene3d/part_classes.h"
+#include "scene3d/part_render.h"
+#include "scene3d/ray_collision.h"
+
+namespace {
+
+// A bone stream of nested nodes, each the child of the one before.
+std::vector<uint8_t> chain_stream(const std::vector<std::string>& names) {
+  std::vector<uint32_t> w;
+  std::vector<std::pair<size_t, std::string>> fix;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) w.push_back(BONE_OP_PUSH);
+    w.push_back(BONE_OP_MATRIX);
+    const float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1};
+    for (float f : m) {
+      uint32_t v;
+      std::memcpy(&v, &f, 4);
+      w.push_back(v);
+    }
+    w.push_back(BONE_OP_NODE);
+    fix.emplace_back(w.size(), names[i]);
+    w.push_back(0);
+    w.push_back(0);
+  }
+  for (size_t i = 1; i < names.size(); ++i) w.push_back(BONE_OP_POP);
+  w.push_back(BONE_OP_END);
+  std::vector<uint8_t> bytes(w.size() * 4);
+  std::memcpy(bytes.data(), w.data(), bytes.size());
+  for (auto& [word, name] : fix) {
+    const uint32_t at = static_cast<uint32_t>(bytes.size());
+    bytes.insert(bytes.end(), name.begin(), name.end());
+    bytes.push_back(0);
+    while (bytes.size() % 4) bytes.push_back(0);
+    std::memcpy(bytes.data() + word * 4, &at, 4);
+  }
+  return bytes;
+}
+
+class ModelPartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegistryCapacities c = kRegistryCapacities;
+    for (int id = ASSET_POOL_MESHES; id < ASSET_POOL_COUNT; ++id) c.pools[id] = {16, 4096, 1u << 18};
+    init_asset_registry(c);
+    matrix_stack_reset();
+    tasks_init();
+    register_part_classes();
+    part_slot_pool_reset();
+    anim_init();
+    raycol_init();
+    const std::vector<uint8_t> s = chain_stream({"body", "a", "b", "c"});
+    tree = register_bone_tree("pk", "body", s.data(), s.size());
+    ASSERT_NE(tree, 0u);
+  }
+  void TearDown() override {
+    tasks_shutdown();
+    anim_release();
+    shutdown_asset_registry();
+  }
+  AssetHandle tree = 0;
+};
+
+struct Pairs {
+  std::vector<std::string> seen;
+  int with_poses = 0;
+};
+
+void record_pair(Task*, BonePose* parent, const char* parent_name, BonePose* child, const char* child_name,
+                 void* argument) {
+  Pairs* pairs = static_cast<Pairs*>(argument);
+  pairs->seen.push_back(std::string(parent_name) + ">" + child_name);
+  if (parent != nullptr && child != nullptr && std::strcmp(parent->name, parent_name) == 0 &&
+      std::strcmp(child->name, child_name) == 0) {
+    ++pairs->with_poses;
+  }
+}
+
+TEST_F(ModelPartTest, BonePairsAreWalkedDeepestFirst) {
+  Task* t = create_model_part(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  motion_bind(model_part_player(t), static_cast<int32_t>(tree), 0);
+  Pairs pairs;
+  model_part_for_each_bone_pair(t, record_pair, &pairs);
+  const std::vector<std::string> want = {"b>c", "a>b", "body>a"};
+  EXPECT_EQ(pairs.seen, want);
+  EXPECT_EQ(pairs.with_poses, 3);
+  // A null callback does nothing.
+  model_part_for_each_bone_pair(t, nullptr, &pairs);
+  EXPECT_EQ(pairs.seen.size(), 3u);
+}
+
+TEST_F(ModelPartTest, PartWithoutPlayerAnswersNeutrally) {
+  std::vector<MotionPlayer*> taken;
+  while (MotionPlayer* p = motion_create()) taken.push_back(p);
+  Task* t = create_model_part(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  ASSERT_EQ(model_part_player(t), nullptr);
+  model_part_set_motion(t, static_cast<int32_t>(tree), 1);
+  model_part_update_motion(t, 3);
+  model_part_set_frame(t, 5);
+  model_part_set_loop(t, 1);
+  model_part_set_speed(t, 2.0f);
+  EXPECT_EQ(model_part_frame(t), 0u);
+  EXPECT_EQ(model_part_length(t), 0u);
+  EXPECT_EQ(model_part_frames_played(t), 0u);
+  EXPECT_FALSE(model_part_is_playing(t, 0));
+  EXPECT_FALSE(model_part_at_end(t));
+  EXPECT_EQ(model_part_bone_tree(t), 0u);
+  EXPECT_EQ(model_part_find_bone(t, "a"), -1);
+  EXPECT_EQ(model_part_bone_matrix(t, 0, 1), nullptr);
+  Pairs pairs;
+  model_part_for_each_bone_pair(t, record_pair, &pairs);
+  EXPECT_TRUE(pairs.seen.empty());
+  model_part_bind_bone_colliders(t, -1, 0);
+  EXPECT_EQ(model_part_collider_total(t), 0u);
+  task_kill(t);
+  for (MotionPlayer* p : taken) motion_release(p);
+}
+
+TEST_F(ModelPartTest, BoneCollidersFollowTheirBones) {
+  CollBuilder b;
+  b.cells.push_back(floor_cell(0, 0, 0.0f, 1.0f, 7));
+  const Blob blob = b.build("CM_b");
+  ASSERT_NE(register_collision("pk", "CM_b", blob.bytes.data(), blob.size()), 0u);
+  Task* t = create_model_part(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  MotionPlayer* p = model_part_player(t);
+  motion_bind(p, static_cast<int32_t>(tree), 0);
+  model_part_bind_bone_colliders(t, -1, 5);
+  ASSERT_EQ(model_part_collider_total(t), 1u);
+  const Collider* c = model_part_collider_at(t, 0);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->owner, &bone_chain_nth(p->bones, model_part_find_bone(t, "b"))->world);
+  EXPECT_EQ(c->category, 5u);
+  EXPECT_NE(c->flags & kColliderEnabled, 0u);
+  EXPECT_EQ(c->flags & kColliderGround, 0u);
+  EXPECT_EQ(model_part_collider_at(t, 1), nullptr);
+  // Binding again keeps one Collider per bone, and the first one's bits.
+  model_part_collider_at(t, 0)->flags |= kColliderGround;
+  model_part_bind_bone_colliders(t, -1, 5);
+  ASSERT_EQ(model_part_collider_total(t), 1u);
+  EXPECT_NE(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
+  task_kill(t);
+}
+
+TEST_F(ModelPartTest, SetFrameClampsToThePlayedRange) {
+  Task* t = create_model_part(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  MotionPlayer* p = model_part_player(t);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->start, 2u << 16);
+  p->end = 10u << 16;
+  const struct {
+    int32_t frame;
+    uint32_t want;
+  } cases[] = {{0, 2}, {2, 2}, {5, 5}, {9, 9}, {10, 9}, {-4, 2}};
+  for (const auto& c : cases) {
+    model_part_set_frame(t, c.frame);
+    EXPECT_EQ(model_part_frame(t), c.want) << c.frame;
+  }
+  task_kill(t);
+}
+
+}  // namespace
