@@ -70,6 +70,51 @@ int32_t model_part_find_bone(Task* part, const char* name);
 // The bone's world pose with the part's world matrix; null when missing.
 BonePose* model_part_bone_matrix(Task* part, int32_t index, uint32_t force);
 MotionPlayer* model_part_player(Task* part);
+bool model_part_is_playing_to_limit(Task* part);
+bool model_part_was_fading(Task* part);
+bool model_part_at_start(Task* part);
+// Start and loop points in whole frames.
+uint32_t model_part_start_frame(Task* part);
+void model_part_set_start_frame(Task* part, uint32_t frame);
+uint32_t model_part_loop_frame(Task* part);
+void model_part_set_loop_frame(Task* part, uint32_t frame);
+uint32_t model_part_motion_id(Task* part);
+void model_part_set_loop_limit(Task* part, uint32_t count);
+// With fade, a cross-fade from the current pose starts first.
+void model_part_set_mirror(Task* part, uint32_t on, uint32_t fade);
+void model_part_set_reverse(Task* part, uint32_t on);
+void model_part_set_crossfade(Task* part, int32_t updates);
+void model_part_arm_crossfade(Task* part);
+void model_part_set_root_lock(Task* part, uint32_t mode);
+// The root bone's current transform; null (false) without a root bone.
+Mat4* model_part_root_matrix(Task* part, Mat4* out);
+bool model_part_root_xyz(Task* part, Vec3* out);
+bool model_part_root_xz(Task* part, float* out_x, float* out_z);
+bool model_part_root_angles(Task* part, Vec3* out);
+// Root travel of the last update: as sampled, turned by the world matrix,
+// and either with y dropped.
+Vec3* model_part_root_delta(Task* part, Vec3* out);
+Vec3* model_part_root_delta_world(Task* part, Vec3* out);
+Vec3* model_part_root_delta_flat(Task* part, Vec3* out);
+Vec3* model_part_root_delta_flat_world(Task* part, Vec3* out);
+// Length of the travel (0 below a squared length of 1e-10); flat: in x, z.
+float model_part_root_step(Task* part);
+float model_part_root_step_flat(Task* part);
+uint32_t model_part_node_count(Task* part);
+const char* model_part_bone_name(Task* part, int32_t index);
+uint32_t model_part_root_bone(Task* part);  // 255 = none
+BonePose* model_part_bone_matrix_by_name(Task* part, const char* name);
+bool model_part_bone_ik(Task* part, int32_t index, const Vec3* target, float weight, int32_t chain);
+bool model_part_bone_look_at(Task* part, int32_t index, const Vec3* target, const Vec3* up, float weight);
+bool model_part_bone_local_override(Task* part, int32_t index, const Mat4* m, float weight, uint32_t remap);
+bool model_part_bone_world_override(Task* part, int32_t index, const Mat4* m, float weight, uint32_t remap);
+bool model_part_bone_ik_by_name(Task* part, const char* name, const Vec3* target, float weight, int32_t chain);
+bool model_part_bone_look_at_by_name(Task* part, const char* name, const Vec3* target, const Vec3* up, float weight);
+bool model_part_bone_local_override_by_name(Task* part, const char* name, const Mat4* m, float weight,
+                                            uint32_t remap);
+bool model_part_bone_world_override_by_name(Task* part, const char* name, const Mat4* m, float weight,
+                                            uint32_t remap);
+bool model_part_set_springs(Task* part, const char* name, uint32_t on);
 
 // ---------------------------------------------------------------- bones
 // The pose of the player's bone with that hash and name; null when absent.

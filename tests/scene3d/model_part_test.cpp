@@ -121,6 +121,18 @@ TEST_F(ModelPartTest, PartWithoutPlayerAnswersNeutrally) {
   EXPECT_EQ(model_part_bone_tree(t), 0u);
   EXPECT_EQ(model_part_find_bone(t, "a"), -1);
   EXPECT_EQ(model_part_bone_matrix(t, 0, 1), nullptr);
+  model_part_set_mirror(t, 1, 1);
+  model_part_set_start_frame(t, 4);
+  EXPECT_EQ(model_part_start_frame(t), 0u);
+  EXPECT_EQ(model_part_node_count(t), 0u);
+  EXPECT_EQ(model_part_root_bone(t), 0xFFu);
+  EXPECT_EQ(model_part_root_step(t), 0.0f);
+  Vec3 v{1, 1, 1};
+  EXPECT_FALSE(model_part_root_xyz(t, &v));
+  model_part_root_delta_world(t, &v);
+  EXPECT_EQ(v.x, 0.0f);
+  EXPECT_FALSE(model_part_bone_ik_by_name(t, "a", &v, 1.0f, 2));
+  EXPECT_FALSE(model_part_set_springs(t, nullptr, 1));
   Pairs pairs;
   model_part_for_each_bone_pair(t, record_pair, &pairs);
   EXPECT_TRUE(pairs.seen.empty());
