@@ -58,11 +58,11 @@ void set_slot_bit(Task* task, int index, uint32_t bit, uint32_t on) {
   slot->slot_flags = on ? (slot->slot_flags | bit) : (slot->slot_flags & ~bit);
 }
 
-void set_slot_render_bit(Task* task, int index, int bit, uint32_t on) {
-  PartSlot* slot = slot_at(task, index);
-  if (slot == nullptr) return;
-  slot->flags = flags_with_field(slot->flags, bit, 1, on ? 1u : 0u);
+void set_slot_field(Task* task, int index, int shift, int width, uint32_t value) {
+  if (PartSlot* slot = slot_at(task, index)) slot->flags = flags_with_field(slot->flags, shift, width, value);
 }
+
+void set_slot_render_bit(Task* task, int index, int bit, uint32_t on) { set_slot_field(task, index, bit, 1, on ? 1u : 0u); }
 
 MotionPlayer* player_of(Task* task) { return task_data<ModelPart>(task)->motion; }
 
@@ -135,6 +135,74 @@ void part_slot_set_flag_1(Task* task, int index, uint32_t on) { set_slot_render_
 void part_slot_set_flag_2(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 2, on); }
 void part_slot_set_flag_3(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 3, on); }
 void part_slot_set_flag_4(Task* task, int index, uint32_t on) { set_slot_render_bit(task, index, 4, on); }
+
+void part_slot_set_ambient(Task* task, int index, uint32_t argb) {
+  if (PartSlot* slot = slot_at(task, index)) {
+    slot->colours.ambient = argb;
+    slot->colour_is_default = colour_block_is_default(&slot->colours);
+  }
+}
+
+void part_slot_set_emissive(Task* task, int index, uint32_t argb) {
+  if (PartSlot* slot = slot_at(task, index)) {
+    slot->colours.emissive = argb;
+    slot->colour_is_default = colour_block_is_default(&slot->colours);
+  }
+}
+
+void part_slot_set_colour_c3_w(Task* task, int index, uint32_t specular, float power) {
+  if (PartSlot* slot = slot_at(task, index)) {
+    slot->colours.specular = specular;
+    slot->colours.power = power;
+    slot->colour_is_default = colour_block_is_default(&slot->colours);
+  }
+}
+
+void part_slot_set_scale(Task* task, int index, float scale) {
+  if (PartSlot* slot = slot_at(task, index)) {
+    slot->colours.scale = scale;
+    slot->colour_is_default = colour_block_is_default(&slot->colours);
+  }
+}
+
+void part_slot_set_flags_7_11(Task* task, int index, uint32_t v) { set_slot_field(task, index, 7, 5, v); }
+void part_slot_set_flags_12_14(Task* task, int index, uint32_t v) { set_slot_field(task, index, 12, 3, v); }
+void part_slot_set_flags_19_21(Task* task, int index, uint32_t v) { set_slot_field(task, index, 19, 3, v); }
+void part_slot_set_flags_22_24(Task* task, int index, uint32_t v) { set_slot_field(task, index, 22, 3, v); }
+void part_slot_set_flags_25_26(Task* task, int index, uint32_t v) { set_slot_field(task, index, 25, 2, v); }
+void part_slot_set_flags_27_28(Task* task, int index, uint32_t v) { set_slot_field(task, index, 27, 2, v); }
+
+void model_part_slot_set_mode_and_params(Task* task, int index, uint16_t mode, const void* data, uint32_t size) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot == nullptr) return;
+  slot->mode = mode;
+  if (data != nullptr && size != 0) {
+    std::memcpy(slot->shader_data, data, size < kPartShaderDataSize ? size : kPartShaderDataSize);
+  }
+}
+
+void model_part_slot_copy_mode(Task* task, int index) {
+  PartSlot* slot = slot_at(task, index);
+  if (slot == nullptr) return;
+  const ModelPart* part = task_data<ModelPart>(task);
+  slot->mode = part->mode;
+  std::memcpy(slot->shader_data, part->shader_data, kPartShaderDataSize);
+}
+
+const ColourBlock* part_slot_colour_block(Task* task, int index) {
+  const PartSlot* slot = slot_at(task, index);
+  return slot != nullptr ? &slot->colours : nullptr;
+}
+
+uint16_t part_slot_mode(Task* task, int index) {
+  const PartSlot* slot = slot_at(task, index);
+  return slot != nullptr ? slot->mode : 0;
+}
+
+const void* part_slot_shader_data(Task* task, int index) {
+  const PartSlot* slot = slot_at(task, index);
+  return slot != nullptr ? slot->shader_data : nullptr;
+}
 
 uint32_t part_slot_mesh(Task* task, int index) {
   const PartSlot* slot = slot_at(task, index);
@@ -228,6 +296,22 @@ BonePose* model_part_bone_matrix(Task* task, int32_t index, uint32_t force) {
 }
 
 MotionPlayer* model_part_player(Task* task) { return player_of(task); }
+
+bool model_part_is_culled(Task* task, int view, const Frustum* frustum, bool use_bounds) {
+  ModelPart* part = task_data<ModelPart>(task);
+  Plane scratch[6];
+  const Plane* planes = part_query_planes(scratch, view, frustum);
+  Vec3 position = translation(&part->world);
+  Mat4 rest;
+  if (part->motion != nullptr && motion_root_matrix(part->motion, &rest) != nullptr) {
+    Mat4 placed;
+    mat4_multiply(&placed, &rest, &part->world);
+    position = translation(&placed);
+  }
+  PartMesh mesh;
+  const float radius = use_bounds && part_mesh_get(part->model_this_frame, &mesh) ? mesh.inner_radius : 0.0f;
+  return !part_sphere_in_frustum(planes, &position, radius);
+}
 
 // ---------------------------------------------------------------- drawing
 

@@ -45,6 +45,24 @@ void part_slot_set_flag_1(Task* part, int index, uint32_t on);
 void part_slot_set_flag_2(Task* part, int index, uint32_t on);
 void part_slot_set_flag_3(Task* part, int index, uint32_t on);
 void part_slot_set_flag_4(Task* part, int index, uint32_t on);
+void part_slot_set_ambient(Task* part, int index, uint32_t argb);
+void part_slot_set_emissive(Task* part, int index, uint32_t argb);
+void part_slot_set_colour_c3_w(Task* part, int index, uint32_t specular, float power);
+void part_slot_set_scale(Task* part, int index, float scale);
+// RenderFlags fields of a slot, as the parts' flag-range setters.
+void part_slot_set_flags_7_11(Task* part, int index, uint32_t value);
+void part_slot_set_flags_12_14(Task* part, int index, uint32_t value);
+void part_slot_set_flags_19_21(Task* part, int index, uint32_t value);
+void part_slot_set_flags_22_24(Task* part, int index, uint32_t value);
+void part_slot_set_flags_25_26(Task* part, int index, uint32_t value);
+void part_slot_set_flags_27_28(Task* part, int index, uint32_t value);
+// min(size, 40) bytes of shader data are copied when given.
+void model_part_slot_set_mode_and_params(Task* part, int index, uint16_t mode, const void* data, uint32_t size);
+// The part's shading mode and shader data into the slot.
+void model_part_slot_copy_mode(Task* part, int index);
+const ColourBlock* part_slot_colour_block(Task* part, int index);
+uint16_t part_slot_mode(Task* part, int index);
+const void* part_slot_shader_data(Task* part, int index);
 uint32_t part_slot_mesh(Task* part, int index);
 const Mat4* part_slot_matrix(Task* part, int index);
 uint32_t part_slot_diffuse(Task* part, int index);
@@ -70,6 +88,10 @@ int32_t model_part_find_bone(Task* part, const char* name);
 // The bone's world pose with the part's world matrix; null when missing.
 BonePose* model_part_bone_matrix(Task* part, int32_t index, uint32_t force);
 MotionPlayer* model_part_player(Task* part);
+// For callers outside the draw, planes as mesh_part_is_culled takes them:
+// the root bone's placed position (or the part's) against the inner radius
+// of the model drawn last when use_bounds is set, else the point alone.
+bool model_part_is_culled(Task* part, int view, const Frustum* frustum, bool use_bounds);
 bool model_part_is_playing_to_limit(Task* part);
 bool model_part_was_fading(Task* part);
 bool model_part_at_start(Task* part);
@@ -147,7 +169,9 @@ void prim_batch_add_vertex(Task* part, const Vec3* position);
 void prim_batch_add_xyz(Task* part, float x, float y, float z);
 void prim_batch_set_normal(Task* part, const Vec3* normal);
 void prim_batch_set_colour(Task* part, uint32_t argb);
+void prim_batch_set_normal_xyz(Task* part, float x, float y, float z);
 void prim_batch_set_uv_xy(Task* part, float u, float v);
+void prim_batch_set_uv(Task* part, const float* uv);
 void prim_batch_flush(Task* part);
 void prim_batch_end(Task* part);
 void prim_draw_vertices(Task* part, int type, uint32_t texture, const PrimVertex* vertices, uint32_t count);

@@ -126,6 +126,13 @@ void prim_batch_set_normal(Task* task, const Vec3* normal) {
   t.nz = normal->z;
 }
 
+void prim_batch_set_normal_xyz(Task* task, float x, float y, float z) {
+  const Vec3 n{x, y, z};
+  prim_batch_set_normal(task, &n);
+}
+
+void prim_batch_set_uv(Task* task, const float* uv) { prim_batch_set_uv_xy(task, uv[0], uv[1]); }
+
 void prim_batch_set_colour(Task* task, uint32_t argb) { task_data<PrimPart>(task)->vertex_template.diffuse = argb; }
 
 void prim_batch_set_uv_xy(Task* task, float u, float v) {
