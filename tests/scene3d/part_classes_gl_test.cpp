@@ -209,4 +209,44 @@ TEST_F(PartClassesDraw, StaticPartDrawsItsNodeChain) {
   task_kill(t);
 }
 
+TEST_F(PartClassesDraw, SlotsWithTheSortedBitDrawLast) {
+  Task* t = create_model_part(1, nullptr, 0, kDrawnLayer);
+  ASSERT_NE(t, nullptr);
+  Mat4 at_origin;
+  mat4_identity(&at_origin);
+  // Equal depths: the later slot wins; slot 0 (green) before slot 1 (red)
+  // while both are in the first pass.
+  for (int index = 0; index < 2; ++index) {
+    model_part_set_slot_matrix(t, index, index == 0 ? green : red, &at_origin);
+    part_slot_set_flag_1(t, index, 0);
+    part_slot_set_flag_4(t, index, 0);
+    part_slot_set_flags_12_14(t, index, 2);
+  }
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0xFF0000u);
+  part_slot_set_flag_0(t, 0, 1);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0x00FF00u);
+  task_kill(t);
+}
+
+TEST_F(PartClassesDraw, SortedStaticNodesDrawFarthestFirst) {
+  const AssetHandle far_green = add_quad("far_green", 0xFF00FF00u, 5.0f);
+  ASSERT_NE(far_green, 0u);
+  // Distance-sorted, no z write: the drawing order alone decides.
+  const uint32_t word = (kNodeFlagsDefault & ~(kNodeFlagLighting | kNodeFlagLightSpheres | kNodeFlagFog |
+                                               kNodeFlagZWrite | (7u << 13))) |
+                        (2u << 13) | kNodeFlagDistanceSorted;
+  link_chain_begin();
+  ASSERT_TRUE(link_chain_append("parts", "red", &word));
+  ASSERT_TRUE(link_chain_append("parts", "far_green", &word));
+  LinkNode* chain = nullptr;
+  ASSERT_TRUE(link_chain_commit(&chain));
+  Task* t = create_static_part(1, chain, kDrawnLayer);
+  ASSERT_NE(t, nullptr);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0xFF0000u);
+  task_kill(t);
+}
+
 }  // namespace
