@@ -107,3 +107,45 @@ void model_part_for_each_bone_pair(Task* task, BonePairFn fn, void* argument) {
     return true;
   });
 }
+
+namespace {
+
+// Flag 1 enables a Collider and clears its ground bit; flag 2 sets the
+// ground bit.
+void apply_collider_flag(Collider* c, int flag) {
+  if (flag == 1) {
+    c->flags = (c->flags | kColliderEnabled) & ~kColliderGround;
+  } else {
+    c->flags |= kColliderGround;
+  }
+}
+
+bool apply_collider_flag_by_name(Task* task, const char* name, int flag) {
+  if (name == nullptr) return false;
+  for (Collider* c = task_data<ModelPart>(task)->colliders; c != nullptr; c = c->chained) {
+    const char* own = reinterpret_cast<const char*>(c->user_a);
+    if (own != nullptr && std::strcmp(own, name) == 0) {
+      apply_collider_flag(c, flag);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void model_part_colliders_set_flag_1(Task* task) {
+  for (Collider* c = task_data<ModelPart>(task)->colliders; c != nullptr; c = c->chained) apply_collider_flag(c, 1);
+}
+
+void model_part_colliders_set_flag_2(Task* task) {
+  for (Collider* c = task_data<ModelPart>(task)->colliders; c != nullptr; c = c->chained) apply_collider_flag(c, 2);
+}
+
+bool model_part_collider_set_flag_1_by_name(Task* task, const char* name) {
+  return apply_collider_flag_by_name(task, name, 1);
+}
+
+bool model_part_collider_set_flag_2_by_name(Task* task, const char* name) {
+  return apply_collider_flag_by_name(task, name, 2);
+}

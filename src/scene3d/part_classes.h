@@ -148,6 +148,12 @@ BonePose* part_find_pose(MotionPlayer* player, uint32_t hash, const char* name);
 void model_part_bind_bone_colliders(Task* part, int32_t tree, uint32_t category);
 uint32_t model_part_collider_total(Task* part);
 Collider* model_part_collider_at(Task* part, uint32_t n);
+// Flag 1 enables and clears the ground bit, flag 2 sets the ground bit: on
+// every Collider, or on the first named so (false when none or no name).
+void model_part_colliders_set_flag_1(Task* part);
+void model_part_colliders_set_flag_2(Task* part);
+bool model_part_collider_set_flag_1_by_name(Task* part, const char* name);
+bool model_part_collider_set_flag_2_by_name(Task* part, const char* name);
 
 constexpr int kBonePairLevels = 128;
 using BonePairFn = void (*)(Task* part, BonePose* parent, const char* parent_name, BonePose* child,

@@ -165,6 +165,14 @@ TEST_F(ModelPartTest, BoneCollidersFollowTheirBones) {
   model_part_bind_bone_colliders(t, -1, 5);
   ASSERT_EQ(model_part_collider_total(t), 1u);
   EXPECT_NE(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
+  // By the collision mesh's name only.
+  EXPECT_FALSE(model_part_collider_set_flag_1_by_name(t, "CM_a"));
+  EXPECT_FALSE(model_part_collider_set_flag_1_by_name(t, nullptr));
+  EXPECT_NE(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
+  EXPECT_TRUE(model_part_collider_set_flag_1_by_name(t, "CM_b"));
+  EXPECT_EQ(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
+  model_part_colliders_set_flag_2(t);
+  EXPECT_NE(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
   task_kill(t);
 }
 
