@@ -6,7 +6,6 @@
 #include "render/core/render_states.h"
 #include "render/core/shaders.h"
 #include "render/core/view_state.h"
-#include "scene3d/light_spheres.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"

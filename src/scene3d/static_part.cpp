@@ -104,7 +104,13 @@ void static_part_draw(Task* const* tasks, int count) {
       e = StaticEntry{node, tasks[k], mesh,
                       part_state_key(node_flags_as_render_flags(node->word), static_cast<uint32_t>(k)),
                       d2 + mesh.inner_radius};
-      node->value = sorted ? e.distance_key : 0.0f;
+      // The node keeps the key it was sorted by: a distance, or the state
+      // key's bits.
+      if (sorted) {
+        node->value = e.distance_key;
+      } else {
+        std::memcpy(&node->value, &e.state_key, sizeof(node->value));
+      }
     }
   }
   if (front_count + back_count == 0) return;
