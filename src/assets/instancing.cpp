@@ -8,6 +8,7 @@
 #include "assets/model_records.h"
 #include "assets/presets.h"
 #include "scene3d/mesh_part.h"
+#include "scene3d/part_classes.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_records.h"
 #include "scene3d/ray_collision.h"
@@ -176,9 +177,14 @@ Task* instantiate_model(const char* package, const char* model, const InstancePa
       if (instantiate_node_static(package, node, find_entry(table, node, true), flags)) ++entry.part_count;
     });
     link_chain_commit(&entry.chain);
-    // The static part that draws the chain is made by the 3D scene's static
-    // part class; until it takes the chain, the entry keeps it.
-    return nullptr;
+    if (entry.chain == nullptr) return nullptr;
+    Task* part = create_static_part(stage.owner, entry.chain, instance_layer(flags));
+    if (part == nullptr) return nullptr;  // the entry keeps the chain until the stage is freed
+    entry.chain = nullptr;                 // the part frees its chain with itself
+    part->flags |= kTaskVisible;
+    const AssetHandle collision = (flags & INSTANCE_COLLISION) ? find_collision(package, model) : 0;
+    if (collision) static_part_attach_collision_mesh(part, collision, extra);
+    return part;
   }
   const int32_t depth = matrix_stack_depth();
   matrix_stack_push();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "graphics_session.h"
-
 #include "assets/asset_names.h"
 #include "assets/asset_registry.h"
 #include "assets/mdl_builder.h"

@@ -2,14 +2,13 @@
 // or a loose ".dds" of the same name in data root 0 when there is one.
 #include <gtest/gtest.h>
 
-#include "graphics_session.h"
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "graphics_session.h"
 #include "assets/asset_registry.h"
 #include "assets/package_builder.h"
 #include "assets/package_loader.h"
