@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "graphics_session.h"
+#include "part_scene_session.h"
 
 #include "assets/asset_registry.h"
 #include "assets/link_pool.h"
@@ -17,57 +17,15 @@
 
 namespace {
 
-constexpr int kW = 160, kH = 120;
-constexpr int kCx = kW / 2, kCy = kH / 2;
-constexpr uint8_t kDrawnLayer = 30;
-constexpr float kHalfPi = 1.57079633f;
-
-// A 2 x 2 quad in the xy plane at depth z, coloured per vertex.
-AssetHandle add_quad(const char* name, uint32_t colour, float z) {
-  DecodedMesh d{};
-  d.positions = {-1, 1, z, 1, 1, z, -1, -1, z, 1, -1, z};
-  d.normals = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
-  d.colours = {colour, colour, colour, colour};
-  d.coord_sets[0].data = {0, 0, 1, 0, 0, 1, 1, 1};
-  d.coord_sets[0].components = 2;
-  d.coord_set_count = 1;
-  d.indices = {0, 1, 2, 2, 1, 3};
-  d.vertex_count = 4;
-  d.index_count = 6;
-  d.materials.resize(1);
-  d.materials[0].words[1] = 2;
-  d.material_count = 1;
-  const float sphere[6] = {0, 0, z, 0, 1.5f, 2.25f};
-  for (int k = 0; k < 6; ++k) d.sphere[k] = sphere[k];
-  return register_mesh("parts", name, d, 0);
-}
-
-// View 0 looks from (0, 0, -10) at the origin with a vertical field of 90
-// degrees: the 2 x 2 quad at the origin covers 12 x 12 pixels at the centre.
-class PartClassesDraw : public GraphicsSession {
+class PartClassesDraw : public PartSceneSession {
  protected:
   void SetUp() override {
-    start_graphics(kW, kH, "part classes test");
-    gfx_set_clear_colour(0xFF000000u);
-    const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
-    set_camera_look_at(0, &eye, &target, &up);
-    set_camera_fov(0, kHalfPi);
-    set_viewport_rect(0, 0, 0, kW, kH);
-    set_near_far(0, 1.0f, 200.0f, 200.0f);
-    set_fog_enable(0, 0);
-    shutdown_asset_registry();
-    RegistryCapacities c = kRegistryCapacities;
-    for (int id = ASSET_POOL_MESHES; id <= ASSET_POOL_BONE_ENTRIES; ++id) c.pools[id] = {8, 256, 0};
-    init_asset_registry(c);
+    start_scene("part classes test");
     red = add_quad("red", 0xFFFF0000u, 0.0f);
     green = add_quad("green", 0xFF00FF00u, 0.0f);
     ASSERT_NE(red, 0u);
     ASSERT_NE(green, 0u);
     scenepass_apply_view(0, 0);
-  }
-  void TearDown() override {
-    part_render_reset_state();
-    GraphicsSession::TearDown();
   }
   AssetHandle red = 0, green = 0;
 };

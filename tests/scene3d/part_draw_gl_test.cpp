@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "graphics_session.h"
+#include "part_scene_session.h"
 
 #include "assets/asset_registry.h"
 #include "assets/mesh_decoder.h"
@@ -19,53 +19,10 @@
 
 namespace {
 
-constexpr int kW = 160, kH = 120;
-constexpr int kCx = kW / 2, kCy = kH / 2;
-constexpr uint8_t kDrawnLayer = 30;
-constexpr float kHalfPi = 1.57079633f;
-
-// A 2 x 2 quad in the xy plane at depth z, coloured per vertex, registered
-// as a device mesh; its bounding sphere round its middle.
-AssetHandle add_quad(const char* name, uint32_t colour, float z, uint32_t first_triangle = 0,
-                     uint32_t triangles = 2, float sphere_z = 0.0f) {
-  DecodedMesh d{};
-  d.positions = {-1, 1, z, 1, 1, z, -1, -1, z, 1, -1, z};
-  d.normals = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
-  d.colours = {colour, colour, colour, colour};
-  d.coord_sets[0].data = {0, 0, 1, 0, 0, 1, 1, 1};
-  d.coord_sets[0].components = 2;
-  d.coord_set_count = 1;
-  d.indices = {0, 1, 2, 2, 1, 3};
-  d.vertex_count = 4;
-  d.index_count = 6;
-  d.materials.resize(1);
-  d.materials[0].words[0] = first_triangle;
-  d.materials[0].words[1] = triangles;
-  d.material_count = 1;
-  const float sphere[6] = {0, 0, z + sphere_z, 0, 1.5f, 2.25f};
-  for (int k = 0; k < 6; ++k) d.sphere[k] = sphere[k];
-  return register_mesh("parts", name, d, 0);
-}
-
-// The whole graphics start-up on a hidden window. View 0 looks from
-// (0, 0, -10) at the origin with a vertical field of 90 degrees, so the
-// 2 x 2 quad at the origin covers 12 x 12 pixels at the centre.
-class MeshPartDraw : public GraphicsSession {
+class MeshPartDraw : public PartSceneSession {
  protected:
   void SetUp() override {
-    start_graphics(kW, kH, "mesh part test");
-    gfx_set_clear_colour(0xFF000000u);
-    const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
-    set_camera_look_at(0, &eye, &target, &up);
-    set_camera_fov(0, kHalfPi);
-    set_viewport_rect(0, 0, 0, kW, kH);
-    set_near_far(0, 1.0f, 200.0f, 200.0f);
-    set_fog_enable(0, 0);
-    // The live registry holds one mesh; these tests need a few.
-    shutdown_asset_registry();
-    RegistryCapacities c = kRegistryCapacities;
-    for (int id = ASSET_POOL_MESHES; id <= ASSET_POOL_BONE_ENTRIES; ++id) c.pools[id] = {8, 256, 0};
-    init_asset_registry(c);
+    start_scene("mesh part test");
     red = add_quad("red", 0xFFFF0000u, 0.0f);
     green = add_quad("green", 0xFF00FF00u, 0.0f);
     // Its quad at the origin, its bounding sphere 30 units behind it.
@@ -74,10 +31,6 @@ class MeshPartDraw : public GraphicsSession {
     ASSERT_NE(green, 0u);
     ASSERT_NE(far_quad, 0u);
     scenepass_apply_view(0, 0);
-  }
-  void TearDown() override {
-    part_render_reset_state();
-    GraphicsSession::TearDown();
   }
   // A one-frame mesh part, unlit, unfogged, both faces drawn.
   static Task* part(AssetHandle model, float x, float y, float z) {
