@@ -6,42 +6,12 @@
 #include "render/core/shaders.h"
 #include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
-#include "scene3d/light_spheres.h"
 #include "scene3d/part_draw.h"
 #include "scene3d/part_render.h"
 #include "scene3d/render_flags.h"
 
 namespace {
 
-constexpr int kMeshPartLightCount = 3;
-
-struct Eye {
-  Vec3 position;
-  const Plane* planes;
-  float far_sq;
-};
-
-Eye pass_eye(int view, const PartPassFlags& pass) {
-  Eye eye{};
-  const Mat4* m;
-  if (pass.light_view) {
-    const int light = get_current_light_index();
-    m = get_light_matrix_b(view, light);
-    eye.planes = get_light_frustum(view, light);
-    const float far = get_extra_light_far(view, light);
-    eye.far_sq = far * far;
-  } else if (pass.mirror) {
-    m = get_matrix_slot17(view);
-    eye.planes = get_view_frustum_4(view);
-    eye.far_sq = get_far_limit(view) * get_far_limit(view);
-  } else {
-    m = get_camera_matrix(view);
-    eye.planes = get_view_frustum_1(view);
-    eye.far_sq = get_far_limit(view) * get_far_limit(view);
-  }
-  vec3_set(&eye.position, m->m[12], m->m[13], m->m[14]);
-  return eye;
-}
 
 Vec3 translation(const Mat4* m) { return Vec3{m->m[12], m->m[13], m->m[14]}; }
 
@@ -49,7 +19,7 @@ void store_float(Task* task, float f) { std::memcpy(&task->user, &f, sizeof(f));
 
 // Sphere culling by the mesh's bounds; a part that passes keeps its world
 // sphere for the light query.
-bool sphere_visible(MeshPart* part, const PartMesh* mesh, const Eye& eye, float distance_sq) {
+bool sphere_visible(MeshPart* part, const PartMesh* mesh, const PartEye& eye, float distance_sq) {
   if (distance_sq - mesh->far_bias > eye.far_sq) return false;
   const Vec3 position = translation(&part->world);
   if (!part_sphere_in_frustum(eye.planes, &position, mesh->outer_radius)) return false;
@@ -59,18 +29,6 @@ bool sphere_visible(MeshPart* part, const PartMesh* mesh, const Eye& eye, float 
   return true;
 }
 
-int query_lights(ShaderPointLight* out, int view, const MeshPart* part) {
-  LightSphere* near[kMeshPartLightCount];
-  const int n = lightsphere_query_near(near, kMeshPartLightCount, static_cast<uint32_t>(view), &part->sphere_centre,
-                                       part->sphere_radius);
-  for (int k = 0; k < n; ++k) {
-    out[k].position = near[k]->centre;
-    out[k].first = near[k]->radius;
-    out[k].second = near[k]->parameter;
-    for (int c = 0; c < 4; ++c) out[k].colour[c] = near[k]->colour_float4[c];
-  }
-  return n;
-}
 
 Task* create(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer, bool one_frame) {
   Task* task = task_create(owner);
@@ -178,7 +136,7 @@ bool mesh_part_is_culled(Task* task, int view, const Frustum* frustum, bool use_
 void mesh_part_draw(Task* const* tasks, int count) {
   const PartPassFlags pass = part_pass_flags();
   const int view = get_current_view();
-  const Eye eye = pass_eye(view, pass);
+  const PartEye eye = part_pass_eye(view, pass);
   const bool pass_model_allowed = pass.light_view || pass.mirror;
 
   PartLists lists;
@@ -211,8 +169,10 @@ void mesh_part_draw(Task* const* tasks, int count) {
   int32_t* last_model = part_batch_last_model();
   for (int k = 0; k < n; ++k) {
     MeshPart* part = task_data<MeshPart>(order[k]);
-    ShaderPointLight lights[kMeshPartLightCount];
-    const int light_count = (part->flags & kRenderFlagLightSpheres) ? query_lights(lights, view, part) : 0;
+    ShaderPointLight lights[kPartLightCount];
+    const int light_count = (part->flags & kRenderFlagLightSpheres)
+                                ? part_query_lights(lights, view, &part->sphere_centre, part->sphere_radius)
+                                : 0;
     part_draw_mesh(device, order[k], part->model_this_frame, part->texture_override, &part->world, nullptr,
                    &part->colours, &part->flags, pass, part->mode, part->shader_data, last_model, part->alpha,
                    light_count > 0 ? lights : nullptr, light_count);

@@ -186,17 +186,3 @@ void prim_draw_vertices(Task* part, int type, uint32_t texture, const PrimVertex
 void prim_draw_indexed_vertices(Task* part, int type, uint32_t texture, const PrimVertex* vertices,
                                 uint32_t vertex_count, const uint16_t* indices, uint32_t index_count);
 
-// ---------------------------------------------------------------- shared
-// Where the current pass looks from, its culling planes and squared far
-// limit.
-struct PartEye {
-  Vec3 position;
-  const Plane* planes;
-  float far_sq;
-};
-struct PartPassFlags;
-PartEye part_pass_eye(int view, const PartPassFlags& pass);
-struct ShaderPointLight;
-// Up to three light spheres near the sphere; returns how many.
-int part_query_lights(ShaderPointLight* out, int view, const Vec3* centre, float radius);
-constexpr int kPartLightCount = 3;

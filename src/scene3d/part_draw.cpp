@@ -12,6 +12,7 @@
 #include "render/core/shaders.h"
 #include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
+#include "scene3d/light_spheres.h"
 #include "scene3d/part_records.h"
 #include "scene3d/part_render.h"
 #include "scene3d/render_flags.h"
@@ -257,4 +258,38 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
     }
     for (int s = n - 1; s >= 1; --s) gfx_bind_texture(device, s, nullptr, filter);
   }
+}
+
+PartEye part_pass_eye(int view, const PartPassFlags& pass) {
+  PartEye eye{};
+  const Mat4* m;
+  if (pass.light_view) {
+    const int light = get_current_light_index();
+    m = get_light_matrix_b(view, light);
+    eye.planes = get_light_frustum(view, light);
+    const float far = get_extra_light_far(view, light);
+    eye.far_sq = far * far;
+  } else if (pass.mirror) {
+    m = get_matrix_slot17(view);
+    eye.planes = get_view_frustum_4(view);
+    eye.far_sq = get_far_limit(view) * get_far_limit(view);
+  } else {
+    m = get_camera_matrix(view);
+    eye.planes = get_view_frustum_1(view);
+    eye.far_sq = get_far_limit(view) * get_far_limit(view);
+  }
+  vec3_set(&eye.position, m->m[12], m->m[13], m->m[14]);
+  return eye;
+}
+
+int part_query_lights(ShaderPointLight* out, int view, const Vec3* centre, float radius) {
+  LightSphere* near[kPartLightCount];
+  const int n = lightsphere_query_near(near, kPartLightCount, static_cast<uint32_t>(view), centre, radius);
+  for (int k = 0; k < n; ++k) {
+    out[k].position = near[k]->centre;
+    out[k].first = near[k]->radius;
+    out[k].second = near[k]->parameter;
+    for (int c = 0; c < 4; ++c) out[k].colour[c] = near[k]->colour_float4[c];
+  }
+  return n;
 }

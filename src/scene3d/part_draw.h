@@ -10,6 +10,7 @@
 #include "assets/asset_handle.h"
 #include "assets/mesh_records.h"
 #include "math/mat4.h"
+#include "math/plane.h"
 #include "platform/gpu/gpu.h"
 #include "render/core/gfx_resources.h"
 #include "render/tasks/task.h"
@@ -142,6 +143,18 @@ struct PartPassFlags {
   bool alpha_override;
   bool single_stage;
 };
+
+// Where the current pass looks from, its culling planes and squared far
+// limit.
+struct PartEye {
+  Vec3 position;
+  const Plane* planes;
+  float far_sq;
+};
+PartEye part_pass_eye(int view, const PartPassFlags& pass);
+// Up to kPartLightCount light spheres near the sphere; returns how many.
+constexpr int kPartLightCount = 3;
+int part_query_lights(ShaderPointLight* out, int view, const Vec3* centre, float radius);
 PartPassFlags part_pass_flags();
 
 int part_begin_draw_unlit(int mode, const void* shader_data, int pass_index, int fvf_index, const Mat4* world);
