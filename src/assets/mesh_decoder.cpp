@@ -144,7 +144,9 @@ struct CellKey {
 };
 struct CellHash {
   size_t operator()(const CellKey& k) const {
-    return std::hash<int64_t>()(k.x * 73856093 ^ k.y * 19349663 ^ k.z * 83492791);
+    // Unsigned: cells reach 1e15, whose products overflow a signed word.
+    const uint64_t h = uint64_t(k.x) * 73856093u ^ uint64_t(k.y) * 19349663u ^ uint64_t(k.z) * 83492791u;
+    return std::hash<uint64_t>()(h);
   }
 };
 

@@ -1,6 +1,7 @@
 #include "shell/frame_timer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "platform/sys/sys.h"
@@ -11,7 +12,7 @@ namespace {
 FrameTimer frame_timer;
 PerfTimer perf_timer;
 
-const FrameClock kSystemClock = {sys_ms_clock, sys_perf_counter, sys_perf_frequency, sys_sleep_ms};
+const FrameClock kSystemClock = {sys_ms_clock, sys_perf_counter, sys_perf_frequency, sys_sleep_ms, sys_sleep_until};
 const FrameClock* clock_source = &kSystemClock;
 
 void set_rate_fields(int rate) {
@@ -19,6 +20,17 @@ void set_rate_fields(int rate) {
   frame_timer.frame_us = static_cast<float>(1000000.0 / rate);
   frame_timer.frame_ms = static_cast<float>(1000.0 / rate);
   frame_timer.frame_ms_whole = static_cast<int>(1000.0 / rate - 0.5);
+}
+
+// Within the last milliseconds of a frame a zero-length sleep would return at
+// once and keep the core busy: sleep instead until shortly before the count
+// at which the counter test ends the wait, then yield through the rest.
+void nap_to_frame_end(const FrameTimer& t) {
+  const double frame_counts = static_cast<double>(perf_timer.frequency) * static_cast<double>(t.frame_us) / 1000000.0;
+  const int64_t end = t.counter_previous + static_cast<int64_t>(std::ceil(frame_counts));
+  const int64_t wake = end - perf_timer.frequency * kFrameSpinUs / 1000000;
+  if (elapsed_ticks_wrap(t.counter_now, wake) > 0) clock_source->sleep_until(wake);
+  else clock_source->sleep(0);
 }
 
 }  // namespace
@@ -73,7 +85,8 @@ void wait_for_next_frame() {
     // Signed, so a frame already past its sleep budget yields instead of
     // sleeping for a wrapped-around eternity.
     int64_t nap = static_cast<int64_t>(t.frame_ms_whole) - static_cast<int64_t>(elapsed_ms) - 3;
-    clock_source->sleep(static_cast<uint32_t>(std::max<int64_t>(0, nap)));
+    if (nap <= 0 && perf_timer.counter_present) nap_to_frame_end(t);
+    else clock_source->sleep(static_cast<uint32_t>(std::max<int64_t>(0, nap)));
     first = false;
   }
   ++t.frames_total;

@@ -31,13 +31,18 @@ struct PerfTimer {
 };
 
 // The clocks the timers read; tests substitute their own. Null restores the
-// system clocks.
+// system clocks. sleep_until sleeps until the counter reaches its argument.
 struct FrameClock {
   uint32_t (*ms)();
   int64_t (*counter)();
   int64_t (*frequency)();
   void (*sleep)(uint32_t ms);
+  void (*sleep_until)(int64_t counter);
 };
+
+// The last stretch of a frame that the wait spends yielding instead of
+// asleep, so that a late wake-up cannot overshoot the frame boundary.
+constexpr int64_t kFrameSpinUs = 200;
 void frame_timer_set_clock(const FrameClock* clock);
 
 // Frame timer.

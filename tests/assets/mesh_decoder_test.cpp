@@ -210,6 +210,25 @@ TEST(MeshDecoder, SmoothedNormalsMergeCloseCorners) {
   }
 }
 
+// Positions far from the origin fall into cells up to 1e15 wide; the cell
+// hash must not overflow there, and coinciding corners still merge.
+TEST(MeshDecoder, SmoothedNormalsFarFromTheOrigin) {
+  const float far[] = {1e13f, -1e13f, 3e38f, -3e38f, 1e7f};
+  for (const float at : far) {
+    MdlBuilder m;
+    m.triangles = 2;
+    m.positions = {at, at, at, at, -at, at, -at, at, at, at, at, at, at, -at, -at};
+    m.normals = {0, 0, 1, 1, 0, 0};
+    m.position_index = {0, 1, 2, 3, 4, 2};
+    m.normal_index = {0, 0, 0, 1, 1, 1};
+    const DecodedMesh d = decode(m, kMeshFlagSmoothedNormals);
+    ASSERT_EQ(d.coord_set_count, 2u) << at;
+    const float* s0 = &d.coord_sets[1].data[0];
+    EXPECT_NEAR(s0[0], std::sqrt(0.5f), 1e-6f) << at;
+    EXPECT_NEAR(s0[2], std::sqrt(0.5f), 1e-6f) << at;
+  }
+}
+
 TEST(MeshDecoder, SmoothedNormalsMatchAFullPairScan) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> at(0.0f, 0.03f), dir(-1.0f, 1.0f);

@@ -14,8 +14,7 @@ struct Blob {
   uint32_t size() const { return static_cast<uint32_t>(bytes.size()); }
   uint32_t u32(uint32_t v) {
     const uint32_t at = size();
-    bytes.resize(at + 4);
-    std::memcpy(bytes.data() + at, &v, 4);
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
     return at;
   }
   uint32_t f32(float f) {
@@ -26,7 +25,8 @@ struct Blob {
   // A zero-terminated string, padded to a 4-byte boundary.
   uint32_t str(const char* s) {
     const uint32_t at = size();
-    bytes.insert(bytes.end(), s, s + std::strlen(s) + 1);
+    for (const char* c = s; *c; ++c) bytes.push_back(static_cast<uint8_t>(*c));
+    bytes.push_back(0);
     while (bytes.size() % 4) bytes.push_back(0);
     return at;
   }

@@ -97,7 +97,7 @@ TEST_F(Loader, QueueLimits) {
   EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));
   EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));  // pending: added once
   EXPECT_EQ(package_loader()->tail, 1u);
-  for (int i = 1; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(("q" + std::to_string(i)).c_str(), 0));
+  for (int i = 1; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(std::string("q").append(std::to_string(i)).c_str(), 0));
   EXPECT_FALSE(enqueue_package("one_more", 0));
   EXPECT_EQ(package_loader()->state, 1);
   reset_package_loader();
@@ -172,7 +172,7 @@ TEST_F(Loader, PumpStopsAtTheBudget) {
   std::vector<uint8_t> file;
   for (int i = 0; i < 10; ++i) {
     add_chunk(&file, CHUNK_TAG_CAMERA_PATH, version_of(CHUNK_TAG_CAMERA_PATH),
-              camera_payload(("c" + std::to_string(i)).c_str(), 1));
+              camera_payload(std::string("c").append(std::to_string(i)).c_str(), 1));
   }
   write("pkg.bin", file);
   set_package_loader_clock(fake_clock);

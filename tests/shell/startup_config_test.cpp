@@ -22,7 +22,7 @@ struct ConfigCase {
 TEST(StartupConfig, Grammar) {
   const std::string v126(126, 'v'), v127(127, 'v'), w1024(1024, 'w');
   std::string sixty_five;
-  for (int i = 0; i < 65; ++i) sixty_five += "K" + std::to_string(i) + " " + std::to_string(i) + "\n";
+  for (int i = 0; i < 65; ++i) sixty_five.append("K").append(std::to_string(i)).append(" ").append(std::to_string(i)).append("\n");
 
   const ConfigCase cases[] = {
       {"pairs across lines and on one line", "REGION\nJ CLIENTW 800 CLIENTH 600\n",

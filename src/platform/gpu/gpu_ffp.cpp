@@ -43,7 +43,7 @@ std::string arg_expr(uint8_t arg, int stage) {
   switch (arg & 7) {
     case GPU_TA_DIFFUSE: base = "diffuse"; break;
     case GPU_TA_CURRENT: base = "cur"; break;
-    case GPU_TA_TEXTURE: base = "t" + std::to_string(stage); break;
+    case GPU_TA_TEXTURE: add(base, "t%d", stage); break;
     case GPU_TA_TFACTOR: base = "u_tfactor"; break;
     case GPU_TA_SPECULAR: base = "specular"; break;
     default: base = "cur"; break;
@@ -54,7 +54,8 @@ std::string arg_expr(uint8_t arg, int stage) {
 }
 
 std::string op_expr(uint8_t op, const std::string& a1, const std::string& a2, int stage) {
-  std::string t = "t" + std::to_string(stage);
+  std::string t;
+  add(t, "t%d", stage);
   switch (op) {
     case GPU_TOP_SELECTARG1: return a1;
     case GPU_TOP_SELECTARG2: return a2;

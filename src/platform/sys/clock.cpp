@@ -1,5 +1,6 @@
 #include "platform/sys/sys.h"
 
+#include <errno.h>
 #include <sched.h>
 #include <time.h>
 
@@ -24,6 +25,15 @@ void sys_sleep_ms(uint32_t ms) {
   }
   timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
   while (::nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+// An absolute wake-up time, so a signal that interrupts the sleep does not
+// stretch it.
+void sys_sleep_until(int64_t counter) {
+  if (counter <= 0) return;
+  const timespec ts{static_cast<time_t>(counter / 1000000000), static_cast<long>(counter % 1000000000)};
+  while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
   }
 }
 

@@ -57,6 +57,7 @@ uint32_t sys_ms_clock();         // milliseconds, wraps after 2^32
 int64_t sys_perf_counter();      // monotonic counts
 int64_t sys_perf_frequency();    // counts per second
 void sys_sleep_ms(uint32_t ms);  // 0 yields the processor
+void sys_sleep_until(int64_t counter);  // until sys_perf_counter() reaches counter
 void sys_yield();
 
 // ---- Threads and locks ------------------------------------------------------

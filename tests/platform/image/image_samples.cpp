@@ -313,8 +313,8 @@ Bytes write_tga(const Picture& p, const TgaOptions& o) {
 
 namespace {
 Bytes dds_header(int width, int height, uint32_t pf_flags, uint32_t fourcc, uint32_t bits, const uint32_t masks[4]) {
-  Bytes h = {'D', 'D', 'S', ' '};
-  h.resize(128, 0);
+  Bytes h(128, 0);
+  std::memcpy(h.data(), "DDS ", 4);
   set32(h, 4, 124);
   set32(h, 8, 0x1007);
   set32(h, 12, static_cast<uint32_t>(height));

@@ -140,7 +140,7 @@ TEST_F(PackageLoaderTest, RootsTexListAndQueue) {
   EXPECT_FALSE(enqueue_package(nullptr, 0));
   EXPECT_FALSE(enqueue_package(std::string(64, 'p').c_str(), 0));
   EXPECT_TRUE(enqueue_package(std::string(63, 'p').c_str(), 0));
-  for (int i = 3; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(("p" + std::to_string(i)).c_str(), 0));
+  for (int i = 3; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(std::string("p").append(std::to_string(i)).c_str(), 0));
   EXPECT_FALSE(enqueue_package("one_more", 0));
   const char* names[] = {"menu", nullptr};
   EXPECT_FALSE(enqueue_packages(names, 2, 0));
