@@ -89,10 +89,8 @@ TEST(WaveFile, MissingFileIsNotFound) {
 }
 
 TEST(WaveFile, ShippedPlaceholderIsHalfASecondOfSilence) {
-  const char* src = std::getenv("TL_SOURCE_DIR");
-  if (!src) GTEST_SKIP() << "TL_SOURCE_DIR not set";
   WaveData w;
-  ASSERT_EQ(wave_load(std::string(src) + "/data/0.wav", &w), WAVE_OK);
+  ASSERT_EQ(wave_load("0.wav", &w), WAVE_OK);
   EXPECT_EQ(w.format.tag, 1);
   EXPECT_EQ(w.format.channels, 1);
   EXPECT_EQ(w.format.rate, 44100u);

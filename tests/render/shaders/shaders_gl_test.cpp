@@ -32,10 +32,8 @@ struct LitVertex {
 };
 constexpr uint32_t kLitFvf = 0x152;  // XYZ | NORMAL | DIFFUSE | TEX1
 
-std::string source_dir() {
-  const char* s = std::getenv("TL_SOURCE_DIR");
-  return s ? s : ".";
-}
+// The shipped sources as the build lays them out in the working folder.
+fs::path shipped_folder() { return fs::current_path() / "bin" / "kts"; }
 
 class ShaderSlots : public ::testing::Test {
  protected:
@@ -94,7 +92,6 @@ int channel_diff(uint32_t a, uint32_t b) {
 }
 
 TEST_F(ShaderSlots, ShippedSourcesCompileFromTheDefaultFolder) {
-  // The tests run in the build folder, which holds the laid-out data.
   ASSERT_TRUE(fs::exists("bin/kts/vxx")) << "data not laid out in " << fs::current_path();
   shaders_init();
   const ShaderSet* s = shader_set();
@@ -116,7 +113,7 @@ TEST_F(ShaderSlots, ShippedSourcesCompileFromTheDefaultFolder) {
 }
 
 TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
-  use_folder(fs::path(source_dir()) / "data" / "bin" / "kts");
+  use_folder(shipped_folder());
   shaders_init();
   ASSERT_NE(shader_set()->vertex[2].shader, nullptr);
   GpuDevice* d = gfx_device();
@@ -221,7 +218,7 @@ TEST_F(ShaderSlots, MissingOrBrokenSourcesFallBackToFixedFunction) {
 
   // A broken vertex source beside a good pixel source.
   write(temp / "vxx", "float4 VsMain( : POSITION {");
-  write(temp / "pxx", read(fs::path(source_dir()) / "data" / "bin" / "kts" / "pxx"));
+  write(temp / "pxx", read(shipped_folder() / "pxx"));
   shaders_init();
   for (int i = 1; i < kVertexSlotCount; ++i) EXPECT_EQ(s->vertex[i].shader, nullptr) << i;
   for (int i = 1; i < kPixelSlotCount; ++i) EXPECT_NE(s->pixel[i].shader, nullptr) << i;
@@ -237,7 +234,7 @@ TEST_F(ShaderSlots, MissingOrBrokenSourcesFallBackToFixedFunction) {
 }
 
 TEST_F(ShaderSlots, KeepRulesAndFormatAlwaysSet) {
-  use_folder(fs::path(source_dir()) / "data" / "bin" / "kts");
+  use_folder(shipped_folder());
   shaders_init();
   GpuDevice* d = gfx_device();
   int screen = find_fvf_index(0x244), lit = find_fvf_index(kLitFvf);
@@ -264,7 +261,7 @@ TEST_F(ShaderSlots, KeepRulesAndFormatAlwaysSet) {
 }
 
 TEST_F(ShaderSlots, DeviceResetRebuildsTheSlots) {
-  use_folder(fs::path(source_dir()) / "data" / "bin" / "kts");
+  use_folder(shipped_folder());
   shaders_init();
   GpuShader* before = shader_set()->vertex[1].shader;
   ASSERT_NE(before, nullptr);
