@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "platform/sys/sys.h"
-#include "shell/app.h"
-#include "shell/frame_timer.h"
+#include "shell/app/app.h"
+#include "shell/services/frame_timer.h"
 
 namespace {
 

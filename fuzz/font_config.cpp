@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/font/font.h"
-#include "render/core/fonts.h"
-#include "render/core/text_queue.h"
+#include "render/text/fonts.h"
+#include "render/text/text_queue.h"
 
 namespace {
 

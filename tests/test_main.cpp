@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "shell/app.h"
+#include "platform/sys/sys.h"
 
 int main(int argc, char** argv) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
