@@ -188,6 +188,8 @@ int viewer_scene_update() {
   return 0;
 }
 
+void viewer_scene_shutdown() { points_destroy_all(); }
+
 void viewer_scene_release() {
   ViewerState& s = viewer_state();
   kill_owner(s.owner);

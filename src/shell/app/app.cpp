@@ -11,6 +11,7 @@
 #include "shell/services/input.h"
 #include "shell/services/startup_config.h"
 #include "sound/sound_manager.h"
+#include "viewer/viewer_scene.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ bool app_loop_pass(bool* ran_frame) {
 }
 
 void app_shutdown() {
+  viewer_scene_shutdown();
   shutdown_scene_runner();
   shutdown_input();
   sound_shutdown();
