@@ -99,6 +99,14 @@ void gfx_invalidate_stage_cache() {
   for (StageCache& c : res.stages) c = StageCache{-1, -1, -1, -1, kStale};
 }
 
+void gfx_set_stage_filter(GpuDevice* d, int stage, int filter_index) {
+  if (!d || stage < 0 || stage >= GFX_STAGE_COUNT) return;
+  const uint32_t filter = gfx_filter_by_index(filter_index);
+  gpu_set_sampler_state(d, uint32_t(stage), GPU_SAMP_MAGFILTER, filter);
+  gpu_set_sampler_state(d, uint32_t(stage), GPU_SAMP_MINFILTER, filter);
+  res.stages[stage].filter = filter_index;
+}
+
 void gfx_bind_texture(GpuDevice* d, int stage, const TextureObject* o, int filter_index) {
   if (!d || stage < 0 || stage >= GFX_STAGE_COUNT) return;
   StageCache& c = res.stages[stage];
@@ -251,10 +259,13 @@ bool gfx_build_mesh_buffers(MeshBuffers* b, const MeshData& m) {
   gpu_vertex_buffer_unlock(vb);
   if (ib) {
     void* ip = nullptr;
-    if (gpu_index_buffer_lock(ib, 0, 0, &ip, 0) == GPU_OK) {
-      std::memcpy(ip, m.indices, size_t(m.index_count) * 2);
-      gpu_index_buffer_unlock(ib);
+    if (gpu_index_buffer_lock(ib, 0, 0, &ip, 0) != GPU_OK) {
+      gpu_vertex_buffer_release(vb);
+      gpu_index_buffer_release(ib);
+      return false;
     }
+    std::memcpy(ip, m.indices, size_t(m.index_count) * 2);
+    gpu_index_buffer_unlock(ib);
   }
   b->vertex_buffer = vb;
   b->index_buffer = ib;
