@@ -44,6 +44,19 @@ void gfx_render_frame(PlatformWindow* window, int arg);
 void gfx_frame_handoff(PlatformWindow* window, int arg);
 void gfx_skip_render(PlatformWindow* window, int arg);
 
+// Render hand-off: with the mode on, the frames that run_frame requests are
+// drawn by whichever thread calls gfx_render_thread_step (holding the
+// device), and the main thread waits for each. Setting the mode zeroes the
+// counts of frames requested and done.
+void gfx_set_handoff_mode(int flag);
+// One step of the render thread: waits for a requested frame, draws it and
+// counts it done; 1 when it drew, 0 when the mode is (or went) off first.
+int gfx_render_thread_step(PlatformWindow* window);
+// The 3D-view layer pass: layers 55 to 63 on the whole back buffer; while
+// view 0 is enabled, 46 to 54 and then 45 in view 0's 3D pass, after which
+// the part drawing state is reset; last 40 to 44 on the whole back buffer.
+void gfx_draw_scene_layers();
+
 // The view steps of the frame driver, one view at a time.
 // Transition factor of (n, total): (total - n) / (total - 1) in 0..1, 0 for a
 // total of 1.
