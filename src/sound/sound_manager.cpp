@@ -10,6 +10,7 @@
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
+#include "render/core/movie_player.h"
 #include "render/core/view_state.h"
 #include "shell/app.h"
 #include "shell/startup_config.h"
@@ -264,6 +265,7 @@ void sound_init_with(const SoundSetup& setup) {
     m->extension = ext ? ext : "";
     check_files(m);
     if (m->error == 0) preload_ses(m);
+    movie_player_init();
     voice_queue_reset();
     frame_counter = 0;
   }
@@ -291,6 +293,7 @@ void sound_update() {
 }
 
 void sound_shutdown() {
+  movie_player_shutdown();
   if (!manager) return;
   sound_thread_stop();
   Guard g(lock);
