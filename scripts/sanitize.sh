@@ -21,4 +21,5 @@ cmake --build build-tsan --target movie_slot_tests movie_player_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^(MovieSlots|MoviePlayerTest)\."
 # The render hand-off: a second thread holding the device draws the frames.
 cmake --build build-tsan --target render_handoff_gl_tests
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^RenderHandoff\."
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
+  ctest --test-dir build-tsan --output-on-failure -R "^RenderHandoff\."

@@ -35,7 +35,7 @@ struct Resources {
 
 Resources res;
 
-void init_scratch_buffers() {
+void gfx_init_scratch_buffers() {
   for (uint32_t q = 0; q < GFX_QUAD_CAPACITY; ++q) {
     uint16_t* i = &res.quad_indices[q * 6];
     uint16_t b = uint16_t(q * 4);
@@ -150,7 +150,7 @@ void gfx_bind_texture(GpuDevice* d, int stage, const TextureObject* o, int filte
 void gfx_resources_init() {
   std::memset(&res, 0, sizeof res);
   gfx_invalidate_stage_cache();
-  init_scratch_buffers();
+  gfx_init_scratch_buffers();
   take_saved_records();
   if (gfx_create_texture(&res.white, 0, 1, 1)) {
     const uint32_t white = 0xFFFFFFFFu;

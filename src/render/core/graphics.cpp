@@ -40,7 +40,8 @@ int gfx_text_buffer_d3dx() { return graphics.d3dx_text_queue; }
 int gfx_text_buffer_main() { return graphics.main_text_queue; }
 void gfx_set_render_enabled(int enabled) { graphics.render_enabled = enabled; }
 
-int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits, const int layout[5]) {
+int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
+             const GfxInitLayout layout) {
   std::memset(&graphics, 0, sizeof graphics);
   graphics.window = window;
   graphics.reserved = reserved;

@@ -22,11 +22,15 @@ struct GraphicsState {
 
 enum { GFX_D3DX_TEXT_BYTES = 16384, GFX_MAIN_TEXT_BYTES = 65536 };
 
-// Starts the graphics side on the window: back buffer width x height,
-// layout = {layout width, layout height, virtual width, virtual height,
-// orientation} (null: all from the back buffer). Ends the program with a
+// The layout descriptor: layout width, layout height, virtual width,
+// virtual height (each 0 = the back buffer's) and orientation.
+using GfxInitLayout = int[5];
+
+// Starts the graphics side on the window: back buffer width x height and
+// the layout (null: all sizes from the back buffer). Ends the program with a
 // message when no drawing device can be made.
-int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits, const int layout[5]);
+int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
+             const GfxInitLayout layout);
 void gfx_shutdown();
 void gfx_reset_components();
 void gfx_clear_components();

@@ -8,6 +8,7 @@
 #include "assets/textures.h"
 #include "platform/movie/movie_file.h"
 #include "platform/sys/sys.h"
+#include "render/core/movie_textures.h"
 #include "render/overlay2d/sprite2d.h"
 #include "render/tasks/task.h"
 
@@ -114,9 +115,7 @@ int movie_player_open_avi(const char* path) {
   }
   player.file = file;
   movie_player_set_frame_size(info.width, info.height);
-  uint32_t size = 1;
-  while (size < static_cast<uint32_t>(std::max(info.width, info.height))) size <<= 1;
-  player.texture_size = size;
+  player.texture_size = movie_next_pow2(static_cast<uint32_t>(std::max(info.width, info.height)));
   player.bytes_per_pixel = 4;
   player.row_stride = static_cast<uint32_t>(info.width) * 4;
   player.frame_rate = static_cast<float>(info.rate) / static_cast<float>(info.scale);

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "assets/asset_registry.h"
+#include "render/tasks/task.h"
 
 constexpr int kRenderViewCount = 8;
 constexpr int kRenderViewNameSize = 33;  // 32 characters and the terminator
@@ -17,7 +18,7 @@ struct RenderView {
   char name[kRenderViewNameSize];
   uint8_t in_use;
   uint8_t enabled;
-  uint32_t owner;
+  TaskHandle owner;
   uint32_t width, height;
   AssetHandle target_texture;
   AssetHandle depth_surface;
