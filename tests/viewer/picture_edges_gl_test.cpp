@@ -4,7 +4,7 @@
 
 #include "assets/textures.h"
 #include "platform/gpu/gpu.h"
-#include "render/core/gfx_device.h"
+#include "render/device/gfx_device.h"
 #include "platform/image/image_samples.h"
 #include "viewer/viewer_picture.h"
 #include "viewer_scene_fixture.h"

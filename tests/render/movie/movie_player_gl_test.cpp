@@ -9,12 +9,13 @@
 #include "assets/textures.h"
 #include "platform/sys/sys.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/movie_player.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/graphics/graphics.h"
+#include "render/movie/movie_player.h"
 #include "render/overlay2d/overlay2d.h"
 #include "render/overlay2d/sprite2d.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
 #include "test_movie.h"
 
 namespace {
@@ -27,6 +28,7 @@ class MoviePlayerOnDevice : public ::testing::Test {
     ASSERT_NE(window, nullptr);
     const int layout[5] = {64, 48, 64, 48, 0};
     view_set_screen(64, 48, layout);
+    gfx_install_device_hooks();
     ASSERT_EQ(gfx_device_init(GfxDeviceParams{window, 64, 48, 32, 0, 0, nullptr, nullptr}), 1);
     tasks_init();
     line2d_register_type();

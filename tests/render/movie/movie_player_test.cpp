@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "assets/asset_registry.h"
-#include "render/core/movie_player.h"
+#include "render/movie/movie_player.h"
 #include "render/overlay2d/overlay2d.h"
 #include "render/tasks/task.h"
 #include "test_movie.h"

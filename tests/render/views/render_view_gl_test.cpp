@@ -7,10 +7,11 @@
 
 #include "assets/crops.h"
 #include "assets/depth_surfaces.h"
+#include "assets/device_bindings.h"
 #include "assets/textures.h"
 #include "graphics_session.h"
-#include "render/core/render_states.h"
-#include "render/core/render_views.h"
+#include "render/device/render_states.h"
+#include "render/views/render_views.h"
 #include "render/overlay2d/sprite2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
