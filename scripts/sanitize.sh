@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# Builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs the unit, OpenGL and audio tests; then runs the sound ring, movie slot,
+# Builds the tests with AddressSanitizer, LeakSanitizer and
+# UndefinedBehaviorSanitizer and runs the unit, OpenGL, audio and end-to-end
+# tests; then runs the sound ring, movie slot,
 # movie player and render hand-off tests under ThreadSanitizer, and every
 # fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 export ALSOFT_DRIVERS=null SDL_AUDIODRIVER=dummy TL_MESSAGEBOX=stderr
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_SANITIZE=ON -DTL_BENCH=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_SANITIZE=ON -DTL_BENCH=OFF \
+  -DTL_WERROR="${TL_WERROR:-OFF}"
 cmake --build build-asan
 ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE e2e
+# The real program under the sanitizers, driven as a user would.
+ctest --test-dir build-asan --output-on-failure -L e2e
 
 # The sound worker and its command ring under ThreadSanitizer.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_TSAN=ON -DTL_BENCH=OFF

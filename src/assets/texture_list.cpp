@@ -87,12 +87,14 @@ struct Parser {
     std::fprintf(stderr, "tex.lst: %s left out\n", what);
   }
 
-  // A name argument: any token of a sensible length.
+  // A name argument: any token of a sensible length, up to its first zero
+  // byte, as it reads into a C string; a name that is empty then is none.
   bool name(std::string* out) {
     std::string_view t;
     bool too_long = false;
     if (!tokens.next(&t, &too_long)) return false;
-    if (too_long) return false;
+    t = t.substr(0, t.find('\0'));
+    if (too_long || t.empty()) return false;
     *out = std::string(t);
     return true;
   }

@@ -65,6 +65,8 @@ TEST(TexList, OddInputIsLeftOutWithoutHarm) {
       {"a bare keyword is no keyword", "cat c tex a", 0, 0, 0, 0},
       {"empty", "", 0, 0, 0, 0},
       {"binary", std::string(kBinary, sizeof(kBinary) - 1), 1, 0, 0, 0},
+      {"name of zero bytes", std::string("*cat \0\0ex", 9), 0, 0, 0, 1},
+      {"zero byte ends a name", std::string("*cat c\0d *tex \0x *tex a\0.png", 28), 1, 1, 0, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,6 +80,9 @@ TEST(TexList, OddInputIsLeftOutWithoutHarm) {
     EXPECT_EQ(textures, c.textures);
     EXPECT_EQ(crops, c.crops);
     EXPECT_EQ(l.rejected, c.rejected);
+    for (int i = 0; i < c.categories; ++i) {
+      EXPECT_EQ(texlist_find_category(&l, texlist_category_name(&l, i)), &l.categories[size_t(i)]);
+    }
   }
 }
 
