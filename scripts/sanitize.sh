@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
 # Builds the tests with AddressSanitizer, LeakSanitizer and
 # UndefinedBehaviorSanitizer and runs the unit, OpenGL, audio and end-to-end
-# tests; then runs the sound ring, movie slot,
-# movie player and render hand-off tests under ThreadSanitizer, and every
-# fuzz target briefly.
+# tests; then runs the sound ring, movie slot, movie player and render
+# hand-off tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 export ALSOFT_DRIVERS=null SDL_AUDIODRIVER=dummy TL_MESSAGEBOX=stderr
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_SANITIZE=ON -DTL_BENCH=OFF \
   -DTL_WERROR="${TL_WERROR:-OFF}"
 cmake --build build-asan
-ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE e2e
-# The real program under the sanitizers, driven as a user would.
-ctest --test-dir build-asan --output-on-failure -L e2e
+# Mesa's software driver keeps what EGL start-up allocates (240 bytes) in its
+# own globals, and eglTerminate unloads it, which strands them where no frame
+# can be named. Loaded ahead of everything, the driver stays mapped to the end
+# and the leak check sees those blocks still held; every other leak fails.
+leak_env=()
+mesa_driver=$(ls /usr/lib/*/dri/swrast_dri.so 2>/dev/null | head -n1 || true)
+if [ -n "$mesa_driver" ]; then
+  leak_env=(LD_PRELOAD="$mesa_driver" ASAN_OPTIONS="$ASAN_OPTIONS:verify_asan_link_order=0")
+fi
+env "${leak_env[@]}" ctest --test-dir build-asan --output-on-failure -j "$(nproc)" -LE e2e
+# The real program under the sanitizers, driven as a user would, inside a
+# session bus as on a desktop (without one the window library's start-up
+# leaks the bus error it does not free).
+env "${leak_env[@]}" dbus-run-session -- ctest --test-dir build-asan --output-on-failure -L e2e
 
 # The sound worker and its command ring under ThreadSanitizer.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_TSAN=ON -DTL_BENCH=OFF

@@ -73,6 +73,10 @@ void gpu_make_current(GpuDevice* d) {
 
 void gpu_device_release_thread(GpuDevice* d) {
   if (d && SDL_GL_GetCurrentContext() == d->context) SDL_GL_MakeCurrent(d->sdl, nullptr);
+  // The window library keeps per-thread records for a thread that made a
+  // context current; a thread it did not start must free them itself, or
+  // they outlive the thread.
+  SDL_TLSCleanup();
 }
 
 void gpu_device_acquire_thread(GpuDevice* d) {
