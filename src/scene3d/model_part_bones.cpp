@@ -64,7 +64,10 @@ void model_part_bind_bone_colliders(Task* task, int32_t tree, uint32_t category)
       if (node == nullptr || !collision_name(name, node) || std::strcmp(a, name) != 0) return true;
       const AssetHandle mesh = find_collision(record->head.package, name);
       if (mesh == 0) return true;
-      Collider* c = collider_create_mesh(mesh, &b->world, category, collider_next_serial(), 0, 0);
+      // The node's operation in the stream is its data: ray hits hand it out,
+      // so a caller can tell which bone was hit.
+      const uintptr_t node_data = reinterpret_cast<uintptr_t>(stream.data + op.at);
+      Collider* c = collider_create_mesh(mesh, &b->world, category, collider_next_serial(), 0, node_data);
       if (c == nullptr) return false;
       c->flags = (c->flags & ~(kColliderEnabled | kColliderGround)) | kept;
       *tail = c;

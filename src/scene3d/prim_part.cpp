@@ -197,9 +197,8 @@ void prim_part_draw(Task* const* tasks, int count) {
     }
     part_lists_add(&lists, task, part->flags, false, 0);
   }
+  // The batch states are set even when every part was culled.
   const int n = part_lists_finish(&lists, false);
-  if (n == 0) return;
-
   Task** order = part_sort_scratch();
   part_batch_begin(kPartBatchPrim, view);
   GpuDevice* device = gfx_device();
