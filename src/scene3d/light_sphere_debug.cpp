@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kDebugKey = 120;  // F9
+constexpr int kDebugKey = VK_F9;
 constexpr uint8_t kRingLayer = 45;
 constexpr int kRingPoints = 7;
 constexpr uint32_t kUncolouredRing = 0x60FF0000u;
