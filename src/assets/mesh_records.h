@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "assets/asset_handle.h"
-#include "render/core/gfx_resources.h"
-#include "render/core/shaders.h"
+#include "render/device/gfx_resources.h"
+#include "render/device/shaders.h"
 
 struct DecodedMesh;
 struct MaterialEntry;

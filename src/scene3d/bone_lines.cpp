@@ -2,7 +2,7 @@
 // short axis lines at its end, posed by a motion player or in the rest
 // pose the tree stores.
 #include "assets/model_records.h"
-#include "render/overlay2d/prim3d.h"
+#include "render/world/prim3d.h"
 #include "scene3d/animation.h"
 #include "scene3d/bone_stream.h"
 #include "scene3d/part_classes.h"

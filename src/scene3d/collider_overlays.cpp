@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "assets/model_records.h"
-#include "render/core/view_matrices.h"
-#include "render/core/view_state.h"
+#include "render/view/view_matrices.h"
+#include "render/view/view_state.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"

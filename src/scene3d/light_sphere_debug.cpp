@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "assets/asset_registry.h"
-#include "render/core/view_matrices.h"
+#include "render/view/view_matrices.h"
 #include "scene3d/light_spheres.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"
-#include "shell/input.h"
+#include "shell/services/input.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "assets/model_records.h"
 #include "assets/package_loader.h"
 #include "assets/presets.h"
-#include "render/core/view_state.h"
+#include "render/view/view_state.h"
 #include "render/tasks/task.h"
 
 namespace {

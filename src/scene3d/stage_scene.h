@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "assets/asset_registry.h"
-#include "assets/instancing.h"
+#include "scene3d/instancing.h"
 #include "math/mat4.h"
 
 using StageCallback = void (*)();

@@ -10,9 +10,8 @@
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
-#include "render/core/view_state.h"
-#include "shell/app.h"
-#include "shell/startup_config.h"
+#include "render/view/view_state.h"
+#include "shell/services/startup_config.h"
 #include "sound/voice_queue.h"
 
 const char* const sound_bgm_names[SOUND_BGM_COUNT] = {"0"};

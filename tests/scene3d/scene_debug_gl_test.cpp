@@ -7,7 +7,7 @@
 #include "assets/package_builder.h"
 
 #include "assets/model_records.h"
-#include "render/core/gfx_device.h"
+#include "render/device/gfx_device.h"
 #include "render/tasks/task.h"
 #include "scene3d/animation.h"
 #include "scene3d/light_spheres.h"
@@ -16,7 +16,7 @@
 #include "scene3d/part_classes.h"
 #include "scene3d/part_render.h"
 #include "scene3d/ray_collision.h"
-#include "shell/input.h"
+#include "shell/services/input.h"
 
 namespace {
 
