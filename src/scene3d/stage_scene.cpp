@@ -91,9 +91,6 @@ bool stage_scene_update() {
 }
 
 void stage_scene_end() {
-  // A package half loaded would go on registering records after the
-  // registry is released to the mark.
-  if (current.state == 1) reset_package_loader();
   run(entry().on_release);
   stage_hook_release();
   free_stage_instances();

@@ -58,8 +58,8 @@ char* stage_scene_begin_default(uint32_t index);
 // instances the stage; state 2 reports done (true), and keeps doing so.
 bool stage_scene_update();
 // The release callback, then the stage's instances, the registry back to
-// the mark, the owner's tasks and the owner. A stage still loading stops
-// the loader first, so nothing is registered past the release.
+// the mark (which also stops a load still under way), the owner's tasks and
+// the owner.
 void stage_scene_end();
 
 const char* stage_entry_package(uint32_t index);  // null outside the table
