@@ -56,12 +56,14 @@ void model_part_bind_bone_colliders(Task* task, int32_t tree, uint32_t category)
   for (BonePose* b = p->bones; b != nullptr; b = b->next) {
     char a[kCollisionNameSize];
     if (b->name == nullptr || !collision_name(a, b->name)) continue;
+    const uint32_t hash_a = part_name_hash(a);
     bone_stream_walk(stream, [&](const BoneStreamOp& op) {
       if (op.op != BONE_OP_NODE) return true;
       uint32_t hash = 0;
       const char* node = bone_node_name(stream, op.at, &hash);
       char name[kCollisionNameSize];
-      if (node == nullptr || !collision_name(name, node) || std::strcmp(a, name) != 0) return true;
+      if (node == nullptr || !collision_name(name, node)) return true;
+      if (part_name_hash(name) != hash_a || std::strcmp(a, name) != 0) return true;
       const AssetHandle mesh = find_collision(record->head.package, name);
       if (mesh == 0) return true;
       // The node's operation in the stream is its data: ray hits hand it out,

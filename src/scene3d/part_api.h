@@ -224,6 +224,13 @@ void model_part_show_colliders(Task* part, bool solid);
 void static_part_show_colliders(Task* part);
 void prim_part_show_colliders(Task* part);
 
+// A part's new Collider with the next serial, owned by the matrix; null when
+// the pool is full (or, for a mesh, the handle has no collision mesh).
+Collider* part_new_sphere_collider(const Vec3* offset, float radius, const Mat4* owner, uint32_t category);
+Collider* part_new_mesh_collider(AssetHandle collision, const Mat4* owner, uint32_t category);
+// The asset hash the part classes match names by.
+uint32_t part_name_hash(const char* name);
+
 // For callers outside the draw, planes as mesh_part_is_culled takes them.
 // The primitive part's sphere is its local centre (or position) with its
 // radius when use_radius is set, else the point alone.

@@ -185,6 +185,8 @@ constexpr int kPrimBatchVertices = 16384;
 // 2 points).
 uint32_t prim_count_from_vertices(int type, uint32_t n);
 void prim_batch_begin(Task* part, int type, uint32_t texture);
+// The template the next vertices copy: normal (0, 1, 0), the colour, u = v = 0.
+void prim_batch_reset_template(Task* part, uint32_t colour);
 void prim_batch_add_vertex(Task* part, const Vec3* position);
 void prim_batch_add_xyz(Task* part, float x, float y, float z);
 void prim_batch_set_normal(Task* part, const Vec3* normal);

@@ -94,8 +94,12 @@ void prim_batch_begin(Task* task, int type, uint32_t texture) {
   part->vertices_per_primitive = static_cast<uint16_t>(vertices_per_primitive(type));
   part->primitives_per_batch = static_cast<uint16_t>(kPrimBatchVertices / part->vertices_per_primitive);
   part->vertex_buffer = reinterpret_cast<PrimVertex*>(gfx_scratch_array());
-  part->vertex_template = PrimVertex{0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, colour, 0.0f, 0.0f};
+  prim_batch_reset_template(task, colour);
   bind_texture(part, texture);
+}
+
+void prim_batch_reset_template(Task* task, uint32_t colour) {
+  task_data<PrimPart>(task)->vertex_template = PrimVertex{0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, colour, 0.0f, 0.0f};
 }
 
 void prim_batch_add_vertex(Task* task, const Vec3* position) {
