@@ -386,8 +386,9 @@ void model_part_draw(Task* const* tasks, int count) {
         // matrix.
         const bool skinned = (slot->slot_flags & kPartSlotSkinned) != 0;
         Mat4 world = slot->matrix != nullptr && !skinned ? *slot->matrix : part->world;
-        part_draw_mesh(device, task, slot->mesh, 0, &world, skinned ? part->motion : nullptr, &slot->colours, &slot->flags, pass, slot->mode,
-                       slot->shader_data, last_model, slot->alpha, light_list, light_count);
+        part_draw_mesh(device, task, slot->mesh, 0, &world, skinned ? part->motion : nullptr, &slot->colours,
+                       &slot->flags, pass, slot->mode, slot->shader_data, last_model, slot->alpha, light_list,
+                       light_count);
       }
     }
   }

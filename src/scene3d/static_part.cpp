@@ -39,7 +39,8 @@ void static_node_sort_by_state_key(StaticEntry* nodes, int count) {
 }
 
 void static_node_sort_by_distance(StaticEntry* nodes, int count) {
-  part_quicksort(nodes, count, [](const StaticEntry& a, const StaticEntry& b) { return a.distance_key > b.distance_key; });
+  part_quicksort(nodes, count,
+                 [](const StaticEntry& a, const StaticEntry& b) { return a.distance_key > b.distance_key; });
 }
 
 }  // namespace

@@ -116,11 +116,6 @@ TEST_F(StageSceneTest, TableAndAccessors) {
       EXPECT_EQ(*v, 0u) << k.key;
     }
   }
-  set_fog_enable(1, 0);
-  stage_fog_on(1);
-  EXPECT_EQ(get_fog_enable(1), 1);
-  stage_hook_begin_frame();
-  EXPECT_EQ(stage_hook_state(), 0u);
   stage_scene_end();
 }
 
