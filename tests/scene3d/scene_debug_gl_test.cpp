@@ -91,6 +91,22 @@ TEST_F(SceneDebug, CollisionMeshOverlayDrawsItsTriangles) {
   run_frame(0);
   EXPECT_NE(pixel(kCx - 12, kCy - 3), 0u);  // inside the triangle at (-2, 0.5)
   EXPECT_EQ(pixel(kCx + 12, kCy - 3), 0u);
+
+  // Solid: the mesh of the wall's name, the unit cube turned with the part
+  // (x -1 to 0, y 0 to 1), instead of the triangle.
+  mesh_part_show_colliders(part, true);
+  static Task* overlay;
+  overlay = nullptr;
+  tasks_for_each([](Task* t) {
+    if (t->layer == kColliderOverlayLayer) overlay = t;
+  });
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_TRUE(task_is_mesh_part(overlay));
+  EXPECT_EQ(mesh_part_texture(overlay), get_white_texture());
+  EXPECT_EQ(move_overlays_to_drawn_layer(), 1);
+  run_frame(0);
+  EXPECT_NE(pixel(kCx - 3, kCy - 3), 0u);
+  EXPECT_EQ(pixel(kCx - 12, kCy - 12), 0u);
 }
 
 TEST_F(SceneDebug, LightSphereRingsFollowF9) {

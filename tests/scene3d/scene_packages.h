@@ -2,8 +2,9 @@
 // "skin", a mesh of two quads (the left weighted to bone "a", the right to
 // bone "b") with the bone tree a -> b, both bones at the origin; and "s1",
 // the stage of the stage scene: the model "s1_s" with a node naming the
-// cube mesh "rock", the wall "s1_wall" and the bone tree "s1_dummy" whose
-// node "spot" stands 5 along x.
+// cube mesh "rock", the wall "s1_wall" (a collision mesh and a cube mesh of
+// that name) and the bone tree "s1_dummy" whose node "spot" stands 5 along
+// x.
 #pragma once
 
 #include <cstdint>
@@ -53,8 +54,11 @@ inline std::vector<uint8_t> stage_package() {
   MdlBuilder rock = mdl_cube();
   rock.name = "rock";
   rock.materials[0] = {"", {0, 12, 0}};
+  MdlBuilder wall = rock;
+  wall.name = "s1_wall";
   std::vector<uint8_t> file;
   add_chunk(&file, CHUNK_TAG_MESH, version_of(CHUNK_TAG_MESH), rock.build());
+  add_chunk(&file, CHUNK_TAG_MESH, version_of(CHUNK_TAG_MESH), wall.build());
   add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("s1_s", "rock", 0.0f, 0.0f));
   add_chunk(&file, CHUNK_TAG_BONE, version_of(CHUNK_TAG_BONE), bone_payload("s1_dummy", "spot", 0.0f, 5.0f));
   add_chunk(&file, CHUNK_TAG_COLLISION, version_of(CHUNK_TAG_COLLISION), collision_payload("s1_wall"));
