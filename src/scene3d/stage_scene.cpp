@@ -1,7 +1,6 @@
 #include "scene3d/stage_scene.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "assets/model_records.h"
 #include "assets/package_loader.h"

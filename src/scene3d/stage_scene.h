@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "assets/asset_registry.h"
-#include "scene3d/instancing.h"
 #include "math/mat4.h"
+#include "scene3d/instancing.h"
 
 using StageCallback = void (*)();
 
