@@ -525,8 +525,12 @@ GpuShader* gpu_get_vertex_shader(GpuDevice* device);
 GpuShader* gpu_get_pixel_shader(GpuDevice* device);
 
 enum GpuShaderStage : uint32_t { GPU_SHADER_VERTEX = 0, GPU_SHADER_PIXEL = 1 };
-// Bytes of constant registers per stage: 256 registers of four 32-bit words.
-enum : uint32_t { GPU_SHADER_CONSTANT_BYTES = 4096 };
+// Constant registers per stage, four 32-bit words each. The vertex stage
+// holds a 128-matrix bone palette (3 registers a matrix) beside its
+// transforms, lights and material colours.
+enum : uint32_t { GPU_VS_CONSTANT_REGISTERS = 512, GPU_PS_CONSTANT_REGISTERS = 256 };
+// Bytes of the stage's constant registers; 0 for no stage.
+uint32_t gpu_shader_constant_bytes(GpuShaderStage stage);
 
 // A value a stage program reads or writes between stages, by vertex usage:
 // vertex outputs POSITION (clip position, Direct3D clip space), COLOR 0/1,
@@ -553,7 +557,8 @@ struct GpuShaderDesc {
   const GpuShaderVarying* varyings;
   uint32_t varying_count;
 };
-// GPU_INVALID_CALL, with the reason on stderr, when OpenGL refuses the code.
+// GPU_INVALID_CALL, with the reason on stderr, when OpenGL refuses the code;
+// GPU_NOT_AVAILABLE when OpenGL's uniform blocks cannot hold the stage's registers.
 GpuResult gpu_create_shader(GpuDevice* device, const GpuShaderDesc& desc, GpuShader** out);
 // Release shaders before their device. Releasing a bound shader unbinds it.
 void gpu_shader_release(GpuShader* shader);
@@ -561,7 +566,7 @@ GpuShaderStage gpu_shader_stage(const GpuShader* shader);
 
 // The constant registers belong to the stage, not to a shader: a value stays
 // in force for every program bound later. Offsets and sizes are in bytes,
-// multiples of 4, within GPU_SHADER_CONSTANT_BYTES.
+// multiples of 4, within gpu_shader_constant_bytes of the stage.
 GpuResult gpu_set_shader_constants(GpuDevice* device, GpuShaderStage stage, uint32_t offset, const void* data,
                                    uint32_t bytes);
 GpuResult gpu_get_shader_constants(GpuDevice* device, GpuShaderStage stage, uint32_t offset, void* out,
