@@ -1,6 +1,7 @@
 #include "shell/app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/sys/sys.h"
@@ -15,10 +16,25 @@
 namespace {
 
 AppState app;
-std::string work_directory;
 
 constexpr int kFrameRate = 60;
 constexpr int kMaxClientSide = 16384;
+
+// True from the end of start-up to the start of shutdown.
+bool running = false;
+
+// A library that ends the process from inside the loop (Xlib does when the
+// window is destroyed from outside or the display connection is lost) runs
+// the exit-time handlers with the sound worker still running; its thread
+// would abort the process during static destruction. End it cleanly instead.
+void end_unexpected_exit() {
+  if (!running) return;
+  running = false;
+  std::fprintf(stderr, "tamberlune: the window or the display connection was lost\n");
+  sound_stop_worker();
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
 
 void apply_client_override(const char* key, int* side) {
   int v;
@@ -51,10 +67,10 @@ void setup_work_directory_from(const std::string& dir) {
   if (!dir.empty()) sys_set_current_dir(dir);
   // The data lies beside the program, or one folder up from a build folder.
   if (!sys_is_directory("./text")) sys_set_current_dir("..");
-  work_directory = sys_get_current_dir();
+  sys_set_work_directory(sys_get_current_dir());
 }
 
-const std::string& get_work_directory() { return work_directory; }
+const std::string& get_work_directory() { return sys_get_work_directory(); }
 
 bool app_startup(void* instance) {
   app = AppState{};
@@ -92,6 +108,8 @@ bool app_startup(void* instance) {
   sound_init();
   init_input();
   init_scene_runner();
+  static const bool exit_guard = std::atexit(end_unexpected_exit) == 0;
+  running = exit_guard;
   return true;
 }
 
@@ -118,6 +136,7 @@ bool app_loop_pass(bool* ran_frame) {
 }
 
 void app_shutdown() {
+  running = false;
   shutdown_scene_runner();
   shutdown_input();
   sound_shutdown();

@@ -11,7 +11,6 @@
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
 #include "render/core/view_state.h"
-#include "shell/app.h"
 #include "shell/startup_config.h"
 #include "sound/voice_queue.h"
 
@@ -65,11 +64,7 @@ std::string sound_path(const SoundManager* m, const std::string& folder, const c
   std::string rel = folder + name;
   if (!m->extension.empty()) rel += "." + m->extension;
   if (m->work_directory.empty()) return rel;
-  // The sys layer takes paths in the system's own text; a folder name that
-  // has no CP932 form is passed as it is.
-  std::string base = sys_utf8_to_cp932(m->work_directory);
-  if (sys_cp932_to_utf8(base) != m->work_directory) base = m->work_directory;
-  return base + "\\" + rel;
+  return sys_join_path(m->work_directory, rel);
 }
 
 // Decodes a file; when this thread holds the sound lock only here, it lets
@@ -244,7 +239,7 @@ std::recursive_mutex& sound_lock() { return lock; }
 
 // ---- Life cycle -------------------------------------------------------------------
 
-void sound_init() { sound_init_with({get_work_directory(), AUDIO_DEVICE_DEFAULT}); }
+void sound_init() { sound_init_with({sys_get_work_directory(), AUDIO_DEVICE_DEFAULT}); }
 
 void sound_init_with(const SoundSetup& setup) {
   sound_shutdown();
