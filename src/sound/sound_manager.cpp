@@ -10,6 +10,7 @@
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
+#include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
 #include "shell/startup_config.h"
 #include "sound/voice_queue.h"
@@ -267,9 +268,10 @@ void sound_init_with(const SoundSetup& setup) {
 }
 
 void sound_update() {
-  // The listener follows view 0's camera; the worker only ever reads this
+  // The listener follows view 0's camera matrix (the inverse of its view
+  // matrix, so mirrored views mirror it too); the worker only ever reads this
   // published copy.
-  const Mat4* m = get_camera_world_matrix(0);
+  const Mat4* m = get_camera_matrix(0);
   Vec3 angles;
   mat4_to_euler(&angles, m);
   const float eye[3] = {m->m[12], m->m[13], m->m[14]};
