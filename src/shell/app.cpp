@@ -119,6 +119,9 @@ bool app_loop_pass(bool* ran_frame) {
   if (window_peek_message(&app.msg)) {
     if (app.msg.code == WINDOW_MSG_QUIT) return false;
     window_dispatch(get_window_record(0)->window, app.msg);
+  } else if (is_update_suspended()) {
+    run_frame(0);
+    if (ran_frame) *ran_frame = true;
   } else {
     mark_frame_start();
     update_input();
@@ -181,3 +184,5 @@ void show_error_box(const char* message, const char* file, int line) {
 }
 
 void shutdown_app_shell() {}
+
+bool is_update_suspended() { return false; }

@@ -12,6 +12,7 @@
 #include "platform/sys/sys.h"
 #include "render/core/view_matrices.h"
 #include "render/core/view_state.h"
+#include "shell/settings_store.h"
 #include "shell/startup_config.h"
 #include "sound/voice_queue.h"
 
@@ -667,12 +668,18 @@ std::string sound_file_name(const char* name) {
   return manager ? sound_path(manager, manager->folder_b, name) : std::string();
 }
 
+std::string sound_file_name_alt(const char* name) {
+  Guard g(lock);
+  return manager ? sound_path(manager, manager->folder_a, name) : std::string();
+}
+
 std::string sound_voice_file_name(int index) {
   Guard g(lock);
   if (!manager || index < 0 || index >= SOUND_VOICE_COUNT) return std::string();
-  // The voice's second-language folder is chosen by the "golng" setting,
-  // which the settings store does not offer yet; the first folder serves.
-  return sound_path(manager, manager->folder_b, sound_voice_names[index]);
+  // Folder A holds the second language's voices, where the voice has one.
+  int32_t language = 0;
+  const bool alt = get_setting_int("golng", &language) && language == 1 && manager->voice_in_folder_a[index];
+  return sound_path(manager, alt ? manager->folder_a : manager->folder_b, sound_voice_names[index]);
 }
 
 DxSoundMode sound_se_mode(const char* name) {

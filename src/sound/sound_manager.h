@@ -123,6 +123,10 @@ int64_t sound_voice_id(const char* name);  // index + 0x40000000, or -1
 // Path of a sound as the sys layer opens it: working folder, sound folder,
 // name, '.', extension (no dot when the extension is empty).
 std::string sound_file_name(const char* name);
+// The same in folder A, where second-language voices lie.
+std::string sound_file_name_alt(const char* name);
+// Folder A when the "golng" setting is 1 and the voice's file was found
+// there at start-up, else folder B.
 std::string sound_voice_file_name(int index);
 // The mode an effect of that name loads in: names starting with s or i are
 // plain, and frequency-controlled with "frq" at characters 2 to 4; every

@@ -44,6 +44,11 @@ void gfx_render_frame(PlatformWindow* window, int arg);
 void gfx_frame_handoff(PlatformWindow* window, int arg);
 void gfx_skip_render(PlatformWindow* window, int arg);
 
+// The view and frame module's forwarders to the device's mode change:
+// gfx_request_resize with the same arguments, and gfx_requested_mode.
+void view_request_resize(int width, int height, int full_screen);
+bool view_requested_mode();
+
 // The view steps of the frame driver, one view at a time.
 // Transition factor of (n, total): (total - n) / (total - 1) in 0..1, 0 for a
 // total of 1.
