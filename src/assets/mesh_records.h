@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "assets/asset_handle.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 
 struct DecodedMesh;
 struct MaterialEntry;

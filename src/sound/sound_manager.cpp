@@ -10,10 +10,10 @@
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
-#include "render/core/view_matrices.h"
-#include "render/core/view_state.h"
-#include "shell/settings_store.h"
-#include "shell/startup_config.h"
+#include "render/view/view_matrices.h"
+#include "render/view/view_state.h"
+#include "shell/services/settings_store.h"
+#include "shell/services/startup_config.h"
 #include "sound/voice_queue.h"
 
 const char* const sound_bgm_names[SOUND_BGM_COUNT] = {"0"};
@@ -241,7 +241,7 @@ std::recursive_mutex& sound_lock() { return lock; }
 
 // ---- Life cycle -------------------------------------------------------------------
 
-void sound_init() { sound_init_with({sys_get_work_directory(), AUDIO_DEVICE_DEFAULT}); }
+void sound_init() { sound_init_with({get_work_directory(), AUDIO_DEVICE_DEFAULT}); }
 
 void sound_init_with(const SoundSetup& setup) {
   sound_shutdown();

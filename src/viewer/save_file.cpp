@@ -83,7 +83,7 @@ void put_f32(std::vector<uint8_t>& out, float f) {
 // The working folder as a host path; the current folder before start-up
 // has recorded one.
 std::string work_dir_host() {
-  const std::string& work = sys_get_work_directory();
+  const std::string& work = get_work_directory();
   return work.empty() ? sys_get_current_dir() : work;
 }
 

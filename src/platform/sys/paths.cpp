@@ -89,8 +89,6 @@ std::string absolute(const std::string& host) {
   return cwd + host.substr(start);
 }
 
-std::string work_directory;
-
 }  // namespace
 
 bool sys_is_host_path(const std::string& path) { return !path.empty() && path[0] == '/'; }
@@ -125,9 +123,6 @@ bool sys_path_to_cp932(const std::string& path, std::string& cp932) {
 std::string sys_path_for_display(const std::string& path) {
   return sys_is_host_path(path) ? sys_utf8_to_cp932(path) : path;
 }
-
-void sys_set_work_directory(const std::string& host_dir) { work_directory = host_dir; }
-const std::string& sys_get_work_directory() { return work_directory; }
 
 std::string sys_executable_dir() {
   char buf[PATH_MAX];
@@ -189,3 +184,19 @@ bool sys_write_file_atomic(const std::string& path, const void* data, size_t siz
   if (!ok) std::remove(tmp.c_str());
   return ok;
 }
+
+namespace {
+
+std::string work_directory;
+
+}  // namespace
+
+void setup_work_directory() { setup_work_directory_from(sys_executable_dir()); }
+
+void setup_work_directory_from(const std::string& dir) {
+  if (!dir.empty()) sys_set_current_dir(dir);
+  if (!sys_is_directory("./text")) sys_set_current_dir("..");
+  work_directory = sys_get_current_dir();
+}
+
+const std::string& get_work_directory() { return work_directory; }

@@ -3,9 +3,9 @@
 #include "assets/crops.h"
 #include "assets/textures.h"
 #include "math/mat4.h"
-#include "render/core/gfx_device.h"
-#include "render/core/render_states.h"
-#include "render/core/shaders.h"
+#include "render/device/gfx_device.h"
+#include "render/device/render_states.h"
+#include "render/device/shaders.h"
 
 namespace {
 

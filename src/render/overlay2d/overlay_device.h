@@ -8,7 +8,7 @@
 
 #include "assets/asset_handle.h"
 #include "platform/gpu/gpu.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 
 // A crop as the sprites use it: fractions of its texture, and that texture.
 struct OverlayCrop {

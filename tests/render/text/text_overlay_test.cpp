@@ -9,11 +9,12 @@
 #include "assets/textures.h"
 #include "platform/font/font.h"
 #include "platform/window/window.h"
-#include "render/core/fonts.h"
-#include "render/core/gfx_device.h"
-#include "render/core/gfx_resources.h"
-#include "render/core/text_queue.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
+#include "render/graphics/graphics.h"
+#include "render/text/fonts.h"
+#include "render/text/text_queue.h"
+#include "render/view/view_state.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ class TextOverlayTest : public ::testing::Test {
     const int layout[5] = {kWidth, kHeight, 1024, 768, 0};
     view_set_screen(kWidth, kHeight, layout);
     GfxDeviceParams p{window, kWidth, kHeight, 32, 0, 0, nullptr, nullptr};
+    gfx_install_device_hooks();
     ASSERT_EQ(gfx_device_init(p), 1);
     device = gfx_device();
     d3dx_queue = text_queue_create(16384);

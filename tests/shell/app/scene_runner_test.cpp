@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "shell/app/scene_runner.h"
+
+namespace {
+
+std::string calls;
+int finish_after = -1;  // update calls before the scene reports completion
+
+void rec_init() { calls += "I"; }
+int rec_update() {
+  calls += "U";
+  return finish_after >= 0 && --finish_after < 0 ? 1 : 0;
+}
+void rec_exit() { calls += "X"; }
+
+const SceneEntry kTable[SCENE_COUNT] = {{rec_init, rec_update, rec_exit}, {nullptr, nullptr, nullptr}};
+
+TEST(SceneRunner, InitOnTheSecondFrameFirstUpdateOnTheThird) {
+  calls.clear();
+  finish_after = -1;
+  init_scene_runner_with(kTable);
+  const char* after_frame[] = {"", "I", "IU", "IUU"};
+  for (const char* expect : after_frame) {
+    run_scene_runner();
+    EXPECT_EQ(calls, expect);
+  }
+}
+
+TEST(SceneRunner, AFinishedSceneExitsAndTheEmptySceneStaysForGood) {
+  calls.clear();
+  finish_after = 1;  // the second update reports completion
+  init_scene_runner_with(kTable);
+  for (int i = 0; i < 8; ++i) run_scene_runner();
+  EXPECT_EQ(calls, "IUUX");
+  EXPECT_EQ(get_scene_runner()->scene, 1u);
+  EXPECT_EQ(get_scene_runner()->state, 3u);
+}
+
+TEST(SceneRunner, ShutdownDoesNotCallTheSceneExit) {
+  calls.clear();
+  finish_after = -1;
+  init_scene_runner_with(kTable);
+  for (int i = 0; i < 3; ++i) run_scene_runner();
+  shutdown_scene_runner();
+  EXPECT_EQ(calls.find('X'), std::string::npos);
+}
+
+TEST(FatalErrorExit, EndsWithCode1AndPrintsTheCodes) {
+  EXPECT_EXIT(fatal_error_exit(3, 257, 0, nullptr), ::testing::ExitedWithCode(1), "fatal error 3 257 0");
+  EXPECT_EXIT(fatal_error_exit(1, 0, 22, "pkg.bin"), ::testing::ExitedWithCode(1), "fatal error 1 0 22: pkg.bin");
+}
+
+TEST(ErrorScreen, RegionCaptions) {
+  const ErrorScreen* e = get_error_screen();
+  EXPECT_STREQ(e->titles[0], "ERROR");
+  EXPECT_STREQ(e->titles[1], "ERROR");
+  EXPECT_STREQ(e->titles[3], "ERROR");
+  // "お店の人を呼んで下さい。" in CP932.
+  EXPECT_EQ(std::string(e->titles[2]), std::string("\x82\xa8\x93\x58\x82\xcc\x90\x6c\x82\xf0\x8c\xc4\x82\xf1"
+                                                   "\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42"));
+}
+
+// The empty scene never finishes: the runner stays in its update, and the
+// transition record it zeroes on entering state 0 stays zero.
+TEST(SceneRunner, EmptySceneRunsAndNeverFinishes) {
+  const SceneEntry table[SCENE_COUNT] = {*get_empty_scene(), {nullptr, nullptr, nullptr}};
+  init_scene_runner_with(table);
+  for (int i = 0; i < 5; ++i) run_scene_runner();
+  EXPECT_EQ(get_scene_runner()->state, 3u);
+  EXPECT_EQ(get_scene_runner()->scene, 0u);
+  EXPECT_EQ(get_empty_scene_state(), 0u);
+  const SceneTransition* t = get_scene_transition();
+  for (uint8_t b : t->bytes) EXPECT_EQ(b, 0);
+  shutdown_scene_runner();
+}
+
+TEST(ErrorScreen, LineTablesHoldNoLinesAndSixHundredEverywhere) {
+  for (int r = 0; r < 4; ++r) {
+    const ErrorLineRow* rows = get_error_lines(r);
+    for (int i = 0; i < ERROR_LINE_ROWS; ++i) {
+      EXPECT_EQ(rows[i].number, 600) << r << " " << i;
+      EXPECT_TRUE(!rows[i].first || !*rows[i].first) << r << " " << i;
+      EXPECT_TRUE(!rows[i].second || !*rows[i].second) << r << " " << i;
+    }
+  }
+}
+
+}  // namespace
