@@ -167,7 +167,7 @@ AssetHandle register_mesh(const char* package, const char* name, const DecodedMe
   return finish_registration(r.meshes, g);
 }
 
-void mesh_pool_remove(int32_t index) {
+void unregister_mesh(int32_t index) {
   AssetRegistry& r = reg();
   MeshRecord& rec = r.meshes.records[index];
   MeshObject& o = rec.object;
