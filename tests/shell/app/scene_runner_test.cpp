@@ -77,15 +77,4 @@ TEST(SceneRunner, EmptySceneRunsAndNeverFinishes) {
   shutdown_scene_runner();
 }
 
-TEST(ErrorScreen, LineTablesHoldNoLinesAndSixHundredEverywhere) {
-  for (int r = 0; r < 4; ++r) {
-    const ErrorLineRow* rows = get_error_lines(r);
-    for (int i = 0; i < ERROR_LINE_ROWS; ++i) {
-      EXPECT_EQ(rows[i].number, 600) << r << " " << i;
-      EXPECT_TRUE(!rows[i].first || !*rows[i].first) << r << " " << i;
-      EXPECT_TRUE(!rows[i].second || !*rows[i].second) << r << " " << i;
-    }
-  }
-}
-
 }  // namespace
