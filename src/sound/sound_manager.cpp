@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +13,7 @@
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
+#include "render/movie/movie_player.h"
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "shell/services/settings_store.h"
@@ -280,6 +281,7 @@ void sound_init_with(const SoundSetup& setup) {
     sound_device_init(m, setup);
     sound_check_files(m);
     if (m->error == 0) sound_preload_ses(m);
+    movie_player_init();
     voice_queue_reset();
     frame_counter = 0;
   }
@@ -308,6 +310,7 @@ void sound_update() {
 }
 
 void sound_shutdown() {
+  movie_player_shutdown();
   if (!manager) return;
   sound_thread_stop();
   Guard g(lock);
