@@ -37,7 +37,8 @@ struct GpuTexture {
   uint32_t usage;
   GpuPool pool;
   uint32_t width, height, levels;
-  // Managed textures keep a copy of every level for locks and reads.
+  // Managed textures keep a copy of every level for locks and reads; an
+  // unfilled one makes it from the device at its first lock.
   std::vector<std::vector<uint8_t>> shadow;
   std::vector<GpuRect> locked;  // per level: the locked rectangle, or right < 0 when not locked
   std::vector<uint32_t> lock_flags;
