@@ -613,9 +613,9 @@ struct GpuAdapterOverride {
   uint32_t refused_attempts;
 };
 void gpu_debug_override_adapter(const GpuAdapterOverride* override_or_null);
-// Devices made after it take textures of at most side x side (when smaller
-// than their own limit); 0 restores the real limit.
-void gpu_debug_limit_texture_side(uint32_t side);
+// The device takes textures of at most side x side from now on (when that is
+// below its own limit); 0 restores its own limit.
+void gpu_debug_limit_texture_side(GpuDevice* device, uint32_t side);
 // The creation attempts made since the last override, in order: type << 8 | behaviour.
 int gpu_debug_creation_attempts(uint32_t* out, int max);
 

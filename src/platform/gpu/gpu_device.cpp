@@ -17,7 +17,6 @@ constexpr uint32_t kPixelShaderVersion = 0xFFFF0300u;
 
 bool adapter_overridden = false;
 GpuAdapterOverride adapter_override;
-uint32_t texture_side_limit = 0;
 std::vector<uint32_t> creation_attempts;
 uint64_t id_counter = 0;
 
@@ -91,7 +90,15 @@ GpuResult gpu_adapter_display_mode(GpuDisplayMode* out) {
   return GPU_OK;
 }
 
-void gpu_debug_limit_texture_side(uint32_t side) { texture_side_limit = side; }
+void gpu_debug_limit_texture_side(GpuDevice* d, uint32_t side) {
+  if (!d) return;
+  gpu_make_current(d);
+  GLint max_tex = 8192;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_tex);
+  uint32_t limit = uint32_t(std::min(max_tex, 16384));
+  if (side > 0) limit = std::min(limit, side);
+  d->caps.max_texture_width = d->caps.max_texture_height = limit;
+}
 
 void gpu_debug_override_adapter(const GpuAdapterOverride* o) {
   adapter_overridden = o != nullptr;
@@ -191,8 +198,6 @@ GpuResult gpu_device_create(GpuDeviceType type, PlatformWindow* window, uint32_t
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_tex);
   d->caps.max_simultaneous_rts = uint32_t(std::clamp(draw_buffers, 1, 4));
   d->caps.max_texture_width = d->caps.max_texture_height = uint32_t(std::min(max_tex, 16384));
-  if (texture_side_limit > 0)
-    d->caps.max_texture_width = d->caps.max_texture_height = std::min(d->caps.max_texture_width, texture_side_limit);
   if (d->clip_control) glClipControl(GL_LOWER_LEFT, GL_ZERO_TO_ONE);
 
   resolve_size(d, params);

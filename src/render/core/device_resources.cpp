@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "assets/textures.h"
@@ -92,7 +93,8 @@ void scale_rows_down(const DecodedImage& src, int dw, int dh, int first, int cou
     for (size_t k = 0; k < sy.weights.size(); ++k) {
       const uint32_t* row = src.argb.data() + size_t(sy.first + int(k)) * size_t(src.width);
       for (int x = 0; x < src.width; ++x)
-        for (int c = 0; c < 4; ++c) acc[size_t(x) * 4 + size_t(c)] += sy.weights[k] * float((row[x] >> (8 * c)) & 0xFF);
+        for (int c = 0; c < 4; ++c)
+          acc[size_t(x) * 4 + size_t(c)] += sy.weights[k] * float((row[x] >> (8 * c)) & 0xFF);
     }
     for (int x = 0; x < dw; ++x) {
       const Span& sx = xs[size_t(x)];
@@ -197,9 +199,15 @@ bool texture_from_picture(TextureObject* o, const void* data, size_t size, const
   u.max_height = caps.max_texture_height;
   u.mip = mip;
   const ImageRowSink sink{&u, upload_begin, upload_band, upload_done};
-  ImageResult r = data ? image_decode_memory_rows(data, size, sink) : image_decode_file_rows(path, sink);
+  bool ok = false;
+  try {
+    ImageResult r = data ? image_decode_memory_rows(data, size, sink) : image_decode_file_rows(path, sink);
+    u.band = std::vector<uint32_t>();
+    ok = r == IMAGE_OK && (u.whole.argb.empty() || upload_scaled(&u));
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
   u.band = std::vector<uint32_t>();
-  bool ok = r == IMAGE_OK && (u.whole.argb.empty() || upload_scaled(&u));
   u.whole = DecodedImage();
   if (!ok) {
     if (u.texture) gpu_texture_release(u.texture);
