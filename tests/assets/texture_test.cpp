@@ -207,6 +207,22 @@ TEST_F(Textures, PicturesDrawAtTheirOwnSize) {
   }
 }
 
+// A tall picture passes through the queue of decoded bands many times over:
+// every row lands in its own place.
+TEST_F(Textures, TallPicturesKeepTheirRowsInOrder) {
+  Picture rows{7, 1000, {}};
+  for (int y = 0; y < rows.height; ++y)
+    for (int x = 0; x < rows.width; ++x) rows.argb.push_back(0xFF000000u | uint32_t(y * 2654435761u >> 8));
+  for (const Bytes& bytes : {write_png(rows, PngKind::RGB8), write_bmp(rows, {})}) {
+    const AssetHandle h = register_texture_from_memory("t", "tall", bytes.data(), bytes.size(), 0);
+    ASSERT_NE(h, 0u);
+    for (int y = 0; y < rows.height; ++y) ASSERT_EQ(read_texture_texel(h, y % 7, y), rows.at(0, y)) << y;
+    unregister_texture(h);
+    release_asset_registry_to_mark(&mark);
+    mark_asset_registry(&mark);
+  }
+}
+
 // A picture beyond the device's texture limit is scaled down once to fit,
 // aspect kept, and says so; one at the limit is not. The image size stays
 // the picture's, so the viewer's fit shows it at its own proportions.

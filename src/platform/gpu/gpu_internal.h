@@ -26,6 +26,10 @@ struct GpuFormatInfo {
   bool renderable;
 };
 const GpuFormatInfo* gpu_format_info(GpuFormat format);
+// The variant of a 32-bit ARGB format whose texels keep the bytes of ARGB
+// words in memory order (swizzled when sampled); null for other formats.
+const GpuFormatInfo* gpu_format_info_memory_order(GpuFormat format);
+bool gpu_format_is_memory_order(const GpuFormatInfo* info);
 
 struct GpuTexture {
   GpuDevice* device;

@@ -72,6 +72,7 @@ GpuResult make_texture(GpuDevice* d, uint32_t width, uint32_t height, uint32_t l
   if (!d || width == 0 || height == 0) return GPU_INVALID_CALL;
   const GpuFormatInfo* f = gpu_format_info(format);
   if (!f || f->depth || (f->compressed && !d->s3tc)) return GPU_NOT_AVAILABLE;
+  if (!filled && gpu_format_info_memory_order(format)) f = gpu_format_info_memory_order(format);
   bool rt = usage & GPU_USAGE_RENDERTARGET;
   if (rt && (pool != GPU_POOL_DEFAULT || !f->renderable)) return GPU_INVALID_CALL;
   if (width > d->caps.max_texture_width || height > d->caps.max_texture_height) return GPU_INVALID_CALL;
@@ -479,7 +480,9 @@ GpuResult gpu_read_surface(GpuDevice* d, GpuSurface* s, const GpuRect& r, uint32
   }
   glReadBuffer(GL_COLOR_ATTACHMENT0);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glReadPixels(r.left, r.top, r.right - r.left, r.bottom - r.top, GL_BGRA, GL_UNSIGNED_BYTE, argb);
+  const bool memory_order = s->texture && gpu_format_is_memory_order(s->texture->info);
+  glReadPixels(r.left, r.top, r.right - r.left, r.bottom - r.top, memory_order ? GL_RGBA : GL_BGRA, GL_UNSIGNED_BYTE,
+               argb);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
   if (fbo) glDeleteFramebuffers(1, &fbo);
   gpu_gl_invalidate(d);

@@ -1,15 +1,13 @@
 #include "render/core/device_resources.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "assets/textures.h"
-#include "platform/image/image.h"
 #include "render/core/gfx_device.h"
 #include "render/core/gfx_resources.h"
+#include "render/core/picture_upload.h"
 #include "render/core/render_states.h"
 
 namespace {
@@ -62,161 +60,13 @@ bool rect_inside(const TextureObject* o, int32_t x, int32_t y, int32_t w, int32_
   return x >= 0 && y >= 0 && w >= 0 && h >= 0 && int64_t(x) + w <= o->width && int64_t(y) + h <= o->height;
 }
 
-// Box-filter weights of the source cells that each destination cell covers,
-// for scaling a side of src cells down to dst cells.
-struct Span {
-  int first;
-  std::vector<float> weights;
-};
-
-std::vector<Span> box_spans(int src, int dst) {
-  std::vector<Span> spans(size_t(dst), Span{});
-  const double ratio = double(src) / dst;
-  for (int o = 0; o < dst; ++o) {
-    const double a = o * ratio, b = std::min(double(src), (o + 1) * ratio);
-    Span& s = spans[size_t(o)];
-    s.first = int(a);
-    for (int i = s.first; i < src && i < b; ++i)
-      s.weights.push_back(float((std::min(b, i + 1.0) - std::max(a, double(i))) / ratio));
-  }
-  return spans;
-}
-
-// Rows first to first + count - 1 of the picture scaled down to dw x dh, each
-// destination pixel the average of the source area it covers.
-void scale_rows_down(const DecodedImage& src, int dw, int dh, int first, int count, uint32_t* dst) {
-  const std::vector<Span> xs = box_spans(src.width, dw), ys = box_spans(src.height, dh);
-  std::vector<float> acc(size_t(src.width) * 4);
-  for (int y = first; y < first + count; ++y) {
-    std::fill(acc.begin(), acc.end(), 0.0f);
-    const Span& sy = ys[size_t(y)];
-    for (size_t k = 0; k < sy.weights.size(); ++k) {
-      const uint32_t* row = src.argb.data() + size_t(sy.first + int(k)) * size_t(src.width);
-      for (int x = 0; x < src.width; ++x)
-        for (int c = 0; c < 4; ++c)
-          acc[size_t(x) * 4 + size_t(c)] += sy.weights[k] * float((row[x] >> (8 * c)) & 0xFF);
-    }
-    for (int x = 0; x < dw; ++x) {
-      const Span& sx = xs[size_t(x)];
-      uint32_t out = 0;
-      for (int c = 0; c < 4; ++c) {
-        float v = 0;
-        for (size_t k = 0; k < sx.weights.size(); ++k) v += sx.weights[k] * acc[size_t(sx.first + int(k)) * 4 + size_t(c)];
-        out |= uint32_t(std::clamp(v + 0.5f, 0.0f, 255.0f)) << (8 * c);
-      }
-      dst[size_t(y - first) * size_t(dw) + size_t(x)] = out;
-    }
-  }
-}
-
-// Where a picture's rows go as they are decoded: band by band straight into
-// a texture of the picture's own size, so that no whole decoded copy exists.
-// A picture larger than the device takes is kept whole instead and scaled
-// down once, aspect kept, when it is complete. The callbacks run inside the
-// decoders and do not throw.
-struct PictureUpload {
-  GpuDevice* device;
-  uint32_t max_width, max_height;
-  uint8_t mip;
-  GpuTexture* texture;
-  int width, height;            // the picture
-  int texture_width, texture_height;
-  std::vector<uint32_t> band;   // decoded rows on their way to the texture
-  DecodedImage whole;           // only for a picture that is scaled down
-};
-
-ImageResult upload_begin(void* user, int width, int height, bool has_alpha) noexcept {
-  auto* u = static_cast<PictureUpload*>(user);
-  u->width = width;
-  u->height = height;
-  uint64_t tw = uint32_t(width), th = uint32_t(height);
-  if (tw > u->max_width || th > u->max_height) {
-    if (tw * u->max_height >= th * u->max_width) {
-      th = std::max<uint64_t>(1, (th * u->max_width + tw / 2) / tw);
-      tw = u->max_width;
-    } else {
-      tw = std::max<uint64_t>(1, (tw * u->max_height + th / 2) / th);
-      th = u->max_height;
-    }
-    try {
-      u->whole.argb.assign(size_t(width) * size_t(height), 0);
-    } catch (...) {
-      return IMAGE_TOO_LARGE;
-    }
-    u->whole.width = width;
-    u->whole.height = height;
-  }
-  u->texture_width = int(tw);
-  u->texture_height = int(th);
-  const GpuFormat format = has_alpha ? GPU_FMT_A8R8G8B8 : GPU_FMT_X8R8G8B8;
-  return gpu_create_texture_unfilled(u->device, uint32_t(tw), uint32_t(th), u->mip ? 0 : 1, format, &u->texture) ==
-                 GPU_OK
-             ? IMAGE_OK
-             : IMAGE_TOO_LARGE;
-}
-
-uint32_t* upload_band(void* user, int first, int count) noexcept {
-  auto* u = static_cast<PictureUpload*>(user);
-  if (!u->whole.argb.empty()) return u->whole.argb.data() + size_t(first) * size_t(u->width);
-  try {
-    u->band.resize(size_t(count) * size_t(u->width));
-  } catch (...) {
-    return nullptr;
-  }
-  return u->band.data();
-}
-
-ImageResult upload_done(void* user, int first, int count) noexcept {
-  auto* u = static_cast<PictureUpload*>(user);
-  if (!u->whole.argb.empty()) return IMAGE_OK;
-  return gpu_texture_write_rows(u->texture, 0, uint32_t(first), uint32_t(count), u->band.data()) == GPU_OK
-             ? IMAGE_OK
-             : IMAGE_CORRUPT;
-}
-
-// The kept picture scaled into the texture, a band at a time.
-bool upload_scaled(PictureUpload* u) {
-  std::fprintf(stderr, "picture %dx%d is larger than the device's %ux%u texture limit: shown scaled down to %dx%d\n",
-               u->width, u->height, u->max_width, u->max_height, u->texture_width, u->texture_height);
-  std::vector<uint32_t> rows(size_t(IMAGE_BAND_ROWS) * size_t(u->texture_width));
-  for (int first = 0; first < u->texture_height; first += IMAGE_BAND_ROWS) {
-    const int n = std::min<int>(IMAGE_BAND_ROWS, u->texture_height - first);
-    scale_rows_down(u->whole, u->texture_width, u->texture_height, first, n, rows.data());
-    if (gpu_texture_write_rows(u->texture, 0, uint32_t(first), uint32_t(n), rows.data()) != GPU_OK) return false;
-  }
-  return true;
-}
-
-// A texture from a picture file's bytes, or from the file when data is null:
-// the picture's own size, with a full mip chain when asked.
+// A texture from a picture file's bytes, or from the file when data is null.
 bool texture_from_picture(TextureObject* o, const void* data, size_t size, const char* path, uint8_t mip) {
-  PictureUpload u{};
-  u.device = gfx_device();
-  if (!u.device) return false;
-  GpuCaps caps{};
-  gpu_device_caps(u.device, &caps);
-  u.max_width = caps.max_texture_width;
-  u.max_height = caps.max_texture_height;
-  u.mip = mip;
-  const ImageRowSink sink{&u, upload_begin, upload_band, upload_done};
-  bool ok = false;
-  try {
-    ImageResult r = data ? image_decode_memory_rows(data, size, sink) : image_decode_file_rows(path, sink);
-    u.band = std::vector<uint32_t>();
-    ok = r == IMAGE_OK && (u.whole.argb.empty() || upload_scaled(&u));
-  } catch (const std::bad_alloc&) {
-    ok = false;
-  }
-  u.band = std::vector<uint32_t>();
-  u.whole = DecodedImage();
-  if (!ok) {
-    if (u.texture) gpu_texture_release(u.texture);
-    return false;
-  }
-  if (mip) gpu_texture_generate_mips(u.texture);
-  fill_from_texture(o, u.texture);
-  o->image_width = uint16_t(std::min(u.width, 0xFFFF));
-  o->image_height = uint16_t(std::min(u.height, 0xFFFF));
+  PictureTexture made{};
+  if (!picture_upload(gfx_device(), data, size, path, mip, &made)) return false;
+  fill_from_texture(o, made.texture);
+  o->image_width = uint16_t(std::min(made.width, 0xFFFF));
+  o->image_height = uint16_t(std::min(made.height, 0xFFFF));
   o->flags = mip ? TEXTURE_FLAG_MIP_CHAIN : 0;
   o->kind = TEXTURE_KIND_MANAGED;
   return true;
