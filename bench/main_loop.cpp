@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/sys/sys.h"
-#include "shell/app.h"
+#include "shell/app/app.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include "assets/asset_registry.h"
 #include "platform/gpu/gpu.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/graphics.h"
-#include "render/core/view_state.h"
-#include "render/overlay2d/sprite3d.h"
+#include "render/device/gfx_device.h"
+#include "render/graphics/graphics.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
+#include "render/world/sprite3d.h"
 #include "scene3d/part_render.h"
 
 namespace {

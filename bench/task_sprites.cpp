@@ -9,12 +9,13 @@
 
 #include "assets/textures.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/render_states.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/device/render_states.h"
+#include "render/graphics/graphics.h"
 #include "render/overlay2d/overlay2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ struct Scene {
     const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
     view_set_screen(kWidth, kHeight, layout);
     GfxDeviceParams params{window, kWidth, kHeight, 32, 0, 0, nullptr, nullptr};
+    gfx_install_device_hooks();
     if (gfx_device_init(params) != 1) return false;
     tasks_init();
     line2d_register_type();

@@ -7,8 +7,8 @@
 
 #include "platform/sys/sys.h"
 #include "platform/window/window.h"
-#include "render/core/graphics.h"
-#include "shell/app.h"
+#include "render/graphics/graphics.h"
+#include "shell/app/app.h"
 #include "viewer/viewer_input.h"
 #include "viewer/viewer_points.h"
 #include "viewer/viewer_scene.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/settings_store.h"
+#include "shell/services/settings_store.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A copy holding a zero byte is refused before it is parsed.

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "shell/startup_config.h"
+#include "shell/services/startup_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = "/tmp/tl_fuzz_config_" + std::to_string(::getpid());

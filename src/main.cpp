@@ -1,3 +1,3 @@
-#include "shell/app.h"
+#include "shell/app/app.h"
 
 int main() { return win_main(nullptr, nullptr, nullptr, 1); }

@@ -8,8 +8,8 @@
 
 #include "platform/gpu/gpu.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/graphics.h"
+#include "render/device/gfx_device.h"
+#include "render/graphics/graphics.h"
 
 class GraphicsSession : public ::testing::Test {
  protected:
@@ -28,6 +28,7 @@ class GraphicsSession : public ::testing::Test {
     p.width = width;
     p.height = height;
     p.colour_bits = 32;
+    gfx_install_device_hooks();
     ASSERT_EQ(gfx_device_init(p), 1);
   }
   void TearDown() override {

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "assets/asset_registry.h"
-#include "render/core/device_resources.h"
+#include "render/device/device_resources.h"
 
 struct DepthSurfaceRecord {
   RecordHead head;

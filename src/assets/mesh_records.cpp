@@ -7,7 +7,7 @@
 #include "assets/model_records.h"
 #include "assets/registry_internal.h"
 #include "assets/textures.h"
-#include "render/core/shaders.h"
+#include "render/device/shaders.h"
 
 namespace {
 

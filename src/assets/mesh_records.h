@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "assets/asset_handle.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 
 struct DecodedMesh;
 struct MaterialEntry;

@@ -11,9 +11,9 @@
 #include "assets/textures.h"
 #include "math/vec.h"
 #include "platform/sys/sys.h"
-#include "shell/frame_timer.h"
-#include "shell/scene_runner.h"
-#include "shell/startup_config.h"
+#include "shell/services/fatal_exit.h"
+#include "shell/services/frame_timer.h"
+#include "shell/services/startup_config.h"
 
 namespace {
 

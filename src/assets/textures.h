@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "assets/asset_registry.h"
-#include "render/core/device_resources.h"
+#include "render/device/device_resources.h"
 
 // Address-mode indices kept in the flags of a TextureObject.
 enum : uint32_t {

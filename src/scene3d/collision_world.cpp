@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "render/core/view_matrices.h"
+#include "render/view/view_matrices.h"
 
 namespace {
 

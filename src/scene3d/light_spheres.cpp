@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "math/plane.h"
-#include "render/core/view_matrices.h"
-#include "render/core/view_state.h"
 #include "render/tasks/task.h"
+#include "render/view/view_matrices.h"
+#include "render/view/view_state.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "render/core/gfx_device.h"
-#include "render/core/shaders.h"
-#include "render/core/view_matrices.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/device/shaders.h"
+#include "render/view/view_matrices.h"
+#include "render/view/view_state.h"
 #include "scene3d/part_draw.h"
 #include "scene3d/part_render.h"
 #include "scene3d/render_flags.h"

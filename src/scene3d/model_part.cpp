@@ -1,8 +1,8 @@
 #include <cstring>
 
-#include "render/core/gfx_device.h"
-#include "render/core/shaders.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/device/shaders.h"
+#include "render/view/view_state.h"
 #include "scene3d/animation.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"

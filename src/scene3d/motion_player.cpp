@@ -8,7 +8,7 @@
 #include "assets/asset_registry.h"
 #include "assets/matrix_stack.h"
 #include "math/transform.h"
-#include "render/core/shaders.h"
+#include "render/device/shaders.h"
 #include "scene3d/animation.h"
 #include "scene3d/bone_stream.h"
 

@@ -24,64 +24,133 @@ bool task_is_model_part(const Task* task);
 bool task_is_static_part(const Task* task);
 bool task_is_prim_part(const Task* task);
 
-// The operations every class has, for the prefixes mesh_part, model_part,
-// static_part and prim_part.
-#define TL_PART_COMMON_API(prefix)                                                                             \
-  Mat4* prefix##_matrix(Task* part);                                                                           \
-  void prefix##_set_colours(Task* part, uint32_t ambient, uint32_t diffuse, uint32_t emissive, uint32_t specular, \
-                            float power, float scale);                                                         \
-  void prefix##_set_ambient(Task* part, uint32_t argb);                                                        \
-  void prefix##_set_diffuse(Task* part, uint32_t argb);                                                        \
-  void prefix##_set_diffuse_2(Task* part, uint32_t argb);                                                      \
-  void prefix##_set_emissive(Task* part, uint32_t argb);                                                       \
-  void prefix##_set_colour_c3_w(Task* part, uint32_t specular, float power);                                   \
-  void prefix##_set_scale(Task* part, float scale);                                                            \
-  uint32_t prefix##_diffuse(Task* part);                                                                       \
-  ColourBlock* prefix##_colour_block(Task* part);                                                              \
-  void prefix##_detach_colliders(Task* part);                                                                  \
-  uint32_t prefix##_collider_count(Task* part);                                                                \
-  bool prefix##_collider_hit(Task* part, uint32_t n, RayHit* out);                                             \
-  uint16_t prefix##_collider_serial(Task* part);
+// The operations the classes share, by class. Every class has the matrix,
+// colour and collider-chain operations; the classes with a render-flag word
+// (all but StaticPart) have alpha and flag setters; the classes that hold a
+// Collider chain of their own making (all but ModelPart) have the first
+// Collider's flag operations: flag 1 enables it and clears its ground bit,
+// flag 2 sets the ground bit; nothing without a chain.
+// MeshPart.
+Mat4* mesh_part_matrix(Task* part);
+void mesh_part_set_colours(Task* part, uint32_t ambient, uint32_t diffuse, uint32_t emissive, uint32_t specular,
+                           float power, float scale);
+void mesh_part_set_ambient(Task* part, uint32_t argb);
+void mesh_part_set_diffuse(Task* part, uint32_t argb);
+void mesh_part_set_diffuse_2(Task* part, uint32_t argb);
+void mesh_part_set_emissive(Task* part, uint32_t argb);
+void mesh_part_set_colour_c3_w(Task* part, uint32_t specular, float power);
+void mesh_part_set_scale(Task* part, float scale);
+uint32_t mesh_part_diffuse(Task* part);
+ColourBlock* mesh_part_colour_block(Task* part);
+void mesh_part_detach_colliders(Task* part);
+uint32_t mesh_part_collider_count(Task* part);
+bool mesh_part_collider_hit(Task* part, uint32_t n, RayHit* out);
+uint16_t mesh_part_collider_serial(Task* part);
+void mesh_part_set_alpha(Task* part, float alpha);
+void mesh_part_set_flag_0(Task* part, uint32_t value);
+void mesh_part_set_flag_1(Task* part, uint32_t value);
+void mesh_part_set_flag_2(Task* part, uint32_t value);
+void mesh_part_set_flag_3(Task* part, uint32_t value);
+void mesh_part_set_flag_4(Task* part, uint32_t value);
+void mesh_part_set_flag_5(Task* part, uint32_t value);
+void mesh_part_set_flag_6(Task* part, uint32_t value);
+void mesh_part_set_flag_18(Task* part, uint32_t value);
+void mesh_part_set_flags_7_11(Task* part, uint32_t value);
+void mesh_part_set_flags_12_14(Task* part, uint32_t value);
+void mesh_part_set_flags_19_21(Task* part, uint32_t value);
+void mesh_part_set_flags_22_24(Task* part, uint32_t value);
+void mesh_part_set_flags_25_26(Task* part, uint32_t value);
+void mesh_part_set_flags_27_28(Task* part, uint32_t value);
+void mesh_part_collider_set_flag_1(Task* part);
+void mesh_part_collider_set_flag_2(Task* part);
+Collider* mesh_part_collider(Task* part);
 
-// The render-flag operations of the classes with a RenderFlags word.
-#define TL_PART_FLAGS_API(prefix)                                     \
-  void prefix##_set_alpha(Task* part, float alpha);                   \
-  void prefix##_set_flag_0(Task* part, uint32_t value);               \
-  void prefix##_set_flag_1(Task* part, uint32_t value);               \
-  void prefix##_set_flag_2(Task* part, uint32_t value);               \
-  void prefix##_set_flag_3(Task* part, uint32_t value);               \
-  void prefix##_set_flag_4(Task* part, uint32_t value);               \
-  void prefix##_set_flag_5(Task* part, uint32_t value);               \
-  void prefix##_set_flag_6(Task* part, uint32_t value);               \
-  void prefix##_set_flag_18(Task* part, uint32_t value);              \
-  void prefix##_set_flags_7_11(Task* part, uint32_t value);           \
-  void prefix##_set_flags_12_14(Task* part, uint32_t value);          \
-  void prefix##_set_flags_19_21(Task* part, uint32_t value);          \
-  void prefix##_set_flags_22_24(Task* part, uint32_t value);          \
-  void prefix##_set_flags_25_26(Task* part, uint32_t value);          \
-  void prefix##_set_flags_27_28(Task* part, uint32_t value);
+// ModelPart.
+Mat4* model_part_matrix(Task* part);
+void model_part_set_colours(Task* part, uint32_t ambient, uint32_t diffuse, uint32_t emissive, uint32_t specular,
+                            float power, float scale);
+void model_part_set_ambient(Task* part, uint32_t argb);
+void model_part_set_diffuse(Task* part, uint32_t argb);
+void model_part_set_diffuse_2(Task* part, uint32_t argb);
+void model_part_set_emissive(Task* part, uint32_t argb);
+void model_part_set_colour_c3_w(Task* part, uint32_t specular, float power);
+void model_part_set_scale(Task* part, float scale);
+uint32_t model_part_diffuse(Task* part);
+ColourBlock* model_part_colour_block(Task* part);
+void model_part_detach_colliders(Task* part);
+uint32_t model_part_collider_count(Task* part);
+bool model_part_collider_hit(Task* part, uint32_t n, RayHit* out);
+uint16_t model_part_collider_serial(Task* part);
+void model_part_set_alpha(Task* part, float alpha);
+void model_part_set_flag_0(Task* part, uint32_t value);
+void model_part_set_flag_1(Task* part, uint32_t value);
+void model_part_set_flag_2(Task* part, uint32_t value);
+void model_part_set_flag_3(Task* part, uint32_t value);
+void model_part_set_flag_4(Task* part, uint32_t value);
+void model_part_set_flag_5(Task* part, uint32_t value);
+void model_part_set_flag_6(Task* part, uint32_t value);
+void model_part_set_flag_18(Task* part, uint32_t value);
+void model_part_set_flags_7_11(Task* part, uint32_t value);
+void model_part_set_flags_12_14(Task* part, uint32_t value);
+void model_part_set_flags_19_21(Task* part, uint32_t value);
+void model_part_set_flags_22_24(Task* part, uint32_t value);
+void model_part_set_flags_25_26(Task* part, uint32_t value);
+void model_part_set_flags_27_28(Task* part, uint32_t value);
 
-// Chain operations on the first Collider: flag 1 enables it and clears its
-// ground bit, flag 2 sets the ground bit; nothing without a chain.
-#define TL_PART_CHAIN_API(prefix)                       \
-  void prefix##_collider_set_flag_1(Task* part);        \
-  void prefix##_collider_set_flag_2(Task* part);        \
-  Collider* prefix##_collider(Task* part);
+// StaticPart.
+Mat4* static_part_matrix(Task* part);
+void static_part_set_colours(Task* part, uint32_t ambient, uint32_t diffuse, uint32_t emissive, uint32_t specular,
+                             float power, float scale);
+void static_part_set_ambient(Task* part, uint32_t argb);
+void static_part_set_diffuse(Task* part, uint32_t argb);
+void static_part_set_diffuse_2(Task* part, uint32_t argb);
+void static_part_set_emissive(Task* part, uint32_t argb);
+void static_part_set_colour_c3_w(Task* part, uint32_t specular, float power);
+void static_part_set_scale(Task* part, float scale);
+uint32_t static_part_diffuse(Task* part);
+ColourBlock* static_part_colour_block(Task* part);
+void static_part_detach_colliders(Task* part);
+uint32_t static_part_collider_count(Task* part);
+bool static_part_collider_hit(Task* part, uint32_t n, RayHit* out);
+uint16_t static_part_collider_serial(Task* part);
+void static_part_collider_set_flag_1(Task* part);
+void static_part_collider_set_flag_2(Task* part);
+Collider* static_part_collider(Task* part);
 
-TL_PART_COMMON_API(mesh_part)
-TL_PART_COMMON_API(model_part)
-TL_PART_COMMON_API(static_part)
-TL_PART_COMMON_API(prim_part)
-TL_PART_FLAGS_API(mesh_part)
-TL_PART_FLAGS_API(model_part)
-TL_PART_FLAGS_API(prim_part)
-TL_PART_CHAIN_API(mesh_part)
-TL_PART_CHAIN_API(static_part)
-TL_PART_CHAIN_API(prim_part)
-
-#undef TL_PART_COMMON_API
-#undef TL_PART_FLAGS_API
-#undef TL_PART_CHAIN_API
+// PrimPart.
+Mat4* prim_part_matrix(Task* part);
+void prim_part_set_colours(Task* part, uint32_t ambient, uint32_t diffuse, uint32_t emissive, uint32_t specular,
+                           float power, float scale);
+void prim_part_set_ambient(Task* part, uint32_t argb);
+void prim_part_set_diffuse(Task* part, uint32_t argb);
+void prim_part_set_diffuse_2(Task* part, uint32_t argb);
+void prim_part_set_emissive(Task* part, uint32_t argb);
+void prim_part_set_colour_c3_w(Task* part, uint32_t specular, float power);
+void prim_part_set_scale(Task* part, float scale);
+uint32_t prim_part_diffuse(Task* part);
+ColourBlock* prim_part_colour_block(Task* part);
+void prim_part_detach_colliders(Task* part);
+uint32_t prim_part_collider_count(Task* part);
+bool prim_part_collider_hit(Task* part, uint32_t n, RayHit* out);
+uint16_t prim_part_collider_serial(Task* part);
+void prim_part_set_alpha(Task* part, float alpha);
+void prim_part_set_flag_0(Task* part, uint32_t value);
+void prim_part_set_flag_1(Task* part, uint32_t value);
+void prim_part_set_flag_2(Task* part, uint32_t value);
+void prim_part_set_flag_3(Task* part, uint32_t value);
+void prim_part_set_flag_4(Task* part, uint32_t value);
+void prim_part_set_flag_5(Task* part, uint32_t value);
+void prim_part_set_flag_6(Task* part, uint32_t value);
+void prim_part_set_flag_18(Task* part, uint32_t value);
+void prim_part_set_flags_7_11(Task* part, uint32_t value);
+void prim_part_set_flags_12_14(Task* part, uint32_t value);
+void prim_part_set_flags_19_21(Task* part, uint32_t value);
+void prim_part_set_flags_22_24(Task* part, uint32_t value);
+void prim_part_set_flags_25_26(Task* part, uint32_t value);
+void prim_part_set_flags_27_28(Task* part, uint32_t value);
+void prim_part_collider_set_flag_1(Task* part);
+void prim_part_collider_set_flag_2(Task* part);
+Collider* prim_part_collider(Task* part);
 
 void mesh_part_set_flags_15_17(Task* part, uint32_t value);
 

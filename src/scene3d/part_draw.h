@@ -12,7 +12,7 @@
 #include "math/mat4.h"
 #include "math/plane.h"
 #include "platform/gpu/gpu.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 #include "render/tasks/task.h"
 
 struct ColourBlock;

@@ -1,7 +1,7 @@
 #include "platform/gpu/gpu.h"
-#include "render/core/gfx_device.h"
-#include "render/core/gfx_resources.h"
-#include "render/overlay2d/sprite3d.h"
+#include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
+#include "render/world/sprite3d.h"
 #include "scene3d/part_render.h"
 
 void part_render_reset_state() {

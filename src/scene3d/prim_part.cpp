@@ -1,11 +1,11 @@
 #include <cstring>
 
 #include "assets/textures.h"
-#include "render/core/gfx_device.h"
-#include "render/core/gfx_resources.h"
-#include "render/core/render_states.h"
-#include "render/core/shaders.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
+#include "render/device/render_states.h"
+#include "render/device/shaders.h"
+#include "render/view/view_state.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"

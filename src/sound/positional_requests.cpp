@@ -4,8 +4,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "render/core/view_matrices.h"
 #include "render/tasks/task.h"
+#include "render/view/view_matrices.h"
 
 namespace {
 

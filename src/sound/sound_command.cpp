@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/sys/sys.h"
-#include "shell/shared_semaphore.h"
+#include "shell/services/shared_semaphore.h"
 
 namespace {
 

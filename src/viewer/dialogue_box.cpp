@@ -1,7 +1,7 @@
 #include "viewer/dialogue_box.h"
 
-#include "render/core/text_queue.h"
 #include "render/overlay2d/sprite2d.h"
+#include "render/text/text_queue.h"
 #include "viewer/viewer_state.h"
 
 namespace {

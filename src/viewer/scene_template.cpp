@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "render/core/graphics.h"
-#include "render/core/view_state.h"
+#include "render/graphics/graphics.h"
+#include "render/view/view_state.h"
 #include "sound/positional_requests.h"
 
 namespace {

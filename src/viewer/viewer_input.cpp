@@ -1,6 +1,6 @@
 #include "viewer/viewer_input.h"
 
-#include "shell/input.h"
+#include "shell/services/input.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "render/core/text_queue.h"
 #include "render/overlay2d/sprite2d.h"
+#include "render/text/text_queue.h"
 #include "viewer/viewer_input.h"
 #include "viewer/viewer_state.h"
 

@@ -98,8 +98,17 @@ bool picture_show_prepared(std::vector<uint8_t>&& bytes, TextureObject* prepared
   ViewerState& s = viewer_state();
   release_picture();
   s.picture = register_texture_object(kPicturePackage, kPictureName, prepared);
-  if (s.picture) s.picture_bytes = std::move(bytes);
-  return s.picture != 0;
+  if (s.picture == 0) return false;
+  // A picture is shown once, not tiled: sampling it enlarged must not bring
+  // in the opposite edge's colour.
+  set_texture_address_modes(s.picture, TEXTURE_ADDRESS_CLAMP, TEXTURE_ADDRESS_CLAMP);
+  s.picture_bytes = std::move(bytes);
+  return true;
+}
+
+bool picture_show_bytes(std::vector<uint8_t>&& bytes) {
+  TextureObject prepared{};
+  return picture_prepare(bytes, &prepared) && picture_show_prepared(std::move(bytes), &prepared);
 }
 
 void load_cg_file(const std::string& path) {
@@ -111,8 +120,7 @@ void load_cg_file(const std::string& path) {
     window_message_box(path, kMsgNoMemory);
     return;
   }
-  TextureObject prepared{};
-  if (read && picture_prepare(bytes, &prepared) && picture_show_prepared(std::move(bytes), &prepared)) return;
+  if (read && picture_show_bytes(std::move(bytes))) return;
   // Nothing of the shown picture has been dropped unless the pool was full.
   window_message_box(path, kMsgFileNotLoaded);
   if (!viewer_state().picture) picture_show_blank();

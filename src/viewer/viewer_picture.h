@@ -41,6 +41,8 @@ bool picture_prepare(const std::vector<uint8_t>& bytes, TextureObject* out);
 // Shows a prepared picture in place of the current one and keeps its bytes;
 // takes the object over. False (and no picture) when the texture pool is full.
 bool picture_show_prepared(std::vector<uint8_t>&& bytes, TextureObject* prepared);
+// Both at once: false, with nothing changed, when the bytes do not decode.
+bool picture_show_bytes(std::vector<uint8_t>&& bytes);
 
 // LOAD CG: asks for a picture file and shows it.
 void load_cg_image();

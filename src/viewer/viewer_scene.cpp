@@ -2,9 +2,9 @@
 
 #include "math/vec.h"
 #include "platform/window/window.h"
-#include "render/core/graphics.h"
-#include "render/core/text_queue.h"
-#include "shell/input.h"
+#include "render/graphics/graphics.h"
+#include "render/text/text_queue.h"
+#include "shell/services/input.h"
 #include "sound/sound_manager.h"
 #include "viewer/viewer_arrangement.h"
 #include "viewer/viewer_effects.h"

@@ -1,7 +1,7 @@
 #include "viewer/viewer_state.h"
 
 #include "platform/sys/sys.h"
-#include "render/core/graphics.h"
+#include "render/graphics/graphics.h"
 #include "sound/sound_command.h"
 
 namespace {

@@ -2,7 +2,6 @@
 // entries taken and given back, texture slots resolved by name.
 #include <gtest/gtest.h>
 
-#include "graphics_session.h"
 #include "assets/asset_names.h"
 #include "assets/asset_registry.h"
 #include "assets/mdl_builder.h"
@@ -10,7 +9,8 @@
 #include "assets/mesh_records.h"
 #include "assets/model_records.h"
 #include "assets/textures.h"
-#include "render/core/gfx_device.h"
+#include "graphics_session.h"
+#include "render/device/gfx_device.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 
 #include "assets/asset_registry.h"
 #include "assets/crops.h"
-#include "assets/textures.h"
 #include "assets/model_records.h"
-#include "assets/package_chunks.h"
 #include "assets/package_builder.h"
+#include "assets/package_chunks.h"
+#include "assets/textures.h"
 
 namespace {
 

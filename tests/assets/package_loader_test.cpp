@@ -9,8 +9,8 @@
 #include "assets/asset_registry.h"
 #include "assets/crops.h"
 #include "assets/model_records.h"
-#include "assets/package_loader.h"
 #include "assets/package_builder.h"
+#include "assets/package_loader.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "graphics_session.h"
 #include "assets/asset_registry.h"
 #include "assets/package_builder.h"
 #include "assets/package_loader.h"
 #include "assets/textures.h"
+#include "graphics_session.h"
 #include "platform/image/image_samples.h"
-#include "render/core/gfx_device.h"
+#include "render/device/gfx_device.h"
 
 namespace {
 

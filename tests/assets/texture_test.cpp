@@ -14,8 +14,9 @@
 #include "platform/image/image.h"
 #include "platform/image/image_samples.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
+#include "render/graphics/graphics.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ class Textures : public ::testing::Test {
     p.width = kWidth;
     p.height = kHeight;
     p.colour_bits = 32;
+    gfx_install_device_hooks();
     ASSERT_EQ(gfx_device_init(p), 1);
     mark_asset_registry(&mark);
   }

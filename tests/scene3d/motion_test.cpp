@@ -10,7 +10,7 @@
 #include "assets/matrix_stack.h"
 #include "assets/model_records.h"
 #include "math/transform.h"
-#include "render/core/shaders.h"
+#include "render/device/shaders.h"
 #include "scene3d/animation.h"
 #include "scene3d/coll_builder.h"
 #include "scene3d/ray_collision.h"

@@ -8,7 +8,7 @@
 #include "assets/mesh_decoder.h"
 #include "assets/mesh_records.h"
 #include "graphics_session.h"
-#include "render/core/view_state.h"
+#include "render/view/view_state.h"
 #include "scene3d/part_render.h"
 
 class PartSceneSession : public GraphicsSession {

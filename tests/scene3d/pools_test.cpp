@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "render/core/view_state.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
 #include "scene3d/animation.h"
 #include "scene3d/collision_world.h"
 #include "scene3d/light_spheres.h"

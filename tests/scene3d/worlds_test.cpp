@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "render/core/view_matrices.h"
-#include "render/core/view_state.h"
+#include "render/view/view_matrices.h"
+#include "render/view/view_state.h"
 #include "scene3d/collision_world.h"
 #include "scene3d/ray_collision.h"
 #include "scene3d/sphere_world.h"

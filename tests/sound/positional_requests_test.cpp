@@ -5,13 +5,13 @@
 
 #include <fstream>
 
-#include "render/core/view_state.h"
-#include "shell/startup_config.h"
-#include "shell/temp_dir.h"
+#include "render/view/view_state.h"
+#include "shell/services/startup_config.h"
 #include "sound/dx_sound.h"
 #include "sound/positional_requests.h"
 #include "sound/sound_manager.h"
 #include "sound_test_util.h"
+#include "temp_dir.h"
 
 namespace {
 

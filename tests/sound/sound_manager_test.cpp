@@ -8,14 +8,14 @@
 #include <fstream>
 
 #include "platform/sys/sys.h"
-#include "render/core/view_state.h"
-#include "shell/scene_runner.h"
-#include "shell/startup_config.h"
-#include "shell/temp_dir.h"
+#include "render/view/view_state.h"
+#include "shell/app/scene_runner.h"
+#include "shell/services/startup_config.h"
 #include "sound/dx_sound.h"
 #include "sound/sound_manager.h"
 #include "sound/voice_queue.h"
 #include "sound_test_util.h"
+#include "temp_dir.h"
 
 namespace {
 

@@ -6,16 +6,16 @@
 #include <fstream>
 
 #include "platform/window/window.h"
-#include "render/core/graphics.h"
-#include "render/core/view_state.h"
+#include "render/graphics/graphics.h"
 #include "render/tasks/task.h"
-#include "shell/scene_runner.h"
-#include "shell/startup_config.h"
-#include "shell/temp_dir.h"
+#include "render/view/view_state.h"
+#include "shell/app/scene_runner.h"
+#include "shell/services/startup_config.h"
 #include "sound/dx_sound.h"
 #include "sound/positional_requests.h"
 #include "sound/sound_manager.h"
 #include "sound/sound_test_util.h"
+#include "temp_dir.h"
 #include "viewer/scene_template.h"
 
 namespace {

@@ -137,3 +137,19 @@ bool sys_write_file_atomic(const std::string& path, const void* data, size_t siz
   if (!ok) std::remove(tmp.c_str());
   return ok;
 }
+
+namespace {
+
+std::string work_directory;
+
+}  // namespace
+
+void setup_work_directory() { setup_work_directory_from(sys_executable_dir()); }
+
+void setup_work_directory_from(const std::string& dir) {
+  if (!dir.empty()) sys_set_current_dir(dir);
+  if (!sys_is_directory("./text")) sys_set_current_dir("..");
+  work_directory = sys_get_current_dir();
+}
+
+const std::string& get_work_directory() { return work_directory; }

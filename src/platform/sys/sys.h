@@ -32,6 +32,14 @@ std::string sys_map_path(const std::string& path);
 std::string sys_executable_dir();
 bool sys_set_current_dir(const std::string& path);
 std::string sys_get_current_dir();
+// The program's working folder: dir, or its parent when dir holds no "text"
+// folder (the data lies beside the program, or one folder up from a build
+// folder). The folder is made current and recorded; every layer asks
+// get_work_directory for it.
+void setup_work_directory_from(const std::string& dir);
+// The same from the running program's own folder.
+void setup_work_directory();
+const std::string& get_work_directory();
 bool sys_is_directory(const std::string& path);
 // fopen on the mapped path. A folder never opens as a file.
 FILE* sys_fopen(const std::string& path, const char* mode);

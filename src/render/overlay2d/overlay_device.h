@@ -8,7 +8,7 @@
 
 #include "assets/asset_handle.h"
 #include "platform/gpu/gpu.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 
 // A crop as the sprites use it: fractions of its texture, and that texture.
 struct OverlayCrop {
@@ -51,5 +51,5 @@ void overlay_begin_sprites();
 // the glyphs modulating the vertex colour.
 void overlay_begin_text();
 // What the sprite draw leaves behind: blend pair 1, stage 1 disabled with
-// linear filters, no textures bound.
+// linear filters (the sprite draw then unbinds the textures).
 void overlay_end_sprites();

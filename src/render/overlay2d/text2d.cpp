@@ -7,7 +7,7 @@
 
 #include "assets/crops.h"
 #include "assets/textures.h"
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "render/core/gfx_resources.h"
+#include "render/device/gfx_resources.h"
 #include "render/overlay2d/overlay_device.h"
 #include "render/overlay2d/text2d.h"
 

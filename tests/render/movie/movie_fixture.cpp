@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/sys/sys.h"
-#include "shell/startup_config.h"
+#include "shell/services/startup_config.h"
 #include "test_movie.h"
 
 void MovieFixture::SetUp() {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "render/core/movie_textures.h"
+#include "render/movie/movie_textures.h"
 
 class MovieFixture : public ::testing::Test {
  protected:

@@ -7,8 +7,9 @@
 #include "movie_fixture.h"
 #include "platform/sys/sys.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/graphics/graphics.h"
+#include "render/view/view_state.h"
 #include "test_movie.h"
 
 namespace {
@@ -21,6 +22,7 @@ class MovieOnDevice : public MovieFixture {
     ASSERT_NE(window, nullptr);
     const int layout[5] = {64, 48, 64, 48, 0};
     view_set_screen(64, 48, layout);
+    gfx_install_device_hooks();
     ASSERT_EQ(gfx_device_init(GfxDeviceParams{window, 64, 48, 32, 0, 0, nullptr, nullptr}), 1);
     MovieFixture::SetUp();
   }

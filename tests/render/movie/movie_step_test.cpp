@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "render/core/movie_textures.h"
+#include "render/movie/movie_textures.h"
 #include "test_movie.h"
 
 namespace {

@@ -7,12 +7,13 @@
 
 #include "assets/textures.h"
 #include "platform/window/window.h"
-#include "render/core/gfx_device.h"
-#include "render/core/render_states.h"
-#include "render/core/view_state.h"
+#include "render/device/gfx_device.h"
+#include "render/device/render_states.h"
+#include "render/graphics/graphics.h"
 #include "render/overlay2d/overlay2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ class OverlayGlTest : public ::testing::Test {
     const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
     view_set_screen(kWidth, kHeight, layout);
     GfxDeviceParams params{window_, kWidth, kHeight, 32, 0, 0, nullptr, nullptr};
+    gfx_install_device_hooks();
     ASSERT_EQ(gfx_device_init(params), 1);
     gpu_trace_enable(gfx_device(), true);
     tasks_init();

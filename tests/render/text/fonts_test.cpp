@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/sys/sys.h"
-#include "render/core/fonts.h"
-#include "render/core/text_queue.h"
+#include "render/text/fonts.h"
+#include "render/text/text_queue.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "render/core/text_queue.h"
+#include "render/text/text_queue.h"
 
 namespace {
 

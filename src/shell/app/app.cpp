@@ -1,0 +1,154 @@
+#include "shell/app/app.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/sys/sys.h"
+#include "render/graphics/graphics.h"
+#include "shell/app/main_window.h"
+#include "shell/app/scene_runner.h"
+#include "shell/services/frame_timer.h"
+#include "shell/services/input.h"
+#include "shell/services/startup_config.h"
+#include "sound/sound_manager.h"
+
+namespace {
+
+AppState app;
+
+constexpr int kFrameRate = 60;
+constexpr int kMaxClientSide = 16384;
+
+void apply_client_override(const char* key, int* side) {
+  int v;
+  if (get_startup_int(key, &v) && v >= 1 && v <= kMaxClientSide) *side = v;
+}
+
+}  // namespace
+
+ClientSize choose_client_size(int w, int h) {
+  if (w > 1280 && h > 1024) return {1280, 1024};
+  if (w > 1024 && h > 768) return {1024, 768};
+  if (w > 800 && h > 600) return {800, 600};
+  return {640, 480};
+}
+
+int region_from_text(const char* text) {
+  if (!text) return 0;
+  switch (text[0]) {
+    case 'A': return 3;
+    case 'E': return 0;
+    case 'J': return 2;
+    case 'U': return 1;
+    default: return 0;
+  }
+}
+
+bool app_startup(void* instance) {
+  app = AppState{};
+  fatal_exit_set_handler(scene_runner_record_fatal_error);
+  clear_error_screen();
+  setup_work_directory();
+  load_startup_config("KT52.CF");
+  set_region(region_from_text(get_startup_string("REGION")));
+
+  if (!window_system_init()) {
+    window_message_box("The display cannot be opened.", "Tamberlune");
+    return false;
+  }
+  int sw, sh;
+  window_screen_size(&sw, &sh);
+  ClientSize size = choose_client_size(sw, sh);
+  apply_client_override("CLIENTW", &size.width);
+  apply_client_override("CLIENTH", &size.height);
+  app.client_width = size.width;
+  app.client_height = size.height;
+
+  app.instance = instance;
+  if (!create_main_window(instance, main_window_proc)) {
+    window_message_box("The main window cannot be created.", "Tamberlune");
+    window_system_shutdown();
+    return false;
+  }
+  init_perf_timer(kFrameRate);
+  init_frame_timer(kFrameRate);
+
+  WindowRecord* w = get_window_record(0);
+  int cw, ch;
+  window_get_client_size(w->window, &cw, &ch);
+  const int layout[5] = {app.client_width, app.client_height, app.client_width, app.client_height, 0};
+  gfx_init(w->window, 0, cw, ch, 32, layout);
+  sound_init();
+  input_set_client_window(w->window);
+  init_input();
+  init_scene_runner();
+  return true;
+}
+
+bool app_loop_pass(bool* ran_frame) {
+  if (ran_frame) *ran_frame = false;
+  if (app.quit) return false;
+  if (window_peek_message(&app.msg)) {
+    if (app.msg.code == WINDOW_MSG_QUIT) return false;
+    window_dispatch(get_window_record(0)->window, app.msg);
+  } else {
+    mark_frame_start();
+    update_input();
+    if (!app.paused) {
+      update_frame();
+      sound_update();
+      run_frame(0);
+    }
+    wait_for_next_frame();
+    sys_rand();
+    if (ran_frame) *ran_frame = true;
+  }
+  enable_window(0);
+  return true;
+}
+
+void app_shutdown() {
+  shutdown_scene_runner();
+  shutdown_input();
+  sound_shutdown();
+  gfx_shutdown();
+  shutdown_frame_timer();
+  shutdown_perf_timer();
+  shutdown_startup_config();
+  shutdown_app_shell();
+  release_instance_mutex(&app);
+  WindowRecord* w = get_window_record(0);
+  window_destroy(w->window);
+  clear_window_record(0);
+  window_system_shutdown();
+}
+
+int win_main(void* instance, void*, const char*, int) {
+  // A program that cannot open its window has nothing to show: end with 1.
+  if (!app_startup(instance)) return 1;
+  while (app_loop_pass(nullptr)) {
+  }
+  app_shutdown();
+  return 0;
+}
+
+int get_client_width() { return app.client_width; }
+int get_client_height() { return app.client_height; }
+WindowMessage* get_app_msg() { return &app.msg; }
+void request_quit() { app.quit = 1; }
+
+void release_instance_mutex(AppState* a) { a->instance_mutex = nullptr; }
+
+bool is_messagebox_enabled() {
+  int v;
+  return get_startup_int("MESSAGEBOX", &v) && v != 0;
+}
+
+void show_error_box(const char* message, const char* file, int line) {
+  std::string text(std::strlen(message) + std::strlen(file) + 256, '\0');
+  int n = std::snprintf(text.data(), text.size(), "%s[%s:%d]", message, file, line);
+  text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  window_message_box(text, "Tamberlune");
+}
+
+void shutdown_app_shell() {}

@@ -1,0 +1,395 @@
+// The drawing device on OpenGL: coverage, sampling, clears, viewport and
+// scissor, depth, render targets and textures, read back from the target.
+#include <cstring>
+
+#include "platform/gpu/gpu_fixture.h"
+
+namespace {
+
+void set_sprite_states(GpuDevice* d) {
+  gpu_set_render_state(d, GPU_RS_LIGHTING, 0);
+  gpu_set_render_state(d, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  gpu_set_stage_state(d, 0, GPU_TSS_COLOROP, GPU_TOP_MODULATE);
+  gpu_set_stage_state(d, 0, GPU_TSS_COLORARG1, GPU_TA_TEXTURE);
+  gpu_set_stage_state(d, 0, GPU_TSS_COLORARG2, GPU_TA_DIFFUSE);
+  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAOP, GPU_TOP_MODULATE);
+  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG1, GPU_TA_TEXTURE);
+  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG2, GPU_TA_DIFFUSE);
+}
+
+uint32_t rgb(uint32_t argb) { return argb & 0xFFFFFF; }
+
+}  // namespace
+
+using GpuDeviceTest = GpuFixture;
+
+TEST_F(GpuDeviceTest, ClearWritesTheColourOverTheViewportOnly) {
+  ASSERT_EQ(gpu_clear(device, GPU_CLEAR_TARGET, 0x00000000, 1, 0), GPU_OK);
+  gpu_set_viewport(device, GpuViewport{8, 4, 16, 10, 0, 1});
+  // The depth and stencil flags name surfaces that are not bound: ignored.
+  ASSERT_EQ(gpu_clear(device, GPU_CLEAR_TARGET | GPU_CLEAR_ZBUFFER | GPU_CLEAR_STENCIL, 0x00336699, 1, 0), GPU_OK);
+  std::vector<uint32_t> px = read_back();
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      bool inside = x >= 8 && x < 24 && y >= 4 && y < 14;
+      ASSERT_EQ(rgb(px[size_t(y * kWidth + x)]), inside ? 0x336699u : 0u) << x << "," << y;
+    }
+}
+
+TEST_F(GpuDeviceTest, PretransformedRectangleCoversExactlyItsPixels) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  draw_quad(10, 5, 7, 9, 0xFFFF0000);
+  std::vector<uint32_t> px = read_back();
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      bool inside = x >= 10 && x < 17 && y >= 5 && y < 14;
+      ASSERT_EQ(rgb(px[size_t(y * kWidth + x)]), inside ? 0xFF0000u : 0u) << x << "," << y;
+    }
+}
+
+TEST_F(GpuDeviceTest, PointFilteringSamplesTexelCentres) {
+  std::vector<uint32_t> texels(16);
+  for (int i = 0; i < 16; ++i) texels[size_t(i)] = 0xFF000000u | uint32_t(i * 16) << 16 | uint32_t(255 - i * 16);
+  GpuTexture* t = make_texture(4, 4, texels);
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  gpu_set_texture(device, 0, t);
+  draw_quad(4, 4, 4, 4, 0xFFFFFFFF);    // 1:1
+  draw_quad(20, 4, 8, 8, 0xFFFFFFFF);   // 2:1
+  std::vector<uint32_t> px = read_back();
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(px[size_t((4 + y) * kWidth + 4 + x)], texels[size_t(y * 4 + x)]);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(px[size_t((4 + y) * kWidth + 20 + x)], texels[size_t(y / 2 * 4 + x / 2)]) << x << "," << y;
+  gpu_set_texture(device, 0, nullptr);
+  gpu_texture_release(t);
+}
+
+TEST_F(GpuDeviceTest, StagesWithoutTextureReadWhite) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  gpu_set_stage_state(device, 1, GPU_TSS_COLOROP, GPU_TOP_MODULATE);
+  gpu_set_stage_state(device, 1, GPU_TSS_COLORARG1, GPU_TA_CURRENT);
+  gpu_set_stage_state(device, 1, GPU_TSS_COLORARG2, GPU_TA_TEXTURE);
+  gpu_set_stage_state(device, 1, GPU_TSS_ALPHAOP, GPU_TOP_MODULATE);
+  gpu_set_stage_state(device, 1, GPU_TSS_ALPHAARG1, GPU_TA_CURRENT);
+  gpu_set_stage_state(device, 1, GPU_TSS_ALPHAARG2, GPU_TA_TEXTURE);
+  draw_quad(2, 2, 6, 6, 0xFF4080C0);
+  EXPECT_EQ(rgb(pixel(4, 4)), 0x4080C0u);
+}
+
+TEST_F(GpuDeviceTest, ScissorAndViewportUseTopLeftCoordinates) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 1);
+  gpu_set_scissor_rect(device, GpuRect{3, 2, 13, 7});
+  draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
+  gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 0);
+  // A clip-space square filling the viewport lands on the viewport's pixels.
+  gpu_set_viewport(device, GpuViewport{40, 30, 8, 6, 0, 1});
+  struct V {
+    float x, y, z;
+    uint32_t c;
+  } v[4] = {{-1, 1, 0.5f, 0xFF0000FF}, {1, 1, 0.5f, 0xFF0000FF}, {-1, -1, 0.5f, 0xFF0000FF}, {1, -1, 0.5f, 0xFF0000FF}};
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_DIFFUSE);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
+  std::vector<uint32_t> px = read_back();
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      uint32_t want = 0;
+      if (x >= 3 && x < 13 && y >= 2 && y < 7) want = 0x00FF00;
+      if (x >= 40 && x < 48 && y >= 30 && y < 36) want = 0x0000FF;
+      ASSERT_EQ(rgb(px[size_t(y * kWidth + x)]), want) << x << "," << y;
+    }
+}
+
+TEST_F(GpuDeviceTest, ClipSpaceTopIsTheTopRowAndClockwiseIsFront) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_DIFFUSE);
+  struct V {
+    float x, y, z;
+    uint32_t c;
+  };
+  // Upper half of the screen, clockwise as seen: drawn under the default
+  // counter-clockwise culling.
+  V cw[3] = {{-1, 1, 0, 0xFFFF0000}, {1, 1, 0, 0xFFFF0000}, {-1, 0, 0, 0xFFFF0000}};
+  V ccw[3] = {{-1, -1, 0, 0xFF00FF00}, {1, -1, 0, 0xFF00FF00}, {-1, 0, 0, 0xFF00FF00}};
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, cw, sizeof(V)), GPU_OK);
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_DIFFUSE);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, ccw, sizeof(V)), GPU_OK);
+  EXPECT_EQ(rgb(pixel(2, 2)), 0xFF0000u);
+  EXPECT_EQ(rgb(pixel(2, kHeight - 3)), 0u);  // culled
+}
+
+TEST_F(GpuDeviceTest, DepthTestUsesTheCompareFunctionOnZeroToOneDepth) {
+  GpuSurface* depth = nullptr;
+  ASSERT_EQ(gpu_create_depth_surface(device, kWidth, kHeight, GPU_FMT_D24S8, 0, 0, true, &depth), GPU_OK);
+  gpu_set_depth_surface(device, depth);
+  set_sprite_states(device);
+  gpu_set_render_state(device, GPU_RS_ZENABLE, 1);
+  gpu_set_render_state(device, GPU_RS_ZFUNC, GPU_CMP_LESS);
+  gpu_clear(device, GPU_CLEAR_TARGET | GPU_CLEAR_ZBUFFER, 0, 0.5f, 0);
+  draw_quad(0, 0, 8, 8, 0xFFFF0000, 0, 0, 1, 1, 0.25f);  // nearer: drawn
+  draw_quad(8, 0, 8, 8, 0xFFFF0000, 0, 0, 1, 1, 0.75f);  // farther: hidden
+  EXPECT_EQ(rgb(pixel(4, 4)), 0xFF0000u);
+  EXPECT_EQ(rgb(pixel(12, 4)), 0u);
+  gpu_set_depth_surface(device, nullptr);
+  gpu_surface_release(depth);
+}
+
+TEST_F(GpuDeviceTest, RenderTargetTextureDrawsAndSamples) {
+  GpuTexture* rt = nullptr;
+  ASSERT_EQ(gpu_create_texture(device, 16, 16, 1, GPU_USAGE_RENDERTARGET, GPU_FMT_A8R8G8B8, GPU_POOL_DEFAULT, &rt),
+            GPU_OK);
+  GpuSurface* surf = nullptr;
+  ASSERT_EQ(gpu_texture_surface(rt, 0, &surf), GPU_OK);
+  GpuSurface* bb = nullptr;
+  gpu_get_render_target(device, 0, &bb);
+  ASSERT_EQ(gpu_set_render_target(device, 0, surf), GPU_OK);
+  EXPECT_EQ(gpu_get_viewport(device).width, 16u);
+  std::vector<uint32_t> texels(256);
+  ASSERT_EQ(gpu_read_surface(device, surf, GpuRect{0, 0, 16, 16}, texels.data()), GPU_OK);
+  EXPECT_EQ(texels[0], 0u);  // a new target holds zeros
+  gpu_clear(device, GPU_CLEAR_TARGET, 0x80102030, 1, 0);
+  set_sprite_states(device);
+  draw_quad(0, 0, 8, 4, 0xFFFFFFFF);  // top-left corner, white
+  ASSERT_EQ(gpu_read_surface(device, surf, GpuRect{0, 0, 16, 16}, texels.data()), GPU_OK);
+  EXPECT_EQ(texels[0], 0xFFFFFFFFu);
+  EXPECT_EQ(texels[15], 0x80102030u);
+  gpu_set_render_target(device, 0, bb);
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  gpu_set_texture(device, 0, rt);
+  draw_quad(0, 0, 16, 16, 0xFFFFFFFF);
+  EXPECT_EQ(pixel(1, 1), 0xFFFFFFFFu);  // the target's top row is the top row
+  EXPECT_EQ(rgb(pixel(1, 10)), 0x102030u);
+  gpu_set_texture(device, 0, nullptr);
+  gpu_surface_release(bb);
+  gpu_surface_release(surf);
+  gpu_texture_release(rt);
+}
+
+TEST_F(GpuDeviceTest, TexturesStartZeroedAndLockChecksTheRectangle) {
+  GpuTexture* t = nullptr;
+  ASSERT_EQ(gpu_create_texture(device, 5, 3, 0, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED, &t), GPU_OK);
+  EXPECT_EQ(gpu_texture_level_count(t), 3u);
+  GpuSurfaceDesc desc;
+  ASSERT_EQ(gpu_texture_level_desc(t, 2, &desc), GPU_OK);
+  EXPECT_EQ(desc.width, 1u);
+  EXPECT_EQ(desc.height, 1u);
+  GpuLockedRect lr;
+  ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &lr, GPU_LOCK_READONLY), GPU_OK);
+  EXPECT_EQ(lr.pitch, 20);
+  for (int i = 0; i < 15; ++i) EXPECT_EQ(static_cast<uint32_t*>(lr.bits)[i], 0u);
+  EXPECT_EQ(gpu_texture_lock(t, 0, nullptr, &lr, 0), GPU_INVALID_CALL);  // already locked
+  gpu_texture_unlock(t, 0);
+  const GpuRect bad[] = {{-1, 0, 2, 2}, {0, 0, 6, 1}, {0, 2, 5, 4}, {3, 0, 3, 1}, {0, 0, INT32_MAX, 1}};
+  for (const GpuRect& r : bad) EXPECT_EQ(gpu_texture_lock(t, 0, &r, &lr, 0), GPU_INVALID_CALL);
+  gpu_texture_release(t);
+}
+
+TEST_F(GpuDeviceTest, LostDeviceRefusesPresentUntilReset) {
+  gpu_debug_lose_device(device, GpuLossScript{1, true, 1});
+  EXPECT_EQ(gpu_present(device), GPU_DEVICE_LOST);
+  EXPECT_EQ(gpu_test_cooperative_level(device), GPU_DEVICE_LOST);
+  EXPECT_EQ(gpu_test_cooperative_level(device), GPU_DEVICE_NOT_RESET);
+  GpuPresentParams p{};
+  p.windowed = true;
+  p.window = window;
+  EXPECT_EQ(gpu_reset(device, &p), GPU_DEVICE_LOST);  // the scripted failure
+  gpu_set_render_state(device, GPU_RS_ALPHABLENDENABLE, 1);
+  EXPECT_EQ(gpu_reset(device, &p), GPU_OK);
+  EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHABLENDENABLE), 0u);
+  EXPECT_EQ(gpu_test_cooperative_level(device), GPU_OK);
+  EXPECT_EQ(gpu_present(device), GPU_OK);
+}
+
+TEST_F(GpuDeviceTest, TraceRecordsEachDrawWithItsStates) {
+  gpu_trace_enable(device, true);
+  set_sprite_states(device);
+  gpu_set_render_state(device, GPU_RS_ALPHABLENDENABLE, 1);
+  draw_quad(0, 0, 4, 4, 0xFFFFFFFF);
+  draw_quad(0, 0, 4, 4, 0xFFFFFFFF);
+  ASSERT_EQ(gpu_present(device), GPU_OK);
+  size_t n = 0;
+  const GpuTraceDraw* t = gpu_trace_last_frame(device, &n);
+  ASSERT_EQ(n, 2u);
+  EXPECT_EQ(t[0].type, GPU_PT_TRIANGLELIST);
+  EXPECT_EQ(t[0].primitive_count, 2u);
+  EXPECT_EQ(t[0].fvf, kTestFvf);
+  EXPECT_EQ(t[0].render_states[GPU_RS_ALPHABLENDENABLE], 1u);
+  gpu_trace_current_frame(device, &n);
+  EXPECT_EQ(n, 0u);
+}
+
+TEST_F(GpuDeviceTest, DirectionalLightAndVertexFogShadeTransformedVertices) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  GpuLight light{};
+  light.type = GPU_LIGHT_DIRECTIONAL;
+  light.diffuse = {1, 0, 0, 1};
+  light.direction[2] = 1;  // looking along +z, as the camera does
+  gpu_set_light(device, 0, light);
+  gpu_light_enable(device, 0, true);
+  GpuMaterial m{};
+  m.diffuse = {1, 1, 1, 1};
+  m.ambient = {1, 1, 1, 1};
+  gpu_set_material(device, m);
+  gpu_set_render_state(device, GPU_RS_AMBIENT, 0xFF000040);
+  struct V {
+    float x, y, z, nx, ny, nz;
+  } v[4] = {{-1, 1, 0.5f, 0, 0, -1}, {0, 1, 0.5f, 0, 0, -1}, {-1, 0, 0.5f, 0, 0, -1}, {0, 0, 0.5f, 0, 0, -1}};
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_NORMAL);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
+  EXPECT_EQ(rgb(pixel(4, 4)), 0xFF0040u);  // the light's red plus the ambient blue
+
+  // Linear vertex fog halfway between start and end.
+  gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
+  gpu_set_render_state(device, GPU_RS_FOGENABLE, 1);
+  gpu_set_render_state(device, GPU_RS_FOGVERTEXMODE, GPU_FOG_LINEAR);
+  gpu_set_render_state(device, GPU_RS_FOGSTART, gpu_float_bits(0.0f));
+  gpu_set_render_state(device, GPU_RS_FOGEND, gpu_float_bits(1.0f));
+  gpu_set_render_state(device, GPU_RS_FOGCOLOR, 0x000000FF);
+  struct C {
+    float x, y, z;
+    uint32_t c;
+  } c[4] = {{0, 0, 0.5f, 0xFFFF0000}, {1, 0, 0.5f, 0xFFFF0000}, {0, -1, 0.5f, 0xFFFF0000}, {1, -1, 0.5f, 0xFFFF0000}};
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_DIFFUSE);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, c, sizeof(C)), GPU_OK);
+  uint32_t p = pixel(kWidth - 4, kHeight - 4);
+  EXPECT_NEAR(int((p >> 16) & 0xFF), 128, 2);
+  EXPECT_NEAR(int(p & 0xFF), 128, 2);
+}
+
+TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  // Indices 100..103 with min_index 100: only those four vertices are read.
+  std::vector<TestVertex> v(104);
+  const float l = 1.5f, t = 1.5f, r = 5.5f, b = 5.5f;
+  v[100] = {l, t, 0, 1, 0xFF00FF00, 0, 0, 0, 0};
+  v[101] = {r, t, 0, 1, 0xFF00FF00, 1, 0, 1, 0};
+  v[102] = {l, b, 0, 1, 0xFF00FF00, 0, 1, 0, 1};
+  v[103] = {r, b, 0, 1, 0xFF00FF00, 1, 1, 1, 1};
+  const uint16_t idx[6] = {100, 101, 102, 103, 102, 101};
+  gpu_set_fvf(device, kTestFvf);
+  ASSERT_EQ(gpu_draw_indexed_primitive_up(device, GPU_PT_TRIANGLELIST, 100, 4, 2, idx, GPU_FMT_INDEX16, v.data(),
+                                          sizeof(TestVertex)),
+            GPU_OK);
+  EXPECT_EQ(rgb(pixel(3, 3)), 0x00FF00u);
+  EXPECT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, nullptr, 36), GPU_INVALID_CALL);
+  EXPECT_EQ(gpu_draw_primitive_up(device, GpuPrimitive(9), 1, v.data(), 36), GPU_INVALID_CALL);
+}
+
+TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
+  gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  struct V {
+    float x, y, z, rhw;
+    uint32_t c;
+  };
+  // Two quads: one drawn as a strip from vertex 4, one through indices with
+  // a base vertex of 8.
+  std::vector<V> verts(12);
+  auto quad_at = [&](size_t first, float x, uint32_t colour) {
+    verts[first + 0] = {x - 0.5f, -0.5f, 0, 1, colour};
+    verts[first + 1] = {x + 3.5f, -0.5f, 0, 1, colour};
+    verts[first + 2] = {x - 0.5f, 3.5f, 0, 1, colour};
+    verts[first + 3] = {x + 3.5f, 3.5f, 0, 1, colour};
+  };
+  quad_at(4, 0, 0xFFFF0000);
+  quad_at(8, 8, 0xFF0000FF);
+  GpuVertexBuffer* vb = nullptr;
+  ASSERT_EQ(gpu_create_vertex_buffer(device, uint32_t(verts.size() * sizeof(V)), 0, 0, GPU_POOL_MANAGED, &vb), GPU_OK);
+  void* p = nullptr;
+  ASSERT_EQ(gpu_vertex_buffer_lock(vb, 0, 0, &p, 0), GPU_OK);
+  std::memcpy(p, verts.data(), verts.size() * sizeof(V));
+  ASSERT_EQ(gpu_vertex_buffer_unlock(vb), GPU_OK);
+  GpuIndexBuffer* ib = nullptr;
+  ASSERT_EQ(gpu_create_index_buffer(device, 12, 0, GPU_FMT_INDEX16, GPU_POOL_MANAGED, &ib), GPU_OK);
+  const uint16_t idx[6] = {0, 1, 2, 3, 2, 1};
+  ASSERT_EQ(gpu_index_buffer_lock(ib, 0, 0, &p, 0), GPU_OK);
+  std::memcpy(p, idx, sizeof idx);
+  ASSERT_EQ(gpu_index_buffer_unlock(ib), GPU_OK);
+  // The same layout as a declaration of our own rather than an FVF code.
+  const GpuVertexElement decl_elements[] = {{0, 0, GPU_DECL_FLOAT4, 0, GPU_USAGE_POSITIONT, 0},
+                                            {0, 16, GPU_DECL_COLOR, 0, GPU_USAGE_COLOR, 0},
+                                            GPU_DECL_END};
+  GpuVertexDecl* decl = nullptr;
+  ASSERT_EQ(gpu_create_vertex_decl(device, decl_elements, &decl), GPU_OK);
+  gpu_set_vertex_decl(device, decl);
+  gpu_set_stream_source(device, 0, vb, 0, sizeof(V));
+  gpu_set_indices(device, ib);
+  ASSERT_EQ(gpu_draw_primitive(device, GPU_PT_TRIANGLESTRIP, 4, 2), GPU_OK);
+  ASSERT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 0, 2), GPU_OK);
+  EXPECT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 4, 2), GPU_INVALID_CALL);  // past the end
+  EXPECT_EQ(rgb(pixel(1, 1)), 0xFF0000u);
+  EXPECT_EQ(rgb(pixel(9, 1)), 0x0000FFu);
+  EXPECT_EQ(rgb(pixel(5, 1)), 0u);
+  gpu_set_vertex_decl(device, nullptr);
+  gpu_vertex_decl_release(decl);
+  gpu_index_buffer_release(ib);
+  gpu_vertex_buffer_release(vb);
+}
+
+TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
+  struct Case {
+    GpuFormat format;
+    uint32_t texel;  // little-endian bytes of one texel
+    uint32_t want;   // ARGB read back
+  };
+  const Case cases[] = {
+      {GPU_FMT_A8R8G8B8, 0x80112233u, 0x80112233u},
+      {GPU_FMT_X8R8G8B8, 0x00112233u, 0xFF112233u},
+      {GPU_FMT_R8G8B8, 0x112233u, 0xFF112233u},
+      {GPU_FMT_R5G6B5, 0xF800u, 0xFFFF0000u},
+      {GPU_FMT_A1R5G5B5, 0x801Fu, 0xFF0000FFu},
+      {GPU_FMT_X1R5G5B5, 0x03E0u, 0xFF00FF00u},
+      {GPU_FMT_A4R4G4B4, 0x8F00u, 0x88FF0000u},
+      {GPU_FMT_L8, 0x40u, 0xFF404040u},
+      {GPU_FMT_A8, 0x40u, 0x40000000u},
+      {GPU_FMT_A8L8, 0x8040u, 0x80404040u},
+  };
+  GpuTexture* rt = nullptr;
+  ASSERT_EQ(gpu_create_texture(device, 4, 4, 1, GPU_USAGE_RENDERTARGET, GPU_FMT_A8R8G8B8, GPU_POOL_DEFAULT, &rt),
+            GPU_OK);
+  GpuSurface* surf = nullptr;
+  gpu_texture_surface(rt, 0, &surf);
+  GpuSurface* bb = nullptr;
+  gpu_get_render_target(device, 0, &bb);
+  gpu_set_render_target(device, 0, surf);
+  set_sprite_states(device);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_ALPHAOP, GPU_TOP_SELECTARG1);
+  for (const Case& c : cases) {
+    GpuTexture* t = nullptr;
+    ASSERT_EQ(gpu_create_texture(device, 1, 1, 1, 0, c.format, GPU_POOL_MANAGED, &t), GPU_OK) << c.format;
+    GpuLockedRect lr;
+    ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &lr, 0), GPU_OK);
+    std::memcpy(lr.bits, &c.texel, gpu_format_bytes(c.format));
+    gpu_texture_unlock(t, 0);
+    gpu_set_texture(device, 0, t);
+    draw_quad(0, 0, 4, 4, 0xFFFFFFFF);
+    uint32_t got = 0;
+    gpu_read_surface(device, surf, GpuRect{1, 1, 2, 2}, &got);
+    EXPECT_EQ(got, c.want) << "format " << c.format;
+    gpu_set_texture(device, 0, nullptr);
+    gpu_texture_release(t);
+  }
+  EXPECT_EQ(gpu_set_render_target(device, 0, nullptr), GPU_INVALID_CALL);  // target 0 is never none
+  gpu_set_render_target(device, 0, bb);
+  gpu_surface_release(bb);
+  gpu_surface_release(surf);
+  gpu_texture_release(rt);
+}

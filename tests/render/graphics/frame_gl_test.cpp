@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "graphics_session.h"
+#include "platform/gpu/gpu.h"
+#include "render/device/gfx_device.h"
+#include "render/graphics/graphics.h"
+#include "render/overlay2d/sprite2d.h"
+#include "render/tasks/task.h"
+#include "render/text/text_queue.h"
+
+namespace {
+
+constexpr int kW = 160, kH = 120;
+
+// The whole graphics start-up on a hidden window, one frame at a time.
+class FrameDriver : public GraphicsSession {
+ protected:
+  void SetUp() override { start_graphics(kW, kH, "frame test"); }
+};
+
+TEST_F(FrameDriver, StartUpRegistersTheTypesInOrder) {
+  EXPECT_EQ(sprite2d_get_type(), 4);
+  for (int id = 1; id <= 11; ++id) EXPECT_NE(task_type_get(id), nullptr) << id;
+  EXPECT_GE(gfx_text_buffer_d3dx(), 0);
+  EXPECT_GE(gfx_text_buffer_main(), 0);
+  EXPECT_EQ(text_queue_slot(gfx_text_buffer_d3dx())->capacity, GFX_D3DX_TEXT_BYTES);
+  EXPECT_EQ(text_queue_slot(gfx_text_buffer_main())->capacity, GFX_MAIN_TEXT_BYTES);
+}
+
+TEST_F(FrameDriver, OnlyLayers10To39AreDrawnAndOneFrameTasksOnce) {
+  struct {
+    uint8_t layer;
+    int x;
+    bool shown;
+  } cases[] = {{5, 0, false}, {9, 20, false}, {10, 40, true}, {39, 60, true}, {40, 80, false}, {45, 100, false}};
+  for (const auto& c : cases) sprite2d_draw_rect(1, 0xFFFFFFFFu, float(c.x), 0, 16, 16, 0, 0, 1, 1, c.layer);
+  run_frame(0);
+  for (const auto& c : cases) EXPECT_EQ(pixel(c.x + 8, 8), c.shown ? 0xFFFFFFu : 0u) << int(c.layer);
+  run_frame(0);
+  EXPECT_EQ(pixel(48, 8), 0u) << "a one-frame task is gone after its frame";
+}
+
+TEST_F(FrameDriver, ClearUsesTheColoursRgbOnly) {
+  gfx_set_clear_colour(0x80123456u);
+  run_frame(0);
+  EXPECT_EQ(pixel(5, 5), 0x123456u);
+}
+
+TEST_F(FrameDriver, RenderDisabledDrawsNothingAndDropsText) {
+  gfx_set_clear_colour(0xFF0000FFu);
+  run_frame(0);
+  ASSERT_EQ(pixel(5, 5), 0x0000FFu);
+  gfx_set_render_enabled(0);
+  gfx_set_clear_colour(0);
+  sprite2d_draw_rect(1, 0xFFFFFFFFu, 0, 0, 16, 16, 0, 0, 1, 1, 20);
+  text_queue_puts(gfx_text_buffer_main(), "LEVEL %d", 1);
+  ASSERT_GT(text_queue_used(gfx_text_buffer_main()), 0);
+  run_frame(0);
+  EXPECT_EQ(pixel(5, 5), 0x0000FFu) << "nothing was cleared or drawn";
+  EXPECT_EQ(text_queue_used(gfx_text_buffer_main()), 0);
+  gfx_set_render_enabled(1);
+}
+
+TEST_F(FrameDriver, TextQueuedWhileTheDeviceIsLostIsDropped) {
+  gpu_debug_lose_device(gfx_device(), GpuLossScript{0, false, 0});
+  gfx_present();
+  ASSERT_TRUE(gfx_device_ptr()->lost);
+  text_queue_puts(gfx_text_buffer_main(), "LEVEL %d", 2);
+  run_frame(0);
+  EXPECT_EQ(text_queue_used(gfx_text_buffer_main()), 0);
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "render/view/view_matrices.h"
+#include "render/view/view_state.h"
+
+namespace {
+
+class ViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const int layout[5] = {640, 480, 640, 480, 0};
+    view_set_screen(640, 480, layout);
+    init_view_defaults();
+  }
+};
+
+void expect_vec(const Vec3& v, float x, float y, float z, float tol = 1e-5f) {
+  EXPECT_NEAR(v.x, x, tol);
+  EXPECT_NEAR(v.y, y, tol);
+  EXPECT_NEAR(v.z, z, tol);
+}
+
+void expect_mat(const Mat4& a, const Mat4& b, float tol = 1e-4f) {
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR(a.m[i], b.m[i], tol) << "element " << i;
+}
+
+bool all_zero(const Mat4& m) {
+  for (float e : m.m) {
+    if (e != 0.0f) return false;
+  }
+  return true;
+}
+
+TEST_F(ViewTest, DefaultsAndTheScreenWords) {
+  EXPECT_EQ(get_virtual_screen_width(), 640);
+  EXPECT_EQ(get_layout_height(), 480);
+  view_set_screen(800, 600, nullptr);
+  EXPECT_EQ(get_virtual_screen_width(), 800);
+  EXPECT_EQ(get_layout_width(), 800);
+  const int partial[5] = {0, 0, 320, 0, 0};
+  view_set_screen(800, 600, partial);
+  EXPECT_EQ(get_virtual_screen_width(), 320);
+  EXPECT_EQ(get_virtual_screen_height(), 600);
+
+  const ViewState& s = *view_state(0);
+  const float k = 1.0f / std::sqrt(3.0f);
+  expect_vec(s.light.base.direction, k, -k, k);
+  expect_vec(s.light.target.direction, k, -k, k);
+  EXPECT_EQ(s.light.base.colours[0], 0xFF646478u);
+  EXPECT_EQ(s.light.override_block.colours[1], 0xFF646450u);
+  EXPECT_EQ(get_fog_end(0), 100.0f);
+  EXPECT_EQ(get_fog_color(0), 0xFFFFFFFFu);
+  EXPECT_EQ(get_fog_color_float4(0)[3], 1.0f);
+  const Plane* clip = get_clip_plane(0);
+  EXPECT_NEAR(clip->b, 1.0f, 1e-6f);
+  EXPECT_NEAR(clip->d, -0.1f, 1e-6f);
+  EXPECT_EQ(get_extra_light_color(1, 1), 0x8C323232u);
+  EXPECT_EQ(get_extra_light_type(0, 0), 1);
+  EXPECT_TRUE(view_is_enabled(0));
+  EXPECT_FALSE(view_is_enabled(1));
+  EXPECT_EQ(get_camera_mode(0), 1);
+  EXPECT_FLOAT_EQ(get_viewport_aspect(0), 640.0f / 480.0f);
+}
+
+TEST_F(ViewTest, DistancesViewportAndShakeRules) {
+  set_near_far(0, 0.1f, 50.0f, 100.0f);
+  EXPECT_EQ(get_far_limit(0), 50.0f);
+  set_far(0, 200.0f);
+  EXPECT_EQ(get_far_limit(0), 50.0f);
+  set_far_limit(0, 300.0f);
+  EXPECT_EQ(get_far_limit(0), 200.0f);
+
+  set_viewport(0, 3, 4, 0, 0, 1.5f);
+  int x = 0, y = 0, w = 0, h = 0;
+  get_viewport(0, &x, &y, &w, &h);
+  EXPECT_EQ(w, 1);
+  EXPECT_EQ(h, 1);
+  EXPECT_EQ(get_viewport_aspect(0), 1.5f);
+  get_viewport(0, nullptr, nullptr, nullptr, nullptr);
+  set_viewport_rect(0, 0, 0, 100, 0);  // a height of 0 must not give an infinite aspect
+  EXPECT_EQ(get_viewport_aspect(0), 100.0f);
+
+  const Camera& c = view_state(0)->camera;
+  start_camera_shake(0, 10, 8.0f, 8.0f, 0.5f, 5);
+  start_camera_shake(0, 20, 3.0f, 3.0f, 0.5f, 3);  // stronger claim replaces
+  EXPECT_EQ(c.shake_frames, 20);
+  start_camera_shake(0, 30, 7.0f, 7.0f, 0.5f, 7);  // weaker claim waits
+  EXPECT_EQ(c.shake_frames, 20);
+  start_camera_shake(0, 40, 1.0f, 1.0f, 0.5f, 3);  // equal claim replaces
+  EXPECT_EQ(c.shake_frames, 40);
+  view_state(0)->camera.shake_frames = 0;
+  start_camera_shake(0, 5, 7.0f, 7.0f, 0.5f, 7);  // nothing running
+  EXPECT_EQ(c.shake_priority, 7);
+}
+
+TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
+  const Camera& c = view_state(0)->camera;
+  fog_transition_end(0, 50.0f, 10);
+  EXPECT_EQ(c.fog_frames_remaining, 10);
+  EXPECT_EQ(c.fog_from_end, 100.0f);
+  EXPECT_EQ(c.fog_target_end, 50.0f);
+  set_fog_start(0, 2.0f);
+  EXPECT_EQ(c.fog_frames_remaining, 0);
+  fog_transition_color(0, 0xFF00FF00u, 0);  // no frames: at once
+  EXPECT_EQ(get_fog_color(0), 0xFF00FF00u);
+  EXPECT_EQ(get_fog_color_float4(0)[1], 1.0f);
+
+  const Light& l = view_state(0)->light;
+  light_transition_color(0, 2, 0xFF112233u, 8);
+  EXPECT_EQ(l.frames_remaining, 8);
+  EXPECT_EQ(l.target.colours[2], 0xFF112233u);
+  light_transition_color1(0, 0xFF445566u, 0);
+  EXPECT_EQ(l.base.colours[1], 0xFF445566u);
+  EXPECT_EQ(l.frames_remaining, 0);
+  const Vec3 zero{0.0f, 0.0f, 0.0f};
+  set_light_direction(0, &zero);
+  expect_vec(l.base.direction, 0.0f, 0.0f, 0.0f);
+  light_override_color(0, 0, 0xFFFFFFFFu, 4);
+  EXPECT_EQ(l.override_frames, 4);
+  light_override_axis(0, nullptr);
+  EXPECT_EQ(l.override_frames, 0);
+  expect_vec(l.override_block.axis, 0.0f, 1.0f, 0.0f);
+}
+
+TEST_F(ViewTest, RebuildIsLazyAndDisabledViewsStayZero) {
+  const Camera& c0 = view_state(0)->camera;
+  EXPECT_EQ(c0.dirty, 1);
+  expect_vec(*get_camera_eye(0), 0.0f, 0.0f, 5.0f);
+  EXPECT_EQ(c0.dirty, 0);
+
+  set_fog_enable(0, 1);  // fog does not touch the matrices
+  EXPECT_EQ(c0.dirty, 0);
+  const Vec3 eye{1.0f, 2.0f, 3.0f};
+  const Vec3 target{0.0f, 0.0f, 0.0f};
+  set_camera_look_at(0, &eye, &target, nullptr);
+  EXPECT_EQ(c0.dirty, 1);
+  EXPECT_EQ(c0.position.x, 1.0f);  // stored, not yet rebuilt
+  const Mat4 before = view_state(0)->matrices.slots[kSlotView];
+  const Mat4* v = get_view_matrix(0);
+  EXPECT_EQ(c0.dirty, 0);
+  EXPECT_NE(v->m[14], before.m[14]);
+
+  // View 1 is disabled: never rebuilt, its matrices stay zero.
+  expect_vec(*get_camera_eye(1), 0.0f, 0.0f, 5.0f);
+  EXPECT_EQ(view_state(1)->camera.dirty, 1);
+  EXPECT_TRUE(all_zero(*get_view_matrix(1)));
+  EXPECT_TRUE(all_zero(*get_matrix_slot21(0)));
+}
+
+TEST_F(ViewTest, ProjectionOfTheOriginLandsAtTheScreenCentre) {
+  float x = -1.0f, y = -1.0f;
+  const Vec3 origin{0.0f, 0.0f, 0.0f};
+  EXPECT_EQ(project_to_screen(0, &x, &y, &origin), kProjectInFront);
+  EXPECT_NEAR(x, 320.0f, 1e-3f);
+  EXPECT_NEAR(y, 240.0f, 1e-3f);
+
+  const Vec3 up_right{1.0f, 1.0f, 0.0f};
+  EXPECT_EQ(project_to_screen(0, &x, &y, &up_right), kProjectInFront);
+  // Left-handed, looking down -z from (0, 0, 5): world +x is on the left;
+  // screen y grows downward.
+  EXPECT_LT(x, 320.0f);
+  EXPECT_LT(y, 240.0f);
+
+  const Vec3 behind{0.0f, 0.0f, 10.0f};
+  EXPECT_EQ(project_to_ndc(0, &x, &y, &behind), kProjectBehind);
+  const Vec3 aside{1000.0f, 0.0f, 0.0f};
+  EXPECT_EQ(project_to_ndc(0, nullptr, nullptr, &aside), kProjectOutside);
+
+  x = 7.0f;
+  EXPECT_EQ(project_to_ndc(1, &x, nullptr, &origin), kProjectOutside);
+  EXPECT_EQ(x, 7.0f);
+
+  // Rays: the centre of the screen looks at the origin.
+  Vec3 dir;
+  ASSERT_NE(unproject_viewport(0, &dir, 0.5f, 0.5f), nullptr);
+  expect_vec(dir, 0.0f, 0.0f, -1.0f);
+  Vec3 point;
+  unproject_centred(0, &point, &dir, 0.0f, 0.0f);
+  expect_vec(point, 0.0f, 0.0f, 4.9f);
+  expect_vec(dir, 0.0f, 0.0f, -1.0f);
+
+  // Slot 4 (V x P) maps to clip space; slot 3 (P x V) is a different matrix.
+  const Mat4* s3 = get_proj_view_matrix(0);
+  const Mat4* s4 = get_matrix_slot4(0);
+  bool differs = false;
+  for (int i = 0; i < 16; ++i) differs |= std::fabs(s3->m[i] - s4->m[i]) > 1e-4f;
+  EXPECT_TRUE(differs);
+}
+
+TEST_F(ViewTest, CameraModesPlaceTheCamera) {
+  // Mode 0: position and angles.
+  set_camera_mode(0, 0);
+  const Vec3 pos{1.0f, 2.0f, 3.0f};
+  const Vec3 angles{0.1f, 0.2f, 0.3f};
+  set_camera_position_angles(0, &pos, &angles);
+  Mat4 cw;
+  mat4_from_position_euler(&cw, &pos, &angles);
+  expect_mat(*get_camera_matrix(0), cw);
+  expect_mat(*get_camera_world_matrix(0), cw);
+  Mat4 identity, product;
+  mat4_identity(&identity);
+  mat4_multiply(&product, get_view_matrix(0), &cw);
+  expect_mat(product, identity);
+  expect_vec(*get_camera_eye(0), 1.0f, 2.0f, 3.0f);
+
+  // Mode 2: the camera-to-world matrix given.
+  set_camera_mode(0, 2);
+  Mat4 given;
+  const Vec3 p2{-4.0f, 0.5f, 2.0f};
+  const Vec3 a2{0.0f, 1.0f, 0.0f};
+  mat4_from_position_euler(&given, &p2, &a2);
+  set_camera_matrix(0, &given);
+  expect_mat(*get_camera_matrix(0), given);
+  expect_vec(*get_camera_eye(0), -4.0f, 0.5f, 2.0f);
+  expect_vec(*get_camera_angles(0), 0.0f, 1.0f, 0.0f);
+
+  // Mode 3: the view matrix given; the eye is the inverse's translation.
+  set_camera_mode(0, 3);
+  Mat4 view_given;
+  mat4_invert(&view_given, &given);
+  set_camera_matrix(0, &view_given);
+  expect_mat(*get_view_matrix(0), view_given);
+  expect_mat(*get_camera_matrix(0), given);
+  expect_vec(*get_camera_eye(0), -4.0f, 0.5f, 2.0f);
+
+  // Any other mode: identity.
+  set_camera_mode(0, 9);
+  expect_mat(*get_view_matrix(0), identity);
+  expect_mat(*get_camera_matrix(0), identity);
+}
+
+TEST_F(ViewTest, ExtraLightsFitTheirSphere) {
+  get_view_matrix(0);
+  EXPECT_NEAR(get_extra_light_near(0, 0), 25.0f, 1e-4f);
+  EXPECT_NEAR(get_extra_light_far(0, 0), 35.0f, 1e-4f);
+  EXPECT_NEAR(view_state(0)->extra_lights[0].fov, 2.0f * std::asin(1.0f / 6.0f), 1e-5f);
+
+  for (float distance : {4.0f, 5.0f}) {
+    SCOPED_TRACE(distance);
+    set_extra_light_fit(0, 1, distance, 4.8f, 5.0f);
+    EXPECT_NEAR(get_extra_light_near(0, 1), 0.001f, 1e-4f);
+    EXPECT_NEAR(get_extra_light_far(0, 1), 10.001f, 1e-4f);
+    const ExtraLight& e = view_state(0)->extra_lights[1];
+    EXPECT_NEAR(e.fov, 2.0f * std::asin(5.0f / 5.001f), 1e-3f);
+    // The eye still stands `distance` behind the sphere's centre.
+    const Vec3 centre{0.0f, 0.0f, 5.0f - 4.8f};
+    EXPECT_NEAR(std::sqrt(vec3_distance_sq(&e.position, &centre)), distance, 1e-4f);
+    for (float m : get_light_matrix_e(0, 1)->m) EXPECT_TRUE(std::isfinite(m));
+  }
+
+  // Type 0 uses its own projection.
+  set_extra_light_type(0, 0, 0);
+  set_extra_light_projection(0, 0, 0.5f, 1.0f, 20.0f);
+  EXPECT_EQ(get_extra_light_near(0, 0), 1.0f);
+  EXPECT_EQ(get_extra_light_far(0, 0), 20.0f);
+}
+
+TEST_F(ViewTest, PixelsMapToTheVirtualScreen) {
+  const int layout[5] = {0, 0, 0, 0, 0};
+  view_set_screen(640, 480, layout);
+  int x = 0, y = 0;
+  pixel_to_virtual_screen(&x, &y, 100, 50);
+  EXPECT_EQ(x, 100);
+  EXPECT_EQ(y, 50);
+  const int mirrored[5] = {0, 0, 0, 0, 1};
+  view_set_screen(640, 480, mirrored);
+  pixel_to_virtual_screen(&x, &y, 100, 50);
+  EXPECT_EQ(x, 540);
+  EXPECT_EQ(y, 50);
+  pixel_to_virtual_screen(nullptr, nullptr, 1, 1);
+  float fx = 0.0f, fy = 0.0f;
+  view_set_screen(640, 480, layout);
+  pixel_to_normalized_screen(&fx, &fy, 320, 0);
+  EXPECT_EQ(fx, 0.0f);
+  EXPECT_EQ(fy, 1.0f);
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+#include <gtest/gtest.h>
+
+#include "assets/asset_registry.h"
+#include "graphics_session.h"
+#include "render/graphics/graphics.h"
+#include "render/tasks/task.h"
+#include "render/view/view_state.h"
+#include "render/world/sprite3d.h"
+#include "scene3d/part_render.h"
+
+namespace {
+
+constexpr int kW = 160, kH = 120;
+constexpr int kCx = kW / 2, kCy = kH / 2;
+constexpr uint8_t kDrawnLayer = 30;
+constexpr float kHalfPi = 1.57079633f;
+
+// The whole graphics start-up on a hidden window. View 0 looks from
+// (0, 0, -10) at the origin with a vertical field of 90 degrees, so one
+// world unit at the origin is 6 pixels (60 pixels for 10 units).
+class Sprite3dDraw : public GraphicsSession {
+ protected:
+  void SetUp() override {
+    start_graphics(kW, kH, "sprite3d test");
+    gfx_set_clear_colour(0xFF000000u);
+    const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
+    set_camera_look_at(0, &eye, &target, &up);
+    set_camera_fov(0, kHalfPi);
+    set_viewport_rect(0, 0, 0, kW, kH);
+    set_near_far(0, 1.0f, 200.0f, 200.0f);
+    set_fog_start(0, 1000.0f);
+    set_fog_end(0, 2000.0f);
+    apply_view();
+  }
+  void TearDown() override {
+    part_render_clear_overrides();
+    GraphicsSession::TearDown();
+  }
+  // The fixed-function transforms of the 3D layers, as a scene pass sets them.
+  static void apply_view() { scenepass_apply_view(0, 0); }
+  static Task* board(float x, float y, float z, float size, uint32_t colour) {
+    const Vec3 p{x, y, z};
+    Task* t = sprite3d_create_one_frame(1, &p, 0.0f, size, 0, colour, 1, 0.0f);
+    EXPECT_NE(t, nullptr);
+    if (t != nullptr) task_set_layer(t, kDrawnLayer);
+    return t;
+  }
+};
+
+struct Probe {
+  int dx, dy;
+  uint32_t want;
+};
+
+TEST_F(Sprite3dDraw, BillboardAtTheLookAtPointIsCentredAtItsProjectedSize) {
+  ASSERT_NE(board(0, 0, 0, 2.0f, 0xFFFFFFFFu), nullptr);  // 12 x 12 pixels
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 1u);
+  EXPECT_EQ(sprite3d_get_batch_count(), 1u);
+  const Probe probes[] = {{0, 0, 0xFFFFFF}, {5, 5, 0xFFFFFF}, {-5, -5, 0xFFFFFF}, {5, -5, 0xFFFFFF},
+                          {8, 0, 0},        {-8, 0, 0},       {0, 8, 0},          {0, -8, 0}};
+  for (const Probe& p : probes) EXPECT_EQ(pixel(kCx + p.dx, kCy + p.dy), p.want) << p.dx << ", " << p.dy;
+}
+
+TEST_F(Sprite3dDraw, ColourAndPivotAndRotation) {
+  Task* red = board(0, 0, 0, 2.0f, 0xFFFF0000u);
+  sprite3d_set_pivot(red, 0.0f, 0.0f);  // the position is the bottom-left corner
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx + 3, kCy - 3), 0xFF0000u);
+  EXPECT_EQ(pixel(kCx - 3, kCy + 3), 0u);
+
+  // Turned by 45 degrees the square is a diamond: its tip reaches further
+  // along the axes and its old corners are empty.
+  Task* turned = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  sprite3d_set_angle(turned, 0.78539816f);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx + 7, kCy), 0xFFFFFFu);
+  EXPECT_EQ(pixel(kCx + 5, kCy + 5), 0u);
+}
+
+TEST_F(Sprite3dDraw, BeamFacesTheCameraBetweenItsPoints) {
+  const Vec3 a{-3, 0, 0}, b{3, 0, 0};
+  Task* beam = sprite3d_create_beam_one_frame(1, &a, &b, 4.0f, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 1);
+  ASSERT_NE(beam, nullptr);
+  sprite3d_set_end_width(beam, 0.0f);  // x -3..3, y -1..1
+  task_set_layer(beam, kDrawnLayer);
+  run_frame(0);
+  const Probe probes[] = {{0, 0, 0xFFFFFF}, {15, 0, 0xFFFFFF}, {-15, 0, 0xFFFFFF}, {0, 4, 0xFFFFFF},
+                          {21, 0, 0},       {0, 8, 0},         {0, -8, 0}};
+  for (const Probe& p : probes) EXPECT_EQ(pixel(kCx + p.dx, kCy + p.dy), p.want) << p.dx << ", " << p.dy;
+}
+
+TEST_F(Sprite3dDraw, FreeQuadWithItsTransform) {
+  const Vec3 c[4] = {{-1, 1, 0}, {1, 1, 0}, {-1, -1, 0}, {1, -1, 0}};
+  Task* quad = sprite3d_create_quad_from_array(1, c, 0, 1);
+  ASSERT_NE(quad, nullptr);
+  task_set_layer(quad, kDrawnLayer);
+  task_set_one_frame(quad);
+  const Vec3 move{3, 0, 0};
+  sprite3d_set_quad_position(quad, &move);
+  sprite3d_set_transform_flag(quad, 1);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx + 18, kCy), 0xFFFFFFu);
+  EXPECT_EQ(pixel(kCx, kCy), 0u);
+}
+
+TEST_F(Sprite3dDraw, RotatedOffCentreQuadIsNotCulled) {
+  // Corners far from the quad's origin, turned half a turn round y: the
+  // corners' own centre (+50 on x) would be outside the view, the turned one
+  // is straight ahead.
+  const Vec3 c[4] = {{49, 1, 0}, {51, 1, 0}, {49, -1, 0}, {51, -1, 0}};
+  Task* quad = sprite3d_create_quad_from_array(1, c, 0, 1);
+  ASSERT_NE(quad, nullptr);
+  task_set_layer(quad, kDrawnLayer);
+  task_set_one_frame(quad);
+  const Vec3 move{50, 0, 0}, turn{0, 3.14159265f, 0};
+  sprite3d_set_transform(quad, &move, &turn);
+  sprite3d_set_transform_flag(quad, 1);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 1u);
+  EXPECT_EQ(pixel(kCx, kCy), 0xFFFFFFu);
+}
+
+TEST_F(Sprite3dDraw, BatchesSplitOnTextureChangesInSortedOrder) {
+  // Same texture: one batch whatever the distances.
+  for (int i = 0; i < 3; ++i) sprite3d_set_texture0(board(0, 0, float(i), 1.0f, 0xFFFFFFFFu), get_white_texture());
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 3u);
+  EXPECT_EQ(sprite3d_get_batch_count(), 1u);
+
+  // Textures alternating far to near: every sprite its own batch; grouped
+  // by distance: two batches.
+  const AssetHandle alternating[3] = {get_white_texture(), get_green_texture(), get_white_texture()};
+  for (int i = 0; i < 3; ++i) sprite3d_set_texture0(board(0, 0, float(i), 1.0f, 0xFFFFFFFFu), alternating[i]);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_batch_count(), 3u);
+  const AssetHandle grouped[3] = {get_green_texture(), get_white_texture(), get_white_texture()};
+  for (int i = 0; i < 3; ++i) sprite3d_set_texture0(board(0, 0, float(i), 1.0f, 0xFFFFFFFFu), grouped[i]);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_batch_count(), 2u);
+  // The nearest (z 0, drawn last) is the green one.
+  EXPECT_EQ(pixel(kCx, kCy), 0x00FF00u);
+}
+
+TEST_F(Sprite3dDraw, FarthestIsDrawnFirstAndNearestOnTop) {
+  board(0, 0, 0, 2.0f, 0xFFFF0000u);    // near, created first
+  board(0, 0, 20, 6.0f, 0xFF0000FFu);   // far, bigger
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx, kCy), 0xFF0000u);
+}
+
+TEST_F(Sprite3dDraw, CullingAndMirrorPass) {
+  set_far_limit(0, 50.0f);
+  board(0, 0, 100, 2.0f, 0xFFFFFFFFu);  // inside the far plane, beyond the limit
+  board(0, 0, -30, 2.0f, 0xFFFFFFFFu);  // behind the camera
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 0u);
+
+  Task* plain = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  Task* mirrored = board(0, 0, 1, 2.0f, 0xFFFFFFFFu);
+  ASSERT_NE(plain, nullptr);
+  sprite3d_set_mirror(mirrored, 1);
+  part_render_set_override_6(1);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 1u) << "only the sprite with its mirror byte";
+}
+
+TEST_F(Sprite3dDraw, AlphaTestOverrideDropsTranslucentSprites) {
+  board(0, 0, 0, 2.0f, 0x80FFFFFFu);
+  part_render_set_override_2(1);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 1u);
+  EXPECT_EQ(pixel(kCx, kCy), 0u) << "alpha 128 fails the test against 254";
+  part_render_clear_overrides();
+  board(0, 0, 0, 2.0f, 0x80FFFFFFu);
+  run_frame(0);
+  const uint32_t blended = pixel(kCx, kCy);
+  EXPECT_GT(blended & 0xFF, 0x70u);
+  EXPECT_LT(blended & 0xFF, 0x90u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Sprite3dDraw, DepthOffsetMovesAlongTheViewRay) {
+  Task* pushed = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  sprite3d_set_depth_offset(pushed, 10.0f);  // twice as far: 6 x 6 pixels
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx + 2, kCy), 0xFFFFFFu);
+  EXPECT_EQ(pixel(kCx + 5, kCy), 0u);
+}
+
+TEST_F(Sprite3dDraw, LitCornersDarkenTowardsTheLight) {
+  const Vec3 light{1, -1, 1};
+  set_light_direction(0, &light);
+  Task* lit = board(0, 0, 0, 4.0f, 0xFFFFFFFFu);
+  sprite3d_set_lit(lit, 1);
+  run_frame(0);
+  // Corner 2 (top left) faces along the light: black; corner 1 (bottom
+  // right) faces away: three quarters of full.
+  const uint32_t top_left = pixel(kCx - 11, kCy - 11) & 0xFF;
+  const uint32_t bottom_right = pixel(kCx + 11, kCy + 11) & 0xFF;
+  EXPECT_LT(top_left, 0x20u);
+  EXPECT_GT(bottom_right, 0xA8u);
+  EXPECT_LT(bottom_right, 0xC8u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Sprite3dDraw, AWholePoolOfEqualSpritesIsOneBatch) {
+  int made = 0;
+  uint32_t seed = 12345;
+  for (;;) {
+    seed = seed * 1664525u + 1013904223u;
+    const float z = float(seed >> 8 & 0xFFFF) / 65535.0f * 50.0f;
+    const Vec3 p{0, 0, z};
+    Task* t = sprite3d_create_one_frame(1, &p, 0.0f, 0.5f, 0, 0xFFFFFFFFu, 1, 0.0f);
+    if (t == nullptr) break;
+    task_set_layer(t, kDrawnLayer);
+    ++made;
+  }
+  ASSERT_GT(made, 4000);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), uint32_t(made));
+  EXPECT_EQ(sprite3d_get_batch_count(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Sprite3dDraw, OffCentrePivotAtTheViewEdgeIsNotCulled) {
+  // Pivot bottom-left, far outside on the left: its right part reaches in.
+  Task* t = board(-22, 0, 0, 10.0f, 0xFFFFFFFFu);
+  sprite3d_set_pivot(t, 0.0f, 0.0f);
+  run_frame(0);
+  EXPECT_EQ(sprite3d_get_drawn_count(), 1u);
+  EXPECT_EQ(pixel(5, kCy - 6), 0xFFFFFFu);
+}
+
+}  // namespace

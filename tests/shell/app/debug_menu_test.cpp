@@ -1,0 +1,130 @@
+#include "shell/app/debug_menu.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "render/graphics/graphics.h"
+#include "render/text/text_queue.h"
+#include "shell/services/input.h"
+
+namespace {
+
+uint8_t keys[256];
+void key_source(uint8_t out[256]) { std::memcpy(out, keys, 256); }
+
+// A program that finishes on its third update and records its calls.
+struct Calls {
+  int init, update, exit, extra;
+} calls;
+void prog_init(void*, int size) {
+  EXPECT_EQ(size, DEBUG_MENU_SCRATCH);
+  ++calls.init;
+}
+int prog_update(void*, int) { return ++calls.update % 3 == 0; }
+void prog_exit(void*, int) { ++calls.exit; }
+int prog_extra(void*, int) { return 100 + ++calls.extra; }
+
+const DebugProgram kRows[] = {
+    {"A", prog_init, prog_update, prog_exit, prog_extra},
+    {"B", prog_init, prog_update, nullptr, nullptr},
+    {"C", nullptr, prog_update, nullptr, nullptr},  // cannot start: no init
+};
+
+class DebugMenuTest : public ::testing::Test {
+ protected:
+  int queue = -1;
+  void SetUp() override {
+    text_queue_table_reset();
+    queue = text_queue_create(GFX_MAIN_TEXT_BYTES);
+    std::memset(keys, 0, sizeof keys);
+    input_set_keyboard_source(key_source);
+    init_input();
+    calls = {};
+    debug_menu_set_programs(kRows, 3);
+  }
+  void TearDown() override {
+    debug_menu_set_programs(nullptr, 0);
+    input_set_keyboard_source(nullptr);
+    text_queue_free_all();
+  }
+  // One frame with the given key pressed (0: none); the key is let go after.
+  void frame(int vk) {
+    if (vk) keys[vk] = 0x80;
+    update_input();
+    text_queue_rewind(queue);
+    debug_menu_update();
+    if (vk) keys[vk] = 0;
+    update_input();
+  }
+  // The colour of each listed row, in the order queued.
+  std::vector<uint32_t> row_colours() {
+    std::vector<uint32_t> out;
+    const uint8_t* cursor = text_queue_data(queue);
+    TextCommand cmd;
+    const char* text;
+    while (cursor && text_queue_next(&cursor, &cmd, &text))
+      if (std::strcmp(text, "DM") != 0) out.push_back(cmd.colour);
+    return out;
+  }
+};
+
+constexpr uint32_t S = DEBUG_MENU_SELECTED, N = DEBUG_MENU_NORMAL;
+
+TEST_F(DebugMenuTest, OnlyTheRowUnderTheCursorIsHighlighted) {
+  ASSERT_EQ(queue, gfx_text_buffer_main()) << "the menu draws into the main text queue";
+  // Per step: key pressed this frame, then the colours drawn on the next frame.
+  struct {
+    int key;
+    int cursor;
+    std::vector<uint32_t> colours;
+  } steps[] = {
+      {0, 0, {S, N, N}},        {VK_DOWN, 1, {N, S, N}}, {VK_DOWN, 2, {N, N, S}},
+      {VK_DOWN, 0, {S, N, N}},  // past the end wraps to the top
+      {VK_UP, 0, {S, N, N}},    // above the top goes to the top
+      {VK_LEFT, 0, {S, N, N}},
+  };
+  for (const auto& s : steps) {
+    frame(s.key);
+    EXPECT_EQ(debug_menu_state()->cursor, s.cursor) << "after key " << s.key;
+    frame(0);
+    EXPECT_EQ(row_colours(), s.colours) << "after key " << s.key;
+  }
+}
+
+TEST_F(DebugMenuTest, EnterRunsTheProgramUntilItFinishes) {
+  frame(VK_RETURN);
+  EXPECT_EQ(calls.init, 1);
+  EXPECT_EQ(debug_menu_state()->state, 1);
+  EXPECT_EQ(debug_menu_extra(), 101);
+  frame(0);
+  frame(VK_DOWN);  // keys go to the program while it runs
+  EXPECT_EQ(debug_menu_state()->running, 1);
+  EXPECT_EQ(debug_menu_state()->cursor, 0);
+  frame(0);
+  EXPECT_EQ(calls.update, 3);
+  EXPECT_EQ(calls.exit, 1);
+  EXPECT_EQ(debug_menu_state()->state, 0);
+  EXPECT_EQ(debug_menu_state()->running, 0);
+  EXPECT_EQ(debug_menu_extra(), 0) << "no program runs";
+
+  frame(VK_DOWN);
+  frame(VK_DOWN);
+  frame(VK_RETURN);
+  EXPECT_EQ(debug_menu_state()->state, 0) << "a row without init does not start";
+  EXPECT_EQ(calls.init, 1);
+}
+
+TEST_F(DebugMenuTest, OneRowKeepsTheCursorAtZero) {
+  debug_menu_set_programs(kRows, 1);
+  for (int vk : {VK_DOWN, VK_UP, VK_DOWN}) {
+    frame(vk);
+    EXPECT_EQ(debug_menu_state()->cursor, 0);
+  }
+  frame(0);
+  EXPECT_EQ(row_colours(), std::vector<uint32_t>{S});
+  EXPECT_EQ(debug_menu_scene.update, &debug_menu_update);
+}
+
+}  // namespace

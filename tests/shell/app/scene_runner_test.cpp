@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "shell/app/scene_runner.h"
+
+namespace {
+
+std::string calls;
+int finish_after = -1;  // update calls before the scene reports completion
+
+void rec_init() { calls += "I"; }
+int rec_update() {
+  calls += "U";
+  return finish_after >= 0 && --finish_after < 0 ? 1 : 0;
+}
+void rec_exit() { calls += "X"; }
+
+const SceneEntry kTable[SCENE_COUNT] = {{rec_init, rec_update, rec_exit}, {nullptr, nullptr, nullptr}};
+
+TEST(SceneRunner, InitOnTheSecondFrameFirstUpdateOnTheThird) {
+  calls.clear();
+  finish_after = -1;
+  init_scene_runner_with(kTable);
+  const char* after_frame[] = {"", "I", "IU", "IUU"};
+  for (const char* expect : after_frame) {
+    run_scene_runner();
+    EXPECT_EQ(calls, expect);
+  }
+}
+
+TEST(SceneRunner, AFinishedSceneExitsAndTheEmptySceneStaysForGood) {
+  calls.clear();
+  finish_after = 1;  // the second update reports completion
+  init_scene_runner_with(kTable);
+  for (int i = 0; i < 8; ++i) run_scene_runner();
+  EXPECT_EQ(calls, "IUUX");
+  EXPECT_EQ(get_scene_runner()->scene, 1u);
+  EXPECT_EQ(get_scene_runner()->state, 3u);
+}
+
+TEST(SceneRunner, ShutdownDoesNotCallTheSceneExit) {
+  calls.clear();
+  finish_after = -1;
+  init_scene_runner_with(kTable);
+  for (int i = 0; i < 3; ++i) run_scene_runner();
+  shutdown_scene_runner();
+  EXPECT_EQ(calls.find('X'), std::string::npos);
+}
+
+TEST(FatalErrorExit, EndsWithCode1AndPrintsTheCodes) {
+  EXPECT_EXIT(fatal_error_exit(3, 257, 0, nullptr), ::testing::ExitedWithCode(1), "fatal error 3 257 0");
+  EXPECT_EXIT(fatal_error_exit(1, 0, 22, "pkg.bin"), ::testing::ExitedWithCode(1), "fatal error 1 0 22: pkg.bin");
+}
+
+TEST(ErrorScreen, RegionCaptions) {
+  const ErrorScreen* e = get_error_screen();
+  EXPECT_STREQ(e->titles[0], "ERROR");
+  EXPECT_STREQ(e->titles[1], "ERROR");
+  EXPECT_STREQ(e->titles[3], "ERROR");
+  // "お店の人を呼んで下さい。" in CP932.
+  EXPECT_EQ(std::string(e->titles[2]), std::string("\x82\xa8\x93\x58\x82\xcc\x90\x6c\x82\xf0\x8c\xc4\x82\xf1"
+                                                   "\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42"));
+}
+
+}  // namespace

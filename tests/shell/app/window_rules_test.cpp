@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "platform/sys/sys.h"
+#include "shell/app/app.h"
+#include "shell/app/main_window.h"
+#include "temp_dir.h"
+
+namespace {
+
+TEST(ClientSize, ScreenSizeBoundaries) {
+  struct {
+    int w, h, cw, ch;
+  } cases[] = {
+      {1920, 1080, 1280, 1024}, {1281, 1025, 1280, 1024}, {1280, 1024, 1024, 768}, {1025, 769, 1024, 768},
+      {1024, 768, 800, 600},   {801, 601, 800, 600},     {801, 600, 640, 480},    {800, 601, 640, 480},
+      {320, 200, 640, 480},
+  };
+  for (const auto& c : cases) {
+    ClientSize s = choose_client_size(c.w, c.h);
+    EXPECT_EQ(s.width, c.cw) << c.w << "x" << c.h;
+    EXPECT_EQ(s.height, c.ch) << c.w << "x" << c.h;
+  }
+}
+
+TEST(Region, FirstUpperCaseLetter) {
+  struct {
+    const char* text;
+    int region;
+  } cases[] = {{"J", 2}, {"JAPAN", 2}, {"j", 0}, {"A", 3}, {"U", 1}, {"E", 0}, {"X", 0}, {"", 0}, {nullptr, 0}};
+  for (const auto& c : cases) EXPECT_EQ(region_from_text(c.text), c.region) << (c.text ? c.text : "null");
+}
+
+TEST(ClientAspect, WidthFollowsHeight) {
+  struct {
+    int w, h, lw, lh;
+    bool maximised;
+    bool resize;
+    int outer_w, x;
+  } cases[] = {
+      {1024 + 4, 768, 1024, 768, false, false, 0, 0},  // 4 px off: left alone
+      {1024 + 6, 768, 1024, 768, false, true, 1024, 0},
+      {1000, 600, 1024, 768, false, true, 800, 0},
+      {1000, 600, 1024, 768, true, true, 800, (1920 - 800) / 2},  // maximised: centred at the top
+      {1000, 0, 1024, 768, false, false, 0, 0},                   // minimised
+      {1000, 600, 1024, 0, false, false, 0, 0},
+  };
+  for (const auto& c : cases) {
+    AspectRequest r = client_aspect_request(c.w, c.h, c.lw, c.lh, c.maximised, 1920);
+    EXPECT_EQ(r.resize, c.resize) << c.w << "x" << c.h;
+    if (!r.resize) continue;
+    EXPECT_EQ(r.outer_width, c.outer_w);
+    EXPECT_EQ(r.outer_height, c.h) << "the height never changes";
+    EXPECT_EQ(r.move, c.maximised);
+    if (c.maximised) {
+      EXPECT_EQ(r.x, c.x);
+      EXPECT_EQ(r.y, 0);
+    }
+  }
+}
+
+TEST(WorkDirectory, ParentWhenNoTextFolder) {
+  TempDir t;
+  const std::string bin = t.path + "/bin/";
+  ::mkdir(bin.c_str(), 0755);
+  std::string saved = sys_get_current_dir();
+
+  setup_work_directory_from(bin);
+  EXPECT_EQ(get_work_directory(), t.path) << "no text folder: the parent";
+
+  t.file("bin/text", "a plain file is no folder");
+  setup_work_directory_from(bin);
+  EXPECT_EQ(get_work_directory(), t.path);
+
+  std::remove((bin + "text").c_str());
+  ::mkdir((bin + "text").c_str(), 0755);
+  setup_work_directory_from(bin);
+  EXPECT_EQ(get_work_directory(), t.path + "/bin");
+
+  sys_set_current_dir(saved);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "shell/services/frame_timer.h"
+
+namespace {
+
+// A clock that only moves when the code under test sleeps, or when the test
+// moves it: counts are microseconds.
+struct FakeClock {
+  static inline uint64_t us = 0;
+  static inline std::vector<uint32_t> sleeps;
+  static uint32_t ms() { return static_cast<uint32_t>(us / 1000); }
+  static int64_t counter() { return static_cast<int64_t>(us); }
+  static int64_t frequency() { return 1000000; }
+  static void sleep(uint32_t n) {
+    sleeps.push_back(n);
+    us += (n ? n : 1) * 1000ull;  // a yield lets a millisecond pass
+  }
+};
+
+const FrameClock kFake = {FakeClock::ms, FakeClock::counter, FakeClock::frequency, FakeClock::sleep};
+
+class FrameTimerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FakeClock::us = 1000000;
+    FakeClock::sleeps.clear();
+    frame_timer_set_clock(&kFake);
+    init_perf_timer(60);
+    init_frame_timer(60);
+  }
+  void TearDown() override { frame_timer_set_clock(nullptr); }
+};
+
+TEST_F(FrameTimerTest, WholeMillisecondsPerFrameIs16) { EXPECT_EQ(get_frame_timer()->frame_ms_whole, 16); }
+
+TEST_F(FrameTimerTest, SleepLengthsByElapsedTime) {
+  struct {
+    uint32_t elapsed_us;
+    std::vector<uint32_t> sleeps;
+  } cases[] = {
+      {0, {13, 0, 0, 0, 0}},  // a fresh frame sleeps 13 ms, then yields up to the boundary
+      {14000, {0, 0, 0}},     // past the sleep budget: yields, never a wrapped-around sleep
+      {16000, {0}},
+      {20000, {0}},  // a long frame leaves after a single yield
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    FakeClock::us += c.elapsed_us;
+    wait_for_next_frame();
+    EXPECT_EQ(FakeClock::sleeps, c.sleeps) << c.elapsed_us;
+  }
+}
+
+TEST_F(FrameTimerTest, TheNextFrameCountsFromTheEndOfTheWait) {
+  FakeClock::us += 40000;  // a long frame: the lost time is not made up
+  wait_for_next_frame();
+  FakeClock::sleeps.clear();
+  wait_for_next_frame();
+  ASSERT_FALSE(FakeClock::sleeps.empty());
+  EXPECT_GE(FakeClock::sleeps.front(), 12u) << "a full frame is waited for again";
+}
+
+TEST_F(FrameTimerTest, MeasuredRateAfterATargetRateOfFrames) {
+  for (int i = 0; i < 59; ++i) wait_for_next_frame();
+  EXPECT_EQ(get_frame_timer()->measured_rate, 0.0f);
+  wait_for_next_frame();
+  EXPECT_NEAR(get_frame_timer()->measured_rate, 60.0f, 3.0f);
+  EXPECT_EQ(get_frame_count(), 60u);
+}
+
+TEST(FrameClockWrap, DifferencesAreExactAcrossTheWrap) {
+  EXPECT_EQ(elapsed_ms_wrap(0xFFFFFFFFu, 0u), 1u);
+  EXPECT_EQ(elapsed_ms_wrap(0xFFFFFFF0u, 0x10u), 0x20u);
+  EXPECT_EQ(elapsed_ms_wrap(5u, 9u), 4u);
+  EXPECT_EQ(elapsed_ticks_wrap(INT64_MAX, INT64_MIN), 1);
+  EXPECT_EQ(elapsed_ticks_wrap(100, 250), 150);
+}
+
+TEST_F(FrameTimerTest, FrameFractionFromTheFrameStart) {
+  mark_frame_start();
+  FakeClock::us += 8333;
+  EXPECT_NEAR(frame_time_percent(), 50.0f, 0.1f);
+}
+
+}  // namespace
