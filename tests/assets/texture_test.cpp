@@ -209,6 +209,31 @@ TEST_F(Textures, PicturesDrawAtTheirOwnSize) {
   }
 }
 
+// A texture made beforehand becomes a record under the picture's base name;
+// a name already taken keeps its record and the made texture is let go.
+TEST_F(Textures, MadeTexturesAreTakenOverOnce) {
+  const Bytes png = write_png(sample_pure(6, 4), PngKind::RGB8);
+  TextureObject made{};
+  ASSERT_TRUE(gfx_create_texture_d3dx(&made, png.data(), png.size(), 0));
+  const int32_t before = count_textures();
+  const AssetHandle h = register_texture_object("t", "dir\\made.png", &made);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(made.texture, nullptr) << "the record owns it now";
+  EXPECT_STREQ(get_texture_name(h), "made");
+  EXPECT_EQ(get_texture_object(h)->image_width, 6);
+  EXPECT_EQ(count_textures(), before + 1);
+
+  TextureObject again{};
+  ASSERT_TRUE(gfx_create_texture_d3dx(&again, png.data(), png.size(), 0));
+  EXPECT_EQ(register_texture_object("t", "made.jpg", &again), h);
+  EXPECT_EQ(again.texture, nullptr);
+  EXPECT_EQ(count_textures(), before + 1);
+  TextureObject empty{};
+  EXPECT_EQ(register_texture_object("t", "empty", &empty), 0u);
+  EXPECT_EQ(register_texture_object("t", "none", nullptr), 0u);
+  EXPECT_EQ(count_textures(), before + 1);
+}
+
 // A tall picture passes through the queue of decoded bands many times over:
 // every row lands in its own place.
 TEST_F(Textures, TallPicturesKeepTheirRowsInOrder) {
