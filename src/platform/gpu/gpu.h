@@ -400,6 +400,11 @@ enum : uint32_t { GPU_LOCK_READONLY = 0x10, GPU_LOCK_DISCARD = 0x2000 };
 // Render targets live in the default pool, other textures in the managed one.
 GpuResult gpu_create_texture(GpuDevice* device, uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                              GpuFormat format, GpuPool pool, GpuTexture** out);
+// A managed one-level-or-more texture that the caller fills whole with
+// gpu_texture_write_rows before it is drawn: nothing is cleared, so its
+// texels start undefined, and no copy is kept until the first lock.
+GpuResult gpu_create_texture_unfilled(GpuDevice* device, uint32_t width, uint32_t height, uint32_t levels,
+                                      GpuFormat format, GpuTexture** out);
 void gpu_texture_add_ref(GpuTexture* texture);
 void gpu_texture_release(GpuTexture* texture);
 // A number that no other texture of this run has had; stays valid after release.
@@ -413,6 +418,11 @@ GpuResult gpu_texture_surface(GpuTexture* texture, uint32_t level, GpuSurface** 
 GpuResult gpu_texture_lock(GpuTexture* texture, uint32_t level, const GpuRect* rect, GpuLockedRect* out,
                            uint32_t flags);
 GpuResult gpu_texture_unlock(GpuTexture* texture, uint32_t level);
+// Whole rows first to first + count - 1 of a level of a managed texture, from
+// rows of the format's bytes laid one after the other; refused for rows
+// outside the level, a compressed format or a locked level.
+GpuResult gpu_texture_write_rows(GpuTexture* texture, uint32_t level, uint32_t first, uint32_t count,
+                                 const void* pixels);
 // Recomputes levels 1 and down from level 0 with a box filter.
 GpuResult gpu_texture_generate_mips(GpuTexture* texture);
 
@@ -617,6 +627,9 @@ struct GpuAdapterOverride {
   uint32_t refused_attempts;
 };
 void gpu_debug_override_adapter(const GpuAdapterOverride* override_or_null);
+// The device takes textures of at most side x side from now on (when that is
+// below its own limit); 0 restores its own limit.
+void gpu_debug_limit_texture_side(GpuDevice* device, uint32_t side);
 // The creation attempts made since the last override, in order: type << 8 | behaviour.
 int gpu_debug_creation_attempts(uint32_t* out, int max);
 
