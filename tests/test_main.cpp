@@ -13,7 +13,11 @@ int main(int argc, char** argv) {
   setenv("SDL_AUDIODRIVER", "dummy", 0);
   setenv("ALSOFT_DRIVERS", "null", 0);
   setenv("TL_MESSAGEBOX", "stderr", 0);
-  setup_work_directory();
+  // The program's rule for its working folder (its own folder, else the one
+  // above), without recording it: tests that need a recorded working folder
+  // set their own.
+  sys_set_current_dir(sys_executable_dir());
+  if (!sys_is_directory("./text")) sys_set_current_dir("..");
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
