@@ -48,7 +48,7 @@ void draw_bone_tree_lines(uint32_t owner, AssetHandle tree, const Mat4* base, ui
   bone_stream_walk(stream, [&](const BoneStreamOp& op) {
     switch (op.op) {
       case BONE_OP_MATRIX: {
-        Mat4 local;
+        Mat4 local{};
         if (payload_mat4(stream, op.at + 4, &local)) mat4_multiply(&top[depth], &top[depth], &local);
         if (poses != nullptr) pose = first_matrix ? poses->bones : (pose != nullptr ? pose->next : nullptr);
         first_matrix = false;

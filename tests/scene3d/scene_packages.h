@@ -29,7 +29,7 @@ inline std::vector<uint8_t> skin_package(uint32_t bones = 2, uint8_t b = 1) {
   m.bone_count = bones;
   const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   for (uint32_t i = 0; i < bones; ++i) {
-    m.bone_names.push_back(i == 0 ? "a" : i == b ? "b" : "n" + std::to_string(i));
+    m.bone_names.push_back(i == 0 ? "a" : i == b ? "b" : std::string("n").append(std::to_string(i)));
     m.bone_matrices.push_back(identity);
   }
   // Entry 0: bone "a" with the whole weight; entry 1: bone "b".
