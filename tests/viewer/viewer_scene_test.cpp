@@ -151,6 +151,21 @@ TEST_F(ViewerScene, SmallestCircleWinsTheHighlight) {
   mouse(static_cast<int>(300 + big->handle_offset_x), 300);
   viewer_input_capture();
   EXPECT_EQ(point_pick_highlighted(), 0) << "a handle under the mouse wins over smaller circles";
+  // The handle's own edge counts as the handle, one pixel past it does not:
+  // there the smaller circle drawn over the handle wins.
+  PointRecord* handle = point_get_record(viewer_state().points[0]);
+  handle->handle_size = 10;
+  handle->handle_offset_x = 90;
+  handle->handle_offset_y = 0;
+  add_point(4, 390, 320, 30);
+  const struct {
+    int y, want;
+  } edge[] = {{309, 0}, {310, 0}, {311, 4}};
+  for (const auto& e : edge) {
+    mouse(390, e.y);
+    viewer_input_capture();
+    EXPECT_EQ(point_pick_highlighted(), e.want) << "390," << e.y;
+  }
   // A grabbed point keeps the highlight wherever the mouse goes.
   point_get_record(viewer_state().points[3])->grabbed = 1;
   mouse(320, 300);
