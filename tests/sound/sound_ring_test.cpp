@@ -165,7 +165,7 @@ TEST_F(SoundRing, APosterWaitsOnceFourteenArePendingAndLosesNothing) {
   });
   EXPECT_TRUE(wait_for(posted, SOUND_RING_ROOM));
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
-  EXPECT_EQ(posted.load(), SOUND_RING_ROOM) << "pending commands: room - 1 taken, room waits";
+  EXPECT_EQ(posted.load(), SOUND_RING_ROOM) << "with 14 pending the 15th post waits";
   gate_open = true;  // opened before any assertion can end the test
   poster.join();
   ASSERT_TRUE(sound_thread_wait_idle(5000));
