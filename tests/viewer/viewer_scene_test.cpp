@@ -338,8 +338,17 @@ TEST_F(ViewerScene, SpaceRaisesLevelUpToThreeAndPlayOrStopResetsIt) {
   EXPECT_EQ(level.first.x, kW - 58);
   EXPECT_EQ(level.first.y, kH - 18);
   EXPECT_EQ(level.first.colour, 0xFFFF0000u);
+  // An effect half eased in when play stops.
+  viewer_state().eased_dx = 1;
+  viewer_state().eased_dy = 2;
+  viewer_state().eased_scale_x = 3;
+  viewer_state().eased_scale_y = 4;
   click(980, 8);  // STOP
   frame();
+  EXPECT_EQ(viewer_state().eased_dx, 0.0f);
+  EXPECT_EQ(viewer_state().eased_dy, 0.0f);
+  EXPECT_EQ(viewer_state().eased_scale_x, 0.0f);
+  EXPECT_EQ(viewer_state().eased_scale_y, 0.0f);
   EXPECT_EQ(viewer_get_level(), 0);
   EXPECT_FALSE(has_text(viewer_text_main(), "LEVEL 1"));
   EXPECT_FLOAT_EQ(viewer_state().magnification, 1.0f);
