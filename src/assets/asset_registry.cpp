@@ -89,12 +89,12 @@ void pool_remove(AssetPoolId id, int32_t index) {
     case ASSET_POOL_TEXTURES: texture_pool_remove(index); break;
     case ASSET_POOL_CROPS: crop_pool_remove(index); break;
     case ASSET_POOL_DEPTH_SURFACES: depth_surface_pool_remove(index); break;
-    case ASSET_POOL_MESHES: mesh_pool_remove(index); break;
-    case ASSET_POOL_BONE_TREES: bone_tree_pool_remove(index); break;
-    case ASSET_POOL_ANIMATIONS: animation_pool_remove(index); break;
-    case ASSET_POOL_COLLISIONS: collision_pool_remove(index); break;
-    case ASSET_POOL_SPHERE_SETS: sphere_set_pool_remove(index); break;
-    case ASSET_POOL_CAMERA_PATHS: camera_path_pool_remove(index); break;
+    case ASSET_POOL_MESHES: unregister_mesh(index); break;
+    case ASSET_POOL_BONE_TREES: unregister_bone_tree(index); break;
+    case ASSET_POOL_ANIMATIONS: unregister_animation(index); break;
+    case ASSET_POOL_COLLISIONS: unregister_collision(index); break;
+    case ASSET_POOL_SPHERE_SETS: unregister_sphere_set(index); break;
+    case ASSET_POOL_CAMERA_PATHS: unregister_camera_path(index); break;
     // Material and bone entries belong to their meshes, which rewind their names.
     case ASSET_POOL_MATERIAL_ENTRIES:
     case ASSET_POOL_BONE_ENTRIES:
