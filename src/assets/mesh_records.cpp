@@ -1,6 +1,8 @@
 #include "assets/mesh_records.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "assets/asset_names.h"
 #include "assets/mesh_decoder.h"
@@ -66,14 +68,27 @@ bool fill_bones(BoneEntry* out, const DecodedMesh& m) {
   return true;
 }
 
+}  // namespace
+
+std::vector<uint8_t> clamp_bone_indices(const std::vector<uint8_t>& indices, uint32_t bone_count) {
+  const uint8_t last = static_cast<uint8_t>(bone_count == 0 ? 0 : std::min<uint32_t>(bone_count - 1, 255));
+  std::vector<uint8_t> out(indices);
+  for (uint8_t& i : out) i = std::min(i, last);
+  return out;
+}
+
+namespace {
+
 bool build_buffers(MeshObject* o, const DecodedMesh& m) {
   MeshData d{};
   d.positions = m.positions.data();
   d.normals = m.normals.empty() ? nullptr : m.normals.data();
   d.colours = m.colours.empty() ? nullptr : m.colours.data();
+  std::vector<uint8_t> bone_indices;
   if (m.skin_influences) {
     d.weights = m.skin_weights.data();
-    d.bone_indices = m.skin_indices.data();
+    bone_indices = clamp_bone_indices(m.skin_indices, m.bone_count);
+    d.bone_indices = bone_indices.data();
     d.weight_count = int(m.skin_influences);
   }
   int sets = 0;

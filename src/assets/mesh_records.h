@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "assets/asset_handle.h"
 #include "render/device/gfx_resources.h"
@@ -53,6 +54,10 @@ struct MeshObject {
 // 0, with nothing changed, when the pools, their name buffers or the device
 // cannot take it.
 AssetHandle register_mesh(const char* package, const char* name, const DecodedMesh& mesh, uint32_t tags);
+// The vertex bone indices as the device mesh takes them: an index past the
+// mesh's bones (255 in an unused influence slot, any index in a mesh without
+// bones) becomes its last bone, or 0, so no palette is read past its end.
+std::vector<uint8_t> clamp_bone_indices(const std::vector<uint8_t>& indices, uint32_t bone_count);
 
 // Fills every material slot's texture by package and name; a missing normal
 // map takes the default "nrm" texture and a missing specular map "bl". Run

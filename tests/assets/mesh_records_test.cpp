@@ -85,6 +85,33 @@ TEST_F(MeshRecords, RegisterResolveAndRelease) {
   EXPECT_EQ(get_asset_registry()->meshes.names.used, 0u);
 }
 
+// A mesh kept across a release must not keep the handle of a texture the
+// release took away: the next texture made in that slot is another one.
+TEST_F(MeshRecords, ReleasedTexturesLeaveTheMaterials) {
+  const AssetHandle h = add(mdl_cube(), "box", 0);
+  ASSERT_NE(h, 0);
+  RegistryMark mark;
+  mark_asset_registry(&mark);
+  const AssetHandle wood = create_texture("pkg", "wood", 2, 2, 0);
+  ASSERT_NE(wood, 0);
+  resolve_mesh_textures();
+  const MeshObject* o = get_mesh_object(h);
+  ASSERT_EQ(o->materials[0].textures[0], wood);
+
+  release_asset_registry_to_mark(&mark);
+  ASSERT_EQ(count_meshes(), 1);
+  EXPECT_EQ(o->materials[0].textures[0], 0);
+  EXPECT_EQ(o->info.first_texture, 0);
+  const AssetHandle stone = create_texture("pkg", "stone", 2, 2, 0);
+  EXPECT_EQ(stone, wood) << "the freed slot is taken again";
+  EXPECT_EQ(o->materials[0].textures[0], 0);
+
+  // Loaded again, the texture is found again.
+  ASSERT_NE(create_texture("pkg", "wood", 2, 2, 0), 0);
+  resolve_mesh_textures();
+  EXPECT_EQ(o->materials[0].textures[0], find_texture("pkg", "wood"));
+}
+
 TEST_F(MeshRecords, RefusedWhenTheEntriesDoNotFit) {
   MdlBuilder m = mdl_cube();
   for (int i = 0; i < 4; ++i) m.materials.push_back({"", {0, 0, 0}});  // 5 entries, 4 free

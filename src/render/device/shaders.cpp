@@ -80,10 +80,7 @@ void create_pixel_handles(int index) {
 std::string shader_folder() {
   const char* key = get_startup_string("SHPATH");
   std::string folder = key ? key : ".\\bin\\kts\\";
-  std::string mapped = sys_map_path(folder);
-  bool absolute = !mapped.empty() && mapped[0] == '/';
-  const std::string& work = get_work_directory();
-  if (!absolute && !work.empty()) mapped = work + "/" + mapped;
+  std::string mapped = sys_join_path(get_work_directory(), folder);
   if (!mapped.empty() && mapped.back() != '/') mapped += '/';
   return mapped;
 }
@@ -100,7 +97,7 @@ void compile_slots(const std::string& folder, ShaderSlot* slots, const SlotDef* 
     }
   }
   if (!file) return;
-  std::string path = folder + sys_map_path(file);
+  std::string path = sys_join_path(folder, file);
   ShaderCode* code = nullptr;
   ShaderConstantTable* table = nullptr;
   std::string errors;
