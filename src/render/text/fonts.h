@@ -65,6 +65,10 @@ void bitmap_fonts_init();
 void d3dx_font_create();
 void d3dx_font_release();
 
+// Rasterises the glyphs of a CP932 text that face `font` will draw (cut as
+// the overlay cuts it), so the frame that first shows it only draws.
+void d3dx_font_prepare_text(int font, const char* text);
+
 // Draw every command of the queue when enable is nonzero, then rewind the
 // queue (also when enable is 0). Commands with a font index outside 0 to 3
 // are skipped.
