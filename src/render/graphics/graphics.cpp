@@ -27,6 +27,7 @@
 #include "scene3d/ray_collision.h"
 #include "scene3d/sphere_world.h"
 #include "shell/services/fatal_exit.h"
+#include "shell/services/startup_trace.h"
 
 namespace {
 
@@ -82,7 +83,9 @@ int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, i
   }
 
   init_package_loader();
+  startup_trace_mark(STARTUP_SHADERS_BEGIN);
   shaders_init();
+  startup_trace_mark(STARTUP_SHADERS_END);
   fonts_init();
   render_views_init();
   movie_tex_init();
