@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs the unit, OpenGL and audio tests; then runs the sound ring and movie
-# slot tests under ThreadSanitizer, and every fuzz target briefly.
+# runs the unit, OpenGL and audio tests; then runs the sound ring, movie slot,
+# movie player and render hand-off tests under ThreadSanitizer, and every
+# fuzz target briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -16,5 +17,9 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_TSAN=ON -DTL_BEN
 cmake --build build-tsan --target sound_ring_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^SoundRing"
 # The movie slots' decoding threads against the main thread's uploads.
-cmake --build build-tsan --target movie_slot_tests
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^MovieSlots"
+cmake --build build-tsan --target movie_slot_tests movie_player_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^(MovieSlots|MoviePlayerTest)\."
+# The render hand-off: a second thread holding the device draws the frames.
+cmake --build build-tsan --target render_handoff_gl_tests
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
+  ctest --test-dir build-tsan --output-on-failure -R "^RenderHandoff\."

@@ -10,6 +10,7 @@
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
+#include "render/movie/movie_player.h"
 #include "render/view/view_state.h"
 #include "shell/services/startup_config.h"
 #include "sound/voice_queue.h"
@@ -263,6 +264,7 @@ void sound_init_with(const SoundSetup& setup) {
     m->extension = ext ? ext : "";
     check_files(m);
     if (m->error == 0) preload_ses(m);
+    movie_player_init();
     voice_queue_reset();
     frame_counter = 0;
   }
@@ -290,6 +292,7 @@ void sound_update() {
 }
 
 void sound_shutdown() {
+  movie_player_shutdown();
   if (!manager) return;
   sound_thread_stop();
   Guard g(lock);

@@ -108,8 +108,12 @@ bool picture_show_bytes(std::vector<uint8_t>&& bytes) {
   } catch (const std::bad_alloc&) {
     s.picture = 0;
   }
-  if (s.picture) s.picture_bytes = std::move(bytes);
-  return s.picture != 0;
+  if (s.picture == 0) return false;
+  // A picture is shown once, not tiled: sampling it enlarged must not bring
+  // in the opposite edge's colour.
+  set_texture_address_modes(s.picture, TEXTURE_ADDRESS_CLAMP, TEXTURE_ADDRESS_CLAMP);
+  s.picture_bytes = std::move(bytes);
+  return true;
 }
 
 void load_cg_file(const std::string& path) {

@@ -9,7 +9,9 @@
 // Colours are ARGB words (alpha in bits 24 to 31, blue in bits 0 to 7).
 // Enumerations keep the numbering the engine does arithmetic on.
 //
-// All calls belong to the thread that created the device.
+// All calls belong to the thread that holds the device: the one that created
+// it, or one it was handed to with gpu_device_release_thread and
+// gpu_device_acquire_thread.
 #pragma once
 
 #include <cstddef>
@@ -184,6 +186,10 @@ GpuResult gpu_device_create(GpuDeviceType type, PlatformWindow* window, uint32_t
                             GpuDevice** out);
 void gpu_device_release(GpuDevice* device);
 GpuResult gpu_device_caps(GpuDevice* device, GpuCaps* out);
+// Hands the device from one thread to another: the holding thread releases
+// it, then the next one acquires it before its first call.
+void gpu_device_release_thread(GpuDevice* device);
+void gpu_device_acquire_thread(GpuDevice* device);
 bool gpu_device_has_clip_control(GpuDevice* device);
 
 GpuResult gpu_test_cooperative_level(GpuDevice* device);
@@ -593,6 +599,9 @@ struct GpuLossScript {
   int reset_failures;
 };
 void gpu_debug_lose_device(GpuDevice* device, const GpuLossScript& script);
+
+// Makes the next count index-buffer locks on the device fail.
+void gpu_debug_fail_index_locks(GpuDevice* device, int count);
 
 // Makes the adapter report other shader versions and refuse creation
 // attempts: bit (type - 1) * 3 + k refuses the type with the behaviour

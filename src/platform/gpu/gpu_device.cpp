@@ -71,6 +71,14 @@ void gpu_make_current(GpuDevice* d) {
   if (SDL_GL_GetCurrentContext() != d->context) SDL_GL_MakeCurrent(d->sdl, d->context);
 }
 
+void gpu_device_release_thread(GpuDevice* d) {
+  if (d && SDL_GL_GetCurrentContext() == d->context) SDL_GL_MakeCurrent(d->sdl, nullptr);
+}
+
+void gpu_device_acquire_thread(GpuDevice* d) {
+  if (d) gpu_make_current(d);
+}
+
 // ---- Adapter ------------------------------------------------------------------------
 
 GpuResult gpu_adapter_caps(GpuDeviceType type, GpuCaps* out) {

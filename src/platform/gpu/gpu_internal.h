@@ -236,6 +236,7 @@ struct GpuDevice {
 
   // Lost-device script.
   GpuLossScript loss;
+  int failing_index_locks;  // test hook: index-buffer locks still to refuse
   bool lost;
 
   // Trace.

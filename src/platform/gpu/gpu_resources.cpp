@@ -541,7 +541,16 @@ void gpu_index_buffer_release(GpuIndexBuffer* b) {
 }
 
 GpuResult gpu_index_buffer_lock(GpuIndexBuffer* b, uint32_t offset, uint32_t size, void** out, uint32_t) {
+  if (b && b->device->failing_index_locks > 0) {
+    --b->device->failing_index_locks;
+    if (out) *out = nullptr;
+    return GPU_INVALID_CALL;
+  }
   return buffer_lock(b, offset, size, out);
+}
+
+void gpu_debug_fail_index_locks(GpuDevice* d, int count) {
+  if (d) d->failing_index_locks = count;
 }
 
 GpuResult gpu_index_buffer_unlock(GpuIndexBuffer* b) { return buffer_unlock(b); }

@@ -34,7 +34,7 @@ struct Resources {
 
 Resources res;
 
-void init_scratch_buffers() {
+void gfx_init_scratch_buffers() {
   for (uint32_t q = 0; q < GFX_QUAD_CAPACITY; ++q) {
     uint16_t* i = &res.quad_indices[q * 6];
     uint16_t b = uint16_t(q * 4);
@@ -98,6 +98,14 @@ void gfx_invalidate_stage_cache() {
   for (StageCache& c : res.stages) c = StageCache{-1, -1, -1, -1, kStale};
 }
 
+void gfx_set_stage_filter(GpuDevice* d, int stage, int filter_index) {
+  if (!d || stage < 0 || stage >= GFX_STAGE_COUNT) return;
+  const uint32_t filter = gfx_filter_by_index(filter_index);
+  gpu_set_sampler_state(d, uint32_t(stage), GPU_SAMP_MAGFILTER, filter);
+  gpu_set_sampler_state(d, uint32_t(stage), GPU_SAMP_MINFILTER, filter);
+  res.stages[stage].filter = filter_index;
+}
+
 void gfx_bind_texture(GpuDevice* d, int stage, const TextureObject* o, int filter_index) {
   if (!d || stage < 0 || stage >= GFX_STAGE_COUNT) return;
   StageCache& c = res.stages[stage];
@@ -141,7 +149,7 @@ void gfx_bind_texture(GpuDevice* d, int stage, const TextureObject* o, int filte
 void gfx_resources_init() {
   std::memset(&res, 0, sizeof res);
   gfx_invalidate_stage_cache();
-  init_scratch_buffers();
+  gfx_init_scratch_buffers();
   take_saved_records();
   if (gfx_create_texture(&res.white, 0, 1, 1)) {
     const uint32_t white = 0xFFFFFFFFu;
@@ -244,10 +252,13 @@ bool gfx_build_mesh_buffers(MeshBuffers* b, const MeshData& m) {
   gpu_vertex_buffer_unlock(vb);
   if (ib) {
     void* ip = nullptr;
-    if (gpu_index_buffer_lock(ib, 0, 0, &ip, 0) == GPU_OK) {
-      std::memcpy(ip, m.indices, size_t(m.index_count) * 2);
-      gpu_index_buffer_unlock(ib);
+    if (gpu_index_buffer_lock(ib, 0, 0, &ip, 0) != GPU_OK) {
+      gpu_vertex_buffer_release(vb);
+      gpu_index_buffer_release(ib);
+      return false;
     }
+    std::memcpy(ip, m.indices, size_t(m.index_count) * 2);
+    gpu_index_buffer_unlock(ib);
   }
   b->vertex_buffer = vb;
   b->index_buffer = ib;

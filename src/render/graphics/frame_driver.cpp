@@ -30,6 +30,13 @@ namespace {
 constexpr int kFirstDrawnLayer = 10;
 constexpr int kLastDrawnLayer = 39;
 constexpr int kClearAll = 5;  // target, depth and stencil: whatever is bound
+// The 3D-view layer pass: a scene range drawn on the whole back buffer,
+// view 0's range and its overlay layer inside its 3D pass, then a range on
+// top of everything.
+constexpr int kSceneFirstLayer = 55, kSceneLastLayer = 63;
+constexpr int kViewFirstLayer = 46, kViewLastLayer = 54;
+constexpr int kViewOverlayLayer = 45;
+constexpr int kScreenFirstLayer = 40, kScreenLastLayer = 44;
 
 Vec3* normalized_lerp(Vec3* out, const Vec3* a, const Vec3* b, float t) {
   Vec3 v;
@@ -158,14 +165,85 @@ void gfx_render_frame(PlatformWindow*, int) {
   gfx_present();
 }
 
-// The hand-off words let a second thread render frames. No such thread runs
-// in this program, so the flag read under "disp" is always 0 and the main
-// thread renders every frame itself.
+namespace {
+
+// The hand-off words are read and written only under "disp".
+struct HandoffWords {
+  int32_t flag, requested, done;
+};
+
+HandoffWords read_handoff(GfxDevice* dev) {
+  wait_shared_semaphore(dev->disp, SHARED_SEMAPHORE_INFINITE);
+  const HandoffWords w{dev->handoff_flag, dev->frames_requested, dev->frames_done};
+  release_shared_semaphore(dev->disp, 1, nullptr);
+  return w;
+}
+
+void count_handoff(GfxDevice* dev, int32_t* counter) {
+  wait_shared_semaphore(dev->disp, SHARED_SEMAPHORE_INFINITE);
+  ++*counter;
+  release_shared_semaphore(dev->disp, 1, nullptr);
+}
+
+}  // namespace
+
+// With the hand-off flag clear the main thread renders the frame itself;
+// with it set the frame is requested and the render thread's step draws it,
+// while the main thread waits for the frame to be done.
 void gfx_frame_handoff(PlatformWindow* window, int arg) {
   GfxDevice* dev = gfx_device_ptr();
-  if (dev->disp) {
-    wait_shared_semaphore(dev->disp, SHARED_SEMAPHORE_INFINITE);
-    release_shared_semaphore(dev->disp, 1, nullptr);
+  if (dev->disp == nullptr || read_handoff(dev).flag == 0) {
+    gfx_render_frame(window, arg);
+    return;
   }
-  gfx_render_frame(window, arg);
+  count_handoff(dev, &dev->frames_requested);
+  for (;;) {
+    const HandoffWords w = read_handoff(dev);
+    if (w.done == w.requested) break;
+    sys_sleep_ms(0);
+  }
+}
+
+void gfx_set_handoff_mode(int flag) {
+  GfxDevice* dev = gfx_device_ptr();
+  if (dev->disp == nullptr) return;
+  wait_shared_semaphore(dev->disp, SHARED_SEMAPHORE_INFINITE);
+  dev->handoff_flag = flag;
+  dev->frames_requested = 0;
+  dev->frames_done = 0;
+  release_shared_semaphore(dev->disp, 1, nullptr);
+}
+
+int gfx_render_thread_step(PlatformWindow* window) {
+  GfxDevice* dev = gfx_device_ptr();
+  if (dev->disp == nullptr) return 0;
+  HandoffWords w = read_handoff(dev);
+  if (w.flag == 0) return 0;
+  while (w.flag != 0 && w.done == w.requested) {
+    sys_sleep_ms(0);
+    w = read_handoff(dev);
+  }
+  // The flag went down with no frame pending: the main thread draws again,
+  // so this thread must not.
+  if (w.done == w.requested) return 0;
+  gfx_render_frame(window, 0);
+  count_handoff(dev, &dev->frames_done);
+  return 1;
+}
+
+void gfx_draw_scene_layers() {
+  gfx_set_scissor(-1);
+  gfx_set_viewport(-1);
+  draw_list_draw_layers(kSceneFirstLayer, kSceneLastLayer);
+  if (view_is_enabled(0)) {
+    gfx_set_viewport(0);
+    gfx_set_scissor(0);
+    scenepass_apply_view(0, 0);
+    draw_list_draw_layers(kViewFirstLayer, kViewLastLayer);
+    draw_list_draw_layers(kViewOverlayLayer, kViewOverlayLayer);
+    part_render_reset_state();
+  }
+  gfx_set_scissor(-1);
+  gfx_set_viewport(-1);
+  draw_list_draw_layers(kScreenFirstLayer, kScreenLastLayer);
 }

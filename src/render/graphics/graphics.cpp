@@ -62,7 +62,8 @@ void gfx_install_device_hooks() {
                         gfx_on_device_reset});
 }
 
-int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits, const int layout[5]) {
+int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
+             const GfxInitLayout layout) {
   std::memset(&graphics, 0, sizeof graphics);
   graphics.window = window;
   graphics.reserved = reserved;

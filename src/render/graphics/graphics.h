@@ -22,11 +22,15 @@ struct GraphicsState {
 
 enum { GFX_D3DX_TEXT_BYTES = 16384, GFX_MAIN_TEXT_BYTES = 65536 };
 
-// Starts the graphics side on the window: back buffer width x height,
-// layout = {layout width, layout height, virtual width, virtual height,
-// orientation} (null: all from the back buffer). Ends the program with a
+// The layout descriptor: layout width, layout height, virtual width,
+// virtual height (each 0 = the back buffer's) and orientation.
+using GfxInitLayout = int[5];
+
+// Starts the graphics side on the window: back buffer width x height and
+// the layout (null: all sizes from the back buffer). Ends the program with a
 // message when no drawing device can be made.
-int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits, const int layout[5]);
+int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
+             const GfxInitLayout layout);
 void gfx_shutdown();
 // Gives the device its hooks: the asset store starts and stops with it, and
 // a lost device releases and re-creates the system fonts, the shaders and the
@@ -51,6 +55,19 @@ void run_frame(int arg);
 void gfx_render_frame(PlatformWindow* window, int arg);
 void gfx_frame_handoff(PlatformWindow* window, int arg);
 void gfx_skip_render(PlatformWindow* window, int arg);
+
+// Render hand-off: with the mode on, the frames that run_frame requests are
+// drawn by whichever thread calls gfx_render_thread_step (holding the
+// device), and the main thread waits for each. Setting the mode zeroes the
+// counts of frames requested and done.
+void gfx_set_handoff_mode(int flag);
+// One step of the render thread: waits for a requested frame, draws it and
+// counts it done; 1 when it drew, 0 when the mode is (or went) off first.
+int gfx_render_thread_step(PlatformWindow* window);
+// The 3D-view layer pass: layers 55 to 63 on the whole back buffer; while
+// view 0 is enabled, 46 to 54 and then 45 in view 0's 3D pass, after which
+// the part drawing state is reset; last 40 to 44 on the whole back buffer.
+void gfx_draw_scene_layers();
 
 // The view steps of the frame driver, one view at a time.
 // Transition factor of (n, total): (total - n) / (total - 1) in 0..1, 0 for a

@@ -50,12 +50,6 @@ void decoder_reset(AviDecoder* d) {
   d->row_stride = d->bytes_per_pixel = d->clock_start = 0;
 }
 
-uint32_t next_pow2(uint32_t n) {
-  uint32_t p = 1;
-  while (p < n) p <<= 1;
-  return p;
-}
-
 void movie_tex_thread(MovieSlot* s) {
   while (s->run.load()) {
     // Waiting for the clock or the main thread sleeps; a decoded frame only
@@ -251,6 +245,12 @@ int movie_tex_count() { return pool.count; }
 
 const MovieSlotPool* movie_tex_pool() { return &pool; }
 
+uint32_t movie_next_pow2(uint32_t n) {
+  uint32_t p = 1;
+  while (p < n) p <<= 1;
+  return p;
+}
+
 int movie_avi_open(AviDecoder* d, const char* path) {
   if (d->file != nullptr) movie_avi_close(d);
   decoder_reset(d);
@@ -264,8 +264,8 @@ int movie_avi_open(AviDecoder* d, const char* path) {
   d->file = file;
   d->width = static_cast<uint32_t>(info.width);
   d->height = static_cast<uint32_t>(info.height);
-  d->texture_width = next_pow2(d->width);
-  d->texture_height = next_pow2(d->height);
+  d->texture_width = movie_next_pow2(d->width);
+  d->texture_height = movie_next_pow2(d->height);
   d->bytes_per_pixel = 4;
   d->row_stride = d->width * 4;
   d->frame_rate = static_cast<float>(info.rate) / static_cast<float>(info.scale);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "assets/asset_registry.h"
+#include "render/tasks/task.h"
 
 struct MovieFile;
 
@@ -62,7 +63,7 @@ struct AviDecoder {
 
 struct MovieSlot {
   uint32_t flags;
-  uint32_t owner;
+  TaskHandle owner;
   AviDecoder decoder;
   std::atomic<uint32_t> run;
   std::thread thread;
@@ -120,6 +121,9 @@ AssetHandle movie_tex_front_crop(MovieSlot* slot);
 uint32_t movie_tex_frame_count(const MovieSlot* slot);
 int movie_tex_count();
 const MovieSlotPool* movie_tex_pool();
+
+// The smallest power of two not below n: 1, doubled while smaller.
+uint32_t movie_next_pow2(uint32_t n);
 
 // The decoder underneath a slot, main thread: open sizes the textures and
 // crops to the movie; close gives them up again.

@@ -135,5 +135,4 @@ void overlay_end_sprites() {
   stage(1, GPU_TSS_ALPHAARG2, GPU_TA_DIFFUSE);
   gpu_set_sampler_state(gfx_device(), 1, GPU_SAMP_MAGFILTER, GPU_FILTER_LINEAR);
   gpu_set_sampler_state(gfx_device(), 1, GPU_SAMP_MINFILTER, GPU_FILTER_LINEAR);
-  overlay_unbind_all_textures();
 }

@@ -51,5 +51,5 @@ void overlay_begin_sprites();
 // the glyphs modulating the vertex colour.
 void overlay_begin_text();
 // What the sprite draw leaves behind: blend pair 1, stage 1 disabled with
-// linear filters, no textures bound.
+// linear filters (the sprite draw then unbinds the textures).
 void overlay_end_sprites();

@@ -333,6 +333,36 @@ int quad2d_compute_corners(Quad2D* out, Task* task, float factor_x, float factor
   return sprite2d_corners(out->corner, s, factor_x, factor_y, 0.0f);
 }
 
+void sprite2d_uv_from_screen(Task* task, int set, float texture_width, float texture_height, float a, float b,
+                             float z) {
+  SpriteData* s = sprite2d_data(task);
+  if (s == nullptr || texture_width <= 0.0f || texture_height <= 0.0f) return;
+  Vec2 corners[4];
+  sprite2d_corners(corners, s, 1.0f, 1.0f, 0.0f);
+  Vec2* uv = set == 0 ? s->uv0 : s->uv1;
+  for (int k = 0; k < 4; ++k)
+    uv[k] = Vec2{(corners[k].x + a) / texture_width, (corners[k].y + b) / texture_height};
+  if (z == 1.0f) return;
+  // The centre is the midpoint of the two diagonals' midpoints.
+  const Vec2 centre{(uv[0].x + uv[3].x + uv[1].x + uv[2].x) * 0.25f, (uv[0].y + uv[3].y + uv[1].y + uv[2].y) * 0.25f};
+  for (int k = 0; k < 4; ++k)
+    uv[k] = Vec2{centre.x + (uv[k].x - centre.x) * z, centre.y + (uv[k].y - centre.y) * z};
+}
+
+void sprite2d_uv_from_screen_texture(Task* task, float a, float b, float z) {
+  const SpriteData* s = sprite2d_data(task);
+  int width = 0, height = 0;
+  if (s == nullptr || !overlay_texture_size(s->texture0, &width, &height)) return;
+  sprite2d_uv_from_screen(task, 0, static_cast<float>(width), static_cast<float>(height), a, b, z);
+}
+
+void sprite2d_uv1_from_screen_texture(Task* task, float a, float b, float z) {
+  const SpriteData* s = sprite2d_data(task);
+  int width = 0, height = 0;
+  if (s == nullptr || !overlay_texture_size(s->texture1, &width, &height)) return;
+  sprite2d_uv_from_screen(task, 1, static_cast<float>(width), static_cast<float>(height), a, b, z);
+}
+
 void sprite2d_orient_uvs(Vec2 out[4], const Vec2 in[4], uint8_t quarter_turns, uint8_t flips) {
   static constexpr int kPick[4][4] = {{0, 1, 2, 3}, {1, 3, 0, 2}, {3, 2, 1, 0}, {2, 0, 3, 1}};
   const int turns = quarter_turns & 3;

@@ -121,6 +121,20 @@ SpriteData* sprite2d_data(Task* task);
 int sprite2d_corners(Vec2 out[4], const SpriteData* s, float factor_x, float factor_y,
                      float pixel_offset);
 int quad2d_compute_corners(Quad2D* out, Task* task, float factor_x, float factor_y);
+// Texture coordinates of the screen rectangle under the sprite: UV set 0
+// (set 0) or 1 gets, for each corner of the sprite's quad (without the
+// half-pixel offset of the draw), u = (x + a) / texture width and
+// v = (y + b) / texture height, a and b being offsets in pixels; the rows of
+// a texture run top down as the screen's do. A z other than 1 then moves
+// each corner toward the centre of the four by that factor. A screen-sized
+// texture (a render view's target, say) is thus sampled where the sprite
+// lies. Nothing happens for a size of 0 or less.
+void sprite2d_uv_from_screen(Task* task, int set, float texture_width, float texture_height, float a, float b,
+                             float z);
+// The same with the size of texture 0 or texture 1; nothing when the
+// texture does not exist.
+void sprite2d_uv_from_screen_texture(Task* task, float a, float b, float z);
+void sprite2d_uv1_from_screen_texture(Task* task, float a, float b, float z);
 // The UV set's corners after its quarter turns and flips.
 void sprite2d_orient_uvs(Vec2 out[4], const Vec2 in[4], uint8_t quarter_turns, uint8_t flips);
 

@@ -28,6 +28,9 @@ void append_quad(ScreenVertex* v, const SpriteData& s) {
   }
 }
 
+// The textures of all eight stages, unbound at the end of a sprite run.
+void sprite2d_unbind_textures() { overlay_unbind_all_textures(); }
+
 }  // namespace
 
 void sprite2d_draw_batch(Task* const* entries, int count) {
@@ -92,4 +95,5 @@ void sprite2d_draw_batch(Task* const* entries, int count) {
   overlay_set_scissor(saved_scissor);
   overlay_begin_shader(0, nullptr);
   overlay_end_sprites();
+  sprite2d_unbind_textures();
 }

@@ -168,6 +168,9 @@ void tasks_set_owner_hook(TaskOwnerHookSlot slot, void (*kill_of_owner)(uint32_t
 
 // ---------------------------------------------------------------- owners
 
+// An owner handle: what tasks, movie slots, light spheres and render views
+// are owned by; 0 = none.
+using TaskHandle = uint32_t;
 constexpr uint32_t kOwnerHandleCount = 8192;  // handles 1..8191
 constexpr int kOwnerRecordCount = 1024;
 constexpr size_t kOwnerRecordDataSize = 128;

@@ -4,6 +4,7 @@
 #include "platform/sys/sys.h"
 #include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
+#include "render/device/shaders.h"
 #include "render/text/fonts.h"
 #include "render/text/text_queue.h"
 
@@ -17,13 +18,6 @@ const uint8_t kFontSheetPng[] = {
 BitmapFont bitmap;
 
 bool is_cp932_trail(uint8_t b) { return b >= 0x40 && b <= 0xFC && b != 0x7F; }
-
-// The fixed-function pipeline with the ScreenVertex format.
-void font_begin_draw(GpuDevice* device) {
-  gpu_set_vertex_shader(device, nullptr);
-  gpu_set_pixel_shader(device, nullptr);
-  gpu_set_fvf(device, kScreenVertexFvf);
-}
 
 void set_overlay_states(GpuDevice* d) {
   gpu_set_render_state(d, GPU_RS_ALPHABLENDENABLE, 1);
@@ -41,9 +35,14 @@ void set_overlay_states(GpuDevice* d) {
   gpu_set_stage_state(d, 0, GPU_TSS_ALPHAOP, GPU_TOP_MODULATE);
   gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG1, GPU_TA_TEXTURE);
   gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG2, GPU_TA_DIFFUSE);
+  gfx_set_stage_filter(d, 0, 0);
 }
 
 }  // namespace
+
+int font_begin_draw(int mode, const void* param, int kind, int format, const Mat4* world) {
+  return begin_mesh_draw(mode, param, kind, format, world, nullptr, nullptr, nullptr, 1.0f, nullptr, 0);
+}
 
 const BitmapFont* bitmap_font_state() { return &bitmap; }
 
@@ -54,6 +53,8 @@ void bitmap_fonts_init() {
     BitmapFontMetrics& m = bitmap.fonts[f];
     // The second and later registrations find the sheet and return its handle.
     bitmap.textures[f] = register_texture_from_memory("DFONT", "char", kFontSheetPng, sizeof kFontSheetPng, 0);
+    // Glyph cells along the sheet's edges must not take in the other side.
+    set_texture_address_modes(bitmap.textures[f], TEXTURE_ADDRESS_CLAMP, TEXTURE_ADDRESS_CLAMP);
     if (const TextureObject* sheet = get_texture_object(bitmap.textures[f]); sheet && sheet->texture) {
       m.inv_sheet_width = 1.0f / float(sheet->width);
       m.inv_sheet_height = 1.0f / float(sheet->height);
@@ -126,7 +127,8 @@ int32_t bitmap_font_build_quads(const TextCommand& c, const char* text, ScreenVe
 void bitmap_font_draw(int enable, GpuDevice* device, int queue) {
   const uint8_t* cursor = text_queue_data(queue);
   if (enable && device && cursor) {
-    font_begin_draw(device);
+    // Shading mode 0: the fixed-function pipeline with the ScreenVertex format.
+    font_begin_draw(0, nullptr, 0, find_fvf_index(kScreenVertexFvf), nullptr);
     set_overlay_states(device);
     ScreenVertex* vertices = gfx_vertex_scratch();
     int previous_filter = -1;
@@ -140,10 +142,14 @@ void bitmap_font_draw(int enable, GpuDevice* device, int queue) {
       if (!sheet || !sheet->texture) continue;
       int32_t glyphs = bitmap_font_build_quads(c, text, vertices, GFX_QUAD_CAPACITY);
       if (glyphs < 0) break;
-      // Sheet and filter go through the stage cache, only when they change.
-      if (d->filter_index != previous_filter || bitmap.textures[c.font] != previous_texture) {
-        gfx_bind_texture(device, 0, sheet, d->filter_index);
+      // The font's own filter is set first; binding the sheet then samples it
+      // linearly, the filter the glyphs are drawn with.
+      if (d->filter_index != previous_filter) {
+        gfx_set_stage_filter(device, 0, d->filter_index);
         previous_filter = d->filter_index;
+      }
+      if (bitmap.textures[c.font] != previous_texture) {
+        gfx_bind_texture(device, 0, sheet, 1);
         previous_texture = bitmap.textures[c.font];
       }
       if (glyphs > 0) {

@@ -36,6 +36,39 @@ void free_used_views() {
   while (pool.used != nullptr) render_view_free(pool.used);
 }
 
+int view_index(const RenderView* v) { return static_cast<int>(v - pool.views); }
+
+void rename_record(RecordHead* head, const char* name) {
+  head->name = name;
+  head->name_hash = render_view_hash_name(name);
+}
+
+// The target texture and the crop named after the view.
+void rename_resources(RenderView* v, const char* texture_name, const char* crop_name) {
+  if (TextureRecord* t = get_texture_record(v->target_texture)) rename_record(&t->head, texture_name);
+  if (CropRecord* c = get_crop_record(v->crop)) rename_record(&c->head, crop_name);
+}
+
+// A 1 x 1 render target, depth surface and crop under the view's start-up
+// name; creation sizes them.
+void register_resources(RenderView* v) {
+  v->target_texture = create_render_target_texture(kRenderViewPackage, v->name, 1, 1, 0);
+  v->depth_surface = create_depth_surface(kRenderViewPackage, v->name, 1, 1, 0);
+  v->crop = register_crop_of_texture(kRenderViewPackage, v->name, 0, 0, 1, 1, v->target_texture);
+  const int i = view_index(v);
+  const TextureRecord* t = get_texture_record(v->target_texture);
+  const CropRecord* c = get_crop_record(v->crop);
+  pool.start_names[i][0] = t != nullptr ? t->head.name : nullptr;
+  pool.start_names[i][1] = c != nullptr ? c->head.name : nullptr;
+  render_view_release_resources(v);
+}
+
+bool resources_sized(const RenderView* v) {
+  const TextureObject* t = get_texture_object(v->target_texture);
+  const DepthSurfaceObject* d = get_depth_surface_object(v->depth_surface);
+  return t != nullptr && t->surface != nullptr && d != nullptr && d->surface != nullptr;
+}
+
 }  // namespace
 
 void render_views_init() {
@@ -46,11 +79,17 @@ void render_views_init() {
     RenderView& v = pool.views[i];
     std::snprintf(v.name, sizeof(v.name), "n_%08d", i);
     v.target_texture = v.depth_surface = v.crop = 0;
+    register_resources(&v);
   }
   tasks_set_owner_hook(kOwnerHookRenderView, render_views_free_of_owner, render_views_reset);
 }
 
-void render_views_shutdown() { release_asset_registry_to_mark(&pool.mark); }
+void render_views_shutdown() {
+  // The records carry their start-up names again before the registry lets
+  // them go, so its name storage unwinds whole.
+  for (RenderView& v : pool.views) render_view_release_resources(&v);
+  release_asset_registry_to_mark(&pool.mark);
+}
 
 void render_views_reset() {
   pool.free = nullptr;
@@ -102,11 +141,23 @@ RenderView* render_view_create(uint32_t owner, uint32_t width, uint32_t height, 
   const int32_t rect[4] = {0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
   std::memcpy(v->viewport, rect, sizeof(rect));
   std::memcpy(v->scissor, rect, sizeof(rect));
-  std::snprintf(v->name, sizeof(v->name), "%s", name);
   if (get_texture_record(v->target_texture) != nullptr && get_crop_record(v->crop) != nullptr) {
+    std::snprintf(v->name, sizeof(v->name), "%s", name);
+    rename_resources(v, v->name, v->name);
     resize_texture(v->target_texture, rect[2], rect[3], 0);
     resize_depth_surface(v->depth_surface, rect[2], rect[3], 0);
     set_crop_pixels(v->crop, 0, 0, rect[2], rect[3], v->target_texture);
+  }
+  if (!resources_sized(v)) {
+    // A view without a target of its own could only draw over the back
+    // buffer.
+    std::fprintf(stderr, "tamberlune: render view \"%s\" of %u x %u cannot be made: no target of that size\n", name,
+                 width, height);
+    v->in_use = 0;
+    unlink_used(v);
+    push_front(&pool.free, v);
+    render_view_release_resources(v);
+    return nullptr;
   }
   ++pool.count;
   return v;
@@ -140,6 +191,9 @@ RenderView* render_view_find(const char* name) {
 
 void render_view_release_resources(RenderView* v) {
   if (v == nullptr) return;
+  const int i = view_index(v);
+  if (i >= 0 && i < kRenderViewCount && pool.start_names[i][0] != nullptr)
+    rename_resources(v, pool.start_names[i][0], pool.start_names[i][1]);
   if (get_crop_record(v->crop) != nullptr) set_crop_pixels(v->crop, 0, 0, 0, 0, 0);
   if (get_depth_surface_record(v->depth_surface) != nullptr) resize_depth_surface(v->depth_surface, 0, 0, 0);
   if (get_texture_record(v->target_texture) != nullptr) resize_texture(v->target_texture, 0, 0, 0);
@@ -147,7 +201,7 @@ void render_view_release_resources(RenderView* v) {
 
 void render_view_draw(RenderView* v) {
   // A view without a target of its own would draw over the back buffer.
-  if (v == nullptr || !v->enabled || get_texture_record(v->target_texture) == nullptr) return;
+  if (v == nullptr || !v->enabled || !resources_sized(v)) return;
   gfx_set_render_targets(v->target_texture, 0, get_depth_surface_object(v->depth_surface));
   gfx_set_viewport_rect(v->viewport[0], v->viewport[1], v->viewport[2], v->viewport[3]);
   gfx_set_scissor_rect(v->scissor[0], v->scissor[1], v->scissor[2], v->scissor[3]);

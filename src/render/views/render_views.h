@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "assets/asset_registry.h"
+#include "render/tasks/task.h"
 
 constexpr int kRenderViewCount = 8;
 constexpr int kRenderViewNameSize = 33;  // 32 characters and the terminator
@@ -17,7 +18,7 @@ struct RenderView {
   char name[kRenderViewNameSize];
   uint8_t in_use;
   uint8_t enabled;
-  uint32_t owner;
+  TaskHandle owner;
   uint32_t width, height;
   AssetHandle target_texture;
   AssetHandle depth_surface;
@@ -37,11 +38,18 @@ struct RenderViewPool {
   RenderView* free;
   int32_t count;
   RegistryMark mark;
+  // The names the target texture and crop of each view were registered
+  // under; a free view's records carry them again.
+  const char* start_names[kRenderViewCount][2];
 };
 
+// The package of every view's target texture, depth surface and crop.
+constexpr const char* kRenderViewPackage = "rview";
+
 // Graphics start-up: the pool reset, the registry mark, each view named
-// "n_%08d" with its index; also joins the task system's reset and owner
-// kill.
+// "n_%08d" with its index, with a render-target texture, a depth surface
+// and a crop registered under that name (sized when the view is created);
+// also joins the task system's reset and owner kill.
 void render_views_init();
 // Graphics shutdown: releases the registry to the pool's mark.
 void render_views_shutdown();
@@ -57,7 +65,10 @@ void render_views_update();
 void render_views_draw_all();
 
 // Null when all eight are in use or the name is null. A longer name is cut
-// to 32 characters.
+// to 32 characters. The view's target texture and crop take its name, and
+// its target and depth surface are made at width x height; when they cannot
+// be (no device, a size of 0 or one the device refuses) the creation is
+// refused with a message and the view stays free.
 RenderView* render_view_create(uint32_t owner, uint32_t width, uint32_t height, const char* name);
 // Null, or a view already free, is ignored.
 void render_view_free(RenderView* view);

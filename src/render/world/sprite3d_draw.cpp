@@ -61,9 +61,11 @@ void modulate(uint32_t index, uint32_t arg1, uint32_t arg2) {
   stage(index, GPU_TSS_ALPHAARG2, arg2);
 }
 
-void begin_unlit(int mode, const void* data, const Frame& f) {
+void sprite3d_begin_draw_unlit(int mode, const void* data, const Frame& f) {
   begin_mesh_draw(mode, data, f.pass_index, f.fvf, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0);
 }
+
+void sprite3d_unbind_textures() { overlay_unbind_all_textures(); }
 
 void begin_states(bool alpha_test) {
   Mat4 identity;
@@ -169,7 +171,7 @@ void prepare(Batch* b, const Sprite3d& s, const Frame& f) {
     state(GPU_RS_ZFUNC, gfx_zfunc_by_index(zfunc));
     b->zfunc = zfunc;
   }
-  begin_unlit(mode == b->shading_mode ? -1 : mode, s.head.shader_data, f);
+  sprite3d_begin_draw_unlit(mode == b->shading_mode ? -1 : mode, s.head.shader_data, f);
   b->shading_mode = mode;
   if (t0 != b->texture0) {
     overlay_bind_texture(0, s.head.texture0, 1);
@@ -276,7 +278,7 @@ void sprite3d_draw_batch(Task* const* entries, int count) {
   const Plane* frustum = get_view_frustum_1(view);
   vec3_normalize(&f.light, &get_light_record(view)->direction);
 
-  begin_unlit(0, nullptr, f);
+  sprite3d_begin_draw_unlit(0, nullptr, f);
   begin_states(alpha_test);
 
   int kept = 0;
@@ -312,8 +314,8 @@ void sprite3d_draw_batch(Task* const* entries, int count) {
   }
   flush(&b);
 
-  begin_unlit(0, nullptr, f);
+  sprite3d_begin_draw_unlit(0, nullptr, f);
   if (b.blend != 1) overlay_set_blend(1);
-  overlay_unbind_all_textures();
+  sprite3d_unbind_textures();
   state(GPU_RS_ALPHATESTENABLE, 0);
 }

@@ -479,6 +479,15 @@ TEST_F(GfxTest, MeshBuffersRefuseWhatSixteenBitIndicesCannotReach) {
   gfx_release_mesh_buffers(&b);
   m.vertex_count = 65537;
   EXPECT_FALSE(gfx_build_mesh_buffers(&b, m));
+  // An index buffer that cannot be filled gives both buffers up.
+  m.vertex_count = 3;
+  gpu_debug_fail_index_locks(gfx_device(), 1);
+  EXPECT_FALSE(gfx_build_mesh_buffers(&b, m));
+  EXPECT_EQ(b.vertex_buffer, nullptr);
+  EXPECT_EQ(b.index_buffer, nullptr);
+  EXPECT_EQ(b.index_count, 0u);
+  ASSERT_TRUE(gfx_build_mesh_buffers(&b, m)) << "only the one lock failed";
+  gfx_release_mesh_buffers(&b);
 }
 
 void start_without_a_device() {

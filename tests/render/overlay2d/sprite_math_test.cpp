@@ -136,3 +136,48 @@ TEST_F(OverlayTypesTest, UvOrientationTurnsAndFlips) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(OverlayTypesTest, UvFromScreenGivesTheTextureCoordinatesUnderTheSprite) {
+  // 100 x 50 at (200, 100) with pivot (0.5, 0.5): the screen rectangle
+  // 150..250 x 75..125, looked up in a 400 x 200 texture.
+  struct Case {
+    int set;
+    float a, b, z;
+    float u0, v0, u3, v3;  // top-left and bottom-right corners
+  } cases[] = {
+      {0, 0, 0, 1.0f, 0.375f, 0.375f, 0.625f, 0.625f},
+      {1, 0, 0, 1.0f, 0.375f, 0.375f, 0.625f, 0.625f},
+      {0, 50, -75, 1.0f, 0.5f, 0.0f, 0.75f, 0.25f},  // offsets in pixels
+      {0, 0, 0, 0.5f, 0.4375f, 0.4375f, 0.5625f, 0.5625f},
+      {0, 0, 0, 2.0f, 0.25f, 0.25f, 0.75f, 0.75f},
+  };
+  for (const Case& c : cases) {
+    Task* t = sprite2d_draw_rect(3, 0xFFFFFFFFu, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+    sprite2d_uv_from_screen(t, c.set, 400, 200, c.a, c.b, c.z);
+    const SpriteData* s = sprite2d_data(t);
+    const Vec2* uv = c.set == 0 ? s->uv0 : s->uv1;
+    const Vec2* other = c.set == 0 ? s->uv1 : s->uv0;
+    EXPECT_FLOAT_EQ(uv[0].x, c.u0) << "set " << c.set << " z " << c.z;
+    EXPECT_FLOAT_EQ(uv[0].y, c.v0);
+    EXPECT_FLOAT_EQ(uv[3].x, c.u3);
+    EXPECT_FLOAT_EQ(uv[3].y, c.v3);
+    EXPECT_FLOAT_EQ(uv[1].x, c.u3) << "top-right";
+    EXPECT_FLOAT_EQ(uv[1].y, c.v0);
+    EXPECT_FLOAT_EQ(uv[2].x, c.u0) << "bottom-left";
+    EXPECT_FLOAT_EQ(uv[2].y, c.v3);
+    EXPECT_FLOAT_EQ(other[3].x, 1.0f) << "the other set is left alone";
+  }
+  // A size of 0, and textures that do not exist, change nothing.
+  Task* t = sprite2d_draw_rect(3, 0xFFFFFFFFu, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+  sprite2d_uv_from_screen(t, 0, 0, 200, 0, 0, 1);
+  sprite2d_uv_from_screen_texture(t, 0, 0, 1);
+  sprite2d_set_texture1(t, 77);
+  sprite2d_uv1_from_screen_texture(t, 0, 0, 1);
+  sprite2d_uv_from_screen(nullptr, 0, 400, 200, 0, 0, 1);
+  EXPECT_FLOAT_EQ(sprite2d_data(t)->uv0[3].x, 1.0f);
+  EXPECT_FLOAT_EQ(sprite2d_data(t)->uv1[3].y, 1.0f);
+}
+
+}  // namespace

@@ -11,6 +11,7 @@
 #include "platform/window/window.h"
 #include "render/device/gfx_device.h"
 #include "render/device/gfx_resources.h"
+#include "render/device/shaders.h"
 #include "render/graphics/graphics.h"
 #include "render/text/fonts.h"
 #include "render/text/text_queue.h"
@@ -116,7 +117,14 @@ TEST_F(TextOverlayTest, BothQueuesDrawInsideTheirBoxesAndRewind) {
 
 TEST_F(TextOverlayTest, GlyphAIsOneQuadFromItsCell) {
   text_queue_printf(main_queue, 0, 0, 16.0f, 100, 200, 0xFFFFFFFFu, "A");
+  // A draw in another shading mode before: the overlay's own start puts the
+  // shader set back into mode 0.
+  ASSERT_EQ(begin_mesh_draw(2, nullptr, 0, find_fvf_index(kScreenVertexFvf), nullptr, nullptr, nullptr, nullptr, 1.0f,
+                            nullptr, 0),
+            1);
+  gfx_bind_texture(device, 0, gfx_white_texture(), 1);
   bitmap_font_draw(1, device, main_queue);
+  EXPECT_EQ(shader_set()->mode, 0);
   const ScreenVertex* v = gfx_vertex_scratch();
   const float expected[4][4] = {{99.5f, 199.5f, 264.0f / 512, 0.0f},
                                 {107.5f, 199.5f, 272.0f / 512, 0.0f},
@@ -137,7 +145,11 @@ TEST_F(TextOverlayTest, GlyphAIsOneQuadFromItsCell) {
   const TextureObject* sheet = get_texture_object(bitmap_font_state()->textures[0]);
   ASSERT_NE(sheet, nullptr);
   EXPECT_EQ(draws[0].textures[0], gpu_texture_id(sheet->texture));
-  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], uint32_t(GPU_FILTER_POINT));
+  // The font's point filter is set first, then binding the sheet leaves
+  // linear filtering in force, also when the stage's cache already held it.
+  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MINFILTER], uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_ADDRESSV], uint32_t(GPU_ADDRESS_CLAMP)) << "the sheet does not tile";
   EXPECT_EQ(draws[0].render_states[GPU_RS_ALPHABLENDENABLE], 1u);
   // The sheet is unbound again: stage 0 reads the white texture.
   EXPECT_EQ(gpu_get_texture(device, 0), gfx_white_texture()->texture);

@@ -1,0 +1,115 @@
+// Render views on a real device: each view's own target, depth surface and
+// crop under its name, drawn with its layer ranges while the back buffer is
+// left alone; refused creations leave the view free.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "assets/crops.h"
+#include "assets/depth_surfaces.h"
+#include "assets/textures.h"
+#include "graphics_session.h"
+#include "render/device/render_states.h"
+#include "render/views/render_views.h"
+#include "render/overlay2d/sprite2d.h"
+#include "render/tasks/draw_list.h"
+#include "render/tasks/task.h"
+
+namespace {
+
+constexpr int kW = 64, kH = 48;
+
+class RenderViews : public GraphicsSession {
+ protected:
+  void SetUp() override { start_graphics(kW, kH, "render view test"); }
+
+  static uint32_t target_pixel(const RenderView* v, int x, int y) {
+    const TextureObject* t = get_texture_object(v->target_texture);
+    uint32_t px = 0;
+    EXPECT_EQ(gpu_read_surface(gfx_device(), t->surface, GpuRect{x, y, x + 1, y + 1}, &px), GPU_OK);
+    return px & 0x00FFFFFFu;
+  }
+  // The views draw inside a scene, before the back buffer is drawn.
+  static void draw_views() {
+    draw_list_build();
+    ASSERT_EQ(gpu_begin_scene(gfx_device()), GPU_OK);
+    render_views_draw_all();
+    gpu_end_scene(gfx_device());
+  }
+};
+
+TEST_F(RenderViews, AViewDrawsItsLayersIntoItsOwnTarget) {
+  ASSERT_EQ(gpu_begin_scene(gfx_device()), GPU_OK);
+  gfx_clear(0, 0x0000FFu);  // the back buffer holds blue
+  gpu_end_scene(gfx_device());
+  RenderView* v = render_view_create(3, 32, 16, "mirror");
+  ASSERT_NE(v, nullptr);
+  v->clear_colour = 0x00404040u;
+  v->ranges[0][0] = 10;
+  v->ranges[0][1] = 39;
+  // Red on layer 10, green on 39, and white on 40 outside the range.
+  sprite2d_draw_rect(0, 0xFFFF0000u, 2, 2, 4, 4, 0, 0, 1, 1, 10);
+  sprite2d_draw_rect(0, 0xFF00FF00u, 10, 2, 4, 4, 0, 0, 1, 1, 39);
+  sprite2d_draw_rect(0, 0xFFFFFFFFu, 20, 2, 4, 4, 0, 0, 1, 1, 40);
+  draw_views();
+  const struct {
+    int x, y;
+    uint32_t rgb;
+  } texels[] = {{3, 3, 0xFF0000u}, {11, 3, 0x00FF00u}, {21, 3, 0x404040u}, {31, 15, 0x404040u}};
+  for (const auto& t : texels) EXPECT_EQ(target_pixel(v, t.x, t.y), t.rgb) << t.x << ", " << t.y;
+  for (int x : {3, 11, 63}) EXPECT_EQ(pixel(x, 3), 0x0000FFu) << "back buffer at " << x;
+
+  // The target and crop carry the view's name while it lives, their
+  // start-up names again once it is freed.
+  EXPECT_EQ(get_depth_surface_object(v->depth_surface)->width, 32);
+  EXPECT_EQ(find_texture(kRenderViewPackage, "mirror"), v->target_texture);
+  EXPECT_EQ(find_crop(kRenderViewPackage, "mirror"), v->crop);
+  const AssetHandle target = v->target_texture;
+  const std::string start_name = "n_0000000" + std::to_string(v - render_view_pool()->views);
+  render_view_free(v);
+  EXPECT_EQ(find_texture(kRenderViewPackage, "mirror"), 0u);
+  EXPECT_EQ(find_texture(kRenderViewPackage, start_name.c_str()), target);
+  EXPECT_EQ(get_texture_object(target)->width, 0);
+}
+
+TEST_F(RenderViews, HoldEightAndFollowTheirOwners) {
+  EXPECT_STREQ(render_view_pool()->views[7].name, "n_00000007");
+  EXPECT_EQ(render_views_count(), 0);
+  RenderView* views[kRenderViewCount];
+  for (int i = 0; i < kRenderViewCount; ++i) {
+    views[i] = render_view_create(i < 2 ? 5 : 6, 64, 32, "v");
+    ASSERT_NE(views[i], nullptr);
+  }
+  EXPECT_EQ(render_view_create(7, 1, 1, "w"), nullptr);
+  EXPECT_EQ(render_view_create(7, 1, 1, nullptr), nullptr);
+  EXPECT_EQ(views[0]->ranges[1][0], -1);
+  EXPECT_EQ(views[0]->viewport[2], 64);
+  kill_owner(5);
+  EXPECT_EQ(render_views_count(), 6);
+  render_view_free(views[0]);  // already free
+  EXPECT_EQ(render_views_count(), 6);
+  const std::string long_name(40, 'n');
+  RenderView* v = render_view_create(7, 1, 1, long_name.c_str());
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(std::string(v->name), long_name.substr(0, 32));
+  EXPECT_EQ(render_view_find(long_name.substr(0, 32).c_str()), v);
+  render_views_on_device_lost();
+  EXPECT_EQ(render_views_count(), 0);
+  EXPECT_EQ(render_view_hash_name(nullptr), 0u);
+}
+
+TEST_F(RenderViews, SizesWithoutATargetAreRefused) {
+  const struct {
+    uint32_t width, height;
+  } sizes[] = {{0, 16}, {16, 0}, {100000, 4}};
+  for (const auto& s : sizes) {
+    EXPECT_EQ(render_view_create(1, s.width, s.height, "bad"), nullptr) << s.width << " x " << s.height;
+    EXPECT_EQ(render_views_count(), 0);
+    EXPECT_EQ(find_texture(kRenderViewPackage, "bad"), 0u) << "the records keep their start-up names";
+  }
+  RenderView* v = render_view_create(1, 4, 4, "good");
+  ASSERT_NE(v, nullptr) << "a refusal leaves every view free";
+  EXPECT_EQ(render_views_count(), 1);
+}
+
+}  // namespace
