@@ -13,10 +13,10 @@ namespace {
 
 PlatformFont* faces[FONT_COUNT];
 
-// The bytes of a command's text the overlay draws: up to a zero byte, cut to
-// the work buffer on a character boundary.
-size_t drawn_length(const char* text, const TextCommand& c) {
-  return text_cp932_fit(text, strnlen(text, size_t(c.length)), D3DX_FONT_TEXT_BYTES - 1);
+// A command's text cut to the work buffer on a character boundary; the
+// anchor offsets count these bytes.
+size_t fitted_length(const char* text, const TextCommand& c) {
+  return text_cp932_fit(text, size_t(c.length), D3DX_FONT_TEXT_BYTES - 1);
 }
 
 }  // namespace
@@ -62,14 +62,14 @@ void d3dx_font_draw(int enable, GpuDevice* device, int queue) {
     const uint8_t* cursor = start;
     while (text_queue_next(&cursor, &c, &text)) {
       PlatformFont* face = d3dx_font(c.font);
-      if (face) font_prepare_text(face, text, int32_t(drawn_length(text, c)));
+      if (face) font_prepare_text(face, text, int32_t(strnlen(text, fitted_length(text, c))));
     }
     for (PlatformFont* face : faces) font_upload_glyphs(face);
     cursor = start;
     while (text_queue_next(&cursor, &c, &text)) {
       PlatformFont* face = d3dx_font(c.font);
       if (!face) continue;
-      const size_t length = drawn_length(text, c);
+      const size_t length = fitted_length(text, c);
       float h = font_desc(c.font)->glyph_size;
       float w = h * 0.5f;
       float dx, dy;
@@ -79,7 +79,8 @@ void d3dx_font_draw(int enable, GpuDevice* device, int queue) {
       // The back buffer is made at the client size chosen at start-up.
       const GpuPresentParams& pp = gfx_device_ptr()->present_params;
       GpuRect rect{int32_t(left), int32_t(top), int32_t(pp.back_buffer_width), int32_t(pp.back_buffer_height)};
-      font_draw_text(face, text, int32_t(length), rect, FONT_DRAW_NOCLIP, c.colour);
+      // The text ends at its first zero byte.
+      font_draw_text(face, text, int32_t(strnlen(text, length)), rect, FONT_DRAW_NOCLIP, c.colour);
     }
     gfx_bind_texture(device, 0, nullptr, 1);
   }
