@@ -138,7 +138,8 @@ void BM_StartToFirstFrame(benchmark::State& state) {
       ratio.push_back(pt / bt);
       phase["bare_before_main"].push_back(ms(b["spawn"], b["main"]));
       phase["before_main"].push_back(ms(p["spawn"], p["main"]));
-      phase["window_device"].push_back(ms(p["main"], p["shaders_begin"]));
+      phase["window"].push_back(ms(p["main"], p["graphics_begin"]));
+      phase["device"].push_back(ms(p["graphics_begin"], p["shaders_begin"]));
       phase["shaders"].push_back(ms(p["shaders_begin"], p["shaders_end"]));
       phase["to_picture"].push_back(ms(p["shaders_end"], p["picture_begin"]));
       phase["picture"].push_back(ms(p["picture_begin"], p["picture_end"]));

@@ -64,6 +64,7 @@ void gfx_install_device_hooks() {
 
 int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
              const GfxInitLayout layout) {
+  startup_trace_mark(STARTUP_GRAPHICS_BEGIN);
   std::memset(&graphics, 0, sizeof graphics);
   graphics.window = window;
   graphics.reserved = reserved;

@@ -13,8 +13,9 @@ struct StartupTrace {
 
 StartupTrace trace;
 
-constexpr const char* kPhaseNames[STARTUP_PHASE_COUNT] = {"main",        "shaders_begin", "shaders_end",
-                                                          "picture_begin", "picture_end", "first_present"};
+constexpr const char* kPhaseNames[STARTUP_PHASE_COUNT] = {"main",          "graphics_begin", "shaders_begin",
+                                                          "shaders_end",   "picture_begin",  "picture_end",
+                                                          "first_present"};
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 
 enum StartupPhase {
   STARTUP_MAIN,            // the program's own code starts
+  STARTUP_GRAPHICS_BEGIN,  // graphics start-up, after the window is made
   STARTUP_SHADERS_BEGIN,   // shader compilation at graphics start-up
   STARTUP_SHADERS_END,
   STARTUP_PICTURE_BEGIN,   // the sample arrangement and its picture load
@@ -21,6 +22,6 @@ enum StartupPhase {
 bool startup_trace_active();
 // Notes the time of the phase edge; only the first note of each counts.
 void startup_trace_mark(StartupPhase phase);
-// The line: "startup main=<ns> shaders_begin=<ns> ... first_present=<ns>",
+// The line: "startup main=<ns> graphics_begin=<ns> ... first_present=<ns>",
 // 0 for an edge never noted.
 void startup_trace_report();
