@@ -112,9 +112,15 @@ void restore_states(GpuDevice* d, const SavedStates& saved) {
   gpu_set_pixel_shader(d, saved.pixel_shader);
 }
 
+// The atlas starts small and doubles when it fills, up to its largest size,
+// so a font that shows few glyphs never makes (and clears) a large texture.
+constexpr int32_t kFirstAtlasSize = 256;
+
+int32_t largest_atlas_size(const PlatformFont* font) { return font->params.height > 16 ? 1024 : 512; }
+
 bool ensure_atlas(PlatformFont* font) {
   if (font->atlas) return true;
-  int32_t size = font->params.height > 16 ? 1024 : 512;
+  const int32_t size = std::min(kFirstAtlasSize, largest_atlas_size(font));
   if (gpu_create_texture(font->device, uint32_t(size), uint32_t(size), 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED,
                          &font->atlas) != GPU_OK) {
     font->atlas = nullptr;
@@ -123,6 +129,37 @@ bool ensure_atlas(PlatformFont* font) {
   font->atlas_size = size;
   font->shelf_x = font->shelf_y = font->shelf_height = 0;
   ++font->atlas_generation;
+  return true;
+}
+
+// Doubles the atlas with every glyph kept in its place; false at the largest
+// size or when the bigger texture cannot be made.
+bool grow_atlas(PlatformFont* font) {
+  const int32_t old_size = font->atlas_size, size = old_size * 2;
+  if (size > largest_atlas_size(font)) return false;
+  GpuTexture* bigger = nullptr;
+  if (gpu_create_texture(font->device, uint32_t(size), uint32_t(size), 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED,
+                         &bigger) != GPU_OK)
+    return false;
+  GpuLockedRect from, to;
+  const GpuRect kept{0, 0, old_size, old_size};
+  if (gpu_texture_lock(font->atlas, 0, nullptr, &from, GPU_LOCK_READONLY) != GPU_OK) {
+    gpu_texture_release(bigger);
+    return false;
+  }
+  if (gpu_texture_lock(bigger, 0, &kept, &to, 0) != GPU_OK) {
+    gpu_texture_unlock(font->atlas, 0);
+    gpu_texture_release(bigger);
+    return false;
+  }
+  for (int32_t y = 0; y < old_size; ++y)
+    std::memcpy(static_cast<uint8_t*>(to.bits) + ptrdiff_t(y) * to.pitch,
+                static_cast<const uint8_t*>(from.bits) + ptrdiff_t(y) * from.pitch, size_t(old_size) * 4);
+  gpu_texture_unlock(bigger, 0);
+  gpu_texture_unlock(font->atlas, 0);
+  gpu_texture_release(font->atlas);
+  font->atlas = bigger;
+  font->atlas_size = size;
   return true;
 }
 
@@ -145,23 +182,22 @@ bool atlas_place(PlatformFont* font, FontGlyph* g) {
   return true;
 }
 
-// Places every glyph of the laid-out text that the atlas does not hold. A
-// full atlas starts over once (the glyphs drawn before are placed again when
-// they are next drawn); a glyph that still finds no room is left out.
+// Places every glyph of the laid-out text that the atlas does not hold,
+// growing the atlas when it fills. A full atlas of the largest size starts
+// over once (the glyphs drawn before are placed again when they are next
+// drawn); a glyph that still finds no room is left out.
 void place_glyphs(PlatformFont* font, const std::vector<FontPlacedGlyph>& placed) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    bool full = false;
-    for (const FontPlacedGlyph& p : placed) {
-      if (p.glyph->atlas_generation == font->atlas_generation) continue;
-      if (!atlas_place(font, p.glyph)) {
-        full = true;
-        break;
-      }
-    }
-    if (!full) return;
+  bool restarted = false;
+  for (size_t i = 0; i < placed.size(); ++i) {
+    FontGlyph* g = placed[i].glyph;
+    if (g->atlas_generation == font->atlas_generation || atlas_place(font, g)) continue;
+    if (grow_atlas(font) && atlas_place(font, g)) continue;
+    if (restarted) continue;
+    restarted = true;
     font->shelf_x = font->shelf_y = font->shelf_height = 0;
     ++font->atlas_generation;
     font->pending.clear();
+    i = size_t(-1);  // this text's glyphs again, from its first
   }
 }
 

@@ -225,4 +225,30 @@ TEST_F(FontDrawTest, LayoutsStayRightPastTheLayoutCache) {
   }
 }
 
+TEST_F(FontDrawTest, TheAtlasGrowsKeepingTheGlyphsItHolds) {
+  // Kanji of a 30-pixel font are about 27 pixels square: a 256 atlas holds
+  // more than 40 of them and fewer than 150, a 512 one fewer than 400.
+  const struct {
+    const char* name;
+    int glyphs;
+    int32_t size;
+  } cases[] = {{"fits the first size", 40, 256}, {"one growth", 150, 512}, {"two growths", 400, 1024}};
+  const std::string many = many_kanji();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    font_release(font);
+    FontParams fp{30, 15, 400, false, FONT_CHARSET_SHIFTJIS, FONT_QUALITY_ANTIALIASED, kDefaultFace};
+    ASSERT_EQ(font_create(device, fp, &font), GPU_OK);
+    font_prepare_text(font, kKana, -1);
+    font_upload_glyphs(font);
+    const uint32_t generation = font->atlas_generation;
+    font_prepare_text(font, many.substr(0, size_t(c.glyphs) * 2).c_str(), -1);
+    font_upload_glyphs(font);
+    EXPECT_EQ(font->atlas_size, c.size);
+    EXPECT_EQ(font->atlas_generation, generation) << "growing keeps every glyph placed";
+    expect_matches_raster(kKana, 5, 70);
+    expect_matches_raster(many.substr(size_t(c.glyphs) * 2 - 6, 6).c_str(), 5, 70);
+  }
+}
+
 }  // namespace
