@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libsdl2-dev libepoxy-dev libpng-dev libjpeg-dev libfreetype-dev libfontconfig-dev
-  libopenal-dev libsndfile1-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libopenal-dev libsndfile1-dev libasound2-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   glslang-dev glslang-tools spirv-cross libspirv-cross-c-shared-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic libgl1-mesa-dri libegl-mesa0 xvfb xdotool imagemagick zenity

@@ -5,6 +5,7 @@
 
 #include "assets/crops.h"
 #include "assets/depth_surfaces.h"
+#include "assets/mesh_records.h"
 #include "assets/model_records.h"
 #include "assets/package_loader.h"
 #include "assets/registry_internal.h"
@@ -89,12 +90,12 @@ void pool_remove(AssetPoolId id, int32_t index) {
     case ASSET_POOL_TEXTURES: texture_pool_remove(index); break;
     case ASSET_POOL_CROPS: crop_pool_remove(index); break;
     case ASSET_POOL_DEPTH_SURFACES: depth_surface_pool_remove(index); break;
-    case ASSET_POOL_MESHES: mesh_pool_remove(index); break;
-    case ASSET_POOL_BONE_TREES: bone_tree_pool_remove(index); break;
-    case ASSET_POOL_ANIMATIONS: animation_pool_remove(index); break;
-    case ASSET_POOL_COLLISIONS: collision_pool_remove(index); break;
-    case ASSET_POOL_SPHERE_SETS: sphere_set_pool_remove(index); break;
-    case ASSET_POOL_CAMERA_PATHS: camera_path_pool_remove(index); break;
+    case ASSET_POOL_MESHES: unregister_mesh(index); break;
+    case ASSET_POOL_BONE_TREES: unregister_bone_tree(index); break;
+    case ASSET_POOL_ANIMATIONS: unregister_animation(index); break;
+    case ASSET_POOL_COLLISIONS: unregister_collision(index); break;
+    case ASSET_POOL_SPHERE_SETS: unregister_sphere_set(index); break;
+    case ASSET_POOL_CAMERA_PATHS: unregister_camera_path(index); break;
     // Material and bone entries belong to their meshes, which rewind their names.
     case ASSET_POOL_MATERIAL_ENTRIES:
     case ASSET_POOL_BONE_ENTRIES:
@@ -245,13 +246,18 @@ void release_asset_registry_to_mark(RegistryMark* mark) {
   mark->valid = 0;
   // Newest kinds first, so that no record outlives a package or texture it
   // names.
+  bool textures_released = false;
   for (int id = ASSET_POOL_COUNT - 1; id >= 0; --id) {
     PoolState* p = pool_state(static_cast<AssetPoolId>(id));
     const int32_t keep = std::max(mark->counts[id], 0);
     if (keep >= p->count) continue;
     for (int32_t i = p->count - 1; i >= keep; --i) pool_remove(static_cast<AssetPoolId>(id), i);
     p->count = keep;
+    textures_released = textures_released || id == ASSET_POOL_TEXTURES;
   }
+  // A mesh kept may name a texture just released; its handle would come to
+  // mean whatever texture takes the slot next.
+  if (textures_released) resolve_mesh_textures();
   // A package half loaded would fill records the release just took away.
   reset_package_loader();
 }

@@ -22,7 +22,8 @@ struct CropRecord;
 struct DepthSurfaceRecord;
 struct MeshRecord;
 struct MaterialEntry;
-struct BoneEntry;
+struct ShaderBone;
+using BoneEntry = ShaderBone;
 struct BoneTreeRecord;
 struct AnimationRecord;
 struct CollisionRecord;
@@ -177,3 +178,14 @@ void restore_device_textures();
 
 int64_t asset_texture_bytes();
 int64_t asset_mesh_bytes();
+
+// Walk every record of a pool in handle order through its record getter and
+// do nothing else; nothing calls them.
+void walk_mesh_pool();
+void walk_texture_pool();
+void walk_crop_pool();
+void walk_bone_tree_pool();
+void walk_animation_pool();
+void walk_collision_pool();
+void walk_sphere_set_pool();
+void walk_camera_path_pool();

@@ -1,6 +1,8 @@
 #include "assets/mesh_records.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "assets/asset_names.h"
 #include "assets/mesh_decoder.h"
@@ -59,21 +61,34 @@ bool fill_bones(BoneEntry* out, const DecodedMesh& m) {
   for (uint32_t i = 0; i < m.bone_count; ++i) {
     const DecodedBone& d = m.bones[i];
     out[i] = BoneEntry{};
-    out[i].hash = d.hash;
-    out[i].matrix = d.matrix;
+    out[i].name_hash = d.hash;
+    out[i].offset = d.matrix;
     if (d.name && !(out[i].name = buffer_copy_name(&reg().bone_entries.names, d.name))) return false;
   }
   return true;
 }
+
+}  // namespace
+
+std::vector<uint8_t> clamp_bone_indices(const std::vector<uint8_t>& indices, uint32_t bone_count) {
+  const uint8_t last = static_cast<uint8_t>(bone_count == 0 ? 0 : std::min<uint32_t>(bone_count - 1, 255));
+  std::vector<uint8_t> out(indices);
+  for (uint8_t& i : out) i = std::min(i, last);
+  return out;
+}
+
+namespace {
 
 bool build_buffers(MeshObject* o, const DecodedMesh& m) {
   MeshData d{};
   d.positions = m.positions.data();
   d.normals = m.normals.empty() ? nullptr : m.normals.data();
   d.colours = m.colours.empty() ? nullptr : m.colours.data();
+  std::vector<uint8_t> bone_indices;
   if (m.skin_influences) {
     d.weights = m.skin_weights.data();
-    d.bone_indices = m.skin_indices.data();
+    bone_indices = clamp_bone_indices(m.skin_indices, m.bone_count);
+    d.bone_indices = bone_indices.data();
     d.weight_count = int(m.skin_influences);
   }
   int sets = 0;
@@ -142,6 +157,7 @@ AssetHandle register_mesh(const char* package, const char* name, const DecodedMe
   }
   rec.object.materials = mat_out;
   rec.object.bones = bone_out;
+  rec.object.bone_source = ShaderBoneSource{bone_out, int32_t(m.bone_count)};
   fill_info(&rec.object.info, m, tags);
   rec.info = &rec.object.info;
   mats.count += int32_t(m.material_count);
@@ -152,7 +168,7 @@ AssetHandle register_mesh(const char* package, const char* name, const DecodedMe
   return finish_registration(r.meshes, g);
 }
 
-void mesh_pool_remove(int32_t index) {
+void unregister_mesh(int32_t index) {
   AssetRegistry& r = reg();
   MeshRecord& rec = r.meshes.records[index];
   MeshObject& o = rec.object;
@@ -202,4 +218,50 @@ const MeshInfo* get_mesh_info(AssetHandle handle) {
 uint32_t get_mesh_tag_flags(AssetHandle handle) {
   const MeshRecord* r = get_mesh_record(handle);
   return r ? r->object.info.tag_flags : 0;
+}
+
+AssetHandle create_blank_mesh(const char* package, const char* name, uint32_t triangles) {
+  if (triangles == 0 || triangles > kMeshMaxIndexedVertices / 3) return 0;
+  DecodedMesh m{};
+  m.vertex_count = triangles * 3;
+  m.positions.assign(size_t(m.vertex_count) * 3, 0.0f);
+  m.normals.assign(size_t(m.vertex_count) * 3, 0.0f);
+  m.coord_sets[0].data.assign(size_t(m.vertex_count) * 2, 0.0f);
+  m.coord_sets[0].components = 2;
+  m.coord_set_count = 1;
+  m.materials.resize(1);
+  m.materials[0].words[0] = 0;
+  m.materials[0].words[1] = 0;
+  m.materials[0].words[2] = triangles - 1;
+  m.material_count = 1;
+  return register_mesh(package, name, m, 0);
+}
+
+const UnitCubeData* get_unit_cube_data() {
+  // Per face: its normal and its four corners, counter-clockwise seen from
+  // outside; two triangles (0, 1, 2) and (0, 2, 3) each.
+  static const float kFaces[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  static UnitCubeData cube = [] {
+    UnitCubeData c{};
+    int v = 0;
+    for (const auto& n : kFaces) {
+      // Two axes across the face, so that u x w points along the normal.
+      const float u[3] = {n[1] + n[2] != 0 ? 1.0f : 0.0f, n[0] != 0 ? 1.0f : 0.0f, 0.0f};
+      float w[3] = {n[1] * u[2] - n[2] * u[1], n[2] * u[0] - n[0] * u[2], n[0] * u[1] - n[1] * u[0]};
+      const float su[4] = {-0.5f, 0.5f, 0.5f, -0.5f}, sw[4] = {-0.5f, -0.5f, 0.5f, 0.5f};
+      float corner[4][3];
+      for (int k = 0; k < 4; ++k)
+        for (int a = 0; a < 3; ++a) corner[k][a] = n[a] * 0.5f + u[a] * su[k] + w[a] * sw[k];
+      for (int k : {0, 1, 2, 0, 2, 3}) {
+        for (int a = 0; a < 3; ++a) {
+          c.positions[v][a] = corner[k][a];
+          c.normals[v][a] = n[a];
+        }
+        ++v;
+      }
+    }
+    c.vertex_count = v;
+    return c;
+  }();
+  return &cube;
 }

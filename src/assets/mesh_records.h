@@ -5,13 +5,16 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "assets/asset_handle.h"
 #include "render/device/gfx_resources.h"
+#include "render/device/shaders.h"
 
 struct DecodedMesh;
 struct MaterialEntry;
-struct BoneEntry;
+struct ShaderBone;
+using BoneEntry = ShaderBone;
 
 // What the 3D parts read about a mesh. Bounds come first: centre x, y, z,
 // the fourth sphere value, radius, squared radius, then the box.
@@ -38,6 +41,7 @@ struct MeshObject {
   MeshBuffers buffers;
   MaterialEntry* materials;
   BoneEntry* bones;
+  ShaderBoneSource bone_source;  // the bones and their count; a skinned draw's bone source
   uint32_t stride;
   int64_t bytes;  // vertex and index memory counted for the mesh
   MeshInfo info;
@@ -50,11 +54,30 @@ struct MeshObject {
 // 0, with nothing changed, when the pools, their name buffers or the device
 // cannot take it.
 AssetHandle register_mesh(const char* package, const char* name, const DecodedMesh& mesh, uint32_t tags);
+// The vertex bone indices as the device mesh takes them: an index past the
+// mesh's bones (255 in an unused influence slot, any index in a mesh without
+// bones) becomes its last bone, or 0, so no palette is read past its end.
+std::vector<uint8_t> clamp_bone_indices(const std::vector<uint8_t>& indices, uint32_t bone_count);
 
 // Fills every material slot's texture by package and name; a missing normal
 // map takes the default "nrm" texture and a missing specular map "bl". Run
 // after every load queue, so handles never outlive a release.
 void resolve_mesh_textures();
+
+// Registers a mesh of 3 x triangles zero vertices (positions, normals, one
+// texture-coordinate set), no index buffer and one untextured material
+// whose words are 0, 0, triangles - 1. 0 for no triangles, more than a
+// 16-bit vertex count holds, or when register_mesh refuses it.
+AssetHandle create_blank_mesh(const char* package, const char* name, uint32_t triangles);
+
+// A unit cube round the origin (corners at +-0.5) as a triangle list of 36
+// vertices with face normals, counter-clockwise seen from outside.
+struct UnitCubeData {
+  float positions[36][3];
+  float normals[36][3];
+  int32_t vertex_count;
+};
+const UnitCubeData* get_unit_cube_data();
 
 // Null or 0 for an invalid handle.
 const MeshObject* get_mesh_object(AssetHandle handle);

@@ -31,23 +31,23 @@ std::string_view view(const char* name) { return name ? std::string_view(name) :
 
 }  // namespace
 
-void bone_tree_pool_remove(int32_t index) {
+void unregister_bone_tree(int32_t index) {
   remove_with_copy(reg().bone_trees, index, reg().bone_trees.records[index].data);
 }
 
-void animation_pool_remove(int32_t index) {
+void unregister_animation(int32_t index) {
   remove_with_copy(reg().animations, index, reg().animations.records[index].data);
 }
 
-void collision_pool_remove(int32_t index) {
+void unregister_collision(int32_t index) {
   remove_with_copy(reg().collisions, index, reg().collisions.records[index].data);
 }
 
-void sphere_set_pool_remove(int32_t index) {
+void unregister_sphere_set(int32_t index) {
   remove_with_copy(reg().sphere_sets, index, reg().sphere_sets.records[index].data);
 }
 
-void camera_path_pool_remove(int32_t index) {
+void unregister_camera_path(int32_t index) {
   remove_with_copy(reg().camera_paths, index, reg().camera_paths.records[index].keys);
 }
 

@@ -26,11 +26,9 @@ struct MaterialEntry {
   int32_t slot_count;
 };
 
-struct BoneEntry {
-  const char* name;  // in the bone-name buffer
-  uint32_t hash;
-  Mat4 matrix;
-};
+// A mesh's bone entry is the shaders' bone record (name in the bone-name
+// buffer, its hash, the offset matrix), so the entries of a mesh are its
+// bone source for skinned draws as they stand.
 
 struct BoneTreeRecord {
   RecordHead head;

@@ -13,6 +13,7 @@
 #include "platform/sys/sys.h"
 #include "shell/services/fatal_exit.h"
 #include "shell/services/frame_timer.h"
+#include "shell/services/settings_store.h"
 #include "shell/services/startup_config.h"
 
 namespace {
@@ -213,9 +214,9 @@ void init_package_loader() {
   loader.file_size = loader.bytes_read = 0;
   set_root(loader.data_roots[0], "MDATAP");
   set_root(loader.data_roots[1], "MDATAPJ");
-  // The settings store that could choose the second root is not kept by
-  // this program, so the first root is preferred.
-  loader.root_preference = 0;
+  // The second root comes first for the second language.
+  int32_t language = 0;
+  loader.root_preference = get_setting_int("golng", &language) && language == 1 ? 1 : 0;
   set_root(loader.texture_root, "TEXP");
   read_texture_list();
   mark_asset_registry(&loader.mark);

@@ -14,11 +14,14 @@ namespace {
 
 AssetRegistry& reg() { return registry_block(); }
 
-// A name of the payload: zero-terminated inside it and not over-long.
-bool payload_name(const PayloadView& v, uint64_t offset, std::string* out) {
+// A name of the payload: zero-terminated inside it and not over-long. Mesh,
+// bone-tree, animation and collision names lose their option tags; sphere-set
+// and camera-path names keep theirs.
+bool payload_name(const PayloadView& v, uint64_t offset, std::string* out, bool strip = true) {
   const char* s = v.cstr_at(offset);
   if (!s || std::strlen(s) > kPayloadNameMax) return false;
-  if (out) strip_name_tags(out, s);
+  if (out && strip) strip_name_tags(out, s);
+  if (out && !strip) *out = s;
   return true;
 }
 
@@ -80,7 +83,9 @@ bool validate_bone_stream(PayloadView v, std::string* first_name) {
   uint32_t op = 0;
   while (v.u32_at(at, &op)) {
     switch (op) {
-      case BONE_OP_END: return depth == 0;
+      // A stream that ends with levels still pushed is usable: every walker
+      // restores its own depth. A pop below the start is not.
+      case BONE_OP_END: return true;
       case BONE_OP_NODE: {
         uint32_t name = 0;
         if (!v.span_at(at, 1, 12) || !v.u32_at(at + 4, &name)) return false;
@@ -133,10 +138,11 @@ bool validate_animation_payload(PayloadView v, std::string* name) {
 
 bool validate_collision_payload(PayloadView v, std::string* name) {
   if (!v.span_at(0, 22, 4) || !payload_name(v, payload_u32(v, 0), name)) return false;
+  // The grid's dimensions (words 2 to 4) are read by nothing: only the
+  // cells themselves must lie inside the payload.
   const uint32_t cells = payload_u32(v, 4);
-  const uint64_t grid = uint64_t{payload_u32(v, 8)} * payload_u32(v, 12) * payload_u32(v, 16);
   const uint32_t cell_at = payload_u32(v, 64);
-  if (grid != cells || !v.span_at(cell_at, cells, kCollisionCellBytes)) return false;
+  if (!v.span_at(cell_at, cells, kCollisionCellBytes)) return false;
   for (uint32_t c = 0; c < cells; ++c) {
     const uint64_t cell = cell_at + uint64_t{kCollisionCellBytes} * c;
     if (!v.span_at(payload_u32(v, cell + 4), payload_u32(v, cell), kCollisionTriangleBytes)) return false;
@@ -155,12 +161,12 @@ bool validate_collision_payload(PayloadView v, std::string* name) {
 }
 
 bool validate_sphere_set_payload(PayloadView v, std::string* name) {
-  return v.span_at(0, 3, 4) && payload_name(v, payload_u32(v, 0), name) &&
+  return v.span_at(0, 3, 4) && payload_name(v, payload_u32(v, 0), name, false) &&
          v.span_at(payload_u32(v, 4), payload_u32(v, 8), kSphereBytes);
 }
 
 bool validate_camera_path_payload(PayloadView v, std::string* name) {
-  return v.span_at(0, 6, 4) && payload_name(v, payload_u32(v, 0), name) &&
+  return v.span_at(0, 6, 4) && payload_name(v, payload_u32(v, 0), name, false) &&
          v.span_at(payload_u32(v, 4), payload_u32(v, 8), kCameraKeyBytes);
 }
 

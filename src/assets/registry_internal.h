@@ -105,12 +105,12 @@ AssetHandle finish_registration(AssetPool<Record>& pool, const Registration& r) 
 void texture_pool_remove(int32_t index);
 void crop_pool_remove(int32_t index);
 void depth_surface_pool_remove(int32_t index);
-void mesh_pool_remove(int32_t index);
-void bone_tree_pool_remove(int32_t index);
-void animation_pool_remove(int32_t index);
-void collision_pool_remove(int32_t index);
-void sphere_set_pool_remove(int32_t index);
-void camera_path_pool_remove(int32_t index);
+void unregister_mesh(int32_t index);
+void unregister_bone_tree(int32_t index);
+void unregister_animation(int32_t index);
+void unregister_collision(int32_t index);
+void unregister_sphere_set(int32_t index);
+void unregister_camera_path(int32_t index);
 
 // Creates the six 1x1 default textures of package "disp"; a handle stays 0
 // when its texture cannot be made (no device).

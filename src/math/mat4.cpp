@@ -371,13 +371,20 @@ Mat4* mat4_invert(Mat4* out, const Mat4* m) {
   const float det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
 
   // Singular when the determinant is negligible against the largest volume
-  // rows of these lengths could span.
-  float bound = 1.0f;
-  for (int i = 0; i < 4; ++i) {
-    bound *= std::sqrt(a[i * 4] * a[i * 4] + a[i * 4 + 1] * a[i * 4 + 1] +
-                       a[i * 4 + 2] * a[i * 4 + 2] + a[i * 4 + 3] * a[i * 4 + 3]);
+  // rows of these lengths could span. For an affine matrix (last column
+  // 0, 0, 0, w) only the 3x3 part and w count: its translation, however far,
+  // takes no part in the determinant and must not make it look negligible.
+  const bool affine = a[3] == 0.0f && a[7] == 0.0f && a[11] == 0.0f;
+  const int rows = affine ? 3 : 4;
+  float bound = affine ? std::fabs(a[15]) : 1.0f;
+  for (int i = 0; i < rows; ++i) {
+    const float w = affine ? 0.0f : a[i * 4 + 3];
+    bound *= std::sqrt(a[i * 4] * a[i * 4] + a[i * 4 + 1] * a[i * 4 + 1] + a[i * 4 + 2] * a[i * 4 + 2] + w * w);
   }
-  if (!(std::fabs(det) > bound * 1e-6f) || !std::isfinite(det)) {
+  const float det3 =
+      a[0] * (a[5] * a[10] - a[6] * a[9]) - a[1] * (a[4] * a[10] - a[6] * a[8]) + a[2] * (a[4] * a[9] - a[5] * a[8]);
+  const float volume = affine ? det3 * a[15] : det;
+  if (!(std::fabs(volume) > bound * 1e-6f) || !std::isfinite(det)) {
     mat4_identity(out);
     return nullptr;
   }

@@ -32,7 +32,11 @@ inline float clamp(float x, float lo, float hi) {
 }
 
 inline float clamp01(float x) { return clamp(x, 0.0f, 1.0f); }
-inline float view_clamp01(float x) { return clamp(x, 0.0f, 1.0f); }
+
+// The names the view and frame module gives the same operations.
+inline float view_lerp(float a, float b, float t) { return lerp(a, b, t); }
+inline float view_clamp(float x, float lo, float hi) { return clamp(x, lo, hi); }
+inline float view_clamp01(float x) { return clamp01(x); }
 
 inline float inv_lerp(float x, float a, float b) {
   if (a == b) return 0.0f;
@@ -179,6 +183,10 @@ inline Vec3* vec3_div_safe(Vec3* out, const Vec3* v, float s) {
 inline Vec3* vec3_lerp(Vec3* out, const Vec3* a, const Vec3* b, float t) {
   return vec3_set(out, lerp(a->x, b->x, t), lerp(a->y, b->y, t), lerp(a->z, b->z, t));
 }
+
+inline Vec3* view_vec3_set(Vec3* out, float x, float y, float z) { return vec3_set(out, x, y, z); }
+inline Vec3* view_vec3_normalize(Vec3* out, const Vec3* v) { return vec3_normalize(out, v); }
+inline Vec3* view_vec3_lerp(Vec3* out, const Vec3* a, const Vec3* b, float t) { return vec3_lerp(out, a, b, t); }
 
 // Spherical blend of the directions with the lengths blended linearly.
 Vec3* vec3_slerp(Vec3* out, const Vec3* a, const Vec3* b, float t);

@@ -248,6 +248,8 @@ void bone_solve_ik(BonePose* bone, const Mat4* inverse_world);
 void bone_solve_look_at(BonePose* bone, const Mat4* inverse_world);
 // The analytic solver for a chain root -> middle -> end, goal in model space.
 void ik_solve_two_bone(BonePose* root, BonePose* middle, BonePose* end, const Vec3* goal);
+// The two-bone solver on a chain of three records ordered from the root.
+void ik_apply_two_bone(BonePose** chain, const Vec3* goal);
 // Cyclic coordinate descent over n records ordered from the chain root.
 void ik_solve_chain(BonePose** chain, int n, const Vec3* goal, int extra_passes);
 

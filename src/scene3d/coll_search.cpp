@@ -176,11 +176,18 @@ struct Search {
   uint32_t cell;
 };
 
+// The downward search in the record's own space: the start's (x, z) inside
+// the triangle seen from above, then the segment test.
+bool ray_triangle_test_down(const Triangle& tri, const Query& q, float* t) {
+  return inside_xz(tri, &q.o) && ray_triangle_test(&tri.p[0], &tri.p[1], &tri.p[2], &tri.n, &q.o, &q.v, t);
+}
+
 void test_triangle(Search* s, const Triangle& tri, uint32_t cell) {
   if (is_zero(tri.n) || !sphere_passes(s->q, &tri.sphere_centre, tri.radius)) return;
-  if (s->q.down && !inside_xz(tri, &s->q.o)) return;
   float t = 0.0f;
-  if (!ray_triangle_test(&tri.p[0], &tri.p[1], &tri.p[2], &tri.n, &s->q.o, &s->q.v, &t) || !(t < s->t)) return;
+  const bool hit = s->q.down ? ray_triangle_test_down(tri, s->q, &t)
+                             : ray_triangle_test(&tri.p[0], &tri.p[1], &tri.p[2], &tri.n, &s->q.o, &s->q.v, &t);
+  if (!hit || !(t < s->t)) return;
   s->found = true;
   s->t = t;
   s->tri = tri;

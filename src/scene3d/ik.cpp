@@ -15,7 +15,7 @@ constexpr float kMinBone = 1e-5f;
 Vec3 position_of(const Mat4& m) { return Vec3{m.m[12], m.m[13], m.m[14]}; }
 
 // b relative to a: b x inverse(a).
-Mat4 relative_to(const Mat4& a, const Mat4& b) {
+Mat4 anim_transform_by_inverse(const Mat4& a, const Mat4& b) {
   Mat4 inv, out;
   mat4_invert(&inv, &a);
   mat4_multiply(&out, &inv, &b);
@@ -52,8 +52,8 @@ void ik_solve_two_bone(BonePose* root, BonePose* middle, BonePose* end, const Ve
   mat4_invert(&root_inv, &root->pose);
   Vec3 goal;
   mat4_transform_point(&goal, &root_inv, goal_model);
-  Mat4 mid_local = relative_to(root->pose, middle->pose);
-  const Mat4 end_local = relative_to(middle->pose, end->pose);
+  Mat4 mid_local = anim_transform_by_inverse(root->pose, middle->pose);
+  const Mat4 end_local = anim_transform_by_inverse(middle->pose, end->pose);
   const Vec3 p = position_of(mid_local);
   const Vec3 end_offset = position_of(end_local);
   const float u = vec3_length(&p), l = vec3_length(&end_offset);
@@ -117,45 +117,61 @@ void ik_solve_two_bone(BonePose* root, BonePose* middle, BonePose* end, const Ve
   mat4_multiply(&end->pose, &middle->pose, &end_local);
 }
 
+namespace {
+
+// The product of locals 0..upto: a joint's pose in model space.
+Mat4 chain_product(const std::vector<Mat4>& locals, int upto) {
+  Mat4 m = locals[0];
+  for (int i = 1; i <= upto; ++i) mat4_multiply(&m, &m, &locals[i]);
+  return m;
+}
+
+// One pass of cyclic coordinate descent: each joint in turn (root first for
+// three records, else from the one above the end down to the root) turns
+// the effector towards the goal.
+void ik_ccd_pass(std::vector<Mat4>& locals, const Vec3* goal) {
+  const int n = static_cast<int>(locals.size());
+  for (int step = 0; step < n - 1; ++step) {
+    const int k = n == 3 ? step : n - 2 - step;
+    const Mat4 joint = chain_product(locals, k);
+    const Mat4 all = chain_product(locals, n - 1);
+    Mat4 inv;
+    mat4_invert(&inv, &joint);
+    const Vec3 effector_model = position_of(all);
+    Vec3 g, e;
+    mat4_transform_point(&g, &inv, goal);
+    mat4_transform_point(&e, &inv, &effector_model);
+    if (vec3_length_sq(&g) < 1e-6f || vec3_length_sq(&e) < 1e-6f) continue;
+    Vec3 gd, ed;
+    vec3_normalize(&gd, &g);
+    vec3_normalize(&ed, &e);
+    Quat r;
+    quat_rotation_arc(&r, &ed, &gd);
+    Mat4 turn;
+    mat4_identity(&turn);
+    quat_to_rotation(&turn, &r);
+    mat4_multiply(&locals[k], &locals[k], &turn);
+  }
+}
+
+}  // namespace
+
 void ik_solve_chain(BonePose** chain, int n, const Vec3* goal, int extra_passes) {
   if (n < 2) return;
   std::vector<Mat4> locals(static_cast<size_t>(n));
   locals[0] = chain[0]->pose;
-  for (int i = 1; i < n; ++i) locals[i] = relative_to(chain[i - 1]->pose, chain[i]->pose);
-  auto product = [&](int upto) {
-    Mat4 m = locals[0];
-    for (int i = 1; i <= upto; ++i) mat4_multiply(&m, &m, &locals[i]);
-    return m;
-  };
+  for (int i = 1; i < n; ++i) locals[i] = anim_transform_by_inverse(chain[i - 1]->pose, chain[i]->pose);
   const int passes = 1 + std::max(0, extra_passes);
   for (int pass = 0; pass < passes; ++pass) {
-    for (int step = 0; step < n - 1; ++step) {
-      const int k = n == 3 ? step : n - 2 - step;
-      const Mat4 joint = product(k);
-      const Mat4 all = product(n - 1);
-      Mat4 inv;
-      mat4_invert(&inv, &joint);
-      const Vec3 effector_model = position_of(all);
-      Vec3 g, e;
-      mat4_transform_point(&g, &inv, goal);
-      mat4_transform_point(&e, &inv, &effector_model);
-      if (vec3_length_sq(&g) < 1e-6f || vec3_length_sq(&e) < 1e-6f) continue;
-      Vec3 gd, ed;
-      vec3_normalize(&gd, &g);
-      vec3_normalize(&ed, &e);
-      Quat r;
-      quat_rotation_arc(&r, &ed, &gd);
-      Mat4 turn;
-      mat4_identity(&turn);
-      quat_to_rotation(&turn, &r);
-      mat4_multiply(&locals[k], &locals[k], &turn);
-    }
-    const Vec3 effector = position_of(product(n - 1));
+    ik_ccd_pass(locals, goal);
+    const Vec3 effector = position_of(chain_product(locals, n - 1));
     if (vec3_distance_sq(&effector, goal) < 0.0004f) break;
   }
   chain[0]->pose = locals[0];
   for (int i = 1; i < n; ++i) mat4_multiply(&chain[i]->pose, &chain[i - 1]->pose, &locals[i]);
 }
+
+void ik_apply_two_bone(BonePose** chain, const Vec3* goal) { ik_solve_two_bone(chain[0], chain[1], chain[2], goal); }
 
 void bone_solve_ik(BonePose* b, const Mat4* inverse_world) {
   if (b == nullptr || b->parent == nullptr || b->parent->parent == nullptr || b->weight == 0.0f) return;
@@ -168,7 +184,7 @@ void bone_solve_ik(BonePose* b, const Mat4* inverse_world) {
   for (BonePose* r = b; r != nullptr && static_cast<int>(chain.size()) < length; r = r->parent) chain.push_back(r);
   std::reverse(chain.begin(), chain.end());
   const int n = static_cast<int>(chain.size());
-  if (n == 3) ik_solve_two_bone(chain[0], chain[1], chain[2], &goal);
+  if (n == 3) ik_apply_two_bone(chain.data(), &goal);
   else if (n > 3) ik_solve_chain(chain.data(), n, &goal, 3);
 }
 

@@ -78,7 +78,7 @@ void lightsphere_mark_for_reap(LightSphere* s) {
 
 void lightsphere_release(LightSphere* s) {
   if (s == nullptr || (s->flags & kLightSphereInUse) == 0) return;
-  s->flags &= ~kLightSphereInUse;
+  s->flags &= ~(kLightSphereInUse | kLightSpherePending);
   unlink_used(s);
   push_front(&list.free, s);
   --list.count;
@@ -94,17 +94,26 @@ void lightsphere_release_of_owner(uint32_t owner) {
 }
 
 void lightsphere_update_frame() {
-  for (LightSphere* s = list.used; s != nullptr;) {
-    LightSphere* next = s->next;
+  // The pass works on the records live when it starts: a callback may
+  // release any record (its own successor included) or create new ones, and
+  // every record still live gets its turn once. Records made during the pass
+  // are zeroed by their creation and so carry no pending mark.
+  LightSphere* pending[kLightSpherePoolSize];
+  int n = 0;
+  for (LightSphere* s = list.used; s != nullptr && n < kLightSpherePoolSize; s = s->next) {
+    s->flags |= kLightSpherePending;
+    pending[n++] = s;
+  }
+  for (int i = 0; i < n; ++i) {
+    LightSphere* s = pending[i];
+    if ((s->flags & (kLightSphereInUse | kLightSpherePending)) != (kLightSphereInUse | kLightSpherePending)) continue;
+    s->flags &= ~kLightSpherePending;
     const bool done = s->update != nullptr && s->update(s) != 0;
     refresh_float_colour(s);
     if (done) {
       if (s->finish != nullptr) s->finish(s);
       lightsphere_release(s);
     }
-    // A callback may release the record behind this one; the walk then stops
-    // there rather than follow a freed record.
-    s = (next != nullptr && (next->flags & kLightSphereInUse)) ? next : nullptr;
   }
 }
 
@@ -158,5 +167,7 @@ void lightsphere_reap() {
 }
 
 int lightsphere_count() { return list.count; }
+
+void lightsphere_set_debug(uint32_t on) { list.debug = on & 1u; }
 
 const LightSphereList* lightsphere_list() { return &list; }

@@ -17,6 +17,7 @@ enum : uint32_t {
   kLightSphereInUse = 1u << 0,
   kLightSphereColoured = 1u << 1,
   kLightSphereReap = 1u << 2,  // released at the end of this frame
+  kLightSpherePending = 1u << 3,  // not yet visited by the running update pass
 };
 
 struct LightSphere;
@@ -78,6 +79,19 @@ int lightsphere_query_near(LightSphere** out, int n, uint32_t view, const Vec3* 
 // After the render, every frame: releases the records marked for it.
 void lightsphere_reap();
 int lightsphere_count();
+// The debug view: F9 (pressed this frame) switches it; while it is on, each
+// live light sphere gets a one-frame ring part of its owner on layer 45, in
+// its colour at half alpha (red when not coloured). Nothing calls the pass
+// in the running program.
+void lightsphere_debug_pass();
+void lightsphere_set_debug(uint32_t on);
+struct Task;
+// A one-frame primitive part drawing the ring; null when no task is free.
+Task* lightsphere_debug_ring(uint32_t owner, const Vec3* centre, float radius, uint32_t colour);
+// The ring's draw hook: a heptagon facing view 0's camera, as five
+// triangles of a fan.
+void lightsphere_debug_ring_draw(Task* part, uintptr_t argument);
+
 // The six planes of a frustum, normals pointing in.
 struct Plane;
 bool lightsphere_in_frustum(const Plane* planes, const Vec3* centre, float radius);

@@ -4,6 +4,7 @@
 #include "render/device/shaders.h"
 #include "render/view/view_state.h"
 #include "scene3d/animation.h"
+#include "scene3d/bone_stream.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"
@@ -66,9 +67,18 @@ void set_slot_render_bit(Task* task, int index, int bit, uint32_t on) { set_slot
 
 MotionPlayer* player_of(Task* task) { return task_data<ModelPart>(task)->motion; }
 
+// The mesh whose skinning matrices an update builds: the first LOD model of
+// a visible part without a pass model.
+const ShaderBoneSource* skin_source(Task* task) {
+  const ModelPart* part = task_data<ModelPart>(task);
+  if (part->pass_model != 0 || (task->flags & kTaskVisible) == 0) return nullptr;
+  PartMesh mesh;
+  return part_mesh_get(part->lods[0].model, &mesh) ? &mesh.object->bone_source : nullptr;
+}
+
 void update_player(Task* task, int32_t frame, uint32_t first) {
   ModelPart* part = task_data<ModelPart>(task);
-  anim_update_player(part->motion, &part->world, frame, nullptr, model_part_collider_serial(task), first);
+  anim_update_player(part->motion, &part->world, frame, skin_source(task), model_part_collider_serial(task), first);
 }
 
 }  // namespace
@@ -303,9 +313,11 @@ bool model_part_is_culled(Task* task, int view, const Frustum* frustum, bool use
   const Plane* planes = part_query_planes(scratch, view, frustum);
   Vec3 position = translation(&part->world);
   Mat4 rest;
-  if (part->motion != nullptr && motion_root_matrix(part->motion, &rest) != nullptr) {
+  const MotionPlayer* p = part->motion;
+  if (p != nullptr && payload_mat4(bone_tree_view(p->bone_tree), p->root_rest, &rest)) {
+    // The root's rest transform first, then the part's world matrix.
     Mat4 placed;
-    mat4_multiply(&placed, &rest, &part->world);
+    mat4_multiply(&placed, &part->world, &rest);
     position = translation(&placed);
   }
   PartMesh mesh;
@@ -338,9 +350,9 @@ void model_part_draw(Task* const* tasks, int count) {
     }
     part_lists_add(&lists, task, part->flags, false, 0);
   }
+  // The batch states are set even when every part was culled, so a batch
+  // always leaves the device as its end says.
   const int n = part_lists_finish(&lists, false);
-  if (n == 0) return;
-
   Task** order = part_sort_scratch();
   part_batch_begin(kPartBatchModel, view);
   GpuDevice* device = gfx_device();
@@ -360,7 +372,7 @@ void model_part_draw(Task* const* tasks, int count) {
       light_count = part_query_lights(lights, view, &position, has_mesh ? mesh.outer_radius : 0.0f);
     }
     const ShaderPointLight* light_list = light_count > 0 ? lights : nullptr;
-    part_draw_mesh(device, task, part->model_this_frame, part->texture_override, &part->world, nullptr,
+    part_draw_mesh(device, task, part->model_this_frame, part->texture_override, &part->world, part->motion,
                    &part->colours, &part->flags, pass, part->mode, part->shader_data, last_model, part->alpha,
                    light_list, light_count);
     // Slots with RenderFlags bit 0 clear first, then those with it set.
@@ -370,9 +382,13 @@ void model_part_draw(Task* const* tasks, int count) {
         if (slot == nullptr || (slot->slot_flags & kPartSlotEnabled) == 0 || slot->mesh == 0) continue;
         if ((slot->slot_flags & kPartSlotAllPasses) == 0 && pass_index != 0) continue;
         if ((slot->flags & 1u) != p) continue;
-        Mat4 world = slot->matrix != nullptr ? *slot->matrix : part->world;
-        part_draw_mesh(device, task, slot->mesh, 0, &world, nullptr, &slot->colours, &slot->flags, pass, slot->mode,
-                       slot->shader_data, last_model, slot->alpha, light_list, light_count);
+        // A skinned slot is posed by the part's player over the part's world
+        // matrix.
+        const bool skinned = (slot->slot_flags & kPartSlotSkinned) != 0;
+        Mat4 world = slot->matrix != nullptr && !skinned ? *slot->matrix : part->world;
+        part_draw_mesh(device, task, slot->mesh, 0, &world, skinned ? part->motion : nullptr, &slot->colours,
+                       &slot->flags, pass, slot->mode, slot->shader_data, last_model, slot->alpha, light_list,
+                       light_count);
       }
     }
   }

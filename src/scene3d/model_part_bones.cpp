@@ -56,15 +56,20 @@ void model_part_bind_bone_colliders(Task* task, int32_t tree, uint32_t category)
   for (BonePose* b = p->bones; b != nullptr; b = b->next) {
     char a[kCollisionNameSize];
     if (b->name == nullptr || !collision_name(a, b->name)) continue;
+    const uint32_t hash_a = part_name_hash(a);
     bone_stream_walk(stream, [&](const BoneStreamOp& op) {
       if (op.op != BONE_OP_NODE) return true;
       uint32_t hash = 0;
       const char* node = bone_node_name(stream, op.at, &hash);
       char name[kCollisionNameSize];
-      if (node == nullptr || !collision_name(name, node) || std::strcmp(a, name) != 0) return true;
+      if (node == nullptr || !collision_name(name, node)) return true;
+      if (part_name_hash(name) != hash_a || std::strcmp(a, name) != 0) return true;
       const AssetHandle mesh = find_collision(record->head.package, name);
       if (mesh == 0) return true;
-      Collider* c = collider_create_mesh(mesh, &b->world, category, collider_next_serial(), 0, 0);
+      // The node's operation in the stream is its data: ray hits hand it out,
+      // so a caller can tell which bone was hit.
+      const uintptr_t node_data = reinterpret_cast<uintptr_t>(stream.data + op.at);
+      Collider* c = collider_create_mesh(mesh, &b->world, category, collider_next_serial(), 0, node_data);
       if (c == nullptr) return false;
       c->flags = (c->flags & ~(kColliderEnabled | kColliderGround)) | kept;
       *tail = c;

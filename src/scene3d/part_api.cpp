@@ -39,7 +39,7 @@ bool attach_sphere(Task* task, const Vec3* offset, float radius, uint32_t catego
     collider_set_sphere(part->colliders, offset, radius, category, 0, 0);
     return true;
   }
-  Collider* c = collider_create_sphere(offset, radius, &part->world, category, collider_next_serial(), 0, 0);
+  Collider* c = part_new_sphere_collider(offset, radius, &part->world, category);
   if (c == nullptr) return false;
   c->flags &= ~kColliderGround;
   part->colliders = c;
@@ -54,7 +54,7 @@ bool attach_mesh(Task* task, AssetHandle collision, uint32_t category, bool grou
     collider_set_model(part->colliders, collision, category, 0, 0);
     return true;
   }
-  Collider* c = collider_create_mesh(collision, &part->world, category, collider_next_serial(), 0, 0);
+  Collider* c = part_new_mesh_collider(collision, &part->world, category);
   if (c == nullptr) return false;
   c->flags = ground ? (c->flags | kColliderGround) : (c->flags & ~kColliderGround);
   part->colliders = c;
@@ -62,6 +62,16 @@ bool attach_mesh(Task* task, AssetHandle collision, uint32_t category, bool grou
 }
 
 }  // namespace
+
+Collider* part_new_sphere_collider(const Vec3* offset, float radius, const Mat4* owner, uint32_t category) {
+  return collider_create_sphere(offset, radius, owner, category, collider_next_serial(), 0, 0);
+}
+
+Collider* part_new_mesh_collider(AssetHandle collision, const Mat4* owner, uint32_t category) {
+  return collider_create_mesh(collision, owner, category, collider_next_serial(), 0, 0);
+}
+
+uint32_t part_name_hash(const char* name) { return hash_name(name); }
 
 uint32_t model_part_type_id() { return part_render_block()->model_type_id; }
 uint32_t static_part_type_id() { return part_render_block()->static_type_id; }

@@ -197,6 +197,40 @@ bool static_part_attach_collision_mesh(Task* part, AssetHandle collision, uint32
 bool mesh_part_attach_sphere_by_size(Task* part, int view, const Mat4* matrix, float radius, const Vec3* offset,
                                      float min_pixels, uint32_t category);
 
+// The collision mesh when its bounding sphere (0.714 of its radius) is seen
+// at least min_pixels wide where the matrix stands, else a sphere grown to
+// the size those pixels take there. False for a handle without a collision
+// mesh or a full collider pool.
+bool mesh_part_attach_collider_by_size(Task* part, int view, const Mat4* matrix, AssetHandle collision,
+                                       const Vec3* offset, float min_pixels, uint32_t category);
+
+// ---------------------------------------------------------------- collider overlays
+// One-frame parts of the owner on layer 45 that show colliders: cyan for
+// an enabled collider, red otherwise, both half transparent. Null when the
+// task pool is full.
+constexpr uint8_t kColliderOverlayLayer = 45;
+// Every triangle of the collision mesh, placed by the matrix (none: as
+// stored), in the colour.
+Task* create_collision_mesh_overlay(uint32_t owner, const Mat4* matrix, AssetHandle collision, uint32_t colour);
+// A disc facing view 0's camera where the collider's sphere stands.
+Task* part_overlay_collider_sphere(uint32_t owner, const Collider* collider, uint32_t colour);
+Task* create_collider_sphere_overlay(uint32_t owner, const Vec3* centre, float radius, uint32_t colour);
+// For each collider of the part's chain, under the part's owner: a disc for
+// a sphere; for a collision mesh its triangles, or with solid the mesh of
+// the same package and name, see-through and unlit. Static parts show mesh
+// triangles only, primitive parts spheres only.
+void mesh_part_show_colliders(Task* part, bool solid);
+void model_part_show_colliders(Task* part, bool solid);
+void static_part_show_colliders(Task* part);
+void prim_part_show_colliders(Task* part);
+
+// A part's new Collider with the next serial, owned by the matrix; null when
+// the pool is full (or, for a mesh, the handle has no collision mesh).
+Collider* part_new_sphere_collider(const Vec3* offset, float radius, const Mat4* owner, uint32_t category);
+Collider* part_new_mesh_collider(AssetHandle collision, const Mat4* owner, uint32_t category);
+// The asset hash the part classes match names by.
+uint32_t part_name_hash(const char* name);
+
 // For callers outside the draw, planes as mesh_part_is_culled takes them.
 // The primitive part's sphere is its local centre (or position) with its
 // radius when use_radius is set, else the point alone.

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "assets/asset_handle.h"
 #include "assets/link_pool.h"
 #include "math/mat4.h"
 #include "math/plane.h"
@@ -139,6 +140,16 @@ bool model_part_bone_world_override_by_name(Task* part, const char* name, const 
 bool model_part_set_springs(Task* part, const char* name, uint32_t on);
 
 // ---------------------------------------------------------------- bones
+// The bone tree as one-frame 3D lines of the owner, without depth writes:
+// for each bone a line from its parent's position (red) to its own (green)
+// and its three axes, 0.1 long, in red, green and blue. Bones are placed by
+// the player's poses when given, else by the tree's stored matrices over
+// the base matrix (none: identity). A non-zero label word draws nothing.
+void draw_bone_tree_lines(uint32_t owner, AssetHandle tree, const Mat4* base, uint32_t label,
+                          const MotionPlayer* poses);
+// The part's bone tree over its world matrix, posed by its player when
+// posed is set. The lines keep their own colours; colour is not read.
+void model_part_draw_skeleton(Task* part, uint32_t colour, bool posed);
 // The pose of the player's bone with that hash and name; null when absent.
 BonePose* part_find_pose(MotionPlayer* player, uint32_t hash, const char* name);
 // Replaces the part's Colliders with one mesh Collider per bone that has a
@@ -164,6 +175,9 @@ void model_part_for_each_bone_pair(Task* part, BonePairFn fn, void* argument);
 
 // ---------------------------------------------------------------- prims
 void prim_part_set_draw_hook(Task* part, PrimDrawHook hook, uintptr_t argument);
+// The part's 16 bytes for its draw hook's own data.
+constexpr int kPrimHookBlockSize = 16;
+unsigned char* prim_part_hook_block(Task* part);
 void prim_part_set_bounds(Task* part, const Vec3* local_centre, float radius);
 
 constexpr int kPrimBatchVertices = 16384;
@@ -171,6 +185,8 @@ constexpr int kPrimBatchVertices = 16384;
 // 2 points).
 uint32_t prim_count_from_vertices(int type, uint32_t n);
 void prim_batch_begin(Task* part, int type, uint32_t texture);
+// The template the next vertices copy: normal (0, 1, 0), the colour, u = v = 0.
+void prim_batch_reset_template(Task* part, uint32_t colour);
 void prim_batch_add_vertex(Task* part, const Vec3* position);
 void prim_batch_add_xyz(Task* part, float x, float y, float z);
 void prim_batch_set_normal(Task* part, const Vec3* normal);

@@ -12,6 +12,7 @@
 #include "render/device/shaders.h"
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
+#include "scene3d/animation.h"
 #include "scene3d/light_spheres.h"
 #include "scene3d/part_records.h"
 #include "scene3d/part_render.h"
@@ -26,6 +27,7 @@ namespace {
 constexpr uint32_t kMeshFvf = GPU_FVF_XYZ | GPU_FVF_NORMAL | gpu_fvf_tex(1);
 
 struct PartDrawState {
+  ShaderSkeletonNode skeleton[kMotionNodeCountMask + 1];
   Task* state_list[kPartListCapacity];
   Task* distance_list[kPartListCapacity];
   int32_t stack_lo[kPartSortStackSize];
@@ -63,6 +65,23 @@ void apply_billboard(Mat4* world, uint32_t billboard, int mode, GpuDevice* devic
     world->m[4 + c] *= scale.y;
     world->m[8 + c] *= scale.z;
   }
+}
+
+// The player's poses as the shaders' skeleton: built for the mesh the
+// player last made skinning matrices for, so that mesh takes them ready
+// and any other matches its bones by name.
+const ShaderSkeleton* skeleton_of(const MotionPlayer* player, ShaderSkeleton* out) {
+  int n = 0;
+  for (const BonePose* b = player->bones; b != nullptr && n <= static_cast<int>(kMotionNodeCountMask); b = b->next) {
+    ShaderSkeletonNode& node = state.skeleton[n++];
+    node.name_hash = b->name_hash;
+    node.name = b->name;
+    node.bone_index = b->mesh_bone == kBoneNoTrack ? -1 : b->mesh_bone;
+    node.pose = b->pose;
+    node.skin = b->skin;
+  }
+  *out = ShaderSkeleton{player->skin_mesh, state.skeleton, n};
+  return out;
 }
 
 }  // namespace
@@ -201,7 +220,7 @@ int part_begin_draw_lit(int mode, const void* shader_data, int pass_index, int f
 }
 
 void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_override, Mat4* world,
-                    const ShaderSkeleton* skeleton, const ColourBlock* colours, const uint32_t* flags_word,
+                    const MotionPlayer* bones, const ColourBlock* colours, const uint32_t* flags_word,
                     const PartPassFlags& pass, int mode, const void* shader_data, int32_t* last_model, float alpha,
                     const ShaderPointLight* lights, int light_count) {
   PartMesh mesh;
@@ -224,10 +243,14 @@ void part_draw_mesh(GpuDevice* device, Task*, uint32_t model, uint32_t texture_o
                                             static_cast<int>(render_flags_blend(flags)), cull,
                                             static_cast<int>(render_flags_fill(flags)), alpha_ref, mode);
   const MeshBuffers* buffers = &mesh.object->buffers;
-  // Mesh parts draw rigid meshes; the skinned drawing of model parts hands
-  // its own skeleton with the mesh's bones.
+  // A mesh with bones drawn with a posed player takes the skinned slot of
+  // its shading mode, with the palette of its own bones.
+  const ShaderBoneSource* source = &mesh.object->bone_source;
+  ShaderSkeleton skeleton;
+  const ShaderSkeleton* posed =
+      bones != nullptr && bones->bones != nullptr && source->count > 0 ? skeleton_of(bones, &skeleton) : nullptr;
   begin_mesh_draw(changed ? mode : -1, shader_data, b->pass_index, buffers->fvf_index, world, as_material(colours),
-                  nullptr, skeleton, alpha, lights, light_count);
+                  posed != nullptr ? source : nullptr, posed, alpha, lights, light_count);
 
   if (changed || static_cast<int64_t>(model) != *last_model) {
     if (buffers->index_buffer != nullptr) gpu_set_indices(device, buffers->index_buffer);

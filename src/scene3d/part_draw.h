@@ -16,7 +16,7 @@
 #include "render/tasks/task.h"
 
 struct ColourBlock;
-struct ShaderSkeleton;
+struct MotionPlayer;
 struct ShaderPointLight;
 
 constexpr int kPartListCapacity = 4096;
@@ -162,8 +162,9 @@ int part_begin_draw_lit(int mode, const void* shader_data, int pass_index, int f
                         const ColourBlock* colours, const ShaderPointLight* lights, int light_count);
 
 // Draws one mesh (owner not used). The world matrix is rewritten in place by
-// billboarding. The last-model cache skips rebinding the buffers.
+// billboarding. The last-model cache skips rebinding the buffers. With a
+// bone source (a posed player) a mesh that has bones is drawn skinned.
 void part_draw_mesh(GpuDevice* device, Task* owner, uint32_t model, uint32_t texture_override, Mat4* world,
-                    const ShaderSkeleton* skeleton, const ColourBlock* colours, const uint32_t* flags,
+                    const MotionPlayer* bones, const ColourBlock* colours, const uint32_t* flags,
                     const PartPassFlags& pass, int mode, const void* shader_data, int32_t* last_model, float alpha,
                     const ShaderPointLight* lights, int light_count);

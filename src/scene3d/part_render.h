@@ -23,6 +23,8 @@ void part_render_reset_counters();
 // Ends a scene pass: overrides to -1, fog and lighting off, stages 0 to 7
 // unbound.
 void part_render_reset_state();
+// Stages 0 to 7 without a texture.
+void part_render_unbind_textures();
 
 // Sets the device up for drawing the 3D layers of a view (0 or 1): its
 // transforms (light-view, mirror or normal), a directional light from the

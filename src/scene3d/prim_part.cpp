@@ -94,8 +94,12 @@ void prim_batch_begin(Task* task, int type, uint32_t texture) {
   part->vertices_per_primitive = static_cast<uint16_t>(vertices_per_primitive(type));
   part->primitives_per_batch = static_cast<uint16_t>(kPrimBatchVertices / part->vertices_per_primitive);
   part->vertex_buffer = reinterpret_cast<PrimVertex*>(gfx_scratch_array());
-  part->vertex_template = PrimVertex{0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, colour, 0.0f, 0.0f};
+  prim_batch_reset_template(task, colour);
   bind_texture(part, texture);
+}
+
+void prim_batch_reset_template(Task* task, uint32_t colour) {
+  task_data<PrimPart>(task)->vertex_template = PrimVertex{0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, colour, 0.0f, 0.0f};
 }
 
 void prim_batch_add_vertex(Task* task, const Vec3* position) {
@@ -197,9 +201,8 @@ void prim_part_draw(Task* const* tasks, int count) {
     }
     part_lists_add(&lists, task, part->flags, false, 0);
   }
+  // The batch states are set even when every part was culled.
   const int n = part_lists_finish(&lists, false);
-  if (n == 0) return;
-
   Task** order = part_sort_scratch();
   part_batch_begin(kPartBatchPrim, view);
   GpuDevice* device = gfx_device();

@@ -505,3 +505,10 @@ bool ray_cast_model_ex(const CollisionRecord* model, const Mat4* matrix, const V
 
 uint32_t raycol_collider_count() { return block.collider_count; }
 uint32_t raycol_probe_count() { return block.probe_count; }
+
+Vec3 collider_world_centre(const Collider* collider) { return sphere_centre(collider); }
+
+bool collision_bounds(AssetHandle collision, Vec3* centre, float* radius) {
+  const CollisionRecord* rec = get_collision_record(collision);
+  return rec != nullptr && model_bounds(rec, centre, radius);
+}

@@ -117,6 +117,12 @@ Collider* collider_create_sphere(const Vec3* offset, float radius, const Mat4* o
 // handle has no collision record or the pool is empty.
 Collider* collider_create_mesh(AssetHandle collision, const Mat4* owner, uint32_t category, uint16_t serial,
                                uintptr_t user_a, uintptr_t user_b);
+// Where a collider's sphere stands in the world: its centre placed by its
+// owner matrix.
+Vec3 collider_world_centre(const Collider* collider);
+// The bounding sphere a collision mesh's payload records; false for a
+// handle without a record or a payload too short to hold it.
+bool collision_bounds(AssetHandle collision, Vec3* centre, float* radius);
 // Re-targets a collider to another collision mesh, keeping its flags, serial
 // and owner; a handle without a record changes nothing.
 void collider_set_model(Collider* collider, AssetHandle collision, uint32_t category, uintptr_t user_a,

@@ -33,6 +33,16 @@ bool node_in_pass(uint32_t word, const PartPassFlags& pass) {
   return true;
 }
 
+// State key descending; distance key descending (farthest first).
+void static_node_sort_by_state_key(StaticEntry* nodes, int count) {
+  part_quicksort(nodes, count, [](const StaticEntry& a, const StaticEntry& b) { return a.state_key > b.state_key; });
+}
+
+void static_node_sort_by_distance(StaticEntry* nodes, int count) {
+  part_quicksort(nodes, count,
+                 [](const StaticEntry& a, const StaticEntry& b) { return a.distance_key > b.distance_key; });
+}
+
 }  // namespace
 
 
@@ -81,9 +91,8 @@ void static_part_draw(Task* const* tasks, int count) {
     }
   }
   if (front_count + back_count == 0) return;
-  part_quicksort(front, front_count, [](const StaticEntry& a, const StaticEntry& b) { return a.state_key > b.state_key; });
-  part_quicksort(back, back_count,
-                 [](const StaticEntry& a, const StaticEntry& b) { return a.distance_key > b.distance_key; });
+  static_node_sort_by_state_key(front, front_count);
+  static_node_sort_by_distance(back, back_count);
 
   part_batch_begin(kPartBatchStatic, view);
   GpuDevice* device = gfx_device();

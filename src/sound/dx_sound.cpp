@@ -2,10 +2,22 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "sound/sound_manager.h"
 
-DxSound::~DxSound() { dxsound_release(this); }
+DxSound::~DxSound() { dxsound_destruct(this); }
+
+void dxsound_construct(DxSound* s) { new (s) DxSound; }
+void dxsound_destruct(DxSound* s) { dxsound_release(s); }
+void dxsound_destroy(DxSound* s, uint32_t flags) {
+  if (flags & 1u) {
+    delete s;
+  } else {
+    dxsound_destruct(s);
+  }
+}
+void dxsound_ignore(DxSound*) {}
 
 int dxsound_read_wave(const std::string& path, WaveData* out) {
   switch (wave_load(path, out)) {
@@ -43,7 +55,22 @@ int dxsound_load_wave(DxSound* s, const std::string& path, DxSoundMode mode, flo
     dxsound_release(s);
     return e;
   }
-  return dxsound_create_buffer(s, wave, mode, volume);
+  const int e = dxsound_create_buffer(s, wave, mode, volume);
+  if (!e) s->source = path;
+  return e;
+}
+
+int dxsound_fill_buffer(DxSound* s) {
+  if (!s->buffer) return SOUND_ERROR_BUFFER;
+  WaveData wave;
+  if (int e = dxsound_read_wave(s->source, &wave)) return e;
+  return audio_buffer_fill(s->buffer, wave) == AUDIO_OK ? 0 : SOUND_ERROR_BUFFER;
+}
+
+int dxsound_restore_if_lost(DxSound* s) {
+  if (!(audio_buffer_status(s->buffer) & AUDIO_STATUS_LOST)) return 0;
+  if (audio_buffer_restore(s->buffer) != AUDIO_OK) return SOUND_ERROR_BUFFER;
+  return dxsound_fill_buffer(s);
 }
 
 void dxsound_release(DxSound* s) {
@@ -55,17 +82,28 @@ void dxsound_release(DxSound* s) {
   s->buffer = 0;
   s->format = WaveFormat{};
   s->buffer_size = 0;
+  s->source.clear();
 }
 
 bool dxsound_loaded(const DxSound* s) { return s->buffer != 0; }
 
 int dxsound_play(DxSound* s, bool looping) {
-  if (!s->buffer) return -1;
-  return audio_buffer_play(s->buffer, looping) == AUDIO_OK ? 0 : -1;
+  if (!s->buffer || dxsound_restore_if_lost(s) != 0) return -1;
+  const AudioResult r = audio_buffer_play(s->buffer, looping);
+  if (r == AUDIO_LOST) dxsound_restore_if_lost(s);
+  return r == AUDIO_OK ? 0 : -1;
 }
 
 int dxsound_stop(DxSound* s) {
-  if (s->buffer) audio_buffer_stop(s->buffer);
+  if (!s->buffer) return 0;
+  const bool was_playing = dxsound_is_playing(s);
+  audio_buffer_stop(s->buffer);
+  if (was_playing && s->stop_event) sound_stop_event_signal(s->stop_event);
+  return 0;
+}
+
+int dxsound_set_stop_notification(DxSound* s, SoundStopEvent* event) {
+  s->stop_event = event;
   return 0;
 }
 
@@ -139,8 +177,11 @@ int dxsound_set_3d_position(DxSound* s, const float* position) {
 uint32_t dxsound_buffer_size(const DxSound* s) { return s->buffer_size; }
 
 int dxsound_set_fx(DxSound* s, uint32_t flags) {
+  return dxsound_apply_fx(s, flags & 0xFF000000u, flags & 0x00FFFFFFu);
+}
+
+int dxsound_apply_fx(DxSound* s, uint32_t kind, uint32_t level) {
   if (!s->buffer) return -1;
-  const uint32_t kind = flags & 0xFF000000u, level = flags & 0x00FFFFFFu;
   if (audio_buffer_set_effect(s->buffer, kind, level) == AUDIO_OK) return 0;
   if (kind == AUDIO_EFFECT_REVERB) std::fprintf(stderr, "tamberlune: the reverb cannot be applied, even at the lowest quality\n");
   return -1;

@@ -9,6 +9,8 @@
 
 #include "platform/audio/audio.h"
 
+struct SoundStopEvent;
+
 enum DxSoundMode : uint32_t {
   DXSOUND_PLAIN = 0,
   DXSOUND_3D = 1,
@@ -28,6 +30,8 @@ struct DxSound {
   uint32_t fx_flags = 0;        // the effect flags last applied
   WaveFormat format{};
   uint32_t buffer_size = 0;     // bytes of the file's "data" chunk
+  std::string source;           // the file the buffer was loaded from, to refill it
+  SoundStopEvent* stop_event = nullptr;  // signalled when a playing buffer stops
 
   DxSound() = default;
   DxSound(const DxSound&) = delete;
@@ -37,6 +41,15 @@ struct DxSound {
 
 enum { DXSOUND_3D_MIN_DISTANCE = 2, DXSOUND_3D_MAX_DISTANCE = 100 };
 
+// Construction and destruction by name: construct makes an empty object in
+// place, destruct stops and releases it, destroy runs destruct and frees an
+// object made by new when bit 0 of flags is set.
+void dxsound_construct(DxSound* s);
+void dxsound_destruct(DxSound* s);
+void dxsound_destroy(DxSound* s, uint32_t flags);
+// Takes one argument and does nothing.
+void dxsound_ignore(DxSound* s);
+
 // Reads and decodes a wave file; the slow half of loading, done without the
 // sound lock. Returns 0, SOUND_ERROR_FILE or SOUND_ERROR_BUFFER.
 int dxsound_read_wave(const std::string& path, WaveData* out);
@@ -44,13 +57,20 @@ int dxsound_read_wave(const std::string& path, WaveData* out);
 // volume base and volume v (0..1), and the 3D defaults in 3D mode. Returns 0
 // or SOUND_ERROR_BUFFER.
 int dxsound_create_buffer(DxSound* s, const WaveData& wave, DxSoundMode mode, float volume);
-// Both of the above.
+// Both of the above; the buffer remembers path to refill from.
 int dxsound_load_wave(DxSound* s, const std::string& path, DxSoundMode mode, float volume);
+// Reads the buffer's file again and puts its samples into the buffer: 0, or
+// SOUND_ERROR_FILE / SOUND_ERROR_BUFFER.
+int dxsound_fill_buffer(DxSound* s);
+// When the buffer reports itself lost, restores it and fills it again from
+// its file: 0, or the failure.
+int dxsound_restore_if_lost(DxSound* s);
 // Stops, rewinds and frees the buffer; the object is empty again.
 void dxsound_release(DxSound* s);
 bool dxsound_loaded(const DxSound* s);
 
-// 0, or -1 with nothing loaded.
+// Restores a lost buffer first, then plays: 0, or -1 with nothing loaded or
+// when the buffer is (still) lost.
 int dxsound_play(DxSound* s, bool looping);
 int dxsound_stop(DxSound* s);
 bool dxsound_is_playing(const DxSound* s);
@@ -76,3 +96,9 @@ uint32_t dxsound_buffer_size(const DxSound* s);
 // Applies the effect flags (kind in the top byte, level below): 0 when
 // applied, -1 when not.
 int dxsound_set_fx(DxSound* s, uint32_t flags);
+// One effect of a kind (echo, reverb, compressor; any other removes them)
+// at a level: 0 when applied, -1 when not.
+int dxsound_apply_fx(DxSound* s, uint32_t kind, uint32_t level);
+// Asks the buffer to signal event whenever it stops playing (null: no
+// longer). Always 0.
+int dxsound_set_stop_notification(DxSound* s, SoundStopEvent* event);

@@ -30,7 +30,9 @@ SoundCommandRing ring;
 void lock(SharedSemaphore* s) { wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE); }
 void unlock(SharedSemaphore* s) { release_shared_semaphore(s, 1, nullptr); }
 
-void thread_proc() {
+}  // namespace
+
+void sound_thread_proc() {
   SharedSemaphore* s = ring.semaphore.load();
   for (;;) {
     // Quitting is read first, so the commands that came before the quit
@@ -56,12 +58,30 @@ void thread_proc() {
   }
 }
 
+bool sound_wait_queue_room() {
+  for (;;) {
+    SharedSemaphore* s = ring.semaphore.load();
+    if (!s) return false;
+    lock(s);
+    const bool accepting = ring.accepting;
+    const bool room = ring.pending < SOUND_RING_ROOM || std::this_thread::get_id() == ring.thread_id;
+    unlock(s);
+    if (!accepting) return false;
+    if (room) return true;
+    sys_yield();
+  }
+}
+
+namespace {
+
 // Stores one command: fill writes the form's fields into a zeroed slot.
 template <typename Fill>
 int post(uint32_t opcode, Fill fill) {
   ring.posters.fetch_add(1);
   int queued = 0;
-  SharedSemaphore* s = ring.semaphore.load();
+  // Another poster may take the room between the wait and the store, so the
+  // store checks again under the semaphore.
+  SharedSemaphore* s = sound_wait_queue_room() ? ring.semaphore.load() : nullptr;
   bool from_worker = false;
   while (s) {
     lock(s);
@@ -109,7 +129,7 @@ bool sound_thread_start(SoundCommandHandler handler) {
   ring.semaphore = s;
   // The thread id is known before any command can reach the worker.
   lock(s);
-  ring.thread = SysThread(thread_proc);
+  ring.thread = SysThread(sound_thread_proc);
   ring.thread_id = ring.thread.get_id();
   unlock(s);
   return true;

@@ -65,6 +65,12 @@ using SoundCommandHandler = void (*)(const SoundCommand& command);
 // the handler. False when the semaphore cannot be made (the ring then takes
 // no commands).
 bool sound_thread_start(SoundCommandHandler handler);
+// The worker's body: drains the ring in order, sleeping 1 ms after each
+// command and 10 ms when it is empty, until asked to quit.
+void sound_thread_proc();
+// Waits while 14 or more commands are pending; every poster calls it first.
+// The worker never waits on itself. False once the ring takes no commands.
+bool sound_wait_queue_room();
 // Lets the worker finish the commands pending now, waits for it to end and
 // closes the semaphore. Posts made after this are refused.
 void sound_thread_stop();

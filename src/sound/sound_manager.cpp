@@ -2,16 +2,21 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "math/mat4.h"
 #include "platform/sys/sys.h"
 #include "render/movie/movie_player.h"
+#include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
+#include "shell/services/settings_store.h"
 #include "shell/services/startup_config.h"
 #include "sound/voice_queue.h"
 
@@ -51,8 +56,9 @@ SoundCamera camera;
 using Guard = std::lock_guard<std::recursive_mutex>;
 using Lock = std::unique_lock<std::recursive_mutex>;
 
-void set_error(SoundManager* m, int code) {
-  // The first failure is the one worth reporting.
+// Records the error in the manager; the first failure is the one worth
+// reporting.
+void sound_set_error(SoundManager* m, int code) {
   int none = 0;
   m->error.compare_exchange_strong(none, code);
 }
@@ -65,11 +71,7 @@ std::string sound_path(const SoundManager* m, const std::string& folder, const c
   std::string rel = folder + name;
   if (!m->extension.empty()) rel += "." + m->extension;
   if (m->work_directory.empty()) return rel;
-  // The sys layer takes paths in the system's own text; a folder name that
-  // has no CP932 form is passed as it is.
-  std::string base = sys_utf8_to_cp932(m->work_directory);
-  if (sys_cp932_to_utf8(base) != m->work_directory) base = m->work_directory;
-  return base + "\\" + rel;
+  return sys_join_path(m->work_directory, rel);
 }
 
 // Decodes a file; when this thread holds the sound lock only here, it lets
@@ -97,9 +99,10 @@ bool load_channel(Lock& g, DxSound* SoundManager::*channel, int SoundManager::*c
     m = manager;
     if (!m) return false;
     if (!e) e = dxsound_create_buffer(&(m->*object), w, mode, volume);
+    if (!e) (m->*object).source = path;
     if (e) {
       report_load_failure(e, path);
-      set_error(m, e);
+      sound_set_error(m, e);
       return false;
     }
     m->*channel = &(m->*object);
@@ -158,14 +161,16 @@ bool file_opens(const std::string& path) {
   return true;
 }
 
-void check_files(SoundManager* m) {
+// Opens each effect, BGM and voice file of folder B (error 258 for any that
+// does not open), and notes which voices folder A holds too.
+void sound_check_files(SoundManager* m) {
   std::string reported;  // the tables may name one file several times; say it once
   auto check = [&](const char* name) {
     std::string path = sound_path(m, m->folder_b, name);
     if (file_opens(path)) return;
     if (path != reported) report_load_failure(SOUND_ERROR_FILE, path);
     reported = path;
-    set_error(m, SOUND_ERROR_FILE);
+    sound_set_error(m, SOUND_ERROR_FILE);
   };
   for (const char* n : sound_se_names) check(n);
   for (const char* n : sound_bgm_names) check(n);
@@ -174,13 +179,14 @@ void check_files(SoundManager* m) {
     m->voice_in_folder_a[i] = file_opens(sound_path(m, m->folder_a, sound_voice_names[i])) ? 1 : 0;
 }
 
-void preload_ses(SoundManager* m) {
+// Loads every effect; the manager is ready once all are loaded.
+void sound_preload_ses(SoundManager* m) {
   for (int i = 0; i < SOUND_SE_COUNT; ++i) {
     DxSound* s = new DxSound;
     std::string path = sound_path(m, m->folder_b, sound_se_names[i]);
     if (int e = dxsound_load_wave(s, path, sound_se_mode(sound_se_names[i]), m->se_volume)) {
       report_load_failure(e, path);
-      set_error(m, e);
+      sound_set_error(m, e);
       delete s;
       return;
     }
@@ -189,6 +195,19 @@ void preload_ses(SoundManager* m) {
     m->se[i] = s;
   }
   m->ready = true;
+}
+
+// Opens the device and sets the folders and the extension (the volumes keep
+// their start values); error 256 when the device does not open.
+void sound_device_init(SoundManager* m, const SoundSetup& setup) {
+  m->error = 0;
+  if (!open_device(m, setup.device)) {
+    sound_set_error(m, SOUND_ERROR_DEVICE);
+    return;
+  }
+  m->folder_a = m->folder_b = ".\\";
+  const char* ext = get_startup_string("SFEXT");
+  m->extension = ext ? ext : "";
 }
 
 const float* command_position(const SoundCommand& c, float out[3]) {
@@ -258,12 +277,10 @@ void sound_init_with(const SoundSetup& setup) {
   sound_thread_start(run_command);
   {
     Guard g(lock);
-    if (!open_device(m, setup.device)) set_error(m, SOUND_ERROR_DEVICE);
     m->work_directory = setup.work_directory;
-    const char* ext = get_startup_string("SFEXT");
-    m->extension = ext ? ext : "";
-    check_files(m);
-    if (m->error == 0) preload_ses(m);
+    sound_device_init(m, setup);
+    sound_check_files(m);
+    if (m->error == 0) sound_preload_ses(m);
     movie_player_init();
     voice_queue_reset();
     frame_counter = 0;
@@ -273,9 +290,10 @@ void sound_init_with(const SoundSetup& setup) {
 }
 
 void sound_update() {
-  // The listener follows view 0's camera; the worker only ever reads this
+  // The listener follows view 0's camera matrix (the inverse of its view
+  // matrix, so mirrored views mirror it too); the worker only ever reads this
   // published copy.
-  const Mat4* m = get_camera_world_matrix(0);
+  const Mat4* m = get_camera_matrix(0);
   Vec3 angles;
   mat4_to_euler(&angles, m);
   const float eye[3] = {m->m[12], m->m[13], m->m[14]};
@@ -642,6 +660,24 @@ void sound_set_primary_volume(float v) {
 
 void sound_set_master_volume(float v) { sound_set_primary_volume(v); }
 
+int sound_set_system_volume(float v) {
+  std::string why;
+  const int e = audio_set_system_volume(v, &why);
+  if (e < 0) std::fprintf(stderr, "tamberlune: the system volume cannot be set: %s\n", why.c_str());
+  return e;
+}
+
+const uint8_t* sound_read_file(const std::string& path, size_t* size) {
+  static uint8_t buffer[SOUND_READ_FILE_MAX];
+  std::vector<uint8_t> bytes;
+  if (size) *size = 0;
+  if (!sys_read_file(path, bytes, SOUND_READ_FILE_MAX)) return nullptr;
+  if (bytes.size() >= 2 && bytes[0] == 'c' && bytes[1] == '.') return nullptr;
+  std::copy(bytes.begin(), bytes.end(), buffer);
+  if (size) *size = bytes.size();
+  return buffer;
+}
+
 // ---- Names -------------------------------------------------------------------------
 
 int sound_lookup_name(const char* name, const char* const* table, int count) {
@@ -672,12 +708,18 @@ std::string sound_file_name(const char* name) {
   return manager ? sound_path(manager, manager->folder_b, name) : std::string();
 }
 
+std::string sound_file_name_alt(const char* name) {
+  Guard g(lock);
+  return manager ? sound_path(manager, manager->folder_a, name) : std::string();
+}
+
 std::string sound_voice_file_name(int index) {
   Guard g(lock);
   if (!manager || index < 0 || index >= SOUND_VOICE_COUNT) return std::string();
-  // The voice's second-language folder is chosen by the "golng" setting,
-  // which the settings store does not offer yet; the first folder serves.
-  return sound_path(manager, manager->folder_b, sound_voice_names[index]);
+  // Folder A holds the second language's voices, where the voice has one.
+  int32_t language = 0;
+  const bool alt = get_setting_int("golng", &language) && language == 1 && manager->voice_in_folder_a[index];
+  return sound_path(manager, alt ? manager->folder_a : manager->folder_b, sound_voice_names[index]);
 }
 
 DxSoundMode sound_se_mode(const char* name) {
@@ -721,3 +763,47 @@ const DxSound* sound_se_slot(int index) {
   Guard g(lock);
   return (manager && index >= 0 && index < SOUND_SE_COUNT) ? manager->se[index] : nullptr;
 }
+
+// ---- Stop notification --------------------------------------------------------------
+
+namespace {
+
+SoundStopEvent stop_event;
+std::atomic<bool> stop_thread_run{false};
+SysThread stop_thread;
+
+}  // namespace
+
+SoundStopEvent* sound_stop_event() { return &stop_event; }
+
+void sound_stop_event_signal(SoundStopEvent* event) {
+  {
+    std::lock_guard<std::mutex> g(event->lock);
+    event->signalled = true;
+  }
+  event->wake.notify_all();
+}
+
+bool sound_stop_event_wait(SoundStopEvent* event, uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> g(event->lock);
+  if (!event->wake.wait_for(g, std::chrono::milliseconds(timeout_ms), [&] { return event->signalled; })) return false;
+  event->signalled = false;
+  return true;
+}
+
+bool sound_stop_thread_start() { return false; }
+
+void sound_stop_thread_proc() {
+  while (stop_thread_run.load()) {
+    sound_stop_event_wait(&stop_event, 100);
+    sys_sleep_ms(1);
+  }
+}
+
+void sound_stop_thread_stop() {
+  stop_thread_run = false;
+  sound_stop_event_signal(&stop_event);
+  if (stop_thread.joinable()) stop_thread.join();
+}
+
+void sound_stop_thread_idle(int) {}

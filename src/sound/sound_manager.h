@@ -8,7 +8,9 @@
 // it outside the lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 
@@ -107,6 +109,18 @@ void sound_reset_all();
 int volume_to_attenuation(float v);
 void sound_set_primary_volume(float v);
 void sound_set_master_volume(float v);
+// The system's output level (both channels) to v in 0..1 through the system
+// mixer: 0, or a negative error when there is no mixer or it refuses.
+int sound_set_system_volume(float v);
+
+// ---- Whole files ------------------------------------------------------------------
+
+enum : size_t { SOUND_READ_FILE_MAX = 1u << 20 };
+// Reads a whole file into the manager's one static buffer and returns it, with
+// its length in *size; the next call overwrites it. Null for a missing file,
+// one larger than SOUND_READ_FILE_MAX, or one that begins with "c.". Any other,
+// an "SP" file with its 4-byte head among them, is read whole.
+const uint8_t* sound_read_file(const std::string& path, size_t* size);
 
 // ---- Names ---------------------------------------------------------------------------
 
@@ -123,6 +137,10 @@ int64_t sound_voice_id(const char* name);  // index + 0x40000000, or -1
 // Path of a sound as the sys layer opens it: working folder, sound folder,
 // name, '.', extension (no dot when the extension is empty).
 std::string sound_file_name(const char* name);
+// The same in folder A, where second-language voices lie.
+std::string sound_file_name_alt(const char* name);
+// Folder A when the "golng" setting is 1 and the voice's file was found
+// there at start-up, else folder B.
 std::string sound_voice_file_name(int index);
 // The mode an effect of that name loads in: names starting with s or i are
 // plain, and frequency-controlled with "frq" at characters 2 to 4; every
@@ -144,3 +162,26 @@ const DxSound* sound_bgm_channel();
 const DxSound* sound_voice_channel();
 const DxSound* sound_ambient_channel();
 const DxSound* sound_se_slot(int index);
+
+// ---- Stop notification --------------------------------------------------------------
+
+// The sound system's stop event: a buffer asked to (dxsound_set_stop_notification)
+// signals it when it stops playing; a waiter takes the signal.
+struct SoundStopEvent {
+  std::mutex lock;
+  std::condition_variable wake;
+  bool signalled = false;
+};
+SoundStopEvent* sound_stop_event();
+void sound_stop_event_signal(SoundStopEvent* event);
+// Waits up to timeout_ms for the signal and takes it; false on time-out.
+bool sound_stop_event_wait(SoundStopEvent* event, uint32_t timeout_ms);
+// The stop-notification thread: its starter starts nothing and answers false;
+// its procedure waits on the stop event while the run flag is set, sleeping
+// 1 ms after each wake-up; its stop clears the flag and waits up to 1 s for
+// the thread.
+bool sound_stop_thread_start();
+void sound_stop_thread_proc();
+void sound_stop_thread_stop();
+// Takes one argument and does nothing.
+void sound_stop_thread_idle(int);

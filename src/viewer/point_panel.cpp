@@ -96,11 +96,10 @@ bool row_name(const Cell& c) {
   value_cell(c);
   if (c.hovered && viewer_input().left_pressed) {
     std::string path;
-    const std::string dir = sys_utf8_to_cp932(sys_get_current_dir()) + "\\text\\";
-    if (file_dialog_open({{kFilterDialogue, "*.txt"}}, dir, path)) {
+    if (file_dialog_open({{kFilterDialogue, "*.txt"}}, ".\\text\\", path)) {
       point_load_dialogue_file(c.task, path.c_str());
     } else {
-      window_message_box(path, kMsgFileNotFound);
+      window_message_box(sys_path_for_display(path), kMsgFileNotFound);
     }
   }
   const char* name = point_get_dialogue_name(c.task);

@@ -29,6 +29,10 @@ const char kMsgNoPicture[] =
 const char kMsgPathTooLong[] =
     "\x91\xe4\x8e\x8c\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcc\x83\x70\x83\x58\x82\xaa\x92\xb7\x82\xb7\x82\xac\x82\xdc"
     "\x82\xb7";
+// 台詞ファイルのパスにセーブデータに書けない文字があります
+const char kMsgPathNotStorable[] =
+    "\x91\xe4\x8e\x8c\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcc\x83\x70\x83\x58\x82\xc9\x83\x5a\x81\x5b\x83\x75\x83\x66"
+    "\x81\x5b\x83\x5e\x82\xc9\x8f\x91\x82\xaf\x82\xc8\x82\xa2\x95\xb6\x8e\x9a\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb7";
 // ポイントは最大１６個までです
 const char kMsgTooManyPoints[] =
     "\x83\x7c\x83\x43\x83\x93\x83\x67\x82\xcd\x8d\xc5\x91\xe5\x82\x50\x82\x55\x8c\xc2\x82\xdc\x82\xc5\x82\xc5\x82\xb7";
@@ -76,7 +80,26 @@ void put_f32(std::vector<uint8_t>& out, float f) {
 }
 
 // Start-up makes the working folder the current one and keeps it so.
-std::string work_dir_cp932() { return sys_utf8_to_cp932(sys_get_current_dir()); }
+// The working folder as a host path; the current folder before start-up
+// has recorded one.
+std::string work_dir_host() {
+  const std::string& work = get_work_directory();
+  return work.empty() ? sys_get_current_dir() : work;
+}
+
+// The points' dialogue paths as the file stores them, in CP932. False, with
+// the index of the first path CP932 cannot write, when one cannot be stored.
+bool stored_dialogue_paths(SaveArrangement& a, size_t* bad) {
+  for (size_t i = 0; i < a.points.size(); ++i) {
+    std::string cp932;
+    if (!sys_path_to_cp932(a.points[i].dialogue_path, cp932)) {
+      *bad = i;
+      return false;
+    }
+    a.points[i].dialogue_path = std::move(cp932);
+  }
+  return true;
+}
 
 std::vector<FileDialogFilter> sav_filters() { return {{kFilterName, "*.sav"}}; }
 
@@ -164,7 +187,8 @@ SaveStatus save_serialize(const SaveArrangement& a, std::vector<uint8_t>& out) {
 
 std::string save_resolve_dialogue_path(const std::string& stored, const std::string& work_dir) {
   if (stored.empty()) return {};
-  if (deffile_exists(stored)) return stored;
+  std::string here = sys_host_path_from_cp932(stored);
+  if (deffile_exists(here)) return here;
   // The bare file name: drive and folders dropped, stepping over double-byte
   // characters whose trail byte is 0x5C.
   size_t base = 0;
@@ -173,7 +197,7 @@ std::string save_resolve_dialogue_path(const std::string& stored, const std::str
     if (sys_is_cp932_lead(c)) ++i;
     else if (c == '\\' || c == '/' || c == ':') base = i + 1;
   }
-  return work_dir + "\\text\\" + stored.substr(base);
+  return sys_join_path(work_dir, "text\\" + stored.substr(base));
 }
 
 SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
@@ -191,44 +215,50 @@ SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
     }
   }
   if (status != SAVE_OK) {
-    window_message_box(path, status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
+    window_message_box(sys_path_for_display(path), status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
     return status;
   }
-  std::string work_dir = work_dir_cp932();
+  const std::string work_dir = work_dir_host();
   for (SavePoint& p : a.points) p.dialogue_path = save_resolve_dialogue_path(p.dialogue_path, work_dir);
   out = std::move(a);
   return SAVE_OK;
 }
 
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement) {
+  SaveArrangement stored = arrangement;
+  size_t bad = 0;
+  if (!stored_dialogue_paths(stored, &bad)) {
+    window_message_box(sys_path_for_display(arrangement.points[bad].dialogue_path), kMsgPathNotStorable);
+    return SAVE_BAD_NAME_CHARS;
+  }
   std::vector<uint8_t> bytes;
-  SaveStatus status = save_serialize(arrangement, bytes);
+  SaveStatus status = save_serialize(stored, bytes);
   if (status == SAVE_OK && !sys_write_file_atomic(path, bytes.data(), bytes.size())) status = SAVE_WRITE_FAILED;
   switch (status) {
     case SAVE_OK:
       break;
     case SAVE_NO_PICTURE:
-      window_message_box(path, kMsgNoPicture);
+      window_message_box(sys_path_for_display(path), kMsgNoPicture);
       break;
     case SAVE_TOO_MANY_POINTS:
-      window_message_box(path, kMsgTooManyPoints);
+      window_message_box(sys_path_for_display(path), kMsgTooManyPoints);
       break;
     case SAVE_BAD_POSITION:
-      window_message_box(path, kMsgBadPosition);
+      window_message_box(sys_path_for_display(path), kMsgBadPosition);
       break;
     case SAVE_TOO_LARGE:
-      window_message_box(path, kMsgPictureTooLarge);
+      window_message_box(sys_path_for_display(path), kMsgPictureTooLarge);
       break;
     case SAVE_BAD_NAME_LENGTH:
-      for (const SavePoint& p : arrangement.points) {
+      for (const SavePoint& p : stored.points) {
         if (p.dialogue_path.size() > kSaveMaxNameBytes) {
-          window_message_box(p.dialogue_path, kMsgPathTooLong);
+          window_message_box(sys_path_for_display(p.dialogue_path), kMsgPathTooLong);
           break;
         }
       }
       break;
     default:
-      window_message_box(path, kMsgSaveFailed);
+      window_message_box(sys_path_for_display(path), kMsgSaveFailed);
       break;
   }
   return status;
@@ -237,8 +267,8 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
 SaveStatus save_load_arrangement(const char* name, SaveArrangement& out, std::string* path) {
   std::string file;
   if (name) {
-    file = std::string(".\\sav\\") + name;
-  } else if (!file_dialog_open(sav_filters(), work_dir_cp932() + "\\sav\\", file)) {
+    file = sys_host_path(std::string(".\\sav\\") + name);
+  } else if (!file_dialog_open(sav_filters(), ".\\sav\\", file)) {
     return SAVE_CANCELLED;
   }
   if (path) *path = file;
@@ -247,7 +277,7 @@ SaveStatus save_load_arrangement(const char* name, SaveArrangement& out, std::st
 
 SaveStatus save_store_arrangement(const SaveArrangement& arrangement, std::string* path) {
   std::string file;
-  if (!file_dialog_save(sav_filters(), work_dir_cp932() + "\\sav\\", "sav", file)) return SAVE_CANCELLED;
+  if (!file_dialog_save(sav_filters(), ".\\sav\\", "sav", file)) return SAVE_CANCELLED;
   if (path) *path = file;
   return save_write_file(file, arrangement);
 }

@@ -54,6 +54,7 @@ enum SaveStatus {
   SAVE_NO_PICTURE,           // nothing to write: no picture bytes kept
   SAVE_TOO_MANY_POINTS,      // more points than a file restores
   SAVE_WRITE_FAILED,         // the file could not be written; an old one is untouched
+  SAVE_BAD_NAME_CHARS,       // a dialogue path with characters CP932 cannot write; nothing written
 };
 
 // Parses a whole file image. On any refusal out is left as it was.
@@ -61,9 +62,9 @@ SaveStatus save_parse(const uint8_t* data, size_t size, SaveArrangement& out);
 // Builds the file image of an arrangement. Paths are written without a NUL.
 SaveStatus save_serialize(const SaveArrangement& arrangement, std::vector<uint8_t>& out);
 
-// The path a stored dialogue path is loaded from: the stored path when it
-// opens as a file, else its bare file name in the "text" folder of the
-// working folder (work_dir, CP932). "" for an empty stored path.
+// The host path a stored (CP932) dialogue path is loaded from: the stored
+// path when it opens as a file, else its bare file name in the "text" folder
+// of the working folder (work_dir, a host path). "" for an empty stored path.
 std::string save_resolve_dialogue_path(const std::string& stored, const std::string& work_dir);
 
 // Reads an arrangement from path. On success every dialogue_path has been

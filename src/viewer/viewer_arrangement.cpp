@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/sys/sys.h"
 #include "platform/window/window.h"
 #include "viewer/viewer_messages.h"
 #include "viewer/viewer_picture.h"
@@ -54,10 +55,10 @@ void save_load(const char* name) {
   SaveArrangement a;
   std::string path;
   if (save_load_arrangement(name, a, &path) == SAVE_OK && !viewer_apply_arrangement(std::move(a))) {
-    window_message_box(path, kMsgFileNotLoaded);
+    window_message_box(sys_path_for_display(path), kMsgFileNotLoaded);
   }
   if (!viewer_state().picture) {
-    window_message_box(path, kMsgFileNotLoaded);
+    window_message_box(sys_path_for_display(path), kMsgFileNotLoaded);
     picture_show_blank();
   }
 }

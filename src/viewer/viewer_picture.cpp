@@ -123,22 +123,21 @@ void load_cg_file(const std::string& path) {
     read = get_file_size(path) > 0 && sys_read_file(path, bytes);
   } catch (const std::bad_alloc&) {
     // The shown picture stays: nothing of it has been dropped yet.
-    window_message_box(path, kMsgNoMemory);
+    window_message_box(sys_path_for_display(path), kMsgNoMemory);
     return;
   }
   if (read && picture_show_bytes(std::move(bytes))) return;
   release_picture();
-  window_message_box(path, kMsgFileNotLoaded);
+  window_message_box(sys_path_for_display(path), kMsgFileNotLoaded);
   picture_show_blank();
 }
 
 void load_cg_image() {
   std::string path;
-  const std::string dir = sys_utf8_to_cp932(sys_get_current_dir()) + "\\";
-  if (file_dialog_open({{kFilterPictures, kFilterPicturePatterns}, {kFilterAllFiles, "*.*"}}, dir, path)) {
+  if (file_dialog_open({{kFilterPictures, kFilterPicturePatterns}, {kFilterAllFiles, "*.*"}}, ".\\", path)) {
     load_cg_file(path);
   } else if (!viewer_state().picture) {
-    window_message_box(path, kMsgFileNotLoaded);
+    window_message_box(sys_path_for_display(path), kMsgFileNotLoaded);
     picture_show_blank();
   }
 }

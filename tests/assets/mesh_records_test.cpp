@@ -2,6 +2,9 @@
 // entries taken and given back, texture slots resolved by name.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "assets/asset_names.h"
 #include "assets/asset_registry.h"
 #include "assets/mdl_builder.h"
@@ -82,6 +85,33 @@ TEST_F(MeshRecords, RegisterResolveAndRelease) {
   EXPECT_EQ(get_asset_registry()->meshes.names.used, 0u);
 }
 
+// A mesh kept across a release must not keep the handle of a texture the
+// release took away: the next texture made in that slot is another one.
+TEST_F(MeshRecords, ReleasedTexturesLeaveTheMaterials) {
+  const AssetHandle h = add(mdl_cube(), "box", 0);
+  ASSERT_NE(h, 0);
+  RegistryMark mark;
+  mark_asset_registry(&mark);
+  const AssetHandle wood = create_texture("pkg", "wood", 2, 2, 0);
+  ASSERT_NE(wood, 0);
+  resolve_mesh_textures();
+  const MeshObject* o = get_mesh_object(h);
+  ASSERT_EQ(o->materials[0].textures[0], wood);
+
+  release_asset_registry_to_mark(&mark);
+  ASSERT_EQ(count_meshes(), 1);
+  EXPECT_EQ(o->materials[0].textures[0], 0);
+  EXPECT_EQ(o->info.first_texture, 0);
+  const AssetHandle stone = create_texture("pkg", "stone", 2, 2, 0);
+  EXPECT_EQ(stone, wood) << "the freed slot is taken again";
+  EXPECT_EQ(o->materials[0].textures[0], 0);
+
+  // Loaded again, the texture is found again.
+  ASSERT_NE(create_texture("pkg", "wood", 2, 2, 0), 0);
+  resolve_mesh_textures();
+  EXPECT_EQ(o->materials[0].textures[0], find_texture("pkg", "wood"));
+}
+
 TEST_F(MeshRecords, RefusedWhenTheEntriesDoNotFit) {
   MdlBuilder m = mdl_cube();
   for (int i = 0; i < 4; ++i) m.materials.push_back({"", {0, 0, 0}});  // 5 entries, 4 free
@@ -92,6 +122,53 @@ TEST_F(MeshRecords, RefusedWhenTheEntriesDoNotFit) {
   EXPECT_EQ(asset_mesh_bytes(), 0);
   // The same mesh with room registers.
   EXPECT_NE(add(mdl_cube(), "small", 0), 0);
+}
+
+TEST_F(MeshRecords, BlankMeshesAndTheirBoneSource) {
+  const struct {
+    uint32_t triangles;
+    bool made;
+  } cases[] = {{0, false}, {1, true}, {21845, true}, {21846, false}};
+  for (const auto& c : cases) {
+    const std::string name = "blank" + std::to_string(c.triangles);
+    const AssetHandle h = create_blank_mesh("pkg", name.c_str(), c.triangles);
+    EXPECT_EQ(h != 0, c.made) << c.triangles;
+    if (!c.made) continue;
+    const MeshObject* o = get_mesh_object(h);
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(o->info.vertex_count, 3 * c.triangles);
+    EXPECT_EQ(o->buffers.index_buffer, nullptr);
+    ASSERT_EQ(o->info.material_count, 1u);
+    EXPECT_EQ(o->materials[0].words[0], 0u);
+    EXPECT_EQ(o->materials[0].words[1], 0u);
+    EXPECT_EQ(o->materials[0].words[2], c.triangles - 1);
+    EXPECT_EQ(o->materials[0].texture_names[0], nullptr);
+    // No bones: an empty bone source.
+    EXPECT_EQ(o->bone_source.count, 0);
+  }
+}
+
+TEST(UnitCube, FacesPointOutAndWindTheSameWay) {
+  const UnitCubeData* cube = get_unit_cube_data();
+  ASSERT_EQ(cube->vertex_count, 36);
+  for (int t = 0; t < 12; ++t) {
+    const float* p[3] = {cube->positions[3 * t], cube->positions[3 * t + 1], cube->positions[3 * t + 2]};
+    const float* n = cube->normals[3 * t];
+    float e1[3], e2[3];
+    for (int a = 0; a < 3; ++a) {
+      e1[a] = p[1][a] - p[0][a];
+      e2[a] = p[2][a] - p[0][a];
+    }
+    const float cross[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2],
+                            e1[0] * e2[1] - e1[1] * e2[0]};
+    // Counter-clockwise seen from outside: the winding's normal is the face's.
+    EXPECT_GT(cross[0] * n[0] + cross[1] * n[1] + cross[2] * n[2], 0.0f) << t;
+    for (int k = 0; k < 3; ++k) {
+      const float* q = p[k];
+      EXPECT_FLOAT_EQ(q[0] * n[0] + q[1] * n[1] + q[2] * n[2], 0.5f) << t;  // on its face
+      for (int a = 0; a < 3; ++a) EXPECT_EQ(std::fabs(q[a]), 0.5f) << t;
+    }
+  }
 }
 
 }  // namespace

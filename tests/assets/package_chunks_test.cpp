@@ -184,6 +184,43 @@ TEST_F(Chunks, EmptyBoneAndCameraChunksAndUnnamedStreamsRegisterNothing) {
   EXPECT_EQ(count_camera_paths(), 0);
 }
 
+// Payloads that are odd but usable load: a collision grid whose dimensions
+// disagree with its cell count (nothing reads them), a bone stream that ends
+// with a level still pushed (each walker restores its own depth), and
+// sphere-set and camera-path names that keep their tags.
+TEST_F(Chunks, OddButUsablePayloadsLoad) {
+  Blob grid = collision_payload("grid");
+  grid.set(8, 2);
+  Blob open_push;
+  open_push.u32(1);
+  const uint32_t name_at = open_push.u32(0);
+  open_push.u32(0);
+  open_push.u32(3);
+  open_push.u32(5);
+  open_push.set(name_at, open_push.str("open"));
+  const struct {
+    const char* what;
+    uint32_t tag;
+    Blob payload;
+    std::function<bool()> found;
+  } cases[] = {
+      {"collision grid differs from cell count", CHUNK_TAG_COLLISION, grid,
+       [] { return find_collision("pkg", "grid") != 0 && count_collision_triangles(1) == 1; }},
+      {"bone stream ends pushed", CHUNK_TAG_BONE, open_push, [] { return find_bone_tree("pkg", "open") != 0; }},
+      {"sphere-set name keeps its tag", CHUNK_TAG_SPHERE_SET, sphere_payload("ball_NRx"),
+       [] { return find_sphere_set("pkg", "ball_NRx") != 0 && find_sphere_set("pkg", "ball") == 0; }},
+      {"camera-path name keeps its tag", CHUNK_TAG_CAMERA_PATH, camera_payload("fly_SPx", 2),
+       [] { return find_camera_path("pkg", "fly_SPx") != 0; }},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(load_one(c.tag, c.payload)) << c.what;
+    EXPECT_TRUE(c.found()) << c.what;
+  }
+  Mat4 m;
+  EXPECT_FALSE(get_node_model_matrix(find_bone_tree("pkg", "open"), "missing", &m));
+  EXPECT_EQ(matrix_stack_depth(), 0);
+}
+
 // Each malformed payload is refused with its tag's code and changes nothing.
 TEST_F(Chunks, MalformedPayloadsAreRefused) {
   const struct {
@@ -242,12 +279,6 @@ TEST_F(Chunks, MalformedPayloadsAreRefused) {
        [] {
          Blob b = animation_payload("w", "t", 1, 1);
          b.bytes.resize(b.bytes.size() - 8);
-         return b;
-       }},
-      {"collision grid differs from cell count", CHUNK_TAG_COLLISION, 11,
-       [] {
-         Blob b = collision_payload("c");
-         b.set(8, 2);
          return b;
        }},
       {"collision triangles past end", CHUNK_TAG_COLLISION, 11,

@@ -160,6 +160,45 @@ TEST(MathMat4, InverseRoundTripsAndRefusesSingularMatrices) {
   EXPECT_EQ(mat4_invert(&out, &cam), nullptr);
 }
 
+// The singularity test looks at the 3x3 part relative to its own scale, so a
+// camera far from the origin still has a view matrix, and a tiny but regular
+// scale is still invertible, while a flattened axis is refused at any distance.
+TEST(MathMat4, InverseOfFarAndSmallMatrices) {
+  struct Case {
+    const char* what;
+    Vec3 pos, scale;
+    bool invertible;
+  } cases[] = {
+      {"translation 1e5", {1e5f, 0, 0}, {1, 1, 1}, true},
+      {"translation 1e6", {1e6f, 0, 0}, {1, 1, 1}, true},
+      {"translation 1e7 on every axis", {1e7f, -1e7f, 1e7f}, {1, 1, 1}, true},
+      {"scale 1e-3 far away", {1e6f, 0, 0}, {1e-3f, 1e-3f, 1e-3f}, true},
+      {"one axis flattened, near", {1, 2, 3}, {1, 0, 1}, false},
+      {"one axis flattened, far", {1e6f, 0, 0}, {1, 0, 1}, false},
+      {"one axis tiny but whole, far", {1e6f, 0, 0}, {1, 1e-9f, 1}, true},
+  };
+  for (const Case& c : cases) {
+    const Vec3 ang{0.3f, -1.1f, 0.2f};
+    Mat4 m, inv;
+    mat4_from_position_euler(&m, &c.pos, &ang);
+    mat4_scale_rows(&m, &m, &c.scale);
+    Mat4* r = mat4_invert(&inv, &m);
+    EXPECT_EQ(r != nullptr, c.invertible) << c.what;
+    if (!r) continue;
+    // The inverse takes the far point back to the origin.
+    Vec3 back;
+    mat4_transform_point(&back, &inv, &c.pos);
+    EXPECT_LT(vec3_length(&back), 1e-6f * vec3_length(&c.pos) / c.scale.x + 1e-4f) << c.what;
+  }
+  // A camera a million units out, looking along +z: its view matrix moves
+  // the eye to the origin instead of becoming the identity.
+  const Vec3 eye{1e6f, 0, 0}, target{1e6f, 0, 10};
+  Mat4 cam, view;
+  mat4_look_at(&cam, &eye, &target, nullptr, 0);
+  ASSERT_NE(mat4_invert(&view, &cam), nullptr);
+  EXPECT_NEAR(view.m[12], -1e6f, 1.0f);
+}
+
 TEST(MathMat4, InterpolateBlendsScaleAndKeepsScaledRotations) {
   Mat4 a = identity4(), b = identity4(), out;
   const Vec3 three{3, 3, 3};

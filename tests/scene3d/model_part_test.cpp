@@ -8,11 +8,13 @@
 #include "assets/matrix_stack.h"
 #include "assets/model_records.h"
 #include "render/tasks/task.h"
+#include "render/world/prim3d.h"
 #include "scene3d/animation.h"
 #include "scene3d/coll_builder.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"
 #include "scene3d/part_render.h"
+#include "scene3d/preset_models.h"
 #include "scene3d/ray_collision.h"
 
 namespace {
@@ -160,6 +162,13 @@ TEST_F(ModelPartTest, BoneCollidersFollowTheirBones) {
   EXPECT_NE(c->flags & kColliderEnabled, 0u);
   EXPECT_EQ(c->flags & kColliderGround, 0u);
   EXPECT_EQ(model_part_collider_at(t, 1), nullptr);
+  // The node's data rides with the Collider: its operation in the stream.
+  uint32_t op = 0;
+  std::memcpy(&op, reinterpret_cast<const void*>(c->user_b), 4);
+  EXPECT_EQ(op, static_cast<uint32_t>(BONE_OP_NODE));
+  uint32_t name_at = 0;
+  std::memcpy(&name_at, reinterpret_cast<const uint8_t*>(c->user_b) + 4, 4);
+  EXPECT_STREQ(bone_tree_view(tree).cstr_at(name_at), "b");
   // Binding again keeps one Collider per bone, and the first one's bits.
   model_part_collider_at(t, 0)->flags |= kColliderGround;
   model_part_bind_bone_colliders(t, -1, 5);
@@ -192,6 +201,109 @@ TEST_F(ModelPartTest, SetFrameClampsToThePlayedRange) {
     EXPECT_EQ(model_part_frame(t), c.want) << c.frame;
   }
   task_kill(t);
+}
+
+// The one-frame 3D lines alive now, oldest first.
+std::vector<Line3D> live_lines() {
+  static std::vector<Line3D> lines;
+  lines.clear();
+  tasks_for_each([](Task* t) {
+    if (t->type == line3d_get_type()) lines.insert(lines.begin(), *task_data<Line3D>(t));
+  });
+  return lines;
+}
+
+TEST_F(ModelPartTest, BoneTreeLinesFromStoredMatricesOrPoses) {
+  if (line3d_get_type() == 0) line3d_register_type();
+  // body -> a -> b -> c, each 1 along x from its parent: three bones.
+  Mat4 base;
+  mat4_identity(&base);
+  base.m[13] = 10.0f;
+  const struct {
+    const char* what;
+    uint32_t label;
+    bool posed;
+    size_t lines;
+    float first_bone_end_y;
+  } cases[] = {
+      {"stored", 0, false, 12, 10.0f},
+      {"label only", 1, false, 0, 0.0f},
+      {"posed", 0, true, 12, 20.0f},
+  };
+  for (const auto& c : cases) {
+    kill_owner(4);
+    Task* part = create_model_part(5, nullptr, 0, 30);
+    ASSERT_NE(part, nullptr);
+    model_part_set_motion(part, static_cast<int32_t>(tree), 0);
+    model_part_matrix(part)->m[13] = 20.0f;
+    model_part_update_motion(part, 0);
+    draw_bone_tree_lines(4, tree, &base, c.label, c.posed ? model_part_player(part) : nullptr);
+    const std::vector<Line3D> lines = live_lines();
+    ASSERT_EQ(lines.size(), c.lines) << c.what;
+    task_kill(part);
+    if (lines.empty()) continue;
+    // The deepest bone closes first: from b (x 3) to c (x 4), then its axes.
+    EXPECT_EQ(lines[0].p0.x, 3.0f) << c.what;
+    EXPECT_EQ(lines[0].p1.x, 4.0f) << c.what;
+    EXPECT_EQ(lines[0].p1.y, c.first_bone_end_y) << c.what;
+    EXPECT_EQ(lines[0].colour0, 0xFFFF0000u) << c.what;
+    EXPECT_EQ(lines[0].colour1, 0xFF00FF00u) << c.what;
+    EXPECT_NEAR(lines[1].p1.x - lines[1].p0.x, 0.1f, 1e-6f) << c.what;  // the x axis
+    EXPECT_EQ(lines[3].colour0, 0xFF0000FFu) << c.what;
+    EXPECT_EQ(lines[0].flags & kPrim3dDepthWrite, 0u) << c.what;
+  }
+  kill_owner(4);
+  // A tree handle without a record draws nothing.
+  draw_bone_tree_lines(4, 0x7FFF, nullptr, 0, nullptr);
+  EXPECT_TRUE(live_lines().empty());
+}
+
+TEST_F(ModelPartTest, PresetModelsAndMotionByName) {
+  // Preset "mo": bone tree "By" of package "mo", animations from "mo" or
+  // "mime".
+  const std::vector<uint8_t> s = chain_stream({"By", "arm"});
+  const AssetHandle by = register_bone_tree("mo", "By", s.data(), s.size());
+  const Blob walk = animation_payload("walk", "arm", 4, 4);
+  const Blob run = animation_payload("run", "arm", 6, 6);
+  const AssetHandle walk_h = register_animation("mime", "walk", walk.bytes.data(), walk.size());
+  const AssetHandle run_h = register_animation("mime", "run", run.bytes.data(), run.size());
+  ASSERT_NE(by, 0u);
+  ASSERT_NE(walk_h, 0u);
+  ASSERT_NE(run_h, 0u);
+
+  EXPECT_EQ(create_preset_model(1, nullptr, "nobody", 30), nullptr);
+  Task* mo = create_preset_model(1, nullptr, "mo", 31);
+  ASSERT_NE(mo, nullptr);
+  EXPECT_EQ(mo->layer, 31);
+  EXPECT_EQ(model_part_bone_tree(mo), by);
+  EXPECT_EQ(model_part_motion_id(mo), walk_h);  // the first animation
+  EXPECT_EQ(model_part_colour_block(mo)->specular, 0xFFFFFFFFu);
+  EXPECT_EQ(model_part_colour_block(mo)->power, 10.0f);
+  EXPECT_NE(task_data<ModelPart>(mo)->flags & (1u << 5), 0u);
+
+  EXPECT_TRUE(set_part_motion_by_name(mo, "run"));
+  EXPECT_EQ(model_part_motion_id(mo), run_h);
+  EXPECT_EQ(model_part_bone_tree(mo), by);
+  EXPECT_FALSE(set_part_motion_by_name(mo, "swim"));
+  EXPECT_FALSE(set_part_motion_by_name(mo, nullptr));
+  EXPECT_EQ(model_part_motion_id(mo), run_h);
+
+  // Preset "T" fills slot 0 from its sub-entry: flags 0, 1, 0, 1.
+  Task* t = create_preset_model(1, nullptr, "T", 30);
+  ASSERT_NE(t, nullptr);
+  const PartSlot* slot = model_part_slot(t, 0);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(slot->colours.specular, 0x00FFFFFFu);
+  EXPECT_EQ(slot->colours.power, 30.0f);
+  EXPECT_EQ(slot->flags & 1u, 0u);
+  EXPECT_NE(slot->flags & (1u << 3), 0u);
+  EXPECT_EQ((slot->flags >> 12) & 7u, 0u);
+  EXPECT_NE(slot->slot_flags & kPartSlotAllPasses, 0u);
+  EXPECT_EQ(model_part_slot(t, 1), nullptr);
+  // Without any animation of its packages the part has no motion to switch.
+  EXPECT_FALSE(set_part_motion_by_name(t, "run"));
+  task_kill(t);
+  task_kill(mo);
 }
 
 }  // namespace

@@ -215,6 +215,63 @@ TEST_F(ScenePools, LightSphereFrameWalks) {
   EXPECT_EQ(lightsphere_count(), 1);
 }
 
+// The update walk runs newest first: created c, b, a, the list is a, b, c.
+// Each case's callback on `actor` releases `victim` or makes a new light.
+LightSphere* victim_of_callback = nullptr;
+int visits = 0;
+int release_victim(LightSphere*) {
+  ++visits;
+  lightsphere_release(victim_of_callback);
+  victim_of_callback = nullptr;
+  return 0;
+}
+int create_another(LightSphere*) {
+  ++visits;
+  lightsphere_create(2, nullptr, 1, 0xFF00FF00u);
+  return 0;
+}
+int count_visit(LightSphere*) {
+  ++visits;
+  return 0;
+}
+
+TEST_F(ScenePools, LightSphereUpdateVisitsEveryLiveLightOnce) {
+  enum { kA, kB, kC, kNone };
+  const struct {
+    const char* what;
+    int actor;
+    int victim;  // kNone: the callback makes a new light instead
+    int visits;  // callbacks run, the actor's included
+    int count_after;
+  } cases[] = {
+      {"releases the next", kA, kB, 2, 2},
+      {"releases the last", kA, kC, 1 + 1, 2},
+      {"releases one already visited", kB, kA, 3, 2},
+      {"releases itself", kB, kB, 3, 2},
+      {"makes a new light", kA, kNone, 3, 4},
+  };
+  for (const auto& c : cases) {
+    lightsphere_reset_pool();
+    LightSphere* s[3];
+    s[kC] = lightsphere_create(1, nullptr, 1, 0xFFFFFFFFu);
+    s[kB] = lightsphere_create(1, nullptr, 1, 0xFFFFFFFFu);
+    s[kA] = lightsphere_create(1, nullptr, 1, 0xFFFFFFFFu);
+    for (LightSphere* l : s) l->update = count_visit;
+    s[c.actor]->update = c.victim == kNone ? create_another : release_victim;
+    victim_of_callback = c.victim == kNone ? nullptr : s[c.victim];
+    visits = 0;
+    lightsphere_update_frame();
+    EXPECT_EQ(visits, c.visits) << c.what;
+    EXPECT_EQ(lightsphere_count(), c.count_after) << c.what;
+    // Every light still live got its colour this frame; the new one did not.
+    for (const LightSphere* l = lightsphere_list()->used; l != nullptr; l = l->next) {
+      const bool made_now = l->owner == 2;
+      EXPECT_EQ(l->colour_float4[0], made_now ? 0.0f : 1.0f) << c.what;
+      EXPECT_EQ(l->flags & kLightSpherePending, 0u) << c.what;
+    }
+  }
+}
+
 TEST_F(ScenePools, NearestLightsQueryTakesTheSmallestSumsAndAnInclusiveReach) {
   init_view_defaults();
   // View 1 is disabled: its planes are all zero, so every sphere is visible

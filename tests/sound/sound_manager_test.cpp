@@ -8,6 +8,8 @@
 #include <fstream>
 
 #include "platform/sys/sys.h"
+#include "math/mat4.h"
+#include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "shell/app/scene_runner.h"
 #include "shell/services/startup_config.h"
@@ -101,6 +103,7 @@ void place_camera(float x, float y, float z, float yaw) {
   const Vec3 eye = {x, y, z}, angles = {0.0f, yaw, 0.0f};
   set_camera_mode(0, 0);
   set_camera_position_angles(0, &eye, &angles);
+  update_view_matrices(0);
 }
 
 TEST_F(SoundManagerTest, ListenerFollowsViewZerosCamera) {
@@ -122,6 +125,46 @@ TEST_F(SoundManagerTest, ListenerFollowsViewZerosCamera) {
   EXPECT_FLOAT_EQ(at[0], 10.0f);
   EXPECT_FLOAT_EQ(at[1], 1.0f);
   EXPECT_FLOAT_EQ(at[2], -2.0f);
+}
+
+// The listener reads the camera matrix, the inverse of the view matrix, in
+// every camera mode; in mode 3 the view state holds the given view matrix
+// itself, which read as a camera would put the listener at the mirrored place.
+TEST_F(SoundManagerTest, ListenerFollowsTheCameraInEveryCameraMode) {
+  SoundFolder f;
+  start(f);
+  struct Case {
+    const char* what;
+    int mode;
+    Vec3 eye;
+    float yaw;
+  } cases[] = {
+      {"position and angles", 0, {3, 1, -7}, 0.5f},
+      {"camera matrix given", 2, {-4, 2, 9}, -1.0f},
+      {"view matrix given", 3, {5, -2, 11}, 1.2f},
+  };
+  for (const Case& c : cases) {
+    init_view_defaults();
+    set_view_enabled(0, 1);
+    const Vec3 angles = {0.0f, c.yaw, 0.0f};
+    Mat4 camera;
+    mat4_from_position_euler(&camera, &c.eye, &angles);
+    Mat4 given = camera;
+    if (c.mode == 3) mat4_invert(&given, &camera);
+    set_camera_mode(0, c.mode);
+    if (c.mode == 0) {
+      set_camera_position_angles(0, &c.eye, &angles);
+    } else {
+      set_camera_matrix(0, &given);
+    }
+    update_view_matrices(0);
+    sound_update();
+    const SoundCamera l = sound_listener_camera();
+    EXPECT_NEAR(l.eye[0], c.eye.x, 1e-3f) << c.what;
+    EXPECT_NEAR(l.eye[1], c.eye.y, 1e-3f) << c.what;
+    EXPECT_NEAR(l.eye[2], c.eye.z, 1e-3f) << c.what;
+    EXPECT_NEAR(l.yaw, c.yaw, 1e-3f) << c.what;
+  }
 }
 
 TEST_F(SoundManagerTest, EffectBeyondOneHundredUnitsIsSilent) {

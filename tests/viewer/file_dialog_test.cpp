@@ -1,6 +1,7 @@
 #include "platform/window/file_dialog.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -34,7 +35,7 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
   EXPECT_EQ(path, files.path + "/a.sav");
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // empty line: cancelled
   ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path));
-  EXPECT_EQ(path, sys_utf8_to_cp932(jp_utf8));  // CP932 out, CR dropped
+  EXPECT_EQ(path, jp_utf8);  // the host path as chosen, CR dropped
   path = "unchanged";
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // the file must exist
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a folder is no file
@@ -60,13 +61,40 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtension) {
   EXPECT_FALSE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));  // an existing folder
 }
 
-TEST(FileDialog, NamesTheSystemCannotHoldAreRefused) {
+// A chosen file is used where it lies, whatever its name: accents, an emoji
+// and a name longer than a Windows path buffer all come back unchanged, and
+// an answer relative to the current folder comes back absolute.
+TEST(FileDialog, ChosenPathsAreTakenWhateverTheirCharacters) {
   viewer_test::TempDir files;
-  std::string long_name = files.path + "/" + std::string(260, 'a');
-  Answers answers(long_name + "\n" + files.path + "/\xF0\x9F\x98\x80.sav\n");
-  std::string path;
-  EXPECT_FALSE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));  // over 259 bytes
-  EXPECT_FALSE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));  // not CP932
+  ::mkdir((files.path + "/caf\xC3\xA9").c_str(), 0755);
+  const std::string cafe = files.write("caf\xC3\xA9/a.sav", "x");
+  const std::string emoji = files.write("\xF0\x9F\x98\x80.sav", "x");
+  std::string deep = files.path;
+  for (int i = 0; i < 3; ++i) {
+    deep += "/" + std::string(100, 'a');
+    ::mkdir(deep.c_str(), 0755);
+  }
+  const std::string long_name = deep + "/b.sav";
+  files.write(long_name.substr(files.path.size() + 1), "x");
+  Answers answers(cafe + "\n" + emoji + "\n" + long_name + "\n" + files.path + "/caf\xC3\xA9/new\nrel.sav\n");
+
+  struct Case {
+    bool save;
+    std::string want;
+  } cases[] = {
+      {false, cafe},
+      {false, emoji},
+      {false, long_name},
+      {true, files.path + "/caf\xC3\xA9/new.sav"},
+      {true, sys_get_current_dir() + "/rel.sav"},
+  };
+  for (const Case& c : cases) {
+    std::string path;
+    const bool ok = c.save ? file_dialog_save(kFilters, ".\\sav\\", "sav", path)
+                           : file_dialog_open(kFilters, ".\\sav\\", path);
+    EXPECT_TRUE(ok) << c.want;
+    EXPECT_EQ(path, c.want);
+  }
 }
 
 TEST(FileDialog, NoChooserMeansNoFile) {

@@ -1,6 +1,7 @@
 #include "viewer/save_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -204,7 +205,8 @@ void expect_same(const SaveArrangement& a, const SaveArrangement& b) {
 
 TEST(SaveFile, WhatSaveWritesLoadReadsBack) {
   viewer_test::TempDir dir;
-  std::string dialogue = sys_utf8_to_cp932(dir.write("text/" + sys_cp932_to_utf8(sj("ソ.txt")), "#NAME\n[a]\n"));
+  // A dialogue file chosen in a dialog: a host path, stored in CP932.
+  std::string dialogue = dir.write("text/" + sys_cp932_to_utf8(sj("ソ.txt")), "#NAME\n[a]\n");
   SaveArrangement a = sample_arrangement(dialogue);
   std::vector<uint8_t> image;
   ASSERT_EQ(save_serialize(a, image), SAVE_OK);
@@ -259,22 +261,25 @@ TEST(SaveFile, ReaderRefusalsOnDisk) {
 
 TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
   viewer_test::TempDir dir;
-  const std::string work = sys_utf8_to_cp932(dir.path);
-  std::string here = sys_utf8_to_cp932(dir.write("elsewhere.txt", "#NAME\n[a]\n"));
-  dir.write("text/" + sys_cp932_to_utf8(sj("台詞ソ.txt")), "#NAME\n[a]\n");
+  const std::string& work = dir.path;
+  std::string here = dir.write("elsewhere.txt", "#NAME\n[a]\n");
+  const std::string found = dir.write("text/" + sys_cp932_to_utf8(sj("台詞ソ.txt")), "#NAME\n[a]\n");
 
   EXPECT_EQ(save_resolve_dialogue_path("", work), "");
   // Present at its stored place: kept.
-  EXPECT_EQ(save_resolve_dialogue_path(here, work), here);
+  EXPECT_EQ(save_resolve_dialogue_path(sys_utf8_to_cp932(here), work), here);
   // Absent there: the bare name in the text folder, also after a "ソ"
   // whose trail byte is a backslash.
-  EXPECT_EQ(save_resolve_dialogue_path("C:\\old\\" + sj("台詞ソ.txt"), work), work + "\\text\\" + sj("台詞ソ.txt"));
-  EXPECT_EQ(save_resolve_dialogue_path(sj("ソ\\ソ.txt"), work), work + "\\text\\" + sj("ソ.txt"));
-  EXPECT_EQ(save_resolve_dialogue_path("D:x.txt", work), work + "\\text\\x.txt");
+  EXPECT_EQ(save_resolve_dialogue_path("C:\\old\\" + sj("台詞ソ.txt"), work), found);
+  EXPECT_EQ(save_resolve_dialogue_path(sj("ソ\\ソ.txt"), work), work + "/text/" + sys_cp932_to_utf8(sj("ソ.txt")));
+  EXPECT_EQ(save_resolve_dialogue_path("D:x.txt", work), work + "/text/x.txt");
 
   // Through a whole file: the loaded path is the one found in "text".
   Image img;
-  img.header(2, 0).record(0.1f, "C:\\gone\\" + sj("台詞ソ.txt")).record(0.2f, here).picture(kPicture);
+  img.header(2, 0)
+      .record(0.1f, "C:\\gone\\" + sj("台詞ソ.txt"))
+      .record(0.2f, sys_utf8_to_cp932(here))
+      .picture(kPicture);
   std::ofstream(dir.path + "/s.sav", std::ios::binary)
       .write(reinterpret_cast<const char*>(img.bytes.data()), static_cast<std::streamsize>(img.bytes.size()));
   std::string cwd = sys_get_current_dir();
@@ -284,11 +289,35 @@ TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
   sys_set_current_dir(cwd);
   ASSERT_EQ(status, SAVE_OK);
   ASSERT_EQ(a.points.size(), 2u);
-  const std::string suffix = "\\text\\" + sj("台詞ソ.txt");
-  const std::string& found = a.points[0].dialogue_path;
-  ASSERT_GT(found.size(), suffix.size());
-  EXPECT_EQ(found.substr(found.size() - suffix.size()), suffix);
+  EXPECT_EQ(a.points[0].dialogue_path, found);
   EXPECT_EQ(a.points[1].dialogue_path, here);
+}
+
+// A dialogue path must be stored in CP932; one that CP932 cannot write is
+// refused with nothing written, rather than stored as a path that cannot be
+// read back. The file's own name may hold any character.
+TEST(SaveFile, SaveRefusesDialoguePathsItCannotStore) {
+  viewer_test::TempDir dir;
+  const std::string cafe = dir.path + "/caf\xC3\xA9";
+  ::mkdir(cafe.c_str(), 0755);
+  ::mkdir((dir.path + "/\xE3\x83\x86").c_str(), 0755);
+  struct Case {
+    std::string dialogue;
+    SaveStatus want;
+  } cases[] = {
+      {dir.write("caf\xC3\xA9/a.txt", "#NAME\n[a]\n"), SAVE_BAD_NAME_CHARS},
+      {dir.write("\xE3\x83\x86/a.txt", "#NAME\n[a]\n"), SAVE_OK},
+  };
+  for (const Case& c : cases) {
+    const std::string path = cafe + "/out.sav";
+    std::remove(path.c_str());
+    EXPECT_EQ(save_write_file(path, sample_arrangement(c.dialogue)), c.want) << c.dialogue;
+    SaveArrangement back;
+    EXPECT_EQ(get_file_size(path) > 0, c.want == SAVE_OK) << c.dialogue;
+    if (c.want != SAVE_OK) continue;
+    ASSERT_EQ(save_read_file(path, back), SAVE_OK);
+    EXPECT_EQ(back.points[1].dialogue_path, c.dialogue);
+  }
 }
 
 TEST(SaveFile, LoadAndSaveThroughTheDialogs) {

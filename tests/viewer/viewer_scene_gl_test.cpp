@@ -106,7 +106,7 @@ TEST_F(ViewerFiles, FirstUpdateLoadsTheSampleAndDrawsNothingElse) {
   EXPECT_NEAR(point_get_x(s.points[0]), 0.675f * f.width, 0.01f);
   EXPECT_NEAR(point_get_y(s.points[0]), 0.5879432f * f.height, 0.01f);
   EXPECT_NEAR(point_get_radius(s.points[0]), 0.0666667f * f.height, 0.01f);
-  EXPECT_STREQ(point_get_dialogue_path(s.points[0]), ".\\text\\traveler.txt");
+  EXPECT_EQ(point_get_dialogue_path(s.points[0]), sys_host_path(".\\text\\traveler.txt"));
   EXPECT_NE(point_get_dialogue_name(s.points[0]), nullptr);
 
   frame();

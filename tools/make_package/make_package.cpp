@@ -1,10 +1,12 @@
-// Writes small data packages into a folder: seeds for the package fuzzer and
-// files to try the loader on by hand.
+// Writes small data packages into a folder: seeds for the package fuzzer,
+// files to try the loader on by hand, and the skinned-mesh and stage
+// packages the 3D scene tests load.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "assets/package_builder.h"
+#include "scene3d/scene_packages.h"
 
 namespace {
 
@@ -40,7 +42,8 @@ int main(int argc, char** argv) {
   cut.resize(cut.size() - 3);
   add_chunk(&unknown, 0x5A595857, 1, Blob{});
   const bool ok = write(dir + "records.bin", records) && write(dir + "bone.bin", bone) &&
-                  write(dir + "truncated.bin", cut) && write(dir + "unknown_tag.bin", unknown);
+                  write(dir + "truncated.bin", cut) && write(dir + "unknown_tag.bin", unknown) &&
+                  write(dir + "skin.bin", skin_package()) && write(dir + "s1.bin", stage_package());
   if (!ok) std::fprintf(stderr, "make_package: cannot write into %s\n", argv[1]);
   return ok ? 0 : 1;
 }

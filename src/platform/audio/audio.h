@@ -32,6 +32,11 @@ bool audio_has_effects();
 bool audio_render(float* out, int frames);
 enum { AUDIO_LOOPBACK_RATE = 44100 };
 
+// Sets the level of the system's output (the default card's master control)
+// to v in 0..1 of its range: 0, or a negative error with *why said, when no
+// mixer or control exists or it refuses.
+int audio_set_system_volume(float v, std::string* why);
+
 // ---- Listener -----------------------------------------------------------------
 
 void audio_listener_set_position(const float position[3]);
@@ -79,6 +84,12 @@ enum WaveStatus {
   WAVE_UNPLAYABLE,   // a wave file whose samples cannot be decoded, or none
 };
 
+// The steps of reading one: the file's bytes, refusing one that is missing,
+// larger than WAVE_MAX_FILE_BYTES or not RIFF/WAVE; its "fmt " record; its
+// "data" chunk decoded into out (whose format the previous step filled).
+WaveStatus wave_file_open(const std::string& host_path, std::vector<uint8_t>* bytes);
+WaveStatus wave_read_format(const uint8_t* bytes, size_t size, WaveFormat* out);
+WaveStatus wave_file_read_data(const uint8_t* bytes, size_t size, WaveData* out);
 // Reads and decodes a whole wave file (host path). Files above max_bytes are
 // refused as unplayable.
 WaveStatus wave_load(const std::string& host_path, WaveData* out);
@@ -99,12 +110,13 @@ enum AudioMode {
 // buffer is destroyed, and calls on a stale handle do nothing.
 using AudioBuffer = uint32_t;
 
-enum AudioStatusBits : uint32_t { AUDIO_STATUS_PLAYING = 1, AUDIO_STATUS_LOOPING = 4 };
+enum AudioStatusBits : uint32_t { AUDIO_STATUS_PLAYING = 1, AUDIO_STATUS_LOST = 2, AUDIO_STATUS_LOOPING = 4 };
 
 enum AudioResult {
   AUDIO_OK = 0,
   AUDIO_FAILED = -1,       // no such buffer or the device refused
   AUDIO_UNSUPPORTED = -2,  // the buffer's mode lacks that control
+  AUDIO_LOST = -3,         // the buffer lost its samples: restore and fill it first
 };
 
 enum AudioEffectKind : uint32_t {
@@ -137,6 +149,16 @@ AudioResult audio_buffer_play(AudioBuffer b, bool looping);
 // Stops and keeps the current frame, so a later play resumes there.
 AudioResult audio_buffer_stop(AudioBuffer b);
 uint32_t audio_buffer_status(AudioBuffer b);
+
+// A buffer whose output went away (the device disconnected) reports
+// AUDIO_STATUS_LOST and refuses to play until restored; its samples are gone,
+// so it must be filled again from its file.
+AudioResult audio_buffer_restore(AudioBuffer b);
+// Puts a decoded file's samples into the buffer again, from frame 0. The
+// file must be the one the buffer was made from (same frames and rate).
+AudioResult audio_buffer_fill(AudioBuffer b, const WaveData& wave);
+// Drops every live buffer's samples as a lost output would (tests).
+void audio_force_buffers_lost();
 AudioResult audio_buffer_set_frame(AudioBuffer b, uint32_t frame);
 uint32_t audio_buffer_frame(AudioBuffer b);
 

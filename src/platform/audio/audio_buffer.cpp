@@ -63,6 +63,26 @@ void audio_apply_gain(AudioSlot& s) {
   alSourcef(s.sources[0], AL_GAIN, gain);
 }
 
+void audio_upload_samples(AudioSlot& s, const WaveData& wave) {
+  std::vector<float> pcm = shape_samples(wave, s.mode == AUDIO_MODE_3D);
+  const ALsizei rate = static_cast<ALsizei>(wave.format.rate);
+  if (s.mode == AUDIO_MODE_3D) {
+    alBufferData(s.buffers[0], AL_FORMAT_MONO_FLOAT32, pcm.data(), static_cast<ALsizei>(pcm.size() * sizeof(float)),
+                 rate);
+  } else if (s.mode == AUDIO_MODE_PAN) {
+    // Left half and right half as two stereo buffers, each silent on the other side.
+    std::vector<float> side(pcm.size());
+    for (int half = 0; half < 2; ++half) {
+      for (size_t i = 0; i < pcm.size(); ++i) side[i] = ((i & 1) == static_cast<size_t>(half)) ? pcm[i] : 0.0f;
+      alBufferData(s.buffers[half], AL_FORMAT_STEREO_FLOAT32, side.data(),
+                   static_cast<ALsizei>(side.size() * sizeof(float)), rate);
+    }
+  } else {
+    alBufferData(s.buffers[0], AL_FORMAT_STEREO_FLOAT32, pcm.data(), static_cast<ALsizei>(pcm.size() * sizeof(float)),
+                 rate);
+  }
+}
+
 AudioBuffer audio_buffer_create(const WaveData& wave, AudioMode mode) {
   AudioState& st = audio_state();
   Guard g(st.lock);
@@ -86,29 +106,13 @@ AudioBuffer audio_buffer_create(const WaveData& wave, AudioMode mode) {
   s.max_distance = 1.0e9f;
 
   alGetError();
-  std::vector<float> pcm = shape_samples(wave, mode == AUDIO_MODE_3D);
-  const ALsizei rate = static_cast<ALsizei>(wave.format.rate);
   alGenBuffers(s.count, s.buffers);
   alGenSources(s.count, s.sources);
   if (alGetError() != AL_NO_ERROR) {
     audio_free_slot(s);
     return 0;
   }
-  if (mode == AUDIO_MODE_3D) {
-    alBufferData(s.buffers[0], AL_FORMAT_MONO_FLOAT32, pcm.data(), static_cast<ALsizei>(pcm.size() * sizeof(float)),
-                 rate);
-  } else if (mode == AUDIO_MODE_PAN) {
-    // Left half and right half as two stereo buffers, each silent on the other side.
-    std::vector<float> side(pcm.size());
-    for (int half = 0; half < 2; ++half) {
-      for (size_t i = 0; i < pcm.size(); ++i) side[i] = ((i & 1) == static_cast<size_t>(half)) ? pcm[i] : 0.0f;
-      alBufferData(s.buffers[half], AL_FORMAT_STEREO_FLOAT32, side.data(),
-                   static_cast<ALsizei>(side.size() * sizeof(float)), rate);
-    }
-  } else {
-    alBufferData(s.buffers[0], AL_FORMAT_STEREO_FLOAT32, pcm.data(), static_cast<ALsizei>(pcm.size() * sizeof(float)),
-                 rate);
-  }
+  audio_upload_samples(s, wave);
   for (int i = 0; i < s.count; ++i) {
     alSourcei(s.sources[i], AL_BUFFER, static_cast<ALint>(s.buffers[i]));
     if (mode == AUDIO_MODE_3D) {
@@ -172,6 +176,7 @@ uint32_t audio_buffer_rate(AudioBuffer b) {
 
 AudioResult audio_buffer_play(AudioBuffer b, bool looping) {
   return with_slot(b, [&](AudioSlot& s) {
+    if (s.lost) return AUDIO_LOST;
     s.looping = looping;
     for (int i = 0; i < s.count; ++i) alSourcei(s.sources[i], AL_LOOPING, looping ? AL_TRUE : AL_FALSE);
     // Starting a playing source again would rewind it; a playing buffer only
@@ -198,8 +203,10 @@ AudioResult audio_buffer_stop(AudioBuffer b) {
 uint32_t audio_buffer_status(AudioBuffer b) {
   Guard g(audio_state().lock);
   AudioSlot* s = audio_slot(b);
-  if (!s || !any_playing(*s)) return 0;
-  return AUDIO_STATUS_PLAYING | (s->looping ? uint32_t{AUDIO_STATUS_LOOPING} : 0u);
+  if (!s) return 0;
+  const uint32_t lost = s->lost ? uint32_t{AUDIO_STATUS_LOST} : 0u;
+  if (!any_playing(*s)) return lost;
+  return AUDIO_STATUS_PLAYING | lost | (s->looping ? uint32_t{AUDIO_STATUS_LOOPING} : 0u);
 }
 
 AudioResult audio_buffer_set_frame(AudioBuffer b, uint32_t frame) {

@@ -46,6 +46,7 @@ struct AudioSlot {
   float position[3];
   float max_distance;
   bool muted;  // beyond the maximum distance
+  bool lost;   // its samples are gone until restored and filled again
   ALuint effect, effect_slot, dry_filter;
   AudioEffectParams effect_params;
 };
@@ -66,6 +67,9 @@ struct AudioState {
 };
 
 AudioState& audio_state();
+// Puts the file's samples into the slot's buffers, shaped for its mode. Call
+// with the lock held and the buffers detached from the sources.
+void audio_upload_samples(AudioSlot& s, const WaveData& wave);
 // The live slot a handle names, or null. Call with the lock held.
 AudioSlot* audio_slot(AudioBuffer b);
 // Sets the sources' gains from volume, pan and the distance mute.

@@ -67,16 +67,44 @@ sf_count_t mem_tell(void* user) { return static_cast<MemoryFile*>(user)->at; }
 
 }  // namespace
 
+namespace {
+
+// The end of the RIFF chunk within the bytes; 0 when they are no RIFF/WAVE file.
+size_t riff_end(const uint8_t* bytes, size_t size) {
+  if (size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0) return 0;
+  const uint64_t end = 8 + static_cast<uint64_t>(le32(bytes + 4));
+  return end < size ? static_cast<size_t>(end) : size;
+}
+
+}  // namespace
+
+WaveStatus wave_file_open(const std::string& host_path, std::vector<uint8_t>* bytes) {
+  bytes->clear();
+  if (get_file_size(host_path) > WAVE_MAX_FILE_BYTES) return WAVE_UNPLAYABLE;
+  if (!sys_read_file(host_path, *bytes, WAVE_MAX_FILE_BYTES)) return WAVE_NOT_FOUND;
+  if (riff_end(bytes->data(), bytes->size()) == 0) {
+    bytes->clear();
+    return WAVE_NOT_FOUND;
+  }
+  return WAVE_OK;
+}
+
 WaveStatus wave_decode(const uint8_t* bytes, size_t size, WaveData* out) {
   *out = WaveData{};
-  if (size < 12 || std::memcmp(bytes, "RIFF", 4) != 0 || std::memcmp(bytes + 8, "WAVE", 4) != 0) return WAVE_NOT_FOUND;
-  uint64_t riff_end = 8 + static_cast<uint64_t>(le32(bytes + 4));
-  size_t end = riff_end < size ? static_cast<size_t>(riff_end) : size;
+  WaveStatus status = wave_read_format(bytes, size, &out->format);
+  if (status == WAVE_OK) status = wave_file_read_data(bytes, size, out);
+  if (status != WAVE_OK) *out = WaveData{};
+  return status;
+}
 
+WaveStatus wave_read_format(const uint8_t* bytes, size_t size, WaveFormat* out) {
+  *out = WaveFormat{};
+  const size_t end = riff_end(bytes, size);
+  if (end == 0) return WAVE_NOT_FOUND;
   Chunk fmt;
   if (!find_chunk(bytes, 12, end, "fmt ", &fmt) || fmt.size < 16 || fmt.data + 16 > size) return WAVE_NOT_FOUND;
   const uint8_t* f = bytes + fmt.data;
-  WaveFormat& wf = out->format;
+  WaveFormat& wf = *out;
   wf.tag = le16(f);
   wf.channels = le16(f + 2);
   wf.rate = le32(f + 4);
@@ -90,7 +118,13 @@ WaveStatus wave_decode(const uint8_t* bytes, size_t size, WaveData* out) {
     if (fmt.data + 18 + extra > size) return WAVE_NOT_FOUND;
     wf.extra.assign(f + 18, f + 18 + extra);
   }
+  return WAVE_OK;
+}
 
+WaveStatus wave_file_read_data(const uint8_t* bytes, size_t size, WaveData* out) {
+  const size_t end = riff_end(bytes, size);
+  Chunk fmt;
+  if (end == 0 || !find_chunk(bytes, 12, end, "fmt ", &fmt) || fmt.data + 16 > size) return WAVE_NOT_FOUND;
   Chunk data;
   if (!find_chunk(bytes, 12, end, "data", &data)) return WAVE_NOT_FOUND;
   // A header that claims more than the file holds gets what is there.
@@ -136,14 +170,12 @@ WaveStatus wave_decode(const uint8_t* bytes, size_t size, WaveData* out) {
     }
   }
   sf_close(sf);
-  if (status != WAVE_OK) *out = WaveData{};
   return status;
 }
 
 WaveStatus wave_load(const std::string& host_path, WaveData* out) {
   *out = WaveData{};
   std::vector<uint8_t> bytes;
-  if (get_file_size(host_path) > WAVE_MAX_FILE_BYTES) return WAVE_UNPLAYABLE;
-  if (!sys_read_file(host_path, bytes, WAVE_MAX_FILE_BYTES)) return WAVE_NOT_FOUND;
+  if (WaveStatus s = wave_file_open(host_path, &bytes); s != WAVE_OK) return s;
   return wave_decode(bytes.data(), bytes.size(), out);
 }

@@ -31,11 +31,10 @@ bool find_nocase(const std::string& dir, const std::string& name, std::string& f
   return ok;
 }
 
-}  // namespace
-
-std::string sys_map_path(const std::string& path) {
-  // Separators first, on the CP932 bytes, so that a trail byte of 0x5C (as in
-  // "ソ" or "表") is never taken for a backslash.
+// The host spelling of a system path: '\' to '/' (on the CP932 bytes, so that
+// a trail byte of 0x5C as in "ソ" or "表" is never taken for a separator),
+// the drive letter dropped, then UTF-8.
+std::string host_spelling(const std::string& path) {
   std::string slashed;
   slashed.reserve(path.size());
   for (size_t i = 0; i < path.size(); ++i) {
@@ -49,32 +48,80 @@ std::string sys_map_path(const std::string& path) {
   }
   if (slashed.size() >= 2 && slashed[1] == ':' && std::isalpha(static_cast<unsigned char>(slashed[0])))
     slashed.erase(0, 2);
-  std::string utf8 = sys_cp932_to_utf8(slashed);
-  if (utf8.empty() || exists(utf8)) return utf8;
+  return sys_cp932_to_utf8(slashed);
+}
 
-  // Walk the components, replacing each missing one by its case-insensitive match.
+// The host path itself when it exists, else each missing component replaced
+// by its case-insensitive match.
+std::string match_case(const std::string& host) {
+  if (host.empty() || exists(host)) return host;
   std::string out;
   size_t pos = 0;
-  if (utf8[0] == '/') {
+  if (host[0] == '/') {
     out = "/";
     pos = 1;
   }
-  while (pos <= utf8.size()) {
-    size_t next = utf8.find('/', pos);
-    if (next == std::string::npos) next = utf8.size();
-    std::string comp = utf8.substr(pos, next - pos);
+  while (pos <= host.size()) {
+    size_t next = host.find('/', pos);
+    if (next == std::string::npos) next = host.size();
+    std::string comp = host.substr(pos, next - pos);
     if (!comp.empty()) {
       std::string candidate = out + comp;
       std::string found;
       if (!exists(candidate) && comp != "." && comp != ".." && find_nocase(out, comp, found)) candidate = out + found;
       out = candidate;
-      if (next < utf8.size()) out += '/';
-    } else if (next < utf8.size() && !out.empty() && out.back() != '/') {
+      if (next < host.size()) out += '/';
+    } else if (next < host.size() && !out.empty() && out.back() != '/') {
       out += '/';
     }
     pos = next + 1;
   }
   return out;
+}
+
+std::string absolute(const std::string& host) {
+  if (!host.empty() && host[0] == '/') return host;
+  std::string cwd = sys_get_current_dir();
+  if (cwd.empty()) return host;
+  if (cwd.back() != '/') cwd += '/';
+  size_t start = 0;
+  while (host.compare(start, 2, "./") == 0) start += 2;
+  return cwd + host.substr(start);
+}
+
+}  // namespace
+
+bool sys_is_host_path(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+std::string sys_map_path(const std::string& path) {
+  return match_case(sys_is_host_path(path) ? path : host_spelling(path));
+}
+
+std::string sys_host_path(const std::string& path) { return absolute(sys_map_path(path)); }
+
+std::string sys_host_path_from_cp932(const std::string& cp932) { return absolute(match_case(host_spelling(cp932))); }
+
+std::string sys_join_path(const std::string& host_dir, const std::string& system_path) {
+  std::string rel = host_spelling(system_path);
+  if (host_dir.empty() || (!rel.empty() && rel[0] == '/')) return match_case(rel);
+  std::string dir = host_dir;
+  if (dir.back() != '/') dir += '/';
+  return match_case(dir + rel);
+}
+
+bool sys_path_to_cp932(const std::string& path, std::string& cp932) {
+  if (!sys_is_host_path(path)) {
+    cp932 = path;
+    return true;
+  }
+  std::string converted = sys_utf8_to_cp932(path);
+  if (sys_cp932_to_utf8(converted) != path) return false;
+  cp932 = std::move(converted);
+  return true;
+}
+
+std::string sys_path_for_display(const std::string& path) {
+  return sys_is_host_path(path) ? sys_utf8_to_cp932(path) : path;
 }
 
 std::string sys_executable_dir() {

@@ -24,10 +24,32 @@ inline bool sys_is_cp932_lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F)
 
 // ---- Paths and files ----------------------------------------------------------
 
-// Maps a path as the system writes it (CP932, '\' separators, maybe a drive
-// letter) to a host path: UTF-8, '/' separators, and each component matched
-// without regard to case when the exact name does not exist.
+// Two spellings of a path meet here. A system path is what the system builds
+// or stores: CP932, '\' separators, maybe a drive letter (".\sav\a.sav",
+// "C:\x\text\a.txt"). A host path comes from the operating system (the
+// program's folder, a file chosen in a dialog): UTF-8 as the file system
+// holds it, always absolute, so it begins with '/', which no system path
+// does. Every file operation below takes either; a host path is used as it
+// stands and never converted, so a folder like "/home/zoë/テスト/" works.
+bool sys_is_host_path(const std::string& path);
+// The host spelling of a path: a host path as it is; a system path with '/'
+// separators, UTF-8, no drive letter, and each component matched without
+// regard to case when the exact name does not exist.
 std::string sys_map_path(const std::string& path);
+// As sys_map_path, made absolute against the current folder.
+std::string sys_host_path(const std::string& path);
+// A CP932 path read from a file, always taken as a system path (even one that
+// begins with '/'), as an absolute host path.
+std::string sys_host_path_from_cp932(const std::string& cp932);
+// A system path below a host folder, as a host path.
+std::string sys_join_path(const std::string& host_dir, const std::string& system_path);
+// The path as the system stores it: a system path as it is, a host path
+// converted to CP932. False when a host path holds characters CP932 cannot
+// write, so that no path is stored that cannot be read back.
+bool sys_path_to_cp932(const std::string& path, std::string& cp932);
+// A path as a CP932 text to show in a message; characters CP932 cannot write
+// become '?'.
+std::string sys_path_for_display(const std::string& path);
 // The folder holding the running program, "" when it cannot be read.
 std::string sys_executable_dir();
 bool sys_set_current_dir(const std::string& path);

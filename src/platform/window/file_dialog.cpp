@@ -155,7 +155,7 @@ ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filter
                           std::string& utf8) {
   ChooserResult scripted;
   if (take_answer(scripted, utf8)) return scripted;
-  std::string dir = sys_map_path(initial_dir);
+  std::string dir = sys_host_path(initial_dir);
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   static const struct {
     const char* name;
@@ -176,25 +176,17 @@ ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filter
   return CHOOSER_FAILED;
 }
 
-// The chosen path in CP932, refusing names that CP932 cannot write or that
-// do not fit the path buffer.
-bool to_cp932_path(const std::string& utf8, std::string& path) {
-  std::string cp932 = sys_utf8_to_cp932(utf8);
-  if (sys_cp932_to_utf8(cp932) != utf8) {
-    std::fprintf(stderr, "tamberlune: file name not representable in CP932: %s\n", utf8.c_str());
-    return false;
-  }
-  if (cp932.size() > kFileDialogMaxPath) {
-    std::fprintf(stderr, "tamberlune: file name too long: %s\n", utf8.c_str());
-    return false;
-  }
-  path = cp932;
-  return true;
+// The chosen path as an absolute host path: choosers answer absolute paths,
+// a scripted answer may be relative to the current folder.
+std::string chosen_path(const std::string& utf8) {
+  if (sys_is_host_path(utf8)) return utf8;
+  std::string cwd = sys_get_current_dir();
+  return cwd + (cwd.empty() || cwd.back() == '/' ? "" : "/") + utf8;
 }
 
 bool is_regular_file(const std::string& path) {
   struct stat st;
-  return ::stat(sys_map_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool has_extension(const std::string& path) {
@@ -209,9 +201,9 @@ bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::s
                       std::string& path) {
   std::string utf8;
   if (run_chooser(false, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
-  std::string cp932;
-  if (!to_cp932_path(utf8, cp932) || !is_regular_file(cp932)) return false;
-  path = cp932;
+  std::string chosen = chosen_path(utf8);
+  if (!is_regular_file(chosen)) return false;
+  path = std::move(chosen);
   return true;
 }
 
@@ -219,12 +211,11 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
                       const std::string& default_ext, std::string& path) {
   std::string utf8;
   if (run_chooser(true, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
-  std::string cp932;
-  if (!to_cp932_path(utf8, cp932) || sys_is_directory(cp932)) return false;
-  if (!default_ext.empty() && !has_extension(utf8)) {
-    if (!to_cp932_path(utf8 + "." + default_ext, cp932) || sys_is_directory(cp932)) return false;
-  }
-  path = cp932;
+  std::string chosen = chosen_path(utf8);
+  if (sys_is_directory(chosen)) return false;
+  if (!default_ext.empty() && !has_extension(chosen)) chosen += "." + default_ext;
+  if (sys_is_directory(chosen)) return false;
+  path = std::move(chosen);
   return true;
 }
 

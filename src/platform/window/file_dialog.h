@@ -1,6 +1,7 @@
 // File dialogs: the desktop's file chooser (zenity, else kdialog) run as a
-// child process while the caller waits, as a modal dialog would. Paths go
-// in and come out as CP932, in the system's own spelling.
+// child process while the caller waits, as a modal dialog would. The
+// initial folder goes in as a system path (".\\sav\\"); the chosen file
+// comes out as an absolute host path (see sys.h), whatever its characters.
 //
 // TL_FILE_DIALOG_ANSWERS=<file> answers the dialogs without any chooser, for
 // scripted runs and tests: each dialog takes the next line of that file
@@ -15,13 +16,8 @@ struct FileDialogFilter {
   std::string patterns;  // ';'-separated: "*.jpg;*.bmp"
 };
 
-// The longest path a dialog hands back, in CP932 bytes (a 260-byte buffer
-// with its NUL).
-constexpr size_t kFileDialogMaxPath = 259;
-
 // Asks for an existing file. True with its path; false when the user
-// cancelled, no chooser could be run, or the chosen name cannot be written
-// in CP932 within kFileDialogMaxPath bytes.
+// cancelled, no chooser could be run, or the choice is no regular file.
 bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       std::string& path);
 // Asks for a file to write (the chooser confirms overwriting). A name

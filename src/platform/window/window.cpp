@@ -71,6 +71,17 @@ bool window_system_init() {
     std::fprintf(stderr, "tamberlune: cannot open the display: %s\n", SDL_GetError());
     return false;
   }
+  // SDL falls back to drivers that show nothing when no display can be
+  // opened; a program nobody can see must not run on. They serve only when
+  // asked for by name (the tests run offscreen).
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  const bool invisible = driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
+  if (invisible && !(asked && SDL_strcasecmp(asked, driver) == 0)) {
+    std::fprintf(stderr, "tamberlune: cannot open the display: no display found (DISPLAY or WAYLAND_DISPLAY)\n");
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    return false;
+  }
   return true;
 }
 

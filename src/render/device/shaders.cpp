@@ -44,10 +44,17 @@ const char* const kPixelCommon[] = {"v1", "v2", "v3", "v4", "v5", "v6"};
 const char* const kPixelLights[3][3] = {{nullptr, nullptr, nullptr}, {"x", "xd", "zx"}, {"gsg", "gd", "fgs"}};
 constexpr int kVertexCommonCount = int(sizeof kVertexCommon / sizeof kVertexCommon[0]);
 constexpr int kPixelCommonCount = int(sizeof kPixelCommon / sizeof kPixelCommon[0]);
+// After the light set every vertex slot fetches "ik", the number of palette
+// matrices a skinned slot blends with (0 draws the vertices as they stand).
+constexpr int IK = kVertexCommonCount + 2;
+const char* const kSkinCount = "ik";
 enum { M1, M2, M3, V4, V5, V6, V7, V8, V9, VA, VB };
 enum { P1, P2, P3, P4, P5, P6 };
 
 constexpr int kCombinations[kShaderCombinationCount][3] = {{0, 1, 0}, {2, 3, 1}, {4, 5, 2}, {6, 7, 3}, {8, 9, 4}};
+
+// The skinned vertex slots: the second number of each combination.
+bool skinned_slot(int index) { return index % 2 == 1; }
 
 // ---------------------------------------------------------------- compilation
 
@@ -60,6 +67,7 @@ void create_vertex_handles(int index) {
   ShaderSlot& slot = S.vertex[index];
   fetch_handles(slot, kVertexCommon, kVertexCommonCount, 0);
   fetch_handles(slot, kVertexLights[kVertexSlots[index].lights], 2, kVertexCommonCount);
+  fetch_handles(slot, &kSkinCount, 1, IK);
 }
 
 void create_pixel_handles(int index) {
@@ -72,10 +80,7 @@ void create_pixel_handles(int index) {
 std::string shader_folder() {
   const char* key = get_startup_string("SHPATH");
   std::string folder = key ? key : ".\\bin\\kts\\";
-  std::string mapped = sys_map_path(folder);
-  bool absolute = !mapped.empty() && mapped[0] == '/';
-  const std::string& work = get_work_directory();
-  if (!absolute && !work.empty()) mapped = work + "/" + mapped;
+  std::string mapped = sys_join_path(get_work_directory(), folder);
   if (!mapped.empty() && mapped.back() != '/') mapped += '/';
   return mapped;
 }
@@ -92,7 +97,7 @@ void compile_slots(const std::string& folder, ShaderSlot* slots, const SlotDef* 
     }
   }
   if (!file) return;
-  std::string path = folder + sys_map_path(file);
+  std::string path = sys_join_path(folder, file);
   ShaderCode* code = nullptr;
   ShaderConstantTable* table = nullptr;
   std::string errors;
@@ -137,7 +142,7 @@ void model_direction(float out[4], const Vec3* world_dir) {
 
 const Mat4& or_identity(const Mat4* m) { return m ? *m : S.identity; }
 
-void common_vertex_constants(const ShaderSlot& slot) {
+void common_vertex_constants(const ShaderSlot& slot, bool skinned) {
   const Mat4& vp = or_identity(S.view_proj);
   const Mat4& view = or_identity(S.view);
   Mat4 m;
@@ -150,8 +155,16 @@ void common_vertex_constants(const ShaderSlot& slot) {
     set_matrix(slot, M1, vp);
     set_matrix(slot, M2, view);
   }
-  if (slot.handles[M3] && S.palette_count > 0)
+  // The constant registers outlive the draw, so every slot states how many
+  // matrices to blend: none outside the skinned slots, and none when the
+  // palette is longer than the shader's (its indices would read past it).
+  int blended = 0;
+  if (skinned && slot.handles[M3] && S.palette_count > 0 &&
+      uint32_t(S.palette_count) <= shader_constant_elements(slot.handles[M3])) {
     shader_set_matrix_array(S.device, slot.table, slot.handles[M3], S.palette[0].m, uint32_t(S.palette_count));
+    blended = S.palette_count;
+  }
+  if (slot.handles[IK]) shader_set_int(S.device, slot.table, slot.handles[IK], blended);
   float v[4];
   const Mat4& cam = or_identity(S.camera);
   Vec3 eye = {cam.m[12], cam.m[13], cam.m[14]};
@@ -194,7 +207,7 @@ void set_count(const ShaderSlot& slot, int handle) {
 
 void vertex_per_draw(int index) {
   const ShaderSlot& slot = S.vertex[index];
-  common_vertex_constants(slot);
+  common_vertex_constants(slot, skinned_slot(index));
   if (kVertexSlots[index].lights == kNoLights) return;
   set_light_array(slot, kVertexCommonCount, S.light_position);
   set_count(slot, kVertexCommonCount + 1);
@@ -447,6 +460,7 @@ int begin_mesh_draw(int mode, const void* param, int kind, int format, const Mat
   const int* combination = shader_combination(S.mode, S.light_count > 0, gfx_preset_lighting() != 0);
   int pixel = combination[2];
   int vertex = combination[0];
+  S.palette_count = 0;
   if (skeleton) {
     bone_palette(bones, skeleton);
     vertex = combination[1];

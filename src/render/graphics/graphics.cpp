@@ -167,3 +167,6 @@ void gfx_clear_components() {
   handles_reset();
   gfx_reset_views();
 }
+
+void view_request_resize(int width, int height, int full_screen) { gfx_request_resize(width, height, full_screen); }
+bool view_requested_mode() { return gfx_requested_mode(); }

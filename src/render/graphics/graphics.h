@@ -56,6 +56,11 @@ void gfx_render_frame(PlatformWindow* window, int arg);
 void gfx_frame_handoff(PlatformWindow* window, int arg);
 void gfx_skip_render(PlatformWindow* window, int arg);
 
+// The view and frame module's forwarders to the device's mode change:
+// gfx_request_resize with the same arguments, and gfx_requested_mode.
+void view_request_resize(int width, int height, int full_screen);
+bool view_requested_mode();
+
 // Render hand-off: with the mode on, the frames that run_frame requests are
 // drawn by whichever thread calls gfx_render_thread_step (holding the
 // device), and the main thread waits for each. Setting the mode zeroes the

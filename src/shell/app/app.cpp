@@ -1,6 +1,7 @@
 #include "shell/app/app.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/sys/sys.h"
@@ -20,6 +21,22 @@ AppState app;
 
 constexpr int kFrameRate = 60;
 constexpr int kMaxClientSide = 16384;
+
+// True from the end of start-up to the start of shutdown.
+bool running = false;
+
+// A library that ends the process from inside the loop (Xlib does when the
+// window is destroyed from outside or the display connection is lost) runs
+// the exit-time handlers with the sound worker still running; its thread
+// would abort the process during static destruction. End it cleanly instead.
+void end_unexpected_exit() {
+  if (!running) return;
+  running = false;
+  std::fprintf(stderr, "tamberlune: the window or the display connection was lost\n");
+  sound_stop_worker();
+  std::fflush(nullptr);
+  std::_Exit(1);
+}
 
 void apply_client_override(const char* key, int* side) {
   int v;
@@ -96,6 +113,8 @@ bool app_startup(void* instance) {
   input_set_client_window(w->window);
   init_input();
   init_scene_runner();
+  static const bool exit_guard = std::atexit(end_unexpected_exit) == 0;
+  running = exit_guard;
   return true;
 }
 
@@ -105,6 +124,9 @@ bool app_loop_pass(bool* ran_frame) {
   if (window_peek_message(&app.msg)) {
     if (app.msg.code == WINDOW_MSG_QUIT) return false;
     window_dispatch(get_window_record(0)->window, app.msg);
+  } else if (is_update_suspended()) {
+    run_frame(0);
+    if (ran_frame) *ran_frame = true;
   } else {
     mark_frame_start();
     update_input();
@@ -123,6 +145,7 @@ bool app_loop_pass(bool* ran_frame) {
 }
 
 void app_shutdown() {
+  running = false;
   shutdown_scene_runner();
   shutdown_input();
   sound_shutdown();
@@ -167,3 +190,5 @@ void show_error_box(const char* message, const char* file, int line) {
 }
 
 void shutdown_app_shell() {}
+
+bool is_update_suspended() { return false; }

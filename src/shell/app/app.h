@@ -43,3 +43,6 @@ void release_instance_mutex(AppState* app);
 bool is_messagebox_enabled();
 void show_error_box(const char* message, const char* file, int line);
 void shutdown_app_shell();
+// Asked before each frame; while true a pass would only run the frame driver.
+// Nothing suspends updates, so it answers false.
+bool is_update_suspended();

@@ -20,3 +20,13 @@ uint32_t wait_shared_semaphore(SharedSemaphore* semaphore, uint32_t timeout_ms);
 // maximum (nothing changes then).
 int release_shared_semaphore(SharedSemaphore* semaphore, int n, int* previous);
 void close_shared_semaphore(SharedSemaphore* semaphore);
+
+// The steps of making one: its event, then its section ("QMX_MSECT_EVT_" and
+// "QMX_MSECT_MMF_" followed by the name; unnamed ones are private). In open
+// mode both must exist; in create mode an existing section keeps its count.
+bool init_shared_semaphore(SharedSemaphore* semaphore, int initial, int maximum, const char* name, bool open);
+bool open_semaphore_event(SharedSemaphore* semaphore, const char* name, bool open);
+bool open_semaphore_section(SharedSemaphore* semaphore, int initial, int maximum, const char* name, bool open);
+// The lock over the section's count, maximum and waiters.
+void lock_semaphore_section(SharedSemaphore* semaphore);
+void unlock_semaphore_section(SharedSemaphore* semaphore);

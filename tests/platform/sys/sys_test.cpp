@@ -42,13 +42,69 @@ TEST(Sys, PathsMapSeparatorsDrivesAndCaseButNotTrailBytes) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {t.path + "\\Bin\\KT52.CF", t.path + "/Bin/KT52.CF"},
+      {"C:" + t.path + "\\Bin\\KT52.CF", t.path + "/Bin/KT52.CF"},
       {t.path + "/bin/kt52.cf", t.path + "/Bin/KT52.CF"},
       {"C:" + t.path + "\\bin\\KT52.CF", t.path + "/Bin/KT52.CF"},
-      {t.path + "\\" + so_cp932 + ".txt", t.path + "/" + so_utf8 + ".txt"},
+      {"C:" + t.path + "\\" + so_cp932 + ".txt", t.path + "/" + so_utf8 + ".txt"},
       {t.path + "/missing/file", t.path + "/missing/file"},
   };
   for (const Case& c : cases) EXPECT_EQ(sys_map_path(c.in), c.out) << c.in;
+}
+
+// Paths from the operating system stay in its encoding: a folder named with
+// accents, kana and a space must be entered, joined and stored without being
+// converted a second time.
+TEST(Sys, HostPathsAreNeverConvertedAgain) {
+  TempDir t;
+  const std::string dir = t.path + "/zo\xC3\xAB \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88";  // "zoë テスト"
+  ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+  ::mkdir((dir + "/Text").c_str(), 0755);
+  std::ofstream(dir + "/Text/a.txt") << "x";
+  const std::string so_cp932 = "\x83\x5C";  // "ソ"
+  std::ofstream(dir + "/Text/\xE3\x82\xBD.txt") << "y";
+
+  struct Case {
+    const char* what;
+    std::string got, want;
+  } cases[] = {
+      {"host path as it is", sys_map_path(dir + "/Text/a.txt"), dir + "/Text/a.txt"},
+      {"host path, other case", sys_map_path(dir + "/text/A.TXT"), dir + "/Text/a.txt"},
+      {"system path below a host folder", sys_join_path(dir, "text\\" + so_cp932 + ".txt"),
+       dir + "/Text/\xE3\x82\xBD.txt"},
+      {"system path below a host folder, trailing slash", sys_join_path(dir + "/", ".\\Text\\a.txt"),
+       dir + "/./Text/a.txt"},
+      {"stored CP932 path that begins with '/'", sys_host_path_from_cp932(t.path + "/" + so_cp932),
+       t.path + "/\xE3\x82\xBD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
+
+  const std::string cwd = sys_get_current_dir();
+  // The program started from that folder takes it as its working folder.
+  setup_work_directory_from(dir + "/");
+  EXPECT_EQ(get_work_directory(), dir);
+  EXPECT_EQ(sys_get_current_dir(), dir);
+  EXPECT_TRUE(sys_is_directory(".\\text"));
+  EXPECT_EQ(sys_host_path(".\\text\\a.txt"), dir + "/Text/a.txt");
+  ASSERT_TRUE(sys_set_current_dir(cwd));
+}
+
+TEST(Sys, OnlyPathsCP932CanWriteAreStored) {
+  struct Case {
+    std::string in;
+    bool ok;
+    std::string out;
+  } cases[] = {
+      {"/home/caf\xC3\xA9/a.txt", false, "unchanged"},  // CP932 has no accented Latin letters
+      {"/home/\xE3\x83\x86/a.txt", true, "/home/\x83\x65/a.txt"},
+      {"/home/\xF0\x9F\x98\x80/a.txt", false, "unchanged"},  // an emoji
+      {".\\text\\\x83\x5C.txt", true, ".\\text\\\x83\x5C.txt"},  // a system path stays as it is
+  };
+  for (const Case& c : cases) {
+    std::string out = "unchanged";
+    EXPECT_EQ(sys_path_to_cp932(c.in, out), c.ok) << c.in;
+    EXPECT_EQ(out, c.out) << c.in;
+  }
+  EXPECT_EQ(sys_path_for_display("/x/\xF0\x9F\x98\x80"), "/x/????");
 }
 
 TEST(Sys, FileSizeCountsRegularFilesOnly) {

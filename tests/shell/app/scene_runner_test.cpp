@@ -63,4 +63,18 @@ TEST(ErrorScreen, RegionCaptions) {
                                                    "\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42"));
 }
 
+// The empty scene never finishes: the runner stays in its update, and the
+// transition record it zeroes on entering state 0 stays zero.
+TEST(SceneRunner, EmptySceneRunsAndNeverFinishes) {
+  const SceneEntry table[SCENE_COUNT] = {*get_empty_scene(), {nullptr, nullptr, nullptr}};
+  init_scene_runner_with(table);
+  for (int i = 0; i < 5; ++i) run_scene_runner();
+  EXPECT_EQ(get_scene_runner()->state, 3u);
+  EXPECT_EQ(get_scene_runner()->scene, 0u);
+  EXPECT_EQ(get_empty_scene_state(), 0u);
+  const SceneTransition* t = get_scene_transition();
+  for (uint8_t b : t->bytes) EXPECT_EQ(b, 0);
+  shutdown_scene_runner();
+}
+
 }  // namespace

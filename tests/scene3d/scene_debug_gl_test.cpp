@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "scene_package_session.h"
+
+#include "assets/package_builder.h"
+
+#include "assets/model_records.h"
+#include "render/device/gfx_device.h"
+#include "render/tasks/task.h"
+#include "scene3d/animation.h"
+#include "scene3d/light_spheres.h"
+#include "scene3d/mesh_part.h"
+#include "scene3d/part_api.h"
+#include "scene3d/part_classes.h"
+#include "scene3d/part_render.h"
+#include "scene3d/ray_collision.h"
+#include "shell/services/input.h"
+
+namespace {
+
+class SceneDebug : public ScenePackageSession {
+ protected:
+  void SetUp() override {
+    start_package_scene("scene debug test");
+    scenepass_apply_view(0, 0);
+  }
+  // The overlay layer is drawn only by the 3D pass; the tests draw the
+  // parts made there on a layer the frame draws, after checking where they
+  // were put.
+  static int move_overlays_to_drawn_layer() {
+    static int moved;
+    moved = 0;
+    tasks_for_each([](Task* t) {
+      if (t->layer != kColliderOverlayLayer) return;
+      task_set_layer(t, kDrawnLayer);
+      ++moved;
+    });
+    return moved;
+  }
+  static Mat4 at(float x, float y, float z) {
+    Mat4 m;
+    const Vec3 p{x, y, z};
+    return *mat4_translation(&m, &p);
+  }
+};
+
+TEST_F(SceneDebug, ColliderOverlaysShowWhereTheColliderIsAndGoWithItsPart) {
+  const struct {
+    const char* what;
+    float x;
+    bool enabled;
+    uint32_t main_channel;  // cyan shows blue, red shows red
+  } cases[] = {{"enabled sphere", 2.0f, true, 0x0000FFu}, {"disabled sphere", -2.0f, false, 0xFF0000u}};
+  for (const auto& c : cases) {
+    const Mat4 m = at(c.x, 0, 0);
+    Task* part = create_mesh_part_persistent(7, &m, 0, kDrawnLayer);
+    ASSERT_NE(part, nullptr);
+    ASSERT_TRUE(mesh_part_attach_collision_sphere(part, nullptr, 0.5f, 1));
+    if (c.enabled) mesh_part_collider_set_flag_1(part);
+    else mesh_part_collider(part)->flags &= ~kColliderEnabled;
+    mesh_part_show_colliders(part, false);
+    EXPECT_EQ(move_overlays_to_drawn_layer(), 1) << c.what;
+    run_frame(0);
+    const int px = kCx + static_cast<int>(c.x * 6.0f);
+    EXPECT_NE(pixel(px, kCy) & c.main_channel, 0u) << c.what;
+    EXPECT_EQ(pixel(kCx - static_cast<int>(c.x * 6.0f), kCy), 0u) << c.what;
+    // Overlays last one frame: with the part gone nothing is left.
+    task_kill(part);
+    run_frame(0);
+    EXPECT_EQ(pixel(px, kCy), 0u) << c.what;
+  }
+}
+
+TEST_F(SceneDebug, CollisionMeshOverlayDrawsItsTriangles) {
+  ASSERT_TRUE(enqueue_package("s1", 0));
+  ASSERT_TRUE(load_all());
+  const AssetHandle wall = find_collision("s1", "s1_wall");
+  ASSERT_NE(wall, 0u);
+  // The wall's one triangle (0,0,0) (3,0,0) (0,3,0) faces away from the
+  // camera; turned half round it faces it, on the left of the middle.
+  Mat4 m;
+  mat4_identity(&m);
+  mat4_rotate_y_local(&m, &m, 3.14159265f);
+  Task* part = create_mesh_part_persistent(7, &m, 0, kDrawnLayer);
+  ASSERT_NE(part, nullptr);
+  ASSERT_TRUE(mesh_part_attach_collision_mesh(part, wall, 1));
+  mesh_part_show_colliders(part, false);
+  EXPECT_EQ(move_overlays_to_drawn_layer(), 1);
+  run_frame(0);
+  EXPECT_NE(pixel(kCx - 12, kCy - 3), 0u);  // inside the triangle at (-2, 0.5)
+  EXPECT_EQ(pixel(kCx + 12, kCy - 3), 0u);
+
+  // Solid: the mesh of the wall's name, the unit cube turned with the part
+  // (x -1 to 0, y 0 to 1), instead of the triangle.
+  mesh_part_show_colliders(part, true);
+  static Task* overlay;
+  overlay = nullptr;
+  tasks_for_each([](Task* t) {
+    if (t->layer == kColliderOverlayLayer) overlay = t;
+  });
+  ASSERT_NE(overlay, nullptr);
+  EXPECT_TRUE(task_is_mesh_part(overlay));
+  EXPECT_EQ(mesh_part_texture(overlay), get_white_texture());
+  EXPECT_EQ(move_overlays_to_drawn_layer(), 1);
+  run_frame(0);
+  EXPECT_NE(pixel(kCx - 3, kCy - 3), 0u);
+  EXPECT_EQ(pixel(kCx - 12, kCy - 12), 0u);
+}
+
+TEST_F(SceneDebug, LightSphereRingsFollowF9) {
+  static uint8_t keys[256];
+  input_set_keyboard_source([](uint8_t out[256]) { std::memcpy(out, keys, 256); });
+  init_input();
+  const Vec3 left{-2, 0, 0}, right{2, 0, 0};
+  LightSphere* coloured = lightsphere_create(3, &left, 0.8f, 0xFF00FF00u);
+  LightSphere* plain = lightsphere_create(3, &right, 0.8f, 0xFF00FF00u);
+  ASSERT_NE(coloured, nullptr);
+  ASSERT_NE(plain, nullptr);
+  plain->flags &= ~kLightSphereColoured;
+  const struct {
+    bool press;
+    uint32_t debug, rings;
+  } steps[] = {{false, 0, 0}, {true, 1, 2}, {false, 1, 2}, {true, 0, 0}};
+  for (const auto& s : steps) {
+    keys[VK_F9] = s.press ? 0x80 : 0;
+    read_keyboard_state();
+    lightsphere_debug_pass();
+    EXPECT_EQ(lightsphere_list()->debug, s.debug);
+    EXPECT_EQ(move_overlays_to_drawn_layer(), static_cast<int>(s.rings));
+    run_frame(0);
+    if (s.rings == 0) continue;
+    // Coloured: the sphere's colour; not coloured: red.
+    EXPECT_NE(pixel(kCx - 12, kCy) & 0x00FF00u, 0u);
+    EXPECT_EQ(pixel(kCx - 12, kCy) & 0xFF0000u, 0u);
+    EXPECT_NE(pixel(kCx + 12, kCy) & 0xFF0000u, 0u);
+    EXPECT_EQ(pixel(kCx + 12, kCy) & 0x00FF00u, 0u);
+    EXPECT_EQ(pixel(kCx, kCy), 0u);
+  }
+  shutdown_input();
+  input_set_keyboard_source(nullptr);
+}
+
+TEST_F(SceneDebug, RotatedModelPartIsCulledByItsPlacedRoot) {
+  // The root's rest transform is 12 along x. Turned half round and moved
+  // 20 along x, the root stands at x = 8: inside the view.
+  const Blob stream = bone_payload("root", "arm", 12.0f, 0.0f);
+  const AssetHandle tree = register_bone_tree("pk", "root", stream.bytes.data(), stream.size());
+  ASSERT_NE(tree, 0u);
+  Mat4 turned, world;
+  mat4_identity(&turned);
+  mat4_rotate_y_local(&turned, &turned, 3.14159265f);
+  world = turned;
+  world.m[12] = 20.0f;
+  Task* part = create_model_part(1, &world, 0, kDrawnLayer);
+  ASSERT_NE(part, nullptr);
+  model_part_set_motion(part, static_cast<int32_t>(tree), 0);
+  EXPECT_FALSE(model_part_is_culled(part, 0, nullptr, false));
+  // Not turned, the same root stands at x = 32, far outside.
+  *model_part_matrix(part) = at(20, 0, 0);
+  EXPECT_TRUE(model_part_is_culled(part, 0, nullptr, false));
+}
+
+TEST_F(SceneDebug, CulledPartsStillLeaveTheBatchStates) {
+  GpuDevice* device = gfx_device();
+  const Mat4 far_off = at(500, 0, 0);
+  const AssetHandle quad = add_quad("quad", 0xFFFFFFFFu, 0.0f);
+  Task* model = create_model_part(1, &far_off, quad, kDrawnLayer);
+  Task* prim = create_prim_part_persistent(1, &far_off, [](Task*, uintptr_t) {}, 0, kDrawnLayer);
+  ASSERT_NE(model, nullptr);
+  ASSERT_NE(prim, nullptr);
+  model_part_set_flag_18(model, 1);
+  prim_part_set_flag_18(prim, 1);
+  const struct {
+    const char* what;
+    void (*draw)(Task* const*, int);
+    Task* part;
+  } cases[] = {{"model", model_part_draw, model}, {"primitive", prim_part_draw, prim}};
+  for (const auto& c : cases) {
+    gpu_set_render_state(device, GPU_RS_ALPHATESTENABLE, 1);
+    c.draw(&c.part, 1);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHATESTENABLE), 0u) << c.what;
+  }
+}
+
+}  // namespace
