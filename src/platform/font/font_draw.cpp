@@ -112,37 +112,40 @@ void restore_states(GpuDevice* d, const SavedStates& saved) {
   gpu_set_pixel_shader(d, saved.pixel_shader);
 }
 
-// The atlas starts small and doubles when it fills, up to its largest size,
-// so a font that shows few glyphs never makes (and clears) a large texture.
-constexpr int32_t kFirstAtlasSize = 256;
+// The atlas is as wide as it will ever be, so its shelves always span the
+// whole width, and starts low: it doubles its height as it fills, up to a
+// square, so a font that shows few glyphs never makes (and clears) a large
+// texture.
+constexpr int32_t kFirstAtlasHeight = 128;
 
-int32_t largest_atlas_size(const PlatformFont* font) { return font->params.height > 16 ? 1024 : 512; }
+int32_t atlas_side(const PlatformFont* font) { return font->params.height > 16 ? 1024 : 512; }
 
 bool ensure_atlas(PlatformFont* font) {
   if (font->atlas) return true;
-  const int32_t size = std::min(kFirstAtlasSize, largest_atlas_size(font));
-  if (gpu_create_texture(font->device, uint32_t(size), uint32_t(size), 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED,
+  const int32_t width = atlas_side(font), height = std::min(kFirstAtlasHeight, width);
+  if (gpu_create_texture(font->device, uint32_t(width), uint32_t(height), 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED,
                          &font->atlas) != GPU_OK) {
     font->atlas = nullptr;
     return false;
   }
-  font->atlas_size = size;
+  font->atlas_width = width;
+  font->atlas_height = height;
   font->shelf_x = font->shelf_y = font->shelf_height = 0;
   ++font->atlas_generation;
   return true;
 }
 
-// Doubles the atlas with every glyph kept in its place; false at the largest
-// size or when the bigger texture cannot be made.
+// Doubles the atlas's height with every glyph kept in its place; false at
+// the largest size or when the bigger texture cannot be made.
 bool grow_atlas(PlatformFont* font) {
-  const int32_t old_size = font->atlas_size, size = old_size * 2;
-  if (size > largest_atlas_size(font)) return false;
+  const int32_t width = font->atlas_width, old_height = font->atlas_height, height = old_height * 2;
+  if (height > atlas_side(font)) return false;
   GpuTexture* bigger = nullptr;
-  if (gpu_create_texture(font->device, uint32_t(size), uint32_t(size), 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED,
+  if (gpu_create_texture(font->device, uint32_t(width), uint32_t(height), 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED,
                          &bigger) != GPU_OK)
     return false;
   GpuLockedRect from, to;
-  const GpuRect kept{0, 0, old_size, old_size};
+  const GpuRect kept{0, 0, width, old_height};
   if (gpu_texture_lock(font->atlas, 0, nullptr, &from, GPU_LOCK_READONLY) != GPU_OK) {
     gpu_texture_release(bigger);
     return false;
@@ -152,14 +155,14 @@ bool grow_atlas(PlatformFont* font) {
     gpu_texture_release(bigger);
     return false;
   }
-  for (int32_t y = 0; y < old_size; ++y)
+  for (int32_t y = 0; y < old_height; ++y)
     std::memcpy(static_cast<uint8_t*>(to.bits) + ptrdiff_t(y) * to.pitch,
-                static_cast<const uint8_t*>(from.bits) + ptrdiff_t(y) * from.pitch, size_t(old_size) * 4);
+                static_cast<const uint8_t*>(from.bits) + ptrdiff_t(y) * from.pitch, size_t(width) * 4);
   gpu_texture_unlock(bigger, 0);
   gpu_texture_unlock(font->atlas, 0);
   gpu_texture_release(font->atlas);
   font->atlas = bigger;
-  font->atlas_size = size;
+  font->atlas_height = height;
   return true;
 }
 
@@ -167,12 +170,12 @@ bool grow_atlas(PlatformFont* font) {
 // next upload; false when the atlas has no room left.
 bool atlas_place(PlatformFont* font, FontGlyph* g) {
   int32_t w = g->width + kGlyphPadding, h = g->height + kGlyphPadding;
-  if (font->shelf_x + w > font->atlas_size) {
+  if (font->shelf_x + w > font->atlas_width) {
     font->shelf_x = 0;
     font->shelf_y += font->shelf_height;
     font->shelf_height = 0;
   }
-  if (w > font->atlas_size || font->shelf_y + h > font->atlas_size) return false;
+  if (w > font->atlas_width || font->shelf_y + h > font->atlas_height) return false;
   g->atlas_x = font->shelf_x;
   g->atlas_y = font->shelf_y;
   g->atlas_generation = font->atlas_generation;
@@ -205,7 +208,7 @@ void place_glyphs(PlatformFont* font, const std::vector<FontPlacedGlyph>& placed
 // alpha, in one lock of the rectangle around them.
 void upload_pending(PlatformFont* font) {
   if (font->pending.empty()) return;
-  GpuRect r{font->atlas_size, font->atlas_size, 0, 0};
+  GpuRect r{font->atlas_width, font->atlas_height, 0, 0};
   for (const FontGlyph* g : font->pending) {
     r.left = std::min(r.left, g->atlas_x);
     r.top = std::min(r.top, g->atlas_y);
@@ -253,12 +256,12 @@ bool clip_quad(const GpuRect* clip, int32_t* x0, int32_t* y0, int32_t* x1, int32
 }
 
 void push_quad(std::vector<FontVertex>* out, int32_t x0, int32_t y0, int32_t x1, int32_t y1, int32_t ax, int32_t ay,
-               float texel, uint32_t argb) {
+               float texel_u, float texel_v, uint32_t argb) {
   // Pixel centres lie on integers: a quad from x0 - 0.5 to x1 - 0.5 covers
   // pixels x0 to x1 - 1 exactly, one texel each.
   float l = float(x0) - 0.5f, t = float(y0) - 0.5f, r = float(x1) - 0.5f, b = float(y1) - 0.5f;
-  float u0 = float(ax) * texel, v0 = float(ay) * texel;
-  float u1 = float(ax + (x1 - x0)) * texel, v1 = float(ay + (y1 - y0)) * texel;
+  float u0 = float(ax) * texel_u, v0 = float(ay) * texel_v;
+  float u1 = float(ax + (x1 - x0)) * texel_u, v1 = float(ay + (y1 - y0)) * texel_v;
   FontVertex tl{l, t, 0, 1, argb, u0, v0}, tr{r, t, 0, 1, argb, u1, v0};
   FontVertex bl{l, b, 0, 1, argb, u0, v1}, br{r, b, 0, 1, argb, u1, v1};
   out->insert(out->end(), {tl, tr, bl, tr, br, bl});
@@ -289,7 +292,7 @@ int32_t font_draw_text(PlatformFont* font, const char* text, int32_t length, con
   SavedStates saved;
   set_text_states(d, font->atlas, &saved);
   const GpuRect* clip = (flags & FONT_DRAW_NOCLIP) ? nullptr : &rect;
-  const float texel = 1.0f / float(font->atlas_size);
+  const float texel_u = 1.0f / float(font->atlas_width), texel_v = 1.0f / float(font->atlas_height);
   std::vector<FontVertex> vertices;
   vertices.reserve(layout.placed.size() * 6);
   for (const FontPlacedGlyph& p : layout.placed) {
@@ -298,7 +301,7 @@ int32_t font_draw_text(PlatformFont* font, const char* text, int32_t length, con
     int32_t x0 = rect.left + p.x, y0 = rect.top + p.y;
     int32_t x1 = x0 + g->width, y1 = y0 + g->height;
     int32_t ax = g->atlas_x, ay = g->atlas_y;
-    if (clip_quad(clip, &x0, &y0, &x1, &y1, &ax, &ay)) push_quad(&vertices, x0, y0, x1, y1, ax, ay, texel, argb);
+    if (clip_quad(clip, &x0, &y0, &x1, &y1, &ax, &ay)) push_quad(&vertices, x0, y0, x1, y1, ax, ay, texel_u, texel_v, argb);
   }
   flush(d, &vertices);
   restore_states(d, saved);

@@ -68,7 +68,7 @@ struct PlatformFont {
   std::unordered_map<uint32_t, int> fallback_of;   // code point -> face index, -1 for none
   // The glyph atlas on the device.
   GpuTexture* atlas = nullptr;
-  int32_t atlas_size = 0;
+  int32_t atlas_width = 0, atlas_height = 0;
   int32_t shelf_x = 0, shelf_y = 0, shelf_height = 0;
   uint32_t atlas_generation = 1;
   // Glyphs placed in the atlas's copy since the last upload.

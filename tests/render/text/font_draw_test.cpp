@@ -226,13 +226,13 @@ TEST_F(FontDrawTest, LayoutsStayRightPastTheLayoutCache) {
 }
 
 TEST_F(FontDrawTest, TheAtlasGrowsKeepingTheGlyphsItHolds) {
-  // Kanji of a 30-pixel font are about 27 pixels square: a 256 atlas holds
-  // more than 40 of them and fewer than 150, a 512 one fewer than 400.
+  // Kanji of a 30-pixel font take cells of about 28 pixels: 36 to a shelf of
+  // the 1024-pixel width; the first 128 rows hold four shelves.
   const struct {
     const char* name;
     int glyphs;
-    int32_t size;
-  } cases[] = {{"fits the first size", 40, 256}, {"one growth", 150, 512}, {"two growths", 400, 1024}};
+    int32_t height;
+  } cases[] = {{"fits the first height", 100, 128}, {"one growth", 200, 256}, {"three growths", 700, 1024}};
   const std::string many = many_kanji();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -244,7 +244,8 @@ TEST_F(FontDrawTest, TheAtlasGrowsKeepingTheGlyphsItHolds) {
     const uint32_t generation = font->atlas_generation;
     font_prepare_text(font, many.substr(0, size_t(c.glyphs) * 2).c_str(), -1);
     font_upload_glyphs(font);
-    EXPECT_EQ(font->atlas_size, c.size);
+    EXPECT_EQ(font->atlas_width, 1024);
+    EXPECT_EQ(font->atlas_height, c.height);
     EXPECT_EQ(font->atlas_generation, generation) << "growing keeps every glyph placed";
     expect_matches_raster(kKana, 5, 70);
     expect_matches_raster(many.substr(size_t(c.glyphs) * 2 - 6, 6).c_str(), 5, 70);
