@@ -23,3 +23,8 @@ TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R 
 cmake --build build-tsan --target render_handoff_gl_tests
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
   ctest --test-dir build-tsan --output-on-failure -R "^RenderHandoff\."
+# Pictures decoded on a worker thread while the main thread makes and fills
+# their textures.
+cmake --build build-tsan --target assets_texture_tests viewer_scene_gl_tests tl_data
+TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
+  ctest --test-dir build-tsan --output-on-failure -R "^(Textures|ViewerFiles)\."

@@ -41,7 +41,7 @@ void drop_bytes(TextureRecord* r) {
   r->bytes = 0;
 }
 
-enum class Source { Blank, RenderTarget, Memory, File };
+enum class Source { Blank, RenderTarget, Memory, File, Made };
 
 struct TextureSource {
   Source kind;
@@ -50,6 +50,7 @@ struct TextureSource {
   size_t size;
   const char* path;
   uint8_t mip;
+  TextureObject* made;  // Made: the object the record takes over
 };
 
 // A rectangle that lies inside the texture; sums in 64 bits so that nothing
@@ -83,6 +84,10 @@ bool make_object(TextureObject* object, const TextureSource& s) {
     case Source::RenderTarget: return gfx_create_render_target(object, s.format_code, s.width, s.height);
     case Source::Memory: return gfx_create_texture_d3dx(object, s.data, s.size, s.mip);
     case Source::File: return gfx_create_texture_d3dx_b(object, s.path, s.mip);
+    case Source::Made:
+      *object = *s.made;
+      *s.made = TextureObject{};
+      return true;
   }
   return false;
 }
@@ -101,7 +106,7 @@ AssetHandle register_texture(const char* package, std::string_view name, const T
   }
   const AssetHandle handle = finish_registration(p, reg);
   apply_clamp_tag(&r);
-  const bool pictures = source.kind == Source::Memory || source.kind == Source::File;
+  const bool pictures = source.kind == Source::Memory || source.kind == Source::File || source.kind == Source::Made;
   add_bytes(&r, texture_bytes(r.object, pictures && source.mip));
   return handle;
 }
@@ -117,24 +122,37 @@ void texture_pool_remove(int32_t index) {
 }
 
 AssetHandle create_texture(const char* package, const char* name, int32_t width, int32_t height, int32_t format_code) {
-  return register_texture(package, view(name), {Source::Blank, width, height, format_code, nullptr, 0, nullptr, 0});
+  return register_texture(package, view(name),
+                          {Source::Blank, width, height, format_code, nullptr, 0, nullptr, 0, nullptr});
 }
 
 AssetHandle create_render_target_texture(const char* package, const char* name, int32_t width, int32_t height,
                                          int32_t format_code) {
   return register_texture(package, view(name),
-                          {Source::RenderTarget, width, height, format_code, nullptr, 0, nullptr, 0});
+                          {Source::RenderTarget, width, height, format_code, nullptr, 0, nullptr, 0, nullptr});
 }
 
 AssetHandle register_texture_from_memory(const char* package, const char* name, const void* data, size_t size,
                                          uint8_t mip) {
   if (!data || size == 0) return 0;
-  return register_texture(package, base_name_of(view(name)), {Source::Memory, 0, 0, 0, data, size, nullptr, mip});
+  return register_texture(package, base_name_of(view(name)),
+                          {Source::Memory, 0, 0, 0, data, size, nullptr, mip, nullptr});
 }
 
 AssetHandle register_texture_from_file(const char* package, const char* path, uint8_t mip) {
   if (!path) return 0;
-  return register_texture(package, base_name_of(path), {Source::File, 0, 0, 0, nullptr, 0, path, mip});
+  return register_texture(package, base_name_of(path), {Source::File, 0, 0, 0, nullptr, 0, path, mip, nullptr});
+}
+
+AssetHandle register_texture_object(const char* package, const char* name, TextureObject* object) {
+  if (!object || !object->texture) return 0;
+  TextureObject made = *object;
+  *object = TextureObject{};
+  const uint8_t mip = made.flags & TEXTURE_FLAG_MIP_CHAIN;
+  const AssetHandle handle =
+      register_texture(package, base_name_of(view(name)), {Source::Made, 0, 0, 0, nullptr, 0, nullptr, mip, &made});
+  if (made.texture) gfx_release_texture_pair(&made);  // not taken over
+  return handle;
 }
 
 bool write_texture_pixels(AssetHandle handle, int32_t x, int32_t y, int32_t width, int32_t height,

@@ -34,6 +34,13 @@ AssetHandle create_render_target_texture(const char* package, const char* name, 
 AssetHandle register_texture_from_memory(const char* package, const char* name, const void* data, size_t size,
                                          uint8_t mip);
 AssetHandle register_texture_from_file(const char* package, const char* path, uint8_t mip);
+// A record, named like the picture registrars name theirs, for a picture's
+// device texture made beforehand (gfx_create_texture_d3dx), so that a picture
+// can be checked and decoded before the texture it replaces is released. The
+// record takes the object over and leaves it empty; when the name is already
+// registered (that handle is returned) or the pool is full (0), the object
+// is released instead. 0 for an empty object.
+AssetHandle register_texture_object(const char* package, const char* name, TextureObject* object);
 
 // Rows of pixels in the texture's own format into the rectangle; false for
 // an invalid handle or a rectangle that does not lie inside the texture.

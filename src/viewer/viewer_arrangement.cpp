@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "assets/textures.h"
 #include "platform/sys/sys.h"
 #include "platform/window/window.h"
 #include "viewer/viewer_messages.h"
@@ -21,7 +22,9 @@ float clamp_coordinate(float v) { return std::clamp(v, -kMaxCoordinate, kMaxCoor
 }  // namespace
 
 bool viewer_apply_arrangement(SaveArrangement&& a) {
-  if (!picture_bytes_decode(a.picture)) return false;
+  // The picture is decoded once, before anything shown is dropped.
+  TextureObject prepared{};
+  if (!picture_prepare(a.picture, &prepared)) return false;
   ViewerState& s = viewer_state();
   viewer_set_order_mode(a.order);
   points_destroy_all();
@@ -38,7 +41,7 @@ bool viewer_apply_arrangement(SaveArrangement&& a) {
     point_set_time(t, p.time);
     if (!p.dialogue_path.empty()) point_load_dialogue_file(t, p.dialogue_path.c_str());
   }
-  picture_show_bytes(std::move(a.picture));
+  picture_show_prepared(std::move(a.picture), &prepared);
   PictureFit fit;
   picture_fit(s.picture, &fit);
   for (int i = 0; i < count; ++i) {

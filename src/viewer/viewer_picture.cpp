@@ -5,7 +5,6 @@
 
 #include "assets/textures.h"
 #include "math/sine.h"
-#include "platform/image/image.h"
 #include "platform/sys/sys.h"
 #include "platform/window/file_dialog.h"
 #include "platform/window/window.h"
@@ -90,24 +89,15 @@ void picture_show_blank() {
   s.picture = create_texture(kBlankPackage, kPictureName, kBlankSide, kBlankSide, 0);
 }
 
-bool picture_bytes_decode(const std::vector<uint8_t>& bytes) {
-  try {
-    DecodedImage image;
-    return !bytes.empty() && image_decode_memory(bytes.data(), bytes.size(), &image) == IMAGE_OK;
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+bool picture_prepare(const std::vector<uint8_t>& bytes, TextureObject* out) {
+  *out = TextureObject{};
+  return !bytes.empty() && gfx_create_texture_d3dx(out, bytes.data(), bytes.size(), 0);
 }
 
-bool picture_show_bytes(std::vector<uint8_t>&& bytes) {
+bool picture_show_prepared(std::vector<uint8_t>&& bytes, TextureObject* prepared) {
   ViewerState& s = viewer_state();
   release_picture();
-  if (bytes.empty()) return false;
-  try {
-    s.picture = register_texture_from_memory(kPicturePackage, kPictureName, bytes.data(), bytes.size(), 0);
-  } catch (const std::bad_alloc&) {
-    s.picture = 0;
-  }
+  s.picture = register_texture_object(kPicturePackage, kPictureName, prepared);
   if (s.picture == 0) return false;
   // A picture is shown once, not tiled: sampling it enlarged must not bring
   // in the opposite edge's colour.
@@ -116,20 +106,24 @@ bool picture_show_bytes(std::vector<uint8_t>&& bytes) {
   return true;
 }
 
+bool picture_show_bytes(std::vector<uint8_t>&& bytes) {
+  TextureObject prepared{};
+  return picture_prepare(bytes, &prepared) && picture_show_prepared(std::move(bytes), &prepared);
+}
+
 void load_cg_file(const std::string& path) {
   std::vector<uint8_t> bytes;
   bool read = false;
   try {
     read = get_file_size(path) > 0 && sys_read_file(path, bytes);
   } catch (const std::bad_alloc&) {
-    // The shown picture stays: nothing of it has been dropped yet.
     window_message_box(sys_path_for_display(path), kMsgNoMemory);
     return;
   }
   if (read && picture_show_bytes(std::move(bytes))) return;
-  release_picture();
+  // Nothing of the shown picture has been dropped unless the pool was full.
   window_message_box(sys_path_for_display(path), kMsgFileNotLoaded);
-  picture_show_blank();
+  if (!viewer_state().picture) picture_show_blank();
 }
 
 void load_cg_image() {

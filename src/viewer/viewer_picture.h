@@ -10,6 +10,8 @@
 
 #include "assets/asset_handle.h"
 
+struct TextureObject;
+
 struct PictureFit {
   float scale_x, scale_y;  // sprite scales relative to the texture surface
   float width, height;     // the fitted picture in layout pixels
@@ -32,14 +34,18 @@ void cg_draw(float dx, float dy, float scale_x_add, float scale_y_add);
 
 // A blank 16 x 16 "my_tex" of package "mem" as the picture.
 void picture_show_blank();
-// Shows the picture file's bytes in place of the current picture and keeps
-// them. False (and nothing shown) when they do not decode.
+// A picture file's bytes decoded into a texture that is not shown yet, so
+// that a picture that cannot be shown changes nothing. False (and an empty
+// object) when they do not decode.
+bool picture_prepare(const std::vector<uint8_t>& bytes, TextureObject* out);
+// Shows a prepared picture in place of the current one and keeps its bytes;
+// takes the object over. False (and no picture) when the texture pool is full.
+bool picture_show_prepared(std::vector<uint8_t>&& bytes, TextureObject* prepared);
+// Both at once: false, with nothing changed, when the bytes do not decode.
 bool picture_show_bytes(std::vector<uint8_t>&& bytes);
-// Whether the bytes decode as a picture, without showing them.
-bool picture_bytes_decode(const std::vector<uint8_t>& bytes);
 
 // LOAD CG: asks for a picture file and shows it.
 void load_cg_image();
-// Shows a picture file. A file that cannot be read into memory leaves the
-// shown picture as it was; one that does not decode leaves the blank picture.
+// Shows a picture file. A file that cannot be read or decoded leaves the
+// shown picture as it was (the blank one when there is none).
 void load_cg_file(const std::string& path);

@@ -1,6 +1,7 @@
 // Textures, crops and depth surfaces on the engine's device, headless.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -19,8 +20,8 @@
 
 namespace {
 
-constexpr int kWidth = 64;
-constexpr int kHeight = 48;
+constexpr int kWidth = 128;  // room for a 100 x 50 picture drawn at its size
+constexpr int kHeight = 64;
 
 uint32_t address_u(const TextureObject* t) { return (t->flags >> TEXTURE_FLAG_U_SHIFT) & 7u; }
 uint32_t address_v(const TextureObject* t) { return (t->flags >> TEXTURE_FLAG_V_SHIFT) & 7u; }
@@ -48,9 +49,9 @@ class Textures : public ::testing::Test {
     window_system_shutdown();
   }
 
-  // Draws the texture 1:1 at (x, y) with point sampling and reads the back
-  // buffer.
-  std::vector<uint32_t> draw(AssetHandle texture, int x, int y, int w, int h) {
+  // Draws the texture 1:1 at (x, y) with point sampling (filter 0) or linear
+  // (1) and reads the back buffer.
+  std::vector<uint32_t> draw(AssetHandle texture, int x, int y, int w, int h, int filter = 0) {
     GpuDevice* d = gfx_device();
     gpu_clear(d, GPU_CLEAR_TARGET, 0, 1, 0);
     gpu_set_render_state(d, GPU_RS_LIGHTING, 0);
@@ -60,7 +61,7 @@ class Textures : public ::testing::Test {
     gpu_set_stage_state(d, 0, GPU_TSS_COLOROP, GPU_TOP_MODULATE);
     gpu_set_stage_state(d, 0, GPU_TSS_COLORARG1, GPU_TA_TEXTURE);
     gpu_set_stage_state(d, 0, GPU_TSS_COLORARG2, GPU_TA_DIFFUSE);
-    gfx_bind_texture(d, 0, get_texture_object(texture), 0);
+    gfx_bind_texture(d, 0, get_texture_object(texture), filter);
     const TextureObject* t = get_texture_object(texture);
     const float u1 = float(w) / t->width, v1 = float(h) / t->height;
     const float l = x - 0.5f, top = y - 0.5f, r = x + w - 0.5f, b = y + h - 0.5f;
@@ -144,6 +145,153 @@ TEST_F(Textures, PicturesFromMemoryAreDrawn) {
   EXPECT_EQ(register_texture_from_memory("t", "junk.png", junk.data(), junk.size(), 0), 0u);
   EXPECT_EQ(count_textures(), before);
   EXPECT_EQ(find_texture("t", "junk"), 0u);
+}
+
+Picture stripes(int width, int height, bool vertical) {
+  Picture p{width, height, {}};
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) p.argb.push_back(((vertical ? x : y) & 1) ? 0xFFFFFFFFu : 0xFF000000u);
+  return p;
+}
+
+// 8 x 8 blocks of pure colours, which JPEG keeps exactly, in CMYK through
+// every ink including black.
+Picture colour_blocks(int width, int height) {
+  const uint32_t colours[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u,
+                              0xFF000000u, 0xFFFFFFFFu, 0xFF800040u, 0xFF40C0FFu};
+  Picture p{width, height, {}};
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) p.argb.push_back(colours[(x / 8 + 3 * (y / 8)) % 8]);
+  return p;
+}
+
+int worst_channel(uint32_t a, uint32_t b) {
+  int worst = 0;
+  for (int s = 0; s < 24; s += 8) worst = std::max(worst, std::abs(int(a >> s & 0xFF) - int(b >> s & 0xFF)));
+  return worst;
+}
+
+// A picture becomes a texture of its own size and, drawn at that size with
+// linear filtering, shows its own pixels: 1-pixel stripes stay black and
+// white with no grey between, and CMYK JPEGs show their colours.
+TEST_F(Textures, PicturesDrawAtTheirOwnSize) {
+  const struct {
+    const char* name;
+    Picture picture;
+    Bytes bytes;
+    int tolerance;
+  } cases[] = {
+      {"vertical stripes", stripes(100, 50, true), write_png(stripes(100, 50, true), PngKind::RGB8), 0},
+      {"horizontal stripes", stripes(100, 50, false), write_png(stripes(100, 50, false), PngKind::RGB8), 0},
+      {"odd-sized stripes", stripes(37, 19, true), write_bmp(stripes(37, 19, true), {}), 0},
+      {"cmyk jpeg", colour_blocks(96, 48), write_jpeg(colour_blocks(96, 48), false, false, JpegCmyk::Plain), 3},
+      {"adobe cmyk jpeg", colour_blocks(96, 48), write_jpeg(colour_blocks(96, 48), true, false, JpegCmyk::Adobe), 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const AssetHandle h = register_texture_from_memory("t", c.name, c.bytes.data(), c.bytes.size(), 0);
+    ASSERT_NE(h, 0u);
+    const TextureObject* t = get_texture_object(h);
+    EXPECT_EQ(t->width, c.picture.width);
+    EXPECT_EQ(t->height, c.picture.height);
+    EXPECT_EQ(t->image_width, c.picture.width);
+    EXPECT_EQ(t->image_height, c.picture.height);
+    const std::vector<uint32_t> px = draw(h, 3, 5, c.picture.width, c.picture.height, 1);
+    int worst = 0;
+    for (int y = 0; y < c.picture.height; ++y)
+      for (int x = 0; x < c.picture.width; ++x)
+        worst = std::max(worst, worst_channel(px[size_t(5 + y) * kWidth + 3 + x], c.picture.at(x, y)));
+    EXPECT_LE(worst, c.tolerance);
+    // The pixels read back from the texture are the picture's too.
+    EXPECT_LE(worst_channel(read_texture_texel(h, c.picture.width - 1, c.picture.height - 1),
+                            c.picture.at(c.picture.width - 1, c.picture.height - 1)),
+              c.tolerance);
+  }
+}
+
+// A texture made beforehand becomes a record under the picture's base name;
+// a name already taken keeps its record and the made texture is let go.
+TEST_F(Textures, MadeTexturesAreTakenOverOnce) {
+  const Bytes png = write_png(sample_pure(6, 4), PngKind::RGB8);
+  TextureObject made{};
+  ASSERT_TRUE(gfx_create_texture_d3dx(&made, png.data(), png.size(), 0));
+  const int32_t before = count_textures();
+  const AssetHandle h = register_texture_object("t", "dir\\made.png", &made);
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(made.texture, nullptr) << "the record owns it now";
+  EXPECT_STREQ(get_texture_name(h), "made");
+  EXPECT_EQ(get_texture_object(h)->image_width, 6);
+  EXPECT_EQ(count_textures(), before + 1);
+
+  TextureObject again{};
+  ASSERT_TRUE(gfx_create_texture_d3dx(&again, png.data(), png.size(), 0));
+  EXPECT_EQ(register_texture_object("t", "made.jpg", &again), h);
+  EXPECT_EQ(again.texture, nullptr);
+  EXPECT_EQ(count_textures(), before + 1);
+  TextureObject empty{};
+  EXPECT_EQ(register_texture_object("t", "empty", &empty), 0u);
+  EXPECT_EQ(register_texture_object("t", "none", nullptr), 0u);
+  EXPECT_EQ(count_textures(), before + 1);
+}
+
+// A tall picture passes through the queue of decoded bands many times over:
+// every row lands in its own place.
+TEST_F(Textures, TallPicturesKeepTheirRowsInOrder) {
+  Picture rows{7, 1000, {}};
+  for (int y = 0; y < rows.height; ++y)
+    for (int x = 0; x < rows.width; ++x) rows.argb.push_back(0xFF000000u | uint32_t(y * 2654435761u >> 8));
+  for (const Bytes& bytes : {write_png(rows, PngKind::RGB8), write_bmp(rows, {})}) {
+    const AssetHandle h = register_texture_from_memory("t", "tall", bytes.data(), bytes.size(), 0);
+    ASSERT_NE(h, 0u);
+    for (int y = 0; y < rows.height; ++y) ASSERT_EQ(read_texture_texel(h, y % 7, y), rows.at(0, y)) << y;
+    unregister_texture(h);
+    release_asset_registry_to_mark(&mark);
+    mark_asset_registry(&mark);
+  }
+}
+
+// A picture beyond the device's texture limit is scaled down once to fit,
+// aspect kept, and says so; one at the limit is not. The image size stays
+// the picture's, so the viewer's fit shows it at its own proportions.
+TEST_F(Textures, PicturesBeyondTheDeviceLimitAreScaledDownOnce) {
+  constexpr uint32_t kLimit = 32;
+  gpu_debug_limit_texture_side(gfx_device(), kLimit);
+  const struct {
+    int width, height, texture_width, texture_height;
+  } cases[] = {
+      {32, 16, 32, 16}, {33, 16, 32, 16}, {100, 50, 32, 16}, {10, 100, 3, 32}, {1, 1000, 1, 32}, {31, 32, 31, 32},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    Picture solid{c.width, c.height, std::vector<uint32_t>(size_t(c.width) * c.height, 0xFF20A060u)};
+    const Bytes png = write_png(solid, PngKind::RGB8);
+    testing::internal::CaptureStderr();
+    const std::string name = "big" + std::to_string(c.width) + "x" + std::to_string(c.height);
+    const AssetHandle h = register_texture_from_memory("t", name.c_str(), png.data(), png.size(), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_NE(h, 0u);
+    const TextureObject* t = get_texture_object(h);
+    EXPECT_EQ(t->width, c.texture_width);
+    EXPECT_EQ(t->height, c.texture_height);
+    EXPECT_EQ(t->image_width, c.width);
+    EXPECT_EQ(t->image_height, c.height);
+    const bool scaled = c.width != c.texture_width || c.height != c.texture_height;
+    EXPECT_EQ(said.find("scaled down") != std::string::npos, scaled) << said;
+    EXPECT_EQ(read_texture_texel(h, 0, 0), 0xFF20A060u);
+    EXPECT_EQ(read_texture_texel(h, c.texture_width - 1, c.texture_height - 1), 0xFF20A060u);
+  }
+  // Two halves: each keeps its colour away from the seam.
+  Picture halves{100, 50, {}};
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 100; ++x) halves.argb.push_back(x < 50 ? 0xFFFF0000u : 0xFF0000FFu);
+  const Bytes png = write_png(halves, PngKind::RGB8);
+  testing::internal::CaptureStderr();
+  const AssetHandle h = register_texture_from_memory("t", "halves", png.data(), png.size(), 0);
+  testing::internal::GetCapturedStderr();
+  ASSERT_NE(h, 0u);
+  EXPECT_EQ(read_texture_texel(h, 14, 7), 0xFFFF0000u);
+  EXPECT_EQ(read_texture_texel(h, 17, 7), 0xFF0000FFu);
+  gpu_debug_limit_texture_side(gfx_device(), 0);
 }
 
 TEST_F(Textures, ByteCountsFollowTheTextures) {

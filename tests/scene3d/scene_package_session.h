@@ -16,6 +16,7 @@ class ScenePackageSession : public PartSceneSession {
     shutdown_asset_registry();
     RegistryCapacities c = kRegistryCapacities;
     for (int id = ASSET_POOL_MESHES; id < ASSET_POOL_COUNT; ++id) c.pools[id] = {16, 1024, 1u << 16};
+    c.pools[ASSET_POOL_BONE_ENTRIES] = {512, 1u << 12, 1u << 16};  // the long bone lists of the skin packages
     init_asset_registry(c);
     folder = (std::filesystem::temp_directory_path() / ("tl_scene_packages_" + std::to_string(::getpid()))).string();
     std::filesystem::create_directories(folder);

@@ -1,6 +1,8 @@
 // Data packages of the 3D scene tests, written by tools/make_package:
 // "skin", a mesh of two quads (the left weighted to bone "a", the right to
-// bone "b") with the bone tree a -> b, both bones at the origin; and "s1",
+// bone "b") with the bone tree a -> b, both bones at the origin; the same
+// quads under longer bone lists, "b" at another index, for the palette's
+// limits (skin_package's arguments); and "s1",
 // the stage of the stage scene: the model "s1_s" with a node naming the
 // cube mesh "rock", the wall "s1_wall" (a collision mesh and a cube mesh of
 // that name) and the bone tree "s1_dummy" whose node "spot" stands 5 along
@@ -8,12 +10,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "assets/mdl_builder.h"
 #include "assets/package_builder.h"
 
-inline std::vector<uint8_t> skin_package() {
+// bones names the mesh's bone list: "a" first, "b" at index b, the rest
+// named after their index and absent from the tree.
+inline std::vector<uint8_t> skin_package(uint32_t bones = 2, uint8_t b = 1) {
   MdlBuilder m;
   m.name = "quads";
   m.triangles = 4;
@@ -21,12 +26,14 @@ inline std::vector<uint8_t> skin_package() {
   m.normals = {0, 0, -1};
   m.coords = {0, 0};
   m.skinned = 1;
-  m.bone_count = 2;
-  m.bone_names = {"a", "b"};
+  m.bone_count = bones;
   const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  m.bone_matrices = {identity, identity};
-  // Entry k: bone k with the whole weight.
-  for (uint8_t bone = 0; bone < 2; ++bone) {
+  for (uint32_t i = 0; i < bones; ++i) {
+    m.bone_names.push_back(i == 0 ? "a" : i == b ? "b" : "n" + std::to_string(i));
+    m.bone_matrices.push_back(identity);
+  }
+  // Entry 0: bone "a" with the whole weight; entry 1: bone "b".
+  for (uint8_t bone : {uint8_t(0), b}) {
     std::array<uint8_t, 20> r{};
     r[0] = bone;
     const float one = 1.0f;

@@ -28,7 +28,8 @@ class Skinning : public ScenePackageSession {
     const int px = kCx + static_cast<int>(x * 6.0f), py = kCy - static_cast<int>(y * 6.0f);
     return pixel(px, py) == 0xFFFFFFu;
   }
-  Task* make_part() {
+  Task* make_part() { return make_part(mesh, tree); }
+  static Task* make_part(AssetHandle mesh, AssetHandle tree) {
     Task* t = create_model_part(1, nullptr, mesh, kDrawnLayer);
     if (t == nullptr) return nullptr;
     model_part_set_flag_1(t, 0);  // unlit: the quads show white
@@ -71,6 +72,46 @@ TEST_F(Skinning, TurningABoneMovesOnlyTheVerticesWeightedToIt) {
   EXPECT_FALSE(lit(2, 0));
   EXPECT_TRUE(lit(0, 2));
   EXPECT_TRUE(lit(0, -2));
+}
+
+TEST_F(Skinning, ThePaletteReachesBone127AndClampsBeyondIt) {
+  // Bone "b" at a high index of a long bone list. Past the 128 matrices of
+  // the palette its vertices take the last matrix (no bone of the tree
+  // here), so they stay put while the rest of the mesh still skins.
+  const struct {
+    const char* package;
+    uint32_t bones;
+    bool follows_b;
+  } cases[] = {
+      {"skin128", 128, true},    // b is bone 100
+      {"skin128l", 128, true},   // b is bone 127, the palette's last
+      {"skin129", 129, false},   // b is bone 128
+  };
+  Mat4 turn, identity;
+  mat4_identity(&identity);
+  mat4_rotate_z_local(&turn, &identity, 1.5707964f);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.package);
+    ASSERT_TRUE(enqueue_package(c.package, 0));
+    ASSERT_TRUE(load_all());
+    const AssetHandle long_mesh = find_mesh(c.package, "quads");
+    ASSERT_NE(long_mesh, 0u);
+    ASSERT_EQ(get_mesh_info(long_mesh)->bone_count, c.bones);
+    Task* t = make_part(long_mesh, find_bone_tree(c.package, "a"));
+    ASSERT_NE(t, nullptr);
+    ASSERT_TRUE(model_part_bone_local_override_by_name(t, "b", &turn, 1.0f, 0));
+    model_part_update_motion(t, 0);
+    run_frame(0);
+    EXPECT_TRUE(lit(-2, 0));
+    EXPECT_EQ(lit(2, 0), !c.follows_b);
+    EXPECT_EQ(lit(0, 2) != lit(0, -2), c.follows_b);
+
+    ASSERT_TRUE(model_part_bone_local_override_by_name(t, "a", &turn, 1.0f, 0));
+    model_part_update_motion(t, 0);
+    run_frame(0);
+    EXPECT_FALSE(lit(-2, 0));
+    task_kill(t);
+  }
 }
 
 TEST_F(Skinning, ARigidDrawAfterASkinnedOneIsNotPosed) {

@@ -178,9 +178,15 @@ TEST_F(ViewerFiles, RefusedFilesChangeNothing) {
   truncated.header(3, 0).record(0.5f, 0.5f, 0.1f, 0);
   SavImage bad_picture;
   bad_picture.header(1, 0).record(0.5f, 0.5f, 0.1f, 0).picture({'n', 'o', 'p', 'e'});
+  // Decoding stops after the first bands of rows have gone to the texture.
+  Bytes cut_jpeg = write_jpeg(sample_gradient(40, 200), false, false);
+  cut_jpeg.resize(cut_jpeg.size() / 2);
+  SavImage cut_picture;
+  cut_picture.header(1, 0).record(0.5f, 0.5f, 0.1f, 0).picture(cut_jpeg);
   for (const auto& [name, img] : {std::pair<std::string, SavImage>{"magic.sav", bad_magic},
                                   {"short.sav", truncated},
-                                  {"picture.sav", bad_picture}}) {
+                                  {"picture.sav", bad_picture},
+                                  {"cut.sav", cut_picture}}) {
     load(write(name, img.bytes));
     EXPECT_EQ(points_count(), 7) << name;
     EXPECT_EQ(viewer_state().points[0], first) << name;
@@ -252,17 +258,52 @@ TEST_F(ViewerFiles, LoadStopsPlaying) {
   EXPECT_EQ(viewer_get_level(), 0);
 }
 
-TEST_F(ViewerFiles, LoadCgShowsPngAndJpegAndABlankForBadFiles) {
+TEST_F(ViewerSceneGl, HugeStoredPositionsAreClamped) {
+  skip_first_update();
+  // A 1 x 1 BMP: fitted, it is enlarged a thousandfold, so the stored
+  // positions overflow to infinity before they are clamped.
+  SaveArrangement a;
+  const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
+                         1, 0, 24, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                         0, 0, 0, 0, 255, 0};
+  a.picture.assign(bmp, bmp + sizeof bmp);
+  SavePoint p;
+  p.x = 3.0e38f;
+  p.y = -3.0e38f;
+  p.radius = 3.0e38f;
+  a.points.push_back(p);
+  ASSERT_TRUE(viewer_apply_arrangement(std::move(a)));
+  Task* t = viewer_state().points[0];
+  ASSERT_NE(t, nullptr);
+  EXPECT_TRUE(std::isfinite(point_get_x(t)));
+  EXPECT_LE(std::fabs(point_get_x(t)), 1.0e6f);
+  EXPECT_LE(std::fabs(point_get_y(t)), 1.0e6f);
+  EXPECT_LE(point_get_radius(t), 1.0e6f);
+  click(980, 8);
+  for (int i = 0; i < 5; ++i) frame();
+  EXPECT_TRUE(std::isfinite(viewer_state().camera_x));
+  EXPECT_TRUE(std::isfinite(viewer_state().magnification));
+}
+
+// A file that cannot be shown (junk, a JPEG cut short after its first rows)
+// leaves the picture shown before; a CMYK JPEG shows its colours.
+TEST_F(ViewerFiles, LoadCgShowsPicturesAndKeepsThePictureForBadFiles) {
   frame();
   const std::string png = write("a.png", write_png(sample_gradient(30, 60), PngKind::RGBA8));
   const std::string jpg = write("b.jpg", write_jpeg(sample_gradient(64, 32), false, false));
   const std::string junk = write("c.png", {'j', 'u', 'n', 'k'});
-  answer({png, jpg, junk, ""});
+  Bytes cut_jpeg = write_jpeg(sample_gradient(40, 200), false, false);
+  cut_jpeg.resize(cut_jpeg.size() / 2);
+  const std::string cut = write("d.jpg", cut_jpeg);
+  Picture red{24, 16, std::vector<uint32_t>(24 * 16, 0xFFE01020u)};
+  const std::string cmyk = write("e.jpg", write_jpeg(red, false, false, JpegCmyk::Adobe));
+  answer({png, jpg, junk, cut, cmyk, ""});
   struct {
     int width, height;
     const char* package;
     bool bytes;
-  } want[] = {{30, 60, "x", true}, {64, 32, "x", true}, {0, 0, "mem", false}, {0, 0, "mem", false}};
+  } want[] = {{30, 60, "x", true}, {64, 32, "x", true}, {64, 32, "x", true},
+              {64, 32, "x", true}, {24, 16, "x", true}, {24, 16, "x", true}};
   for (const auto& w : want) {
     click(20, 8);  // LOAD CG
     frame();
@@ -274,7 +315,22 @@ TEST_F(ViewerFiles, LoadCgShowsPngAndJpegAndABlankForBadFiles) {
     EXPECT_EQ(get_texture_object(pic)->image_height, w.height);
     EXPECT_EQ(!viewer_state().picture_bytes.empty(), w.bytes);
   }
+  const uint32_t shown = read_texture_texel(viewer_state().picture, 5, 5);
+  for (int s = 0; s < 24; s += 8) EXPECT_NEAR(int(shown >> s & 0xFF), int(0xFFE01020u >> s & 0xFF), 3) << s;
   EXPECT_EQ(points_count(), 7) << "LOAD CG keeps the points";
+}
+
+// Without any picture, a file that cannot be shown leaves the blank one.
+TEST_F(ViewerFiles, LoadCgOfABadFileWithoutAPictureShowsTheBlank) {
+  skip_first_update();
+  const std::string junk = write("c.png", {'j', 'u', 'n', 'k'});
+  answer({junk});
+  click(20, 8);
+  frame();
+  const AssetHandle pic = viewer_state().picture;
+  ASSERT_NE(pic, 0u);
+  EXPECT_STREQ(get_texture_package(pic), "mem");
+  EXPECT_TRUE(viewer_state().picture_bytes.empty());
 }
 
 TEST_F(ViewerFiles, AfterimagesFollowLagWithHalvingAlpha) {

@@ -422,33 +422,6 @@ TEST_F(ViewerScene, CirclesAreDrawnWhileStoppedInTheirColours) {
   EXPECT_EQ(plain->colour0, 0xFF008000u);
 }
 
-TEST_F(ViewerScene, HugeStoredPositionsAreClamped) {
-  skip_first_update();
-  // A picture that decodes (a 1 x 1 BMP); without a device it is not shown, so
-  // positions stay in stored units.
-  SaveArrangement a;
-  const uint8_t bmp[] = {'B', 'M', 58, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0,
-                         1, 0, 24, 0, 0, 0, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                         0, 0, 0, 0, 255, 0};
-  a.picture.assign(bmp, bmp + sizeof bmp);
-  SavePoint p;
-  p.x = 3.0e38f;
-  p.y = -3.0e38f;
-  p.radius = 3.0e38f;
-  a.points.push_back(p);
-  ASSERT_TRUE(viewer_apply_arrangement(std::move(a)));
-  Task* t = viewer_state().points[0];
-  ASSERT_NE(t, nullptr);
-  EXPECT_TRUE(std::isfinite(point_get_x(t)));
-  EXPECT_LE(std::fabs(point_get_x(t)), 1.0e6f);
-  EXPECT_LE(std::fabs(point_get_y(t)), 1.0e6f);
-  EXPECT_LE(point_get_radius(t), 1.0e6f);
-  click(980, 8);
-  for (int i = 0; i < 5; ++i) frame();
-  EXPECT_TRUE(std::isfinite(viewer_state().camera_x));
-  EXPECT_TRUE(std::isfinite(viewer_state().magnification));
-}
-
 TEST_F(ViewerScene, UndecodablePictureRefusesTheArrangement) {
   skip_first_update();
   add_point(0, 300, 300, 40);

@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
   add_chunk(&unknown, 0x5A595857, 1, Blob{});
   const bool ok = write(dir + "records.bin", records) && write(dir + "bone.bin", bone) &&
                   write(dir + "truncated.bin", cut) && write(dir + "unknown_tag.bin", unknown) &&
-                  write(dir + "skin.bin", skin_package()) && write(dir + "s1.bin", stage_package());
+                  write(dir + "skin.bin", skin_package()) && write(dir + "skin128.bin", skin_package(128, 100)) &&
+                  write(dir + "skin128l.bin", skin_package(128, 127)) &&
+                  write(dir + "skin129.bin", skin_package(129, 128)) && write(dir + "s1.bin", stage_package());
   if (!ok) std::fprintf(stderr, "make_package: cannot write into %s\n", argv[1]);
   return ok ? 0 : 1;
 }

@@ -400,6 +400,11 @@ enum : uint32_t { GPU_LOCK_READONLY = 0x10, GPU_LOCK_DISCARD = 0x2000 };
 // Render targets live in the default pool, other textures in the managed one.
 GpuResult gpu_create_texture(GpuDevice* device, uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
                              GpuFormat format, GpuPool pool, GpuTexture** out);
+// A managed one-level-or-more texture that the caller fills whole with
+// gpu_texture_write_rows before it is drawn: nothing is cleared, so its
+// texels start undefined, and no copy is kept until the first lock.
+GpuResult gpu_create_texture_unfilled(GpuDevice* device, uint32_t width, uint32_t height, uint32_t levels,
+                                      GpuFormat format, GpuTexture** out);
 void gpu_texture_add_ref(GpuTexture* texture);
 void gpu_texture_release(GpuTexture* texture);
 // A number that no other texture of this run has had; stays valid after release.
@@ -413,6 +418,11 @@ GpuResult gpu_texture_surface(GpuTexture* texture, uint32_t level, GpuSurface** 
 GpuResult gpu_texture_lock(GpuTexture* texture, uint32_t level, const GpuRect* rect, GpuLockedRect* out,
                            uint32_t flags);
 GpuResult gpu_texture_unlock(GpuTexture* texture, uint32_t level);
+// Whole rows first to first + count - 1 of a level of a managed texture, from
+// rows of the format's bytes laid one after the other; refused for rows
+// outside the level, a compressed format or a locked level.
+GpuResult gpu_texture_write_rows(GpuTexture* texture, uint32_t level, uint32_t first, uint32_t count,
+                                 const void* pixels);
 // Recomputes levels 1 and down from level 0 with a box filter.
 GpuResult gpu_texture_generate_mips(GpuTexture* texture);
 
@@ -525,8 +535,12 @@ GpuShader* gpu_get_vertex_shader(GpuDevice* device);
 GpuShader* gpu_get_pixel_shader(GpuDevice* device);
 
 enum GpuShaderStage : uint32_t { GPU_SHADER_VERTEX = 0, GPU_SHADER_PIXEL = 1 };
-// Bytes of constant registers per stage: 256 registers of four 32-bit words.
-enum : uint32_t { GPU_SHADER_CONSTANT_BYTES = 4096 };
+// Constant registers per stage, four 32-bit words each. The vertex stage
+// holds a 128-matrix bone palette (3 registers a matrix) beside its
+// transforms, lights and material colours.
+enum : uint32_t { GPU_VS_CONSTANT_REGISTERS = 512, GPU_PS_CONSTANT_REGISTERS = 256 };
+// Bytes of the stage's constant registers; 0 for no stage.
+uint32_t gpu_shader_constant_bytes(GpuShaderStage stage);
 
 // A value a stage program reads or writes between stages, by vertex usage:
 // vertex outputs POSITION (clip position, Direct3D clip space), COLOR 0/1,
@@ -553,7 +567,8 @@ struct GpuShaderDesc {
   const GpuShaderVarying* varyings;
   uint32_t varying_count;
 };
-// GPU_INVALID_CALL, with the reason on stderr, when OpenGL refuses the code.
+// GPU_INVALID_CALL, with the reason on stderr, when OpenGL refuses the code;
+// GPU_NOT_AVAILABLE when OpenGL's uniform blocks cannot hold the stage's registers.
 GpuResult gpu_create_shader(GpuDevice* device, const GpuShaderDesc& desc, GpuShader** out);
 // Release shaders before their device. Releasing a bound shader unbinds it.
 void gpu_shader_release(GpuShader* shader);
@@ -561,7 +576,7 @@ GpuShaderStage gpu_shader_stage(const GpuShader* shader);
 
 // The constant registers belong to the stage, not to a shader: a value stays
 // in force for every program bound later. Offsets and sizes are in bytes,
-// multiples of 4, within GPU_SHADER_CONSTANT_BYTES.
+// multiples of 4, within gpu_shader_constant_bytes of the stage.
 GpuResult gpu_set_shader_constants(GpuDevice* device, GpuShaderStage stage, uint32_t offset, const void* data,
                                    uint32_t bytes);
 GpuResult gpu_get_shader_constants(GpuDevice* device, GpuShaderStage stage, uint32_t offset, void* out,
@@ -612,6 +627,9 @@ struct GpuAdapterOverride {
   uint32_t refused_attempts;
 };
 void gpu_debug_override_adapter(const GpuAdapterOverride* override_or_null);
+// The device takes textures of at most side x side from now on (when that is
+// below its own limit); 0 restores its own limit.
+void gpu_debug_limit_texture_side(GpuDevice* device, uint32_t side);
 // The creation attempts made since the last override, in order: type << 8 | behaviour.
 int gpu_debug_creation_attempts(uint32_t* out, int max);
 

@@ -98,6 +98,16 @@ GpuResult gpu_adapter_display_mode(GpuDisplayMode* out) {
   return GPU_OK;
 }
 
+void gpu_debug_limit_texture_side(GpuDevice* d, uint32_t side) {
+  if (!d) return;
+  gpu_make_current(d);
+  GLint max_tex = 8192;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_tex);
+  uint32_t limit = uint32_t(std::min(max_tex, 16384));
+  if (side > 0) limit = std::min(limit, side);
+  d->caps.max_texture_width = d->caps.max_texture_height = limit;
+}
+
 void gpu_debug_override_adapter(const GpuAdapterOverride* o) {
   adapter_overridden = o != nullptr;
   if (o) adapter_override = *o;

@@ -48,9 +48,27 @@ const GpuFormatInfo kFormats[] = {
     {GPU_FMT_D15S1, GL_DEPTH24_STENCIL8, 0, 0, SW(GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA), 2, false, true, true, true},
     {GPU_FMT_D24FS8, GL_DEPTH32F_STENCIL8, 0, 0, SW(GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA), 4, false, true, true, true},
 };
+
+// Unfilled textures of 32-bit ARGB keep each word as it lies in memory (B, G,
+// R, A bytes) and read it back through the swizzle, so rows go up without
+// the conversion a BGRA upload costs.
+const GpuFormatInfo kMemoryOrder[] = {
+    {GPU_FMT_A8R8G8B8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, SW(GL_BLUE, GL_GREEN, GL_RED, GL_ALPHA), 4, false, false, false, false},
+    {GPU_FMT_X8R8G8B8, GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, SW(GL_BLUE, GL_GREEN, GL_RED, GL_ONE), 4, false, false, false, false},
+};
 #undef SW
 
 }  // namespace
+
+const GpuFormatInfo* gpu_format_info_memory_order(GpuFormat format) {
+  for (const GpuFormatInfo& f : kMemoryOrder)
+    if (f.format == format) return &f;
+  return nullptr;
+}
+
+bool gpu_format_is_memory_order(const GpuFormatInfo* info) {
+  return info >= kMemoryOrder && info < kMemoryOrder + sizeof kMemoryOrder / sizeof kMemoryOrder[0];
+}
 
 const GpuFormatInfo* gpu_format_info(GpuFormat format) {
   for (const GpuFormatInfo& f : kFormats)

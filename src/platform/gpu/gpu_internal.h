@@ -26,6 +26,10 @@ struct GpuFormatInfo {
   bool renderable;
 };
 const GpuFormatInfo* gpu_format_info(GpuFormat format);
+// The variant of a 32-bit ARGB format whose texels keep the bytes of ARGB
+// words in memory order (swizzled when sampled); null for other formats.
+const GpuFormatInfo* gpu_format_info_memory_order(GpuFormat format);
+bool gpu_format_is_memory_order(const GpuFormatInfo* info);
 
 struct GpuTexture {
   GpuDevice* device;
@@ -37,7 +41,8 @@ struct GpuTexture {
   uint32_t usage;
   GpuPool pool;
   uint32_t width, height, levels;
-  // Managed textures keep a copy of every level for locks and reads.
+  // Managed textures keep a copy of every level for locks and reads; an
+  // unfilled one makes it from the device at its first lock.
   std::vector<std::vector<uint8_t>> shadow;
   std::vector<GpuRect> locked;  // per level: the locked rectangle, or right < 0 when not locked
   std::vector<uint32_t> lock_flags;

@@ -61,13 +61,18 @@ void texture_destroy(GpuTexture* t) {
 
 // ---- Textures -----------------------------------------------------------------------------
 
-GpuResult gpu_create_texture(GpuDevice* d, uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
-                             GpuFormat format, GpuPool pool, GpuTexture** out) {
+namespace {
+
+// filled: every level starts as zeros, and managed textures keep their copy
+// from the start; otherwise the levels are allocated without data.
+GpuResult make_texture(GpuDevice* d, uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                       GpuFormat format, GpuPool pool, bool filled, GpuTexture** out) {
   if (!out) return GPU_INVALID_CALL;
   *out = nullptr;
   if (!d || width == 0 || height == 0) return GPU_INVALID_CALL;
   const GpuFormatInfo* f = gpu_format_info(format);
   if (!f || f->depth || (f->compressed && !d->s3tc)) return GPU_NOT_AVAILABLE;
+  if (!filled && gpu_format_info_memory_order(format)) f = gpu_format_info_memory_order(format);
   bool rt = usage & GPU_USAGE_RENDERTARGET;
   if (rt && (pool != GPU_POOL_DEFAULT || !f->renderable)) return GPU_INVALID_CALL;
   if (width > d->caps.max_texture_width || height > d->caps.max_texture_height) return GPU_INVALID_CALL;
@@ -90,7 +95,7 @@ GpuResult gpu_create_texture(GpuDevice* d, uint32_t width, uint32_t height, uint
   t->locked.assign(levels, GpuRect{0, 0, -1, -1});
   t->lock_flags.assign(levels, 0);
   t->surfaces.assign(levels, nullptr);
-  bool shadowed = !rt;
+  bool shadowed = !rt && filled;
   if (shadowed) t->shadow.resize(levels);
   glGenTextures(1, &t->name);
   bind_scratch(t->name);
@@ -103,6 +108,8 @@ GpuResult gpu_create_texture(GpuDevice* d, uint32_t width, uint32_t height, uint
     if (shadowed) {
       t->shadow[l].assign(bytes, 0);
       upload_level(t, l, t->shadow[l].data(), true);
+    } else if (!filled) {
+      upload_level(t, l, nullptr, true);
     } else {
       zeros.assign(bytes, 0);
       upload_level(t, l, zeros.data(), true);
@@ -115,6 +122,33 @@ GpuResult gpu_create_texture(GpuDevice* d, uint32_t width, uint32_t height, uint
   }
   *out = t;
   return GPU_OK;
+}
+
+// The copy of an unfilled texture, read back from the device.
+void make_shadow(GpuTexture* t) {
+  gpu_make_current(t->device);
+  bind_scratch(t->name);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  t->shadow.resize(t->levels);
+  for (uint32_t l = 0; l < t->levels; ++l) {
+    t->shadow[l].resize(size_t(level_pitch(t, l)) * level_rows(t, l));
+    if (t->info->compressed)
+      glGetCompressedTexImage(GL_TEXTURE_2D, GLint(l), t->shadow[l].data());
+    else
+      glGetTexImage(GL_TEXTURE_2D, GLint(l), t->info->upload_format, t->info->upload_type, t->shadow[l].data());
+  }
+}
+
+}  // namespace
+
+GpuResult gpu_create_texture(GpuDevice* d, uint32_t width, uint32_t height, uint32_t levels, uint32_t usage,
+                             GpuFormat format, GpuPool pool, GpuTexture** out) {
+  return make_texture(d, width, height, levels, usage, format, pool, true, out);
+}
+
+GpuResult gpu_create_texture_unfilled(GpuDevice* d, uint32_t width, uint32_t height, uint32_t levels,
+                                      GpuFormat format, GpuTexture** out) {
+  return make_texture(d, width, height, levels, 0, format, GPU_POOL_MANAGED, false, out);
 }
 
 void gpu_texture_add_ref(GpuTexture* t) {
@@ -158,7 +192,9 @@ GpuResult gpu_texture_surface(GpuTexture* t, uint32_t level, GpuSurface** out) {
 GpuResult gpu_texture_lock(GpuTexture* t, uint32_t level, const GpuRect* rect, GpuLockedRect* out, uint32_t flags) {
   if (!out) return GPU_INVALID_CALL;
   *out = GpuLockedRect{};
-  if (!t || level >= t->levels || t->shadow.empty() || t->locked[level].right >= 0) return GPU_INVALID_CALL;
+  if (!t || level >= t->levels || t->pool != GPU_POOL_MANAGED || t->locked[level].right >= 0)
+    return GPU_INVALID_CALL;
+  if (t->shadow.empty()) make_shadow(t);
   int64_t w = level_size(t->width, level), h = level_size(t->height, level);
   GpuRect r = rect ? *rect : GpuRect{0, 0, int32_t(w), int32_t(h)};
   if (r.left < 0 || r.top < 0 || r.right <= r.left || r.bottom <= r.top || int64_t(r.right) > w ||
@@ -197,6 +233,22 @@ GpuResult gpu_texture_unlock(GpuTexture* t, uint32_t level) {
                     f->upload_format, f->upload_type, start);
     glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
   }
+  return GPU_OK;
+}
+
+GpuResult gpu_texture_write_rows(GpuTexture* t, uint32_t level, uint32_t first, uint32_t count, const void* pixels) {
+  if (!t || !pixels || level >= t->levels || t->pool != GPU_POOL_MANAGED || t->info->compressed ||
+      t->locked[level].right >= 0 || count == 0 || uint64_t(first) + count > level_size(t->height, level))
+    return GPU_INVALID_CALL;
+  const uint32_t w = level_size(t->width, level);
+  if (!t->shadow.empty()) {
+    const size_t row = size_t(level_pitch(t, level));
+    std::memcpy(t->shadow[level].data() + size_t(first) * row, pixels, size_t(count) * row);
+  }
+  gpu_make_current(t->device);
+  bind_scratch(t->name);
+  glTexSubImage2D(GL_TEXTURE_2D, GLint(level), 0, GLint(first), GLsizei(w), GLsizei(count), t->info->upload_format,
+                  t->info->upload_type, pixels);
   return GPU_OK;
 }
 
@@ -428,7 +480,9 @@ GpuResult gpu_read_surface(GpuDevice* d, GpuSurface* s, const GpuRect& r, uint32
   }
   glReadBuffer(GL_COLOR_ATTACHMENT0);
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
-  glReadPixels(r.left, r.top, r.right - r.left, r.bottom - r.top, GL_BGRA, GL_UNSIGNED_BYTE, argb);
+  const bool memory_order = s->texture && gpu_format_is_memory_order(s->texture->info);
+  glReadPixels(r.left, r.top, r.right - r.left, r.bottom - r.top, memory_order ? GL_RGBA : GL_BGRA, GL_UNSIGNED_BYTE,
+               argb);
   glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
   if (fbo) glDeleteFramebuffers(1, &fbo);
   gpu_gl_invalidate(d);

@@ -47,9 +47,10 @@ struct ShaderProgram {
 }  // namespace
 
 struct GpuShaderState {
-  uint8_t registers[2][GPU_SHADER_CONSTANT_BYTES];
+  uint8_t registers[2][GPU_VS_CONSTANT_REGISTERS * 16];  // the pixel stage uses the first part
   bool dirty[2];
   GLuint buffers[2];
+  GLint max_block_bytes;  // the largest uniform block OpenGL takes
   std::unordered_map<ProgramKey, ShaderProgram, ProgramKeyHash> programs;
   const ShaderProgram* current;
 };
@@ -63,9 +64,10 @@ GpuShaderState* state_of(GpuDevice* d) {
     gpu_make_current(d);
     auto* s = new GpuShaderState{};
     glGenBuffers(2, s->buffers);
+    glGetIntegerv(GL_MAX_UNIFORM_BLOCK_SIZE, &s->max_block_bytes);
     for (int i = 0; i < 2; ++i) {
       glBindBuffer(GL_UNIFORM_BUFFER, s->buffers[i]);
-      glBufferData(GL_UNIFORM_BUFFER, GPU_SHADER_CONSTANT_BYTES, nullptr, GL_DYNAMIC_DRAW);
+      glBufferData(GL_UNIFORM_BUFFER, gpu_shader_constant_bytes(GpuShaderStage(i)), nullptr, GL_DYNAMIC_DRAW);
       s->dirty[i] = true;
     }
     // A shader reading a colour the format leaves out sees white, as the
@@ -256,7 +258,15 @@ GpuResult gpu_create_shader(GpuDevice* d, const GpuShaderDesc& desc, GpuShader**
       (desc.varying_count && !desc.varyings))
     return GPU_INVALID_CALL;
   gpu_make_current(d);
-  state_of(d);
+  GpuShaderState* state = state_of(d);
+  // OpenGL 3.3 takes blocks of 16384 bytes at least; a smaller limit could
+  // not hold the stage's registers.
+  const uint32_t register_bytes = gpu_shader_constant_bytes(desc.stage);
+  if (int64_t(register_bytes) > state->max_block_bytes) {
+    std::fprintf(stderr, "tamberlune: OpenGL's uniform blocks hold %d bytes, fewer than the stage's %u\n",
+                 state->max_block_bytes, register_bytes);
+    return GPU_NOT_AVAILABLE;
+  }
   bool vertex = desc.stage == GPU_SHADER_VERTEX;
   std::string src = "#version 330 core\n";
   src += desc.glsl;
@@ -286,10 +296,16 @@ void gpu_shader_release(GpuShader* s) {
 
 GpuShaderStage gpu_shader_stage(const GpuShader* s) { return s ? s->stage : GPU_SHADER_VERTEX; }
 
+uint32_t gpu_shader_constant_bytes(GpuShaderStage stage) {
+  return stage == GPU_SHADER_VERTEX ? GPU_VS_CONSTANT_REGISTERS * 16
+         : stage == GPU_SHADER_PIXEL ? GPU_PS_CONSTANT_REGISTERS * 16
+                                     : 0;
+}
+
 GpuResult gpu_set_shader_constants(GpuDevice* d, GpuShaderStage stage, uint32_t offset, const void* data,
                                    uint32_t bytes) {
-  if (!d || stage > GPU_SHADER_PIXEL || (offset | bytes) % 4 || offset > GPU_SHADER_CONSTANT_BYTES ||
-      bytes > GPU_SHADER_CONSTANT_BYTES - offset || (bytes && !data))
+  const uint32_t size = gpu_shader_constant_bytes(stage);
+  if (!d || size == 0 || (offset | bytes) % 4 || offset > size || bytes > size - offset || (bytes && !data))
     return GPU_INVALID_CALL;
   GpuShaderState* s = state_of(d);
   if (bytes && std::memcmp(s->registers[stage] + offset, data, bytes) != 0) {
@@ -300,8 +316,8 @@ GpuResult gpu_set_shader_constants(GpuDevice* d, GpuShaderStage stage, uint32_t 
 }
 
 GpuResult gpu_get_shader_constants(GpuDevice* d, GpuShaderStage stage, uint32_t offset, void* out, uint32_t bytes) {
-  if (!d || stage > GPU_SHADER_PIXEL || (offset | bytes) % 4 || offset > GPU_SHADER_CONSTANT_BYTES ||
-      bytes > GPU_SHADER_CONSTANT_BYTES - offset || (bytes && !out))
+  const uint32_t size = gpu_shader_constant_bytes(stage);
+  if (!d || size == 0 || (offset | bytes) % 4 || offset > size || bytes > size - offset || (bytes && !out))
     return GPU_INVALID_CALL;
   std::memcpy(out, state_of(d)->registers[stage] + offset, bytes);
   return GPU_OK;
@@ -346,7 +362,7 @@ void gpu_shader_send(GpuDevice* d) {
   for (int i = 0; i < 2; ++i) {
     glBindBufferBase(GL_UNIFORM_BUFFER, GLuint(i), s->buffers[i]);
     if (!s->dirty[i]) continue;
-    glBufferData(GL_UNIFORM_BUFFER, GPU_SHADER_CONSTANT_BYTES, s->registers[i], GL_DYNAMIC_DRAW);
+    glBufferData(GL_UNIFORM_BUFFER, gpu_shader_constant_bytes(GpuShaderStage(i)), s->registers[i], GL_DYNAMIC_DRAW);
     s->dirty[i] = false;
   }
   const ShaderProgram* p = s->current;

@@ -33,5 +33,23 @@ struct DecodedImage {
 
 ImageResult image_decode_memory(const void* data, size_t size, DecodedImage* out);
 ImageResult image_decode_file(const std::string& path, DecodedImage* out);
+
+// A picture handed over in bands of rows as it is decoded, so that no whole
+// copy of it need exist outside where the caller puts the rows. begin comes
+// once, before any band; band asks for room for count rows from first on
+// (width words each, one row after the other), done says they are filled.
+// Bands come top to bottom and cover every row once. A callback's result
+// other than IMAGE_OK stops the decode, which then returns it.
+struct ImageRowSink {
+  void* user;
+  ImageResult (*begin)(void* user, int width, int height, bool has_alpha);
+  uint32_t* (*band)(void* user, int first, int count);
+  ImageResult (*done)(void* user, int first, int count);
+};
+// Rows per band that PNG and JPEG use; other formats may hand over a band
+// of any height, up to the whole picture.
+enum : int { IMAGE_BAND_ROWS = 16 };
+ImageResult image_decode_memory_rows(const void* data, size_t size, const ImageRowSink& sink);
+ImageResult image_decode_file_rows(const std::string& path, const ImageRowSink& sink);
 // A short English description of a result, for messages.
 const char* image_result_text(ImageResult result);

@@ -55,10 +55,15 @@ inline uint32_t image_rd_packed(const uint8_t* p, int bytes) {
   return v;
 }
 
+// The sink that fills a DecodedImage (allocated at begin).
+ImageRowSink image_whole_sink(DecodedImage* img);
+
 // The decoders; each is handed data whose signature it owns (or, for TGA,
-// anything) and fills img only on IMAGE_OK.
-ImageResult image_decode_png(const uint8_t* data, size_t size, DecodedImage* img);
-ImageResult image_decode_jpeg(const uint8_t* data, size_t size, DecodedImage* img);
+// anything) and fills img only on IMAGE_OK. PNG and JPEG decode in bands of
+// IMAGE_BAND_ROWS rows into a sink; its callbacks must not throw, since they
+// run inside the libraries' error handling.
+ImageResult image_decode_png_rows(const uint8_t* data, size_t size, const ImageRowSink& sink);
+ImageResult image_decode_jpeg_rows(const uint8_t* data, size_t size, const ImageRowSink& sink);
 // file_header: the data starts with the 14-byte "BM" header; else it is a bare DIB.
 ImageResult image_decode_bmp(const uint8_t* data, size_t size, bool file_header, DecodedImage* img);
 ImageResult image_decode_tga(const uint8_t* data, size_t size, DecodedImage* img);

@@ -81,7 +81,21 @@ void jpeg_src_skip(j_decompress_ptr cinfo, long n) {
   src->bytes_in_buffer -= static_cast<size_t>(n);
 }
 
-ImageResult jpeg_run(JpegJob* job, const uint8_t* data, size_t size, DecodedImage* img) {
+// CMYK bands in place to B, G, R, 0xFF. Files with an Adobe marker store
+// the inks inverted (0 = full ink), as print software writes them.
+void cmyk_to_argb(uint32_t* pixels, size_t count, bool inverted) {
+  auto* p = reinterpret_cast<uint8_t*>(pixels);
+  for (size_t i = 0; i < count; ++i, p += 4) {
+    uint32_t c = p[0], m = p[1], y = p[2], k = p[3];
+    if (!inverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+    p[0] = static_cast<uint8_t>((y * k + 127) / 255);
+    p[1] = static_cast<uint8_t>((m * k + 127) / 255);
+    p[2] = static_cast<uint8_t>((c * k + 127) / 255);
+    p[3] = 0xFF;
+  }
+}
+
+ImageResult jpeg_run(JpegJob* job, const uint8_t* data, size_t size, const ImageRowSink& sink) {
   jpeg_decompress_struct* cinfo = &job->cinfo;
   if (setjmp(job->err.jump)) return job->err.result;
   jpeg_create_decompress(cinfo);
@@ -99,9 +113,11 @@ ImageResult jpeg_run(JpegJob* job, const uint8_t* data, size_t size, DecodedImag
 
   ImageResult r = image_check_size(cinfo->image_width, cinfo->image_height);
   if (r != IMAGE_OK) return r;
-  if (cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK) return IMAGE_UNSUPPORTED;
-  // B, G, R, 0xFF bytes: one little-endian ARGB word per pixel.
-  cinfo->out_color_space = JCS_EXT_BGRA;
+  // Four-channel files come out as CMYK (the library turns YCCK into CMYK)
+  // and are converted band by band; the rest as B, G, R, 0xFF bytes: one
+  // little-endian ARGB word per pixel.
+  const bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
+  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
   jpeg_start_decompress(cinfo);
   // A progressive file has been read whole by now. Cut between two scans, it
   // shows no damage but lacks refinement: coefficients never received (-1)
@@ -115,30 +131,38 @@ ImageResult jpeg_run(JpegJob* job, const uint8_t* data, size_t size, DecodedImag
       cinfo->output_components != 4)
     return IMAGE_UNSUPPORTED;
 
-  r = image_allocate(img, cinfo->output_width, cinfo->output_height);
+  const int width = static_cast<int>(cinfo->output_width), height = static_cast<int>(cinfo->output_height);
+  r = sink.begin(sink.user, width, height, false);
   if (r != IMAGE_OK) return r;
-  JSAMPROW rows[16];
-  const size_t width = cinfo->output_width;
+  JSAMPROW rows[IMAGE_BAND_ROWS];
   while (cinfo->output_scanline < cinfo->output_height) {
-    JDIMENSION first = cinfo->output_scanline;
-    JDIMENSION n = cinfo->output_height - first;
-    if (n > 16) n = 16;
-    for (JDIMENSION i = 0; i < n; ++i) rows[i] = reinterpret_cast<JSAMPROW>(img->argb.data() + (first + i) * width);
-    if (jpeg_read_scanlines(cinfo, rows, n) == 0) return IMAGE_CORRUPT;
+    const int first = static_cast<int>(cinfo->output_scanline);
+    const int n = height - first < IMAGE_BAND_ROWS ? height - first : IMAGE_BAND_ROWS;
+    uint32_t* band = sink.band(sink.user, first, n);
+    if (!band) return IMAGE_TOO_LARGE;
+    for (int i = 0; i < n; ++i) rows[i] = reinterpret_cast<JSAMPROW>(band + static_cast<size_t>(i) * width);
+    for (int got = 0; got < n;) {
+      JDIMENSION read = jpeg_read_scanlines(cinfo, rows + got, static_cast<JDIMENSION>(n - got));
+      if (read == 0) return IMAGE_CORRUPT;
+      got += static_cast<int>(read);
+    }
+    if (cmyk) cmyk_to_argb(band, static_cast<size_t>(n) * width, cinfo->saw_Adobe_marker);
+    r = sink.done(sink.user, first, n);
+    if (r != IMAGE_OK) return r;
   }
   return IMAGE_OK;
 }
 
 }  // namespace
 
-ImageResult image_decode_jpeg(const uint8_t* data, size_t size, DecodedImage* img) {
+ImageResult image_decode_jpeg_rows(const uint8_t* data, size_t size, const ImageRowSink& sink) {
   JpegJob job;
   std::memset(&job, 0, sizeof job);
   job.cinfo.err = jpeg_std_error(&job.err.mgr);
   job.err.mgr.error_exit = jpeg_on_error;
   job.err.mgr.emit_message = jpeg_on_message;
   job.err.result = IMAGE_CORRUPT;
-  ImageResult r = jpeg_run(&job, data, size, img);
+  ImageResult r = jpeg_run(&job, data, size, sink);
   jpeg_destroy_decompress(&job.cinfo);
   return r;
 }

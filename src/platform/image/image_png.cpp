@@ -2,6 +2,7 @@
 // setjmp holds only plain data; the picture lives in the caller's record.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,7 @@ void png_read_memory(png_structp png, png_bytep out, png_size_t n) {
 void png_on_error(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void png_on_warning(png_structp, png_const_charp) {}
 
-ImageResult png_run(PngJob* job, DecodedImage* img) {
+ImageResult png_run(PngJob* job, const ImageRowSink& sink) {
   png_structp png = job->png;
   png_infop info = job->info;
   if (setjmp(png_jmpbuf(png))) return IMAGE_CORRUPT;
@@ -49,7 +50,7 @@ ImageResult png_run(PngJob* job, DecodedImage* img) {
   // picture is refused before the picture is allocated.
   uint64_t raw = (1 + (static_cast<uint64_t>(width) * png_get_channels(png, info) * depth + 7) / 8) * height;
   if (job->src.size < raw / 1032) return IMAGE_CORRUPT;
-  img->has_alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  const bool has_alpha = (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
 
   // Everything becomes 8-bit B, G, R, A bytes: one little-endian ARGB word.
   png_set_expand(png);
@@ -57,29 +58,41 @@ ImageResult png_run(PngJob* job, DecodedImage* img) {
   if ((colour & PNG_COLOR_MASK_COLOR) == 0) png_set_gray_to_rgb(png);
   png_set_bgr(png);
   png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-  png_set_interlace_handling(png);
+  const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4) return IMAGE_UNSUPPORTED;
 
-  r = image_allocate(img, width, height);
+  r = sink.begin(sink.user, int(width), int(height), has_alpha);
   if (r != IMAGE_OK) return r;
-  job->rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * height));
+  // An interlaced picture is complete only after its last pass: one band.
+  const int band_rows = passes > 1 ? int(height) : IMAGE_BAND_ROWS;
+  job->rows = static_cast<png_bytep*>(std::malloc(sizeof(png_bytep) * size_t(band_rows)));
   if (!job->rows) return IMAGE_TOO_LARGE;
-  for (png_uint_32 y = 0; y < height; ++y)
-    job->rows[y] = reinterpret_cast<png_bytep>(img->argb.data() + static_cast<size_t>(y) * width);
-  png_read_image(png, job->rows);
+  for (int first = 0; first < int(height); first += band_rows) {
+    const int n = std::min(band_rows, int(height) - first);
+    uint32_t* band = sink.band(sink.user, first, n);
+    if (!band) return IMAGE_TOO_LARGE;
+    for (int i = 0; i < n; ++i) job->rows[i] = reinterpret_cast<png_bytep>(band + size_t(i) * width);
+    if (passes > 1) {
+      png_read_image(png, job->rows);
+    } else {
+      png_read_rows(png, job->rows, nullptr, png_uint_32(n));
+    }
+    r = sink.done(sink.user, first, n);
+    if (r != IMAGE_OK) return r;
+  }
   return IMAGE_OK;
 }
 
 }  // namespace
 
-ImageResult image_decode_png(const uint8_t* data, size_t size, DecodedImage* img) {
+ImageResult image_decode_png_rows(const uint8_t* data, size_t size, const ImageRowSink& sink) {
   PngJob job;
   job.src = {data, size, 0};
   job.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_on_error, png_on_warning);
   if (!job.png) return IMAGE_TOO_LARGE;
   job.info = png_create_info_struct(job.png);
-  ImageResult r = job.info ? png_run(&job, img) : IMAGE_TOO_LARGE;
+  ImageResult r = job.info ? png_run(&job, sink) : IMAGE_TOO_LARGE;
   png_destroy_read_struct(&job.png, job.info ? &job.info : nullptr, nullptr);
   std::free(job.rows);
   return r;

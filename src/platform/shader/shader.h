@@ -22,7 +22,8 @@ struct ShaderConstant;  // a constant of a table; null stands for none
 
 // Compiles HLSL text. entry names the entry function; profile "vs_x_y"
 // makes a vertex shader, "ps_x_y" a pixel shader, and sets the register
-// budget (vs_1_1: 96 registers, ps_2_0: 32; 3.0 profiles 224 and 256).
+// budget (vs_1_1: 96 registers, ps_2_0: 32; 3.0 profiles 224 and 256;
+// vs_4_0: the vertex stage's whole GPU_VS_CONSTANT_REGISTERS).
 // On success code and table are set; otherwise errors holds the compiler's
 // messages and both are null. Either out pointer may be null.
 bool shader_compile(const char* source, size_t size, const char* source_name, const char* entry, const char* profile,

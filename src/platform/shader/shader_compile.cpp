@@ -35,9 +35,10 @@ bool parse_profile(const char* profile, Profile* out) {
     GpuShaderStage stage;
     uint32_t registers;
   } kProfiles[] = {
-      {"vs_1_1", GPU_SHADER_VERTEX, 96}, {"vs_2_0", GPU_SHADER_VERTEX, 256}, {"vs_2_a", GPU_SHADER_VERTEX, 256},
-      {"vs_3_0", GPU_SHADER_VERTEX, 256}, {"ps_2_0", GPU_SHADER_PIXEL, 32},   {"ps_2_a", GPU_SHADER_PIXEL, 32},
-      {"ps_2_b", GPU_SHADER_PIXEL, 32},   {"ps_3_0", GPU_SHADER_PIXEL, 224},
+      {"vs_1_1", GPU_SHADER_VERTEX, 96},  {"vs_2_0", GPU_SHADER_VERTEX, 256}, {"vs_2_a", GPU_SHADER_VERTEX, 256},
+      {"vs_3_0", GPU_SHADER_VERTEX, 256}, {"vs_4_0", GPU_SHADER_VERTEX, GPU_VS_CONSTANT_REGISTERS},
+      {"ps_2_0", GPU_SHADER_PIXEL, 32},   {"ps_2_a", GPU_SHADER_PIXEL, 32},   {"ps_2_b", GPU_SHADER_PIXEL, 32},
+      {"ps_3_0", GPU_SHADER_PIXEL, 224},
   };
   for (const auto& p : kProfiles)
     if (profile && std::strcmp(profile, p.name) == 0) {

@@ -4,16 +4,14 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/image/image.h"
 #include "render/device/gfx_device.h"
 #include "render/device/gfx_resources.h"
+#include "render/device/picture_upload.h"
 #include "render/device/render_states.h"
 
 namespace {
 
 constexpr uint8_t kClampBoth = (1u << TEXTURE_FLAG_U_SHIFT) | (1u << TEXTURE_FLAG_V_SHIFT);
-// The largest texture a picture becomes: 64 M texels.
-constexpr uint64_t kMaxPictureTexels = uint64_t(64) << 20;
 
 void fill_from_texture(TextureObject* o, GpuTexture* t) {
   GpuSurfaceDesc desc{};
@@ -61,74 +59,13 @@ bool rect_inside(const TextureObject* o, int32_t x, int32_t y, int32_t w, int32_
   return x >= 0 && y >= 0 && w >= 0 && h >= 0 && int64_t(x) + w <= o->width && int64_t(y) + h <= o->height;
 }
 
-uint32_t next_pow2(uint32_t v) {
-  uint32_t p = 1;
-  while (p < v) p <<= 1;
-  return p;
-}
-
-uint32_t prev_pow2(uint32_t v) {
-  uint32_t p = 1;
-  while (p * 2 <= v) p <<= 1;
-  return p;
-}
-
-// Linear resampling of ARGB pixels, centre to centre.
-void resample(const DecodedImage& src, uint32_t dw, uint32_t dh, uint32_t* dst, size_t pitch_words) {
-  const int sw = src.width, sh = src.height;
-  for (uint32_t y = 0; y < dh; ++y) {
-    float fy = std::max(0.0f, (float(y) + 0.5f) * float(sh) / float(dh) - 0.5f);
-    int y0 = std::min(int(fy), sh - 1), y1 = std::min(y0 + 1, sh - 1);
-    float ty = fy - float(y0);
-    for (uint32_t x = 0; x < dw; ++x) {
-      float fx = std::max(0.0f, (float(x) + 0.5f) * float(sw) / float(dw) - 0.5f);
-      int x0 = std::min(int(fx), sw - 1), x1 = std::min(x0 + 1, sw - 1);
-      float tx = fx - float(x0);
-      uint32_t p00 = src.argb[size_t(y0) * size_t(sw) + size_t(x0)], p01 = src.argb[size_t(y0) * size_t(sw) + size_t(x1)];
-      uint32_t p10 = src.argb[size_t(y1) * size_t(sw) + size_t(x0)], p11 = src.argb[size_t(y1) * size_t(sw) + size_t(x1)];
-      uint32_t out = 0;
-      for (int c = 0; c < 32; c += 8) {
-        float a = float((p00 >> c) & 0xFF) * (1 - tx) + float((p01 >> c) & 0xFF) * tx;
-        float b = float((p10 >> c) & 0xFF) * (1 - tx) + float((p11 >> c) & 0xFF) * tx;
-        out |= uint32_t(std::clamp(a * (1 - ty) + b * ty + 0.5f, 0.0f, 255.0f)) << c;
-      }
-      dst[size_t(y) * pitch_words + x] = out;
-    }
-  }
-}
-
-// A texture from a decoded picture: its size rounded up to powers of two
-// (down where that would pass the device's limits), the picture stretched
-// over it, with a full mip chain when asked.
-bool texture_from_picture(TextureObject* o, const DecodedImage& img, uint8_t mip) {
-  GpuDevice* d = gfx_device();
-  if (!d || img.width <= 0 || img.height <= 0) return false;
-  GpuCaps caps{};
-  gpu_device_caps(d, &caps);
-  uint32_t w = next_pow2(uint32_t(img.width)), h = next_pow2(uint32_t(img.height));
-  if (w > caps.max_texture_width) w = prev_pow2(caps.max_texture_width);
-  if (h > caps.max_texture_height) h = prev_pow2(caps.max_texture_height);
-  while (uint64_t(w) * h > kMaxPictureTexels) (w >= h ? w : h) >>= 1;
-  bool alpha = std::any_of(img.argb.begin(), img.argb.end(), [](uint32_t p) { return (p >> 24) != 0xFF; });
-  GpuFormat format = alpha ? GPU_FMT_A8R8G8B8 : GPU_FMT_X8R8G8B8;
-  GpuTexture* t = nullptr;
-  if (gpu_create_texture(d, w, h, mip ? 0 : 1, 0, format, GPU_POOL_MANAGED, &t) != GPU_OK) return false;
-  GpuLockedRect lr;
-  if (gpu_texture_lock(t, 0, nullptr, &lr, 0) != GPU_OK) {
-    gpu_texture_release(t);
-    return false;
-  }
-  if (w == uint32_t(img.width) && h == uint32_t(img.height)) {
-    for (uint32_t y = 0; y < h; ++y)
-      std::memcpy(static_cast<uint8_t*>(lr.bits) + size_t(y) * size_t(lr.pitch), &img.argb[size_t(y) * w], size_t(w) * 4);
-  } else {
-    resample(img, w, h, static_cast<uint32_t*>(lr.bits), size_t(lr.pitch) / 4);
-  }
-  gpu_texture_unlock(t, 0);
-  if (mip) gpu_texture_generate_mips(t);
-  fill_from_texture(o, t);
-  o->image_width = uint16_t(std::min(img.width, 0xFFFF));
-  o->image_height = uint16_t(std::min(img.height, 0xFFFF));
+// A texture from a picture file's bytes, or from the file when data is null.
+bool texture_from_picture(TextureObject* o, const void* data, size_t size, const char* path, uint8_t mip) {
+  PictureTexture made{};
+  if (!picture_upload(gfx_device(), data, size, path, mip, &made)) return false;
+  fill_from_texture(o, made.texture);
+  o->image_width = uint16_t(std::min(made.width, 0xFFFF));
+  o->image_height = uint16_t(std::min(made.height, 0xFFFF));
   o->flags = mip ? TEXTURE_FLAG_MIP_CHAIN : 0;
   o->kind = TEXTURE_KIND_MANAGED;
   return true;
@@ -167,17 +104,13 @@ bool gfx_create_render_target(TextureObject* o, int32_t format_code, int32_t wid
 bool gfx_create_texture_d3dx(TextureObject* o, const void* data, size_t size, uint8_t mip) {
   if (!o) return false;
   std::memset(o, 0, sizeof *o);
-  DecodedImage img;
-  if (!data || image_decode_memory(data, size, &img) != IMAGE_OK) return false;
-  return texture_from_picture(o, img, mip);
+  return data && size > 0 && texture_from_picture(o, data, size, nullptr, mip);
 }
 
 bool gfx_create_texture_d3dx_b(TextureObject* o, const char* path, uint8_t mip) {
   if (!o) return false;
   std::memset(o, 0, sizeof *o);
-  DecodedImage img;
-  if (!path || image_decode_file(path, &img) != IMAGE_OK) return false;
-  return texture_from_picture(o, img, mip);
+  return path && texture_from_picture(o, nullptr, 0, path, mip);
 }
 
 // ---- Pixels -----------------------------------------------------------------------------------

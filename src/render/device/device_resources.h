@@ -43,8 +43,9 @@ bool gfx_create_texture(TextureObject* object, int32_t format_code, int32_t widt
 // A render target in the default pool, clamped in U and V.
 bool gfx_create_render_target(TextureObject* object, int32_t format_code, int32_t width, int32_t height);
 // From a picture file's bytes or a file. mip nonzero asks for a full mip
-// chain. The texture is the picture's size rounded up to powers of two; the
-// picture fills its top-left corner and the image size records it.
+// chain. The texture is the picture's own size, decoded straight into it; a
+// picture larger than the device's limit is scaled down once, aspect kept,
+// and said so on stderr. The image size is always the picture's.
 bool gfx_create_texture_d3dx(TextureObject* object, const void* data, size_t size, uint8_t mip);
 bool gfx_create_texture_d3dx_b(TextureObject* object, const char* path, uint8_t mip);
 

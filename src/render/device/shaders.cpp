@@ -336,7 +336,7 @@ void shaders_init() {
                  folder.c_str());
   } else {
     if (vertex)
-      compile_slots(folder, S.vertex, kVertexSlots, kVertexSlotCount, "VsMain", "vs_1_1", create_vertex_handles);
+      compile_slots(folder, S.vertex, kVertexSlots, kVertexSlotCount, "VsMain", "vs_4_0", create_vertex_handles);
     if (pixel) compile_slots(folder, S.pixel, kPixelSlots, kPixelSlotCount, "PsMain", "ps_2_0", create_pixel_handles);
   }
   int view = get_current_view();

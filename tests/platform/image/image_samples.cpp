@@ -1,5 +1,6 @@
 #include "platform/image/image_samples.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -121,7 +122,17 @@ Bytes write_png(const Picture& p, PngKind kind) {
   return out;
 }
 
-Bytes write_jpeg(const Picture& p, bool progressive, bool grey, bool cmyk) {
+// The inks of an RGB colour with all the black it can take in K.
+void push_inks(Bytes& row, uint32_t v, JpegCmyk cmyk) {
+  const int r = ch(v, 16), g = ch(v, 8), b = ch(v, 0);
+  const int k = 255 - std::max({r, g, b});
+  int inks[4] = {0, 0, 0, k};
+  if (k < 255)
+    for (int i = 0; i < 3; ++i) inks[i] = (255 - (i == 0 ? r : i == 1 ? g : b) - k) * 255 / (255 - k);
+  for (int ink : inks) row.push_back(static_cast<uint8_t>(cmyk == JpegCmyk::Adobe ? 255 - ink : ink));
+}
+
+Bytes write_jpeg(const Picture& p, bool progressive, bool grey, JpegCmyk cmyk) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -131,9 +142,11 @@ Bytes write_jpeg(const Picture& p, bool progressive, bool grey, bool cmyk) {
   jpeg_mem_dest(&c, &mem, &mem_size);
   c.image_width = static_cast<JDIMENSION>(p.width);
   c.image_height = static_cast<JDIMENSION>(p.height);
-  c.input_components = grey ? 1 : cmyk ? 4 : 3;
-  c.in_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+  const bool inks = cmyk != JpegCmyk::None;
+  c.input_components = grey ? 1 : inks ? 4 : 3;
+  c.in_color_space = grey ? JCS_GRAYSCALE : inks ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&c);
+  c.write_Adobe_marker = cmyk == JpegCmyk::Adobe;
   jpeg_set_quality(&c, 100, TRUE);
   for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
   if (progressive) jpeg_simple_progression(&c);
@@ -144,8 +157,8 @@ Bytes write_jpeg(const Picture& p, bool progressive, bool grey, bool cmyk) {
     for (int x = 0; x < p.width; ++x) {
       uint32_t v = p.at(x, static_cast<int>(c.next_scanline));
       if (grey) row.push_back(ch(v, 16));
+      else if (inks) push_inks(row, v, cmyk);
       else row.insert(row.end(), {ch(v, 16), ch(v, 8), ch(v, 0)});
-      if (cmyk) row.push_back(0);
     }
     JSAMPROW rp = row.data();
     jpeg_write_scanlines(&c, &rp, 1);

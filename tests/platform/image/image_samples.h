@@ -26,8 +26,11 @@ Picture sample_grey(Picture p);
 
 enum class PngKind { RGBA8, RGB8, GREY8, GREY1, GREY_ALPHA8, PALETTE_TRNS, RGBA16, RGB8_INTERLACED };
 Bytes write_png(const Picture& p, PngKind kind);
+// How a JPEG stores colour as four inks: plain CMYK without an Adobe marker,
+// or inverted (0 = full ink) with one, as print software writes it.
+enum class JpegCmyk { None, Plain, Adobe };
 // quality 100, no chroma subsampling; grey writes one component.
-Bytes write_jpeg(const Picture& p, bool progressive, bool grey, bool cmyk = false);
+Bytes write_jpeg(const Picture& p, bool progressive, bool grey, JpegCmyk cmyk = JpegCmyk::None);
 
 struct BmpOptions {
   int bits = 24;

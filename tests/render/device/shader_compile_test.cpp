@@ -99,6 +99,9 @@ TEST(ShaderCompile, FailuresComeBackAsText) {
       {"unknown profile", kVertex, "VsMain", "gs_4_0", "profile"},
       {"too many registers for ps_2_0", "float4 big[40]; float4 PsMain() : COLOR0 { return big[39]; }", "PsMain",
        "ps_2_0", "registers"},
+      {"too many registers for vs_4_0",
+       "float4 big[513]; float4 VsMain(int i : BLENDINDICES) : POSITION { return big[i]; }", "VsMain", "vs_4_0",
+       "registers"},
       {"unsupported vertex input", "float4 VsMain(float4 p : POSITION, float4 t : TEXCOORD9) : POSITION { return p + t; }",
        "VsMain", "vs_1_1", "TEXCOORD9"},
   };

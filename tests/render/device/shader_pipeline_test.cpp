@@ -192,4 +192,54 @@ float4 VsMain(float4 p : POSITION) : POSITION { return mul(p, mats[n]) + arr[n];
   EXPECT_EQ(word, 1);
 }
 
+TEST_F(ShaderPipeline, EachStageTakesExactlyItsRegisters) {
+  const struct {
+    GpuShaderStage stage;
+    uint32_t reg;
+    GpuResult expect;
+  } cases[] = {
+      {GPU_SHADER_VERTEX, GPU_VS_CONSTANT_REGISTERS - 1, GPU_OK},
+      {GPU_SHADER_VERTEX, GPU_VS_CONSTANT_REGISTERS, GPU_INVALID_CALL},
+      {GPU_SHADER_PIXEL, GPU_PS_CONSTANT_REGISTERS - 1, GPU_OK},
+      {GPU_SHADER_PIXEL, GPU_PS_CONSTANT_REGISTERS, GPU_INVALID_CALL},
+  };
+  const float v[4] = {1, 2, 3, 4};
+  for (const auto& c : cases) {
+    EXPECT_EQ(gpu_set_shader_constants(device, c.stage, c.reg * 16, v, 16), c.expect) << c.stage << " " << c.reg;
+    float back[4] = {};
+    EXPECT_EQ(gpu_get_shader_constants(device, c.stage, c.reg * 16, back, 16), c.expect) << c.stage << " " << c.reg;
+    if (c.expect == GPU_OK) {
+      EXPECT_EQ(std::memcmp(back, v, 16), 0) << c.stage << " " << c.reg;
+    }
+  }
+
+  // The vertex stage's last register reaches the shader.
+  // m1 takes registers 0-3 and pad the rest but one.
+  const std::string src = "float4x4 m1;\nfloat4 pad[" + std::to_string(GPU_VS_CONSTANT_REGISTERS - 5) + "];\n" + R"(
+float4 last;
+struct VsOut { float4 pos : POSITION; float4 col : COLOR0; };
+VsOut VsMain(float4 p : POSITION, float4 c : COLOR0) {
+  VsOut o;
+  o.pos = mul(float4(p.xyz, 1), m1) + pad[(int)c.r] * 0;
+  o.col = last;
+  return o;
+}
+)";
+  vs.build(device, src.c_str(), "VsMain", "vs_4_0");
+  ps.build(device, kPsPassThrough, "PsMain", "ps_2_0");
+  const ShaderConstant* last = shader_constant_by_name(vs.table, "last");
+  ASSERT_NE(last, nullptr);
+  ASSERT_EQ(shader_constant_register(last), GPU_VS_CONSTANT_REGISTERS - 1);
+  Mat4 id;
+  mat4_identity(&id);
+  set_vs_matrix(id);
+  const float blue[4] = {0, 0, 1, 1};
+  ASSERT_TRUE(shader_set_vector(device, vs.table, last, blue));
+  gpu_set_vertex_shader(device, vs.shader);
+  gpu_set_pixel_shader(device, ps.shader);
+  clear();
+  draw_left_half(0xFF00FF00u);
+  EXPECT_EQ(pixel(kWidth / 4, kHeight / 2), 0xFF0000FFu);
+}
+
 }  // namespace
