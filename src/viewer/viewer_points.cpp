@@ -125,6 +125,7 @@ bool point_load_dialogue_file(Task* task, const char* path) {
   free_dialogue(p);
   p->dialogue = deffile_parse_file(path);
   if (!p->dialogue) return false;
+  dialogue_box_prepare(p->dialogue);
   const size_t n = std::strlen(path);
   p->dialogue_path = new char[n + 1];
   std::memcpy(p->dialogue_path, path, n + 1);

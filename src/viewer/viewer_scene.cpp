@@ -5,6 +5,7 @@
 #include "render/graphics/graphics.h"
 #include "render/text/text_queue.h"
 #include "shell/services/input.h"
+#include "shell/services/startup_trace.h"
 #include "sound/sound_manager.h"
 #include "viewer/viewer_arrangement.h"
 #include "viewer/viewer_effects.h"
@@ -171,7 +172,9 @@ int viewer_scene_update() {
   viewer_input_capture();
   if (s.run_state == 0) {
     picture_show_blank();
+    startup_trace_mark(STARTUP_PICTURE_BEGIN);
     save_load("sample01.sav");
+    startup_trace_mark(STARTUP_PICTURE_END);
     s.run_state = 1;
   } else {
     dispatch(s, menu_bar_update(s.owner));

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <string>
 
 #include "assets/asset_registry.h"
 #include "assets/crops.h"
@@ -345,6 +346,57 @@ TEST_F(Chunks, MalformedPayloadsAreRefused) {
   EXPECT_EQ(count_bone_trees() + count_animations() + count_collisions() + count_sphere_sets() +
                 count_camera_paths() + count_crops() + count_textures(),
             0);
+}
+
+// Each offset or length check on its own: the payload at the limit loads,
+// one byte past it is refused with the tag's code.
+TEST_F(Chunks, EachPayloadLimitRefusesOnlyPastIt) {
+  const auto animation_extra = [](uint32_t past) {
+    Blob b = animation_payload("w", "t", 1, 1);
+    b.set(16, b.size() + past);
+    return b;
+  };
+  // One collision entry (80 bytes) or link (28 bytes) whose offset word is
+  // checked against the payload's size.
+  const auto collision_entry = [](uint32_t past) {
+    Blob b = collision_payload("c");
+    const uint32_t at = b.size();
+    for (int i = 0; i < 20; ++i) b.u32(0);
+    b.set(72, at);
+    b.set(76, 1);
+    b.set(at + 76, b.size() + past);
+    return b;
+  };
+  const auto collision_link = [](uint32_t past) {
+    Blob b = collision_payload("c");
+    const uint32_t at = b.size();
+    for (int i = 0; i < 7; ++i) b.u32(0);
+    b.set(80, at);
+    b.set(84, 1);
+    b.set(at + 24, b.size() + past);
+    return b;
+  };
+  const auto long_name = [](uint32_t past) { return sphere_payload(std::string(255 + past, 'n').c_str()); };
+  const struct {
+    const char* what;
+    uint32_t tag;
+    int32_t code;
+    std::function<Blob(uint32_t)> make;
+  } cases[] = {
+      {"animation extra offset", CHUNK_TAG_ANIMATION, 9, animation_extra},
+      {"collision entry offset", CHUNK_TAG_COLLISION, 11, collision_entry},
+      {"collision link offset", CHUNK_TAG_COLLISION, 11, collision_link},
+      {"name of 255 characters", CHUNK_TAG_SPHERE_SET, 17, long_name},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    init_asset_registry(roomy());
+    EXPECT_EQ(load_one(c.tag, c.make(0)).code, LOADER_FAULT_NONE);
+    init_asset_registry(roomy());
+    const LoaderFault f = load_one(c.tag, c.make(1));
+    EXPECT_EQ(f.code, c.code);
+    EXPECT_EQ(f.text, "pkg");
+  }
 }
 
 // A package cut at any byte is refused at a header (2) or a payload (3), or

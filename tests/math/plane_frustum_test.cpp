@@ -59,6 +59,79 @@ TEST(MathFrustum, FromFovClampsTheAngles) {
   EXPECT_LT(f.left, 0.0f);
 }
 
+TEST(MathFrustum, OffCentreWindowsKeepEachSideApart) {
+  // Every side differs, so a swapped side, fraction or aspect shows.
+  struct Case {
+    const char* what;
+    Frustum got;
+    Frustum expect;
+  };
+  Frustum a, b, c, d;
+  frustum_from_fov(&a, 1.0f, 1.5f, 0.3f, 0.7f, 2, 80);
+  frustum_from_angles(&b, 0.2f, 0.4f, 0.6f, 0.1f, 1.5f, 2, 80);
+  Frustum base;
+  frustum_from_fov(&base, 1.0f, 1.0f, 0.3f, 0.3f, 2, 80);
+  frustum_rescale_angles(&c, &base, 1.5f, 1.0f, 1.0f, 0.5f, 0.0f, 0.0f);
+  frustum_rescale(&d, &base, 1.0f, 1.0f, 5.0f, 90.0f);
+  const Case cases[] = {
+      {"fov, cx 0.3, cy 0.7", a,
+       {-std::tan(0.3f) * 3, std::tan(0.7f) * 3, -std::tan(0.3f) * 2, std::tan(0.7f) * 2, 2, 80}},
+      {"four angles", b,
+       {-std::tan(0.6f) * 3, std::tan(0.1f) * 3, -std::tan(0.4f) * 2, std::tan(0.2f) * 2, 2, 80}},
+      {"angles rescaled one by one", c,
+       {-std::tan(0.3f) * 2, std::tan(0.35f) * 2, -std::tan(0.7f) * 2, std::tan(0.45f) * 2, 2, 80}},
+      {"new near and far keep the angles", d,
+       {-std::tan(0.3f) * 5, std::tan(0.7f) * 5, -std::tan(0.7f) * 5, std::tan(0.3f) * 5, 5, 90}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    expect_frustum(k.got, k.expect, 1e-4f);
+  }
+  // The fraction above the centre line comes back from an off-centre window.
+  float fov, cy;
+  frustum_to_fov(&fov, nullptr, nullptr, &cy, nullptr, nullptr, &a);
+  EXPECT_NEAR(fov, 1.0f, 1e-5f);
+  EXPECT_NEAR(cy, 0.7f, 1e-5f);
+  // Near and far within 1e-5 of 0 keep the input's; just outside they are taken.
+  frustum_rescale(&d, &base, 1.0f, 1.0f, 1e-5f, -1e-5f);
+  EXPECT_EQ(d.near, 2.0f);
+  EXPECT_EQ(d.far, 80.0f);
+  frustum_rescale(&d, &base, 1.0f, 1.0f, 2e-5f, -2e-5f);
+  EXPECT_EQ(d.near, 2e-5f);
+  EXPECT_EQ(d.far, -2e-5f);
+}
+
+TEST(MathFrustum, PlanesOfAnOffCentreProjection) {
+  // At view depth 10 the window spans x -10..30 and y -5..20.
+  const Frustum f{-1, 3, -0.5f, 2, 1, 100};
+  Mat4 proj;
+  mat4_perspective_from_frustum(&proj, &f);
+  Plane planes[kFrustumPlaneCount];
+  frustum_planes_from_matrix(planes, &proj);
+  struct Probe {
+    Vec3 p;
+    int outside;  // the one plane it lies behind, or -1
+  };
+  const Probe probes[] = {
+      {{29.5f, 0, 10}, -1}, {{30.5f, 0, 10}, kFrustumRight}, {{-9.5f, 0, 10}, -1},
+      {{-10.5f, 0, 10}, kFrustumLeft}, {{0, 19.5f, 10}, -1}, {{0, 20.5f, 10}, kFrustumTop},
+      {{0, -4.5f, 10}, -1}, {{0, -5.5f, 10}, kFrustumBottom}, {{0.5f, 0.5f, 0.9f}, kFrustumNear},
+      {{0.5f, 0.5f, 1.1f}, -1}, {{0, 0, 99}, -1}, {{0, 0, 101}, kFrustumFar},
+  };
+  for (const Probe& pr : probes) {
+    for (int i = 0; i < kFrustumPlaneCount; ++i) {
+      const float d = plane_dot_point(&planes[i], &pr.p);
+      if (i == pr.outside)
+        EXPECT_LT(d, 0.0f) << pr.p.x << "," << pr.p.y << "," << pr.p.z << " plane " << i;
+      else
+        EXPECT_GT(d, 0.0f) << pr.p.x << "," << pr.p.y << "," << pr.p.z << " plane " << i;
+    }
+  }
+  // Sizes follow the whole window width, 4 at the near distance.
+  EXPECT_FLOAT_EQ(lod_pixel_size(&f, 10, 1, 640), 16.0f);
+  EXPECT_FLOAT_EQ(lod_size_for_pixels(&f, 10, 640, 32), 2.0f);
+}
+
 TEST(MathFrustum, ToFovInvertsFromFov) {
   Frustum f, g;
   frustum_from_fov(&f, 1.2f, 1.5f, 0.3f, 0.3f, 2, 50);

@@ -142,6 +142,35 @@ TEST(MathSpline, PathLengthsTangentsAndEvaluation) {
   expect_vec3_near(*hermite_eval(&out, &a, &t0, &b, &t1, 1.0f), b, 1e-5f);
 }
 
+TEST(MathSpline, PositionsBeforeAndPastTheEndsFollowTheEndSegments) {
+  // Straight along x, then a straight last segment along y: each segment is
+  // linear in its distance, so a wrong segment or a clamped distance shows.
+  SplineBuffer buf;
+  SplinePath* path = buf.path();
+  ASSERT_EQ(spline_init(buf.bytes, sizeof buf.bytes), 8);
+  const Vec3 pts[] = {{0, 0, 0}, {5, 0, 0}, {15, 0, 0}, {15, 4, 0}};
+  for (const Vec3& p : pts) ASSERT_NE(spline_add_point(path, &p), nullptr);
+  ASSERT_FLOAT_EQ(spline_total_length(path), 19.0f);
+  SplinePoint* sp = spline_points(path);
+  sp[0].tangent = sp[1].tangent = Vec3{1, 0, 0};
+  sp[2].tangent = sp[3].tangent = Vec3{0, 1, 0};
+  struct Case {
+    float d;
+    Vec3 expect;
+  };
+  const Case cases[] = {
+      {-2.0f, {-2, 0, 0}}, {0.0f, {0, 0, 0}},   {2.5f, {2.5f, 0, 0}}, {5.0f, {5, 0, 0}},
+      {15.0f, {15, 0, 0}}, {17.0f, {15, 2, 0}}, {19.0f, {15, 4, 0}},  {21.0f, {15, 6, 0}},
+  };
+  Vec3 out;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.d);
+    expect_vec3_near(*spline_eval_distance(&out, path, c.d), c.expect, 1e-4f);
+  }
+  expect_vec3_near(*spline_eval_fraction(&out, path, 1.25f), Vec3{15, 8.75f, 0}, 1e-4f);
+  expect_vec3_near(*spline_eval_fraction(&out, path, -0.5f), Vec3{-9.5f, 0, 0}, 1e-4f);
+}
+
 TEST(MathSpline, ShortPathsAndRepeatedPointsStaySafe) {
   SplineBuffer buf;
   SplinePath* path = buf.path();

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -152,6 +153,32 @@ TEST_F(ScenePools, EveryPoolHoldsItsCapacityAndResetEmptiesIt) {
     EXPECT_TRUE(c.take());
     c.reset();
   }
+}
+
+TEST_F(ScenePools, PartSlotIndicesCoverTheWholePoolAndNothingBeyond) {
+  std::vector<PartSlot*> slots;
+  for (int i = 0; i < kPartSlotPoolSize; ++i) slots.push_back(part_slot_alloc(nullptr));
+  ASSERT_NE(slots.back(), nullptr);
+  // Indices count from 1; 0 stands for no slot.
+  std::vector<uint16_t> seen;
+  for (PartSlot* s : slots) seen.push_back(part_slot_index(s));
+  std::sort(seen.begin(), seen.end());
+  for (int i = 0; i < kPartSlotPoolSize; ++i) ASSERT_EQ(seen[i], i + 1);
+  struct {
+    uint16_t index;
+    bool valid;
+  } cases[] = {{0, false}, {1, true}, {kPartSlotPoolSize - 1, true}, {kPartSlotPoolSize, true},
+               {kPartSlotPoolSize + 1, false}, {0xFFFF, false}};
+  for (const auto& c : cases) {
+    PartSlot* s = part_slot_from_index(c.index);
+    EXPECT_EQ(s != nullptr, c.valid) << c.index;
+    if (s) {
+      EXPECT_EQ(part_slot_index(s), c.index);
+    }
+  }
+  const PartSlot* last = part_slot_from_index(kPartSlotPoolSize);
+  EXPECT_EQ(part_slot_index(last + 1), 0) << "one past the pool";
+  EXPECT_EQ(part_slot_index(nullptr), 0);
 }
 
 TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "assets/model_records.h"
+
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "scene3d/collision_world.h"
@@ -63,6 +69,43 @@ TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
   sphereworld_release_object(a);
   EXPECT_EQ(sphereworld_object_count(), 1u);
   sphereworld_update();
+}
+
+TEST(SphereWorld, ASphereTableIsTakenOnlyWhenItLiesInsideItsSet) {
+  // Header words: (unused, table offset, count); 16 bytes a sphere.
+  auto payload = [](uint32_t offset, uint32_t count, size_t bytes) {
+    std::vector<uint8_t> b(bytes, 0);
+    const uint32_t words[3] = {0, offset, count};
+    std::memcpy(b.data(), words, std::min(bytes, sizeof words));
+    return b;
+  };
+  const uint32_t many = kSphereWorldSpheres + 1;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    uint32_t spheres;
+  };
+  const Case cases[] = {
+      {"two spheres, exactly the size", payload(12, 2, 44), 2},
+      {"one byte short", payload(12, 2, 43), 0},
+      {"table right after a longer header", payload(16, 1, 32), 1},
+      {"offset that wraps 32 bits", payload(0xFFFFFFF0u, 1, 44), 0},
+      {"no spheres", payload(12, 0, 12), 0},
+      {"shorter than the header", payload(12, 0, 11), 0},
+      {"more spheres than the world holds", payload(12, many, 12 + 16 * size_t{many}), 0},
+  };
+  const Mat4 m = at(0, 0, 0);
+  for (const Case& c : cases) {
+    sphereworld_init();
+    SphereSetRecord set{};
+    set.data = c.bytes.data();
+    set.size = static_cast<uint32_t>(c.bytes.size());
+    SphereWorldObject* o = sphereworld_create_object(&set, &m, kMovable, 1, 1.0f);
+    ASSERT_NE(o, nullptr) << c.what;
+    EXPECT_EQ(o->sphere_count, c.spheres) << c.what;
+    EXPECT_EQ(sphereworld_sphere_count(), c.spheres) << c.what;
+  }
+  sphereworld_init();
 }
 
 struct BodyCase {

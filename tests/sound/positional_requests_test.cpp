@@ -78,6 +78,8 @@ TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {
   } cases[] = {
       {0, SOUND_REQUEST_ONCE, true, true, false},
       {599, SOUND_REQUEST_ONCE, true, true, false},
+      {600, SOUND_REQUEST_ONCE, true, true, false},  // the range itself is in range
+      {601, SOUND_REQUEST_ONCE, false, false, false},
       {700, SOUND_REQUEST_ONCE, false, false, false},
       {580, SOUND_REQUEST_LOOP, true, true, true},
       {590, SOUND_REQUEST_LOOP, true, false, false},

@@ -300,6 +300,115 @@ TEST_F(SoundManagerTest, VoiceQueuePlaysInTurnAndDropsRepeats) {
   EXPECT_TRUE(sound_is_voice_playing());
 }
 
+// Steps frames until the next sound_update steps the queue at `frame`.
+void run_until(uint32_t frame) {
+  while (sound_frame_counter() < frame) sound_update();
+}
+
+// A voice id past the name table: the queue starts it, but it never plays,
+// so the queue waits for it until it gives up.
+constexpr SoundId kSilentVoice = SOUND_ID_VOICE | 5;
+
+TEST_F(SoundManagerTest, RepeatedVoiceIsDroppedUpToItsLastFrame) {
+  SoundFolder f("wav", true, 4410);
+  const struct {
+    uint32_t frame;
+    bool plays;
+  } cases[] = {{2, false}, {299, false}, {300, true}, {301, true}};
+  for (const auto& c : cases) {
+    start(f);
+    voice_queue_push(SOUND_ID_VOICE, 60);
+    sound_update();  // started at frame 0
+    sound_update();  // seen playing
+    ASSERT_TRUE(sound_is_voice_playing());
+    render_frames(8000);
+    run_until(c.frame);
+    EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 60));
+    sound_update();
+    EXPECT_EQ(sound_is_voice_playing(), c.plays) << c.frame;
+    EXPECT_EQ(voice_queue_count(), 0) << c.frame;
+  }
+}
+
+TEST_F(SoundManagerTest, WaitingVoiceStartsAtTheGiveUpFrameWithinItsLifetime) {
+  SoundFolder f("wav", true, 4410);
+  const struct {
+    uint32_t queued_frame;
+    int32_t lifetime;
+    bool plays;  // at the give-up frame, 181 frames after the silent voice
+  } cases[] = {
+      {120, 60, true},  // 61 frames old: lifetime + 1 is still in time
+      {119, 60, false},
+      {170, 10, true},
+      {169, 10, false},
+      {180, 0, true},
+      {179, 0, false},
+  };
+  for (const auto& c : cases) {
+    start(f);
+    ASSERT_TRUE(voice_queue_push(kSilentVoice, 60));
+    sound_update();  // started at frame 0, never seen playing
+    run_until(c.queued_frame);
+    ASSERT_TRUE(voice_queue_push(SOUND_ID_VOICE, c.lifetime));
+    run_until(VOICE_GIVE_UP_FRAMES);
+    EXPECT_EQ(voice_queue_count(), 1) << c.queued_frame << ": still waiting one frame before the give-up";
+    EXPECT_FALSE(sound_is_voice_playing());
+    sound_update();
+    EXPECT_EQ(voice_queue_count(), 0) << c.queued_frame;
+    EXPECT_EQ(sound_is_voice_playing(), c.plays) << c.queued_frame << " lifetime " << c.lifetime;
+  }
+}
+
+TEST_F(SoundManagerTest, ClearStopsWaitingButKeepsTheRepeatRule) {
+  SoundFolder f("wav", true, 4410);
+  start(f);
+  voice_queue_push(kSilentVoice, 60);
+  sound_update();
+  run_until(10);
+  voice_queue_clear();  // no longer waits for the silent voice
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  sound_update();
+  EXPECT_TRUE(sound_is_voice_playing()) << "a cleared queue starts the next voice at once";
+  run_until(20);
+  voice_queue_clear();
+  EXPECT_FALSE(sound_is_voice_playing()) << "a clear stops the voice";
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  sound_update();
+  EXPECT_FALSE(sound_is_voice_playing()) << "the voice of frame 10 is still a repeat";
+  EXPECT_EQ(voice_queue_count(), 0);
+  voice_queue_reset();
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  sound_update();
+  EXPECT_TRUE(sound_is_voice_playing()) << "a reset forgets the last voice";
+}
+
+TEST_F(SoundManagerTest, ASecondStartBeginsAfresh) {
+  SoundFolder f("wav", true, 4410);
+  start(f);
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  run_until(50);
+  voice_queue_push(kSilentVoice, 60);
+  voice_queue_push(kSilentVoice, 60);
+  const float eye[3] = {4.0f, 5.0f, 6.0f};
+  sound_set_listener_camera(eye, 1.0f);
+  sound_set_bgm_volume(0.2f);
+  sound_set_default_fx(7);
+
+  start(f);
+  EXPECT_EQ(sound_frame_counter(), 0u);
+  EXPECT_EQ(voice_queue_count(), 0);
+  EXPECT_EQ(sound_error_code(), 0);
+  const SoundCamera cam = sound_listener_camera();
+  EXPECT_EQ(cam.eye[0], 0.0f);
+  EXPECT_EQ(cam.eye[2], 0.0f);
+  EXPECT_EQ(cam.yaw, 0.0f);
+  EXPECT_EQ(audio_buffer_volume(sound_bgm_channel()->buffer), -1150);
+  EXPECT_FALSE(sound_is_voice_playing());
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  sound_update();
+  EXPECT_TRUE(sound_is_voice_playing()) << "the voice of the first run is no repeat";
+}
+
 TEST(VoiceQueueRules, RefusesWhenFullAndZeroLifetimeBehindOthers) {
   voice_queue_reset();
   EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 0));

@@ -1,6 +1,7 @@
 // Which files are wave files, what a wave file decodes to, and the silent
 // placeholder we ship.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,77 @@ TEST(WaveFile, RiffChecksDecideWhatIsAWaveFile) {
   v.resize(36);  // "fmt " and no chunk after it
   cases.push_back({"cut after fmt", v, WAVE_NOT_FOUND});
   for (const Case& c : cases) EXPECT_EQ(decode(c.bytes), c.want) << c.what;
+}
+
+// RIFF/WAVE with a format chunk of the given bytes, then a data chunk.
+std::vector<uint8_t> riff(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> v(12);
+  std::memcpy(v.data(), "RIFF", 4);
+  std::memcpy(v.data() + 8, "WAVE", 4);
+  auto chunk = [&](const char* id, const std::vector<uint8_t>& body) {
+    const size_t at = v.size();
+    v.resize(at + 8);
+    std::memcpy(v.data() + at, id, 4);
+    put32(v, at + 4, static_cast<uint32_t>(body.size()));
+    v.insert(v.end(), body.begin(), body.end());
+  };
+  chunk("fmt ", fmt);
+  chunk("data", data);
+  put32(v, 4, static_cast<uint32_t>(v.size() - 8));
+  return v;
+}
+
+// The format words: tag, channels, rate, bytes per second, block align, bits.
+std::vector<uint8_t> format_words(uint16_t tag, uint16_t bits) {
+  std::vector<uint8_t> f(16);
+  auto put16 = [&](size_t at, uint16_t x) {
+    f[at] = static_cast<uint8_t>(x);
+    f[at + 1] = static_cast<uint8_t>(x >> 8);
+  };
+  put16(0, tag);
+  put16(2, 1);
+  put32(f, 4, 8000);
+  put32(f, 8, 8000u * bits / 8);
+  put16(12, static_cast<uint16_t>(bits / 8));
+  put16(14, bits);
+  return f;
+}
+
+TEST(WaveFile, EachFormatCheckRefusesOnlyWhatItMust) {
+  const std::vector<uint8_t> samples(16, 0x10);
+  std::vector<uint8_t> pcm = format_words(1, 16);
+  std::vector<uint8_t> pcm14(pcm.begin(), pcm.begin() + 14);
+  // A float format with its count of extra bytes; the bytes after the count
+  // up to the end of the file are 8 (data header) + 16 (samples).
+  auto with_extra = [&](uint16_t extra) {
+    std::vector<uint8_t> f = format_words(3, 32);
+    f.push_back(static_cast<uint8_t>(extra));
+    f.push_back(static_cast<uint8_t>(extra >> 8));
+    return f;
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    WaveStatus want;
+  } cases[] = {
+      {"format of 16 bytes", riff(pcm, samples), WAVE_OK},
+      {"format of 14 bytes, laid out right", riff(pcm14, samples), WAVE_NOT_FOUND},
+      {"extra bytes up to the file's end", riff(with_extra(24), samples), WAVE_OK},
+      {"extra bytes one past the file's end", riff(with_extra(25), samples), WAVE_NOT_FOUND},
+  };
+  for (const auto& c : cases) EXPECT_EQ(decode(c.bytes), c.want) << c.what;
+}
+
+TEST(WaveFile, AFileOverTheSizeLimitIsUnplayable) {
+  // Sparse: the size is what counts, the file is never read.
+  char path[] = "/tmp/tl_wave_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(WAVE_MAX_FILE_BYTES + 1)), 0);
+  ::close(fd);
+  WaveData w;
+  EXPECT_EQ(wave_load(path, &w), WAVE_UNPLAYABLE);
+  ::unlink(path);
 }
 
 TEST(WaveFile, DataChunkMayComeBeforeFormat) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/sys.h"
 #include "viewer_test_util.h"
 
 using viewer_test::sj;
@@ -189,6 +190,25 @@ TEST(DialogueFile, FilesOnDisk) {
   EXPECT_EQ(deffile_parse_file(dir.path + "/text"), nullptr);
   EXPECT_TRUE(deffile_exists(good));
   EXPECT_FALSE(deffile_exists(dir.path + "/text"));
+}
+
+TEST(DialogueFile, SizeLimitIsSixteenMebibytesWithItsOwnMessage) {
+  viewer_test::TempDir dir;
+  const std::string no_memory = sys_cp932_to_utf8(sj("メモリが確保できません"));
+  const struct {
+    size_t bytes;
+    bool accepted;
+  } cases[] = {{(16u << 20) - 1, true}, {16u << 20, true}, {(16u << 20) + 1, false}};
+  for (const auto& c : cases) {
+    // Blank lines only: nothing to refuse but the size.
+    const std::string path = dir.write("text/big.txt", std::string(c.bytes, '\n'));
+    ::testing::internal::CaptureStderr();
+    DialogueList* list = deffile_parse_file(path);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(list != nullptr, c.accepted) << c.bytes;
+    EXPECT_EQ(said.find(no_memory) != std::string::npos, !c.accepted) << c.bytes << ": " << said;
+    deffile_free_list(list);
+  }
 }
 
 }  // namespace

@@ -151,6 +151,21 @@ TEST_F(ViewerScene, SmallestCircleWinsTheHighlight) {
   mouse(static_cast<int>(300 + big->handle_offset_x), 300);
   viewer_input_capture();
   EXPECT_EQ(point_pick_highlighted(), 0) << "a handle under the mouse wins over smaller circles";
+  // The handle's own edge counts as the handle, one pixel past it does not:
+  // there the smaller circle drawn over the handle wins.
+  PointRecord* handle = point_get_record(viewer_state().points[0]);
+  handle->handle_size = 10;
+  handle->handle_offset_x = 90;
+  handle->handle_offset_y = 0;
+  add_point(4, 390, 320, 30);
+  const struct {
+    int y, want;
+  } edge[] = {{309, 0}, {310, 0}, {311, 4}};
+  for (const auto& e : edge) {
+    mouse(390, e.y);
+    viewer_input_capture();
+    EXPECT_EQ(point_pick_highlighted(), e.want) << "390," << e.y;
+  }
   // A grabbed point keeps the highlight wherever the mouse goes.
   point_get_record(viewer_state().points[3])->grabbed = 1;
   mouse(320, 300);
@@ -323,8 +338,17 @@ TEST_F(ViewerScene, SpaceRaisesLevelUpToThreeAndPlayOrStopResetsIt) {
   EXPECT_EQ(level.first.x, kW - 58);
   EXPECT_EQ(level.first.y, kH - 18);
   EXPECT_EQ(level.first.colour, 0xFFFF0000u);
+  // An effect half eased in when play stops.
+  viewer_state().eased_dx = 1;
+  viewer_state().eased_dy = 2;
+  viewer_state().eased_scale_x = 3;
+  viewer_state().eased_scale_y = 4;
   click(980, 8);  // STOP
   frame();
+  EXPECT_EQ(viewer_state().eased_dx, 0.0f);
+  EXPECT_EQ(viewer_state().eased_dy, 0.0f);
+  EXPECT_EQ(viewer_state().eased_scale_x, 0.0f);
+  EXPECT_EQ(viewer_state().eased_scale_y, 0.0f);
   EXPECT_EQ(viewer_get_level(), 0);
   EXPECT_FALSE(has_text(viewer_text_main(), "LEVEL 1"));
   EXPECT_FLOAT_EQ(viewer_state().magnification, 1.0f);

@@ -49,10 +49,21 @@ int32_t font_ascent(const PlatformFont* font);
 // first line's cell top at rect.top and starting at rect.left, in the ARGB
 // colour, blended over the target by its alpha. Line breaks ("\r\n", "\n",
 // "\r") start a new line one cell lower. Without FONT_DRAW_NOCLIP nothing is
-// drawn outside the rectangle. Leaves every device state as it found it.
+// drawn outside the rectangle. Sets only the device states the text needs and
+// puts those back afterwards. Glyphs not prepared before are uploaded first.
 // Returns the height of the text drawn, 0 on failure.
 int32_t font_draw_text(PlatformFont* font, const char* text, int32_t length, const GpuRect& rect, uint32_t flags,
                        uint32_t argb);
+
+// Rasterises the glyphs of the text that the font has not drawn yet and
+// places them in its glyph atlas, to be sent to the device by the next
+// font_upload_glyphs. Done when a text is known ahead (a dialogue loaded, a
+// line queued), so the frame that shows it does no rasterising.
+void font_prepare_text(PlatformFont* font, const char* text, int32_t length);
+// Sends the glyphs prepared since the last upload to the atlas texture in one
+// update. Called once a frame before the font draws anything, so the upload
+// never lands in a texture the frame is already drawing with.
+void font_upload_glyphs(PlatformFont* font);
 
 // Lays the text out as font_draw_text does and writes its coverage (0 to 255)
 // into a width x height buffer, rows top first, with the rectangle's

@@ -175,6 +175,22 @@ int32_t font_layout(PlatformFont* font, const char* text, int32_t length, std::v
   return codes.empty() ? 0 : line_top + cell;
 }
 
+const FontLayoutEntry& font_layout_cached(PlatformFont* font, const char* text, int32_t length) {
+  const size_t n = length < 0 ? strlen(text) : size_t(length);
+  FontLayoutEntry* oldest = &font->layouts[0];
+  for (FontLayoutEntry& e : font->layouts) {
+    if (e.last_use != 0 && e.text.size() == n && memcmp(e.text.data(), text, n) == 0) {
+      e.last_use = ++font->layout_clock;
+      return e;
+    }
+    if (e.last_use < oldest->last_use) oldest = &e;
+  }
+  oldest->text.assign(text, n);
+  oldest->height = font_layout(font, text, int32_t(n), &oldest->placed);
+  oldest->last_use = ++font->layout_clock;
+  return *oldest;
+}
+
 GpuResult font_create(GpuDevice* device, const FontParams& params, PlatformFont** out) {
   *out = nullptr;
   if (params.height <= 0 || params.width < 0) return GPU_INVALID_CALL;

@@ -49,6 +49,16 @@ struct FontPlacedGlyph {
   int32_t x, y;
 };
 
+// A text laid out before: the layout of a line that shows frame after frame
+// is made (and its CP932 converted) once.
+struct FontLayoutEntry {
+  std::string text;
+  std::vector<FontPlacedGlyph> placed;
+  int32_t height = 0;
+  uint64_t last_use = 0;  // 0: the entry is free
+};
+constexpr int kFontLayoutEntries = 32;
+
 struct PlatformFont {
   FontParams params;
   GpuDevice* device = nullptr;
@@ -58,9 +68,13 @@ struct PlatformFont {
   std::unordered_map<uint32_t, int> fallback_of;   // code point -> face index, -1 for none
   // The glyph atlas on the device.
   GpuTexture* atlas = nullptr;
-  int32_t atlas_size = 0;
+  int32_t atlas_width = 0, atlas_height = 0;
   int32_t shelf_x = 0, shelf_y = 0, shelf_height = 0;
   uint32_t atlas_generation = 1;
+  // Glyphs placed in the atlas's copy since the last upload.
+  std::vector<FontGlyph*> pending;
+  FontLayoutEntry layouts[kFontLayoutEntries];
+  uint64_t layout_clock = 0;
 };
 
 // Opens and sizes a face; false when FreeType cannot read it.
@@ -70,5 +84,8 @@ bool font_open_face(PlatformFont* font, const FontFaceFile& file, FontFace* out)
 FontGlyph* font_glyph(PlatformFont* font, uint32_t code_point);
 // Lays out CP932 text from the rectangle's top-left; returns the text height.
 int32_t font_layout(PlatformFont* font, const char* text, int32_t length, std::vector<FontPlacedGlyph>* out);
+// The same through the font's layout cache: a text laid out before is found
+// by its bytes; otherwise the least recently used entry is replaced.
+const FontLayoutEntry& font_layout_cached(PlatformFont* font, const char* text, int32_t length);
 // CP932 bytes to code points.
 std::vector<uint32_t> font_decode_cp932(const char* text, size_t length);

@@ -2,18 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/error.h>
-#include <libavutil/log.h>
-#include <libavutil/mem.h>
-#include <libswscale/swscale.h>
 }
 
+#include "platform/movie/movie_library.h"
 #include "platform/sys/sys.h"
 
 namespace {
@@ -55,14 +50,10 @@ int64_t memory_seek(void* opaque, int64_t offset, int whence) {
   return static_cast<int64_t>(m->pos);
 }
 
-void quiet_library_log() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
 }  // namespace
 
 struct MovieFile {
+  const MovieApi* av = nullptr;
   AVFormatContext* format = nullptr;
   AVIOContext* io = nullptr;  // memory input only
   MemoryInput memory{};
@@ -89,34 +80,34 @@ void fail(std::string* error, const std::string& what) {
 // stream or on an error.
 bool decode_next(MovieFile* f) {
   for (int packets = 0; packets < kPacketsPerFrame; ++packets) {
-    const int got = avcodec_receive_frame(f->codec, f->frame);
+    const int got = f->av->avcodec_receive_frame(f->codec, f->frame);
     if (got == 0) return true;
     if (got != AVERROR(EAGAIN)) return false;
     if (f->draining) return false;
-    const int read = av_read_frame(f->format, f->packet);
+    const int read = f->av->av_read_frame(f->format, f->packet);
     if (read < 0) {
       f->draining = true;
-      if (avcodec_send_packet(f->codec, nullptr) < 0) return false;
+      if (f->av->avcodec_send_packet(f->codec, nullptr) < 0) return false;
       continue;
     }
     if (f->packet->stream_index == f->stream) {
-      const int sent = avcodec_send_packet(f->codec, f->packet);
+      const int sent = f->av->avcodec_send_packet(f->codec, f->packet);
       // A damaged packet loses its frame, not the movie.
       if (sent < 0 && sent != AVERROR_INVALIDDATA && sent != AVERROR(EAGAIN)) {
-        av_packet_unref(f->packet);
+        f->av->av_packet_unref(f->packet);
         return false;
       }
     }
-    av_packet_unref(f->packet);
+    f->av->av_packet_unref(f->packet);
   }
   return false;
 }
 
 bool seek_to(MovieFile* f, int64_t index) {
-  if (av_seek_frame(f->format, f->stream, f->start_pts + index, AVSEEK_FLAG_BACKWARD) < 0 &&
-      av_seek_frame(f->format, f->stream, f->start_pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+  if (f->av->av_seek_frame(f->format, f->stream, f->start_pts + index, AVSEEK_FLAG_BACKWARD) < 0 &&
+      f->av->av_seek_frame(f->format, f->stream, f->start_pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
     return false;
-  avcodec_flush_buffers(f->codec);
+  f->av->avcodec_flush_buffers(f->codec);
   f->draining = false;
   f->next_index = -1;
   return true;
@@ -126,21 +117,20 @@ bool convert(MovieFile* f) {
   const AVFrame* fr = f->frame;
   if (fr->width < 1 || fr->height < 1 || fr->width > kMovieMaxSide || fr->height > kMovieMaxSide || fr->format < 0)
     return false;
-  f->scaler = sws_getCachedContext(f->scaler, fr->width, fr->height, static_cast<AVPixelFormat>(fr->format),
+  f->scaler = f->av->sws_getCachedContext(f->scaler, fr->width, fr->height, static_cast<AVPixelFormat>(fr->format),
                                    f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
                                    nullptr);
   if (f->scaler == nullptr) return false;
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(f->pixels.data()), nullptr, nullptr, nullptr};
   const int dst_stride[4] = {f->info.width * 4, 0, 0, 0};
-  if (sws_scale(f->scaler, fr->data, fr->linesize, 0, fr->height, dst, dst_stride) != f->info.height) return false;
+  if (f->av->sws_scale(f->scaler, fr->data, fr->linesize, 0, fr->height, dst, dst_stride) != f->info.height) return false;
   for (uint32_t& p : f->pixels) p |= 0xFF000000u;
   return true;
 }
 
 MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
-  quiet_library_log();
-  const AVInputFormat* avi = av_find_input_format("avi");
-  if (avformat_open_input(&f->format, url, avi, nullptr) < 0) {
+  const AVInputFormat* avi = f->av->av_find_input_format("avi");
+  if (f->av->avformat_open_input(&f->format, url, avi, nullptr) < 0) {
     f->format = nullptr;  // freed by the failed open
     fail(error, "not an AVI file or it cannot be read");
     movie_file_close(f);
@@ -180,18 +170,18 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   f->info = MovieStreamInfo{static_cast<uint32_t>(length), static_cast<uint32_t>(st->time_base.den),
                             static_cast<uint32_t>(st->time_base.num), par->width, par->height};
 
-  const AVCodec* decoder = avcodec_find_decoder(par->codec_id);
-  f->codec = decoder != nullptr ? avcodec_alloc_context3(decoder) : nullptr;
-  if (f->codec == nullptr || avcodec_parameters_to_context(f->codec, par) < 0) {
+  const AVCodec* decoder = f->av->avcodec_find_decoder(par->codec_id);
+  f->codec = decoder != nullptr ? f->av->avcodec_alloc_context3(decoder) : nullptr;
+  if (f->codec == nullptr || f->av->avcodec_parameters_to_context(f->codec, par) < 0) {
     fail(error, "the video format is not supported");
     movie_file_close(f);
     return nullptr;
   }
   f->codec->thread_count = 1;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
-  f->packet = av_packet_alloc();
-  f->frame = av_frame_alloc();
-  if (avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr) {
+  f->packet = f->av->av_packet_alloc();
+  f->frame = f->av->av_frame_alloc();
+  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr) {
     fail(error, "the video format is not supported");
     movie_file_close(f);
     return nullptr;
@@ -208,20 +198,26 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
 }  // namespace
 
 MovieFile* movie_file_open(const std::string& path, std::string* error) {
+  const MovieApi* av = movie_api(error);
+  if (av == nullptr) return nullptr;
   const std::string host = sys_map_path(path);
   MovieFile* f = new MovieFile;
+  f->av = av;
   return open_input(f, host.c_str(), error);
 }
 
 MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* error) {
+  const MovieApi* av = movie_api(error);
+  if (av == nullptr) return nullptr;
   MovieFile* f = new MovieFile;
+  f->av = av;
   f->memory = MemoryInput{static_cast<const uint8_t*>(data), data != nullptr ? size : 0, 0};
-  f->format = avformat_alloc_context();
-  uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
+  f->format = f->av->avformat_alloc_context();
+  uint8_t* buffer = static_cast<uint8_t*>(f->av->av_malloc(kIoBufferSize));
   if (f->format != nullptr && buffer != nullptr)
-    f->io = avio_alloc_context(buffer, kIoBufferSize, 0, &f->memory, memory_read, nullptr, memory_seek);
+    f->io = f->av->avio_alloc_context(buffer, kIoBufferSize, 0, &f->memory, memory_read, nullptr, memory_seek);
   if (f->io == nullptr) {
-    av_free(buffer);
+    f->av->av_free(buffer);
     fail(error, "out of memory");
     movie_file_close(f);
     return nullptr;
@@ -233,14 +229,14 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
 
 void movie_file_close(MovieFile* f) {
   if (f == nullptr) return;
-  sws_freeContext(f->scaler);
-  av_frame_free(&f->frame);
-  av_packet_free(&f->packet);
-  avcodec_free_context(&f->codec);
-  avformat_close_input(&f->format);
+  f->av->sws_freeContext(f->scaler);
+  f->av->av_frame_free(&f->frame);
+  f->av->av_packet_free(&f->packet);
+  f->av->avcodec_free_context(&f->codec);
+  f->av->avformat_close_input(&f->format);
   if (f->io != nullptr) {
-    av_freep(&f->io->buffer);
-    avio_context_free(&f->io);
+    f->av->av_freep(&f->io->buffer);
+    f->av->avio_context_free(&f->io);
   }
   delete f;
 }
@@ -264,11 +260,11 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
     f->next_index = got + 1;
     if (got >= want) {
       const bool ok = convert(f);
-      av_frame_unref(f->frame);
+      f->av->av_frame_unref(f->frame);
       f->held = ok ? want : -1;
       return ok ? f->pixels.data() : nullptr;
     }
-    av_frame_unref(f->frame);
+    f->av->av_frame_unref(f->frame);
   }
   f->next_index = -1;
   return nullptr;

@@ -6,6 +6,10 @@
 // kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a
 // file that cannot be read is refused with a message, never a crash.
 //
+// The movie libraries are loaded when the first file is opened, so a program
+// that plays no movie does not pay for them. When they are missing, opening
+// fails with "movies cannot play: ..." and everything else goes on.
+//
 // One MovieFile belongs to one thread at a time.
 #pragma once
 

@@ -367,12 +367,18 @@ bool shader_compile(const char* source, size_t size, const char* source_name, co
     err = "no source or entry point\n";
     return false;
   }
-  std::vector<uint32_t> spirv;
-  if (!hlsl_to_spirv(source, size, source_name ? source_name : "shader", entry, p.stage, &spirv, &err)) return false;
   auto c = std::make_unique<ShaderCode>();
   auto t = std::make_unique<ShaderConstantTable>();
-  c->stage = t->stage = p.stage;
-  if (!spirv_to_glsl(spirv, p.stage, p.registers, c.get(), t.get(), &err)) return false;
+  const uint64_t key = shader_cache_key(source, size, entry, profile);
+  if (!shader_cache_find(key, c.get(), t.get())) {
+    std::vector<uint32_t> spirv;
+    if (!hlsl_to_spirv(source, size, source_name ? source_name : "shader", entry, p.stage, &spirv, &err)) return false;
+    c = std::make_unique<ShaderCode>();
+    t = std::make_unique<ShaderConstantTable>();
+    c->stage = t->stage = p.stage;
+    if (!spirv_to_glsl(spirv, p.stage, p.registers, c.get(), t.get(), &err)) return false;
+    shader_cache_store(key, *c, *t);
+  }
   if (code) *code = c.release();
   if (table) *table = t.release();
   return true;

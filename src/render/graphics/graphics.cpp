@@ -27,6 +27,7 @@
 #include "scene3d/ray_collision.h"
 #include "scene3d/sphere_world.h"
 #include "shell/services/fatal_exit.h"
+#include "shell/services/startup_trace.h"
 
 namespace {
 
@@ -63,6 +64,7 @@ void gfx_install_device_hooks() {
 
 int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
              const GfxInitLayout layout) {
+  startup_trace_mark(STARTUP_GRAPHICS_BEGIN);
   std::memset(&graphics, 0, sizeof graphics);
   graphics.window = window;
   graphics.reserved = reserved;
@@ -83,7 +85,9 @@ int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, i
   }
 
   init_package_loader();
+  startup_trace_mark(STARTUP_SHADERS_BEGIN);
   shaders_init();
+  startup_trace_mark(STARTUP_SHADERS_END);
   fonts_init();
   render_views_init();
   movie_tex_init();

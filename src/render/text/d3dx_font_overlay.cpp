@@ -13,6 +13,12 @@ namespace {
 
 PlatformFont* faces[FONT_COUNT];
 
+// A command's text cut to the work buffer on a character boundary; the
+// anchor offsets count these bytes.
+size_t fitted_length(const char* text, const TextCommand& c) {
+  return text_cp932_fit(text, size_t(c.length), D3DX_FONT_TEXT_BYTES - 1);
+}
+
 }  // namespace
 
 PlatformFont* d3dx_font(int font) { return font >= 0 && font < FONT_COUNT ? faces[font] : nullptr; }
@@ -41,18 +47,29 @@ void d3dx_font_release() {
   }
 }
 
+void d3dx_font_prepare_text(int font, const char* text) {
+  PlatformFont* face = d3dx_font(font);
+  if (face && text) font_prepare_text(face, text, int32_t(text_cp932_fit(text, strlen(text), D3DX_FONT_TEXT_BYTES - 1)));
+}
+
 void d3dx_font_draw(int enable, GpuDevice* device, int queue) {
-  const uint8_t* cursor = text_queue_data(queue);
-  if (enable && device && cursor) {
+  const uint8_t* start = text_queue_data(queue);
+  if (enable && device && start) {
     TextCommand c;
     const char* text;
-    char work[D3DX_FONT_TEXT_BYTES];
+    // Every new glyph of the queue goes to the atlases before the first text
+    // is drawn, in one upload per face.
+    const uint8_t* cursor = start;
+    while (text_queue_next(&cursor, &c, &text)) {
+      PlatformFont* face = d3dx_font(c.font);
+      if (face) font_prepare_text(face, text, int32_t(strnlen(text, fitted_length(text, c))));
+    }
+    for (PlatformFont* face : faces) font_upload_glyphs(face);
+    cursor = start;
     while (text_queue_next(&cursor, &c, &text)) {
       PlatformFont* face = d3dx_font(c.font);
       if (!face) continue;
-      size_t length = text_cp932_fit(text, size_t(c.length), sizeof work - 1);
-      memcpy(work, text, length);
-      work[length] = '\0';
+      const size_t length = fitted_length(text, c);
       float h = font_desc(c.font)->glyph_size;
       float w = h * 0.5f;
       float dx, dy;
@@ -62,7 +79,8 @@ void d3dx_font_draw(int enable, GpuDevice* device, int queue) {
       // The back buffer is made at the client size chosen at start-up.
       const GpuPresentParams& pp = gfx_device_ptr()->present_params;
       GpuRect rect{int32_t(left), int32_t(top), int32_t(pp.back_buffer_width), int32_t(pp.back_buffer_height)};
-      font_draw_text(face, work, -1, rect, FONT_DRAW_NOCLIP, c.colour);
+      // The text ends at its first zero byte.
+      font_draw_text(face, text, int32_t(strnlen(text, length)), rect, FONT_DRAW_NOCLIP, c.colour);
     }
     gfx_bind_texture(device, 0, nullptr, 1);
   }

@@ -67,6 +67,10 @@ void bitmap_fonts_init();
 void d3dx_font_create();
 void d3dx_font_release();
 
+// Rasterises the glyphs of a CP932 text that face `font` will draw (cut as
+// the overlay cuts it), so the frame that first shows it only draws.
+void d3dx_font_prepare_text(int font, const char* text);
+
 // The start of each overlay draw: begin_mesh_draw with no material, no
 // skeleton, alpha 1 and no point lights; 0 when the draw was refused.
 int font_begin_draw(int mode, const void* param, int kind, int format, const Mat4* world);

@@ -160,6 +160,9 @@ void init_view_defaults() {
     set_camera_look_at(v, &eye, &target, nullptr);
     set_viewport_rect(v, 0, 0, get_virtual_screen_width(), get_virtual_screen_height());
     set_near_far(v, 0.1f, 100.0f, 100.0f);
+    // A running shake of a stronger claim would refuse the default one: a
+    // reset ends it first.
+    cam(v).shake_frames = 0;
     start_camera_shake(v, 0, 0.0f, 0.0f, 1.0f, 5);
   }
 }

@@ -11,8 +11,10 @@
 #include "shell/services/frame_timer.h"
 #include "shell/services/input.h"
 #include "shell/services/startup_config.h"
+#include "shell/services/startup_trace.h"
 #include "sound/sound_manager.h"
 #include "viewer/viewer_scene.h"
+#include "viewer/viewer_state.h"
 
 namespace {
 
@@ -42,6 +44,17 @@ void apply_client_override(const char* key, int* side) {
   if (get_startup_int(key, &v) && v >= 1 && v <= kMaxClientSide) *side = v;
 }
 
+// The start-up trace ends with the first presented frame whose picture is the
+// sample's: the viewer loads it in its first update and draws it from the
+// frame after.
+void report_first_picture() {
+  const ViewerState& s = viewer_state();
+  if (s.run_state != 1 || s.frame < 2 || !s.picture) return;
+  startup_trace_mark(STARTUP_FIRST_PRESENT);
+  startup_trace_report();
+  app.quit = 1;
+}
+
 }  // namespace
 
 ClientSize choose_client_size(int w, int h) {
@@ -63,6 +76,7 @@ int region_from_text(const char* text) {
 }
 
 bool app_startup(void* instance) {
+  startup_trace_mark(STARTUP_MAIN);
   app = AppState{};
   fatal_exit_set_handler(scene_runner_record_fatal_error);
   clear_error_screen();
@@ -121,6 +135,7 @@ bool app_loop_pass(bool* ran_frame) {
       update_frame();
       sound_update();
       run_frame(0);
+      if (startup_trace_active()) report_first_picture();
     }
     wait_for_next_frame();
     sys_rand();

@@ -120,6 +120,8 @@ TEST(Sys, FileSizeCountsRegularFilesOnly) {
   EXPECT_TRUE(sys_read_file(t.path + "/five", bytes));
   EXPECT_EQ(bytes.size(), 5u);
   EXPECT_FALSE(sys_read_file(t.path + "/five", bytes, 4)) << "over the limit is refused";
+  EXPECT_TRUE(sys_read_file(t.path + "/five", bytes, 5)) << "a file of the limit itself is read";
+  EXPECT_EQ(bytes.size(), 5u);
   EXPECT_FALSE(sys_read_file(t.path + "/folder", bytes));
 }
 

@@ -257,6 +257,17 @@ TEST_F(GfxTest, ViewportAndScissorHelpers) {
   EXPECT_EQ(v.max_z, 1.0f);
   gfx_set_viewport(2);  // names no view: no change
   EXPECT_EQ(gfx_current_viewport().width, uint32_t(kW));
+  // Empty or negative rectangles change nothing; one pixel is a viewport.
+  const int refused[][4] = {{0, 0, 0, 8}, {0, 0, 8, 0}, {-1, 0, 8, 8}, {0, -1, 8, 8}, {0, 0, -8, 8}};
+  for (const auto& r : refused) {
+    gfx_set_viewport_rect(r[0], r[1], r[2], r[3]);
+    EXPECT_EQ(gfx_current_viewport().width, uint32_t(kW)) << r[0] << "," << r[1] << "," << r[2] << "," << r[3];
+    EXPECT_EQ(gfx_current_viewport().height, uint32_t(kH));
+  }
+  gfx_set_viewport_rect(0, 0, 1, 1);
+  EXPECT_EQ(gfx_current_viewport().width, 1u);
+  EXPECT_EQ(gfx_current_viewport().height, 1u);
+  gfx_set_viewport(-1);
   gfx_set_scissor_rect(3, 5, 10, 20);
   int x = 0, y = 0, w = 0, h = 0;
   gfx_get_scissor(&x, &y, &w, &h);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <vector>
 
+#include "assets/crops.h"
 #include "assets/textures.h"
 #include "platform/window/window.h"
 #include "render/device/gfx_device.h"
@@ -231,6 +232,47 @@ TEST_F(OverlayGlTest, PivotAndRotationLandOnTheirPixels) {
   EXPECT_EQ(pixel(172, 100), kClear);
   EXPECT_EQ(pixel(228, 100), kClear);
   EXPECT_EQ(pixel(200, 46), kClear);
+}
+
+TEST_F(OverlayGlTest, CropsGiveTheSpriteItsSizeAndCornersMirroredOrNot) {
+  // A sheet wider than tall, so widths and heights cannot stand in for each other.
+  const AssetHandle sheet = create_texture("ovl", "sheet", 64, 32, 0);
+  ASSERT_NE(sheet, 0u);
+  const AssetHandle crop = register_crop_of_texture("ovl", "part", 16, 8, 32, 16, sheet);
+  ASSERT_NE(crop, 0u);
+  struct Case {
+    const char* what;
+    int32_t x, y, w, h;                // pixels of the crop
+    float left, top, right, bottom;    // expected corner UVs
+  } cases[] = {
+      {"half size", 16, 8, 32, 16, 0.25f, 0.25f, 0.75f, 0.75f},
+      {"mirrored", 48, 8, -32, 16, 0.75f, 0.25f, 0.25f, 0.75f},
+      {"flipped", 16, 24, 32, -16, 0.25f, 0.75f, 0.75f, 0.25f},
+      {"both", 48, 24, -32, -16, 0.75f, 0.75f, 0.25f, 0.25f},
+      {"quarter, off the origin", 32, 16, 16, 8, 0.5f, 0.5f, 0.75f, 0.75f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    set_crop_pixels(crop, c.x, c.y, c.w, c.h, sheet);
+    Task* t = sprite2d_draw_crop(3, crop, 0xFFFFFFFFu, 0, 0, 0, 0, 1, 1, 20);
+    ASSERT_NE(t, nullptr);
+    sprite2d_bind_crop1(t, crop);
+    const SpriteData* s = sprite2d_data(t);
+    EXPECT_EQ(sprite2d_get_width(t), static_cast<float>(std::abs(c.w)));
+    EXPECT_EQ(s->height, static_cast<float>(std::abs(c.h)));
+    EXPECT_EQ(s->texture0, sheet);
+    EXPECT_EQ(s->texture1, sheet);
+    for (const Vec2* uv : {s->uv0, s->uv1}) {
+      EXPECT_FLOAT_EQ(uv[0].x, c.left);
+      EXPECT_FLOAT_EQ(uv[0].y, c.top);
+      EXPECT_FLOAT_EQ(uv[1].x, c.right);
+      EXPECT_FLOAT_EQ(uv[1].y, c.top);
+      EXPECT_FLOAT_EQ(uv[2].x, c.left);
+      EXPECT_FLOAT_EQ(uv[2].y, c.bottom);
+      EXPECT_FLOAT_EQ(uv[3].x, c.right);
+      EXPECT_FLOAT_EQ(uv[3].y, c.bottom);
+    }
+  }
 }
 
 TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "render/tasks/task.h"
@@ -61,6 +62,24 @@ TEST_F(TaskTest, KillTwiceAndKillFromItsOwnDestroyAreHarmless) {
   EXPECT_EQ(events, (std::vector<int>{1, 200}));
   EXPECT_EQ(tasks_get_alive_count(), 0u);
   task_kill(nullptr);
+}
+
+TEST_F(TaskTest, AResetFromADestroyCallbackLeavesAWholeFreshPool) {
+  Task* t = task_create(1);
+  task_set_destroy_callback(t, [](Task*) { tasks_reset(); });
+  task_create(1);
+  task_kill(t);  // the reset has freed every record, this one too
+  EXPECT_EQ(tasks_get_alive_count(), 0u);
+  std::vector<Task*> all;
+  for (int i = 0; i < kTaskPoolSize; ++i) {
+    Task* n = task_create(2);
+    ASSERT_NE(n, nullptr) << i;
+    all.push_back(n);
+  }
+  EXPECT_EQ(task_create(2), nullptr) << "no record is handed out twice";
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());
+  EXPECT_EQ(tasks_get_alive_count(), static_cast<uint32_t>(kTaskPoolSize));
 }
 
 TEST_F(TaskTest, TypeIsSetOnceAndOutOfRangeValuesAreIgnored) {

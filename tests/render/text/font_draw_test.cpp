@@ -1,5 +1,6 @@
 // Drawing fonts on a real device: glyph pixels inside their box, clipping,
-// and the device states left as they were.
+// the device states left as they were, and glyphs prepared ahead of the
+// frame that draws them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,6 +17,18 @@ namespace {
 // "ＭＳ　Ｐゴシック", "あいう"
 const char kDefaultFace[] = "\x82\x6c\x82\x72\x81\x40\x82\x6f\x83\x53\x83\x56\x83\x62\x83\x4e";
 const char kKana[] = "\x82\xa0\x82\xa2\x82\xa4";
+
+// More distinct kanji than one atlas holds at 30 pixels.
+std::string many_kanji() {
+  std::string many;
+  for (int lead = 0x88; lead <= 0x97; ++lead) {
+    for (int trail = 0x9F; trail <= 0xFC; ++trail) {
+      many += char(lead);
+      many += char(trail);
+    }
+  }
+  return many;
+}
 
 class FontDrawTest : public ::testing::Test {
  protected:
@@ -150,20 +163,93 @@ TEST_F(FontDrawTest, DrawnPixelsMatchTheRasterisedGlyphs) {
 }
 
 TEST_F(FontDrawTest, AFullAtlasStartsOverAndKeepsDrawing) {
-  // More distinct kanji than one atlas holds at this size, in one call.
-  std::string many;
-  for (int lead = 0x88; lead <= 0x97; ++lead) {
-    for (int trail = 0x9F; trail <= 0xFC; ++trail) {
-      many += char(lead);
-      many += char(trail);
-    }
-  }
+  const std::string many = many_kanji();
   uint32_t generation = font->atlas_generation;
   font_draw_text(font, many.c_str(), -1, GpuRect{0, 0, kWidth, kHeight}, 0, 0xFF00FF00u);
   EXPECT_GT(font->atlas_generation, generation);
   // Glyphs placed after the atlas started over still sample their own texels.
   expect_matches_raster(kKana, 5, 70);
   expect_matches_raster(many.substr(many.size() - 6).c_str(), 5, 70);
+}
+
+TEST_F(FontDrawTest, PreparedTextIsUploadedOnceAndDrawsWithoutPlacingGlyphs) {
+  // "ABC", the kana, and a line long enough to fill more than one shelf.
+  std::string shelves;
+  for (int c = 0x889F; c < 0x889F + 60; ++c) {
+    shelves += char(c >> 8);
+    shelves += char(c & 0xFF);
+  }
+  const struct {
+    const char* name;
+    std::string text;
+    size_t glyphs;
+  } cases[] = {{"ascii", "ABC", 3}, {"kana", kKana, 3}, {"two shelves", shelves, 60}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    font_prepare_text(font, c.text.c_str(), -1);
+    EXPECT_EQ(font->pending.size(), c.glyphs);
+    font_prepare_text(font, c.text.c_str(), -1);
+    EXPECT_EQ(font->pending.size(), c.glyphs) << "a glyph is placed once";
+    font_upload_glyphs(font);
+    EXPECT_TRUE(font->pending.empty());
+    const int32_t shelf_x = font->shelf_x, shelf_y = font->shelf_y;
+    const uint32_t generation = font->atlas_generation;
+    expect_matches_raster(c.text.c_str(), 3, 20);
+    EXPECT_EQ(font->shelf_x, shelf_x) << "nothing was placed while drawing";
+    EXPECT_EQ(font->shelf_y, shelf_y);
+    EXPECT_EQ(font->atlas_generation, generation);
+  }
+}
+
+TEST_F(FontDrawTest, TextPreparedBeforeTheAtlasStartedOverStillDraws) {
+  font_prepare_text(font, kKana, -1);
+  const uint32_t generation = font->atlas_generation;
+  const std::string many = many_kanji();
+  font_prepare_text(font, many.c_str(), -1);
+  EXPECT_GT(font->atlas_generation, generation);
+  font_upload_glyphs(font);
+  expect_matches_raster(kKana, 5, 70);
+}
+
+TEST_F(FontDrawTest, LayoutsStayRightPastTheLayoutCache) {
+  // The first text, then as many others as the cache holds, one less, and one more.
+  for (int others : {kFontLayoutEntries - 1, kFontLayoutEntries, kFontLayoutEntries + 1}) {
+    SCOPED_TRACE(others);
+    expect_matches_raster(kKana, 2, 2);
+    for (int i = 0; i < others; ++i) {
+      const std::string text = "line " + std::to_string(others) + "." + std::to_string(i);
+      font_draw_text(font, text.c_str(), -1, GpuRect{0, 0, kWidth, kHeight}, FONT_DRAW_NOCLIP, 0xFF00FF00u);
+    }
+    expect_matches_raster(kKana, 40, 60);
+    expect_matches_raster("ABC", 40, 60);
+  }
+}
+
+TEST_F(FontDrawTest, TheAtlasGrowsKeepingTheGlyphsItHolds) {
+  // Kanji of a 30-pixel font take cells of about 28 pixels: 36 to a shelf of
+  // the 1024-pixel width; the first 128 rows hold four shelves.
+  const struct {
+    const char* name;
+    int glyphs;
+    int32_t height;
+  } cases[] = {{"fits the first height", 100, 128}, {"one growth", 200, 256}, {"three growths", 700, 1024}};
+  const std::string many = many_kanji();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    font_release(font);
+    FontParams fp{30, 15, 400, false, FONT_CHARSET_SHIFTJIS, FONT_QUALITY_ANTIALIASED, kDefaultFace};
+    ASSERT_EQ(font_create(device, fp, &font), GPU_OK);
+    font_prepare_text(font, kKana, -1);
+    font_upload_glyphs(font);
+    const uint32_t generation = font->atlas_generation;
+    font_prepare_text(font, many.substr(0, size_t(c.glyphs) * 2).c_str(), -1);
+    font_upload_glyphs(font);
+    EXPECT_EQ(font->atlas_width, 1024);
+    EXPECT_EQ(font->atlas_height, c.height);
+    EXPECT_EQ(font->atlas_generation, generation) << "growing keeps every glyph placed";
+    expect_matches_raster(kKana, 5, 70);
+    expect_matches_raster(many.substr(size_t(c.glyphs) * 2 - 6, 6).c_str(), 5, 70);
+  }
 }
 
 }  // namespace

@@ -56,6 +56,13 @@ TEST(BitmapFontCells, GlyphCountsCountCharactersNotBytes) {
   EXPECT_EQ(count("\xb1\xb2\xb3"), 3);
 }
 
+TEST(FontDescs, OnlyTheFacesThereAreHaveDescriptions) {
+  EXPECT_EQ(font_desc(-1), nullptr);
+  EXPECT_NE(font_desc(0), nullptr);
+  EXPECT_NE(font_desc(FONT_COUNT - 1), nullptr);
+  EXPECT_EQ(font_desc(FONT_COUNT), nullptr);
+}
+
 TEST(TextAnchors, OffsetsFollowTheAnchorBits) {
   const struct {
     uint32_t anchor;

@@ -8,6 +8,7 @@
 
 #include "assets/textures.h"
 #include "platform/font/font.h"
+#include "platform/font/font_internal.h"
 #include "platform/window/window.h"
 #include "render/device/gfx_device.h"
 #include "render/device/gfx_resources.h"
@@ -18,6 +19,8 @@
 #include "render/view/view_state.h"
 
 namespace {
+
+size_t face_pending(const PlatformFont* face) { return face->pending.size(); }
 
 // "こんにちは"
 const char kGreeting[] = "\x82\xb1\x82\xf1\x82\xc9\x82\xbf\x82\xcd";
@@ -222,6 +225,39 @@ TEST_F(TextOverlayTest, FacesFollowTheScreenWidth) {
   d3dx_font_draw(1, device, d3dx_queue);
   EXPECT_EQ(draws_so_far(), 0u);
   EXPECT_EQ(text_queue_used(d3dx_queue), 0);
+}
+
+// Distinct kanji, two bytes each.
+std::string kanji(int count) {
+  std::string out;
+  for (int i = 0; i < count; ++i) {
+    out += char(0x88 + i / 94);
+    out += char(0x9F + i % 94);
+  }
+  return out;
+}
+
+TEST_F(TextOverlayTest, PreparedLinesAreCutLikeDrawnOnesAndUploadedBeforeDrawing) {
+  // The work buffer takes 515 bytes: 257 two-byte characters.
+  const struct {
+    const char* name;
+    int characters;
+    size_t placed;
+  } cases[] = {{"short", 10, 10}, {"one under the cut", 257, 257}, {"one over", 258, 257}, {"long", 300, 257}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    d3dx_font_create();
+    PlatformFont* face = d3dx_font(1);
+    ASSERT_NE(face, nullptr);
+    const std::string text = kanji(c.characters);
+    d3dx_font_prepare_text(1, text.c_str());
+    EXPECT_EQ(face_pending(face), c.placed);
+    text_queue_printf(d3dx_queue, 0, 1, 16.0f, 10, 10, 0xFFFFFFFFu, "%s", text.c_str());
+    d3dx_font_draw(1, device, d3dx_queue);
+    EXPECT_EQ(face_pending(face), 0u);
+  }
+  d3dx_font_prepare_text(7, "no such face");
+  d3dx_font_prepare_text(1, nullptr);
 }
 
 }  // namespace

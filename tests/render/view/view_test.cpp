@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
@@ -93,6 +96,58 @@ TEST_F(ViewTest, DistancesViewportAndShakeRules) {
   view_state(0)->camera.shake_frames = 0;
   start_camera_shake(0, 5, 7.0f, 7.0f, 0.5f, 7);  // nothing running
   EXPECT_EQ(c.shake_priority, 7);
+}
+
+// The settings a second start-up must bring back, named for the messages.
+std::vector<std::pair<std::string, double>> view_settings(int v) {
+  const ViewState& s = *view_state(v);
+  const Camera& c = s.camera;
+  const Light& l = s.light;
+  std::vector<std::pair<std::string, double>> out = {
+      {"enabled", c.enabled}, {"mode", c.mode}, {"fov", c.fov}, {"near", c.near}, {"far", c.far},
+      {"far limit", c.far_limit}, {"fog", c.fog_enabled}, {"fog start", c.fog_start}, {"fog end", c.fog_end},
+      {"fog colour", c.fog_colour}, {"fog frames", c.fog_frames_remaining}, {"fog2", c.fog2_enabled},
+      {"fog2 start", c.fog2_start}, {"fog2 end", c.fog2_end}, {"shake frames", c.shake_frames},
+      {"light frames", l.frames_remaining}, {"override frames", l.override_frames}, {"clip mode", s.clip_plane.mode},
+  };
+  for (int i = 0; i < 4; ++i) out.push_back({"light colour " + std::to_string(i), l.base.colours[i]});
+  for (int e = 0; e < kExtraLightCount; ++e) {
+    const ExtraLight& x = s.extra_lights[e];
+    for (auto [name, value] : {std::pair<const char*, double>{"enabled", x.enabled}, {"type", x.type},
+                               {"colour", x.colour}, {"distance", x.distance}, {"parameter", x.parameter}})
+      out.push_back({"extra light " + std::to_string(e) + " " + name, value});
+  }
+  return out;
+}
+
+TEST_F(ViewTest, ASecondStartUpBringsEverySettingBack) {
+  const auto first0 = view_settings(0), first1 = view_settings(1);
+  for (int v = 0; v < kViewCount; ++v) {
+    set_view_enabled(v, 1 - v);
+    set_camera_mode(v, 0);
+    set_camera_fov(v, 0.3f);
+    set_near_far(v, 2.0f, 50.0f, 40.0f);
+    set_fog_enable(v, 1);
+    fog_transition_end(v, 50.0f, 10);
+    fog_transition_color(v, 0xFF00FF00u, 10);
+    set_fog2_enable(v, 1);
+    set_fog2_start(v, 3.0f);
+    set_fog2_end(v, 9.0f);
+    light_transition_color(v, 2, 0xFF112233u, 8);
+    light_override_color(v, 0, 0xFF445566u, 4);
+    set_extra_light_enable(v, 1, 1);
+    set_extra_light_color(v, 1, 0xFF010203u);
+    set_extra_light_type(v, 0, 0);
+    set_extra_light_param(v, 0, 0.5f);
+    set_clip_plane_mode(v, 1);
+    start_camera_shake(v, 30, 2.0f, 2.0f, 0.5f, 1);
+  }
+  init_view_defaults();
+  const auto again0 = view_settings(0), again1 = view_settings(1);
+  for (size_t i = 0; i < first0.size(); ++i) {
+    EXPECT_EQ(again0[i].second, first0[i].second) << "view 0 " << first0[i].first;
+    EXPECT_EQ(again1[i].second, first1[i].second) << "view 1 " << first1[i].first;
+  }
 }
 
 TEST_F(ViewTest, FogAndLightSettersEndTransitions) {

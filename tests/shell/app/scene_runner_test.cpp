@@ -63,6 +63,24 @@ TEST(ErrorScreen, RegionCaptions) {
                                                    "\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42"));
 }
 
+TEST(ErrorScreen, ClearForgetsEverythingOfTheLastErrorButTheCaptions) {
+  scene_runner_record_fatal_error(FATAL_ORIGIN_LOADER, 7, 9, "pkg.bin");
+  error_screen_set_value(42);
+  clear_error_screen();
+  const ErrorScreen* e = get_error_screen();
+  EXPECT_EQ(e->codes[0], 0);
+  EXPECT_EQ(e->codes[1], 0);
+  EXPECT_EQ(e->codes[2], 0);
+  EXPECT_EQ(error_screen_get_value(), 0u);
+  EXPECT_STREQ(e->text, "");
+  EXPECT_STREQ(e->titles[0], "ERROR");
+  // A second error without text shows no text of the first.
+  scene_runner_record_fatal_error(FATAL_ORIGIN_SOUND, 258, 0, nullptr);
+  EXPECT_EQ(e->codes[0], FATAL_ORIGIN_SOUND);
+  EXPECT_STREQ(e->text, "");
+  clear_error_screen();
+}
+
 // The empty scene never finishes: the runner stays in its update, and the
 // transition record it zeroes on entering state 0 stays zero.
 TEST(SceneRunner, EmptySceneRunsAndNeverFinishes) {

@@ -99,6 +99,49 @@ TEST_F(FrameTimerTest, MeasuredRateAfterATargetRateOfFrames) {
   wait_for_next_frame();
   EXPECT_NEAR(get_frame_timer()->measured_rate, 60.0f, 3.0f);
   EXPECT_EQ(get_frame_count(), 60u);
+  // A second period of slow frames is measured on its own: the rate stays
+  // until that period is whole, then shows only the slow frames.
+  const float first = get_frame_timer()->measured_rate;
+  for (int i = 0; i < 59; ++i) {
+    FakeClock::us += 32333;  // each frame's work takes nearly two frames
+    wait_for_next_frame();
+    ASSERT_EQ(get_frame_timer()->measured_rate, first) << "frame " << i;
+  }
+  FakeClock::us += 32333;
+  wait_for_next_frame();
+  EXPECT_NEAR(get_frame_timer()->measured_rate, 30.0f, 2.0f);
+  EXPECT_EQ(get_frame_timer()->frames_since_measure, 0u);
+  EXPECT_EQ(get_frame_count(), 120u);
+  float rate = 0.0f, target = 0.0f;
+  get_frame_rates(&rate, &target);
+  EXPECT_NEAR(rate, 30.0f, 2.0f);
+  EXPECT_EQ(target, 60.0f);
+}
+
+TEST_F(FrameTimerTest, ReportedRateIsCappedAtSixty) {
+  struct {
+    int rate;      // target of the timer
+    float expect;  // what get_frame_rates reports once a period is measured
+  } cases[] = {{30, 30.0f}, {120, 60.0f}, {240, 60.0f}};
+  for (const auto& c : cases) {
+    SetUp();
+    init_frame_timer(c.rate);
+    for (int i = 0; i < c.rate; ++i) wait_for_next_frame();
+    float rate = 0.0f, target = 0.0f;
+    get_frame_rates(&rate, &target);
+    EXPECT_NEAR(rate, c.expect, 1.0f) << c.rate;
+    EXPECT_EQ(target, static_cast<float>(c.rate)) << c.rate;
+  }
+}
+
+TEST_F(FrameTimerTest, ReInitStartsANewMeasuringPeriod) {
+  for (int i = 0; i < 30; ++i) wait_for_next_frame();
+  FakeClock::us += 5000000;  // a long pause before the timer starts again
+  init_frame_timer(60);
+  EXPECT_EQ(get_frame_count(), 0u);
+  EXPECT_EQ(get_frame_timer()->measured_rate, 0.0f);
+  for (int i = 0; i < 60; ++i) wait_for_next_frame();
+  EXPECT_NEAR(get_frame_timer()->measured_rate, 60.0f, 3.0f) << "the pause is not in the period";
 }
 
 TEST(FrameClockWrap, DifferencesAreExactAcrossTheWrap) {

@@ -69,6 +69,37 @@ TEST_F(InputTest, WheelDeltaLastsOneFrame) {
   EXPECT_EQ(get_wheel_delta(), 0);
 }
 
+TEST_F(InputTest, ReInitStartsFromTheKeysHeldAndAQuietMouse) {
+  set_cursor_mode(1);
+  mouse_on_move(40 | (30 << 16));
+  mouse_on_wheel(120, 0);
+  fake_keys[VK_RETURN] = 0x80;
+  update_input();
+  ASSERT_EQ(is_key_pressed(VK_RETURN), 1);
+  mouse_on_move(50 | (60 << 16));
+  mouse_on_wheel(-120, 0);  // pending when input starts again
+
+  init_input();  // the key is still held
+  const MouseState* m = get_mouse_state();
+  EXPECT_EQ(m->x, 0);
+  EXPECT_EQ(m->y, 0);
+  EXPECT_EQ(m->previous_x, 0);
+  EXPECT_EQ(m->moved, 0);
+  EXPECT_EQ(m->cursor_mode, 2);
+  update_input();
+  EXPECT_EQ(is_key_down(VK_RETURN), 1);
+  EXPECT_EQ(is_key_pressed(VK_RETURN), 0) << "held since before the start: no new press";
+  EXPECT_EQ(get_wheel_delta(), 0) << "a notch from before the start is gone";
+  EXPECT_EQ(is_cursor_hidden(), 1);
+  // In mode 0 a fresh start counts as long idle: hidden until the mouse moves.
+  set_cursor_mode(0);
+  update_input();
+  EXPECT_EQ(is_cursor_hidden(), 1);
+  mouse_on_move(1 | (1 << 16));
+  update_input();
+  EXPECT_EQ(is_cursor_hidden(), 0);
+}
+
 TEST(InputScale, ClientToLayout) {
   struct {
     int pos, client, layout, expect;

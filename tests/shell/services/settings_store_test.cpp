@@ -234,6 +234,12 @@ TEST_F(SettingsTest, QueriesAndRetyping) {
   EXPECT_EQ(reset_setting_int("k"), 0) << "not an integer key";
   EXPECT_EQ(get_setting_int_default("k"), 0);
   EXPECT_EQ(find_setting("K"), nullptr) << "names compare with case";
+  const int n = get_setting_count();
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(get_setting_at(-1), nullptr);
+  EXPECT_NE(get_setting_at(0), nullptr);
+  EXPECT_NE(get_setting_at(n - 1), nullptr);
+  EXPECT_EQ(get_setting_at(n), nullptr) << "one past the last entry";
 
   // Names and texts that could not come back from the file are refused.
   EXPECT_FALSE(set_setting_int("", 1));

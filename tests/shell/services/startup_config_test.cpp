@@ -20,7 +20,7 @@ struct ConfigCase {
 };
 
 TEST(StartupConfig, Grammar) {
-  const std::string v126(126, 'v'), v127(127, 'v'), w1024(1024, 'w');
+  const std::string v126(126, 'v'), v127(127, 'v'), w1024(1024, 'w'), k126(126, 'k'), k127(127, 'k');
   std::string sixty_five;
   for (int i = 0; i < 65; ++i) sixty_five.append("K").append(std::to_string(i)).append(" ").append(std::to_string(i)).append("\n");
 
@@ -34,6 +34,8 @@ TEST(StartupConfig, Grammar) {
       {"CRLF line ends", "A 1\r\nB 2\r\n# c\r\nC 3\r\n", {{"A", "1"}, {"B", "2"}, {"C", "3"}}},
       {"value of 126 accepted", "K " + v126 + "\nN 1\n", {{"K", v126.c_str()}, {"N", "1"}}},
       {"value of 127 ends the reading", "A 1\nK " + v127 + "\nN 1\n", {{"A", "1"}, {"K", nullptr}, {"N", nullptr}}},
+      {"key of 126 accepted", k126 + " 5\nN 1\n", {{k126.c_str(), "5"}, {"N", "1"}}},
+      {"key of 127 ends the reading", "A 1\n" + k127 + " 5\nN 1\n", {{"A", "1"}, {"N", nullptr}}},
       {"word of 1024 ends the reading", "A 1\n" + w1024 + " x\nN 1\n", {{"A", "1"}, {"N", nullptr}}},
       {"the 65th pair is never read", sixty_five, {{"K63", "63"}, {"K64", nullptr}}},
       {"key without a value at the end", "A 1\nLONELY", {{"A", "1"}, {"LONELY", nullptr}}},
@@ -66,7 +68,10 @@ TEST(StartupConfig, AbsentFileOrFolderLeavesEveryKeyAbsent) {
 
 TEST(StartupConfig, IntegersAreStrictDecimal) {
   TempDir t;
-  load_startup_config(t.file("KT52.CF", "P 12\nN -5\nPX 800px\nMID 1-2\nBIG 99999999999\nNINE 999999999\nDASH -\n"));
+  load_startup_config(t.file("KT52.CF",
+                              "P 12\nN -5\nPX 800px\nMID 1-2\nBIG 99999999999\nNINE 999999999\nDASH -\n"
+                              "TEN 1000000000\nNEGNINE -999999999\nNEGTEN -1000000000\nZERO 0\nLEAD 007\n"
+                              "PLUS +5\nTWICE --5\nSLASH 1/\nCOLON 9:\nSPACED 1\xa0\n"));
   struct {
     const char* key;
     int found;
@@ -74,6 +79,11 @@ TEST(StartupConfig, IntegersAreStrictDecimal) {
   } cases[] = {
       {"P", 1, 12}, {"N", 1, -5}, {"PX", 0, 0}, {"MID", 0, 0}, {"BIG", 0, 0}, {"NINE", 1, 999999999},
       {"DASH", 0, 0}, {"ABSENT", 0, 0},
+      // Nine digits at most, the sign not counted.
+      {"TEN", 0, 0}, {"NEGNINE", 1, -999999999}, {"NEGTEN", 0, 0},
+      {"ZERO", 1, 0}, {"LEAD", 1, 7},
+      // Only '-' signs, once; the characters either side of the digits are no digits.
+      {"PLUS", 0, 0}, {"TWICE", 0, 0}, {"SLASH", 0, 0}, {"COLON", 0, 0}, {"SPACED", 0, 0},
   };
   for (const auto& c : cases) {
     int v = 77;
