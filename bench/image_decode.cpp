@@ -9,6 +9,7 @@
 
 #include <jpeglib.h>
 
+#include "common/bench_pictures.h"
 #include "platform/image/image.h"
 
 namespace {
@@ -17,43 +18,20 @@ constexpr int BENCH_WIDTH = 6000;
 constexpr int BENCH_HEIGHT = 4000;
 
 // Gradients with a fine pattern and a little noise, so the entropy coder has
-// real work, at quality 90 with the usual 4:2:0 chroma.
+// real work.
+void bench_row(int y, int width, int height, unsigned char* row, uint32_t* noise) {
+  for (int x = 0; x < width; ++x) {
+    *noise = *noise * 1103515245u + 12345u;
+    int n = static_cast<int>((*noise >> 16) & 15);
+    row[x * 3 + 0] = static_cast<unsigned char>((x * 255 / width + n) & 255);
+    row[x * 3 + 1] = static_cast<unsigned char>((y * 255 / height + ((x / 7 + y / 5) % 2) * 40) & 255);
+    row[x * 3 + 2] = static_cast<unsigned char>(((x ^ y) & 63) * 3 + n);
+  }
+}
+
+// At quality 90 with the usual 4:2:0 chroma.
 const std::vector<unsigned char>& bench_jpeg() {
-  static const std::vector<unsigned char> bytes = [] {
-    jpeg_compress_struct c;
-    jpeg_error_mgr err;
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* mem = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &mem, &size);
-    c.image_width = BENCH_WIDTH;
-    c.image_height = BENCH_HEIGHT;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, 90, TRUE);
-    jpeg_start_compress(&c, TRUE);
-    std::vector<unsigned char> row(BENCH_WIDTH * 3);
-    uint32_t noise = 12345;
-    while (c.next_scanline < c.image_height) {
-      int y = static_cast<int>(c.next_scanline);
-      for (int x = 0; x < BENCH_WIDTH; ++x) {
-        noise = noise * 1103515245u + 12345u;
-        int n = static_cast<int>((noise >> 16) & 15);
-        row[x * 3 + 0] = static_cast<unsigned char>((x * 255 / BENCH_WIDTH + n) & 255);
-        row[x * 3 + 1] = static_cast<unsigned char>((y * 255 / BENCH_HEIGHT + ((x / 7 + y / 5) % 2) * 40) & 255);
-        row[x * 3 + 2] = static_cast<unsigned char>(((x ^ y) & 63) * 3 + n);
-      }
-      JSAMPROW rp = row.data();
-      jpeg_write_scanlines(&c, &rp, 1);
-    }
-    jpeg_finish_compress(&c);
-    std::vector<unsigned char> out(mem, mem + size);
-    jpeg_destroy_compress(&c);
-    std::free(mem);
-    return out;
-  }();
+  static const std::vector<unsigned char> bytes = bench_encode_jpeg(BENCH_WIDTH, BENCH_HEIGHT, 90, bench_row);
   return bytes;
 }
 

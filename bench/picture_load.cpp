@@ -24,6 +24,7 @@
 
 #include <jpeglib.h>
 
+#include "common/bench_pictures.h"
 #include "platform/sys/sys.h"
 #include "platform/window/file_dialog.h"
 #include "platform/window/window.h"
@@ -48,8 +49,8 @@ using Bytes = std::vector<unsigned char>;
 
 // A photograph stand-in: broad gradients and soft shapes with a little grain,
 // compressible but with real entropy-coder work (about 3 MB as JPEG).
-void picture_row(int y, unsigned char* rgb, uint32_t* noise) {
-  for (int x = 0; x < kPictureWidth; ++x) {
+void picture_row(int y, int width, int, unsigned char* rgb, uint32_t* noise) {
+  for (int x = 0; x < width; ++x) {
     *noise = *noise * 1103515245u + 12345u;
     const int n = static_cast<int>((*noise >> 16) & 7) - 4;
     const int ring = ((x - 3000) * (x - 3000) + (y - 2000) * (y - 2000)) / 40000 % 64;
@@ -59,60 +60,9 @@ void picture_row(int y, unsigned char* rgb, uint32_t* noise) {
   }
 }
 
-Bytes make_jpeg() {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* mem = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &mem, &size);
-  c.image_width = kPictureWidth;
-  c.image_height = kPictureHeight;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 85, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  Bytes row(kPictureWidth * 3);
-  uint32_t noise = 12345;
-  while (c.next_scanline < c.image_height) {
-    picture_row(static_cast<int>(c.next_scanline), row.data(), &noise);
-    JSAMPROW rp = row.data();
-    jpeg_write_scanlines(&c, &rp, 1);
-  }
-  jpeg_finish_compress(&c);
-  Bytes out(mem, mem + size);
-  jpeg_destroy_compress(&c);
-  std::free(mem);
-  return out;
-}
+Bytes make_jpeg() { return bench_encode_jpeg(kPictureWidth, kPictureHeight, 85, picture_row); }
 
-void png_write_to(png_structp png, png_bytep data, png_size_t n) {
-  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + n);
-}
-void png_flush_none(png_structp) {}
-
-Bytes make_png() {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  png_set_write_fn(png, &out, png_write_to, png_flush_none);
-  png_set_compression_level(png, 6);
-  png_set_IHDR(png, info, kPictureWidth, kPictureHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  Bytes row(kPictureWidth * 3);
-  uint32_t noise = 12345;
-  for (int y = 0; y < kPictureHeight; ++y) {
-    picture_row(y, row.data(), &noise);
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return out;
-}
+Bytes make_png() { return bench_encode_png(kPictureWidth, kPictureHeight, 6, picture_row); }
 
 // The pictures and their ".sav" files, made once per process.
 struct Sample {

@@ -441,6 +441,11 @@ bool ray_intersect_model(const CollisionRecord* model, const Mat4* matrix, const
   return search_model(model, matrix, origin, vector, false, out);
 }
 
+bool ray_intersect_model_ex(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin,
+                            const Vec3* vector, ModelHit* out) {
+  return ray_intersect_model(model, matrix, origin, vector, out);
+}
+
 bool ray_intersect_model_down(const CollisionRecord* model, const Mat4* matrix, const Vec3* point,
                               ModelHit* out) {
   const Vec3 down{0.0f, kDownReach, 0.0f};

@@ -203,6 +203,9 @@ struct ModelHit {
 };
 bool ray_intersect_model(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin,
                          const Vec3* vector, ModelHit* out);
+// The same search: every hit already carries the triangle and the leaf box.
+bool ray_intersect_model_ex(const CollisionRecord* model, const Mat4* matrix, const Vec3* origin,
+                            const Vec3* vector, ModelHit* out);
 // Straight down (vector (0, -10000, 0)) from the point; an identity (or null)
 // matrix searches in the record's own space with vertical-line culling.
 bool ray_intersect_model_down(const CollisionRecord* model, const Mat4* matrix, const Vec3* point,

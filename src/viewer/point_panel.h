@@ -5,10 +5,10 @@
 
 #include "render/tasks/task.h"
 
-constexpr int kPointPanelWidth = 260;
+constexpr int point_panel_width = 260;
 constexpr int kPointPanelRowHeight = 20;
 constexpr int kPointPanelRows = 8;
-constexpr int kPointPanelHeight = kPointPanelRows * kPointPanelRowHeight;
+constexpr int point_panel_height = kPointPanelRows * kPointPanelRowHeight;
 
 // One frame of the point's panel at (x, y); returns whether it stays open.
 bool point_panel_update(Task* task, int x, int y);

@@ -165,8 +165,8 @@ uint32_t point_task_update(Task* task) {
       p->grabbed = p->dragging_centre = 1;
     } else if (in.right_pressed && !in.left_held) {
       points_close_panels();
-      p->panel_x = static_cast<int16_t>(clamp_int(in.x, 0, static_cast<int>(W - kPointPanelWidth)));
-      p->panel_y = static_cast<int16_t>(clamp_int(in.y, 0, static_cast<int>(H - kPointPanelHeight)));
+      p->panel_x = static_cast<int16_t>(clamp_int(in.x, 0, static_cast<int>(W - point_panel_width)));
+      p->panel_y = static_cast<int16_t>(clamp_int(in.y, 0, static_cast<int>(H - point_panel_height)));
       p->panel_open = 1;
     }
   }

@@ -219,9 +219,9 @@ TEST_F(ViewerScene, PanelOpensAtTheMousePushedInsideTheScreen) {
     Task* point;
     int x, y, want_x, want_y;
   } cases[] = {
-      {a, 1000, 750, kW - kPointPanelWidth, kH - kPointPanelHeight},
+      {a, 1000, 750, kW - point_panel_width, kH - point_panel_height},
       {b, 90, 110, 90, 110},
-      {a, 990, 730, kW - kPointPanelWidth, kH - kPointPanelHeight},
+      {a, 990, 730, kW - point_panel_width, kH - point_panel_height},
   };
   for (const auto& c : cases) {
     points_close_panels();
