@@ -16,6 +16,6 @@ function(tl_add_test name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT} ENVIRONMENT "TL_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT ${T_TIMEOUT}
     DISCOVERY_TIMEOUT 60)
 endfunction()
