@@ -52,12 +52,15 @@ void one_frame() {
   run_frame(0);
 }
 
-void BM_ViewerPlayFrame(benchmark::State& state) {
+// Starts the viewer on a hidden window, loads the sample arrangement and
+// fills the free slots with points spread over the picture; null (the
+// benchmark skipped) without a window system.
+PlatformWindow* start_viewer_with_every_point(benchmark::State& state) {
   headless();
   setup_work_directory();
   if (!window_system_init()) {
     state.SkipWithError("no window system");
-    return;
+    return nullptr;
   }
   PlatformWindow* window = window_create("viewer bench", kWidth, kHeight, nullptr);
   const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
@@ -65,9 +68,6 @@ void BM_ViewerPlayFrame(benchmark::State& state) {
   viewer_input_set_source(scripted_input);
   viewer_scene_init();
   one_frame();  // loads the sample arrangement
-
-  // Fill the free slots: points spread over the picture, one second each,
-  // every effect in turn.
   ViewerState& s = viewer_state();
   for (int slot = point_find_free_slot(), i = 0; slot >= 0; slot = point_find_free_slot(), ++i) {
     Task* t = point_create(s.owner);
@@ -75,6 +75,22 @@ void BM_ViewerPlayFrame(benchmark::State& state) {
     point_set_position(t, 100.0f + 130.0f * static_cast<float>(i), 200.0f + 60.0f * static_cast<float>(i % 5));
     point_set_number(t, static_cast<uint8_t>(slot));
   }
+  return window;
+}
+
+void stop_viewer(PlatformWindow* window) {
+  viewer_scene_release();
+  viewer_input_set_source(nullptr);
+  gfx_shutdown();
+  window_destroy(window);
+  window_system_shutdown();
+}
+
+void BM_ViewerPlayFrame(benchmark::State& state) {
+  PlatformWindow* window = start_viewer_with_every_point(state);
+  if (!window) return;
+  ViewerState& s = viewer_state();
+  // One second each, every effect in turn.
   for (Task* t : s.points) {
     point_set_time(t, 1);
     point_set_effect(t, static_cast<uint8_t>(point_get_number(t) % 6));
@@ -89,11 +105,7 @@ void BM_ViewerPlayFrame(benchmark::State& state) {
   }
   state.counters["points"] = points_count();
   state.counters["lag"] = viewer_get_lag();
-  viewer_scene_release();
-  viewer_input_set_source(nullptr);
-  gfx_shutdown();
-  window_destroy(window);
-  window_system_shutdown();
+  stop_viewer(window);
 }
 // Wall time counts: the frame ends with the present, which waits for the
 // drawing; CPU time is the main thread's own.
@@ -209,29 +221,12 @@ double percentile(std::vector<double> v, double p) {
 // waited outside the present (for the driver, say), so slow frames that are
 // not among them were preempted by other processes.
 void BM_ViewerDialogueFrame(benchmark::State& state) {
-  headless();
-  setup_work_directory();
-  if (!window_system_init()) {
-    state.SkipWithError("no window system");
-    return;
-  }
+  PlatformWindow* window = start_viewer_with_every_point(state);
+  if (!window) return;
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("tl_bench_dialogue_" + std::to_string(::getpid()));
   const std::vector<std::string> files = write_dialogue_files(folder, kViewerPointSlots);
-  PlatformWindow* window = window_create("viewer bench", kWidth, kHeight, nullptr);
-  const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
-  gfx_init(window, 0, kWidth, kHeight, 32, layout);
-  viewer_input_set_source(scripted_input);
-  viewer_scene_init();
-  one_frame();  // loads the sample arrangement
-
   ViewerState& s = viewer_state();
-  for (int slot = point_find_free_slot(), i = 0; slot >= 0; slot = point_find_free_slot(), ++i) {
-    Task* t = point_create(s.owner);
-    s.points[slot] = t;
-    point_set_position(t, 100.0f + 130.0f * static_cast<float>(i), 200.0f + 60.0f * static_cast<float>(i % 5));
-    point_set_number(t, static_cast<uint8_t>(slot));
-  }
   bool loaded = files.size() == static_cast<size_t>(kViewerPointSlots);
   for (int i = 0; loaded && i < kViewerPointSlots; ++i) {
     point_set_time(s.points[i], 1);
@@ -270,11 +265,7 @@ void BM_ViewerDialogueFrame(benchmark::State& state) {
   state.counters["cpu_p99_ms"] = percentile(cpu, 0.99);
   state.counters["cpu_max_ms"] = percentile(cpu, 1.0);
   state.counters["budget_ratio_p99"] = percentile(frames, 0.99) / (1000.0 / 60.0);
-  viewer_scene_release();
-  viewer_input_set_source(nullptr);
-  gfx_shutdown();
-  window_destroy(window);
-  window_system_shutdown();
+  stop_viewer(window);
   std::filesystem::remove_all(folder);
 }
 // 60 frames a point: 2400 frames show 40 new lines.
