@@ -74,10 +74,12 @@ std::vector<Span> box_spans(int src, int dst) {
   return spans;
 }
 
-// Rows first to first + count - 1 of the picture scaled down to dw x dh, each
-// destination pixel the average of the source area it covers.
-void scale_rows_down(const DecodedImage& src, int dw, int dh, int first, int count, uint32_t* dst) {
-  const std::vector<Span> xs = box_spans(src.width, dw), ys = box_spans(src.height, dh);
+// Rows first to first + count - 1 of the picture scaled down by the spans
+// (box_spans of each side), each destination pixel the average of the source
+// area it covers.
+void scale_rows_down(const DecodedImage& src, const std::vector<Span>& xs, const std::vector<Span>& ys, int first,
+                     int count, uint32_t* dst) {
+  const int dw = int(xs.size());
   std::vector<float> acc(size_t(src.width) * 4);
   for (int y = first; y < first + count; ++y) {
     std::fill(acc.begin(), acc.end(), 0.0f);
@@ -232,9 +234,10 @@ bool upload_scaled(Upload* u, GpuTexture* texture) {
   std::fprintf(stderr, "picture %dx%d is larger than the device's %ux%u texture limit: shown scaled down to %dx%d\n",
                u->width, u->height, u->max_width, u->max_height, u->texture_width, u->texture_height);
   std::vector<uint32_t> rows(size_t(IMAGE_BAND_ROWS) * size_t(u->texture_width));
+  const std::vector<Span> xs = box_spans(u->width, u->texture_width), ys = box_spans(u->height, u->texture_height);
   for (int first = 0; first < u->texture_height; first += IMAGE_BAND_ROWS) {
     const int n = std::min<int>(IMAGE_BAND_ROWS, u->texture_height - first);
-    scale_rows_down(u->whole, u->texture_width, u->texture_height, first, n, rows.data());
+    scale_rows_down(u->whole, xs, ys, first, n, rows.data());
     if (gpu_texture_write_rows(texture, 0, uint32_t(first), uint32_t(n), rows.data()) != GPU_OK) return false;
   }
   return true;
