@@ -1,5 +1,6 @@
 #include "platform/sys/sys.h"
 
+#include <sys/mman.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
 
@@ -26,6 +27,19 @@ bool sys_memory_status(uint64_t* available, uint64_t* total) {
   *available = static_cast<uint64_t>(info.freeram) * info.mem_unit;
   *total = static_cast<uint64_t>(info.totalram) * info.mem_unit;
   return true;
+}
+
+void* sys_alloc_large(size_t bytes) {
+  if (bytes == 0) return nullptr;
+  void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+  // Only advice: without huge pages the block works the same, more slowly.
+  ::madvise(block, bytes, MADV_HUGEPAGE);
+  return block;
+}
+
+void sys_free_large(void* block, size_t bytes) {
+  if (block) ::munmap(block, bytes);
 }
 
 struct tm sys_local_time() {

@@ -22,7 +22,7 @@ constexpr size_t kBatchBands = 8;
 
 struct Band {
   int first = 0, count = 0;
-  std::vector<uint32_t> pixels;
+  uint32_t* pixels = nullptr;  // in the upload's band block
 };
 
 // Shared by the decoding worker and the main thread. The worker owns a band
@@ -52,6 +52,16 @@ struct Upload {
   DecodedImage whole;
   int writing = -1;  // the worker's current slot
   size_t batch = 1;  // ready bands that wake the main thread
+  // The memory of every band slot, made once: slots are used again and
+  // again, so the pages are touched once per picture at most, and in huge
+  // pages where the system has them.
+  void* block = nullptr;
+  size_t block_bytes = 0;
+
+  Upload() = default;
+  Upload(const Upload&) = delete;
+  Upload& operator=(const Upload&) = delete;
+  ~Upload() { sys_free_large(block, block_bytes); }
 };
 
 // Box-filter weights of the source cells that each destination cell covers,
@@ -130,7 +140,12 @@ ImageResult on_begin(void* user, int width, int height, bool has_alpha) noexcept
       // half times the picture's memory.
       const size_t half = (size_t(height) + IMAGE_BAND_ROWS - 1) / IMAGE_BAND_ROWS / 2;
       const size_t slots = std::clamp<size_t>(kQueueBytes / band_bytes, 2, std::max<size_t>(half, 2));
+      u->block = sys_alloc_large(slots * band_bytes);
+      if (!u->block) return IMAGE_TOO_LARGE;
+      u->block_bytes = slots * band_bytes;
       u->bands.resize(slots);
+      for (size_t i = 0; i < slots; ++i)
+        u->bands[i].pixels = static_cast<uint32_t*>(u->block) + i * (band_bytes / sizeof(uint32_t));
       u->free_slots.reserve(slots);
       for (size_t i = slots; i-- > 0;) u->free_slots.push_back(int(i));
       // One slot may be the decoder's: the rest must be able to fill a batch.
@@ -150,6 +165,7 @@ ImageResult on_begin(void* user, int width, int height, bool has_alpha) noexcept
 uint32_t* on_band(void* user, int first, int count) noexcept {
   auto* u = static_cast<Upload*>(user);
   if (!u->whole.argb.empty()) return u->whole.argb.data() + size_t(first) * size_t(u->width);
+  if (count > IMAGE_BAND_ROWS) return nullptr;
   int slot;
   {
     std::unique_lock<std::mutex> hold(u->lock);
@@ -159,15 +175,10 @@ uint32_t* on_band(void* user, int first, int count) noexcept {
     u->free_slots.pop_back();
   }
   Band& b = u->bands[size_t(slot)];
-  try {
-    b.pixels.resize(size_t(count) * size_t(u->width));
-  } catch (...) {
-    return nullptr;
-  }
   b.first = first;
   b.count = count;
   u->writing = slot;
-  return b.pixels.data();
+  return b.pixels;
 }
 
 ImageResult on_done(void* user, int, int) noexcept {
@@ -216,7 +227,7 @@ bool receive_bands(GpuDevice* device, Upload* u, uint8_t mip, GpuTexture** textu
     hold.unlock();
     for (int slot : batch) {
       const Band& b = u->bands[size_t(slot)];
-      ok = ok && gpu_texture_write_rows(*texture, 0, uint32_t(b.first), uint32_t(b.count), b.pixels.data()) == GPU_OK;
+      ok = ok && gpu_texture_write_rows(*texture, 0, uint32_t(b.first), uint32_t(b.count), b.pixels) == GPU_OK;
     }
     hold.lock();
     u->free_slots.insert(u->free_slots.end(), batch.begin(), batch.end());

@@ -142,3 +142,20 @@ TEST(Sys, Cp932RoundTripKeepsBackslashAndTilde) {
 }
 
 }  // namespace
+
+// Large blocks come zero-filled and writable to their last byte, whatever
+// their size against the page sizes; nothing is no block.
+TEST(Sys, LargeBlocksAreZeroedAndWholeOrNone) {
+  EXPECT_EQ(sys_alloc_large(0), nullptr);
+  for (const size_t bytes : {size_t(1), size_t(4097), size_t(3) << 20, (size_t(5) << 20) + 12}) {
+    SCOPED_TRACE(bytes);
+    auto* block = static_cast<unsigned char*>(sys_alloc_large(bytes));
+    ASSERT_NE(block, nullptr);
+    const size_t ats[] = {0, bytes / 2, bytes - 1};
+    for (const size_t at : ats) EXPECT_EQ(block[at], 0) << at;
+    for (const size_t at : ats) block[at] = 0xA5;
+    for (const size_t at : ats) EXPECT_EQ(block[at], 0xA5) << at;
+    sys_free_large(block, bytes);
+  }
+  sys_free_large(nullptr, 0);
+}
