@@ -225,13 +225,16 @@ bool receive_bands(GpuDevice* device, Upload* u, uint8_t mip, GpuTexture** textu
     batch.assign(u->ready.begin(), u->ready.end());
     u->ready.clear();
     hold.unlock();
+    // Each slot goes back as soon as it is written: a backlog from while the
+    // texture was made must not hold the decoder up until all of it is in.
     for (int slot : batch) {
       const Band& b = u->bands[size_t(slot)];
       ok = ok && gpu_texture_write_rows(*texture, 0, uint32_t(b.first), uint32_t(b.count), b.pixels) == GPU_OK;
+      std::lock_guard<std::mutex> give(u->lock);
+      if (u->free_slots.empty()) u->changed.notify_all();
+      u->free_slots.push_back(slot);
     }
     hold.lock();
-    u->free_slots.insert(u->free_slots.end(), batch.begin(), batch.end());
-    u->changed.notify_all();
   }
   if (!ok) {
     u->cancelled = true;
