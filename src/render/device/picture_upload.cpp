@@ -13,9 +13,11 @@
 
 namespace {
 
-// Decoded rows waiting for the upload take at most about this much memory:
-// enough to keep the decoder busy while the texture is made.
-constexpr size_t kQueueBytes = size_t(48) << 20;
+// Decoded rows waiting for the upload take at most about this much memory.
+// Making a big texture (its first touch of every page) takes about as long
+// as decoding the picture, so the decoder runs ahead by most of the picture
+// before the first band can go in.
+constexpr size_t kQueueBytes = size_t(96) << 20;
 // The main thread is woken for this many ready bands at a time, so that a
 // busy machine's wake-up latency is paid a few dozen times, not per band.
 constexpr size_t kBatchBands = 8;
@@ -136,10 +138,10 @@ ImageResult on_begin(void* user, int width, int height, bool has_alpha) noexcept
       u->whole.height = height;
     } else {
       const size_t band_bytes = size_t(IMAGE_BAND_ROWS) * size_t(width) * 4;
-      // Never more than half the picture, so LOAD stays within one and a
-      // half times the picture's memory.
-      const size_t half = (size_t(height) + IMAGE_BAND_ROWS - 1) / IMAGE_BAND_ROWS / 2;
-      const size_t slots = std::clamp<size_t>(kQueueBytes / band_bytes, 2, std::max<size_t>(half, 2));
+      // Never more than three quarters of the picture, so LOAD stays within
+      // one and three quarters times the picture's memory.
+      const size_t most = (size_t(height) + IMAGE_BAND_ROWS - 1) / IMAGE_BAND_ROWS * 3 / 4;
+      const size_t slots = std::clamp<size_t>(kQueueBytes / band_bytes, 2, std::max<size_t>(most, 2));
       u->block = sys_alloc_large(slots * band_bytes);
       if (!u->block) return IMAGE_TOO_LARGE;
       u->block_bytes = slots * band_bytes;

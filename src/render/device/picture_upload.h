@@ -2,8 +2,9 @@
 // on a worker thread in bands of rows while the main thread, which owns the
 // device, makes the texture and writes the bands into it as they become
 // ready. The texture's making, which touches all of its memory, overlaps the
-// decoding; a bounded queue of bands (at most half a big picture) is all
-// that exists of the picture besides the texture. A picture larger than the
+// decoding; a bounded queue of bands (at most three quarters of a big
+// picture, so the decoder seldom waits for the texture) is all that exists
+// of the picture besides the texture. A picture larger than the
 // device's limit is kept whole instead and scaled down once, aspect kept,
 // with a line on stderr.
 #pragma once
