@@ -234,13 +234,15 @@ TEST_F(Textures, MadeTexturesAreTakenOverOnce) {
   EXPECT_EQ(count_textures(), before + 1);
 }
 
-// A tall picture passes through the queue of decoded bands many times over:
-// every row lands in its own place.
+// A tall picture passes through the queue of decoded bands many times over,
+// or (interlaced PNG) comes as one band taller than the queue's: every row
+// lands in its own place.
 TEST_F(Textures, TallPicturesKeepTheirRowsInOrder) {
   Picture rows{7, 1000, {}};
   for (int y = 0; y < rows.height; ++y)
     for (int x = 0; x < rows.width; ++x) rows.argb.push_back(0xFF000000u | uint32_t(y * 2654435761u >> 8));
-  for (const Bytes& bytes : {write_png(rows, PngKind::RGB8), write_bmp(rows, {})}) {
+  for (const Bytes& bytes :
+       {write_png(rows, PngKind::RGB8), write_png(rows, PngKind::RGB8_INTERLACED), write_bmp(rows, {})}) {
     const AssetHandle h = register_texture_from_memory("t", "tall", bytes.data(), bytes.size(), 0);
     ASSERT_NE(h, 0u);
     for (int y = 0; y < rows.height; ++y) ASSERT_EQ(read_texture_texel(h, y % 7, y), rows.at(0, y)) << y;

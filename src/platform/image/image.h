@@ -46,8 +46,8 @@ struct ImageRowSink {
   uint32_t* (*band)(void* user, int first, int count);
   ImageResult (*done)(void* user, int first, int count);
 };
-// Rows per band: every band but the last of a picture has this many, so a
-// sink may keep band memory of this height and use it again.
+// Rows per band that JPEG and PNG use; an interlaced PNG and the other
+// formats may hand over a band of any height, up to the whole picture.
 enum : int { IMAGE_BAND_ROWS = 16 };
 ImageResult image_decode_memory_rows(const void* data, size_t size, const ImageRowSink& sink);
 ImageResult image_decode_file_rows(const std::string& path, const ImageRowSink& sink);

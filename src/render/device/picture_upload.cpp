@@ -54,6 +54,11 @@ struct Upload {
   DecodedImage whole;
   int writing = -1;  // the worker's current slot
   size_t batch = 1;  // ready bands that wake the main thread
+  // A band taller than IMAGE_BAND_ROWS (an interlaced PNG comes as one band)
+  // gets memory of its own in the last slot, one such band at a time.
+  int tall_slot = -1;
+  bool tall_busy = false, tall_ready = false;  // under the lock
+  std::vector<uint32_t> tall;
   // The memory of every band slot, made once: slots are used again and
   // again, so the pages are touched once per picture at most, and in huge
   // pages where the system has them.
@@ -145,7 +150,8 @@ ImageResult on_begin(void* user, int width, int height, bool has_alpha) noexcept
       u->block = sys_alloc_large(slots * band_bytes);
       if (!u->block) return IMAGE_TOO_LARGE;
       u->block_bytes = slots * band_bytes;
-      u->bands.resize(slots);
+      u->bands.resize(slots + 1);
+      u->tall_slot = int(slots);
       for (size_t i = 0; i < slots; ++i)
         u->bands[i].pixels = static_cast<uint32_t*>(u->block) + i * (band_bytes / sizeof(uint32_t));
       u->free_slots.reserve(slots);
@@ -167,16 +173,31 @@ ImageResult on_begin(void* user, int width, int height, bool has_alpha) noexcept
 uint32_t* on_band(void* user, int first, int count) noexcept {
   auto* u = static_cast<Upload*>(user);
   if (!u->whole.argb.empty()) return u->whole.argb.data() + size_t(first) * size_t(u->width);
-  if (count > IMAGE_BAND_ROWS) return nullptr;
+  const bool tall = count > IMAGE_BAND_ROWS;
   int slot;
   {
     std::unique_lock<std::mutex> hold(u->lock);
-    u->changed.wait(hold, [u] { return !u->free_slots.empty() || u->cancelled; });
-    if (u->cancelled) return nullptr;
-    slot = u->free_slots.back();
-    u->free_slots.pop_back();
+    if (tall) {
+      u->changed.wait(hold, [u] { return !u->tall_busy || u->cancelled; });
+      if (u->cancelled) return nullptr;
+      u->tall_busy = true;
+      slot = u->tall_slot;
+    } else {
+      u->changed.wait(hold, [u] { return !u->free_slots.empty() || u->cancelled; });
+      if (u->cancelled) return nullptr;
+      slot = u->free_slots.back();
+      u->free_slots.pop_back();
+    }
   }
   Band& b = u->bands[size_t(slot)];
+  if (tall) {
+    try {
+      u->tall.resize(size_t(count) * size_t(u->width));
+    } catch (...) {
+      return nullptr;
+    }
+    b.pixels = u->tall.data();
+  }
   b.first = first;
   b.count = count;
   u->writing = slot;
@@ -188,7 +209,10 @@ ImageResult on_done(void* user, int, int) noexcept {
   if (!u->whole.argb.empty()) return IMAGE_OK;
   std::lock_guard<std::mutex> hold(u->lock);
   u->ready.push_back(u->writing);
-  if (u->ready.size() >= u->batch) u->changed.notify_all();
+  // The next tall band waits for this one to be written, so it is taken
+  // without waiting for a batch to fill.
+  if (u->writing == u->tall_slot) u->tall_ready = true;
+  if (u->ready.size() >= u->batch || u->tall_ready) u->changed.notify_all();
   return u->cancelled ? IMAGE_CORRUPT : IMAGE_OK;
 }
 
@@ -222,10 +246,11 @@ bool receive_bands(GpuDevice* device, Upload* u, uint8_t mip, GpuTexture** textu
   bool ok = made == GPU_OK;
   std::vector<int> batch;
   while (ok) {
-    u->changed.wait(hold, [u] { return u->ready.size() >= u->batch || u->finished; });
+    u->changed.wait(hold, [u] { return u->ready.size() >= u->batch || u->tall_ready || u->finished; });
     if (u->ready.empty()) break;
     batch.assign(u->ready.begin(), u->ready.end());
     u->ready.clear();
+    u->tall_ready = false;
     hold.unlock();
     // Each slot goes back as soon as it is written: a backlog from while the
     // texture was made must not hold the decoder up until all of it is in.
@@ -233,8 +258,13 @@ bool receive_bands(GpuDevice* device, Upload* u, uint8_t mip, GpuTexture** textu
       const Band& b = u->bands[size_t(slot)];
       ok = ok && gpu_texture_write_rows(*texture, 0, uint32_t(b.first), uint32_t(b.count), b.pixels) == GPU_OK;
       std::lock_guard<std::mutex> give(u->lock);
-      if (u->free_slots.empty()) u->changed.notify_all();
-      u->free_slots.push_back(slot);
+      if (slot == u->tall_slot) {
+        u->tall_busy = false;
+        u->changed.notify_all();
+      } else {
+        if (u->free_slots.empty()) u->changed.notify_all();
+        u->free_slots.push_back(slot);
+      }
     }
     hold.lock();
   }
