@@ -29,17 +29,28 @@ bool sys_memory_status(uint64_t* available, uint64_t* total) {
   return true;
 }
 
+namespace {
+
+// Mappings of whole huge pages are placed on huge-page boundaries, so every
+// part of the block can have them.
+constexpr size_t kHugePage = size_t(2) << 20;
+
+size_t large_mapping(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
+
+}  // namespace
+
 void* sys_alloc_large(size_t bytes) {
-  if (bytes == 0) return nullptr;
-  void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (bytes == 0 || bytes > SIZE_MAX - kHugePage) return nullptr;
+  const size_t mapped = large_mapping(bytes);
+  void* block = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (block == MAP_FAILED) return nullptr;
   // Only advice: without huge pages the block works the same, more slowly.
-  ::madvise(block, bytes, MADV_HUGEPAGE);
+  ::madvise(block, mapped, MADV_HUGEPAGE);
   return block;
 }
 
 void sys_free_large(void* block, size_t bytes) {
-  if (block) ::munmap(block, bytes);
+  if (block) ::munmap(block, large_mapping(bytes));
 }
 
 struct tm sys_local_time() {

@@ -144,9 +144,12 @@ TEST(Sys, Cp932RoundTripKeepsBackslashAndTilde) {
 }  // namespace
 
 // Large blocks come zero-filled and writable to their last byte, whatever
-// their size against the page sizes; nothing is no block.
+// their size against the page sizes; nothing, or more than any system has,
+// is no block.
 TEST(Sys, LargeBlocksAreZeroedAndWholeOrNone) {
   EXPECT_EQ(sys_alloc_large(0), nullptr);
+  EXPECT_EQ(sys_alloc_large(SIZE_MAX), nullptr);
+  EXPECT_EQ(sys_alloc_large(SIZE_MAX / 2), nullptr);
   for (const size_t bytes : {size_t(1), size_t(4097), size_t(3) << 20, (size_t(5) << 20) + 12}) {
     SCOPED_TRACE(bytes);
     auto* block = static_cast<unsigned char*>(sys_alloc_large(bytes));
