@@ -16,15 +16,6 @@ uint32_t window_pixel(int x, int y_from_top, int height) {
   return uint32_t(rgba[0]) << 16 | uint32_t(rgba[1]) << 8 | rgba[2];
 }
 
-void set_colour_states(GpuDevice* d) {
-  gpu_set_render_state(d, GPU_RS_LIGHTING, 0);
-  gpu_set_render_state(d, GPU_RS_CULLMODE, GPU_CULL_NONE);
-  gpu_set_stage_state(d, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
-  gpu_set_stage_state(d, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
-  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAOP, GPU_TOP_SELECTARG1);
-  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG1, GPU_TA_DIFFUSE);
-}
-
 }  // namespace
 
 using GpuPresentTest = GpuFixture;
@@ -34,7 +25,7 @@ TEST_F(GpuPresentTest, WindowShowsTheBackBufferTopRowFirstAndDrawingGoesOnAfter)
   gpu_set_viewport(device, GpuViewport{0, 0, kWidth, 8, 0, 1});
   gpu_clear(device, GPU_CLEAR_TARGET, 0xFFFF0000, 1, 0);
   gpu_set_viewport(device, GpuViewport{0, 0, kWidth, kHeight, 0, 1});
-  set_colour_states(device);
+  set_sprite_states(device);
   draw_quad(40, 30, 4, 4, 0xFF00FF00);
   ASSERT_EQ(gpu_present(device), GPU_OK);
 
@@ -55,7 +46,7 @@ TEST_F(GpuPresentTest, WindowShowsTheBackBufferTopRowFirstAndDrawingGoesOnAfter)
 
 TEST_F(GpuPresentTest, ImmediateDrawsLargerThanTheStreamBufferDrawWhole) {
   gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
-  set_colour_states(device);
+  set_sprite_states(device);
   // 12,288 quads as separate triangles (about 2.9 MB of vertices) cover the
   // target; the last one lands on pixel (63, 47).
   std::vector<TestVertex> v;
