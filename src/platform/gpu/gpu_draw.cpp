@@ -9,7 +9,7 @@
 namespace {
 
 constexpr uint32_t kUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kRingStart = 4u << 20;
+constexpr uint32_t kRingStart = 256u << 10;
 
 GLenum gl_compare(uint32_t f) {
   static const GLenum k[8] = {GL_NEVER, GL_LESS, GL_EQUAL, GL_LEQUAL, GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS};

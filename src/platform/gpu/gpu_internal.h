@@ -58,7 +58,8 @@ struct GpuSurface {
   GpuSurfaceKind kind;
   GpuTexture* texture;  // texture levels
   uint32_t level;
-  GLuint renderbuffer;  // depth surfaces and the back buffer
+  GLuint renderbuffer;  // depth surfaces
+  GLuint colour;        // the back buffer: a texture, so the present can draw it
   GpuFormat format;
   uint32_t width, height;
 };
@@ -204,6 +205,8 @@ struct GpuDevice {
   GpuSurface* depth;
   std::vector<GpuFbo> fbos;
   GLuint present_fbo;
+  // Draws the back buffer onto the window (see gpu_present.cpp).
+  GLuint present_program, present_vao;
 
   // Device states.
   uint32_t rs[GPU_RS_COUNT];
@@ -258,11 +261,17 @@ void gpu_gl_invalidate(GpuDevice* device);
 // Binds the framebuffer of the current targets; false when target 0 is none.
 bool gpu_bind_targets(GpuDevice* device);
 void gpu_forget_fbos_of(GpuDevice* device, uint64_t surface_id);
+// Binds a texture on the unit no stage samples from, for uploads and the present.
+void gpu_bind_scratch_texture(GLuint texture);
 GpuSurface* gpu_surface_new(GpuDevice* device, GpuSurfaceKind kind, GpuFormat format, uint32_t width,
                             uint32_t height);
 GpuResult gpu_make_back_buffer(GpuDevice* device);
 void gpu_draw_release(GpuDevice* device);
 void gpu_draw_init(GpuDevice* device);
+// The program and vertex array the present draws with; 0 when they cannot be
+// made, and the present falls back to a framebuffer blit.
+void gpu_present_init(GpuDevice* device);
+void gpu_present_release(GpuDevice* device);
 void gpu_mat4_multiply(float out[16], const float a[16], const float b[16]);
 bool gpu_fvf_elements(uint32_t fvf, std::vector<GpuVertexElement>& out);
 uint32_t gpu_decl_type_size(uint8_t type);
