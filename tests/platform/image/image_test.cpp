@@ -162,6 +162,22 @@ TEST(ImageDecode, EachFormatDecodesToTheSamePixels) {
   }
 }
 
+// Plain 8-bit RGB rows are widened to four bytes a pixel in place: pictures
+// of one to a few pixels a row, plain and interlaced, come out as stored.
+TEST(ImageDecode, NarrowRgbPngsWidenExactly) {
+  for (const int width : {1, 2, 3, 4, 5}) {
+    for (const PngKind kind : {PngKind::RGB8, PngKind::RGB8_INTERLACED}) {
+      SCOPED_TRACE(testing::Message() << width << (kind == PngKind::RGB8 ? " plain" : " interlaced"));
+      const Picture want = sample_opaque(sample_gradient(width, 9));
+      const Bytes bytes = write_png(want, kind);
+      DecodedImage img;
+      ASSERT_EQ(image_decode_memory(bytes.data(), bytes.size(), &img), IMAGE_OK);
+      EXPECT_EQ(img.argb, want.argb);
+      EXPECT_FALSE(img.has_alpha);
+    }
+  }
+}
+
 // Collects what a band decode hands over and checks the bands' order.
 struct BandLog {
   int width = 0, height = 0, next_row = 0, largest_band = 0, bands = 0;
@@ -203,6 +219,7 @@ TEST(ImageDecode, BandsCoverEveryRowOnceInOrder) {
     int largest_band;
   } cases[] = {
       {"png", write_png(tall, PngKind::RGBA8), IMAGE_BAND_ROWS},
+      {"png rgb8", write_png(tall, PngKind::RGB8), IMAGE_BAND_ROWS},
       {"png interlaced", write_png(tall, PngKind::RGB8_INTERLACED), tall.height},
       {"jpeg", write_jpeg(tall, false, false), IMAGE_BAND_ROWS},
       {"jpeg adobe cmyk", write_jpeg(tall, true, false, JpegCmyk::Adobe), IMAGE_BAND_ROWS},
