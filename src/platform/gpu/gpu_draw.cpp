@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "platform/gpu/gpu_internal.h"
 
 namespace {
 
 constexpr uint32_t kUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kRingStart = 4u << 20;
+// Each of a ring's two buffers at first: 4 MB of stream memory a ring.
+constexpr uint32_t kRingBufferBytes = 2u << 20;
 
 GLenum gl_compare(uint32_t f) {
   static const GLenum k[8] = {GL_NEVER, GL_LESS, GL_EQUAL, GL_LEQUAL, GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS};
@@ -73,22 +76,31 @@ bool valid_primitive(GpuPrimitive t) { return t >= GPU_PT_POINTLIST && t <= GPU_
 
 void ring_init(GpuRing& r, GLenum target) {
   r.target = target;
-  r.size = kRingStart;
+  r.size = r.spare_size = kRingBufferBytes;
   r.head = 0;
-  glGenBuffers(1, &r.name);
-  glBindBuffer(GL_COPY_WRITE_BUFFER, r.name);
-  glBufferData(GL_COPY_WRITE_BUFFER, r.size, nullptr, GL_STREAM_DRAW);
+  for (GLuint* name : {&r.name, &r.spare}) {
+    glGenBuffers(1, name);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, *name);
+    glBufferData(GL_COPY_WRITE_BUFFER, kRingBufferBytes, nullptr, GL_STREAM_DRAW);
+  }
 }
 
-// Copies bytes into the ring and returns their offset. A full ring is
-// orphaned, so the driver never waits for draws still reading it.
+// Copies bytes into the ring and returns their offset. A full buffer hands
+// over to the other one, written from its start: unless one frame wrote more
+// than a buffer holds, the draws reading it were done frames ago, so the
+// driver need not wait for them; and no buffer is made anew (a fresh buffer
+// costs the frame that makes it a page fault on every page).
 uint32_t ring_put(GpuRing& r, const void* data, uint32_t bytes) {
   uint32_t at = (r.head + 15u) & ~15u;
-  glBindBuffer(GL_COPY_WRITE_BUFFER, r.name);
   if (uint64_t(at) + bytes > r.size) {
+    std::swap(r.name, r.spare);
+    std::swap(r.size, r.spare_size);
+    at = 0;
+  }
+  glBindBuffer(GL_COPY_WRITE_BUFFER, r.name);
+  if (bytes > r.size) {
     while (r.size < bytes) r.size *= 2;
     glBufferData(GL_COPY_WRITE_BUFFER, r.size, nullptr, GL_STREAM_DRAW);
-    at = 0;
   }
   glBufferSubData(GL_COPY_WRITE_BUFFER, at, bytes, data);
   r.head = at + bytes;
@@ -123,8 +135,10 @@ void gpu_draw_release(GpuDevice* d) {
   gpu_shader_state_release(d);
   glDeleteSamplers(GPU_MAX_STAGES, d->samplers);
   glDeleteTextures(1, &d->white);
-  glDeleteBuffers(1, &d->vertex_ring.name);
-  glDeleteBuffers(1, &d->index_ring.name);
+  for (GpuRing* r : {&d->vertex_ring, &d->index_ring}) {
+    glDeleteBuffers(1, &r->name);
+    glDeleteBuffers(1, &r->spare);
+  }
   glDeleteVertexArrays(1, &d->vao);
 }
 

@@ -159,11 +159,13 @@ struct GpuStream {
   uint32_t offset, stride;
 };
 
-// A growing ring of stream memory for the immediate draws.
+// Stream memory for the immediate draws: two buffers filled in turn, each
+// growing when one draw needs more than it holds.
 struct GpuRing {
-  GLuint name;
+  GLuint name;   // the buffer being filled
+  GLuint spare;  // the other, filled the time before
   GLenum target;
-  uint32_t size;
+  uint32_t size, spare_size;
   uint32_t head;
 };
 
