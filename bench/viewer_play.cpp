@@ -113,24 +113,25 @@ void BM_ViewerPlayFrame(benchmark::State& state) {
 BENCHMARK(BM_ViewerPlayFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 // The time the frame spends in the present, where it waits for the
-// rasteriser: from the start of the copy of the back buffer to the window
+// rasteriser: from the start of the draw of the back buffer onto the window
 // (which waits for the frame's drawing) to the end of the buffer swap, taken
 // as one span, since the rasteriser's threads may take the main thread's
 // processor between the two. The swap is this program's own definition
-// standing in for the library's; the copy is wrapped through the GL loader's
-// function pointer once it has been resolved.
+// standing in for the library's; the draw (the only one into the window's
+// framebuffer) is wrapped through the GL loader's function pointer once it
+// has been resolved.
 struct SDL_Window;
 int64_t present_ns = 0;
 long present_waits = 0;  // voluntary context switches inside the present
-int64_t copy_start_ns = 0;
-long copy_start_waits = 0;
-PFNGLBLITFRAMEBUFFERPROC real_blit = nullptr;
-// The swap hands the copy to the rasteriser and returns before it is drawn.
+int64_t draw_start_ns = 0;
+long draw_start_waits = 0;
+PFNGLDRAWARRAYSPROC real_draw_arrays = nullptr;
+// The swap hands the draw to the rasteriser and returns before it is done.
 // With this set the present also waits for the rasteriser to finish, as the
 // program's frame pacing does by sleeping to the next frame: otherwise the
-// rasteriser's threads draw the copy on the processors the main thread runs
-// on, and the main thread waits its turn for a processor (3 to 5 ms) inside
-// the frame being measured.
+// rasteriser's threads draw on the processors the main thread runs on, and
+// the main thread waits its turn for a processor (3 to 5 ms) inside the
+// frame being measured.
 bool finish_in_present = false;
 
 int64_t now_ns() {
@@ -162,18 +163,21 @@ int64_t thread_cpu_ns() {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-void GLAPIENTRY timed_blit(GLint sx0, GLint sy0, GLint sx1, GLint sy1, GLint dx0, GLint dy0, GLint dx1, GLint dy1,
-                           GLbitfield mask, GLenum filter) {
-  copy_start_ns = now_ns();
-  copy_start_waits = voluntary_switches();
-  real_blit(sx0, sy0, sx1, sy1, dx0, dy0, dx1, dy1, mask, filter);
+void GLAPIENTRY timed_draw_arrays(GLenum mode, GLint first, GLsizei count) {
+  GLint target = -1;
+  glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &target);
+  if (target == 0) {
+    draw_start_ns = now_ns();
+    draw_start_waits = voluntary_switches();
+  }
+  real_draw_arrays(mode, first, count);
 }
 
 // After a first present has resolved the pointer.
 void time_present_copies() {
-  if (real_blit != nullptr) return;
-  real_blit = epoxy_glBlitFramebuffer;
-  epoxy_glBlitFramebuffer = timed_blit;
+  if (real_draw_arrays != nullptr) return;
+  real_draw_arrays = epoxy_glDrawArrays;
+  epoxy_glDrawArrays = timed_draw_arrays;
 }
 
 }  // namespace
@@ -181,15 +185,15 @@ void time_present_copies() {
 extern "C" void SDL_GL_SwapWindow(SDL_Window* window) {
   using Swap = void (*)(SDL_Window*);
   static const Swap real = reinterpret_cast<Swap>(dlsym(RTLD_NEXT, "SDL_GL_SwapWindow"));
-  // Without a copy before it (before the copy is wrapped) the swap alone.
-  const bool copied = copy_start_ns != 0;
-  const int64_t start = copied ? copy_start_ns : now_ns();
-  const long waits = copied ? copy_start_waits : voluntary_switches();
+  // Without a draw before it (before the draw is wrapped) the swap alone.
+  const bool drawn = draw_start_ns != 0;
+  const int64_t start = drawn ? draw_start_ns : now_ns();
+  const long waits = drawn ? draw_start_waits : voluntary_switches();
   real(window);
   if (finish_in_present) glFinish();
   present_waits += voluntary_switches() - waits;
   present_ns += now_ns() - start;
-  copy_start_ns = 0;
+  draw_start_ns = 0;
 }
 
 namespace {
@@ -271,16 +275,16 @@ double reference_frame(uint64_t rounds) {
 
 // The main thread's time per frame while PLAY moves from point to point every
 // second and each point shows a line of new kanji: the whole frame less the
-// present (from the copy's start to the swap's end, the rasteriser finished).
-// Every line is new to the font when its dialogue loads. p50, p99 and max in
-// milliseconds; "line_max" is the worst frame in which a line first appears;
-// "cpu_" counters are the main thread's processor time (present included);
-// "waiting_frames" counts frames in which the main thread waited outside the
-// present (for the driver, say), so slow frames that are not among them were
-// preempted by other processes; "faults_max" is the most page faults the
-// main thread took in one frame. Each frame is followed by a reference frame
-// (reference_frame), so both meet the same load from the rest of the
-// machine: "ref_" counters are theirs.
+// present (from the start of its draw to the swap's end, the rasteriser
+// finished). Every line is new to the font when its dialogue loads. p50, p99
+// and max in milliseconds; "line_max" is the worst frame in which a line
+// first appears; "cpu_" counters are the main thread's processor time
+// (present included); "waiting_frames" counts frames in which the main thread
+// waited outside the present (for the driver, say), so slow frames that are
+// not among them were preempted by other processes; "faults_max" is the most
+// page faults the main thread took in one frame. Each frame is followed by a
+// reference frame (reference_frame), so both meet the same load from the rest
+// of the machine: "ref_" counters are theirs.
 void BM_ViewerDialogueFrame(benchmark::State& state) {
   PlatformWindow* window = start_viewer_with_every_point(state);
   if (!window) return;

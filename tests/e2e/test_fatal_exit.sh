@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# A missing sound file is fatal: the program ends with exit code 1 and says
-# the three codes (3, 258, 0) on stderr.
+# Fatal errors end the program with exit code 1 and the codes on stderr: a
+# missing sound file (3, 258, 0) on the first frame, and a display without
+# OpenGL 3.3 (2, 0, 0) during graphics start-up, while sound start-up runs
+# beside it.
 source "$TL_E2E_LIB"
 program=$1
 
@@ -8,11 +10,17 @@ work="$E2E_TMP/work"
 mkdir -p "$work"
 cp -r "$TL_DATA_DIR"/. "$work"/
 cp "$program" "$work"/
-find "$work" -maxdepth 1 -iname '*.wav' -delete
 
 e2e_start_x 1280x1024
+MESA_GL_VERSION_OVERRIDE=3.0 "$work/$(basename "$program")" >"$E2E_TMP/out" 2>&1 &
+E2E_PID=$!
+e2e_expect_exit 1
+grep -q "fatal error 2 0 0: The graphics device cannot be created" "$E2E_TMP/out" ||
+  { cat "$E2E_TMP/out" >&2; fail "no graphics fatal error on stderr"; }
+
+find "$work" -maxdepth 1 -iname '*.wav' -delete
 "$work/$(basename "$program")" >"$E2E_TMP/out" 2>&1 &
 E2E_PID=$!
 e2e_expect_exit 1
 grep -q "fatal error 3 258 0" "$E2E_TMP/out" || { cat "$E2E_TMP/out" >&2; fail "no fatal error codes on stderr"; }
-echo "1 passed, 0 failed"
+echo "2 passed, 0 failed"

@@ -34,6 +34,11 @@ enum : uint32_t {
   FONT_DRAW_NOCLIP = 0x100,  // draw outside the rectangle too
 };
 
+// Reads the system's font configuration and font list, which the first face
+// made would otherwise read. Any thread may call it, also while another
+// makes a face; false when there is no configuration.
+bool font_system_init();
+
 // Creates the font. A null device makes a font that lays out and rasterises
 // text (font_render_text) but cannot draw. GPU_NOT_AVAILABLE when no
 // installed face can be found.

@@ -111,6 +111,8 @@ FcPattern* generic_pattern(const FontParams& params) {
 
 }  // namespace
 
+bool font_system_init() { return init_fontconfig(); }
+
 std::string font_substitute_family(const std::string& face_cp932) {
   std::vector<uint32_t> name = fold(face_cp932);
   for (const Substitute& s : kSubstitutes) {

@@ -131,18 +131,20 @@ GpuResult gpu_make_back_buffer(GpuDevice* d) {
   GLenum internal = p.back_buffer_format == GPU_FMT_A8R8G8B8 ? GL_RGBA8 : GL_RGB8;
   if (!d->back_buffer) {
     d->back_buffer = gpu_surface_new(d, GPU_SURFACE_BACK_BUFFER, p.back_buffer_format, 0, 0);
-    glGenRenderbuffers(1, &d->back_buffer->renderbuffer);
+    glGenTextures(1, &d->back_buffer->colour);
   }
   GpuSurface* bb = d->back_buffer;
   gpu_forget_fbos_of(d, bb->id);
   bb->format = p.back_buffer_format;
   bb->width = p.back_buffer_width;
   bb->height = p.back_buffer_height;
-  glBindRenderbuffer(GL_RENDERBUFFER, bb->renderbuffer);
-  glRenderbufferStorage(GL_RENDERBUFFER, internal, GLsizei(bb->width), GLsizei(bb->height));
+  gpu_bind_scratch_texture(bb->colour);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  glTexImage2D(GL_TEXTURE_2D, 0, GLint(internal), GLsizei(bb->width), GLsizei(bb->height), 0, GL_RGBA,
+               GL_UNSIGNED_BYTE, nullptr);
   if (!d->present_fbo) glGenFramebuffers(1, &d->present_fbo);
   glBindFramebuffer(GL_FRAMEBUFFER, d->present_fbo);
-  glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, bb->renderbuffer);
+  glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, bb->colour, 0);
   bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
   // A new back buffer starts black.
   glDisable(GL_SCISSOR_TEST);
@@ -215,6 +217,7 @@ GpuResult gpu_device_create(GpuDeviceType type, PlatformWindow* window, uint32_t
   resolve_size(d, params);
   d->params = *params;
   gpu_draw_init(d);
+  gpu_present_init(d);
   if (gpu_make_back_buffer(d) != GPU_OK) {
     gpu_device_release(d);
     return GPU_OUT_OF_MEMORY;
@@ -245,6 +248,7 @@ void gpu_device_release(GpuDevice* d) {
   d->decl = nullptr;
   for (auto& [code, decl] : d->fvf_decls) gpu_vertex_decl_release(decl);
   d->fvf_decls.clear();
+  gpu_present_release(d);
   gpu_draw_release(d);
   for (GpuFbo& f : d->fbos) glDeleteFramebuffers(1, &f.name);
   d->fbos.clear();
@@ -376,32 +380,6 @@ GpuResult gpu_reset(GpuDevice* d, GpuPresentParams* params) {
   GpuResult r = gpu_make_back_buffer(d);
   gpu_states_reset(d);
   return r;
-}
-
-GpuResult gpu_present(GpuDevice* d) {
-  if (!d) return GPU_INVALID_CALL;
-  if (d->trace) {
-    d->trace_last.swap(d->trace_current);
-    d->trace_current.clear();
-  }
-  if (d->lost) return GPU_DEVICE_LOST;
-  if (d->in_scene) return GPU_INVALID_CALL;
-  gpu_make_current(d);
-  int dw = 0, dh = 0;
-  SDL_GL_GetDrawableSize(d->sdl, &dw, &dh);
-  const GpuSurface* bb = d->back_buffer;
-  glBindFramebuffer(GL_READ_FRAMEBUFFER, d->present_fbo);
-  glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-  glDisable(GL_SCISSOR_TEST);
-  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-  // Row 0 of the back buffer is the top of the picture.
-  bool same = dw == int(bb->width) && dh == int(bb->height);
-  glBlitFramebuffer(0, 0, GLint(bb->width), GLint(bb->height), 0, dh, dw, 0, GL_COLOR_BUFFER_BIT,
-                    same ? GL_NEAREST : GL_LINEAR);
-  SDL_GL_SwapWindow(d->sdl);
-  d->gl.fbo = 0xFFFFFFFFu;
-  forget_gl(d, {GPU_RS_SCISSORTESTENABLE, GPU_RS_COLORWRITEENABLE}, false);
-  return GPU_OK;
 }
 
 // ---- Scene, clear, viewport, scissor -----------------------------------------------------

@@ -58,7 +58,8 @@ struct GpuSurface {
   GpuSurfaceKind kind;
   GpuTexture* texture;  // texture levels
   uint32_t level;
-  GLuint renderbuffer;  // depth surfaces and the back buffer
+  GLuint renderbuffer;  // depth surfaces
+  GLuint colour;        // the back buffer: a texture, so the present can draw it
   GpuFormat format;
   uint32_t width, height;
 };
@@ -159,14 +160,14 @@ struct GpuStream {
   uint32_t offset, stride;
 };
 
-// Stream memory for the immediate draws: two buffers filled in turn, each
-// growing when one draw needs more than it holds.
+// Stream memory for the immediate draws: two buffers filled in turn.
 struct GpuRing {
   GLuint name;   // the buffer being filled
-  GLuint spare;  // the other, filled the time before
+  GLuint spare;  // the other
   GLenum target;
   uint32_t size, spare_size;
   uint32_t head;
+  uint64_t spare_free_at;  // the first frame in which no draw reads the spare
 };
 
 struct GpuFbo {
@@ -206,6 +207,8 @@ struct GpuDevice {
   GpuSurface* depth;
   std::vector<GpuFbo> fbos;
   GLuint present_fbo;
+  // Draws the back buffer onto the window (see gpu_present.cpp).
+  GLuint present_program, present_vao;
 
   // Device states.
   uint32_t rs[GPU_RS_COUNT];
@@ -233,6 +236,7 @@ struct GpuDevice {
   GLuint white;
   GLuint samplers[GPU_MAX_STAGES];
   GpuRing vertex_ring, index_ring;
+  uint64_t presents;  // frames presented: the stream rings' clock
   std::unordered_map<GpuFfKey, GpuProgram, GpuFfKeyHash> programs;
   GpuGlState gl;
   // Vertex inputs as last specified on the VAO.
@@ -260,11 +264,17 @@ void gpu_gl_invalidate(GpuDevice* device);
 // Binds the framebuffer of the current targets; false when target 0 is none.
 bool gpu_bind_targets(GpuDevice* device);
 void gpu_forget_fbos_of(GpuDevice* device, uint64_t surface_id);
+// Binds a texture on the unit no stage samples from, for uploads and the present.
+void gpu_bind_scratch_texture(GLuint texture);
 GpuSurface* gpu_surface_new(GpuDevice* device, GpuSurfaceKind kind, GpuFormat format, uint32_t width,
                             uint32_t height);
 GpuResult gpu_make_back_buffer(GpuDevice* device);
 void gpu_draw_release(GpuDevice* device);
 void gpu_draw_init(GpuDevice* device);
+// The program and vertex array the present draws with; 0 when they cannot be
+// made, and the present falls back to a framebuffer blit.
+void gpu_present_init(GpuDevice* device);
+void gpu_present_release(GpuDevice* device);
 void gpu_mat4_multiply(float out[16], const float a[16], const float b[16]);
 bool gpu_fvf_elements(uint32_t fvf, std::vector<GpuVertexElement>& out);
 uint32_t gpu_decl_type_size(uint8_t type);

@@ -4,10 +4,13 @@
 
 #include "platform/gpu/gpu_internal.h"
 
-namespace {
+// Uploads and the present use a unit that no stage samples from.
+void gpu_bind_scratch_texture(GLuint texture) {
+  glActiveTexture(GL_TEXTURE0 + GPU_MAX_STAGES);
+  glBindTexture(GL_TEXTURE_2D, texture);
+}
 
-// Texture uploads use a unit that no stage samples from.
-constexpr GLenum kScratchUnit = GL_TEXTURE0 + GPU_MAX_STAGES;
+namespace {
 
 uint32_t level_size(uint32_t size, uint32_t level) { return std::max(1u, size >> level); }
 
@@ -19,11 +22,6 @@ uint32_t level_pitch(const GpuTexture* t, uint32_t level) {
 uint32_t level_rows(const GpuTexture* t, uint32_t level) {
   uint32_t h = level_size(t->height, level);
   return t->info->compressed ? (h + 3) / 4 : h;
-}
-
-void bind_scratch(GLuint texture) {
-  glActiveTexture(kScratchUnit);
-  glBindTexture(GL_TEXTURE_2D, texture);
 }
 
 void upload_level(GpuTexture* t, uint32_t level, const uint8_t* data, bool create) {
@@ -98,7 +96,7 @@ GpuResult make_texture(GpuDevice* d, uint32_t width, uint32_t height, uint32_t l
   bool shadowed = !rt && filled;
   if (shadowed) t->shadow.resize(levels);
   glGenTextures(1, &t->name);
-  bind_scratch(t->name);
+  gpu_bind_scratch_texture(t->name);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(levels - 1));
   glTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_RGBA, f->swizzle);
@@ -127,7 +125,7 @@ GpuResult make_texture(GpuDevice* d, uint32_t width, uint32_t height, uint32_t l
 // The copy of an unfilled texture, read back from the device.
 void make_shadow(GpuTexture* t) {
   gpu_make_current(t->device);
-  bind_scratch(t->name);
+  gpu_bind_scratch_texture(t->name);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   t->shadow.resize(t->levels);
   for (uint32_t l = 0; l < t->levels; ++l) {
@@ -221,7 +219,7 @@ GpuResult gpu_texture_unlock(GpuTexture* t, uint32_t level) {
   t->locked[level] = GpuRect{0, 0, -1, -1};
   if (t->lock_flags[level] & GPU_LOCK_READONLY) return GPU_OK;
   gpu_make_current(t->device);
-  bind_scratch(t->name);
+  gpu_bind_scratch_texture(t->name);
   const GpuFormatInfo* f = t->info;
   if (f->compressed) {
     upload_level(t, level, t->shadow[level].data(), false);
@@ -246,7 +244,7 @@ GpuResult gpu_texture_write_rows(GpuTexture* t, uint32_t level, uint32_t first, 
     std::memcpy(t->shadow[level].data() + size_t(first) * row, pixels, size_t(count) * row);
   }
   gpu_make_current(t->device);
-  bind_scratch(t->name);
+  gpu_bind_scratch_texture(t->name);
   glTexSubImage2D(GL_TEXTURE_2D, GLint(level), 0, GLint(first), GLsizei(w), GLsizei(count), t->info->upload_format,
                   t->info->upload_type, pixels);
   return GPU_OK;
@@ -257,7 +255,7 @@ GpuResult gpu_texture_generate_mips(GpuTexture* t) {
   if (t->levels < 2) return GPU_OK;
   if (t->info->compressed) return GPU_NOT_AVAILABLE;
   gpu_make_current(t->device);
-  bind_scratch(t->name);
+  gpu_bind_scratch_texture(t->name);
   const GpuFormatInfo* f = t->info;
   bool argb = f->bytes == 4 && f->upload_type == GL_UNSIGNED_BYTE;
   if (argb && !t->shadow.empty()) {
@@ -340,6 +338,7 @@ void gpu_surface_release(GpuSurface* s) {
   gpu_make_current(d);
   gpu_forget_fbos_of(d, s->id);
   glDeleteRenderbuffers(1, &s->renderbuffer);
+  glDeleteTextures(1, &s->colour);
   delete s;
 }
 
@@ -423,6 +422,8 @@ void attach(GLenum point, const GpuSurface* s) {
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, point, GL_RENDERBUFFER, 0);
   } else if (s->kind == GPU_SURFACE_TEXTURE_LEVEL) {
     glFramebufferTexture2D(GL_FRAMEBUFFER, point, GL_TEXTURE_2D, s->texture->name, GLint(s->level));
+  } else if (s->kind == GPU_SURFACE_BACK_BUFFER) {
+    glFramebufferTexture2D(GL_FRAMEBUFFER, point, GL_TEXTURE_2D, s->colour, 0);
   } else {
     glFramebufferRenderbuffer(GL_FRAMEBUFFER, point, GL_RENDERBUFFER, s->renderbuffer);
   }

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
+#include "platform/font/font.h"
 #include "platform/sys/sys.h"
 #include "render/graphics/graphics.h"
 #include "shell/app/main_window.h"
@@ -25,6 +27,27 @@ constexpr int kMaxClientSide = 16384;
 
 // True from the end of start-up to the start of shutdown.
 bool running = false;
+
+// Sound start-up and the reading of the font configuration wait on the
+// system's services, graphics start-up mostly on the display driver: the two
+// run side by side, and sound is started before input and the first scene.
+std::thread sound_start;
+
+void start_sound_and_fonts() {
+  font_system_init();
+  sound_init();
+}
+
+void finish_sound_start() {
+  if (sound_start.joinable() && sound_start.get_id() != std::this_thread::get_id()) sound_start.join();
+}
+
+// A fatal error during graphics start-up lets sound start-up finish first, so
+// that stopping its worker finds the worker started.
+void record_fatal_error(uint16_t origin, uint16_t detail, uint16_t sub_detail, const char* text) {
+  finish_sound_start();
+  scene_runner_record_fatal_error(origin, detail, sub_detail, text);
+}
 
 // A library that ends the process from inside the loop (Xlib does when the
 // window is destroyed from outside or the display connection is lost) runs
@@ -78,7 +101,7 @@ int region_from_text(const char* text) {
 bool app_startup(void* instance) {
   startup_trace_mark(STARTUP_MAIN);
   app = AppState{};
-  fatal_exit_set_handler(scene_runner_record_fatal_error);
+  fatal_exit_set_handler(record_fatal_error);
   clear_error_screen();
   setup_work_directory();
   load_startup_config("KT52.CF");
@@ -109,8 +132,9 @@ bool app_startup(void* instance) {
   int cw, ch;
   window_get_client_size(w->window, &cw, &ch);
   const int layout[5] = {app.client_width, app.client_height, app.client_width, app.client_height, 0};
+  sound_start = std::thread(start_sound_and_fonts);
   gfx_init(w->window, 0, cw, ch, 32, layout);
-  sound_init();
+  finish_sound_start();
   input_set_client_window(w->window);
   init_input();
   init_scene_runner();

@@ -22,6 +22,17 @@ void GpuFixture::TearDown() {
   window_system_shutdown();
 }
 
+void set_sprite_states(GpuDevice* d) {
+  gpu_set_render_state(d, GPU_RS_LIGHTING, 0);
+  gpu_set_render_state(d, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  gpu_set_stage_state(d, 0, GPU_TSS_COLOROP, GPU_TOP_MODULATE);
+  gpu_set_stage_state(d, 0, GPU_TSS_COLORARG1, GPU_TA_TEXTURE);
+  gpu_set_stage_state(d, 0, GPU_TSS_COLORARG2, GPU_TA_DIFFUSE);
+  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAOP, GPU_TOP_MODULATE);
+  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG1, GPU_TA_TEXTURE);
+  gpu_set_stage_state(d, 0, GPU_TSS_ALPHAARG2, GPU_TA_DIFFUSE);
+}
+
 void GpuFixture::draw_quad(float x, float y, float w, float h, uint32_t argb, float u0, float v0, float u1, float v1,
                            float z) {
   // Pixel centres lie on integers: the edges sit half a pixel before them.

@@ -18,6 +18,10 @@ struct TestVertex {
 };
 constexpr uint32_t kTestFvf = GPU_FVF_XYZRHW | GPU_FVF_DIFFUSE | gpu_fvf_tex(2);
 
+// Sprite drawing: texture times diffuse (white where no texture is bound),
+// no lighting, no culling.
+void set_sprite_states(GpuDevice* device);
+
 class GpuFixture : public ::testing::Test {
  protected:
   static constexpr int kWidth = 64;
