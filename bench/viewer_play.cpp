@@ -282,9 +282,10 @@ double reference_frame(uint64_t rounds) {
 // (present included); "waiting_frames" counts frames in which the main thread
 // waited outside the present (for the driver, say), so slow frames that are
 // not among them were preempted by other processes; "faults_max" is the most
-// page faults the main thread took in one frame. Each frame is followed by a
-// reference frame (reference_frame), so both meet the same load from the rest
-// of the machine: "ref_" counters are theirs.
+// page faults the main thread took in one frame; "slow_frames" counts frames
+// over 2 ms. Each frame is followed by a reference frame (reference_frame),
+// so both meet the same load from the rest of the machine: "ref_" counters
+// are theirs.
 void BM_ViewerDialogueFrame(benchmark::State& state) {
   PlatformWindow* window = start_viewer_with_every_point(state);
   if (!window) return;
@@ -334,6 +335,11 @@ void BM_ViewerDialogueFrame(benchmark::State& state) {
   state.counters["waiting_frames"] = waiting_frames;
   state.counters["cpu_p99_ms"] = percentile(cpu, 0.99);
   state.counters["cpu_max_ms"] = percentile(cpu, 1.0);
+  const auto slow = [](const std::vector<double>& v) {
+    return static_cast<double>(std::count_if(v.begin(), v.end(), [](double ms) { return ms > 2.0; }));
+  };
+  state.counters["slow_frames"] = slow(frames);
+  state.counters["ref_slow_frames"] = slow(reference);
   state.counters["ref_p50_ms"] = percentile(reference, 0.50);
   state.counters["ref_p99_ms"] = percentile(reference, 0.99);
   state.counters["ref_max_ms"] = percentile(reference, 1.0);
