@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "platform/gpu/gpu_internal.h"
 
 namespace {
 
 constexpr uint32_t kUnknown = 0xFFFFFFFFu;
-constexpr uint32_t kRingStart = 256u << 10;
+// Each of a ring's two buffers at first.
+constexpr uint32_t kRingBufferBytes = 128u << 10;
+// Frames whose draws may still read the stream memory after their present.
+constexpr uint64_t kFramesInFlight = 2;
 
 GLenum gl_compare(uint32_t f) {
   static const GLenum k[8] = {GL_NEVER, GL_LESS, GL_EQUAL, GL_LEQUAL, GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS};
@@ -73,23 +78,39 @@ bool valid_primitive(GpuPrimitive t) { return t >= GPU_PT_POINTLIST && t <= GPU_
 
 void ring_init(GpuRing& r, GLenum target) {
   r.target = target;
-  r.size = kRingStart;
+  r.size = r.spare_size = kRingBufferBytes;
   r.head = 0;
-  glGenBuffers(1, &r.name);
-  glBindBuffer(GL_COPY_WRITE_BUFFER, r.name);
-  glBufferData(GL_COPY_WRITE_BUFFER, r.size, nullptr, GL_STREAM_DRAW);
+  r.spare_free_at = 0;
+  for (GLuint* name : {&r.name, &r.spare}) {
+    glGenBuffers(1, name);
+    glBindBuffer(GL_COPY_WRITE_BUFFER, *name);
+    glBufferData(GL_COPY_WRITE_BUFFER, kRingBufferBytes, nullptr, GL_STREAM_DRAW);
+  }
 }
 
-// Copies bytes into the ring and returns their offset. A full ring is
-// orphaned, so the driver never waits for draws still reading it.
-uint32_t ring_put(GpuRing& r, const void* data, uint32_t bytes) {
+// Copies bytes into the ring during frame `frame` (presents so far) and
+// returns their offset. A full buffer hands over to the other one, written
+// from its start. Once the frames that drew from that one are done it is
+// written as it is: no buffer is made anew, which would cost the frame a page
+// fault on every page. While they may still read it, it is made anew at
+// twice the size rather than waited for, so the buffers settle at a size that
+// outlasts the frames in flight.
+uint32_t ring_put(GpuRing& r, uint64_t frame, const void* data, uint32_t bytes) {
   uint32_t at = (r.head + 15u) & ~15u;
-  glBindBuffer(GL_COPY_WRITE_BUFFER, r.name);
+  bool remake = false;
   if (uint64_t(at) + bytes > r.size) {
-    while (r.size < bytes) r.size *= 2;
-    glBufferData(GL_COPY_WRITE_BUFFER, r.size, nullptr, GL_STREAM_DRAW);
+    const bool in_use = frame < r.spare_free_at;
+    std::swap(r.name, r.spare);
+    std::swap(r.size, r.spare_size);
+    r.spare_free_at = frame + kFramesInFlight;
     at = 0;
+    uint64_t size = in_use ? uint64_t(r.size) * 2 : r.size;
+    while (size < bytes) size *= 2;
+    remake = size != r.size;
+    r.size = uint32_t(std::min<uint64_t>(size, 0x80000000u));
   }
+  glBindBuffer(GL_COPY_WRITE_BUFFER, r.name);
+  if (remake) glBufferData(GL_COPY_WRITE_BUFFER, r.size, nullptr, GL_STREAM_DRAW);
   glBufferSubData(GL_COPY_WRITE_BUFFER, at, bytes, data);
   r.head = at + bytes;
   return at;
@@ -123,8 +144,10 @@ void gpu_draw_release(GpuDevice* d) {
   gpu_shader_state_release(d);
   glDeleteSamplers(GPU_MAX_STAGES, d->samplers);
   glDeleteTextures(1, &d->white);
-  glDeleteBuffers(1, &d->vertex_ring.name);
-  glDeleteBuffers(1, &d->index_ring.name);
+  for (GpuRing* r : {&d->vertex_ring, &d->index_ring}) {
+    glDeleteBuffers(1, &r->name);
+    glDeleteBuffers(1, &r->spare);
+  }
   glDeleteVertexArrays(1, &d->vao);
 }
 
@@ -534,7 +557,7 @@ GpuResult gpu_draw_primitive_up(GpuDevice* d, GpuPrimitive type, uint32_t count,
   if (n == 0) return GPU_OK;
   if (uint64_t(n) * stride > 0x7FFFFFFFu) return GPU_INVALID_CALL;
   if (!prepare(d)) return d->lost ? GPU_OK : GPU_INVALID_CALL;
-  uint32_t at = ring_put(d->vertex_ring, vertices, n * stride);
+  uint32_t at = ring_put(d->vertex_ring, d->presents, vertices, n * stride);
   send_attribs(d, d->vertex_ring.name, at, stride);
   glDrawArrays(gl_primitive(type), 0, GLsizei(n));
   trace(d, type, count, n);
@@ -557,8 +580,8 @@ GpuResult gpu_draw_indexed_primitive_up(GpuDevice* d, GpuPrimitive type, uint32_
   // Only vertices min_index .. min_index + num_vertices - 1 are copied; the
   // base vertex shifts the indices onto them.
   const uint8_t* first = static_cast<const uint8_t*>(vertices) + size_t(min_index) * stride;
-  uint32_t vat = ring_put(d->vertex_ring, first, num_vertices * stride);
-  uint32_t iat = ring_put(d->index_ring, indices, n * isize);
+  uint32_t vat = ring_put(d->vertex_ring, d->presents, first, num_vertices * stride);
+  uint32_t iat = ring_put(d->index_ring, d->presents, indices, n * isize);
   send_attribs(d, d->vertex_ring.name, vat, stride);
   glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, d->index_ring.name);
   glDrawElementsBaseVertex(gl_primitive(type), GLsizei(n), isize == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,

@@ -160,12 +160,14 @@ struct GpuStream {
   uint32_t offset, stride;
 };
 
-// A growing ring of stream memory for the immediate draws.
+// Stream memory for the immediate draws: two buffers filled in turn.
 struct GpuRing {
-  GLuint name;
+  GLuint name;   // the buffer being filled
+  GLuint spare;  // the other
   GLenum target;
-  uint32_t size;
+  uint32_t size, spare_size;
   uint32_t head;
+  uint64_t spare_free_at;  // the first frame in which no draw reads the spare
 };
 
 struct GpuFbo {
@@ -234,6 +236,7 @@ struct GpuDevice {
   GLuint white;
   GLuint samplers[GPU_MAX_STAGES];
   GpuRing vertex_ring, index_ring;
+  uint64_t presents;  // frames presented: the stream rings' clock
   std::unordered_map<GpuFfKey, GpuProgram, GpuFfKeyHash> programs;
   GpuGlState gl;
   // Vertex inputs as last specified on the VAO.

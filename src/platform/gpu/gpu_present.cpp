@@ -129,6 +129,7 @@ GpuResult gpu_present(GpuDevice* d) {
                       same ? GL_NEAREST : GL_LINEAR);
   }
   SDL_GL_SwapWindow(d->sdl);
+  ++d->presents;
   gpu_gl_invalidate(d);
   return GPU_OK;
 }

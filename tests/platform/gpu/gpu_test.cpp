@@ -278,6 +278,65 @@ TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
   EXPECT_EQ(gpu_draw_primitive_up(device, GpuPrimitive(9), 1, v.data(), 36), GPU_INVALID_CALL);
 }
 
+// Immediate draws of more than a stream buffer (128 KB) holds, in one frame
+// or presented one by one: each draw is filler (degenerate triangles) then a
+// one-pixel quad of its own colour, so a draw that read another's data shows
+// as a wrong pixel. Buffers written frames before are written again as they
+// are; one written this frame is made anew; an index draw larger than a
+// buffer grows it.
+TEST_F(GpuDeviceTest, ImmediateDrawsKeepTheirDataAcrossStreamBufferTurns) {
+  struct Case {
+    const char* name;
+    bool indexed;
+    uint32_t filler;  // degenerate vertices, or indices when indexed
+    int draws;
+    bool present_each;
+  };
+  // In this order: the buffers only grow.
+  const Case cases[] = {
+      {"vertex draws over both buffers, a frame each", false, 2001, 24, true},
+      {"index draws over both buffers, a frame each", true, 40002, 12, true},
+      {"vertex draws over both buffers in one frame", false, 2001, 24, false},
+      {"index draws over both buffers in one frame", true, 40002, 12, false},
+      {"an index draw larger than a buffer", true, 1200000, 2, false},
+  };
+  set_sprite_states(device);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+    for (int i = 0; i < c.draws; ++i) {
+      const uint32_t colour = 0xFF000080u | uint32_t(0x10 + i * 8) << 16;
+      const float x = float(2 * i) - 0.5f, y = -0.5f;
+      const TestVertex quad[4] = {{x, y, 0, 1, colour, 0, 0, 0, 0},
+                                  {x + 1, y, 0, 1, colour, 0, 0, 0, 0},
+                                  {x, y + 1, 0, 1, colour, 0, 0, 0, 0},
+                                  {x + 1, y + 1, 0, 1, colour, 0, 0, 0, 0}};
+      const uint16_t corners[6] = {0, 1, 2, 3, 2, 1};
+      gpu_set_fvf(device, kTestFvf);
+      if (c.indexed) {
+        std::vector<uint16_t> indices(c.filler, 0);
+        indices.insert(indices.end(), corners, corners + 6);
+        ASSERT_EQ(gpu_draw_indexed_primitive_up(device, GPU_PT_TRIANGLELIST, 0, 4, uint32_t(indices.size() / 3),
+                                                indices.data(), GPU_FMT_INDEX16, quad, sizeof(TestVertex)),
+                  GPU_OK);
+      } else {
+        std::vector<TestVertex> v(c.filler, TestVertex{0, 0, 0, 1, 0, 0, 0, 0, 0});
+        for (uint16_t k : corners) v.push_back(quad[k]);
+        ASSERT_EQ(
+            gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, uint32_t(v.size() / 3), v.data(), sizeof(TestVertex)),
+            GPU_OK);
+      }
+      if (c.present_each) {
+        ASSERT_EQ(gpu_present(device), GPU_OK);
+      }
+    }
+    const std::vector<uint32_t> px = read_back();
+    for (int i = 0; i < c.draws; ++i) {
+      EXPECT_EQ(rgb(px[size_t(2 * i)]), 0x000080u | uint32_t(0x10 + i * 8) << 16) << "draw " << i;
+    }
+  }
+}
+
 TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
   gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
   gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
