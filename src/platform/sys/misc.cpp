@@ -31,8 +31,8 @@ bool sys_memory_status(uint64_t* available, uint64_t* total) {
 
 namespace {
 
-// Mappings of whole huge pages are placed on huge-page boundaries, so every
-// part of the block can have them.
+// Blocks are mapped in whole huge pages, so that the kernel can back every
+// part of them with one.
 constexpr size_t kHugePage = size_t(2) << 20;
 
 size_t large_mapping(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
