@@ -2,7 +2,8 @@
 # Builds the tests with AddressSanitizer, LeakSanitizer and
 # UndefinedBehaviorSanitizer and runs the unit, OpenGL, audio and end-to-end
 # tests; then runs the sound ring, movie slot, movie player and render
-# hand-off tests under ThreadSanitizer.
+# hand-off tests, the picture worker and the program's start-up under
+# ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -42,3 +43,9 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
 cmake --build build-tsan --target assets_texture_tests viewer_scene_gl_tests tl_data
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
   ctest --test-dir build-tsan --output-on-failure -R "^(Textures|ViewerFiles)\."
+# Start-up: the font configuration read while the window is made, and sound
+# started beside the device, up to the first frame that shows the sample (the
+# start-up trace ends the program there).
+cmake --build build-tsan --target tamberlune tl_data
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../scripts/tsan_gl.supp" TL_STARTUP_TRACE=1 \
+  timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" ./tamberlune >/dev/null)

@@ -28,24 +28,21 @@ constexpr int kMaxClientSide = 16384;
 // True from the end of start-up to the start of shutdown.
 bool running = false;
 
-// Sound start-up and the reading of the font configuration wait on the
-// system's services, graphics start-up mostly on the display driver: the two
-// run side by side, and sound is started before input and the first scene.
-std::thread sound_start;
+// Reading the font configuration and sound start-up wait on the system's
+// services, not on the display: the first runs while the window is made,
+// the second beside graphics start-up, and each is joined before what needs
+// it (fonts in graphics start-up; sound before input and the first scene).
+std::thread font_start, sound_start;
 
-void start_sound_and_fonts() {
-  font_system_init();
-  sound_init();
-}
-
-void finish_sound_start() {
-  if (sound_start.joinable() && sound_start.get_id() != std::this_thread::get_id()) sound_start.join();
+void finish(std::thread& start) {
+  if (start.joinable() && start.get_id() != std::this_thread::get_id()) start.join();
 }
 
 // A fatal error during graphics start-up lets sound start-up finish first, so
 // that stopping its worker finds the worker started.
 void record_fatal_error(uint16_t origin, uint16_t detail, uint16_t sub_detail, const char* text) {
-  finish_sound_start();
+  finish(font_start);
+  finish(sound_start);
   scene_runner_record_fatal_error(origin, detail, sub_detail, text);
 }
 
@@ -106,8 +103,10 @@ bool app_startup(void* instance) {
   setup_work_directory();
   load_startup_config("KT52.CF");
   set_region(region_from_text(get_startup_string("REGION")));
+  font_start = std::thread(font_system_init);
 
   if (!window_system_init()) {
+    finish(font_start);
     window_message_box("The display cannot be opened.", "Tamberlune");
     return false;
   }
@@ -121,6 +120,7 @@ bool app_startup(void* instance) {
 
   app.instance = instance;
   if (!create_main_window(instance, main_window_proc)) {
+    finish(font_start);
     window_message_box("The main window cannot be created.", "Tamberlune");
     window_system_shutdown();
     return false;
@@ -132,9 +132,10 @@ bool app_startup(void* instance) {
   int cw, ch;
   window_get_client_size(w->window, &cw, &ch);
   const int layout[5] = {app.client_width, app.client_height, app.client_width, app.client_height, 0};
-  sound_start = std::thread(start_sound_and_fonts);
+  sound_start = std::thread(sound_init);
+  finish(font_start);
   gfx_init(w->window, 0, cw, ch, 32, layout);
-  finish_sound_start();
+  finish(sound_start);
   input_set_client_window(w->window);
   init_input();
   init_scene_runner();
