@@ -6,8 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/gpu/gpu.h"
-#include "platform/window/window.h"
+#include "common/bench_device.h"
 
 namespace {
 
@@ -22,19 +21,9 @@ constexpr int kWidth = 640, kHeight = 480;
 
 void BM_TexturedQuadsOneDraw(benchmark::State& state) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
-  if (!window_system_init()) {
-    state.SkipWithError("no window system");
-    return;
-  }
-  PlatformWindow* window = window_create("bench", kWidth, kHeight, nullptr);
-  GpuPresentParams p{};
-  p.windowed = true;
-  p.window = window;
-  GpuDevice* d = nullptr;
-  if (!window || gpu_device_create(GPU_DEVICE_HAL, window, GPU_CREATE_HARDWARE_VP, &p, &d) != GPU_OK) {
-    state.SkipWithError("no device");
-    return;
-  }
+  BenchDevice bench;
+  if (!bench_device_open(state, kWidth, kHeight, &bench)) return;
+  GpuDevice* d = bench.device;
   GpuTexture* tex = nullptr;
   gpu_create_texture(d, 64, 64, 1, 0, GPU_FMT_A8R8G8B8, GPU_POOL_MANAGED, &tex);
   GpuLockedRect lr;
@@ -83,9 +72,7 @@ void BM_TexturedQuadsOneDraw(benchmark::State& state) {
   state.SetItemsProcessed(int64_t(state.iterations()) * kQuads);
   gpu_set_texture(d, 0, nullptr);
   gpu_texture_release(tex);
-  gpu_device_release(d);
-  window_destroy(window);
-  window_system_shutdown();
+  bench_device_close(&bench);
 }
 BENCHMARK(BM_TexturedQuadsOneDraw)->Unit(benchmark::kMillisecond);
 

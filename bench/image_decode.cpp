@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include <jpeglib.h>
 
 #include "common/bench_pictures.h"
 #include "platform/image/image.h"
@@ -50,24 +49,8 @@ void BM_ImageDecodeJpeg24MP(benchmark::State& state) {
 void BM_LibjpegPlainDecode24MP(benchmark::State& state) {
   const auto& jpeg = bench_jpeg();
   for (auto _ : state) {
-    jpeg_decompress_struct d;
-    jpeg_error_mgr err;
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_mem_src(&d, jpeg.data(), jpeg.size());
-    jpeg_read_header(&d, TRUE);
-    jpeg_start_decompress(&d);
-    size_t stride = static_cast<size_t>(d.output_width) * d.output_components;
-    std::vector<unsigned char> pixels(stride * d.output_height);
-    while (d.output_scanline < d.output_height) {
-      JSAMPROW rows[16];
-      JDIMENSION n = d.output_height - d.output_scanline;
-      if (n > 16) n = 16;
-      for (JDIMENSION i = 0; i < n; ++i) rows[i] = pixels.data() + (d.output_scanline + i) * stride;
-      jpeg_read_scanlines(&d, rows, n);
-    }
-    jpeg_finish_decompress(&d);
-    jpeg_destroy_decompress(&d);
+    std::vector<unsigned char> pixels;
+    bench_decode_jpeg_plain(jpeg, pixels);
     benchmark::DoNotOptimize(pixels.data());
   }
 }

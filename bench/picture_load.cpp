@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 
 #include "common/bench_pictures.h"
 #include "platform/sys/sys.h"
@@ -93,27 +92,6 @@ const Sample& sample(bool jpeg) {
 
 // ---- Plain library decodes ----------------------------------------------------------------
 
-void plain_jpeg_decode(const Bytes& bytes, Bytes& pixels) {
-  jpeg_decompress_struct d;
-  jpeg_error_mgr err;
-  d.err = jpeg_std_error(&err);
-  jpeg_create_decompress(&d);
-  jpeg_mem_src(&d, bytes.data(), bytes.size());
-  jpeg_read_header(&d, TRUE);
-  jpeg_start_decompress(&d);
-  const size_t stride = static_cast<size_t>(d.output_width) * d.output_components;
-  pixels.resize(stride * d.output_height);
-  while (d.output_scanline < d.output_height) {
-    JSAMPROW rows[16];
-    JDIMENSION n = d.output_height - d.output_scanline;
-    if (n > 16) n = 16;
-    for (JDIMENSION i = 0; i < n; ++i) rows[i] = pixels.data() + (d.output_scanline + i) * stride;
-    jpeg_read_scanlines(&d, rows, n);
-  }
-  jpeg_finish_decompress(&d);
-  jpeg_destroy_decompress(&d);
-}
-
 struct PngReader {
   const Bytes* bytes;
   size_t at;
@@ -147,7 +125,7 @@ void BM_PlainDecode(benchmark::State& state, bool jpeg) {
   for (auto _ : state) {
     const auto start = Clock::now();
     if (jpeg)
-      plain_jpeg_decode(s.picture, pixels);
+      bench_decode_jpeg_plain(s.picture, pixels);
     else
       plain_png_decode(s.picture, pixels);
     benchmark::DoNotOptimize(pixels.data());

@@ -1,9 +1,9 @@
 // What the off-screen back buffer costs a frame: the device draws into a
-// framebuffer of its own and its present copies that to the window before
+// framebuffer of its own and its present draws that onto the window before
 // the swap. Measured against a bare swap of the window in the same loop,
 // each after the frame's drawing has finished, so neither waits for the
 // rasteriser. The first of each is counted apart: there the driver makes
-// its copy program. Run where the program runs (a display, or Xvfb) to measure
+// its present program. Run where the program runs (a display, or Xvfb) to measure
 // the real window; without one it falls back to the off-screen video driver.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
@@ -13,8 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/gpu/gpu.h"
-#include "platform/window/window.h"
+#include "common/bench_device.h"
 #include "platform/window/window_sdl.h"
 
 namespace {
@@ -34,19 +33,10 @@ double median(std::vector<double> v) {
 
 void BM_PresentCopyAgainstBareSwap(benchmark::State& state) {
   if (std::getenv("DISPLAY") == nullptr) setenv("SDL_VIDEODRIVER", "offscreen", 0);
-  if (!window_system_init()) {
-    state.SkipWithError("no window system");
-    return;
-  }
-  PlatformWindow* window = window_create("bench", kWidth, kHeight, nullptr);
-  GpuPresentParams p{};
-  p.windowed = true;
-  p.window = window;
-  GpuDevice* d = nullptr;
-  if (!window || gpu_device_create(GPU_DEVICE_HAL, window, GPU_CREATE_HARDWARE_VP, &p, &d) != GPU_OK) {
-    state.SkipWithError("no device");
-    return;
-  }
+  BenchDevice bench;
+  if (!bench_device_open(state, kWidth, kHeight, &bench)) return;
+  GpuDevice* d = bench.device;
+  PlatformWindow* window = bench.window;
   SDL_Window* sdl = window_sdl_handle(window);
   std::vector<double> present, swap;
   for (auto _ : state) {
@@ -76,9 +66,7 @@ void BM_PresentCopyAgainstBareSwap(benchmark::State& state) {
   state.counters["bare_swap_ms"] = median(swap);
   state.counters["copy_ms"] = median(present) - median(swap);
   state.counters["ratio"] = median(present) / std::max(median(swap), 1e-6);
-  gpu_device_release(d);
-  window_destroy(window);
-  window_system_shutdown();
+  bench_device_close(&bench);
 }
 BENCHMARK(BM_PresentCopyAgainstBareSwap)->Iterations(300)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -65,3 +65,24 @@ BenchBytes bench_encode_png(int width, int height, int level, BenchRowFn row_fn)
   png_destroy_write_struct(&png, &info);
   return out;
 }
+
+void bench_decode_jpeg_plain(const BenchBytes& bytes, BenchBytes& pixels) {
+  jpeg_decompress_struct d;
+  jpeg_error_mgr err;
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, bytes.data(), bytes.size());
+  jpeg_read_header(&d, TRUE);
+  jpeg_start_decompress(&d);
+  const size_t stride = static_cast<size_t>(d.output_width) * d.output_components;
+  pixels.resize(stride * d.output_height);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW rows[16];
+    JDIMENSION n = d.output_height - d.output_scanline;
+    if (n > 16) n = 16;
+    for (JDIMENSION i = 0; i < n; ++i) rows[i] = pixels.data() + (d.output_scanline + i) * stride;
+    jpeg_read_scanlines(&d, rows, n);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+}

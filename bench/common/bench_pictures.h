@@ -11,3 +11,6 @@ using BenchRowFn = void (*)(int y, int width, int height, unsigned char* rgb, ui
 
 BenchBytes bench_encode_jpeg(int width, int height, int quality, BenchRowFn row);
 BenchBytes bench_encode_png(int width, int height, int level, BenchRowFn row);
+// The reference decode: libjpeg-turbo's defaults (RGB), rows 16 at a time,
+// into pixels (resized to the picture).
+void bench_decode_jpeg_plain(const BenchBytes& bytes, BenchBytes& pixels);

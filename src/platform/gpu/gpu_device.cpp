@@ -139,7 +139,10 @@ GpuResult gpu_make_back_buffer(GpuDevice* d) {
   bb->width = p.back_buffer_width;
   bb->height = p.back_buffer_height;
   gpu_bind_scratch_texture(bb->colour);
+  // The present samples it edge to edge.
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
   glTexImage2D(GL_TEXTURE_2D, 0, GLint(internal), GLsizei(bb->width), GLsizei(bb->height), 0, GL_RGBA,
                GL_UNSIGNED_BYTE, nullptr);
   if (!d->present_fbo) glGenFramebuffers(1, &d->present_fbo);

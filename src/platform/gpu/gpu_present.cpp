@@ -63,8 +63,6 @@ void set_present_state(GpuDevice* d, int width, int height, bool same_size) {
   const GLint filter = same_size ? GL_NEAREST : GL_LINEAR;
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, filter);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, filter);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
 }  // namespace
@@ -92,7 +90,6 @@ void gpu_present_init(GpuDevice* d) {
   glUniform1i(glGetUniformLocation(program, "u_back"), GPU_MAX_STAGES);
   // A vertex array with no inputs: the triangle comes from the vertex index.
   glGenVertexArrays(1, &d->present_vao);
-  glBindVertexArray(d->vao);
   gpu_gl_invalidate(d);
 }
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "assets/textures.h"
 #include "platform/movie/movie_file.h"
@@ -100,12 +99,8 @@ int movie_player_open_step(const char* name) { return movie_player_open(name, 2)
 int movie_player_open_avi(const char* path) {
   if (path == nullptr) return 0;
   movie_player_close_avi();
-  std::string error;
-  MovieFile* file = movie_file_open(path, &error);
-  if (file == nullptr) {
-    std::fprintf(stderr, "tamberlune: movie %s cannot be played: %s\n", path, error.c_str());
-    return 0;
-  }
+  MovieFile* file = movie_open_file(path);
+  if (file == nullptr) return 0;
   const MovieStreamInfo info = movie_file_info(file);
   if (info.width > kMoviePlayerTextureSide || info.height > kMoviePlayerTextureSide) {
     std::fprintf(stderr, "tamberlune: movie %s cannot be played: frames of %d x %d are larger than %d x %d\n", path,

@@ -251,15 +251,18 @@ uint32_t movie_next_pow2(uint32_t n) {
   return p;
 }
 
+MovieFile* movie_open_file(const char* path) {
+  std::string error;
+  MovieFile* file = movie_file_open(path, &error);
+  if (file == nullptr) std::fprintf(stderr, "tamberlune: movie %s cannot be played: %s\n", path, error.c_str());
+  return file;
+}
+
 int movie_avi_open(AviDecoder* d, const char* path) {
   if (d->file != nullptr) movie_avi_close(d);
   decoder_reset(d);
-  std::string error;
-  MovieFile* file = movie_file_open(path, &error);
-  if (file == nullptr) {
-    std::fprintf(stderr, "tamberlune: movie %s cannot be played: %s\n", path, error.c_str());
-    return 0;
-  }
+  MovieFile* file = movie_open_file(path);
+  if (file == nullptr) return 0;
   const MovieStreamInfo info = movie_file_info(file);
   d->file = file;
   d->width = static_cast<uint32_t>(info.width);

@@ -124,6 +124,9 @@ const MovieSlotPool* movie_tex_pool();
 
 // The smallest power of two not below n: 1, doubled while smaller.
 uint32_t movie_next_pow2(uint32_t n);
+// Opens the movie file at the path; says why on stderr and returns null when
+// it cannot be played.
+MovieFile* movie_open_file(const char* path);
 
 // The decoder underneath a slot, main thread: open sizes the textures and
 // crops to the movie; close gives them up again.

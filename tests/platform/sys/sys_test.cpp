@@ -7,19 +7,9 @@
 #include <string>
 
 #include "platform/sys/sys.h"
+#include "temp_dir.h"
 
 namespace {
-
-// A fresh folder under /tmp, removed at the end of the test.
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/tl_sys_XXXXXX";
-    path = ::mkdtemp(tmpl);
-  }
-  ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-  void write(const std::string& rel, const std::string& body) const { std::ofstream(path + "/" + rel) << body; }
-};
 
 TEST(Sys, RandomSequenceMatchesTheRuntimeGenerator) {
   sys_rand_reset();
@@ -33,11 +23,11 @@ TEST(Sys, RandomSequenceMatchesTheRuntimeGenerator) {
 TEST(Sys, PathsMapSeparatorsDrivesAndCaseButNotTrailBytes) {
   TempDir t;
   ::mkdir((t.path + "/Bin").c_str(), 0755);
-  t.write("Bin/KT52.CF", "x");
+  t.file("Bin/KT52.CF", "x");
   // "ソ" is 0x83 0x5C in CP932: its trail byte is not a separator.
   const std::string so_cp932 = "\x83\x5C";
   const std::string so_utf8 = "\xE3\x82\xBD";
-  t.write(so_utf8 + ".txt", "y");
+  t.file(so_utf8 + ".txt", "y");
 
   struct Case {
     std::string in, out;
@@ -109,7 +99,7 @@ TEST(Sys, OnlyPathsCP932CanWriteAreStored) {
 
 TEST(Sys, FileSizeCountsRegularFilesOnly) {
   TempDir t;
-  t.write("five", "12345");
+  t.file("five", "12345");
   ::mkdir((t.path + "/folder").c_str(), 0755);
   EXPECT_EQ(get_file_size(t.path + "/five"), 5u);
   EXPECT_EQ(get_file_size(t.path + "/folder"), 0u);
@@ -127,7 +117,7 @@ TEST(Sys, FileSizeCountsRegularFilesOnly) {
 
 TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   TempDir t;
-  t.write("target", "old");
+  t.file("target", "old");
   ASSERT_TRUE(sys_write_file_atomic(t.path + "/target", "new!", 4));
   EXPECT_EQ(get_file_size(t.path + "/target"), 4u);
   EXPECT_FALSE(sys_write_file_atomic(t.path + "/no/such/folder/x", "a", 1));

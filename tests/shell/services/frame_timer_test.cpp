@@ -43,8 +43,6 @@ class FrameTimerTest : public ::testing::Test {
   void TearDown() override { frame_timer_set_clock(nullptr); }
 };
 
-TEST_F(FrameTimerTest, WholeMillisecondsPerFrameIs16) { EXPECT_EQ(get_frame_timer()->frame_ms_whole, 16); }
-
 TEST_F(FrameTimerTest, SleepLengthsByElapsedTime) {
   // The counter test ends the wait at 16667 us; the wait sleeps to 200 us
   // before that and yields through the rest.
