@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -182,7 +183,52 @@ TEST_F(SharedSemaphores, ReleasingAFullSemaphoreFailsAndKeepsTheCount) {
   close_shared_semaphore(s);
 }
 
-TEST_F(SharedSemaphores, MutexBetweenTwoProcesses) {
+TEST_F(SharedSemaphores, ReleaseRaisesTheCountUpToItsMaximumOnly) {
+  SharedSemaphore* s = create_shared_semaphore(1, 3, "count");
+  ASSERT_NE(s, nullptr);
+  // A count that would pass the largest integer is refused like any other.
+  EXPECT_EQ(release_shared_semaphore(s, INT32_MAX, nullptr), 0);
+  EXPECT_EQ(release_shared_semaphore(s, 3, nullptr), 0);
+  int previous = -1;
+  EXPECT_EQ(release_shared_semaphore(s, 2, &previous), 1);
+  EXPECT_EQ(previous, 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(wait_shared_semaphore(s, 0), 0u) << i;
+  EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
+  close_shared_semaphore(s);
+}
+
+TEST_F(SharedSemaphores, ANameServesAtMost64HandlesAtOnce) {
+  std::vector<SharedSemaphore*> handles;
+  for (int i = 0; i < 64; ++i) handles.push_back(create_shared_semaphore(1, 1, "many"));
+  EXPECT_EQ(std::count(handles.begin(), handles.end(), nullptr), 0);
+  EXPECT_EQ(create_shared_semaphore(1, 1, "many"), nullptr);
+  close_shared_semaphore(handles.back());
+  handles.back() = create_shared_semaphore(1, 1, "many");
+  EXPECT_NE(handles.back(), nullptr);
+  for (SharedSemaphore* h : handles) close_shared_semaphore(h);
+}
+
+TEST_F(SharedSemaphores, AMakerThatEndedBeforeSettingUpLeavesNoHang) {
+  // What a maker that ended right after making the section object leaves:
+  // its event and an empty section.
+  for (const char* kind : {"EVT", "MMF"}) {
+    const std::string name = std::string("/QMX_MSECT_") + kind + "_half." + scope;
+    const int fd = ::shm_open(name.c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    if (kind[0] == 'E') {
+      ASSERT_EQ(::ftruncate(fd, sizeof(uint32_t)), 0);
+    }
+    ::close(fd);
+  }
+  EXPECT_EQ(open_shared_semaphore("half"), nullptr);
+  SharedSemaphore* s = create_shared_semaphore(1, 1, "half");
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(wait_shared_semaphore(s, 0), 0u);
+  EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
+  close_shared_semaphore(s);
+}
+
+TEST_F(SharedSemaphores, MutexBetweenProcesses) {
   // Read and written in separate steps, so that rounds that overlap lose
   // counts.
   struct Shared {
@@ -192,39 +238,55 @@ TEST_F(SharedSemaphores, MutexBetweenTwoProcesses) {
   void* block = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(block, MAP_FAILED);
   Shared* shared = new (block) Shared{};
-  constexpr int kRounds = 20000;
-  // Every eighth round yields inside: without exclusion the other process
-  // then runs between the read and the write.
-  auto rounds = [shared](SharedSemaphore* s) {
-    for (int i = 0; i < kRounds; ++i) {
-      if (wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE) != 0) return false;
-      if (shared->inside.exchange(1)) shared->overlaps.fetch_add(1);
-      const long v = shared->counter.load();
-      if (i % 8 == 0) sys_yield();
-      shared->counter.store(v + 1);
-      shared->inside.store(0);
-      if (release_shared_semaphore(s, 1, nullptr) != 1) return false;
-    }
-    return true;
-  };
-  Child child([&](Child& self) {
-    SharedSemaphore* s = create_shared_semaphore(1, 1, "sound");
-    if (!s) return false;
-    self.tell('r');
-    const bool ok = self.hear() == 'g' && rounds(s);
-    close_shared_semaphore(s);
-    return ok;
-  });
-  ASSERT_TRUE(child.started());
-  SharedSemaphore* s = create_shared_semaphore(1, 1, "sound");
-  ASSERT_NE(s, nullptr);
-  ASSERT_EQ(child.hear(), 'r');
-  child.tell('g');
-  EXPECT_TRUE(rounds(s));
-  EXPECT_TRUE(child.finish());
-  EXPECT_EQ(shared->counter.load(), 2 * kRounds);
-  EXPECT_EQ(shared->overlaps.load(), 0);
-  close_shared_semaphore(s);
+  // Held open for many rounds, or made and closed in every round, so that
+  // processes join while the last user leaves and the names come and go.
+  const struct {
+    int rounds;
+    bool reopen;
+  } cases[] = {{20000, false}, {500, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reopen ? "made and closed in every round" : "held open");
+    shared->counter = 0;
+    // Every eighth round yields inside: without exclusion another process
+    // then runs between the read and the write.
+    auto rounds = [shared, c] {
+      SharedSemaphore* s = nullptr;
+      bool ok = true;
+      for (int i = 0; ok && i < c.rounds; ++i) {
+        if (!s) s = create_shared_semaphore(1, 1, "sound");
+        ok = s && wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE) == 0;
+        if (!ok) break;
+        if (shared->inside.exchange(1)) shared->overlaps.fetch_add(1);
+        const long v = shared->counter.load();
+        if (i % 8 == 0) sys_yield();
+        shared->counter.store(v + 1);
+        shared->inside.store(0);
+        ok = release_shared_semaphore(s, 1, nullptr) == 1;
+        if (c.reopen) {
+          close_shared_semaphore(s);
+          s = nullptr;
+        }
+      }
+      close_shared_semaphore(s);
+      return ok;
+    };
+    auto body = [&rounds](Child& self) {
+      self.tell('r');
+      return self.hear() == 'g' && rounds();
+    };
+    Child first(body), second(body);
+    ASSERT_TRUE(first.started() && second.started());
+    ASSERT_EQ(first.hear(), 'r');
+    ASSERT_EQ(second.hear(), 'r');
+    first.tell('g');
+    second.tell('g');
+    EXPECT_TRUE(rounds());
+    EXPECT_TRUE(first.finish());
+    EXPECT_TRUE(second.finish());
+    EXPECT_EQ(shared->counter.load(), 3 * c.rounds);
+    EXPECT_EQ(shared->overlaps.load(), 0);
+    EXPECT_EQ(entries(), std::vector<std::string>{});
+  }
   ::munmap(shared, sizeof(Shared));
 }
 
@@ -266,11 +328,14 @@ TEST_F(SharedSemaphores, AReleaseInOneProcessWakesAWaiterInTheOther) {
 
 TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
   enum Holds { UNIT, SPIN_LOCK };
-  for (Holds holds : {UNIT, SPIN_LOCK}) {
-    SCOPED_TRACE(holds == UNIT ? "unit" : "spin lock");
-    SharedSemaphore* s = create_shared_semaphore(1, 1, "sound");
-    ASSERT_NE(s, nullptr);
-    Child child([holds](Child& self) {
+  const struct {
+    Holds holds;
+    bool joins_after;  // the test opens the name only once the holder is dead
+  } cases[] = {{UNIT, false}, {SPIN_LOCK, false}, {UNIT, true}, {SPIN_LOCK, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.holds == UNIT ? "unit" : "spin lock") + (c.joins_after ? ", joins after" : ""));
+    SharedSemaphore* s = c.joins_after ? nullptr : create_shared_semaphore(1, 1, "sound");
+    Child child([holds = c.holds](Child& self) {
       SharedSemaphore* mine = create_shared_semaphore(1, 1, "sound");
       if (!mine) return false;
       if (holds == UNIT && wait_shared_semaphore(mine, SHARED_SEMAPHORE_INFINITE) != 0) return false;
@@ -281,10 +346,12 @@ TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
     });
     ASSERT_TRUE(child.started());
     ASSERT_EQ(child.hear(), 'h');
-    if (holds == UNIT) {
+    if (s && c.holds == UNIT) {
       EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
     }
     child.kill();
+    if (!s) s = create_shared_semaphore(1, 1, "sound");
+    ASSERT_NE(s, nullptr);
     // Would never return if the ended process kept its unit or its lock.
     EXPECT_EQ(wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE), 0u);
     EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
