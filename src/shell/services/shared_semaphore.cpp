@@ -126,9 +126,9 @@ bool lock_holder_ended(SharedSemaphore* s, uint32_t holder) {
   return true;
 }
 
-// Removes both names; the event's first, so that a section found by name
-// always comes with the event that was current when it was made (under the
-// lock, with ended set).
+// Removes both names (under the lock, with ended set), the event's first: a
+// joiner that reaches a section's lock while its event can still be reached
+// by name holds that section's own event, not one of an earlier semaphore.
 void remove_names(SharedSemaphore* s) {
   sys_shared_unlink(s->event_name);
   sys_shared_unlink(s->section_name);
