@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the tests with AddressSanitizer, LeakSanitizer and
 # UndefinedBehaviorSanitizer and runs the unit, OpenGL, audio and end-to-end
-# tests; then runs the sound ring, movie slot, movie player and render
-# hand-off tests, the picture worker and the program's start-up under
-# ThreadSanitizer.
+# tests; then runs the sound ring, shared semaphore, movie slot, movie player
+# and render hand-off tests, the picture worker and the program's start-up
+# under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -31,6 +31,9 @@ env "${leak_env[@]}" dbus-run-session -- ctest --test-dir build-asan --output-on
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTL_TSAN=ON -DTL_BENCH=OFF
 cmake --build build-tsan --target sound_ring_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^SoundRing"
+# Semaphores shared by threads and by forked processes.
+cmake --build build-tsan --target shell_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^SharedSemaphores\."
 # The movie slots' decoding threads against the main thread's uploads.
 cmake --build build-tsan --target movie_slot_tests movie_player_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -R "^(MovieSlots|MoviePlayerTest)\."

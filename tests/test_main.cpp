@@ -4,9 +4,34 @@
 // location, wherever it is started.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "platform/sys/sys.h"
+#include "shell/services/shared_semaphore.h"
+
+namespace {
+
+// Removes the named semaphores of a scope that processes ending without
+// closing them (death tests, killed children) left in /dev/shm.
+void remove_semaphores_of(const std::string& scope) {
+  DIR* d = ::opendir("/dev/shm");
+  if (!d) return;
+  const std::string suffix = "." + scope;
+  while (dirent* e = ::readdir(d)) {
+    const std::string n = e->d_name;
+    if (n.rfind("QMX_MSECT_", 0) == 0 && n.size() > suffix.size() &&
+        n.compare(n.size() - suffix.size(), suffix.size(), suffix) == 0)
+      ::shm_unlink(("/" + n).c_str());
+  }
+  ::closedir(d);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   setenv("SDL_VIDEODRIVER", "offscreen", 0);
@@ -18,6 +43,15 @@ int main(int argc, char** argv) {
   // set their own.
   sys_set_current_dir(sys_executable_dir());
   if (!sys_is_directory("./text")) sys_set_current_dir("..");
+  // Named semaphores of a test program are its own, shared only with the
+  // processes it starts (a death test's runs the program again): the program
+  // and other test runs never meet them.
+  const bool started_by_a_test = std::getenv("TL_TEST_SEMAPHORE_SCOPE") != nullptr;
+  setenv("TL_TEST_SEMAPHORE_SCOPE", ("test" + std::to_string(::getpid())).c_str(), 0);
+  const std::string scope = std::getenv("TL_TEST_SEMAPHORE_SCOPE");
+  shared_semaphore_set_scope(scope.c_str());
   ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  if (!started_by_a_test) remove_semaphores_of(scope);
+  return result;
 }

@@ -105,6 +105,44 @@ void sys_yield();
 using SysThread = std::thread;
 using CriticalSection = std::mutex;
 
+// ---- Memory shared between processes -------------------------------------------
+
+// An object in shared memory named "/name" (one flat namespace for the whole
+// machine), mapped whole. With an empty name it is memory private to this
+// process instead (a child made by fork gets a copy).
+struct SysSharedMemory {
+  int fd = -1;
+  void* data = nullptr;
+  size_t size = 0;
+};
+// Opens the named object and maps its size bytes. With create a missing one
+// is made, and an empty one is given its size (zero-filled). False when it
+// does not exist (without create), cannot be opened, or holds another size.
+bool sys_shared_open(SysSharedMemory* m, const std::string& name, size_t size, bool create);
+// Unmaps and closes it; the byte locks it held are released.
+void sys_shared_close(SysSharedMemory* m);
+// Removes the name: those that have the object open keep it, the next open of
+// the name makes a new one.
+void sys_shared_unlink(const std::string& name);
+// True while the object can still be reached by its name (private memory
+// always can).
+bool sys_shared_linked(const SysSharedMemory& m);
+// Byte locks on an object: a byte index is locked by one opening of it at a
+// time (two openings in one process are two holders), and released when that
+// opening closes or its process ends, however it ends. Private memory has no
+// other holder: its locks always succeed and are never held elsewhere.
+bool sys_shared_try_lock(const SysSharedMemory& m, uint32_t index);
+bool sys_shared_lock(const SysSharedMemory& m, uint32_t index);  // waits for it
+void sys_shared_unlock(const SysSharedMemory& m, uint32_t index);
+bool sys_shared_locked_elsewhere(const SysSharedMemory& m, uint32_t index);
+// Sleeps while *word (in shared or private memory) holds expected, until a
+// wake on the word or timeout_ms pass; false when the time ran out.
+bool sys_futex_wait(uint32_t* word, uint32_t expected, uint32_t timeout_ms);
+// Wakes up to count threads, of any process, sleeping on the word.
+void sys_futex_wake(uint32_t* word, int count);
+// The user the program runs as.
+uint32_t sys_user_id();
+
 // ---- Last error -------------------------------------------------------------
 
 enum : uint32_t { SYS_ERROR_INVALID_PARAMETER = 87, SYS_WAIT_TIMEOUT = 258 };

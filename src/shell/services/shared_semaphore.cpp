@@ -1,66 +1,194 @@
 #include "shell/services/shared_semaphore.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/sys/sys.h"
 
-// A semaphore is a section (its count, maximum and waiter count under a lock)
-// and an event that wakes a waiter. Every handle of the same name shares
-// both. Sharing stays inside the process: two running copies of the program
-// do not serialise each other, and one that dies holding a unit cannot hang
-// the other.
-struct SemaphoreSection {
-  std::mutex lock;
-  int count = 0;
-  int maximum = 0;
-  int waiters = 0;
+// A semaphore is an event (one word that waiters sleep on, raised by every
+// wake) and a section: the count, the maximum and the waiter count under a
+// spin lock, and one slot per handle that uses it. Every process that makes
+// or opens a name maps the same two objects; an unnamed semaphore has them in
+// memory of its own process.
+//
+// A handle's slot records the units taken through it and its threads that
+// wait. While the slot is in use its handle holds a byte lock on the section
+// object, which the kernel drops when the process ends, so a slot in use
+// whose byte is free belongs to a process that ended without closing: its
+// units are given back and its waiters no longer counted.
+namespace {
+
+enum : uint32_t {
+  SEMAPHORE_SLOTS = 64,
+  // Waiters look for ended holders this often (milliseconds).
+  SEMAPHORE_SWEEP_MS = 100,
+  // Spinners look for an ended holder of the spin lock after this many tries.
+  SEMAPHORE_LOCK_TRIES = 256,
+  // Names opened again because their last user was leaving as they joined.
+  SEMAPHORE_JOIN_TRIES = 64,
+  // Byte 0 is held while a section is set up; byte 1 + i while slot i is used.
+  SEMAPHORE_SETUP_BYTE = 0,
 };
 
-struct SemaphoreEvent {
-  std::condition_variable_any wake;
+struct SemaphoreSlot {
+  uint32_t token;   // its handle's spin-lock value
+  uint32_t in_use;  // its handle counts as a user
+  int64_t held;     // units taken through it less units released through it
+  int32_t waiting;  // its threads counted in waiters
 };
+
+struct SemaphoreSection {
+  uint32_t ready;    // set once the words are set up
+  uint32_t lock;     // the spin lock: its holder's token, 0 when free
+  int32_t waiters;   // threads counted as waiting on the event
+  int32_t count;     // units available
+  int32_t maximum;   // largest allowed count
+  uint32_t ended;    // the last user left: the names are removed, no one joins
+  uint32_t next_token;
+  SemaphoreSlot slots[SEMAPHORE_SLOTS];
+};
+
+std::mutex scope_lock;
+std::string scope;
+
+std::atomic_ref<uint32_t> atomic_word(uint32_t& w) { return std::atomic_ref<uint32_t>(w); }
+
+uint32_t slot_byte(uint32_t slot) { return 1 + slot; }
+
+std::string object_name(const char* kind, const char* name) {
+  std::lock_guard<std::mutex> g(scope_lock);
+  const std::string suffix = scope.empty() ? std::to_string(sys_user_id()) : scope;
+  return std::string("/QMX_MSECT_") + kind + "_" + name + "." + suffix;
+}
+
+bool valid_name(const char* name) { return !name || std::strlen(name) <= SHARED_SEMAPHORE_NAME_MAX; }
+
+}  // namespace
 
 struct SharedSemaphore {
-  std::shared_ptr<SemaphoreEvent> event;
-  std::shared_ptr<SemaphoreSection> section;
+  SysSharedMemory event;
+  SysSharedMemory section;
+  SemaphoreSection* words = nullptr;
+  std::string event_name;  // empty for an unnamed semaphore
+  std::string section_name;
+  uint32_t slot = 0;
+  uint32_t token = 0;
+  bool joined = false;
 };
 
 namespace {
 
-std::mutex names_lock;
-std::map<std::string, std::weak_ptr<SemaphoreEvent>> events;
-std::map<std::string, std::weak_ptr<SemaphoreSection>> sections;
+uint32_t* event_word(SharedSemaphore* s) { return static_cast<uint32_t*>(s->event.data); }
 
-bool valid_name(const char* name) { return !name || std::strlen(name) <= SHARED_SEMAPHORE_NAME_MAX; }
-
-// The named object of a map: found, or (in create mode) made; null when it
-// must be opened and does not exist.
-template <typename T>
-std::shared_ptr<T> named(std::map<std::string, std::weak_ptr<T>>& map, const std::string& key, bool open,
-                         bool* made) {
-  *made = false;
-  std::shared_ptr<T> object = map[key].lock();
-  if (!object && !open) {
-    object = std::make_shared<T>();
-    map[key] = object;
-    *made = true;
-  }
-  if (!object) map.erase(key);
-  return object;
+// Raises the event for up to units waiters (under the lock).
+void signal_waiters(SharedSemaphore* s, int32_t units) {
+  const int32_t k = std::min(units, s->words->waiters);
+  if (k <= 0) return;
+  atomic_word(*event_word(s)).fetch_add(1);
+  sys_futex_wake(event_word(s), k);
 }
 
-// The section's lock as a lockable, for the event's waits.
-struct SectionLock {
-  SharedSemaphore* s;
-  void lock() { lock_semaphore_section(s); }
-  void unlock() { unlock_semaphore_section(s); }
-};
+// A slot whose process ended: its units go back (the count staying within
+// its maximum) and its waiters are no longer counted. The units given back.
+int32_t give_back(SemaphoreSection* w, SemaphoreSlot& slot) {
+  const int64_t units = std::min<int64_t>(std::max<int64_t>(slot.held, 0), w->maximum - w->count);
+  w->count += int32_t(units);
+  w->waiters -= slot.waiting;
+  slot.in_use = 0;
+  slot.held = 0;
+  slot.waiting = 0;
+  return int32_t(units);
+}
+
+// Gives back the slots of processes that ended while using the semaphore
+// (under the lock).
+int32_t sweep_ended_users(SharedSemaphore* s) {
+  int32_t units = 0;
+  for (uint32_t i = 0; i < SEMAPHORE_SLOTS; ++i) {
+    SemaphoreSlot& slot = s->words->slots[i];
+    if (i != s->slot && slot.in_use && !sys_shared_locked_elsewhere(s->section, slot_byte(i)))
+      units += give_back(s->words, slot);
+  }
+  return units;
+}
+
+// Whether the spin lock's holder has ended: no slot carries its token any
+// more, or the process holding that slot is gone.
+bool lock_holder_ended(SharedSemaphore* s, uint32_t holder) {
+  if (holder == s->token || s->section_name.empty()) return false;
+  for (uint32_t i = 0; i < SEMAPHORE_SLOTS; ++i) {
+    if (atomic_word(s->words->slots[i].token).load() == holder)
+      return !sys_shared_locked_elsewhere(s->section, slot_byte(i));
+  }
+  return true;
+}
+
+// Removes both names (under the lock, with ended set), the event's first: a
+// joiner that reaches a section's lock while its event can still be reached
+// by name holds that section's own event, not one of an earlier semaphore.
+void remove_names(SharedSemaphore* s) {
+  sys_shared_unlink(s->event_name);
+  sys_shared_unlink(s->section_name);
+}
+
+enum JoinResult { JOIN_DONE, JOIN_FAILED, JOIN_AGAIN };
+
+// Maps the named section, sets it up when no one has, takes a free slot and
+// joins as a user. JOIN_AGAIN when the objects opened belong to a semaphore
+// whose last user was leaving: the names must be opened again.
+JoinResult join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
+  if (!sys_shared_open(&s->section, s->section_name, sizeof(SemaphoreSection), !open)) return JOIN_FAILED;
+  SemaphoreSection* w = static_cast<SemaphoreSection*>(s->section.data);
+  // Set up under the setup byte: a maker that ended half way leaves the byte
+  // free and ready clear, and the next one to come sets it up.
+  if (!sys_shared_lock(s->section, SEMAPHORE_SETUP_BYTE)) {
+    sys_shared_close(&s->section);
+    return JOIN_FAILED;
+  }
+  bool ready = atomic_word(w->ready).load() != 0;
+  if (!ready && !open) {
+    std::memset(w, 0, sizeof(SemaphoreSection));
+    w->count = initial;
+    w->maximum = maximum;
+    atomic_word(w->ready).store(1);
+    ready = true;
+  }
+  sys_shared_unlock(s->section, SEMAPHORE_SETUP_BYTE);
+  uint32_t slot = 0;
+  while (ready && slot < SEMAPHORE_SLOTS && !sys_shared_try_lock(s->section, slot_byte(slot))) ++slot;
+  if (!ready || slot == SEMAPHORE_SLOTS) {
+    sys_shared_close(&s->section);
+    return JOIN_FAILED;
+  }
+  s->words = w;
+  s->slot = slot;
+  do {
+    s->token = atomic_word(w->next_token).fetch_add(1) + 1;
+  } while (s->token == 0);
+  atomic_word(w->slots[slot].token).store(s->token);
+  lock_semaphore_section(s);
+  if (w->ended || !sys_shared_linked(s->event)) {
+    // A leaver that ended between marking the section and removing the names
+    // leaves them to whoever comes next.
+    if (w->ended && sys_shared_linked(s->section)) remove_names(s);
+    unlock_semaphore_section(s);
+    sys_shared_close(&s->section);
+    s->words = nullptr;
+    return JOIN_AGAIN;
+  }
+  SemaphoreSlot& mine = w->slots[slot];
+  // In use with its byte free: the process before ended without closing.
+  if (mine.in_use) signal_waiters(s, give_back(w, mine));
+  mine.in_use = 1;
+  mine.held = 0;
+  mine.waiting = 0;
+  unlock_semaphore_section(s);
+  s->joined = true;
+  return JOIN_DONE;
+}
 
 SharedSemaphore* make(int initial, int maximum, const char* name, bool open) {
   SharedSemaphore* s = new SharedSemaphore;
@@ -73,39 +201,56 @@ SharedSemaphore* make(int initial, int maximum, const char* name, bool open) {
 
 }  // namespace
 
+void shared_semaphore_set_scope(const char* text) {
+  std::lock_guard<std::mutex> g(scope_lock);
+  scope = text ? text : "";
+}
+
 bool open_semaphore_event(SharedSemaphore* s, const char* name, bool open) {
-  if (!name) {
-    s->event = std::make_shared<SemaphoreEvent>();
-    return true;
-  }
-  std::lock_guard<std::mutex> g(names_lock);
-  bool made;
-  s->event = named(events, std::string("QMX_MSECT_EVT_") + name, open, &made);
-  return s->event != nullptr;
+  s->event_name = name ? object_name("EVT", name) : std::string();
+  return sys_shared_open(&s->event, s->event_name, sizeof(uint32_t), !open);
 }
 
 bool open_semaphore_section(SharedSemaphore* s, int initial, int maximum, const char* name, bool open) {
-  bool made = !name;
-  if (name) {
-    std::lock_guard<std::mutex> g(names_lock);
-    s->section = named(sections, std::string("QMX_MSECT_MMF_") + name, open, &made);
-    if (!s->section) return false;
-  } else {
-    s->section = std::make_shared<SemaphoreSection>();
+  if (!name) {
+    if (!sys_shared_open(&s->section, std::string(), sizeof(SemaphoreSection), true)) return false;
+    s->words = static_cast<SemaphoreSection*>(s->section.data);
+    s->words->count = initial;
+    s->words->maximum = maximum;
+    s->words->ready = 1;
+    s->token = 1;
+    s->words->slots[0].token = s->token;
+    s->words->slots[0].in_use = 1;
+    s->joined = true;
+    return true;
   }
-  if (made) {
-    s->section->count = initial;
-    s->section->maximum = maximum;
+  s->section_name = object_name("MMF", name);
+  for (uint32_t attempt = 0; attempt < SEMAPHORE_JOIN_TRIES; ++attempt) {
+    const JoinResult r = join_section(s, initial, maximum, open);
+    if (r != JOIN_AGAIN) return r == JOIN_DONE;
+    sys_shared_close(&s->event);
+    if (!open_semaphore_event(s, name, open)) return false;
   }
-  return true;
+  return false;
 }
 
 bool init_shared_semaphore(SharedSemaphore* s, int initial, int maximum, const char* name, bool open) {
   return open_semaphore_event(s, name, open) && open_semaphore_section(s, initial, maximum, name, open);
 }
 
-void lock_semaphore_section(SharedSemaphore* s) { s->section->lock.lock(); }
-void unlock_semaphore_section(SharedSemaphore* s) { s->section->lock.unlock(); }
+void lock_semaphore_section(SharedSemaphore* s) {
+  std::atomic_ref<uint32_t> lock = atomic_word(s->words->lock);
+  for (uint32_t attempt = 1;; ++attempt) {
+    uint32_t holder = 0;
+    if (lock.compare_exchange_strong(holder, s->token, std::memory_order_acquire)) return;
+    if (attempt % SEMAPHORE_LOCK_TRIES == 0 && lock_holder_ended(s, holder) &&
+        lock.compare_exchange_strong(holder, s->token, std::memory_order_acquire))
+      return;
+    sys_yield();
+  }
+}
+
+void unlock_semaphore_section(SharedSemaphore* s) { atomic_word(s->words->lock).store(0, std::memory_order_release); }
 
 SharedSemaphore* create_shared_semaphore(int initial, int maximum, const char* name) {
   if (maximum < 1 || initial < 0 || initial > maximum || !valid_name(name)) {
@@ -121,46 +266,83 @@ SharedSemaphore* open_shared_semaphore(const char* name) {
 }
 
 uint32_t wait_shared_semaphore(SharedSemaphore* s, uint32_t timeout_ms) {
-  SemaphoreSection& b = *s->section;
-  SectionLock section{s};
-  std::unique_lock<SectionLock> g(section);
-  auto available = [&] { return b.count >= 1; };
-  ++b.waiters;
-  bool taken = true;
-  if (timeout_ms == SHARED_SEMAPHORE_INFINITE) {
-    s->event->wake.wait(g, available);
-  } else {
-    taken = s->event->wake.wait_for(g, std::chrono::milliseconds(timeout_ms), available);
+  SemaphoreSection* w = s->words;
+  SemaphoreSlot& mine = w->slots[s->slot];
+  const uint32_t start = sys_ms_clock();
+  uint32_t swept = start;
+  lock_semaphore_section(s);
+  for (;;) {
+    if (w->count >= 1) {
+      // Recorded as held first: a process that ends between the two steps
+      // gives the unit back rather than losing it.
+      ++mine.held;
+      --w->count;
+      unlock_semaphore_section(s);
+      return 0;
+    }
+    const uint32_t now = sys_ms_clock();
+    uint32_t nap = SEMAPHORE_SWEEP_MS;
+    if (timeout_ms != SHARED_SEMAPHORE_INFINITE) {
+      if (now - start >= timeout_ms) {
+        unlock_semaphore_section(s);
+        return SYS_WAIT_TIMEOUT;
+      }
+      nap = std::min(nap, timeout_ms - (now - start));
+    }
+    // The event's word is read under the lock: a release after the unlock
+    // changes it, and the sleep then ends at once.
+    ++w->waiters;
+    ++mine.waiting;
+    const uint32_t raised = atomic_word(*event_word(s)).load();
+    unlock_semaphore_section(s);
+    sys_futex_wait(event_word(s), raised, nap);
+    lock_semaphore_section(s);
+    --w->waiters;
+    --mine.waiting;
+    // A process that ended holding a unit never releases it.
+    if (!s->section_name.empty() && sys_ms_clock() - swept >= SEMAPHORE_SWEEP_MS) {
+      swept = sys_ms_clock();
+      signal_waiters(s, sweep_ended_users(s));
+    }
   }
-  --b.waiters;
-  if (!taken) return SYS_WAIT_TIMEOUT;
-  --b.count;
-  return 0;
 }
 
 int release_shared_semaphore(SharedSemaphore* s, int n, int* previous) {
-  SemaphoreSection& b = *s->section;
-  int wake = 0;
-  {
-    SectionLock section{s};
-    std::lock_guard<SectionLock> g(section);
-    if (previous) *previous = b.count;
-    if (n < 0 || b.count + n > b.maximum) {
-      sys_set_last_error(SYS_ERROR_INVALID_PARAMETER);
-      return 0;
-    }
-    b.count += n;
-    wake = n < b.waiters ? n : b.waiters;
+  SemaphoreSection* w = s->words;
+  lock_semaphore_section(s);
+  if (previous) *previous = w->count;
+  if (n < 0 || n > w->maximum - w->count) {
+    unlock_semaphore_section(s);
+    sys_set_last_error(SYS_ERROR_INVALID_PARAMETER);
+    return 0;
   }
-  for (int i = 0; i < wake; ++i) s->event->wake.notify_one();
+  // Counted first: a process that ends between the two steps gives the
+  // units back twice, which the maximum bounds, rather than losing them.
+  w->count += n;
+  w->slots[s->slot].held -= n;
+  signal_waiters(s, n);
+  unlock_semaphore_section(s);
   return 1;
 }
 
 void close_shared_semaphore(SharedSemaphore* s) {
   if (!s) return;
-  std::lock_guard<std::mutex> g(names_lock);
+  if (s->joined) {
+    lock_semaphore_section(s);
+    SemaphoreSection* w = s->words;
+    w->slots[s->slot].in_use = 0;
+    if (!s->section_name.empty()) {
+      signal_waiters(s, sweep_ended_users(s));
+      const bool last = std::none_of(std::begin(w->slots), std::end(w->slots),
+                                     [](const SemaphoreSlot& slot) { return slot.in_use != 0; });
+      if (last) {
+        w->ended = 1;
+        if (sys_shared_linked(s->section)) remove_names(s);
+      }
+    }
+    unlock_semaphore_section(s);
+  }
+  sys_shared_close(&s->section);
+  sys_shared_close(&s->event);
   delete s;
-  for (auto it = events.begin(); it != events.end();) it = it->second.expired() ? events.erase(it) : std::next(it);
-  for (auto it = sections.begin(); it != sections.end();)
-    it = it->second.expired() ? sections.erase(it) : std::next(it);
 }

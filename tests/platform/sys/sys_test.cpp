@@ -152,3 +152,47 @@ TEST(Sys, LargeBlocksAreZeroedAndWholeOrNone) {
   }
   sys_free_large(nullptr, 0);
 }
+
+TEST(Sys, SharedMemoryOpensByNameAndHoldsItsByteLocksPerOpening) {
+  const std::string name = "/tl_sys_test." + std::to_string(::getpid());
+  SysSharedMemory a, b, c;
+  EXPECT_FALSE(sys_shared_open(&a, name, 64, false));
+  ASSERT_TRUE(sys_shared_open(&a, name, 64, true));
+  static_cast<char*>(a.data)[63] = 'x';
+  // Another size is refused; the same name and size is the same memory.
+  EXPECT_FALSE(sys_shared_open(&b, name, 128, true));
+  ASSERT_TRUE(sys_shared_open(&b, name, 64, false));
+  EXPECT_EQ(static_cast<char*>(b.data)[63], 'x');
+  // Two openings in one process exclude each other; closing one frees its
+  // bytes.
+  EXPECT_TRUE(sys_shared_try_lock(a, 5));
+  EXPECT_TRUE(sys_shared_locked_elsewhere(b, 5));
+  EXPECT_FALSE(sys_shared_locked_elsewhere(a, 5));
+  EXPECT_FALSE(sys_shared_try_lock(b, 5));
+  EXPECT_TRUE(sys_shared_try_lock(b, 6));
+  sys_shared_close(&a);
+  EXPECT_FALSE(sys_shared_locked_elsewhere(b, 5));
+  EXPECT_TRUE(sys_shared_lock(b, 5));
+  // Removed, the name is free for a new object; the open one stays readable.
+  sys_shared_unlink(name);
+  EXPECT_FALSE(sys_shared_linked(b));
+  EXPECT_EQ(static_cast<char*>(b.data)[63], 'x');
+  ASSERT_TRUE(sys_shared_open(&c, name, 64, true));
+  EXPECT_EQ(static_cast<char*>(c.data)[63], 0);
+  EXPECT_TRUE(sys_shared_linked(c));
+  sys_shared_unlink(name);
+  sys_shared_close(&b);
+  sys_shared_close(&c);
+  // Private memory: no name, no other holder.
+  ASSERT_TRUE(sys_shared_open(&a, "", 64, false));
+  EXPECT_TRUE(sys_shared_try_lock(a, 0));
+  EXPECT_FALSE(sys_shared_locked_elsewhere(a, 0));
+  EXPECT_TRUE(sys_shared_linked(a));
+  sys_shared_close(&a);
+}
+
+TEST(Sys, FutexWaitSleepsOnlyWhileTheWordHoldsItsValue) {
+  uint32_t word = 0;
+  EXPECT_TRUE(sys_futex_wait(&word, 1, 60000));
+  EXPECT_FALSE(sys_futex_wait(&word, 0, 1));
+}
