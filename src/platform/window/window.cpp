@@ -8,6 +8,9 @@
 struct PlatformWindow {
   SDL_Window* sdl = nullptr;
   WindowProc proc = nullptr;
+  // What the program asked for: a window system without sizing borders of
+  // its own (offscreen) keeps no such state.
+  bool resizable = true;
 };
 
 namespace {
@@ -121,7 +124,7 @@ PlatformWindow* window_create(const std::string& title, int width, int height, W
     std::fprintf(stderr, "tamberlune: cannot create the window: %s\n", SDL_GetError());
     return nullptr;
   }
-  return new PlatformWindow{sdl, proc};
+  return new PlatformWindow{sdl, proc, true};
 }
 
 void window_destroy(PlatformWindow* window) {
@@ -139,16 +142,33 @@ void window_set_client_size(PlatformWindow* window, int width, int height) {
   if (window) SDL_SetWindowSize(window->sdl, width, height);
 }
 
+void window_get_position(PlatformWindow* window, int* x, int* y) {
+  *x = *y = 0;
+  if (window) SDL_GetWindowPosition(window->sdl, x, y);
+}
+
 void window_set_position(PlatformWindow* window, int x, int y) {
   if (window) SDL_SetWindowPosition(window->sdl, x, y);
 }
 
 void window_set_resizable(PlatformWindow* window, bool resizable) {
-  if (window) SDL_SetWindowResizable(window->sdl, resizable ? SDL_TRUE : SDL_FALSE);
+  if (!window) return;
+  window->resizable = resizable;
+  SDL_SetWindowResizable(window->sdl, resizable ? SDL_TRUE : SDL_FALSE);
+}
+
+bool window_is_resizable(PlatformWindow* window) { return window && window->resizable; }
+
+void window_restore(PlatformWindow* window) {
+  if (window) SDL_RestoreWindow(window->sdl);
 }
 
 void window_show(PlatformWindow* window) {
   if (window) SDL_ShowWindow(window->sdl);
+}
+
+bool window_is_shown(PlatformWindow* window) {
+  return window && (SDL_GetWindowFlags(window->sdl) & SDL_WINDOW_SHOWN) != 0;
 }
 
 bool window_peek_message(WindowMessage* out) {

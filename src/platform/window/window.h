@@ -41,9 +41,17 @@ PlatformWindow* window_create(const std::string& title, int width, int height, W
 void window_destroy(PlatformWindow* window);
 void window_get_client_size(PlatformWindow* window, int* width, int* height);
 void window_set_client_size(PlatformWindow* window, int width, int height);
+// The window's top-left corner on the screen.
+void window_get_position(PlatformWindow* window, int* x, int* y);
 void window_set_position(PlatformWindow* window, int x, int y);
+// Whether the user may resize the window (a sizing border and a maximise
+// box); windows start resizable.
 void window_set_resizable(PlatformWindow* window, bool resizable);
+bool window_is_resizable(PlatformWindow* window);
+// Brings a minimised or maximised window back to its normal state.
+void window_restore(PlatformWindow* window);
 void window_show(PlatformWindow* window);
+bool window_is_shown(PlatformWindow* window);
 
 // Takes one pending message, false when none is waiting.
 bool window_peek_message(WindowMessage* out);

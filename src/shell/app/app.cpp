@@ -7,6 +7,7 @@
 
 #include "platform/font/font.h"
 #include "platform/sys/sys.h"
+#include "render/device/gfx_device.h"
 #include "render/graphics/graphics.h"
 #include "shell/app/main_window.h"
 #include "shell/app/scene_runner.h"
@@ -58,6 +59,9 @@ void end_unexpected_exit() {
   std::fflush(nullptr);
   std::_Exit(1);
 }
+
+// The device's step after a successful reset.
+void restyle_main_window() { restore_windowed_style(0); }
 
 void apply_client_override(const char* key, int* side) {
   int v;
@@ -134,6 +138,7 @@ bool app_startup(void* instance) {
   const int layout[5] = {app.client_width, app.client_height, app.client_width, app.client_height, 0};
   sound_start = std::thread(sound_init);
   finish(font_start);
+  gfx_device_set_restyle_hook(restyle_main_window);
   gfx_init(w->window, 0, cw, ch, 32, layout);
   finish(sound_start);
   input_set_client_window(w->window);
@@ -177,6 +182,7 @@ void app_shutdown() {
   shutdown_input();
   sound_shutdown();
   gfx_shutdown();
+  gfx_device_set_restyle_hook(nullptr);
   shutdown_frame_timer();
   shutdown_perf_timer();
   shutdown_startup_config();

@@ -59,6 +59,29 @@ TEST(ClientAspect, WidthFollowsHeight) {
   }
 }
 
+// A size reported again unchanged after a request means the window manager
+// refused it: it is not asked for again until the window has another size.
+TEST(ClientAspect, ARefusedRequestIsNotRepeated) {
+  WindowRecord rec{};
+  struct {
+    int w, h;
+    bool resize;
+  } steps[] = {
+      {830, 600, true},   {830, 600, false}, {830, 600, false},  // refused: asked once
+      {820, 600, true},                                         // the user drags on
+      {800, 600, false},                                        // granted
+      {830, 600, true},   {803, 600, false}, {830, 600, true},
+      {830, 300, true},   {830, 300, false},
+  };
+  for (const auto& s : steps) {
+    AspectRequest r = keep_client_aspect_request(&rec, s.w, s.h, 800, 600, false, 1920);
+    EXPECT_EQ(r.resize, s.resize) << s.w << "x" << s.h;
+    if (r.resize) {
+      EXPECT_EQ(r.outer_width, 800 * s.h / 600);
+    }
+  }
+}
+
 TEST(WorkDirectory, ParentWhenNoTextFolder) {
   TempDir t;
   const std::string bin = t.path + "/bin/";
