@@ -88,6 +88,12 @@ ClientSize choose_client_size(int w, int h) {
   return {640, 480};
 }
 
+ClientSize apply_client_overrides(ClientSize size) {
+  apply_client_override("CLIENTW", &size.width);
+  apply_client_override("CLIENTH", &size.height);
+  return size;
+}
+
 int region_from_text(const char* text) {
   if (!text) return 0;
   switch (text[0]) {
@@ -116,9 +122,7 @@ bool app_startup(void* instance) {
   }
   int sw, sh;
   window_screen_size(&sw, &sh);
-  ClientSize size = choose_client_size(sw, sh);
-  apply_client_override("CLIENTW", &size.width);
-  apply_client_override("CLIENTH", &size.height);
+  const ClientSize size = apply_client_overrides(choose_client_size(sw, sh));
   app.client_width = size.width;
   app.client_height = size.height;
 

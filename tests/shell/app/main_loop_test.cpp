@@ -10,6 +10,7 @@
 #include "shell/services/input.h"
 
 void test_hide_window(PlatformWindow* window);
+bool test_cursor_shown();
 
 namespace {
 
@@ -150,6 +151,26 @@ TEST_F(AppLoop, SizeMessagesKeepTheLayoutAspect) {
     client(&w, &h);
     EXPECT_EQ(w, c.want_w) << c.w << "x" << c.h;
     EXPECT_EQ(h, c.h) << c.w << "x" << c.h << ": the height is never changed";
+  }
+}
+
+// The viewer shows the cursor; each mode sets the window system's cursor
+// from the next frame on, also back to shown.
+TEST_F(AppLoop, CursorFollowsItsMode) {
+  for (int i = 0; i < 2; ++i) drain();  // the viewer's init runs on the second frame
+  EXPECT_EQ(get_mouse_state()->cursor_mode, 1) << "the viewer sets mode 1";
+  EXPECT_TRUE(test_cursor_shown());
+  const struct {
+    int mode;
+    bool move;
+    bool shown;
+  } steps[] = {{2, false, false}, {1, false, true}, {2, true, false}, {0, true, true}, {0, false, true}};
+  for (const auto& s : steps) {
+    set_cursor_mode(s.mode);
+    if (s.move) move_mouse(10, 10);
+    drain();
+    EXPECT_EQ(test_cursor_shown(), s.shown) << "mode " << s.mode;
+    EXPECT_EQ(is_cursor_hidden(), s.shown ? 0 : 1) << "mode " << s.mode;
   }
 }
 
