@@ -69,6 +69,10 @@ SDL_Window* window_sdl_handle(PlatformWindow* window) { return window ? window->
 
 bool window_system_init() {
   SDL_SetHint(SDL_HINT_APP_NAME, "KT");
+  // The window class other programs see (the X11 class, the Wayland app id)
+  // is read from the environment when the video system starts.
+  SDL_setenv("SDL_VIDEO_X11_WMCLASS", "KT", 0);
+  SDL_setenv("SDL_VIDEO_WAYLAND_WMCLASS", "KT", 0);
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     std::fprintf(stderr, "tamberlune: cannot open the display: %s\n", SDL_GetError());
@@ -125,6 +129,15 @@ PlatformWindow* window_create(const std::string& title, int width, int height, W
     return nullptr;
   }
   return new PlatformWindow{sdl, proc, true};
+}
+
+void window_set_icon(PlatformWindow* window, const uint32_t* argb, int width, int height) {
+  if (!window) return;
+  SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(argb), width, height, 32, width * 4,
+                                                         SDL_PIXELFORMAT_ARGB8888);
+  if (!icon) return;
+  SDL_SetWindowIcon(window->sdl, icon);
+  SDL_FreeSurface(icon);
 }
 
 void window_destroy(PlatformWindow* window) {

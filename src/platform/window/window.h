@@ -28,6 +28,7 @@ struct WindowMessage {
 using WindowProc = int64_t (*)(PlatformWindow* window, uint32_t code, int64_t wparam, int64_t lparam);
 
 // Starts and stops the window system. Start-up fails when no display exists.
+// Every window carries the class "KT" (unless the environment names another).
 bool window_system_init();
 void window_system_shutdown();
 
@@ -39,6 +40,8 @@ int window_work_area_width();
 // able to carry an OpenGL context. The title is CP932.
 PlatformWindow* window_create(const std::string& title, int width, int height, WindowProc proc);
 void window_destroy(PlatformWindow* window);
+// Gives the window an icon of width x height ARGB pixels, rows top first.
+void window_set_icon(PlatformWindow* window, const uint32_t* argb, int width, int height);
 void window_get_client_size(PlatformWindow* window, int* width, int* height);
 void window_set_client_size(PlatformWindow* window, int width, int height);
 // The window's top-left corner on the screen.

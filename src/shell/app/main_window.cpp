@@ -6,6 +6,7 @@
 #include "platform/window/window.h"
 #include "render/graphics/graphics.h"
 #include "shell/app/app.h"
+#include "shell/app/window_icon.h"
 #include "shell/services/input.h"
 
 namespace {
@@ -31,7 +32,11 @@ int create_main_window(void*, MainWindowProc proc) {
   w.outer_height = w.client_height + 2 * kFrame + kCaption;
   w.style = MAIN_WINDOW_STYLE;
   w.window = window_create("Tamberlune", w.client_width, w.client_height, proc);
-  return w.window ? 1 : 0;
+  if (!w.window) return 0;
+  uint32_t icon[WINDOW_ICON_SIZE * WINDOW_ICON_SIZE];
+  draw_window_icon(icon);
+  window_set_icon(w.window, icon, WINDOW_ICON_SIZE, WINDOW_ICON_SIZE);
+  return 1;
 }
 
 WindowRecord* get_window_record(int index) { return record(index); }
