@@ -7,6 +7,7 @@
 #include "render/graphics/graphics.h"
 #include "render/text/text_queue.h"
 #include "shell/app/scene_runner.h"
+#include "sound/sound_command.h"
 
 namespace {
 
@@ -67,8 +68,18 @@ TEST(ErrorScreen, RegionCaptions) {
                                                    "\x82\xc5\x89\xba\x82\xb3\x82\xa2\x81\x42"));
 }
 
+void ignore_command(const SoundCommand&) {}
+
 TEST(ErrorScreen, ClearForgetsEverythingOfTheLastErrorButTheCaptions) {
+  // Recording the error also stops the sound worker, so that it does not run
+  // on while the process ends.
+  ASSERT_TRUE(sound_thread_start(ignore_command));
+  ASSERT_TRUE(sound_thread_running());
   scene_runner_record_fatal_error(FATAL_ORIGIN_LOADER, 7, 9, "pkg.bin");
+  EXPECT_FALSE(sound_thread_running());
+  EXPECT_EQ(get_error_screen()->codes[1], 7);
+  EXPECT_EQ(get_error_screen()->codes[2], 9);
+  EXPECT_STREQ(get_error_screen()->text, "pkg.bin");
   error_screen_set_value(42);
   clear_error_screen();
   const ErrorScreen* e = get_error_screen();

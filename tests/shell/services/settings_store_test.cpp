@@ -278,6 +278,9 @@ TEST_F(SettingsTest, QueriesAndRetyping) {
   EXPECT_FALSE(set_setting_string("t", nullptr));
   EXPECT_EQ(find_setting("t"), nullptr);
   EXPECT_FALSE(save_settings()) << "nothing to save to before a load";
+  ASSERT_TRUE(set_setting_int_default("only_default", 4));
+  EXPECT_EQ(get_setting_int("only_default", &out), 0) << "a default is no value";
+  EXPECT_EQ(settings_to_text().find("only_default"), std::string::npos) << "a key without a value is not written";
   add_setting_entry("x\ny")->value = 3;
   EXPECT_EQ(settings_to_text().find('y'), std::string::npos) << "an entry no line can hold is not written";
 }
