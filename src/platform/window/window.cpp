@@ -67,12 +67,13 @@ WindowMessage translate(const SDL_Event& e) {
 
 SDL_Window* window_sdl_handle(PlatformWindow* window) { return window ? window->sdl : nullptr; }
 
+void window_system_set_class(const char* name) {
+  SDL_setenv("SDL_VIDEO_X11_WMCLASS", name, 0);
+  SDL_setenv("SDL_VIDEO_WAYLAND_WMCLASS", name, 0);
+}
+
 bool window_system_init() {
   SDL_SetHint(SDL_HINT_APP_NAME, "KT");
-  // The window class other programs see (the X11 class, the Wayland app id)
-  // is read from the environment when the video system starts.
-  SDL_setenv("SDL_VIDEO_X11_WMCLASS", "KT", 0);
-  SDL_setenv("SDL_VIDEO_WAYLAND_WMCLASS", "KT", 0);
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
     std::fprintf(stderr, "tamberlune: cannot open the display: %s\n", SDL_GetError());

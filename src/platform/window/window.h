@@ -27,8 +27,12 @@ struct WindowMessage {
 
 using WindowProc = int64_t (*)(PlatformWindow* window, uint32_t code, int64_t wparam, int64_t lparam);
 
+// The class every window carries, as other programs see it (the X11 class,
+// the Wayland app id), unless the environment names another. It goes into
+// the environment, which the window system reads when it starts: call it
+// before window_system_init and before any other thread runs.
+void window_system_set_class(const char* name);
 // Starts and stops the window system. Start-up fails when no display exists.
-// Every window carries the class "KT" (unless the environment names another).
 bool window_system_init();
 void window_system_shutdown();
 

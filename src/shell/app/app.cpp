@@ -107,6 +107,8 @@ int region_from_text(const char* text) {
 
 bool app_startup(void* instance) {
   startup_trace_mark(STARTUP_MAIN);
+  // Before the start-up threads: naming the class writes the environment.
+  window_system_set_class("KT");
   app = AppState{};
   fatal_exit_set_handler(record_fatal_error);
   clear_error_screen();

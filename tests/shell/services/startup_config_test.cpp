@@ -21,6 +21,7 @@ struct ConfigCase {
 
 TEST(StartupConfig, Grammar) {
   const std::string v126(126, 'v'), v127(127, 'v'), w1024(1024, 'w'), k126(126, 'k'), k127(127, 'k');
+  const std::string c1022(1022, 'c'), c1023(1023, 'c');
   std::string sixty_five;
   for (int i = 0; i < 65; ++i) sixty_five.append("K").append(std::to_string(i)).append(" ").append(std::to_string(i)).append("\n");
 
@@ -41,6 +42,17 @@ TEST(StartupConfig, Grammar) {
       {"key without a value at the end", "A 1\nLONELY", {{"A", "1"}, {"LONELY", nullptr}}},
       {"binary bytes are words like any", std::string("A \x01\xff\x80\n\0B 2\n", 12), {{"A", "\x01\xff\x80"}}},
       {"keys are case-sensitive", "region J\n", {{"REGION", nullptr}, {"region", "J"}}},
+      // After its first word a comment also ends at Ctrl-Z, a NUL or a 0xFF
+      // byte, and the rest of that line is read as words. A comment word is
+      // still a word: one of 1024 characters ends the reading.
+      {"ctrl-z", "#note \x1aK 1\nN 2\n", {{"K", "1"}, {"N", "2"}}},
+      {"NUL", std::string("#note \0K 1\nN 2\n", 15), {{"K", "1"}, {"N", "2"}}},
+      {"0xFF", "#note \xffK 1\nN 2\n", {{"K", "1"}, {"N", "2"}}},
+      {"0xFF after a word", "# a \xff K 1\n", {{"K", "1"}, {"a", nullptr}}},
+      {"0xFF inside the comment word", "#no\xffK 1\nN 2\n", {{"K", nullptr}, {"N", "2"}}},
+      {"0xFF in a value", "K a\xff" "b\n", {{"K", "a\xff" "b"}}},
+      {"comment word of 1023", "#" + c1022 + "\nK 1\n", {{"K", "1"}}},
+      {"comment word of 1024", "A 1\n#" + c1023 + "\nK 1\n", {{"A", "1"}, {"K", nullptr}}},
   };
   for (const ConfigCase& c : cases) {
     TempDir t;
@@ -88,34 +100,6 @@ TEST(StartupConfig, CommentFormsEndAtTheirLine) {
   for (const char* tail : {"#", "#note", "# note", "#\n", "#note\r\n"}) {
     load_startup_config(t.file("KT52.CF", std::string("A 1\n") + tail));
     EXPECT_STREQ(get_startup_string("A"), "1") << tail;
-  }
-}
-
-// After its first word a comment also ends at Ctrl-Z, a NUL or a 0xFF byte,
-// and the rest of that line is read as words. A comment word is still a
-// word: one of 1024 characters ends the reading.
-TEST(StartupConfig, CommentEndsAndTheirLimits) {
-  const std::string c1022(1022, 'c'), c1023(1023, 'c');
-  const ConfigCase cases[] = {
-      {"ctrl-z", "#note \x1aK 1\nN 2\n", {{"K", "1"}, {"N", "2"}}},
-      {"NUL", std::string("#note \0K 1\nN 2\n", 15), {{"K", "1"}, {"N", "2"}}},
-      {"0xFF", "#note \xffK 1\nN 2\n", {{"K", "1"}, {"N", "2"}}},
-      {"0xFF after a word", "# a \xff K 1\n", {{"K", "1"}, {"a", nullptr}}},
-      {"0xFF inside the comment word", "#no\xffK 1\nN 2\n", {{"K", nullptr}, {"N", "2"}}},
-      {"0xFF in a value", "K a\xff" "b\n", {{"K", "a\xff" "b"}}},
-      {"comment word of 1023", "#" + c1022 + "\nK 1\n", {{"K", "1"}}},
-      {"comment word of 1024", "A 1\n#" + c1023 + "\nK 1\n", {{"A", "1"}, {"K", nullptr}}},
-  };
-  for (const ConfigCase& c : cases) {
-    TempDir t;
-    load_startup_config(t.file("KT52.CF", c.text));
-    for (const Expect& e : c.expect) {
-      const char* got = get_startup_string(e.key);
-      if (e.value)
-        EXPECT_STREQ(got, e.value) << c.name << ": " << e.key;
-      else
-        EXPECT_EQ(got, nullptr) << c.name << ": " << e.key;
-    }
   }
 }
 
