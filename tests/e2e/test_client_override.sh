@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# "CLIENTW" in "KT52.CF" replaces only the width of the chosen client size.
+# "CLIENTW" in "KT52.CF" replaces only the width of the chosen client size,
+# also on the line after a comment.
 source "$TL_E2E_LIB"
 program=$1
 
@@ -8,7 +9,7 @@ work="$E2E_TMP/work"
 mkdir -p "$work"
 cp -r "$TL_DATA_DIR"/. "$work"/
 cp "$program" "$work"/
-printf 'CLIENTW 700\n' >>"$work/KT52.CF"
+printf '#client-size\nCLIENTW 700\n' >>"$work/KT52.CF"
 
 e2e_start_x 1280x1024
 e2e_start_program "$work/$(basename "$program")"

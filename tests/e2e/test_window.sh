@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The program opens its window titled "Tamberlune" at the client size the
-# screen chooses, and closing the window ends it with exit code 0.
+# The program opens its window titled "Tamberlune", of class "KT" and with an
+# icon, at the client size the screen chooses, and closing the window ends it
+# with exit code 0.
 source "$TL_E2E_LIB"
 program=$1
 
@@ -8,8 +9,11 @@ e2e_start_x 1280x1024
 e2e_start_program "$program"
 geometry=$(xdotool getwindowgeometry "$E2E_WIN" | awk '/Geometry/ {print $2}')
 [ "$geometry" = "1024x768" ] || fail "window is $geometry, wanted 1024x768"
+class=$(xprop -id "$E2E_WIN" WM_CLASS)
+[ "$class" = 'WM_CLASS(STRING) = "KT", "KT"' ] || fail "window class: $class"
+xprop -id "$E2E_WIN" _NET_WM_ICON | grep -q "Icon (32 x 32)" || fail "the window has no icon"
 sleep 1
 kill -0 "$E2E_PID" || fail "the program ended on its own"
 "$TL_SEND_CLOSE" "$E2E_WIN"
 e2e_expect_exit 0
-echo "1 passed, 0 failed"
+echo "3 passed, 0 failed"

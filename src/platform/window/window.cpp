@@ -8,6 +8,9 @@
 struct PlatformWindow {
   SDL_Window* sdl = nullptr;
   WindowProc proc = nullptr;
+  // What the program asked for: a window system without sizing borders of
+  // its own (offscreen) keeps no such state.
+  bool resizable = true;
 };
 
 namespace {
@@ -63,6 +66,11 @@ WindowMessage translate(const SDL_Event& e) {
 }  // namespace
 
 SDL_Window* window_sdl_handle(PlatformWindow* window) { return window ? window->sdl : nullptr; }
+
+void window_system_set_class(const char* name) {
+  SDL_setenv("SDL_VIDEO_X11_WMCLASS", name, 0);
+  SDL_setenv("SDL_VIDEO_WAYLAND_WMCLASS", name, 0);
+}
 
 bool window_system_init() {
   SDL_SetHint(SDL_HINT_APP_NAME, "KT");
@@ -121,7 +129,16 @@ PlatformWindow* window_create(const std::string& title, int width, int height, W
     std::fprintf(stderr, "tamberlune: cannot create the window: %s\n", SDL_GetError());
     return nullptr;
   }
-  return new PlatformWindow{sdl, proc};
+  return new PlatformWindow{sdl, proc, true};
+}
+
+void window_set_icon(PlatformWindow* window, const uint32_t* argb, int width, int height) {
+  if (!window) return;
+  SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint32_t*>(argb), width, height, 32, width * 4,
+                                                         SDL_PIXELFORMAT_ARGB8888);
+  if (!icon) return;
+  SDL_SetWindowIcon(window->sdl, icon);
+  SDL_FreeSurface(icon);
 }
 
 void window_destroy(PlatformWindow* window) {
@@ -139,16 +156,33 @@ void window_set_client_size(PlatformWindow* window, int width, int height) {
   if (window) SDL_SetWindowSize(window->sdl, width, height);
 }
 
+void window_get_position(PlatformWindow* window, int* x, int* y) {
+  *x = *y = 0;
+  if (window) SDL_GetWindowPosition(window->sdl, x, y);
+}
+
 void window_set_position(PlatformWindow* window, int x, int y) {
   if (window) SDL_SetWindowPosition(window->sdl, x, y);
 }
 
 void window_set_resizable(PlatformWindow* window, bool resizable) {
-  if (window) SDL_SetWindowResizable(window->sdl, resizable ? SDL_TRUE : SDL_FALSE);
+  if (!window) return;
+  window->resizable = resizable;
+  SDL_SetWindowResizable(window->sdl, resizable ? SDL_TRUE : SDL_FALSE);
+}
+
+bool window_is_resizable(PlatformWindow* window) { return window && window->resizable; }
+
+void window_restore(PlatformWindow* window) {
+  if (window) SDL_RestoreWindow(window->sdl);
 }
 
 void window_show(PlatformWindow* window) {
   if (window) SDL_ShowWindow(window->sdl);
+}
+
+bool window_is_shown(PlatformWindow* window) {
+  return window && (SDL_GetWindowFlags(window->sdl) & SDL_WINDOW_SHOWN) != 0;
 }
 
 bool window_peek_message(WindowMessage* out) {

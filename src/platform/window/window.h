@@ -27,6 +27,11 @@ struct WindowMessage {
 
 using WindowProc = int64_t (*)(PlatformWindow* window, uint32_t code, int64_t wparam, int64_t lparam);
 
+// The class every window carries, as other programs see it (the X11 class,
+// the Wayland app id), unless the environment names another. It goes into
+// the environment, which the window system reads when it starts: call it
+// before window_system_init and before any other thread runs.
+void window_system_set_class(const char* name);
 // Starts and stops the window system. Start-up fails when no display exists.
 bool window_system_init();
 void window_system_shutdown();
@@ -39,11 +44,21 @@ int window_work_area_width();
 // able to carry an OpenGL context. The title is CP932.
 PlatformWindow* window_create(const std::string& title, int width, int height, WindowProc proc);
 void window_destroy(PlatformWindow* window);
+// Gives the window an icon of width x height ARGB pixels, rows top first.
+void window_set_icon(PlatformWindow* window, const uint32_t* argb, int width, int height);
 void window_get_client_size(PlatformWindow* window, int* width, int* height);
 void window_set_client_size(PlatformWindow* window, int width, int height);
+// The window's top-left corner on the screen.
+void window_get_position(PlatformWindow* window, int* x, int* y);
 void window_set_position(PlatformWindow* window, int x, int y);
+// Whether the user may resize the window (a sizing border and a maximise
+// box); windows start resizable.
 void window_set_resizable(PlatformWindow* window, bool resizable);
+bool window_is_resizable(PlatformWindow* window);
+// Brings a minimised or maximised window back to its normal state.
+void window_restore(PlatformWindow* window);
 void window_show(PlatformWindow* window);
+bool window_is_shown(PlatformWindow* window);
 
 // Takes one pending message, false when none is waiting.
 bool window_peek_message(WindowMessage* out);

@@ -13,6 +13,7 @@ namespace {
 
 GfxDevice dev;
 GfxDeviceHooks hooks;
+GfxDeviceCallback restyle_hook = nullptr;
 
 struct Attempt {
   int device_type;
@@ -160,6 +161,7 @@ void gfx_present() {
   gfx_invalidate_stage_cache();
   dev.viewport = gpu_get_viewport(dev.device);
   if (dev.on_reset) dev.on_reset();
+  if (restyle_hook) restyle_hook();
 }
 
 void gfx_request_resize(int width, int height, int full_screen) {
@@ -200,3 +202,4 @@ void gfx_device_shutdown() {
 }
 
 void gfx_device_set_hooks(const GfxDeviceHooks& h) { hooks = h; }
+void gfx_device_set_restyle_hook(GfxDeviceCallback restyle) { restyle_hook = restyle; }

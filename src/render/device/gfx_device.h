@@ -86,3 +86,7 @@ struct GfxDeviceHooks {
   GfxDeviceCallback reset;
 };
 void gfx_device_set_hooks(const GfxDeviceHooks& hooks);
+// Puts the main window back in its windowed style after a successful reset,
+// once the on-reset callback has run. The application registers it at
+// start-up (the window belongs to it); null runs nothing.
+void gfx_device_set_restyle_hook(GfxDeviceCallback restyle);

@@ -7,6 +7,7 @@
 
 #include "platform/font/font.h"
 #include "platform/sys/sys.h"
+#include "render/device/gfx_device.h"
 #include "render/graphics/graphics.h"
 #include "shell/app/main_window.h"
 #include "shell/app/scene_runner.h"
@@ -59,6 +60,9 @@ void end_unexpected_exit() {
   std::_Exit(1);
 }
 
+// The device's step after a successful reset.
+void restyle_main_window() { restore_windowed_style(0); }
+
 void apply_client_override(const char* key, int* side) {
   int v;
   if (get_startup_int(key, &v) && v >= 1 && v <= kMaxClientSide) *side = v;
@@ -84,6 +88,12 @@ ClientSize choose_client_size(int w, int h) {
   return {640, 480};
 }
 
+ClientSize apply_client_overrides(ClientSize size) {
+  apply_client_override("CLIENTW", &size.width);
+  apply_client_override("CLIENTH", &size.height);
+  return size;
+}
+
 int region_from_text(const char* text) {
   if (!text) return 0;
   switch (text[0]) {
@@ -97,6 +107,8 @@ int region_from_text(const char* text) {
 
 bool app_startup(void* instance) {
   startup_trace_mark(STARTUP_MAIN);
+  // Before the start-up threads: naming the class writes the environment.
+  window_system_set_class("KT");
   app = AppState{};
   fatal_exit_set_handler(record_fatal_error);
   clear_error_screen();
@@ -112,9 +124,7 @@ bool app_startup(void* instance) {
   }
   int sw, sh;
   window_screen_size(&sw, &sh);
-  ClientSize size = choose_client_size(sw, sh);
-  apply_client_override("CLIENTW", &size.width);
-  apply_client_override("CLIENTH", &size.height);
+  const ClientSize size = apply_client_overrides(choose_client_size(sw, sh));
   app.client_width = size.width;
   app.client_height = size.height;
 
@@ -134,6 +144,7 @@ bool app_startup(void* instance) {
   const int layout[5] = {app.client_width, app.client_height, app.client_width, app.client_height, 0};
   sound_start = std::thread(sound_init);
   finish(font_start);
+  gfx_device_set_restyle_hook(restyle_main_window);
   gfx_init(w->window, 0, cw, ch, 32, layout);
   finish(sound_start);
   input_set_client_window(w->window);
@@ -177,6 +188,7 @@ void app_shutdown() {
   shutdown_input();
   sound_shutdown();
   gfx_shutdown();
+  gfx_device_set_restyle_hook(nullptr);
   shutdown_frame_timer();
   shutdown_perf_timer();
   shutdown_startup_config();

@@ -32,6 +32,9 @@ void app_shutdown();
 
 // The client size for a screen, before "CLIENTW" and "CLIENTH" apply.
 ClientSize choose_client_size(int screen_width, int screen_height);
+// The size with "CLIENTW" and "CLIENTH" applied, each on its own side where
+// it holds an integer from 1 to 16384 (other values would make no window).
+ClientSize apply_client_overrides(ClientSize size);
 // Region index from the "REGION" value: 'E' 0, 'U' 1, 'J' 2, 'A' 3, else 0.
 int region_from_text(const char* text);
 

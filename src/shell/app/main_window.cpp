@@ -6,6 +6,7 @@
 #include "platform/window/window.h"
 #include "render/graphics/graphics.h"
 #include "shell/app/app.h"
+#include "shell/app/window_icon.h"
 #include "shell/services/input.h"
 
 namespace {
@@ -31,7 +32,11 @@ int create_main_window(void*, MainWindowProc proc) {
   w.outer_height = w.client_height + 2 * kFrame + kCaption;
   w.style = MAIN_WINDOW_STYLE;
   w.window = window_create("Tamberlune", w.client_width, w.client_height, proc);
-  return w.window ? 1 : 0;
+  if (!w.window) return 0;
+  uint32_t icon[WINDOW_ICON_SIZE * WINDOW_ICON_SIZE];
+  draw_window_icon(icon);
+  window_set_icon(w.window, icon, WINDOW_ICON_SIZE, WINDOW_ICON_SIZE);
+  return 1;
 }
 
 WindowRecord* get_window_record(int index) { return record(index); }
@@ -47,15 +52,24 @@ void disable_window(int) {}
 void store_window_rect(int index) {
   WindowRecord* w = record(index);
   if (!w || !w->window) return;
-  int cw, ch;
+  int x, y, cw, ch;
+  window_get_position(w->window, &x, &y);
   window_get_client_size(w->window, &cw, &ch);
-  w->stored_rect = {0, 0, cw, ch};
+  w->stored_rect = {x, y, x + cw + 2 * kFrame, y + ch + 2 * kFrame + kCaption};
 }
 
-// After a device reset the window keeps its place, size and sizing border;
-// it is only shown again.
+// After a device reset the window goes to the stored rectangle's corner (the
+// screen's, unless store_window_rect ran) at the size it was made with, loses
+// its sizing border and maximise box, and is shown. A maximised window is
+// brought back to its normal state first, so that the place and size hold.
 void restore_windowed_style(int index) {
-  if (WindowRecord* w = record(index)) window_show(w->window);
+  WindowRecord* w = record(index);
+  if (!w || !w->window) return;
+  window_restore(w->window);
+  window_set_position(w->window, w->stored_rect.left, w->stored_rect.top);
+  window_set_client_size(w->window, w->outer_width, w->outer_height);
+  window_set_resizable(w->window, false);
+  window_show(w->window);
 }
 
 int get_window_client_width(int index) {
@@ -87,17 +101,24 @@ AspectRequest client_aspect_request(int w, int h, int layout_width, int layout_h
   return r;
 }
 
+AspectRequest keep_client_aspect_request(WindowRecord* rec, int w, int h, int layout_width, int layout_height,
+                                         bool maximised, int work_area_width) {
+  AspectRequest r = client_aspect_request(w, h, layout_width, layout_height, maximised, work_area_width);
+  const bool refused = r.resize && w == rec->request_from_width && h == rec->request_from_height;
+  rec->request_from_width = r.resize ? w : 0;
+  rec->request_from_height = r.resize ? h : 0;
+  if (refused) r.resize = r.move = false;
+  return r;
+}
+
 void keep_client_aspect(int index, int layout_width, int layout_height, bool maximised) {
   WindowRecord* rec = record(index);
   if (!rec || !rec->window) return;
   int w, h;
   window_get_client_size(rec->window, &w, &h);
-  if (w == rec->requested_width && h == rec->requested_height) rec->requested_width = rec->requested_height = 0;
-  AspectRequest r = client_aspect_request(w, h, layout_width, layout_height, maximised, window_work_area_width());
+  AspectRequest r =
+      keep_client_aspect_request(rec, w, h, layout_width, layout_height, maximised, window_work_area_width());
   if (!r.resize) return;
-  if (r.outer_width == rec->requested_width && r.outer_height == rec->requested_height) return;
-  rec->requested_width = r.outer_width;
-  rec->requested_height = r.outer_height;
   window_set_client_size(rec->window, r.outer_width, r.outer_height);
   if (r.move) window_set_position(rec->window, r.x, r.y);
 }

@@ -17,9 +17,9 @@ struct WindowRecord {
   int client_width, client_height;
   int outer_width, outer_height;
   WindowRect stored_rect;
-  // The last size asked of the window manager; a request it refused is not
-  // repeated for the same height.
-  int requested_width, requested_height;
+  // The client size the last aspect request was made from; the same size
+  // reported again means the window manager refused the request.
+  int request_from_width, request_from_height;
 };
 
 enum { MAIN_WINDOW_STYLE = 0x100F0000 };
@@ -46,5 +46,11 @@ int get_window_client_height(int index);
 // The aspect rule for a client of w x h: the width follows the height.
 AspectRequest client_aspect_request(int w, int h, int layout_width, int layout_height, bool maximised,
                                     int work_area_width);
+// The rule for a window whose client is now w x h, remembering its last
+// request: a request the window manager refused (it reports the size the
+// request was made from again) is not repeated, so the two cannot ask and
+// answer for ever. Any other size asks anew.
+AspectRequest keep_client_aspect_request(WindowRecord* record, int w, int h, int layout_width, int layout_height,
+                                         bool maximised, int work_area_width);
 void keep_client_aspect(int index, int layout_width, int layout_height, bool maximised);
 int64_t main_window_proc(PlatformWindow* window, uint32_t message, int64_t wparam, int64_t lparam);

@@ -114,15 +114,25 @@ bool set_row_default(const SettingKeyDef& row, bool value, bool default_value) {
   return ok;
 }
 
-// A copy is valid when it and its check file read, the check holds exactly
-// four bytes, those equal the copy's CRC-32, and the copy holds no zero byte
-// (a text file never does).
+// The CRC-32 a check file holds in its first four bytes; false when it does
+// not open or holds fewer.
+bool read_check(const std::string& check_name, uint32_t* stored) {
+  FILE* f = sys_fopen(check_name, "rb");
+  if (!f) return false;
+  uint8_t b[4];
+  const bool ok = std::fread(b, 1, sizeof b, f) == sizeof b;
+  std::fclose(f);
+  *stored = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+  return ok;
+}
+
+// A copy is valid when it and its check file read, the check's first four
+// bytes equal the copy's CRC-32, and the copy holds no zero byte (a text file
+// never does).
 bool read_valid_copy(int i, std::vector<uint8_t>& copy) {
-  std::vector<uint8_t> check;
+  uint32_t stored;
   if (!sys_read_file(store.copy_names[i], copy, SETTINGS_FILE_MAX_BYTES)) return false;
-  if (!sys_read_file(store.check_names[i], check, 16) || check.size() != 4) return false;
-  uint32_t stored = check[0] | (check[1] << 8) | (check[2] << 16) | (static_cast<uint32_t>(check[3]) << 24);
-  if (stored != crc32(copy.data(), copy.size())) return false;
+  if (!read_check(store.check_names[i], &stored) || stored != crc32(copy.data(), copy.size())) return false;
   return std::memchr(copy.data(), 0, copy.size()) == nullptr;
 }
 

@@ -1,5 +1,6 @@
 #include "shell/services/startup_config.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/sys/sys.h"
@@ -17,6 +18,8 @@ bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 
 // Reads the next whitespace-delimited word, never storing more than the
 // buffer holds; a word of kWordLimit characters or more is reported as such.
+// The white space that ends the word stays unread, so a comment word at the
+// end of its line still finds that line's end.
 Word read_word(FILE* f, std::string& word) {
   word.clear();
   int c;
@@ -29,27 +32,36 @@ Word read_word(FILE* f, std::string& word) {
     word += static_cast<char>(c);
     c = std::fgetc(f);
   }
+  if (c != EOF) std::ungetc(c, f);
   return Word::ok;
 }
 
+// Discards the rest of a comment: up to and including a line end or Ctrl-Z,
+// or up to the end of the file, a NUL or a 0xFF byte (the reading goes on
+// after either).
 void skip_comment(FILE* f) {
   for (;;) {
     int c = std::fgetc(f);
-    if (c == EOF || c == '\n' || c == '\r' || c == 26 || c == 0) return;
+    if (c == EOF || c == '\n' || c == '\r' || c == 26 || c == 0 || c == 0xFF) return;
   }
 }
 
+// An optional '-' and decimal digits whose value fits a signed 32-bit
+// integer; anything else is no integer, so that a typing slip or an
+// overlong value leaves the caller's default instead of a number made of it.
 bool parse_int(const char* text, int* out) {
   const char* p = text;
-  bool negative = *p == '-';
+  const bool negative = *p == '-';
   if (negative) ++p;
-  if (*p == 0 || std::strlen(p) > 9) return false;
-  int v = 0;
+  if (*p == 0) return false;
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  int64_t v = 0;
   for (; *p; ++p) {
     if (*p < '0' || *p > '9') return false;
     v = v * 10 + (*p - '0');
+    if (v > limit) return false;
   }
-  *out = negative ? -v : v;
+  *out = static_cast<int>(negative ? -v : v);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // "KT52.CF": whitespace-separated words taken in pairs (key, value), '#' in
-// key position starting a comment to the end of the line. Read once at
+// key position starting a comment to the end of the line (or to a NUL or
+// 0xFF byte, after which the reading goes on). Read once at
 // start-up; every component asks for its keys by name.
 #pragma once
 
@@ -22,7 +23,8 @@ void load_startup_config(const std::string& file_name);
 // The value of the first slot whose key matches exactly, or null.
 const char* get_startup_string(const char* key);
 // 1 and the value when the key is present and holds a decimal integer
-// (optional '-', up to 9 digits); else 0 and *out = 0.
+// (optional '-', digits, within the signed 32-bit range); else 0 and
+// *out = 0.
 int get_startup_int(const char* key, int* out);
 int get_startup_int_or(const char* key, int fallback);
 void shutdown_startup_config();

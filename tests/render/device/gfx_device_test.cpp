@@ -23,6 +23,7 @@ std::string calls;
 
 void record_lost() { calls += "L"; }
 void record_reset() { calls += "R"; }
+void record_restyle() { calls += "W"; }
 
 class GfxTest : public ::testing::Test {
  protected:
@@ -39,6 +40,7 @@ class GfxTest : public ::testing::Test {
     calls.clear();
     GfxDeviceParams p{window, kW, kH, 32, 0, 0, record_lost, record_reset};
     gfx_install_device_hooks();
+    gfx_device_set_restyle_hook(record_restyle);
     ok = gfx_device_init(p) == 1;
     ASSERT_EQ(ok, expect_ok);
   }
@@ -46,6 +48,7 @@ class GfxTest : public ::testing::Test {
   void stop() {
     if (ok) gfx_device_shutdown();
     ok = false;
+    gfx_device_set_restyle_hook(nullptr);
     gpu_debug_override_adapter(nullptr);
     window_destroy(window);
     window_system_shutdown();
@@ -194,7 +197,7 @@ TEST_F(GfxTest, ResetRunsTheCallbacksInOrderAndInvalidatesTheCaches) {
   gfx_present();  // still lost
   EXPECT_EQ(calls, "");
   gfx_present();  // can be reset
-  EXPECT_EQ(calls, "LR");
+  EXPECT_EQ(calls, "LRW") << "the window is restyled after the reset callback";
   // The device is back at its defaults, and the caches know it.
   EXPECT_EQ(gpu_get_texture(d, 1), nullptr);
   EXPECT_EQ(gfx_preset_blend(), -1);
@@ -210,9 +213,9 @@ TEST_F(GfxTest, ResetRunsTheCallbacksInOrderAndInvalidatesTheCaches) {
 TEST_F(GfxTest, FailedResetIsRetriedOnTheNextFrame) {
   gpu_debug_lose_device(gfx_device(), GpuLossScript{0, true, 1});
   gfx_present();
-  EXPECT_EQ(calls, "L");
+  EXPECT_EQ(calls, "L") << "a failed reset leaves the window as it is";
   gfx_present();
-  EXPECT_EQ(calls, "LLR");
+  EXPECT_EQ(calls, "LLRW");
   gfx_present();
   EXPECT_FALSE(gfx_device_ptr()->lost);
 }
@@ -221,7 +224,7 @@ TEST_F(GfxTest, ResizeRequestForcesAReset) {
   gfx_request_resize(0, 0, -1);
   EXPECT_TRUE(gfx_device_ptr()->reset_request);
   gfx_present();
-  EXPECT_EQ(calls, "LR");
+  EXPECT_EQ(calls, "LRW");
   EXPECT_FALSE(gfx_device_ptr()->reset_request);
 }
 

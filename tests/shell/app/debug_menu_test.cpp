@@ -7,7 +7,9 @@
 
 #include "render/graphics/graphics.h"
 #include "render/text/text_queue.h"
+#include "render/view/view_state.h"
 #include "shell/services/input.h"
+#include "sound/sound_command.h"
 
 namespace {
 
@@ -58,14 +60,28 @@ class DebugMenuTest : public ::testing::Test {
     if (vk) keys[vk] = 0;
     update_input();
   }
-  // The colour of each listed row, in the order queued.
+  // The colour of each listed row, in the order queued; every command is
+  // checked for its place, size and font on the way.
   std::vector<uint32_t> row_colours() {
     std::vector<uint32_t> out;
     const uint8_t* cursor = text_queue_data(queue);
     TextCommand cmd;
     const char* text;
-    while (cursor && text_queue_next(&cursor, &cmd, &text))
-      if (std::strcmp(text, "DM") != 0) out.push_back(cmd.colour);
+    while (cursor && text_queue_next(&cursor, &cmd, &text)) {
+      const bool title = std::strcmp(text, "DM") == 0;
+      EXPECT_EQ(cmd.x, 100) << text;
+      EXPECT_EQ(cmd.y, title ? 100 : 132 + 16 * int(out.size())) << text;
+      EXPECT_EQ(cmd.size, 16.0f) << text;
+      EXPECT_EQ(cmd.font, 0) << text;
+      EXPECT_EQ(cmd.anchor, 0u) << text;
+      if (title) {
+        EXPECT_TRUE(out.empty()) << "the title comes first";
+        EXPECT_EQ(cmd.colour, DEBUG_MENU_NORMAL);
+      } else {
+        EXPECT_STREQ(text, kRows[out.size()].name);
+        out.push_back(cmd.colour);
+      }
+    }
     return out;
   }
 };
@@ -74,6 +90,9 @@ constexpr uint32_t S = DEBUG_MENU_SELECTED, N = DEBUG_MENU_NORMAL;
 
 TEST_F(DebugMenuTest, OnlyTheRowUnderTheCursorIsHighlighted) {
   ASSERT_EQ(queue, gfx_text_buffer_main()) << "the menu draws into the main text queue";
+  gfx_set_clear_colour(0xFF123456u);
+  frame(0);
+  EXPECT_EQ(gfx_get_clear_colour(), 0u) << "the list is drawn on black";
   // Per step: key pressed this frame, then the colours drawn on the next frame.
   struct {
     int key;
@@ -114,6 +133,26 @@ TEST_F(DebugMenuTest, EnterRunsTheProgramUntilItFinishes) {
   frame(VK_RETURN);
   EXPECT_EQ(debug_menu_state()->state, 0) << "a row without init does not start";
   EXPECT_EQ(calls.init, 1);
+}
+
+std::vector<uint32_t> posted;
+void record_command(const SoundCommand& c) { posted.push_back(c.opcode); }
+
+// Entering the menu starts it at the top of its list and posts the stop of
+// the music and the menu's own sound command, in that order.
+TEST_F(DebugMenuTest, InitStartsAtTheTopAndPostsItsSoundCommands) {
+  frame(VK_DOWN);
+  frame(VK_RETURN);
+  ASSERT_EQ(debug_menu_state()->state, 1);
+  posted.clear();
+  ASSERT_TRUE(sound_thread_start(record_command));
+  debug_menu_init();
+  sound_thread_stop();
+  EXPECT_EQ(posted, (std::vector<uint32_t>{2, 23}));
+  EXPECT_EQ(debug_menu_state()->state, 0);
+  EXPECT_EQ(debug_menu_state()->cursor, 0);
+  EXPECT_EQ(debug_menu_state()->running, 0);
+  debug_menu_exit();
 }
 
 TEST_F(DebugMenuTest, OneRowKeepsTheCursorAtZero) {

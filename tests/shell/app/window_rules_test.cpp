@@ -4,6 +4,7 @@
 #include "platform/sys/sys.h"
 #include "shell/app/app.h"
 #include "shell/app/main_window.h"
+#include "shell/services/startup_config.h"
 #include "temp_dir.h"
 
 namespace {
@@ -21,6 +22,55 @@ TEST(ClientSize, ScreenSizeBoundaries) {
     EXPECT_EQ(s.width, c.cw) << c.w << "x" << c.h;
     EXPECT_EQ(s.height, c.ch) << c.w << "x" << c.h;
   }
+}
+
+// "CLIENTW" and "CLIENTH" replace each side alone, and only with a size a
+// window can have.
+TEST(ClientSize, OverridesFromTheConfiguration) {
+  struct {
+    const char* config;
+    int w, h;
+  } cases[] = {
+      {"", 1024, 768},
+      {"CLIENTW 700\n", 700, 768},
+      {"CLIENTH 500\n", 1024, 500},
+      {"CLIENTW 1 CLIENTH 16384\n", 1, 16384},
+      {"CLIENTW 0 CLIENTH 16385\n", 1024, 768},
+      {"CLIENTW -640 CLIENTH 480px\n", 1024, 768},
+      {"clientw 700\n", 1024, 768},
+  };
+  TempDir t;
+  for (const auto& c : cases) {
+    load_startup_config(t.file("KT52.CF", c.config));
+    ClientSize s = apply_client_overrides({1024, 768});
+    EXPECT_EQ(s.width, c.w) << c.config;
+    EXPECT_EQ(s.height, c.h) << c.config;
+  }
+  load_startup_config(t.path + "/none");
+}
+
+// The message-box key and the error box nothing calls: the box's text is the
+// message with its source place, shown on stderr as well.
+TEST(ErrorBox, MessageBoxKeyAndText) {
+  struct {
+    const char* config;
+    bool enabled;
+  } cases[] = {{"", false}, {"MESSAGEBOX 1\n", true}, {"MESSAGEBOX -3\n", true}, {"MESSAGEBOX 0\n", false},
+               {"MESSAGEBOX yes\n", false}};
+  TempDir t;
+  for (const auto& c : cases) {
+    load_startup_config(t.file("KT52.CF", c.config));
+    EXPECT_EQ(is_messagebox_enabled(), c.enabled) << c.config;
+  }
+  load_startup_config(t.path + "/none");
+
+  ::testing::internal::CaptureStderr();
+  show_error_box("cannot read", "viewer.cpp", 42);
+  const std::string long_message(3000, 'm');
+  show_error_box(long_message.c_str(), "f.cpp", -1);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Tamberlune: cannot read[viewer.cpp:42]\n"), std::string::npos) << err;
+  EXPECT_NE(err.find(long_message + "[f.cpp:-1]\n"), std::string::npos) << "a long message is kept whole";
 }
 
 TEST(Region, FirstUpperCaseLetter) {
@@ -55,6 +105,29 @@ TEST(ClientAspect, WidthFollowsHeight) {
     if (c.maximised) {
       EXPECT_EQ(r.x, c.x);
       EXPECT_EQ(r.y, 0);
+    }
+  }
+}
+
+// A size reported again unchanged after a request means the window manager
+// refused it: it is not asked for again until the window has another size.
+TEST(ClientAspect, ARefusedRequestIsNotRepeated) {
+  WindowRecord rec{};
+  struct {
+    int w, h;
+    bool resize;
+  } steps[] = {
+      {830, 600, true},   {830, 600, false}, {830, 600, false},  // refused: asked once
+      {820, 600, true},                                         // the user drags on
+      {800, 600, false},                                        // granted
+      {830, 600, true},   {803, 600, false}, {830, 600, true},
+      {830, 300, true},   {830, 300, false},
+  };
+  for (const auto& s : steps) {
+    AspectRequest r = keep_client_aspect_request(&rec, s.w, s.h, 800, 600, false, 1920);
+    EXPECT_EQ(r.resize, s.resize) << s.w << "x" << s.h;
+    if (r.resize) {
+      EXPECT_EQ(r.outer_width, 800 * s.h / 600);
     }
   }
 }

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "shell/services/frame_timer.h"
+#include "shell/services/startup_config.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -140,6 +142,75 @@ TEST_F(FrameTimerTest, ReInitStartsANewMeasuringPeriod) {
   EXPECT_EQ(get_frame_timer()->measured_rate, 0.0f);
   for (int i = 0; i < 60; ++i) wait_for_next_frame();
   EXPECT_NEAR(get_frame_timer()->measured_rate, 60.0f, 3.0f) << "the pause is not in the period";
+}
+
+TEST_F(FrameTimerTest, RatesFromInitAndFromTheSetter) {
+  const FrameTimer* t = get_frame_timer();
+  EXPECT_EQ(t->enabled, 1);
+  EXPECT_EQ(t->target_rate, 60);
+  EXPECT_EQ(t->frame_ms_whole, 16);
+  EXPECT_EQ(t->frame_us, 16666.666f);
+  EXPECT_EQ(t->frame_ms, 16.666666f);
+  EXPECT_EQ(t->ms_previous, 1000u);
+  EXPECT_EQ(t->counter_previous, 1000000);
+  EXPECT_EQ(get_perf_frequency(), 1000000);
+
+  // Half the rate: a fresh frame sleeps 29 ms (32 whole less 3), and the
+  // wait ends at 1/30 s.
+  FrameTimer* r = set_frame_rate(30);
+  EXPECT_EQ(r, get_frame_timer());
+  EXPECT_EQ(get_frame_rate(), 30);
+  EXPECT_EQ(t->frame_ms_whole, 32);
+  EXPECT_EQ(t->frame_us, 33333.332f);
+  EXPECT_EQ(t->frame_ms, 33.333332f);
+  wait_for_next_frame();
+  ASSERT_FALSE(FakeClock::sleeps.empty());
+  EXPECT_EQ(FakeClock::sleeps.front(), 29u);
+  EXPECT_GE(FakeClock::us, 1000000u + 33334u);
+  EXPECT_LT(FakeClock::us, 1000000u + 33334u + 100u);
+  EXPECT_EQ(get_frame_count(), 1u);
+
+  // A stopped timer does not wait, and still counts the frame.
+  set_frame_timer_enabled(0);
+  EXPECT_EQ(is_frame_timer_enabled(), 0);
+  FakeClock::sleeps.clear();
+  const uint64_t before = FakeClock::us;
+  wait_for_next_frame();
+  EXPECT_TRUE(FakeClock::sleeps.empty());
+  EXPECT_EQ(FakeClock::us, before);
+  EXPECT_EQ(get_frame_count(), 2u);
+  set_frame_timer_enabled(1);
+  EXPECT_EQ(is_frame_timer_enabled(), 1);
+}
+
+// Stamps against the frame start, in percent of one frame at 60 per second.
+TEST_F(FrameTimerTest, StampsAndClocks) {
+  mark_frame_start();
+  int64_t stamp = 0;
+  take_counter_stamp(&stamp);
+  take_counter_stamp(nullptr);
+  EXPECT_EQ(stamp, 1000000);
+  EXPECT_EQ(frame_percent_since(nullptr), 0.0f);
+  const uint32_t ms = get_time_ms();
+  EXPECT_EQ(read_time_ms(), ms);
+
+  FakeClock::us += 4167;
+  TempDir t;
+  load_startup_config(t.file("KT52.CF", ""));
+  EXPECT_EQ(stamp_perf_log(), 0) << "no PRMLOG key";
+  FakeClock::us += 4166;
+  stamp_perf_mark();
+  load_startup_config(t.file("KT52.CF", "PRMLOG on\n"));
+  FakeClock::us += 4167;
+  EXPECT_EQ(stamp_perf_log(), 1) << "the key exists, whatever its value";
+  load_startup_config(t.path + "/none");
+
+  EXPECT_NEAR(log_stamp_percent(), 75.0f, 0.01f);
+  EXPECT_NEAR(mark_stamp_percent(), 50.0f, 0.01f);
+  EXPECT_NEAR(frame_percent_since(&stamp), 75.0f, 0.01f);
+  EXPECT_NEAR(frame_time_percent(), 75.0f, 0.01f);
+  EXPECT_NEAR(ticks_to_frame_fraction(1000000 + 33333), 2.0f, 0.001f);
+  EXPECT_EQ(elapsed_ms_since(ms), 12u);
 }
 
 TEST(FrameClockWrap, DifferencesAreExactAcrossTheWrap) {

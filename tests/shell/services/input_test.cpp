@@ -34,6 +34,13 @@ TEST_F(InputTest, KeyPressedOnlyInItsFirstFrame) {
   }
   EXPECT_EQ(is_key_down(-1), 0);
   EXPECT_EQ(is_key_pressed(256), 0);
+  // The asynchronous test reads the keyboard now, not the frame's snapshot.
+  fake_keys[VK_ESCAPE] = 0x80;
+  EXPECT_EQ(is_key_down(VK_ESCAPE), 0);
+  EXPECT_EQ(is_key_down_async(VK_ESCAPE), 1);
+  EXPECT_EQ(is_key_down_async(VK_SPACE), 1);
+  EXPECT_EQ(is_key_down_async(VK_RETURN), 0);
+  EXPECT_EQ(is_key_down_async(300), 0);
 }
 
 TEST_F(InputTest, CursorHidesAfter300IdleFramesInMode0) {

@@ -97,7 +97,7 @@ TEST_F(SettingsTest, EveryValueTypeSurvivesSaveAndLoad) {
 
 TEST_F(SettingsTest, FirstValidCopyWinsAndDamageFallsBack) {
   // Per case: how copy 0 and copy 1 are left, and the value that loads.
-  enum Damage { GOOD, FLIPPED_BYTE, NO_CHECK, SHORT_CHECK, MISSING, TRUNCATED };
+  enum Damage { GOOD, FLIPPED_BYTE, NO_CHECK, SHORT_CHECK, LONG_CHECK, MISSING, TRUNCATED };
   struct {
     Damage d0, d1;
     int32_t expect;  // 7 default, 100 copy 0, 200 copy 1
@@ -105,6 +105,7 @@ TEST_F(SettingsTest, FirstValidCopyWinsAndDamageFallsBack) {
       {GOOD, GOOD, 100},         {FLIPPED_BYTE, GOOD, 200}, {NO_CHECK, GOOD, 200}, {SHORT_CHECK, GOOD, 200},
       {MISSING, GOOD, 200},      {TRUNCATED, GOOD, 200},    {GOOD, MISSING, 100},  {FLIPPED_BYTE, NO_CHECK, 7},
       {MISSING, MISSING, 7},     {TRUNCATED, SHORT_CHECK, 7},
+      {LONG_CHECK, GOOD, 100},  // the check is its first four bytes
   };
   const int32_t seven = 7;
   const SettingKeyDef table[] = {{"life", SETTING_INT, &seven, 1}};
@@ -120,6 +121,7 @@ TEST_F(SettingsTest, FirstValidCopyWinsAndDamageFallsBack) {
         case FLIPPED_BYTE: write_all(copy(i), "life\t0\t900\n"); break;
         case NO_CHECK: std::remove(check(i).c_str()); break;
         case SHORT_CHECK: write_all(check(i), read_all(check(i)).substr(0, 3)); break;
+        case LONG_CHECK: write_all(check(i), read_all(check(i)) + "tail"); break;
         case TRUNCATED: write_all(copy(i), body.substr(0, 8)); break;
         case MISSING:
           // A missing copy has CRC 0; a zero check file must not make it valid.
@@ -214,6 +216,34 @@ TEST_F(SettingsTest, DefaultsFillOnlyMissingKeysAndResetsFollowTheFlag) {
   set_setting_int("godiff", 9);
   EXPECT_EQ(reset_setting_int("godiff"), 3);
   EXPECT_EQ(get_setting_int_or("godiff", -1), 3);
+
+  // Rows of every type: a missing key takes its default as value and as
+  // default; a loaded one keeps its value and takes the default.
+  free_settings();
+  write_copy(0, "speed\t1\t0.5\n");
+  const float quarter = 0.25f, two = 2.0f;
+  const SettingKeyDef typed[] = {{"speed", SETTING_FLOAT, &quarter, 1},
+                                 {"gain", SETTING_FLOAT, &two, 0},
+                                 {"title", SETTING_TEXT, "KT", 1}};
+  ASSERT_TRUE(load_settings(prefix.c_str(), typed, 3));
+  float f = 0;
+  EXPECT_EQ(get_setting_float("speed", &f), 1);
+  EXPECT_EQ(f, 0.5f);
+  EXPECT_EQ(get_setting_float("gain", &f), 1);
+  EXPECT_EQ(f, 2.0f);
+  EXPECT_STREQ(get_setting_string("title"), "KT");
+  EXPECT_EQ(std::get<float>(find_setting("speed")->default_value), 0.25f);
+  EXPECT_EQ(std::get<std::string>(find_setting("title")->default_value), "KT");
+  set_setting_float("gain", 9.0f);
+  set_setting_string("title", "other");
+  ASSERT_TRUE(reset_flagged_settings(typed, 3));
+  EXPECT_EQ(get_setting_float("speed", &f), 1);
+  EXPECT_EQ(f, 0.25f);
+  EXPECT_EQ(get_setting_float("gain", &f), 1);
+  EXPECT_EQ(f, 9.0f) << "not flagged";
+  EXPECT_STREQ(get_setting_string("title"), "KT");
+  EXPECT_EQ(read_all(copy(1)), read_all(copy(0))) << "the reset is saved to both copies";
+  EXPECT_EQ(read_all(copy(0)), "speed\t1\t0.25\ngain\t1\t9\ntitle\t2\tKT\n");
 }
 
 TEST_F(SettingsTest, QueriesAndRetyping) {
@@ -248,6 +278,9 @@ TEST_F(SettingsTest, QueriesAndRetyping) {
   EXPECT_FALSE(set_setting_string("t", nullptr));
   EXPECT_EQ(find_setting("t"), nullptr);
   EXPECT_FALSE(save_settings()) << "nothing to save to before a load";
+  ASSERT_TRUE(set_setting_int_default("only_default", 4));
+  EXPECT_EQ(get_setting_int("only_default", &out), 0) << "a default is no value";
+  EXPECT_EQ(settings_to_text().find("only_default"), std::string::npos) << "a key without a value is not written";
   add_setting_entry("x\ny")->value = 3;
   EXPECT_EQ(settings_to_text().find('y'), std::string::npos) << "an entry no line can hold is not written";
 }
