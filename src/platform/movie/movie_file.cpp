@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "platform/movie/movie_library.h"
+#include "platform/movie/movie_scaled_frame.h"
 #include "platform/sys/sys.h"
 
 namespace {
@@ -64,6 +65,7 @@ struct MovieFile {
   int stream = -1;
   int64_t start_pts = 0;
   MovieStreamInfo info{};
+  ScaledFrame scaled;
   std::vector<uint32_t> pixels;
   int64_t held = -1;        // the frame index in pixels
   int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
@@ -121,11 +123,7 @@ bool convert(MovieFile* f) {
                                    f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
                                    nullptr);
   if (f->scaler == nullptr) return false;
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(f->pixels.data()), nullptr, nullptr, nullptr};
-  const int dst_stride[4] = {f->info.width * 4, 0, 0, 0};
-  if (f->av->sws_scale(f->scaler, fr->data, fr->linesize, 0, fr->height, dst, dst_stride) != f->info.height) return false;
-  for (uint32_t& p : f->pixels) p |= 0xFF000000u;
-  return true;
+  return scaled_frame_convert(&f->scaled, f->av, f->scaler, fr, f->pixels.data());
 }
 
 MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
@@ -186,6 +184,7 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     movie_file_close(f);
     return nullptr;
   }
+  scaled_frame_size(&f->scaled, f->info.width, f->info.height);
   f->pixels.assign(static_cast<size_t>(f->info.width) * static_cast<size_t>(f->info.height), 0);
   if (movie_file_frame(f, 0) == nullptr) {
     fail(error, "the first frame cannot be read");
