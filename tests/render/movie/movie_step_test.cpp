@@ -48,6 +48,20 @@ TEST_F(MovieStep, OpenSizesTheDecoder) {
   EXPECT_EQ(d.texture_height, 8u);
   EXPECT_FLOAT_EQ(d.frame_rate, 10.0f);
   EXPECT_EQ(d.ok.load(), 1u);
+  EXPECT_EQ(d.last_decoded, kMovieNoFrame);
+  // Each side of the texture is the smallest power of two that holds it.
+  const uint32_t sides[][2] = {{0, 1}, {1, 1}, {2, 2}, {3, 4}, {240, 256}, {320, 512}, {1024, 1024}, {1025, 2048}};
+  for (const auto& side : sides) EXPECT_EQ(movie_next_pow2(side[0]), side[1]) << side[0];
+  AviDecoder wide{};
+  const std::string file = test_movie_path("wide.avi");
+  ASSERT_TRUE(write_test_movie(file, TestMovieCodec::Raw, 20, 3, 2, 25));
+  ASSERT_EQ(movie_avi_open(&wide, file.c_str()), 1);
+  EXPECT_EQ(wide.texture_width, 32u);
+  EXPECT_EQ(wide.texture_height, 4u);
+  EXPECT_EQ(wide.staging.size(), 60u);
+  movie_avi_close(&wide);
+  EXPECT_EQ(wide.file, nullptr);
+  std::remove(file.c_str());
 }
 
 TEST_F(MovieStep, ClockedModesFollowTheClock) {
@@ -105,6 +119,19 @@ TEST_F(MovieStep, CallerChosenFramesRewindAndStep) {
   d.play_state = kMovieStopped;
   d.frame = 2;
   EXPECT_EQ(step_at(0), -1);
+}
+
+TEST_F(MovieStep, ClockedPlayResumesFromTheFrameASteppedTo) {
+  d.timing_mode = kMovieLoop;
+  EXPECT_EQ(step_at(1100), 1);
+  d.play_state = kMovieStep;
+  EXPECT_EQ(step_at(1150), -1);
+  EXPECT_EQ(d.frame.load(), 2u);
+  // Much later by the clock, play goes on from frame 2, not from where the
+  // old clock would be.
+  d.play_state = kMoviePlay;
+  EXPECT_EQ(step_at(9000), 2);
+  EXPECT_EQ(step_at(9100), 3);
 }
 
 }  // namespace
