@@ -135,10 +135,13 @@ TEST_F(MoviePlayerTest, CallerFramesRewindAndStepBack) {
   EXPECT_EQ(p->current_frame, 2u);
   movie_player_play();
   EXPECT_EQ(step_at(0), 2);
-  // Rewind goes to frame 0 once.
+  // Rewind goes to frame 0 once; stepping back from there stays at 0.
   p->play_state = 1;
   EXPECT_EQ(step_at(0), 0);
   EXPECT_EQ(step_at(0), -1);
+  movie_player_pause();
+  EXPECT_EQ(movie_player_decode_frame(0), 0);
+  EXPECT_EQ(p->current_frame, 0u);
   // Seeking is for caller-chosen frames only, below the frame count.
   p->play_state = 3;
   EXPECT_EQ(movie_player_seek(4), 1);
@@ -201,6 +204,14 @@ TEST_F(MoviePlayerTest, PresentShowsOnlyTheFrameAskedForAndNeverWaitsForOneShown
   // Presenting the sought frame needs nothing more from the thread.
   movie_player_present();
   EXPECT_EQ(p->last_shown, 4u);
+
+  // Clocked: a frame staged when draw runs stays for present.
+  p->timing_mode = 1;
+  ASSERT_EQ(movie_player_decode_frame(p->clock_start + 100), 1);
+  EXPECT_EQ(movie_player_draw(), 1);
+  movie_player_present();
+  EXPECT_EQ(p->last_shown, 1u);
+  EXPECT_EQ(p->front, front);
 }
 
 TEST_F(MoviePlayerTest, RangesAndTheClosedPlayer) {
@@ -268,6 +279,15 @@ TEST_F(MoviePlayerTest, TheDecodingThreadHandsEveryFrameToPresentAndDraw) {
   EXPECT_FALSE(p->thread.joinable());
   EXPECT_EQ(p->play_state, 0u);
   EXPECT_EQ(p->file, nullptr);
+  // Closing the movie, and the player's end at exit, stop a running thread
+  // before the movie goes.
+  for (void (*end)() : {+[] { movie_player_close_avi(); }, movie_player_destruct}) {
+    open_playing(2);
+    start_thread();
+    end();
+    EXPECT_FALSE(p->thread.joinable());
+    EXPECT_EQ(p->file, nullptr);
+  }
   // Nothing open: present and draw neither wait nor fail.
   movie_player_play();
   movie_player_present();

@@ -100,6 +100,28 @@ TEST_F(MovieSlots, StopsThreadsOfOwnersAndOnRestart) {
   EXPECT_EQ(c->flags, 0u);
 }
 
+TEST_F(MovieSlots, ResetsStopThePlayingSlotsFirst) {
+  // The task system's reset and a second start-up relink the slots; a
+  // decoding thread must not outlive its slot's place in the used list.
+  const struct {
+    const char* name;
+    void (*reset)();
+  } resets[] = {{"task reset", tasks_reset}, {"slot reset", movie_tex_slots_reset}, {"start-up again", movie_tex_init}};
+  for (const auto& r : resets) {
+    SCOPED_TRACE(r.name);
+    MovieSlot* s = movie_tex_play(1, "clip.avi", kMovieLoop);
+    ASSERT_NE(s, nullptr);
+    ASSERT_TRUE(s->thread.joinable());
+    r.reset();
+    EXPECT_FALSE(s->thread.joinable());
+    EXPECT_EQ(s->flags, 0u);
+    EXPECT_EQ(s->decoder.file, nullptr);
+    EXPECT_EQ(movie_tex_count(), 0);
+    EXPECT_EQ(movie_tex_play(1, "clip.avi", kMovieLoop), &movie_tex_pool()->slots[0]) << "slots in pool order";
+    movie_tex_stop_all();
+  }
+}
+
 TEST_F(MovieSlots, StopsAtOnceAfterStarting) {
   for (int i = 0; i < 20; ++i) {
     MovieSlot* s = movie_tex_play(1, "clip.avi", static_cast<uint32_t>(i % 3));

@@ -102,6 +102,15 @@ TEST_F(MovieStep, WaitsForTheMainThreadWithoutLosingTheFrame) {
   EXPECT_EQ(movie_avi_step(&d, 1200), 0);
   d.new_frame = 0;
   EXPECT_EQ(step_at(1200), 2) << "the frame due now, once acknowledged";
+  // A frame the caller chooses while one waits is decoded once the main
+  // thread has taken the waiting one.
+  d.timing_mode = kMovieCallerFrames;
+  d.frame = 0;
+  EXPECT_EQ(movie_avi_step(&d, 0), 1);
+  d.frame = 3;
+  EXPECT_EQ(movie_avi_step(&d, 0), 0);
+  EXPECT_EQ(take(), 0);
+  EXPECT_EQ(step_at(0), 3);
 }
 
 TEST_F(MovieStep, CallerChosenFramesRewindAndStep) {
