@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -66,8 +65,8 @@ struct MovieFile {
   int64_t start_pts = 0;
   MovieStreamInfo info{};
   ScaledFrame scaled;
-  std::vector<uint32_t> pixels;
-  int64_t held = -1;        // the frame index in pixels
+  const uint32_t* pixels = nullptr;  // the held frame, inside scaled
+  int64_t held = -1;                 // the frame index in pixels
   int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
   bool draining = false;    // the demuxer is at its end; the decoder gives what it holds
 };
@@ -123,7 +122,8 @@ bool convert(MovieFile* f) {
                                    f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
                                    nullptr);
   if (f->scaler == nullptr) return false;
-  return scaled_frame_convert(&f->scaled, f->av, f->scaler, fr, f->pixels.data());
+  f->pixels = scaled_frame_convert(&f->scaled, f->av, f->scaler, fr);
+  return f->pixels != nullptr;
 }
 
 MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
@@ -185,7 +185,6 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     return nullptr;
   }
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);
-  f->pixels.assign(static_cast<size_t>(f->info.width) * static_cast<size_t>(f->info.height), 0);
   if (movie_file_frame(f, 0) == nullptr) {
     fail(error, "the first frame cannot be read");
     movie_file_close(f);
@@ -245,7 +244,7 @@ MovieStreamInfo movie_file_info(const MovieFile* f) { return f != nullptr ? f->i
 const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   if (f == nullptr || f->codec == nullptr || index >= f->info.frame_count) return nullptr;
   const int64_t want = index;
-  if (want == f->held) return f->pixels.data();
+  if (want == f->held) return f->pixels;
   if (f->next_index < 0 || want < f->next_index || want - f->next_index > kForwardLimit) {
     if (!seek_to(f, want)) return nullptr;
   }
@@ -261,7 +260,7 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
       const bool ok = convert(f);
       f->av->av_frame_unref(f->frame);
       f->held = ok ? want : -1;
-      return ok ? f->pixels.data() : nullptr;
+      return ok ? f->pixels : nullptr;
     }
     f->av->av_frame_unref(f->frame);
   }

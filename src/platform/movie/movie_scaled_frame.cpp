@@ -48,8 +48,8 @@ void scaled_frame_size(ScaledFrame* f, int32_t width, int32_t height) {
 #endif
 }
 
-bool scaled_frame_convert(ScaledFrame* f, const MovieApi* av, SwsContext* scaler, const AVFrame* source,
-                          uint32_t* pixels) {
+const uint32_t* scaled_frame_convert(ScaledFrame* f, const MovieApi* av, SwsContext* scaler,
+                                     const AVFrame* source) {
   uint32_t* rows = f->words.data() + f->first;
   uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(rows), nullptr, nullptr, nullptr};
   const int dst_stride[4] = {static_cast<int>(f->stride * 4), 0, 0, 0};
@@ -57,10 +57,13 @@ bool scaled_frame_convert(ScaledFrame* f, const MovieApi* av, SwsContext* scaler
 #ifdef TL_FUZZ_GUARDS
   check_guards(f, source);
 #endif
-  if (done != f->height) return false;
+  if (done != f->height) return nullptr;
+  // Row y moves down to y x width, which never lies past its own start, so
+  // no row is overwritten before it is read.
+  uint32_t* out = rows;
   for (int32_t y = 0; y < f->height; ++y) {
     const uint32_t* row = rows + static_cast<size_t>(y) * f->stride;
-    for (int32_t x = 0; x < f->width; ++x) *pixels++ = row[x] | 0xFF000000u;
+    for (int32_t x = 0; x < f->width; ++x) *out++ = row[x] | 0xFF000000u;
   }
-  return true;
+  return rows;
 }

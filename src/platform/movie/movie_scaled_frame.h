@@ -3,8 +3,8 @@
 // to 16 from a row's start whatever the row's width, so a tightly packed
 // frame narrower than that takes the last row's writes past its end into the
 // heap. Here every row starts 64-byte aligned and holds a multiple of 16
-// pixels, and the rows are followed by slack; the pixels are then copied out
-// tightly packed.
+// pixels, and the rows are followed by slack; after the conversion the rows
+// are packed tightly in place.
 //
 // The fuzz build (TL_FUZZ_GUARDS) surrounds the rows with guard words and
 // stops the process with a report when a conversion wrote outside them.
@@ -26,8 +26,8 @@ struct ScaledFrame {
 // Lays the destination out for width x height pixels.
 void scaled_frame_size(ScaledFrame* frame, int32_t width, int32_t height);
 // Scales the decoded frame through the scaler (made for the frame's size and
-// pixel format and the destination's size) and copies the result into
-// `pixels` as width x height ARGB pixels, alpha 255, rows top first. False,
-// leaving `pixels` alone, when the scaler gives fewer rows.
-bool scaled_frame_convert(ScaledFrame* frame, const MovieApi* av, SwsContext* scaler, const AVFrame* source,
-                          uint32_t* pixels);
+// pixel format and the destination's size): width x height ARGB pixels,
+// alpha 255, rows top first, valid until the next conversion. Null when the
+// scaler gives fewer rows.
+const uint32_t* scaled_frame_convert(ScaledFrame* frame, const MovieApi* av, SwsContext* scaler,
+                                     const AVFrame* source);
