@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 extern "C" {
 #include <libavutil/error.h>
 }
 
 #include "platform/movie/movie_library.h"
+#include "platform/movie/movie_scaled_frame.h"
 #include "platform/sys/sys.h"
 
 namespace {
@@ -64,8 +64,9 @@ struct MovieFile {
   int stream = -1;
   int64_t start_pts = 0;
   MovieStreamInfo info{};
-  std::vector<uint32_t> pixels;
-  int64_t held = -1;        // the frame index in pixels
+  ScaledFrame scaled;
+  const uint32_t* pixels = nullptr;  // the held frame, inside scaled
+  int64_t held = -1;                 // the frame index in pixels
   int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
   bool draining = false;    // the demuxer is at its end; the decoder gives what it holds
 };
@@ -121,11 +122,8 @@ bool convert(MovieFile* f) {
                                    f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
                                    nullptr);
   if (f->scaler == nullptr) return false;
-  uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(f->pixels.data()), nullptr, nullptr, nullptr};
-  const int dst_stride[4] = {f->info.width * 4, 0, 0, 0};
-  if (f->av->sws_scale(f->scaler, fr->data, fr->linesize, 0, fr->height, dst, dst_stride) != f->info.height) return false;
-  for (uint32_t& p : f->pixels) p |= 0xFF000000u;
-  return true;
+  f->pixels = scaled_frame_convert(&f->scaled, f->av, f->scaler, fr);
+  return f->pixels != nullptr;
 }
 
 MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
@@ -186,7 +184,7 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     movie_file_close(f);
     return nullptr;
   }
-  f->pixels.assign(static_cast<size_t>(f->info.width) * static_cast<size_t>(f->info.height), 0);
+  scaled_frame_size(&f->scaled, f->info.width, f->info.height);
   if (movie_file_frame(f, 0) == nullptr) {
     fail(error, "the first frame cannot be read");
     movie_file_close(f);
@@ -246,7 +244,7 @@ MovieStreamInfo movie_file_info(const MovieFile* f) { return f != nullptr ? f->i
 const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   if (f == nullptr || f->codec == nullptr || index >= f->info.frame_count) return nullptr;
   const int64_t want = index;
-  if (want == f->held) return f->pixels.data();
+  if (want == f->held) return f->pixels;
   if (f->next_index < 0 || want < f->next_index || want - f->next_index > kForwardLimit) {
     if (!seek_to(f, want)) return nullptr;
   }
@@ -262,7 +260,7 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
       const bool ok = convert(f);
       f->av->av_frame_unref(f->frame);
       f->held = ok ? want : -1;
-      return ok ? f->pixels.data() : nullptr;
+      return ok ? f->pixels : nullptr;
     }
     f->av->av_frame_unref(f->frame);
   }

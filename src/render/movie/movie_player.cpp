@@ -33,6 +33,7 @@ void forget_movie() {
   player.ok = 0;
   player.last_decoded = kMoviePlayerNoFrame;
   player.reanchor = 0;
+  player.shown_frame = kMoviePlayerNoFrame;
   std::vector<uint32_t>().swap(player.staging);
   std::lock_guard<std::mutex> guard(player.lock);
   player.new_frame = 0;
@@ -49,18 +50,34 @@ bool new_frame_staged() {
   return player.new_frame != 0;
 }
 
-// The staged frame into the back texture, which becomes the front. The
-// thread leaves the staging buffer alone while the frame is staged.
-void take_staged_frame() {
+// Takes the staged frame when it is the current one: uploaded into the
+// back texture, which becomes the front. A staged frame of another index was
+// decoded before the player moved (a range, a seek): it is dropped, and the
+// thread forgets it so that it decodes that frame again if it is asked for
+// once more. False when nothing was taken.
+bool take_staged_frame() {
+  uint32_t wanted;
+  {
+    // Read under the lock: a clocked thread moves the current frame on
+    // before it stages the frame.
+    std::lock_guard<std::mutex> guard(player.lock);
+    if (player.new_frame == 0) return false;
+    wanted = player.current_frame;
+    if (player.staged_frame != wanted) {
+      player.new_frame = 0;
+      player.last_decoded = player.shown_frame;
+      return false;
+    }
+  }
+  // The thread leaves the staging buffer alone while the frame is staged.
   const int back = (player.front ^ 1) & 1;
   write_texture_pixels(static_cast<AssetHandle>(std::max(player.textures[back], 0)), 0, 0, player.frame_width,
                        player.frame_height, player.staging.data());
   player.front = static_cast<uint16_t>(back);
-}
-
-void clear_new_frame() {
+  player.shown_frame = wanted;
   std::lock_guard<std::mutex> guard(player.lock);
   player.new_frame = 0;
+  return true;
 }
 
 AssetHandle front_handle() {
@@ -203,6 +220,7 @@ int movie_player_decode_frame(uint32_t now) {
   player.ok = ended ? 0 : 1;
   std::memcpy(player.staging.data(), pixels, player.staging.size() * sizeof(uint32_t));
   std::lock_guard<std::mutex> guard(player.lock);
+  player.staged_frame = frame;
   player.new_frame = 1;
   return 1;
 }
@@ -250,17 +268,15 @@ void movie_player_set_frame_size(int32_t width, int32_t height) {
 
 void movie_player_present() {
   if (player.play_state != 3 || player.file == nullptr) return;
-  const uint32_t frame = player.current_frame;
-  if (frame == player.last_shown) return;
-  // A thread that stopped, or a movie at its end, brings no new frame.
-  while (!new_frame_staged()) {
+  if (player.current_frame == player.last_shown) return;
+  while (!take_staged_frame() && player.shown_frame != player.current_frame) {
+    // A thread that stopped, or a movie at its end or no longer playing,
+    // brings no new frame.
     if (player.run == 0 || player.ok == 0 || player.play_state != 3) return;
     sys_sleep_ms(0);
   }
-  take_staged_frame();
   if (player.sprite != nullptr) sprite2d_set_texture(player.sprite, front_handle());
-  clear_new_frame();
-  player.last_shown = frame;
+  player.last_shown = player.shown_frame;
 }
 
 int movie_player_draw() {
@@ -285,11 +301,8 @@ int movie_player_seek(uint32_t frame) {
   // The frame count itself lies past the last frame.
   if (frame >= player.frame_count) return 0;
   player.current_frame = frame;
-  if (new_frame_staged()) {
-    take_staged_frame();
+  if (take_staged_frame())
     sprite2d_draw_texture(0, front_handle(), 0xFFFFFFFFu, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, kSeekLayer);
-    clear_new_frame();
-  }
   return 1;
 }
 

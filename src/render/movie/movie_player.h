@@ -52,12 +52,17 @@ struct MoviePlayer {
   std::atomic<uint32_t> ok;  // 0 at the end of a play-once movie or after a bad frame
   Task* sprite;
   uint32_t owner;  // 0 = none
-  uint32_t last_decoded;  // decoding thread; kMoviePlayerNoFrame after opening
-  uint32_t reanchor;      // decoding thread
+  // Decoding thread; kMoviePlayerNoFrame after opening. The main thread sets
+  // it back to the shown frame when it drops a staged frame, so that frame is
+  // decoded again when it is asked for once more.
+  std::atomic<uint32_t> last_decoded;
+  uint32_t reanchor;  // decoding thread
   // A decoded frame, frame_width x frame_height ARGB rows top first. The
   // thread fills it only while new_frame is clear; the main thread reads it
   // only while new_frame is set.
   std::vector<uint32_t> staging;
+  uint32_t staged_frame;  // under the lock: the frame in staging while new_frame is set
+  uint32_t shown_frame;   // main thread: the frame in the front texture; kMoviePlayerNoFrame for none
   std::mutex lock;
 };
 
@@ -101,8 +106,11 @@ void movie_player_get_range(uint32_t* first, uint32_t* end);
 void movie_player_set_frame_size(int32_t width, int32_t height);
 
 // In play state 3, when the current frame is not the one last shown: waits
-// for the decoding thread's frame (while the thread runs and the movie is
-// ok), makes it the front and gives it to the player's sprite.
+// for the decoding thread to stage the current frame (while the thread runs,
+// the movie is ok and plays), makes it the front and gives the front to the
+// player's sprite. A frame staged before the player moved elsewhere (a range
+// or a seek) is dropped, never shown; a current frame already in the front
+// texture is shown without waiting.
 void movie_player_present();
 // In caller-chosen timing first moves to the next frame (back to 0 past the
 // end, answering 0). Then draws the front texture as a one-frame sprite on
@@ -110,8 +118,9 @@ void movie_player_present();
 // but not yet taken stays for present.
 int movie_player_draw();
 // In caller-chosen timing: the frame becomes current (0 when it lies past
-// the last frame); a frame already staged becomes the front and is drawn at
-// (0, 0) on layer 59. Other timings: 1, nothing changes.
+// the last frame); when the thread has already staged that frame it becomes
+// the front and is drawn at (0, 0) on layer 59, and a staged frame of
+// another index is dropped. Other timings: 1, nothing changes.
 int movie_player_seek(uint32_t frame);
 
 int32_t movie_player_front_texture_id();

@@ -27,6 +27,9 @@ struct Case {
 TEST(MovieFile, ReadsFramesInAnyOrder) {
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 0},
+                        {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 12},
+                        {"yuv420_6_wide", TestMovieCodec::RawYuv420, 6, 4, 12},
+                        {"yuv420_14_wide", TestMovieCodec::RawYuv420, 14, 8, 12},
                         {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 12}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -74,8 +74,10 @@ TEST_F(MovieOnDevice, FrontTextureHoldsEachFrame) {
     previous = tex;
   }
   movie_tex_stop(s);
-  EXPECT_EQ(get_texture_object(s->decoder.textures[0])->width, 0);
-  EXPECT_FLOAT_EQ(get_crop_record(s->decoder.crops[0])->width, 0.0f);
+  for (int j = 0; j < 2; ++j) {
+    EXPECT_EQ(get_texture_object(s->decoder.textures[j])->width, 0);
+    EXPECT_FLOAT_EQ(get_crop_record(s->decoder.crops[j])->width, 0.0f);
+  }
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 
 #include "assets/textures.h"
 #include "graphics_session.h"
-#include "platform/sys/sys.h"
 #include "render/movie/movie_player.h"
 #include "render/overlay2d/sprite2d.h"
 #include "render/tasks/task.h"
@@ -29,17 +28,17 @@ class MoviePlayerOnDevice : public GraphicsSession {
     std::remove(path.c_str());
     GraphicsSession::TearDown();
   }
-  static bool wait_for_staged_frame() {
+  // Waits, without a deadline of its own, until the decoding thread has
+  // staged a frame: the staging is what these tests look at.
+  static void wait_for_staged_frame() {
     MoviePlayer* p = movie_player();
-    const uint32_t start = sys_ms_clock();
-    while (sys_ms_clock() - start < 5000) {
+    for (;;) {
       {
         std::lock_guard<std::mutex> guard(p->lock);
-        if (p->new_frame != 0) return true;
+        if (p->new_frame != 0) return;
       }
-      sys_sleep_ms(1);
+      std::this_thread::yield();
     }
-    return false;
   }
 
   std::string path;
@@ -50,6 +49,7 @@ TEST_F(MoviePlayerOnDevice, FramesReachTheFrontTextureAndItsSprites) {
   const AssetHandle t1 = movie_player_create_texture(1);
   ASSERT_NE(t0, 0u);
   ASSERT_NE(t1, 0u);
+  EXPECT_EQ(find_texture("mex", "mvt1"), t0);
   EXPECT_EQ(find_texture("mex", "mvtx"), t1);
   EXPECT_EQ(get_texture_object(t1)->width, 1024);
 
@@ -59,11 +59,19 @@ TEST_F(MoviePlayerOnDevice, FramesReachTheFrontTextureAndItsSprites) {
   movie_player_play();
   p->run = 1;
   p->thread = std::thread(movie_player_thread);
+  // The player's own sprite, which present hands the front texture.
+  Task* sprite = sprite2d_create_texture(0, 0, 0xFFFFFFFFu, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 1.0f, 30);
+  ASSERT_NE(sprite, nullptr);
+  p->sprite = sprite;
 
-  // Present takes frame 2 into the back texture, which becomes the front.
+  // The thread stages frame 0 as soon as it runs. Present, asked for frame
+  // 2 after that, takes frame 2 into the back texture, which becomes the
+  // front.
+  wait_for_staged_frame();
   movie_player_set_range(2, 0);
   movie_player_present();
   EXPECT_EQ(movie_player_global_texture(), get_texture_object(t1));
+  EXPECT_EQ(sprite2d_get_texture(sprite), t1);
   EXPECT_EQ(read_texture_texel(t1, 0, 0), test_movie_top(2));
   EXPECT_EQ(read_texture_texel(t1, 7, 5), test_movie_bottom(2));
   EXPECT_EQ(read_texture_texel(t1, 8, 0), 0u) << "the rest of the texture stays clear";
@@ -74,18 +82,33 @@ TEST_F(MoviePlayerOnDevice, FramesReachTheFrontTextureAndItsSprites) {
   const SpriteData* s = sprite2d_data(tasks_layer_head(20));
   ASSERT_NE(s, nullptr);
   EXPECT_EQ(s->texture0, t1);
+  EXPECT_EQ(s->colour, 0xFFFFFFFFu);
   EXPECT_FLOAT_EQ(s->x, 720.0f);
+  EXPECT_FLOAT_EQ(s->y, 60.0f);
   EXPECT_FLOAT_EQ(s->pivot_x, 8.0f / 1024.0f);
+  EXPECT_FLOAT_EQ(s->pivot_y, 0.0f);
+  EXPECT_FLOAT_EQ(s->scale_x, 1.0f);
   EXPECT_FLOAT_EQ(s->scale_y, 1.0f);
+  EXPECT_EQ(p->current_frame, 3u);
 
   // A seek with frame 3 staged shows it at (0, 0) on layer 59, from the
   // other texture.
-  ASSERT_TRUE(wait_for_staged_frame());
+  wait_for_staged_frame();
   EXPECT_EQ(movie_player_seek(3), 1);
   EXPECT_EQ(read_texture_texel(t0, 3, 0), test_movie_top(3));
+  EXPECT_EQ(movie_player_front_texture_id(), static_cast<int32_t>(t0));
   const SpriteData* seek = sprite2d_data(tasks_layer_head(59));
   ASSERT_NE(seek, nullptr);
   EXPECT_EQ(seek->texture0, t0);
+  EXPECT_FLOAT_EQ(seek->x, 0.0f);
+  EXPECT_FLOAT_EQ(seek->scale_x, 1.0f);
+  // Presenting the frame the seek showed gives the sprite that texture
+  // without waiting for the thread.
+  movie_player_present();
+  EXPECT_EQ(sprite2d_get_texture(sprite), t0);
+  EXPECT_EQ(p->last_shown, 3u);
+  p->sprite = nullptr;
+  task_kill(sprite);
 }
 
 }  // namespace

@@ -135,10 +135,13 @@ TEST_F(MoviePlayerTest, CallerFramesRewindAndStepBack) {
   EXPECT_EQ(p->current_frame, 2u);
   movie_player_play();
   EXPECT_EQ(step_at(0), 2);
-  // Rewind goes to frame 0 once.
+  // Rewind goes to frame 0 once; stepping back from there stays at 0.
   p->play_state = 1;
   EXPECT_EQ(step_at(0), 0);
   EXPECT_EQ(step_at(0), -1);
+  movie_player_pause();
+  EXPECT_EQ(movie_player_decode_frame(0), 0);
+  EXPECT_EQ(p->current_frame, 0u);
   // Seeking is for caller-chosen frames only, below the frame count.
   p->play_state = 3;
   EXPECT_EQ(movie_player_seek(4), 1);
@@ -148,6 +151,111 @@ TEST_F(MoviePlayerTest, CallerFramesRewindAndStepBack) {
   p->timing_mode = 1;
   EXPECT_EQ(movie_player_seek(99), 1);
   EXPECT_EQ(p->current_frame, 4u);
+}
+
+TEST_F(MoviePlayerTest, PresentShowsOnlyTheFrameAskedForAndNeverWaitsForOneShown) {
+  // No thread runs: the test stages frames itself, and a present that waits
+  // for a frame no thread will stage returns without showing anything.
+  open_playing(2);
+  MoviePlayer* p = movie_player();
+  ASSERT_EQ(movie_player_decode_frame(0), 1) << "frame 0 staged";
+  movie_player_set_range(2, 0);
+  const uint16_t front = p->front;
+  movie_player_present();
+  EXPECT_EQ(p->front, front) << "frame 0, staged before the range, is not shown as frame 2";
+  EXPECT_EQ(p->last_shown, 3u);
+  EXPECT_EQ(movie_player_decode_frame(0), 1) << "dropped, so the thread goes on to frame 2";
+  movie_player_present();
+  EXPECT_NE(p->front, front);
+  EXPECT_EQ(p->last_shown, 2u);
+  EXPECT_EQ(p->staging.front(), test_movie_top(2));
+
+  // The same frame asked for again is already in the front texture: shown
+  // without a new frame from the thread.
+  movie_player_set_range(2, 0);
+  EXPECT_EQ(movie_player_decode_frame(0), 0) << "frame 2 is not decoded again";
+  movie_player_present();
+  EXPECT_EQ(p->last_shown, 2u);
+  EXPECT_NE(p->front, front);
+
+  // A frame dropped and then asked for once more is decoded again.
+  movie_player_set_range(3, 0);
+  ASSERT_EQ(movie_player_decode_frame(0), 1);
+  movie_player_set_range(4, 0);
+  movie_player_present();
+  EXPECT_EQ(p->last_shown, 5u) << "frame 3 is not shown as frame 4";
+  movie_player_set_range(3, 0);
+  EXPECT_EQ(movie_player_decode_frame(0), 1);
+  movie_player_present();
+  EXPECT_EQ(p->last_shown, 3u);
+  EXPECT_EQ(p->front, front);
+
+  // A seek takes only the frame it asks for; another staged frame is
+  // dropped, and neither shows a sprite until the frame sought is staged.
+  movie_player_set_range(1, 0);
+  ASSERT_EQ(movie_player_decode_frame(0), 1);
+  EXPECT_EQ(movie_player_seek(4), 1);
+  EXPECT_EQ(tasks_layer_head(59), nullptr);
+  ASSERT_EQ(movie_player_decode_frame(0), 1);
+  EXPECT_EQ(p->staging.front(), test_movie_top(4));
+  EXPECT_EQ(movie_player_seek(4), 1);
+  EXPECT_NE(tasks_layer_head(59), nullptr);
+  EXPECT_NE(p->front, front);
+  // Presenting the sought frame needs nothing more from the thread.
+  movie_player_present();
+  EXPECT_EQ(p->last_shown, 4u);
+
+  // Clocked: a frame staged when draw runs stays for present.
+  p->timing_mode = 1;
+  ASSERT_EQ(movie_player_decode_frame(p->clock_start + 100), 1);
+  EXPECT_EQ(movie_player_draw(), 1);
+  movie_player_present();
+  EXPECT_EQ(p->last_shown, 1u);
+  EXPECT_EQ(p->front, front);
+}
+
+TEST_F(MoviePlayerTest, RangesAndTheClosedPlayer) {
+  MoviePlayer* p = movie_player();
+  EXPECT_EQ(movie_player_front_texture_id(), -1);
+  EXPECT_EQ(movie_player_global_texture(), nullptr);
+  EXPECT_EQ(movie_player_open("clip", 1), 0);
+  EXPECT_EQ(movie_player_open_step("clip"), 0);
+  EXPECT_EQ(p->file, nullptr);
+  uint32_t first = 7, end = 7;
+  movie_player_get_range(&first, &end);
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(end, 1000000u) << "no range given";
+  movie_player_set_range(5, 20);
+  movie_player_get_range(&first, &end);
+  EXPECT_EQ(first, 5u);
+  EXPECT_EQ(end, 25u);
+  EXPECT_EQ(p->last_shown, 6u);
+  EXPECT_EQ(p->range_set, 1u);
+  EXPECT_EQ(p->ok, 1u);
+  movie_player_set_range(9, 0);
+  movie_player_get_range(nullptr, &end);
+  EXPECT_EQ(end, 1000009u);
+  movie_player_get_range(&first, nullptr);
+  EXPECT_EQ(first, 9u);
+  movie_player_set_frame_size(512, 256);
+  EXPECT_FLOAT_EQ(p->width_fraction, 0.5f);
+  EXPECT_FLOAT_EQ(p->height_fraction, 0.25f);
+  EXPECT_EQ(movie_player_create_texture(2), 0u);
+
+  // Stopping ends the player's sprite task and gives its owner handle back.
+  p->owner = handle_alloc();
+  ASSERT_NE(p->owner, 0u);
+  const uint32_t owner = p->owner;
+  Task* sprite = sprite2d_create_rect(owner, 0xFFFFFFFFu, 0.0f, 0.0f, 8.0f, 8.0f, 0.0f, 0.0f, 1.0f, 1.0f, 20);
+  ASSERT_NE(sprite, nullptr);
+  p->sprite = sprite;
+  movie_player_play();
+  movie_player_stop();
+  EXPECT_FALSE(task_is_alive(sprite));
+  EXPECT_EQ(p->sprite, nullptr);
+  EXPECT_EQ(p->owner, 0u);
+  EXPECT_EQ(p->play_state, 0u);
+  EXPECT_EQ(handle_alloc(), owner) << "the owner handle is free again";
 }
 
 TEST_F(MoviePlayerTest, TheDecodingThreadHandsEveryFrameToPresentAndDraw) {
@@ -171,6 +279,15 @@ TEST_F(MoviePlayerTest, TheDecodingThreadHandsEveryFrameToPresentAndDraw) {
   EXPECT_FALSE(p->thread.joinable());
   EXPECT_EQ(p->play_state, 0u);
   EXPECT_EQ(p->file, nullptr);
+  // Closing the movie, and the player's end at exit, stop a running thread
+  // before the movie goes.
+  for (void (*end)() : {+[] { movie_player_close_avi(); }, movie_player_destruct}) {
+    open_playing(2);
+    start_thread();
+    end();
+    EXPECT_FALSE(p->thread.joinable());
+    EXPECT_EQ(p->file, nullptr);
+  }
   // Nothing open: present and draw neither wait nor fail.
   movie_player_play();
   movie_player_present();

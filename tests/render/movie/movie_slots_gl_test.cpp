@@ -24,6 +24,7 @@ TEST(MovieSlotsOnDevice, StartUpRegistersEightTexturesAndCropsOnce) {
   const int32_t before = count_textures();
   movie_tex_init();
   EXPECT_EQ(count_textures(), before + 8);
+  EXPECT_STREQ(movie_tex_pool()->path, ".\\bin\\") << "no start-up file names the movie folder";
   for (int i = 0; i < kMovieSlotCount; ++i) {
     for (int j = 0; j < 2; ++j) {
       char name[16];
@@ -34,6 +35,8 @@ TEST(MovieSlotsOnDevice, StartUpRegistersEightTexturesAndCropsOnce) {
       ASSERT_NE(crop, 0u) << name;
       EXPECT_EQ(get_crop_record(crop)->texture, tex);
       EXPECT_EQ(get_texture_object(tex)->width, 1);
+      EXPECT_EQ(get_texture_object(tex)->device_format, GPU_FMT_X8R8G8B8);
+      EXPECT_FLOAT_EQ(get_crop_record(crop)->width, 0.0f);
       EXPECT_EQ(movie_tex_pool()->slots[i].decoder.crops[j], crop);
     }
   }

@@ -48,6 +48,20 @@ TEST_F(MovieStep, OpenSizesTheDecoder) {
   EXPECT_EQ(d.texture_height, 8u);
   EXPECT_FLOAT_EQ(d.frame_rate, 10.0f);
   EXPECT_EQ(d.ok.load(), 1u);
+  EXPECT_EQ(d.last_decoded, kMovieNoFrame);
+  // Each side of the texture is the smallest power of two that holds it.
+  const uint32_t sides[][2] = {{0, 1}, {1, 1}, {2, 2}, {3, 4}, {240, 256}, {320, 512}, {1024, 1024}, {1025, 2048}};
+  for (const auto& side : sides) EXPECT_EQ(movie_next_pow2(side[0]), side[1]) << side[0];
+  AviDecoder wide{};
+  const std::string file = test_movie_path("wide.avi");
+  ASSERT_TRUE(write_test_movie(file, TestMovieCodec::Raw, 20, 3, 2, 25));
+  ASSERT_EQ(movie_avi_open(&wide, file.c_str()), 1);
+  EXPECT_EQ(wide.texture_width, 32u);
+  EXPECT_EQ(wide.texture_height, 4u);
+  EXPECT_EQ(wide.staging.size(), 60u);
+  movie_avi_close(&wide);
+  EXPECT_EQ(wide.file, nullptr);
+  std::remove(file.c_str());
 }
 
 TEST_F(MovieStep, ClockedModesFollowTheClock) {
@@ -88,6 +102,15 @@ TEST_F(MovieStep, WaitsForTheMainThreadWithoutLosingTheFrame) {
   EXPECT_EQ(movie_avi_step(&d, 1200), 0);
   d.new_frame = 0;
   EXPECT_EQ(step_at(1200), 2) << "the frame due now, once acknowledged";
+  // A frame the caller chooses while one waits is decoded once the main
+  // thread has taken the waiting one.
+  d.timing_mode = kMovieCallerFrames;
+  d.frame = 0;
+  EXPECT_EQ(movie_avi_step(&d, 0), 1);
+  d.frame = 3;
+  EXPECT_EQ(movie_avi_step(&d, 0), 0);
+  EXPECT_EQ(take(), 0);
+  EXPECT_EQ(step_at(0), 3);
 }
 
 TEST_F(MovieStep, CallerChosenFramesRewindAndStep) {
@@ -99,6 +122,12 @@ TEST_F(MovieStep, CallerChosenFramesRewindAndStep) {
   d.play_state = kMovieStep;
   EXPECT_EQ(step_at(0), -1);
   EXPECT_EQ(d.frame.load(), 4u);
+  // Clocked play, much later by the clock, goes on from the frame the step
+  // chose, not from where the old clock would be.
+  d.timing_mode = kMovieLoop;
+  d.play_state = kMoviePlay;
+  EXPECT_EQ(step_at(9000), 4);
+  d.timing_mode = kMovieCallerFrames;
   d.play_state = kMovieRewind;
   EXPECT_EQ(step_at(0), 0);
   EXPECT_EQ(step_at(0), -1);

@@ -36,14 +36,16 @@ std::vector<uint8_t> read_test_file(const std::string& path) {
 }
 
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate) {
-  const bool raw = codec == TestMovieCodec::Raw;
+  const bool raw = codec != TestMovieCodec::Mjpeg;
   const AVCodec* enc = avcodec_find_encoder(raw ? AV_CODEC_ID_RAWVIDEO : AV_CODEC_ID_MJPEG);
   if (enc == nullptr) return false;
   AVFormatContext* fmt = nullptr;
   if (avformat_alloc_output_context2(&fmt, nullptr, "avi", path.c_str()) < 0) return false;
   AVStream* st = avformat_new_stream(fmt, nullptr);
   AVCodecContext* ctx = avcodec_alloc_context3(enc);
-  const AVPixelFormat pix = raw ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_YUVJ444P;
+  const AVPixelFormat pix = codec == TestMovieCodec::Raw         ? AV_PIX_FMT_BGR24
+                            : codec == TestMovieCodec::RawYuv420 ? AV_PIX_FMT_YUV420P
+                                                                 : AV_PIX_FMT_YUVJ444P;
   ctx->width = width;
   ctx->height = height;
   ctx->pix_fmt = pix;

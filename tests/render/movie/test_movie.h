@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-enum class TestMovieCodec { Raw, Mjpeg };
+// Raw: BGR24 frames; RawYuv420: planar YUV 4:2:0 frames stored as they are;
+// Mjpeg: JPEG frames.
+enum class TestMovieCodec { Raw, RawYuv420, Mjpeg };
 
 // Colours of frame n (ARGB, alpha 255).
 uint32_t test_movie_top(int n);
