@@ -57,3 +57,14 @@ e2e_expect_exit() {
   E2E_PID=""
   [ "$code" -eq "$want" ] || { cat "$E2E_TMP/out" >&2; fail "exit code $code, wanted $want"; }
 }
+
+# Runs a check until it holds, for at most $1 seconds: the program's frames
+# come slowly on a loaded machine, so checks wait for what they expect.
+e2e_poll() {
+  local until=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    [ "$SECONDS" -lt "$until" ] || return 1
+    sleep 0.2
+  done
+}

@@ -17,14 +17,17 @@ printf '%s\n' "$cafe/bleu.png" "$cafe/été.sav" >"$E2E_TMP/answers"
 export TL_FILE_DIALOG_ANSWERS="$E2E_TMP/answers"
 
 move() { xdotool mousemove --window "$E2E_WIN" "$1" "$2"; sleep 0.05; }
-press() {
-  move "$1" "$2"
+# Holds the left button down on (x, y) until the check in the remaining
+# arguments holds, so the program sees the press whatever its frame rate.
+press_until() {  # press_until x y <check...>
+  local x=$1 y=$2 held=0
+  shift 2
+  move "$x" "$y"
   xdotool mousedown 1
-  sleep 0.15
+  e2e_poll 30 "$@" || held=1
   xdotool mouseup 1
-  sleep 0.3
   move 1010 400
-  sleep 0.6
+  return $held
 }
 shot() {
   import -window root "$E2E_TMP/root.png"
@@ -46,21 +49,18 @@ cd /
 e2e_start_program "$work/$(basename "$program")"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
 move 1010 400
-sleep 1.5
-kill -0 "$E2E_PID" || { cat "$E2E_TMP/out" >&2; fail "the program ended at start-up"; }
-shot start
 # The sample loaded at the first update: a night landscape below the bar.
-sample=$(mean start 400 300 300 200)
-[ "$(awk '{print $1 + $2 + $3}' <<<"$sample")" -ge 60 ] || fail "no sample picture: $sample"
+bright() { shot "$1"; [ "$(awk '{print $1 + $2 + $3}' <<<"$(mean "$1" 400 300 300 200)")" -ge 60 ]; }
+blue() { shot "$1"; near "$(mean "$1" 100 100 450 300)" 32 64 192 30; }
+e2e_poll 30 bright start || {
+  kill -0 "$E2E_PID" || { cat "$E2E_TMP/out" >&2; fail "the program ended at start-up"; }
+  fail "no sample picture: $(mean start 400 300 300 200)"
+}
 
-press 37 8  # LOAD CG
-shot picture
-near "$(mean picture 100 100 450 300)" 32 64 192 30 || fail "the picture from café is not shown"
+press_until 37 8 blue picture || fail "the picture from café is not shown"  # LOAD CG
 
-press 151 8  # LOAD
-shot loaded
-near "$(mean loaded 100 100 450 300)" 32 64 192 30 && fail "the arrangement from café was not loaded"
-[ "$(awk '{print $1 + $2 + $3}' <<<"$(mean loaded 400 300 300 200)")" -ge 60 ] || fail "no picture after LOAD"
+arrangement_loaded() { ! blue "$1" && bright "$1"; }
+press_until 151 8 arrangement_loaded loaded || fail "the arrangement from café was not loaded"  # LOAD
 grep -q "fatal\|cannot" "$E2E_TMP/out" && { cat "$E2E_TMP/out" >&2; fail "errors reported"; }
 
 "$TL_SEND_CLOSE" "$E2E_WIN"
