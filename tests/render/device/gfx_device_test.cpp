@@ -227,12 +227,18 @@ TEST_F(GfxTest, ResizeRequestForcesAReset) {
 
 TEST_F(GfxTest, ClearLeavesOutSurfacesThatAreNotBound) {
   gfx_set_viewport(-1);
-  gfx_clear(0, 0xFF000000u);
-  gfx_clear(1, 0x00FF0000u);  // depth only, no depth surface: nothing
-  gfx_clear(6, 0x00FF0000u);
-  gfx_clear(-1, 0x00FF0000u);
-  EXPECT_EQ(pixel(3, 3) & 0xFFFFFF, 0u);
-  gfx_clear(5, 0x80336699u);  // colour only
+  // No depth surface: every index clears the target alone, except those that
+  // ask for depth or stencil alone.
+  const struct {
+    int index;
+    bool target;
+  } bare[] = {{-1, true}, {0, true}, {1, false}, {2, false}, {3, false}, {4, true}, {5, true}, {6, true}};
+  for (const auto& c : bare) {
+    gfx_clear(0, 0xFF000000u);
+    gfx_clear(c.index, 0x00FF0000u);
+    EXPECT_EQ((pixel(3, 3) & 0xFFFFFF) == 0xFF0000u, c.target) << "index " << c.index;
+  }
+  gfx_clear(5, 0x80336699u);
   EXPECT_EQ(pixel(3, 3) & 0xFFFFFF, 0x336699u);
   // The frame's clear writes the colour's RGB with alpha 0 where the target
   // keeps alpha.
@@ -245,6 +251,185 @@ TEST_F(GfxTest, ClearLeavesOutSurfacesThatAreNotBound) {
   EXPECT_EQ(p, 0x00336699u);
   gfx_set_render_target(0, gfx_back_buffer_target());
   EXPECT_EQ(gfx_target_width(), 0);  // the saved back-buffer record keeps no size
+}
+
+// With a depth surface bound each index clears what the table names: the
+// colour, the depth (a quad at 0.5 passes LESS again) and the stencil (a quad
+// passes EQUAL 0 again). Stencil is cleared only in a surface that has it.
+TEST_F(GfxTest, ClearWithADepthSurfaceFollowsTheTable) {
+  sprite_states();
+  GpuDevice* d = gfx_device();
+  gfx_set_viewport(-1);
+  struct Surface {
+    int depth_index;
+    const char* expect;  // per index -1 .. 6: c colour, d depth, s stencil
+  };
+  const Surface surfaces[] = {
+      {1, "-|c|d|s|ds|cd|cds|-"},  // D24S8
+      {0, "-|c|d|-|d|cd|cd|-"},    // D16
+  };
+  for (const Surface& sf : surfaces) {
+    DepthSurfaceObject depth{};
+    ASSERT_EQ(gfx_create_depth_surface(&depth, gfx_depth_format_by_index(sf.depth_index), kW, kH), 1);
+    gfx_set_depth_surface(&depth);
+    const std::string expect = std::string("|") + sf.expect + "|";
+    size_t at = 0;
+    for (int index = -1; index <= 6; ++index) {
+      SCOPED_TRACE(testing::Message() << "depth format " << sf.depth_index << ", index " << index);
+      const size_t next = expect.find('|', at + 1);
+      const std::string want = expect.substr(at + 1, next - at - 1);
+      at = next;
+      // Black colour, depth 0.25 and stencil 1 everywhere.
+      gfx_clear(5, 0xFF000000u);
+      gpu_set_render_state(d, GPU_RS_ZENABLE, 1);
+      gpu_set_render_state(d, GPU_RS_ZWRITEENABLE, 1);
+      gpu_set_render_state(d, GPU_RS_ZFUNC, GPU_CMP_ALWAYS);
+      gfx_set_stencil_enable(1);
+      gfx_set_stencil_test(1, 0xFF, 0xFF, GPU_CMP_ALWAYS);
+      gfx_set_stencil_ops(0, 0, 2);  // keep, keep, replace
+      gfx_set_colour_write(0, 0, 0, 0);
+      quad(0, 0, kW, kH, 0xFFFFFFFF, 0.25f);
+      gfx_set_colour_write(1, 1, 1, 1);
+      gfx_set_stencil_enable(0);
+
+      gfx_clear(index, 0x00FF0000u);
+      const bool colour = (pixel(2, 2) & 0xFFFFFF) == 0xFF0000u;
+      gpu_set_render_state(d, GPU_RS_ZWRITEENABLE, 0);
+      gpu_set_render_state(d, GPU_RS_ZFUNC, GPU_CMP_LESS);
+      quad(16, 0, 8, 8, 0xFF00FF00u, 0.5f);
+      const bool depth_cleared = (pixel(20, 4) & 0xFFFFFF) == 0x00FF00u;
+      bool stencil_cleared = false;
+      if (sf.depth_index == 1) {
+        gpu_set_render_state(d, GPU_RS_ZFUNC, GPU_CMP_ALWAYS);
+        gfx_set_stencil_enable(1);
+        gfx_set_stencil_test(0, 0xFF, 0xFF, GPU_CMP_EQUAL);
+        gfx_set_stencil_ops(0, 0, 0);
+        quad(32, 0, 8, 8, 0xFF0000FFu, 0.0f);
+        gfx_set_stencil_enable(0);
+        stencil_cleared = (pixel(36, 4) & 0xFFFFFF) == 0x0000FFu;
+      }
+      gpu_set_render_state(d, GPU_RS_ZENABLE, 0);
+      EXPECT_EQ(colour, want.find('c') != std::string::npos);
+      EXPECT_EQ(depth_cleared, want.find('d') != std::string::npos);
+      EXPECT_EQ(stencil_cleared, want.find('s') != std::string::npos);
+    }
+    gfx_set_depth_surface(nullptr);
+    gfx_release_surface_pair(&depth);
+  }
+  // The single-state setters leave their values on the device.
+  gfx_set_stencil_test(7, 0x0F, 0xF0, GPU_CMP_GREATER);
+  gfx_set_stencil_ops(1, 4, 7);
+  const struct {
+    GpuRenderState state;
+    uint32_t value;
+  } states[] = {{GPU_RS_STENCILREF, 7},
+                {GPU_RS_STENCILMASK, 0x0F},
+                {GPU_RS_STENCILWRITEMASK, 0xF0},
+                {GPU_RS_STENCILFUNC, GPU_CMP_GREATER},
+                {GPU_RS_STENCILFAIL, GPU_STENCILOP_ZERO},
+                {GPU_RS_STENCILZFAIL, GPU_STENCILOP_DECRSAT},
+                {GPU_RS_STENCILPASS, GPU_STENCILOP_DECR},
+                {GPU_RS_STENCILENABLE, 0}};
+  for (const auto& st : states) EXPECT_EQ(gpu_get_render_state(d, st.state), st.value) << "state " << st.state;
+  gfx_set_colour_write(1, 0, 1, 0);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_COLORWRITEENABLE), 5u);
+  gfx_set_colour_write(0, 1, 0, 1);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_COLORWRITEENABLE), 10u);
+  gfx_set_colour_write(1, 1, 1, 1);
+  const float plane[4] = {0, 1, 0, -2};
+  gfx_set_clip_plane(3, plane, 1);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_CLIPPLANEENABLE), 8u);
+  gfx_set_clip_plane(3, nullptr, 0);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_CLIPPLANEENABLE), 0u);
+}
+
+// The preset sends each state it owns when, and only when, its word differs
+// from the cache: a state set behind the cache's back stays as it is until
+// the preset's own argument changes.
+TEST_F(GfxTest, PresetSendsEachStateItOwnsOnlyWhenItChanges) {
+  GpuDevice* d = gfx_device();
+  gfx_invalidate_render_cache();
+  // lighting, z write, z compare 6, fog, blend 4, cull 1, fill 2, alpha reference 3, no shader
+  int args[9] = {1, 0, 6, 1, 4, 1, 2, 3, 0};
+  auto preset = [&] {
+    return gfx_set_render_preset(args[0], args[1], args[2], args[3], args[4], args[5], args[6], args[7], args[8]);
+  };
+  EXPECT_EQ(preset(), 1);
+  const struct {
+    GpuRenderState state;
+    uint32_t value;
+  } sent[] = {{GPU_RS_LIGHTING, 1},
+              {GPU_RS_ZWRITEENABLE, 0},
+              {GPU_RS_ZFUNC, GPU_CMP_GREATEREQUAL},
+              {GPU_RS_FOGENABLE, 1},
+              {GPU_RS_SRCBLEND, GPU_BLEND_INVDESTCOLOR},
+              {GPU_RS_DESTBLEND, GPU_BLEND_ONE},
+              {GPU_RS_CULLMODE, GPU_CULL_CW},
+              {GPU_RS_FILLMODE, GPU_FILL_POINT},
+              {GPU_RS_ALPHAREF, 192}};
+  for (const auto& st : sent) EXPECT_EQ(gpu_get_render_state(d, st.state), st.value) << "state " << st.state;
+  const int cached[] = {gfx_preset_lighting(),  gfx_preset_effective_lighting(), gfx_preset_zwrite(),
+                        gfx_preset_zfunc(),     gfx_preset_fog(),                gfx_preset_fog_state(),
+                        gfx_preset_blend(),     gfx_preset_cull(),               gfx_preset_fill(),
+                        gfx_preset_alpha_ref()};
+  const int want_cached[] = {1, 1, 0, 6, 1, 1, 4, 1, 2, 3};
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(cached[i], want_cached[i]) << "cache getter " << i;
+
+  // Each argument changed alone: only its own states are sent.
+  const struct {
+    int arg, value;
+    GpuRenderState states[2];
+    uint32_t values[2];
+    int result;
+  } changes[] = {
+      {0, 0, {GPU_RS_LIGHTING, GPU_RS_LIGHTING}, {0, 0}, 1},
+      {1, 1, {GPU_RS_ZWRITEENABLE, GPU_RS_ZWRITEENABLE}, {1, 1}, 0},
+      {2, 2, {GPU_RS_ZFUNC, GPU_RS_ZFUNC}, {GPU_CMP_EQUAL, GPU_CMP_EQUAL}, 0},
+      {3, 0, {GPU_RS_FOGENABLE, GPU_RS_FOGENABLE}, {0, 0}, 1},
+      {4, 10, {GPU_RS_SRCBLEND, GPU_RS_DESTBLEND}, {GPU_BLEND_DESTCOLOR, GPU_BLEND_SRCALPHA}, 0},
+      {5, 2, {GPU_RS_CULLMODE, GPU_RS_CULLMODE}, {GPU_CULL_NONE, GPU_CULL_NONE}, 0},
+      {6, 1, {GPU_RS_FILLMODE, GPU_RS_FILLMODE}, {GPU_FILL_WIREFRAME, GPU_FILL_WIREFRAME}, 0},
+      {7, 1, {GPU_RS_ALPHAREF, GPU_RS_ALPHAREF}, {48, 48}, 0},
+  };
+  const GpuRenderState owned[] = {GPU_RS_LIGHTING, GPU_RS_ZWRITEENABLE, GPU_RS_ZFUNC,    GPU_RS_FOGENABLE, GPU_RS_SRCBLEND,
+                                  GPU_RS_DESTBLEND, GPU_RS_CULLMODE,    GPU_RS_FILLMODE, GPU_RS_ALPHAREF};
+  const uint32_t untouched[] = {gpu_get_render_state(d, GPU_RS_ALPHATESTENABLE),
+                                gpu_get_render_state(d, GPU_RS_ALPHABLENDENABLE), gpu_get_render_state(d, GPU_RS_ZENABLE)};
+  for (const auto& c : changes) {
+    SCOPED_TRACE(testing::Message() << "argument " << c.arg);
+    // Marks on the device that only a sent state overwrites.
+    for (GpuRenderState st : owned) gpu_set_render_state(d, st, 77);
+    EXPECT_EQ(preset(), 0) << "nothing changed";
+    for (GpuRenderState st : owned) EXPECT_EQ(gpu_get_render_state(d, st), 77u) << "state " << st;
+    args[c.arg] = c.value;
+    EXPECT_EQ(preset(), c.result);
+    for (GpuRenderState st : owned) {
+      uint32_t want = 77;
+      for (int k = 0; k < 2; ++k)
+        if (st == c.states[k]) want = c.values[k];
+      EXPECT_EQ(gpu_get_render_state(d, st), want) << "state " << st;
+    }
+  }
+  // Shader drawing turns the effective lighting off while the asked one stays.
+  args[0] = 1;
+  EXPECT_EQ(preset(), 1);
+  args[8] = 1;
+  EXPECT_EQ(preset(), 1);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_LIGHTING), 0u);
+  EXPECT_EQ(gfx_preset_lighting(), 1);
+  EXPECT_EQ(gfx_preset_effective_lighting(), 0);
+  args[8] = 0;
+  EXPECT_EQ(preset(), 1);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_LIGHTING), 1u);
+  // The preset never touches alpha testing, blending enable or depth enable.
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_ALPHATESTENABLE), untouched[0]);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_ALPHABLENDENABLE), untouched[1]);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_ZENABLE), untouched[2]);
+  // Invalidation makes the next preset send every state again.
+  for (GpuRenderState st : owned) gpu_set_render_state(d, st, 77);
+  gfx_invalidate_render_cache();
+  EXPECT_EQ(preset(), 1);
+  for (GpuRenderState st : owned) EXPECT_NE(gpu_get_render_state(d, st), 77u) << "state " << st;
 }
 
 TEST_F(GfxTest, ViewportAndScissorHelpers) {
@@ -391,26 +576,81 @@ TEST_F(GfxTest, PixelTransfersCheckTheirRectangleAndConvert) {
   EXPECT_TRUE(gfx_copy_to_texture(&t, 0, 0, 4, 4, px));
   EXPECT_EQ(gfx_read_texel(&t, -5, 9999), px[12]);
   EXPECT_EQ(gfx_read_texel(&t, 2, 1), px[6]);
+  EXPECT_EQ(gfx_read_texel(&t, 99, -3), px[3]);
 
-  const uint32_t four[2] = {0x00112233u, 0xFF445566u};
-  EXPECT_TRUE(gfx_write_texture_rgb(&t, 1, 2, 2, 1, four, 4));
-  EXPECT_EQ(gfx_read_texel(&t, 1, 2), 0xFF112233u);
-  EXPECT_EQ(gfx_read_texel(&t, 2, 2), 0xFF445566u);
-  const uint8_t three[3] = {0x33, 0x22, 0x11};
-  EXPECT_TRUE(gfx_write_texture_rgb(&t, 0, 0, 1, 1, three, 3));
+  // 4-byte source words lose one from their alpha byte (0 wraps to 0xFF);
+  // 3-byte pixels are written opaque. Only the rectangle is written.
+  const uint32_t four[4] = {0x00112233u, 0xFF445566u, 0x80000000u, 0x01ABCDEFu};
+  EXPECT_TRUE(gfx_write_texture_rgb(&t, 1, 2, 2, 2, four, 4));
+  const struct {
+    int x, y;
+    uint32_t argb;
+  } written[] = {{1, 2, 0xFF112233u}, {2, 2, 0xFE445566u}, {1, 3, 0x7F000000u},
+                 {2, 3, 0x00ABCDEFu}, {0, 2, px[8]},       {3, 3, px[15]}};
+  for (const auto& w : written) EXPECT_EQ(gfx_read_texel(&t, w.x, w.y), w.argb) << w.x << "," << w.y;
+  const uint8_t three[6] = {0x33, 0x22, 0x11, 0x66, 0x55, 0x44};
+  EXPECT_TRUE(gfx_write_texture_rgb(&t, 0, 0, 1, 2, three, 3));
   EXPECT_EQ(gfx_read_texel(&t, 0, 0), 0xFF112233u);
+  EXPECT_EQ(gfx_read_texel(&t, 0, 1), 0xFF445566u);
+  EXPECT_EQ(gfx_read_texel(&t, 1, 0), px[1]);
   EXPECT_FALSE(gfx_write_texture_rgb(&t, 0, 0, 1, 1, three, 2));
   EXPECT_FALSE(gfx_write_texture_rgb(&t, 4, 0, 1, 1, three, 3));
+  EXPECT_FALSE(gfx_write_texture_rgb(&t, 0, -1, 1, 1, three, 3));
+  EXPECT_EQ(gfx_read_texel(&t, 0, 0), 0xFF112233u);
   gfx_release_texture_pair(&t);
   EXPECT_EQ(gfx_read_texel(&t, 0, 0), 0u);
 
-  // 16-bit formats read with their channels widened to full range.
-  ASSERT_TRUE(gfx_create_texture(&t, 2, 2, 1));  // A1R5G5B5
-  const uint16_t a1[2] = {0xFFFF, 0x7C00};
-  EXPECT_TRUE(gfx_copy_to_texture(&t, 0, 0, 2, 1, a1));
-  EXPECT_EQ(gfx_read_texel(&t, 0, 0), 0xFFFFFFFFu);
-  EXPECT_EQ(gfx_read_texel(&t, 1, 0), 0x00FF0000u);
+  // The other 32-bit format takes writes too; a 16-bit one does not.
+  ASSERT_TRUE(gfx_create_texture(&t, 1, 2, 1));  // X8R8G8B8
+  EXPECT_TRUE(gfx_write_texture_rgb(&t, 0, 0, 2, 1, four, 4));
+  EXPECT_EQ(gfx_read_texel(&t, 0, 0), 0xFF112233u);
+  EXPECT_EQ(gfx_read_texel(&t, 1, 0), 0xFE445566u);
   gfx_release_texture_pair(&t);
+  ASSERT_TRUE(gfx_create_texture(&t, 4, 2, 1));  // R5G6B5
+  EXPECT_FALSE(gfx_write_texture_rgb(&t, 0, 0, 1, 1, three, 3));
+  gfx_release_texture_pair(&t);
+}
+
+TEST_F(GfxTest, TexelsReadBackPerFormat) {
+  // Each texel as stored, and its ARGB: narrow channels fill the top bits of
+  // their byte, a set 1-bit alpha reads 0x80.
+  struct Case {
+    const char* format;
+    int code;  // texture-format table index
+    uint8_t bytes[4];
+    uint32_t argb;
+  };
+  const Case cases[] = {
+      {"A8R8G8B8", 0, {0x10, 0x20, 0x40, 0x80}, 0x80402010u},
+      {"X8R8G8B8", 1, {0x10, 0x20, 0x40, 0x00}, 0x00402010u},
+      {"A1R5G5B5 0xFC00", 2, {0x00, 0xFC}, 0x80F80000u},
+      {"A1R5G5B5 0x7FFF", 2, {0xFF, 0x7F}, 0x00F8F8F8u},
+      {"A1R5G5B5 0x8421", 2, {0x21, 0x84}, 0x80080808u},
+      {"X1R5G5B5 0x7C1F", 3, {0x1F, 0x7C}, 0x00F800F8u},
+      {"X1R5G5B5 0x83E0", 3, {0xE0, 0x83}, 0x8000F800u},
+      {"R5G6B5 0xFFFF", 4, {0xFF, 0xFF}, 0xFFF8FCF8u},
+      {"R5G6B5 0xF800", 4, {0x00, 0xF8}, 0xFFF80000u},
+      {"R5G6B5 0x07E0", 4, {0xE0, 0x07}, 0xFF00FC00u},
+      {"R5G6B5 0x0821", 4, {0x21, 0x08}, 0xFF080408u},
+      {"R8G8B8", 5, {0x33, 0x22, 0x11}, 0xFF112233u},
+      {"A4R4G4B4 0xF0F0", 6, {0xF0, 0xF0}, 0xF000F000u},
+      {"A4R4G4B4 0x1234", 6, {0x34, 0x12}, 0x10203040u},
+      {"A8", 10, {0x7B}, 0x7BFFFFFFu},
+      {"L8", 11, {0x5A}, 0xFF5A5A5Au},
+      {"A8L8", 12, {0x66, 0x99}, 0x99666666u},
+      {"R32F", 19, {0x00, 0x00, 0x80, 0x3F}, 0u},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
+    TextureObject t{};
+    ASSERT_TRUE(gfx_create_texture(&t, c.code, 2, 2));
+    EXPECT_EQ(t.device_format, gfx_format_by_index(c.code));
+    // The texel goes to (1, 1); (0, 0) keeps the zeroed texture's first texel.
+    EXPECT_TRUE(gfx_copy_to_texture(&t, 1, 1, 1, 1, c.bytes));
+    EXPECT_EQ(gfx_read_texel(&t, 1, 1), c.argb);
+    EXPECT_EQ(gfx_read_texel(&t, 5, 5), c.argb);
+    gfx_release_texture_pair(&t);
+  }
 }
 
 TEST_F(GfxTest, RenderTargetsSurviveALostDevice) {
