@@ -38,6 +38,63 @@ TEST(MathQuad2D, SquareCases) {
   EXPECT_EQ(quad2d_overlaps_quad(&q, &apart), 0);
 }
 
+// A wide rectangle and circles away from its centre, so that each edge and
+// its inward side are tried on their own.
+TEST(MathQuad2D, CirclesAwayFromTheCentre) {
+  const Quad2D q{{{0, 0}, {20, 0}, {0, 6}, {20, 6}}};
+  struct Case {
+    Vec2 c;
+    float r;
+    int hit;
+  };
+  const Case cases[] = {
+      {{3, 2}, 1, 1},        // inside, every edge cleared
+      {{3, 2}, 2.5f, 1},     // reaches the edge y = 0
+      {{3, -2}, 1, 0},       // outside above
+      {{3, -2}, 2.5f, 1},    // touches from above
+      {{25, 3}, 4, 0},       // right of the rectangle
+      {{25, 3}, 5.5f, 1},    // reaches the edge x = 20
+      {{18.5f, 5}, 0.9f, 1}, // inside near a corner
+      {{18.5f, 5}, 1.2f, 1}, // reaches the edge y = 6
+      {{21, 7}, 1.2f, 0},    // beyond the corner diagonally
+      {{21, 7}, 1.5f, 1},    // reaches the corner
+      {{-0.5f, 3}, 0.4f, 0}, // just left, not touching
+  };
+  for (const Case& c : cases) EXPECT_EQ(quad2d_overlaps_circle(&q, &c.c, c.r), c.hit) << c.c.x << "," << c.c.y << " r " << c.r;
+
+  // The segment test's three cases: nearest to a, to b, or inside.
+  const Vec2 a{0, 0}, b{10, 0};
+  struct SegCase {
+    Vec2 c;
+    float r;
+    int hit;
+  };
+  for (const SegCase& c : {SegCase{{-3, 4}, 5, 1}, SegCase{{-3, 4}, 4.9f, 0}, SegCase{{13, 4}, 5, 1},
+                           SegCase{{13, 4}, 4.9f, 0}, SegCase{{5, 4}, 4, 1}, SegCase{{5, 4}, 3.9f, 0}}) {
+    EXPECT_EQ(circle_touches_segment(&c.c, c.r, &a, &b), c.hit) << c.c.x << "," << c.c.y << " r " << c.r;
+  }
+  EXPECT_EQ(circle_touches_segment(&a, 1, &a, &a), 0);  // a segment without length
+  // Feet of perpendiculars.
+  struct FootCase {
+    Vec2 a, b, p, foot;
+  };
+  for (const FootCase& c : {FootCase{{2, 0}, {2, 5}, {7, 3}, {2, 3}}, FootCase{{0, 4}, {6, 4}, {1, -2}, {1, 4}},
+                            FootCase{{0, 0}, {4, 2}, {1, 3}, {2, 1}}, FootCase{{3, 3}, {3, 3}, {7, 9}, {3, 9}}}) {
+    Vec2 f;
+    perpendicular_foot_2d(&f, &c.a, &c.b, &c.p);
+    EXPECT_FLOAT_EQ(f.x, c.foot.x) << c.p.x << "," << c.p.y;
+    EXPECT_FLOAT_EQ(f.y, c.foot.y) << c.p.x << "," << c.p.y;
+  }
+  // One axis of the separating test, with and without a margin.
+  const Vec2 half{2, 1}, axes[2] = {{1, 0}, {0, 1}}, d{2.5f, 0};
+  EXPECT_EQ(quad2d_axis_overlaps_point(&half, axes, &axes[0], &d, 0), 0);
+  EXPECT_EQ(quad2d_axis_overlaps_point(&half, axes, &axes[0], &d, 0.5f), 1);
+  const Vec2 half_b{0.5f, 3};
+  EXPECT_EQ(quad2d_axis_overlaps(&half, &half_b, axes, axes, &axes[0], &d), 1);  // 2 + 0.5 reaches 2.5
+  const Vec2 d2{2.6f, 0};
+  EXPECT_EQ(quad2d_axis_overlaps(&half, &half_b, axes, axes, &axes[0], &d2), 0);
+}
+
 TEST(MathQuad2D, RotatedAndDegenerateQuads) {
   // A diamond: the square turned 45 degrees about (0, 0).
   const Quad2D d{{{0, -1}, {1, 0}, {-1, 0}, {0, 1}}};
@@ -78,8 +135,31 @@ TEST(MathQuad2D, LinesAndSegments) {
   EXPECT_FLOAT_EQ(out.y, 1.0f);
   EXPECT_EQ(segments_intersect(&a0, &a1, &b0, &b1), 1);
   EXPECT_EQ(segments_cross(&a0, &c1, &d0, &d1), 0);
+  EXPECT_EQ(segments_cross(&a0, &a1, &b0, &b1), 1);
+  EXPECT_EQ(segments_straddle(&a0, &a1, &b0, &b1), 1);
+  EXPECT_EQ(segments_straddle(&a0, &c1, &d0, &d1), 0);  // both ends right of a0 -> c1
+  // c and d straddle the line a-b, but a and b do not straddle c-d.
+  const Vec2 e0{0, 0}, e1{1, 0}, f0{5, -1}, f1{5, 1};
+  EXPECT_EQ(segments_straddle(&e0, &e1, &f0, &f1), 1);
+  EXPECT_EQ(segments_cross(&e0, &e1, &f0, &f1), 0);
+  EXPECT_EQ(segments_intersect(&e0, &e1, &f0, &f1), 0);
+  const Vec2 g1{5, 0};  // touching counts
+  EXPECT_EQ(segments_intersect(&e0, &g1, &f0, &f1), 1);
   const Vec2 p{3, 4};
   EXPECT_FLOAT_EQ(vec2_distance_to_line(&o, &x, &p), 4.0f);
+  EXPECT_EQ(vec2_distance_to_line(&o, &o, &p), 0.0f);
+  // Lines that are not axes, and a vertical one against a slanted one.
+  const Vec2 s0{0, 1}, s1{2, 5}, t0{0, 3}, t1{3, 0};
+  EXPECT_EQ(line2d_intersection(&out, &s0, &s1, &t0, &t1), 1);
+  EXPECT_FLOAT_EQ(out.x, 2.0f / 3.0f);
+  EXPECT_FLOAT_EQ(out.y, 7.0f / 3.0f);
+  const Vec2 v0{1, -5}, v1{1, 5};
+  EXPECT_EQ(segment2d_intersection(&out, &v0, &v1, &s0, &s1), 1);
+  EXPECT_FLOAT_EQ(out.x, 1.0f);
+  EXPECT_FLOAT_EQ(out.y, 3.0f);
+  EXPECT_EQ(segment2d_intersection(&out, &s0, &s1, &v0, &v1), 1);
+  EXPECT_FLOAT_EQ(out.y, 3.0f);
+  EXPECT_EQ(segment2d_intersection(&out, &v0, &v1, &v0, &v1), 0);  // both vertical
 }
 
 // A spline buffer with room for the header and `points` points.
