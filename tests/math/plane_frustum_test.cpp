@@ -33,6 +33,25 @@ TEST(MathPlane, ConstructionAndProjection) {
   const Plane zero{0, 0, 0, 3};
   plane_normalize(&p, &zero);
   EXPECT_EQ(p.d, 0.0f);
+  plane_project_point(nullptr, &foot, &x, &q);
+  expect_vec3_near(foot, Vec3{3, 5, 3}, 1e-6f);
+
+  // (b - a) x (c - b), not normalised, and the plane through it.
+  const Vec3 ta{1, 1, 1}, tb{3, 1, 1}, tc{3, 4, 1};
+  Vec3 tn;
+  expect_vec3_near(*triangle_normal(&tn, &ta, &tb, &tc), Vec3{0, 0, 6}, 0);
+  plane_from_points(&p, &ta, &tb, &tc);
+  EXPECT_EQ(p.c, 1.0f);
+  EXPECT_EQ(p.d, -1.0f);
+  const Plane r{1, -2, 3, 4};
+  const Vec3 v{2, 1, -1};
+  EXPECT_EQ(plane_dot_point(&r, &v), 1.0f);
+  EXPECT_EQ(plane_dot_normal(&r, &v), -3.0f);
+  vec4_negate(&p, &r);
+  EXPECT_EQ(p.a, -1.0f);
+  EXPECT_EQ(p.b, 2.0f);
+  EXPECT_EQ(p.c, -3.0f);
+  EXPECT_EQ(p.d, -4.0f);
 }
 
 TEST(MathFrustum, FromFovClampsTheAngles) {

@@ -277,6 +277,49 @@ TEST(MathSpline, ShortPathsAndRepeatedPointsStaySafe) {
   }
 }
 
+// Each estimate of the weighted pass reads the tangents as they were before
+// it, and every tangent moves one point along.
+TEST(MathSpline, WeightedPassUsesThePreviousTangents) {
+  SplineBuffer buf;
+  SplinePath* path = buf.path();
+  ASSERT_EQ(spline_init(buf.bytes, sizeof buf.bytes), 8);
+  const Vec3 pts[] = {{0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {3, 2, 0}};  // lengths 1, 2, 2
+  for (const Vec3& p : pts) ASSERT_NE(spline_add_point(path, &p), nullptr);
+  SplinePoint* sp = spline_points(path);
+  const Vec3 before[4] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {5, 5, 5}};
+  for (int i = 0; i < 4; ++i) sp[i].tangent = before[i];
+  spline_tangents_weighted(path);
+  const Vec3 after[4] = {{1.5f, -0.5f, 0}, {1, 0, 0}, {1.5f, -0.5f, 0}, {0, 1.5f, -0.5f}};
+  for (int i = 0; i < 4; ++i) expect_vec3_near(sp[i].tangent, after[i], 1e-6f);
+
+  // The end conditions on their own.
+  for (int i = 0; i < 4; ++i) sp[i].tangent = before[i];
+  Vec3 e;
+  expect_vec3_near(*spline_start_tangent(&e, sp, 1), Vec3{1.5f, 0, -0.5f}, 1e-6f);
+  expect_vec3_near(*spline_end_tangent(&e, sp, 3), Vec3{0, 1.5f, -0.5f}, 1e-6f);
+
+  // Stored lengths that differ from the chords scale the interior tangents
+  // by 4ab / (a + b)^2: chords 3 and 4 over lengths 3 and 8.
+  ASSERT_EQ(spline_init(buf.bytes, sizeof buf.bytes), 8);
+  const Vec3 q0{0, 0, 0}, q1{3, 0, 0}, q2{3, 4, 0};
+  spline_add_point_length(path, &q0, 99);  // a first point has no segment before it
+  spline_add_point_length(path, &q1, 3);
+  spline_add_point_length(path, &q2, 8);
+  EXPECT_FLOAT_EQ(sp[0].length, 3.0f);
+  EXPECT_FLOAT_EQ(spline_total_length(path), 11.0f);
+  for (int i = 0; i < 3; ++i) sp[i].tangent = Vec3{1, 1, 1};
+  spline_tangents_c(path);
+  const float k = 4 * 1 * 0.5f / (1.5f * 1.5f);
+  expect_vec3_near(sp[1].tangent, Vec3{k, k, k}, 1e-6f);
+  expect_vec3_near(sp[0].tangent, Vec3{1, 1, 1}, 0);
+  expect_vec3_near(sp[2].tangent, Vec3{1, 1, 1}, 0);
+  for (int i = 0; i < 3; ++i) sp[i].tangent = Vec3{1, 1, 1};
+  spline_halve_and_scale(path);
+  expect_vec3_near(sp[0].tangent, Vec3{0.5f, 0.5f, 0.5f}, 0);
+  expect_vec3_near(sp[1].tangent, Vec3{0.5f * k, 0.5f * k, 0.5f * k}, 1e-6f);
+  expect_vec3_near(sp[2].tangent, Vec3{0.5f, 0.5f, 0.5f}, 0);
+}
+
 TEST(MathSpline, TableSpline) {
   const float xs[] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
   const float ys[] = {0, 2, 4, 6, 8, 10, 12, 14, 16};
@@ -303,6 +346,23 @@ TEST(MathGeometry, DistancesAndClosestPoint) {
   // Coinciding line points give the point itself, not NaN.
   EXPECT_EQ(closest_point_on_line(&off, &c, &q, &a, &a), 1);
   expect_vec3_near(c, a, 0);
+  const Vec3 between{4, -2, 1};
+  EXPECT_EQ(closest_point_on_line(nullptr, &c, &between, &a, &b), 1);
+  expect_vec3_near(c, Vec3{4, 0, 0}, 1e-6f);
+
+  // A direction that is not of unit length; the zero direction.
+  const Vec3 p2{3, 4, 0}, d{2, 0, 0}, zero{0, 0, 0};
+  EXPECT_FLOAT_EQ(point_ray_distance_sq(&p2, &d, &a), 16.0f);
+  EXPECT_EQ(point_ray_distance_sq(&p2, &zero, &a), 0.0f);
+  const Vec3 above{0, 1, 0}, start{5, 0, 0};
+  EXPECT_EQ(line_within_radius(&above, &d, &start, 1.0f), 1);
+  EXPECT_EQ(line_within_radius(&above, &d, &start, 0.99f), 0);
+  EXPECT_EQ(line_within_radius(&above, &zero, &start, 100.0f), 0);
+  // Side on the x-z plane; height does not count.
+  const Vec3 xa{0, 0, 0}, xb{1, 0, 0}, left{0, 5, 1}, right{0, -5, -1}, on{2, 9, 0};
+  EXPECT_EQ(xz_side_of_line(&xa, &xb, &left), 0);
+  EXPECT_EQ(xz_side_of_line(&xa, &xb, &right), 2);
+  EXPECT_EQ(xz_side_of_line(&xa, &xb, &on), 1);
 }
 
 TEST(MathGeometry, SegmentAgainstSpheres) {
@@ -325,6 +385,16 @@ TEST(MathGeometry, SegmentAgainstSpheres) {
   ASSERT_EQ(segment_sphere_hit(&graze, &d, &origin, 1.0f, &t, &pt, &n), 1);
   EXPECT_NEAR(t, 0.5f, 1e-3f);
   EXPECT_NEAR(pt.y, 1.0f, 1e-3f);
+  // The segment's end (1.25 from the centre) and its start (also 1.25 away)
+  // decide when the nearest point of the line lies beyond them.
+  const Vec3 short_d{2, 0, 0}, past_end{3, 0.5f, 0}, before_start{-1, 0.5f, 0};
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &past_end, 1.12f), 1);
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &past_end, 1.1f), 0);
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &before_start, 1.12f), 1);
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &before_start, 1.1f), 0);
+  t = -99;
+  EXPECT_EQ(segment_sphere_hit(&origin, &short_d, &past_end, 1.1f, &t, &pt, &n), 0);
+  EXPECT_EQ(t, -99.0f);  // nothing written on a miss
   const Vec3 c2{3, 0, 0};
   EXPECT_EQ(sphere_sphere_test(&origin, 1, &c2, 2), 1);
   EXPECT_EQ(sphere_sphere_test(&origin, 1, &c2, 1.9f), 0);
@@ -360,6 +430,14 @@ TEST(MathGeometry, SegmentAgainstTriangleFrontOnly) {
   EXPECT_EQ(segment_triangle_hit(&pt, &n, tri, &ra, &rd), 0);
   const Vec3 miss{0.8f, 0.8f, -1};
   EXPECT_EQ(segment_triangle_hit(nullptr, nullptr, tri, &miss, &d), 0);
+  // The edge belongs to the triangle; a segment that stops short does not hit.
+  const Vec3 edge{0.5f, 0.5f, -1}, short_d{0, 0, 0.9f};
+  EXPECT_EQ(segment_triangle_hit(&pt, nullptr, tri, &edge, &d), 1);
+  expect_vec3_near(pt, Vec3{0.5f, 0.5f, 0}, 1e-6f);
+  EXPECT_EQ(segment_triangle_hit(nullptr, nullptr, tri, &a, &short_d), 0);
+  // Running along the plane: the divisor is held at -1e-5, far beyond the end.
+  const Vec3 along{1, 0, 0};
+  EXPECT_EQ(segment_triangle_hit(nullptr, nullptr, tri, &a, &along), 0);
 }
 
 }  // namespace
