@@ -15,6 +15,7 @@
 #include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
 #include "render/graphics/graphics.h"
+#include "render/view/view_state.h"
 
 namespace {
 
@@ -135,6 +136,55 @@ TEST_F(GfxTest, StartupMakesAHardwareDeviceAndAWhiteTexture) {
   EXPECT_EQ(p.swap_effect, GPU_SWAP_COPY);
   EXPECT_EQ(p.presentation_interval, GPU_PRESENT_INTERVAL_IMMEDIATE);
   EXPECT_FALSE(p.auto_depth_stencil);
+  EXPECT_FALSE(gfx_device_ptr()->has_stencil);
+  EXPECT_FALSE(gfx_requested_mode());
+  // Start-up binds the back buffer and the saved depth record, which holds no
+  // surface: the device has no depth buffer of its own.
+  EXPECT_NE(gfx_saved_back_buffer_record()->surface, nullptr);
+  EXPECT_EQ(gfx_current_target_record()->surface, gfx_saved_back_buffer_record()->surface);
+  EXPECT_EQ(gfx_current_depth_record(), gfx_saved_depth_record());
+  EXPECT_EQ(gfx_saved_depth_record()->surface, nullptr);
+  // A resize request takes positive sizes and a full-screen flag of 0 or more.
+  gfx_request_resize(100, -5, 1);
+  EXPECT_EQ(gfx_device_ptr()->requested_width, 100);
+  EXPECT_EQ(gfx_device_ptr()->requested_height, kH);
+  EXPECT_TRUE(gfx_requested_mode());
+  gfx_request_resize(0, 0, 0);
+  EXPECT_EQ(gfx_device_ptr()->requested_width, 100);
+  EXPECT_FALSE(gfx_requested_mode());
+  gfx_present();  // the reset the requests asked for, windowed again
+  EXPECT_EQ(calls, "LR");
+  EXPECT_TRUE(gfx_device_ptr()->present_params.windowed);
+  EXPECT_FALSE(gfx_device_ptr()->reset_request);
+  // The parameters a reset would take: windowed at the window's client size
+  // (0 x 0), or full-screen at the size asked for, 60 Hz, once a retrace.
+  const GpuPresentParams& pp = gfx_device_ptr()->present_params;
+  gfx_fill_present_params(320, 200, true);
+  EXPECT_FALSE(pp.windowed);
+  EXPECT_EQ(pp.back_buffer_width, 320u);
+  EXPECT_EQ(pp.back_buffer_height, 200u);
+  EXPECT_EQ(pp.swap_effect, GPU_SWAP_FLIP);
+  EXPECT_EQ(pp.refresh_rate, 60u);
+  EXPECT_EQ(pp.presentation_interval, GPU_PRESENT_INTERVAL_ONE);
+  EXPECT_EQ(pp.back_buffer_count, 1u);
+  EXPECT_FALSE(pp.auto_depth_stencil);
+  gfx_fill_present_params(320, 200, false);
+  EXPECT_TRUE(pp.windowed);
+  EXPECT_EQ(pp.back_buffer_width, 0u);
+  EXPECT_EQ(pp.back_buffer_height, 0u);
+  EXPECT_EQ(pp.swap_effect, GPU_SWAP_COPY);
+  EXPECT_EQ(pp.presentation_interval, GPU_PRESENT_INTERVAL_IMMEDIATE);
+  EXPECT_EQ(pp.flags, 0u);
+  // The format checks by kind: 0 texture, 1 render-target texture, 2 depth surface.
+  const struct {
+    GpuFormat format;
+    int kind;
+    bool ok;
+  } formats[] = {{GPU_FMT_A8R8G8B8, 0, true}, {GPU_FMT_A8R8G8B8, 1, true},  {GPU_FMT_A8R8G8B8, 2, false},
+                 {GPU_FMT_DXT1, 0, false},    {GPU_FMT_L8, 1, false},       {GPU_FMT_R32F, 0, false},
+                 {GPU_FMT_D24S8, 2, true},    {GPU_FMT_D24S8, 0, false},    {GPU_FMT_A8R8G8B8, 3, false}};
+  for (const auto& f : formats)
+    EXPECT_EQ(gfx_check_texture_format(f.format, f.kind), f.ok) << "format " << f.format << " kind " << f.kind;
 }
 
 TEST_F(GfxTest, CreationFallsBackInItsFixedOrder) {
@@ -471,6 +521,55 @@ TEST_F(GfxTest, ViewportAndScissorHelpers) {
   gfx_get_scissor(&x, &y, &w, &h);
   EXPECT_EQ(w, kW);
   EXPECT_EQ(h, kH);
+
+  // A view's own rectangle, for the viewport and the scissor alike.
+  set_viewport_rect(1, 6, 20, 10, 12);
+  gfx_set_viewport(1);
+  v = gfx_current_viewport();
+  EXPECT_EQ(v.x, 6u);
+  EXPECT_EQ(v.y, 20u);
+  EXPECT_EQ(v.width, 10u);
+  EXPECT_EQ(v.height, 12u);
+  EXPECT_EQ(gpu_get_viewport(gfx_device()).x, 6u);
+  gfx_set_scissor(1);
+  gfx_get_scissor(&x, &y, &w, &h);
+  EXPECT_EQ(x, 6);
+  EXPECT_EQ(y, 20);
+  EXPECT_EQ(w, 10);
+  EXPECT_EQ(h, 12);
+  gfx_set_scissor(2);  // names no view: no change
+  gfx_get_scissor(&x, nullptr, nullptr, nullptr);
+  EXPECT_EQ(x, 6);
+
+  // A texture's size, or fractions of it truncated toward zero, while it is
+  // the target (a viewport must lie inside the target).
+  AssetHandle wide = create_render_target_texture("t", "wide", 200, 100, 0);
+  ASSERT_NE(wide, 0u);
+  gfx_set_render_target(0, wide);
+  gfx_set_viewport_texture(wide);
+  v = gfx_current_viewport();
+  EXPECT_EQ(v.x, 0u);
+  EXPECT_EQ(v.width, 200u);
+  EXPECT_EQ(v.height, 100u);
+  gfx_set_viewport_texture_fraction(wide, 0.1f, 0.3f, 0.333f, 0.5f);
+  v = gfx_current_viewport();
+  EXPECT_EQ(v.x, 20u);
+  EXPECT_EQ(v.y, 30u);
+  EXPECT_EQ(v.width, 66u);
+  EXPECT_EQ(v.height, 50u);
+  gfx_set_scissor_texture_fraction(wide, 0.1f, 0.3f, 0.333f, 0.5f);
+  gfx_get_scissor(&x, &y, &w, &h);
+  EXPECT_EQ(x, 20);
+  EXPECT_EQ(y, 30);
+  EXPECT_EQ(x + w, 86);
+  EXPECT_EQ(y + h, 80);
+  gfx_set_scissor_texture(wide);
+  gfx_get_scissor(&x, &y, &w, &h);
+  EXPECT_EQ(w, 200);
+  EXPECT_EQ(h, 100);
+  gfx_set_viewport_texture(0);  // no texture: no change
+  EXPECT_EQ(gfx_current_viewport().width, 66u);
+  gfx_set_render_target(0, gfx_back_buffer_target());
 }
 
 TEST_F(GfxTest, EachBlendPairBlendsAsSpecified) {
@@ -552,6 +651,48 @@ TEST_F(GfxTest, BindingFollowsTheStageCache) {
   gpu_set_texture(d, 3, t.texture);
   gfx_bind_texture(d, 3, nullptr, 0);
   EXPECT_EQ(gpu_get_texture(d, 3), nullptr);
+
+  // Address modes, filters and the mip filter follow the object and the
+  // filter index, and are sent only when they differ from the stage's cache.
+  TextureObject target{};
+  ASSERT_TRUE(gfx_create_render_target(&target, 0, 8, 8));
+  gfx_bind_texture(d, 3, &target, 1);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSU), uint32_t(GPU_ADDRESS_CLAMP));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSV), uint32_t(GPU_ADDRESS_CLAMP));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MAGFILTER), uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MINFILTER), uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MIPFILTER), uint32_t(GPU_FILTER_NONE));
+  EXPECT_EQ(gpu_get_texture(d, 3), target.texture);
+  gpu_set_sampler_state(d, 3, GPU_SAMP_ADDRESSU, GPU_ADDRESS_MIRROR);
+  gfx_bind_texture(d, 3, &target, 1);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSU), uint32_t(GPU_ADDRESS_MIRROR)) << "cached, not sent";
+  gfx_bind_texture(d, 3, &t, 0);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSU), uint32_t(GPU_ADDRESS_WRAP));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSV), uint32_t(GPU_ADDRESS_WRAP));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MAGFILTER), uint32_t(GPU_FILTER_POINT));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MINFILTER), uint32_t(GPU_FILTER_POINT));
+  TextureObject clamped_u = target;
+  clamped_u.flags = 1u << TEXTURE_FLAG_U_SHIFT;  // U clamp, V wrap
+  gfx_bind_texture(d, 3, &clamped_u, 0);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSU), uint32_t(GPU_ADDRESS_CLAMP));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSV), uint32_t(GPU_ADDRESS_WRAP));
+  clamped_u.flags = 1u << TEXTURE_FLAG_V_SHIFT;  // U wrap, V clamp
+  gfx_bind_texture(d, 3, &clamped_u, 0);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSU), uint32_t(GPU_ADDRESS_WRAP));
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_ADDRESSV), uint32_t(GPU_ADDRESS_CLAMP));
+  TextureObject mip = t;
+  mip.flags |= TEXTURE_FLAG_MIP_CHAIN;
+  gfx_bind_texture(d, 3, &mip, 1);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MIPFILTER), uint32_t(GPU_FILTER_LINEAR));
+  // A filter set on its own is noted in the cache.
+  gfx_set_stage_filter(d, 3, 0);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MAGFILTER), uint32_t(GPU_FILTER_POINT));
+  gpu_set_sampler_state(d, 3, GPU_SAMP_MINFILTER, GPU_FILTER_LINEAR);
+  gfx_bind_texture(d, 3, &mip, 0);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MINFILTER), uint32_t(GPU_FILTER_LINEAR)) << "cached, not sent";
+  gfx_bind_texture(d, 3, nullptr, 0);
+  EXPECT_EQ(gpu_get_sampler_state(d, 3, GPU_SAMP_MIPFILTER), uint32_t(GPU_FILTER_NONE));
+  gfx_release_texture_pair(&target);
 
   // A new texture made in the same record is bound, not taken for the old.
   gfx_bind_texture(d, 2, &t, 0);
@@ -666,7 +807,59 @@ TEST_F(GfxTest, RenderTargetsSurviveALostDevice) {
   ASSERT_NE(t.texture, nullptr);
   EXPECT_EQ(t.flags, flags);
   EXPECT_EQ(t.height, 16);
+  // Render targets are clamped in U and V (bits 1 and 4), made in the device's
+  // format byte 21 with 32 bits a texel; managed textures wrap.
+  EXPECT_EQ(t.flags, 0x12);
+  EXPECT_EQ(t.format, 21);
+  EXPECT_EQ(t.bits, 32);
+  // Binding it makes it the current target with its size.
+  GpuDevice* d = gfx_device();
+  gfx_set_render_target_object(0, &t);
+  EXPECT_EQ(gfx_current_target_record()->surface, t.surface);
+  EXPECT_EQ(gfx_target_width(), 32);
+  EXPECT_EQ(gfx_target_height(), 16);
+  GpuSurface* bound = nullptr;
+  ASSERT_EQ(gpu_get_render_target(d, 0, &bound), GPU_OK);
+  EXPECT_EQ(bound, t.surface);
+  gpu_surface_release(bound);
+  gfx_set_render_target_object(gfx_max_render_targets(), &t);  // no such target: nothing
+  gfx_set_render_target_object(0, nullptr);
+  EXPECT_EQ(gfx_target_width(), 0);
   gfx_release_texture_pair(&t);
+  EXPECT_EQ(t.width, 0);
+  TextureObject m{};
+  ASSERT_TRUE(gfx_create_texture(&m, 1, 8, 4));
+  EXPECT_EQ(m.kind, TEXTURE_KIND_MANAGED);
+  EXPECT_EQ(m.flags, 0);
+  EXPECT_EQ(m.format, 22);
+  EXPECT_EQ(m.bits, 32);
+  EXPECT_EQ(m.image_width, 0);
+  gfx_release_render_texture(&m);  // not a render target: kept
+  EXPECT_NE(m.texture, nullptr);
+  gfx_release_texture_pair(&m);
+  EXPECT_FALSE(gfx_create_texture(nullptr, 0, 4, 4));
+  EXPECT_FALSE(gfx_create_texture(&m, 0, -4, 4));
+  EXPECT_FALSE(gfx_create_render_target(&m, 0, 0, 4));
+
+  // Depth surfaces give up their surface and make it again at their size.
+  DepthSurfaceObject depth{};
+  ASSERT_EQ(gfx_create_depth_surface(&depth, GPU_FMT_D24S8, 20, 10), 1);
+  EXPECT_EQ(depth.bits, 32);
+  gfx_depth_on_lost(&depth);
+  EXPECT_EQ(depth.surface, nullptr);
+  EXPECT_EQ(depth.width, 20);
+  gfx_depth_on_reset(&depth);
+  ASSERT_NE(depth.surface, nullptr);
+  EXPECT_EQ(depth.height, 10);
+  EXPECT_EQ(depth.format, uint32_t(GPU_FMT_D24S8));
+  gfx_release_surface_pair(&depth);
+  EXPECT_EQ(depth.width, 0);
+  EXPECT_EQ(gfx_create_depth_surface(&depth, GPU_FMT_D16, 0, 10), 0);
+  // The saved back-buffer record lets its surface go and takes it again.
+  gfx_on_lost_surfaces();
+  EXPECT_EQ(gfx_saved_back_buffer_record()->surface, nullptr);
+  gfx_on_reset_surfaces();
+  EXPECT_NE(gfx_saved_back_buffer_record()->surface, nullptr);
 }
 
 TEST_F(GfxTest, PicturesBecomeTexturesOfTheirOwnSize) {
