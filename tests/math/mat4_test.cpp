@@ -68,6 +68,26 @@ TEST(MathMat4, ToEulerInvertsEveryOrderAndHandlesThePoles) {
   Vec3 a;
   expect_vec3_near(*mat4_to_euler(&a, &m), Vec3{0.3f, 0.7f, 1.1f}, 1e-5f);
 
+  // At either pole of each order the angle applied last is 0 and the matrix
+  // is still rebuilt.
+  for (const Order& o : orders) {
+    for (float sign : {1.0f, -1.0f}) {
+      SCOPED_TRACE(testing::Message() << o.name << " pole " << sign);
+      Vec3 ang{0.4f, -0.7f, 1.1f};
+      // The middle angle of each order at +-90 degrees.
+      const char mid = o.name[1];
+      (mid == 'x' ? ang.x : mid == 'y' ? ang.y : ang.z) = sign * kHalfPi;
+      Mat4 pm = o.build(ang);
+      for (float& e : pm.m)
+        if (std::fabs(std::fabs(e) - 1.0f) < 1e-6f) e = e > 0 ? 1.0f : -1.0f;
+      Vec3 back;
+      o.fn(&back, &pm);
+      const char last = o.name[2];
+      EXPECT_EQ(last == 'x' ? back.x : last == 'y' ? back.y : back.z, 0.0f);
+      expect_mat4_near(o.build(back), pm, 1e-5f);
+    }
+  }
+
   // Pitch exactly +90 degrees: m9 = -1, the remaining turn goes into roll.
   mat4_from_position_euler_values(&m, 0, 0, 0, kHalfPi, 0.4f, 1.0f);
   m.m[9] = -1.0f;
@@ -166,6 +186,22 @@ TEST(MathMat4, ProjectionsMapNearToZeroAndFarToOne) {
   const Vec3 n{0, 0, 1}, f{0, 0, 11};
   EXPECT_NEAR(mat4_transform_point(&q, &p, &n)->z, 0.0f, 1e-6f);
   EXPECT_NEAR(mat4_transform_point(&q, &p, &f)->z, 1.0f, 1e-6f);
+
+  // The off-centre window maps its edges to -1 and +1.
+  ASSERT_NE(mat4_ortho_off_center(&p, -1, 3, -2, 6, 1, 11), nullptr);
+  const Vec3 lo{-1, -2, 1}, hi{3, 6, 11};
+  expect_vec3_near(*mat4_transform_point(&q, &p, &lo), Vec3{-1, -1, 0}, 1e-6f);
+  expect_vec3_near(*mat4_transform_point(&q, &p, &hi), Vec3{1, 1, 1}, 1e-6f);
+  ASSERT_NE(mat4_perspective_off_center(&p, -1, 3, -2, 6, 2, 10), nullptr);
+  const Vec4 corner{-1, 6, 2, 1}, far_corner{15, -10, 10, 1};
+  vec4_transform(&out, &p, &corner);
+  EXPECT_NEAR(out.x / out.w, -1.0f, 1e-6f);
+  EXPECT_NEAR(out.y / out.w, 1.0f, 1e-6f);
+  EXPECT_NEAR(out.z / out.w, 0.0f, 1e-6f);
+  vec4_transform(&out, &p, &far_corner);
+  EXPECT_NEAR(out.x / out.w, 1.0f, 1e-6f);
+  EXPECT_NEAR(out.y / out.w, -1.0f, 1e-6f);
+  EXPECT_NEAR(out.z / out.w, 1.0f, 1e-6f);
 
   // A degenerate volume is refused instead of dividing by zero.
   EXPECT_EQ(mat4_perspective_off_center(&p, -1, 1, -1, 1, 5, 5), nullptr);
@@ -292,6 +328,16 @@ TEST(MathMat4, DecomposeReadsAnglesFromScaledRows) {
   expect_vec3_near(a, ang, 1e-5f);
   expect_vec3_near(sc, s, 1e-5f);
   expect_vec3_near(p, pos, 0);
+}
+
+TEST(MathMat4, UpVectorFrameRows) {
+  // Row 1 is up; row 0 is up x (up.z, up.x, up.y); row 2 is row 0 x row 1.
+  const Vec3 z{0, 0, 3}, pos{1, 2, 3};
+  Mat4 m;
+  mat4_from_up_vector(&m, &pos, &z);
+  expect_mat4_near(m, Mat4{{0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1, 2, 3, 1}}, 1e-6f);
+  mat4_from_up_vector(&m, nullptr, nullptr);
+  expect_mat4_near(m, identity4(), 1e-6f);
 }
 
 TEST(MathMat4, UpVectorFrameIsOrthonormalEvenWithEqualComponents) {

@@ -115,6 +115,10 @@ TEST(MathQuat, SlerpAndAxisAngle) {
   quat_from_axis_angle(&eighth, &y, kHalfPi / 2);
   quat_slerp(&out, &id, &quarter, 0.5f);
   expect_same_rotation(out, eighth, 1e-6f);
+  Quat sixteenth_3;  // three quarters of the way to a quarter turn
+  quat_from_axis_angle(&sixteenth_3, &y, kHalfPi * 0.75f);
+  quat_slerp(&out, &id, &quarter, 0.75f);
+  expect_same_rotation(out, sixteenth_3, 1e-6f);
 
   const Quat q{0.5f, 0.5f, 0.5f, 0.5f}, neg{-0.5f, -0.5f, -0.5f, -0.5f};
   quat_slerp(&out, &q, &q, 0.3f);

@@ -98,6 +98,15 @@ TEST(MathVec, LengthFloorNormalizeAndSafeDivide) {
   EXPECT_EQ(w.x, 0.0f);
   EXPECT_EQ(vec2_length(&z), 0.0f);
   EXPECT_EQ(vec3_direction_between(&out, nullptr, &one), nullptr);
+  const Vec3 from{1, 1, 1}, to{1, 1, 4};
+  expect_vec3_near(*vec3_direction_between(&out, &from, &to), Vec3{0, 0, 1}, 0);
+  EXPECT_FLOAT_EQ(inv_lerp(3.0f, 2.0f, 6.0f), 0.25f);
+  EXPECT_FLOAT_EQ(lerp(2.0f, 6.0f, 0.25f), 3.0f);
+  const Vec2 tiny{1e-6f, 0}, far{3, 4};
+  EXPECT_EQ(vec2_length_sq(&tiny), 0.0f);
+  EXPECT_EQ(vec2_distance(&tiny, &z), 0.0f);
+  EXPECT_FLOAT_EQ(vec2_distance(&far, &z), 5.0f);
+  EXPECT_FLOAT_EQ(vec2_distance_sq(&tiny, &z), 1e-12f);  // no floor
 }
 
 TEST(MathVec, CrossAllowsAliasedOutput) {

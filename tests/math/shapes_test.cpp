@@ -32,6 +32,16 @@ TEST(MathQuad2D, SquareCases) {
   const Vec2 a{-5, 5}, b1{-1, 5}, b2{0, 5};
   EXPECT_EQ(quad2d_overlaps_segment(&q, &a, &b1), 0);
   EXPECT_EQ(quad2d_overlaps_segment(&q, &a, &b2), 1);
+  // Near the corner (0, 10) only the segment's own across axis separates.
+  const Vec2 c0{-3, 8}, c1{2, 13}, k0{-3, 7}, k1{2, 12};
+  EXPECT_EQ(quad2d_overlaps_segment(&q, &c0, &c1), 0);
+  EXPECT_EQ(quad2d_overlaps_segment(&q, &k0, &k1), 1);
+  // A diamond beside the square's corner: only the diamond's axes separate.
+  const Quad2D diamond{{{12, 10}, {14, 12}, {10, 12}, {12, 14}}};
+  const Quad2D diamond_in{{{10.5f, 8.5f}, {12.5f, 10.5f}, {8.5f, 10.5f}, {10.5f, 12.5f}}};
+  EXPECT_EQ(quad2d_overlaps_quad(&q, &diamond), 0);
+  EXPECT_EQ(quad2d_overlaps_quad(&diamond, &q), 0);
+  EXPECT_EQ(quad2d_overlaps_quad(&q, &diamond_in), 1);
   const Quad2D beside{{{10, 0}, {20, 0}, {10, 10}, {20, 10}}};
   const Quad2D apart{{{10.5f, 0}, {20, 0}, {10.5f, 10}, {20, 10}}};
   EXPECT_EQ(quad2d_overlaps_quad(&q, &beside), 1);
