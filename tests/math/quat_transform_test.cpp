@@ -155,11 +155,20 @@ TEST(MathQuat, LogExpProductAndConjugate) {
   expect_same_rotation(out, q, 0);
   // Products compose like the matrices: q1 (x) q2 turns by q2 first.
   const Quat q2 = rng.unit_quat();
-  Mat4 m;
   quat_multiply(&out, &q, &q2);
-  const Mat4 r1 = rotation_of(q), r2 = rotation_of(q2);
-  mat4_multiply(&m, &r1, &r2);
-  expect_mat4_near(rotation_of(out), m, 1e-5f);
+  expect_mat4_near(rotation_of(out), product(rotation_of(q2), rotation_of(q)), 1e-5f);
+  // The Hamilton product written out: i (x) j = k, j (x) i = -k.
+  const Quat i{1, 0, 0, 0}, j{0, 1, 0, 0}, mixed{1, 2, 3, 4}, other{-2, 0.5f, 1, 3};
+  quat_multiply(&out, &i, &j);
+  expect_same_rotation(out, Quat{0, 0, 1, 0}, 0);
+  EXPECT_EQ(out.z, 1.0f);
+  quat_multiply(&out, &j, &i);
+  EXPECT_EQ(out.z, -1.0f);
+  quat_multiply(&out, &mixed, &other);
+  EXPECT_FLOAT_EQ(out.x, -4.5f);
+  EXPECT_FLOAT_EQ(out.y, 1.0f);
+  EXPECT_FLOAT_EQ(out.z, 17.5f);
+  EXPECT_FLOAT_EQ(out.w, 10.0f);
 
   float cx[4], cy[4], cz[4];
   const Vec3 zero{0, 0, 0};
