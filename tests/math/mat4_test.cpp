@@ -387,6 +387,11 @@ TEST(MathMat4, ObliqueClipMakesThePlaneTheNearPlane) {
     Vec4 p;
     int side;  // 0 on the plane, 1 kept, -1 clipped
   } probes[] = {{{0.3f, -0.2f, 2, 1}, 0}, {{-0.5f, 0.4f, 2, 1}, 0}, {{0, 0, 4, 1}, 1}, {{0.2f, 0.1f, 1, 1}, -1}};
+  // A view without an inverse leaves the projection as it is.
+  Mat4 flat_view = identity4();
+  flat_view.m[5] = 0;
+  mat4_oblique_clip_projection(&view, &proj, &flat_view, &wall);
+  expect_mat4_near(view, proj, 0);
   for (const auto& pr : probes) {
     vec4_transform(&clip_out, &world_to_clip, &pr.p);
     ASSERT_GT(clip_out.w, 0.0f);

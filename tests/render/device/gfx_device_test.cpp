@@ -391,6 +391,9 @@ TEST_F(GfxTest, ClearWithADepthSurfaceFollowsTheTable) {
   EXPECT_EQ(gpu_get_render_state(d, GPU_RS_CLIPPLANEENABLE), 8u);
   gfx_set_clip_plane(3, nullptr, 0);
   EXPECT_EQ(gpu_get_render_state(d, GPU_RS_CLIPPLANEENABLE), 0u);
+  gfx_set_clip_plane(40, plane, 1);  // no such plane: nothing
+  gfx_set_clip_plane(-1, plane, 1);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_CLIPPLANEENABLE), 0u);
 }
 
 // The preset sends each state it owns when, and only when, its word differs
@@ -749,6 +752,21 @@ TEST_F(GfxTest, PixelTransfersCheckTheirRectangleAndConvert) {
   gfx_release_texture_pair(&t);
   ASSERT_TRUE(gfx_create_texture(&t, 4, 2, 1));  // R5G6B5
   EXPECT_FALSE(gfx_write_texture_rgb(&t, 0, 0, 1, 1, three, 3));
+  gfx_release_texture_pair(&t);
+
+  // A lock that fails is reported as a failure: a texture already locked, and
+  // a render target, which cannot be locked at all.
+  ASSERT_TRUE(gfx_create_texture(&t, 0, 2, 2));
+  GpuLockedRect held;
+  ASSERT_EQ(gpu_texture_lock(t.texture, 0, nullptr, &held, 0), GPU_OK);
+  EXPECT_FALSE(gfx_copy_to_texture(&t, 0, 0, 1, 1, px));
+  EXPECT_FALSE(gfx_write_texture_rgb(&t, 0, 0, 1, 1, three, 3));
+  EXPECT_EQ(gfx_read_texel(&t, 0, 0), 0u);
+  gpu_texture_unlock(t.texture, 0);
+  gfx_release_texture_pair(&t);
+  ASSERT_TRUE(gfx_create_render_target(&t, 0, 2, 2));
+  EXPECT_FALSE(gfx_copy_to_texture(&t, 0, 0, 1, 1, px));
+  EXPECT_FALSE(gfx_write_texture_rgb(&t, 0, 0, 1, 1, four, 4));
   gfx_release_texture_pair(&t);
 }
 
