@@ -128,9 +128,11 @@ Plane* frustum_planes_from_matrix(Plane* out, const Mat4* m) {
   const Vec4 c1{e[1], e[5], e[9], e[13]};
   const Vec4 c2{e[2], e[6], e[10], e[14]};
   const Vec4 c3{e[3], e[7], e[11], e[15]};
-  // With depth 0..1 the near plane is z >= 0 (column 2 alone), not z >= -w.
+  // The near plane is z >= -w. With depth 0..1 it lies in front of the camera
+  // at view depth n*f/(2f - n) (about half the near distance when far is much
+  // larger), so culling keeps what lies just in front of the near distance.
   const Plane raw[kFrustumPlaneCount] = {
-      {c2.x, c2.y, c2.z, c2.w},
+      {c3.x + c2.x, c3.y + c2.y, c3.z + c2.z, c3.w + c2.w},
       {c3.x - c2.x, c3.y - c2.y, c3.z - c2.z, c3.w - c2.w},
       {c3.x - c0.x, c3.y - c0.y, c3.z - c0.z, c3.w - c0.w},
       {c3.x + c0.x, c3.y + c0.y, c3.z + c0.z, c3.w + c0.w},

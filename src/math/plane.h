@@ -91,9 +91,10 @@ Frustum* frustum_rescale_angles(Frustum* out, const Frustum* in, float top_facto
                                 float near, float far);
 Mat4* mat4_perspective_from_frustum(Mat4* out, const Frustum* f);
 
-// The six planes (near, far, right, left, bottom, top) of a view x projection
-// with depth 0..1, normals pointing in. A plane without a normal becomes
-// (0, 0, 0, 1), which holds every point.
+// The six planes (near, far, right, left, bottom, top) of a view x projection,
+// normals pointing in. The near plane is z >= -w: for depth 0..1 it lies at
+// view depth n*f/(2f - n), nearer the camera than the near distance n. A plane
+// without a normal becomes (0, 0, 0, 1), which holds every point.
 Plane* frustum_planes_from_matrix(Plane* out, const Mat4* m);
 
 // ---------------------------------------------------------------- level of detail

@@ -138,15 +138,16 @@ int circle_touches_segment(const Vec2* centre, float r, const Vec2* a, const Vec
   return r * r >= d2 ? 1 : 0;
 }
 
-// Vector projection rather than slopes: nearly vertical edges keep their
-// precision.
+// A vertical line (also two equal points) and a horizontal one give their
+// foot exactly; other lines take the vector projection rather than slopes, so
+// that nearly vertical edges keep their precision.
 Vec2* perpendicular_foot_2d(Vec2* out, const Vec2* a, const Vec2* b, const Vec2* p) {
+  if (a->x == b->x) return vec2_set(out, a->x, p->y);
+  if (a->y == b->y) return vec2_set(out, p->x, a->y);
   Vec2 e, w;
   vec2_sub(&e, b, a);
   vec2_sub(&w, p, a);
-  const float ee = vec2_dot(&e, &e);
-  if (ee == 0.0f) return vec2_set(out, a->x, a->y);
-  const float t = vec2_dot(&w, &e) / ee;
+  const float t = vec2_dot(&w, &e) / vec2_dot(&e, &e);
   return vec2_set(out, a->x + e.x * t, a->y + e.y * t);
 }
 

@@ -26,7 +26,8 @@ int quad2d_axis_overlaps(const Vec2* half_a, const Vec2* half_b, const Vec2* axe
                          const Vec2* axes_b, const Vec2* axis, const Vec2* d);
 
 int circle_touches_segment(const Vec2* centre, float r, const Vec2* a, const Vec2* b);
-// Foot of the perpendicular from p onto the line a-b (a itself when a == b).
+// Foot of the perpendicular from p onto the line a-b; a line through two
+// equal points counts as vertical.
 Vec2* perpendicular_foot_2d(Vec2* out, const Vec2* a, const Vec2* b, const Vec2* p);
 float vec2_distance_to_line(const Vec2* a, const Vec2* b, const Vec2* p);
 // 0 left of a->b, 1 on the line (or NaN), 2 right.

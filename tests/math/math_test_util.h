@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 
 #include "math/mat4.h"
@@ -51,23 +52,35 @@ inline Mat4 identity4() {
   return *mat4_identity(&m);
 }
 
+// The elementary rotations written out element by element, so that tests of
+// the library's rotations do not lean on the library itself.
 inline Mat4 rot_x4(float a) {
-  Mat4 m = identity4();
-  return *mat4_rotate_x_local(&m, &m, a);
+  const float c = std::cos(a), s = std::sin(a);
+  return Mat4{{1, 0, 0, 0, 0, c, s, 0, 0, -s, c, 0, 0, 0, 0, 1}};
 }
 inline Mat4 rot_y4(float a) {
-  Mat4 m = identity4();
-  return *mat4_rotate_y_local(&m, &m, a);
+  const float c = std::cos(a), s = std::sin(a);
+  return Mat4{{c, 0, -s, 0, 0, 1, 0, 0, s, 0, c, 0, 0, 0, 0, 1}};
 }
 inline Mat4 rot_z4(float a) {
-  Mat4 m = identity4();
-  return *mat4_rotate_z_local(&m, &m, a);
+  const float c = std::cos(a), s = std::sin(a);
+  return Mat4{{c, s, 0, 0, -s, c, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}};
+}
+
+// The plain row-by-column product a x b: with row vectors, a applies first.
+inline Mat4 product(const Mat4& a, const Mat4& b) {
+  Mat4 r{};
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      for (int k = 0; k < 4; ++k) r.m[i * 4 + j] += a.m[i * 4 + k] * b.m[k * 4 + j];
+  return r;
 }
 
 // first x second x third in order of application.
 inline Mat4 then3(const Mat4& first, const Mat4& second, const Mat4& third) {
-  Mat4 r;
-  mat4_multiply(&r, &second, &first);
-  mat4_multiply(&r, &third, &r);
-  return r;
+  return product(product(first, second), third);
 }
+
+// An affine matrix that is neither symmetric nor a pure translation: every
+// element of its 3x3 part differs, and it moves the origin.
+inline Mat4 lopsided4() { return Mat4{{1, 2, 0.5f, 0, -1, 3, 2, 0, 0.25f, -2, 1.5f, 0, 4, -5, 6, 1}}; }

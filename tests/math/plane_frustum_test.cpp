@@ -33,6 +33,25 @@ TEST(MathPlane, ConstructionAndProjection) {
   const Plane zero{0, 0, 0, 3};
   plane_normalize(&p, &zero);
   EXPECT_EQ(p.d, 0.0f);
+  plane_project_point(nullptr, &foot, &x, &q);
+  expect_vec3_near(foot, Vec3{3, 5, 3}, 1e-6f);
+
+  // (b - a) x (c - b), not normalised, and the plane through it.
+  const Vec3 ta{1, 1, 1}, tb{3, 1, 1}, tc{3, 4, 1};
+  Vec3 tn;
+  expect_vec3_near(*triangle_normal(&tn, &ta, &tb, &tc), Vec3{0, 0, 6}, 0);
+  plane_from_points(&p, &ta, &tb, &tc);
+  EXPECT_EQ(p.c, 1.0f);
+  EXPECT_EQ(p.d, -1.0f);
+  const Plane r{1, -2, 3, 4};
+  const Vec3 v{2, 1, -1};
+  EXPECT_EQ(plane_dot_point(&r, &v), 1.0f);
+  EXPECT_EQ(plane_dot_normal(&r, &v), -3.0f);
+  vec4_negate(&p, &r);
+  EXPECT_EQ(p.a, -1.0f);
+  EXPECT_EQ(p.b, 2.0f);
+  EXPECT_EQ(p.c, -3.0f);
+  EXPECT_EQ(p.d, -4.0f);
 }
 
 TEST(MathFrustum, FromFovClampsTheAngles) {
@@ -115,8 +134,8 @@ TEST(MathFrustum, PlanesOfAnOffCentreProjection) {
   const Probe probes[] = {
       {{29.5f, 0, 10}, -1}, {{30.5f, 0, 10}, kFrustumRight}, {{-9.5f, 0, 10}, -1},
       {{-10.5f, 0, 10}, kFrustumLeft}, {{0, 19.5f, 10}, -1}, {{0, 20.5f, 10}, kFrustumTop},
-      {{0, -4.5f, 10}, -1}, {{0, -5.5f, 10}, kFrustumBottom}, {{0.5f, 0.5f, 0.9f}, kFrustumNear},
-      {{0.5f, 0.5f, 1.1f}, -1}, {{0, 0, 99}, -1}, {{0, 0, 101}, kFrustumFar},
+      {{0, -4.5f, 10}, -1}, {{0, -5.5f, 10}, kFrustumBottom}, {{0.1f, 0.1f, 0.45f}, kFrustumNear},
+      {{0.1f, 0.1f, 0.55f}, -1}, {{0.5f, 0.5f, 0.9f}, -1}, {{0, 0, 99}, -1}, {{0, 0, 101}, kFrustumFar},
   };
   for (const Probe& pr : probes) {
     for (int i = 0; i < kFrustumPlaneCount; ++i) {
@@ -146,20 +165,19 @@ TEST(MathFrustum, ToFovInvertsFromFov) {
 }
 
 TEST(MathFrustum, PlanesOfARealViewProjection) {
+  // Each plane of the identity is a column sum or difference, already unit.
   Mat4 ident = identity4();
   Plane planes[kFrustumPlaneCount];
   frustum_planes_from_matrix(planes, &ident);
-  struct Expect {
-    int index;
-    Plane p;
+  const Plane ident_planes[kFrustumPlaneCount] = {
+      {0, 0, 1, 1}, {0, 0, -1, 1}, {-1, 0, 0, 1}, {1, 0, 0, 1}, {0, 1, 0, 1}, {0, -1, 0, 1},
   };
-  const Expect ident_planes[] = {{kFrustumFar, {0, 0, -1, 1}},
-                                 {kFrustumRight, {-1, 0, 0, 1}},
-                                 {kFrustumLeft, {1, 0, 0, 1}}};
-  for (const Expect& e : ident_planes) {
-    EXPECT_EQ(planes[e.index].a, e.p.a);
-    EXPECT_EQ(planes[e.index].c, e.p.c);
-    EXPECT_EQ(planes[e.index].d, e.p.d);
+  for (int i = 0; i < kFrustumPlaneCount; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(planes[i].a, ident_planes[i].a);
+    EXPECT_EQ(planes[i].b, ident_planes[i].b);
+    EXPECT_EQ(planes[i].c, ident_planes[i].c);
+    EXPECT_EQ(planes[i].d, ident_planes[i].d);
   }
 
   // Camera at (0, 0, -10) looking at the origin; 90 degree square frustum,
@@ -179,6 +197,7 @@ TEST(MathFrustum, PlanesOfARealViewProjection) {
     Vec3 p;
     int outside;  // the one plane it lies behind, or -1
   };
+  // The near plane z >= -w lies at view depth n*f/(2f - n) = 100/199.
   const Probe probes[] = {
       {"centre", {0, 0, 0}, -1},
       {"beyond right edge", {10.5f, 0, 0}, kFrustumRight},
@@ -186,10 +205,10 @@ TEST(MathFrustum, PlanesOfARealViewProjection) {
       {"above", {0, 10.5f, 0}, kFrustumTop},
       {"below", {0, -10.5f, 0}, kFrustumBottom},
       {"past far", {0, 0, 91}, kFrustumFar},
-      {"just inside near", {0, 0, -8.9f}, -1},
-      // Between half the near distance and near: in front of the camera but
-      // nearer than the near plane.
-      {"0.75 near", {0, 0, -9.25f}, kFrustumNear},
+      {"just inside the near distance", {0, 0, -8.9f}, -1},
+      {"view depth 0.75, before the near distance", {0, 0, -9.25f}, -1},
+      {"view depth 0.55", {0, 0, -9.45f}, -1},
+      {"view depth 0.45", {0, 0, -9.55f}, kFrustumNear},
   };
   for (const Probe& pr : probes) {
     for (int i = 0; i < kFrustumPlaneCount; ++i) {
@@ -200,9 +219,32 @@ TEST(MathFrustum, PlanesOfARealViewProjection) {
         EXPECT_GT(d, 0.0f) << pr.what << " plane " << i;
     }
   }
-  // The near plane is at view depth 1 exactly.
-  const Vec3 on_near{0, 0, -9};
-  EXPECT_NEAR(plane_dot_point(&planes[kFrustumNear], &on_near), 0.0f, 1e-4f);
+  const Vec3 on_near{0, 0, -10 + 100.0f / 199.0f};
+  EXPECT_NEAR(plane_dot_point(&planes[kFrustumNear], &on_near), 0.0f, 1e-5f);
+
+  // A turned camera with near 2 and far 6: the near plane lies at view depth
+  // 2*6/(12 - 2) = 1.2, along the camera's own forward axis.
+  const Vec3 eye2{3, 1, -2}, target2{-1, 2, 5};
+  mat4_look_at(&cam, &eye2, &target2, nullptr, 0);
+  mat4_invert(&view, &cam);
+  frustum_from_fov(&f, 1.0f, 1.3f, 0.5f, 0.5f, 2, 6);
+  mat4_perspective_from_frustum(&proj, &f);
+  mat4_multiply(&vp, &proj, &view);
+  frustum_planes_from_matrix(planes, &vp);
+  const Vec3 forward{cam.m[8], cam.m[9], cam.m[10]};
+  struct DepthProbe {
+    float depth;
+    bool inside;
+  };
+  for (const DepthProbe& dp : {DepthProbe{-1.0f, false}, DepthProbe{0.5f, false}, DepthProbe{1.15f, false},
+                               DepthProbe{1.25f, true}, DepthProbe{2.5f, true}, DepthProbe{5.9f, true},
+                               DepthProbe{6.1f, false}}) {
+    Vec3 p;
+    vec3_madd(&p, &eye2, &forward, dp.depth);
+    bool inside = true;
+    for (const Plane& pl : planes) inside = inside && plane_dot_point(&pl, &p) > 0.0f;
+    EXPECT_EQ(inside, dp.inside) << "view depth " << dp.depth;
+  }
 
   // A plane with no normal holds every point rather than giving infinities.
   Mat4 flat = identity4();
@@ -211,6 +253,7 @@ TEST(MathFrustum, PlanesOfARealViewProjection) {
   flat.m[4] = 0;
   frustum_planes_from_matrix(planes, &flat);
   for (const Plane& p : planes) EXPECT_TRUE(std::isfinite(p.d));
+  EXPECT_EQ(planes[kFrustumRight].d, 1.0f);
 }
 
 TEST(MathFrustum, LevelOfDetailSizes) {

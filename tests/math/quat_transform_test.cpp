@@ -115,6 +115,10 @@ TEST(MathQuat, SlerpAndAxisAngle) {
   quat_from_axis_angle(&eighth, &y, kHalfPi / 2);
   quat_slerp(&out, &id, &quarter, 0.5f);
   expect_same_rotation(out, eighth, 1e-6f);
+  Quat sixteenth_3;  // three quarters of the way to a quarter turn
+  quat_from_axis_angle(&sixteenth_3, &y, kHalfPi * 0.75f);
+  quat_slerp(&out, &id, &quarter, 0.75f);
+  expect_same_rotation(out, sixteenth_3, 1e-6f);
 
   const Quat q{0.5f, 0.5f, 0.5f, 0.5f}, neg{-0.5f, -0.5f, -0.5f, -0.5f};
   quat_slerp(&out, &q, &q, 0.3f);
@@ -151,17 +155,56 @@ TEST(MathQuat, LogExpProductAndConjugate) {
   expect_same_rotation(out, q, 0);
   // Products compose like the matrices: q1 (x) q2 turns by q2 first.
   const Quat q2 = rng.unit_quat();
-  Mat4 m;
   quat_multiply(&out, &q, &q2);
-  const Mat4 r1 = rotation_of(q), r2 = rotation_of(q2);
-  mat4_multiply(&m, &r1, &r2);
-  expect_mat4_near(rotation_of(out), m, 1e-5f);
+  expect_mat4_near(rotation_of(out), product(rotation_of(q2), rotation_of(q)), 1e-5f);
+  // The Hamilton product written out: i (x) j = k, j (x) i = -k.
+  const Quat i{1, 0, 0, 0}, j{0, 1, 0, 0}, mixed{1, 2, 3, 4}, other{-2, 0.5f, 1, 3};
+  quat_multiply(&out, &i, &j);
+  expect_same_rotation(out, Quat{0, 0, 1, 0}, 0);
+  EXPECT_EQ(out.z, 1.0f);
+  quat_multiply(&out, &j, &i);
+  EXPECT_EQ(out.z, -1.0f);
+  quat_multiply(&out, &mixed, &other);
+  EXPECT_FLOAT_EQ(out.x, -4.5f);
+  EXPECT_FLOAT_EQ(out.y, 1.0f);
+  EXPECT_FLOAT_EQ(out.z, 17.5f);
+  EXPECT_FLOAT_EQ(out.w, 10.0f);
 
   float cx[4], cy[4], cz[4];
   const Vec3 zero{0, 0, 0};
   quat_exp_jacobian(cx, cy, cz, &zero);
   EXPECT_EQ(cx[0], 1.0f);
   EXPECT_EQ(cx[3], 0.0f);
+  // At (0.3, 0, 0.4), |v| = 0.5: one column per input component.
+  const Vec3 v2{0.3f, 0, 0.4f};
+  const float* third = quat_exp_jacobian(cx, cy, cz, &v2);
+  EXPECT_EQ(third, cz);
+  const float want[3][4] = {{0.9295944f, 0, -0.0390089f, -0.2876553f},
+                            {0, 0.9588511f, 0, 0},
+                            {-0.0390089f, 0, 0.9068392f, -0.3835404f}};
+  const float* cols[3] = {cx, cy, cz};
+  for (int j = 0; j < 3; ++j)
+    for (int k = 0; k < 4; ++k) EXPECT_NEAR(cols[j][k], want[j][k], 1e-6f) << "column " << j << " row " << k;
+
+  // r with its axis turned by q: a quarter turn about x, turned by a quarter
+  // turn about z, is a quarter turn about y.
+  const float h = std::sqrt(0.5f);
+  const Quat about_x{h, 0, 0, h}, about_z{0, 0, h, h};
+  quat_conjugate_by(&out, &about_x, &about_z);
+  expect_same_rotation(out, Quat{0, h, 0, h}, 1e-6f);
+  quat_conjugate(&out, &about_x);
+  expect_same_rotation(out, Quat{-h, 0, 0, h}, 0);
+  Vec3 axis;
+  float angle = 0;
+  quat_to_axis_angle(&axis, &angle, &about_z);
+  EXPECT_FLOAT_EQ(angle, kHalfPi);
+  expect_vec3_near(axis, Vec3{0, 0, 1}, 1e-6f);
+
+  // The rotation's derivative, element by element.
+  const Quat a{1, 2, 3, 4}, b{5, 6, 7, 8};
+  Mat4 d;
+  quat_rotation_derivative(&d, &a, &b);
+  expect_mat4_near(d, Mat4{{-132, 136, -36, 0, -72, -104, 120, 0, 124, 8, -68, 0, 0, 0, 0, 1}}, 0);
 }
 
 TEST(MathTransform, MatrixRoundTripsWithScale) {
@@ -209,6 +252,104 @@ TEST(MathTransform, MultiplyAppliesSecondFirst) {
 
   transform_lerp(&out, &a, &b, 0.0f);
   expect_vec3_near(out.position, a.position, 0);
+  b.position = Vec3{3, 2, 0};
+  b.scale = Vec3{1, 3, 5};
+  transform_lerp(&out, &a, &b, 0.5f);
+  expect_vec3_near(out.position, Vec3{2, 1, 0}, 0);
+  expect_vec3_near(out.scale, Vec3{1, 2, 3}, 0);
+  Quat eighth;
+  quat_from_axis_angle(&eighth, &z, kHalfPi / 2);
+  expect_same_rotation(out.rotation, eighth, 1e-6f);
+}
+
+// t scaled by (2, 1, 1) and moved by (1, 0, 0); m a quarter turn about z
+// moved by (0, 0, 3). Which applies first decides every field.
+TEST(MathTransform, ProductsWithAMatrixKeepTheirOrder) {
+  Transform t, out;
+  transform_init(&t);
+  t.position = Vec3{1, 0, 0};
+  t.scale = Vec3{2, 1, 1};
+  Mat4 m = rot_z4(kHalfPi);
+  m.m[14] = 3;
+  const float h = std::sqrt(0.5f);
+  transform_then_matrix(&out, &m, &t);  // t, then m
+  expect_vec3_near(out.position, Vec3{0, 1, 3}, 1e-6f);
+  expect_vec3_near(out.scale, Vec3{2, 1, 1}, 1e-6f);
+  expect_same_rotation(out.rotation, Quat{0, 0, h, h}, 1e-6f);
+  matrix_then_transform(&out, &t, &m);  // m, then t
+  expect_vec3_near(out.position, Vec3{1, 0, 3}, 1e-6f);
+  expect_vec3_near(out.scale, Vec3{1, 2, 1}, 1e-6f);
+  expect_same_rotation(out.rotation, Quat{0, 0, h, h}, 1e-6f);
+}
+
+TEST(MathTransform, LocalChangesSettersAndDecomposition) {
+  const float h = std::sqrt(0.5f);
+  const Vec3 z{0, 0, 1};
+  Transform t, out;
+  transform_init(&t);
+  expect_vec3_near(t.scale, Vec3{1, 1, 1}, 0);
+  expect_same_rotation(t.rotation, Quat{0, 0, 0, 1}, 0);
+  quat_from_axis_angle(&t.rotation, &z, kHalfPi);
+  t.scale = Vec3{2, 2, 2};
+  t.position = Vec3{1, 0, 0};
+  // Moves along the transform's own (turned, scaled) x axis.
+  const Vec3 step{1, 0, 0};
+  transform_translate_local(&out, &t, &step);
+  expect_vec3_near(out.position, Vec3{1, 2, 0}, 1e-6f);
+  expect_vec3_near(out.scale, t.scale, 1e-6f);
+  // Turns before the transform's own rotation.
+  const Vec3 pitch{0.3f, 0, 0};
+  transform_rotate_euler_local(&out, &t, &pitch);
+  Mat4 got, tm = rot_z4(kHalfPi);
+  for (int k = 0; k < 12; ++k) tm.m[k] *= 2;
+  tm.m[12] = 1;
+  transform_to_matrix(&got, &out);
+  expect_mat4_near(got, product(rot_x4(0.3f), tm), 1e-5f);
+
+  const Quat about_x{h, 0, 0, h};
+  transform_turn_rotation(&out, &t, &about_x);  // the rotation's axis turned by about_x
+  expect_same_rotation(out.rotation, Quat{0, -h, 0, h}, 1e-6f);
+  expect_vec3_near(out.position, t.position, 0);
+  const Vec3 s{1, 0.5f, 3};
+  transform_scale(&out, &t, &s);
+  expect_vec3_near(out.scale, Vec3{2, 1, 6}, 0);
+  expect_same_rotation(out.rotation, t.rotation, 0);
+
+  const Vec3 pos{4, 5, 6}, ang{0.2f, -0.3f, 0.4f};
+  transform_set_position_euler(&t, &pos, &ang);
+  expect_vec3_near(t.scale, Vec3{2, 2, 2}, 0);
+  Vec3 p, a, sc;
+  transform_decompose(&p, &a, &sc, &t);
+  expect_vec3_near(p, pos, 0);
+  expect_vec3_near(a, ang, 1e-5f);
+  expect_vec3_near(sc, Vec3{2, 2, 2}, 0);
+  transform_get_position_euler(nullptr, &a, &t);
+  expect_vec3_near(a, ang, 1e-5f);
+  transform_set_rotation_euler(&t, &pitch);
+  transform_get_position_euler(&p, &a, &t);
+  expect_vec3_near(a, pitch, 1e-6f);
+  transform_set_rotation(&t, &about_x);
+  transform_set_scale(&t, &s);
+  expect_same_rotation(t.rotation, about_x, 0);
+  expect_vec3_near(t.scale, s, 0);
+
+  // The derivative of the rotations' logarithms: log of a quarter turn about
+  // z is (0, 0, pi/4), about x (pi/4, 0, 0).
+  Transform tz, tx;
+  transform_init(&tz);
+  transform_init(&tx);
+  quat_from_axis_angle(&tz.rotation, &z, kHalfPi);
+  tx.rotation = about_x;
+  Mat4 d;
+  transform_rotation_log_derivative(&d, &tz, &tx);
+  const float k = kPi * kPi / 8;
+  expect_mat4_near(d, Mat4{{0, 0, k, 0, 0, 0, 0, 0, k, 0, 0, 0, 0, 0, 0, 1}}, 1e-5f);
+
+  // A null position leaves the matrix at the origin.
+  Mat4 qm;
+  for (float& e : qm.m) e = 9;
+  mat4_from_quat_position(&qm, &about_x, nullptr);
+  expect_mat4_near(qm, rot_x4(kHalfPi), 1e-6f);
 }
 
 }  // namespace

@@ -32,10 +32,77 @@ TEST(MathQuad2D, SquareCases) {
   const Vec2 a{-5, 5}, b1{-1, 5}, b2{0, 5};
   EXPECT_EQ(quad2d_overlaps_segment(&q, &a, &b1), 0);
   EXPECT_EQ(quad2d_overlaps_segment(&q, &a, &b2), 1);
+  // Near the corner (0, 10) only the segment's own across axis separates.
+  const Vec2 c0{-3, 8}, c1{2, 13}, k0{-3, 7}, k1{2, 12};
+  EXPECT_EQ(quad2d_overlaps_segment(&q, &c0, &c1), 0);
+  EXPECT_EQ(quad2d_overlaps_segment(&q, &k0, &k1), 1);
+  // A diamond beside the square's corner: only the diamond's axes separate.
+  const Quad2D diamond{{{12, 10}, {14, 12}, {10, 12}, {12, 14}}};
+  const Quad2D diamond_in{{{10.5f, 8.5f}, {12.5f, 10.5f}, {8.5f, 10.5f}, {10.5f, 12.5f}}};
+  EXPECT_EQ(quad2d_overlaps_quad(&q, &diamond), 0);
+  EXPECT_EQ(quad2d_overlaps_quad(&diamond, &q), 0);
+  EXPECT_EQ(quad2d_overlaps_quad(&q, &diamond_in), 1);
   const Quad2D beside{{{10, 0}, {20, 0}, {10, 10}, {20, 10}}};
   const Quad2D apart{{{10.5f, 0}, {20, 0}, {10.5f, 10}, {20, 10}}};
   EXPECT_EQ(quad2d_overlaps_quad(&q, &beside), 1);
   EXPECT_EQ(quad2d_overlaps_quad(&q, &apart), 0);
+}
+
+// A wide rectangle and circles away from its centre, so that each edge and
+// its inward side are tried on their own.
+TEST(MathQuad2D, CirclesAwayFromTheCentre) {
+  const Quad2D q{{{0, 0}, {20, 0}, {0, 6}, {20, 6}}};
+  struct Case {
+    Vec2 c;
+    float r;
+    int hit;
+  };
+  const Case cases[] = {
+      {{3, 2}, 1, 1},        // inside, every edge cleared
+      {{3, 2}, 2.5f, 1},     // reaches the edge y = 0
+      {{3, -2}, 1, 0},       // outside above
+      {{3, -2}, 2.5f, 1},    // touches from above
+      {{25, 3}, 4, 0},       // right of the rectangle
+      {{25, 3}, 5.5f, 1},    // reaches the edge x = 20
+      {{18.5f, 5}, 0.9f, 1}, // inside near a corner
+      {{18.5f, 5}, 1.2f, 1}, // reaches the edge y = 6
+      {{21, 7}, 1.2f, 0},    // beyond the corner diagonally
+      {{21, 7}, 1.5f, 1},    // reaches the corner
+      {{-0.5f, 3}, 0.4f, 0}, // just left, not touching
+  };
+  for (const Case& c : cases) EXPECT_EQ(quad2d_overlaps_circle(&q, &c.c, c.r), c.hit) << c.c.x << "," << c.c.y << " r " << c.r;
+
+  // The segment test's three cases: nearest to a, to b, or inside.
+  const Vec2 a{0, 0}, b{10, 0};
+  struct SegCase {
+    Vec2 c;
+    float r;
+    int hit;
+  };
+  for (const SegCase& c : {SegCase{{-3, 4}, 5, 1}, SegCase{{-3, 4}, 4.9f, 0}, SegCase{{13, 4}, 5, 1},
+                           SegCase{{13, 4}, 4.9f, 0}, SegCase{{5, 4}, 4, 1}, SegCase{{5, 4}, 3.9f, 0}}) {
+    EXPECT_EQ(circle_touches_segment(&c.c, c.r, &a, &b), c.hit) << c.c.x << "," << c.c.y << " r " << c.r;
+  }
+  EXPECT_EQ(circle_touches_segment(&a, 1, &a, &a), 0);  // a segment without length
+  // Feet of perpendiculars.
+  struct FootCase {
+    Vec2 a, b, p, foot;
+  };
+  for (const FootCase& c : {FootCase{{2, 0}, {2, 5}, {7, 3}, {2, 3}}, FootCase{{0, 4}, {6, 4}, {1, -2}, {1, 4}},
+                            FootCase{{0, 0}, {4, 2}, {1, 3}, {2, 1}}, FootCase{{3, 3}, {3, 3}, {7, 9}, {3, 9}}}) {
+    Vec2 f;
+    perpendicular_foot_2d(&f, &c.a, &c.b, &c.p);
+    EXPECT_FLOAT_EQ(f.x, c.foot.x) << c.p.x << "," << c.p.y;
+    EXPECT_FLOAT_EQ(f.y, c.foot.y) << c.p.x << "," << c.p.y;
+  }
+  // One axis of the separating test, with and without a margin.
+  const Vec2 half{2, 1}, axes[2] = {{1, 0}, {0, 1}}, d{2.5f, 0};
+  EXPECT_EQ(quad2d_axis_overlaps_point(&half, axes, &axes[0], &d, 0), 0);
+  EXPECT_EQ(quad2d_axis_overlaps_point(&half, axes, &axes[0], &d, 0.5f), 1);
+  const Vec2 half_b{0.5f, 3};
+  EXPECT_EQ(quad2d_axis_overlaps(&half, &half_b, axes, axes, &axes[0], &d), 1);  // 2 + 0.5 reaches 2.5
+  const Vec2 d2{2.6f, 0};
+  EXPECT_EQ(quad2d_axis_overlaps(&half, &half_b, axes, axes, &axes[0], &d2), 0);
 }
 
 TEST(MathQuad2D, RotatedAndDegenerateQuads) {
@@ -78,8 +145,31 @@ TEST(MathQuad2D, LinesAndSegments) {
   EXPECT_FLOAT_EQ(out.y, 1.0f);
   EXPECT_EQ(segments_intersect(&a0, &a1, &b0, &b1), 1);
   EXPECT_EQ(segments_cross(&a0, &c1, &d0, &d1), 0);
+  EXPECT_EQ(segments_cross(&a0, &a1, &b0, &b1), 1);
+  EXPECT_EQ(segments_straddle(&a0, &a1, &b0, &b1), 1);
+  EXPECT_EQ(segments_straddle(&a0, &c1, &d0, &d1), 0);  // both ends right of a0 -> c1
+  // c and d straddle the line a-b, but a and b do not straddle c-d.
+  const Vec2 e0{0, 0}, e1{1, 0}, f0{5, -1}, f1{5, 1};
+  EXPECT_EQ(segments_straddle(&e0, &e1, &f0, &f1), 1);
+  EXPECT_EQ(segments_cross(&e0, &e1, &f0, &f1), 0);
+  EXPECT_EQ(segments_intersect(&e0, &e1, &f0, &f1), 0);
+  const Vec2 g1{5, 0};  // touching counts
+  EXPECT_EQ(segments_intersect(&e0, &g1, &f0, &f1), 1);
   const Vec2 p{3, 4};
   EXPECT_FLOAT_EQ(vec2_distance_to_line(&o, &x, &p), 4.0f);
+  EXPECT_EQ(vec2_distance_to_line(&o, &o, &p), 0.0f);
+  // Lines that are not axes, and a vertical one against a slanted one.
+  const Vec2 s0{0, 1}, s1{2, 5}, t0{0, 3}, t1{3, 0};
+  EXPECT_EQ(line2d_intersection(&out, &s0, &s1, &t0, &t1), 1);
+  EXPECT_FLOAT_EQ(out.x, 2.0f / 3.0f);
+  EXPECT_FLOAT_EQ(out.y, 7.0f / 3.0f);
+  const Vec2 v0{1, -5}, v1{1, 5};
+  EXPECT_EQ(segment2d_intersection(&out, &v0, &v1, &s0, &s1), 1);
+  EXPECT_FLOAT_EQ(out.x, 1.0f);
+  EXPECT_FLOAT_EQ(out.y, 3.0f);
+  EXPECT_EQ(segment2d_intersection(&out, &s0, &s1, &v0, &v1), 1);
+  EXPECT_FLOAT_EQ(out.y, 3.0f);
+  EXPECT_EQ(segment2d_intersection(&out, &v0, &v1, &v0, &v1), 0);  // both vertical
 }
 
 // A spline buffer with room for the header and `points` points.
@@ -197,6 +287,49 @@ TEST(MathSpline, ShortPathsAndRepeatedPointsStaySafe) {
   }
 }
 
+// Each estimate of the weighted pass reads the tangents as they were before
+// it, and every tangent moves one point along.
+TEST(MathSpline, WeightedPassUsesThePreviousTangents) {
+  SplineBuffer buf;
+  SplinePath* path = buf.path();
+  ASSERT_EQ(spline_init(buf.bytes, sizeof buf.bytes), 8);
+  const Vec3 pts[] = {{0, 0, 0}, {1, 0, 0}, {3, 0, 0}, {3, 2, 0}};  // lengths 1, 2, 2
+  for (const Vec3& p : pts) ASSERT_NE(spline_add_point(path, &p), nullptr);
+  SplinePoint* sp = spline_points(path);
+  const Vec3 before[4] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {5, 5, 5}};
+  for (int i = 0; i < 4; ++i) sp[i].tangent = before[i];
+  spline_tangents_weighted(path);
+  const Vec3 after[4] = {{1.5f, -0.5f, 0}, {1, 0, 0}, {1.5f, -0.5f, 0}, {0, 1.5f, -0.5f}};
+  for (int i = 0; i < 4; ++i) expect_vec3_near(sp[i].tangent, after[i], 1e-6f);
+
+  // The end conditions on their own.
+  for (int i = 0; i < 4; ++i) sp[i].tangent = before[i];
+  Vec3 e;
+  expect_vec3_near(*spline_start_tangent(&e, sp, 1), Vec3{1.5f, 0, -0.5f}, 1e-6f);
+  expect_vec3_near(*spline_end_tangent(&e, sp, 3), Vec3{0, 1.5f, -0.5f}, 1e-6f);
+
+  // Stored lengths that differ from the chords scale the interior tangents
+  // by 4ab / (a + b)^2: chords 3 and 4 over lengths 3 and 8.
+  ASSERT_EQ(spline_init(buf.bytes, sizeof buf.bytes), 8);
+  const Vec3 q0{0, 0, 0}, q1{3, 0, 0}, q2{3, 4, 0};
+  spline_add_point_length(path, &q0, 99);  // a first point has no segment before it
+  spline_add_point_length(path, &q1, 3);
+  spline_add_point_length(path, &q2, 8);
+  EXPECT_FLOAT_EQ(sp[0].length, 3.0f);
+  EXPECT_FLOAT_EQ(spline_total_length(path), 11.0f);
+  for (int i = 0; i < 3; ++i) sp[i].tangent = Vec3{1, 1, 1};
+  spline_tangents_c(path);
+  const float k = 4 * 1 * 0.5f / (1.5f * 1.5f);
+  expect_vec3_near(sp[1].tangent, Vec3{k, k, k}, 1e-6f);
+  expect_vec3_near(sp[0].tangent, Vec3{1, 1, 1}, 0);
+  expect_vec3_near(sp[2].tangent, Vec3{1, 1, 1}, 0);
+  for (int i = 0; i < 3; ++i) sp[i].tangent = Vec3{1, 1, 1};
+  spline_halve_and_scale(path);
+  expect_vec3_near(sp[0].tangent, Vec3{0.5f, 0.5f, 0.5f}, 0);
+  expect_vec3_near(sp[1].tangent, Vec3{0.5f * k, 0.5f * k, 0.5f * k}, 1e-6f);
+  expect_vec3_near(sp[2].tangent, Vec3{0.5f, 0.5f, 0.5f}, 0);
+}
+
 TEST(MathSpline, TableSpline) {
   const float xs[] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
   const float ys[] = {0, 2, 4, 6, 8, 10, 12, 14, 16};
@@ -223,6 +356,23 @@ TEST(MathGeometry, DistancesAndClosestPoint) {
   // Coinciding line points give the point itself, not NaN.
   EXPECT_EQ(closest_point_on_line(&off, &c, &q, &a, &a), 1);
   expect_vec3_near(c, a, 0);
+  const Vec3 between{4, -2, 1};
+  EXPECT_EQ(closest_point_on_line(nullptr, &c, &between, &a, &b), 1);
+  expect_vec3_near(c, Vec3{4, 0, 0}, 1e-6f);
+
+  // A direction that is not of unit length; the zero direction.
+  const Vec3 p2{3, 4, 0}, d{2, 0, 0}, zero{0, 0, 0};
+  EXPECT_FLOAT_EQ(point_ray_distance_sq(&p2, &d, &a), 16.0f);
+  EXPECT_EQ(point_ray_distance_sq(&p2, &zero, &a), 0.0f);
+  const Vec3 above{0, 1, 0}, start{5, 0, 0};
+  EXPECT_EQ(line_within_radius(&above, &d, &start, 1.0f), 1);
+  EXPECT_EQ(line_within_radius(&above, &d, &start, 0.99f), 0);
+  EXPECT_EQ(line_within_radius(&above, &zero, &start, 100.0f), 0);
+  // Side on the x-z plane; height does not count.
+  const Vec3 xa{0, 0, 0}, xb{1, 0, 0}, left{0, 5, 1}, right{0, -5, -1}, on{2, 9, 0};
+  EXPECT_EQ(xz_side_of_line(&xa, &xb, &left), 0);
+  EXPECT_EQ(xz_side_of_line(&xa, &xb, &right), 2);
+  EXPECT_EQ(xz_side_of_line(&xa, &xb, &on), 1);
 }
 
 TEST(MathGeometry, SegmentAgainstSpheres) {
@@ -245,6 +395,16 @@ TEST(MathGeometry, SegmentAgainstSpheres) {
   ASSERT_EQ(segment_sphere_hit(&graze, &d, &origin, 1.0f, &t, &pt, &n), 1);
   EXPECT_NEAR(t, 0.5f, 1e-3f);
   EXPECT_NEAR(pt.y, 1.0f, 1e-3f);
+  // The segment's end (1.25 from the centre) and its start (also 1.25 away)
+  // decide when the nearest point of the line lies beyond them.
+  const Vec3 short_d{2, 0, 0}, past_end{3, 0.5f, 0}, before_start{-1, 0.5f, 0};
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &past_end, 1.12f), 1);
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &past_end, 1.1f), 0);
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &before_start, 1.12f), 1);
+  EXPECT_EQ(segment_sphere_test(&origin, &short_d, &before_start, 1.1f), 0);
+  t = -99;
+  EXPECT_EQ(segment_sphere_hit(&origin, &short_d, &past_end, 1.1f, &t, &pt, &n), 0);
+  EXPECT_EQ(t, -99.0f);  // nothing written on a miss
   const Vec3 c2{3, 0, 0};
   EXPECT_EQ(sphere_sphere_test(&origin, 1, &c2, 2), 1);
   EXPECT_EQ(sphere_sphere_test(&origin, 1, &c2, 1.9f), 0);
@@ -280,6 +440,14 @@ TEST(MathGeometry, SegmentAgainstTriangleFrontOnly) {
   EXPECT_EQ(segment_triangle_hit(&pt, &n, tri, &ra, &rd), 0);
   const Vec3 miss{0.8f, 0.8f, -1};
   EXPECT_EQ(segment_triangle_hit(nullptr, nullptr, tri, &miss, &d), 0);
+  // The edge belongs to the triangle; a segment that stops short does not hit.
+  const Vec3 edge{0.5f, 0.5f, -1}, short_d{0, 0, 0.9f};
+  EXPECT_EQ(segment_triangle_hit(&pt, nullptr, tri, &edge, &d), 1);
+  expect_vec3_near(pt, Vec3{0.5f, 0.5f, 0}, 1e-6f);
+  EXPECT_EQ(segment_triangle_hit(nullptr, nullptr, tri, &a, &short_d), 0);
+  // Running along the plane: the divisor is held at -1e-5, far beyond the end.
+  const Vec3 along{1, 0, 0};
+  EXPECT_EQ(segment_triangle_hit(nullptr, nullptr, tri, &a, &along), 0);
 }
 
 }  // namespace

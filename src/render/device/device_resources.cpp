@@ -71,9 +71,10 @@ bool texture_from_picture(TextureObject* o, const void* data, size_t size, const
   return true;
 }
 
-uint32_t expand5(uint32_t v) { return (v << 3) | (v >> 2); }
-uint32_t expand6(uint32_t v) { return (v << 2) | (v >> 4); }
-uint32_t expand4(uint32_t v) { return v * 17; }
+// A channel of fewer than eight bits read into a byte: its bits go to the top
+// of the byte and the low bits stay 0 (five bits times 8, six times 4, four
+// times 16, one times 0x80).
+uint32_t widen(uint32_t value, int bits) { return value << (8 - bits); }
 
 }  // namespace
 
@@ -143,7 +144,15 @@ bool gfx_write_texture_rgb(TextureObject* o, int32_t x, int32_t y, int32_t width
   for (int32_t row = 0; row < height; ++row) {
     uint8_t* dst = static_cast<uint8_t*>(lr.bits) + size_t(row) * size_t(lr.pitch);
     for (int32_t col = 0; col < width; ++col, src += n) {
-      uint32_t texel = 0xFF000000u | uint32_t(src[2]) << 16 | uint32_t(src[1]) << 8 | src[0];
+      uint32_t texel;
+      if (n == 3) {
+        texel = 0xFF000000u | uint32_t(src[2]) << 16 | uint32_t(src[1]) << 8 | src[0];
+      } else {
+        // A source word's alpha byte is lowered by one: the 0 that frame
+        // decoders leave there wraps to an opaque 0xFF.
+        std::memcpy(&texel, src, 4);
+        texel -= 0x01000000u;
+      }
       std::memcpy(dst + size_t(col) * 4, &texel, 4);
     }
   }
@@ -169,15 +178,14 @@ uint32_t gfx_read_texel(const TextureObject* o, int32_t x, int32_t y) {
     case GPU_FMT_A8R8G8B8:
     case GPU_FMT_X8R8G8B8: return word;
     case GPU_FMT_R5G6B5:
-      return 0xFF000000u | expand5(half >> 11) << 16 | expand6((half >> 5) & 63) << 8 | expand5(half & 31);
+      return 0xFF000000u | widen(half >> 11, 5) << 16 | widen((half >> 5) & 63, 6) << 8 | widen(half & 31, 5);
     case GPU_FMT_X1R5G5B5:
-    case GPU_FMT_A1R5G5B5: {
-      uint32_t a = o->format == GPU_FMT_X1R5G5B5 || (half & 0x8000) ? 0xFFu : 0u;
-      return a << 24 | expand5((half >> 10) & 31) << 16 | expand5((half >> 5) & 31) << 8 | expand5(half & 31);
-    }
+    case GPU_FMT_A1R5G5B5:
+      return widen(half >> 15, 1) << 24 | widen((half >> 10) & 31, 5) << 16 | widen((half >> 5) & 31, 5) << 8 |
+             widen(half & 31, 5);
     case GPU_FMT_A4R4G4B4:
-      return expand4(half >> 12) << 24 | expand4((half >> 8) & 15) << 16 | expand4((half >> 4) & 15) << 8 |
-             expand4(half & 15);
+      return widen(half >> 12, 4) << 24 | widen((half >> 8) & 15, 4) << 16 | widen((half >> 4) & 15, 4) << 8 |
+             widen(half & 15, 4);
     case GPU_FMT_A8: return uint32_t(p[0]) << 24 | 0xFFFFFFu;
     case GPU_FMT_L8: return 0xFF000000u | uint32_t(p[0]) * 0x010101u;
     case GPU_FMT_A8L8: return uint32_t(p[1]) << 24 | uint32_t(p[0]) * 0x010101u;

@@ -54,10 +54,13 @@ bool gfx_create_texture_d3dx_b(TextureObject* object, const char* path, uint8_t 
 bool gfx_copy_to_texture(TextureObject* object, int32_t x, int32_t y, int32_t width, int32_t height,
                          const void* pixels);
 // 3- or 4-byte source pixels (blue first) into an A8R8G8B8 or X8R8G8B8
-// texture, written opaque.
+// texture: 3-byte pixels are written opaque, 4-byte words with their alpha
+// byte lowered by one (0 becomes an opaque 0xFF). Other sizes are refused.
 bool gfx_write_texture_rgb(TextureObject* object, int32_t x, int32_t y, int32_t width, int32_t height,
                            const void* pixels, int32_t source_bytes_per_pixel);
-// ARGB of the texel at the position clamped to the texture; 0 without one.
+// ARGB of the texel at the position clamped to the texture; 0 without one
+// or for a format it does not read. Channels narrower than a byte fill its
+// top bits (a 5-bit 31 reads 0xF8, a set 1-bit alpha 0x80).
 uint32_t gfx_read_texel(const TextureObject* object, int32_t x, int32_t y);
 
 void gfx_release_texture_pair(TextureObject* object);

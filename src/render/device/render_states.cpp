@@ -204,12 +204,17 @@ uint32_t gfx_address_by_index(int index) { return pick(kAddress, index, 0); }
 
 void gfx_clear(int index, uint32_t argb) {
   GfxDevice* g = gfx_device_ptr();
-  uint32_t flags = gfx_clear_flags_by_index(index);
   const DepthSurfaceObject* depth = gfx_current_depth_record();
-  // Depth and stencil are cleared only when a depth surface is bound, and
-  // never in place of the colour target.
-  if (!depth || !depth->surface) flags &= ~uint32_t(GPU_CLEAR_ZBUFFER | GPU_CLEAR_STENCIL);
-  else if (!g->has_stencil && !gpu_format_has_stencil(GpuFormat(depth->format))) flags &= ~uint32_t(GPU_CLEAR_STENCIL);
+  if (!depth || !depth->surface) {
+    // Without a depth surface every clear is one of the target, except a
+    // clear of depth or stencil alone, which has nothing to clear and must
+    // not wipe the colour.
+    if (index >= 1 && index <= 3) return;
+    index = 0;
+  }
+  uint32_t flags = gfx_clear_flags_by_index(index);
+  if (depth && !g->has_stencil && !gpu_format_has_stencil(GpuFormat(depth->format)))
+    flags &= ~uint32_t(GPU_CLEAR_STENCIL);
   if (flags == 0 || !g->device) return;
   gpu_clear(g->device, flags, argb, 1.0f, 0);
 }

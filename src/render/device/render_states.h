@@ -59,8 +59,9 @@ uint32_t gfx_address_by_index(int index);
 
 // Clears with the flags of the clear-flag table (0 target; 1 depth;
 // 2 stencil; 3 depth and stencil; 4 target and depth; 5 all), depth 1 and
-// stencil 0. Surfaces that are not bound are left out; an index outside
-// 0..5 clears nothing.
+// stencil 0. With a depth surface bound an index outside 0..5 clears nothing
+// and stencil is cleared only where the surface or the device has one.
+// Without one any index clears the target only, but 1 to 3 clear nothing.
 void gfx_clear(int index, uint32_t argb);
 
 // Viewports (depth 0..1): a view's rectangle (0 or 1), or the whole back
