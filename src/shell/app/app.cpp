@@ -27,7 +27,11 @@ constexpr int kFrameRate = 60;
 constexpr int kMaxClientSide = 16384;
 
 // True from the end of start-up to the start of shutdown.
-bool running = false;
+// Which exit-time work an unexpected exit has to do: none once start-up has
+// failed or shutdown has begun; during start-up the start-up threads may
+// still run, so the process ends without touching what they start.
+enum class ExitGuard { kOff, kStarting, kRunning };
+ExitGuard exit_guard = ExitGuard::kOff;
 
 // Reading the font configuration and sound start-up wait on the system's
 // services, not on the display: the first runs while the window is made,
@@ -47,17 +51,24 @@ void record_fatal_error(uint16_t origin, uint16_t detail, uint16_t sub_detail, c
   scene_runner_record_fatal_error(origin, detail, sub_detail, text);
 }
 
-// A library that ends the process from inside the loop (Xlib does when the
-// window is destroyed from outside or the display connection is lost) runs
-// the exit-time handlers with the sound worker still running; its thread
-// would abort the process during static destruction. End it cleanly instead.
+// A library that ends the process from inside start-up or the loop (Xlib does
+// when the window is destroyed from outside or the display connection is
+// lost) runs the exit-time handlers with threads of ours still running: a
+// start-up thread not yet joined, or the sound worker. Static destruction
+// would then abort the process. End it cleanly instead.
 void end_unexpected_exit() {
-  if (!running) return;
-  running = false;
+  const ExitGuard guard = exit_guard;
+  if (guard == ExitGuard::kOff) return;
+  exit_guard = ExitGuard::kOff;
   std::fprintf(stderr, "tamberlune: the window or the display connection was lost\n");
-  sound_stop_worker();
+  if (guard == ExitGuard::kRunning) sound_stop_worker();
   std::fflush(nullptr);
   std::_Exit(1);
+}
+
+bool startup_failed() {
+  exit_guard = ExitGuard::kOff;
+  return false;
 }
 
 // The device's step after a successful reset.
@@ -109,6 +120,8 @@ bool app_startup(void* instance) {
   startup_trace_mark(STARTUP_MAIN);
   // Before the start-up threads: naming the class writes the environment.
   window_system_set_class("KT");
+  static const bool exit_handler_set = std::atexit(end_unexpected_exit) == 0;
+  if (exit_handler_set) exit_guard = ExitGuard::kStarting;
   app = AppState{};
   fatal_exit_set_handler(record_fatal_error);
   clear_error_screen();
@@ -120,7 +133,7 @@ bool app_startup(void* instance) {
   if (!window_system_init()) {
     finish(font_start);
     window_message_box("The display cannot be opened.", "Tamberlune");
-    return false;
+    return startup_failed();
   }
   int sw, sh;
   window_screen_size(&sw, &sh);
@@ -133,7 +146,7 @@ bool app_startup(void* instance) {
     finish(font_start);
     window_message_box("The main window cannot be created.", "Tamberlune");
     window_system_shutdown();
-    return false;
+    return startup_failed();
   }
   init_perf_timer(kFrameRate);
   init_frame_timer(kFrameRate);
@@ -150,8 +163,7 @@ bool app_startup(void* instance) {
   input_set_client_window(w->window);
   init_input();
   init_scene_runner();
-  static const bool exit_guard = std::atexit(end_unexpected_exit) == 0;
-  running = exit_guard;
+  if (exit_handler_set) exit_guard = ExitGuard::kRunning;
   return true;
 }
 
@@ -182,7 +194,7 @@ bool app_loop_pass(bool* ran_frame) {
 }
 
 void app_shutdown() {
-  running = false;
+  exit_guard = ExitGuard::kOff;
   viewer_scene_shutdown();
   shutdown_scene_runner();
   shutdown_input();
