@@ -101,10 +101,18 @@ TEST_F(ViewerScene, OrderModeWalksNumbersWithTiesInSlotOrderAndWraps) {
   int32_t cursor = 0;
   EXPECT_EQ(point_next_in_order(&cursor), -1) << "no points, no current point";
   EXPECT_EQ(cursor, 0);
-  const uint8_t numbers[] = {2, 0, 2, 1};
-  for (int i = 0; i < 4; ++i) point_set_number(add_point(i, 100.0f * i + 100, 300, 30), numbers[i]);
-  const int want[] = {1, 3, 0, 2, 1, 3};
+  // A ".sav" may store any byte as NUMBER: beyond 15 a point is never visited.
+  point_set_number(add_point(0, 50, 300, 30), 16);
+  EXPECT_EQ(point_next_in_order(&cursor), -1) << "only a point beyond the numbers";
+  EXPECT_EQ(cursor, 0);
+  const uint8_t numbers[] = {16, 2, 0, 200, 2, 1, 15};
+  for (int i = 0; i < 7; ++i) point_set_number(add_point(i, 100.0f * i + 100, 300, 30), numbers[i]);
+  const int want[] = {2, 5, 1, 4, 6, 2, 5, 1};
   for (int w : want) EXPECT_EQ(point_next_in_order(&cursor), w);
+  // RAMDOM still picks them.
+  bool picked[kViewerPointSlots] = {};
+  for (int i = 0; i < 200; ++i) picked[point_pick_random()] = true;
+  for (int slot = 0; slot < 7; ++slot) EXPECT_TRUE(picked[slot]) << slot;
 }
 
 TEST_F(ViewerScene, PlayInOrderVisitsThePointsByNumber) {
