@@ -102,6 +102,32 @@ TEST_F(DxSoundTest, EffectFlagsSplitIntoKindAndLevel) {
   EXPECT_EQ(audio_buffer_effect(s.buffer).echo_mix, 0);
   EXPECT_EQ(dxsound_set_fx(&s, 0x20000000u | 7), 0);
   EXPECT_EQ(audio_buffer_effect(s.buffer).reverb_preset, 7);
+  EXPECT_EQ(dxsound_set_fx(&s, 0x40000000u | 61), 0);
+  EXPECT_EQ(audio_buffer_effect(s.buffer).kind, AUDIO_EFFECT_COMPRESSOR);
+  EXPECT_EQ(audio_buffer_effect(s.buffer).compressor_threshold, 0);
+  EXPECT_EQ(dxsound_set_fx(&s, 0x30000000u | 5), 0) << "any other kind removes the effects";
+  EXPECT_EQ(audio_buffer_effect(s.buffer).kind, AUDIO_EFFECT_NONE);
+}
+
+// A buffer the device no longer holds takes no effect: a reverb that cannot
+// be applied is said in a message box, the other kinds fail quietly.
+TEST_F(DxSoundTest, AReverbThatCannotBeAppliedIsReported) {
+  DxSound s;
+  load(&s, DXSOUND_3D);
+  audio_buffer_destroy(s.buffer);
+  struct Case {
+    uint32_t flags;
+    const char* said;
+  } cases[] = {
+      {0x20000000u | 3, "tamberlune: エラー: 最低品質でも失敗しました\n"},
+      {0x10000000u | 50, ""},
+      {0x40000000u | 20, ""},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(dxsound_set_fx(&s, c.flags), -1) << std::hex << c.flags;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.said) << std::hex << c.flags;
+  }
 }
 
 }  // namespace

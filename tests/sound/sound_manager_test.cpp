@@ -221,6 +221,32 @@ TEST_F(SoundManagerTest, MasterEffectVolumeZeroMutes) {
   EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -9000);
 }
 
+// The reverb's failure message is raised on the worker, which may not show a
+// message box: the main thread's next frame shows it. The failed flags are
+// kept, so the next play neither retries nor says it again.
+TEST_F(SoundManagerTest, AReverbThatCannotBeAppliedIsSaidOnceOnTheMainThread) {
+  SoundFolder f;
+  start(f);
+  audio_buffer_destroy(sound_se_slot(0)->buffer);  // no effect can be applied to it now
+  sound_set_default_fx(AUDIO_EFFECT_REVERB | 3);
+  const std::string said = "tamberlune: エラー: 最低品質でも失敗しました\n";
+  ::testing::internal::CaptureStderr();
+  sound_post_command(SOUND_OP_PLAY_SE, 0);
+  sound_post_command(SOUND_OP_PLAY_SE, 0);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "not on the worker";
+  ::testing::internal::CaptureStderr();
+  sound_update();
+  sound_update();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+  EXPECT_EQ(sound_se_slot(0)->fx_flags, AUDIO_EFFECT_REVERB | 3u);
+  // On the main thread the box comes at once.
+  sound_set_default_fx(AUDIO_EFFECT_REVERB | 4);
+  ::testing::internal::CaptureStderr();
+  sound_play_se(0, false, 0.0f, SOUND_FX_DEFAULT);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+}
+
 TEST_F(SoundManagerTest, OutOfRangeIndicesDoNothing) {
   SoundFolder f;
   start(f);
