@@ -333,6 +333,35 @@ TEST_F(ViewerFiles, LoadCgOfABadFileWithoutAPictureShowsTheBlank) {
   EXPECT_TRUE(viewer_state().picture_bytes.empty());
 }
 
+// While playing the picture wobbles by (4 sin 1.3t + 2 sin 2.1t, 3 sin 0.9t +
+// 2 sin 2.0t) degrees-sines, times H / 768, its scale and the wobble scale;
+// t counts frames from PLAY. Its scale does not pulse.
+TEST_F(ViewerFiles, PictureWobblesWhilePlaying) {
+  frame();
+  points_destroy_all();  // the camera stays centred and no effect runs
+  frame();
+  const SpriteData rest = *sprites(kPictureLayer)[0];
+  EXPECT_FLOAT_EQ(rest.x, 0);
+  EXPECT_FLOAT_EQ(rest.y, 16);
+  click(980, 8);
+  auto deg = [](double d) { return std::sin(d * M_PI / 180.0); };
+  for (int t = 0; t < 60; ++t) {
+    if (t == 40) viewer_state().wobble_x_scale = 2.0f;
+    frame();
+    const double f = (kH / 768.0) * rest.scale_x * (t >= 40 ? 2.0 : 1.0);
+    const SpriteData* pic = sprites(kPictureLayer)[0];
+    SCOPED_TRACE(t);
+    EXPECT_NEAR(pic->x, (4 * deg(1.3 * t) + 2 * deg(2.1 * t)) * f, 0.01);
+    EXPECT_NEAR(pic->y, 16 + (3 * deg(0.9 * t) + 2 * deg(2.0 * t)) * f, 0.01);
+    EXPECT_FLOAT_EQ(pic->scale_x, rest.scale_x);
+    EXPECT_FLOAT_EQ(pic->scale_y, rest.scale_y);
+  }
+  click(980, 8);  // STOP: at rest again
+  frame();
+  EXPECT_FLOAT_EQ(sprites(kPictureLayer)[0]->x, 0);
+  EXPECT_FLOAT_EQ(sprites(kPictureLayer)[0]->y, 16);
+}
+
 TEST_F(ViewerFiles, AfterimagesFollowLagWithHalvingAlpha) {
   frame();
   frame();

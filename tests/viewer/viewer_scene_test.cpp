@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 #include <string>
+#include <tuple>
 
 #include "math/sine.h"
 #include "viewer/point_panel.h"
@@ -247,6 +249,17 @@ TEST_F(ViewerScene, PanelOpensAtTheMousePushedInsideTheScreen) {
   frame();
   EXPECT_FALSE(point_get_record(b)->panel_open);
   EXPECT_TRUE(point_get_record(a)->panel_open);
+  // With the left button held a right click opens no panel either.
+  points_close_panels();
+  g_input.left_held = true;
+  g_input.right_pressed = true;
+  frame();
+  EXPECT_FALSE(point_get_record(b)->panel_open);
+  g_input.left_held = false;
+  g_input.right_pressed = true;
+  frame();
+  EXPECT_TRUE(point_get_record(b)->panel_open);
+  EXPECT_FALSE(point_get_record(a)->panel_open) << "opening one panel closes the others";
 }
 
 TEST_F(ViewerScene, PanelArrowsStepAndWrapTheSettings) {
@@ -328,6 +341,91 @@ TEST_F(ViewerScene, TimeZeroStaysSixtyToOneTwentyFramesAtLevelTwo) {
   EXPECT_LT(low, 70);
   EXPECT_GT(high, 110);
   EXPECT_TRUE(has_text(viewer_text_main(), "LEVEL 2"));
+}
+
+// Each frame with frames_left at 0 chooses a point anew: the stay it gets is
+// TIME x 60 frames, or at TIME 0 a random stay that depends on the LEVEL.
+TEST_F(ViewerScene, StayFramesFollowTimeOrTheLevel) {
+  skip_first_update();
+  Task* t = add_point(0, 500, 400, 40);
+  click(980, 8);
+  frame();
+  struct Case {
+    int level;
+    uint8_t time;
+    int lo, hi;
+  } cases[] = {{0, 0, 120, 300}, {1, 0, 60, 120}, {2, 0, 120, 300}, {0, 3, 180, 180}, {2, 99, 5940, 5940}};
+  for (const Case& c : cases) {
+    point_set_time(t, c.time);
+    viewer_state().level = c.level;
+    int low = 100000, high = 0;
+    for (int draw = 0; draw < 1500; ++draw) {
+      viewer_state().frames_left = 0;
+      frame();
+      low = std::min(low, viewer_state().frames_left);
+      high = std::max(high, viewer_state().frames_left);
+    }
+    SCOPED_TRACE(testing::Message() << "level " << c.level << " time " << int(c.time));
+    EXPECT_EQ(low, c.lo) << "both ends are reached, and nothing beyond";
+    EXPECT_EQ(high, c.hi);
+  }
+}
+
+// RAMDOM draws again when it picks the point shown before, at most twice: of
+// two points the same one follows about one time in eight.
+TEST_F(ViewerScene, RandomPickDrawsAgainAtMostTwiceWhenItRepeats) {
+  skip_first_update();
+  for (int i = 0; i < 2; ++i) point_set_time(add_point(i, 300.0f + 400 * i, 400, 40), 1);
+  click(980, 8);
+  frame();
+  int repeats = 0;
+  const int choices = 1600;
+  for (int i = 0; i < choices; ++i) {
+    const int before = viewer_state().current;
+    viewer_state().frames_left = 0;
+    frame();
+    ASSERT_GE(viewer_state().current, 0);
+    repeats += viewer_state().current == before;
+  }
+  EXPECT_GT(repeats, choices / 8 - 50);
+  EXPECT_LT(repeats, choices / 8 + 50);
+}
+
+// While playing, the current point's effect runs on the frame count since
+// PLAY with the point's EF SPD and EF LV, and each output moves halfway to its
+// target every frame; the picture follows the eased offset.
+TEST_F(ViewerScene, EffectOutputsAreEasedHalfwayEachFrame) {
+  skip_first_update();
+  // A point at the centre of the picture area whose circle fills its height:
+  // camera and magnification stay where PLAY puts them.
+  Task* t = add_point(0, kW * 0.5f, (kH - 16) * 0.5f + 16, (kH - 16) * 0.5f);
+  point_set_time(t, 9);
+  point_set_effect(t, 1);          // vertical shake
+  point_set_effect_speed(t, 20);   // three times the rate
+  point_set_effect_level(t, 0);    // a tenth of the strength
+  click(980, 8);
+  const double a = kH * 0.05 * 0.1;
+  double eased = 0;
+  for (int frame_no = 0; frame_no < 30; ++frame_no) {
+    frame();
+    const double target = std::fabs(a * std::sin(frame_no * 9.0 * M_PI / 180.0) + a * 0.5);
+    eased += (target - eased) * 0.5;
+    SCOPED_TRACE(frame_no);
+    EXPECT_NEAR(viewer_state().eased_dy, eased, 1e-3);
+    EXPECT_EQ(viewer_state().eased_dx, 0.0f);
+    EXPECT_EQ(viewer_state().eased_scale_x, 0.0f);
+    EXPECT_FLOAT_EQ(viewer_state().magnification, 1.0f);
+    EXPECT_NEAR(viewer_state().history[0].y, 16 - eased, 1e-3) << "the picture moves up by the offset";
+    EXPECT_NEAR(viewer_state().history[0].x, 0, 1e-3);
+  }
+  // A magnification pulse eases both scales alike.
+  point_set_effect(t, 5);
+  viewer_state().eased_dy = 0;
+  viewer_state().frame = 0;
+  frame();
+  EXPECT_NEAR(viewer_state().eased_scale_x, 0.1f * 0.2f * 0.5f, 1e-5);
+  EXPECT_EQ(viewer_state().eased_scale_x, viewer_state().eased_scale_y);
+  EXPECT_NEAR(viewer_state().eased_dy, 0, 1e-6);
 }
 
 TEST_F(ViewerScene, SpaceRaisesLevelUpToThreeAndPlayOrStopResetsIt) {
@@ -434,9 +532,50 @@ TEST_F(ViewerScene, DialogueBoxShowsTheLineWhilePlaying) {
     EXPECT_EQ(c.colour, 0xFFFF0080u) << "the first colour of the cycle";
   }
   EXPECT_EQ(shown, 1);
-  EXPECT_EQ(sprites(19).size(), 2u);
-  EXPECT_EQ(sprites(18).size(), 5u);
   EXPECT_EQ(tasks_on(16) + tasks_on(15), 0) << "no circles while playing";
+  // The box: x0 = W 0.05, w = W 0.9, y0 = H 0.85, h = H 0.1, y1 = H 0.87;
+  // the shade and the tinted band below the frame, which is the line's colour.
+  const float x0 = kW * 0.05f, w = kW * 0.9f, y0 = kH * 0.85f, h = kH * 0.1f, y1 = kH * 0.87f;
+  const uint32_t c = 0xFFFF0080u;
+  struct Rect {
+    uint32_t colour;
+    float x, y, w, h;
+  };
+  const Rect fills[] = {{0x80000000u, x0 + 2, y1 + 1, w - 4, h - (y1 - y0) - 3},
+                        {0x40FF0080u, x0 + 2, y0 + 2, w - 4, (y1 - y0) - 1}};
+  const Rect frame_rects[] = {{c, x0 + 2, y0, w - 4, 2},     {c, x0 + 2, y0 + h - 2, w - 4, 2},
+                              {c, x0, y0 + 2, 2, h - 4},     {c, x0 + w - 2, y0 + 2, 2, h - 4},
+                              {c, x0, y1, w, 1}};
+  auto same = [](const SpriteData* s, const Rect& r) {
+    return s->colour == r.colour && std::fabs(s->x - r.x) < 1e-3f && std::fabs(s->y - r.y) < 1e-3f &&
+           std::fabs(s->width * s->scale_x - r.w) < 1e-3f && std::fabs(s->height * s->scale_y - r.h) < 1e-3f;
+  };
+  for (const auto& [layer, rects, n] : {std::tuple{19, fills, 2}, std::tuple{18, frame_rects, 5}}) {
+    const auto drawn = sprites(layer);
+    ASSERT_EQ(static_cast<int>(drawn.size()), n) << layer;
+    for (int i = 0; i < n; ++i)
+      EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](const SpriteData* s) { return same(s, rects[i]); }))
+          << "layer " << layer << " rectangle " << i;
+  }
+}
+
+TEST_F(ViewerScene, DialogueColoursCycleOnePerPoint) {
+  const uint32_t want[] = {0xFFFF0080u, 0xFFFFFF80u, 0xFF80FF80u, 0xFFC0C000u, 0xFF8080FFu, 0xFFFF0080u, 0xFFFFFF80u};
+  for (uint32_t colour : want) {
+    viewer_next_dialogue_colour();
+    EXPECT_EQ(viewer_get_dialogue_colour(), colour);
+  }
+  // PLAY takes the next colour with every point it moves to.
+  viewer_state_reset();
+  viewer_scene_init();
+  skip_first_update();
+  point_set_time(add_point(0, 300, 300, 40), 1);
+  click(980, 8);
+  for (int point = 0; point < 6; ++point) {
+    frame();
+    EXPECT_EQ(viewer_get_dialogue_colour(), want[point]) << point;
+    while (viewer_state().frames_left > 0) frame();
+  }
 }
 
 TEST_F(ViewerScene, CirclesAreDrawnWhileStoppedInTheirColours) {
@@ -448,10 +587,50 @@ TEST_F(ViewerScene, CirclesAreDrawnWhileStoppedInTheirColours) {
   // 16 chords, 8 handle chords and the spoke per point.
   EXPECT_EQ(tasks_on(15), 25) << "the hovered point";
   EXPECT_EQ(tasks_on(16), 25);
-  const LineData* hovered = task_data<LineData>(tasks_layer_head(15));
-  const LineData* plain = task_data<LineData>(tasks_layer_head(16));
-  EXPECT_EQ(hovered->colour0, 0xFFFF0000u);
-  EXPECT_EQ(plain->colour0, 0xFF008000u);
+  auto colours = [](int layer) {
+    std::set<std::pair<uint32_t, uint32_t>> out;
+    for (Task* t = tasks_layer_head(layer); t; t = t->layer_next)
+      out.insert({task_data<LineData>(t)->colour0, task_data<LineData>(t)->colour1});
+    return out;
+  };
+  using Colours = std::set<std::pair<uint32_t, uint32_t>>;
+  EXPECT_EQ(colours(15), (Colours{{0xFFFF0000u, 0xFFFF0000u}}));
+  EXPECT_EQ(colours(16), (Colours{{0xFF008000u, 0xFF008000u}}));
+
+  // The circle is 16 chords of the radius from angle 0, the handle 8 chords
+  // of its size around its centre, and one spoke joins the two centres.
+  const PointRecord* p = point_get_record(viewer_state().points[1]);
+  const float hx = p->centre_x + p->handle_offset_x, hy = p->centre_y + p->handle_offset_y;
+  int circle = 0, handle = 0, spoke = 0, from_angle_zero = 0;
+  for (Task* t = tasks_layer_head(16); t; t = t->layer_next) {
+    const LineData* l = task_data<LineData>(t);
+    auto at = [&](const float* q, float cx, float cy, float r) {
+      return std::fabs(distance_2d(q[0], q[1], cx, cy) - r) < 1e-3f;
+    };
+    const bool chord = at(l->p0, 700, 300, 40) && at(l->p1, 700, 300, 40) &&
+                       distance_2d(l->p0[0], l->p0[1], l->p1[0], l->p1[1]) < 16;
+    circle += chord;
+    handle += at(l->p0, hx, hy, p->handle_size) && at(l->p1, hx, hy, p->handle_size);
+    spoke += at(l->p0, 700, 300, 0) && at(l->p1, hx, hy, 0);
+    from_angle_zero += chord && at(l->p0, 740, 300, 0);
+  }
+  EXPECT_EQ(circle, 16);
+  EXPECT_EQ(handle, 8);
+  EXPECT_EQ(spoke, 1);
+  EXPECT_EQ(from_angle_zero, 1);
+
+  // A point with its panel open is orange; with another's panel open, the
+  // hovered point is plain green, still on the hovered layer.
+  point_get_record(viewer_state().points[0])->panel_open = 1;
+  point_get_record(viewer_state().points[0])->panel_x = 0;
+  point_get_record(viewer_state().points[0])->panel_y = 500;
+  mouse(700, 300);
+  frame();
+  EXPECT_EQ(colours(16), (Colours{{0xFFFF8000u, 0xFFFF8000u}}));
+  EXPECT_EQ(colours(15), (Colours{{0xFF008000u, 0xFF008000u}}));
+  mouse(300, 300);
+  frame();
+  EXPECT_EQ(colours(15), (Colours{{0xFFFF8000u, 0xFFFF8000u}})) << "its own panel outweighs the highlight";
 }
 
 TEST_F(ViewerScene, UndecodablePictureRefusesTheArrangement) {
