@@ -343,8 +343,14 @@ TEST_F(ViewerFiles, PictureWobblesWhilePlaying) {
   const SpriteData rest = *sprites(kPictureLayer)[0];
   EXPECT_FLOAT_EQ(rest.x, 0);
   EXPECT_FLOAT_EQ(rest.y, 16);
+  for (int i = 0; i < 4; ++i) {
+    click(880, 8);  // LAG 5
+    frame();
+  }
   click(980, 8);
   auto deg = [](double d) { return std::sin(d * M_PI / 180.0); };
+  // Where the picture was drawn, newest last; the stopped frames first.
+  std::vector<std::pair<float, float>> drawn(5, {rest.x, rest.y});
   for (int t = 0; t < 60; ++t) {
     if (t == 40) viewer_state().wobble_x_scale = 2.0f;
     frame();
@@ -355,6 +361,13 @@ TEST_F(ViewerFiles, PictureWobblesWhilePlaying) {
     EXPECT_NEAR(pic->y, 16 + (3 * deg(0.9 * t) + 2 * deg(2.0 * t)) * f, 0.01);
     EXPECT_FLOAT_EQ(pic->scale_x, rest.scale_x);
     EXPECT_FLOAT_EQ(pic->scale_y, rest.scale_y);
+    // Afterimage i stands where the picture was i + 1 frames ago.
+    for (int i = 0; i < 5; ++i) {
+      const SpriteData* after = sprites(26 - i)[0];
+      EXPECT_EQ(after->x, drawn[drawn.size() - 1 - i].first) << i;
+      EXPECT_EQ(after->y, drawn[drawn.size() - 1 - i].second) << i;
+    }
+    drawn.emplace_back(pic->x, pic->y);
   }
   click(980, 8);  // STOP: at rest again
   frame();

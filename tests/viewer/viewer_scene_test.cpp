@@ -9,6 +9,9 @@
 #include <tuple>
 
 #include "math/sine.h"
+#include "platform/window/file_dialog.h"
+#include "shell/services/input.h"
+#include "sound/sound_command.h"
 #include "viewer/point_panel.h"
 #include "viewer/viewer_arrangement.h"
 #include "viewer/viewer_effects.h"
@@ -309,12 +312,104 @@ TEST_F(ViewerScene, PanelArrowsStepAndWrapTheSettings) {
 TEST_F(ViewerScene, CloseRowClosesThePanel) {
   skip_first_update();
   PointRecord* p = point_get_record(add_point(0, 300, 300, 40));
+  // The CLOSE row spans x 100..165 and y 240..259: a click just outside it
+  // leaves the panel open.
+  for (const auto& [x, y, closes] : {std::tuple{166, 250, false}, std::tuple{100, 260, false},
+                                     std::tuple{165, 259, true}, std::tuple{100, 240, true}}) {
+    p->panel_open = 1;
+    p->panel_x = 100;
+    p->panel_y = 100;
+    click(x, y);
+    frame();
+    EXPECT_EQ(p->panel_open, closes ? 0 : 1) << x << "," << y;
+  }
+}
+
+// The panel's cells and texts: the hovered row's cells light up, the
+// clickable CLOSE label turns red while pressed, the arrows change colour
+// under the mouse, and each value sits where it belongs.
+TEST_F(ViewerScene, PanelCellsAndTextsShowTheRowsAndTheirValues) {
+  skip_first_update();
+  viewer_test::TempDir dir;
+  Task* t = add_point(0, 300, 300, 40);
+  ASSERT_TRUE(point_load_dialogue_file(t, dir.write("n.txt", "#NAME\n[Mina]\n").c_str()));
+  PointRecord* p = point_get_record(t);
   p->panel_open = 1;
-  p->panel_x = 100;
-  p->panel_y = 100;
-  click(110, 100 + 20 * 7 + 5);
+  p->panel_x = 400;
+  p->panel_y = 200;
+  p->time = 5;
+  const int vx = 400 + 64 + 1;
+  mouse(vx + 48 + 4, 200 + 20 * 1 + 5);  // over NUMBER's right arrow
   frame();
-  EXPECT_FALSE(p->panel_open);
+  auto cells = [&] {
+    std::vector<std::tuple<float, float, uint32_t>> out;
+    for (SpriteData* s : sprites(12)) out.emplace_back(s->x, s->y, s->colour);
+    return out;
+  };
+  auto colour_at = [&](float x, float y) {
+    for (const auto& [cx, cy, c] : cells())
+      if (cx == x && cy == y) return c;
+    return 0u;
+  };
+  EXPECT_EQ(tasks_on(12), 14) << "eight labels and six value cells";
+  EXPECT_EQ(colour_at(400, 220), 0xFFFFC080u);
+  EXPECT_EQ(colour_at(vx, 220), 0xFFFFC080u);
+  EXPECT_EQ(colour_at(400, 200), 0xFF808080u);
+  EXPECT_EQ(colour_at(vx, 240), 0xFF808080u);
+  auto text_at = [&](int queue, const std::string& what) {
+    for (const auto& [c, text] : texts(queue))
+      if (text == what) return c;
+    return TextCommand{};
+  };
+  const TextCommand right = text_at(viewer_text_main(), "=>");
+  EXPECT_EQ(right.x, vx + 48 + 2);
+  EXPECT_EQ(right.y, 222);
+  EXPECT_EQ(right.colour, 0xFFFF8000u) << "the arrow under the mouse";
+  EXPECT_EQ(text_at(viewer_text_main(), "01").x, vx + 26);
+  EXPECT_EQ(text_at(viewer_text_main(), "05 SEC").y, 242);
+  const TextCommand label = text_at(viewer_text_main(), "EF LV");
+  EXPECT_EQ(label.x, 400 + 32);
+  EXPECT_EQ(label.y, 200 + 20 * 5 + 11);
+  EXPECT_EQ(label.colour, 0xFF004000u);
+  const TextCommand name = text_at(viewer_text_cp932(), "Mina");
+  EXPECT_EQ(name.font, 2);
+  EXPECT_EQ(name.x, vx + 2);
+  EXPECT_EQ(name.colour, 0xFF000000u);
+  g_input.left_held = true;
+  frame();
+  EXPECT_EQ(text_at(viewer_text_main(), "=>").colour, 0xFFFF0000u) << "held down";
+  g_input.left_held = false;
+  mouse(410, 200 + 20 * 7 + 5);  // over CLOSE
+  frame();
+  EXPECT_EQ(colour_at(400, 340), 0xFFFFC080u);
+  g_input.left_held = true;
+  g_input.left_pressed = true;
+  frame();
+  EXPECT_EQ(colour_at(400, 340), 0xFFFF0000u) << "the clickable label pressed";
+  g_input.left_held = false;
+}
+
+TEST_F(ViewerScene, NameRowReadsTheChosenDialogueFile) {
+  skip_first_update();
+  viewer_test::TempDir dir;
+  Task* t = add_point(0, 300, 300, 40);
+  PointRecord* p = point_get_record(t);
+  p->panel_open = 1;
+  p->panel_x = 400;
+  p->panel_y = 200;
+  const std::string answers = dir.write("answers.txt", dir.write("n.txt", "#NAME\n[Ken]\n") + "\n\n");
+  ::setenv("TL_FILE_DIALOG_ANSWERS", answers.c_str(), 1);
+  file_dialog_reset_answers();
+  click(500, 205);
+  frame();
+  EXPECT_STREQ(point_get_dialogue_name(t), "Ken");
+  ::testing::internal::CaptureStderr();
+  click(500, 205);  // cancelled
+  frame();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  ::unsetenv("TL_FILE_DIALOG_ANSWERS");
+  EXPECT_NE(said.find("ファイルが見つかりません"), std::string::npos) << said;
+  EXPECT_STREQ(point_get_dialogue_name(t), "Ken") << "a cancelled choice keeps the file";
 }
 
 TEST_F(ViewerScene, TimeZeroStaysSixtyToOneTwentyFramesAtLevelTwo) {
@@ -418,7 +513,15 @@ TEST_F(ViewerScene, EffectOutputsAreEasedHalfwayEachFrame) {
     EXPECT_NEAR(viewer_state().history[0].y, 16 - eased, 1e-3) << "the picture moves up by the offset";
     EXPECT_NEAR(viewer_state().history[0].x, 0, 1e-3);
   }
+  // A horizontal shake moves the picture right by its (negative) offset.
+  point_set_effect(t, 3);
+  viewer_state().eased_dy = 0;
+  frame();
+  EXPECT_LT(viewer_state().eased_dx, 0.0f);
+  EXPECT_NEAR(viewer_state().history[0].x, -viewer_state().eased_dx, 1e-3);
+  EXPECT_NEAR(viewer_state().history[0].y, 16, 1e-3);
   // A magnification pulse eases both scales alike.
+  viewer_state().eased_dx = 0;
   point_set_effect(t, 5);
   viewer_state().eased_dy = 0;
   viewer_state().frame = 0;
@@ -474,6 +577,19 @@ TEST_F(ViewerScene, CameraEasesOntoThePointKeepingTheCircleOnScreen) {
   skip_first_update();
   add_point(0, 20, 700, 100);  // near the bottom-left corner
   click(980, 8);
+  // A tenth of the way to the target each frame, the magnification a
+  // twentieth of the way to the circle filling the picture area's height.
+  double cx = kW * 0.5, cy = (kH - 16) * 0.5 + 16, mag = 1.0;
+  for (int i = 0; i < 5; ++i) {
+    frame();
+    cx += (100 - cx) * 0.1;
+    cy += (kH - 100 - cy) * 0.1;
+    mag += ((kH - 16) / 200.0 - mag) * 0.05;
+    EXPECT_NEAR(viewer_state().camera_x, cx, 1e-3) << i;
+    EXPECT_NEAR(viewer_state().camera_y, cy, 1e-3) << i;
+    EXPECT_NEAR(viewer_state().magnification, mag, 1e-5) << i;
+    EXPECT_EQ(viewer_state().camera_radius, 100.0f);
+  }
   for (int i = 0; i < 200; ++i) frame();
   EXPECT_NEAR(viewer_state().camera_x, 100, 0.5f);
   EXPECT_NEAR(viewer_state().camera_y, kH - 100, 0.5f);
@@ -496,6 +612,69 @@ TEST_F(ViewerScene, PointRefusedAtSixteenAndWhilePlaying) {
   click(85, 8);
   frame();
   EXPECT_EQ(points_count(), 0) << "no point is made while playing";
+}
+
+TEST_F(ViewerScene, PointIsMadeAtTheMouseWithItsDefaults) {
+  skip_first_update();
+  click(85, 8);  // POINT, the mouse still over the button
+  frame();
+  Task* t = viewer_state().points[0];
+  ASSERT_NE(t, nullptr);
+  const PointRecord* p = point_get_record(t);
+  EXPECT_EQ(p->centre_x, 85.0f);
+  EXPECT_EQ(p->centre_y, 8.0f);
+  EXPECT_FLOAT_EQ(p->radius, kW * 0.05f);
+  EXPECT_FLOAT_EQ(p->handle_size, kW * 0.01f);
+  EXPECT_FLOAT_EQ(p->handle_offset_x, kW * 0.04f);
+  EXPECT_EQ(p->handle_offset_y, 0.0f);
+  EXPECT_EQ(p->visible, 1);
+  EXPECT_EQ(p->effect_speed, 10);
+  EXPECT_EQ(p->effect_level, 10);
+  EXPECT_EQ(p->number + p->effect + p->time + p->reserved + p->deleted + p->panel_open, 0);
+  EXPECT_EQ(p->dialogue, nullptr);
+  EXPECT_EQ(t->owner, viewer_state().owner);
+  // The next POINT takes the lowest free slot.
+  add_point(2, 10, 10, 10);
+  click(85, 8);
+  frame();
+  EXPECT_NE(viewer_state().points[1], nullptr);
+  EXPECT_EQ(points_count(), 3);
+}
+
+// A sound worker that records the opcodes posted to it.
+std::vector<uint32_t> posted_opcodes;
+void record_opcode(const SoundCommand& c) { posted_opcodes.push_back(c.opcode); }
+
+TEST_F(ViewerScene, InitSetsTheSceneUpAndReleaseTakesItDown) {
+  posted_opcodes.clear();
+  ASSERT_TRUE(sound_thread_start(record_opcode));
+  set_cursor_mode(2);
+  set_camera_mode(0, 2);
+  set_camera_fov(0, 1.0f);
+  set_fog_enable(0, 1);
+  viewer_scene_init();
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_EQ(posted_opcodes, std::vector<uint32_t>{2}) << "the BGM stops";
+  EXPECT_EQ(get_mouse_state()->cursor_mode, 1);
+  EXPECT_EQ(get_camera_mode(0), 0);
+  EXPECT_FLOAT_EQ(get_camera_fov(0), 0.17453294f);
+  EXPECT_EQ(get_fog_enable(0), 0);
+  EXPECT_EQ(viewer_get_lag(), 1);
+  EXPECT_EQ(viewer_state().run_state, 0);
+  EXPECT_NE(viewer_state().owner, 0u);
+
+  const uint32_t owner = viewer_state().owner;
+  skip_first_update();
+  add_point(0, 300, 300, 40);
+  frame();
+  ASSERT_GT(tasks_get_alive_count(), 0u);
+  viewer_scene_release();
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  sound_thread_stop();
+  EXPECT_EQ(posted_opcodes, (std::vector<uint32_t>{2, 2}));
+  EXPECT_EQ(tasks_get_alive_count(), 0u) << "every task of the owner is gone";
+  EXPECT_EQ(handle_alloc(), owner) << "the owner handle is free again";
+  viewer_scene_init();
 }
 
 TEST_F(ViewerScene, MalformedDialogueFileLeavesThePointWithoutDialogue) {
@@ -576,6 +755,50 @@ TEST_F(ViewerScene, DialogueColoursCycleOnePerPoint) {
     EXPECT_EQ(viewer_get_dialogue_colour(), want[point]) << point;
     while (viewer_state().frames_left > 0) frame();
   }
+}
+
+// While playing: panels close, the line comes from the pool of the LEVEL at
+// the time the point is chosen, only the current point shows its line, and
+// an empty line shows no box.
+TEST_F(ViewerScene, LinesWhilePlayingFollowTheLevelAndTheCurrentPoint) {
+  skip_first_update();
+  viewer_test::TempDir dir;
+  Task* a = add_point(0, 300, 300, 40);
+  Task* b = add_point(1, 700, 300, 40);
+  ASSERT_TRUE(point_load_dialogue_file(a, dir.write("a.txt", "#NAME\n[A]\n#TEXT1\n[one]\n#TEXT2\n[two]\n#TEXT3\n[three]\n").c_str()));
+  ASSERT_TRUE(point_load_dialogue_file(b, dir.write("b.txt", "#NAME\n[B]\n#TEXT1\n[]\n").c_str()));
+  point_set_number(b, 1);
+  point_get_record(a)->panel_open = 1;
+  click(930, 8);  // ORDER: a, then b
+  frame();
+  click(980, 8);
+  frame();
+  EXPECT_FALSE(point_get_record(a)->panel_open) << "panels close while playing";
+  EXPECT_EQ(tasks_on(12), 0);
+  EXPECT_TRUE(has_text(viewer_text_cp932(), "one"));
+  g_input.space_pressed = true;  // LEVEL 2: b comes six frames later
+  frame();
+  EXPECT_TRUE(has_text(viewer_text_cp932(), "one")) << "the line stays until the next point";
+  for (int i = 0; i < 7; ++i) frame();
+  EXPECT_EQ(viewer_state().current, 1);
+  EXPECT_EQ(point_get_record(a)->shown_line, nullptr) << "the line of the point left behind is cleared";
+  ASSERT_NE(point_get_record(b)->shown_line, nullptr);
+  EXPECT_EQ(tasks_on(18) + tasks_on(19), 0) << "an empty line shows no box";
+  EXPECT_FALSE(has_text(viewer_text_cp932(), ""));
+  g_input.space_pressed = true;  // LEVEL 3: a again
+  frame();
+  for (int i = 0; i < 7; ++i) frame();
+  EXPECT_EQ(viewer_state().current, 0);
+  EXPECT_EQ(point_get_record(b)->shown_line, nullptr);
+  EXPECT_TRUE(has_text(viewer_text_cp932(), "three"));
+  EXPECT_EQ(tasks_on(18), 5);
+  // A point made invisible draws no circle once stopped.
+  click(980, 8);
+  frame();
+  point_get_record(b)->visible = 0;
+  mouse(0, 700);
+  frame();
+  EXPECT_EQ(tasks_on(16), 25);
 }
 
 TEST_F(ViewerScene, CirclesAreDrawnWhileStoppedInTheirColours) {
@@ -681,6 +904,8 @@ TEST(ViewerEffects, FormulasAtTheEndsOfSpeedAndLevel) {
       {4, 15, 10, 0, {0, 0, 0.02f, 0.02f}},
       {4, 5, 20, 20, {0, 0, 1.2f, 1.2f}},
       {4, 150, 0, 20, {0, 0, 1.2f, 1.2f}},
+      {4, 45, 10, 20, {0, 0, 1.2f, 1.2f}},  // 270 degrees: the negative half folds up
+      {5, 45, 10, 20, {0, 0, 0, 0}},
       {0, 77, 10, 10, {0, 0, 0, 0}},
       {9, 77, 10, 10, {0, 0, 0, 0}},
   };
