@@ -86,6 +86,25 @@ TEST_F(DxSoundTest, ReleaseEmptiesAndEmptyObjectsRefuse) {
   EXPECT_EQ(audio_buffer_count(), 0);
 }
 
+// Destroying with bit 0 frees an object made by new; without it only
+// releases what it holds.
+TEST_F(DxSoundTest, DestroyFreesOnlyWhenAsked) {
+  DxSound* heap = new DxSound;
+  load(heap, DXSOUND_PLAIN);
+  alignas(DxSound) unsigned char place[sizeof(DxSound)];
+  DxSound* in_place = reinterpret_cast<DxSound*>(place);
+  dxsound_construct(in_place);
+  EXPECT_FALSE(dxsound_loaded(in_place));
+  load(in_place, DXSOUND_PAN);
+  EXPECT_EQ(audio_buffer_count(), 2);
+  dxsound_destroy(in_place, 2);  // bit 0 clear: never freed, whatever else is set
+  EXPECT_FALSE(dxsound_loaded(in_place));
+  EXPECT_EQ(audio_buffer_count(), 1);
+  in_place->~DxSound();
+  dxsound_destroy(heap, 1);  // a leak or a double free shows under the sanitizers
+  EXPECT_EQ(audio_buffer_count(), 0);
+}
+
 TEST_F(DxSoundTest, LoadReportsMissingAndUnplayableFiles) {
   DxSound s;
   EXPECT_EQ(dxsound_load_wave(&s, "/nonexistent/0.wav", DXSOUND_3D, 1.0f), SOUND_ERROR_FILE);

@@ -83,6 +83,7 @@ TEST(SoundReadFile, ReadsWholeFilesWithinItsBuffer) {
       {"SP head kept", "SP\x01\x02rest", true},
       {"c. refused", "c.data", false},
       {"a lone c", "c", true},
+      {"c and no dot", "c:data", true},
       {"empty", "", true},
       {"at the limit", std::string(SOUND_READ_FILE_MAX, 'x'), true},
       {"one byte over", std::string(SOUND_READ_FILE_MAX + 1, 'x'), false},

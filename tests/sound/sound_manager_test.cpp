@@ -178,10 +178,17 @@ TEST_F(SoundManagerTest, ListenerFollowsTheCameraInEveryCameraMode) {
 TEST_F(SoundManagerTest, EffectBeyondOneHundredUnitsIsSilent) {
   SoundFolder f;
   start(f);
-  const float at99[3] = {0, 0, 99}, at101[3] = {0, 0, 101};
+  // Within its minimum distance (2) an effect sounds at its full level;
+  // beyond, the listener's roll-off (0.01) takes it down as 2 / (2 + 0.01 (d - 2)).
+  const float at1[3] = {0, 0, 1}, at10[3] = {0, 0, 10}, at99[3] = {0, 0, 99}, at101[3] = {0, 0, 101};
+  sound_play_se_at(0, true, at1, 0.0f, SOUND_FX_DEFAULT);
+  const float near = render_levels().left;
+  ASSERT_GT(near, 0.1f);
+  sound_play_se_at(0, true, at10, 0.0f, SOUND_FX_DEFAULT);
+  EXPECT_NEAR(render_levels().left / near, 2.0f / 2.08f, 0.005f);
   sound_play_se_at(0, true, at99, 0.0f, SOUND_FX_DEFAULT);
   Levels l = render_levels();
-  EXPECT_GT(l.left + l.right, 0.05f);
+  EXPECT_NEAR(l.left / near, 2.0f / 2.97f, 0.005f);
   sound_play_se_at(0, true, at101, 0.0f, SOUND_FX_DEFAULT);
   l = render_levels();
   EXPECT_EQ(l.left + l.right, 0.0f);
@@ -364,6 +371,47 @@ TEST_F(SoundManagerTest, MasterEffectVolumeZeroMutes) {
   EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -6000);
   sound_set_se_volume(0, NAN);  // read as 0: 60 dB below the base
   EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -9000);
+  sound_set_se_master_volume(1.0f);
+  // Scaled from the effect volume 0.85, held within 0..1.
+  for (const auto& [scale, level] : {std::pair{1.0f, -899}, std::pair{2.0f, 0}, std::pair{0.0f, -6000},
+                                     std::pair{-1.0f, -6000}, std::pair{NAN, -6000}}) {
+    sound_scale_se_volume(0, scale);
+    EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), level) << scale;
+  }
+}
+
+// The master level scales everything the listener hears.
+TEST_F(SoundManagerTest, PrimaryVolumeScalesTheMix) {
+  SoundFolder f;
+  start(f);
+  sound_play_bgm(SOUND_ID_BGM);
+  const float full = render_levels().left;
+  ASSERT_GT(full, 0.1f);
+  sound_set_primary_volume(0.5f);
+  EXPECT_NEAR(render_levels().left / full, gain_of(-3000), 0.005f);
+  sound_set_master_volume(0.0f);
+  EXPECT_EQ(render_levels().left, 0.0f);
+  sound_set_master_volume(1.0f);
+  EXPECT_NEAR(render_levels().left / full, 1.0f, 0.005f);
+}
+
+// Rewinding puts every effect back to its start; priming plays each once
+// and stops it again, at the start.
+TEST_F(SoundManagerTest, RewindAndPrimeLeaveTheEffectsAtTheirStart) {
+  SoundFolder f;
+  start(f);
+  const AudioBuffer b = sound_se_slot(0)->buffer;
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+  render_frames(8000);
+  sound_post_simple(SOUND_OP_REWIND_SES);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_LT(audio_buffer_frame(b), 10u);
+  EXPECT_TRUE(dxsound_is_playing(sound_se_slot(0))) << "a rewind does not stop";
+  render_frames(8000);
+  sound_stop_se(0);
+  sound_prime_ses();
+  EXPECT_FALSE(dxsound_is_playing(sound_se_slot(0)));
+  EXPECT_EQ(audio_buffer_frame(b), 0u);
 }
 
 // The reverb's failure message is raised on the worker, which may not show a
@@ -420,14 +468,22 @@ TEST_F(SoundManagerTest, FileNamesComeFromTheWorkingFolderAndExtension) {
 TEST_F(SoundManagerTest, PostedCommandsReachTheChannels) {
   SoundFolder f;
   start(f);
+  sound_post_value(SOUND_OP_VOICE_VOLUME, 1.0f);  // no voice plays yet: nothing happens
   sound_post_command(SOUND_OP_RESUME_BGM, 0);
   sound_post_value(SOUND_OP_BGM_VOLUME, 1.0f);
   sound_post_command(SOUND_OP_PLAY_VOICE, SOUND_ID_VOICE);
   sound_post_command(SOUND_OP_LOOP_SE, 0);
   sound_post_command_extra(SOUND_OP_SE_FREQUENCY, 0, 500000);
   ASSERT_TRUE(sound_thread_wait_idle(5000));
-  EXPECT_TRUE(dxsound_is_playing(sound_bgm_channel()));
+  EXPECT_EQ(dxsound_get_status(sound_bgm_channel()), uint32_t{AUDIO_STATUS_PLAYING | AUDIO_STATUS_LOOPING});
   EXPECT_EQ(audio_buffer_volume(sound_bgm_channel()->buffer), -250);
+  EXPECT_EQ(audio_buffer_volume(sound_voice_channel()->buffer), -1149);
+  EXPECT_EQ(sound_get_voice_status(), uint32_t{AUDIO_STATUS_PLAYING});
+  sound_post_value(SOUND_OP_VOICE_VOLUME, 1.0f);
+  sound_post_command_value(SOUND_OP_SE_VOLUME, 0, 0.5f);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_EQ(audio_buffer_volume(sound_voice_channel()->buffer), -250);
+  EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -3000);
   EXPECT_TRUE(sound_is_voice_playing());
   EXPECT_TRUE(dxsound_is_playing(sound_se_slot(0)));
   EXPECT_EQ(sound_get_se_frequency(0), 200000u);
