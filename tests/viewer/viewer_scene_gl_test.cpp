@@ -272,6 +272,14 @@ TEST_F(ViewerSceneGl, HugeStoredPositionsAreClamped) {
   p.y = -3.0e38f;
   p.radius = 3.0e38f;
   a.points.push_back(p);
+  // Radii of nothing or less would make PLAY's magnification infinite or
+  // turn the picture over: they become one pixel. ORDER visits each in turn.
+  a.order = 1;
+  for (float r : {0.0f, -0.5f}) {
+    p.x = p.y = 0.5f;
+    p.radius = r;
+    a.points.push_back(p);
+  }
   ASSERT_TRUE(viewer_apply_arrangement(std::move(a)));
   Task* t = viewer_state().points[0];
   ASSERT_NE(t, nullptr);
@@ -279,10 +287,18 @@ TEST_F(ViewerSceneGl, HugeStoredPositionsAreClamped) {
   EXPECT_LE(std::fabs(point_get_x(t)), 1.0e6f);
   EXPECT_LE(std::fabs(point_get_y(t)), 1.0e6f);
   EXPECT_LE(point_get_radius(t), 1.0e6f);
+  EXPECT_EQ(point_get_radius(viewer_state().points[1]), 1.0f);
+  EXPECT_EQ(point_get_radius(viewer_state().points[2]), 1.0f);
   click(980, 8);
   for (int i = 0; i < 5; ++i) frame();
   EXPECT_TRUE(std::isfinite(viewer_state().camera_x));
   EXPECT_TRUE(std::isfinite(viewer_state().magnification));
+  for (int point = 0; point < 3; ++point) {
+    viewer_state().frames_left = 0;
+    frame();
+    EXPECT_TRUE(std::isfinite(viewer_state().magnification)) << viewer_state().current;
+    EXPECT_GT(viewer_state().magnification, 0.0f) << viewer_state().current;
+  }
 }
 
 // A file that cannot be shown (junk, a JPEG cut short after its first rows)
