@@ -35,7 +35,9 @@ TEST_F(DxSoundTest, VolumeLevels) {
     EXPECT_EQ(audio_buffer_volume(s.buffer), c.level) << c.mode << " " << c.v;
   }
   DxSound s;
-  load(&s, DXSOUND_3D, 0.5f);
+  load(&s, DXSOUND_3D, 0.75f);
+  EXPECT_EQ(dxsound_set_volume(&s, 0.5f), 0);
+  EXPECT_EQ(audio_buffer_volume(s.buffer), -3000);
   EXPECT_NEAR(dxsound_get_volume(&s), 0.5f, 1e-3f);
   s.volume_base = -6000;  // a zero range reads as silence, not a division by zero
   EXPECT_EQ(dxsound_get_volume(&s), 0.0f);

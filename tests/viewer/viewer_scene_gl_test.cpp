@@ -336,17 +336,25 @@ TEST_F(ViewerFiles, LoadCgShowsPicturesAndKeepsThePictureForBadFiles) {
   EXPECT_EQ(points_count(), 7) << "LOAD CG keeps the points";
 }
 
-// Without any picture, a file that cannot be shown leaves the blank one.
+// Without any picture, a file that cannot be shown, or none chosen, leaves
+// the blank one and says so.
 TEST_F(ViewerFiles, LoadCgOfABadFileWithoutAPictureShowsTheBlank) {
   skip_first_update();
   const std::string junk = write("c.png", {'j', 'u', 'n', 'k'});
-  answer({junk});
-  click(20, 8);
-  frame();
-  const AssetHandle pic = viewer_state().picture;
-  ASSERT_NE(pic, 0u);
-  EXPECT_STREQ(get_texture_package(pic), "mem");
-  EXPECT_TRUE(viewer_state().picture_bytes.empty());
+  for (const std::string& chosen : {junk, std::string()}) {
+    answer({chosen});
+    ::testing::internal::CaptureStderr();
+    click(20, 8);
+    frame();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("ファイルがロードできませんでした。"), std::string::npos) << said;
+    const AssetHandle pic = viewer_state().picture;
+    ASSERT_NE(pic, 0u) << chosen;
+    EXPECT_STREQ(get_texture_package(pic), "mem");
+    EXPECT_TRUE(viewer_state().picture_bytes.empty());
+    release_asset_registry_to_mark(&viewer_state().picture_mark);
+    viewer_state().picture = 0;
+  }
 }
 
 // While playing the picture wobbles by (4 sin 1.3t + 2 sin 2.1t, 3 sin 0.9t +
