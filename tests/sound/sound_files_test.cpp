@@ -70,6 +70,9 @@ TEST_F(SoundFilesTest, StopNotificationSignalsOnlyARealStop) {
   EXPECT_TRUE(sound_stop_event_wait(e, 0));
   EXPECT_FALSE(sound_stop_event_wait(e, 0)) << "a signal is taken once";
   EXPECT_FALSE(sound_stop_thread_start());
+  // Nothing started it, so its run flag is down: the procedure ends at once.
+  sound_stop_thread_proc();
+  sound_stop_thread_stop();
 }
 
 TEST(SoundReadFile, ReadsWholeFilesWithinItsBuffer) {

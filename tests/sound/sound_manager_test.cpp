@@ -659,6 +659,54 @@ TEST_F(SoundManagerTest, PlayQueuesTheVoiceAloneForSixtyFrames) {
   EXPECT_TRUE(sound_is_voice_playing());
 }
 
+// Before start-up and after shutdown every operation does nothing.
+TEST(SoundWithoutManager, EveryOperationDoesNothing) {
+  sound_shutdown();
+  const float at[3] = {1, 2, 3};
+  sound_update();
+  sound_play_bgm(SOUND_ID_BGM);
+  sound_restart_bgm(SOUND_ID_BGM);
+  sound_resume_bgm();
+  sound_stop_bgm();
+  sound_release_bgm();
+  sound_set_bgm_volume(0.5f);
+  sound_set_bgm_pan(0.5f);
+  sound_play_voice(SOUND_ID_VOICE);
+  sound_stop_voice();
+  sound_release_voice();
+  sound_set_voice_volume(0.5f);
+  sound_play_ambient(SOUND_ID_VOICE);
+  sound_stop_ambient();
+  sound_release_ambient();
+  sound_set_ambient_volume(0.5f);
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+  sound_play_se_at(0, false, at, 0.5f, 0);
+  sound_stop_se(0);
+  sound_set_se_volume(0, 0.5f);
+  sound_scale_se_volume(0, 0.5f);
+  sound_restore_se_volume(0);
+  sound_set_se_master_volume(0.5f);
+  sound_set_se_frequency(0, 22050);
+  sound_set_se_pan(0, 0.5f);
+  sound_rewind_ses();
+  sound_prime_ses();
+  sound_set_default_fx(7);
+  sound_stop_nonlooping();
+  sound_stop_everything();
+  sound_reset_all();
+  sound_set_primary_volume(0.5f);
+  sound_listener_reset();
+  EXPECT_EQ(sound_error_code(), 0);
+  EXPECT_FALSE(sound_is_ready());
+  EXPECT_FALSE(sound_is_voice_playing());
+  EXPECT_EQ(sound_get_voice_status(), 0u);
+  EXPECT_EQ(sound_get_se_frequency(0), 0u);
+  EXPECT_EQ(sound_file_name("0"), "");
+  EXPECT_EQ(sound_voice_file_name(0), "");
+  EXPECT_EQ(sound_bgm_channel(), nullptr);
+  EXPECT_EQ(sound_se_slot(0), nullptr);
+}
+
 TEST(VoiceQueueRules, RefusesWhenFullAndZeroLifetimeBehindOthers) {
   voice_queue_reset();
   EXPECT_TRUE(voice_queue_push(SOUND_ID_VOICE, 0));

@@ -142,6 +142,18 @@ TEST(WaveFile, DataChunkMayComeBeforeFormat) {
   ASSERT_EQ(wave_decode(v.data(), v.size(), &w), WAVE_OK);
   EXPECT_EQ(w.frames, 100u);
   EXPECT_EQ(w.data_bytes, 200u);
+
+  // A float format's count of extra bytes (none) may end the file.
+  std::vector<uint8_t> f(good.begin(), good.begin() + 12);
+  const float samples[2] = {0.25f, -0.5f};
+  f.insert(f.end(), {'d', 'a', 't', 'a', 8, 0, 0, 0});
+  f.insert(f.end(), reinterpret_cast<const uint8_t*>(samples), reinterpret_cast<const uint8_t*>(samples) + 8);
+  f.insert(f.end(), {'f', 'm', 't', ' ', 18, 0, 0, 0, 3, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 32, 0, 0, 0});
+  put32(f, 4, static_cast<uint32_t>(f.size() - 8));
+  ASSERT_EQ(wave_decode(f.data(), f.size(), &w), WAVE_OK);
+  EXPECT_EQ(w.format.tag, 3);
+  ASSERT_EQ(w.frames, 2u);
+  EXPECT_EQ(w.samples[1], -0.5f);
 }
 
 TEST(WaveFile, OversizedDataHeaderIsBoundedByTheFile) {

@@ -114,6 +114,10 @@ TEST(DialogueFile, BracketErrorsAreReportedButKeepTheFile) {
   r = parse("#NAME\n" + sj("#ああああああああああああああああああああああああああああああああああああああああああああああああああああ"));
   ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages[0].text.size(), 99u);
+  // A lead byte that ends the text stands alone in the subject.
+  r = parse("#NAME\n#A\x82");
+  ASSERT_FALSE(r.messages.empty());
+  EXPECT_EQ(r.messages[0].text, "#A\x82");
 
   // No ']' before the line end: an empty argument, and parsing ends there.
   r = parse("#NAME\n[n]\n#TEXT1\n[abc\n#TEXT2\n[y]\n");
