@@ -120,6 +120,24 @@ TEST_F(ViewerFiles, FirstUpdateLoadsTheSampleAndDrawsNothingElse) {
   EXPECT_TRUE(f.width == kW || f.height == kH - 16) << "the picture fits whole, aspect kept";
 }
 
+// Without "sample01.sav" the first update says once that it could not be
+// loaded, and shows the blank picture.
+TEST_F(ViewerFiles, FirstUpdateWithoutTheSampleSaysSoOnce) {
+  const std::string before = sys_get_current_dir();
+  ASSERT_TRUE(sys_set_current_dir(dir.path));
+  ::testing::internal::CaptureStderr();
+  frame();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  sys_set_current_dir(before);
+  const std::string message = "ファイルがロードできませんでした。";
+  size_t count = 0;
+  for (size_t at = said.find(message); at != std::string::npos; at = said.find(message, at + 1)) ++count;
+  EXPECT_EQ(count, 1u) << said;
+  ASSERT_NE(viewer_state().picture, 0u);
+  EXPECT_STREQ(get_texture_package(viewer_state().picture), "mem");
+  EXPECT_EQ(points_count(), 0);
+}
+
 TEST_F(ViewerFiles, TwentyRecordsGiveSixteenPointsAndThePictureAfterThem) {
   skip_first_update();
   SavImage img;
