@@ -630,6 +630,23 @@ TEST_F(SoundManagerTest, ASecondStartBeginsAfresh) {
   EXPECT_TRUE(sound_is_voice_playing()) << "the voice of the first run is no repeat";
 }
 
+// The queue follows a voice it started also while nothing waits, so a voice
+// queued after that one ended starts at once, not at the give-up frame.
+TEST_F(SoundManagerTest, AVoiceQueuedAfterTheLastEndedStartsAtOnce) {
+  SoundFolder f("wav", true, 4410);
+  start(f);
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  sound_update();  // started at frame 0
+  sound_update();  // seen playing, with nothing waiting
+  render_frames(8000);  // it ends
+  run_until(50);
+  ASSERT_TRUE(voice_queue_push(kSilentVoice, 60));
+  sound_update();
+  EXPECT_EQ(voice_queue_count(), 0);
+  EXPECT_EQ(voice_queue_state().current, kSilentVoice);
+  EXPECT_EQ(voice_queue_state().start_frame, 50u);
+}
+
 // voice_queue_play empties the queue and queues the voice for 60 frames; a
 // step that starts a voice records it as current and last.
 TEST_F(SoundManagerTest, PlayQueuesTheVoiceAloneForSixtyFrames) {
