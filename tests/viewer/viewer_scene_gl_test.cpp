@@ -205,7 +205,10 @@ TEST_F(ViewerFiles, RefusedFilesChangeNothing) {
                                   {"short.sav", truncated},
                                   {"picture.sav", bad_picture},
                                   {"cut.sav", cut_picture}}) {
+    ::testing::internal::CaptureStderr();
     load(write(name, img.bytes));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("ファイルがロードできませんでした。"), std::string::npos) << name << ": " << said;
     EXPECT_EQ(points_count(), 7) << name;
     EXPECT_EQ(viewer_state().points[0], first) << name;
     EXPECT_FLOAT_EQ(point_get_x(first), x) << name;

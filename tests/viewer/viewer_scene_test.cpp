@@ -222,6 +222,21 @@ TEST_F(ViewerScene, DragMovesTheCentreAndTheHandleResizes) {
   EXPECT_FLOAT_EQ(p->radius, kW * 0.5f + p->handle_size);
   g_input.left_held = false;
   frame();
+
+  // A point far out of the screen (as a ".sav" may place one) keeps a drag
+  // offset within its 16 bits.
+  point_set_position(t, 60000, 400);
+  point_set_radius(t, 90000);
+  click(500, 400);
+  g_input.left_held = true;
+  frame();
+  EXPECT_TRUE(p->dragging_centre);
+  EXPECT_EQ(p->drag_offset_x, 32767);
+  mouse(600, 400);
+  frame();
+  EXPECT_FLOAT_EQ(p->centre_x, 600 + 32767);
+  g_input.left_held = false;
+  frame();
 }
 
 TEST_F(ViewerScene, PanelOpensAtTheMousePushedInsideTheScreen) {
@@ -633,12 +648,19 @@ TEST_F(ViewerScene, PointIsMadeAtTheMouseWithItsDefaults) {
   EXPECT_EQ(p->number + p->effect + p->time + p->reserved + p->deleted + p->panel_open, 0);
   EXPECT_EQ(p->dialogue, nullptr);
   EXPECT_EQ(t->owner, viewer_state().owner);
+  // A point's task killed by anything else leaves its slot free.
+  task_kill(t);
+  EXPECT_EQ(viewer_state().points[0], nullptr);
   // The next POINT takes the lowest free slot.
-  add_point(2, 10, 10, 10);
+  add_point(1, 50, 50, 10);
+  add_point(3, 10, 10, 10);
   click(85, 8);
   frame();
-  EXPECT_NE(viewer_state().points[1], nullptr);
-  EXPECT_EQ(points_count(), 3);
+  EXPECT_NE(viewer_state().points[0], nullptr);
+  click(85, 8);
+  frame();
+  EXPECT_NE(viewer_state().points[2], nullptr);
+  EXPECT_EQ(points_count(), 4);
 }
 
 // A sound worker that records the opcodes posted to it.
