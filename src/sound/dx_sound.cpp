@@ -1,10 +1,20 @@
 #include "sound/dx_sound.h"
 
 #include <cmath>
-#include <cstdio>
 #include <new>
 
 #include "sound/sound_manager.h"
+#include "sound/sound_messages.h"
+
+namespace {
+
+// エラー
+const char kMsgError[] = "\x83\x47\x83\x89\x81\x5b";
+// 最低品質でも失敗しました
+const char kMsgEvenLowestQualityFailed[] =
+    "\x8d\xc5\x92\xe1\x95\x69\x8e\xbf\x82\xc5\x82\xe0\x8e\xb8\x94\x73\x82\xb5\x82\xdc\x82\xb5\x82\xbd";
+
+}  // namespace
 
 DxSound::~DxSound() { dxsound_destruct(this); }
 
@@ -183,6 +193,6 @@ int dxsound_set_fx(DxSound* s, uint32_t flags) {
 int dxsound_apply_fx(DxSound* s, uint32_t kind, uint32_t level) {
   if (!s->buffer) return -1;
   if (audio_buffer_set_effect(s->buffer, kind, level) == AUDIO_OK) return 0;
-  if (kind == AUDIO_EFFECT_REVERB) std::fprintf(stderr, "tamberlune: the reverb cannot be applied, even at the lowest quality\n");
+  if (kind == AUDIO_EFFECT_REVERB) sound_message_box(kMsgEvenLowestQualityFailed, kMsgError);
   return -1;
 }

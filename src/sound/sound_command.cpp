@@ -26,6 +26,7 @@ struct SoundCommandRing {
 };
 
 SoundCommandRing ring;
+thread_local bool on_worker = false;
 
 void lock(SharedSemaphore* s) { wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE); }
 void unlock(SharedSemaphore* s) { release_shared_semaphore(s, 1, nullptr); }
@@ -33,6 +34,7 @@ void unlock(SharedSemaphore* s) { release_shared_semaphore(s, 1, nullptr); }
 }  // namespace
 
 void sound_thread_proc() {
+  on_worker = true;
   SharedSemaphore* s = ring.semaphore.load();
   for (;;) {
     // Quitting is read first, so the commands that came before the quit
@@ -161,6 +163,8 @@ void sound_thread_stop() {
 }
 
 bool sound_thread_running() { return ring.thread.joinable() && !ring.quit.load(); }
+
+bool sound_thread_is_current() { return on_worker; }
 
 bool sound_thread_wait_idle(uint32_t timeout_ms) {
   const uint32_t start = sys_ms_clock();

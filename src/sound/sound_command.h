@@ -80,6 +80,8 @@ void sound_thread_request_quit();
 // fatal exit's way out.
 void sound_thread_abort();
 bool sound_thread_running();
+// Whether the calling thread is the sound worker.
+bool sound_thread_is_current();
 // Waits until no command is pending or running; false when the time passed
 // first (tests).
 bool sound_thread_wait_idle(uint32_t timeout_ms);

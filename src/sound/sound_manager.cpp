@@ -19,6 +19,7 @@
 #include "shell/services/settings_store.h"
 #include "shell/services/startup_config.h"
 #include "sound/sound_manager_internal.h"
+#include "sound/sound_messages.h"
 #include "sound/voice_queue.h"
 
 const char* const sound_bgm_names[SOUND_BGM_COUNT] = {"0"};
@@ -102,12 +103,15 @@ int pan_level(float p) {
 }
 
 // Stops the sound when the wanted effect flags differ from the applied ones,
-// applies them and records them only when they took.
+// applies them and records them. They are recorded also when they did not
+// take, so a sound whose effect fails is not stopped and retried (and the
+// failure not reported again) at every play.
 void apply_fx(SoundManager* m, DxSound* s, uint32_t flags) {
   uint32_t wanted = (flags & SOUND_FX_DEFAULT) ? m->default_fx : flags;
   if (wanted == s->fx_flags) return;
   dxsound_stop(s);
-  if (dxsound_set_fx(s, wanted) == 0) s->fx_flags = wanted;
+  dxsound_set_fx(s, wanted);
+  s->fx_flags = wanted;
 }
 
 bool open_device(SoundManager* m, AudioDeviceKind kind) {
@@ -269,6 +273,7 @@ void sound_init_with(const SoundSetup& setup) {
 }
 
 void sound_update() {
+  sound_show_pending_messages();
   // The listener follows view 0's camera matrix (the inverse of its view
   // matrix, so mirrored views mirror it too); the worker only ever reads this
   // published copy.
@@ -292,6 +297,7 @@ void sound_shutdown() {
   movie_player_shutdown();
   if (!manager) return;
   sound_thread_stop();
+  sound_show_pending_messages();
   Guard g(lock);
   SoundManager* m = manager;
   sound_release_ambient();

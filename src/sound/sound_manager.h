@@ -23,10 +23,12 @@
 // Creates the manager and starts the worker, opens the default device, checks
 // every sound file, preloads the effects and posts "play BGM 0, stop BGM".
 void sound_init();
-// Once per frame on the main thread: the voice queue, the frame counter and
-// the listener, which takes view 0's camera.
+// Once per frame on the main thread: the messages the worker raised, the
+// voice queue, the frame counter and the listener, which takes view 0's
+// camera.
 void sound_update();
-// Stops the worker and releases every buffer and the device.
+// Stops the worker, shows what messages it left, and releases every buffer
+// and the device.
 void sound_shutdown();
 // Nonzero once the sound system failed: 256 device, 257 buffer, 258 missing file.
 int sound_error_code();

@@ -46,6 +46,8 @@ bool voice_queue_push(SoundId id, int32_t lifetime) {
   return true;
 }
 
+const VoiceQueue& voice_queue_state() { return queue; }
+
 int voice_queue_count() {
   Guard g(sound_lock());
   return queue.count;

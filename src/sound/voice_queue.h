@@ -42,3 +42,5 @@ int voice_queue_count();
 void voice_queue_step();
 // Forgets everything, the last voice too (start-up).
 void voice_queue_reset();
+// The queue as it stands; read it under the sound lock.
+const VoiceQueue& voice_queue_state();

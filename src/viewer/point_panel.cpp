@@ -109,7 +109,7 @@ bool row_name(const Cell& c) {
 
 bool row_number(const Cell& c) {
   const uint8_t v = point_get_number(c.task);
-  point_set_number(c.task, step(v, arrows(c, 48, two_digits(v + 1).c_str(), false), 16));
+  point_set_number(c.task, step(v, arrows(c, 48, two_digits(v + 1).c_str(), false), kPointMaxNumber + 1));
   return false;
 }
 

@@ -218,15 +218,14 @@ int point_pick_random() {
 }
 
 int point_next_in_order(int32_t* cursor) {
-  // Used slots by NUMBER, ties in slot order. Every stored NUMBER counts, so a
-  // point with a NUMBER out of the panel's range is still visited, last.
+  // Used slots by NUMBER from 0 to 15, ties in slot order. A point whose
+  // NUMBER lies beyond (a ".sav" may store any byte) is never visited.
   int order[kViewerPointSlots];
   int count = 0;
-  for (int i = 0; i < kViewerPointSlots; ++i)
-    if (slots()[i]) order[count++] = i;
+  for (int number = 0; number <= kPointMaxNumber; ++number)
+    for (int i = 0; i < kViewerPointSlots; ++i)
+      if (slots()[i] && point_get_number(slots()[i]) == number) order[count++] = i;
   if (count == 0) return -1;
-  std::stable_sort(order, order + count,
-                   [](int a, int b) { return point_get_number(slots()[a]) < point_get_number(slots()[b]); });
   const int at = (*cursor % count + count) % count;
   *cursor = (at + 1) % count;
   return order[at];

@@ -71,8 +71,11 @@ void point_task_release(Task* task);
 // Slot operations over the ViewerState's 16 slots, in slot order.
 int point_find_free_slot();
 int point_pick_random();
-// The used slots listed by NUMBER (ties in slot order): the entry at cursor,
-// which then moves on, wrapping. -1 without points.
+constexpr int kPointMaxNumber = 15;  // NUMBER runs 0..15 (shown 1..16)
+
+// The used slots whose NUMBER is 0..15, listed by NUMBER (ties in slot
+// order): the entry at cursor, which then moves on, wrapping. -1, with the
+// cursor left as it was, when no point is listed.
 int point_next_in_order(int32_t* cursor);
 int point_pick_highlighted();
 void points_set_hovered(int slot);

@@ -35,7 +35,9 @@ TEST_F(DxSoundTest, VolumeLevels) {
     EXPECT_EQ(audio_buffer_volume(s.buffer), c.level) << c.mode << " " << c.v;
   }
   DxSound s;
-  load(&s, DXSOUND_3D, 0.5f);
+  load(&s, DXSOUND_3D, 0.75f);
+  EXPECT_EQ(dxsound_set_volume(&s, 0.5f), 0);
+  EXPECT_EQ(audio_buffer_volume(s.buffer), -3000);
   EXPECT_NEAR(dxsound_get_volume(&s), 0.5f, 1e-3f);
   s.volume_base = -6000;  // a zero range reads as silence, not a division by zero
   EXPECT_EQ(dxsound_get_volume(&s), 0.0f);
@@ -86,6 +88,25 @@ TEST_F(DxSoundTest, ReleaseEmptiesAndEmptyObjectsRefuse) {
   EXPECT_EQ(audio_buffer_count(), 0);
 }
 
+// Destroying with bit 0 frees an object made by new; without it only
+// releases what it holds.
+TEST_F(DxSoundTest, DestroyFreesOnlyWhenAsked) {
+  DxSound* heap = new DxSound;
+  load(heap, DXSOUND_PLAIN);
+  alignas(DxSound) unsigned char place[sizeof(DxSound)];
+  DxSound* in_place = reinterpret_cast<DxSound*>(place);
+  dxsound_construct(in_place);
+  EXPECT_FALSE(dxsound_loaded(in_place));
+  load(in_place, DXSOUND_PAN);
+  EXPECT_EQ(audio_buffer_count(), 2);
+  dxsound_destroy(in_place, 2);  // bit 0 clear: never freed, whatever else is set
+  EXPECT_FALSE(dxsound_loaded(in_place));
+  EXPECT_EQ(audio_buffer_count(), 1);
+  in_place->~DxSound();
+  dxsound_destroy(heap, 1);  // a leak or a double free shows under the sanitizers
+  EXPECT_EQ(audio_buffer_count(), 0);
+}
+
 TEST_F(DxSoundTest, LoadReportsMissingAndUnplayableFiles) {
   DxSound s;
   EXPECT_EQ(dxsound_load_wave(&s, "/nonexistent/0.wav", DXSOUND_3D, 1.0f), SOUND_ERROR_FILE);
@@ -102,6 +123,32 @@ TEST_F(DxSoundTest, EffectFlagsSplitIntoKindAndLevel) {
   EXPECT_EQ(audio_buffer_effect(s.buffer).echo_mix, 0);
   EXPECT_EQ(dxsound_set_fx(&s, 0x20000000u | 7), 0);
   EXPECT_EQ(audio_buffer_effect(s.buffer).reverb_preset, 7);
+  EXPECT_EQ(dxsound_set_fx(&s, 0x40000000u | 61), 0);
+  EXPECT_EQ(audio_buffer_effect(s.buffer).kind, AUDIO_EFFECT_COMPRESSOR);
+  EXPECT_EQ(audio_buffer_effect(s.buffer).compressor_threshold, 0);
+  EXPECT_EQ(dxsound_set_fx(&s, 0x30000000u | 5), 0) << "any other kind removes the effects";
+  EXPECT_EQ(audio_buffer_effect(s.buffer).kind, AUDIO_EFFECT_NONE);
+}
+
+// A buffer the device no longer holds takes no effect: a reverb that cannot
+// be applied is said in a message box, the other kinds fail quietly.
+TEST_F(DxSoundTest, AReverbThatCannotBeAppliedIsReported) {
+  DxSound s;
+  load(&s, DXSOUND_3D);
+  audio_buffer_destroy(s.buffer);
+  struct Case {
+    uint32_t flags;
+    const char* said;
+  } cases[] = {
+      {0x20000000u | 3, "tamberlune: エラー: 最低品質でも失敗しました\n"},
+      {0x10000000u | 50, ""},
+      {0x40000000u | 20, ""},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(dxsound_set_fx(&s, c.flags), -1) << std::hex << c.flags;
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.said) << std::hex << c.flags;
+  }
 }
 
 }  // namespace

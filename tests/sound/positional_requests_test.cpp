@@ -71,30 +71,41 @@ TEST_F(PositionalRequestsTest, TheNearestAndThenLatestRequestOfAnEffectPlays) {
 }
 
 TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {
+  // Each starts with the effect stopped at frame 20000: a restart goes back
+  // to the start point (0.001 of 44100 frames), the others play on from there.
   struct Case {
     float distance;
     uint32_t type;
     bool queued, plays, loops;
+    uint32_t frame;
   } cases[] = {
-      {0, SOUND_REQUEST_ONCE, true, true, false},
-      {599, SOUND_REQUEST_ONCE, true, true, false},
-      {600, SOUND_REQUEST_ONCE, true, true, false},  // the range itself is in range
-      {601, SOUND_REQUEST_ONCE, false, false, false},
-      {700, SOUND_REQUEST_ONCE, false, false, false},
-      {580, SOUND_REQUEST_LOOP, true, true, true},
-      {590, SOUND_REQUEST_LOOP, true, false, false},
-      {300, SOUND_REQUEST_RESTART, true, true, false},
+      {0, SOUND_REQUEST_ONCE, true, true, false, 20000},
+      {599, SOUND_REQUEST_ONCE, true, true, false, 20000},
+      {600, SOUND_REQUEST_ONCE, true, true, false, 20000},  // the range itself is in range
+      {601, SOUND_REQUEST_ONCE, false, false, false, 20000},
+      {700, SOUND_REQUEST_ONCE, false, false, false, 20000},
+      {580, SOUND_REQUEST_LOOP, true, true, true, 20000},
+      {590, SOUND_REQUEST_LOOP, true, false, false, 44},
+      {300, SOUND_REQUEST_RESTART, true, true, false, 44},
   };
   for (const Case& c : cases) {
     sound_requests_init();
     stop();
+    audio_buffer_set_frame(se(), 20000);
     At at(c.distance);
     sound_request_push(0, at.p, c.type);
-    EXPECT_EQ(sound_requests_block()->count, c.queued ? 1u : 0u) << c.distance;
-    EXPECT_EQ(sound_requests_block()->hold[0], c.queued ? SOUND_REQUEST_HOLD : 0) << c.distance;
+    SCOPED_TRACE(testing::Message() << c.distance << " type " << c.type);
+    EXPECT_EQ(sound_requests_block()->count, c.queued ? 1u : 0u);
+    EXPECT_EQ(sound_requests_block()->hold[0], c.queued ? SOUND_REQUEST_HOLD : 0);
     sound_requests_flush();
-    EXPECT_EQ(playing(), c.plays) << c.distance;
-    EXPECT_EQ(looping(), c.loops) << c.distance;
+    EXPECT_EQ(playing(), c.plays);
+    EXPECT_EQ(looping(), c.loops);
+    EXPECT_EQ(audio_buffer_frame(se()), c.frame);
+    if (c.plays) {
+      float where[3];
+      ASSERT_TRUE(audio_buffer_position(se(), where));
+      EXPECT_FLOAT_EQ(where[2], c.distance) << "the sound sits where it was asked for";
+    }
   }
 }
 

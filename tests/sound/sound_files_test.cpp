@@ -70,6 +70,9 @@ TEST_F(SoundFilesTest, StopNotificationSignalsOnlyARealStop) {
   EXPECT_TRUE(sound_stop_event_wait(e, 0));
   EXPECT_FALSE(sound_stop_event_wait(e, 0)) << "a signal is taken once";
   EXPECT_FALSE(sound_stop_thread_start());
+  // Nothing started it, so its run flag is down: the procedure ends at once.
+  sound_stop_thread_proc();
+  sound_stop_thread_stop();
 }
 
 TEST(SoundReadFile, ReadsWholeFilesWithinItsBuffer) {
@@ -83,6 +86,7 @@ TEST(SoundReadFile, ReadsWholeFilesWithinItsBuffer) {
       {"SP head kept", "SP\x01\x02rest", true},
       {"c. refused", "c.data", false},
       {"a lone c", "c", true},
+      {"c and no dot", "c:data", true},
       {"empty", "", true},
       {"at the limit", std::string(SOUND_READ_FILE_MAX, 'x'), true},
       {"one byte over", std::string(SOUND_READ_FILE_MAX + 1, 'x'), false},

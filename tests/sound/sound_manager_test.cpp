@@ -21,9 +21,17 @@
 
 namespace {
 
+// A voice id past the name table: the queue starts it, but it never plays.
+constexpr SoundId kSilentVoiceId = SOUND_ID_VOICE | 5;
+
 void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                static_cast<std::streamsize>(bytes.size()));
+}
+
+// Steps frames until the next sound_update steps the queue at `frame`.
+void run_until(uint32_t frame) {
+  while (sound_frame_counter() < frame) sound_update();
 }
 
 // A working folder with "KT52.CF" and the sound "0" as a constant-level file.
@@ -170,10 +178,17 @@ TEST_F(SoundManagerTest, ListenerFollowsTheCameraInEveryCameraMode) {
 TEST_F(SoundManagerTest, EffectBeyondOneHundredUnitsIsSilent) {
   SoundFolder f;
   start(f);
-  const float at99[3] = {0, 0, 99}, at101[3] = {0, 0, 101};
+  // Within its minimum distance (2) an effect sounds at its full level;
+  // beyond, the listener's roll-off (0.01) takes it down as 2 / (2 + 0.01 (d - 2)).
+  const float at1[3] = {0, 0, 1}, at10[3] = {0, 0, 10}, at99[3] = {0, 0, 99}, at101[3] = {0, 0, 101};
+  sound_play_se_at(0, true, at1, 0.0f, SOUND_FX_DEFAULT);
+  const float near = render_levels().left;
+  ASSERT_GT(near, 0.1f);
+  sound_play_se_at(0, true, at10, 0.0f, SOUND_FX_DEFAULT);
+  EXPECT_NEAR(render_levels().left / near, 2.0f / 2.08f, 0.005f);
   sound_play_se_at(0, true, at99, 0.0f, SOUND_FX_DEFAULT);
   Levels l = render_levels();
-  EXPECT_GT(l.left + l.right, 0.05f);
+  EXPECT_NEAR(l.left / near, 2.0f / 2.97f, 0.005f);
   sound_play_se_at(0, true, at101, 0.0f, SOUND_FX_DEFAULT);
   l = render_levels();
   EXPECT_EQ(l.left + l.right, 0.0f);
@@ -208,6 +223,143 @@ TEST_F(SoundManagerTest, LoopingEffectRestartsOnlyFromTheStartPoint) {
   EXPECT_FALSE(dxsound_is_playing(sound_se_slot(0)));
 }
 
+// Through the ring: 10 keeps a playing loop where it is, 11 restarts it from
+// the start point, 9 plays once from the very start.
+TEST_F(SoundManagerTest, LoopOpcodesRestartOnlyWhenTheyShould) {
+  SoundFolder f;
+  start(f);
+  const AudioBuffer b = sound_se_slot(0)->buffer;
+  auto post = [](uint32_t opcode) {
+    sound_post_command(opcode, 0);
+    ASSERT_TRUE(sound_thread_wait_idle(5000));
+  };
+  post(SOUND_OP_LOOP_SE);
+  render_frames(8000);
+  const uint32_t at = audio_buffer_frame(b);
+  ASSERT_GT(at, 4000u);
+  post(SOUND_OP_LOOP_SE);
+  EXPECT_EQ(audio_buffer_frame(b), at);
+  EXPECT_NE(audio_buffer_status(b) & AUDIO_STATUS_LOOPING, 0u);
+  post(SOUND_OP_RESTART_LOOP_SE);
+  EXPECT_EQ(audio_buffer_frame(b), 44u);
+  EXPECT_NE(audio_buffer_status(b) & AUDIO_STATUS_LOOPING, 0u);
+  render_frames(8000);
+  post(SOUND_OP_PLAY_SE);
+  EXPECT_EQ(audio_buffer_frame(b), 0u);
+  EXPECT_EQ(audio_buffer_status(b), uint32_t{AUDIO_STATUS_PLAYING}) << "once, not looped";
+  post(SOUND_OP_STOP_SE);
+  EXPECT_EQ(audio_buffer_status(b), 0u);
+  EXPECT_EQ(audio_buffer_frame(b), 44u);
+
+  // The positional forms, each on the effect stopped at frame 20000: where
+  // it plays from, whether it loops, and where it sounds.
+  const struct {
+    uint32_t opcode;
+    float value;
+    uint32_t frame, status;
+  } at_cases[] = {
+      {SOUND_OP_PLAY_SE_AT, 0.0f, 20000, AUDIO_STATUS_PLAYING},
+      {SOUND_OP_LOOP_SE_AT, 0.0f, 20000, AUDIO_STATUS_PLAYING | AUDIO_STATUS_LOOPING},
+      {SOUND_OP_RESTART_SE_AT, 0.0f, 44, AUDIO_STATUS_PLAYING},
+      {SOUND_OP_PLAY_SE_AT_FROM, 0.5f, 22050, AUDIO_STATUS_PLAYING},
+  };
+  const float where[3] = {1.0f, 2.0f, 3.0f};
+  for (const auto& c : at_cases) {
+    sound_stop_se(0);
+    audio_buffer_set_frame(b, 20000);
+    sound_post_command_at_value(c.opcode, 0, where, c.value);
+    ASSERT_TRUE(sound_thread_wait_idle(5000));
+    EXPECT_EQ(audio_buffer_frame(b), c.frame) << c.opcode;
+    EXPECT_EQ(audio_buffer_status(b), c.status) << c.opcode;
+    float p[3];
+    ASSERT_TRUE(audio_buffer_position(b, p));
+    EXPECT_EQ(p[2], 3.0f) << c.opcode;
+  }
+}
+
+// The effect flags: with the default bit the manager's default flags, else
+// the flags given; a sound takes new flags only when they differ.
+TEST_F(SoundManagerTest, EffectFlagsComeFromTheDefaultOrTheCaller) {
+  SoundFolder f;
+  start(f);
+  if (!audio_has_effects()) GTEST_SKIP() << "the mixer has no effects";
+  const AudioBuffer b = sound_se_slot(0)->buffer;
+  sound_set_default_fx(AUDIO_EFFECT_ECHO | 30);
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+  EXPECT_EQ(audio_buffer_effect(b).kind, AUDIO_EFFECT_ECHO);
+  EXPECT_EQ(audio_buffer_effect(b).echo_mix, 30);
+  sound_play_se_at(0, true, nullptr, 0.0f, AUDIO_EFFECT_COMPRESSOR | 12);
+  EXPECT_EQ(audio_buffer_effect(b).kind, AUDIO_EFFECT_COMPRESSOR);
+  EXPECT_EQ(audio_buffer_effect(b).compressor_threshold, -12);
+  EXPECT_EQ(sound_se_slot(0)->fx_flags, AUDIO_EFFECT_COMPRESSOR | 12u);
+  render_frames(8000);
+  const uint32_t at = audio_buffer_frame(b);
+  sound_play_se(0, true, 0.0f, AUDIO_EFFECT_COMPRESSOR | 12);  // the same flags: the loop runs on
+  EXPECT_EQ(audio_buffer_frame(b), at);
+  sound_reset_all();
+  sound_play_se(0, false, 0.0f, SOUND_FX_DEFAULT);
+  EXPECT_EQ(audio_buffer_effect(b).kind, AUDIO_EFFECT_NONE) << "a reset puts the default back to none";
+}
+
+// What each all-channel stop leaves playing: stop-non-looping spares the BGM
+// and the persistent effects, stop-everything nothing; both empty the voice
+// queue.
+TEST_F(SoundManagerTest, StopsLeaveTheBgmAndPersistentEffectsAsTheySay) {
+  SoundFolder f;
+  start(f);
+  DxSound* se = const_cast<DxSound*>(sound_se_slot(0));
+  for (bool everything : {false, true}) {
+    for (uint32_t persistent : {0u, 1u}) {
+      se->persistent = persistent;
+      sound_play_bgm(SOUND_ID_BGM);
+      sound_play_ambient(SOUND_ID_VOICE);
+      sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+      voice_queue_push(SOUND_ID_VOICE, 60);
+      sound_update();  // the voice starts
+      voice_queue_push(kSilentVoiceId, 60);
+      voice_queue_push(kSilentVoiceId, 60);
+      ASSERT_TRUE(sound_is_voice_playing());
+      if (everything) {
+        sound_stop_everything();
+      } else {
+        sound_stop_nonlooping();
+      }
+      SCOPED_TRACE(testing::Message() << (everything ? "everything" : "non-looping") << " persistent "
+                                      << persistent);
+      EXPECT_EQ(voice_queue_count(), 0);
+      EXPECT_FALSE(sound_is_voice_playing());
+      EXPECT_FALSE(dxsound_is_playing(sound_ambient_channel()));
+      EXPECT_EQ(dxsound_is_playing(sound_bgm_channel()), !everything);
+      EXPECT_EQ(dxsound_is_playing(se), !everything && persistent);
+      sound_stop_se(0);
+      run_until(sound_frame_counter() + 300);  // past the repeat rule
+    }
+  }
+}
+
+// The ambient channel plays the voice table's sounds looped; it needs a
+// voice id, and its stop and volume act only while it plays.
+TEST_F(SoundManagerTest, AmbientSoundsLoop) {
+  SoundFolder f("wav", true, 4410);
+  start(f);
+  sound_play_ambient(0);
+  EXPECT_EQ(sound_ambient_channel(), nullptr) << "not a voice id";
+  sound_play_ambient(SOUND_ID_VOICE);
+  const DxSound* a = sound_ambient_channel();
+  ASSERT_NE(a, nullptr);
+  EXPECT_EQ(audio_buffer_volume(a->buffer), -1149);
+  render_frames(3 * 4410);
+  EXPECT_EQ(dxsound_get_status(a), uint32_t{AUDIO_STATUS_PLAYING | AUDIO_STATUS_LOOPING}) << "past its end";
+  sound_set_ambient_volume(1.0f);
+  EXPECT_EQ(audio_buffer_volume(a->buffer), -250);
+  sound_stop_ambient();
+  EXPECT_FALSE(dxsound_is_playing(a));
+  sound_release_ambient();
+  EXPECT_EQ(sound_ambient_channel(), nullptr);
+  sound_set_ambient_volume(0.5f);  // nothing loaded: nothing happens
+  sound_stop_ambient();
+}
+
 TEST_F(SoundManagerTest, MasterEffectVolumeZeroMutes) {
   SoundFolder f;
   start(f);
@@ -219,6 +371,73 @@ TEST_F(SoundManagerTest, MasterEffectVolumeZeroMutes) {
   EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -6000);
   sound_set_se_volume(0, NAN);  // read as 0: 60 dB below the base
   EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -9000);
+  sound_set_se_master_volume(1.0f);
+  // Scaled from the effect volume 0.85, held within 0..1.
+  for (const auto& [scale, level] : {std::pair{1.0f, -899}, std::pair{2.0f, 0}, std::pair{0.0f, -6000},
+                                     std::pair{-1.0f, -6000}, std::pair{NAN, -6000}}) {
+    sound_scale_se_volume(0, scale);
+    EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), level) << scale;
+  }
+}
+
+// The master level scales everything the listener hears.
+TEST_F(SoundManagerTest, PrimaryVolumeScalesTheMix) {
+  SoundFolder f;
+  start(f);
+  sound_play_bgm(SOUND_ID_BGM);
+  const float full = render_levels().left;
+  ASSERT_GT(full, 0.1f);
+  sound_set_primary_volume(0.5f);
+  EXPECT_NEAR(render_levels().left / full, gain_of(-3000), 0.005f);
+  sound_set_master_volume(0.0f);
+  EXPECT_EQ(render_levels().left, 0.0f);
+  sound_set_master_volume(1.0f);
+  EXPECT_NEAR(render_levels().left / full, 1.0f, 0.005f);
+}
+
+// Rewinding puts every effect back to its start; priming plays each once
+// and stops it again, at the start.
+TEST_F(SoundManagerTest, RewindAndPrimeLeaveTheEffectsAtTheirStart) {
+  SoundFolder f;
+  start(f);
+  const AudioBuffer b = sound_se_slot(0)->buffer;
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+  render_frames(8000);
+  sound_post_simple(SOUND_OP_REWIND_SES);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_LT(audio_buffer_frame(b), 10u);
+  EXPECT_TRUE(dxsound_is_playing(sound_se_slot(0))) << "a rewind does not stop";
+  render_frames(8000);
+  sound_stop_se(0);
+  sound_prime_ses();
+  EXPECT_FALSE(dxsound_is_playing(sound_se_slot(0)));
+  EXPECT_EQ(audio_buffer_frame(b), 0u);
+}
+
+// The reverb's failure message is raised on the worker, which may not show a
+// message box: the main thread's next frame shows it. The failed flags are
+// kept, so the next play neither retries nor says it again.
+TEST_F(SoundManagerTest, AReverbThatCannotBeAppliedIsSaidOnceOnTheMainThread) {
+  SoundFolder f;
+  start(f);
+  audio_buffer_destroy(sound_se_slot(0)->buffer);  // no effect can be applied to it now
+  sound_set_default_fx(AUDIO_EFFECT_REVERB | 3);
+  const std::string said = "tamberlune: エラー: 最低品質でも失敗しました\n";
+  ::testing::internal::CaptureStderr();
+  sound_post_command(SOUND_OP_PLAY_SE, 0);
+  sound_post_command(SOUND_OP_PLAY_SE, 0);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "not on the worker";
+  ::testing::internal::CaptureStderr();
+  sound_update();
+  sound_update();
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+  EXPECT_EQ(sound_se_slot(0)->fx_flags, AUDIO_EFFECT_REVERB | 3u);
+  // On the main thread the box comes at once.
+  sound_set_default_fx(AUDIO_EFFECT_REVERB | 4);
+  ::testing::internal::CaptureStderr();
+  sound_play_se(0, false, 0.0f, SOUND_FX_DEFAULT);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
 }
 
 TEST_F(SoundManagerTest, OutOfRangeIndicesDoNothing) {
@@ -249,14 +468,22 @@ TEST_F(SoundManagerTest, FileNamesComeFromTheWorkingFolderAndExtension) {
 TEST_F(SoundManagerTest, PostedCommandsReachTheChannels) {
   SoundFolder f;
   start(f);
+  sound_post_value(SOUND_OP_VOICE_VOLUME, 1.0f);  // no voice plays yet: nothing happens
   sound_post_command(SOUND_OP_RESUME_BGM, 0);
   sound_post_value(SOUND_OP_BGM_VOLUME, 1.0f);
   sound_post_command(SOUND_OP_PLAY_VOICE, SOUND_ID_VOICE);
   sound_post_command(SOUND_OP_LOOP_SE, 0);
   sound_post_command_extra(SOUND_OP_SE_FREQUENCY, 0, 500000);
   ASSERT_TRUE(sound_thread_wait_idle(5000));
-  EXPECT_TRUE(dxsound_is_playing(sound_bgm_channel()));
+  EXPECT_EQ(dxsound_get_status(sound_bgm_channel()), uint32_t{AUDIO_STATUS_PLAYING | AUDIO_STATUS_LOOPING});
   EXPECT_EQ(audio_buffer_volume(sound_bgm_channel()->buffer), -250);
+  EXPECT_EQ(audio_buffer_volume(sound_voice_channel()->buffer), -1149);
+  EXPECT_EQ(sound_get_voice_status(), uint32_t{AUDIO_STATUS_PLAYING});
+  sound_post_value(SOUND_OP_VOICE_VOLUME, 1.0f);
+  sound_post_command_value(SOUND_OP_SE_VOLUME, 0, 0.5f);
+  ASSERT_TRUE(sound_thread_wait_idle(5000));
+  EXPECT_EQ(audio_buffer_volume(sound_voice_channel()->buffer), -250);
+  EXPECT_EQ(audio_buffer_volume(sound_se_slot(0)->buffer), -3000);
   EXPECT_TRUE(sound_is_voice_playing());
   EXPECT_TRUE(dxsound_is_playing(sound_se_slot(0)));
   EXPECT_EQ(sound_get_se_frequency(0), 200000u);
@@ -300,14 +527,8 @@ TEST_F(SoundManagerTest, VoiceQueuePlaysInTurnAndDropsRepeats) {
   EXPECT_TRUE(sound_is_voice_playing());
 }
 
-// Steps frames until the next sound_update steps the queue at `frame`.
-void run_until(uint32_t frame) {
-  while (sound_frame_counter() < frame) sound_update();
-}
-
-// A voice id past the name table: the queue starts it, but it never plays,
-// so the queue waits for it until it gives up.
-constexpr SoundId kSilentVoice = SOUND_ID_VOICE | 5;
+// A voice that never plays keeps the queue waiting until it gives up.
+constexpr SoundId kSilentVoice = kSilentVoiceId;
 
 TEST_F(SoundManagerTest, RepeatedVoiceIsDroppedUpToItsLastFrame) {
   SoundFolder f("wav", true, 4410);
@@ -407,6 +628,100 @@ TEST_F(SoundManagerTest, ASecondStartBeginsAfresh) {
   voice_queue_push(SOUND_ID_VOICE, 60);
   sound_update();
   EXPECT_TRUE(sound_is_voice_playing()) << "the voice of the first run is no repeat";
+}
+
+// The queue follows a voice it started also while nothing waits, so a voice
+// queued after that one ended starts at once, not at the give-up frame.
+TEST_F(SoundManagerTest, AVoiceQueuedAfterTheLastEndedStartsAtOnce) {
+  SoundFolder f("wav", true, 4410);
+  start(f);
+  voice_queue_push(SOUND_ID_VOICE, 60);
+  sound_update();  // started at frame 0
+  sound_update();  // seen playing, with nothing waiting
+  render_frames(8000);  // it ends
+  run_until(50);
+  ASSERT_TRUE(voice_queue_push(kSilentVoice, 60));
+  sound_update();
+  EXPECT_EQ(voice_queue_count(), 0);
+  EXPECT_EQ(voice_queue_state().current, kSilentVoice);
+  EXPECT_EQ(voice_queue_state().start_frame, 50u);
+}
+
+// voice_queue_play empties the queue and queues the voice for 60 frames; a
+// step that starts a voice records it as current and last.
+TEST_F(SoundManagerTest, PlayQueuesTheVoiceAloneForSixtyFrames) {
+  SoundFolder f("wav", true, 4410);
+  start(f);
+  run_until(7);
+  voice_queue_push(kSilentVoice, 20);
+  voice_queue_push(kSilentVoice, 30);
+  voice_queue_play(3);  // not a voice: nothing changes
+  EXPECT_EQ(voice_queue_count(), 2);
+  voice_queue_play(SOUND_ID_VOICE);
+  const VoiceQueue& q = voice_queue_state();
+  ASSERT_EQ(q.count, 1);
+  const VoiceRequest& r = q.entries[(q.read_index + 1) & (VOICE_QUEUE_SLOTS - 1)];
+  EXPECT_EQ(r.id, SOUND_ID_VOICE);
+  EXPECT_EQ(r.lifetime, 60);
+  EXPECT_EQ(r.queued_frame, 7u);
+  sound_update();
+  EXPECT_EQ(q.count, 0);
+  EXPECT_EQ(q.current, SOUND_ID_VOICE);
+  EXPECT_EQ(q.start_frame, 7u);
+  EXPECT_EQ(q.state, 1u);
+  EXPECT_EQ(q.last, SOUND_ID_VOICE);
+  EXPECT_EQ(q.last_frame, 7u);
+  sound_update();
+  EXPECT_EQ(q.state, 2u) << "seen playing";
+  EXPECT_TRUE(sound_is_voice_playing());
+}
+
+// Before start-up and after shutdown every operation does nothing.
+TEST(SoundWithoutManager, EveryOperationDoesNothing) {
+  sound_shutdown();
+  const float at[3] = {1, 2, 3};
+  sound_update();
+  sound_play_bgm(SOUND_ID_BGM);
+  sound_restart_bgm(SOUND_ID_BGM);
+  sound_resume_bgm();
+  sound_stop_bgm();
+  sound_release_bgm();
+  sound_set_bgm_volume(0.5f);
+  sound_set_bgm_pan(0.5f);
+  sound_play_voice(SOUND_ID_VOICE);
+  sound_stop_voice();
+  sound_release_voice();
+  sound_set_voice_volume(0.5f);
+  sound_play_ambient(SOUND_ID_VOICE);
+  sound_stop_ambient();
+  sound_release_ambient();
+  sound_set_ambient_volume(0.5f);
+  sound_play_se(0, true, 0.0f, SOUND_FX_DEFAULT);
+  sound_play_se_at(0, false, at, 0.5f, 0);
+  sound_stop_se(0);
+  sound_set_se_volume(0, 0.5f);
+  sound_scale_se_volume(0, 0.5f);
+  sound_restore_se_volume(0);
+  sound_set_se_master_volume(0.5f);
+  sound_set_se_frequency(0, 22050);
+  sound_set_se_pan(0, 0.5f);
+  sound_rewind_ses();
+  sound_prime_ses();
+  sound_set_default_fx(7);
+  sound_stop_nonlooping();
+  sound_stop_everything();
+  sound_reset_all();
+  sound_set_primary_volume(0.5f);
+  sound_listener_reset();
+  EXPECT_EQ(sound_error_code(), 0);
+  EXPECT_FALSE(sound_is_ready());
+  EXPECT_FALSE(sound_is_voice_playing());
+  EXPECT_EQ(sound_get_voice_status(), 0u);
+  EXPECT_EQ(sound_get_se_frequency(0), 0u);
+  EXPECT_EQ(sound_file_name("0"), "");
+  EXPECT_EQ(sound_voice_file_name(0), "");
+  EXPECT_EQ(sound_bgm_channel(), nullptr);
+  EXPECT_EQ(sound_se_slot(0), nullptr);
 }
 
 TEST(VoiceQueueRules, RefusesWhenFullAndZeroLifetimeBehindOthers) {

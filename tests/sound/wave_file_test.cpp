@@ -50,7 +50,8 @@ TEST(WaveFile, RiffChecksDecideWhatIsAWaveFile) {
   for (const Case& c : cases) EXPECT_EQ(decode(c.bytes), c.want) << c.what;
 }
 
-// RIFF/WAVE with a format chunk of the given bytes, then a data chunk.
+// RIFF/WAVE with a format chunk of the given bytes, then a data chunk; an
+// odd-sized chunk is followed by its pad byte.
 std::vector<uint8_t> riff(const std::vector<uint8_t>& fmt, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> v(12);
   std::memcpy(v.data(), "RIFF", 4);
@@ -61,6 +62,7 @@ std::vector<uint8_t> riff(const std::vector<uint8_t>& fmt, const std::vector<uin
     std::memcpy(v.data() + at, id, 4);
     put32(v, at + 4, static_cast<uint32_t>(body.size()));
     v.insert(v.end(), body.begin(), body.end());
+    if (body.size() & 1) v.push_back(0);
   };
   chunk("fmt ", fmt);
   chunk("data", data);
@@ -107,6 +109,16 @@ TEST(WaveFile, EachFormatCheckRefusesOnlyWhatItMust) {
       {"extra bytes one past the file's end", riff(with_extra(25), samples), WAVE_NOT_FOUND},
   };
   for (const auto& c : cases) EXPECT_EQ(decode(c.bytes), c.want) << c.what;
+
+  // A format chunk of odd size: its pad byte is stepped over, the samples
+  // are the file's.
+  std::vector<uint8_t> pcm17 = pcm;
+  pcm17.push_back(0x7F);
+  WaveData w;
+  const std::vector<uint8_t> odd = riff(pcm17, samples);
+  ASSERT_EQ(wave_decode(odd.data(), odd.size(), &w), WAVE_OK);
+  ASSERT_EQ(w.frames, 8u);
+  EXPECT_FLOAT_EQ(w.samples[7], 0x1010 / 32768.0f);
 }
 
 TEST(WaveFile, AFileOverTheSizeLimitIsUnplayable) {
@@ -130,6 +142,18 @@ TEST(WaveFile, DataChunkMayComeBeforeFormat) {
   ASSERT_EQ(wave_decode(v.data(), v.size(), &w), WAVE_OK);
   EXPECT_EQ(w.frames, 100u);
   EXPECT_EQ(w.data_bytes, 200u);
+
+  // A float format's count of extra bytes (none) may end the file.
+  std::vector<uint8_t> f(good.begin(), good.begin() + 12);
+  const float samples[2] = {0.25f, -0.5f};
+  f.insert(f.end(), {'d', 'a', 't', 'a', 8, 0, 0, 0});
+  f.insert(f.end(), reinterpret_cast<const uint8_t*>(samples), reinterpret_cast<const uint8_t*>(samples) + 8);
+  f.insert(f.end(), {'f', 'm', 't', ' ', 18, 0, 0, 0, 3, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 32, 0, 0, 0});
+  put32(f, 4, static_cast<uint32_t>(f.size() - 8));
+  ASSERT_EQ(wave_decode(f.data(), f.size(), &w), WAVE_OK);
+  EXPECT_EQ(w.format.tag, 3);
+  ASSERT_EQ(w.frames, 2u);
+  EXPECT_EQ(w.samples[1], -0.5f);
 }
 
 TEST(WaveFile, OversizedDataHeaderIsBoundedByTheFile) {

@@ -114,6 +114,10 @@ TEST(DialogueFile, BracketErrorsAreReportedButKeepTheFile) {
   r = parse("#NAME\n" + sj("#ああああああああああああああああああああああああああああああああああああああああああああああああああああ"));
   ASSERT_FALSE(r.messages.empty());
   EXPECT_EQ(r.messages[0].text.size(), 99u);
+  // A lead byte that ends the text stands alone in the subject.
+  r = parse("#NAME\n#A\x82");
+  ASSERT_FALSE(r.messages.empty());
+  EXPECT_EQ(r.messages[0].text, "#A\x82");
 
   // No ']' before the line end: an empty argument, and parsing ends there.
   r = parse("#NAME\n[n]\n#TEXT1\n[abc\n#TEXT2\n[y]\n");
@@ -190,6 +194,46 @@ TEST(DialogueFile, FilesOnDisk) {
   EXPECT_EQ(deffile_parse_file(dir.path + "/text"), nullptr);
   EXPECT_TRUE(deffile_exists(good));
   EXPECT_FALSE(deffile_exists(dir.path + "/text"));
+}
+
+// The speaker list read from ".\bin\text.txt" under the current folder:
+// every NAME starts a record; a missing or malformed file is said and leaves
+// the list empty.
+TEST(DialogueFile, SpeakerListFromTheBinFolder) {
+  viewer_test::TempDir dir;
+  const std::string before = sys_get_current_dir();
+  ASSERT_TRUE(sys_set_current_dir(dir.path));
+  ::mkdir((dir.path + "/bin").c_str(), 0755);
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(deffile_parse_global());
+  std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find(sys_cp932_to_utf8(sj("定義ファイルがみつかりません"))), std::string::npos) << said;
+  EXPECT_EQ(deffile_global_count(), 0);
+
+  dir.write("bin/text.txt", "#NAME\n[a]\n#TYPE\n[t]\n#PART\n[p]\n#TEXT3\n[x]\n#NAME\n[b]\n#TEXT1\n[y]\n");
+  EXPECT_TRUE(deffile_parse_global());
+  ASSERT_EQ(deffile_global_count(), 2);
+  EXPECT_STREQ(deffile_global_get_name(0), "a");
+  EXPECT_STREQ(deffile_global_get_type(0), "t");
+  EXPECT_STREQ(deffile_global_get_part(0), "p");
+  EXPECT_STREQ(deffile_global_get_name(1), "b");
+  EXPECT_EQ(deffile_global_get_type(1), nullptr);
+  EXPECT_STREQ(deffile_global_pick_text(0, 2), "x");
+  EXPECT_STREQ(deffile_global_pick_text(1, 2), "y") << "the first line stands in for an empty pool";
+  ASSERT_NE(deffile_global_get(1), nullptr);
+  EXPECT_EQ(deffile_global_get(1)->lines.size(), 1u);
+  EXPECT_EQ(deffile_global_get(2), nullptr);
+
+  dir.write("bin/text.txt", "#TEXT1\n[x]\n");
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(deffile_parse_global());
+  said = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find(sys_cp932_to_utf8(sj("NAMEが定義されていません"))), std::string::npos) << said;
+  EXPECT_EQ(deffile_global_count(), 0) << "a refused file leaves no list";
+  EXPECT_EQ(deffile_global_pick_text(0, 0), nullptr);
+  deffile_free_global();
+  EXPECT_EQ(deffile_global_count(), 0);
+  sys_set_current_dir(before);
 }
 
 TEST(DialogueFile, SizeLimitIsSixteenMebibytesWithItsOwnMessage) {

@@ -216,6 +216,19 @@ TEST(SaveFile, WhatSaveWritesLoadReadsBack) {
   ASSERT_EQ(save_parse(image.data(), image.size(), b), SAVE_OK);
   expect_same(a, b);
 
+  // Field by field as the format lays them out: a zero reserved word, the
+  // settings as whole words, the name's length without a NUL.
+  SaveArrangement one;
+  one.order = 1;
+  one.points.push_back(SavePoint{0.25f, 0.5f, 0.125f, 15, 5, 20, 0, 99, "a\\b.txt"});
+  one.picture = {'P', 'I', 'C'};
+  Image want;
+  want.header(1, 1).u32(0).f32(0.25f).f32(0.5f).f32(0.125f).u32(15).u32(5).u32(20).u32(0).u32(99).u32(7);
+  for (char ch : std::string("a\\b.txt")) want.bytes.push_back(static_cast<uint8_t>(ch) ^ 0xB3);
+  want.picture("PIC");
+  ASSERT_EQ(save_serialize(one, image), SAVE_OK);
+  EXPECT_EQ(image, want.bytes);
+
   std::string path = dir.path + "/round.sav";
   ASSERT_EQ(save_write_file(path, a), SAVE_OK);
   SaveArrangement c;

@@ -120,6 +120,24 @@ TEST_F(ViewerFiles, FirstUpdateLoadsTheSampleAndDrawsNothingElse) {
   EXPECT_TRUE(f.width == kW || f.height == kH - 16) << "the picture fits whole, aspect kept";
 }
 
+// Without "sample01.sav" the first update says once that it could not be
+// loaded, and shows the blank picture.
+TEST_F(ViewerFiles, FirstUpdateWithoutTheSampleSaysSoOnce) {
+  const std::string before = sys_get_current_dir();
+  ASSERT_TRUE(sys_set_current_dir(dir.path));
+  ::testing::internal::CaptureStderr();
+  frame();
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  sys_set_current_dir(before);
+  const std::string message = "ファイルがロードできませんでした。";
+  size_t count = 0;
+  for (size_t at = said.find(message); at != std::string::npos; at = said.find(message, at + 1)) ++count;
+  EXPECT_EQ(count, 1u) << said;
+  ASSERT_NE(viewer_state().picture, 0u);
+  EXPECT_STREQ(get_texture_package(viewer_state().picture), "mem");
+  EXPECT_EQ(points_count(), 0);
+}
+
 TEST_F(ViewerFiles, TwentyRecordsGiveSixteenPointsAndThePictureAfterThem) {
   skip_first_update();
   SavImage img;
@@ -187,7 +205,10 @@ TEST_F(ViewerFiles, RefusedFilesChangeNothing) {
                                   {"short.sav", truncated},
                                   {"picture.sav", bad_picture},
                                   {"cut.sav", cut_picture}}) {
+    ::testing::internal::CaptureStderr();
     load(write(name, img.bytes));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("ファイルがロードできませんでした。"), std::string::npos) << name << ": " << said;
     EXPECT_EQ(points_count(), 7) << name;
     EXPECT_EQ(viewer_state().points[0], first) << name;
     EXPECT_FLOAT_EQ(point_get_x(first), x) << name;
@@ -272,6 +293,14 @@ TEST_F(ViewerSceneGl, HugeStoredPositionsAreClamped) {
   p.y = -3.0e38f;
   p.radius = 3.0e38f;
   a.points.push_back(p);
+  // Radii of nothing or less would make PLAY's magnification infinite or
+  // turn the picture over: they become one pixel. ORDER visits each in turn.
+  a.order = 1;
+  for (float r : {0.0f, -0.5f}) {
+    p.x = p.y = 0.5f;
+    p.radius = r;
+    a.points.push_back(p);
+  }
   ASSERT_TRUE(viewer_apply_arrangement(std::move(a)));
   Task* t = viewer_state().points[0];
   ASSERT_NE(t, nullptr);
@@ -279,10 +308,18 @@ TEST_F(ViewerSceneGl, HugeStoredPositionsAreClamped) {
   EXPECT_LE(std::fabs(point_get_x(t)), 1.0e6f);
   EXPECT_LE(std::fabs(point_get_y(t)), 1.0e6f);
   EXPECT_LE(point_get_radius(t), 1.0e6f);
+  EXPECT_EQ(point_get_radius(viewer_state().points[1]), 1.0f);
+  EXPECT_EQ(point_get_radius(viewer_state().points[2]), 1.0f);
   click(980, 8);
   for (int i = 0; i < 5; ++i) frame();
   EXPECT_TRUE(std::isfinite(viewer_state().camera_x));
   EXPECT_TRUE(std::isfinite(viewer_state().magnification));
+  for (int point = 0; point < 3; ++point) {
+    viewer_state().frames_left = 0;
+    frame();
+    EXPECT_TRUE(std::isfinite(viewer_state().magnification)) << viewer_state().current;
+    EXPECT_GT(viewer_state().magnification, 0.0f) << viewer_state().current;
+  }
 }
 
 // A file that cannot be shown (junk, a JPEG cut short after its first rows)
@@ -320,17 +357,67 @@ TEST_F(ViewerFiles, LoadCgShowsPicturesAndKeepsThePictureForBadFiles) {
   EXPECT_EQ(points_count(), 7) << "LOAD CG keeps the points";
 }
 
-// Without any picture, a file that cannot be shown leaves the blank one.
+// Without any picture, a file that cannot be shown, or none chosen, leaves
+// the blank one and says so.
 TEST_F(ViewerFiles, LoadCgOfABadFileWithoutAPictureShowsTheBlank) {
   skip_first_update();
   const std::string junk = write("c.png", {'j', 'u', 'n', 'k'});
-  answer({junk});
-  click(20, 8);
+  for (const std::string& chosen : {junk, std::string()}) {
+    answer({chosen});
+    ::testing::internal::CaptureStderr();
+    click(20, 8);
+    frame();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("ファイルがロードできませんでした。"), std::string::npos) << said;
+    const AssetHandle pic = viewer_state().picture;
+    ASSERT_NE(pic, 0u) << chosen;
+    EXPECT_STREQ(get_texture_package(pic), "mem");
+    EXPECT_TRUE(viewer_state().picture_bytes.empty());
+    release_asset_registry_to_mark(&viewer_state().picture_mark);
+    viewer_state().picture = 0;
+  }
+}
+
+// While playing the picture wobbles by (4 sin 1.3t + 2 sin 2.1t, 3 sin 0.9t +
+// 2 sin 2.0t) degrees-sines, times H / 768, its scale and the wobble scale;
+// t counts frames from PLAY. Its scale does not pulse.
+TEST_F(ViewerFiles, PictureWobblesWhilePlaying) {
   frame();
-  const AssetHandle pic = viewer_state().picture;
-  ASSERT_NE(pic, 0u);
-  EXPECT_STREQ(get_texture_package(pic), "mem");
-  EXPECT_TRUE(viewer_state().picture_bytes.empty());
+  points_destroy_all();  // the camera stays centred and no effect runs
+  frame();
+  const SpriteData rest = *sprites(kPictureLayer)[0];
+  EXPECT_FLOAT_EQ(rest.x, 0);
+  EXPECT_FLOAT_EQ(rest.y, 16);
+  for (int i = 0; i < 4; ++i) {
+    click(880, 8);  // LAG 5
+    frame();
+  }
+  click(980, 8);
+  auto deg = [](double d) { return std::sin(d * M_PI / 180.0); };
+  // Where the picture was drawn, newest last; the stopped frames first.
+  std::vector<std::pair<float, float>> drawn(5, {rest.x, rest.y});
+  for (int t = 0; t < 60; ++t) {
+    if (t == 40) viewer_state().wobble_x_scale = 2.0f;
+    frame();
+    const double f = (kH / 768.0) * rest.scale_x * (t >= 40 ? 2.0 : 1.0);
+    const SpriteData* pic = sprites(kPictureLayer)[0];
+    SCOPED_TRACE(t);
+    EXPECT_NEAR(pic->x, (4 * deg(1.3 * t) + 2 * deg(2.1 * t)) * f, 0.01);
+    EXPECT_NEAR(pic->y, 16 + (3 * deg(0.9 * t) + 2 * deg(2.0 * t)) * f, 0.01);
+    EXPECT_FLOAT_EQ(pic->scale_x, rest.scale_x);
+    EXPECT_FLOAT_EQ(pic->scale_y, rest.scale_y);
+    // Afterimage i stands where the picture was i + 1 frames ago.
+    for (int i = 0; i < 5; ++i) {
+      const SpriteData* after = sprites(26 - i)[0];
+      EXPECT_EQ(after->x, drawn[drawn.size() - 1 - i].first) << i;
+      EXPECT_EQ(after->y, drawn[drawn.size() - 1 - i].second) << i;
+    }
+    drawn.emplace_back(pic->x, pic->y);
+  }
+  click(980, 8);  // STOP: at rest again
+  frame();
+  EXPECT_FLOAT_EQ(sprites(kPictureLayer)[0]->x, 0);
+  EXPECT_FLOAT_EQ(sprites(kPictureLayer)[0]->y, 16);
 }
 
 TEST_F(ViewerFiles, AfterimagesFollowLagWithHalvingAlpha) {
