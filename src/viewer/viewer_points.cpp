@@ -122,9 +122,12 @@ void point_set_effect_level(Task* task, uint8_t v) { point_get_record(task)->eff
 
 bool point_load_dialogue_file(Task* task, const char* path) {
   PointRecord* p = point_get_record(task);
+  // A file that cannot be read or is refused leaves the point's dialogue as
+  // it was: the user has been told why, and loses nothing.
+  DialogueList* dialogue = deffile_parse_file(path);
+  if (!dialogue) return false;
   free_dialogue(p);
-  p->dialogue = deffile_parse_file(path);
-  if (!p->dialogue) return false;
+  p->dialogue = dialogue;
   dialogue_box_prepare(p->dialogue);
   const size_t n = std::strlen(path);
   p->dialogue_path = new char[n + 1];

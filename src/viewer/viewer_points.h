@@ -55,8 +55,9 @@ void point_set_effect_speed(Task* task, uint8_t v);
 uint8_t point_get_effect_level(Task* task);
 void point_set_effect_level(Task* task, uint8_t v);
 
-// Reads a dialogue file for the point, dropping the one it had. A refused
-// file leaves the point without dialogue. Returns whether one was read.
+// Reads a dialogue file for the point in place of the one it had. A file that
+// is missing or refused leaves the point's dialogue as it was. Returns
+// whether one was read.
 bool point_load_dialogue_file(Task* task, const char* path);
 // The NAME of the dialogue file's speaker, or null.
 const char* point_get_dialogue_name(Task* task);

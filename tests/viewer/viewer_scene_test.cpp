@@ -699,7 +699,7 @@ TEST_F(ViewerScene, InitSetsTheSceneUpAndReleaseTakesItDown) {
   viewer_scene_init();
 }
 
-TEST_F(ViewerScene, MalformedDialogueFileLeavesThePointWithoutDialogue) {
+TEST_F(ViewerScene, RefusedDialogueFileLeavesThePointsDialogueAsItWas) {
   skip_first_update();
   viewer_test::TempDir dir;
   Task* t = add_point(0, 300, 300, 40);
@@ -710,8 +710,8 @@ TEST_F(ViewerScene, MalformedDialogueFileLeavesThePointWithoutDialogue) {
   EXPECT_STREQ(point_get_dialogue_name(t), "Mina");
   for (const std::string& path : {bad, loose, dir.path + "/absent.txt"}) {
     EXPECT_FALSE(point_load_dialogue_file(t, path.c_str())) << path;
-    EXPECT_EQ(point_get_dialogue_name(t), nullptr);
-    EXPECT_EQ(point_get_dialogue_path(t), nullptr);
+    EXPECT_STREQ(point_get_dialogue_name(t), "Mina") << path;
+    EXPECT_EQ(point_get_dialogue_path(t), good) << path;
   }
 }
 
