@@ -156,7 +156,7 @@ TEST_F(GfxTest, StartupMakesAHardwareDeviceAndAWhiteTexture) {
   EXPECT_EQ(gfx_device_ptr()->requested_width, 100);
   EXPECT_FALSE(gfx_requested_mode());
   gfx_present();  // the reset the requests asked for, windowed again
-  EXPECT_EQ(calls, "LR");
+  EXPECT_EQ(calls, "LRW");  // the window restyled after the reset
   EXPECT_TRUE(gfx_device_ptr()->present_params.windowed);
   EXPECT_FALSE(gfx_device_ptr()->reset_request);
   // The parameters a reset would take: windowed at the window's client size
