@@ -147,19 +147,37 @@ TEST_F(Instancing, PrefixedFindsAndNodeLookups) {
   Mat4 t;
   mat4_translation(&t, &p);
   for (int k = 0; k < 16; ++k) EXPECT_EQ(m.m[k], t.m[k]);
-  mesh("door_lnd", 1, 5, 10);
-  // Turning towards the node about the vertical keeps the rows level.
-  ASSERT_TRUE(get_lnd_matrix(door, &m, &p, 1));
-  EXPECT_NEAR(m.m[9], 0.0f, 1e-6f);
-  EXPECT_NEAR(m.m[10], 1.0f, 1e-6f);
-  EXPECT_EQ(m.m[12], 1.0f);
-  ASSERT_TRUE(get_lnd_matrix(door, &m, &p, 0));
-  for (float f : m.m) EXPECT_TRUE(std::isfinite(f));
-  // A node straight above p has no frame to look along: no NaN.
-  const Vec3 below{1, 0, 10};
-  ASSERT_TRUE(get_lnd_matrix(door, &m, &below, 0));
-  for (float f : m.m) EXPECT_TRUE(std::isfinite(f));
-  EXPECT_EQ(m.m[0], 1.0f);
+
+  // With the node at (3, 4, 5): mode 0 is the look-at frame from p, rows
+  // right, up, forward; mode 1 turns about the vertical only.
+  mesh("door_lnd", 3, 4, 5);
+  const float h = 0.70710678f, a = 0.23570226f, b = 0.94280904f, third = 1.0f / 3.0f;
+  const struct {
+    const char* what;
+    int32_t mode;
+    Vec3 p;
+    float rows[3][3];
+  } cases[] = {
+      {"look along (2, 1, 2)", 0, {1, 3, 3}, {{h, 0, -h}, {-a, b, -a}, {2 * third, third, 2 * third}}},
+      {"look straight up", 0, {3, -1, 5}, {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}}},
+      {"look straight down", 0, {3, 9, 5}, {{1, 0, 0}, {0, 0, 1}, {0, -1, 0}}},
+      {"look from the node itself", 0, {3, 4, 5}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}},
+      {"turn 45 degrees, pitch dropped", 1, {1, 3, 3}, {{h, 0, -h}, {0, 1, 0}, {h, 0, h}}},
+      {"turn towards -x", 1, {5, 4, 5}, {{0, 0, 1}, {0, 1, 0}, {-1, 0, 0}}},
+      {"turn with the node straight above", 1, {3, -1, 5}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(get_lnd_matrix(door, &m, &c.p, c.mode));
+    for (int r = 0; r < 3; ++r) {
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(m.m[r * 4 + k], c.rows[r][k], 1e-5f) << r << "," << k;
+      EXPECT_EQ(m.m[r * 4 + 3], 0.0f);
+    }
+    EXPECT_EQ(m.m[12], c.p.x);
+    EXPECT_EQ(m.m[13], c.p.y);
+    EXPECT_EQ(m.m[14], c.p.z);
+    EXPECT_EQ(m.m[15], 1.0f);
+  }
 }
 
 TEST_F(Instancing, AnimationsOfTwoPackages) {
