@@ -54,15 +54,44 @@ TEST(MeshDecoder, CubeWeldsTo24Vertices) {
   EXPECT_EQ(d.normals[9], -1.0f);
 }
 
+// Two triangles share the corners on positions 1 and 2. Corners weld only
+// when all five of their indices agree: a corner of the second triangle that
+// differs from its twin in any one attribute becomes a vertex of its own.
 TEST(MeshDecoder, IdenticalCornersShareAVertex) {
   MdlBuilder m;
   m.triangles = 2;
   m.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
   m.position_index = {0, 1, 2, 2, 1, 3};
-  const DecodedMesh d = decode(m);
-  EXPECT_EQ(d.vertex_count, 4u);
-  const std::vector<uint16_t> want = {0, 1, 2, 2, 1, 3};
-  EXPECT_EQ(d.indices, want);
+  m.normals = {0, 0, 1, 0, 0, -1};
+  m.normal_index.assign(6, 0);
+  m.colours = {0xFF000000u, 0xFFFFFFFFu};
+  m.colour_index.assign(6, 0);
+  m.coords = {0, 0, 1, 1};
+  m.coord_index.assign(6, 0);
+  m.skin = {{0}, {1}};
+  m.skin_index.assign(6, 0);
+  m.skinned = 1;
+  m.bone_count = 2;
+  const struct {
+    const char* what;
+    std::vector<uint16_t>* stream;
+    uint32_t vertices;
+    std::vector<uint16_t> indices;
+  } cases[] = {
+      {"all alike", nullptr, 4, {0, 1, 2, 2, 1, 3}},
+      {"normal", &m.normal_index, 5, {0, 1, 2, 3, 1, 4}},
+      {"colour", &m.colour_index, 5, {0, 1, 2, 3, 1, 4}},
+      {"texture coordinate", &m.coord_index, 5, {0, 1, 2, 3, 1, 4}},
+      {"skin", &m.skin_index, 5, {0, 1, 2, 3, 1, 4}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.stream) (*c.stream)[3] = 1;
+    const DecodedMesh d = decode(m);
+    EXPECT_EQ(d.vertex_count, c.vertices);
+    EXPECT_EQ(d.indices, c.indices);
+    if (c.stream) (*c.stream)[3] = 0;
+  }
 }
 
 TEST(MeshDecoder, TriangleCountChoosesThePath) {
@@ -113,8 +142,8 @@ TEST(MeshDecoder, StreamsNeedDataAndIndices) {
   EXPECT_TRUE(d.skin_weights.empty());
 
   m.skinned = 1;
-  std::array<uint8_t, 20> r{};
-  r[0] = 0;
+  m.bone_count = 4;
+  std::array<uint8_t, 20> r{2, 0, 3, 1};
   const float w[4] = {0.25f, 0.75f, 0, 0};
   std::memcpy(&r[4], w, 16);
   m.skin[0] = r;
@@ -122,6 +151,9 @@ TEST(MeshDecoder, StreamsNeedDataAndIndices) {
   EXPECT_EQ(d.skin_influences, 4u);
   ASSERT_EQ(d.skin_weights.size(), size_t(d.vertex_count) * 4);
   EXPECT_EQ(d.skin_weights[1], 0.75f);
+  ASSERT_EQ(d.skin_indices.size(), size_t(d.vertex_count) * 4);
+  const std::vector<uint8_t> bones(d.skin_indices.end() - 4, d.skin_indices.end());
+  EXPECT_EQ(bones, (std::vector<uint8_t>{2, 0, 3, 1}));
 }
 
 TEST(MeshDecoder, BoundsMaterialsAndBones) {
