@@ -131,6 +131,13 @@ TEST_F(MeshRecords, FirstTextureOfSeveralMaterials) {
   // Without the normal-map tag no map slot takes a default texture.
   EXPECT_EQ(o->materials[0].textures[1], 0);
   EXPECT_EQ(get_mesh_tag_flags(h), 0u);
+  // The specular tag alone adds no slot and no map package.
+  const int32_t packages = count_packages();
+  const AssetHandle shiny = add(mdl_cube(), "shiny", NAME_TAG_SPECULAR_MAP);
+  ASSERT_NE(shiny, 0);
+  EXPECT_EQ(get_mesh_object(shiny)->materials[0].slot_count, 1);
+  EXPECT_EQ(get_mesh_tag_flags(shiny), NAME_TAG_SPECULAR_MAP);
+  EXPECT_EQ(count_packages(), packages);
 }
 
 // A mesh kept across a release must not keep the handle of a texture the
