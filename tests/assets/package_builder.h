@@ -45,7 +45,10 @@ inline void add_chunk(std::vector<uint8_t>* file, uint32_t tag, uint32_t version
   file->insert(file->end(), payload.bytes.begin(), payload.bytes.end());
 }
 
-inline uint32_t version_of(uint32_t tag) { return find_chunk_kind(tag)->version; }
+// The version each tag must carry: 2.0 for "MDL " and "ANIM", 1.0 for the rest.
+inline uint32_t version_of(uint32_t tag) {
+  return tag == 0x204C444Du || tag == 0x4D494E41u ? 0x02000000u : 0x01000000u;
+}
 
 // Matrix, node, push, matrix, node, pop, end: a root with one child.
 inline Blob bone_payload(const char* root, const char* child, float root_x = 1.0f, float child_x = 2.0f) {

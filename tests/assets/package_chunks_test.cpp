@@ -189,19 +189,30 @@ TEST_F(Chunks, ChunksLoadInFileOrderAndDuplicatesKeepTheirHandle) {
 }
 
 TEST_F(Chunks, WrongVersionsAndUnknownTags) {
+  // Tags as their four characters in file order, the first in the low byte.
   const struct {
-    uint32_t tag;
-    int32_t code;
-  } cases[] = {{CHUNK_TAG_MESH, 4},    {CHUNK_TAG_BONE, 6},        {CHUNK_TAG_ANIMATION, 8},
-               {CHUNK_TAG_COLLISION, 10}, {CHUNK_TAG_TEXTURE, 12}, {CHUNK_TAG_CROP, 14},
-               {CHUNK_TAG_SPHERE_SET, 16}, {CHUNK_TAG_CAMERA_PATH, 18}};
+    char letters[5];
+    uint32_t version;
+    int32_t code, refused;
+    const char* text;
+  } cases[] = {
+      {"MDL ", 0x02000000, 4, 5, "pkg/00000002/02000000"},   {"BONE", 0x01000000, 6, 7, "pkg/00000002/01000000"},
+      {"ANIM", 0x02000000, 8, 9, "pkg/00000002/02000000"},   {"COLL", 0x01000000, 10, 11, "pkg/00000002/01000000"},
+      {"TEX ", 0x01000000, 12, 13, "pkg/00000002/01000000"}, {"CROP", 0x01000000, 14, 15, "pkg/00000002/01000000"},
+      {"SHIT", 0x01000000, 16, 17, "pkg/00000002/01000000"}, {"CAMR", 0x01000000, 18, 19, "pkg/00000002/01000000"},
+  };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.letters);
+    uint32_t tag = 0;
+    std::memcpy(&tag, c.letters, 4);
+    const ChunkKind* kind = find_chunk_kind(tag);
+    ASSERT_NE(kind, nullptr);
+    EXPECT_EQ(kind->version, c.version);
+    EXPECT_EQ(kind->refused_code, c.refused);
     // A byte-swapped version is wrong too.
-    const LoaderFault f = load_one(c.tag, Blob{}, 0x00000002);
-    EXPECT_EQ(f.code, c.code) << std::hex << c.tag;
-    char text[64];
-    std::snprintf(text, sizeof text, "pkg/00000002/%08x", version_of(c.tag));
-    EXPECT_EQ(f.text, text);
+    const LoaderFault f = load_one(tag, Blob{}, 0x00000002);
+    EXPECT_EQ(f.code, c.code);
+    EXPECT_EQ(f.text, c.text);
   }
   LoaderFault f = load_one(0x5A595857, Blob{}, 1);
   EXPECT_EQ(f.code, LOADER_FAULT_UNKNOWN_TAG);

@@ -137,7 +137,7 @@ TEST_F(Loader, QueueLimits) {
   EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));
   EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));  // pending: added once
   EXPECT_EQ(package_loader()->tail, 1u);
-  for (int i = 1; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(std::string("q").append(std::to_string(i)).c_str(), 0));
+  for (int i = 1; i < 128; ++i) ASSERT_TRUE(enqueue_package(std::string("q").append(std::to_string(i)).c_str(), 0));
   EXPECT_FALSE(enqueue_package("one_more", 0));
   EXPECT_EQ(package_loader()->state, 1);
   reset_package_loader();

@@ -71,7 +71,8 @@ class PackageTextures : public GraphicsSession {
     add_chunk(&file, CHUNK_TAG_TEXTURE, version_of(CHUNK_TAG_TEXTURE), texture_chunk(name, picture));
     write(std::string(package) + ".bin", file);
   }
-  void load(const char* package, uint32_t flags = kLoadFlagMipChain) {
+  // Queue flag bit 1 asks for mip chains.
+  void load(const char* package, uint32_t flags = 2) {
     ASSERT_TRUE(enqueue_package(package, flags));
     run();
   }
@@ -92,7 +93,7 @@ TEST_F(PackageTextures, PayloadPictureAndLooseFile) {
   EXPECT_EQ(t->flags & TEXTURE_FLAG_MIP_CHAIN, TEXTURE_FLAG_MIP_CHAIN);
   // Without queue flag bit 1, one level only.
   write_package("flat", "face.png", write_png(sample_gradient(8, 4), PngKind::RGBA8));
-  load("flat", ~kLoadFlagMipChain);
+  load("flat", ~2u);
   t = get_texture_object(find_texture("flat", "face"));
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->flags & TEXTURE_FLAG_MIP_CHAIN, 0);

@@ -49,9 +49,9 @@ TEST(InstanceNames, SuffixesCutsAndTables) {
   EXPECT_EQ(cut_at_first_underscore("door_main_x"), "door");
   EXPECT_EQ(cut_at_last_underscore("door_main_x"), "door_main");
   EXPECT_EQ(cut_at_last_underscore("door"), "door");
-  EXPECT_EQ(instance_layer(INSTANCE_LAYER_50 | INSTANCE_LAYER_51), kInstanceLayer50);
-  EXPECT_EQ(instance_layer(INSTANCE_LAYER_51), kInstanceLayer51);
-  EXPECT_EQ(instance_layer(0), kInstanceLayerDefault);
+  EXPECT_EQ(instance_layer(0x42), 50);
+  EXPECT_EQ(instance_layer(0x40), 51);
+  EXPECT_EQ(instance_layer(0x1BD), 53);
 
   const StageTablePair* row = stage_table_first_row();
   ASSERT_NE(stage_table_lookup(row, 32), nullptr);
@@ -367,7 +367,7 @@ TEST_F(Instancing, StageAndModels) {
   EXPECT_EQ(matrix_stack_depth(), depth);
   EXPECT_EQ(stage_part_count(INSTANCE_LAYER_50), 3);
   ASSERT_EQ(made.size(), 3u);
-  EXPECT_EQ(made[0]->layer, kInstanceLayer50);
+  EXPECT_EQ(made[0]->layer, 50);
   EXPECT_NE(made[0]->flags & kTaskVisible, 0u);
   EXPECT_EQ(made[1]->flags & kTaskVisible, 0u);
   EXPECT_EQ(made[0]->owner, get_stage_owner());
@@ -378,10 +378,10 @@ TEST_F(Instancing, StageAndModels) {
   EXPECT_EQ(mesh_part_collider(made[2]), nullptr);
 
   // Sixteen entries at most.
-  for (int i = 2; i < kStageInstanceEntries; ++i) instantiate_model("pkg", "town_s", nullptr, INSTANCE_STATIC, 0);
-  EXPECT_EQ(s->entry_count, kStageInstanceEntries);
+  for (int i = 2; i < 16; ++i) instantiate_model("pkg", "town_s", nullptr, INSTANCE_STATIC, 0);
+  EXPECT_EQ(s->entry_count, 16);
   EXPECT_EQ(instantiate_model("pkg", "town_s", nullptr, INSTANCE_STATIC, 0), nullptr);
-  EXPECT_EQ(s->entry_count, kStageInstanceEntries);
+  EXPECT_EQ(s->entry_count, 16);
   EXPECT_EQ(instantiate_model("pkg", "nothing", nullptr, 0, 0), nullptr);
 
   free_stage_instances();
@@ -403,7 +403,7 @@ TEST_F(Instancing, StageAndModels) {
   ASSERT_NE(stage_part, nullptr);
   EXPECT_EQ(stage_part, get_stage_instances()->results[0]);
   EXPECT_EQ(find_stage_instance("_x"), nullptr);
-  EXPECT_EQ(stage_part->layer, kInstanceLayerDefault);
+  EXPECT_EQ(stage_part->layer, 53);
   const Collider* stands_on = task_data<StaticPart>(stage_part)->colliders;
   ASSERT_NE(stands_on, nullptr);
   EXPECT_EQ(stands_on->model, get_collision_record(model_collision));
