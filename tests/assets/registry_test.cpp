@@ -76,26 +76,31 @@ TEST_F(Registry, SameHashNamesAreToldApartByName) {
   EXPECT_EQ(get_crop_package(in_bang), get_package_record(package)->name);
 }
 
-// Only the newest crop can be taken out by hand: taking out an older one
-// would hand the newer crops' names to the next registration.
-TEST_F(Registry, UnregisterCropTakesOutOnlyTheNewest) {
+// A crop taken out by hand is cleared but keeps its place in the pool. Only
+// the newest gives back its name's bytes: an older one's lie under the
+// names of newer crops.
+TEST_F(Registry, UnregisteredCropsKeepTheirPlace) {
   const AssetHandle older = register_crop("p", "older", 0.5f, 0, 1, 1, nullptr);
-  const uint32_t used = get_asset_pool(ASSET_POOL_CROPS)->names.used;
   const AssetHandle newer = register_crop("p", "newer", 0.25f, 0, 1, 1, nullptr);
+  const uint32_t used = get_asset_pool(ASSET_POOL_CROPS)->names.used;
   unregister_crop(older);
   EXPECT_EQ(count_crops(), 2);
-  EXPECT_FLOAT_EQ(get_crop_record(older)->u, 0.5f);
+  EXPECT_EQ(get_crop_record(older)->u, 0.0f);
+  EXPECT_EQ(get_crop_name(older), nullptr);
+  EXPECT_EQ(find_crop("p", "older"), 0u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
   EXPECT_STREQ(get_crop_name(newer), "newer");
   unregister_crop(newer);
-  EXPECT_EQ(count_crops(), 1);
-  EXPECT_EQ(get_crop_record(newer), nullptr);
+  EXPECT_EQ(count_crops(), 2);
+  EXPECT_EQ(get_crop_name(newer), nullptr);
   EXPECT_EQ(find_crop("p", "newer"), 0u);
-  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used - 6);
   unregister_crop(0);
-  unregister_crop(newer);
-  EXPECT_EQ(count_crops(), 1);
-  EXPECT_EQ(register_crop("p", "next", 0, 0, 1, 1, nullptr), newer);
-  EXPECT_STREQ(get_crop_name(older), "older");
+  unregister_crop(newer + 1);
+  EXPECT_EQ(count_crops(), 2);
+  const AssetHandle next = register_crop("p", "newer", 0, 0, 1, 1, nullptr);
+  EXPECT_EQ(next, newer + 1);
+  EXPECT_STREQ(get_crop_name(next), "newer");
 }
 
 TEST_F(Registry, FindWithAndWithoutPackage) {

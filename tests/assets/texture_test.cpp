@@ -514,26 +514,65 @@ TEST_F(Textures, PoolsRefuseWhenFull) {
   EXPECT_EQ(create_depth_surface("t", "late", 4, 4, 0), 0u);
 }
 
-TEST_F(Textures, OlderRecordsGiveUpOnlyTheirDeviceObjects) {
+// A texture taken out by hand is cleared and found no more, but keeps its
+// place in the pool, so that the registry's release still removes every
+// record registered after a mark. Only the newest gives back its name's
+// bytes: an older one's lie under the names of newer records.
+TEST_F(Textures, UnregisteredRecordsKeepTheirPlace) {
   const AssetHandle older = create_texture("t", "older", 4, 4, 0);
   const AssetHandle newer = create_texture("t", "newer", 4, 4, 0);
+  const uint32_t names = get_asset_pool(ASSET_POOL_TEXTURES)->names.used;
+  const int64_t bytes = asset_texture_bytes();
   unregister_texture(older);
-  EXPECT_EQ(get_texture_object(older)->texture, nullptr);
   EXPECT_EQ(count_textures(), int32_t(newer));
-  const AssetHandle next = create_texture("t", "next", 4, 4, 0);
+  EXPECT_EQ(get_texture_object(older)->texture, nullptr);
+  EXPECT_EQ(get_texture_name(older), nullptr);
+  EXPECT_EQ(find_texture("t", "older"), 0u);
+  EXPECT_EQ(asset_texture_bytes(), bytes - 4 * 4 * 4);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_TEXTURES)->names.used, names);
   EXPECT_STREQ(get_texture_name(newer), "newer");
+
+  RegistryMark before_next;
+  mark_asset_registry(&before_next);
+  const AssetHandle next = create_texture("t", "next", 4, 4, 0);
+  EXPECT_EQ(next, newer + 1);
+  unregister_texture(next);
+  EXPECT_EQ(count_textures(), int32_t(next));
+  EXPECT_EQ(find_texture("t", "next"), 0u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_TEXTURES)->names.used, names);
+  // Made again, a texture of the old name is a new record, and a release to
+  // the mark taken before "next" removes it.
+  const AssetHandle again = create_texture("t", "older", 4, 4, 0);
+  EXPECT_EQ(again, next + 1);
+  EXPECT_STREQ(get_texture_name(again), "older");
+  release_asset_registry_to_mark(&before_next);
+  EXPECT_EQ(count_textures(), int32_t(newer));
+  EXPECT_EQ(find_texture("t", "older"), 0u);
   EXPECT_EQ(find_texture("t", "newer"), newer);
+  EXPECT_EQ(asset_texture_bytes(), bytes - 4 * 4 * 4);
+  unregister_texture(0);
   unregister_texture(next);
   EXPECT_EQ(count_textures(), int32_t(newer));
-  EXPECT_EQ(find_texture("t", "next"), 0u);
 
+  // A released depth surface keeps its record, name and handle; a resize
+  // makes its surface again.
   const AssetHandle d1 = create_depth_surface("t", "d1", 8, 8, 1);
   const AssetHandle d2 = create_depth_surface("t", "d2", 8, 8, 0);
+  const int64_t with_surfaces = asset_texture_bytes();
   release_depth_surface(d1);
   EXPECT_EQ(get_depth_surface_object(d1)->surface, nullptr);
+  EXPECT_EQ(asset_texture_bytes(), with_surfaces - 8 * 8 * 4);
   EXPECT_STREQ(get_depth_surface_name(d2), "d2");
   release_depth_surface(d2);
-  EXPECT_EQ(count_depth_surfaces(), int32_t(d1));
+  EXPECT_EQ(count_depth_surfaces(), int32_t(d2));
+  EXPECT_STREQ(get_depth_surface_name(d2), "d2");
+  EXPECT_EQ(find_depth_surface("t", "d2"), d2);
+  EXPECT_EQ(asset_texture_bytes(), with_surfaces - 8 * 8 * 4 - 8 * 8 * 2);
+  resize_depth_surface(d2, 4, 4, 0);
+  EXPECT_NE(get_depth_surface_object(d2)->surface, nullptr);
+  const AssetHandle d3 = create_depth_surface("t", "d3", 8, 8, 0);
+  EXPECT_EQ(d3, d2 + 1);
+  EXPECT_STREQ(get_depth_surface_name(d2), "d2");
 }
 
 TEST_F(Textures, DeviceLossRemakesRenderTargetsAndDepthSurfaces) {
