@@ -74,6 +74,18 @@ TEST_F(Registry, SameHashNamesAreToldApartByName) {
   EXPECT_EQ(get_package_record(package)->hash, 0x21u);
   EXPECT_EQ(intern_package_name("!"), get_package_record(package)->name);
   EXPECT_EQ(get_crop_package(in_bang), get_package_record(package)->name);
+  // "@" and "@@" hash to 0, as no package does: their records are still
+  // told apart by name, and neither is a record without a package.
+  const AssetHandle none = crop(nullptr, "y");
+  const AssetHandle at = crop("@", "y");
+  const AssetHandle at_at = crop("@@", "y");
+  ASSERT_EQ(hash_name("@@"), 0u);
+  ASSERT_NE(at, none);
+  ASSERT_NE(at, at_at);
+  EXPECT_EQ(find_crop("@@", "y"), at_at);
+  EXPECT_EQ(find_crop("@", "y"), at);
+  EXPECT_EQ(find_crop("", "y"), none);
+  EXPECT_EQ(get_crop_package(none), nullptr);
 }
 
 // A crop taken out by hand is cleared but keeps its place in the pool. Only

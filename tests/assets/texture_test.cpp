@@ -514,6 +514,15 @@ TEST_F(Textures, PoolsRefuseWhenFull) {
   EXPECT_EQ(create_depth_surface("t", "late", 4, 4, 0), 0u);
 }
 
+TEST_F(Textures, NegativeSizesAreRefused) {
+  const int32_t textures = count_textures(), surfaces = count_depth_surfaces();
+  EXPECT_EQ(create_texture("t", "wide", -4, 4, 0), 0u);
+  EXPECT_EQ(create_render_target_texture("t", "tall", 4, -1, 0), 0u);
+  EXPECT_EQ(create_depth_surface("t", "deep", 4, -4, 0), 0u);
+  EXPECT_EQ(count_textures(), textures);
+  EXPECT_EQ(count_depth_surfaces(), surfaces);
+}
+
 // A texture taken out by hand is cleared and found no more, but keeps its
 // place in the pool, so that the registry's release still removes every
 // record registered after a mark. Only the newest gives back its name's
