@@ -27,6 +27,9 @@ class AssetStore : public ::testing::Test {
 
 TEST_F(AssetStore, MatrixStackDepthLimits) {
   EXPECT_EQ(matrix_stack_depth(), 0);
+  Mat4 identity;
+  mat4_identity(&identity);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(matrix_stack_top()->m[k], identity.m[k]) << k;
   EXPECT_EQ(matrix_stack_parent(), nullptr);
   for (int i = 0; i < 70; ++i) matrix_stack_push();
   EXPECT_EQ(matrix_stack_depth(), 63);

@@ -322,6 +322,12 @@ TEST_F(Chunks, MalformedPayloadsAreRefused) {
          b.set(0, 0x40000000);
          return b;
        }},
+      {"animation track header past end", CHUNK_TAG_ANIMATION, 9,
+       [] {
+         Blob b = animation_payload("w", "t", 1, 1);
+         b.set(payload_u32(b.view(), 12), b.size() - 8);
+         return b;
+       }},
       {"animation keys past end", CHUNK_TAG_ANIMATION, 9,
        [] {
          Blob b = animation_payload("w", "t", 1, 1);
@@ -504,6 +510,16 @@ TEST_F(Chunks, FullDataBufferRefusesWithoutChange) {
     EXPECT_EQ(get_asset_pool(ASSET_POOL_BONE_TREES)->names.used, fits ? 2u : 0u) << bytes;
     EXPECT_EQ(get_asset_pool(ASSET_POOL_BONE_TREES)->data.used, fits ? 180u : 0u) << bytes;
   }
+  // A sphere set whose copy does not fit is refused too (the loader passes
+  // it over).
+  RegistryCapacities c = roomy();
+  c.pools[ASSET_POOL_SPHERE_SETS].data_bytes = 16;
+  init_asset_registry(c);
+  const Blob spheres = sphere_payload("s");
+  EXPECT_EQ(register_sphere_set("pkg", "s", spheres.bytes.data(), spheres.size()), 0u);
+  EXPECT_FALSE(load_one(CHUNK_TAG_SPHERE_SET, spheres));
+  EXPECT_EQ(count_sphere_sets(), 0);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_SPHERE_SETS)->names.used, 0u);
 }
 
 // Each copy starts at the first 4-byte boundary after the one before.

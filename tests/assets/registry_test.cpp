@@ -253,6 +253,20 @@ TEST_F(Registry, ReleaseToMarkRestoresEveryCount) {
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->peak_count, crops_before + 3);
 }
 
+// The pool walkers visit the records and change nothing.
+TEST_F(Registry, PoolWalkersChangeNothing) {
+  crop("p", "a");
+  crop("p", "b");
+  const uint32_t names = get_asset_pool(ASSET_POOL_CROPS)->names.used;
+  for (void (*walk)() : {walk_mesh_pool, walk_texture_pool, walk_crop_pool, walk_bone_tree_pool,
+                         walk_animation_pool, walk_collision_pool, walk_sphere_set_pool, walk_camera_path_pool}) {
+    walk();
+  }
+  EXPECT_EQ(count_crops(), 2);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, names);
+  EXPECT_STREQ(get_crop_name(2), "b");
+}
+
 TEST_F(Registry, WithoutADeviceTexturesAreRefused) {
   for (AssetHandle h : {get_white_texture(), get_black_texture(), get_green_texture(), get_cyan_texture(),
                         get_magenta_texture(), get_normal_texture()}) {

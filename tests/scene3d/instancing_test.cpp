@@ -340,6 +340,7 @@ TEST_F(Instancing, StageAndModels) {
   ASSERT_EQ(s->entry_count, 1);
   EXPECT_EQ(s->entries[0].part_count, 2);
   EXPECT_EQ(stage_part_count(INSTANCE_STATIC), 2);
+  EXPECT_EQ(stage_part_count(0x6), 0);
   EXPECT_EQ(static_calls, 1);
   // One static part on the stage's owner draws the chain and owns it.
   Task* town_part = s->results[0];
