@@ -193,6 +193,7 @@ TEST_F(MeshRecords, BlankMeshesAndTheirBoneSource) {
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(o->info.vertex_count, 3 * c.triangles);
     EXPECT_EQ(o->buffers.index_buffer, nullptr);
+    EXPECT_EQ(o->stride, 32u) << "position, normal and one coordinate pair";
     ASSERT_EQ(o->info.material_count, 1u);
     EXPECT_EQ(o->materials[0].words[0], 0u);
     EXPECT_EQ(o->materials[0].words[1], 0u);

@@ -154,6 +154,14 @@ TEST_F(Loader, LoadedPackagesAreSkippedByBaseName) {
   ASSERT_TRUE(enqueue_package("dir\\pkg", 0));
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(fault_code, -1);
+  // Entries after a skipped one are each looked at in their turn.
+  write("two.bin", two_chunks());
+  write("three.bin", two_chunks());
+  for (const char* name : {"pkg", "two", "pkg", "three"}) ASSERT_TRUE(enqueue_package(name, 0));
+  run();
+  EXPECT_EQ(fault_code, -1);
+  EXPECT_TRUE(is_package_loaded("two"));
+  EXPECT_TRUE(is_package_loaded("three"));
 }
 
 TEST_F(Loader, TheOtherRootIsTried) {

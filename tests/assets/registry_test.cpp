@@ -251,6 +251,10 @@ TEST_F(Registry, ReleaseToMarkRestoresEveryCount) {
   release_asset_registry_to_mark(&again);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->peak_count, crops_before + 3);
+  // "keep", "one", "two" and "three" with their terminators at most.
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.peak, 5u + 4u + 4u + 6u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_PACKAGES)->names.peak, package_names + 2u + 2u);  // "p", "q"
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_DEPTH_SURFACES)->names.peak, 0u);
 }
 
 // The pool walkers visit the records and change nothing.
