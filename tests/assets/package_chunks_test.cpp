@@ -540,15 +540,7 @@ TEST_F(Chunks, PayloadCopiesStartOnFourByteBoundaries) {
 // cell that holds it.
 TEST_F(Chunks, CollisionTrianglesAcrossCells) {
   Blob b;
-  for (int i = 0; i < 22; ++i) b.u32(0);
-  b.set(0, b.str("two"));
-  b.set(4, 2);
-  b.set(8, 2);
-  b.set(12, 1);
-  b.set(16, 1);
-  const uint32_t cells = b.size();
-  for (int i = 0; i < 24; ++i) b.u32(0);
-  b.set(64, cells);
+  const uint32_t cells = collision_grid(&b, "two", 2);
   const uint32_t counts[2] = {1, 2};
   for (uint32_t cell = 0; cell < 2; ++cell) {
     b.set(cells + 48 * cell, counts[cell]);
