@@ -266,6 +266,23 @@ TEST_F(Chunks, OddButUsablePayloadsLoad) {
   Mat4 m;
   EXPECT_FALSE(get_node_model_matrix(find_bone_tree("pkg", "open"), "missing", &m));
   EXPECT_EQ(matrix_stack_depth(), 0);
+  // A node with no matrix before it has no local matrix, also when the
+  // stream goes on past it.
+  Blob bare;
+  bare.u32(1);
+  const uint32_t first_at = bare.u32(0);
+  bare.u32(0);
+  bare.u32(2);
+  for (int i = 0; i < 16; ++i) bare.f32(i % 5 == 0 ? 1.0f : 0.0f);
+  bare.u32(1);
+  const uint32_t second_at = bare.u32(0);
+  bare.u32(0);
+  bare.u32(5);
+  bare.set(first_at, bare.str("bare"));
+  bare.set(second_at, bare.str("dressed"));
+  ASSERT_FALSE(load_one(CHUNK_TAG_BONE, bare));
+  EXPECT_FALSE(get_node_local_matrix(find_bone_tree("pkg", "bare"), "bare", &m));
+  EXPECT_TRUE(get_node_local_matrix(find_bone_tree("pkg", "bare"), "dressed", &m));
 }
 
 // Each malformed payload is refused with its tag's code and changes nothing.

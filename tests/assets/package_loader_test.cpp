@@ -263,7 +263,10 @@ TEST_F(Loader, CategoriesLoadTexturesThenCrops) {
   set_package_loader_roots((dir_ + "/").c_str(), (dir_ + "/").c_str(), (dir_ + "/").c_str(), 0);
   ASSERT_TRUE(enqueue_package("ui", 0));
   EXPECT_EQ(package_loader()->queue[0].kind, static_cast<uint32_t>(LOAD_KIND_TEXLIST));
-  run();
+  // Eight steps with more to do (next entry, start, three choices of the
+  // next item, texture, crop, close), then the queue is found empty.
+  EXPECT_EQ(run(), 8);
+  EXPECT_EQ(package_loader()->state, 0);
   EXPECT_EQ(fault_code, -1);
   // No device here, so the texture is passed over; the crop still registers.
   const CropRecord* c = get_crop_record(find_crop("ui", "button"));
