@@ -64,9 +64,14 @@ void set_crop_pixels(AssetHandle crop, int32_t x, int32_t y, int32_t width, int3
 }
 
 void unregister_crop(AssetHandle handle) {
-  if (handle == 0 || static_cast<int32_t>(handle) != pool().count) return;
-  crop_pool_remove(pool().count - 1);
-  --pool().count;
+  CropRecord* c = get_crop_record(handle);
+  if (!c) return;
+  if (static_cast<int32_t>(handle) == pool().count) {
+    crop_pool_remove(pool().count - 1);
+    return;
+  }
+  // The names of newer crops follow this one's in the buffer.
+  *c = CropRecord{};
 }
 
 AssetHandle find_crop(const char* package, const char* name) {

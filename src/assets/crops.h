@@ -27,8 +27,9 @@ AssetHandle register_crop_of_texture(const char* package, const char* name, int3
 // Points an existing crop at a rectangle in pixels of a texture; an invalid
 // texture gives texture 0 and zero fractions; an invalid crop does nothing.
 void set_crop_pixels(AssetHandle crop, int32_t x, int32_t y, int32_t width, int32_t height, AssetHandle texture);
-// Removes the newest crop outright; an older one is left as it is, since
-// rewinding its name would hand newer crops' names to the next registration.
+// Clears the crop, which is found no more; the count stays for the
+// registry's release. The newest crop also gives back its name's bytes (an
+// older one's lie under the names of newer crops).
 void unregister_crop(AssetHandle handle);
 
 AssetHandle find_crop(const char* package, const char* name);

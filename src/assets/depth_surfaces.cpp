@@ -57,15 +57,9 @@ void resize_depth_surface(AssetHandle handle, int32_t width, int32_t height, int
 
 void release_depth_surface(AssetHandle handle) {
   DepthSurfaceRecord* r = get_depth_surface_record(handle);
-  if (!r) return;
-  if (static_cast<int32_t>(handle) == pool().count) {
-    depth_surface_pool_remove(pool().count - 1);
-    --pool().count;
-    return;
-  }
-  // Rewinding the name buffer here would hand the names of newer records
-  // to the next registration.
-  drop_surface(r);
+  // The record keeps its head, and so its name's bytes, until the registry's
+  // release removes it.
+  if (r) drop_surface(r);
 }
 
 AssetHandle find_depth_surface(const char* package, const char* name) {

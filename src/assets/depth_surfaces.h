@@ -19,8 +19,8 @@ AssetHandle create_depth_surface(const char* package, const char* name, int32_t 
                                  int32_t depth_format_code);
 // Makes the surface again at the new size; a zero size leaves none.
 void resize_depth_surface(AssetHandle handle, int32_t width, int32_t height, int32_t depth_format_code);
-// Removes the newest surface outright; an older one only gives up its device
-// surface.
+// Gives up the device surface and its bytes; the record, its name and its
+// handle stay until the registry's release (a resize makes a surface again).
 void release_depth_surface(AssetHandle handle);
 
 AssetHandle find_depth_surface(const char* package, const char* name);

@@ -79,8 +79,9 @@ struct MeshPayloadLayout {
 
 // Checks the whole layout: the header and material table fit, the name and
 // every texture and bone name end inside the payload, every used index
-// stream fits and indexes inside its pool, skin bone indices stay below the
-// bone count. A payload without triangles or positions is refused too.
+// stream fits and indexes inside its pool. Skin bone indices are not held
+// to the bone count (unused slots carry 255); the device mesh clamps them.
+// A payload without triangles or positions is refused too.
 bool validate_mesh_payload(PayloadView payload, MeshPayloadLayout* layout);
 
 // Both decoders validate first and leave out empty when the payload fails.

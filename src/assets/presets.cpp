@@ -137,8 +137,8 @@ bool get_lnd_matrix(AssetHandle mesh, Mat4* out, const Vec3* p, int32_t mode) {
     mat4_translation(out, p);
     return false;
   }
-  // A look along the vertical (or nowhere) has no defined frame.
-  if (node.x == p->x && node.z == p->z) {
+  // A node at p gives no direction to turn towards.
+  if (node.x == p->x && node.y == p->y && node.z == p->z) {
     mat4_translation(out, p);
     return true;
   }

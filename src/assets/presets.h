@@ -70,9 +70,10 @@ void clamp_named_textures(const char* package, const char* const* names, int32_t
 // Node lookups from a mesh handle.
 bool find_swnod_node(AssetHandle mesh, Vec3* position, float* value);
 bool find_tnd_node(AssetHandle mesh, Vec3* position);
-// Mode 0 looks from p at the "_lnd" node, any other mode turns towards it
-// about the vertical only. Without the node: translation by p and false. A
-// node straight above, below or at p gives no rotation.
+// Mode 0 looks from p at the "_lnd" node (a node straight above or below
+// gets the look-at frame of a vertical look), any other mode turns towards
+// it about the vertical only. Without the node: translation by p and false;
+// a node at p gives translation by p and true.
 bool get_lnd_matrix(AssetHandle mesh, Mat4* out, const Vec3* p, int32_t mode);
 AssetHandle find_pad_animation(AssetHandle mesh);
 

@@ -27,9 +27,9 @@ class Tokens {
     return true;
   }
 
-  // Puts the last token back, so that an argument that did not read is
-  // taken again as the next token.
-  void unread(std::string_view token) { pos_ = static_cast<size_t>(token.data() - text_); }
+  // Goes back to a place inside the last token, so that what follows it
+  // there (or the whole token) is taken as the next token.
+  void unread(const char* at) { pos_ = static_cast<size_t>(at - text_); }
 
   void skip_line() {
     while (pos_ < size_ && text_[pos_] != '\n' && text_[pos_] != '\r' && text_[pos_] != 26) ++pos_;
@@ -41,25 +41,26 @@ class Tokens {
   size_t pos_ = 0;
 };
 
-bool read_int(std::string_view token, int* out) {
+// Numbers read as formatted input reads them: the longest number at the
+// token's start, the rest of the token left for what is read next. The
+// characters read (0 when none, or for a value out of range or not finite).
+size_t read_int(std::string_view token, int* out) {
   const std::string s(token);
   char* end = nullptr;
   errno = 0;
   const long v = std::strtol(s.c_str(), &end, 10);
-  if (s.empty() || end != s.c_str() + s.size() || errno == ERANGE || v < -2147483647L || v > 2147483647L) {
-    return false;
-  }
+  if (end == s.c_str() || errno == ERANGE || v < -2147483647L || v > 2147483647L) return 0;
   *out = static_cast<int>(v);
-  return true;
+  return static_cast<size_t>(end - s.c_str());
 }
 
-bool read_float(std::string_view token, float* out) {
+size_t read_float(std::string_view token, float* out) {
   const std::string s(token);
   char* end = nullptr;
   const float v = std::strtof(s.c_str(), &end);
-  if (end != s.c_str() + s.size() || s.empty() || !std::isfinite(v)) return false;
+  if (end == s.c_str() || !std::isfinite(v)) return 0;
   *out = v;
-  return true;
+  return static_cast<size_t>(end - s.c_str());
 }
 
 enum class Keyword { None, Cat, Tex, Size, Crop };
@@ -99,16 +100,16 @@ struct Parser {
     return true;
   }
 
+  // A number argument. One that does not read leaves its token to be read
+  // again; what follows a number inside its token is read next.
   template <typename T, typename Read>
   bool number(T* out, Read read) {
     std::string_view t;
     bool too_long = false;
     if (!tokens.next(&t, &too_long)) return false;
-    if (too_long || !read(t, out)) {
-      tokens.unread(t);
-      return false;
-    }
-    return true;
+    const size_t used = too_long ? 0 : read(t, out);
+    if (used < t.size()) tokens.unread(t.data() + used);
+    return used > 0;
   }
 
   void cat() {

@@ -10,6 +10,8 @@
 //   tex FILE            adds a texture file to the current category
 //   size W H            the current texture's size in pixels
 //   crop X Y W H NAME   a crop of the current texture, in pixels
+// A number is read from the start of its token, and what follows it there is
+// read next ("64px" is 64, then "px"), as formatted input reads numbers.
 // Entries without a place (a texture before any category, a crop before any
 // texture or of a texture without a size) or with arguments that do not
 // read are left out with a message; nothing in the file can fail the parse.

@@ -201,13 +201,13 @@ void unregister_texture(AssetHandle handle) {
   if (!r) return;
   if (static_cast<int32_t>(handle) == pool().count) {
     texture_pool_remove(pool().count - 1);
-    --pool().count;
     return;
   }
-  // Rewinding the name buffer here would hand the names of newer records
-  // to the next registration.
+  // The names of newer records follow this one's in the buffer, so its
+  // bytes stay taken until a release removes the records before it.
   drop_bytes(r);
-  put_back(r, give_up_object(r));
+  gfx_release_texture_pair(&r->object);
+  *r = TextureRecord{};
 }
 
 AssetHandle find_texture(const char* package, const char* name) { return find_in_pool(pool(), package, view(name)); }

@@ -57,8 +57,10 @@ bool set_texture_address_modes(AssetHandle handle, uint32_t u, uint32_t v);
 // Makes the device texture again at the new size and format, keeping the
 // handle, name, kind and address modes; a zero size leaves no device texture.
 void resize_texture(AssetHandle handle, int32_t width, int32_t height, int32_t format_code);
-// Removes the newest texture outright; an older one only gives up its device
-// texture (the records after it keep their names and handles).
+// Gives up the device texture and its bytes and clears the record, which
+// is found no more; the count stays for the registry's release. The newest
+// record also gives back its name's bytes (an older one's lie under the
+// names of newer records).
 void unregister_texture(AssetHandle handle);
 
 AssetHandle find_texture(const char* package, const char* name);

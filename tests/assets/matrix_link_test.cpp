@@ -27,6 +27,9 @@ class AssetStore : public ::testing::Test {
 
 TEST_F(AssetStore, MatrixStackDepthLimits) {
   EXPECT_EQ(matrix_stack_depth(), 0);
+  Mat4 identity;
+  mat4_identity(&identity);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(matrix_stack_top()->m[k], identity.m[k]) << k;
   EXPECT_EQ(matrix_stack_parent(), nullptr);
   for (int i = 0; i < 70; ++i) matrix_stack_push();
   EXPECT_EQ(matrix_stack_depth(), 63);
@@ -77,6 +80,11 @@ TEST_F(AssetStore, LinkPoolHoldsTenNodes) {
   EXPECT_EQ(link_pool_in_use(), 10);
   EXPECT_EQ(chains[0]->mesh, 1u);
   EXPECT_EQ(chains[0]->word, 7u);
+  EXPECT_EQ(chains[0]->value, 0.0f);
+  EXPECT_EQ(chains[0]->info, get_mesh_record(1)->info);
+  // Chains are built from the free list in node order.
+  EXPECT_EQ(chains[0], &get_asset_registry()->links.nodes[0]);
+  EXPECT_EQ(chains[1], &get_asset_registry()->links.nodes[5]);
 
   int length = 0;
   for (LinkNode* n = chains[1]; n; n = n->next) ++length;
@@ -93,9 +101,18 @@ TEST_F(AssetStore, LinkPoolHoldsTenNodes) {
   EXPECT_FALSE(link_chain_append("m", "wheel", nullptr));
   LinkNode* again = nullptr;
   EXPECT_TRUE(link_chain_commit(&again));
+  EXPECT_EQ(again, chains[0]) << "a freed chain is the front of the free list";
   EXPECT_EQ(again->word, 0u);
   EXPECT_EQ(link_pool_in_use(), 10);
   EXPECT_EQ(link_pool_peak(), 10);
+  link_chain_free(again);
+  link_chain_free(chains[1]);
+  EXPECT_EQ(link_pool_in_use(), 0);
+  link_chain_begin();
+  EXPECT_TRUE(link_chain_append("m", "wheel", nullptr));
+  LinkNode* front = nullptr;
+  EXPECT_TRUE(link_chain_commit(&front));
+  EXPECT_EQ(front, chains[1]);
 }
 
 }  // namespace

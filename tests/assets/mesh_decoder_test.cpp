@@ -15,6 +15,9 @@
 
 namespace {
 
+// Queue flag bit 0 asks for the smoothed-normal coordinate set.
+constexpr uint32_t kSmoothedNormals = 1;
+
 // Decoded names point into the payload, so the payloads are kept.
 DecodedMesh decode(const MdlBuilder& m, uint32_t flags = 0, uint32_t tags = 0) {
   static std::deque<Blob> payloads;
@@ -54,15 +57,44 @@ TEST(MeshDecoder, CubeWeldsTo24Vertices) {
   EXPECT_EQ(d.normals[9], -1.0f);
 }
 
+// Two triangles share the corners on positions 1 and 2. Corners weld only
+// when all five of their indices agree: a corner of the second triangle that
+// differs from its twin in any one attribute becomes a vertex of its own.
 TEST(MeshDecoder, IdenticalCornersShareAVertex) {
   MdlBuilder m;
   m.triangles = 2;
   m.positions = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
   m.position_index = {0, 1, 2, 2, 1, 3};
-  const DecodedMesh d = decode(m);
-  EXPECT_EQ(d.vertex_count, 4u);
-  const std::vector<uint16_t> want = {0, 1, 2, 2, 1, 3};
-  EXPECT_EQ(d.indices, want);
+  m.normals = {0, 0, 1, 0, 0, -1};
+  m.normal_index.assign(6, 0);
+  m.colours = {0xFF000000u, 0xFFFFFFFFu};
+  m.colour_index.assign(6, 0);
+  m.coords = {0, 0, 1, 1};
+  m.coord_index.assign(6, 0);
+  m.skin = {{0}, {1}};
+  m.skin_index.assign(6, 0);
+  m.skinned = 1;
+  m.bone_count = 2;
+  const struct {
+    const char* what;
+    std::vector<uint16_t>* stream;
+    uint32_t vertices;
+    std::vector<uint16_t> indices;
+  } cases[] = {
+      {"all alike", nullptr, 4, {0, 1, 2, 2, 1, 3}},
+      {"normal", &m.normal_index, 5, {0, 1, 2, 3, 1, 4}},
+      {"colour", &m.colour_index, 5, {0, 1, 2, 3, 1, 4}},
+      {"texture coordinate", &m.coord_index, 5, {0, 1, 2, 3, 1, 4}},
+      {"skin", &m.skin_index, 5, {0, 1, 2, 3, 1, 4}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.stream) (*c.stream)[3] = 1;
+    const DecodedMesh d = decode(m);
+    EXPECT_EQ(d.vertex_count, c.vertices);
+    EXPECT_EQ(d.indices, c.indices);
+    if (c.stream) (*c.stream)[3] = 0;
+  }
 }
 
 TEST(MeshDecoder, TriangleCountChoosesThePath) {
@@ -113,8 +145,8 @@ TEST(MeshDecoder, StreamsNeedDataAndIndices) {
   EXPECT_TRUE(d.skin_weights.empty());
 
   m.skinned = 1;
-  std::array<uint8_t, 20> r{};
-  r[0] = 0;
+  m.bone_count = 4;
+  std::array<uint8_t, 20> r{2, 0, 3, 1};
   const float w[4] = {0.25f, 0.75f, 0, 0};
   std::memcpy(&r[4], w, 16);
   m.skin[0] = r;
@@ -122,6 +154,9 @@ TEST(MeshDecoder, StreamsNeedDataAndIndices) {
   EXPECT_EQ(d.skin_influences, 4u);
   ASSERT_EQ(d.skin_weights.size(), size_t(d.vertex_count) * 4);
   EXPECT_EQ(d.skin_weights[1], 0.75f);
+  ASSERT_EQ(d.skin_indices.size(), size_t(d.vertex_count) * 4);
+  const std::vector<uint8_t> bones(d.skin_indices.end() - 4, d.skin_indices.end());
+  EXPECT_EQ(bones, (std::vector<uint8_t>{2, 0, 3, 1}));
 }
 
 TEST(MeshDecoder, BoundsMaterialsAndBones) {
@@ -151,7 +186,7 @@ TEST(MeshDecoder, BoundsMaterialsAndBones) {
   EXPECT_EQ(d.materials[1].texture_names[0], nullptr);
   ASSERT_EQ(d.bone_count, 2u);
   EXPECT_STREQ(d.bones[1].name, "knee");
-  EXPECT_EQ(d.bones[1].hash, hash_name("knee"));
+  EXPECT_EQ(d.bones[1].hash, 0x00D5DA69u);
   EXPECT_EQ(d.bones[1].matrix.m[12], 4.0f);
 }
 
@@ -198,7 +233,7 @@ TEST(MeshDecoder, SmoothedNormalsMergeCloseCorners) {
     m.normals = {0, 0, 1, 1, 0, 0};
     m.position_index = {0, 1, 2, 3, 4, 2};
     m.normal_index = {0, 0, 0, 1, 1, 1};
-    const DecodedMesh d = decode(m, kMeshFlagSmoothedNormals);
+    const DecodedMesh d = decode(m, kSmoothedNormals);
     ASSERT_EQ(d.coord_set_count, 2u);
     ASSERT_EQ(d.coord_sets[1].components, 3);
     const float* s0 = &d.coord_sets[1].data[0];
@@ -223,7 +258,7 @@ TEST(MeshDecoder, SmoothedNormalsFarFromTheOrigin) {
     m.normals = {0, 0, 1, 1, 0, 0};
     m.position_index = {0, 1, 2, 3, 4, 2};
     m.normal_index = {0, 0, 0, 1, 1, 1};
-    const DecodedMesh d = decode(m, kMeshFlagSmoothedNormals);
+    const DecodedMesh d = decode(m, kSmoothedNormals);
     ASSERT_EQ(d.coord_set_count, 2u) << at;
     const float* s0 = &d.coord_sets[1].data[0];
     EXPECT_NEAR(s0[0], std::sqrt(0.5f), 1e-6f) << at;
@@ -243,7 +278,7 @@ TEST(MeshDecoder, SmoothedNormalsMatchAFullPairScan) {
       m.position_index.push_back(uint16_t(rng() % 300));
       m.normal_index.push_back(uint16_t(rng() % 50));
     }
-    const DecodedMesh d = decode(m, kMeshFlagSmoothedNormals);
+    const DecodedMesh d = decode(m, kSmoothedNormals);
     const std::vector<float> want = smooth_reference(m);
     for (uint32_t v = 0; v < d.vertex_count; ++v) {
       // Find the vertex's position index through its position.

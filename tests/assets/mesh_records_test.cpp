@@ -2,6 +2,7 @@
 // entries taken and given back, texture slots resolved by name.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 
@@ -42,8 +43,16 @@ class MeshRecords : public GraphicsSession {
 TEST_F(MeshRecords, RegisterResolveAndRelease) {
   RegistryMark mark;
   mark_asset_registry(&mark);
+  const int32_t packages = count_packages();
   const uint32_t tags = NAME_TAG_NORMAL_MAP | NAME_TAG_SPECULAR_MAP;
-  const AssetHandle h = add(mdl_cube(), "dir\\box.x", tags);
+  MdlBuilder cube = mdl_cube();
+  cube.bone_count = 2;
+  cube.bone_names = {"hip", "knee"};
+  std::array<float, 16> offset{};
+  for (int k = 0; k < 16; k += 5) offset[size_t(k)] = 1;
+  offset[13] = 2.5f;
+  cube.bone_matrices = {offset, offset};
+  const AssetHandle h = add(cube, "dir\\box.x", tags);
   ASSERT_NE(h, 0);
   EXPECT_EQ(find_mesh("pkg", "box"), h);
   EXPECT_EQ(add(mdl_cube(), "box", tags), h);  // found, not added again
@@ -64,6 +73,15 @@ TEST_F(MeshRecords, RegisterResolveAndRelease) {
   EXPECT_STREQ(e.texture_names[2], "wood_specular");
   EXPECT_STREQ(e.packages[1], "pkg_NRM");
   EXPECT_EQ(e.words[1], 2u);
+  // The bones, named in the bone-name buffer, are the mesh's bone source.
+  ASSERT_EQ(o->bone_source.count, 2);
+  EXPECT_EQ(o->bone_source.bones, o->bones);
+  EXPECT_STREQ(o->bones[1].name, "knee");
+  EXPECT_EQ(o->bones[1].name_hash, 0x00D5DA69u);
+  EXPECT_EQ(o->bones[0].name_hash, 0x00005943u);
+  EXPECT_EQ(o->bones[1].offset.m[13], 2.5f);
+  EXPECT_EQ(get_asset_registry()->bone_entries.count, 2);
+  EXPECT_EQ(get_asset_registry()->material_entries.count, 1);
 
   // Missing maps take the defaults; a texture loaded later is found by the
   // next resolution.
@@ -83,6 +101,43 @@ TEST_F(MeshRecords, RegisterResolveAndRelease) {
   EXPECT_EQ(get_asset_registry()->material_entries.count, 0);
   EXPECT_EQ(get_asset_registry()->material_entries.names.used, 0u);
   EXPECT_EQ(get_asset_registry()->meshes.names.used, 0u);
+  EXPECT_EQ(get_asset_registry()->bone_entries.count, 0);
+  EXPECT_EQ(get_asset_registry()->bone_entries.names.used, 0u);
+  EXPECT_EQ(count_packages(), packages);  // "pkg" and "pkg_NRM" gone
+}
+
+// The mesh's first texture is slot 0 of the first material that has one:
+// untextured materials and textures not loaded are passed over.
+TEST_F(MeshRecords, FirstTextureOfSeveralMaterials) {
+  MdlBuilder m = mdl_cube();
+  m.materials = {{"", {0, 0, 0}}, {"stone.png", {0, 0, 0}}, {"wood.png", {0, 0, 0}}};
+  const AssetHandle h = add(m, "box", 0);
+  ASSERT_NE(h, 0);
+  const MeshObject* o = get_mesh_object(h);
+  ASSERT_EQ(o->info.material_count, 3u);
+  EXPECT_EQ(o->materials[0].slot_count, 0);
+  EXPECT_STREQ(o->materials[2].texture_names[0], "wood");
+  resolve_mesh_textures();
+  EXPECT_EQ(o->info.first_texture, 0);
+  const AssetHandle wood = create_texture("pkg", "wood", 2, 2, 0);
+  resolve_mesh_textures();
+  EXPECT_EQ(o->materials[1].textures[0], 0);
+  EXPECT_EQ(o->materials[2].textures[0], wood);
+  EXPECT_EQ(o->info.first_texture, wood);
+  const AssetHandle stone = create_texture("pkg", "stone", 2, 2, 0);
+  resolve_mesh_textures();
+  EXPECT_EQ(o->materials[1].textures[0], stone);
+  EXPECT_EQ(o->info.first_texture, stone);
+  // Without the normal-map tag no map slot takes a default texture.
+  EXPECT_EQ(o->materials[0].textures[1], 0);
+  EXPECT_EQ(get_mesh_tag_flags(h), 0u);
+  // The specular tag alone adds no slot and no map package.
+  const int32_t packages = count_packages();
+  const AssetHandle shiny = add(mdl_cube(), "shiny", NAME_TAG_SPECULAR_MAP);
+  ASSERT_NE(shiny, 0);
+  EXPECT_EQ(get_mesh_object(shiny)->materials[0].slot_count, 1);
+  EXPECT_EQ(get_mesh_tag_flags(shiny), NAME_TAG_SPECULAR_MAP);
+  EXPECT_EQ(count_packages(), packages);
 }
 
 // A mesh kept across a release must not keep the handle of a texture the
@@ -138,6 +193,7 @@ TEST_F(MeshRecords, BlankMeshesAndTheirBoneSource) {
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(o->info.vertex_count, 3 * c.triangles);
     EXPECT_EQ(o->buffers.index_buffer, nullptr);
+    EXPECT_EQ(o->stride, 32u) << "position, normal and one coordinate pair";
     ASSERT_EQ(o->info.material_count, 1u);
     EXPECT_EQ(o->materials[0].words[0], 0u);
     EXPECT_EQ(o->materials[0].words[1], 0u);

@@ -45,7 +45,10 @@ inline void add_chunk(std::vector<uint8_t>* file, uint32_t tag, uint32_t version
   file->insert(file->end(), payload.bytes.begin(), payload.bytes.end());
 }
 
-inline uint32_t version_of(uint32_t tag) { return find_chunk_kind(tag)->version; }
+// The version each tag must carry: 2.0 for "MDL " and "ANIM", 1.0 for the rest.
+inline uint32_t version_of(uint32_t tag) {
+  return tag == 0x204C444Du || tag == 0x4D494E41u ? 0x02000000u : 0x01000000u;
+}
 
 // Matrix, node, push, matrix, node, pop, end: a root with one child.
 inline Blob bone_payload(const char* root, const char* child, float root_x = 1.0f, float child_x = 2.0f) {
@@ -91,18 +94,25 @@ inline Blob animation_payload(const char* name, const char* track, uint32_t keys
   return b;
 }
 
+// A collision header for a cells x 1 x 1 grid and its empty 48-byte cells;
+// the offset of the first cell.
+inline uint32_t collision_grid(Blob* b, const char* name, uint32_t cells) {
+  for (int i = 0; i < 22; ++i) b->u32(0);
+  b->set(0, b->str(name));
+  b->set(4, cells);
+  b->set(8, cells);
+  b->set(12, 1);
+  b->set(16, 1);
+  const uint32_t first = b->size();
+  for (uint32_t i = 0; i < cells * 12; ++i) b->u32(0);
+  b->set(64, first);
+  return first;
+}
+
 // A 1x1x1 grid whose one cell holds one triangle (0,0,0) (3,0,0) (0,3,0).
 inline Blob collision_payload(const char* name) {
   Blob b;
-  for (int i = 0; i < 22; ++i) b.u32(0);
-  b.set(0, b.str(name));
-  b.set(4, 1);
-  b.set(8, 1);
-  b.set(12, 1);
-  b.set(16, 1);
-  const uint32_t cell = b.size();
-  for (int i = 0; i < 12; ++i) b.u32(0);
-  b.set(64, cell);
+  const uint32_t cell = collision_grid(&b, name, 1);
   b.set(cell, 1);
   const uint32_t tri = b.size();
   const float f[18] = {0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 1, 7, 8, 9, 0.5f, 0, 0};

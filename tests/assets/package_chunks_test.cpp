@@ -39,6 +39,10 @@ TEST_F(Chunks, EachTagRegistersItsRecord) {
   EXPECT_STREQ(get_bone_tree_name(1), "root");
   EXPECT_STREQ(get_bone_tree_package(1), "pkg");
   EXPECT_EQ(get_bone_tree_record(1)->node_count, 2);
+  // The copy's node carries its stripped name and that name's hash.
+  const PayloadView tree = bone_tree_view(1);
+  EXPECT_STREQ(tree.cstr_at(payload_u32(tree, 72)), "root");
+  EXPECT_EQ(payload_u32(tree, 76), 0x004FDF4Bu);
   EXPECT_EQ(count_child_nodes(1, "root", 0), 1);
   EXPECT_STREQ(child_node_name(1, "root", 0, 0), "arm");
   Mat4 m;
@@ -57,7 +61,17 @@ TEST_F(Chunks, EachTagRegistersItsRecord) {
   EXPECT_STREQ(get_animation_track_name(1, 0), "arm");
   EXPECT_EQ(get_animation_track_name(1, 1), nullptr);
   EXPECT_EQ(get_animation_track_keys(1, "arm"), 3);
-  EXPECT_NE(get_animation_track_data(1, "arm"), nullptr);
+  const PayloadView anim = animation_view(1);
+  const uint32_t track = payload_u32(anim, payload_u32(anim, 12));
+  EXPECT_EQ(payload_u32(anim, track + 4), 0x000214EDu);  // the hash of "arm"
+  // The keys follow the track's three words: 16 floats counting up.
+  const uint8_t* keys = get_animation_track_data(1, "arm");
+  ASSERT_NE(keys, nullptr);
+  EXPECT_EQ(keys, anim.data + track + 12);
+  float key_values[2];
+  std::memcpy(key_values, keys + 4, sizeof key_values);
+  EXPECT_EQ(key_values[0], 1.0f);
+  EXPECT_EQ(key_values[1], 2.0f);
   EXPECT_EQ(get_animation_track_data(1, "leg"), nullptr);
   EXPECT_EQ(get_animation_word1(1), 2u);
 
@@ -68,9 +82,15 @@ TEST_F(Chunks, EachTagRegistersItsRecord) {
   CollisionTriangle t;
   ASSERT_TRUE(get_collision_triangle(1, 0, &t));
   EXPECT_EQ(t.centroid[0], 3.0f * 0.33333334f);
+  EXPECT_EQ(t.centroid[1], 3.0f * 0.33333334f);
+  EXPECT_EQ(t.v1[0], 3.0f);
+  EXPECT_EQ(t.v2[1], 3.0f);
+  EXPECT_EQ(t.vector1[2], 1.0f);
+  EXPECT_EQ(t.vector2[0], 7.0f);
   EXPECT_EQ(t.vector2[2], 9.0f);
   EXPECT_EQ(t.value, 0.5f);
   EXPECT_FALSE(get_collision_triangle(1, 1, &t));
+  EXPECT_FALSE(get_collision_triangle(1, -1, &t));
 
   ASSERT_FALSE(load_one(CHUNK_TAG_SPHERE_SET, sphere_payload("body")));
   ASSERT_EQ(count_sphere_sets(), 1);
@@ -99,24 +119,28 @@ TEST_F(Chunks, EachTagRegistersItsRecord) {
   EXPECT_EQ(count_meshes(), 0);
 }
 
-// root { a { g } b } { next }: three children and a grandchild of root.
+// root { a { g } b } { next }: three children and a grandchild of root; a
+// turns a quarter about z, g stands 2 along x of it.
 TEST_F(Chunks, BoneTreeWalks) {
   Blob b;
   std::vector<std::pair<uint32_t, const char*>> names;
-  auto node = [&](const char* name) {
+  static const float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  static const float kQuarterTurn[16] = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  static const float kAlongX[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 2, 0, 0, 1};
+  auto node = [&](const char* name, const float* matrix) {
     b.u32(2);
-    for (int i = 0; i < 16; ++i) b.f32(i % 5 == 0 ? 1.0f : 0.0f);
+    for (int i = 0; i < 16; ++i) b.f32(matrix[i]);
     b.u32(1);
     names.emplace_back(b.u32(0), name);
     b.u32(0);
   };
-  node("root");
+  node("root", kIdentity);
   b.u32(3);
-  node("a");
+  node("a", kQuarterTurn);
   b.u32(3);
-  node("g");
+  node("g", kAlongX);
   b.u32(4);
-  node("b");
+  node("b", kIdentity);
   b.u32(4);
   b.u32(3);  // a push between a matrix and its node hides the matrix
   b.u32(1);
@@ -139,6 +163,17 @@ TEST_F(Chunks, BoneTreeWalks) {
   EXPECT_FALSE(get_node_local_matrix(1, "next", &m));
   EXPECT_FALSE(get_node_local_matrix(1, "none", &m));
   EXPECT_EQ(get_bone_tree_record(1)->node_count, 5);
+  ASSERT_TRUE(get_node_local_matrix(1, "g", &m));
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(m.m[k], kAlongX[k]) << k;
+  // g's own transform first, then a's turn: g stands at (0, 2, 0), turned.
+  ASSERT_TRUE(get_node_model_matrix(1, "g", &m));
+  const float g[16] = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 2, 0, 1};
+  for (int k = 0; k < 16; ++k) EXPECT_NEAR(m.m[k], g[k], 1e-6f) << k;
+  // Leaving g's level drops g's step; b shares a's level, where a's turn
+  // stays (the walk only multiplies).
+  ASSERT_TRUE(get_node_model_matrix(1, "b", &m));
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(m.m[k], kQuarterTurn[k]) << k;
+  EXPECT_EQ(matrix_stack_depth(), 0);
 }
 
 TEST_F(Chunks, ChunksLoadInFileOrderAndDuplicatesKeepTheirHandle) {
@@ -154,19 +189,30 @@ TEST_F(Chunks, ChunksLoadInFileOrderAndDuplicatesKeepTheirHandle) {
 }
 
 TEST_F(Chunks, WrongVersionsAndUnknownTags) {
+  // Tags as their four characters in file order, the first in the low byte.
   const struct {
-    uint32_t tag;
-    int32_t code;
-  } cases[] = {{CHUNK_TAG_MESH, 4},    {CHUNK_TAG_BONE, 6},        {CHUNK_TAG_ANIMATION, 8},
-               {CHUNK_TAG_COLLISION, 10}, {CHUNK_TAG_TEXTURE, 12}, {CHUNK_TAG_CROP, 14},
-               {CHUNK_TAG_SPHERE_SET, 16}, {CHUNK_TAG_CAMERA_PATH, 18}};
+    char letters[5];
+    uint32_t version;
+    int32_t code, refused;
+    const char* text;
+  } cases[] = {
+      {"MDL ", 0x02000000, 4, 5, "pkg/00000002/02000000"},   {"BONE", 0x01000000, 6, 7, "pkg/00000002/01000000"},
+      {"ANIM", 0x02000000, 8, 9, "pkg/00000002/02000000"},   {"COLL", 0x01000000, 10, 11, "pkg/00000002/01000000"},
+      {"TEX ", 0x01000000, 12, 13, "pkg/00000002/01000000"}, {"CROP", 0x01000000, 14, 15, "pkg/00000002/01000000"},
+      {"SHIT", 0x01000000, 16, 17, "pkg/00000002/01000000"}, {"CAMR", 0x01000000, 18, 19, "pkg/00000002/01000000"},
+  };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.letters);
+    uint32_t tag = 0;
+    std::memcpy(&tag, c.letters, 4);
+    const ChunkKind* kind = find_chunk_kind(tag);
+    ASSERT_NE(kind, nullptr);
+    EXPECT_EQ(kind->version, c.version);
+    EXPECT_EQ(kind->refused_code, c.refused);
     // A byte-swapped version is wrong too.
-    const LoaderFault f = load_one(c.tag, Blob{}, 0x00000002);
-    EXPECT_EQ(f.code, c.code) << std::hex << c.tag;
-    char text[64];
-    std::snprintf(text, sizeof text, "pkg/00000002/%08x", version_of(c.tag));
-    EXPECT_EQ(f.text, text);
+    const LoaderFault f = load_one(tag, Blob{}, 0x00000002);
+    EXPECT_EQ(f.code, c.code);
+    EXPECT_EQ(f.text, c.text);
   }
   LoaderFault f = load_one(0x5A595857, Blob{}, 1);
   EXPECT_EQ(f.code, LOADER_FAULT_UNKNOWN_TAG);
@@ -220,6 +266,23 @@ TEST_F(Chunks, OddButUsablePayloadsLoad) {
   Mat4 m;
   EXPECT_FALSE(get_node_model_matrix(find_bone_tree("pkg", "open"), "missing", &m));
   EXPECT_EQ(matrix_stack_depth(), 0);
+  // A node with no matrix before it has no local matrix, also when the
+  // stream goes on past it.
+  Blob bare;
+  bare.u32(1);
+  const uint32_t first_at = bare.u32(0);
+  bare.u32(0);
+  bare.u32(2);
+  for (int i = 0; i < 16; ++i) bare.f32(i % 5 == 0 ? 1.0f : 0.0f);
+  bare.u32(1);
+  const uint32_t second_at = bare.u32(0);
+  bare.u32(0);
+  bare.u32(5);
+  bare.set(first_at, bare.str("bare"));
+  bare.set(second_at, bare.str("dressed"));
+  ASSERT_FALSE(load_one(CHUNK_TAG_BONE, bare));
+  EXPECT_FALSE(get_node_local_matrix(find_bone_tree("pkg", "bare"), "bare", &m));
+  EXPECT_TRUE(get_node_local_matrix(find_bone_tree("pkg", "bare"), "dressed", &m));
 }
 
 // Each malformed payload is refused with its tag's code and changes nothing.
@@ -274,6 +337,12 @@ TEST_F(Chunks, MalformedPayloadsAreRefused) {
        [] {
          Blob b = animation_payload("w", "t", 1, 1);
          b.set(0, 0x40000000);
+         return b;
+       }},
+      {"animation track header past end", CHUNK_TAG_ANIMATION, 9,
+       [] {
+         Blob b = animation_payload("w", "t", 1, 1);
+         b.set(payload_u32(b.view(), 12), b.size() - 8);
          return b;
        }},
       {"animation keys past end", CHUNK_TAG_ANIMATION, 9,
@@ -444,13 +513,71 @@ TEST(ChunksProgramCapacities, PayloadRecordsAreRefused) {
   shutdown_asset_registry();
 }
 
+// A copy fits when it ends before the data buffer's last byte.
 TEST_F(Chunks, FullDataBufferRefusesWithoutChange) {
+  const Blob tree = bone_payload("r", "c");
+  ASSERT_EQ(tree.size(), 180u);
+  for (const uint32_t bytes : {64u, 180u, 181u}) {
+    RegistryCapacities c = roomy();
+    c.pools[ASSET_POOL_BONE_TREES].data_bytes = bytes;
+    init_asset_registry(c);
+    const bool fits = bytes > 180;
+    EXPECT_EQ(load_one(CHUNK_TAG_BONE, tree).code, fits ? LOADER_FAULT_NONE : 7) << bytes;
+    EXPECT_EQ(count_bone_trees(), fits ? 1 : 0) << bytes;
+    EXPECT_EQ(get_asset_pool(ASSET_POOL_BONE_TREES)->names.used, fits ? 2u : 0u) << bytes;
+    EXPECT_EQ(get_asset_pool(ASSET_POOL_BONE_TREES)->data.used, fits ? 180u : 0u) << bytes;
+  }
+  // A sphere set whose copy does not fit is refused too (the loader passes
+  // it over).
   RegistryCapacities c = roomy();
-  c.pools[ASSET_POOL_BONE_TREES].data_bytes = 64;
+  c.pools[ASSET_POOL_SPHERE_SETS].data_bytes = 16;
   init_asset_registry(c);
-  EXPECT_EQ(load_one(CHUNK_TAG_BONE, bone_payload("r", "c")).code, 7);
-  EXPECT_EQ(count_bone_trees(), 0);
-  EXPECT_EQ(get_asset_pool(ASSET_POOL_BONE_TREES)->names.used, 0u);
+  const Blob spheres = sphere_payload("s");
+  EXPECT_EQ(register_sphere_set("pkg", "s", spheres.bytes.data(), spheres.size()), 0u);
+  EXPECT_FALSE(load_one(CHUNK_TAG_SPHERE_SET, spheres));
+  EXPECT_EQ(count_sphere_sets(), 0);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_SPHERE_SETS)->names.used, 0u);
+}
+
+// Each copy starts at the first 4-byte boundary after the one before.
+TEST_F(Chunks, PayloadCopiesStartOnFourByteBoundaries) {
+  Blob odd = bone_payload("first", "x");
+  const uint32_t odd_size = odd.size() + 2;
+  odd.bytes.resize(odd_size, 0xEE);  // bytes after the end operation are kept, not read
+  ASSERT_FALSE(load_one(CHUNK_TAG_BONE, odd));
+  ASSERT_FALSE(load_one(CHUNK_TAG_BONE, bone_payload("second", "y")));
+  const ByteBuffer& data = get_asset_pool(ASSET_POOL_BONE_TREES)->data;
+  EXPECT_EQ(get_bone_tree_record(1)->data, reinterpret_cast<const uint8_t*>(data.start));
+  EXPECT_EQ(get_bone_tree_record(1)->size, odd_size);
+  EXPECT_EQ(get_bone_tree_record(2)->data - reinterpret_cast<const uint8_t*>(data.start), int64_t(odd_size + 2));
+  EXPECT_STREQ(child_node_name(2, "second", 0, 0), "y");
+}
+
+// Triangles are counted over every cell, and triangle i is found in the
+// cell that holds it.
+TEST_F(Chunks, CollisionTrianglesAcrossCells) {
+  Blob b;
+  const uint32_t cells = collision_grid(&b, "two", 2);
+  const uint32_t counts[2] = {1, 2};
+  for (uint32_t cell = 0; cell < 2; ++cell) {
+    b.set(cells + 48 * cell, counts[cell]);
+    b.set(cells + 48 * cell + 4, b.size());
+    for (uint32_t t = 0; t < counts[cell]; ++t) {
+      const float first = float(10 * cell + t);  // 0 in cell 0; 10, 11 in cell 1
+      for (int k = 0; k < 18; ++k) b.f32(k == 0 ? first : float(k));
+    }
+  }
+  ASSERT_FALSE(load_one(CHUNK_TAG_COLLISION, b));
+  EXPECT_EQ(count_collision_triangles(1), 3);
+  const float firsts[3] = {0, 10, 11};
+  for (int32_t i = 0; i < 3; ++i) {
+    CollisionTriangle t;
+    ASSERT_TRUE(get_collision_triangle(1, i, &t)) << i;
+    EXPECT_EQ(t.v0[0], firsts[i]) << i;
+    EXPECT_EQ(t.value, 15.0f) << i;
+  }
+  CollisionTriangle t;
+  EXPECT_FALSE(get_collision_triangle(1, 3, &t));
 }
 
 TEST_F(Chunks, ReleaseRewindsNamesAndCopies) {

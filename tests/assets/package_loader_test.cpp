@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "assets/asset_registry.h"
@@ -80,7 +81,6 @@ TEST_F(Loader, LoadsAPackageOneChunkPerStep) {
   EXPECT_EQ(loader_step(), 1);  // open, first chunk
   EXPECT_EQ(count_bone_trees(), 1);
   EXPECT_EQ(count_sphere_sets(), 0);
-  EXPECT_GT(loader_progress(), 0.0f);
   EXPECT_EQ(loader_step(), 1);  // second chunk
   EXPECT_EQ(count_sphere_sets(), 1);
   EXPECT_EQ(loader_step(), 1);  // end of file
@@ -91,13 +91,53 @@ TEST_F(Loader, LoadsAPackageOneChunkPerStep) {
   EXPECT_STREQ(get_bone_tree_package(1), "pkg");
 }
 
+// Progress over a queue of two packages of 252 bytes each (a bone chunk of
+// 12 + 180 bytes, a sphere-set chunk of 12 + 48): the entries done of the
+// queue plus one, and the current file's bytes read over the queue's length.
+TEST_F(Loader, ProgressFollowsTheQueueAndTheFile) {
+  ASSERT_EQ(two_chunks().size(), 252u);
+  write("one.bin", two_chunks());
+  write("two.bin", two_chunks());
+  ASSERT_TRUE(enqueue_package("one", 0));
+  ASSERT_TRUE(enqueue_package("two", 0));
+  const float steps[] = {
+      0.0f,                            // next entry
+      (192.0f / 252.0f) / 2,           // first chunk of one
+      0.5f,                            // second chunk
+      0.5f,                            // end of file
+      1.0f / 3 + 0.5f,                 // closed: head 1, the counters still those of one
+      1.0f / 3,                        // next entry: counters cleared
+      1.0f / 3 + (192.0f / 252.0f) / 2,  // first chunk of two
+      1.0f / 3 + 0.5f,                 // second chunk
+      1.0f / 3 + 0.5f,                 // end of file
+      1.0f,                            // closed: the queue is done
+  };
+  EXPECT_EQ(loader_progress(), 0.0f);
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    ASSERT_EQ(loader_step(), 1) << i;
+    EXPECT_FLOAT_EQ(loader_progress(), steps[i]) << i;
+  }
+  EXPECT_EQ(loader_step(), 0);
+  EXPECT_EQ(loader_progress(), 1.0f);
+  EXPECT_EQ(fault_code, -1);
+  // A release stops loading and empties the queue.
+  RegistryMark mark;
+  mark_asset_registry(&mark);
+  ASSERT_TRUE(enqueue_package("three", 0));
+  EXPECT_EQ(loader_progress(), 0.0f);
+  release_asset_registry_to_mark(&mark);
+  EXPECT_EQ(package_loader()->tail, 0u);
+  EXPECT_EQ(package_loader()->state, 0);
+  EXPECT_EQ(loader_progress(), 1.0f);
+}
+
 TEST_F(Loader, QueueLimits) {
   EXPECT_FALSE(enqueue_package(nullptr, 0));
   EXPECT_FALSE(enqueue_package(std::string(64, 'n').c_str(), 0));
   EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));
   EXPECT_TRUE(enqueue_package(std::string(63, 'n').c_str(), 0));  // pending: added once
   EXPECT_EQ(package_loader()->tail, 1u);
-  for (int i = 1; i < kLoadQueueSize; ++i) ASSERT_TRUE(enqueue_package(std::string("q").append(std::to_string(i)).c_str(), 0));
+  for (int i = 1; i < 128; ++i) ASSERT_TRUE(enqueue_package(std::string("q").append(std::to_string(i)).c_str(), 0));
   EXPECT_FALSE(enqueue_package("one_more", 0));
   EXPECT_EQ(package_loader()->state, 1);
   reset_package_loader();
@@ -114,6 +154,14 @@ TEST_F(Loader, LoadedPackagesAreSkippedByBaseName) {
   ASSERT_TRUE(enqueue_package("dir\\pkg", 0));
   EXPECT_EQ(run(), 0);
   EXPECT_EQ(fault_code, -1);
+  // Entries after a skipped one are each looked at in their turn.
+  write("two.bin", two_chunks());
+  write("three.bin", two_chunks());
+  for (const char* name : {"pkg", "two", "pkg", "three"}) ASSERT_TRUE(enqueue_package(name, 0));
+  run();
+  EXPECT_EQ(fault_code, -1);
+  EXPECT_TRUE(is_package_loaded("two"));
+  EXPECT_TRUE(is_package_loaded("three"));
 }
 
 TEST_F(Loader, TheOtherRootIsTried) {
@@ -126,6 +174,26 @@ TEST_F(Loader, TheOtherRootIsTried) {
   std::fclose(f);
   EXPECT_EQ(size, two_chunks().size());
   EXPECT_FALSE(package_file_exists("none"));
+
+  // With a file in both roots, the preferred root's is opened.
+  std::vector<uint8_t> longer = two_chunks();
+  longer.resize(longer.size() + 8);
+  write("pkg.bin", longer);
+  for (int32_t preference : {0, 1}) {
+    set_package_loader_roots((dir_ + "/").c_str(), (dir_ + "/other/").c_str(), (dir_ + "/").c_str(), preference);
+    f = open_package_file("pkg", "rb", &size);
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_EQ(size, preference == 0 ? longer.size() : two_chunks().size()) << preference;
+  }
+  EXPECT_STREQ(get_data_root(1), (dir_ + "/other/").c_str());
+  EXPECT_STREQ(get_texture_root(), (dir_ + "/").c_str());
+  // A root of 256 characters or more is left empty.
+  const std::string long_root(256, 'r'), longest_kept(255, 'r');
+  set_package_loader_roots(long_root.c_str(), longest_kept.c_str(), long_root.c_str(), 0);
+  EXPECT_STREQ(get_data_root(0), "");
+  EXPECT_STREQ(get_data_root(1), longest_kept.c_str());
+  EXPECT_STREQ(get_texture_root(), "");
 }
 
 TEST_F(Loader, FaultsStopLoadingWithTheirCode) {
@@ -190,18 +258,29 @@ TEST_F(Loader, PumpStopsAtTheBudget) {
 }
 
 TEST_F(Loader, CategoriesLoadTexturesThenCrops) {
-  const std::string text = "*cat ui\n*tex sheet.png\n*size 64 32\n*crop 32 0 32 16 button\n";
+  const std::string text = "*cat ui\n*tex sheet.png\n*size 64 32\n*crop 32 0 32 16 button\n*cat hud\n";
   write("tex.lst", std::vector<uint8_t>(text.begin(), text.end()));
   set_package_loader_roots((dir_ + "/").c_str(), (dir_ + "/").c_str(), (dir_ + "/").c_str(), 0);
   ASSERT_TRUE(enqueue_package("ui", 0));
   EXPECT_EQ(package_loader()->queue[0].kind, static_cast<uint32_t>(LOAD_KIND_TEXLIST));
-  run();
+  // Eight steps with more to do (next entry, start, three choices of the
+  // next item, texture, crop, close), then the queue is found empty.
+  EXPECT_EQ(run(), 8);
+  EXPECT_EQ(package_loader()->state, 0);
   EXPECT_EQ(fault_code, -1);
   // No device here, so the texture is passed over; the crop still registers.
   const CropRecord* c = get_crop_record(find_crop("ui", "button"));
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->u, 0.5f);
   EXPECT_EQ(c->height, 0.5f);
+
+  // A category the list no longer holds when its turn comes is a fault.
+  ASSERT_TRUE(enqueue_package("hud", 0));
+  EXPECT_EQ(package_loader()->queue[0].kind, static_cast<uint32_t>(LOAD_KIND_TEXLIST));
+  set_package_loader_roots((dir_ + "/").c_str(), (dir_ + "/").c_str(), (dir_ + "/none/").c_str(), 0);
+  run();
+  EXPECT_EQ(fault_code, LOADER_FAULT_NO_CATEGORY);
+  EXPECT_EQ(fault_text, "hud");
 }
 
 }  // namespace

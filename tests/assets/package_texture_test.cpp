@@ -9,6 +9,10 @@
 #include <string>
 
 #include "assets/asset_registry.h"
+#include "assets/crops.h"
+#include "assets/mdl_builder.h"
+#include "assets/mesh_records.h"
+#include "assets/model_records.h"
 #include "assets/package_builder.h"
 #include "assets/package_loader.h"
 #include "assets/textures.h"
@@ -25,7 +29,9 @@ class PackageTextures : public GraphicsSession {
  protected:
   void SetUp() override {
     start_device(32, 32, "package test");
-    init_asset_registry();
+    RegistryCapacities c = kRegistryCapacities;
+    for (int id = ASSET_POOL_MESHES; id < ASSET_POOL_COUNT; ++id) c.pools[id] = {4, 256, 1024};
+    init_asset_registry(c);
     char pattern[] = "/tmp/tl_pkgtex_XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
@@ -47,8 +53,8 @@ class PackageTextures : public GraphicsSession {
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
-  // A package of one "TEX " chunk holding the picture under name.
-  void write_package(const char* package, const char* name, const Bytes& picture) {
+  // A "TEX " payload holding the picture under name.
+  static Blob texture_chunk(const char* name, const Bytes& picture) {
     Blob b;
     const uint32_t name_at = b.u32(0);
     const uint32_t data_at = b.u32(0);
@@ -57,12 +63,20 @@ class PackageTextures : public GraphicsSession {
     b.bytes.insert(b.bytes.end(), picture.begin(), picture.end());
     while (b.bytes.size() % 4) b.bytes.push_back(0);
     b.set(name_at, b.str(name));
+    return b;
+  }
+  // A package of one "TEX " chunk.
+  void write_package(const char* package, const char* name, const Bytes& picture) {
     std::vector<uint8_t> file;
-    add_chunk(&file, CHUNK_TAG_TEXTURE, version_of(CHUNK_TAG_TEXTURE), b);
+    add_chunk(&file, CHUNK_TAG_TEXTURE, version_of(CHUNK_TAG_TEXTURE), texture_chunk(name, picture));
     write(std::string(package) + ".bin", file);
   }
-  void load(const char* package) {
-    ASSERT_TRUE(enqueue_package(package, kLoadFlagMipChain));
+  // Queue flag bit 1 asks for mip chains.
+  void load(const char* package, uint32_t flags = 2) {
+    ASSERT_TRUE(enqueue_package(package, flags));
+    run();
+  }
+  void run() {
     for (int i = 0; i < 100 && loader_step() == 1; ++i) {
     }
   }
@@ -76,6 +90,13 @@ TEST_F(PackageTextures, PayloadPictureAndLooseFile) {
   const TextureObject* t = get_texture_object(find_texture("pkg", "face"));
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->width, 8);
+  EXPECT_EQ(t->flags & TEXTURE_FLAG_MIP_CHAIN, TEXTURE_FLAG_MIP_CHAIN);
+  // Without queue flag bit 1, one level only.
+  write_package("flat", "face.png", write_png(sample_gradient(8, 4), PngKind::RGBA8));
+  load("flat", ~2u);
+  t = get_texture_object(find_texture("flat", "face"));
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->flags & TEXTURE_FLAG_MIP_CHAIN, 0);
 
   // A loose file in data root 0 takes the chunk's place, whatever the
   // preferred root.
@@ -86,6 +107,50 @@ TEST_F(PackageTextures, PayloadPictureAndLooseFile) {
   t = get_texture_object(find_texture("other", "skin"));
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->width, 16);
+  EXPECT_EQ(t->flags & TEXTURE_FLAG_MIP_CHAIN, TEXTURE_FLAG_MIP_CHAIN);
+}
+
+// A category of "tex.lst" loads its textures from the texture root into the
+// package of its name, then its crops, which find those textures.
+TEST_F(PackageTextures, CategoryTexturesThenCrops) {
+  write("sheet.png", write_png(sample_gradient(8, 4), PngKind::RGBA8));
+  const std::string list = "*cat ui *tex sheet.png *size 8 4 *crop 2 1 4 2 half *tex gone.png\n";
+  write("tex.lst", Bytes(list.begin(), list.end()));
+  set_package_loader_roots((dir_ + "/").c_str(), (dir_ + "/").c_str(), (dir_ + "/").c_str(), 0);
+  load("ui", 0);
+  EXPECT_EQ(fault_code, -1);
+  const AssetHandle sheet = find_texture("ui", "sheet");
+  ASSERT_NE(sheet, 0u);
+  EXPECT_EQ(get_texture_object(sheet)->flags & TEXTURE_FLAG_MIP_CHAIN, 0);
+  EXPECT_EQ(find_texture("ui", "gone"), 0u);  // a file that is not there is passed over
+  const CropRecord* half = get_crop_record(find_crop("ui", "half"));
+  ASSERT_NE(half, nullptr);
+  EXPECT_EQ(half->texture, sheet);
+  EXPECT_FLOAT_EQ(half->u, 0.25f);
+  EXPECT_FLOAT_EQ(half->v, 0.25f);
+  EXPECT_FLOAT_EQ(half->width, 0.5f);
+  EXPECT_FLOAT_EQ(half->height, 0.5f);
+  EXPECT_TRUE(is_package_loaded("ui"));
+}
+
+// Mesh materials find their textures once the queue has run empty, also
+// textures that come after the mesh in its package.
+TEST_F(PackageTextures, MeshesFindTexturesLoadedAfterThem) {
+  MdlBuilder box = mdl_cube();
+  box.materials[0].texture = "dir\\face.png";
+  std::vector<uint8_t> file;
+  add_chunk(&file, CHUNK_TAG_MESH, version_of(CHUNK_TAG_MESH), box.build());
+  add_chunk(&file, CHUNK_TAG_TEXTURE, version_of(CHUNK_TAG_TEXTURE),
+            texture_chunk("face.png", write_png(sample_gradient(8, 4), PngKind::RGBA8)));
+  write("box.bin", file);
+  load("box", 0);
+  EXPECT_EQ(fault_code, -1);
+  const AssetHandle face = find_texture("box", "face");
+  ASSERT_NE(face, 0u);
+  const MeshObject* mesh = get_mesh_object(find_mesh("box", "mesh"));
+  ASSERT_NE(mesh, nullptr);
+  EXPECT_EQ(mesh->materials[0].textures[0], face);
+  EXPECT_EQ(mesh->info.first_texture, face);
 }
 
 TEST_F(PackageTextures, AnUnreadablePictureIsRefused) {

@@ -50,11 +50,23 @@ TEST_F(Presets, NormalMapPackageIsQueuedFirstWhenItExists) {
   EXPECT_EQ(queued(1), "town_NRM");
   EXPECT_EQ(queued(2), "town");
   EXPECT_FALSE(load_package_with_maps(std::string(70, 'a').c_str(), 0));
+  // A map package whose name is too long fails the call, though the
+  // package itself is queued.
+  const std::string sixty(60, 's');
+  f = std::fopen((dir_ + "/" + sixty + "_NRM.bin").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fclose(f);
+  EXPECT_FALSE(load_package_with_maps(sixty.c_str(), 2));
+  EXPECT_EQ(queued(3), sixty);
+  EXPECT_EQ(package_loader()->queue[3].flags, 2u);
+  reset_package_loader();
 
   const char* names[] = {"a", nullptr, "b"};
   load_packages(names, 3);
-  EXPECT_EQ(queued(3), "a");
-  EXPECT_EQ(queued(4), "b");
+  EXPECT_EQ(queued(0), "a");
+  EXPECT_EQ(queued(1), "b");
+  EXPECT_EQ(queued(2), "");
+  EXPECT_EQ(package_loader()->queue[0].flags, 0u);
 }
 
 TEST_F(Presets, PresetModelAssets) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 
 #include "assets/asset_registry.h"
 #include "assets/crops.h"
@@ -23,12 +24,22 @@ class Registry : public ::testing::Test {
 };
 
 TEST(AssetHash, KnownValuesAndCollisions) {
-  EXPECT_EQ(hash_name("abc"), 0x00021471u);
-  EXPECT_EQ(hash_name(""), 0u);
+  // Past five characters the register's top bits leave it and the
+  // polynomial comes in.
+  const struct {
+    const char* name;
+    uint32_t hash;
+  } cases[] = {
+      {"abc", 0x00021471u},        {"a", 0x21u},          {"!", 0x21u},
+      {"arm", 0x000214EDu},        {"abcdefgh", 0x2509E6BCu}, {"0123456789", 0x691FB154u},
+      {"town_wall", 0x15CC381Cu},  {"\x83\x5c\x95\x5c", 0x00C0EA8Eu}, {"", 0u},
+  };
+  for (const auto& c : cases) EXPECT_EQ(hash_name(c.name), c.hash) << c.name;
   EXPECT_EQ(hash_name(static_cast<const char*>(nullptr)), 0u);
+  EXPECT_EQ(hash_name(std::string_view("abc\0def", 3)), 0x00021471u);
   // Only the six low bits of each character count.
-  EXPECT_EQ(hash_name("a"), 0x21u);
-  EXPECT_EQ(hash_name("!"), 0x21u);
+  EXPECT_EQ(hash_name("!\"#$%&'("), 0x2509E6BCu);
+  EXPECT_EQ(hash_name("\xe1\xe2\xe3\xe4\xe5\xe6\xe7\xe8"), 0x2509E6BCu);
 }
 
 TEST_F(Registry, ProgramCapacities) {
@@ -49,6 +60,59 @@ TEST_F(Registry, SameHashNamesAreToldApartByName) {
   EXPECT_EQ(find_crop("p", "a"), a);
   EXPECT_EQ(find_crop("p", "!"), bang);
   EXPECT_EQ(find_crop(nullptr, "!"), bang);
+  // Packages of one hash are told apart too, in the package pool and in
+  // the finds.
+  const AssetHandle in_a = crop("a", "x");
+  const AssetHandle in_bang = crop("!", "x");
+  ASSERT_NE(in_a, in_bang);
+  EXPECT_EQ(find_crop("!", "x"), in_bang);
+  EXPECT_EQ(find_crop("a", "x"), in_a);
+  const AssetHandle package = find_package("!");
+  ASSERT_NE(package, 0u);
+  EXPECT_NE(package, find_package("a"));
+  EXPECT_STREQ(get_package_record(package)->name, "!");
+  EXPECT_EQ(get_package_record(package)->hash, 0x21u);
+  EXPECT_EQ(intern_package_name("!"), get_package_record(package)->name);
+  EXPECT_EQ(get_crop_package(in_bang), get_package_record(package)->name);
+  // "@" and "@@" hash to 0, as no package does: their records are still
+  // told apart by name, and neither is a record without a package.
+  const AssetHandle none = crop(nullptr, "y");
+  const AssetHandle at = crop("@", "y");
+  const AssetHandle at_at = crop("@@", "y");
+  ASSERT_EQ(hash_name("@@"), 0u);
+  ASSERT_NE(at, none);
+  ASSERT_NE(at, at_at);
+  EXPECT_EQ(find_crop("@@", "y"), at_at);
+  EXPECT_EQ(find_crop("@", "y"), at);
+  EXPECT_EQ(find_crop("", "y"), none);
+  EXPECT_EQ(get_crop_package(none), nullptr);
+}
+
+// A crop taken out by hand is cleared but keeps its place in the pool. Only
+// the newest gives back its name's bytes: an older one's lie under the
+// names of newer crops.
+TEST_F(Registry, UnregisteredCropsKeepTheirPlace) {
+  const AssetHandle older = register_crop("p", "older", 0.5f, 0, 1, 1, nullptr);
+  const AssetHandle newer = register_crop("p", "newer", 0.25f, 0, 1, 1, nullptr);
+  const uint32_t used = get_asset_pool(ASSET_POOL_CROPS)->names.used;
+  unregister_crop(older);
+  EXPECT_EQ(count_crops(), 2);
+  EXPECT_EQ(get_crop_record(older)->u, 0.0f);
+  EXPECT_EQ(get_crop_name(older), nullptr);
+  EXPECT_EQ(find_crop("p", "older"), 0u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
+  EXPECT_STREQ(get_crop_name(newer), "newer");
+  unregister_crop(newer);
+  EXPECT_EQ(count_crops(), 2);
+  EXPECT_EQ(get_crop_name(newer), nullptr);
+  EXPECT_EQ(find_crop("p", "newer"), 0u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used - 6);
+  unregister_crop(0);
+  unregister_crop(newer + 1);
+  EXPECT_EQ(count_crops(), 2);
+  const AssetHandle next = register_crop("p", "newer", 0, 0, 1, 1, nullptr);
+  EXPECT_EQ(next, newer + 1);
+  EXPECT_STREQ(get_crop_name(next), "newer");
 }
 
 TEST_F(Registry, FindWithAndWithoutPackage) {
@@ -187,6 +251,24 @@ TEST_F(Registry, ReleaseToMarkRestoresEveryCount) {
   release_asset_registry_to_mark(&again);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, used);
   EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->peak_count, crops_before + 3);
+  // "keep", "one", "two" and "three" with their terminators at most.
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.peak, 5u + 4u + 4u + 6u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_PACKAGES)->names.peak, package_names + 2u + 2u);  // "p", "q"
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_DEPTH_SURFACES)->names.peak, 0u);
+}
+
+// The pool walkers visit the records and change nothing.
+TEST_F(Registry, PoolWalkersChangeNothing) {
+  crop("p", "a");
+  crop("p", "b");
+  const uint32_t names = get_asset_pool(ASSET_POOL_CROPS)->names.used;
+  for (void (*walk)() : {walk_mesh_pool, walk_texture_pool, walk_crop_pool, walk_bone_tree_pool,
+                         walk_animation_pool, walk_collision_pool, walk_sphere_set_pool, walk_camera_path_pool}) {
+    walk();
+  }
+  EXPECT_EQ(count_crops(), 2);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_CROPS)->names.used, names);
+  EXPECT_STREQ(get_crop_name(2), "b");
 }
 
 TEST_F(Registry, WithoutADeviceTexturesAreRefused) {

@@ -40,6 +40,15 @@ TEST(TexList, KeywordsCommentsAndCrops) {
   EXPECT_EQ(texlist_category_name(&l, 2), nullptr);
   EXPECT_EQ(texlist_crop(&l, 0, 1), nullptr);
   EXPECT_EQ(texlist_texture_file(&l, -1, 0), nullptr);
+
+  // A crop's last number and its name written together read apart.
+  const TexList joined = parse("*cat c *tex t.png *size 8 4 *crop 2 1 4 2half");
+  ASSERT_EQ(texlist_crop_count(&joined, 0), 1);
+  EXPECT_EQ(texlist_crop(&joined, 0, 0)->name, "half");
+  EXPECT_FLOAT_EQ(texlist_crop(&joined, 0, 0)->u, 0.25f);
+  EXPECT_FLOAT_EQ(texlist_crop(&joined, 0, 0)->v, 0.25f);
+  EXPECT_FLOAT_EQ(texlist_crop(&joined, 0, 0)->height, 0.5f);
+  EXPECT_EQ(joined.rejected, 0);
 }
 
 // Entries without a place or with arguments that do not read are left out,
@@ -67,6 +76,15 @@ TEST(TexList, OddInputIsLeftOutWithoutHarm) {
       {"size at the smallest integer taken", "*cat c *tex a *size -2147483647 1", 1, 1, 0, 0},
       {"size at the 32-bit minimum", "*cat c *tex a *size -2147483648 1", 1, 1, 0, 1},
       {"a bare keyword is no keyword", "cat c tex a", 0, 0, 0, 0},
+      {"a number reads from its token's start", "*cat c *tex a *size 64 32px *crop 16 8 32 16 n", 1, 1, 1, 0},
+      {"the rest of a number's token is read next", "*cat c *tex a *size 4 4*crop 0 0 1 1 n", 1, 1, 1, 0},
+      {"a number with nothing before its rest", "*cat c *tex a *size px4 4 *crop 0 0 1 1 n", 1, 1, 0, 2},
+      {"comment ends at LF", "#note *cat x\n*cat c", 1, 0, 0, 0},
+      {"comment ends at CR", "#note *cat x\r*cat c", 1, 0, 0, 0},
+      {"comment word alone on its line", "#\r\n*cat c\n#-----\n*tex a", 1, 1, 0, 0},
+      {"comment ends at character 26", "*cat c #note *cat x\x1a *cat d", 2, 0, 0, 0},
+      {"comment runs to the end", "*cat c # *cat x *tex y", 1, 0, 0, 0},
+      {"comment inside an entry", "*cat c *tex a *size 4 4 *crop 0 0 #1 1 n\n 2 2 m", 1, 1, 0, 1},
       {"empty", "", 0, 0, 0, 0},
       {"binary", std::string(kBinary, sizeof(kBinary) - 1), 1, 0, 0, 0},
       {"name of zero bytes", std::string("*cat \0\0ex", 9), 0, 0, 0, 1},

@@ -9,6 +9,7 @@
 #include "assets/asset_registry.h"
 #include "assets/crops.h"
 #include "assets/depth_surfaces.h"
+#include "assets/presets.h"
 #include "assets/textures.h"
 #include "platform/gpu/gpu.h"
 #include "platform/image/image.h"
@@ -341,9 +342,51 @@ TEST_F(Textures, ByteCountsFollowTheTextures) {
   EXPECT_EQ(get_texture_record(big), get_texture_record(find_texture("t", "big")));
   EXPECT_EQ(asset_texture_bytes() - start, 352);
 
+  // A new format code makes the texture again in that format: R5G6B5 (code
+  // 4) at 16 bits.
+  resize_texture(big, 16, 8, 4);
+  EXPECT_EQ(get_texture_object(big)->device_format, GPU_FMT_R5G6B5);
+  EXPECT_EQ(get_texture_object(big)->bits, 16);
+  EXPECT_EQ(asset_texture_bytes() - start, 352 + 16 * 8 * 2);
+  // A picture with a mip chain, made again, counts its plain size only.
+  resize_texture(mip, 4, 4, 0);
+  EXPECT_EQ(asset_texture_bytes() - start, 4 * 4 * 4 + 16 * 8 * 2);
+
   release_asset_registry_to_mark(&mark);
   EXPECT_EQ(asset_texture_bytes(), start);
   EXPECT_EQ(count_textures(), 6);
+}
+
+// Depth format code 1 is D24S8; every other code D16. Each surface counts
+// width x height x bits / 8 in the texture bytes, also after a resize.
+TEST_F(Textures, DepthFormatCodes) {
+  const struct {
+    int32_t code;
+    uint32_t format;
+    uint8_t bits;
+  } cases[] = {{0, GPU_FMT_D16, 16}, {1, GPU_FMT_D24S8, 32}, {2, GPU_FMT_D16, 16}, {-1, GPU_FMT_D16, 16},
+               {75, GPU_FMT_D16, 16}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    const int64_t start = asset_texture_bytes();
+    const std::string name = "depth" + std::to_string(c.code);
+    const AssetHandle h = create_depth_surface("t", name.c_str(), 8, 4, c.code);
+    ASSERT_NE(h, 0u);
+    const DepthSurfaceObject* d = get_depth_surface_object(h);
+    EXPECT_EQ(d->format, c.format);
+    EXPECT_EQ(d->bits, c.bits);
+    EXPECT_EQ(d->width, 8);
+    EXPECT_EQ(d->height, 4);
+    EXPECT_EQ(asset_texture_bytes() - start, 8 * 4 * c.bits / 8);
+    // Made again in the other format.
+    const int32_t other = c.code == 1 ? 0 : 1;
+    resize_depth_surface(h, 2, 2, other);
+    EXPECT_EQ(d->format, c.code == 1 ? uint32_t(GPU_FMT_D16) : uint32_t(GPU_FMT_D24S8));
+    EXPECT_EQ(asset_texture_bytes() - start, 2 * 2 * d->bits / 8);
+    resize_depth_surface(h, 0, 2, c.code);
+    EXPECT_EQ(d->surface, nullptr);
+    EXPECT_EQ(asset_texture_bytes(), start);
+  }
 }
 
 TEST_F(Textures, ClampTagAndAddressModes) {
@@ -358,6 +401,25 @@ TEST_F(Textures, ClampTagAndAddressModes) {
   resize_texture(clamped, 8, 8, 0);
   EXPECT_EQ(address_v(get_texture_object(clamped)), TEXTURE_ADDRESS_CLAMP);
   EXPECT_FALSE(set_texture_address_modes(0, 1, 1));
+
+  // Pictures look for the tag in their base name, not in the folder.
+  const Bytes png = write_png(sample_pure(2, 2), PngKind::RGB8);
+  const AssetHandle in_folder = register_texture_from_memory("t", "sea_clp\\pic.png", png.data(), png.size(), 0);
+  const AssetHandle in_name = register_texture_from_memory("t", "dir\\sea_clp.png", png.data(), png.size(), 0);
+  ASSERT_NE(in_folder, 0u);
+  ASSERT_NE(in_name, 0u);
+  EXPECT_EQ(address_u(get_texture_object(in_folder)), TEXTURE_ADDRESS_WRAP);
+  EXPECT_EQ(address_v(get_texture_object(in_name)), TEXTURE_ADDRESS_CLAMP);
+
+  // Textures clamped by name: those found get clamp in U and V, the rest
+  // are left alone.
+  const AssetHandle other = create_texture("u", "skyclp", 4, 4, 0);
+  const char* names[] = {"skyclp", "missing"};
+  clamp_named_textures("t", names, 2);
+  EXPECT_EQ(address_u(get_texture_object(wrapped)), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_EQ(address_v(get_texture_object(wrapped)), TEXTURE_ADDRESS_CLAMP);
+  EXPECT_EQ(address_u(get_texture_object(other)), TEXTURE_ADDRESS_WRAP);
+  EXPECT_EQ(address_u(get_texture_object(in_folder)), TEXTURE_ADDRESS_WRAP);
 }
 
 TEST_F(Textures, PixelWritesStayInside) {
@@ -372,6 +434,19 @@ TEST_F(Textures, PixelWritesStayInside) {
   EXPECT_FALSE(write_texture_pixels(t, 0, 0, -2, 2, block));
   EXPECT_FALSE(write_texture_pixels(0, 0, 0, 1, 1, block));
   EXPECT_EQ(read_texture_texel(0, 0, 0), 0u);
+
+  // Sources of 24 or 32 bits, blue first; 24-bit ones come in opaque.
+  const uint8_t rgb[6] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+  EXPECT_TRUE(write_texture_rgb(t, 1, 0, 2, 1, rgb, 3));
+  EXPECT_EQ(read_texture_texel(t, 1, 0), 0xFF030201u);
+  EXPECT_EQ(read_texture_texel(t, 2, 0), 0xFF060504u);
+  const uint8_t argb[4] = {0x10, 0x20, 0x30, 0x40};
+  EXPECT_TRUE(write_texture_rgb(t, 0, 3, 1, 1, argb, 4));
+  EXPECT_EQ(read_texture_texel(t, 0, 3) & 0xFFFFFFu, 0x302010u);
+  EXPECT_FALSE(write_texture_rgb(t, 3, 0, 2, 1, rgb, 3));
+  EXPECT_FALSE(write_texture_rgb(t, 0, -1, 1, 1, rgb, 3));
+  EXPECT_FALSE(write_texture_rgb(0, 0, 0, 1, 1, rgb, 3));
+  EXPECT_EQ(read_texture_texel(t, 3, 0), 0u);
 }
 
 TEST_F(Textures, Crops) {
@@ -394,6 +469,22 @@ TEST_F(Textures, Crops) {
   EXPECT_EQ(r->texture, 0u);
   EXPECT_EQ(r->u + r->v + r->width + r->height, 0.0f);
 
+  // Across and down are fractions of the texture's own width and height.
+  const AssetHandle wide = create_texture("t", "wide", 64, 32, 0);
+  const AssetHandle tall = register_crop_of_texture("t", "tall", 16, 4, 8, 24, wide);
+  ASSERT_NE(tall, 0u);
+  const CropRecord* w = get_crop_record(tall);
+  EXPECT_FLOAT_EQ(w->u, 0.25f);
+  EXPECT_FLOAT_EQ(w->v, 0.125f);
+  EXPECT_FLOAT_EQ(w->width, 0.125f);
+  EXPECT_FLOAT_EQ(w->height, 0.75f);
+  EXPECT_STREQ(get_crop_name(tall), "tall");
+  set_crop_pixels(tall, 32, 8, 16, -8, wide);
+  EXPECT_FLOAT_EQ(w->u, 0.5f);
+  EXPECT_FLOAT_EQ(w->v, 0.25f);
+  EXPECT_FLOAT_EQ(w->width, 0.25f);
+  EXPECT_FLOAT_EQ(w->height, -0.25f);
+  set_crop_pixels(0, 0, 0, 8, 8, wide);
   EXPECT_EQ(register_crop_of_texture("t", "none", 0, 0, 1, 1, 0), 0u);
   const AssetHandle empty = create_texture("t", "empty", 0, 0, 0);
   const AssetHandle zero = register_crop_of_texture("t", "zero", 5, 5, 5, 5, empty);
@@ -404,6 +495,12 @@ TEST_F(Textures, Crops) {
   const AssetHandle named = register_crop("t", "glyph.x", 0.25f, 0, 0.25f, 1, "dir\\sheet.png");
   EXPECT_EQ(get_crop_record(named)->texture, tex);
   EXPECT_EQ(find_crop("t", "glyph"), named);
+  EXPECT_FLOAT_EQ(get_crop_record(named)->u, 0.25f);
+  EXPECT_FLOAT_EQ(get_crop_record(named)->height, 1.0f);
+  // The texture is looked for in the crop's own package only.
+  const AssetHandle elsewhere = register_crop("u", "glyph", 0, 0, 1, 1, "sheet");
+  ASSERT_NE(elsewhere, named);
+  EXPECT_EQ(get_crop_record(elsewhere)->texture, 0u);
 }
 
 TEST_F(Textures, PoolsRefuseWhenFull) {
@@ -417,26 +514,74 @@ TEST_F(Textures, PoolsRefuseWhenFull) {
   EXPECT_EQ(create_depth_surface("t", "late", 4, 4, 0), 0u);
 }
 
-TEST_F(Textures, OlderRecordsGiveUpOnlyTheirDeviceObjects) {
+TEST_F(Textures, NegativeSizesAreRefused) {
+  const int32_t textures = count_textures(), surfaces = count_depth_surfaces();
+  EXPECT_EQ(create_texture("t", "wide", -4, 4, 0), 0u);
+  EXPECT_EQ(create_render_target_texture("t", "tall", 4, -1, 0), 0u);
+  EXPECT_EQ(create_depth_surface("t", "deep", 4, -4, 0), 0u);
+  EXPECT_EQ(count_textures(), textures);
+  EXPECT_EQ(count_depth_surfaces(), surfaces);
+}
+
+// A texture taken out by hand is cleared and found no more, but keeps its
+// place in the pool, so that the registry's release still removes every
+// record registered after a mark. Only the newest gives back its name's
+// bytes: an older one's lie under the names of newer records.
+TEST_F(Textures, UnregisteredRecordsKeepTheirPlace) {
   const AssetHandle older = create_texture("t", "older", 4, 4, 0);
   const AssetHandle newer = create_texture("t", "newer", 4, 4, 0);
+  const uint32_t names = get_asset_pool(ASSET_POOL_TEXTURES)->names.used;
+  const int64_t bytes = asset_texture_bytes();
   unregister_texture(older);
-  EXPECT_EQ(get_texture_object(older)->texture, nullptr);
   EXPECT_EQ(count_textures(), int32_t(newer));
-  const AssetHandle next = create_texture("t", "next", 4, 4, 0);
+  EXPECT_EQ(get_texture_object(older)->texture, nullptr);
+  EXPECT_EQ(get_texture_name(older), nullptr);
+  EXPECT_EQ(find_texture("t", "older"), 0u);
+  EXPECT_EQ(asset_texture_bytes(), bytes - 4 * 4 * 4);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_TEXTURES)->names.used, names);
   EXPECT_STREQ(get_texture_name(newer), "newer");
+
+  RegistryMark before_next;
+  mark_asset_registry(&before_next);
+  const AssetHandle next = create_texture("t", "next", 4, 4, 0);
+  EXPECT_EQ(next, newer + 1);
+  unregister_texture(next);
+  EXPECT_EQ(count_textures(), int32_t(next));
+  EXPECT_EQ(find_texture("t", "next"), 0u);
+  EXPECT_EQ(get_asset_pool(ASSET_POOL_TEXTURES)->names.used, names);
+  // Made again, a texture of the old name is a new record, and a release to
+  // the mark taken before "next" removes it.
+  const AssetHandle again = create_texture("t", "older", 4, 4, 0);
+  EXPECT_EQ(again, next + 1);
+  EXPECT_STREQ(get_texture_name(again), "older");
+  release_asset_registry_to_mark(&before_next);
+  EXPECT_EQ(count_textures(), int32_t(newer));
+  EXPECT_EQ(find_texture("t", "older"), 0u);
   EXPECT_EQ(find_texture("t", "newer"), newer);
+  EXPECT_EQ(asset_texture_bytes(), bytes - 4 * 4 * 4);
+  unregister_texture(0);
   unregister_texture(next);
   EXPECT_EQ(count_textures(), int32_t(newer));
-  EXPECT_EQ(find_texture("t", "next"), 0u);
 
+  // A released depth surface keeps its record, name and handle; a resize
+  // makes its surface again.
   const AssetHandle d1 = create_depth_surface("t", "d1", 8, 8, 1);
   const AssetHandle d2 = create_depth_surface("t", "d2", 8, 8, 0);
+  const int64_t with_surfaces = asset_texture_bytes();
   release_depth_surface(d1);
   EXPECT_EQ(get_depth_surface_object(d1)->surface, nullptr);
+  EXPECT_EQ(asset_texture_bytes(), with_surfaces - 8 * 8 * 4);
   EXPECT_STREQ(get_depth_surface_name(d2), "d2");
   release_depth_surface(d2);
-  EXPECT_EQ(count_depth_surfaces(), int32_t(d1));
+  EXPECT_EQ(count_depth_surfaces(), int32_t(d2));
+  EXPECT_STREQ(get_depth_surface_name(d2), "d2");
+  EXPECT_EQ(find_depth_surface("t", "d2"), d2);
+  EXPECT_EQ(asset_texture_bytes(), with_surfaces - 8 * 8 * 4 - 8 * 8 * 2);
+  resize_depth_surface(d2, 4, 4, 0);
+  EXPECT_NE(get_depth_surface_object(d2)->surface, nullptr);
+  const AssetHandle d3 = create_depth_surface("t", "d3", 8, 8, 0);
+  EXPECT_EQ(d3, d2 + 1);
+  EXPECT_STREQ(get_depth_surface_name(d2), "d2");
 }
 
 TEST_F(Textures, DeviceLossRemakesRenderTargetsAndDepthSurfaces) {
@@ -462,7 +607,24 @@ TEST_F(Textures, DeviceLossRemakesRenderTargetsAndDepthSurfaces) {
   EXPECT_EQ(address_v(t), TEXTURE_ADDRESS_CLAMP);
   EXPECT_NE(get_depth_surface_object(depth)->surface, nullptr);
   EXPECT_EQ(get_depth_surface_object(depth)->width, 32);
+  EXPECT_EQ(get_depth_surface_object(depth)->format, uint32_t(GPU_FMT_D24S8));
   EXPECT_EQ(find_texture("t", "view"), target);
+
+  // Resized, a render target stays one, and a loss brings it back at its
+  // new size.
+  resize_texture(target, 8, 4, 0);
+  EXPECT_EQ(get_texture_object(target)->kind, TEXTURE_KIND_RENDER_TARGET);
+  EXPECT_NE(get_texture_object(target)->surface, nullptr) << "a render target keeps its surface";
+  resize_depth_surface(depth, 8, 4, 0);
+  release_device_textures();
+  EXPECT_EQ(get_texture_object(target)->texture, nullptr);
+  restore_device_textures();
+  EXPECT_NE(get_texture_object(target)->texture, nullptr);
+  EXPECT_EQ(get_texture_object(target)->width, 8);
+  EXPECT_EQ(get_texture_object(target)->height, 4);
+  EXPECT_EQ(get_depth_surface_object(depth)->height, 4);
+  EXPECT_EQ(get_depth_surface_object(depth)->format, uint32_t(GPU_FMT_D16));
+  EXPECT_EQ(get_texture_object(managed)->kind, TEXTURE_KIND_MANAGED);
 }
 
 }  // namespace
