@@ -6,9 +6,14 @@
 #include "platform/gpu/gpu.h"
 #include "render/device/gfx_device.h"
 #include "render/graphics/graphics.h"
+#include "render/overlay2d/prim2d.h"
 #include "render/overlay2d/sprite2d.h"
+#include "render/overlay2d/text2d.h"
 #include "render/tasks/task.h"
 #include "render/text/text_queue.h"
+#include "render/world/prim3d.h"
+#include "render/world/sprite3d.h"
+#include "scene3d/part_render.h"
 
 namespace {
 
@@ -21,8 +26,29 @@ class FrameDriver : public GraphicsSession {
 };
 
 TEST_F(FrameDriver, StartUpRegistersTheTypesInOrder) {
-  EXPECT_EQ(sprite2d_get_type(), 4);
-  for (int id = 1; id <= 11; ++id) EXPECT_NE(task_type_get(id), nullptr) << id;
+  const struct {
+    int id, got;
+    TaskDrawFn draw;
+  } types[] = {
+      {1, line2d_get_type(), line2d_draw_batch}, {2, tri2d_get_type(), tri2d_draw_batch},
+      {3, text_get_type(), text_draw_batch},     {4, sprite2d_get_type(), sprite2d_draw_batch},
+      {5, line3d_get_type(), line3d_draw_batch}, {6, tri3d_get_type(), tri3d_draw_batch},
+      {7, sprite3d_get_type(), sprite3d_draw_batch},
+  };
+  for (const auto& t : types) {
+    EXPECT_EQ(t.got, t.id);
+    EXPECT_NE(task_type_get(t.id)->registered, 0u) << t.id;
+    EXPECT_EQ(task_type_get(t.id)->draw, t.draw) << t.id;
+  }
+  EXPECT_EQ(task_type_get(6)->sort_key, tri3d_sort_key) << "the one type that orders its layer";
+  const PartRenderBlock* parts = part_render_block();
+  const uint32_t part_ids[] = {parts->prim_type_id, parts->model_type_id, parts->mesh_type_id,
+                               parts->static_type_id};
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(part_ids[i], 8 + i);
+    EXPECT_NE(task_type_get(int(8 + i))->registered, 0u) << 8 + i;
+  }
+  for (int id = 12; id < kTaskTypeCount; ++id) EXPECT_EQ(task_type_get(id)->registered, 0u) << id;
   EXPECT_GE(gfx_text_buffer_d3dx(), 0);
   EXPECT_GE(gfx_text_buffer_main(), 0);
   EXPECT_EQ(text_queue_slot(gfx_text_buffer_d3dx())->capacity, GFX_D3DX_TEXT_BYTES);

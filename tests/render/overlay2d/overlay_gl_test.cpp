@@ -12,6 +12,7 @@
 #include "render/device/render_states.h"
 #include "render/graphics/graphics.h"
 #include "render/overlay2d/overlay2d.h"
+#include "render/overlay2d/text2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
 #include "render/view/view_state.h"
@@ -180,6 +181,24 @@ TEST_F(OverlayGlTest, StateChangesBreakBatches) {
   EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_LINEAR));
   EXPECT_EQ(draws[1].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_POINT));
 
+  // A turned sprite at scale 1 is filtered as well; a sprite's own filter
+  // mode wins over its scale. Both stages sample with the sprite's filter,
+  // also when only the filter changes between them.
+  Task* forced = sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 30, 10, 0, 0, 2, 1, 20);
+  sprite2d_set_sampler_mode(forced, 0);
+  Task* turned = sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20);
+  sprite2d_set_angle(turned, 0.3f);
+  sprite2d_bind_texture1(forced, b);
+  sprite2d_bind_texture1(turned, b);
+  draws = frame();  // newest first: the turned sprite, then the forced one
+  ASSERT_EQ(draws.size(), 2u);
+  for (int stage = 0; stage < 2; ++stage) {
+    for (GpuSamplerState f : {GPU_SAMP_MAGFILTER, GPU_SAMP_MINFILTER}) {
+      EXPECT_EQ(draws[0].sampler_states[stage][f], static_cast<uint32_t>(GPU_FILTER_LINEAR)) << stage;
+      EXPECT_EQ(draws[1].sampler_states[stage][f], static_cast<uint32_t>(GPU_FILTER_POINT)) << stage;
+    }
+  }
+
   // A shader selector draws alone; blend changes split.
   Task* shaded = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   sprite2d_set_shader(shaded, 3, nullptr, 0);
@@ -297,6 +316,24 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   EXPECT_EQ(draws[1].render_states[GPU_RS_SRCBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
   EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ZERO));
   EXPECT_EQ(pixel(20, 110), kBlue);
+}
+
+TEST_F(OverlayGlTest, TextDrawsItsShadowFirstThenItsGlyphsOnTop) {
+  // A one-glyph font: crop "f_0000" (the whole white texture) draws '!'.
+  const AssetHandle white = make_texture("glyphs", 0xFFFFFFFFu);
+  ASSERT_NE(register_crop_of_texture("ovl", "f_0000", 0, 0, 8, 8, white), 0u);
+  Task* t = text_create(1, "ovl", "f", 33, kGreen, 20, 100, 1, 1, 0, 20);
+  ASSERT_NE(t, nullptr);
+  text_set_height(t, 16);
+  text_set_string(t, "!");
+  text_set_shadow(t, 4, 6, kRed);
+  const std::vector<GpuTraceDraw> draws = frame();
+  ASSERT_EQ(draws.size(), 2u);
+  EXPECT_EQ(draws[0].primitive_count, 2u);
+  EXPECT_EQ(pixel(25, 110), kGreen) << "the glyph lies over its shadow";
+  EXPECT_EQ(pixel(37, 118), kRed) << "the shadow, moved by its offset";
+  EXPECT_EQ(pixel(21, 101), kGreen);
+  EXPECT_EQ(pixel(22, 120), kClear);
 }
 
 TEST_F(OverlayGlTest, KillOwnerRemovesExactlyItsSprites) {

@@ -150,17 +150,20 @@ TEST_F(ScreenQuads, CornerCoordinatesAndTheViewport) {
 
   // The viewport quad, moved by view 0's shake offset when asked.
   view_state(0)->camera.shake_offset_x = 20.0f;
-  view_state(0)->camera.shake_offset_y = 0.0f;
+  view_state(0)->camera.shake_offset_y = 10.0f;
   for (bool shake : {false, true}) {
     gfx_clear(5, kClear);
     gfx_set_viewport_rect(40, 30, 80, 60);
     ASSERT_TRUE(gfx_draw_viewport_quad(0, opaque(quadrants), true, shake));
     gfx_set_viewport(-1);
-    // The quad's first column: at 40, or at 60 when shaken (cut at the viewport's right).
-    EXPECT_EQ(pixel(shake ? 61 : 41, 35), kRed) << shake;
+    // The quad's top-left corner: at (40, 30), or at (60, 40) when shaken
+    // (cut at the viewport's right and bottom).
+    EXPECT_EQ(pixel(shake ? 61 : 41, shake ? 41 : 31), kRed) << shake;
     EXPECT_EQ(pixel(45, 35), shake ? kClear : kRed) << shake;
+    EXPECT_EQ(pixel(65, 35), shake ? kClear : kRed) << "moved down as well: " << shake;
   }
   view_state(0)->camera.shake_offset_x = 0.0f;
+  view_state(0)->camera.shake_offset_y = 0.0f;
 }
 
 TEST_F(ScreenQuads, EightTapOffsetsMoveTheFirstCoordinateSet) {
