@@ -132,6 +132,35 @@ TEST_F(ShaderState, BeginMeshDrawSelectsSlotsAndRefusesBadInput) {
   EXPECT_EQ(shader_set()->last_vertex, 0);
 }
 
+TEST_F(ShaderState, PointLightsAreTakenIntoModelSpace) {
+  ShaderPointLight l[2] = {};
+  l[0].position = Vec3{12, 3, 0};
+  l[0].first = 5;
+  l[0].second = 7;
+  const float colour[4] = {0.1f, 0.2f, 0.3f, 0.4f};
+  std::memcpy(l[0].colour, colour, sizeof colour);
+  l[1].position = Vec3{-1, -2, -3};
+  // The model stands at (10, 0, 0), turned a quarter of yaw (its z along +x).
+  Mat4 world;
+  const Vec3 at{10, 0, 0}, turn{0, 1.5707963f, 0};
+  mat4_from_position_euler(&world, &at, &turn);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, 12, &world, nullptr, nullptr, nullptr, 1.0f, l, 1), 1);
+  const ShaderSet* s = shader_set();
+  const float want[4] = {0, 3, 2, 5};  // w: the first scalar
+  const float params[4] = {5, 7, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NEAR(s->light_position[0][i], want[i], 1e-5f) << i;
+    EXPECT_EQ(s->light_colour[0][i], colour[i]) << i;
+    EXPECT_EQ(s->light_params[0][i], params[i]) << i;
+    EXPECT_EQ(s->light_position[1][i], 0.0f) << "past the count: zeroed";
+  }
+  // Without a world matrix the world position stands.
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, 12, nullptr, nullptr, nullptr, nullptr, 1.0f, l, 2), 1);
+  EXPECT_EQ(s->light_position[0][0], 12.0f);
+  EXPECT_EQ(s->light_position[1][2], -3.0f);
+  EXPECT_EQ(s->inverse_world, nullptr);
+}
+
 TEST_F(ShaderState, MaterialColours) {
   ViewState* v = view_state(0);
   const float light[4][4] = {{0.5f, 0.5f, 0.5f, 1}, {0.25f, 0.25f, 0.25f, 1}, {1, 0.5f, 0, 1}, {1, 1, 1, 1}};
