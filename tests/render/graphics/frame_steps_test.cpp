@@ -34,6 +34,7 @@ TEST_F(FrameSteps, LightTransitionOfTenFrames) {
   for (int frame = 1; frame <= 9; ++frame) {
     gfx_step_view(0);
     EXPECT_EQ(v->light.current.colours[0], 0xFF000000u | blue[frame - 1]) << frame;
+    EXPECT_FLOAT_EQ(v->light.colour_float4[0][2], float(blue[frame - 1]) / 255.0f) << "the current colour's";
   }
   gfx_step_view(0);
   EXPECT_EQ(v->light.current.colours[0], to);

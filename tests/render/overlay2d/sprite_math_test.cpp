@@ -100,11 +100,33 @@ TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
   EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 150, 75));
   EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 149, 75));
   EXPECT_TRUE(sprite2d_hit_point(t, 2, 1, 110, 75));  // the factor widens the quad
-  sprite2d_set_angle(t, 0.3f);
-  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 200, 100));
-  const Vec2 centre{400, 100};
+  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 245, 100));
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 230, 70));
+  // Turned an eighth: (45, 0) from the centre is off the narrow side now,
+  // (30, -30) lies along the turned long axis.
+  sprite2d_set_angle(t, 0.78539816f);
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 245, 100));
+  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 230, 70));
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 230, 130));
+  const Vec2 along{230, 70}, across{230, 130}, centre{400, 100};
+  EXPECT_TRUE(sprite2d_hit_circle(t, 1, 1, &along, 1));
+  EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &across, 1));
   EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &centre, 10));
   EXPECT_FALSE(sprite2d_hit_point(nullptr, 1, 1, 0, 0));
+
+  // Segments and other sprites, the factors widening each quad.
+  sprite2d_set_angle(t, 0.0f);
+  const Vec2 a{100, 100}, b{300, 100}, p{0, 0}, q{10, 0}, e{260, 60}, f{260, 140};
+  EXPECT_TRUE(sprite2d_hit_segment(t, 1, 1, &a, &b));
+  EXPECT_FALSE(sprite2d_hit_segment(t, 1, 1, &p, &q));
+  EXPECT_FALSE(sprite2d_hit_segment(t, 1, 1, &e, &f)) << "passes right of the quad";
+  EXPECT_TRUE(sprite2d_hit_segment(t, 1.5f, 1, &e, &f)) << "one and a half times as wide reaches it";
+  Task* other = sprite2d_create_rect(1, 0xFFFFFFFFu, 320, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+  EXPECT_FALSE(sprite2d_hit_sprite(t, 1, 1, other, 1, 1));
+  EXPECT_TRUE(sprite2d_hit_sprite(t, 1.5f, 1, other, 1, 1));
+  EXPECT_TRUE(sprite2d_hit_sprite(t, 1, 1, other, 1.5f, 1));
+  EXPECT_FALSE(sprite2d_hit_sprite(t, 1, 2, other, 1, 2)) << "taller, not wider";
+  EXPECT_FALSE(sprite2d_hit_sprite(t, 1, 1, nullptr, 1, 1));
 }
 
 TEST_F(OverlayTypesTest, UvOrientationTurnsAndFlips) {

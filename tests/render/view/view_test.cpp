@@ -492,6 +492,15 @@ TEST_F(ViewTest, PixelsMapToTheVirtualScreen) {
   pixel_to_normalized_screen(&fx, &fy, 0, 240);
   EXPECT_EQ(fx, -1.0f);
   EXPECT_EQ(fy, -1.0f);
+  // Before start-up the sizes are 0: no scale, and no division by them.
+  view_set_screen(0, 0, half);
+  pixel_to_virtual_screen(&x, &y, 10, 10);
+  EXPECT_EQ(x, 330);
+  EXPECT_EQ(y, 250);
+  view_set_screen(0, 0, nullptr);
+  pixel_to_normalized_screen(&fx, &fy, 10, 10);
+  EXPECT_EQ(fx, 0.0f);
+  EXPECT_EQ(fy, 0.0f);
 }
 
 }  // namespace
