@@ -121,6 +121,52 @@ TEST_F(Text2dTest, ShadowIsTheTextMovedAndRecoloured) {
   }
 }
 
+TEST_F(Text2dTest, SettersReachTheirOwnFields) {
+  text_set_position(task_, 1, 2);
+  text_set_height(task_, 3);
+  text_set_anchor(task_, 0.25f, 0.75f);
+  text_set_scale(task_, 4, 5);
+  text_set_angle(task_, 0.5f);
+  text_set_advance(task_, 0.6f);
+  text_set_colour(task_, 0x11223344u);
+  text_set_blend(task_, 7);
+  const uint8_t params[2] = {0xAB, 0xCD};
+  text_set_shader(task_, 2, params, 2);
+  text_set_shadow_offset(task_, 8, 9);
+  text_set_shadow_colour(task_, 0x55667788u);
+  const TextData* t = data();
+  const float got[] = {t->x, t->y, t->char_height, t->anchor_x, t->anchor_y, t->scale_x, t->scale_y, t->angle,
+                       t->advance_factor, t->shadow_x, t->shadow_y};
+  const float want[] = {1, 2, 3, 0.25f, 0.75f, 4, 5, 0.5f, 0.6f, 8, 9};
+  for (size_t i = 0; i < sizeof want / sizeof want[0]; ++i) EXPECT_EQ(got[i], want[i]) << i;
+  EXPECT_EQ(t->colour, 0x11223344u);
+  EXPECT_EQ(t->blend, 7);
+  EXPECT_EQ(t->shader_selector, 2);
+  EXPECT_EQ(t->shader_params[1], 0xCD);
+  EXPECT_EQ(t->shadow_colour, 0x55667788u);
+  EXPECT_EQ(t->flags & kTextShadow, 0u) << "offset and colour alone leave the shadow off";
+  text_set_shadow_enabled(task_, true);
+  EXPECT_EQ(t->flags & kTextShadow, kTextShadow);
+  text_set_shadow_enabled(task_, false);
+  EXPECT_EQ(t->flags & kTextShadow, 0u);
+  text_set_shadow(task_, -1, -2, 0xFF010203u);
+  EXPECT_EQ(t->flags & kTextShadow, kTextShadow);
+  EXPECT_EQ(t->shadow_y, -2.0f);
+  EXPECT_EQ(t->shadow_colour, 0xFF010203u);
+
+  Task* simple = text_create_simple(2, "fnt", "abc", 33, 5, 6, 1 | 8, 25);
+  ASSERT_NE(simple, nullptr);
+  const TextData* st = task_data<TextData>(simple);
+  EXPECT_EQ(st->first_crop, first_);
+  EXPECT_EQ(st->first_code, 33);
+  EXPECT_EQ(st->x, 5.0f);
+  EXPECT_EQ(st->anchor_x, 1.0f);
+  EXPECT_EQ(st->anchor_y, 0.5f);
+  EXPECT_EQ(st->colour, 0xFFFFFFFFu);
+  EXPECT_EQ(simple->layer, 25);
+  EXPECT_EQ(simple->flags & kTaskLifetimeMask, 0u);
+}
+
 void grow_second(Task*, int index, GlyphAdjust* adjust, uintptr_t argument) {
   if (index == 1) {
     adjust->scale_y = static_cast<float>(argument);

@@ -171,6 +171,81 @@ TEST_F(ViewTest, ASecondStartUpBringsEverySettingBack) {
   }
 }
 
+TEST_F(ViewTest, PlainSettersReadBack) {
+  set_fog2_enable(1, 1);
+  set_fog2_start(1, 2.0f);
+  set_fog2_end(1, 3.0f);
+  set_projection_center(1, 0.25f, 0.75f);
+  set_camera_fov(1, 0.4f);
+  set_near(1, 0.5f);
+  set_far(1, 60.0f);
+  const float got[] = {get_fog2_start(1), get_fog2_end(1), get_projection_center_x(1), get_projection_center_y(1),
+                       get_camera_fov(1), get_near(1),     get_far(1)};
+  const float want[] = {2.0f, 3.0f, 0.25f, 0.75f, 0.4f, 0.5f, 60.0f};
+  for (size_t i = 0; i < sizeof want / sizeof want[0]; ++i) EXPECT_EQ(got[i], want[i]) << i;
+  EXPECT_EQ(get_fog2_enable(1), 1);
+  EXPECT_EQ(get_fog2_enable(0), 0) << "the other view keeps its own";
+
+  const Vec3 eye{1, 2, 3}, target{4, 5, 6}, up{0, 2, 0};
+  set_camera_look_at(1, &eye, &target, &up);
+  expect_vec(*get_camera_look_at_target(1), 4, 5, 6);
+  expect_vec(*get_camera_up(1), 0, 2, 0);  // not normalised
+
+  const Vec3 position{7, 8, 9}, direction{0, 0, -3};
+  set_extra_light_enable(1, 1, 1);
+  set_extra_light_position(1, 1, &position);
+  set_extra_light_direction(1, 1, &direction);
+  set_extra_light_fit(1, 1, 11.0f, 12.0f, 13.0f);
+  set_extra_light_param(1, 1, 0.5f);
+  EXPECT_EQ(get_extra_light_enable(1, 1), 1);
+  EXPECT_EQ(get_extra_light_enable(1, 0), 0);
+  expect_vec(*get_extra_light_position(1, 1), 7, 8, 9);
+  expect_vec(*get_extra_light_direction(1, 1), 0, 0, -1);
+  EXPECT_EQ(get_extra_light_distance(1, 1), 11.0f);
+  EXPECT_EQ(get_extra_light_focus(1, 1), 12.0f);
+  EXPECT_EQ(get_extra_light_radius(1, 1), 13.0f);
+  EXPECT_EQ(get_extra_light_param(1, 1), 0.5f);
+  EXPECT_EQ(get_extra_light_param(1, 0), 0.008f);
+
+  const Vec3 point{0, 2, 0}, normal{0, 0, 5};
+  set_clip_plane(1, &point, &normal);
+  set_clip_plane_mode(1, 3);
+  expect_vec(*get_clip_plane_point(1), 0, 2, 0);
+  expect_vec(*get_clip_plane_normal(1), 0, 0, 1);
+  EXPECT_EQ(get_clip_plane_mode(1), 3);
+  set_clip_plane(1, nullptr, nullptr);
+  expect_vec(*get_clip_plane_point(1), 0, 0, 0);
+  expect_vec(*get_clip_plane_normal(1), 0, 1, 0);
+
+  set_current_view(1);
+  set_current_light_index(1);
+  gfx_set_clear_colour(0x01020304u);
+  EXPECT_EQ(get_current_view(), 1);
+  EXPECT_EQ(get_current_light_index(), 1);
+  EXPECT_EQ(gfx_get_clear_colour(), 0x01020304u);
+  set_current_view(0);
+  set_current_light_index(0);
+
+  // Light setters write the base block, one field each.
+  const Vec3 down{0, -2, 0}, side{3, 0, 0};
+  set_light_direction(1, &down);
+  set_light_axis(1, &side);
+  set_light_color2(1, 0xFFABCDEFu);
+  const LightBlock& base = view_state(1)->light.base;
+  expect_vec(base.direction, 0, -1, 0);
+  expect_vec(base.axis, 1, 0, 0);
+  EXPECT_EQ(base.colours[2], 0xFFABCDEFu);
+  EXPECT_EQ(base.colours[3], 0xFFFFFFFFu);
+  light_copy_base_to_target(1);
+  EXPECT_EQ(view_state(1)->light.target.colours[2], 0xFFABCDEFu);
+  light_override_direction(1, &side, 5);
+  expect_vec(view_state(1)->light.override_block.direction, 1, 0, 0);
+  EXPECT_EQ(view_state(1)->light.override_frames, 5);
+  light_transition_axis(1, nullptr, 4);
+  expect_vec(view_state(1)->light.target.axis, 0, 1, 0);
+  EXPECT_EQ(view_state(1)->light.total, 4);
+}
+
 TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
   const Camera& c = view_state(0)->camera;
   fog_transition_end(0, 50.0f, 10);
