@@ -178,6 +178,23 @@ TEST_F(TextOverlayTest, AnchorsAndTwoByteCharactersPlaceTheQuads) {
   EXPECT_EQ(v[5].x, 99.5f);
   EXPECT_EQ(v[0].tu0, 34.0f * 8 / 512);
   EXPECT_EQ(v[0].tv0, 16.0f / 128);
+
+  // Font 1 scales by its face's size now over its size at start-up
+  // (30.72 / 24), and reads the same 64-column sheet: "A" is cell 33 of row 0.
+  // Centred on (100, 50) in both axes.
+  text_queue_printf(main_queue, TEXT_ANCHOR_CENTRE_X | TEXT_ANCHOR_CENTRE_Y, 1, 16.0f, 100, 50, 0xFFFFFFFFu, "A");
+  bitmap_font_draw(1, device, main_queue);
+  EXPECT_FLOAT_EQ(v[0].x, 99.5f - 5.12f);
+  EXPECT_FLOAT_EQ(v[1].x, 99.5f + 5.12f);
+  EXPECT_FLOAT_EQ(v[0].y, 49.5f - 10.24f);
+  EXPECT_FLOAT_EQ(v[2].y, 49.5f + 10.24f);
+  EXPECT_EQ(v[0].tu0, 33.0f * 8 / 512);
+  EXPECT_EQ(v[0].tv0, 0.0f);
+  // Ending at y: the text's bottom is on y.
+  text_queue_printf(main_queue, TEXT_ANCHOR_END_Y, 2, 16.0f, 100, 50, 0xFFFFFFFFu, "A");
+  bitmap_font_draw(1, device, main_queue);
+  EXPECT_EQ(v[2].y, 49.5f);
+  EXPECT_EQ(v[1].x, 107.5f);
 }
 
 TEST_F(TextOverlayTest, OverlongCommandsBadFontsAndDisabledDrawsDrawNothing) {
