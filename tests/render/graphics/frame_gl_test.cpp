@@ -11,6 +11,7 @@
 #include "render/overlay2d/text2d.h"
 #include "render/tasks/task.h"
 #include "render/text/text_queue.h"
+#include "render/views/render_views.h"
 #include "render/world/prim3d.h"
 #include "render/world/sprite3d.h"
 #include "scene3d/part_render.h"
@@ -53,6 +54,29 @@ TEST_F(FrameDriver, StartUpRegistersTheTypesInOrder) {
   EXPECT_GE(gfx_text_buffer_main(), 0);
   EXPECT_EQ(text_queue_slot(gfx_text_buffer_d3dx())->capacity, GFX_D3DX_TEXT_BYTES);
   EXPECT_EQ(text_queue_slot(gfx_text_buffer_main())->capacity, GFX_MAIN_TEXT_BYTES);
+}
+
+TEST_F(FrameDriver, ResetAndClearEmptyTheComponentsAndRestoreTheViews) {
+  for (void (*fan_out)() : {gfx_reset_components, gfx_clear_components}) {
+    const uint32_t owner = handle_alloc();
+    Task* kept = sprite2d_create_rect(owner, 0xFFFFFFFFu, 0, 0, 8, 8, 0, 0, 1, 1, 20);
+    ASSERT_NE(kept, nullptr);
+    ASSERT_NE(owner_record_alloc(owner), nullptr);
+    ASSERT_NE(render_view_create(owner, 8, 8, "v"), nullptr);
+    set_fog_enable(0, 1);
+    set_view_enabled(1, 1);
+    fan_out();
+    EXPECT_FALSE(task_is_alive(kept));
+    EXPECT_EQ(tasks_get_alive_count(), 0u);
+    EXPECT_EQ(handle_count(), 0u);
+    EXPECT_EQ(owner_records_count(), 0u);
+    EXPECT_EQ(render_views_count(), 0);
+    EXPECT_EQ(get_fog_enable(0), 0) << "the view defaults again";
+    EXPECT_EQ(view_is_enabled(1), 0);
+    EXPECT_EQ(sprite2d_get_type(), 4) << "the type table stays";
+  }
+  // A frame still runs on the emptied components.
+  run_frame(0);
 }
 
 TEST_F(FrameDriver, OnlyLayers10To39AreDrawnAndOneFrameTasksOnce) {

@@ -14,6 +14,7 @@
 #include "render/overlay2d/sprite2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
 
 namespace {
 
@@ -58,6 +59,30 @@ TEST_F(RenderViews, AViewDrawsItsLayersIntoItsOwnTarget) {
   } texels[] = {{3, 3, 0xFF0000u}, {11, 3, 0x00FF00u}, {21, 3, 0x404040u}, {31, 15, 0x404040u}};
   for (const auto& t : texels) EXPECT_EQ(target_pixel(v, t.x, t.y), t.rgb) << t.x << ", " << t.y;
   for (int x : {3, 11, 63}) EXPECT_EQ(pixel(x, 3), 0x0000FFu) << "back buffer at " << x;
+
+  // The second range inside view 0's pass, the third on top; view 0's
+  // viewport and aspect are its own again afterwards.
+  tasks_reap_marked();
+  v->ranges[1][0] = v->ranges[1][1] = 21;
+  v->ranges[2][0] = v->ranges[2][1] = 22;
+  sprite2d_draw_rect(0, 0xFFFF0000u, 2, 2, 4, 4, 0, 0, 1, 1, 10);
+  sprite2d_draw_rect(0, 0xFF0000FFu, 2, 8, 4, 4, 0, 0, 1, 1, 21);
+  sprite2d_draw_rect(0, 0xFFFFFF00u, 10, 8, 4, 4, 0, 0, 1, 1, 22);
+  int x = 0, y = 0, w = 0, h = 0;
+  get_viewport(0, &x, &y, &w, &h);
+  const float aspect = get_viewport_aspect(0);
+  draw_views();
+  EXPECT_EQ(target_pixel(v, 3, 3), 0xFF0000u);
+  EXPECT_EQ(target_pixel(v, 3, 9), 0x0000FFu);
+  EXPECT_EQ(target_pixel(v, 11, 9), 0xFFFF00u);
+  EXPECT_EQ(target_pixel(v, 11, 3), 0x404040u) << "cleared again this frame";
+  int x2 = -1, y2 = -1, w2 = -1, h2 = -1;
+  get_viewport(0, &x2, &y2, &w2, &h2);
+  EXPECT_EQ(x2, x);
+  EXPECT_EQ(w2, w);
+  EXPECT_EQ(h2, h);
+  EXPECT_EQ(get_viewport_aspect(0), aspect);
+  tasks_reap_marked();
 
   // The target and crop carry the view's name while it lives, their
   // start-up names again once it is freed.
