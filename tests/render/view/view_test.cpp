@@ -257,6 +257,29 @@ TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
   fog_transition_color(0, 0xFF00FF00u, 0);  // no frames: at once
   EXPECT_EQ(get_fog_color(0), 0xFF00FF00u);
   EXPECT_EQ(get_fog_color_float4(0)[1], 1.0f);
+  // The plain setters make the value where transitions start and end too,
+  // so a transition of another value leaves it still.
+  set_fog_color(0, 0xFF102030u);
+  EXPECT_EQ(c.fog_from_colour, 0xFF102030u);
+  EXPECT_EQ(c.fog_target_colour, 0xFF102030u);
+  EXPECT_EQ(c.fog_target_start, 2.0f);
+  // A transition starts from where the value stands now, say where an
+  // earlier one left it.
+  view_state(0)->camera.fog_end = 30.0f;
+  fog_transition_end(0, 80.0f, 5);
+  EXPECT_EQ(c.fog_from_end, 30.0f);
+  EXPECT_EQ(c.fog_target_end, 80.0f);
+  EXPECT_EQ(c.fog_total, 5);
+  view_state(0)->camera.fog_start = 7.0f;
+  fog_transition_start(0, 9.0f, 3);
+  EXPECT_EQ(c.fog_from_start, 7.0f);
+  EXPECT_EQ(c.fog_target_start, 9.0f);
+  view_state(0)->camera.fog_colour = 0xFF000001u;
+  fog_transition_color(0, 0xFF000009u, 3);
+  EXPECT_EQ(c.fog_from_colour, 0xFF000001u);
+  EXPECT_EQ(c.fog_target_colour, 0xFF000009u);
+  set_fog_enable(0, 0);
+  EXPECT_EQ(c.fog_frames_remaining, 0) << "turning the fog off ends the transition";
 
   const Light& l = view_state(0)->light;
   light_transition_color(0, 2, 0xFF112233u, 8);
@@ -265,6 +288,17 @@ TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
   light_transition_color1(0, 0xFF445566u, 0);
   EXPECT_EQ(l.base.colours[1], 0xFF445566u);
   EXPECT_EQ(l.frames_remaining, 0);
+  // Directions and axes too: no frames changes the base at once.
+  const Vec3 along_z{0.0f, 0.0f, -4.0f};
+  light_transition_direction(0, &along_z, 0);
+  expect_vec(l.base.direction, 0.0f, 0.0f, -1.0f);
+  light_transition_axis(0, &along_z, 0);
+  expect_vec(l.base.axis, 0.0f, 0.0f, -1.0f);
+  EXPECT_EQ(l.frames_remaining, 0);
+  light_transition_direction(0, &along_z, 6);
+  expect_vec(l.target.direction, 0.0f, 0.0f, -1.0f);
+  EXPECT_EQ(l.frames_remaining, 6);
+  EXPECT_EQ(l.total, 6);
   const Vec3 zero{0.0f, 0.0f, 0.0f};
   set_light_direction(0, &zero);
   expect_vec(l.base.direction, 0.0f, 0.0f, 0.0f);
