@@ -199,15 +199,15 @@ TEST_F(OverlayGlTest, StateChangesBreakBatches) {
     }
   }
 
-  // A shader selector draws alone; blend changes split.
-  Task* shaded = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
-  sprite2d_set_shader(shaded, 3, nullptr, 0);
+  // A sprite with a shader selector draws alone, also beside one of the same
+  // selector; blend changes split.
+  for (int i = 0; i < 2; ++i) sprite2d_set_shader(sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20), 3, nullptr, 0);
   sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   Task* additive = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   sprite2d_set_blend(additive, 3);
   draws = frame();
-  ASSERT_EQ(draws.size(), 3u);  // list order is newest first: additive, the two plain, shaded
+  ASSERT_EQ(draws.size(), 4u);  // list order is newest first: additive, the two plain, two shaded
   EXPECT_EQ(draws[0].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
   EXPECT_EQ(draws[1].primitive_count, 4u);
   EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_INVSRCALPHA));
@@ -228,6 +228,15 @@ TEST_F(OverlayGlTest, ClipRectanglesScissorTheirSpriteOnly) {
   EXPECT_EQ(pixel(135, 135), kGreen);  // the saved scissor again
   EXPECT_EQ(draws[1].scissor.right, 30);
   EXPECT_EQ(draws[2].scissor.right, kWidth);
+
+  // A run that ends with a clipped sprite gives the scissor back too: the
+  // next layer's sprite is drawn whole.
+  Task* last = sprite2d_draw_rect(1, kRed, 10, 10, 40, 40, 0, 0, 1, 1, 21);
+  sprite2d_set_clip_rect(last, 10, 10, 20, 20);
+  sprite2d_draw_rect(1, kGreen, 100, 100, 40, 40, 0, 0, 1, 1, 20);
+  frame();
+  EXPECT_EQ(pixel(135, 135), kGreen);
+  EXPECT_EQ(gpu_get_scissor_rect(gfx_device()).right, kWidth);
 }
 
 TEST_F(OverlayGlTest, PivotAndRotationLandOnTheirPixels) {
@@ -306,6 +315,29 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   for (int i = 0; i < 4; ++i) line2d_set_blend(line2d_draw(1, 0, 20, kRed, 100, 20, kRed, 16), i % 2 ? 1 : 3);
   EXPECT_EQ(frame().size(), 4u);
 
+  // A run of 4,097 (the pool's tasks repeated) splits after 4,096 lines and
+  // triangles.
+  std::vector<Task*> lines, tris;
+  for (int i = 0; i < 2; ++i) lines.push_back(line2d_draw(1, 0, 40, kRed, 100, 40, kRed, 16));
+  for (int i = 0; i < 2; ++i) tris.push_back(tri2d_draw(1, 0, 0, kRed, 1, 0, kRed, 0, 1, kRed, 16));
+  std::vector<Task*> line_run(4097, lines[0]), tri_run(4097, tris[0]);
+  line_run.back() = lines[1];
+  tri_run.back() = tris[1];
+  gpu_begin_scene(gfx_device());
+  line2d_draw_batch(line_run.data(), 4097);
+  tri2d_draw_batch(tri_run.data(), 4097);
+  gpu_end_scene(gfx_device());
+  gfx_present();
+  tasks_reap_marked();
+  size_t n = 0;
+  const GpuTraceDraw* split = gpu_trace_last_frame(gfx_device(), &n);
+  ASSERT_EQ(n, 4u);
+  EXPECT_EQ(split[0].primitive_count, 4096u);
+  EXPECT_EQ(split[1].primitive_count, 1u);
+  EXPECT_EQ(split[2].type, GPU_PT_TRIANGLELIST);
+  EXPECT_EQ(split[2].primitive_count, 4096u);
+  EXPECT_EQ(split[3].primitive_count, 1u);
+
   Task* weird = line2d_draw(1, 0, 30, kRed, 100, 30, kRed, 16);
   line2d_set_blend(weird, 12);  // draws with pair 0 (ONE, ZERO)
   tri2d_draw(1, 10, 100, kBlue, 60, 100, kBlue, 10, 150, kBlue, 16);
@@ -330,6 +362,7 @@ TEST_F(OverlayGlTest, TextDrawsItsShadowFirstThenItsGlyphsOnTop) {
   const std::vector<GpuTraceDraw> draws = frame();
   ASSERT_EQ(draws.size(), 2u);
   EXPECT_EQ(draws[0].primitive_count, 2u);
+  EXPECT_EQ(draws[1].sampler_states[0][GPU_SAMP_MAGFILTER], uint32_t(GPU_FILTER_LINEAR));
   EXPECT_EQ(pixel(25, 110), kGreen) << "the glyph lies over its shadow";
   EXPECT_EQ(pixel(37, 118), kRed) << "the shadow, moved by its offset";
   EXPECT_EQ(pixel(21, 101), kGreen);

@@ -108,6 +108,30 @@ TEST_F(Text2dTest, FixedAdvanceAndAlignment) {
   EXPECT_NEAR((left + right) / 2, 100.0f - 0.5f, 1e-3f);
 }
 
+TEST_F(Text2dTest, ScaleAndAngleShapeTheLayout) {
+  // The line height follows the horizontal scale, the glyphs' own heights
+  // the vertical one.
+  text_set_scale(task_, 2, 1);
+  text_set_string(task_, "A");
+  float w = 0, h = 0;
+  text_measure(task_, &w, &h);
+  EXPECT_FLOAT_EQ(w, 2 * 2.56f);
+  EXPECT_FLOAT_EQ(h, 64.0f);
+  ASSERT_EQ(place("A", v_), 1);
+  EXPECT_FLOAT_EQ(v_[2].y - v_[0].y, 32.0f);
+  EXPECT_NEAR(v_[1].x - v_[0].x, 2 * 2.56f, 1e-4f);
+
+  // A quarter turn about the position (100, 50): (a, b) from it goes to
+  // (b, -a).
+  text_set_scale(task_, 1, 1);
+  text_set_angle(task_, 1.5707964f);
+  ASSERT_EQ(place("A", v_), 1);
+  EXPECT_NEAR(v_[0].x, 100 - 0.5f, 1e-3f);
+  EXPECT_NEAR(v_[0].y, 50 + 0.5f, 1e-3f);
+  EXPECT_NEAR(v_[3].x, 100 + 31.5f, 1e-3f);
+  EXPECT_NEAR(v_[3].y, 50 - 2.06f, 1e-3f);
+}
+
 TEST_F(Text2dTest, ShadowIsTheTextMovedAndRecoloured) {
   ScreenVertex plain[8], shadow[8];
   ASSERT_EQ(place("AB", plain), 2);

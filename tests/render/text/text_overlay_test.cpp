@@ -178,6 +178,14 @@ TEST_F(TextOverlayTest, AnchorsAndTwoByteCharactersPlaceTheQuads) {
   EXPECT_EQ(v[5].x, 99.5f);
   EXPECT_EQ(v[0].tu0, 34.0f * 8 / 512);
   EXPECT_EQ(v[0].tv0, 16.0f / 128);
+  // A kanji has no cell on the sheet: it draws nothing but keeps its place.
+  const size_t before = draws_so_far();
+  text_queue_printf(main_queue, 0, 0, 16.0f, 100, 50, 0xFFFFFFFFu, "\x82\xa0\x88\x9f\x82\xa0");
+  bitmap_font_draw(1, device, main_queue);
+  ASSERT_EQ(draws_so_far(), before + 1);
+  size_t count = 0;
+  EXPECT_EQ(gpu_trace_current_frame(device, &count)[count - 1].primitive_count, 4u);
+  EXPECT_EQ(v[4].x, 99.5f + 16.0f);
 
   // Font 1 scales by its face's size now over its size at start-up
   // (30.72 / 24), and reads the same 64-column sheet: "A" is cell 33 of row 0.
