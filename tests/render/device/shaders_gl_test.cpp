@@ -120,8 +120,11 @@ TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
   ASSERT_NE(shader_set()->vertex[2].shader, nullptr);
   GpuDevice* d = gfx_device();
 
+  // The model stands 5 to the right: its vertices are 5 to the left of where
+  // they are drawn, through the world and then the view x projection.
   Mat4 world, view, proj;
-  mat4_identity(&world);
+  const Vec3 right{5, 0, 0};
+  mat4_translation(&world, &right);
   mat4_identity(&view);
   mat4_perspective_off_center(&proj, -1, 1, -1, 1, 1, 1000);
   Vec3 dir = {0.3f, -0.4f, 0.866f};
@@ -150,9 +153,9 @@ TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
   gpu_set_render_state(d, GPU_RS_FOGCOLOR, 0xFF0000FFu);
   gpu_set_render_state(d, GPU_RS_CULLMODE, GPU_CULL_NONE);
 
-  const LitVertex tri[3] = {{-20, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
-                            {0, 30, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
-                            {20, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0}};
+  const LitVertex tri[3] = {{-25, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
+                            {-5, 30, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
+                            {15, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0}};
   ShaderMaterial m{0xFF808080, 0xFFFF8040, 0xFF101010, 0, 0, 1};
   int format = find_fvf_index(kLitFvf);
   ASSERT_GE(format, 0);
@@ -165,6 +168,7 @@ TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
   ASSERT_NE(gpu_get_pixel_shader(d), nullptr);
   ASSERT_EQ(gpu_draw_primitive_up(d, GPU_PT_TRIANGLELIST, 1, tri, sizeof(LitVertex)), GPU_OK);
   uint32_t shaded = pixel(kW / 2, kH / 2);
+  EXPECT_EQ(pixel(2, kH / 2), 0xFF000000u) << "the left edge of the screen stays clear";
 
   // Through the fixed-function stages with the same light, material and fog.
   gfx_set_render_preset(1, 1, 3, 1, 0, 0, 0, 0, 0);

@@ -63,6 +63,7 @@ TEST_F(RenderViews, AViewDrawsItsLayersIntoItsOwnTarget) {
   // The second range inside view 0's pass, the third on top; view 0's
   // viewport and aspect are its own again afterwards.
   tasks_reap_marked();
+  v->ranges[0][1] = 10;
   v->ranges[1][0] = v->ranges[1][1] = 21;
   v->ranges[2][0] = v->ranges[2][1] = 22;
   sprite2d_draw_rect(0, 0xFFFF0000u, 2, 2, 4, 4, 0, 0, 1, 1, 10);

@@ -254,8 +254,15 @@ TEST_F(Sprite3dDraw, ForcedBlendingDrawsEverySpriteWithPairSeven) {
   EXPECT_EQ(draws[0].render_states[GPU_RS_FOGENABLE], 0u);
   // ONE x white over black: the colour at full strength, whatever its alpha.
   EXPECT_EQ(pixel(kCx, kCy), 0xFFFFFFu);
-  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_SRCBLEND), uint32_t(GPU_BLEND_SRCALPHA))
-      << "pair 1 again after the draw";
+  // The draw itself leaves blend pair 1 and no textures behind.
+  Task* alone = board(0, 0, 0, 2.0f, 0x80FFFFFFu);
+  sprite3d_set_texture0(alone, get_green_texture());
+  gpu_begin_scene(gfx_device());
+  sprite3d_draw_batch(&alone, 1);
+  gpu_end_scene(gfx_device());
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_SRCBLEND), uint32_t(GPU_BLEND_SRCALPHA));
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_DESTBLEND), uint32_t(GPU_BLEND_INVSRCALPHA));
+  EXPECT_EQ(gpu_get_texture(gfx_device(), 0), gfx_white_texture()->texture);
 }
 
 TEST_F(Sprite3dDraw, EachSpriteDrawsWithItsOwnDepthFunction) {
