@@ -95,8 +95,11 @@ int channel_diff(uint32_t a, uint32_t b) {
 
 TEST_F(ShaderSlots, ShippedSourcesCompileFromTheDefaultFolder) {
   ASSERT_TRUE(fs::exists("bin/kts/vxx")) << "data not laid out in " << fs::current_path();
+  set_near_far(0, 2.0f, 50.0f, 50.0f);
   shaders_init();
   const ShaderSet* s = shader_set();
+  EXPECT_EQ(s->near, 2.0f) << "view 0's depth range";
+  EXPECT_EQ(s->far, 50.0f);
   EXPECT_EQ(s->vertex[0].loaded, 1);
   EXPECT_EQ(s->vertex[0].shader, nullptr);
   for (int i = 1; i < kVertexSlotCount; ++i) {
@@ -232,6 +235,28 @@ TEST_F(ShaderSlots, MissingOrBrokenSourcesFallBackToFixedFunction) {
   EXPECT_EQ(gpu_get_vertex_shader(gfx_device()), nullptr);
   EXPECT_NE(gpu_get_pixel_shader(gfx_device()), nullptr);
 
+  // A slot that fell back to the fixed-function stages takes the draw's
+  // world matrix itself.
+  Mat4 world;
+  const Vec3 at{3, 4, 5};
+  mat4_translation(&world, &at);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, format, &world, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  float held[16];
+  gpu_get_transform(gfx_device(), GPU_TS_WORLD, held);
+  EXPECT_EQ(held[12], 3.0f);
+  EXPECT_EQ(held[14], 5.0f);
+
+  // A format whose declaration could not be made draws through the
+  // fixed-function stages with its code.
+  write(temp / "vxx", read(shipped_folder() / "vxx"));
+  shaders_init();
+  ShaderSet* set = const_cast<ShaderSet*>(shader_set());
+  gpu_vertex_decl_release(set->declarations[format]);
+  set->declarations[format] = nullptr;
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, format, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  EXPECT_EQ(gpu_get_vertex_shader(gfx_device()), nullptr);
+  EXPECT_EQ(gpu_get_fvf(gfx_device()), kLitFvf);
+
   // A folder that does not exist.
   use_folder(temp / "nowhere");
   shaders_init();
@@ -252,6 +277,14 @@ TEST_F(ShaderSlots, KeepRulesAndFormatAlwaysSet) {
   ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
   GpuShader* vs = gpu_get_vertex_shader(d);
   EXPECT_EQ(vs, shader_set()->vertex[2].shader);
+  // A mode given outright binds its shaders again; mode -1 keeps what is bound.
+  gpu_set_vertex_shader(d, nullptr);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  EXPECT_EQ(gpu_get_vertex_shader(d), vs);
+  gpu_set_vertex_shader(d, nullptr);
+  ASSERT_EQ(begin_mesh_draw(-1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  EXPECT_EQ(gpu_get_vertex_shader(d), nullptr);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
   // A skeleton picks the skinned slot and fills the palette, cut at 128.
   static ShaderBone bones[130];
   ShaderBoneSource source{bones, 130};

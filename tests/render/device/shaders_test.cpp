@@ -7,6 +7,7 @@
 
 #include "render/device/render_states.h"
 #include "render/device/shaders.h"
+#include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 
 namespace {
@@ -159,6 +160,26 @@ TEST_F(ShaderState, PointLightsAreTakenIntoModelSpace) {
   EXPECT_EQ(s->light_position[0][0], 12.0f);
   EXPECT_EQ(s->light_position[1][2], -3.0f);
   EXPECT_EQ(s->inverse_world, nullptr);
+}
+
+TEST_F(ShaderState, TextureProjectionMapsTheLightsViewToTextureCoordinates) {
+  // The fitted light 1 looks at (0, 0, 0.2): there its texture coordinates
+  // are the middle; a step along the light's up is higher on its texture.
+  shader_set_view_matrices(get_view_matrix(0), get_camera_matrix(0), get_projection_matrix(0), get_matrix_slot4(0),
+                           get_proj_view_matrix(0));
+  const Mat4& m = shader_set()->texture_projection[1];
+  const Mat4* light = get_light_matrix_b(0, 1);
+  const Vec3 centre{0, 0, 0.2f};
+  const Vec3 above{centre.x + light->m[4], centre.y + light->m[5], centre.z + light->m[6]};
+  for (const Vec3* p : {&centre, &above}) {
+    const float* e = m.m;
+    const float u = p->x * e[0] + p->y * e[4] + p->z * e[8] + e[12];
+    const float v = p->x * e[1] + p->y * e[5] + p->z * e[9] + e[13];
+    const float w = p->x * e[3] + p->y * e[7] + p->z * e[11] + e[15];
+    EXPECT_NEAR(u / w, 0.5f, 1e-4f);
+    if (p == &centre) EXPECT_NEAR(v / w, 0.5f, 1e-4f);
+    else EXPECT_LT(v / w, 0.45f);
+  }
 }
 
 TEST_F(ShaderState, MaterialColours) {

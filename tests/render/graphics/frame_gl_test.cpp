@@ -4,12 +4,16 @@
 
 #include "graphics_session.h"
 #include "platform/gpu/gpu.h"
+#include "assets/device_bindings.h"
+#include "assets/textures.h"
 #include "render/device/gfx_device.h"
+#include "render/device/shaders.h"
 #include "render/graphics/graphics.h"
 #include "render/overlay2d/prim2d.h"
 #include "render/overlay2d/sprite2d.h"
 #include "render/overlay2d/text2d.h"
 #include "render/tasks/task.h"
+#include "render/text/fonts.h"
 #include "render/text/text_queue.h"
 #include "render/views/render_views.h"
 #include "render/world/prim3d.h"
@@ -50,8 +54,8 @@ TEST_F(FrameDriver, StartUpRegistersTheTypesInOrder) {
     EXPECT_NE(task_type_get(int(8 + i))->registered, 0u) << 8 + i;
   }
   for (int id = 12; id < kTaskTypeCount; ++id) EXPECT_EQ(task_type_get(id)->registered, 0u) << id;
-  EXPECT_GE(gfx_text_buffer_d3dx(), 0);
-  EXPECT_GE(gfx_text_buffer_main(), 0);
+  EXPECT_EQ(gfx_text_buffer_d3dx(), 0) << "the face queue is made first: the queue0 forms append to it";
+  EXPECT_EQ(gfx_text_buffer_main(), 1);
   EXPECT_EQ(text_queue_slot(gfx_text_buffer_d3dx())->capacity, GFX_D3DX_TEXT_BYTES);
   EXPECT_EQ(text_queue_slot(gfx_text_buffer_main())->capacity, GFX_MAIN_TEXT_BYTES);
 }
@@ -90,6 +94,35 @@ TEST_F(FrameDriver, OnlyLayers10To39AreDrawnAndOneFrameTasksOnce) {
   for (const auto& c : cases) EXPECT_EQ(pixel(c.x + 8, 8), c.shown ? 0xFFFFFFu : 0u) << int(c.layer);
   run_frame(0);
   EXPECT_EQ(pixel(48, 8), 0u) << "a one-frame task is gone after its frame";
+}
+
+TEST_F(FrameDriver, TheFrameDrawsOnTheBackBufferWithItsOwnStates) {
+  // Whatever the frame before left: another target, no scissor test.
+  const AssetHandle target = create_render_target_texture("frame", "elsewhere", 32, 32, 0);
+  ASSERT_NE(target, 0u);
+  gfx_set_render_targets(target, 0, nullptr);
+  gpu_set_render_state(gfx_device(), GPU_RS_SCISSORTESTENABLE, 0);
+  Task* clipped = sprite2d_draw_rect(1, 0xFFFFFFFFu, 0, 0, 40, 40, 0, 0, 1, 1, 20);
+  sprite2d_set_clip_rect(clipped, 0, 0, 10, 10);
+  set_fog_enable(0, 1);
+  set_fog_start(0, 10.0f);
+  set_fog_end(0, 110.0f);
+  text_queue_printf(gfx_text_buffer_main(), 0, 0, 16.0f, 60, 60, 0xFFFFFFFFu, "A");
+  text_queue_printf(gfx_text_buffer_d3dx(), 0, 0, 16.0f, 60, 60, 0xFFFFFFFFu, "A");
+  gpu_trace_enable(gfx_device(), true);
+  run_frame(0);
+  gfx_set_render_targets(0, 0, nullptr);  // read the back buffer itself
+  EXPECT_EQ(pixel(5, 5), 0xFFFFFFu);
+  EXPECT_EQ(pixel(15, 15), 0u) << "the clip holds: the frame turns the scissor test on";
+  EXPECT_FLOAT_EQ(shader_set()->fog_on[0][0], -0.01f) << "this frame's fog factors";
+  // The bitmap overlay's draw (the sheet on stage 0) comes before the face's.
+  size_t n = 0;
+  const GpuTraceDraw* draws = gpu_trace_last_frame(gfx_device(), &n);
+  ASSERT_GE(n, 3u);
+  const TextureObject* sheet = get_texture_object(bitmap_font_state()->textures[0]);
+  EXPECT_EQ(draws[1].textures[0], gpu_texture_id(sheet->texture));
+  EXPECT_NE(draws[n - 1].textures[0], gpu_texture_id(sheet->texture));
+  unregister_texture(target);
 }
 
 TEST_F(FrameDriver, ClearUsesTheColoursRgbOnly) {

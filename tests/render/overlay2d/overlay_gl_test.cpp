@@ -9,6 +9,7 @@
 #include "assets/textures.h"
 #include "platform/window/window.h"
 #include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
 #include "render/graphics/graphics.h"
 #include "render/overlay2d/overlay2d.h"
@@ -199,6 +200,27 @@ TEST_F(OverlayGlTest, StateChangesBreakBatches) {
     }
   }
 
+  // A run leaves blend pair 1, stage 1 off and linear, and every stage
+  // without its texture behind.
+  Task* mixed[2] = {sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20),
+                    sprite2d_draw_texture(1, b, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20)};
+  sprite2d_set_blend(mixed[1], 3);
+  sprite2d_bind_texture1(mixed[1], a);
+  sprite2d_set_sampler_mode(mixed[1], 0);
+  GpuDevice* d = gfx_device();
+  gpu_begin_scene(d);
+  sprite2d_draw_batch(mixed, 2);
+  gpu_end_scene(d);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_SRCBLEND), uint32_t(GPU_BLEND_SRCALPHA));
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_DESTBLEND), uint32_t(GPU_BLEND_INVSRCALPHA));
+  EXPECT_EQ(gpu_get_stage_state(d, 1, GPU_TSS_COLOROP), uint32_t(GPU_TOP_DISABLE));
+  EXPECT_EQ(gpu_get_stage_state(d, 1, GPU_TSS_ALPHAOP), uint32_t(GPU_TOP_DISABLE));
+  EXPECT_EQ(gpu_get_sampler_state(d, 1, GPU_SAMP_MINFILTER), uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(gpu_get_texture(d, 0), gfx_white_texture()->texture);
+  EXPECT_EQ(gpu_get_texture(d, 1), nullptr);
+  gfx_present();
+  tasks_reap_marked();
+
   // A sprite with a shader selector draws alone, also beside one of the same
   // selector; blend changes split.
   for (int i = 0; i < 2; ++i) sprite2d_set_shader(sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20), 3, nullptr, 0);
@@ -315,6 +337,19 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   for (int i = 0; i < 4; ++i) line2d_set_blend(line2d_draw(1, 0, 20, kRed, 100, 20, kRed, 16), i % 2 ? 1 : 3);
   EXPECT_EQ(frame().size(), 4u);
 
+  // Lines draw untextured, whatever an earlier draw left on stage 0.
+  Task* plain = line2d_draw(1, 0, 10, kRed, 100, 10, kRed, 16);
+  const AssetHandle green = make_texture("stale", kGreen);
+  gpu_begin_scene(gfx_device());
+  gfx_clear(5, kClear);
+  gfx_bind_texture(gfx_device(), 0, get_texture_object(green), 1);
+  line2d_draw_batch(&plain, 1);
+  pixels_ = read_back();
+  gpu_end_scene(gfx_device());
+  gfx_present();
+  tasks_reap_marked();
+  EXPECT_EQ(pixel(50, 10), kRed);
+
   // A run of 4,097 (the pool's tasks repeated) splits after 4,096 lines and
   // triangles.
   std::vector<Task*> lines, tris;
@@ -367,6 +402,7 @@ TEST_F(OverlayGlTest, TextDrawsItsShadowFirstThenItsGlyphsOnTop) {
   EXPECT_EQ(pixel(37, 118), kRed) << "the shadow, moved by its offset";
   EXPECT_EQ(pixel(21, 101), kGreen);
   EXPECT_EQ(pixel(22, 120), kClear);
+  EXPECT_EQ(gpu_get_texture(gfx_device(), 0), gfx_white_texture()->texture) << "the glyphs' texture unbound";
 }
 
 TEST_F(OverlayGlTest, KillOwnerRemovesExactlyItsSprites) {

@@ -223,8 +223,12 @@ TEST_F(ScreenQuads, FrameRectDrawsFourBarsAndBlendsOnlyWhenTranslucent) {
       {kRed, GPU_BLEND_ONE, kRed},
       {0x80FF0000u, GPU_BLEND_SRCALPHA, 0xFF800000u},
   };
+  // A texture an earlier draw left on stage 0 does not tint the bars.
+  const AssetHandle green = create_texture("quads", "green", 1, 1, 0);
+  ASSERT_TRUE(write_texture_pixels(green, 0, 0, 1, 1, &kGreen));
   for (const Case& c : cases) {
     gfx_clear(5, kClear);
+    gfx_bind_texture(gfx_device(), 0, get_texture_object(green), 0);
     gfx_draw_frame_rect(20, 20, 100, 60, 4, c.colour);
     const GpuTraceDraw& d = last_draw();
     EXPECT_EQ(d.primitive_count, 8u);
@@ -240,6 +244,7 @@ TEST_F(ScreenQuads, FrameRectDrawsFourBarsAndBlendsOnlyWhenTranslucent) {
     EXPECT_EQ(pixel(19, 50), kClear) << "outside";
     expect_cache_invalidated();
   }
+  unregister_texture(green);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -222,6 +223,17 @@ TEST_F(Text2dTest, StringsAreBounded) {
   EXPECT_STREQ(task_data<TextData>(once)->string, "42");
   EXPECT_EQ(once->flags & kTaskLifetimeMask, kTaskLifetimeOneFrame);
   EXPECT_EQ(once->layer, 30);
+}
+
+TEST_F(Text2dTest, AGlyphCropWithoutHeightIsSkipped) {
+  register_crop("fnt", "flat_0000", 0, 0, 0.01f, 0.5f, "abc_tex");
+  register_crop("fnt", "flat_0001", 0, 0, 0.01f, 0.0f, "abc_tex");
+  text_set_font(task_, "fnt", "flat", 'a');
+  ASSERT_EQ(place("bab", v_), 1);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::isfinite(v_[i].x) && std::isfinite(v_[i].y));
+  float w = -1;
+  text_measure(task_, &w, nullptr);
+  EXPECT_FLOAT_EQ(w, 2.56f);
 }
 
 TEST_F(Text2dTest, TextWithoutAFontOrTextureDrawsNothing) {

@@ -97,6 +97,9 @@ TEST_F(Sprite3dFields, SettersGuardTheirInput) {
   EXPECT_EQ(record(t).head.texture0, 0u) << "the bytes after the shader data are untouched";
   sprite3d_set_shader(t, 1, nullptr, 10);
   EXPECT_EQ(record(t).head.shading_mode, 1);
+  unsigned char other[40] = {};
+  sprite3d_set_shader(t, 2, other, -1);
+  EXPECT_EQ(record(t).head.shader_data[0], 0xAB) << "a negative length copies nothing";
 
   // A handle that names no crop: no texture and the whole texture.
   sprite3d_set_texture0(t, 9);

@@ -157,6 +157,7 @@ TEST_F(Sprite3dGeometry, DegenerateBeamsFallBackToAScreenDirection) {
       {{0, 0, 5}, {0, 0, 9}},   // end straight behind start on screen
       {{0, 0, 0}, {1, 0, 0}},   // start on the camera plane
       {{0, 0, 0}, {0, 0, 0}},   // both at the eye
+      {{1, 0, 1e-30f}, {0, 0, 5}},  // start a hair in front of the eye: no finite screen direction
   };
   for (const auto& c : cases) {
     sprite3d_set_start_point(task, &c.start);

@@ -263,6 +263,11 @@ TEST_F(Sprite3dDraw, ForcedBlendingDrawsEverySpriteWithPairSeven) {
   EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_SRCBLEND), uint32_t(GPU_BLEND_SRCALPHA));
   EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_DESTBLEND), uint32_t(GPU_BLEND_INVSRCALPHA));
   EXPECT_EQ(gpu_get_texture(gfx_device(), 0), gfx_white_texture()->texture);
+  part_render_set_override_2(1);
+  gpu_begin_scene(gfx_device());
+  sprite3d_draw_batch(&alone, 1);
+  gpu_end_scene(gfx_device());
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_ALPHATESTENABLE), 0u) << "the alpha-test pass ends it";
 }
 
 TEST_F(Sprite3dDraw, EachSpriteDrawsWithItsOwnDepthFunction) {
@@ -377,6 +382,16 @@ TEST_F(Sprite3dDraw, LitCornersDarkenTowardsTheLight) {
   EXPECT_LT(top_left, 0x20u);
   EXPECT_GT(bottom_right, 0xA8u);
   EXPECT_LT(bottom_right, 0xC8u);
+
+  // Turned a quarter, the corners' normals turn with them: the corner now
+  // at the top left still faces along the light, and the others keep their
+  // shade on the screen.
+  Task* turned = board(0, 0, 0, 4.0f, 0xFFFFFFFFu);
+  sprite3d_set_lit(turned, 1);
+  sprite3d_set_angle(turned, 1.5707964f);
+  run_frame(0);
+  EXPECT_LT(pixel(kCx - 11, kCy - 11) & 0xFF, 0x20u);
+  EXPECT_GT(pixel(kCx + 11, kCy + 11) & 0xFF, 0xA8u);
 }
 
 }  // namespace
