@@ -15,6 +15,7 @@
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
 #include "render/view/view_state.h"
+#include "render/world/prim3d.h"
 
 namespace {
 
@@ -68,14 +69,20 @@ TEST_F(RenderViews, AViewDrawsItsLayersIntoItsOwnTarget) {
   v->ranges[2][0] = v->ranges[2][1] = 22;
   sprite2d_draw_rect(0, 0xFFFF0000u, 2, 2, 4, 4, 0, 0, 1, 1, 10);
   sprite2d_draw_rect(0, 0xFF0000FFu, 2, 8, 4, 4, 0, 0, 1, 1, 21);
-  sprite2d_draw_rect(0, 0xFFFFFF00u, 10, 8, 4, 4, 0, 0, 1, 1, 22);
+  sprite2d_draw_rect(0, 0xFFFFFF00u, 24, 8, 4, 4, 0, 0, 1, 1, 22);
+  // A world triangle in the second range is seen through view 0's camera
+  // (from (0, 0, 5), world +x on the left) over the view's 32 x 16.
+  const Vec3 a{1.0f, -0.5f, 0}, b{2.0f, -0.5f, 0}, c{1.5f, 0.5f, 0};
+  task_set_layer(tri3d_draw(0, &a, 0xFF00FFFFu, &b, 0xFF00FFFFu, &c, 0xFF00FFFFu), 21);
   int x = 0, y = 0, w = 0, h = 0;
   get_viewport(0, &x, &y, &w, &h);
   const float aspect = get_viewport_aspect(0);
   draw_views();
+  EXPECT_EQ(target_pixel(v, 10, 8), 0x00FFFFu);
+  EXPECT_EQ(target_pixel(v, 21, 8), 0x404040u);
   EXPECT_EQ(target_pixel(v, 3, 3), 0xFF0000u);
   EXPECT_EQ(target_pixel(v, 3, 9), 0x0000FFu);
-  EXPECT_EQ(target_pixel(v, 11, 9), 0xFFFF00u);
+  EXPECT_EQ(target_pixel(v, 25, 9), 0xFFFF00u);
   EXPECT_EQ(target_pixel(v, 11, 3), 0x404040u) << "cleared again this frame";
   int x2 = -1, y2 = -1, w2 = -1, h2 = -1;
   get_viewport(0, &x2, &y2, &w2, &h2);
