@@ -166,6 +166,8 @@ TEST_F(Sprite3dGeometry, DegenerateBeamsFallBackToAScreenDirection) {
     Vec3 q[4];
     sprite3d_build_beam_quad(task, q, 0, 0, 1);
     for (const Vec3& p : q) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+    // The fallback direction still gives the quad its width across it.
+    EXPECT_GT(std::fabs(q[0].x - q[2].x) + std::fabs(q[0].y - q[2].y), 1e-6f) << c.start.z;
   }
   // Coincident ends: d = (1, 0), so the quad spans x and y about the point.
   const Vec3 p{0, 0, 5};
