@@ -301,6 +301,16 @@ TEST_F(OverlayGlTest, CropsGiveTheSpriteItsSizeAndCornersMirroredOrNot) {
       {"both", 48, 24, -32, -16, 0.75f, 0.75f, 0.25f, 0.25f},
       {"quarter, off the origin", 32, 16, 16, 8, 0.5f, 0.5f, 0.75f, 0.75f},
   };
+  // Binding the whole texture gives the sprite its size and the full UVs back.
+  Task* whole = sprite2d_draw_rect(3, 0xFFFFFFFFu, 0, 0, 5, 5, 0, 0, 1, 1, 20);
+  sprite2d_set_uv_rect(whole, 0.1f, 0.2f, 0.3f, 0.4f);
+  sprite2d_bind_texture(whole, sheet);
+  EXPECT_EQ(sprite2d_get_width(whole), 64.0f);
+  EXPECT_EQ(sprite2d_get_height(whole), 32.0f);
+  EXPECT_EQ(sprite2d_data(whole)->uv0[0].x, 0.0f);
+  EXPECT_EQ(sprite2d_data(whole)->uv0[3].y, 1.0f);
+  EXPECT_EQ(sprite2d_get_texture(whole), sheet);
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     set_crop_pixels(crop, c.x, c.y, c.w, c.h, sheet);

@@ -166,6 +166,14 @@ TEST_F(ScreenQuads, CornerCoordinatesAndTheViewport) {
   EXPECT_EQ(pixel(45, 35), kGreen);
   EXPECT_EQ(pixel(35, 35), kClear);
 
+  gfx_clear(5, kClear);
+  gfx_set_viewport_rect(40, 30, 80, 60);
+  ASSERT_TRUE(gfx_draw_quad_in_viewport(opaque(quadrants), true));
+  gfx_set_viewport(-1);
+  EXPECT_EQ(pixel(42, 32), kRed);
+  EXPECT_EQ(pixel(117, 87), kWhite);
+  EXPECT_EQ(pixel(38, 32), kClear);
+
   // The viewport quad, moved by view 0's shake offset when asked.
   view_state(0)->camera.shake_offset_x = 20.0f;
   view_state(0)->camera.shake_offset_y = 10.0f;

@@ -129,6 +129,17 @@ TEST_F(RenderViews, HoldEightAndFollowTheirOwners) {
   render_views_on_device_lost();
   EXPECT_EQ(render_views_count(), 0);
   EXPECT_EQ(render_view_hash_name(nullptr), 0u);
+
+  // A task reset forgets the views in use: a pointer kept from before frees
+  // nothing, and all eight can be made again.
+  RenderView* kept = render_view_create(7, 4, 4, "kept");
+  ASSERT_NE(kept, nullptr);
+  tasks_reset();
+  EXPECT_EQ(render_views_count(), 0);
+  render_view_free(kept);
+  EXPECT_EQ(render_views_count(), 0);
+  for (int i = 0; i < kRenderViewCount; ++i) EXPECT_NE(render_view_create(7, 4, 4, "again"), nullptr) << i;
+  EXPECT_EQ(render_view_create(7, 4, 4, "ninth"), nullptr);
 }
 
 TEST_F(RenderViews, SizesWithoutATargetAreRefused) {

@@ -175,6 +175,10 @@ TEST_F(Sprite3dFields, EverySetterReadsBackThroughItsGetter) {
 
   sprite3d_init_mode1(t);
   EXPECT_EQ(sprite3d_get_texture0(t), 0u) << "a layout starts without textures";
+  EXPECT_EQ(sprite3d_get_side_width(t), 1.0f);
+  EXPECT_EQ(sprite3d_get_end_width(t), 0.0f);
+  EXPECT_EQ(sprite3d_get_start_colour(t), 0xFFFFFFFFu);
+  EXPECT_EQ(sprite3d_get_beam_uv0_u1(t), 1.0f);
   const Vec3 a{1, 0, 0}, b{0, 1, 0};
   sprite3d_set_start_point(t, &a);
   sprite3d_set_end_point(t, &b);
