@@ -18,6 +18,7 @@
 #include "render/views/render_views.h"
 #include "render/world/prim3d.h"
 #include "render/world/sprite3d.h"
+#include "scene3d/part_records.h"
 #include "scene3d/part_render.h"
 
 namespace {
@@ -67,6 +68,7 @@ TEST_F(FrameDriver, ResetAndClearEmptyTheComponentsAndRestoreTheViews) {
     ASSERT_NE(kept, nullptr);
     ASSERT_NE(owner_record_alloc(owner), nullptr);
     ASSERT_NE(render_view_create(owner, 8, 8, "v"), nullptr);
+    ASSERT_NE(part_slot_alloc(kept), nullptr);
     set_fog_enable(0, 1);
     set_view_enabled(1, 1);
     fan_out();
@@ -75,6 +77,7 @@ TEST_F(FrameDriver, ResetAndClearEmptyTheComponentsAndRestoreTheViews) {
     EXPECT_EQ(handle_count(), 0u);
     EXPECT_EQ(owner_records_count(), 0u);
     EXPECT_EQ(render_views_count(), 0);
+    EXPECT_EQ(part_slot_count(), 0);
     EXPECT_EQ(get_fog_enable(0), 0) << "the view defaults again";
     EXPECT_EQ(view_is_enabled(1), 0);
     EXPECT_EQ(sprite2d_get_type(), 4) << "the type table stays";

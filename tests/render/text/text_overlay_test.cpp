@@ -118,6 +118,21 @@ TEST_F(TextOverlayTest, BothQueuesDrawInsideTheirBoxesAndRewind) {
   EXPECT_EQ(text_queue_data(main_queue)[0], 'E');
 }
 
+TEST_F(TextOverlayTest, FaceTextStandsHalfAPixelUpAndLeftOfItsPosition) {
+  // The overlay's text at (50, 20) is the face's text drawn from (49, 19):
+  // x - 0.5 and y - 0.5, truncated.
+  text_queue_printf(d3dx_queue, 0, 0, 16.0f, 50, 20, 0xFFFFFFFFu, "%s", kGreeting);
+  d3dx_font_draw(1, device, d3dx_queue);
+  const std::vector<uint32_t> overlay = read_back();
+  gpu_clear(device, GPU_CLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+  font_draw_text(d3dx_font(0), kGreeting, -1, GpuRect{49, 19, kWidth, kHeight}, FONT_DRAW_NOCLIP, 0xFFFFFFFFu);
+  const std::vector<uint32_t> direct = read_back();
+  int lit = 0;
+  for (uint32_t p : direct) lit += (p & 0xFF) > 64;
+  EXPECT_GT(lit, 20);
+  EXPECT_TRUE(overlay == direct);
+}
+
 TEST_F(TextOverlayTest, GlyphAIsOneQuadFromItsCell) {
   text_queue_printf(main_queue, 0, 0, 16.0f, 100, 200, 0xFFFFFFFFu, "A");
   // A draw in another shading mode before: the overlay's own start puts the
