@@ -5,6 +5,7 @@
 #include "render/device/gfx_device.h"
 #include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
+#include "render/device/shaders.h"
 #include "render/world/prim3d.h"
 
 namespace {
@@ -25,14 +26,14 @@ static_assert(kPrim3dBatch * 3 * sizeof(Prim3dVertex) <= GFX_SCRATCH_ARRAY_BYTES
 
 void state(GpuRenderState s, uint32_t value) { gpu_set_render_state(gfx_device(), s, value); }
 
+// Shading mode 0 through the shader module, so the mode and slots it keeps
+// for later draws are the fixed-function ones the device now holds.
 void begin(BatchState* b, bool lines) {
   Mat4 identity;
   mat4_identity(&identity);
   GpuDevice* device = gfx_device();
   gpu_set_transform(device, GPU_TS_WORLD, identity.m);
-  gpu_set_vertex_shader(device, nullptr);
-  gpu_set_pixel_shader(device, nullptr);
-  gpu_set_fvf(device, kPrim3dFvf);
+  begin_mesh_draw(0, nullptr, 0, find_fvf_index(kPrim3dFvf), nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0);
   state(GPU_RS_ALPHABLENDENABLE, 1);
   state(GPU_RS_SRCBLEND, GPU_BLEND_SRCALPHA);
   state(GPU_RS_DESTBLEND, GPU_BLEND_INVSRCALPHA);

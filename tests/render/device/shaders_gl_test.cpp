@@ -95,8 +95,11 @@ int channel_diff(uint32_t a, uint32_t b) {
 
 TEST_F(ShaderSlots, ShippedSourcesCompileFromTheDefaultFolder) {
   ASSERT_TRUE(fs::exists("bin/kts/vxx")) << "data not laid out in " << fs::current_path();
+  set_near_far(0, 2.0f, 50.0f, 50.0f);
   shaders_init();
   const ShaderSet* s = shader_set();
+  EXPECT_EQ(s->near, 2.0f) << "view 0's depth range";
+  EXPECT_EQ(s->far, 50.0f);
   EXPECT_EQ(s->vertex[0].loaded, 1);
   EXPECT_EQ(s->vertex[0].shader, nullptr);
   for (int i = 1; i < kVertexSlotCount; ++i) {
@@ -120,8 +123,11 @@ TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
   ASSERT_NE(shader_set()->vertex[2].shader, nullptr);
   GpuDevice* d = gfx_device();
 
+  // The model stands 5 to the right: its vertices are 5 to the left of where
+  // they are drawn, through the world and then the view x projection.
   Mat4 world, view, proj;
-  mat4_identity(&world);
+  const Vec3 right{5, 0, 0};
+  mat4_translation(&world, &right);
   mat4_identity(&view);
   mat4_perspective_off_center(&proj, -1, 1, -1, 1, 1, 1000);
   Vec3 dir = {0.3f, -0.4f, 0.866f};
@@ -150,9 +156,9 @@ TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
   gpu_set_render_state(d, GPU_RS_FOGCOLOR, 0xFF0000FFu);
   gpu_set_render_state(d, GPU_RS_CULLMODE, GPU_CULL_NONE);
 
-  const LitVertex tri[3] = {{-20, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
-                            {0, 30, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
-                            {20, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0}};
+  const LitVertex tri[3] = {{-25, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
+                            {-5, 30, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0},
+                            {15, -20, 50, 0, 0, -1, 0xFFFFFFFF, 0, 0}};
   ShaderMaterial m{0xFF808080, 0xFFFF8040, 0xFF101010, 0, 0, 1};
   int format = find_fvf_index(kLitFvf);
   ASSERT_GE(format, 0);
@@ -165,6 +171,7 @@ TEST_F(ShaderSlots, LitFoggedTexturedTriangleMatchesTheFixedFunctionStages) {
   ASSERT_NE(gpu_get_pixel_shader(d), nullptr);
   ASSERT_EQ(gpu_draw_primitive_up(d, GPU_PT_TRIANGLELIST, 1, tri, sizeof(LitVertex)), GPU_OK);
   uint32_t shaded = pixel(kW / 2, kH / 2);
+  EXPECT_EQ(pixel(2, kH / 2), 0xFF000000u) << "the left edge of the screen stays clear";
 
   // Through the fixed-function stages with the same light, material and fog.
   gfx_set_render_preset(1, 1, 3, 1, 0, 0, 0, 0, 0);
@@ -228,6 +235,28 @@ TEST_F(ShaderSlots, MissingOrBrokenSourcesFallBackToFixedFunction) {
   EXPECT_EQ(gpu_get_vertex_shader(gfx_device()), nullptr);
   EXPECT_NE(gpu_get_pixel_shader(gfx_device()), nullptr);
 
+  // A slot that fell back to the fixed-function stages takes the draw's
+  // world matrix itself.
+  Mat4 world;
+  const Vec3 at{3, 4, 5};
+  mat4_translation(&world, &at);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, format, &world, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  float held[16];
+  gpu_get_transform(gfx_device(), GPU_TS_WORLD, held);
+  EXPECT_EQ(held[12], 3.0f);
+  EXPECT_EQ(held[14], 5.0f);
+
+  // A format whose declaration could not be made draws through the
+  // fixed-function stages with its code.
+  write(temp / "vxx", read(shipped_folder() / "vxx"));
+  shaders_init();
+  ShaderSet* set = const_cast<ShaderSet*>(shader_set());
+  gpu_vertex_decl_release(set->declarations[format]);
+  set->declarations[format] = nullptr;
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, format, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  EXPECT_EQ(gpu_get_vertex_shader(gfx_device()), nullptr);
+  EXPECT_EQ(gpu_get_fvf(gfx_device()), kLitFvf);
+
   // A folder that does not exist.
   use_folder(temp / "nowhere");
   shaders_init();
@@ -248,6 +277,14 @@ TEST_F(ShaderSlots, KeepRulesAndFormatAlwaysSet) {
   ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
   GpuShader* vs = gpu_get_vertex_shader(d);
   EXPECT_EQ(vs, shader_set()->vertex[2].shader);
+  // A mode given outright binds its shaders again; mode -1 keeps what is bound.
+  gpu_set_vertex_shader(d, nullptr);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  EXPECT_EQ(gpu_get_vertex_shader(d), vs);
+  gpu_set_vertex_shader(d, nullptr);
+  ASSERT_EQ(begin_mesh_draw(-1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
+  EXPECT_EQ(gpu_get_vertex_shader(d), nullptr);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, lit, nullptr, nullptr, nullptr, nullptr, 1.0f, nullptr, 0), 1);
   // A skeleton picks the skinned slot and fills the palette, cut at 128.
   static ShaderBone bones[130];
   ShaderBoneSource source{bones, 130};

@@ -7,6 +7,7 @@
 
 #include "render/device/render_states.h"
 #include "render/device/shaders.h"
+#include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 
 namespace {
@@ -130,6 +131,55 @@ TEST_F(ShaderState, BeginMeshDrawSelectsSlotsAndRefusesBadInput) {
   EXPECT_EQ(draw(1, nullptr, nullptr, 0, kFvfCount), 0);
   EXPECT_EQ(shader_set()->mode, 0);
   EXPECT_EQ(shader_set()->last_vertex, 0);
+}
+
+TEST_F(ShaderState, PointLightsAreTakenIntoModelSpace) {
+  ShaderPointLight l[2] = {};
+  l[0].position = Vec3{12, 3, 0};
+  l[0].first = 5;
+  l[0].second = 7;
+  const float colour[4] = {0.1f, 0.2f, 0.3f, 0.4f};
+  std::memcpy(l[0].colour, colour, sizeof colour);
+  l[1].position = Vec3{-1, -2, -3};
+  // The model stands at (10, 0, 0), turned a quarter of yaw (its z along +x).
+  Mat4 world;
+  const Vec3 at{10, 0, 0}, turn{0, 1.5707963f, 0};
+  mat4_from_position_euler(&world, &at, &turn);
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, 12, &world, nullptr, nullptr, nullptr, 1.0f, l, 1), 1);
+  const ShaderSet* s = shader_set();
+  const float want[4] = {0, 3, 2, 5};  // w: the first scalar
+  const float params[4] = {5, 7, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NEAR(s->light_position[0][i], want[i], 1e-5f) << i;
+    EXPECT_EQ(s->light_colour[0][i], colour[i]) << i;
+    EXPECT_EQ(s->light_params[0][i], params[i]) << i;
+    EXPECT_EQ(s->light_position[1][i], 0.0f) << "past the count: zeroed";
+  }
+  // Without a world matrix the world position stands.
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, 12, nullptr, nullptr, nullptr, nullptr, 1.0f, l, 2), 1);
+  EXPECT_EQ(s->light_position[0][0], 12.0f);
+  EXPECT_EQ(s->light_position[1][2], -3.0f);
+  EXPECT_EQ(s->inverse_world, nullptr);
+}
+
+TEST_F(ShaderState, TextureProjectionMapsTheLightsViewToTextureCoordinates) {
+  // The fitted light 1 looks at (0, 0, 0.2): there its texture coordinates
+  // are the middle; a step along the light's up is higher on its texture.
+  shader_set_view_matrices(get_view_matrix(0), get_camera_matrix(0), get_projection_matrix(0), get_matrix_slot4(0),
+                           get_proj_view_matrix(0));
+  const Mat4& m = shader_set()->texture_projection[1];
+  const Mat4* light = get_light_matrix_b(0, 1);
+  const Vec3 centre{0, 0, 0.2f};
+  const Vec3 above{centre.x + light->m[4], centre.y + light->m[5], centre.z + light->m[6]};
+  for (const Vec3* p : {&centre, &above}) {
+    const float* e = m.m;
+    const float u = p->x * e[0] + p->y * e[4] + p->z * e[8] + e[12];
+    const float v = p->x * e[1] + p->y * e[5] + p->z * e[9] + e[13];
+    const float w = p->x * e[3] + p->y * e[7] + p->z * e[11] + e[15];
+    EXPECT_NEAR(u / w, 0.5f, 1e-4f);
+    if (p == &centre) EXPECT_NEAR(v / w, 0.5f, 1e-4f);
+    else EXPECT_LT(v / w, 0.45f);
+  }
 }
 
 TEST_F(ShaderState, MaterialColours) {

@@ -9,9 +9,11 @@
 #include "assets/textures.h"
 #include "platform/window/window.h"
 #include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
 #include "render/graphics/graphics.h"
 #include "render/overlay2d/overlay2d.h"
+#include "render/overlay2d/text2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
 #include "render/view/view_state.h"
@@ -180,15 +182,54 @@ TEST_F(OverlayGlTest, StateChangesBreakBatches) {
   EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_LINEAR));
   EXPECT_EQ(draws[1].sampler_states[0][GPU_SAMP_MAGFILTER], static_cast<uint32_t>(GPU_FILTER_POINT));
 
-  // A shader selector draws alone; blend changes split.
-  Task* shaded = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
-  sprite2d_set_shader(shaded, 3, nullptr, 0);
+  // A turned sprite at scale 1 is filtered as well; a sprite's own filter
+  // mode wins over its scale. Both stages sample with the sprite's filter,
+  // also when only the filter changes between them.
+  Task* forced = sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 30, 10, 0, 0, 2, 1, 20);
+  sprite2d_set_sampler_mode(forced, 0);
+  Task* turned = sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20);
+  sprite2d_set_angle(turned, 0.3f);
+  sprite2d_bind_texture1(forced, b);
+  sprite2d_bind_texture1(turned, b);
+  draws = frame();  // newest first: the turned sprite, then the forced one
+  ASSERT_EQ(draws.size(), 2u);
+  for (int stage = 0; stage < 2; ++stage) {
+    for (GpuSamplerState f : {GPU_SAMP_MAGFILTER, GPU_SAMP_MINFILTER}) {
+      EXPECT_EQ(draws[0].sampler_states[stage][f], static_cast<uint32_t>(GPU_FILTER_LINEAR)) << stage;
+      EXPECT_EQ(draws[1].sampler_states[stage][f], static_cast<uint32_t>(GPU_FILTER_POINT)) << stage;
+    }
+  }
+
+  // A run leaves blend pair 1, stage 1 off and linear, and every stage
+  // without its texture behind.
+  Task* mixed[2] = {sprite2d_draw_texture(1, a, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20),
+                    sprite2d_draw_texture(1, b, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20)};
+  sprite2d_set_blend(mixed[1], 3);
+  sprite2d_bind_texture1(mixed[1], a);
+  sprite2d_set_sampler_mode(mixed[1], 0);
+  GpuDevice* d = gfx_device();
+  gpu_begin_scene(d);
+  sprite2d_draw_batch(mixed, 2);
+  gpu_end_scene(d);
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_SRCBLEND), uint32_t(GPU_BLEND_SRCALPHA));
+  EXPECT_EQ(gpu_get_render_state(d, GPU_RS_DESTBLEND), uint32_t(GPU_BLEND_INVSRCALPHA));
+  EXPECT_EQ(gpu_get_stage_state(d, 1, GPU_TSS_COLOROP), uint32_t(GPU_TOP_DISABLE));
+  EXPECT_EQ(gpu_get_stage_state(d, 1, GPU_TSS_ALPHAOP), uint32_t(GPU_TOP_DISABLE));
+  EXPECT_EQ(gpu_get_sampler_state(d, 1, GPU_SAMP_MINFILTER), uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(gpu_get_texture(d, 0), gfx_white_texture()->texture);
+  EXPECT_EQ(gpu_get_texture(d, 1), nullptr);
+  gfx_present();
+  tasks_reap_marked();
+
+  // A sprite with a shader selector draws alone, also beside one of the same
+  // selector; blend changes split.
+  for (int i = 0; i < 2; ++i) sprite2d_set_shader(sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20), 3, nullptr, 0);
   sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   Task* additive = sprite2d_draw_rect(1, kRed, 0, 0, 4, 4, 0, 0, 1, 1, 20);
   sprite2d_set_blend(additive, 3);
   draws = frame();
-  ASSERT_EQ(draws.size(), 3u);  // list order is newest first: additive, the two plain, shaded
+  ASSERT_EQ(draws.size(), 4u);  // list order is newest first: additive, the two plain, two shaded
   EXPECT_EQ(draws[0].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
   EXPECT_EQ(draws[1].primitive_count, 4u);
   EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_INVSRCALPHA));
@@ -209,6 +250,15 @@ TEST_F(OverlayGlTest, ClipRectanglesScissorTheirSpriteOnly) {
   EXPECT_EQ(pixel(135, 135), kGreen);  // the saved scissor again
   EXPECT_EQ(draws[1].scissor.right, 30);
   EXPECT_EQ(draws[2].scissor.right, kWidth);
+
+  // A run that ends with a clipped sprite gives the scissor back too: the
+  // next layer's sprite is drawn whole.
+  Task* last = sprite2d_draw_rect(1, kRed, 10, 10, 40, 40, 0, 0, 1, 1, 21);
+  sprite2d_set_clip_rect(last, 10, 10, 20, 20);
+  sprite2d_draw_rect(1, kGreen, 100, 100, 40, 40, 0, 0, 1, 1, 20);
+  frame();
+  EXPECT_EQ(pixel(135, 135), kGreen);
+  EXPECT_EQ(gpu_get_scissor_rect(gfx_device()).right, kWidth);
 }
 
 TEST_F(OverlayGlTest, PivotAndRotationLandOnTheirPixels) {
@@ -251,6 +301,16 @@ TEST_F(OverlayGlTest, CropsGiveTheSpriteItsSizeAndCornersMirroredOrNot) {
       {"both", 48, 24, -32, -16, 0.75f, 0.75f, 0.25f, 0.25f},
       {"quarter, off the origin", 32, 16, 16, 8, 0.5f, 0.5f, 0.75f, 0.75f},
   };
+  // Binding the whole texture gives the sprite its size and the full UVs back.
+  Task* whole = sprite2d_draw_rect(3, 0xFFFFFFFFu, 0, 0, 5, 5, 0, 0, 1, 1, 20);
+  sprite2d_set_uv_rect(whole, 0.1f, 0.2f, 0.3f, 0.4f);
+  sprite2d_bind_texture(whole, sheet);
+  EXPECT_EQ(sprite2d_get_width(whole), 64.0f);
+  EXPECT_EQ(sprite2d_get_height(whole), 32.0f);
+  EXPECT_EQ(sprite2d_data(whole)->uv0[0].x, 0.0f);
+  EXPECT_EQ(sprite2d_data(whole)->uv0[3].y, 1.0f);
+  EXPECT_EQ(sprite2d_get_texture(whole), sheet);
+
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     set_crop_pixels(crop, c.x, c.y, c.w, c.h, sheet);
@@ -287,6 +347,42 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   for (int i = 0; i < 4; ++i) line2d_set_blend(line2d_draw(1, 0, 20, kRed, 100, 20, kRed, 16), i % 2 ? 1 : 3);
   EXPECT_EQ(frame().size(), 4u);
 
+  // Lines draw untextured, whatever an earlier draw left on stage 0.
+  Task* plain = line2d_draw(1, 0, 10, kRed, 100, 10, kRed, 16);
+  const AssetHandle green = make_texture("stale", kGreen);
+  gpu_begin_scene(gfx_device());
+  gfx_clear(5, kClear);
+  gfx_bind_texture(gfx_device(), 0, get_texture_object(green), 1);
+  line2d_draw_batch(&plain, 1);
+  pixels_ = read_back();
+  gpu_end_scene(gfx_device());
+  gfx_present();
+  tasks_reap_marked();
+  EXPECT_EQ(pixel(50, 10), kRed);
+
+  // A run of 4,097 (the pool's tasks repeated) splits after 4,096 lines and
+  // triangles.
+  std::vector<Task*> lines, tris;
+  for (int i = 0; i < 2; ++i) lines.push_back(line2d_draw(1, 0, 40, kRed, 100, 40, kRed, 16));
+  for (int i = 0; i < 2; ++i) tris.push_back(tri2d_draw(1, 0, 0, kRed, 1, 0, kRed, 0, 1, kRed, 16));
+  std::vector<Task*> line_run(4097, lines[0]), tri_run(4097, tris[0]);
+  line_run.back() = lines[1];
+  tri_run.back() = tris[1];
+  gpu_begin_scene(gfx_device());
+  line2d_draw_batch(line_run.data(), 4097);
+  tri2d_draw_batch(tri_run.data(), 4097);
+  gpu_end_scene(gfx_device());
+  gfx_present();
+  tasks_reap_marked();
+  size_t n = 0;
+  const GpuTraceDraw* split = gpu_trace_last_frame(gfx_device(), &n);
+  ASSERT_EQ(n, 4u);
+  EXPECT_EQ(split[0].primitive_count, 4096u);
+  EXPECT_EQ(split[1].primitive_count, 1u);
+  EXPECT_EQ(split[2].type, GPU_PT_TRIANGLELIST);
+  EXPECT_EQ(split[2].primitive_count, 4096u);
+  EXPECT_EQ(split[3].primitive_count, 1u);
+
   Task* weird = line2d_draw(1, 0, 30, kRed, 100, 30, kRed, 16);
   line2d_set_blend(weird, 12);  // draws with pair 0 (ONE, ZERO)
   tri2d_draw(1, 10, 100, kBlue, 60, 100, kBlue, 10, 150, kBlue, 16);
@@ -297,6 +393,26 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   EXPECT_EQ(draws[1].render_states[GPU_RS_SRCBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
   EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ZERO));
   EXPECT_EQ(pixel(20, 110), kBlue);
+}
+
+TEST_F(OverlayGlTest, TextDrawsItsShadowFirstThenItsGlyphsOnTop) {
+  // A one-glyph font: crop "f_0000" (the whole white texture) draws '!'.
+  const AssetHandle white = make_texture("glyphs", 0xFFFFFFFFu);
+  ASSERT_NE(register_crop_of_texture("ovl", "f_0000", 0, 0, 8, 8, white), 0u);
+  Task* t = text_create(1, "ovl", "f", 33, kGreen, 20, 100, 1, 1, 0, 20);
+  ASSERT_NE(t, nullptr);
+  text_set_height(t, 16);
+  text_set_string(t, "!");
+  text_set_shadow(t, 4, 6, kRed);
+  const std::vector<GpuTraceDraw> draws = frame();
+  ASSERT_EQ(draws.size(), 2u);
+  EXPECT_EQ(draws[0].primitive_count, 2u);
+  EXPECT_EQ(draws[1].sampler_states[0][GPU_SAMP_MAGFILTER], uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(pixel(25, 110), kGreen) << "the glyph lies over its shadow";
+  EXPECT_EQ(pixel(37, 118), kRed) << "the shadow, moved by its offset";
+  EXPECT_EQ(pixel(21, 101), kGreen);
+  EXPECT_EQ(pixel(22, 120), kClear);
+  EXPECT_EQ(gpu_get_texture(gfx_device(), 0), gfx_white_texture()->texture) << "the glyphs' texture unbound";
 }
 
 TEST_F(OverlayGlTest, KillOwnerRemovesExactlyItsSprites) {

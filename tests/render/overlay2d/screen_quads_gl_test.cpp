@@ -89,8 +89,10 @@ TEST_F(ScreenQuads, TextureCoordinatesFollowTheTargetOrTheFullTextureFlag) {
       {0, 0, kW, kH, false, kRed, kGreen, kBlue, kWhite},
       // The top-left quarter without the flag shows the top-left texel only.
       {0, 0, kW / 2, kH / 2, false, kRed, kRed, kRed, kRed},
-      // The bottom-right quarter with the flag shows the whole texture.
+      // The bottom-right quarter with the flag shows the whole texture,
+      // without it the bottom-right texel.
       {kW / 2, kH / 2, kW / 2, kH / 2, true, kRed, kGreen, kBlue, kWhite},
+      {kW / 2, kH / 2, kW / 2, kH / 2, false, kWhite, kWhite, kWhite, kWhite},
   };
   for (const Case& c : cases) {
     gfx_clear(5, kClear);
@@ -105,6 +107,22 @@ TEST_F(ScreenQuads, TextureCoordinatesFollowTheTargetOrTheFullTextureFlag) {
     }
     expect_cache_invalidated();
   }
+}
+
+TEST_F(ScreenQuads, TheSecondTextureReadsTheSecondCoordinatePair) {
+  // Stage 1 shows its own texture: the second pair runs -1..1 across the
+  // quad, so the (wrapping) texture repeats twice across it.
+  GpuDevice* d = gfx_device();
+  gpu_set_stage_state(d, 1, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(d, 1, GPU_TSS_COLORARG1, GPU_TA_TEXTURE);
+  QuadStates s = opaque(0);
+  s.texture1 = quadrants;
+  ASSERT_TRUE(gfx_draw_quad(0, 0, 80, 40, s, false));
+  gpu_set_stage_state(d, 1, GPU_TSS_COLOROP, GPU_TOP_DISABLE);
+  EXPECT_EQ(pixel(5, 5), kRed);
+  EXPECT_EQ(pixel(25, 5), kGreen) << "three eighths across: u = -0.25, the right half";
+  EXPECT_EQ(pixel(45, 5), kRed) << "the second repeat";
+  EXPECT_EQ(pixel(25, 15), kWhite);
 }
 
 TEST_F(ScreenQuads, AlphaTestIsOnlyTouchedWithAnAlphaReference) {
@@ -148,19 +166,30 @@ TEST_F(ScreenQuads, CornerCoordinatesAndTheViewport) {
   EXPECT_EQ(pixel(45, 35), kGreen);
   EXPECT_EQ(pixel(35, 35), kClear);
 
+  gfx_clear(5, kClear);
+  gfx_set_viewport_rect(40, 30, 80, 60);
+  ASSERT_TRUE(gfx_draw_quad_in_viewport(opaque(quadrants), true));
+  gfx_set_viewport(-1);
+  EXPECT_EQ(pixel(42, 32), kRed);
+  EXPECT_EQ(pixel(117, 87), kWhite);
+  EXPECT_EQ(pixel(38, 32), kClear);
+
   // The viewport quad, moved by view 0's shake offset when asked.
   view_state(0)->camera.shake_offset_x = 20.0f;
-  view_state(0)->camera.shake_offset_y = 0.0f;
+  view_state(0)->camera.shake_offset_y = 10.0f;
   for (bool shake : {false, true}) {
     gfx_clear(5, kClear);
     gfx_set_viewport_rect(40, 30, 80, 60);
     ASSERT_TRUE(gfx_draw_viewport_quad(0, opaque(quadrants), true, shake));
     gfx_set_viewport(-1);
-    // The quad's first column: at 40, or at 60 when shaken (cut at the viewport's right).
-    EXPECT_EQ(pixel(shake ? 61 : 41, 35), kRed) << shake;
+    // The quad's top-left corner: at (40, 30), or at (60, 40) when shaken
+    // (cut at the viewport's right and bottom).
+    EXPECT_EQ(pixel(shake ? 61 : 41, shake ? 41 : 31), kRed) << shake;
     EXPECT_EQ(pixel(45, 35), shake ? kClear : kRed) << shake;
+    EXPECT_EQ(pixel(65, 35), shake ? kClear : kRed) << "moved down as well: " << shake;
   }
   view_state(0)->camera.shake_offset_x = 0.0f;
+  view_state(0)->camera.shake_offset_y = 0.0f;
 }
 
 TEST_F(ScreenQuads, EightTapOffsetsMoveTheFirstCoordinateSet) {
@@ -171,6 +200,18 @@ TEST_F(ScreenQuads, EightTapOffsetsMoveTheFirstCoordinateSet) {
   EXPECT_EQ(last_draw().render_states[GPU_RS_ALPHATESTENABLE], 0u);
   EXPECT_EQ(last_draw().render_states[GPU_RS_ZWRITEENABLE], 0u);
   expect_cache_invalidated();
+
+  // With the half-pixel shift each of four pixels samples its own texel's
+  // centre, so linear filtering shows the texels unmixed.
+  const AssetHandle row = create_texture("quads", "row", 4, 1, 0);
+  const uint32_t texels[4] = {kRed, kGreen, kBlue, kWhite};
+  ASSERT_TRUE(write_texture_pixels(row, 0, 0, 4, 1, texels));
+  QuadStates linear = opaque(row);
+  linear.filter_index = 1;
+  gfx_clear(5, kClear);
+  ASSERT_TRUE(gfx_draw_quad_8tap(10, 10, 4, 1, taps, linear, true));
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(pixel(10 + i, 10), texels[i]) << i;
+  unregister_texture(row);
 
   // Half a texture across: the columns swap (the texture wraps).
   taps[0] = 0.5f;
@@ -190,8 +231,12 @@ TEST_F(ScreenQuads, FrameRectDrawsFourBarsAndBlendsOnlyWhenTranslucent) {
       {kRed, GPU_BLEND_ONE, kRed},
       {0x80FF0000u, GPU_BLEND_SRCALPHA, 0xFF800000u},
   };
+  // A texture an earlier draw left on stage 0 does not tint the bars.
+  const AssetHandle green = create_texture("quads", "green", 1, 1, 0);
+  ASSERT_TRUE(write_texture_pixels(green, 0, 0, 1, 1, &kGreen));
   for (const Case& c : cases) {
     gfx_clear(5, kClear);
+    gfx_bind_texture(gfx_device(), 0, get_texture_object(green), 0);
     gfx_draw_frame_rect(20, 20, 100, 60, 4, c.colour);
     const GpuTraceDraw& d = last_draw();
     EXPECT_EQ(d.primitive_count, 8u);
@@ -207,6 +252,7 @@ TEST_F(ScreenQuads, FrameRectDrawsFourBarsAndBlendsOnlyWhenTranslucent) {
     EXPECT_EQ(pixel(19, 50), kClear) << "outside";
     expect_cache_invalidated();
   }
+  unregister_texture(green);
 }
 
 }  // namespace

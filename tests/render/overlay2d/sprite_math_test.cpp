@@ -77,6 +77,75 @@ TEST_F(OverlayTypesTest, CreatorsSetDefaultsLayerAndLifetime) {
   EXPECT_EQ(s->shader_params[39], 40);
 }
 
+TEST_F(OverlayTypesTest, SettersReachTheirOwnFields) {
+  Task* t = sprite2d_create_rect(1, 0xFFFFFFFFu, 0, 0, 1, 1, 0, 0, 1, 1, 20);
+  const SpriteData* s = sprite2d_data(t);
+  sprite2d_set_position(t, 1, 2);
+  sprite2d_set_size(t, 3, 4);
+  sprite2d_set_pivot(t, 0.25f, 0.75f);
+  sprite2d_set_scale(t, 5, 6);
+  sprite2d_set_angle(t, 0.5f);
+  sprite2d_set_colour(t, 0x11223344u);
+  const float got[] = {sprite2d_get_x(t),       sprite2d_get_y(t),       sprite2d_get_width(t),
+                       sprite2d_get_height(t),  sprite2d_get_pivot_x(t), sprite2d_get_pivot_y(t),
+                       sprite2d_get_scale_x(t), sprite2d_get_scale_y(t), sprite2d_get_angle(t)};
+  const float want[] = {1, 2, 3, 4, 0.25f, 0.75f, 5, 6, 0.5f};
+  for (size_t i = 0; i < sizeof want / sizeof want[0]; ++i) EXPECT_EQ(got[i], want[i]) << i;
+  EXPECT_EQ(sprite2d_get_colour(t), 0x11223344u);
+  sprite2d_set_texture(t, 7);
+  sprite2d_set_texture1(t, 8);
+  EXPECT_EQ(sprite2d_get_texture(t), 7u);
+  EXPECT_EQ(sprite2d_get_texture1(t), 8u);
+  EXPECT_EQ(s->width, 3.0f) << "a handle alone leaves the size";
+  sprite2d_set_sampler_mode(t, 1);
+  sprite2d_set_blend(t, 9);
+  sprite2d_set_clip_rect(t, 10, 11, 12, 13);
+  EXPECT_EQ(s->filter, 1);
+  EXPECT_EQ(s->blend, 9);
+  EXPECT_EQ(s->clip_x, 10);
+  EXPECT_EQ(s->clip_y, 11);
+  EXPECT_EQ(s->clip_width, 12);
+  EXPECT_EQ(s->clip_height, 13);
+  sprite2d_set_uv_orientation(t, 1, kSpriteFlipLeftRight);
+  sprite2d_set_uv1_orientation(t, 3, kSpriteFlipTopBottom);
+  EXPECT_EQ(s->uv0_turns, 1);
+  EXPECT_EQ(s->uv0_flips, kSpriteFlipLeftRight);
+  EXPECT_EQ(s->uv1_turns, 3);
+  EXPECT_EQ(s->uv1_flips, kSpriteFlipTopBottom);
+  // Rectangles fill the corners (left, top), (right, top), (left, bottom),
+  // (right, bottom); corner lists go in as given.
+  sprite2d_set_uv_rect(t, 0.1f, 0.2f, 0.3f, 0.4f);
+  sprite2d_set_uv_rect1(t, 0.5f, 0.6f, 0.7f, 0.8f);
+  const Vec2 rect0[4] = {{0.1f, 0.2f}, {0.3f, 0.2f}, {0.1f, 0.4f}, {0.3f, 0.4f}};
+  const Vec2 rect1[4] = {{0.5f, 0.6f}, {0.7f, 0.6f}, {0.5f, 0.8f}, {0.7f, 0.8f}};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_EQ(s->uv0[k].x, rect0[k].x) << k;
+    EXPECT_EQ(s->uv0[k].y, rect0[k].y) << k;
+    EXPECT_EQ(s->uv1[k].x, rect1[k].x) << k;
+    EXPECT_EQ(s->uv1[k].y, rect1[k].y) << k;
+  }
+  const float corners[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  sprite2d_set_uv_corners(t, corners);
+  sprite2d_set_uv_corners1(t, corners);
+  EXPECT_EQ(s->uv0[2].x, 5.0f);
+  EXPECT_EQ(s->uv1[3].y, 8.0f);
+
+  Task* tri = tri2d_draw(1, 1, 2, 0xFF0000FFu, 3, 4, 0xFF00FF00u, 5, 6, 0xFFFF0000u, 16);
+  ASSERT_NE(tri, nullptr);
+  const TriangleData* d = task_data<TriangleData>(tri);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(d->p[k][0], float(1 + 2 * k)) << k;
+    EXPECT_EQ(d->p[k][1], float(2 + 2 * k)) << k;
+  }
+  EXPECT_EQ(d->colour[0], 0xFF0000FFu);
+  EXPECT_EQ(d->colour[2], 0xFFFF0000u);
+  EXPECT_NE(tri->flags & kTaskVisible, 0u);
+  EXPECT_EQ(tri->flags & kTaskLifetimeMask, kTaskLifetimeOneFrame);
+  EXPECT_EQ(tri->layer, 16);
+  tri2d_set_blend(tri, 0x25);
+  EXPECT_EQ(d->flags & kPrim2dBlendMask, 5u);
+}
+
 TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
   Task* t = sprite2d_create_rect(1, 0xFFFFFFFFu, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
   const SpriteData* s = sprite2d_data(t);
@@ -100,11 +169,33 @@ TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
   EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 150, 75));
   EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 149, 75));
   EXPECT_TRUE(sprite2d_hit_point(t, 2, 1, 110, 75));  // the factor widens the quad
-  sprite2d_set_angle(t, 0.3f);
-  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 200, 100));
-  const Vec2 centre{400, 100};
+  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 245, 100));
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 230, 70));
+  // Turned an eighth: (45, 0) from the centre is off the narrow side now,
+  // (30, -30) lies along the turned long axis.
+  sprite2d_set_angle(t, 0.78539816f);
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 245, 100));
+  EXPECT_TRUE(sprite2d_hit_point(t, 1, 1, 230, 70));
+  EXPECT_FALSE(sprite2d_hit_point(t, 1, 1, 230, 130));
+  const Vec2 along{230, 70}, across{230, 130}, centre{400, 100};
+  EXPECT_TRUE(sprite2d_hit_circle(t, 1, 1, &along, 1));
+  EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &across, 1));
   EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &centre, 10));
   EXPECT_FALSE(sprite2d_hit_point(nullptr, 1, 1, 0, 0));
+
+  // Segments and other sprites, the factors widening each quad.
+  sprite2d_set_angle(t, 0.0f);
+  const Vec2 a{100, 100}, b{300, 100}, p{0, 0}, q{10, 0}, e{260, 60}, f{260, 140};
+  EXPECT_TRUE(sprite2d_hit_segment(t, 1, 1, &a, &b));
+  EXPECT_FALSE(sprite2d_hit_segment(t, 1, 1, &p, &q));
+  EXPECT_FALSE(sprite2d_hit_segment(t, 1, 1, &e, &f)) << "passes right of the quad";
+  EXPECT_TRUE(sprite2d_hit_segment(t, 1.5f, 1, &e, &f)) << "one and a half times as wide reaches it";
+  Task* other = sprite2d_create_rect(1, 0xFFFFFFFFu, 320, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
+  EXPECT_FALSE(sprite2d_hit_sprite(t, 1, 1, other, 1, 1));
+  EXPECT_TRUE(sprite2d_hit_sprite(t, 1.5f, 1, other, 1, 1));
+  EXPECT_TRUE(sprite2d_hit_sprite(t, 1, 1, other, 1.5f, 1));
+  EXPECT_FALSE(sprite2d_hit_sprite(t, 1, 2, other, 1, 2)) << "taller, not wider";
+  EXPECT_FALSE(sprite2d_hit_sprite(t, 1, 1, nullptr, 1, 1));
 }
 
 TEST_F(OverlayTypesTest, UvOrientationTurnsAndFlips) {

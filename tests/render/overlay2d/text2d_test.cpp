@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -108,6 +109,30 @@ TEST_F(Text2dTest, FixedAdvanceAndAlignment) {
   EXPECT_NEAR((left + right) / 2, 100.0f - 0.5f, 1e-3f);
 }
 
+TEST_F(Text2dTest, ScaleAndAngleShapeTheLayout) {
+  // The line height follows the horizontal scale, the glyphs' own heights
+  // the vertical one.
+  text_set_scale(task_, 2, 1);
+  text_set_string(task_, "A");
+  float w = 0, h = 0;
+  text_measure(task_, &w, &h);
+  EXPECT_FLOAT_EQ(w, 2 * 2.56f);
+  EXPECT_FLOAT_EQ(h, 64.0f);
+  ASSERT_EQ(place("A", v_), 1);
+  EXPECT_FLOAT_EQ(v_[2].y - v_[0].y, 32.0f);
+  EXPECT_NEAR(v_[1].x - v_[0].x, 2 * 2.56f, 1e-4f);
+
+  // A quarter turn about the position (100, 50): (a, b) from it goes to
+  // (b, -a).
+  text_set_scale(task_, 1, 1);
+  text_set_angle(task_, 1.5707964f);
+  ASSERT_EQ(place("A", v_), 1);
+  EXPECT_NEAR(v_[0].x, 100 - 0.5f, 1e-3f);
+  EXPECT_NEAR(v_[0].y, 50 + 0.5f, 1e-3f);
+  EXPECT_NEAR(v_[3].x, 100 + 31.5f, 1e-3f);
+  EXPECT_NEAR(v_[3].y, 50 - 2.06f, 1e-3f);
+}
+
 TEST_F(Text2dTest, ShadowIsTheTextMovedAndRecoloured) {
   ScreenVertex plain[8], shadow[8];
   ASSERT_EQ(place("AB", plain), 2);
@@ -119,6 +144,52 @@ TEST_F(Text2dTest, ShadowIsTheTextMovedAndRecoloured) {
     EXPECT_EQ(shadow[i].diffuse, black);
     EXPECT_EQ(plain[i].diffuse, 0xFF00FF00u);
   }
+}
+
+TEST_F(Text2dTest, SettersReachTheirOwnFields) {
+  text_set_position(task_, 1, 2);
+  text_set_height(task_, 3);
+  text_set_anchor(task_, 0.25f, 0.75f);
+  text_set_scale(task_, 4, 5);
+  text_set_angle(task_, 0.5f);
+  text_set_advance(task_, 0.6f);
+  text_set_colour(task_, 0x11223344u);
+  text_set_blend(task_, 7);
+  const uint8_t params[2] = {0xAB, 0xCD};
+  text_set_shader(task_, 2, params, 2);
+  text_set_shadow_offset(task_, 8, 9);
+  text_set_shadow_colour(task_, 0x55667788u);
+  const TextData* t = data();
+  const float got[] = {t->x, t->y, t->char_height, t->anchor_x, t->anchor_y, t->scale_x, t->scale_y, t->angle,
+                       t->advance_factor, t->shadow_x, t->shadow_y};
+  const float want[] = {1, 2, 3, 0.25f, 0.75f, 4, 5, 0.5f, 0.6f, 8, 9};
+  for (size_t i = 0; i < sizeof want / sizeof want[0]; ++i) EXPECT_EQ(got[i], want[i]) << i;
+  EXPECT_EQ(t->colour, 0x11223344u);
+  EXPECT_EQ(t->blend, 7);
+  EXPECT_EQ(t->shader_selector, 2);
+  EXPECT_EQ(t->shader_params[1], 0xCD);
+  EXPECT_EQ(t->shadow_colour, 0x55667788u);
+  EXPECT_EQ(t->flags & kTextShadow, 0u) << "offset and colour alone leave the shadow off";
+  text_set_shadow_enabled(task_, true);
+  EXPECT_EQ(t->flags & kTextShadow, kTextShadow);
+  text_set_shadow_enabled(task_, false);
+  EXPECT_EQ(t->flags & kTextShadow, 0u);
+  text_set_shadow(task_, -1, -2, 0xFF010203u);
+  EXPECT_EQ(t->flags & kTextShadow, kTextShadow);
+  EXPECT_EQ(t->shadow_y, -2.0f);
+  EXPECT_EQ(t->shadow_colour, 0xFF010203u);
+
+  Task* simple = text_create_simple(2, "fnt", "abc", 33, 5, 6, 1 | 8, 25);
+  ASSERT_NE(simple, nullptr);
+  const TextData* st = task_data<TextData>(simple);
+  EXPECT_EQ(st->first_crop, first_);
+  EXPECT_EQ(st->first_code, 33);
+  EXPECT_EQ(st->x, 5.0f);
+  EXPECT_EQ(st->anchor_x, 1.0f);
+  EXPECT_EQ(st->anchor_y, 0.5f);
+  EXPECT_EQ(st->colour, 0xFFFFFFFFu);
+  EXPECT_EQ(simple->layer, 25);
+  EXPECT_EQ(simple->flags & kTaskLifetimeMask, 0u);
 }
 
 void grow_second(Task*, int index, GlyphAdjust* adjust, uintptr_t argument) {
@@ -152,6 +223,17 @@ TEST_F(Text2dTest, StringsAreBounded) {
   EXPECT_STREQ(task_data<TextData>(once)->string, "42");
   EXPECT_EQ(once->flags & kTaskLifetimeMask, kTaskLifetimeOneFrame);
   EXPECT_EQ(once->layer, 30);
+}
+
+TEST_F(Text2dTest, AGlyphCropWithoutHeightIsSkipped) {
+  register_crop("fnt", "flat_0000", 0, 0, 0.01f, 0.5f, "abc_tex");
+  register_crop("fnt", "flat_0001", 0, 0, 0.01f, 0.0f, "abc_tex");
+  text_set_font(task_, "fnt", "flat", 'a');
+  ASSERT_EQ(place("bab", v_), 1);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::isfinite(v_[i].x) && std::isfinite(v_[i].y));
+  float w = -1;
+  text_measure(task_, &w, nullptr);
+  EXPECT_FLOAT_EQ(w, 2.56f);
 }
 
 TEST_F(Text2dTest, TextWithoutAFontOrTextureDrawsNothing) {

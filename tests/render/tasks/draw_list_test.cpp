@@ -105,6 +105,24 @@ TEST_F(DrawListTest, RunsBreakOnTypeAndSkipTypesWithoutDraw) {
   ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(calls[0].type, a_);
   EXPECT_EQ(calls[2].type, a_);
+
+  // Layer 0 at sub-priority 0 is collected unsorted: its stored keys never
+  // took the type (the type comes after the sub-priority), yet the runs
+  // still break where the type changes.
+  tasks_reset();
+  calls.clear();
+  for (int type : {a_, b_, b_, a_}) {
+    Task* t = task_create(1);
+    task_set_subpriority(t, 0);
+    task_set_type(t, type);
+    t->user = static_cast<uint32_t>(type);
+  }
+  ASSERT_EQ(tasks_layer_head(0)->sort_key, 0u);
+  frame(0, 0);
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].users, (std::vector<uint32_t>{uint32_t(a_)}));
+  EXPECT_EQ(calls[1].users, (std::vector<uint32_t>{uint32_t(b_), uint32_t(b_)}));
+  EXPECT_EQ(calls[2].type, a_);
 }
 
 TEST_F(DrawListTest, OneFrameTasksDrawOnceAndPersistentOnesEveryFrame) {

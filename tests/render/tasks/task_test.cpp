@@ -106,9 +106,10 @@ TEST_F(TaskTest, TypeIsSetOnceAndOutOfRangeValuesAreIgnored) {
 
 TEST_F(TaskTest, RegistrationFollowsOrderAndRefusesOversizeAndSixteenth) {
   tasks_init();
-  EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, kTaskDataSize + 1), 0);
+  // The area holds the largest engine record of a 64-bit build: 320 bytes.
+  EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, 321), 0);
   for (int id = 1; id <= 15; ++id) {
-    EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, kTaskDataSize), id);
+    EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, 320), id);
   }
   EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, 0), 0);
   tasks_reset();  // keeps the table
@@ -302,6 +303,18 @@ TEST_F(TaskTest, OwnerRecordsRefuseDoubleFreeAndExhaust) {
   EXPECT_EQ(owner_record_alloc(5), nullptr);
   owner_records_free_of_owner(5);
   EXPECT_EQ(owner_records_count(), 0u);
+}
+
+TEST_F(TaskTest, TheReapKillsEveryLifetimeButPersistent) {
+  Task* t[4];
+  for (uint32_t lifetime = 0; lifetime < 4; ++lifetime) {
+    t[lifetime] = task_create(1);
+    t[lifetime]->flags |= lifetime << 1;
+  }
+  tasks_reap_marked();
+  EXPECT_TRUE(task_is_alive(t[0]));
+  for (int lifetime = 1; lifetime < 4; ++lifetime) EXPECT_FALSE(task_is_alive(t[lifetime])) << lifetime;
+  EXPECT_EQ(tasks_get_alive_count(), 1u);
 }
 
 TEST_F(TaskTest, ForEachWalksNewestFirstAndGroupsHide) {

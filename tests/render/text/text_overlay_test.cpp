@@ -118,6 +118,21 @@ TEST_F(TextOverlayTest, BothQueuesDrawInsideTheirBoxesAndRewind) {
   EXPECT_EQ(text_queue_data(main_queue)[0], 'E');
 }
 
+TEST_F(TextOverlayTest, FaceTextStandsHalfAPixelUpAndLeftOfItsPosition) {
+  // The overlay's text at (50, 20) is the face's text drawn from (49, 19):
+  // x - 0.5 and y - 0.5, truncated.
+  text_queue_printf(d3dx_queue, 0, 0, 16.0f, 50, 20, 0xFFFFFFFFu, "%s", kGreeting);
+  d3dx_font_draw(1, device, d3dx_queue);
+  const std::vector<uint32_t> overlay = read_back();
+  gpu_clear(device, GPU_CLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+  font_draw_text(d3dx_font(0), kGreeting, -1, GpuRect{49, 19, kWidth, kHeight}, FONT_DRAW_NOCLIP, 0xFFFFFFFFu);
+  const std::vector<uint32_t> direct = read_back();
+  int lit = 0;
+  for (uint32_t p : direct) lit += (p & 0xFF) > 64;
+  EXPECT_GT(lit, 20);
+  EXPECT_TRUE(overlay == direct);
+}
+
 TEST_F(TextOverlayTest, GlyphAIsOneQuadFromItsCell) {
   text_queue_printf(main_queue, 0, 0, 16.0f, 100, 200, 0xFFFFFFFFu, "A");
   // A draw in another shading mode before: the overlay's own start puts the
@@ -178,6 +193,31 @@ TEST_F(TextOverlayTest, AnchorsAndTwoByteCharactersPlaceTheQuads) {
   EXPECT_EQ(v[5].x, 99.5f);
   EXPECT_EQ(v[0].tu0, 34.0f * 8 / 512);
   EXPECT_EQ(v[0].tv0, 16.0f / 128);
+  // A kanji has no cell on the sheet: it draws nothing but keeps its place.
+  const size_t before = draws_so_far();
+  text_queue_printf(main_queue, 0, 0, 16.0f, 100, 50, 0xFFFFFFFFu, "\x82\xa0\x88\x9f\x82\xa0");
+  bitmap_font_draw(1, device, main_queue);
+  ASSERT_EQ(draws_so_far(), before + 1);
+  size_t count = 0;
+  EXPECT_EQ(gpu_trace_current_frame(device, &count)[count - 1].primitive_count, 4u);
+  EXPECT_EQ(v[4].x, 99.5f + 16.0f);
+
+  // Font 1 scales by its face's size now over its size at start-up
+  // (30.72 / 24), and reads the same 64-column sheet: "A" is cell 33 of row 0.
+  // Centred on (100, 50) in both axes.
+  text_queue_printf(main_queue, TEXT_ANCHOR_CENTRE_X | TEXT_ANCHOR_CENTRE_Y, 1, 16.0f, 100, 50, 0xFFFFFFFFu, "A");
+  bitmap_font_draw(1, device, main_queue);
+  EXPECT_FLOAT_EQ(v[0].x, 99.5f - 5.12f);
+  EXPECT_FLOAT_EQ(v[1].x, 99.5f + 5.12f);
+  EXPECT_FLOAT_EQ(v[0].y, 49.5f - 10.24f);
+  EXPECT_FLOAT_EQ(v[2].y, 49.5f + 10.24f);
+  EXPECT_EQ(v[0].tu0, 33.0f * 8 / 512);
+  EXPECT_EQ(v[0].tv0, 0.0f);
+  // Ending at y: the text's bottom is on y.
+  text_queue_printf(main_queue, TEXT_ANCHOR_END_Y, 2, 16.0f, 100, 50, 0xFFFFFFFFu, "A");
+  bitmap_font_draw(1, device, main_queue);
+  EXPECT_EQ(v[2].y, 49.5f);
+  EXPECT_EQ(v[1].x, 107.5f);
 }
 
 TEST_F(TextOverlayTest, OverlongCommandsBadFontsAndDisabledDrawsDrawNothing) {

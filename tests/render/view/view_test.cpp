@@ -29,6 +29,18 @@ void expect_mat(const Mat4& a, const Mat4& b, float tol = 1e-4f) {
   for (int i = 0; i < 16; ++i) EXPECT_NEAR(a.m[i], b.m[i], tol) << "element " << i;
 }
 
+// (p, 1) x m, all four components.
+struct Clip {
+  float x, y, z, w;
+};
+Clip clip(const Mat4& m, const Vec3& p) {
+  const float* e = m.m;
+  return {p.x * e[0] + p.y * e[4] + p.z * e[8] + e[12], p.x * e[1] + p.y * e[5] + p.z * e[9] + e[13],
+          p.x * e[2] + p.y * e[6] + p.z * e[10] + e[14], p.x * e[3] + p.y * e[7] + p.z * e[11] + e[15]};
+}
+
+float plane_distance(const Plane& pl, const Vec3& p) { return pl.a * p.x + pl.b * p.y + pl.c * p.z + pl.d; }
+
 bool all_zero(const Mat4& m) {
   for (float e : m.m) {
     if (e != 0.0f) return false;
@@ -60,6 +72,15 @@ TEST_F(ViewTest, DefaultsAndTheScreenWords) {
   EXPECT_NEAR(clip->b, 1.0f, 1e-6f);
   EXPECT_NEAR(clip->d, -0.1f, 1e-6f);
   EXPECT_EQ(get_extra_light_color(1, 1), 0x8C323232u);
+  const float grey = 0x32 / 255.0f;
+  const float default_colour[4] = {grey, grey, grey, 0x8C / 255.0f};
+  set_extra_light_color(0, 1, 0x80102030u);
+  const float set_colour[4] = {0x10 / 255.0f, 0x20 / 255.0f, 0x30 / 255.0f, 0x80 / 255.0f};
+  for (int c = 0; c < 4; ++c) {
+    EXPECT_FLOAT_EQ(get_extra_light_color_float4(1, 0)[c], default_colour[c]) << c;
+    EXPECT_FLOAT_EQ(get_extra_light_color_float4(0, 1)[c], set_colour[c]) << c;
+  }
+  EXPECT_EQ(get_extra_light_color(0, 0), 0x8C323232u) << "the other light keeps its own";
   EXPECT_EQ(get_extra_light_type(0, 0), 1);
   EXPECT_TRUE(view_is_enabled(0));
   EXPECT_FALSE(view_is_enabled(1));
@@ -150,6 +171,81 @@ TEST_F(ViewTest, ASecondStartUpBringsEverySettingBack) {
   }
 }
 
+TEST_F(ViewTest, PlainSettersReadBack) {
+  set_fog2_enable(1, 1);
+  set_fog2_start(1, 2.0f);
+  set_fog2_end(1, 3.0f);
+  set_projection_center(1, 0.25f, 0.75f);
+  set_camera_fov(1, 0.4f);
+  set_near(1, 0.5f);
+  set_far(1, 60.0f);
+  const float got[] = {get_fog2_start(1), get_fog2_end(1), get_projection_center_x(1), get_projection_center_y(1),
+                       get_camera_fov(1), get_near(1),     get_far(1)};
+  const float want[] = {2.0f, 3.0f, 0.25f, 0.75f, 0.4f, 0.5f, 60.0f};
+  for (size_t i = 0; i < sizeof want / sizeof want[0]; ++i) EXPECT_EQ(got[i], want[i]) << i;
+  EXPECT_EQ(get_fog2_enable(1), 1);
+  EXPECT_EQ(get_fog2_enable(0), 0) << "the other view keeps its own";
+
+  const Vec3 eye{1, 2, 3}, target{4, 5, 6}, up{0, 2, 0};
+  set_camera_look_at(1, &eye, &target, &up);
+  expect_vec(*get_camera_look_at_target(1), 4, 5, 6);
+  expect_vec(*get_camera_up(1), 0, 2, 0);  // not normalised
+
+  const Vec3 position{7, 8, 9}, direction{0, 0, -3};
+  set_extra_light_enable(1, 1, 1);
+  set_extra_light_position(1, 1, &position);
+  set_extra_light_direction(1, 1, &direction);
+  set_extra_light_fit(1, 1, 11.0f, 12.0f, 13.0f);
+  set_extra_light_param(1, 1, 0.5f);
+  EXPECT_EQ(get_extra_light_enable(1, 1), 1);
+  EXPECT_EQ(get_extra_light_enable(1, 0), 0);
+  expect_vec(*get_extra_light_position(1, 1), 7, 8, 9);
+  expect_vec(*get_extra_light_direction(1, 1), 0, 0, -1);
+  EXPECT_EQ(get_extra_light_distance(1, 1), 11.0f);
+  EXPECT_EQ(get_extra_light_focus(1, 1), 12.0f);
+  EXPECT_EQ(get_extra_light_radius(1, 1), 13.0f);
+  EXPECT_EQ(get_extra_light_param(1, 1), 0.5f);
+  EXPECT_EQ(get_extra_light_param(1, 0), 0.008f);
+
+  const Vec3 point{0, 2, 0}, normal{0, 0, 5};
+  set_clip_plane(1, &point, &normal);
+  set_clip_plane_mode(1, 3);
+  expect_vec(*get_clip_plane_point(1), 0, 2, 0);
+  expect_vec(*get_clip_plane_normal(1), 0, 0, 1);
+  EXPECT_EQ(get_clip_plane_mode(1), 3);
+  set_clip_plane(1, nullptr, nullptr);
+  expect_vec(*get_clip_plane_point(1), 0, 0, 0);
+  expect_vec(*get_clip_plane_normal(1), 0, 1, 0);
+
+  set_current_view(1);
+  set_current_light_index(1);
+  gfx_set_clear_colour(0x01020304u);
+  EXPECT_EQ(get_current_view(), 1);
+  EXPECT_EQ(get_current_light_index(), 1);
+  EXPECT_EQ(gfx_get_clear_colour(), 0x01020304u);
+  set_current_view(0);
+  set_current_light_index(0);
+
+  // Light setters write the base block, one field each.
+  const Vec3 down{0, -2, 0}, side{3, 0, 0};
+  set_light_direction(1, &down);
+  set_light_axis(1, &side);
+  set_light_color2(1, 0xFFABCDEFu);
+  const LightBlock& base = view_state(1)->light.base;
+  expect_vec(base.direction, 0, -1, 0);
+  expect_vec(base.axis, 1, 0, 0);
+  EXPECT_EQ(base.colours[2], 0xFFABCDEFu);
+  EXPECT_EQ(base.colours[3], 0xFFFFFFFFu);
+  light_copy_base_to_target(1);
+  EXPECT_EQ(view_state(1)->light.target.colours[2], 0xFFABCDEFu);
+  light_override_direction(1, &side, 5);
+  expect_vec(view_state(1)->light.override_block.direction, 1, 0, 0);
+  EXPECT_EQ(view_state(1)->light.override_frames, 5);
+  light_transition_axis(1, nullptr, 4);
+  expect_vec(view_state(1)->light.target.axis, 0, 1, 0);
+  EXPECT_EQ(view_state(1)->light.total, 4);
+}
+
 TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
   const Camera& c = view_state(0)->camera;
   fog_transition_end(0, 50.0f, 10);
@@ -161,6 +257,29 @@ TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
   fog_transition_color(0, 0xFF00FF00u, 0);  // no frames: at once
   EXPECT_EQ(get_fog_color(0), 0xFF00FF00u);
   EXPECT_EQ(get_fog_color_float4(0)[1], 1.0f);
+  // The plain setters make the value where transitions start and end too,
+  // so a transition of another value leaves it still.
+  set_fog_color(0, 0xFF102030u);
+  EXPECT_EQ(c.fog_from_colour, 0xFF102030u);
+  EXPECT_EQ(c.fog_target_colour, 0xFF102030u);
+  EXPECT_EQ(c.fog_target_start, 2.0f);
+  // A transition starts from where the value stands now, say where an
+  // earlier one left it.
+  view_state(0)->camera.fog_end = 30.0f;
+  fog_transition_end(0, 80.0f, 5);
+  EXPECT_EQ(c.fog_from_end, 30.0f);
+  EXPECT_EQ(c.fog_target_end, 80.0f);
+  EXPECT_EQ(c.fog_total, 5);
+  view_state(0)->camera.fog_start = 7.0f;
+  fog_transition_start(0, 9.0f, 3);
+  EXPECT_EQ(c.fog_from_start, 7.0f);
+  EXPECT_EQ(c.fog_target_start, 9.0f);
+  view_state(0)->camera.fog_colour = 0xFF000001u;
+  fog_transition_color(0, 0xFF000009u, 3);
+  EXPECT_EQ(c.fog_from_colour, 0xFF000001u);
+  EXPECT_EQ(c.fog_target_colour, 0xFF000009u);
+  set_fog_enable(0, 0);
+  EXPECT_EQ(c.fog_frames_remaining, 0) << "turning the fog off ends the transition";
 
   const Light& l = view_state(0)->light;
   light_transition_color(0, 2, 0xFF112233u, 8);
@@ -169,6 +288,17 @@ TEST_F(ViewTest, FogAndLightSettersEndTransitions) {
   light_transition_color1(0, 0xFF445566u, 0);
   EXPECT_EQ(l.base.colours[1], 0xFF445566u);
   EXPECT_EQ(l.frames_remaining, 0);
+  // Directions and axes too: no frames changes the base at once.
+  const Vec3 along_z{0.0f, 0.0f, -4.0f};
+  light_transition_direction(0, &along_z, 0);
+  expect_vec(l.base.direction, 0.0f, 0.0f, -1.0f);
+  light_transition_axis(0, &along_z, 0);
+  expect_vec(l.base.axis, 0.0f, 0.0f, -1.0f);
+  EXPECT_EQ(l.frames_remaining, 0);
+  light_transition_direction(0, &along_z, 6);
+  expect_vec(l.target.direction, 0.0f, 0.0f, -1.0f);
+  EXPECT_EQ(l.frames_remaining, 6);
+  EXPECT_EQ(l.total, 6);
   const Vec3 zero{0.0f, 0.0f, 0.0f};
   set_light_direction(0, &zero);
   expect_vec(l.base.direction, 0.0f, 0.0f, 0.0f);
@@ -236,6 +366,34 @@ TEST_F(ViewTest, ProjectionOfTheOriginLandsAtTheScreenCentre) {
   expect_vec(point, 0.0f, 0.0f, 4.9f);
   expect_vec(dir, 0.0f, 0.0f, -1.0f);
 
+  // Off the centre: the ray through each screen fraction leads back to it.
+  // (fx, fy) = (0, 0) is the top-left corner, where clip x is -1 and y is 1.
+  const struct {
+    float fx, fy;
+  } fractions[] = {{0.0f, 0.0f}, {1.0f, 0.25f}, {0.25f, 1.0f}, {0.8f, 0.6f}};
+  for (const auto& f : fractions) {
+    ASSERT_NE(unproject_viewport(0, &dir, f.fx, f.fy), nullptr);
+    EXPECT_NEAR(vec3_length(&dir), 1.0f, 1e-5f);
+    Vec3 along;
+    vec3_madd(&along, get_camera_eye(0), &dir, 7.0f);
+    float nx = 0.0f, ny = 0.0f;
+    project_to_ndc(0, &nx, &ny, &along);
+    EXPECT_NEAR(nx, 2.0f * f.fx - 1.0f, 1e-4f) << f.fx << ", " << f.fy;
+    EXPECT_NEAR(ny, 1.0f - 2.0f * f.fy, 1e-4f) << f.fx << ", " << f.fy;
+  }
+  // Centred coordinates run -1..1 with y up; the point lies on the near plane.
+  unproject_centred(0, &point, &dir, 1.0f, -1.0f);
+  EXPECT_NEAR(point.z, 4.9f, 1e-5f);
+  float nx = 0.0f, ny = 0.0f;
+  project_to_ndc(0, &nx, &ny, &point);
+  EXPECT_NEAR(nx, 1.0f, 1e-4f);
+  EXPECT_NEAR(ny, -1.0f, 1e-4f);
+  Vec3 to_point;
+  vec3_sub(&to_point, &point, get_camera_eye(0));
+  vec3_normalize(&to_point, &to_point);
+  expect_vec(dir, to_point.x, to_point.y, to_point.z);
+  unproject_centred(0, nullptr, nullptr, 0.5f, 0.5f);
+
   // Slot 4 (V x P) maps to clip space; slot 3 (P x V) is a different matrix.
   const Mat4* s3 = get_proj_view_matrix(0);
   const Mat4* s4 = get_matrix_slot4(0);
@@ -259,6 +417,16 @@ TEST_F(ViewTest, CameraModesPlaceTheCamera) {
   mat4_multiply(&product, get_view_matrix(0), &cw);
   expect_mat(product, identity);
   expect_vec(*get_camera_eye(0), 1.0f, 2.0f, 3.0f);
+  // A quarter turn of yaw looks along +x with its right hand towards -z.
+  const Vec3 quarter{0.0f, 1.5707963f, 0.0f};
+  set_camera_position_angles(0, &pos, &quarter);
+  const Mat4* turned = get_camera_matrix(0);
+  expect_vec(Vec3{turned->m[8], turned->m[9], turned->m[10]}, 1.0f, 0.0f, 0.0f);
+  expect_vec(Vec3{turned->m[0], turned->m[1], turned->m[2]}, 0.0f, 0.0f, -1.0f);
+  const Vec3 ahead{4.0f, 2.0f, 3.0f};
+  Vec3 in_view;
+  mat4_transform_point(&in_view, get_view_matrix(0), &ahead);
+  expect_vec(in_view, 0.0f, 0.0f, 3.0f);
 
   // Mode 2: the camera-to-world matrix given.
   set_camera_mode(0, 2);
@@ -299,17 +467,92 @@ TEST_F(ViewTest, ExtraLightsFitTheirSphere) {
     EXPECT_NEAR(get_extra_light_far(0, 1), 10.001f, 1e-4f);
     const ExtraLight& e = view_state(0)->extra_lights[1];
     EXPECT_NEAR(e.fov, 2.0f * std::asin(5.0f / 5.001f), 1e-3f);
-    // The eye still stands `distance` behind the sphere's centre.
-    const Vec3 centre{0.0f, 0.0f, 5.0f - 4.8f};
-    EXPECT_NEAR(std::sqrt(vec3_distance_sq(&e.position, &centre)), distance, 1e-4f);
+    // The eye still stands `distance` behind the sphere's centre, against
+    // the light's direction (1, -1, 1) / sqrt 3: up, left and nearer the camera.
+    const float k = distance / std::sqrt(3.0f);
+    expect_vec(e.position, -k, k, 0.2f - k, 1e-4f);
     for (float m : get_light_matrix_e(0, 1)->m) EXPECT_TRUE(std::isfinite(m));
   }
 
-  // Type 0 uses its own projection.
+  // The fitted light looks at the sphere's centre, 4.8 ahead of the camera
+  // along its forward axis, which lands in the middle of its screen.
+  set_extra_light_fit(0, 1, 30.0f, 4.8f, 5.0f);
+  const Vec3 centre{0.0f, 0.0f, 0.2f};
+  const Clip c = clip(*get_light_matrix_e(0, 1), centre);
+  EXPECT_NEAR(c.x / c.w, 0.0f, 1e-4f);
+  EXPECT_NEAR(c.y / c.w, 0.0f, 1e-4f);
+  EXPECT_NEAR(c.w, 30.0f, 1e-3f) << "the centre lies 30 ahead of the light";
+  // The sphere's nearest point along the light touches the near plane.
+  const float k = 5.0f / std::sqrt(3.0f);
+  const Vec3 nearest{-k, k, 0.2f - k};
+  EXPECT_NEAR(plane_distance(get_light_frustum(0, 1)[kFrustumNear], nearest), 0.0f, 1e-3f);
+
+  // Type 0 uses its own projection and stands at its own position, turned
+  // along its direction.
   set_extra_light_type(0, 0, 0);
   set_extra_light_projection(0, 0, 0.5f, 1.0f, 20.0f);
+  const Vec3 at{3.0f, 4.0f, 5.0f}, down{0.0f, -1.0f, 0.0001f};
+  set_extra_light_position(0, 0, &at);
+  set_extra_light_direction(0, 0, &down);
   EXPECT_EQ(get_extra_light_near(0, 0), 1.0f);
   EXPECT_EQ(get_extra_light_far(0, 0), 20.0f);
+  const Mat4* camera = get_light_matrix_b(0, 0);
+  expect_vec(Vec3{camera->m[12], camera->m[13], camera->m[14]}, 3.0f, 4.0f, 5.0f);
+  expect_vec(Vec3{camera->m[8], camera->m[9], camera->m[10]}, 0.0f, -1.0f, 0.0f, 1e-3f);
+  const Vec3 below{3.0f, -6.0f, 5.0f};
+  const Clip b = clip(*get_light_matrix_e(0, 0), below);
+  EXPECT_NEAR(b.w, 10.0f, 1e-3f) << "10 along the light";
+  EXPECT_NEAR(b.x / b.w, 0.0f, 1e-3f);
+  Mat4 product;
+  mat4_multiply(&product, get_light_matrix_a(0, 0), camera);
+  Mat4 identity;
+  mat4_identity(&identity);
+  expect_mat(product, identity);
+}
+
+TEST_F(ViewTest, MirrorSlotsReflectInTheClipPlaneAndClipAtIt) {
+  // The plane x = 1 facing the camera; the default camera stands at
+  // (0, 0, 5) looking at the origin, so camera x = -world x, y = world y and
+  // z = 5 - world z.
+  const Vec3 on{1.0f, 0.0f, 0.0f}, normal{-2.0f, 0.0f, 0.0f};
+  set_clip_plane(0, &on, &normal);
+  const Plane* plane = get_clip_plane(0);
+  EXPECT_NEAR(plane->a, -1.0f, 1e-6f);
+  EXPECT_NEAR(plane->d, 1.0f, 1e-6f);
+
+  // Slot 16 reflects first, then views: (0.5, 3, -1) -> (1.5, 3, -1) -> (-1.5, 3, 6).
+  const Vec3 p{0.5f, 3.0f, -1.0f};
+  Vec3 q;
+  mat4_transform_point(&q, get_matrix_slot16(0), &p);
+  expect_vec(q, -1.5f, 3.0f, 6.0f);
+  mat4_transform_point(&q, get_matrix_slot17(0), &q);
+  expect_vec(q, 0.5f, 3.0f, -1.0f);
+
+  // Slot 20 (MV x MP) places the mirrored point where the plain projection
+  // places its reflection; only depth differs.
+  const Vec3 reflected{1.5f, 3.0f, -1.0f};
+  const Clip m = clip(*get_matrix_slot20(0), p);
+  const Clip r = clip(*get_matrix_slot4(0), reflected);
+  EXPECT_NEAR(m.x / m.w, r.x / r.w, 1e-4f);
+  EXPECT_NEAR(m.y / m.w, r.y / r.w, 1e-4f);
+  EXPECT_NEAR(m.w, 6.0f, 1e-4f);
+  // Slot 18's near plane is the clip plane: a point on it has depth 0, the
+  // camera's side of the mirror (seen reflected) depth above 0, the far side
+  // below.
+  const Vec3 on_plane{1.0f, 0.3f, -2.0f}, this_side{0.0f, 0.0f, 0.0f}, far_side{2.0f, 0.0f, 0.0f};
+  EXPECT_NEAR(clip(*get_matrix_slot20(0), on_plane).z, 0.0f, 1e-4f);
+  EXPECT_GT(clip(*get_matrix_slot20(0), this_side).z, 0.0f);
+  EXPECT_LT(clip(*get_matrix_slot20(0), far_side).z, 0.0f);
+  EXPECT_NEAR(plane_distance(get_view_frustum_4(0)[kFrustumNear], on_plane), 0.0f, 1e-4f);
+  EXPECT_GT(plane_distance(get_view_frustum_4(0)[kFrustumNear], this_side), 0.0f);
+  // Slot 18 is the projection itself: the mirrored view's point through it
+  // gives slot 20's result; slot 19 (MP x MV) applies them the other way.
+  const Clip through18 = clip(*get_matrix_slot18(0), Vec3{-1.5f, 3.0f, 6.0f});
+  EXPECT_NEAR(through18.z, m.z, 1e-4f);
+  EXPECT_NEAR(through18.w, m.w, 1e-4f);
+  const Clip other = clip(*get_matrix_slot19(0), p);
+  EXPECT_GT(std::fabs(other.w - m.w) + std::fabs(other.x - m.x), 1e-2f);
+  EXPECT_TRUE(all_zero(*get_matrix_slot21(0)));
 }
 
 TEST_F(ViewTest, PixelsMapToTheVirtualScreen) {
@@ -330,6 +573,43 @@ TEST_F(ViewTest, PixelsMapToTheVirtualScreen) {
   pixel_to_normalized_screen(&fx, &fy, 320, 0);
   EXPECT_EQ(fx, 0.0f);
   EXPECT_EQ(fy, 1.0f);
+
+  // Orientations and sizes that differ: {back buffer, virtual, orientation,
+  // pixel, expected}. Orientations 3 and 5 swap the axes; a back buffer
+  // smaller than the virtual screen scales about the centres.
+  const struct {
+    int bw, bh, vw, vh, o, x, y, want_x, want_y;
+  } cases[] = {
+      {640, 480, 640, 480, 2, 100, 50, 100, 430},   // mirrored top to bottom
+      {640, 480, 640, 480, 4, 100, 50, 540, 430},   // both
+      {480, 640, 640, 480, 3, 100, 50, 590, 100},   // axes swapped, then x mirrored
+      {480, 640, 640, 480, 5, 100, 50, 50, 380},    // axes swapped, then y mirrored
+      {320, 240, 640, 480, 0, 100, 50, 200, 100},   // half the size: twice the distance
+      {320, 480, 640, 480, 0, 100, 50, 200, -140},  // narrower only: the width's scale for both axes
+      {640, 240, 640, 480, 0, 100, 50, -120, 100},  // lower only: the height's scale for both
+  };
+  for (const auto& c : cases) {
+    const int l[5] = {0, 0, c.vw, c.vh, c.o};
+    view_set_screen(c.bw, c.bh, l);
+    int x = -1, y = -1;
+    pixel_to_virtual_screen(&x, &y, c.x, c.y);
+    EXPECT_EQ(x, c.want_x) << c.bw << "x" << c.bh << " o " << c.o;
+    EXPECT_EQ(y, c.want_y) << c.bw << "x" << c.bh << " o " << c.o;
+  }
+  const int half[5] = {0, 0, 640, 480, 0};
+  view_set_screen(320, 240, half);
+  pixel_to_normalized_screen(&fx, &fy, 0, 240);
+  EXPECT_EQ(fx, -1.0f);
+  EXPECT_EQ(fy, -1.0f);
+  // Before start-up the sizes are 0: no scale, and no division by them.
+  view_set_screen(0, 0, half);
+  pixel_to_virtual_screen(&x, &y, 10, 10);
+  EXPECT_EQ(x, 330);
+  EXPECT_EQ(y, 250);
+  view_set_screen(0, 0, nullptr);
+  pixel_to_normalized_screen(&fx, &fy, 10, 10);
+  EXPECT_EQ(fx, 0.0f);
+  EXPECT_EQ(fy, 0.0f);
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "render/overlay2d/sprite2d.h"
 #include "render/tasks/draw_list.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
+#include "render/world/prim3d.h"
 
 namespace {
 
@@ -59,6 +61,37 @@ TEST_F(RenderViews, AViewDrawsItsLayersIntoItsOwnTarget) {
   for (const auto& t : texels) EXPECT_EQ(target_pixel(v, t.x, t.y), t.rgb) << t.x << ", " << t.y;
   for (int x : {3, 11, 63}) EXPECT_EQ(pixel(x, 3), 0x0000FFu) << "back buffer at " << x;
 
+  // The second range inside view 0's pass, the third on top; view 0's
+  // viewport and aspect are its own again afterwards.
+  tasks_reap_marked();
+  v->ranges[0][1] = 10;
+  v->ranges[1][0] = v->ranges[1][1] = 21;
+  v->ranges[2][0] = v->ranges[2][1] = 22;
+  sprite2d_draw_rect(0, 0xFFFF0000u, 2, 2, 4, 4, 0, 0, 1, 1, 10);
+  sprite2d_draw_rect(0, 0xFF0000FFu, 2, 8, 4, 4, 0, 0, 1, 1, 21);
+  sprite2d_draw_rect(0, 0xFFFFFF00u, 24, 8, 4, 4, 0, 0, 1, 1, 22);
+  // A world triangle in the second range is seen through view 0's camera
+  // (from (0, 0, 5), world +x on the left) over the view's 32 x 16.
+  const Vec3 a{1.0f, -0.5f, 0}, b{2.0f, -0.5f, 0}, c{1.5f, 0.5f, 0};
+  task_set_layer(tri3d_draw(0, &a, 0xFF00FFFFu, &b, 0xFF00FFFFu, &c, 0xFF00FFFFu), 21);
+  int x = 0, y = 0, w = 0, h = 0;
+  get_viewport(0, &x, &y, &w, &h);
+  const float aspect = get_viewport_aspect(0);
+  draw_views();
+  EXPECT_EQ(target_pixel(v, 10, 8), 0x00FFFFu);
+  EXPECT_EQ(target_pixel(v, 21, 8), 0x404040u);
+  EXPECT_EQ(target_pixel(v, 3, 3), 0xFF0000u);
+  EXPECT_EQ(target_pixel(v, 3, 9), 0x0000FFu);
+  EXPECT_EQ(target_pixel(v, 25, 9), 0xFFFF00u);
+  EXPECT_EQ(target_pixel(v, 11, 3), 0x404040u) << "cleared again this frame";
+  int x2 = -1, y2 = -1, w2 = -1, h2 = -1;
+  get_viewport(0, &x2, &y2, &w2, &h2);
+  EXPECT_EQ(x2, x);
+  EXPECT_EQ(w2, w);
+  EXPECT_EQ(h2, h);
+  EXPECT_EQ(get_viewport_aspect(0), aspect);
+  tasks_reap_marked();
+
   // The target and crop carry the view's name while it lives, their
   // start-up names again once it is freed.
   EXPECT_EQ(get_depth_surface_object(v->depth_surface)->width, 32);
@@ -96,6 +129,17 @@ TEST_F(RenderViews, HoldEightAndFollowTheirOwners) {
   render_views_on_device_lost();
   EXPECT_EQ(render_views_count(), 0);
   EXPECT_EQ(render_view_hash_name(nullptr), 0u);
+
+  // A task reset forgets the views in use: a pointer kept from before frees
+  // nothing, and all eight can be made again.
+  RenderView* kept = render_view_create(7, 4, 4, "kept");
+  ASSERT_NE(kept, nullptr);
+  tasks_reset();
+  EXPECT_EQ(render_views_count(), 0);
+  render_view_free(kept);
+  EXPECT_EQ(render_views_count(), 0);
+  for (int i = 0; i < kRenderViewCount; ++i) EXPECT_NE(render_view_create(7, 4, 4, "again"), nullptr) << i;
+  EXPECT_EQ(render_view_create(7, 4, 4, "ninth"), nullptr);
 }
 
 TEST_F(RenderViews, SizesWithoutATargetAreRefused) {

@@ -63,10 +63,69 @@ TEST_F(Sprite3dGeometry, ScreenRectOfABillboard) {
     EXPECT_NEAR(ur, c.ur, 1e-4f);
     EXPECT_NEAR(vb, c.vb, 1e-4f);
   }
+  // The depth offset pushes both corners along the view axis: twice as far,
+  // half the size; half as far, twice.
+  const struct {
+    float depth, ul, vb;
+  } depths[] = {{1.0f, 0.25f, 0.75f}, {-0.5f, -0.5f, 1.5f}};
+  for (const auto& d : depths) {
+    sprite3d_set_depth_offset(task, d.depth);
+    float ul, vt, ur, vb;
+    sprite3d_screen_rect(task, 0, 0, 1, 0, 0, &ul, &vt, &ur, &vb);
+    EXPECT_NEAR(ul, d.ul, 1e-4f) << d.depth;
+    EXPECT_NEAR(vt, d.ul, 1e-4f) << d.depth;
+    EXPECT_NEAR(ur, d.vb, 1e-4f) << d.depth;
+    EXPECT_NEAR(vb, d.vb, 1e-4f) << d.depth;
+  }
+  sprite3d_set_depth_offset(task, 0.0f);
+  // An off-centre pivot and a non-square size: the rectangle's own corners.
+  sprite3d_set_pivot(task, 0.0f, 0.0f);
+  sprite3d_set_size(task, 1, 0.5f);
+  {
+    float ul, vt, ur, vb;
+    sprite3d_screen_rect(task, 0, 0, 1, 0, 0, &ul, &vt, &ur, &vb);
+    EXPECT_NEAR(ul, 0.5f, 1e-4f);
+    EXPECT_NEAR(ur, 1.0f, 1e-4f);
+    EXPECT_NEAR(vt, 0.25f, 1e-4f);
+    EXPECT_NEAR(vb, 0.5f, 1e-4f);
+  }
+  sprite3d_set_pivot(task, 0.5f, 0.5f);
+  sprite3d_set_size(task, 2, 2);
   sprite3d_uv1_from_screen_rect(task, 0, 0, 0.5f, 0, 0);
   EXPECT_NEAR(sprite3d_get_uv1_u0(task), 0.25f, 1e-4f);
   EXPECT_NEAR(sprite3d_get_uv1_v1(task), 0.75f, 1e-4f);
   EXPECT_EQ(sprite3d_get_uv0_u1(task), 1.0f) << "set 0 untouched";
+}
+
+TEST_F(Sprite3dGeometry, AMirrorPassSeesTheSpriteThroughTheMirrorSlots) {
+  // The mirror is the plane y = 0; the billboard stands above it on the
+  // view axis. The mirror pass sees it below, the right way round.
+  const Vec3 origin{0, 0, 0}, up{0, 1, 0};
+  set_clip_plane(0, &origin, &up);
+  const Vec3 at{0, 0.5f, 2};
+  sprite3d_set_position(task, &at);
+  sprite3d_set_size(task, 0.4f, 0.4f);
+  struct {
+    int32_t mirror;
+    float vt, vb;
+  } passes[] = {{-1, 0.325f, 0.425f}, {1, 0.575f, 0.675f}};
+  for (const auto& p : passes) {
+    part_render_set_override_6(p.mirror);
+    float ul, vt, ur, vb;
+    sprite3d_screen_rect(task, 0, 0, 1, 0, 0, &ul, &vt, &ur, &vb);
+    EXPECT_NEAR(ul, 0.45f, 1e-4f) << p.mirror;
+    EXPECT_NEAR(ur, 0.55f, 1e-4f) << p.mirror;
+    EXPECT_NEAR(vt, p.vt, 1e-4f) << p.mirror;
+    EXPECT_NEAR(vb, p.vb, 1e-4f) << p.mirror;
+  }
+  Mat4 vp, cam;
+  sprite3d_get_view_projection(&vp, &cam);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(vp.m[i], get_matrix_slot20(0)->m[i]) << i;
+    EXPECT_EQ(cam.m[i], get_matrix_slot17(0)->m[i]) << i;
+  }
+  sprite3d_get_view_projection(nullptr, nullptr);
+  part_render_clear_overrides();
 }
 
 TEST_F(Sprite3dGeometry, BeamQuadInScreenFractions) {
@@ -98,6 +157,7 @@ TEST_F(Sprite3dGeometry, DegenerateBeamsFallBackToAScreenDirection) {
       {{0, 0, 5}, {0, 0, 9}},   // end straight behind start on screen
       {{0, 0, 0}, {1, 0, 0}},   // start on the camera plane
       {{0, 0, 0}, {0, 0, 0}},   // both at the eye
+      {{1, 0, 1e-30f}, {0, 0, 5}},  // start a hair in front of the eye: no finite screen direction
   };
   for (const auto& c : cases) {
     sprite3d_set_start_point(task, &c.start);
@@ -106,6 +166,8 @@ TEST_F(Sprite3dGeometry, DegenerateBeamsFallBackToAScreenDirection) {
     Vec3 q[4];
     sprite3d_build_beam_quad(task, q, 0, 0, 1);
     for (const Vec3& p : q) EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y));
+    // The fallback direction still gives the quad its width across it.
+    EXPECT_GT(std::fabs(q[0].x - q[2].x) + std::fabs(q[0].y - q[2].y), 1e-6f) << c.start.z;
   }
   // Coincident ends: d = (1, 0), so the quad spans x and y about the point.
   const Vec3 p{0, 0, 5};
@@ -158,6 +220,20 @@ TEST_F(Sprite3dGeometry, CornersFromRectAndBake) {
   sprite3d_corners_from_rect(task, &at, nullptr, 2, 4);
   const Vec3 want[4] = {{0, 0, 2}, {0, 0, -2}, {2, 0, 2}, {2, 0, -2}};
   for (int i = 0; i < 4; ++i) expect_vec(sprite3d_get_corners(task)[i], want[i], "rect");
+  // Turned: a quarter of yaw takes local z to +x and local x to -z; a
+  // quarter of pitch takes local z to -y.
+  const struct {
+    Vec3 angles;
+    Vec3 want[4];
+  } turns[] = {
+      {{0, 1.5707963f, 0}, {{3, 0, 1}, {-1, 0, 1}, {3, 0, -1}, {-1, 0, -1}}},
+      {{1.5707963f, 0, 0}, {{0, -2, 0}, {0, 2, 0}, {2, -2, 0}, {2, 2, 0}}},
+  };
+  for (const auto& t : turns) {
+    sprite3d_corners_from_rect(task, &at, &t.angles, 2, 4);
+    for (int i = 0; i < 4; ++i) expect_vec(sprite3d_get_corners(task)[i], t.want[i], "turned rect");
+  }
+  sprite3d_corners_from_rect(task, &at, nullptr, 2, 4);
 
   // Baking moves the corners once and clears the flag, so the draw does
   // not move them again.

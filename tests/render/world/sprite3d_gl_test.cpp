@@ -1,10 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "assets/asset_registry.h"
+#include "assets/textures.h"
 #include "graphics_session.h"
+#include "render/device/gfx_resources.h"
+#include "render/device/shaders.h"
 #include "render/graphics/graphics.h"
 #include "render/tasks/task.h"
 #include "render/view/view_state.h"
+#include "render/world/prim3d.h"
 #include "render/world/sprite3d.h"
 #include "scene3d/part_render.h"
 
@@ -38,6 +44,16 @@ class Sprite3dDraw : public GraphicsSession {
   }
   // The fixed-function transforms of the 3D layers, as a scene pass sets them.
   static void apply_view() { scenepass_apply_view(0, 0); }
+  // One frame with the device's trace on: the draws it made.
+  static std::vector<GpuTraceDraw> traced_frame() {
+    gpu_trace_enable(gfx_device(), true);
+    run_frame(0);
+    size_t n = 0;
+    const GpuTraceDraw* d = gpu_trace_last_frame(gfx_device(), &n);
+    return std::vector<GpuTraceDraw>(d, d + n);
+  }
+  static uint32_t red(uint32_t rgb) { return rgb >> 16 & 0xFF; }
+  static uint32_t blue(uint32_t rgb) { return rgb & 0xFF; }
   static Task* board(float x, float y, float z, float size, uint32_t colour) {
     const Vec3 p{x, y, z};
     Task* t = sprite3d_create_one_frame(1, &p, 0.0f, size, 0, colour, 1, 0.0f);
@@ -88,6 +104,38 @@ TEST_F(Sprite3dDraw, BeamFacesTheCameraBetweenItsPoints) {
   const Probe probes[] = {{0, 0, 0xFFFFFF}, {15, 0, 0xFFFFFF}, {-15, 0, 0xFFFFFF}, {0, 4, 0xFFFFFF},
                           {21, 0, 0},       {0, 8, 0},         {0, -8, 0}};
   for (const Probe& p : probes) EXPECT_EQ(pixel(kCx + p.dx, kCy + p.dy), p.want) << p.dx << ", " << p.dy;
+}
+
+TEST_F(Sprite3dDraw, BeamColoursRunFromStartToEnd) {
+  const Vec3 a{-3, 0, 0}, b{3, 0, 0};
+  Task* beam = sprite3d_create_beam_one_frame(1, &a, &b, 4.0f, 0xFFFF0000u, 0xFF0000FFu, 0, 1);
+  ASSERT_NE(beam, nullptr);
+  sprite3d_set_end_width(beam, 0.0f);
+  task_set_layer(beam, kDrawnLayer);
+  run_frame(0);
+  const uint32_t near_start = pixel(kCx - 16, kCy), near_end = pixel(kCx + 16, kCy);
+  EXPECT_GT(red(near_start), 0xE0u);
+  EXPECT_LT(blue(near_start), 0x20u);
+  EXPECT_GT(blue(near_end), 0xE0u);
+  EXPECT_LT(red(near_end), 0x20u);
+  // Across the beam the colour stays: start and end are its two ends only.
+  EXPECT_EQ(pixel(kCx - 16, kCy + 4), near_start);
+}
+
+TEST_F(Sprite3dDraw, BillboardTexturesStandUpright) {
+  // Top half: red on the left, blue on the right; bottom half green.
+  const AssetHandle tex = create_texture("s3d", "upright", 4, 4, 0);
+  ASSERT_NE(tex, 0u);
+  const uint32_t R = 0xFFFF0000u, B = 0xFF0000FFu, G = 0xFF00FF00u;
+  const uint32_t texels[16] = {R, R, B, B, R, R, B, B, G, G, G, G, G, G, G, G};
+  ASSERT_TRUE(write_texture_pixels(tex, 0, 0, 4, 4, texels));
+  sprite3d_set_texture0(board(0, 0, 0, 2.0f, 0xFFFFFFFFu), tex);
+  run_frame(0);
+  EXPECT_EQ(pixel(kCx - 3, kCy - 3), 0xFF0000u);
+  EXPECT_EQ(pixel(kCx + 3, kCy - 3), 0x0000FFu);
+  EXPECT_EQ(pixel(kCx - 3, kCy + 3), 0x00FF00u);
+  EXPECT_EQ(pixel(kCx + 3, kCy + 3), 0x00FF00u);
+  unregister_texture(tex);
 }
 
 TEST_F(Sprite3dDraw, FreeQuadWithItsTransform) {
@@ -168,15 +216,145 @@ TEST_F(Sprite3dDraw, CullingAndMirrorPass) {
 TEST_F(Sprite3dDraw, AlphaTestOverrideDropsTranslucentSprites) {
   board(0, 0, 0, 2.0f, 0x80FFFFFFu);
   part_render_set_override_2(1);
-  run_frame(0);
+  std::vector<GpuTraceDraw> draws = traced_frame();
   EXPECT_EQ(sprite3d_get_drawn_count(), 1u);
   EXPECT_EQ(pixel(kCx, kCy), 0u) << "alpha 128 fails the test against 254";
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ALPHATESTENABLE], 1u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ALPHAREF], 254u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ALPHAFUNC], uint32_t(GPU_CMP_GREATER));
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ZWRITEENABLE], 1u);
   part_render_clear_overrides();
   board(0, 0, 0, 2.0f, 0x80FFFFFFu);
-  run_frame(0);
+  draws = traced_frame();
   const uint32_t blended = pixel(kCx, kCy);
   EXPECT_GT(blended & 0xFF, 0x70u);
   EXPECT_LT(blended & 0xFF, 0x90u);
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ALPHATESTENABLE], 0u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ZWRITEENABLE], 0u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_SRCBLEND], uint32_t(GPU_BLEND_SRCALPHA));
+  EXPECT_EQ(draws[0].render_states[GPU_RS_FOGENABLE], 1u) << "blend pairs 0 and 1 are fogged";
+  EXPECT_EQ(draws[0].sampler_states[0][GPU_SAMP_MAGFILTER], uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(draws[0].stage_states[1][GPU_TSS_COLOROP], uint32_t(GPU_TOP_MODULATE));
+  EXPECT_EQ(draws[0].stage_states[1][GPU_TSS_COLORARG1], uint32_t(GPU_TA_CURRENT));
+  // The draw leaves the alpha test off and blend pair 1 behind.
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_ALPHATESTENABLE), 0u);
+}
+
+TEST_F(Sprite3dDraw, ForcedBlendingDrawsEverySpriteWithPairSeven) {
+  board(0, 0, 0, 2.0f, 0x80FFFFFFu);
+  Task* additive = board(0, 0, 5, 2.0f, 0x80FFFFFFu);
+  sprite3d_set_blend(additive, 3);
+  part_render_set_override_3(1);
+  const std::vector<GpuTraceDraw> draws = traced_frame();
+  ASSERT_EQ(draws.size(), 1u) << "one blend for all: one batch";
+  EXPECT_EQ(draws[0].render_states[GPU_RS_SRCBLEND], uint32_t(GPU_BLEND_ONE));
+  EXPECT_EQ(draws[0].render_states[GPU_RS_DESTBLEND], uint32_t(GPU_BLEND_INVSRCALPHA));
+  EXPECT_EQ(draws[0].render_states[GPU_RS_FOGENABLE], 0u);
+  // ONE x white over black: the colour at full strength, whatever its alpha.
+  EXPECT_EQ(pixel(kCx, kCy), 0xFFFFFFu);
+  // The draw itself leaves blend pair 1 and no textures behind.
+  Task* alone = board(0, 0, 0, 2.0f, 0x80FFFFFFu);
+  sprite3d_set_texture0(alone, get_green_texture());
+  gpu_begin_scene(gfx_device());
+  sprite3d_draw_batch(&alone, 1);
+  gpu_end_scene(gfx_device());
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_SRCBLEND), uint32_t(GPU_BLEND_SRCALPHA));
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_DESTBLEND), uint32_t(GPU_BLEND_INVSRCALPHA));
+  EXPECT_EQ(gpu_get_texture(gfx_device(), 0), gfx_white_texture()->texture);
+  part_render_set_override_2(1);
+  gpu_begin_scene(gfx_device());
+  sprite3d_draw_batch(&alone, 1);
+  gpu_end_scene(gfx_device());
+  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_ALPHATESTENABLE), 0u) << "the alpha-test pass ends it";
+}
+
+TEST_F(Sprite3dDraw, EachSpriteDrawsWithItsOwnDepthFunction) {
+  Task* near = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  Task* far = board(0, 0, 20, 2.0f, 0xFFFFFFFFu);
+  sprite3d_set_zfunc(near, 7);
+  sprite3d_set_zfunc(far, 1);
+  part_render_set_override_2(1);  // the pass's own compare (LESS) gives way to the sprite's
+  const std::vector<GpuTraceDraw> draws = traced_frame();
+  ASSERT_EQ(draws.size(), 2u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ZFUNC], uint32_t(GPU_CMP_LESS)) << "the far sprite first";
+  EXPECT_EQ(draws[1].render_states[GPU_RS_ZFUNC], uint32_t(GPU_CMP_ALWAYS));
+  board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  part_render_clear_overrides();
+  const std::vector<GpuTraceDraw> plain = traced_frame();
+  ASSERT_EQ(plain.size(), 1u);
+  EXPECT_EQ(plain[0].render_states[GPU_RS_ZFUNC], uint32_t(GPU_CMP_LESSEQUAL)) << "index 3 by default";
+}
+
+TEST_F(Sprite3dDraw, LinesAndTrianglesBatchByTheirStates) {
+  // Lines at pixel-centre heights, red to blue from left to right.
+  const Vec3 a{-3, 1.0833333f, 0}, b{3, 1.0833333f, 0}, c{-3, -1.0833333f, 0}, d{3, -1.0833333f, 0};
+  Task* upper = line3d_draw(1, &a, 0xFFFF0000u, &b, 0xFF0000FFu);
+  Task* lower = line3d_draw(1, &c, 0xFFFF0000u, &d, 0xFF0000FFu);
+  ASSERT_NE(upper, nullptr);
+  ASSERT_NE(lower, nullptr);
+  task_set_layer(upper, kDrawnLayer);
+  task_set_layer(lower, kDrawnLayer);
+  line3d_set_depth_func(lower, 3);
+  std::vector<GpuTraceDraw> draws = traced_frame();
+  ASSERT_EQ(draws.size(), 2u) << "a depth-compare change splits the batch";
+  EXPECT_EQ(draws[0].type, GPU_PT_LINELIST);
+  EXPECT_EQ(draws[0].primitive_count, 1u);
+  EXPECT_EQ(draws[0].fvf, kPrim3dFvf);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ZFUNC], uint32_t(GPU_CMP_LESSEQUAL)) << "newest first";
+  EXPECT_EQ(draws[1].render_states[GPU_RS_ZFUNC], uint32_t(GPU_CMP_ALWAYS));
+  EXPECT_EQ(draws[1].render_states[GPU_RS_ZWRITEENABLE], 1u);
+  EXPECT_EQ(draws[1].render_states[GPU_RS_FOGENABLE], 0u);
+  for (int y : {kCy - 7, kCy + 6}) {
+    EXPECT_GT(red(pixel(kCx - 16, y)), 0xC0u) << y;
+    EXPECT_GT(blue(pixel(kCx + 16, y)), 0xC0u) << y;
+    EXPECT_EQ(pixel(kCx, y + 2), 0u) << y;
+  }
+
+  // Triangles: one draw while their states agree, the farthest first
+  // whatever the order they were made in; a blend change splits.
+  const Vec3 n0{-2, -2, 0}, n1{2, -2, 0}, n2{0, 2, 0};
+  const Vec3 f0{-15, -15, 20}, f1{15, -15, 20}, f2{0, 15, 20};
+  Task* near = tri3d_draw(1, &n0, 0xFF00FF00u, &n1, 0xFF00FF00u, &n2, 0xFF00FF00u);
+  Task* far = tri3d_draw(1, &f0, 0xFF0000FFu, &f1, 0xFF0000FFu, &f2, 0xFF0000FFu);
+  task_set_layer(near, kDrawnLayer);
+  task_set_layer(far, kDrawnLayer);
+  draws = traced_frame();
+  ASSERT_EQ(draws.size(), 1u);
+  EXPECT_EQ(draws[0].type, GPU_PT_TRIANGLELIST);
+  EXPECT_EQ(draws[0].primitive_count, 2u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_ZFUNC], uint32_t(GPU_CMP_LESS));
+  EXPECT_EQ(pixel(kCx, kCy), 0x00FF00u) << "the near triangle on top";
+  EXPECT_EQ(pixel(kCx + 18, kCy + 10), 0x0000FFu);
+  near = tri3d_draw(1, &n0, 0xFF00FF00u, &n1, 0xFF00FF00u, &n2, 0xFF00FF00u);
+  far = tri3d_draw(1, &f0, 0xFF0000FFu, &f1, 0xFF0000FFu, &f2, 0xFF0000FFu);
+  task_set_layer(near, kDrawnLayer);
+  task_set_layer(far, kDrawnLayer);
+  tri3d_set_blend(far, 3);
+  tri3d_set_depth_write(near, 0);
+  draws = traced_frame();
+  ASSERT_EQ(draws.size(), 2u);
+  EXPECT_EQ(draws[0].render_states[GPU_RS_DESTBLEND], uint32_t(GPU_BLEND_ONE));
+  EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], uint32_t(GPU_BLEND_INVSRCALPHA));
+  EXPECT_EQ(draws[1].render_states[GPU_RS_ZWRITEENABLE], 0u);
+}
+
+TEST_F(Sprite3dDraw, APrimitiveDrawStartsInShadingModeZero) {
+  const Vec3 a{-3, 0, 0}, b{3, 0, 0};
+  Task* line = line3d_draw(1, &a, 0xFFFFFFFFu, &b, 0xFFFFFFFFu);
+  ASSERT_NE(line, nullptr);
+  gpu_begin_scene(gfx_device());
+  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, find_fvf_index(kScreenVertexFvf), nullptr, nullptr, nullptr, nullptr,
+                            1.0f, nullptr, 0),
+            1);
+  ASSERT_EQ(shader_set()->mode, 1);
+  line3d_draw_batch(&line, 1);
+  gpu_end_scene(gfx_device());
+  EXPECT_EQ(shader_set()->mode, 0);
+  EXPECT_EQ(shader_set()->last_vertex, 0);
+  EXPECT_EQ(shader_set()->last_pixel, 0);
+  EXPECT_EQ(gpu_get_vertex_shader(gfx_device()), nullptr);
 }
 
 }  // namespace
@@ -204,6 +382,16 @@ TEST_F(Sprite3dDraw, LitCornersDarkenTowardsTheLight) {
   EXPECT_LT(top_left, 0x20u);
   EXPECT_GT(bottom_right, 0xA8u);
   EXPECT_LT(bottom_right, 0xC8u);
+
+  // Turned a quarter, the corners' normals turn with them: the corner now
+  // at the top left still faces along the light, and the others keep their
+  // shade on the screen.
+  Task* turned = board(0, 0, 0, 4.0f, 0xFFFFFFFFu);
+  sprite3d_set_lit(turned, 1);
+  sprite3d_set_angle(turned, 1.5707964f);
+  run_frame(0);
+  EXPECT_LT(pixel(kCx - 11, kCy - 11) & 0xFF, 0x20u);
+  EXPECT_GT(pixel(kCx + 11, kCy + 11) & 0xFF, 0xA8u);
 }
 
 }  // namespace
