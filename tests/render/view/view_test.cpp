@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,6 +41,20 @@ Clip clip(const Mat4& m, const Vec3& p) {
 }
 
 float plane_distance(const Plane& pl, const Vec3& p) { return pl.a * p.x + pl.b * p.y + pl.c * p.z + pl.d; }
+
+// A frustum's near plane is z >= -w of the matrix it came from: a point's
+// distance to it is (z + w) divided by the length of the plane's normal
+// before normalising, the same for every point.
+void expect_near_plane_of(const Plane& near, const Mat4& m, std::initializer_list<Vec3> points) {
+  const Vec3 first = *points.begin();
+  const Clip c0 = clip(m, first);
+  const float per_unit = plane_distance(near, first) / (c0.z + c0.w);
+  EXPECT_GT(per_unit, 0.0f);
+  for (const Vec3& p : points) {
+    const Clip c = clip(m, p);
+    EXPECT_NEAR(plane_distance(near, p), per_unit * (c.z + c.w), 1e-3f) << p.x << " " << p.y << " " << p.z;
+  }
+}
 
 bool all_zero(const Mat4& m) {
   for (float e : m.m) {
@@ -482,10 +497,12 @@ TEST_F(ViewTest, ExtraLightsFitTheirSphere) {
   EXPECT_NEAR(c.x / c.w, 0.0f, 1e-4f);
   EXPECT_NEAR(c.y / c.w, 0.0f, 1e-4f);
   EXPECT_NEAR(c.w, 30.0f, 1e-3f) << "the centre lies 30 ahead of the light";
-  // The sphere's nearest point along the light touches the near plane.
+  // The sphere's nearest point along the light lies at depth 0, on the
+  // projection's near plane; the frustum's near plane is the light's z >= -w.
   const float k = 5.0f / std::sqrt(3.0f);
   const Vec3 nearest{-k, k, 0.2f - k};
-  EXPECT_NEAR(plane_distance(get_light_frustum(0, 1)[kFrustumNear], nearest), 0.0f, 1e-3f);
+  EXPECT_NEAR(clip(*get_light_matrix_e(0, 1), nearest).z, 0.0f, 1e-3f);
+  expect_near_plane_of(get_light_frustum(0, 1)[kFrustumNear], *get_light_matrix_e(0, 1), {centre, nearest, Vec3{4, -2, 9}});
 
   // Type 0 uses its own projection and stands at its own position, turned
   // along its direction.
@@ -543,7 +560,7 @@ TEST_F(ViewTest, MirrorSlotsReflectInTheClipPlaneAndClipAtIt) {
   EXPECT_NEAR(clip(*get_matrix_slot20(0), on_plane).z, 0.0f, 1e-4f);
   EXPECT_GT(clip(*get_matrix_slot20(0), this_side).z, 0.0f);
   EXPECT_LT(clip(*get_matrix_slot20(0), far_side).z, 0.0f);
-  EXPECT_NEAR(plane_distance(get_view_frustum_4(0)[kFrustumNear], on_plane), 0.0f, 1e-4f);
+  expect_near_plane_of(get_view_frustum_4(0)[kFrustumNear], *get_matrix_slot20(0), {this_side, on_plane, far_side});
   EXPECT_GT(plane_distance(get_view_frustum_4(0)[kFrustumNear], this_side), 0.0f);
   // Slot 18 is the projection itself: the mirrored view's point through it
   // gives slot 20's result; slot 19 (MP x MV) applies them the other way.
