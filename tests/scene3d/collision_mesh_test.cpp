@@ -446,6 +446,24 @@ TEST_F(CollisionMesh, ProbesCullByTheModelsPlacedBoundingSphere) {
   // Re-targeted to a model without a record: nothing changes.
   collider_set_model(c, 0, 9, 1, 1);
   EXPECT_EQ(c->category, 6u);
+  // A disabled sphere re-targeted to the model keeps its flags, serial and
+  // owner, and takes the model's words and bounding sphere.
+  const Vec3 offset{0, 1, 0};
+  Collider* s = collider_create_sphere(&offset, 2.0f, &owner, 1, 33, 0, 0);
+  ASSERT_NE(s, nullptr);
+  s->flags &= ~kColliderEnabled;
+  const uint32_t flags = s->flags;
+  collider_set_model(s, h, 8, 0, 4);
+  EXPECT_EQ(s->flags, flags);
+  EXPECT_EQ(s->serial, 33);
+  EXPECT_EQ(s->owner, &owner);
+  EXPECT_EQ(s->model, get_collision_record(h));
+  EXPECT_EQ(s->category, 8u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(s->user_a), "far");
+  EXPECT_EQ(s->user_b, 4u);
+  EXPECT_EQ(s->centre.x, 100.5f);
+  EXPECT_EQ(s->centre.z, 0.5f);
+  EXPECT_NEAR(s->radius, std::sqrt(0.5f), 1e-3f);
 }
 
 struct PlacementCase {
