@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "math/plane.h"
 #include "render/tasks/task.h"
+#include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "scene3d/animation.h"
 #include "scene3d/collision_world.h"
@@ -105,8 +107,8 @@ TEST(RenderFlags, DefaultsKeepTheSpareBits) {
   EXPECT_EQ(colour_block_is_default(&c), 0);
 }
 
-// Each pool takes exactly its capacity, refuses one more, and its reset
-// makes it whole again.
+// Each pool takes exactly the capacity it is meant to have, refuses one
+// more, and its reset makes it whole again.
 TEST_F(ScenePools, EveryPoolHoldsItsCapacityAndResetEmptiesIt) {
   Mat4 m;
   mat4_identity(&m);
@@ -118,29 +120,29 @@ TEST_F(ScenePools, EveryPoolHoldsItsCapacityAndResetEmptiesIt) {
     std::function<void()> reset;
   };
   const std::vector<Case> cases = {
-      {"part slots", kPartSlotPoolSize, [] { return part_slot_alloc(nullptr) != nullptr; }, part_slot_count,
+      {"part slots", 256, [] { return part_slot_alloc(nullptr) != nullptr; }, part_slot_count,
        part_slot_pool_reset},
-      {"light spheres", kLightSpherePoolSize, [] { return lightsphere_create(1, nullptr, 1, 0) != nullptr; },
+      {"light spheres", 128, [] { return lightsphere_create(1, nullptr, 1, 0) != nullptr; },
        lightsphere_count, lightsphere_reset_pool},
-      {"sphere objects", kSphereWorldObjects,
+      {"sphere objects", 768,
        [&] { return sphereworld_create_object(nullptr, &m, 1, 1, 1) != nullptr; },
        [] { return static_cast<int>(sphereworld_object_count()); }, sphereworld_reset},
-      {"spheres", kSphereWorldSpheres, [] { return sphereworld_alloc_spheres(1) != nullptr; },
+      {"spheres", 2304, [] { return sphereworld_alloc_spheres(1) != nullptr; },
        [] { return static_cast<int>(sphereworld_sphere_count()); }, sphereworld_release_all},
-      {"colliders", kColliderPoolSize,
+      {"colliders", 1100,
        [&] { return collider_create_sphere(nullptr, 1, &m, 0, 1, 0, 0) != nullptr; },
        [] { return static_cast<int>(raycol_collider_count()); }, raycol_reset_pools},
-      {"probes", kRayProbePoolSize,
+      {"probes", 128,
        [] { return ray_probe_create(nullptr, nullptr, 1, 0, 0, kCategoryAll) != nullptr; },
        [] { return static_cast<int>(raycol_probe_count()); }, raycol_reset_pools},
-      {"bodies", kCollisionBodies,
+      {"bodies", 128,
        [&] { return collworld_body_create(&m, 1, 1, nullptr, 1, 1) != nullptr; },
        [] { return static_cast<int>(collworld_count()); }, collworld_clear},
-      {"players", kMotionPlayerPoolSize, [] { return motion_create() != nullptr; }, motion_player_count,
+      {"players", 256, [] { return motion_create() != nullptr; }, motion_player_count,
        anim_init},
-      {"bone poses", kBonePosePoolSize, [] { return bone_chain_alloc(1, nullptr) != nullptr; },
+      {"bone poses", 6400, [] { return bone_chain_alloc(1, nullptr) != nullptr; },
        [] { return static_cast<int>(bone_pose_count()); }, anim_release},
-      {"particles", kSpringParticlePoolSize, [] { return anim_aux_alloc() != nullptr; },
+      {"particles", 64, [] { return anim_aux_alloc() != nullptr; },
        [] { return static_cast<int>(anim_aux_count()); }, anim_release},
   };
   for (const Case& c : cases) {
@@ -228,18 +230,29 @@ void count_finish(LightSphere*) { ++finishes; }
 
 TEST_F(ScenePools, LightSphereFrameWalks) {
   finishes = 0;
-  LightSphere* kept = lightsphere_create(1, nullptr, 1, 0x80FF0000u);
+  const Vec3 at{1, 2, 3};
+  LightSphere* kept = lightsphere_create(9, &at, 2.5f, 0x80FF4020u);
+  EXPECT_EQ(kept->flags, kLightSphereInUse | kLightSphereColoured);
+  EXPECT_EQ(kept->owner, 9u);
+  EXPECT_EQ(kept->centre.y, 2.0f);
+  EXPECT_EQ(kept->centre.z, 3.0f);
+  EXPECT_EQ(kept->radius, 2.5f);
+  EXPECT_EQ(kept->parameter, 1.0f);
+  EXPECT_EQ(kept->colour, 0x80FF4020u);
+  EXPECT_EQ(kept->colour_float4[0], 0.0f) << "refreshed by the update pass only";
   LightSphere* done = lightsphere_create(1, nullptr, 1, 0);
   done->update = done_at_once;
   done->finish = count_finish;
-  lightsphere_create_one_frame(1, nullptr, 1, 0);
+  LightSphere* one_frame = lightsphere_create_one_frame(1, nullptr, 1, 0);
+  EXPECT_EQ(one_frame->flags, kLightSphereInUse | kLightSphereColoured | kLightSphereReap);
   lightsphere_update_frame();
   EXPECT_EQ(finishes, 1);
   EXPECT_EQ(lightsphere_count(), 2);
-  EXPECT_FLOAT_EQ(kept->colour_float4[0], 1.0f);
-  EXPECT_FLOAT_EQ(kept->colour_float4[3], 128.0f / 255.0f);
+  const float rgba[4] = {1.0f, 64.0f / 255.0f, 32.0f / 255.0f, 128.0f / 255.0f};
+  for (int c = 0; c < 4; ++c) EXPECT_FLOAT_EQ(kept->colour_float4[c], rgba[c]) << c;
   lightsphere_reap();
   EXPECT_EQ(lightsphere_count(), 1);
+  EXPECT_EQ(lightsphere_list()->used, kept);
 }
 
 // The update walk runs newest first: created c, b, a, the list is a, b, c.
@@ -322,6 +335,58 @@ TEST_F(ScenePools, NearestLightsQueryTakesTheSmallestSumsAndAnInclusiveReach) {
   LightSphere* near[5] = {};
   EXPECT_EQ(lightsphere_query_near(near, 5, 1, &q, 1.0f), 3);
   EXPECT_EQ(lightsphere_query_near(near, 5, 1, &q, 0.99f), 1);
+}
+
+TEST_F(ScenePools, LightSpheresAreCulledByTheViewsOwnPlanes) {
+  init_view_defaults();
+  set_view_enabled(0, 1);
+  const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
+  set_camera_look_at(0, &eye, &target, &up);
+  set_camera_fov(0, 1.57079633f);
+  set_near_far(0, 1.0f, 200.0f, 200.0f);
+  const Plane* planes = get_view_frustum_1(0);
+  // Far to the left, with a radius that reaches exactly to the plane that
+  // binds it and one a little short of it.
+  const Vec3 left{-30, 0, 0};
+  float touch = 0.0f;
+  for (int k = 0; k < 6; ++k) touch = std::max(touch, -plane_dot_point(&planes[k], &left));
+  ASSERT_GT(touch, 5.0f);
+  const struct {
+    const char* what;
+    Vec3 centre;
+    float radius;
+    bool visible;
+  } cases[] = {
+      {"in front", {0, 0, 0}, 1.0f, true},
+      {"behind the eye", {0, 0, -20}, 1.0f, false},
+      {"beyond the far plane", {0, 0, 300}, 1.0f, false},
+      {"touching a side plane", left, touch, true},
+      {"just short of it", left, touch * 0.99f, false},
+  };
+  std::vector<LightSphere*> spheres;
+  for (const auto& c : cases) spheres.push_back(lightsphere_create(1, &c.centre, c.radius, 0));
+  lightsphere_cull_views();
+  const LightSphereList* list = lightsphere_list();
+  for (size_t i = 0; i < spheres.size(); ++i) {
+    const LightSphere* const* begin = list->visible[0];
+    const bool listed = std::find(begin, begin + list->visible_count[0], spheres[i]) != begin + list->visible_count[0];
+    EXPECT_EQ(listed, cases[i].visible) << cases[i].what;
+    if (cases[i].visible) {
+      EXPECT_EQ(spheres[i]->radius_sq, cases[i].radius * cases[i].radius) << cases[i].what;
+    }
+  }
+  // Two lights equally near the query point: the one nearer the eye first.
+  lightsphere_reset_pool();
+  const Vec3 behind{0, 0, 2}, before{0, 0, -2};
+  LightSphere* near_one = lightsphere_create(1, &before, 1.0f, 0);
+  LightSphere* far_one = lightsphere_create(1, &behind, 1.0f, 0);  // listed first
+  lightsphere_cull_views();
+  LightSphere* out[2] = {};
+  EXPECT_EQ(lightsphere_query_near(out, 2, 0, &target, 5.0f), 2);
+  EXPECT_EQ(out[0], near_one);
+  EXPECT_EQ(out[1], far_one);
+  EXPECT_EQ(lightsphere_query_near(out, 1, 0, &target, 5.0f), 1);
+  EXPECT_EQ(out[0], near_one);
 }
 
 }  // namespace
