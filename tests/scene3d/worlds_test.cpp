@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -28,16 +29,23 @@ constexpr uint32_t kMovable = kSphereMovable | 1u;
 struct SpherePairCase {
   const char* name;
   uint32_t group_a, group_b, mask_a, mask_b;
+  float mass_a, mass_b;
   bool contact;
   float move_a, move_b;  // distance each moves away from the other
 };
 
 TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
   const SpherePairCase cases[] = {
-      {"both movable", kMovable, kMovable, 1, 1, true, 0.5f, 0.5f},
-      {"one movable", kMovable, 1, 1, 1, true, 0.5f, 0.0f},
-      {"contact only", kMovable | kSphereContactOnly, kMovable, 1, 1, true, 0.0f, 0.0f},
-      {"masks apart", kMovable, kSphereMovable | 2u, 1, 1, false, 0.0f, 0.0f},
+      {"both movable", kMovable, kMovable, 1, 1, 50, 50, true, 0.5f, 0.5f},
+      {"heavier first", kMovable, kMovable, 1, 1, 100, 50, true, 1.0f / 3, 2.0f / 3},
+      {"lighter first", kMovable, kMovable, 1, 1, 25, 100, true, 0.8f, 0.2f},
+      {"one movable", kMovable, 1, 1, 1, 50, 50, true, 0.5f, 0.0f},
+      {"only the lighter movable", kMovable, 1, 1, 1, 50, 100, true, 2.0f / 3, 0.0f},
+      {"massless", kMovable, kMovable, 1, 1, 0, 0, true, 0.0f, 0.0f},
+      {"contact only", kMovable | kSphereContactOnly, kMovable, 1, 1, 50, 50, true, 0.0f, 0.0f},
+      {"masks apart", kMovable, kSphereMovable | 2u, 1, 1, 50, 50, false, 0.0f, 0.0f},
+      {"a refuses b, b accepts a", kMovable, kSphereMovable | 2u, 1, 3, 50, 50, false, 0.0f, 0.0f},
+      {"b refuses a, a accepts b", kMovable, kSphereMovable | 2u, 2, 2, 50, 50, false, 0.0f, 0.0f},
   };
   for (const SpherePairCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -45,6 +53,8 @@ TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
     const Mat4 ma = at(0, 0, 0), mb = at(1, 0, 0);
     SphereWorldObject* a = sphereworld_create_object(nullptr, &ma, c.group_a, c.mask_a, 1.0f);
     SphereWorldObject* b = sphereworld_create_object(nullptr, &mb, c.group_b, c.mask_b, 1.0f);
+    a->mass = c.mass_a;
+    b->mass = c.mass_b;
     sphereworld_update();
     Vec3 pa{}, pb{};
     uint32_t ca = 0, cb = 0;
@@ -52,9 +62,8 @@ TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
     EXPECT_EQ(sphereworld_object_contacts(b, &pb, &cb), c.contact);
     EXPECT_NEAR(pa.x, -c.move_a, 1e-6f);
     EXPECT_NEAR(pb.x, c.move_b, 1e-6f);
-    if (c.contact) {
-      EXPECT_EQ(ca, c.group_b & kSphereGroupBits);
-    }
+    EXPECT_EQ(ca, c.contact ? c.group_b & kSphereGroupBits : 0u);
+    EXPECT_EQ(cb, c.contact ? c.group_a & kSphereGroupBits : 0u);
   }
 }
 
@@ -112,35 +121,48 @@ struct BodyCase {
   const char* name;
   float weight_a, weight_b;
   uint32_t group_a, group_b;
-  float dy;
-  float move_a, move_b;
+  Vec3 b_at;  // a stands at the origin; both have radius 1 and half height 1
+  float move_a, move_b;  // along the line from one to the other in x and z
   bool contact;
 };
 
 TEST(CollisionWorld, BodiesSeparateByWeightInTheHorizontalPlane) {
   constexpr uint32_t kM = kBodyMovable | 1u;
   const BodyCase cases[] = {
-      {"equal weights", 50, 50, kM, kM, 0, 0.5f, 0.5f, true},
-      {"100 and 50", 100, 50, kM, kM, 0, 1.0f / 3, 2.0f / 3, true},
-      {"one fixed", 50, 50, kM, 1u, 0, 0.5f, 0.0f, true},
-      {"fixed pair", 50, 50, kM | kBodyFixedPair, kM, 0, 0.0f, 0.0f, true},
-      {"above each other", 50, 50, kM, kM, 2.5f, 0.0f, 0.0f, false},
+      {"equal weights", 50, 50, kM, kM, {1, 0, 0}, 0.5f, 0.5f, true},
+      {"100 and 50", 100, 50, kM, kM, {1, 0, 0}, 1.0f / 3, 2.0f / 3, true},
+      {"25 and 100", 25, 100, kM, kM, {1, 0, 0}, 0.8f, 0.2f, true},
+      {"one fixed", 50, 50, kM, 1u, {1, 0, 0}, 0.5f, 0.0f, true},
+      {"only the lighter moves", 50, 100, kM, 1u, {1, 0, 0}, 2.0f / 3, 0.0f, true},
+      {"fixed pair", 50, 50, kM | kBodyFixedPair, kM, {1, 0, 0}, 0.0f, 0.0f, true},
+      {"weightless", 0, 0, kM, kM, {1, 0, 0}, 0.0f, 0.0f, true},
+      {"across x and z", 50, 50, kM, kM, {0.6f, 0, 0.8f}, 0.5f, 0.5f, true},
+      {"the other one higher, up to the half heights", 50, 50, kM, kM, {1, 2.0f, 0}, 0.5f, 0.5f, true},
+      {"above each other", 50, 50, kM, kM, {1, 2.5f, 0}, 0.0f, 0.0f, false},
+      {"touching sides", 50, 50, kM, kM, {2, 0, 0}, 0.0f, 0.0f, false},
+      {"overlapping by a hair", 50, 50, kM, kM, {1.99f, 0, 0}, 0.005f, 0.005f, true},
   };
   for (const BodyCase& c : cases) {
     SCOPED_TRACE(c.name);
     collworld_init();
-    const Vec3 la{0, 0, 0}, lb{1, c.dy, 0};
+    const Vec3 la{0, 0, 0};
     CollisionBody* a = collworld_body_create(nullptr, 1.0f, 1.0f, &la, c.group_a, 1);
-    CollisionBody* b = collworld_body_create(nullptr, 1.0f, 1.0f, &lb, c.group_b, 1);
+    CollisionBody* b = collworld_body_create(nullptr, 1.0f, 1.0f, &c.b_at, c.group_b, 1);
     a->weight = c.weight_a;
     b->weight = c.weight_b;
     collworld_step();
     Vec3 pa{}, pb{};
     EXPECT_EQ(collworld_body_push(a, &pa), c.contact);
     EXPECT_EQ(collworld_body_push(b, &pb), c.contact);
-    EXPECT_NEAR(pa.x, -c.move_a, 1e-5f);
-    EXPECT_NEAR(pb.x, c.move_b, 1e-5f);
+    const float len = std::sqrt(c.b_at.x * c.b_at.x + c.b_at.z * c.b_at.z);
+    const float ux = c.b_at.x / len, uz = c.b_at.z / len;
+    EXPECT_NEAR(pa.x, -c.move_a * ux, 1e-5f);
+    EXPECT_NEAR(pa.z, -c.move_a * uz, 1e-5f);
+    EXPECT_NEAR(pb.x, c.move_b * ux, 1e-5f);
+    EXPECT_NEAR(pb.z, c.move_b * uz, 1e-5f);
     EXPECT_EQ(pa.y, 0.0f);
+    EXPECT_EQ(pb.y, 0.0f);
+    EXPECT_NEAR(b->position.x, c.b_at.x + pb.x, 1e-6f) << "the push moved the body";
   }
 }
 
