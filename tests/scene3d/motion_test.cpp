@@ -13,65 +13,10 @@
 #include "render/device/shaders.h"
 #include "scene3d/animation.h"
 #include "scene3d/coll_builder.h"
+#include "scene3d/motion_payloads.h"
 #include "scene3d/ray_collision.h"
 
 namespace {
-
-// Payload bytes built word by word.
-struct Words {
-  std::vector<uint8_t> bytes;
-  uint32_t size() const { return static_cast<uint32_t>(bytes.size()); }
-  uint32_t u32(uint32_t v) {
-    const uint32_t at = size();
-    bytes.resize(at + 4);
-    std::memcpy(bytes.data() + at, &v, 4);
-    return at;
-  }
-  void f32(float f) {
-    uint32_t v;
-    std::memcpy(&v, &f, 4);
-    u32(v);
-  }
-  void mat(const Mat4& m) {
-    for (float f : m.m) f32(f);
-  }
-  uint32_t str(const std::string& s) {
-    const uint32_t at = size();
-    bytes.insert(bytes.end(), s.begin(), s.end());
-    bytes.push_back(0);
-    while (bytes.size() % 4) bytes.push_back(0);
-    return at;
-  }
-  void set(uint32_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); }
-};
-
-Mat4 translation(float x, float y, float z) {
-  Mat4 m;
-  const Vec3 p{x, y, z};
-  return *mat4_translation(&m, &p);
-}
-
-Vec3 pos(const Mat4& m) { return Vec3{m.m[12], m.m[13], m.m[14]}; }
-Vec3 row(const Mat4& m, int r) { return Vec3{m.m[4 * r], m.m[4 * r + 1], m.m[4 * r + 2]}; }
-
-// A quarter turn about z (x turns to y) or about y (x turns to -z, z to x),
-// then moved.
-Mat4 quarter_z(float x = 0, float y = 0, float z = 0) {
-  Mat4 m = translation(x, y, z);
-  m.m[0] = 0;
-  m.m[1] = 1;
-  m.m[4] = -1;
-  m.m[5] = 0;
-  return m;
-}
-Mat4 quarter_y(float x = 0, float y = 0, float z = 0) {
-  Mat4 m = translation(x, y, z);
-  m.m[0] = 0;
-  m.m[2] = -1;
-  m.m[8] = 1;
-  m.m[10] = 0;
-  return m;
-}
 
 void expect_vec(const Vec3& got, const Vec3& want, const char* what, float tol = 1e-5f) {
   EXPECT_NEAR(got.x, want.x, tol) << what;
@@ -79,62 +24,11 @@ void expect_vec(const Vec3& got, const Vec3& want, const char* what, float tol =
   EXPECT_NEAR(got.z, want.z, tol) << what;
 }
 
-// A chain of nodes, each the child of the one before, each at rest one unit
-// along x from its parent (the first at rest_first).
-Words chain_tree(const std::vector<std::string>& names, Vec3 rest_first = {0, 0, 0}) {
-  Words w;
-  std::vector<std::pair<uint32_t, std::string>> fix;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) w.u32(BONE_OP_PUSH);
-    w.u32(BONE_OP_MATRIX);
-    w.mat(i == 0 ? translation(rest_first.x, rest_first.y, rest_first.z) : translation(1, 0, 0));
-    w.u32(BONE_OP_NODE);
-    fix.emplace_back(w.u32(0), names[i]);
-    w.u32(0);
-  }
-  for (size_t i = 1; i < names.size(); ++i) w.u32(BONE_OP_POP);
-  w.u32(BONE_OP_END);
-  for (auto& [at, name] : fix) w.set(at, w.str(name));
-  return w;
-}
-
-using KeyFn = std::function<Mat4(uint32_t frame)>;
-struct Track {
-  std::string name;
-  KeyFn key;
-};
-
-Words animation(const std::string& name, uint32_t frames, const std::vector<Track>& tracks) {
-  Words w;
-  w.u32(static_cast<uint32_t>(tracks.size()));
-  w.u32(frames);
-  const uint32_t name_at = w.u32(0), table_at = w.u32(0), extra_at = w.u32(0);
-  w.set(name_at, w.str(name));
-  const uint32_t table = w.size();
-  for (size_t i = 0; i < tracks.size(); ++i) w.u32(0);
-  w.set(table_at, table);
-  w.set(extra_at, table);
-  for (size_t i = 0; i < tracks.size(); ++i) {
-    const uint32_t t = w.size();
-    w.set(table + 4 * static_cast<uint32_t>(i), t);
-    const uint32_t track_name = w.u32(0);
-    w.u32(0);
-    w.u32(frames);
-    for (uint32_t f = 0; f < frames; ++f) w.mat(tracks[i].key(f));
-    w.set(track_name, w.str(tracks[i].name));
-  }
-  return w;
-}
-
 AssetHandle add_tree(const char* name, const Words& w) {
   return register_bone_tree("pk", name, w.bytes.data(), w.bytes.size());
 }
 AssetHandle add_anim(const char* name, const Words& w) {
   return register_animation("pk", name, w.bytes.data(), w.bytes.size());
-}
-
-KeyFn move_x(float per_frame) {
-  return [per_frame](uint32_t f) { return translation(per_frame * static_cast<float>(f), 0, 0); };
 }
 
 class Motion : public ::testing::Test {
