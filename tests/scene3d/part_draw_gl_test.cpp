@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "part_scene_session.h"
 
 #include "assets/asset_registry.h"
 #include "assets/mesh_decoder.h"
 #include "assets/mesh_records.h"
+#include "assets/model_records.h"
+#include "assets/textures.h"
 #include "render/device/shaders.h"
 #include "render/graphics/graphics.h"
 #include "render/tasks/task.h"
@@ -185,6 +188,152 @@ TEST_F(MeshPartDraw, MaterialRangesAreCutToTheMesh) {
   EXPECT_EQ(pixel(kCx, kCy), 0u);
   EXPECT_EQ(pixel(kCx + 18 + 4, kCy + 4), 0xFFFFFFu);
   EXPECT_EQ(pixel(kCx + 18 - 4, kCy - 4), 0u);
+}
+
+uint64_t texture_id(AssetHandle texture) { return gpu_texture_id(get_texture_object(texture)->texture); }
+
+// The draw of the 2-triangle quad in the frame last presented.
+GpuTraceDraw quad_draw() {
+  size_t n = 0;
+  const GpuTraceDraw* draws = gpu_trace_last_frame(gfx_device(), &n);
+  GpuTraceDraw found{};
+  int quads = 0;
+  for (size_t k = 0; k < n; ++k) {
+    if (draws[k].primitive_count != 2) continue;
+    found = draws[k];
+    ++quads;
+  }
+  EXPECT_EQ(quads, 1);
+  return found;
+}
+
+TEST_F(MeshPartDraw, OverridesAndFlagsReachTheDraw) {
+  // A quad whose material has three textures.
+  AssetHandle textures[4];
+  for (int k = 0; k < 4; ++k) {
+    textures[k] = create_texture("parts", std::string("t").append(std::to_string(k)).c_str(), 4, 4, 0);
+    ASSERT_NE(textures[k], 0u);
+  }
+  const AssetHandle three = add_quad("three", 0xFFFFFFFFu, 0.0f);
+  MaterialEntry* material = const_cast<MaterialEntry*>(&get_mesh_object(three)->materials[0]);
+  material->slot_count = 3;
+  for (int k = 0; k < 3; ++k) material->textures[k] = textures[k];
+  gpu_trace_enable(gfx_device(), true);
+  enum { kCull = 0, kFog = 1, kAlpha = 2, kSingle = 4, kNone = -1 };
+  const struct {
+    const char* what;
+    int override_index;
+    int32_t value;
+    bool own_texture;  // else texture 3 replaces the first stage
+    bool point_filter;
+    uint64_t stage0, stage1;
+    uint32_t alpha_ref, cull, fog;
+  } cases[] = {
+      // The part's own: alpha reference index 2 (129), cull index 1
+      // (clockwise), fog on, linear filtering.
+      {"own states", kNone, 0, true, false, 0, 1, 129, GPU_CULL_CW, 1},
+      {"single stage", kSingle, 1, true, false, 0, 0, 129, GPU_CULL_CW, 1},
+      {"single stage only at 1", kSingle, 2, true, false, 0, 1, 129, GPU_CULL_CW, 1},
+      {"alpha reference 254", kAlpha, 1, true, false, 0, 1, 254, GPU_CULL_CW, 1},
+      {"alpha reference only at 1", kAlpha, 0, true, false, 0, 1, 129, GPU_CULL_CW, 1},
+      {"cull index 0 is in force", kCull, 0, true, false, 0, 1, 129, GPU_CULL_CCW, 1},
+      {"cull none", kCull, 2, true, false, 0, 1, 129, GPU_CULL_NONE, 1},
+      {"fog off", kFog, 0, true, false, 0, 1, 129, GPU_CULL_CW, 0},
+      {"texture override", kNone, 0, false, false, 3, 1, 129, GPU_CULL_CW, 1},
+      {"point filter", kNone, 0, true, true, 0, 1, 129, GPU_CULL_CW, 1},
+  };
+  PartRenderBlock* (*setters[])(int32_t) = {part_render_set_override_0, part_render_set_override_1,
+                                           part_render_set_override_2, part_render_set_override_3,
+                                           part_render_set_override_4};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Task* t = part(three, 0, 0, 0);
+    ASSERT_NE(t, nullptr);
+    mesh_part_set_flags_19_21(t, 2);
+    mesh_part_set_flags_12_14(t, 1);
+    mesh_part_set_flag_4(t, 1);
+    mesh_part_set_flags_22_24(t, 6);
+    if (c.point_filter) mesh_part_set_flags_25_26(t, 0);
+    if (!c.own_texture) mesh_part_set_texture(t, textures[3]);
+    if (c.override_index != kNone) setters[c.override_index](c.value);
+    run_frame(0);
+    part_render_clear_overrides();
+    const GpuTraceDraw d = quad_draw();
+    EXPECT_EQ(d.textures[0], texture_id(textures[c.stage0]));
+    EXPECT_EQ(d.textures[1], c.stage1 != 0 ? texture_id(textures[c.stage1]) : 0u);
+    EXPECT_EQ(d.render_states[GPU_RS_ALPHAREF], c.alpha_ref);
+    EXPECT_EQ(d.render_states[GPU_RS_CULLMODE], c.cull);
+    EXPECT_EQ(d.render_states[GPU_RS_FOGENABLE], c.fog);
+    EXPECT_EQ(d.render_states[GPU_RS_ZFUNC], uint32_t{GPU_CMP_GREATEREQUAL});
+    EXPECT_EQ(d.render_states[GPU_RS_ALPHAFUNC], uint32_t{GPU_CMP_GREATEREQUAL});
+    EXPECT_EQ(d.render_states[GPU_RS_ALPHATESTENABLE], 1u);
+    EXPECT_EQ(d.render_states[GPU_RS_FILLMODE], uint32_t{GPU_FILL_SOLID});
+    EXPECT_EQ(d.sampler_states[0][GPU_SAMP_MAGFILTER], c.point_filter ? GPU_FILTER_POINT : GPU_FILTER_LINEAR);
+    EXPECT_EQ(d.stage_states[0][GPU_TSS_COLOROP], uint32_t{GPU_TOP_MODULATE});
+  }
+  gpu_trace_enable(gfx_device(), false);
+}
+
+TEST_F(MeshPartDraw, TheScenePassLightsAndFogsTheParts) {
+  // View 0's light: ambient a little blue (colour 0), diffuse green
+  // (colour 2), shining along +z onto the quads that face the camera.
+  const Vec3 along_z{0, 0, 1};
+  set_light_direction(0, &along_z);
+  const uint32_t colours[4] = {0xFF000040u, 0xFFFF0000u, 0xFF00C000u, 0xFFFFFFFFu};
+  for (int i = 0; i < 4; ++i) set_light_color(0, i, colours[i]);
+  // Fog from 2 to 6 along the view, blue: the quads 10 away are all fog.
+  set_fog_start(0, 2.0f);
+  set_fog_end(0, 6.0f);
+  set_fog_color(0, 0xFF0000FFu);
+  set_fog_enable(0, 1);
+  run_frame(0);  // the light takes its new colours
+  scenepass_apply_view(0, 0);
+  const AssetHandle white = add_quad("white", 0xFFFFFFFFu, 0.0f);
+  const struct {
+    const char* what;
+    bool lit, fogged;
+    int32_t fog_override;
+    uint32_t want;
+  } cases[] = {
+      {"unlit", false, false, -1, 0xFFFFFF},
+      {"lit: ambient and diffuse", true, false, -1, 0x00C040},
+      {"fogged", false, true, -1, 0x0000FF},
+      {"fog switched off for every part", false, true, 0, 0xFFFFFF},
+      {"fog switched on for every part", false, false, 1, 0x0000FF},
+  };
+  for (const auto& c : cases) {
+    Task* t = part(white, 0, 0, 0);
+    ASSERT_NE(t, nullptr);
+    mesh_part_set_flag_1(t, c.lit);
+    mesh_part_set_flag_4(t, c.fogged);
+    part_render_set_override_1(c.fog_override);
+    run_frame(0);
+    part_render_clear_overrides();
+    const uint32_t p = pixel(kCx, kCy);
+    for (int shift : {0, 8, 16}) {
+      const int got = static_cast<int>((p >> shift) & 0xFF), want = static_cast<int>((c.want >> shift) & 0xFF);
+      EXPECT_NEAR(got, want, 3) << c.what << ", channel at bit " << shift;
+    }
+  }
+  set_fog_enable(0, 0);
+}
+
+TEST_F(MeshPartDraw, NearbyLightsAreSoughtWhereThePartStandsNow) {
+  // Without sphere culling the draw still places the sphere the light query
+  // is made with; a part not lit by light spheres keeps its old one.
+  Task* lit = part(red, 3, 0, 0);
+  Task* unlit = part(red, -3, 0, 0);
+  ASSERT_NE(lit, nullptr);
+  ASSERT_NE(unlit, nullptr);
+  for (Task* t : {lit, unlit}) mesh_part_set_flag_18(t, 0);
+  mesh_part_set_flag_2(lit, 1);
+  Task* const run[] = {lit, unlit};
+  mesh_part_draw(run, 2);
+  const MeshPart* l = task_data<MeshPart>(lit);
+  EXPECT_EQ(l->sphere_centre.x, 3.0f);
+  EXPECT_EQ(l->sphere_radius, 1.5f);
+  EXPECT_EQ(task_data<MeshPart>(unlit)->sphere_centre.x, 0.0f);
+  EXPECT_EQ(l->model_this_frame, red);
 }
 
 TEST_F(MeshPartDraw, ResetStateEndsTheScenePass) {
