@@ -336,25 +336,53 @@ TEST_F(MeshPartDraw, NearbyLightsAreSoughtWhereThePartStandsNow) {
   EXPECT_EQ(l->model_this_frame, red);
 }
 
-TEST_F(MeshPartDraw, ResetStateEndsTheScenePass) {
+TEST_F(MeshPartDraw, ScenePassTakesItsBranchesTransformsAndResetEndsIt) {
+  GpuDevice* device = gfx_device();
+  const int light = get_current_light_index();
+  const struct {
+    const char* what;
+    bool light_view, mirror;
+    const Mat4* view;
+    const Mat4* projection;
+  } cases[] = {
+      {"normal", false, false, get_view_matrix(0), get_projection_matrix(0)},
+      {"mirror", false, true, get_matrix_slot16(0), get_matrix_slot18(0)},
+      {"light view", true, false, get_light_matrix_a(0, light), get_light_matrix_c(0, light)},
+      // The light-view branch is tested first.
+      {"both", true, true, get_light_matrix_a(0, light), get_light_matrix_c(0, light)},
+  };
+  for (const auto& c : cases) {
+    if (c.light_view) part_render_set_override_5(1);
+    if (c.mirror) part_render_set_override_6(1);
+    scenepass_apply_view(0, 2);
+    EXPECT_EQ(part_render_get_pass_index(), 2) << c.what;
+    float view[16], projection[16];
+    gpu_get_transform(device, GPU_TS_VIEW, view);
+    gpu_get_transform(device, GPU_TS_PROJECTION, projection);
+    for (int k = 0; k < 16; ++k) {
+      EXPECT_EQ(view[k], c.view->m[k]) << c.what << " view " << k;
+      EXPECT_EQ(projection[k], c.projection->m[k]) << c.what << " projection " << k;
+    }
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_LIGHTING), 1u) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGTABLEMODE), uint32_t{GPU_FOG_LINEAR}) << c.what;
+    part_render_clear_overrides();
+  }
+  // Reset after every override, with textures on every stage.
   for (auto set : {part_render_set_override_0, part_render_set_override_1, part_render_set_override_2,
                    part_render_set_override_3, part_render_set_override_4, part_render_set_override_5,
                    part_render_set_override_6}) {
     set(1);
   }
-  // The light-view branch is tested first: with both passes flagged the
-  // view's extra-light transforms are taken.
-  scenepass_apply_view(0, 2);
-  EXPECT_EQ(part_render_get_pass_index(), 2);
-  float view[16];
-  gpu_get_transform(gfx_device(), GPU_TS_VIEW, view);
-  const Mat4* light_view = get_light_matrix_a(0, get_current_light_index());
-  for (int k = 0; k < 16; ++k) EXPECT_EQ(view[k], light_view->m[k]) << k;
-  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_LIGHTING), 1u);
+  const TextureObject* bound = get_texture_object(create_texture("parts", "bound", 4, 4, 0));
+  for (int stage = 0; stage < 8; ++stage) gfx_bind_texture(device, stage, bound, 1);
+  gpu_set_render_state(device, GPU_RS_FOGENABLE, 1);
   part_render_reset_state();
   for (int32_t o : part_render_block()->overrides) EXPECT_EQ(o, -1);
-  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_LIGHTING), 0u);
-  EXPECT_EQ(gpu_get_render_state(gfx_device(), GPU_RS_FOGENABLE), 0u);
+  EXPECT_EQ(gpu_get_render_state(device, GPU_RS_LIGHTING), 0u);
+  EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGENABLE), 0u);
+  // Stage 0 without a texture reads the device's white.
+  EXPECT_NE(gpu_get_texture(device, 0), bound->texture);
+  for (int stage = 1; stage < 8; ++stage) EXPECT_EQ(gpu_get_texture(device, stage), nullptr) << stage;
 }
 
 }  // namespace
