@@ -256,6 +256,9 @@ TEST_F(MeshPartDraw, OverridesAndFlagsReachTheDraw) {
     if (c.point_filter) mesh_part_set_flags_25_26(t, 0);
     if (!c.own_texture) mesh_part_set_texture(t, textures[3]);
     if (c.override_index != kNone) setters[c.override_index](c.value);
+    // Stage 0 already holds the part's texture, point-filtered: the batch's
+    // own filter setting must not leave that binding believed current.
+    gfx_bind_texture(gfx_device(), 0, get_texture_object(textures[c.stage0]), 0);
     run_frame(0);
     part_render_clear_overrides();
     const GpuTraceDraw d = quad_draw();

@@ -7,7 +7,10 @@
 #include "assets/package_builder.h"
 
 #include "assets/model_records.h"
+#include "assets/textures.h"
 #include "render/device/gfx_device.h"
+#include "render/device/gfx_resources.h"
+#include "render/view/view_state.h"
 #include "render/tasks/task.h"
 #include "scene3d/animation.h"
 #include "scene3d/light_spheres.h"
@@ -168,20 +171,72 @@ TEST_F(SceneDebug, CulledPartsStillLeaveTheBatchStates) {
   const AssetHandle quad = add_quad("quad", 0xFFFFFFFFu, 0.0f);
   Task* model = create_model_part(1, &far_off, quad, kDrawnLayer);
   Task* prim = create_prim_part_persistent(1, &far_off, [](Task*, uintptr_t) {}, 0, kDrawnLayer);
+  Task* mesh = create_mesh_part_persistent(1, &far_off, quad, kDrawnLayer);
   ASSERT_NE(model, nullptr);
   ASSERT_NE(prim, nullptr);
+  ASSERT_NE(mesh, nullptr);
   model_part_set_flag_18(model, 1);
   prim_part_set_flag_18(prim, 1);
+  set_fog_enable(0, 1);
+  const TextureObject* bound = get_texture_object(create_texture("parts", "bound", 4, 4, 0));
   const struct {
     const char* what;
     void (*draw)(Task* const*, int);
     Task* part;
-  } cases[] = {{"model", model_part_draw, model}, {"primitive", prim_part_draw, prim}};
+    int32_t cull_override, fog_override;
+    bool sets_states;
+    uint32_t cull, fog;
+  } cases[] = {
+      {"model", model_part_draw, model, -1, -1, true, GPU_CULL_CCW, 1},
+      {"primitive", prim_part_draw, prim, -1, -1, true, GPU_CULL_CCW, 1},
+      {"model, cull none and fog off for all", model_part_draw, model, 2, 0, true, GPU_CULL_NONE, 0},
+      {"primitive, cull index 0 in force", prim_part_draw, prim, 0, 1, true, GPU_CULL_CCW, 1},
+      {"mesh: nothing listed, nothing set", mesh_part_draw, mesh, -1, -1, false, 0, 0},
+  };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Whatever came before.
     gpu_set_render_state(device, GPU_RS_ALPHATESTENABLE, 1);
+    gpu_set_render_state(device, GPU_RS_ALPHAREF, 77);
+    gpu_set_render_state(device, GPU_RS_ZENABLE, 0);
+    gpu_set_render_state(device, GPU_RS_ZWRITEENABLE, 0);
+    gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
+    gpu_set_render_state(device, GPU_RS_ALPHABLENDENABLE, 0);
+    gpu_set_render_state(device, GPU_RS_ALPHAFUNC, GPU_CMP_ALWAYS);
+    gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_CW);
+    gpu_set_render_state(device, GPU_RS_FOGENABLE, 7);
+    gpu_set_sampler_state(device, 0, GPU_SAMP_MAGFILTER, GPU_FILTER_POINT);
+    for (int stage = 0; stage < 8; ++stage) gfx_bind_texture(device, stage, bound, 0);
+    part_render_set_override_0(c.cull_override);
+    part_render_set_override_1(c.fog_override);
     c.draw(&c.part, 1);
-    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHATESTENABLE), 0u) << c.what;
+    part_render_clear_overrides();
+    if (!c.sets_states) {
+      EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHATESTENABLE), 1u);
+      EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHAREF), 77u);
+      EXPECT_EQ(gpu_get_render_state(device, GPU_RS_CULLMODE), uint32_t{GPU_CULL_CW});
+      EXPECT_EQ(gpu_get_texture(device, 1), bound->texture);
+      continue;
+    }
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHATESTENABLE), 0u) << "the batch's end";
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHAREF), 1u);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHAFUNC), uint32_t{GPU_CMP_GREATEREQUAL});
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ZENABLE), 1u);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ZWRITEENABLE), 1u);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_LIGHTING), 1u);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_CULLMODE), c.cull);
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGENABLE), c.fog);
+    EXPECT_EQ(gpu_get_sampler_state(device, 0, GPU_SAMP_MAGFILTER), uint32_t{GPU_FILTER_LINEAR});
+    EXPECT_EQ(gpu_get_stage_state(device, 0, GPU_TSS_COLOROP), uint32_t{GPU_TOP_MODULATE});
+    EXPECT_EQ(gpu_get_stage_state(device, 0, GPU_TSS_ALPHAARG2), uint32_t{GPU_TA_DIFFUSE});
+    EXPECT_NE(gpu_get_texture(device, 0), bound->texture);
+    for (int stage = 1; stage < 8; ++stage) EXPECT_EQ(gpu_get_texture(device, stage), nullptr) << stage;
+    // A point-filtered binding after the batch is not lost to a stale cache.
+    gfx_bind_texture(device, 0, bound, 0);
+    EXPECT_EQ(gpu_get_sampler_state(device, 0, GPU_SAMP_MAGFILTER), uint32_t{GPU_FILTER_POINT});
   }
+  set_fog_enable(0, 0);
 }
 
 }  // namespace
