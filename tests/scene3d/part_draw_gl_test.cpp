@@ -17,6 +17,7 @@
 #include "render/view/view_state.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"
+#include "scene3d/part_classes.h"
 #include "scene3d/part_draw.h"
 #include "scene3d/part_render.h"
 
@@ -136,6 +137,38 @@ TEST_F(MeshPartDraw, CullingQueryForCallersOutsideTheDraw) {
   Task* side = part(red, 2, 0, 0);
   EXPECT_FALSE(mesh_part_is_culled(side, 0, nullptr, false));
   EXPECT_TRUE(mesh_part_is_culled(side, 0, &narrow, false));
+
+  // Far to the right (x = 30 at depth 10, some 11 units outside the side
+  // plane): the point alone is out; a radius or a centre back inside brings
+  // it in.
+  Mat4 right;
+  mat4_identity(&right);
+  right.m[12] = 30.0f;
+  Task* prim = create_prim_part(1, &right, nullptr, 0, kDrawnLayer);
+  ASSERT_NE(prim, nullptr);
+  prim_part_set_bounds(prim, nullptr, 20.0f);
+  EXPECT_TRUE(prim_part_is_culled(prim, 0, nullptr, false));
+  EXPECT_FALSE(prim_part_is_culled(prim, 0, nullptr, true));
+  const Vec3 back_left{-30, 0, 0};
+  prim_part_set_bounds(prim, &back_left, 0.0f);
+  EXPECT_FALSE(prim_part_is_culled(prim, 0, nullptr, false));
+  EXPECT_FALSE(prim_part_is_culled(prim, 0, &narrow, false)) << "the centre stands on the view's axis";
+  prim_part_set_bounds(prim, nullptr, 0.0f);
+  EXPECT_TRUE(prim_part_is_culled(prim, 0, nullptr, true));
+
+  // A model part that last drew the far quad (inner radius 1.5, outer 31.5):
+  // at x = 30 out either way; at x = 14, just outside the side plane, in
+  // only with its inner radius.
+  Task* model = create_model_part(1, &right, far_quad, kDrawnLayer);
+  ASSERT_NE(model, nullptr);
+  task_data<ModelPart>(model)->model_this_frame = far_quad;
+  EXPECT_TRUE(model_part_is_culled(model, 0, nullptr, false));
+  EXPECT_TRUE(model_part_is_culled(model, 0, nullptr, true));
+  model_part_matrix(model)->m[12] = 14.0f;
+  EXPECT_TRUE(model_part_is_culled(model, 0, nullptr, false));
+  EXPECT_FALSE(model_part_is_culled(model, 0, nullptr, true));
+  EXPECT_TRUE(model_part_is_culled(model, 0, &narrow, true));
+  task_kill(model);
 }
 
 TEST_F(MeshPartDraw, BillboardsTurnTheWorldMatrixInPlace) {
