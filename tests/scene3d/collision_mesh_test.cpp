@@ -262,6 +262,22 @@ TEST_F(CollisionMesh, SphereSweepTouchesFacesEdgesAndVertices) {
   }
 }
 
+TEST_F(CollisionMesh, TrianglesWithoutANormalAreNeverHit) {
+  // Its corners on one line: no normal, so neither rays nor spheres touch it.
+  CollBuilder b;
+  b.cells.push_back({CollTri{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, 5}});
+  b.shared.push_back({CollTri{{0, 0, 1}, {1, 0, 1}, {2, 0, 1}, 6}, {0}});
+  const AssetHandle h = add(b, "line");
+  const CollisionRecord* rec = get_collision_record(h);
+  ASSERT_NE(rec, nullptr);
+  const Vec3 o{1, 1, 0}, down{0, -2, 0}, o2{1, 1, 1};
+  EXPECT_FALSE(ray_cast_model(rec, nullptr, &o, &down, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(ray_cast_model(rec, nullptr, &o2, &down, nullptr, nullptr, nullptr));
+  const Vec3 on{1, 0, 0}, on_shared{1, 0, 1};
+  EXPECT_FALSE(sphere_cast_model(rec, nullptr, &on, 1.0f, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(sphere_cast_model(rec, nullptr, &on_shared, 1.0f, nullptr, nullptr, nullptr, nullptr));
+}
+
 TEST_F(CollisionMesh, SphereWorldQueriesTrianglesMeshesAndSpheres) {
   const Mat4 ma = at(0, 0.5f, 0), mb = at(3, 0.25f, 0);
   SphereWorldObject* a = sphereworld_create_object(nullptr, &ma, 1, 0, 1.0f);

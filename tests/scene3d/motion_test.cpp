@@ -151,6 +151,20 @@ TEST_F(Motion, LoopsWrapCountAndHold) {
     EXPECT_TRUE(motion_is_playing(p, c.loops)) << c.what;
     EXPECT_FALSE(motion_is_playing(p, c.loops - 1)) << c.what;
   }
+  // A loop point on the last frame restarts exactly there, whatever part of
+  // a frame the step overshot by.
+  motion_bind(p, static_cast<int32_t>(tree), static_cast<int32_t>(anim));
+  motion_set_loop_limit(p, kMotionEndless);
+  motion_set_reverse(p, 0);
+  p->start = 0;
+  p->loop_point = 3u << 16;
+  p->speed = 0x18000;
+  motion_set_time(p, 0);
+  const uint32_t times[] = {0x18000, 0x30000, 0x30000, 0x30000};
+  for (uint32_t want : times) {
+    update();
+    EXPECT_EQ(p->time, want);
+  }
 }
 
 TEST_F(Motion, ClockBoundariesAndQueries) {

@@ -387,9 +387,15 @@ TEST_F(MeshPartDraw, ScenePassTakesItsBranchesTransformsAndResetEndsIt) {
       // The light-view branch is tested first.
       {"both", true, true, get_light_matrix_a(0, light), get_light_matrix_c(0, light)},
   };
+  set_fog_color(0, 0xFF336699u);
+  set_fog_start(0, 3.0f);
+  set_fog_end(0, 9.0f);
   for (const auto& c : cases) {
     if (c.light_view) part_render_set_override_5(1);
     if (c.mirror) part_render_set_override_6(1);
+    gpu_set_render_state(device, GPU_RS_FOGVERTEXMODE, GPU_FOG_LINEAR);
+    gpu_set_render_state(device, GPU_RS_RANGEFOGENABLE, 1);
+    gpu_set_render_state(device, GPU_RS_AMBIENT, 0xFFFFFFFFu);
     scenepass_apply_view(0, 2);
     EXPECT_EQ(part_render_get_pass_index(), 2) << c.what;
     float view[16], projection[16];
@@ -401,6 +407,13 @@ TEST_F(MeshPartDraw, ScenePassTakesItsBranchesTransformsAndResetEndsIt) {
     }
     EXPECT_EQ(gpu_get_render_state(device, GPU_RS_LIGHTING), 1u) << c.what;
     EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGTABLEMODE), uint32_t{GPU_FOG_LINEAR}) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGVERTEXMODE), uint32_t{GPU_FOG_NONE}) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_RANGEFOGENABLE), 0u) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGCOLOR), 0xFF336699u) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGSTART), gpu_float_bits(3.0f)) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_FOGEND), gpu_float_bits(9.0f)) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_SHADEMODE), uint32_t{GPU_SHADE_GOURAUD}) << c.what;
+    EXPECT_EQ(gpu_get_render_state(device, GPU_RS_AMBIENT), 0u) << c.what;
     part_render_clear_overrides();
   }
   // Reset after every override, with textures on every stage.

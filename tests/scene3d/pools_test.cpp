@@ -87,6 +87,30 @@ TEST_F(ScenePools, PartCreateCallbacksSetTheirDefaultsAndReleaseWhatTheyHold) {
   EXPECT_EQ(motion_player_count(), 0);
   EXPECT_EQ(part_slot_count(), 0);
   EXPECT_EQ(raycol_collider_count(), 0u);
+
+  // Every class gives its Colliders back with itself; the others are
+  // created on layer 52 and visible too.
+  const uint32_t ids[3] = {b->mesh_type_id, b->static_type_id, b->prim_type_id};
+  for (uint32_t id : ids) {
+    Task* t = task_create(3);
+    task_set_type(t, static_cast<int>(id));
+    EXPECT_EQ(t->layer, kPartDefaultLayer) << id;
+    EXPECT_TRUE(t->flags & kTaskVisible) << id;
+    Collider** chain = id == b->mesh_type_id     ? &task_data<MeshPart>(t)->colliders
+                       : id == b->static_type_id ? &task_data<StaticPart>(t)->colliders
+                                                 : &task_data<PrimPart>(t)->colliders;
+    *chain = collider_create_sphere(nullptr, 1.0f, &owner, 0, 1, 0, 0);
+  }
+  EXPECT_EQ(raycol_collider_count(), 3u);
+  kill_owner(3);
+  EXPECT_EQ(raycol_collider_count(), 0u);
+  // The primitive part's template: normal up, the diffuse colour.
+  Task* prim2 = task_create(1);
+  task_set_type(prim2, static_cast<int>(b->prim_type_id));
+  const PrimVertex& v = task_data<PrimPart>(prim2)->vertex_template;
+  EXPECT_EQ(v.ny, 1.0f);
+  EXPECT_EQ(v.diffuse, 0xFFFFFFFFu);
+  EXPECT_EQ(task_data<PrimPart>(prim2)->world.m[15], 1.0f);
 }
 
 TEST(RenderFlags, DefaultsKeepTheSpareBits) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "scene_package_session.h"
 
@@ -64,6 +65,22 @@ TEST_F(SceneDebug, ColliderOverlaysShowWhereTheColliderIsAndGoWithItsPart) {
     if (c.enabled) mesh_part_collider_set_flag_1(part);
     else mesh_part_collider(part)->flags &= ~kColliderEnabled;
     mesh_part_show_colliders(part, false);
+    // One primitive part of the part's owner, for this frame only: the
+    // collider's colour, drawn without lighting, depth writes, fog, sphere
+    // culling or face culling.
+    static Task* overlay;
+    overlay = nullptr;
+    tasks_for_each([](Task* t) {
+      if (t->layer == kColliderOverlayLayer) overlay = t;
+    });
+    ASSERT_NE(overlay, nullptr) << c.what;
+    EXPECT_TRUE(task_is_prim_part(overlay)) << c.what;
+    EXPECT_EQ(overlay->owner, 7u) << c.what;
+    EXPECT_EQ(overlay->flags & kTaskLifetimeMask, kTaskLifetimeOneFrame) << c.what;
+    const uint32_t flags = task_data<PrimPart>(overlay)->flags;
+    EXPECT_EQ(flags & ((1u << 1) | (1u << 3) | (1u << 4) | (1u << 18)), 0u) << c.what;
+    EXPECT_EQ((flags >> 12) & 7u, 2u) << c.what;
+    EXPECT_EQ(prim_part_diffuse(overlay), c.enabled ? 0x8000FFFFu : 0x80FF0000u) << c.what;
     EXPECT_EQ(move_overlays_to_drawn_layer(), 1) << c.what;
     run_frame(0);
     const int px = kCx + static_cast<int>(c.x * 6.0f);
@@ -131,6 +148,24 @@ TEST_F(SceneDebug, LightSphereRingsFollowF9) {
     read_keyboard_state();
     lightsphere_debug_pass();
     EXPECT_EQ(lightsphere_list()->debug, s.debug);
+    // The rings: one-frame primitive parts of the lights' owner, unlit,
+    // without depth writes, fog, face or sphere culling, blended by pair 2
+    // over the white texture, in the ring colours.
+    static std::vector<Task*> rings;
+    rings.clear();
+    tasks_for_each([](Task* t) {
+      if (t->layer == kColliderOverlayLayer) rings.push_back(t);
+    });
+    for (Task* r : rings) {
+      const PrimPart* ring = task_data<PrimPart>(r);
+      EXPECT_EQ(r->owner, 3u);
+      EXPECT_EQ(r->flags & kTaskLifetimeMask, kTaskLifetimeOneFrame);
+      EXPECT_EQ(ring->flags & ((1u << 1) | (1u << 3) | (1u << 4) | (1u << 18)), 0u);
+      EXPECT_EQ((ring->flags >> 12) & 7u, 2u);
+      EXPECT_EQ((ring->flags >> 7) & 31u, 2u);
+      EXPECT_EQ(ring->default_texture, get_white_texture());
+      EXPECT_TRUE(ring->colours.diffuse == 0x8000FF00u || ring->colours.diffuse == 0x60FF0000u);
+    }
     EXPECT_EQ(move_overlays_to_drawn_layer(), static_cast<int>(s.rings));
     run_frame(0);
     if (s.rings == 0) continue;

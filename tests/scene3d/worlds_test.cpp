@@ -67,6 +67,47 @@ TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
   }
 }
 
+TEST(SphereWorld, SetsPushApartSphereBySphere) {
+  // A set of two unit spheres, 2 to either side of its owner along x, and a
+  // single sphere of radius 1. Only the right sphere of the set reaches it.
+  const float table[] = {1, -2, 0, 0, 1, 2, 0, 0};
+  std::vector<uint8_t> bytes(12 + sizeof table);
+  const uint32_t words[3] = {0, 12, 2};
+  std::memcpy(bytes.data(), words, sizeof words);
+  std::memcpy(bytes.data() + 12, table, sizeof table);
+  SphereSetRecord set{};
+  set.data = bytes.data();
+  set.size = static_cast<uint32_t>(bytes.size());
+  const struct {
+    const char* what;
+    bool set_first;  // the set is made first (it is then the older object)
+    bool two_sets;   // the other object is a set too, 2 further along x
+  } cases[] = {{"set first", true, false}, {"set second", false, false}, {"two sets", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sphereworld_init();
+    const Mat4 ms = at(0, 0, 0), mb = at(c.two_sets ? 5.5f : 3.5f, 0, 0);
+    SphereWorldObject* a = nullptr;
+    SphereWorldObject* b = nullptr;
+    if (c.set_first) a = sphereworld_create_object(&set, &ms, kMovable, 1, 4.0f);
+    b = sphereworld_create_object(c.two_sets ? &set : nullptr, &mb, kMovable, 1, c.two_sets ? 4.0f : 1.0f);
+    if (!c.set_first) a = sphereworld_create_object(&set, &ms, kMovable, 1, 4.0f);
+    ASSERT_EQ(a->sphere_count, 2u);
+    sphereworld_update();
+    // The spheres overlap by 0.5: each object moves 0.25, the set away from
+    // the other one's owner and the other one away from the set's.
+    Vec3 pa{}, pb{};
+    EXPECT_TRUE(sphereworld_object_contacts(a, &pa, nullptr));
+    EXPECT_TRUE(sphereworld_object_contacts(b, &pb, nullptr));
+    EXPECT_NEAR(pa.x, -0.25f, 1e-6f);
+    EXPECT_NEAR(pb.x, 0.25f, 1e-6f);
+    // Both of the set's spheres moved with it; the world centres are placed.
+    EXPECT_NEAR(a->spheres->world_centre.x, -2.25f, 1e-6f);
+    EXPECT_NEAR(a->spheres->next->world_centre.x, 1.75f, 1e-6f);
+  }
+  sphereworld_init();
+}
+
 TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
   sphereworld_init();
   const Mat4 ma = at(0, 0, 0), mb = at(2, 0, 0);
@@ -207,7 +248,7 @@ void on_hit(RayHit*, Collider*) { ++callbacks; }
 TEST(RayCollision, TimedProbeReportsInItsFrameAndIsFreeAfterTheNext) {
   raycol_init();
   callbacks = 0;
-  const Mat4 owner = at(0, 0, 5);
+  Mat4 owner = at(0, 0, 5);
   Collider* c = collider_create_sphere(nullptr, 1.0f, &owner, 3, collider_next_serial(), 7, 8);
   const Vec3 o{0, 0, 0}, v{0, 0, 10};
   RayProbe* p = ray_probe_create_timed(&o, &v, 10, 1, 2, on_hit, kCategoryAll);
@@ -222,6 +263,33 @@ TEST(RayCollision, TimedProbeReportsInItsFrameAndIsFreeAfterTheNext) {
   raycol_update_frame();
   EXPECT_EQ(raycol_probe_count(), 0u);
   EXPECT_EQ(callbacks, 1);
+  EXPECT_FALSE(ray_probe_hit(p)) << "released";
+  EXPECT_EQ(ray_probe_find_of_owner(c, 0), nullptr);
+
+  // A kept probe is measured afresh every pass: moved farther away, the
+  // collider is still its nearest hit.
+  RayProbe* kept = ray_probe_create(&o, &v, 10, 1, 2, kCategoryAll);
+  raycol_update_frame();
+  EXPECT_NEAR(kept->distance, 0.4f, 1e-6f);
+  owner.m[14] = 7.0f;
+  raycol_update_frame();
+  ASSERT_TRUE(ray_probe_hit(kept));
+  EXPECT_NEAR(kept->distance, 0.6f, 1e-6f);
+  EXPECT_NEAR(kept->hit.point.z, 6.0f, 1e-5f);
+  EXPECT_EQ(kept->hit.category, 3u);
+  EXPECT_EQ(kept->hit.hit_user_b, 8u);
+  EXPECT_EQ(kept->hit.user_a, 1u);
+  EXPECT_EQ(c->hit_count, 1u);
+  // Out of reach: no hit, and the collider's count goes back to 0.
+  owner.m[14] = 50.0f;
+  raycol_update_frame();
+  EXPECT_FALSE(ray_probe_hit(kept));
+  EXPECT_EQ(kept->hit_collider, nullptr);
+  EXPECT_EQ(c->hit_count, 0u);
+  EXPECT_NE(c->flags & kColliderProbeHit, 0u) << "once hit, always marked";
+  ray_probe_release(kept);
+  ray_probe_release(kept);
+  EXPECT_EQ(raycol_probe_count(), 0u);
 }
 
 TEST(RayCollision, CategoryFilterSerialWrapAndChainedRelease) {
