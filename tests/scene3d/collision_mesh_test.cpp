@@ -126,6 +126,18 @@ TEST_F(CollisionMesh, MatrixMovesTheQueryAndTurnsTheNormal) {
   EXPECT_EQ(attribute, 10u);
   const Vec3 away{0, -1, 0.4f};
   EXPECT_FALSE(ray_cast_model(rec, &m, &away, &v, &point, nullptr, nullptr));
+  // The leaf's box in the world: its centre moved, its half extents those of
+  // the box round the turned one (cell 0: centre (0.5, 0, 0.5), half (0.5,
+  // 0, 0.5); scaled by 2 and turned, x becomes y).
+  ModelHit hit;
+  ASSERT_TRUE(ray_intersect_model_ex(rec, &m, &o, &v, &hit));
+  EXPECT_NEAR(hit.leaf_box[0].x, 10.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[0].y, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[0].z, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[1].x, 0.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[1].y, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[1].z, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.triangle[1].y, 2.0f, 1e-5f) << "the corner (1, 0, 0) turned and scaled";
 }
 
 TEST_F(CollisionMesh, CollidersCastBySerialCategoryAndNearestFirst) {
@@ -352,6 +364,16 @@ TEST_F(CollisionMesh, PerSphereQueriesUseEachSphereOfASet) {
   ASSERT_TRUE(sphereworld_query_sphere(&q, 0.5f, &point, 1, true));
   EXPECT_NEAR(point.y, 5.0f, 1e-5f);
   EXPECT_FALSE(sphereworld_query_sphere(&q, 0.4f, &point, 1, true));
+  // Taken whole, an object is its own sphere only: one of the same set made
+  // with radius 1 is not reached at q, though its first sphere is.
+  sphereworld_init();
+  ASSERT_NE(sphereworld_create_object(get_sphere_set_record(h), &m, 1, 0, 1.0f), nullptr);
+  sphereworld_update();
+  EXPECT_TRUE(sphereworld_query_sphere(&q, 0.5f, &point, 1, true));
+  EXPECT_FALSE(sphereworld_query_sphere(&q, 0.5f, &point, 1, false));
+  const Vec3 beside{10, 1.5f, 0};
+  ASSERT_TRUE(sphereworld_query_sphere(&beside, 0.5f, &point, 1, false));
+  EXPECT_NEAR(point.y, 1.0f, 1e-5f);
 }
 
 // Trees that break their own rules: the query still finds the floor when

@@ -302,6 +302,10 @@ TEST_F(PartClassesDraw, SortedStaticNodesDrawFarthestFirst) {
   ASSERT_NE(t, nullptr);
   run_frame(0);
   EXPECT_EQ(pixel(kCx, kCy), 0xFF0000u);
+  // Each node keeps the key it was sorted by: its squared distance from
+  // the eye plus its inner radius.
+  EXPECT_FLOAT_EQ(chain->value, 100.0f + 1.5f);
+  EXPECT_FLOAT_EQ(chain->next->value, 225.0f + 1.5f);
   task_kill(t);
 }
 

@@ -359,17 +359,25 @@ TEST_F(MeshPartDraw, NearbyLightsAreSoughtWhereThePartStandsNow) {
   // is made with; a part not lit by light spheres keeps its old one.
   Task* lit = part(red, 3, 0, 0);
   Task* unlit = part(red, -3, 0, 0);
+  Task* culled = part(far_quad, 0, 0, 0);  // sphere culling on, and kept
   ASSERT_NE(lit, nullptr);
   ASSERT_NE(unlit, nullptr);
+  ASSERT_NE(culled, nullptr);
   for (Task* t : {lit, unlit}) mesh_part_set_flag_18(t, 0);
   mesh_part_set_flag_2(lit, 1);
-  Task* const run[] = {lit, unlit};
-  mesh_part_draw(run, 2);
+  mat4_identity(mesh_part_matrix(culled));
+  mesh_part_matrix(culled)->m[14] = 35.0f;  // its sphere 30 nearer, at z = 5
+  Task* const run[] = {lit, unlit, culled};
+  mesh_part_draw(run, 3);
   const MeshPart* l = task_data<MeshPart>(lit);
   EXPECT_EQ(l->sphere_centre.x, 3.0f);
   EXPECT_EQ(l->sphere_radius, 1.5f);
   EXPECT_EQ(task_data<MeshPart>(unlit)->sphere_centre.x, 0.0f);
+  EXPECT_EQ(task_data<MeshPart>(unlit)->sphere_radius, 0.0f);
   EXPECT_EQ(l->model_this_frame, red);
+  const MeshPart* c = task_data<MeshPart>(culled);
+  EXPECT_EQ(c->sphere_centre.z, 5.0f);
+  EXPECT_EQ(c->sphere_radius, 1.5f);
 }
 
 TEST_F(MeshPartDraw, ScenePassTakesItsBranchesTransformsAndResetEndsIt) {

@@ -659,9 +659,13 @@ TEST_F(PartApi, ColliderChains) {
   EXPECT_EQ(c->flags & kColliderGround, 0u);
   EXPECT_NE(c->flags & kColliderEnabled, 0u);
   // A second attach re-shapes the same Collider.
-  ASSERT_TRUE(mesh_part_attach_collision_sphere(t, nullptr, 3.0f, 4));
+  c->user_a = c->user_b = 9;
+  ASSERT_TRUE(mesh_part_attach_collision_sphere(t, nullptr, 3.0f, 5));
   EXPECT_EQ(mesh_part_collider(t), c);
   EXPECT_EQ(c->radius, 3.0f);
+  EXPECT_EQ(c->category, 5u);
+  EXPECT_EQ(c->flags & kColliderOffset, 0u);
+  EXPECT_EQ(c->user_a + c->user_b, 0u);
   const uint32_t live = raycol_collider_count();
   mesh_part_detach_colliders(t);
   EXPECT_EQ(mesh_part_collider(t), nullptr);

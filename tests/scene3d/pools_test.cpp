@@ -52,6 +52,14 @@ TEST_F(ScenePools, PartClassesTakeIdsEightToElevenWithOverridesOff) {
   part_render_set_override_2(1);
   part_render_clear_overrides();
   for (int32_t o : b->overrides) EXPECT_EQ(o, -1);
+  part_render_count_draw(5);
+  part_render_count_draw(2);
+  part_render_count_batch();
+  EXPECT_EQ(b->draw_calls, 2u);
+  EXPECT_EQ(b->primitives, 7u);
+  EXPECT_EQ(b->batches, 1u);
+  part_render_reset_counters();
+  EXPECT_EQ(b->draw_calls + b->batches + b->primitives, 0u);
 }
 
 TEST_F(ScenePools, PartCreateCallbacksSetTheirDefaultsAndReleaseWhatTheyHold) {
@@ -232,6 +240,9 @@ TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
   EXPECT_EQ(p->speed, 0x10000u);
   EXPECT_EQ(p->loop_limit, 0xFFFFFFFFu);
   EXPECT_EQ(p->flags, kMotionLoop | kMotionRootNone);
+  EXPECT_EQ(p->bone_tree + p->animation + p->time + p->start + p->loop_point + p->end + p->loops_done, 0u);
+  EXPECT_EQ(p->fade_length + p->fade_left + p->root_rest, 0u);
+  EXPECT_EQ(p->bones, nullptr);
   motion_release(p);
   motion_release(p);
   EXPECT_EQ(motion_player_count(), 0);
@@ -405,12 +416,22 @@ TEST_F(ScenePools, LightSpheresAreCulledByTheViewsOwnPlanes) {
   LightSphere* near_one = lightsphere_create(1, &before, 1.0f, 0);
   LightSphere* far_one = lightsphere_create(1, &behind, 1.0f, 0);  // listed first
   lightsphere_cull_views();
+  lightsphere_cull_views();  // a second cull lists them afresh, not twice
+  EXPECT_EQ(lightsphere_list()->visible_count[0], 2);
   LightSphere* out[2] = {};
   EXPECT_EQ(lightsphere_query_near(out, 2, 0, &target, 5.0f), 2);
   EXPECT_EQ(out[0], near_one);
   EXPECT_EQ(out[1], far_one);
   EXPECT_EQ(lightsphere_query_near(out, 1, 0, &target, 5.0f), 1);
   EXPECT_EQ(out[0], near_one);
+  // With none left the lists empty.
+  lightsphere_reset_pool();
+  lightsphere_create(1, &target, 1.0f, 0);
+  lightsphere_cull_views();
+  lightsphere_reset_pool();
+  lightsphere_cull_views();
+  EXPECT_EQ(lightsphere_list()->visible_count[0], 0);
+  EXPECT_EQ(lightsphere_list()->visible_count[1], 0);
 }
 
 }  // namespace

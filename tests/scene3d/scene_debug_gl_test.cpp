@@ -123,6 +123,13 @@ TEST_F(SceneDebug, CollisionMeshOverlayDrawsItsTriangles) {
   ASSERT_NE(overlay, nullptr);
   EXPECT_TRUE(task_is_mesh_part(overlay));
   EXPECT_EQ(mesh_part_texture(overlay), get_white_texture());
+  // See-through: unlit, unfogged, without depth writes, sorted by distance,
+  // in the collider's colour (enabled: cyan).
+  const uint32_t flags = task_data<MeshPart>(overlay)->flags;
+  EXPECT_EQ(flags & ((1u << 1) | (1u << 3) | (1u << 4)), 0u);
+  EXPECT_NE(flags & 1u, 0u);
+  EXPECT_EQ(mesh_part_diffuse(overlay), 0x8000FFFFu);
+  EXPECT_EQ(overlay->owner, 7u);
   EXPECT_EQ(move_overlays_to_drawn_layer(), 1);
   run_frame(0);
   EXPECT_NE(pixel(kCx - 3, kCy - 3), 0u);

@@ -303,8 +303,22 @@ TEST(RayCollision, CategoryFilterSerialWrapAndChainedRelease) {
   EXPECT_FALSE(ray_probe_hit(p));
   collider_release(a);
   EXPECT_EQ(raycol_collider_count(), 0u);
+  collider_release(a);
+  EXPECT_EQ(raycol_collider_count(), 0u) << "a second release changes nothing";
   for (int i = 0; i < 65535; ++i) collider_next_serial();
   EXPECT_EQ(collider_next_serial(), 1);
+
+  // Releasing the older of two colliders leaves the newer one in the world.
+  raycol_init();
+  Collider* older = collider_create_sphere(nullptr, 1.0f, &owner, 0, 1, 0, 0);
+  Collider* newer = collider_create_sphere(nullptr, 1.0f, &owner, 0, 2, 0, 0);
+  collider_release(older);
+  EXPECT_EQ(raycol_collider_count(), 1u);
+  float t = 0;
+  ASSERT_TRUE(ray_cast_segment_t(&o, &v, &t, nullptr, nullptr, 0, kCategoryAll));
+  EXPECT_NEAR(t, 0.4f, 1e-6f);
+  collider_release(newer);
+  EXPECT_FALSE(ray_cast_segment_t(&o, &v, &t, nullptr, nullptr, 0, kCategoryAll));
 }
 
 TEST(RayCollision, SphereHitFromInsideIsAtTheOrigin) {
