@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "part_scene_session.h"
 
@@ -307,6 +308,34 @@ TEST_F(MeshPartDraw, OverridesAndFlagsReachTheDraw) {
     EXPECT_EQ(d.sampler_states[0][GPU_SAMP_MAGFILTER], c.point_filter ? GPU_FILTER_POINT : GPU_FILTER_LINEAR);
     EXPECT_EQ(d.stage_states[0][GPU_TSS_COLOROP], uint32_t{GPU_TOP_MODULATE});
   }
+
+  // Two materials, one triangle each, drawn far to near after a quad of
+  // three textures: the override replaces only the first material's first
+  // texture, and a material without textures leaves none bound.
+  const AssetHandle halves = add_quad("halves", 0xFFFFFFFFu, 0.0f, 0, 2, 0.0f, 2);
+  MaterialEntry* both = const_cast<MaterialEntry*>(get_mesh_object(halves)->materials);
+  both[0].slot_count = 1;
+  both[0].textures[0] = textures[1];
+  both[1].slot_count = 1;
+  both[1].textures[0] = textures[2];
+  Task* before = part(three, 0, 0, 2);
+  Task* split = part(halves, 0, 0, 1);
+  Task* bare = part(red, 0, 0, 0);
+  for (Task* t : {before, split, bare}) mesh_part_set_flag_0(t, 1);
+  mesh_part_set_texture(split, textures[3]);
+  run_frame(0);
+  size_t n = 0;
+  const GpuTraceDraw* draws = gpu_trace_last_frame(gfx_device(), &n);
+  std::vector<GpuTraceDraw> ours;
+  for (size_t k = 0; k < n; ++k) {
+    if (draws[k].primitive_count <= 2) ours.push_back(draws[k]);
+  }
+  ASSERT_EQ(ours.size(), 4u);
+  EXPECT_EQ(ours[0].textures[0], texture_id(textures[0]));
+  EXPECT_EQ(ours[1].textures[0], texture_id(textures[3])) << "the override on material 0";
+  EXPECT_EQ(ours[2].textures[0], texture_id(textures[2])) << "material 1 keeps its own";
+  EXPECT_NE(ours[3].textures[0], texture_id(textures[2])) << "no texture left from before";
+  EXPECT_NE(ours[3].textures[0], 0u) << "stage 0 reads white";
   gpu_trace_enable(gfx_device(), false);
 }
 

@@ -290,6 +290,16 @@ TEST_F(PartApi, LodChoice) {
   EXPECT_EQ(mesh_part_choose_model(part, 0.5f, false), 0u);
   mesh_part_set_lods(t, nullptr);
   EXPECT_EQ(mesh_part_lod0_model(t), 30u);
+  // Pairs without a model clear the LODs but leave the shading mode.
+  const LodPair none[2] = {{0, 1.0f}, {0, 2.0f}};
+  part_set_mode_and_params(t, 1, nullptr, 0);
+  Task* model = new_model_part();
+  model_part_set_mode_and_params(model, 1, nullptr, 0);
+  mesh_part_set_lods(t, none);
+  model_part_set_lods(model, none);
+  EXPECT_EQ(part->mode, 1);
+  EXPECT_EQ(task_data<ModelPart>(model)->mode, 1);
+  EXPECT_EQ(mesh_part_lod0_model(t), 0u);
   mesh_part_set_model(t, 50);
   EXPECT_EQ(mesh_part_lod0_model(t), 50u);
   EXPECT_EQ(part->lods[1].model, 0u);

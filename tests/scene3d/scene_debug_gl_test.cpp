@@ -134,6 +134,38 @@ TEST_F(SceneDebug, CollisionMeshOverlayDrawsItsTriangles) {
   run_frame(0);
   EXPECT_NE(pixel(kCx - 3, kCy - 3), 0u);
   EXPECT_EQ(pixel(kCx - 12, kCy - 12), 0u);
+
+  // A static part shows its collision mesh as triangles whatever else; a
+  // primitive part shows only sphere Colliders.
+  static int overlays;
+  auto count_overlays = [] {
+    overlays = 0;
+    tasks_for_each([](Task* t) {
+      if (t->layer == kColliderOverlayLayer) ++overlays;
+    });
+    return overlays;
+  };
+  kill_owner(7);
+  Task* scenery = create_static_part(7, nullptr, kDrawnLayer);
+  Task* prim = create_prim_part_persistent(7, nullptr, nullptr, 0, kDrawnLayer);
+  ASSERT_TRUE(scenery != nullptr && prim != nullptr);
+  ASSERT_TRUE(static_part_attach_collision_mesh(scenery, wall, 1));
+  task_data<PrimPart>(prim)->colliders = collider_create_mesh(wall, prim_part_matrix(prim), 1, 9, 0, 0);
+  static_part_show_colliders(scenery);
+  ASSERT_EQ(count_overlays(), 1);
+  tasks_for_each([](Task* t) {
+    if (t->layer == kColliderOverlayLayer) {
+      EXPECT_TRUE(task_is_prim_part(t));
+    }
+  });
+  kill_owner(7);
+  prim = create_prim_part_persistent(7, nullptr, nullptr, 0, kDrawnLayer);
+  task_data<PrimPart>(prim)->colliders = collider_create_mesh(wall, prim_part_matrix(prim), 1, 9, 0, 0);
+  prim_part_show_colliders(prim);
+  EXPECT_EQ(count_overlays(), 0);
+  ASSERT_TRUE(prim_part_attach_collision_sphere(prim, nullptr, 1.0f, 1));  // re-shapes it into a sphere
+  prim_part_show_colliders(prim);
+  EXPECT_EQ(count_overlays(), 1);
 }
 
 TEST_F(SceneDebug, LightSphereRingsFollowF9) {

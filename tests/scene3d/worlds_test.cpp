@@ -115,6 +115,14 @@ TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
   sphereworld_create_object(nullptr, &mb, kMovable, 1, 1.0f);
   sphereworld_update();
   EXPECT_FALSE(sphereworld_any_contact(1));
+  // Three apart along y, one above the other: no contact either.
+  const Mat4 below = at(5, -1.5f, 0), above = at(5, 1.5f, 0);
+  SphereWorldObject* low = sphereworld_create_object(nullptr, &below, kMovable, 1, 1.0f);
+  SphereWorldObject* high = sphereworld_create_object(nullptr, &above, kMovable, 1, 1.0f);
+  sphereworld_update();
+  EXPECT_FALSE(sphereworld_any_contact(1));
+  sphereworld_release_object(low);
+  sphereworld_release_object(high);
   sphereworld_release_object(a);
   sphereworld_release_object(a);
   EXPECT_EQ(sphereworld_object_count(), 1u);
