@@ -33,7 +33,7 @@ class ModelPartTest : public ::testing::Test {
     part_slot_pool_reset();
     anim_init();
     raycol_init();
-    const Words s = chain_tree({"body", "a", "b", "c"}, {1, 0, 0});
+    const Blob s = chain_tree({"body", "a", "b", "c"}, {1, 0, 0});
     tree = register_bone_tree("pk", "body", s.bytes.data(), s.size());
     ASSERT_NE(tree, 0u);
   }
@@ -161,9 +161,9 @@ TEST_F(ModelPartTest, SettingAMotionRebindsTheBoneColliders) {
   const Blob blob = b.build("CM_b");
   ASSERT_NE(register_collision("pk", "CM_b", blob.bytes.data(), blob.size()), 0u);
   // A second tree with its own bone "b", and an animation for it.
-  const Words other = chain_tree({"other", "x", "b"}, {0, 0, 0});
+  const Blob other = chain_tree({"other", "x", "b"}, {0, 0, 0});
   const AssetHandle other_tree = register_bone_tree("pk", "other", other.bytes.data(), other.size());
-  const Words wave = animation("wave", 4, {{"x", move_x(1)}});
+  const Blob wave = animation("wave", 4, {{"x", move_x(1)}});
   const AssetHandle anim = register_animation("pk", "wave", wave.bytes.data(), wave.size());
   ASSERT_NE(other_tree, 0u);
   ASSERT_NE(anim, 0u);
@@ -203,7 +203,7 @@ TEST_F(ModelPartTest, SettingAMotionRebindsTheBoneColliders) {
 TEST_F(ModelPartTest, MotionOperationsForwardToThePlayer) {
   // The root bone "body" (rest 1 along x) travels (2, 1, 3) a frame; the
   // part is turned a quarter about y (x to -z, z to x).
-  const Words run = animation("run", 8, {{"body", [](uint32_t f) {
+  const Blob run = animation("run", 8, {{"body", [](uint32_t f) {
                                            return translation(2.0f * f, 1.0f * f, 3.0f * f);
                                          }}});
   const AssetHandle anim = register_animation("pk", "run", run.bytes.data(), run.size());
@@ -398,7 +398,7 @@ TEST_F(ModelPartTest, BoneTreeLinesFromStoredMatricesOrPoses) {
 TEST_F(ModelPartTest, PresetModelsAndMotionByName) {
   // Preset "mo": bone tree "By" of package "mo", animations from "mo" or
   // "mime".
-  const Words s = chain_tree({"By", "arm"}, {1, 0, 0});
+  const Blob s = chain_tree({"By", "arm"}, {1, 0, 0});
   const AssetHandle by = register_bone_tree("mo", "By", s.bytes.data(), s.size());
   const Blob walk = animation_payload("walk", "arm", 4, 4);
   const Blob run = animation_payload("run", "arm", 6, 6);

@@ -11,35 +11,13 @@
 #include <vector>
 
 #include "assets/model_records.h"
+#include "assets/package_builder.h"
 #include "math/mat4.h"
 
-// Payload bytes built word by word.
-struct Words {
-  std::vector<uint8_t> bytes;
-  uint32_t size() const { return static_cast<uint32_t>(bytes.size()); }
-  uint32_t u32(uint32_t v) {
-    const uint32_t at = size();
-    bytes.resize(at + 4);
-    std::memcpy(bytes.data() + at, &v, 4);
-    return at;
-  }
-  void f32(float f) {
-    uint32_t v;
-    std::memcpy(&v, &f, 4);
-    u32(v);
-  }
-  void mat(const Mat4& m) {
-    for (float f : m.m) f32(f);
-  }
-  uint32_t str(const std::string& s) {
-    const uint32_t at = size();
-    bytes.insert(bytes.end(), s.begin(), s.end());
-    bytes.push_back(0);
-    while (bytes.size() % 4) bytes.push_back(0);
-    return at;
-  }
-  void set(uint32_t at, uint32_t v) { std::memcpy(bytes.data() + at, &v, 4); }
-};
+// A matrix as 16 words.
+inline void put_mat(Blob* b, const Mat4& m) {
+  for (float f : m.m) b->f32(f);
+}
 
 inline Mat4 translation(float x, float y, float z) {
   Mat4 m;
@@ -69,23 +47,24 @@ inline Mat4 quarter_y(float x = 0, float y = 0, float z = 0) {
   return m;
 }
 
-
-// A chain of nodes, each the child of the one before, each at rest one unit
-// along x from its parent (the first at rest_first).
-inline Words chain_tree(const std::vector<std::string>& names, Vec3 rest_first = {0, 0, 0}) {
-  Words w;
+// A chain of nodes, each the child of the one before and at rest_child from
+// it (the first at rest_first).
+inline Blob chain_tree(const std::vector<std::string>& names, Vec3 rest_first = {0, 0, 0},
+                       Vec3 rest_child = {1, 0, 0}) {
+  Blob w;
   std::vector<std::pair<uint32_t, std::string>> fix;
   for (size_t i = 0; i < names.size(); ++i) {
     if (i > 0) w.u32(BONE_OP_PUSH);
     w.u32(BONE_OP_MATRIX);
-    w.mat(i == 0 ? translation(rest_first.x, rest_first.y, rest_first.z) : translation(1, 0, 0));
+    const Vec3& rest = i == 0 ? rest_first : rest_child;
+    put_mat(&w, translation(rest.x, rest.y, rest.z));
     w.u32(BONE_OP_NODE);
     fix.emplace_back(w.u32(0), names[i]);
     w.u32(0);
   }
   for (size_t i = 1; i < names.size(); ++i) w.u32(BONE_OP_POP);
   w.u32(BONE_OP_END);
-  for (auto& [at, name] : fix) w.set(at, w.str(name));
+  for (auto& [at, name] : fix) w.set(at, w.str(name.c_str()));
   return w;
 }
 
@@ -95,12 +74,12 @@ struct Track {
   KeyFn key;
 };
 
-inline Words animation(const std::string& name, uint32_t frames, const std::vector<Track>& tracks) {
-  Words w;
+inline Blob animation(const std::string& name, uint32_t frames, const std::vector<Track>& tracks) {
+  Blob w;
   w.u32(static_cast<uint32_t>(tracks.size()));
   w.u32(frames);
   const uint32_t name_at = w.u32(0), table_at = w.u32(0), extra_at = w.u32(0);
-  w.set(name_at, w.str(name));
+  w.set(name_at, w.str(name.c_str()));
   const uint32_t table = w.size();
   for (size_t i = 0; i < tracks.size(); ++i) w.u32(0);
   w.set(table_at, table);
@@ -111,8 +90,8 @@ inline Words animation(const std::string& name, uint32_t frames, const std::vect
     const uint32_t track_name = w.u32(0);
     w.u32(0);
     w.u32(frames);
-    for (uint32_t f = 0; f < frames; ++f) w.mat(tracks[i].key(f));
-    w.set(track_name, w.str(tracks[i].name));
+    for (uint32_t f = 0; f < frames; ++f) put_mat(&w, tracks[i].key(f));
+    w.set(track_name, w.str(tracks[i].name.c_str()));
   }
   return w;
 }

@@ -24,10 +24,10 @@ void expect_vec(const Vec3& got, const Vec3& want, const char* what, float tol =
   EXPECT_NEAR(got.z, want.z, tol) << what;
 }
 
-AssetHandle add_tree(const char* name, const Words& w) {
+AssetHandle add_tree(const char* name, const Blob& w) {
   return register_bone_tree("pk", name, w.bytes.data(), w.bytes.size());
 }
-AssetHandle add_anim(const char* name, const Words& w) {
+AssetHandle add_anim(const char* name, const Blob& w) {
   return register_animation("pk", name, w.bytes.data(), w.bytes.size());
 }
 
@@ -601,21 +601,8 @@ void hang_step(float anchor, Hang* h) {
 }
 
 TEST_F(Motion, SpringStepsPullBothEndsFallAndBounceOffTheGround) {
-  // body -> a -> b -> c, each 1 below its parent; b and c hang from a.
-  Words w;
-  std::vector<std::pair<uint32_t, std::string>> fix;
-  const char* names[4] = {"hang", "a", "b", "c"};
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) w.u32(BONE_OP_PUSH);
-    w.u32(BONE_OP_MATRIX);
-    w.mat(translation(0, i == 0 ? 0.0f : -1.0f, 0));
-    w.u32(BONE_OP_NODE);
-    fix.emplace_back(w.u32(0), names[i]);
-    w.u32(0);
-  }
-  for (int i = 1; i < 4; ++i) w.u32(BONE_OP_POP);
-  w.u32(BONE_OP_END);
-  for (auto& [at, name] : fix) w.set(at, w.str(name));
+  // hang -> a -> b -> c, each 1 below its parent; b and c hang from a.
+  const Blob w = chain_tree({"hang", "a", "b", "c"}, {0, 0, 0}, {0, -1, 0});
   const AssetHandle hang = add_tree("hang", w);
   ASSERT_NE(hang, 0u);
   // A ground collider (serial 5) whose top lies at `ground`.
@@ -682,11 +669,11 @@ TEST_F(Motion, SpringStepsPullBothEndsFallAndBounceOffTheGround) {
 
 TEST_F(Motion, SpringsStopWhereTheSubtreeEnds) {
   // body { a { b } c }: c is a's sibling, so the walk for a stops there.
-  Words w;
+  Blob w;
   std::vector<std::pair<uint32_t, std::string>> fix;
   auto node = [&](const char* name) {
     w.u32(BONE_OP_MATRIX);
-    w.mat(translation(1, 0, 0));
+    put_mat(&w, translation(1, 0, 0));
     w.u32(BONE_OP_NODE);
     fix.emplace_back(w.u32(0), name);
     w.u32(0);
@@ -700,7 +687,7 @@ TEST_F(Motion, SpringsStopWhereTheSubtreeEnds) {
   node("c");
   w.u32(BONE_OP_POP);
   w.u32(BONE_OP_END);
-  for (auto& [at, name] : fix) w.set(at, w.str(name));
+  for (auto& [at, name] : fix) w.set(at, w.str(name.c_str()));
   const AssetHandle t2 = add_tree("body2", w);
   motion_bind(p, static_cast<int32_t>(t2), 0);
   EXPECT_FALSE(bone_set_springs(p, "a", 1));

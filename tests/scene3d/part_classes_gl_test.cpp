@@ -318,6 +318,23 @@ void green_hook(Task* t, uintptr_t) {
   prim_batch_end(t);
 }
 
+// The operations a pass test sets mesh and model parts up with.
+struct PassMember {
+  Task* (*create)(uint32_t owner, const Mat4* matrix, uint32_t model, uint8_t layer);
+  void (*lighting)(Task*, uint32_t);
+  void (*cull)(Task*, uint32_t);
+  void (*fog)(Task*, uint32_t);
+  void (*light_view)(Task*, uint32_t);
+  void (*mirror)(Task*, uint32_t);
+  void (*pass_model)(Task*, uint32_t);
+};
+const PassMember mesh_member{create_mesh_part_persistent, mesh_part_set_flag_1, mesh_part_set_flags_12_14,
+                             mesh_part_set_flag_4,        mesh_part_set_flag_5, mesh_part_set_flag_6,
+                             mesh_part_set_pass_model};
+const PassMember model_member{create_model_part,    model_part_set_flag_1, model_part_set_flags_12_14,
+                              model_part_set_flag_4, model_part_set_flag_5, model_part_set_flag_6,
+                              model_part_set_pass_model};
+
 TEST_F(PartClassesDraw, LightViewAndMirrorPassesDrawTheirMembersWithPassModels) {
   // The current extra light looks from the camera's place along its view,
   // and the mirror's plane (x = 0) holds the origin: every part below
@@ -347,20 +364,14 @@ TEST_F(PartClassesDraw, LightViewAndMirrorPassesDrawTheirMembersWithPassModels) 
       SCOPED_TRACE(testing::Message() << "class " << k << ", pass " << c.pass << ", bits " << c.light_bit << " "
                                       << c.mirror_bit);
       Task* t = nullptr;
-      if (k == kMesh) {
-        t = create_mesh_part_persistent(1, nullptr, red, kDrawnLayer);
-        plain_flags(t, mesh_part_set_flag_1, mesh_part_set_flags_12_14);
-        mesh_part_set_flag_4(t, 0);
-        mesh_part_set_flag_5(t, c.light_bit);
-        mesh_part_set_flag_6(t, c.mirror_bit);
-        mesh_part_set_pass_model(t, green);
-      } else if (k == kModel) {
-        t = create_model_part(1, nullptr, red, kDrawnLayer);
-        plain_flags(t, model_part_set_flag_1, model_part_set_flags_12_14);
-        model_part_set_flag_4(t, 0);
-        model_part_set_flag_5(t, c.light_bit);
-        model_part_set_flag_6(t, c.mirror_bit);
-        model_part_set_pass_model(t, green);
+      if (k == kMesh || k == kModel) {
+        const PassMember& m = k == kMesh ? mesh_member : model_member;
+        t = m.create(1, nullptr, red, kDrawnLayer);
+        plain_flags(t, m.lighting, m.cull);
+        m.fog(t, 0);
+        m.light_view(t, c.light_bit);
+        m.mirror(t, c.mirror_bit);
+        m.pass_model(t, green);
       } else if (k == kStatic) {
         const uint32_t word = (kNodeFlagsDefault & ~(kNodeFlagLighting | kNodeFlagLightSpheres | kNodeFlagFog |
                                                      (7u << 13))) |
