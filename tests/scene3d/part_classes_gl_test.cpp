@@ -161,8 +161,13 @@ TEST_F(PartClassesDraw, BatchesTakeTheTemplateTheirColourAndTheirTexture) {
   for (const auto& c : cases) {
     BatchSeen seen{};
     seen.texture = c.texture;
-    Task* t = create_prim_part(1, nullptr, template_hook, reinterpret_cast<uintptr_t>(&seen), kDrawnLayer);
+    Mat4 at;
+    mat4_identity(&at);
+    at.m[12] = 10.0f;
+    Task* t = create_prim_part(1, &at, template_hook, reinterpret_cast<uintptr_t>(&seen), kDrawnLayer);
     ASSERT_NE(t, nullptr);
+    const Vec3 centre{1, 2, 3};
+    prim_part_set_bounds(t, &centre, 1.0f);
     prim_part_set_flag_1(t, c.lit);
     prim_part_set_diffuse(t, 0xFF0000FFu);
     prim_part_set_texture(t, own);
@@ -177,6 +182,9 @@ TEST_F(PartClassesDraw, BatchesTakeTheTemplateTheirColourAndTheirTexture) {
     EXPECT_EQ(seen.per_primitive, 2) << c.what;
     EXPECT_EQ(seen.per_batch, 8192) << c.what;
     EXPECT_EQ(seen.stage0, get_texture_object(c.bound)->texture) << c.what;
+    // Not sphere-culled, the part still placed its centre for the lights.
+    EXPECT_EQ(task_data<PrimPart>(t)->world_centre.x, 11.0f) << c.what;
+    EXPECT_EQ(task_data<PrimPart>(t)->world_centre.y, 2.0f) << c.what;
     const PartRenderBlock* b = part_render_block();
     EXPECT_EQ(b->draw_calls, 1u) << c.what;
     EXPECT_EQ(b->primitives, 1u) << c.what;

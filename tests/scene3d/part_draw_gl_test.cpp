@@ -16,6 +16,7 @@
 #include "render/tasks/task.h"
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
+#include "math/plane.h"
 #include "scene3d/mesh_part.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"
@@ -156,6 +157,19 @@ TEST_F(MeshPartDraw, CullingQueryForCallersOutsideTheDraw) {
   EXPECT_FALSE(prim_part_is_culled(prim, 0, &narrow, false)) << "the centre stands on the view's axis";
   prim_part_set_bounds(prim, nullptr, 0.0f);
   EXPECT_TRUE(prim_part_is_culled(prim, 0, nullptr, true));
+  // A point a quarter unit outside the plane that binds it.
+  const Plane* planes = get_view_frustum_1(0);
+  int binding = 0;
+  for (int k = 1; k < 6; ++k) {
+    const Vec3 p{30, 0, 0};
+    if (plane_dot_point(&planes[k], &p) < plane_dot_point(&planes[binding], &p)) binding = k;
+  }
+  const Plane& bound = planes[binding];
+  mat4_identity(prim_part_matrix(prim));
+  prim_part_matrix(prim)->m[12] = (-0.25f - bound.d) / bound.a;
+  prim_part_set_bounds(prim, nullptr, 0.5f);
+  EXPECT_TRUE(prim_part_is_culled(prim, 0, nullptr, false));
+  EXPECT_FALSE(prim_part_is_culled(prim, 0, nullptr, true));
 
   // A model part that last drew the far quad (inner radius 1.5, outer 31.5):
   // at x = 30 out either way; at x = 14, just outside the side plane, in
@@ -453,6 +467,11 @@ TEST_F(MeshPartDraw, ScenePassTakesItsBranchesTransformsAndResetEndsIt) {
     EXPECT_EQ(gpu_get_render_state(device, GPU_RS_AMBIENT), 0u) << c.what;
     part_render_clear_overrides();
   }
+  // A pass of view 1 makes it the view the parts are drawn from.
+  scenepass_apply_view(1, 0);
+  EXPECT_EQ(get_current_view(), 1);
+  scenepass_apply_view(0, 0);
+  EXPECT_EQ(get_current_view(), 0);
   // Reset after every override, with textures on every stage.
   for (auto set : {part_render_set_override_0, part_render_set_override_1, part_render_set_override_2,
                    part_render_set_override_3, part_render_set_override_4, part_render_set_override_5,

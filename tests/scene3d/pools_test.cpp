@@ -52,6 +52,20 @@ TEST_F(ScenePools, PartClassesTakeIdsEightToElevenWithOverridesOff) {
   part_render_set_override_2(1);
   part_render_clear_overrides();
   for (int32_t o : b->overrides) EXPECT_EQ(o, -1);
+  // The getters read the words their setters write.
+  part_render_set_override_2(1);
+  part_render_set_override_3(5);
+  part_render_set_override_5(6);
+  part_render_set_override_6(7);
+  EXPECT_EQ(part_render_get_override_2(), 1);
+  EXPECT_EQ(part_render_get_override_3(), 5);
+  EXPECT_EQ(part_render_get_override_5(), 6);
+  EXPECT_EQ(part_render_get_override_6(), 7);
+  EXPECT_EQ(part_render_set_override_0(0), b);
+  EXPECT_EQ(b->overrides[0], 0);
+  part_render_set_pass_index(3);
+  EXPECT_EQ(part_render_get_pass_index(), 3);
+  part_render_clear_overrides();
   part_render_count_draw(5);
   part_render_count_draw(2);
   part_render_count_batch();
@@ -213,6 +227,23 @@ TEST_F(ScenePools, PartSlotIndicesCoverTheWholePoolAndNothingBeyond) {
   const PartSlot* last = part_slot_from_index(kPartSlotPoolSize);
   EXPECT_EQ(part_slot_index(last + 1), 0) << "one past the pool";
   EXPECT_EQ(part_slot_index(nullptr), 0);
+  // A slot taken again starts from its defaults.
+  part_slot_pool_reset();
+  PartSlot* used = part_slot_alloc(nullptr);
+  used->mesh = 9;
+  used->colours.diffuse = 0;
+  used->slot_flags = 0;
+  static const Mat4 somewhere{};
+  used->matrix = &somewhere;
+  part_slot_free(used);
+  PartSlot* again = part_slot_alloc(nullptr);
+  ASSERT_EQ(again, used);
+  EXPECT_EQ(again->mesh, 0u);
+  EXPECT_EQ(again->colours.diffuse, 0xFFFFFFFFu);
+  EXPECT_EQ(again->slot_flags, kPartSlotEnabled | kPartSlotAllPasses);
+  EXPECT_EQ(again->matrix, nullptr);
+  EXPECT_EQ(again->flags, 0x02C4009Eu);
+  EXPECT_EQ(again->alpha, 1.0f);
 }
 
 TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
