@@ -227,6 +227,19 @@ TEST_F(Motion, ClockBoundariesAndQueries) {
   EXPECT_NEAR(bone(1).x, 1.0f, 1e-6f);
 }
 
+TEST_F(Motion, AFirstAnimationNeverFades) {
+  // A fade armed on a player without an animation is dropped by the bind.
+  const AssetHandle idle = add_anim("idle", animation("idle", 4, {{"a", move_x(1)}}));
+  motion_set_crossfade(p, 4);
+  motion_arm_crossfade(p);
+  EXPECT_EQ(motion_bind(p, static_cast<int32_t>(tree), static_cast<int32_t>(idle)), 1u);
+  EXPECT_EQ(p->fade_left, 0u);
+  update(0, 1);
+  update();
+  EXPECT_FALSE(motion_is_fading(p));
+  EXPECT_NEAR(bone(1).x, 2.0f, 1e-5f);
+}
+
 TEST_F(Motion, CrossFadeWeightsFollowTheHalfCosine) {
   const AssetHandle idle = add_anim("idle", animation("idle", 4, {{"a", move_x(0)}}));
   const AssetHandle wave = add_anim("wave", animation("wave", 4, {{"a", [](uint32_t) { return translation(10, 0, 0); }}}));

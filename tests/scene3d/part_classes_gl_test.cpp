@@ -250,6 +250,21 @@ TEST_F(PartClassesDraw, ModelPartDrawsItsModelAndSlots) {
   model_part_set_slot_matrix(t, 20, green, &right);
   model_part_set_slot_matrix(t, -1, green, &right);
   EXPECT_EQ(part_slot_count(), used - 1);
+
+  // Far to the side: with sphere culling the part is not drawn at all,
+  // without it the device still gets its draw.
+  model_part_matrix(t)->m[12] = 100.0f;
+  gpu_trace_enable(gfx_device(), true);
+  for (bool culled : {true, false}) {
+    model_part_set_flag_18(t, culled);
+    run_frame(0);
+    size_t n = 0;
+    const GpuTraceDraw* draws = gpu_trace_last_frame(gfx_device(), &n);
+    int quads = 0;
+    for (size_t k = 0; k < n; ++k) quads += draws[k].primitive_count == 2;
+    EXPECT_EQ(quads, culled ? 0 : 1) << culled;
+  }
+  gpu_trace_enable(gfx_device(), false);
   task_kill(t);
 }
 

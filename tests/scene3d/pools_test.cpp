@@ -267,6 +267,16 @@ TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
   EXPECT_EQ(bone_chain_alloc(kBonePosePoolSize + 1, nullptr), nullptr);
   EXPECT_EQ(bone_pose_count(), 0u);
 
+  // Released from the middle and the end, players come back one by one.
+  MotionPlayer* three[3] = {motion_create(), motion_create(), motion_create()};
+  motion_release(three[1]);
+  motion_release(three[2]);
+  EXPECT_EQ(motion_create(), three[2]);
+  EXPECT_EQ(motion_create(), three[1]);
+  MotionPlayer* fourth = motion_create();
+  ASSERT_NE(fourth, nullptr);
+  EXPECT_EQ(motion_player_count(), 4);
+  anim_init();
   MotionPlayer* p = motion_create();
   EXPECT_EQ(p->speed, 0x10000u);
   EXPECT_EQ(p->loop_limit, 0xFFFFFFFFu);
@@ -455,6 +465,7 @@ TEST_F(ScenePools, LightSpheresAreCulledByTheViewsOwnPlanes) {
   EXPECT_EQ(out[1], far_one);
   EXPECT_EQ(lightsphere_query_near(out, 1, 0, &target, 5.0f), 1);
   EXPECT_EQ(out[0], near_one);
+  EXPECT_EQ(lightsphere_query_near(out, 0, 0, &target, 5.0f), 0);
   // With none left the lists empty.
   lightsphere_reset_pool();
   lightsphere_create(1, &target, 1.0f, 0);

@@ -248,6 +248,15 @@ TEST(CollisionWorld, BoundedBodyIsMovedBackInsideAPlaneItCrowds) {
   collworld_body_release(body);
   collworld_body_release(body);
   EXPECT_EQ(collworld_count(), 0u);
+  // A clear goes back to view 0's own planes: the same body, now well
+  // inside them, stays put.
+  collworld_clear();
+  body = collworld_body_create(nullptr, 0.5f, 1.0f, &near_left, 1, 1);
+  body->flags |= kBodyBounded;
+  collworld_step();
+  EXPECT_FALSE(collworld_body_push(body, &push));
+  EXPECT_EQ(push.x, 0.0f);
+  EXPECT_EQ(push.z, 0.0f);
 }
 
 int callbacks = 0;
