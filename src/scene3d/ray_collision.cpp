@@ -269,7 +269,6 @@ void collider_set_model(Collider* c, AssetHandle collision, uint32_t category, u
   c->category = category;
   c->centre = centre;
   c->radius = radius;
-  c->flags &= ~kColliderOffset;
   c->model = rec;
 }
 

@@ -21,10 +21,17 @@ const StageEntry kStages[] = {
      nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
+constexpr int32_t kStageCount = static_cast<int32_t>(sizeof kStages / sizeof kStages[0]);
+
+const StageEntry* table = kStages;
+int32_t table_count = kStageCount;
 StageState current;
 uint32_t hook_word;
 
-const StageEntry& entry() { return kStages[current.index]; }
+const StageEntry& entry() { return table[current.index]; }
+
+// The stage name, empty for an entry without one.
+const char* stage_name(const StageEntry& e) { return e.stage != nullptr ? e.stage : ""; }
 
 void run(StageCallback callback) {
   if (callback != nullptr) callback();
@@ -44,10 +51,17 @@ void apply_view_settings(const StageEntry& e) {
 
 }  // namespace
 
-int32_t stage_entry_count() { return static_cast<int32_t>(sizeof kStages / sizeof kStages[0]); }
+int32_t stage_entry_count() { return table_count; }
 
 const StageEntry* stage_entry_at(uint32_t index) {
-  return index < static_cast<uint32_t>(stage_entry_count()) ? &kStages[index] : nullptr;
+  return index < static_cast<uint32_t>(table_count) ? &table[index] : nullptr;
+}
+
+void stage_scene_set_table(const StageEntry* entries, int32_t count) {
+  const bool own = entries == nullptr || count < 1;
+  table = own ? kStages : entries;
+  table_count = own ? kStageCount : count;
+  current = StageState{};
 }
 
 char* stage_scene_begin(uint32_t index, int32_t word) {
@@ -59,7 +73,7 @@ char* stage_scene_begin(uint32_t index, int32_t word) {
   mark_asset_registry(&current.mark);
   init_stage_instances();
   current.index = index;
-  std::snprintf(current.name, sizeof current.name, "%s_dummy", e->stage != nullptr ? e->stage : "");
+  std::snprintf(current.name, sizeof current.name, "%s_dummy", stage_name(*e));
   return current.name;
 }
 
@@ -69,7 +83,7 @@ bool stage_scene_update() {
   const StageEntry& e = entry();
   switch (current.state) {
     case 0:
-      if (e.stage != nullptr) enqueue_package(e.stage, kStageLoadFlags);
+      if (stage_name(e)[0] != '\0') enqueue_package(e.stage, kStageLoadFlags);
       apply_view_settings(e);
       current.state = 1;
       return false;
@@ -77,7 +91,7 @@ bool stage_scene_update() {
       if (pump_package_loader(kStageLoadBudget) != 0) return false;
       stage_hook_begin_frame();
       run(e.after_load);
-      if (e.stage != nullptr) instantiate_stage(e.stage, e.stage, e.patterns, 0);
+      instantiate_stage(stage_name(e), stage_name(e), e.patterns, 0);
       stage_hook_after_draw();
       run(e.after_instance);
       current.state = 2;
@@ -115,9 +129,8 @@ const uint32_t* stage_current_lookup(uint32_t key) {
 }
 
 bool stage_find_dummy_node(Mat4* out, const char* node) {
-  const char* package = entry().stage;
-  if (package == nullptr || node == nullptr) return false;
-  const AssetHandle tree = find_bone_tree(package, current.name);
+  if (node == nullptr) return false;
+  const AssetHandle tree = find_bone_tree(stage_name(entry()), current.name);
   return tree != 0 && get_node_local_matrix(tree, node, out);
 }
 

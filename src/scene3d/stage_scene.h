@@ -18,7 +18,7 @@ using StageCallback = void (*)();
 
 struct StageEntry {
   const char* package;
-  const char* stage;  // null: no package is loaded
+  const char* stage;  // null or "": no package is loaded, names are empty
   float fog_start, fog_end;
   uint32_t fog_colour;
   Vec3 light_direction;
@@ -47,15 +47,21 @@ struct StageState {
 
 int32_t stage_entry_count();
 const StageEntry* stage_entry_at(uint32_t index);
+// The table begin and the accessors read from now on, set between stages
+// (the state starts afresh); null (or a count below 1) puts back the
+// built-in table of one stage. The entries must outlive their use.
+void stage_scene_set_table(const StageEntry* entries, int32_t count);
 
 // Zeroes the state, takes an owner handle and a registry mark, clears the
 // stage instances and makes the name "<stage>_dummy". Returns the name, or
 // null (nothing changed) for an index outside the table.
 char* stage_scene_begin(uint32_t index, int32_t word);
 char* stage_scene_begin_default(uint32_t index);
-// One step: state 0 queues the package and applies view 0's settings;
-// state 1 pumps the loader (80 percent of a frame) and, once it is done,
-// instances the stage; state 2 reports done (true), and keeps doing so.
+// One step: state 0 queues the package (none for an entry without a stage
+// name) and applies view 0's settings; state 1 pumps the loader (80 percent
+// of a frame) and, once it is done, instances the stage by its name (an
+// empty one without a stage name); state 2 reports done (true), and keeps
+// doing so.
 bool stage_scene_update();
 // The release callback, then the stage's instances, the registry back to
 // the mark (which also stops a load still under way), the owner's tasks and

@@ -126,6 +126,18 @@ TEST_F(CollisionMesh, MatrixMovesTheQueryAndTurnsTheNormal) {
   EXPECT_EQ(attribute, 10u);
   const Vec3 away{0, -1, 0.4f};
   EXPECT_FALSE(ray_cast_model(rec, &m, &away, &v, &point, nullptr, nullptr));
+  // The leaf's box in the world: its centre moved, its half extents those of
+  // the box round the turned one (cell 0: centre (0.5, 0, 0.5), half (0.5,
+  // 0, 0.5); scaled by 2 and turned, x becomes y).
+  ModelHit hit;
+  ASSERT_TRUE(ray_intersect_model_ex(rec, &m, &o, &v, &hit));
+  EXPECT_NEAR(hit.leaf_box[0].x, 10.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[0].y, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[0].z, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[1].x, 0.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[1].y, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.leaf_box[1].z, 1.0f, 1e-5f);
+  EXPECT_NEAR(hit.triangle[1].y, 2.0f, 1e-5f) << "the corner (1, 0, 0) turned and scaled";
 }
 
 TEST_F(CollisionMesh, CollidersCastBySerialCategoryAndNearestFirst) {
@@ -262,6 +274,22 @@ TEST_F(CollisionMesh, SphereSweepTouchesFacesEdgesAndVertices) {
   }
 }
 
+TEST_F(CollisionMesh, TrianglesWithoutANormalAreNeverHit) {
+  // Its corners on one line: no normal, so neither rays nor spheres touch it.
+  CollBuilder b;
+  b.cells.push_back({CollTri{{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, 5}});
+  b.shared.push_back({CollTri{{0, 0, 1}, {1, 0, 1}, {2, 0, 1}, 6}, {0}});
+  const AssetHandle h = add(b, "line");
+  const CollisionRecord* rec = get_collision_record(h);
+  ASSERT_NE(rec, nullptr);
+  const Vec3 o{1, 1, 0}, down{0, -2, 0}, o2{1, 1, 1};
+  EXPECT_FALSE(ray_cast_model(rec, nullptr, &o, &down, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(ray_cast_model(rec, nullptr, &o2, &down, nullptr, nullptr, nullptr));
+  const Vec3 on{1, 0, 0}, on_shared{1, 0, 1};
+  EXPECT_FALSE(sphere_cast_model(rec, nullptr, &on, 1.0f, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_FALSE(sphere_cast_model(rec, nullptr, &on_shared, 1.0f, nullptr, nullptr, nullptr, nullptr));
+}
+
 TEST_F(CollisionMesh, SphereWorldQueriesTrianglesMeshesAndSpheres) {
   const Mat4 ma = at(0, 0.5f, 0), mb = at(3, 0.25f, 0);
   SphereWorldObject* a = sphereworld_create_object(nullptr, &ma, 1, 0, 1.0f);
@@ -336,6 +364,16 @@ TEST_F(CollisionMesh, PerSphereQueriesUseEachSphereOfASet) {
   ASSERT_TRUE(sphereworld_query_sphere(&q, 0.5f, &point, 1, true));
   EXPECT_NEAR(point.y, 5.0f, 1e-5f);
   EXPECT_FALSE(sphereworld_query_sphere(&q, 0.4f, &point, 1, true));
+  // Taken whole, an object is its own sphere only: one of the same set made
+  // with radius 1 is not reached at q, though its first sphere is.
+  sphereworld_init();
+  ASSERT_NE(sphereworld_create_object(get_sphere_set_record(h), &m, 1, 0, 1.0f), nullptr);
+  sphereworld_update();
+  EXPECT_TRUE(sphereworld_query_sphere(&q, 0.5f, &point, 1, true));
+  EXPECT_FALSE(sphereworld_query_sphere(&q, 0.5f, &point, 1, false));
+  const Vec3 beside{10, 1.5f, 0};
+  ASSERT_TRUE(sphereworld_query_sphere(&beside, 0.5f, &point, 1, false));
+  EXPECT_NEAR(point.y, 1.0f, 1e-5f);
 }
 
 // Trees that break their own rules: the query still finds the floor when
@@ -446,6 +484,24 @@ TEST_F(CollisionMesh, ProbesCullByTheModelsPlacedBoundingSphere) {
   // Re-targeted to a model without a record: nothing changes.
   collider_set_model(c, 0, 9, 1, 1);
   EXPECT_EQ(c->category, 6u);
+  // A disabled sphere re-targeted to the model keeps its flags, serial and
+  // owner, and takes the model's words and bounding sphere.
+  const Vec3 offset{0, 1, 0};
+  Collider* s = collider_create_sphere(&offset, 2.0f, &owner, 1, 33, 0, 0);
+  ASSERT_NE(s, nullptr);
+  s->flags &= ~kColliderEnabled;
+  const uint32_t flags = s->flags;
+  collider_set_model(s, h, 8, 0, 4);
+  EXPECT_EQ(s->flags, flags);
+  EXPECT_EQ(s->serial, 33);
+  EXPECT_EQ(s->owner, &owner);
+  EXPECT_EQ(s->model, get_collision_record(h));
+  EXPECT_EQ(s->category, 8u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(s->user_a), "far");
+  EXPECT_EQ(s->user_b, 4u);
+  EXPECT_EQ(s->centre.x, 100.5f);
+  EXPECT_EQ(s->centre.z, 0.5f);
+  EXPECT_NEAR(s->radius, std::sqrt(0.5f), 1e-3f);
 }
 
 struct PlacementCase {

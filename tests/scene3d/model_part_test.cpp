@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "render/world/prim3d.h"
 #include "scene3d/animation.h"
 #include "scene3d/coll_builder.h"
+#include "scene3d/motion_payloads.h"
 #include "scene3d/part_api.h"
 #include "scene3d/part_classes.h"
 #include "scene3d/part_render.h"
@@ -18,38 +20,6 @@
 #include "scene3d/ray_collision.h"
 
 namespace {
-
-// A bone stream of nested nodes, each the child of the one before.
-std::vector<uint8_t> chain_stream(const std::vector<std::string>& names) {
-  std::vector<uint32_t> w;
-  std::vector<std::pair<size_t, std::string>> fix;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (i > 0) w.push_back(BONE_OP_PUSH);
-    w.push_back(BONE_OP_MATRIX);
-    const float m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1};
-    for (float f : m) {
-      uint32_t v;
-      std::memcpy(&v, &f, 4);
-      w.push_back(v);
-    }
-    w.push_back(BONE_OP_NODE);
-    fix.emplace_back(w.size(), names[i]);
-    w.push_back(0);
-    w.push_back(0);
-  }
-  for (size_t i = 1; i < names.size(); ++i) w.push_back(BONE_OP_POP);
-  w.push_back(BONE_OP_END);
-  std::vector<uint8_t> bytes(w.size() * 4);
-  std::memcpy(bytes.data(), w.data(), bytes.size());
-  for (auto& [word, name] : fix) {
-    const uint32_t at = static_cast<uint32_t>(bytes.size());
-    bytes.insert(bytes.end(), name.begin(), name.end());
-    bytes.push_back(0);
-    while (bytes.size() % 4) bytes.push_back(0);
-    std::memcpy(bytes.data() + word * 4, &at, 4);
-  }
-  return bytes;
-}
 
 class ModelPartTest : public ::testing::Test {
  protected:
@@ -63,8 +33,8 @@ class ModelPartTest : public ::testing::Test {
     part_slot_pool_reset();
     anim_init();
     raycol_init();
-    const std::vector<uint8_t> s = chain_stream({"body", "a", "b", "c"});
-    tree = register_bone_tree("pk", "body", s.data(), s.size());
+    const Blob s = chain_tree({"body", "a", "b", "c"}, {1, 0, 0});
+    tree = register_bone_tree("pk", "body", s.bytes.data(), s.size());
     ASSERT_NE(tree, 0u);
   }
   void TearDown() override {
@@ -157,7 +127,7 @@ TEST_F(ModelPartTest, BoneCollidersFollowTheirBones) {
   ASSERT_EQ(model_part_collider_total(t), 1u);
   const Collider* c = model_part_collider_at(t, 0);
   ASSERT_NE(c, nullptr);
-  EXPECT_EQ(c->owner, &bone_chain_nth(p->bones, model_part_find_bone(t, "b"))->world);
+  EXPECT_EQ(c->owner, &bone_chain_nth(p->bones, 2)->world);
   EXPECT_EQ(c->category, 5u);
   EXPECT_NE(c->flags & kColliderEnabled, 0u);
   EXPECT_EQ(c->flags & kColliderGround, 0u);
@@ -182,6 +152,173 @@ TEST_F(ModelPartTest, BoneCollidersFollowTheirBones) {
   EXPECT_EQ(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
   model_part_colliders_set_flag_2(t);
   EXPECT_NE(model_part_collider_at(t, 0)->flags & kColliderGround, 0u);
+  task_kill(t);
+}
+
+TEST_F(ModelPartTest, SettingAMotionRebindsTheBoneColliders) {
+  CollBuilder b;
+  b.cells.push_back(floor_cell(0, 0, 0.0f, 1.0f, 7));
+  const Blob blob = b.build("CM_b");
+  ASSERT_NE(register_collision("pk", "CM_b", blob.bytes.data(), blob.size()), 0u);
+  // A second tree with its own bone "b", and an animation for it.
+  const Blob other = chain_tree({"other", "x", "b"}, {0, 0, 0});
+  const AssetHandle other_tree = register_bone_tree("pk", "other", other.bytes.data(), other.size());
+  const Blob wave = animation("wave", 4, {{"x", move_x(1)}});
+  const AssetHandle anim = register_animation("pk", "wave", wave.bytes.data(), wave.size());
+  ASSERT_NE(other_tree, 0u);
+  ASSERT_NE(anim, 0u);
+
+  Task* t = create_model_part(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  *model_part_matrix(t) = translation(0, 0, 7);
+  model_part_set_motion(t, static_cast<int32_t>(tree), 0);
+  model_part_bind_bone_colliders(t, -1, 5);
+  ASSERT_EQ(model_part_collider_total(t), 1u);
+  model_part_collider_at(t, 0)->flags |= kColliderGround;
+  const Collider* before = model_part_collider_at(t, 0);
+
+  // A motion without an animation leaves the Colliders alone.
+  model_part_set_motion(t, -1, 0);
+  EXPECT_EQ(model_part_collider_at(t, 0), before);
+  EXPECT_EQ(model_part_collider_at(t, 0)->category, 5u);
+
+  // A new tree with an animation: one Collider per bone of the new chain,
+  // of category 0, keeping the old first one's bits; posed at once.
+  model_part_set_motion(t, static_cast<int32_t>(other_tree), static_cast<int32_t>(anim));
+  MotionPlayer* p = model_part_player(t);
+  EXPECT_EQ(model_part_bone_tree(t), other_tree);
+  EXPECT_EQ(model_part_motion_id(t), anim);
+  ASSERT_EQ(model_part_collider_total(t), 1u);
+  const Collider* c = model_part_collider_at(t, 0);
+  EXPECT_EQ(c->owner, &bone_chain_nth(p->bones, 2)->world);
+  EXPECT_EQ(c->category, 0u);
+  EXPECT_NE(c->flags & kColliderGround, 0u);
+  EXPECT_NE(c->flags & kColliderEnabled, 0u);
+  EXPECT_EQ(pos(bone_chain_nth(p->bones, 2)->world).z, 7.0f) << "posed with the part's world matrix";
+  EXPECT_EQ(motion_current_frame(p), 2u) << "from the part's start frame";
+  task_kill(t);
+  EXPECT_EQ(raycol_collider_count(), 0u);
+}
+
+TEST_F(ModelPartTest, MotionOperationsForwardToThePlayer) {
+  // The root bone "body" (rest 1 along x) travels (2, 1, 3) a frame; the
+  // part is turned a quarter about y (x to -z, z to x).
+  const Blob run = animation("run", 8, {{"body", [](uint32_t f) {
+                                           return translation(2.0f * f, 1.0f * f, 3.0f * f);
+                                         }}});
+  const AssetHandle anim = register_animation("pk", "run", run.bytes.data(), run.size());
+  ASSERT_NE(anim, 0u);
+  Task* t = create_model_part(1, nullptr, 0, 30);
+  ASSERT_NE(t, nullptr);
+  *model_part_matrix(t) = quarter_y(0, 0, 7);
+  MotionPlayer* p = model_part_player(t);
+  model_part_set_motion(t, static_cast<int32_t>(tree), static_cast<int32_t>(anim));
+  EXPECT_EQ(model_part_frame(t), 2u) << "the part's start frame";
+  model_part_update_motion(t, -1);  // within a step of the start: no travel yet
+  model_part_update_motion(t, -1);
+  EXPECT_EQ(model_part_frame(t), 4u);
+  EXPECT_EQ(model_part_length(t), 8u);
+  Vec3 v;
+  model_part_root_delta(t, &v);
+  EXPECT_EQ(v.x, 2.0f);
+  EXPECT_EQ(v.y, 1.0f);
+  EXPECT_EQ(v.z, 3.0f);
+  model_part_root_delta_world(t, &v);
+  EXPECT_NEAR(v.x, 3.0f, 1e-6f);
+  EXPECT_NEAR(v.y, 1.0f, 1e-6f);
+  EXPECT_NEAR(v.z, -2.0f, 1e-6f);
+  model_part_root_delta_flat(t, &v);
+  EXPECT_EQ(v.x, 2.0f);
+  EXPECT_EQ(v.y, 0.0f);
+  model_part_root_delta_flat_world(t, &v);
+  EXPECT_NEAR(v.x, 3.0f, 1e-6f);
+  EXPECT_EQ(v.y, 0.0f);
+  EXPECT_NEAR(v.z, -2.0f, 1e-6f);
+  EXPECT_FLOAT_EQ(model_part_root_step(t), std::sqrt(14.0f));
+  EXPECT_FLOAT_EQ(model_part_root_step_flat(t), std::sqrt(13.0f));
+  ASSERT_TRUE(model_part_root_xyz(t, &v));
+  EXPECT_EQ(v.x, 9.0f);
+  EXPECT_EQ(v.y, 4.0f);
+  EXPECT_EQ(v.z, 12.0f);
+  float x = 0, z = 0;
+  ASSERT_TRUE(model_part_root_xz(t, &x, &z));
+  EXPECT_EQ(x, 9.0f);
+  EXPECT_EQ(z, 12.0f);
+  Mat4 root;
+  ASSERT_NE(model_part_root_matrix(t, &root), nullptr);
+  EXPECT_EQ(root.m[13], 4.0f);
+  ASSERT_TRUE(model_part_root_angles(t, &v));
+  EXPECT_EQ(v.y, 0.0f);
+
+  // Bones by index and name.
+  EXPECT_EQ(model_part_node_count(t), 4u);
+  EXPECT_EQ(model_part_root_bone(t), 0u);
+  EXPECT_STREQ(model_part_bone_name(t, 2), "b");
+  EXPECT_EQ(model_part_find_bone(t, "c"), 3);
+  const BonePose* b = model_part_bone_matrix_by_name(t, "b");
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b, bone_chain_nth(p->bones, 2));
+  EXPECT_EQ(model_part_bone_matrix(t, 2, 0), b);
+  const Vec3 target{1, 2, 3};
+  EXPECT_TRUE(model_part_bone_look_at_by_name(t, "b", &target, nullptr, 0.5f));
+  EXPECT_EQ((b->flags & kBoneKindMask) >> kBoneKindShift, uint32_t{kBoneOverrideLookAt});
+  EXPECT_EQ(b->weight, 0.5f);
+  EXPECT_TRUE(model_part_bone_ik_by_name(t, "c", &target, 1.0f, 4));
+  EXPECT_EQ(bone_chain_nth(p->bones, 3)->flags & kBoneChainMask, 4u);
+  const Mat4 m = translation(0, 1, 0);
+  EXPECT_TRUE(model_part_bone_local_override_by_name(t, "a", &m, 1.0f, 0));
+  EXPECT_EQ((bone_chain_nth(p->bones, 1)->flags & kBoneKindMask) >> kBoneKindShift, uint32_t{kBoneOverrideLocal});
+  EXPECT_TRUE(model_part_bone_world_override_by_name(t, "body", &m, 1.0f, 0));
+  EXPECT_EQ((p->bones->flags & kBoneKindMask) >> kBoneKindShift, uint32_t{kBoneOverrideWorld});
+  EXPECT_FALSE(model_part_bone_local_override_by_name(t, "none", &m, 1.0f, 0));
+  EXPECT_TRUE(model_part_set_springs(t, "a", 1));
+  EXPECT_EQ(anim_aux_count(), 2u);
+  EXPECT_TRUE(model_part_set_springs(t, "a", 0));
+
+  // The clock's setters and the loops.
+  model_part_set_speed(t, 1.5f);
+  EXPECT_EQ(p->speed, 0x18000u);
+  model_part_set_reverse(t, 1);
+  EXPECT_NE(p->flags & kMotionReverse, 0u);
+  model_part_set_reverse(t, 0);
+  model_part_set_root_lock(t, 3);
+  EXPECT_EQ((p->flags & kMotionRootLockMask) >> kMotionRootLockShift, 3u);
+  model_part_set_loop_limit(t, 2);
+  EXPECT_EQ(p->loop_limit, 2u);
+  model_part_set_crossfade(t, 4);
+  EXPECT_EQ(p->fade_length, 4u);
+  model_part_set_mirror(t, 1, 0);
+  EXPECT_NE(p->flags & kMotionMirrored, 0u);
+  EXPECT_EQ(p->fade_left, 0u);
+  model_part_set_mirror(t, 0, 1);
+  EXPECT_EQ(p->flags & kMotionMirrored, 0u);
+  EXPECT_EQ(p->fade_left, 4u) << "with fade a cross-fade starts";
+  model_part_arm_crossfade(t);
+  model_part_update_motion(t, -1);
+  EXPECT_TRUE(model_part_was_fading(t));
+  model_part_set_start_frame(t, 1);
+  EXPECT_EQ(p->start, 1u << 16);
+  EXPECT_EQ(model_part_start_frame(t), 1u);
+  model_part_set_loop_frame(t, 5);
+  EXPECT_EQ(p->loop_point, 5u << 16);
+  EXPECT_EQ(model_part_loop_frame(t), 5u);
+  model_part_set_loop(t, 0);
+  EXPECT_EQ(p->flags & kMotionLoop, 0u);
+  model_part_set_loop(t, 1);
+  model_part_set_speed(t, 1.0f);
+  model_part_set_frame(t, 7);
+  EXPECT_TRUE(model_part_at_end(t));
+  EXPECT_FALSE(model_part_at_start(t));
+  // Past the end: a loop, back from the loop frame.
+  model_part_update_motion(t, -1);
+  EXPECT_EQ(model_part_loops_done(t), 1u);
+  EXPECT_EQ(model_part_frame(t), 5u);
+  EXPECT_EQ(model_part_frames_played(t), 5u + 8u);
+  EXPECT_TRUE(model_part_is_playing(t, 1));
+  EXPECT_FALSE(model_part_is_playing(t, 0));
+  EXPECT_TRUE(model_part_is_playing_to_limit(t));
+  model_part_set_frame(t, 1);
+  EXPECT_TRUE(model_part_at_start(t));
   task_kill(t);
 }
 
@@ -261,8 +398,8 @@ TEST_F(ModelPartTest, BoneTreeLinesFromStoredMatricesOrPoses) {
 TEST_F(ModelPartTest, PresetModelsAndMotionByName) {
   // Preset "mo": bone tree "By" of package "mo", animations from "mo" or
   // "mime".
-  const std::vector<uint8_t> s = chain_stream({"By", "arm"});
-  const AssetHandle by = register_bone_tree("mo", "By", s.data(), s.size());
+  const Blob s = chain_tree({"By", "arm"}, {1, 0, 0});
+  const AssetHandle by = register_bone_tree("mo", "By", s.bytes.data(), s.size());
   const Blob walk = animation_payload("walk", "arm", 4, 4);
   const Blob run = animation_payload("run", "arm", 6, 6);
   const AssetHandle walk_h = register_animation("mime", "walk", walk.bytes.data(), walk.size());

@@ -39,9 +39,9 @@ class PartSceneSession : public GraphicsSession {
 
   // A 2 x 2 quad in the xy plane at depth z, coloured per vertex, drawing
   // `triangles` from `first_triangle`; its bounding sphere round its middle,
-  // moved sphere_z along z.
+  // moved sphere_z along z. With two materials each triangle is one.
   static AssetHandle add_quad(const char* name, uint32_t colour, float z, uint32_t first_triangle = 0,
-                              uint32_t triangles = 2, float sphere_z = 0.0f) {
+                              uint32_t triangles = 2, float sphere_z = 0.0f, uint32_t materials = 1) {
     DecodedMesh d{};
     d.positions = {-1, 1, z, 1, 1, z, -1, -1, z, 1, -1, z};
     d.normals = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
@@ -52,10 +52,12 @@ class PartSceneSession : public GraphicsSession {
     d.indices = {0, 1, 2, 2, 1, 3};
     d.vertex_count = 4;
     d.index_count = 6;
-    d.materials.resize(1);
-    d.materials[0].words[0] = first_triangle;
-    d.materials[0].words[1] = triangles;
-    d.material_count = 1;
+    d.materials.resize(materials);
+    for (uint32_t m = 0; m < materials; ++m) {
+      d.materials[m].words[0] = materials == 1 ? first_triangle : m;
+      d.materials[m].words[1] = materials == 1 ? triangles : 1;
+    }
+    d.material_count = materials;
     const float sphere[6] = {0, 0, z + sphere_z, 0, 1.5f, 2.25f};
     for (int k = 0; k < 6; ++k) d.sphere[k] = sphere[k];
     return register_mesh("parts", name, d, 0);

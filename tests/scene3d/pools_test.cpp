@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "math/plane.h"
 #include "render/tasks/task.h"
+#include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "scene3d/animation.h"
 #include "scene3d/collision_world.h"
@@ -50,6 +52,28 @@ TEST_F(ScenePools, PartClassesTakeIdsEightToElevenWithOverridesOff) {
   part_render_set_override_2(1);
   part_render_clear_overrides();
   for (int32_t o : b->overrides) EXPECT_EQ(o, -1);
+  // The getters read the words their setters write.
+  part_render_set_override_2(1);
+  part_render_set_override_3(5);
+  part_render_set_override_5(6);
+  part_render_set_override_6(7);
+  EXPECT_EQ(part_render_get_override_2(), 1);
+  EXPECT_EQ(part_render_get_override_3(), 5);
+  EXPECT_EQ(part_render_get_override_5(), 6);
+  EXPECT_EQ(part_render_get_override_6(), 7);
+  EXPECT_EQ(part_render_set_override_0(0), b);
+  EXPECT_EQ(b->overrides[0], 0);
+  part_render_set_pass_index(3);
+  EXPECT_EQ(part_render_get_pass_index(), 3);
+  part_render_clear_overrides();
+  part_render_count_draw(5);
+  part_render_count_draw(2);
+  part_render_count_batch();
+  EXPECT_EQ(b->draw_calls, 2u);
+  EXPECT_EQ(b->primitives, 7u);
+  EXPECT_EQ(b->batches, 1u);
+  part_render_reset_counters();
+  EXPECT_EQ(b->draw_calls + b->batches + b->primitives, 0u);
 }
 
 TEST_F(ScenePools, PartCreateCallbacksSetTheirDefaultsAndReleaseWhatTheyHold) {
@@ -85,6 +109,30 @@ TEST_F(ScenePools, PartCreateCallbacksSetTheirDefaultsAndReleaseWhatTheyHold) {
   EXPECT_EQ(motion_player_count(), 0);
   EXPECT_EQ(part_slot_count(), 0);
   EXPECT_EQ(raycol_collider_count(), 0u);
+
+  // Every class gives its Colliders back with itself; the others are
+  // created on layer 52 and visible too.
+  const uint32_t ids[3] = {b->mesh_type_id, b->static_type_id, b->prim_type_id};
+  for (uint32_t id : ids) {
+    Task* t = task_create(3);
+    task_set_type(t, static_cast<int>(id));
+    EXPECT_EQ(t->layer, kPartDefaultLayer) << id;
+    EXPECT_TRUE(t->flags & kTaskVisible) << id;
+    Collider** chain = id == b->mesh_type_id     ? &task_data<MeshPart>(t)->colliders
+                       : id == b->static_type_id ? &task_data<StaticPart>(t)->colliders
+                                                 : &task_data<PrimPart>(t)->colliders;
+    *chain = collider_create_sphere(nullptr, 1.0f, &owner, 0, 1, 0, 0);
+  }
+  EXPECT_EQ(raycol_collider_count(), 3u);
+  kill_owner(3);
+  EXPECT_EQ(raycol_collider_count(), 0u);
+  // The primitive part's template: normal up, the diffuse colour.
+  Task* prim2 = task_create(1);
+  task_set_type(prim2, static_cast<int>(b->prim_type_id));
+  const PrimVertex& v = task_data<PrimPart>(prim2)->vertex_template;
+  EXPECT_EQ(v.ny, 1.0f);
+  EXPECT_EQ(v.diffuse, 0xFFFFFFFFu);
+  EXPECT_EQ(task_data<PrimPart>(prim2)->world.m[15], 1.0f);
 }
 
 TEST(RenderFlags, DefaultsKeepTheSpareBits) {
@@ -105,8 +153,8 @@ TEST(RenderFlags, DefaultsKeepTheSpareBits) {
   EXPECT_EQ(colour_block_is_default(&c), 0);
 }
 
-// Each pool takes exactly its capacity, refuses one more, and its reset
-// makes it whole again.
+// Each pool takes exactly the capacity it is meant to have, refuses one
+// more, and its reset makes it whole again.
 TEST_F(ScenePools, EveryPoolHoldsItsCapacityAndResetEmptiesIt) {
   Mat4 m;
   mat4_identity(&m);
@@ -118,29 +166,29 @@ TEST_F(ScenePools, EveryPoolHoldsItsCapacityAndResetEmptiesIt) {
     std::function<void()> reset;
   };
   const std::vector<Case> cases = {
-      {"part slots", kPartSlotPoolSize, [] { return part_slot_alloc(nullptr) != nullptr; }, part_slot_count,
+      {"part slots", 256, [] { return part_slot_alloc(nullptr) != nullptr; }, part_slot_count,
        part_slot_pool_reset},
-      {"light spheres", kLightSpherePoolSize, [] { return lightsphere_create(1, nullptr, 1, 0) != nullptr; },
+      {"light spheres", 128, [] { return lightsphere_create(1, nullptr, 1, 0) != nullptr; },
        lightsphere_count, lightsphere_reset_pool},
-      {"sphere objects", kSphereWorldObjects,
+      {"sphere objects", 768,
        [&] { return sphereworld_create_object(nullptr, &m, 1, 1, 1) != nullptr; },
        [] { return static_cast<int>(sphereworld_object_count()); }, sphereworld_reset},
-      {"spheres", kSphereWorldSpheres, [] { return sphereworld_alloc_spheres(1) != nullptr; },
+      {"spheres", 2304, [] { return sphereworld_alloc_spheres(1) != nullptr; },
        [] { return static_cast<int>(sphereworld_sphere_count()); }, sphereworld_release_all},
-      {"colliders", kColliderPoolSize,
+      {"colliders", 1100,
        [&] { return collider_create_sphere(nullptr, 1, &m, 0, 1, 0, 0) != nullptr; },
        [] { return static_cast<int>(raycol_collider_count()); }, raycol_reset_pools},
-      {"probes", kRayProbePoolSize,
+      {"probes", 128,
        [] { return ray_probe_create(nullptr, nullptr, 1, 0, 0, kCategoryAll) != nullptr; },
        [] { return static_cast<int>(raycol_probe_count()); }, raycol_reset_pools},
-      {"bodies", kCollisionBodies,
+      {"bodies", 128,
        [&] { return collworld_body_create(&m, 1, 1, nullptr, 1, 1) != nullptr; },
        [] { return static_cast<int>(collworld_count()); }, collworld_clear},
-      {"players", kMotionPlayerPoolSize, [] { return motion_create() != nullptr; }, motion_player_count,
+      {"players", 256, [] { return motion_create() != nullptr; }, motion_player_count,
        anim_init},
-      {"bone poses", kBonePosePoolSize, [] { return bone_chain_alloc(1, nullptr) != nullptr; },
+      {"bone poses", 6400, [] { return bone_chain_alloc(1, nullptr) != nullptr; },
        [] { return static_cast<int>(bone_pose_count()); }, anim_release},
-      {"particles", kSpringParticlePoolSize, [] { return anim_aux_alloc() != nullptr; },
+      {"particles", 64, [] { return anim_aux_alloc() != nullptr; },
        [] { return static_cast<int>(anim_aux_count()); }, anim_release},
   };
   for (const Case& c : cases) {
@@ -179,6 +227,23 @@ TEST_F(ScenePools, PartSlotIndicesCoverTheWholePoolAndNothingBeyond) {
   const PartSlot* last = part_slot_from_index(kPartSlotPoolSize);
   EXPECT_EQ(part_slot_index(last + 1), 0) << "one past the pool";
   EXPECT_EQ(part_slot_index(nullptr), 0);
+  // A slot taken again starts from its defaults.
+  part_slot_pool_reset();
+  PartSlot* used = part_slot_alloc(nullptr);
+  used->mesh = 9;
+  used->colours.diffuse = 0;
+  used->slot_flags = 0;
+  static const Mat4 somewhere{};
+  used->matrix = &somewhere;
+  part_slot_free(used);
+  PartSlot* again = part_slot_alloc(nullptr);
+  ASSERT_EQ(again, used);
+  EXPECT_EQ(again->mesh, 0u);
+  EXPECT_EQ(again->colours.diffuse, 0xFFFFFFFFu);
+  EXPECT_EQ(again->slot_flags, kPartSlotEnabled | kPartSlotAllPasses);
+  EXPECT_EQ(again->matrix, nullptr);
+  EXPECT_EQ(again->flags, 0x02C4009Eu);
+  EXPECT_EQ(again->alpha, 1.0f);
 }
 
 TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
@@ -202,10 +267,23 @@ TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
   EXPECT_EQ(bone_chain_alloc(kBonePosePoolSize + 1, nullptr), nullptr);
   EXPECT_EQ(bone_pose_count(), 0u);
 
+  // Released from the middle and the end, players come back one by one.
+  MotionPlayer* three[3] = {motion_create(), motion_create(), motion_create()};
+  motion_release(three[1]);
+  motion_release(three[2]);
+  EXPECT_EQ(motion_create(), three[2]);
+  EXPECT_EQ(motion_create(), three[1]);
+  MotionPlayer* fourth = motion_create();
+  ASSERT_NE(fourth, nullptr);
+  EXPECT_EQ(motion_player_count(), 4);
+  anim_init();
   MotionPlayer* p = motion_create();
   EXPECT_EQ(p->speed, 0x10000u);
   EXPECT_EQ(p->loop_limit, 0xFFFFFFFFu);
   EXPECT_EQ(p->flags, kMotionLoop | kMotionRootNone);
+  EXPECT_EQ(p->bone_tree + p->animation + p->time + p->start + p->loop_point + p->end + p->loops_done, 0u);
+  EXPECT_EQ(p->fade_length + p->fade_left + p->root_rest, 0u);
+  EXPECT_EQ(p->bones, nullptr);
   motion_release(p);
   motion_release(p);
   EXPECT_EQ(motion_player_count(), 0);
@@ -228,18 +306,29 @@ void count_finish(LightSphere*) { ++finishes; }
 
 TEST_F(ScenePools, LightSphereFrameWalks) {
   finishes = 0;
-  LightSphere* kept = lightsphere_create(1, nullptr, 1, 0x80FF0000u);
+  const Vec3 at{1, 2, 3};
+  LightSphere* kept = lightsphere_create(9, &at, 2.5f, 0x80FF4020u);
+  EXPECT_EQ(kept->flags, kLightSphereInUse | kLightSphereColoured);
+  EXPECT_EQ(kept->owner, 9u);
+  EXPECT_EQ(kept->centre.y, 2.0f);
+  EXPECT_EQ(kept->centre.z, 3.0f);
+  EXPECT_EQ(kept->radius, 2.5f);
+  EXPECT_EQ(kept->parameter, 1.0f);
+  EXPECT_EQ(kept->colour, 0x80FF4020u);
+  EXPECT_EQ(kept->colour_float4[0], 0.0f) << "refreshed by the update pass only";
   LightSphere* done = lightsphere_create(1, nullptr, 1, 0);
   done->update = done_at_once;
   done->finish = count_finish;
-  lightsphere_create_one_frame(1, nullptr, 1, 0);
+  LightSphere* one_frame = lightsphere_create_one_frame(1, nullptr, 1, 0);
+  EXPECT_EQ(one_frame->flags, kLightSphereInUse | kLightSphereColoured | kLightSphereReap);
   lightsphere_update_frame();
   EXPECT_EQ(finishes, 1);
   EXPECT_EQ(lightsphere_count(), 2);
-  EXPECT_FLOAT_EQ(kept->colour_float4[0], 1.0f);
-  EXPECT_FLOAT_EQ(kept->colour_float4[3], 128.0f / 255.0f);
+  const float rgba[4] = {1.0f, 64.0f / 255.0f, 32.0f / 255.0f, 128.0f / 255.0f};
+  for (int c = 0; c < 4; ++c) EXPECT_FLOAT_EQ(kept->colour_float4[c], rgba[c]) << c;
   lightsphere_reap();
   EXPECT_EQ(lightsphere_count(), 1);
+  EXPECT_EQ(lightsphere_list()->used, kept);
 }
 
 // The update walk runs newest first: created c, b, a, the list is a, b, c.
@@ -322,6 +411,69 @@ TEST_F(ScenePools, NearestLightsQueryTakesTheSmallestSumsAndAnInclusiveReach) {
   LightSphere* near[5] = {};
   EXPECT_EQ(lightsphere_query_near(near, 5, 1, &q, 1.0f), 3);
   EXPECT_EQ(lightsphere_query_near(near, 5, 1, &q, 0.99f), 1);
+}
+
+TEST_F(ScenePools, LightSpheresAreCulledByTheViewsOwnPlanes) {
+  init_view_defaults();
+  set_view_enabled(0, 1);
+  const Vec3 eye{0, 0, -10}, target{0, 0, 0}, up{0, 1, 0};
+  set_camera_look_at(0, &eye, &target, &up);
+  set_camera_fov(0, 1.57079633f);
+  set_near_far(0, 1.0f, 200.0f, 200.0f);
+  const Plane* planes = get_view_frustum_1(0);
+  // Far to the left, with a radius that reaches exactly to the plane that
+  // binds it and one a little short of it.
+  const Vec3 left{-30, 0, 0};
+  float touch = 0.0f;
+  for (int k = 0; k < 6; ++k) touch = std::max(touch, -plane_dot_point(&planes[k], &left));
+  ASSERT_GT(touch, 5.0f);
+  const struct {
+    const char* what;
+    Vec3 centre;
+    float radius;
+    bool visible;
+  } cases[] = {
+      {"in front", {0, 0, 0}, 1.0f, true},
+      {"behind the eye", {0, 0, -20}, 1.0f, false},
+      {"beyond the far plane", {0, 0, 300}, 1.0f, false},
+      {"touching a side plane", left, touch, true},
+      {"just short of it", left, touch * 0.99f, false},
+  };
+  std::vector<LightSphere*> spheres;
+  for (const auto& c : cases) spheres.push_back(lightsphere_create(1, &c.centre, c.radius, 0));
+  lightsphere_cull_views();
+  const LightSphereList* list = lightsphere_list();
+  for (size_t i = 0; i < spheres.size(); ++i) {
+    const LightSphere* const* begin = list->visible[0];
+    const bool listed = std::find(begin, begin + list->visible_count[0], spheres[i]) != begin + list->visible_count[0];
+    EXPECT_EQ(listed, cases[i].visible) << cases[i].what;
+    if (cases[i].visible) {
+      EXPECT_EQ(spheres[i]->radius_sq, cases[i].radius * cases[i].radius) << cases[i].what;
+    }
+  }
+  // Two lights equally near the query point: the one nearer the eye first.
+  lightsphere_reset_pool();
+  const Vec3 behind{0, 0, 2}, before{0, 0, -2};
+  LightSphere* near_one = lightsphere_create(1, &before, 1.0f, 0);
+  LightSphere* far_one = lightsphere_create(1, &behind, 1.0f, 0);  // listed first
+  lightsphere_cull_views();
+  lightsphere_cull_views();  // a second cull lists them afresh, not twice
+  EXPECT_EQ(lightsphere_list()->visible_count[0], 2);
+  LightSphere* out[2] = {};
+  EXPECT_EQ(lightsphere_query_near(out, 2, 0, &target, 5.0f), 2);
+  EXPECT_EQ(out[0], near_one);
+  EXPECT_EQ(out[1], far_one);
+  EXPECT_EQ(lightsphere_query_near(out, 1, 0, &target, 5.0f), 1);
+  EXPECT_EQ(out[0], near_one);
+  EXPECT_EQ(lightsphere_query_near(out, 0, 0, &target, 5.0f), 0);
+  // With none left the lists empty.
+  lightsphere_reset_pool();
+  lightsphere_create(1, &target, 1.0f, 0);
+  lightsphere_cull_views();
+  lightsphere_reset_pool();
+  lightsphere_cull_views();
+  EXPECT_EQ(lightsphere_list()->visible_count[0], 0);
+  EXPECT_EQ(lightsphere_list()->visible_count[1], 0);
 }
 
 }  // namespace

@@ -4,7 +4,11 @@
 
 #include "scene_package_session.h"
 
+#include <string>
+#include <vector>
+
 #include "assets/model_records.h"
+#include "assets/package_builder.h"
 #include "render/tasks/task.h"
 #include "render/view/view_state.h"
 #include "scene3d/instancing.h"
@@ -24,6 +28,7 @@ class StageSceneTest : public ScenePackageSession {
     set_package_loader_clock(late_in_frame);
   }
   void TearDown() override {
+    stage_scene_set_table(nullptr, 0);
     set_package_loader_clock(nullptr);
     ScenePackageSession::TearDown();
   }
@@ -95,6 +100,67 @@ TEST_F(StageSceneTest, EndingWhileLoadingStopsTheLoader) {
   EXPECT_EQ(find_mesh("s1", "rock"), 0u);
   EXPECT_EQ(find_bone_tree("s1", "s1_dummy"), 0u);
   EXPECT_EQ(find_collision("s1", "s1_wall"), 0u);
+}
+
+// The callbacks of a test entry say when they ran.
+std::vector<std::string> calls;
+void after_load() { calls.push_back(get_stage_instances()->collision == 0 ? "load" : "load after instancing"); }
+void after_instance() { calls.push_back(get_stage_instances()->collision != 0 ? "instance" : "instance before"); }
+void on_done() { calls.push_back("done"); }
+void on_release() { calls.push_back("release"); }
+
+TEST_F(StageSceneTest, EntryWithoutAStageNameQueuesNothingAndIsInstancedAtOnce) {
+  // What the nameless stage finds: the wall and the dummy tree of the empty
+  // package name, registered before the stage begins.
+  const Blob wall = collision_payload("_wall");
+  const AssetHandle wall_handle = register_collision("", "_wall", wall.bytes.data(), wall.size());
+  ASSERT_NE(wall_handle, 0u);
+  const Blob dummy = bone_payload("_dummy", "spot", 0.0f, 7.0f);
+  ASSERT_NE(register_bone_tree("", "_dummy", dummy.bytes.data(), dummy.size()), 0u);
+  static const StageEntry entries[] = {
+      {"stage", nullptr, 20.0f, 90.0f, 0xFF102030u, {0.0f, 0.0f, 1.0f}, {1.0f, 0.0f, 0.0f},
+       {0x00010203u, 0x00040506u, 0xFF070809u, 0xFF0A0B0Cu}, 0.75f, 0.5f, 300.0f, 250.0f, {0.0f, 0.0f}, nullptr,
+       after_load, after_instance, on_done, on_release},
+  };
+  stage_scene_set_table(entries, 1);
+  calls.clear();
+  EXPECT_EQ(stage_entry_at(0), &entries[0]);
+  EXPECT_EQ(stage_entry_at(1), nullptr);
+
+  ASSERT_STREQ(stage_scene_begin_default(0), "_dummy");
+  EXPECT_FALSE(stage_scene_update());
+  ASSERT_EQ(stage_scene_state()->state, 1);
+  // Every setting of the entry reaches view 0.
+  run_frame(0);
+  EXPECT_EQ(get_fog_enable(0), 1);
+  EXPECT_EQ(get_fog_start(0), 20.0f);
+  EXPECT_EQ(get_fog_end(0), 90.0f);
+  EXPECT_EQ(get_fog_color(0), 0xFF102030u);
+  EXPECT_EQ(get_light_record(0)->direction.z, 1.0f);
+  EXPECT_EQ(get_light_axis(0)->x, 1.0f);
+  const uint32_t colours[4] = {0x00010203u, 0x00040506u, 0xFF070809u, 0xFF0A0B0Cu};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(get_light_color(0, i), colours[i]) << i;
+  EXPECT_FLOAT_EQ(get_camera_fov(0), 0.75f);
+  EXPECT_FLOAT_EQ(get_near(0), 0.5f);
+  EXPECT_FLOAT_EQ(get_far(0), 300.0f);
+  EXPECT_FLOAT_EQ(get_far_limit(0), 250.0f);
+
+  // Nothing queued: the very next update finds the loader done and
+  // instances the stage of the empty name.
+  EXPECT_FALSE(stage_scene_update());
+  EXPECT_EQ(stage_scene_state()->state, 2);
+  EXPECT_EQ(get_stage_instances()->collision, wall_handle);
+  Mat4 spot;
+  ASSERT_TRUE(stage_find_dummy_node(&spot, "spot"));
+  EXPECT_EQ(spot.m[12], 7.0f);
+  EXPECT_TRUE(stage_scene_update());
+  stage_scene_end();
+  const std::vector<std::string> want = {"load", "instance", "done", "release"};
+  EXPECT_EQ(calls, want);
+  // Registered before the begin, the nameless package outlives the stage.
+  EXPECT_EQ(find_collision("", "_wall"), wall_handle);
+  stage_scene_set_table(nullptr, 0);
+  EXPECT_STREQ(stage_entry_package(0), "stage");
 }
 
 TEST_F(StageSceneTest, TableAndAccessors) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -28,16 +29,23 @@ constexpr uint32_t kMovable = kSphereMovable | 1u;
 struct SpherePairCase {
   const char* name;
   uint32_t group_a, group_b, mask_a, mask_b;
+  float mass_a, mass_b;
   bool contact;
   float move_a, move_b;  // distance each moves away from the other
 };
 
 TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
   const SpherePairCase cases[] = {
-      {"both movable", kMovable, kMovable, 1, 1, true, 0.5f, 0.5f},
-      {"one movable", kMovable, 1, 1, 1, true, 0.5f, 0.0f},
-      {"contact only", kMovable | kSphereContactOnly, kMovable, 1, 1, true, 0.0f, 0.0f},
-      {"masks apart", kMovable, kSphereMovable | 2u, 1, 1, false, 0.0f, 0.0f},
+      {"both movable", kMovable, kMovable, 1, 1, 50, 50, true, 0.5f, 0.5f},
+      {"heavier first", kMovable, kMovable, 1, 1, 100, 50, true, 1.0f / 3, 2.0f / 3},
+      {"lighter first", kMovable, kMovable, 1, 1, 25, 100, true, 0.8f, 0.2f},
+      {"one movable", kMovable, 1, 1, 1, 50, 50, true, 0.5f, 0.0f},
+      {"only the lighter movable", kMovable, 1, 1, 1, 50, 100, true, 2.0f / 3, 0.0f},
+      {"massless", kMovable, kMovable, 1, 1, 0, 0, true, 0.0f, 0.0f},
+      {"contact only", kMovable | kSphereContactOnly, kMovable, 1, 1, 50, 50, true, 0.0f, 0.0f},
+      {"masks apart", kMovable, kSphereMovable | 2u, 1, 1, 50, 50, false, 0.0f, 0.0f},
+      {"a refuses b, b accepts a", kMovable, kSphereMovable | 2u, 1, 3, 50, 50, false, 0.0f, 0.0f},
+      {"b refuses a, a accepts b", kMovable, kSphereMovable | 2u, 2, 2, 50, 50, false, 0.0f, 0.0f},
   };
   for (const SpherePairCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -45,6 +53,8 @@ TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
     const Mat4 ma = at(0, 0, 0), mb = at(1, 0, 0);
     SphereWorldObject* a = sphereworld_create_object(nullptr, &ma, c.group_a, c.mask_a, 1.0f);
     SphereWorldObject* b = sphereworld_create_object(nullptr, &mb, c.group_b, c.mask_b, 1.0f);
+    a->mass = c.mass_a;
+    b->mass = c.mass_b;
     sphereworld_update();
     Vec3 pa{}, pb{};
     uint32_t ca = 0, cb = 0;
@@ -52,10 +62,50 @@ TEST(SphereWorld, PairsPushApartByMassGroupAndMask) {
     EXPECT_EQ(sphereworld_object_contacts(b, &pb, &cb), c.contact);
     EXPECT_NEAR(pa.x, -c.move_a, 1e-6f);
     EXPECT_NEAR(pb.x, c.move_b, 1e-6f);
-    if (c.contact) {
-      EXPECT_EQ(ca, c.group_b & kSphereGroupBits);
-    }
+    EXPECT_EQ(ca, c.contact ? c.group_b & kSphereGroupBits : 0u);
+    EXPECT_EQ(cb, c.contact ? c.group_a & kSphereGroupBits : 0u);
   }
+}
+
+TEST(SphereWorld, SetsPushApartSphereBySphere) {
+  // A set of two unit spheres, 2 to either side of its owner along x, and a
+  // single sphere of radius 1. Only the right sphere of the set reaches it.
+  const float table[] = {1, -2, 0, 0, 1, 2, 0, 0};
+  std::vector<uint8_t> bytes(12 + sizeof table);
+  const uint32_t words[3] = {0, 12, 2};
+  std::memcpy(bytes.data(), words, sizeof words);
+  std::memcpy(bytes.data() + 12, table, sizeof table);
+  SphereSetRecord set{};
+  set.data = bytes.data();
+  set.size = static_cast<uint32_t>(bytes.size());
+  const struct {
+    const char* what;
+    bool set_first;  // the set is made first (it is then the older object)
+    bool two_sets;   // the other object is a set too, 2 further along x
+  } cases[] = {{"set first", true, false}, {"set second", false, false}, {"two sets", true, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    sphereworld_init();
+    const Mat4 ms = at(0, 0, 0), mb = at(c.two_sets ? 5.5f : 3.5f, 0, 0);
+    SphereWorldObject* a = nullptr;
+    SphereWorldObject* b = nullptr;
+    if (c.set_first) a = sphereworld_create_object(&set, &ms, kMovable, 1, 4.0f);
+    b = sphereworld_create_object(c.two_sets ? &set : nullptr, &mb, kMovable, 1, c.two_sets ? 4.0f : 1.0f);
+    if (!c.set_first) a = sphereworld_create_object(&set, &ms, kMovable, 1, 4.0f);
+    ASSERT_EQ(a->sphere_count, 2u);
+    sphereworld_update();
+    // The spheres overlap by 0.5: each object moves 0.25, the set away from
+    // the other one's owner and the other one away from the set's.
+    Vec3 pa{}, pb{};
+    EXPECT_TRUE(sphereworld_object_contacts(a, &pa, nullptr));
+    EXPECT_TRUE(sphereworld_object_contacts(b, &pb, nullptr));
+    EXPECT_NEAR(pa.x, -0.25f, 1e-6f);
+    EXPECT_NEAR(pb.x, 0.25f, 1e-6f);
+    // Both of the set's spheres moved with it; the world centres are placed.
+    EXPECT_NEAR(a->spheres->world_centre.x, -2.25f, 1e-6f);
+    EXPECT_NEAR(a->spheres->next->world_centre.x, 1.75f, 1e-6f);
+  }
+  sphereworld_init();
 }
 
 TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
@@ -65,6 +115,14 @@ TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
   sphereworld_create_object(nullptr, &mb, kMovable, 1, 1.0f);
   sphereworld_update();
   EXPECT_FALSE(sphereworld_any_contact(1));
+  // Three apart along y, one above the other: no contact either.
+  const Mat4 below = at(5, -1.5f, 0), above = at(5, 1.5f, 0);
+  SphereWorldObject* low = sphereworld_create_object(nullptr, &below, kMovable, 1, 1.0f);
+  SphereWorldObject* high = sphereworld_create_object(nullptr, &above, kMovable, 1, 1.0f);
+  sphereworld_update();
+  EXPECT_FALSE(sphereworld_any_contact(1));
+  sphereworld_release_object(low);
+  sphereworld_release_object(high);
   sphereworld_release_object(a);
   sphereworld_release_object(a);
   EXPECT_EQ(sphereworld_object_count(), 1u);
@@ -112,35 +170,48 @@ struct BodyCase {
   const char* name;
   float weight_a, weight_b;
   uint32_t group_a, group_b;
-  float dy;
-  float move_a, move_b;
+  Vec3 b_at;  // a stands at the origin; both have radius 1 and half height 1
+  float move_a, move_b;  // along the line from one to the other in x and z
   bool contact;
 };
 
 TEST(CollisionWorld, BodiesSeparateByWeightInTheHorizontalPlane) {
   constexpr uint32_t kM = kBodyMovable | 1u;
   const BodyCase cases[] = {
-      {"equal weights", 50, 50, kM, kM, 0, 0.5f, 0.5f, true},
-      {"100 and 50", 100, 50, kM, kM, 0, 1.0f / 3, 2.0f / 3, true},
-      {"one fixed", 50, 50, kM, 1u, 0, 0.5f, 0.0f, true},
-      {"fixed pair", 50, 50, kM | kBodyFixedPair, kM, 0, 0.0f, 0.0f, true},
-      {"above each other", 50, 50, kM, kM, 2.5f, 0.0f, 0.0f, false},
+      {"equal weights", 50, 50, kM, kM, {1, 0, 0}, 0.5f, 0.5f, true},
+      {"100 and 50", 100, 50, kM, kM, {1, 0, 0}, 1.0f / 3, 2.0f / 3, true},
+      {"25 and 100", 25, 100, kM, kM, {1, 0, 0}, 0.8f, 0.2f, true},
+      {"one fixed", 50, 50, kM, 1u, {1, 0, 0}, 0.5f, 0.0f, true},
+      {"only the lighter moves", 50, 100, kM, 1u, {1, 0, 0}, 2.0f / 3, 0.0f, true},
+      {"fixed pair", 50, 50, kM | kBodyFixedPair, kM, {1, 0, 0}, 0.0f, 0.0f, true},
+      {"weightless", 0, 0, kM, kM, {1, 0, 0}, 0.0f, 0.0f, true},
+      {"across x and z", 50, 50, kM, kM, {0.6f, 0, 0.8f}, 0.5f, 0.5f, true},
+      {"the other one higher, up to the half heights", 50, 50, kM, kM, {1, 2.0f, 0}, 0.5f, 0.5f, true},
+      {"above each other", 50, 50, kM, kM, {1, 2.5f, 0}, 0.0f, 0.0f, false},
+      {"touching sides", 50, 50, kM, kM, {2, 0, 0}, 0.0f, 0.0f, false},
+      {"overlapping by a hair", 50, 50, kM, kM, {1.99f, 0, 0}, 0.005f, 0.005f, true},
   };
   for (const BodyCase& c : cases) {
     SCOPED_TRACE(c.name);
     collworld_init();
-    const Vec3 la{0, 0, 0}, lb{1, c.dy, 0};
+    const Vec3 la{0, 0, 0};
     CollisionBody* a = collworld_body_create(nullptr, 1.0f, 1.0f, &la, c.group_a, 1);
-    CollisionBody* b = collworld_body_create(nullptr, 1.0f, 1.0f, &lb, c.group_b, 1);
+    CollisionBody* b = collworld_body_create(nullptr, 1.0f, 1.0f, &c.b_at, c.group_b, 1);
     a->weight = c.weight_a;
     b->weight = c.weight_b;
     collworld_step();
     Vec3 pa{}, pb{};
     EXPECT_EQ(collworld_body_push(a, &pa), c.contact);
     EXPECT_EQ(collworld_body_push(b, &pb), c.contact);
-    EXPECT_NEAR(pa.x, -c.move_a, 1e-5f);
-    EXPECT_NEAR(pb.x, c.move_b, 1e-5f);
+    const float len = std::sqrt(c.b_at.x * c.b_at.x + c.b_at.z * c.b_at.z);
+    const float ux = c.b_at.x / len, uz = c.b_at.z / len;
+    EXPECT_NEAR(pa.x, -c.move_a * ux, 1e-5f);
+    EXPECT_NEAR(pa.z, -c.move_a * uz, 1e-5f);
+    EXPECT_NEAR(pb.x, c.move_b * ux, 1e-5f);
+    EXPECT_NEAR(pb.z, c.move_b * uz, 1e-5f);
     EXPECT_EQ(pa.y, 0.0f);
+    EXPECT_EQ(pb.y, 0.0f);
+    EXPECT_NEAR(b->position.x, c.b_at.x + pb.x, 1e-6f) << "the push moved the body";
   }
 }
 
@@ -177,6 +248,15 @@ TEST(CollisionWorld, BoundedBodyIsMovedBackInsideAPlaneItCrowds) {
   collworld_body_release(body);
   collworld_body_release(body);
   EXPECT_EQ(collworld_count(), 0u);
+  // A clear goes back to view 0's own planes: the same body, now well
+  // inside them, stays put.
+  collworld_clear();
+  body = collworld_body_create(nullptr, 0.5f, 1.0f, &near_left, 1, 1);
+  body->flags |= kBodyBounded;
+  collworld_step();
+  EXPECT_FALSE(collworld_body_push(body, &push));
+  EXPECT_EQ(push.x, 0.0f);
+  EXPECT_EQ(push.z, 0.0f);
 }
 
 int callbacks = 0;
@@ -185,7 +265,7 @@ void on_hit(RayHit*, Collider*) { ++callbacks; }
 TEST(RayCollision, TimedProbeReportsInItsFrameAndIsFreeAfterTheNext) {
   raycol_init();
   callbacks = 0;
-  const Mat4 owner = at(0, 0, 5);
+  Mat4 owner = at(0, 0, 5);
   Collider* c = collider_create_sphere(nullptr, 1.0f, &owner, 3, collider_next_serial(), 7, 8);
   const Vec3 o{0, 0, 0}, v{0, 0, 10};
   RayProbe* p = ray_probe_create_timed(&o, &v, 10, 1, 2, on_hit, kCategoryAll);
@@ -200,6 +280,33 @@ TEST(RayCollision, TimedProbeReportsInItsFrameAndIsFreeAfterTheNext) {
   raycol_update_frame();
   EXPECT_EQ(raycol_probe_count(), 0u);
   EXPECT_EQ(callbacks, 1);
+  EXPECT_FALSE(ray_probe_hit(p)) << "released";
+  EXPECT_EQ(ray_probe_find_of_owner(c, 0), nullptr);
+
+  // A kept probe is measured afresh every pass: moved farther away, the
+  // collider is still its nearest hit.
+  RayProbe* kept = ray_probe_create(&o, &v, 10, 1, 2, kCategoryAll);
+  raycol_update_frame();
+  EXPECT_NEAR(kept->distance, 0.4f, 1e-6f);
+  owner.m[14] = 7.0f;
+  raycol_update_frame();
+  ASSERT_TRUE(ray_probe_hit(kept));
+  EXPECT_NEAR(kept->distance, 0.6f, 1e-6f);
+  EXPECT_NEAR(kept->hit.point.z, 6.0f, 1e-5f);
+  EXPECT_EQ(kept->hit.category, 3u);
+  EXPECT_EQ(kept->hit.hit_user_b, 8u);
+  EXPECT_EQ(kept->hit.user_a, 1u);
+  EXPECT_EQ(c->hit_count, 1u);
+  // Out of reach: no hit, and the collider's count goes back to 0.
+  owner.m[14] = 50.0f;
+  raycol_update_frame();
+  EXPECT_FALSE(ray_probe_hit(kept));
+  EXPECT_EQ(kept->hit_collider, nullptr);
+  EXPECT_EQ(c->hit_count, 0u);
+  EXPECT_NE(c->flags & kColliderProbeHit, 0u) << "once hit, always marked";
+  ray_probe_release(kept);
+  ray_probe_release(kept);
+  EXPECT_EQ(raycol_probe_count(), 0u);
 }
 
 TEST(RayCollision, CategoryFilterSerialWrapAndChainedRelease) {
@@ -213,8 +320,22 @@ TEST(RayCollision, CategoryFilterSerialWrapAndChainedRelease) {
   EXPECT_FALSE(ray_probe_hit(p));
   collider_release(a);
   EXPECT_EQ(raycol_collider_count(), 0u);
+  collider_release(a);
+  EXPECT_EQ(raycol_collider_count(), 0u) << "a second release changes nothing";
   for (int i = 0; i < 65535; ++i) collider_next_serial();
   EXPECT_EQ(collider_next_serial(), 1);
+
+  // Releasing the older of two colliders leaves the newer one in the world.
+  raycol_init();
+  Collider* older = collider_create_sphere(nullptr, 1.0f, &owner, 0, 1, 0, 0);
+  Collider* newer = collider_create_sphere(nullptr, 1.0f, &owner, 0, 2, 0, 0);
+  collider_release(older);
+  EXPECT_EQ(raycol_collider_count(), 1u);
+  float t = 0;
+  ASSERT_TRUE(ray_cast_segment_t(&o, &v, &t, nullptr, nullptr, 0, kCategoryAll));
+  EXPECT_NEAR(t, 0.4f, 1e-6f);
+  collider_release(newer);
+  EXPECT_FALSE(ray_cast_segment_t(&o, &v, &t, nullptr, nullptr, 0, kCategoryAll));
 }
 
 TEST(RayCollision, SphereHitFromInsideIsAtTheOrigin) {
