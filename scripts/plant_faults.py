@@ -176,11 +176,12 @@ def main():
                     continue
                 started = time.time()
                 code, log = run(ctest, 3600, env)
-                failed = re.findall(r"\d+ - (\S+) \((Failed|Timeout|SEGFAULT|Subprocess aborted|[^)]*)\)", log)
+                failed = [name for name, why in re.findall(r"\d+ - (\S+) \(([^)]*)\)", log)
+                          if why not in ("Skipped", "Not Run", "Disabled")]
                 result = "caught" if code != 0 else "missed"
                 tested += 1
                 caught += code != 0
-                name = failed[0][0] if failed else ("" if code == 0 else "(suite)")
+                name = "" if code == 0 else failed[0] if failed else "(suite)"
                 out.write(f"{path}\t{site[0] + 1}\t{before}\t{after}\t{result}\t{name}\n")
                 out.flush()
                 print(f"[{tested}/{args.count}] {result:6} {path}:{site[0] + 1} {time.time() - started:5.0f}s "
