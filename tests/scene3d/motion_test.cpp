@@ -474,6 +474,34 @@ TEST_F(Motion, KeysTurnTheBoneBeforeItsRestAndTheChildrenAfterIt) {
   expect_vec(bone(2), {1, 1, 4}, "b");
 }
 
+TEST_F(Motion, ARootWithoutARestMatrixStandsWhereItsKeyPutsIt) {
+  // The root node comes first, with no rest matrix before it: its rest is
+  // the identity, not the 16 words the stream holds at its start.
+  Blob w;
+  w.u32(BONE_OP_NODE);
+  const uint32_t name_at = w.u32(0);
+  w.u32(0);
+  w.u32(BONE_OP_PUSH);
+  w.u32(BONE_OP_MATRIX);
+  put_mat(&w, translation(0, 2, 0));
+  w.u32(BONE_OP_NODE);
+  const uint32_t leaf_at = w.u32(0);
+  w.u32(0);
+  w.u32(BONE_OP_POP);
+  w.u32(BONE_OP_END);
+  w.set(name_at, w.str("bare"));
+  w.set(leaf_at, w.str("leaf"));
+  const AssetHandle bare = add_tree("bare", w);
+  ASSERT_NE(bare, 0u);
+  const AssetHandle anim = add_anim("turn", animation("turn", 2, {{"bare", [](uint32_t) { return quarter_y(1, 0, 0); }}}));
+  motion_bind(p, static_cast<int32_t>(bare), static_cast<int32_t>(anim));
+  update(0, 1);
+  Mat4 root;
+  ASSERT_NE(motion_root_matrix(p, &root), nullptr);
+  expect_vec(pos(root), {1, 0, 0}, "the root's key alone");
+  expect_vec(row(root, 0), {0, 0, -1}, "the key's turn alone");
+}
+
 bool finite(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
 
 TEST_F(Motion, InverseKinematicsReachesOrClamps) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -9,6 +10,7 @@
 #include "assets/asset_registry.h"
 #include "assets/model_records.h"
 #include "render/tasks/task.h"
+#include "render/view/view_state.h"
 #include "scene3d/animation.h"
 #include "scene3d/coll_builder.h"
 #include "scene3d/mesh_part.h"
@@ -773,6 +775,63 @@ TEST_F(PartApi, CollisionMeshCollidersStandOnTheGroundOnlyForStaticParts) {
   }
   EXPECT_EQ(raycol_collider_count(), 0u);
   EXPECT_FALSE(static_part_attach_collision_mesh(new_static_part(), 0x7FFF, 4));
+}
+
+TEST_F(PartApi, CollidersBySizeKeepTheirSizeUntilItCoversTooFewPixels) {
+  const int layout[5] = {640, 480, 640, 480, 0};
+  view_set_screen(640, 480, layout);
+  init_view_defaults();
+  const Vec3 zero{0, 0, 0};
+  set_camera_position_angles(0, &zero, &zero);  // looking along +z
+  CollBuilder b;
+  b.cells.push_back(floor_cell(0, 0, 0, 1, 1));
+  const Blob blob = b.build("wall");
+  const AssetHandle wall = register_collision("pk", "wall", blob.bytes.data(), blob.size());
+  ASSERT_NE(wall, 0u);
+  Vec3 centre;
+  float radius = 0;
+  ASSERT_TRUE(collision_bounds(wall, &centre, &radius));
+  const float t = 0.714f * radius;
+  // At depth z the view is (|left| + |right|) z / near wide, so 16 of its 640
+  // pixels take that width times 16 / 640.
+  const Frustum f = *get_camera_frustum(0);
+  const auto grown = [&](float z) { return (std::fabs(f.left) + std::fabs(f.right)) * z / f.near * 16.0f / 640.0f; };
+  ASSERT_LT(grown(2.0f), 0.1f) << "near the camera 16 pixels take less than the mesh's own size";
+  ASSERT_GT(grown(200.0f), 1.0f);
+
+  const struct {
+    const char* what;
+    float z;
+    bool by_mesh;  // mesh_part_attach_collider_by_size, else the sphere form with radius 0.25
+    bool mesh;
+    float sphere_radius;
+  } cases[] = {
+      {"mesh seen large enough", 2.0f, true, true, 0},
+      {"mesh seen too small", 200.0f, true, false, grown(200.0f)},
+      {"sphere seen large enough keeps its radius", 2.0f, false, false, 0.25f},
+      {"sphere seen too small grows", 200.0f, false, false, grown(200.0f)},
+  };
+  for (const auto& c : cases) {
+    Task* t_part = new_mesh_part();
+    Mat4 at;
+    mat4_identity(&at);
+    at.m[14] = c.z;
+    const Vec3 offset{0, 1, 0};
+    ASSERT_TRUE(c.by_mesh ? mesh_part_attach_collider_by_size(t_part, 0, &at, wall, &offset, 16.0f, 4)
+                          : mesh_part_attach_sphere_by_size(t_part, 0, &at, 0.25f, &offset, 16.0f, 4))
+        << c.what;
+    const Collider* col = mesh_part_collider(t_part);
+    ASSERT_NE(col, nullptr) << c.what;
+    EXPECT_EQ(col->model != nullptr, c.mesh) << c.what;
+    EXPECT_EQ(col->category, 4u) << c.what;
+    if (!c.mesh) EXPECT_NEAR(col->radius, c.sphere_radius, 1e-4f) << c.what;
+    mesh_part_detach_colliders(t_part);
+  }
+  EXPECT_GT(t, 0.1f) << "the mesh's size covers 16 pixels at depth 2";
+  Mat4 identity;
+  mat4_identity(&identity);
+  EXPECT_FALSE(mesh_part_attach_collider_by_size(new_mesh_part(), 0, &identity, 0x7FFF, nullptr, 16.0f, 4))
+      << "a handle without a collision mesh";
 }
 
 }  // namespace
