@@ -824,7 +824,9 @@ TEST_F(PartApi, CollidersBySizeKeepTheirSizeUntilItCoversTooFewPixels) {
     ASSERT_NE(col, nullptr) << c.what;
     EXPECT_EQ(col->model != nullptr, c.mesh) << c.what;
     EXPECT_EQ(col->category, 4u) << c.what;
-    if (!c.mesh) EXPECT_NEAR(col->radius, c.sphere_radius, 1e-4f) << c.what;
+    if (!c.mesh) {
+      EXPECT_NEAR(col->radius, c.sphere_radius, 1e-4f) << c.what;
+    }
     mesh_part_detach_colliders(t_part);
   }
   EXPECT_GT(t, 0.1f) << "the mesh's size covers 16 pixels at depth 2";
