@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -172,7 +173,8 @@ TEST_F(Motion, ManyTracksAreNotAliased) {
   // number 24 (a track that holds the bone still).
   std::vector<Track> tracks;
   for (int i = 0; i < 300; ++i) {
-    const std::string name = i == 280 ? "a" : "t" + std::to_string(i);
+    char name[8] = "a";
+    if (i != 280) std::snprintf(name, sizeof name, "t%d", i);
     tracks.push_back({name, i == 280 ? move_x(3) : move_x(0)});
   }
   const AssetHandle anim = add_anim("crowd", animation("crowd", 2, tracks));
