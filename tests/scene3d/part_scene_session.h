@@ -8,7 +8,9 @@
 #include "assets/mesh_decoder.h"
 #include "assets/mesh_records.h"
 #include "graphics_session.h"
+#include "render/movie/movie_textures.h"
 #include "render/view/view_state.h"
+#include "render/views/render_views.h"
 #include "scene3d/part_render.h"
 
 class PartSceneSession : public GraphicsSession {
@@ -26,11 +28,16 @@ class PartSceneSession : public GraphicsSession {
     set_viewport_rect(0, 0, 0, kW, kH);
     set_near_far(0, 1.0f, 200.0f, 200.0f);
     set_fog_enable(0, 0);
-    // The live registry holds one mesh; these tests need a few.
-    shutdown_asset_registry();
+    // The live registry holds one mesh; these tests need a few. The render
+    // views and movie slots keep records (and their names) from start-up:
+    // they let them go before the registry is made again and register anew.
+    render_views_shutdown();
+    movie_tex_shutdown();
     RegistryCapacities c = kRegistryCapacities;
     for (int id = ASSET_POOL_MESHES; id <= ASSET_POOL_BONE_ENTRIES; ++id) c.pools[id] = {8, 256, 0};
     init_asset_registry(c);
+    movie_tex_init();
+    render_views_init();
   }
   void TearDown() override {
     part_render_reset_state();
