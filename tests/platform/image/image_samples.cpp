@@ -274,7 +274,7 @@ Bytes write_tga(const Picture& p, const TgaOptions& o) {
   Bytes out = {3, static_cast<uint8_t>(kind == 1), static_cast<uint8_t>(o.type)};
   put16(out, 0);
   put16(out, kind == 1 ? 8 : 0);
-  out.push_back(kind == 1 ? 24 : 0);
+  out.push_back(static_cast<uint8_t>(kind == 1 ? o.map_bits : 0));
   put16(out, 0);
   put16(out, 0);
   put16(out, p.width);
@@ -285,16 +285,19 @@ Bytes write_tga(const Picture& p, const TgaOptions& o) {
   if (kind == 1)
     for (int i = 0; i < 8; ++i) {
       uint32_t c = pure_colour(i);
-      out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
+      if (o.map_bits <= 16) put16(out, 0x8000 | (ch(c, 16) >> 3 << 10) | (ch(c, 8) >> 3 << 5) | (ch(c, 0) >> 3));
+      else out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
+      if (o.map_bits == 32) out.push_back(static_cast<uint8_t>(i * 30));
     }
   auto pixel = [&](uint32_t c) {
     Bytes b;
-    if (kind == 1) b.push_back(pure_index(c));
+    if (kind == 1 && o.bits == 16) put16(b, pure_index(c));
+    else if (kind == 1) b.push_back(pure_index(c));
     else if (kind == 3) b.push_back(ch(c, 16));
-    else if (o.bits == 16)
+    else if (o.bits == 15 || o.bits == 16)
       put16(b, ((c >> 31) << 15) | ((ch(c, 16) >> 3) << 10) | ((ch(c, 8) >> 3) << 5) | (ch(c, 0) >> 3));
     else b.insert(b.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
-    if (kind == 2 && o.bits == 32) b.push_back(ch(c, 24));
+    if ((kind == 2 && o.bits == 32) || (kind == 3 && o.bits == 16)) b.push_back(ch(c, 24));
     return b;
   };
   std::vector<Bytes> stream;

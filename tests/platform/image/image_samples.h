@@ -49,6 +49,7 @@ struct TgaOptions {
   bool top = false;
   bool right_to_left = false;
   int alpha_bits = 0;
+  int map_bits = 24;  // colour-mapped: 15, 16 (X1R5G5B5), 24 or 32 (alpha = index * 30)
 };
 Bytes write_tga(const Picture& p, const TgaOptions& o);
 
