@@ -174,6 +174,8 @@ Bytes write_bmp(const Picture& p, const BmpOptions& o) {
   Bytes info;
   bool palette_based = o.bits <= 8;
   uint32_t colours = palette_based ? (o.bits == 1 ? 2u : 8u) : 0u;
+  // Without a file header nothing tells a core header's palette short.
+  if (palette_based && o.header_size == 12 && !o.file_header) colours = 1u << o.bits;
   if (o.header_size == 12) {
     put32(info, 12);
     put16(info, p.width);

@@ -252,6 +252,18 @@ TEST_F(TextOverlayTest, FacesFollowTheScreenWidth) {
   EXPECT_EQ(font_height(d3dx_font(1)), 30);
   ASSERT_NE(d3dx_font(3), nullptr);
   EXPECT_EQ(font_height(d3dx_font(3)), 64);
+  // Regular upright anti-aliased Japanese faces, half-width characters half the cell.
+  const int32_t heights[FONT_COUNT] = {16, 30, 16, 64};
+  for (int f = 0; f < FONT_COUNT; ++f) {
+    SCOPED_TRACE(f);
+    const FontParams& p = d3dx_font(f)->params;
+    EXPECT_EQ(p.height, heights[f]);
+    EXPECT_EQ(p.width, heights[f] / 2);
+    EXPECT_EQ(p.weight, 400);
+    EXPECT_FALSE(p.italic);
+    EXPECT_EQ(p.charset, uint32_t(FONT_CHARSET_SHIFTJIS));
+    EXPECT_EQ(p.quality, uint32_t(FONT_QUALITY_ANTIALIASED));
+  }
   // data/font.cf names the default face, which stands for the free gothic.
   EXPECT_EQ(font_family(d3dx_font(0)), "IPAPGothic");
   // Made again (as after a device reset): the old faces are given back,

@@ -35,7 +35,19 @@ TEST(MainLoop, MessagesPauseFramesAndDestroyEndsTheLoop) {
   ASSERT_TRUE(app_loop_pass(&ran)) << "destroy is dispatched, then quit is posted";
   EXPECT_FALSE(app_loop_pass(&ran)) << "quit ends the loop";
   app_shutdown();
-  EXPECT_EQ(get_window_record(0)->window, nullptr);
+  WindowRecord* rec = get_window_record(0);
+  EXPECT_EQ(rec->window, nullptr);
+  // Without a window the record keeps what it holds and sizes read as zero.
+  rec->stored_rect = {1, 2, 3, 4};
+  store_window_rect(0);
+  restore_windowed_style(0);
+  keep_client_aspect(0, 640, 480, false);
+  EXPECT_EQ(rec->stored_rect.left, 1);
+  EXPECT_EQ(rec->stored_rect.bottom, 4);
+  EXPECT_EQ(get_window_client_width(0), 0);
+  EXPECT_EQ(get_window_client_height(0), 0);
+  EXPECT_EQ(get_window_record(1), nullptr);
+  EXPECT_EQ(get_window_client_width(1), 0);
 }
 
 // The running program, between passes of its loop.
