@@ -348,20 +348,23 @@ Bytes dds_header(int width, int height, uint32_t pf_flags, uint32_t fourcc, uint
 }
 }  // namespace
 
-Bytes write_dds_masked(const Picture& p, int bits, bool dx10) {
+Bytes write_dds_masked(const Picture& p, int bits, uint32_t dxgi) {
+  const bool dx10 = dxgi != 0;
+  const bool rgba = dxgi == 28 || dxgi == 29;
   const uint32_t argb[4] = {0xFF0000, 0xFF00, 0xFF, bits == 32 ? 0xFF000000u : 0};
   const uint32_t none[4] = {0, 0, 0, 0};
   Bytes out = dx10 ? dds_header(p.width, p.height, 0x4, 0x30315844, 0, none)
                    : dds_header(p.width, p.height, bits == 32 ? 0x41 : 0x40, 0, static_cast<uint32_t>(bits), argb);
   if (dx10) {
-    put32(out, 28);  // R8G8B8A8_UNORM
+    put32(out, dxgi);
     put32(out, 3);
     put32(out, 0);
     put32(out, 1);
     put32(out, 0);
   }
   for (uint32_t c : p.argb) {
-    if (dx10) out.insert(out.end(), {ch(c, 16), ch(c, 8), ch(c, 0), ch(c, 24)});
+    if (rgba) out.insert(out.end(), {ch(c, 16), ch(c, 8), ch(c, 0), ch(c, 24)});
+    else if (dx10) out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16), ch(c, 24)});
     else if (bits == 32) put32(out, c);
     else out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
   }

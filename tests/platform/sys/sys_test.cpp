@@ -211,6 +211,23 @@ TEST(Sys, ClocksAgreeAndSleepsLastTheirLength) {
   sys_sleep_until(0);
 }
 
+// Leaves the stack below the caller full of slashes, so that a
+// name read there without its terminator shows.
+[[gnu::noinline]] void fill_stack() {
+  volatile char junk[16384];
+  for (size_t i = 0; i < sizeof junk; ++i) junk[i] = '/';
+}
+
+TEST(Sys, ExecutableDirIsTheFolderOfTheRunningProgram) {
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  ASSERT_GT(n, 0);
+  std::string want(exe, size_t(n));
+  want.erase(want.rfind('/') + 1);
+  fill_stack();
+  EXPECT_EQ(sys_executable_dir(), want);
+}
+
 TEST(Sys, FutexWaitSleepsOnlyWhileTheWordHoldsItsValue) {
   uint32_t word = 0;
   EXPECT_TRUE(sys_futex_wait(&word, 1, 60000));
