@@ -396,6 +396,13 @@ TEST(ImageDecode, FilesAreReadThroughTheSystemPaths) {
   EXPECT_EQ(image_decode_file(dir + "/missing.png", &img), IMAGE_FILE_MISSING);
   EXPECT_TRUE(img.argb.empty());
   EXPECT_EQ(image_decode_file(dir, &img), IMAGE_FILE_MISSING);
+  // In bands as well.
+  BandLog rows;
+  EXPECT_EQ(image_decode_file_rows(std::string("C:").append(dir).append("\\PIC.png"), rows.sink()), IMAGE_OK);
+  EXPECT_EQ(rows.argb, grad.argb);
+  BandLog none;
+  EXPECT_EQ(image_decode_file_rows(dir + "/missing.png", none.sink()), IMAGE_FILE_MISSING);
+  EXPECT_EQ(none.bands, 0);
   std::system(("rm -rf '" + dir + "'").c_str());
   EXPECT_STRNE(image_result_text(IMAGE_CORRUPT), image_result_text(IMAGE_TOO_LARGE));
 }
