@@ -174,6 +174,8 @@ Bytes write_bmp(const Picture& p, const BmpOptions& o) {
   Bytes info;
   bool palette_based = o.bits <= 8;
   uint32_t colours = palette_based ? (o.bits == 1 ? 2u : 8u) : 0u;
+  // Without a file header nothing tells a core header's palette short.
+  if (palette_based && o.header_size == 12 && !o.file_header) colours = 1u << o.bits;
   if (o.header_size == 12) {
     put32(info, 12);
     put16(info, p.width);
@@ -274,7 +276,7 @@ Bytes write_tga(const Picture& p, const TgaOptions& o) {
   Bytes out = {3, static_cast<uint8_t>(kind == 1), static_cast<uint8_t>(o.type)};
   put16(out, 0);
   put16(out, kind == 1 ? 8 : 0);
-  out.push_back(kind == 1 ? 24 : 0);
+  out.push_back(static_cast<uint8_t>(kind == 1 ? o.map_bits : 0));
   put16(out, 0);
   put16(out, 0);
   put16(out, p.width);
@@ -285,16 +287,19 @@ Bytes write_tga(const Picture& p, const TgaOptions& o) {
   if (kind == 1)
     for (int i = 0; i < 8; ++i) {
       uint32_t c = pure_colour(i);
-      out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
+      if (o.map_bits <= 16) put16(out, 0x8000 | (ch(c, 16) >> 3 << 10) | (ch(c, 8) >> 3 << 5) | (ch(c, 0) >> 3));
+      else out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
+      if (o.map_bits == 32) out.push_back(static_cast<uint8_t>(i * 30));
     }
   auto pixel = [&](uint32_t c) {
     Bytes b;
-    if (kind == 1) b.push_back(pure_index(c));
+    if (kind == 1 && o.bits == 16) put16(b, pure_index(c));
+    else if (kind == 1) b.push_back(pure_index(c));
     else if (kind == 3) b.push_back(ch(c, 16));
-    else if (o.bits == 16)
+    else if (o.bits == 15 || o.bits == 16)
       put16(b, ((c >> 31) << 15) | ((ch(c, 16) >> 3) << 10) | ((ch(c, 8) >> 3) << 5) | (ch(c, 0) >> 3));
     else b.insert(b.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
-    if (kind == 2 && o.bits == 32) b.push_back(ch(c, 24));
+    if ((kind == 2 && o.bits == 32) || (kind == 3 && o.bits == 16)) b.push_back(ch(c, 24));
     return b;
   };
   std::vector<Bytes> stream;
@@ -343,20 +348,23 @@ Bytes dds_header(int width, int height, uint32_t pf_flags, uint32_t fourcc, uint
 }
 }  // namespace
 
-Bytes write_dds_masked(const Picture& p, int bits, bool dx10) {
+Bytes write_dds_masked(const Picture& p, int bits, uint32_t dxgi) {
+  const bool dx10 = dxgi != 0;
+  const bool rgba = dxgi == 28 || dxgi == 29;
   const uint32_t argb[4] = {0xFF0000, 0xFF00, 0xFF, bits == 32 ? 0xFF000000u : 0};
   const uint32_t none[4] = {0, 0, 0, 0};
   Bytes out = dx10 ? dds_header(p.width, p.height, 0x4, 0x30315844, 0, none)
                    : dds_header(p.width, p.height, bits == 32 ? 0x41 : 0x40, 0, static_cast<uint32_t>(bits), argb);
   if (dx10) {
-    put32(out, 28);  // R8G8B8A8_UNORM
+    put32(out, dxgi);
     put32(out, 3);
     put32(out, 0);
     put32(out, 1);
     put32(out, 0);
   }
   for (uint32_t c : p.argb) {
-    if (dx10) out.insert(out.end(), {ch(c, 16), ch(c, 8), ch(c, 0), ch(c, 24)});
+    if (rgba) out.insert(out.end(), {ch(c, 16), ch(c, 8), ch(c, 0), ch(c, 24)});
+    else if (dx10) out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16), ch(c, 24)});
     else if (bits == 32) put32(out, c);
     else out.insert(out.end(), {ch(c, 0), ch(c, 8), ch(c, 16)});
   }

@@ -49,10 +49,13 @@ struct TgaOptions {
   bool top = false;
   bool right_to_left = false;
   int alpha_bits = 0;
+  int map_bits = 24;  // colour-mapped: 15, 16 (X1R5G5B5), 24 or 32 (alpha = index * 30)
 };
 Bytes write_tga(const Picture& p, const TgaOptions& o);
 
-// 32-bit A8R8G8B8 or 24-bit R8G8B8 through channel masks, or DX10 R8G8B8A8.
-Bytes write_dds_masked(const Picture& p, int bits, bool dx10 = false);
+// 32-bit A8R8G8B8 or 24-bit R8G8B8 through channel masks, or with a DX10
+// header of that DXGI format: 28/29 R8G8B8A8, 87/91 B8G8R8A8, 88/93 B8G8R8X8
+// (the spare byte holds the alpha all the same).
+Bytes write_dds_masked(const Picture& p, int bits, uint32_t dxgi = 0);
 // A DDS header for fourCC with the given block bytes appended.
 Bytes write_dds_blocks(int width, int height, const char* fourcc, const Bytes& blocks);

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 
@@ -114,12 +115,21 @@ std::vector<Good> good_cases() {
       {"bmp rle8", [] { return write_bmp(pure, {.bits = 8, .rle = true}); }, [] { return pure; }, false},
       {"bmp rle4", [] { return write_bmp(pure, {.bits = 4, .rle = true}); }, [] { return pure; }, false},
       {"bmp os/2 core header", [] { return write_bmp(pure, {.bits = 8, .header_size = 12}); }, [] { return pure; }, false},
+      {"dib os/2 core header", [] { return write_bmp(pure, {.bits = 4, .file_header = false, .header_size = 12}); }, [] { return pure; }, false},
+      {"dib 8 palette", [] { return write_bmp(pure, {.bits = 8, .file_header = false}); }, [] { return pure; }, false},
+      {"dib 16 555", [] { return write_bmp(pure, {.bits = 16, .file_header = false}); }, [] { return pure; }, false},
+      {"dib 1 palette", [] { return write_bmp(grey, {.bits = 1, .file_header = false}); }, [] { return one_bit(grey); }, false},
+      {"bmp last row without its padding", [] { Bytes b = write_bmp(grad, {}); b.pop_back(); return b; }, [] { return sample_opaque(grad); }, false},
       {"dib 24", [] { return write_bmp(grad, {.file_header = false}); }, [] { return sample_opaque(grad); }, false},
       {"dib 32 bitfields", [] { return write_bmp(grad, {.bits = 32, .file_header = false, .bitfields = true}); }, [] { return sample_opaque(grad); }, false},
       {"tga 24 bottom-left", [] { return write_tga(grad, {}); }, [] { return sample_opaque(grad); }, false},
       {"tga 32 top-left alpha", [] { return write_tga(grad, {.bits = 32, .top = true, .alpha_bits = 8}); }, [] { return grad; }, true},
       {"tga 32 without alpha bits is opaque", [] { return write_tga(grad, {.bits = 32}); }, [] { return sample_opaque(grad); }, false},
       {"tga 16 alpha bit right-to-left", [] { return write_tga(half_transparent(pure), {.bits = 16, .right_to_left = true, .alpha_bits = 1}); }, [] { return alpha_bit(half_transparent(pure)); }, true},
+      {"tga 15 ignores the top bit", [] { return write_tga(half_transparent(pure), {.bits = 15, .alpha_bits = 1}); }, [] { return pure; }, false},
+      {"tga grey 16 with alpha", [] { return write_tga(grey, {.type = 3, .bits = 16, .alpha_bits = 8}); }, [] { return grey; }, true},
+      {"tga mapped 16-bit indexes, 15-bit map", [] { return write_tga(pure, {.type = 1, .bits = 16, .map_bits = 15}); }, [] { return pure; }, false},
+      {"tga mapped 32-bit map alpha", [] { return write_tga(pure, {.type = 1, .bits = 8, .alpha_bits = 8, .map_bits = 32}); }, [] { return palette_alpha(pure); }, true},
       {"tga mapped", [] { return write_tga(pure, {.type = 1, .bits = 8}); }, [] { return pure; }, false},
       {"tga grey", [] { return write_tga(grey, {.type = 3, .bits = 8}); }, [] { return sample_opaque(grey); }, false},
       {"tga rle mapped", [] { return write_tga(pure, {.type = 9, .bits = 8, .top = true}); }, [] { return pure; }, false},
@@ -127,7 +137,12 @@ std::vector<Good> good_cases() {
       {"tga rle grey", [] { return write_tga(grey, {.type = 11, .bits = 8}); }, [] { return sample_opaque(grey); }, false},
       {"dds a8r8g8b8", [] { return write_dds_masked(grad, 32); }, [] { return grad; }, true},
       {"dds r8g8b8", [] { return write_dds_masked(grad, 24); }, [] { return sample_opaque(grad); }, false},
-      {"dds dx10 r8g8b8a8", [] { return write_dds_masked(grad, 32, true); }, [] { return grad; }, true},
+      {"dds dx10 r8g8b8a8", [] { return write_dds_masked(grad, 32, 28); }, [] { return grad; }, true},
+      {"dds dx10 r8g8b8a8 srgb", [] { return write_dds_masked(grad, 32, 29); }, [] { return grad; }, true},
+      {"dds dx10 b8g8r8a8", [] { return write_dds_masked(grad, 32, 87); }, [] { return grad; }, true},
+      {"dds dx10 b8g8r8a8 srgb", [] { return write_dds_masked(grad, 32, 91); }, [] { return grad; }, true},
+      {"dds dx10 b8g8r8x8", [] { return write_dds_masked(grad, 32, 88); }, [] { return sample_opaque(grad); }, false},
+      {"dds dx10 b8g8r8x8 srgb", [] { return write_dds_masked(grad, 32, 93); }, [] { return sample_opaque(grad); }, false},
       {"dds dxt1 edges and transparency", [] { return write_dds_blocks(5, 3, "DXT1", dxt1_blocks()); }, dxt1_expected, true},
       {"dds dxt3", [] { return write_dds_blocks(4, 4, "DXT3", dxt_alpha_block(false)); }, [] { return dxt_alpha_expected(false); }, true},
       {"dds dxt5", [] { return write_dds_blocks(4, 4, "DXT5", dxt_alpha_block(true)); }, [] { return dxt_alpha_expected(true); }, true},
@@ -268,7 +283,9 @@ TEST(ImageDecode, EveryTruncationIsRefusedWithoutCrashing) {
       Bytes cut(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(n));
       DecodedImage img;
       ImageResult r = image_decode_memory(cut.data(), cut.size(), &img);
-      if (n * 4 < bytes.size() * 3) {
+      // TGA and DDS pictures need every byte they hold.
+      const bool whole = std::strncmp(c.name, "tga", 3) == 0 || std::strncmp(c.name, "dds", 3) == 0;
+      if (n * 4 < bytes.size() * 3 || whole) {
         EXPECT_NE(r, IMAGE_OK) << "prefix " << n << " of " << bytes.size();
       }
       if (r != IMAGE_OK) {
@@ -342,6 +359,7 @@ TEST(ImageDecode, OversizedCorruptAndUnknownInputIsRefused) {
       {"bmp most negative height", patched(bmp, [](Bytes& b) { put_le32(b, 22, 0x80000000u); }), IMAGE_TOO_LARGE},
       {"bmp negative width", patched(bmp, [](Bytes& b) { put_le32(b, 18, 0xFFFFFFF0u); }), IMAGE_CORRUPT},
       {"bmp height beyond its data", patched(bmp, [](Bytes& b) { put_le32(b, 22, 1000); }), IMAGE_CORRUPT},
+      {"bmp last row cut into its pixels", patched(bmp, [](Bytes& b) { b.resize(b.size() - 2); }), IMAGE_CORRUPT},
       {"bmp 7 bits", patched(bmp, [](Bytes& b) { put_le16(b, 28, 7); }), IMAGE_UNSUPPORTED},
       {"bmp jpeg compression", patched(bmp, [](Bytes& b) { put_le32(b, 30, 4); }), IMAGE_UNSUPPORTED},
       {"bmp unknown header size", patched(bmp, [](Bytes& b) { put_le32(b, 14, 41); }), IMAGE_UNSUPPORTED},
@@ -378,6 +396,13 @@ TEST(ImageDecode, FilesAreReadThroughTheSystemPaths) {
   EXPECT_EQ(image_decode_file(dir + "/missing.png", &img), IMAGE_FILE_MISSING);
   EXPECT_TRUE(img.argb.empty());
   EXPECT_EQ(image_decode_file(dir, &img), IMAGE_FILE_MISSING);
+  // In bands as well.
+  BandLog rows;
+  EXPECT_EQ(image_decode_file_rows(std::string("C:").append(dir).append("\\PIC.png"), rows.sink()), IMAGE_OK);
+  EXPECT_EQ(rows.argb, grad.argb);
+  BandLog none;
+  EXPECT_EQ(image_decode_file_rows(dir + "/missing.png", none.sink()), IMAGE_FILE_MISSING);
+  EXPECT_EQ(none.bands, 0);
   std::system(("rm -rf '" + dir + "'").c_str());
   EXPECT_STRNE(image_result_text(IMAGE_CORRUPT), image_result_text(IMAGE_TOO_LARGE));
 }

@@ -191,6 +191,43 @@ TEST(Sys, SharedMemoryOpensByNameAndHoldsItsByteLocksPerOpening) {
   sys_shared_close(&a);
 }
 
+// Both clocks read the same monotonic time, and every sleep lasts at least
+// what it was asked for.
+TEST(Sys, ClocksAgreeAndSleepsLastTheirLength) {
+  EXPECT_EQ(sys_perf_frequency(), 1000000000);
+  const int64_t before = sys_perf_counter();
+  const uint32_t ms = sys_ms_clock();
+  const int64_t after = sys_perf_counter();
+  EXPECT_LE(before, after);
+  EXPECT_LE(int32_t(uint32_t(before / 1000000) - ms), 0);
+  EXPECT_GE(int32_t(uint32_t(after / 1000000) - ms), 0);
+
+  sys_sleep_ms(15);
+  EXPECT_GE(int32_t(sys_ms_clock() - ms), 15);
+  const int64_t wake = sys_perf_counter() + 12000000;
+  sys_sleep_until(wake);
+  EXPECT_GE(sys_perf_counter(), wake);
+  sys_sleep_ms(0);
+  sys_sleep_until(0);
+}
+
+// Leaves the stack below the caller full of slashes, so that a
+// name read there without its terminator shows.
+[[gnu::noinline]] void fill_stack() {
+  volatile char junk[16384];
+  for (size_t i = 0; i < sizeof junk; ++i) junk[i] = '/';
+}
+
+TEST(Sys, ExecutableDirIsTheFolderOfTheRunningProgram) {
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  ASSERT_GT(n, 0);
+  std::string want(exe, size_t(n));
+  want.erase(want.rfind('/') + 1);
+  fill_stack();
+  EXPECT_EQ(sys_executable_dir(), want);
+}
+
 TEST(Sys, FutexWaitSleepsOnlyWhileTheWordHoldsItsValue) {
   uint32_t word = 0;
   EXPECT_TRUE(sys_futex_wait(&word, 1, 60000));

@@ -108,6 +108,15 @@ TEST(FontFace, GlyphsLandInTheirCells) {
   EXPECT_EQ(second.left, a.left);
 }
 
+// A face kept in its own proportions draws a square as wide as it is tall.
+TEST(FontFace, ProportionsHoldWithoutAWidth) {
+  FontHolder f(japanese(200, 0, kDefaultFace));
+  std::vector<uint8_t> cov;
+  font_render_text(f.font, "\x81\xa1", -1, 220, 200, &cov);  // "■"
+  const Ink square = ink_in(cov, 220, 0, 0, 220, 200);
+  EXPECT_EQ(square.bottom - square.top, square.right - square.left);
+}
+
 TEST(FontFace, MissingGlyphsComeFromAnotherFace) {
   // A Latin face asked for kana finds them elsewhere, per glyph.
   FontParams p{16, 0, 400, false, FONT_CHARSET_DEFAULT, FONT_QUALITY_ANTIALIASED, "DejaVu Sans"};

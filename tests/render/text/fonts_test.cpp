@@ -31,6 +31,8 @@ TEST(BitmapFontCells, CharactersMapToTheirSheetCells) {
   } cases[] = {
       {"A", {33}},
       {" ~", {0, 94}},
+      {"\x82\x9e", {96}},      // the first two-byte cell
+      {"\x82\x9d", {-1}},      // one before it falls on an ASCII cell
       {"\x82\x9f", {97}},      // "ぁ", the first hiragana
       {"\x82\xa0", {98}},      // "あ"
       {"\x82\xf1", {179}},     // "ん"

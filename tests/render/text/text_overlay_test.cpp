@@ -118,6 +118,37 @@ TEST_F(TextOverlayTest, BothQueuesDrawInsideTheirBoxesAndRewind) {
   EXPECT_EQ(text_queue_data(main_queue)[0], 'E');
 }
 
+// The bitmap overlay sets every state it draws with: whatever the frame left
+// set before, its text comes out the same.
+TEST_F(TextOverlayTest, BitmapTextSetsEveryStateItDrawsWith) {
+  const auto draw = [&] {
+    gpu_clear(device, GPU_CLEAR_TARGET, 0xFF000000u, 1.0f, 0);
+    text_queue_printf(main_queue, 0, 0, 16.0f, 100, 200, 0x80FF00FFu, "LEVEL 1");
+    bitmap_font_draw(1, device, main_queue);
+    return read_back();
+  };
+  const std::vector<uint32_t> plain = draw();
+  const struct {
+    bool stage;
+    uint32_t state, value;
+  } found[] = {
+      {false, GPU_RS_ALPHABLENDENABLE, 0},          {false, GPU_RS_SRCBLEND, GPU_BLEND_ONE},
+      {false, GPU_RS_DESTBLEND, GPU_BLEND_ONE},     {false, GPU_RS_CULLMODE, GPU_CULL_CW},
+      {false, GPU_RS_CULLMODE, GPU_CULL_CCW},       {false, GPU_RS_FILLMODE, GPU_FILL_WIREFRAME},
+      {false, GPU_RS_ZENABLE, 1},                   {false, GPU_RS_ZFUNC, GPU_CMP_NEVER},
+      {false, GPU_RS_FOGENABLE, 1},                 {false, GPU_RS_LIGHTING, 1},
+      {true, GPU_TSS_COLOROP, GPU_TOP_SELECTARG2},  {true, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE},
+      {true, GPU_TSS_COLORARG2, GPU_TA_TEXTURE},    {true, GPU_TSS_ALPHAOP, GPU_TOP_SELECTARG2},
+      {true, GPU_TSS_ALPHAARG1, GPU_TA_DIFFUSE},    {true, GPU_TSS_ALPHAARG2, GPU_TA_TEXTURE},
+  };
+  for (const auto& f : found) {
+    SCOPED_TRACE(testing::Message() << (f.stage ? "stage " : "render ") << f.state << " = " << f.value);
+    if (f.stage) gpu_set_stage_state(device, 0, GpuStageState(f.state), f.value);
+    else gpu_set_render_state(device, GpuRenderState(f.state), f.value);
+    EXPECT_TRUE(draw() == plain);
+  }
+}
+
 TEST_F(TextOverlayTest, FaceTextStandsHalfAPixelUpAndLeftOfItsPosition) {
   // The overlay's text at (50, 20) is the face's text drawn from (49, 19):
   // x - 0.5 and y - 0.5, truncated.
@@ -252,6 +283,18 @@ TEST_F(TextOverlayTest, FacesFollowTheScreenWidth) {
   EXPECT_EQ(font_height(d3dx_font(1)), 30);
   ASSERT_NE(d3dx_font(3), nullptr);
   EXPECT_EQ(font_height(d3dx_font(3)), 64);
+  // Regular upright anti-aliased Japanese faces, half-width characters half the cell.
+  const int32_t heights[FONT_COUNT] = {16, 30, 16, 64};
+  for (int f = 0; f < FONT_COUNT; ++f) {
+    SCOPED_TRACE(f);
+    const FontParams& p = d3dx_font(f)->params;
+    EXPECT_EQ(p.height, heights[f]);
+    EXPECT_EQ(p.width, heights[f] / 2);
+    EXPECT_EQ(p.weight, 400);
+    EXPECT_FALSE(p.italic);
+    EXPECT_EQ(p.charset, uint32_t(FONT_CHARSET_SHIFTJIS));
+    EXPECT_EQ(p.quality, uint32_t(FONT_QUALITY_ANTIALIASED));
+  }
   // data/font.cf names the default face, which stands for the free gothic.
   EXPECT_EQ(font_family(d3dx_font(0)), "IPAPGothic");
   // Made again (as after a device reset): the old faces are given back,

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "render/graphics/graphics.h"
+#include "render/tasks/task.h"
 #include "render/text/text_queue.h"
 #include "render/view/view_state.h"
 #include "shell/services/input.h"
@@ -121,7 +122,9 @@ TEST_F(DebugMenuTest, EnterRunsTheProgramUntilItFinishes) {
   frame(VK_DOWN);  // keys go to the program while it runs
   EXPECT_EQ(debug_menu_state()->running, 1);
   EXPECT_EQ(debug_menu_state()->cursor, 0);
+  ASSERT_NE(handle_alloc(), 0u);
   frame(0);
+  EXPECT_EQ(handle_count(), 0u) << "what the finished program owned is forgotten";
   EXPECT_EQ(calls.update, 3);
   EXPECT_EQ(calls.exit, 1);
   EXPECT_EQ(debug_menu_state()->state, 0);

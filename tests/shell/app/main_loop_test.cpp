@@ -11,6 +11,7 @@
 
 void test_hide_window(PlatformWindow* window);
 bool test_cursor_shown();
+void test_push_event(PlatformWindow* window, int kind, int a, int b);
 
 namespace {
 
@@ -35,7 +36,19 @@ TEST(MainLoop, MessagesPauseFramesAndDestroyEndsTheLoop) {
   ASSERT_TRUE(app_loop_pass(&ran)) << "destroy is dispatched, then quit is posted";
   EXPECT_FALSE(app_loop_pass(&ran)) << "quit ends the loop";
   app_shutdown();
-  EXPECT_EQ(get_window_record(0)->window, nullptr);
+  WindowRecord* rec = get_window_record(0);
+  EXPECT_EQ(rec->window, nullptr);
+  // Without a window the record keeps what it holds and sizes read as zero.
+  rec->stored_rect = {1, 2, 3, 4};
+  store_window_rect(0);
+  restore_windowed_style(0);
+  keep_client_aspect(0, 640, 480, false);
+  EXPECT_EQ(rec->stored_rect.left, 1);
+  EXPECT_EQ(rec->stored_rect.bottom, 4);
+  EXPECT_EQ(get_window_client_width(0), 0);
+  EXPECT_EQ(get_window_client_height(0), 0);
+  EXPECT_EQ(get_window_record(1), nullptr);
+  EXPECT_EQ(get_window_client_width(1), 0);
 }
 
 // The running program, between passes of its loop.
@@ -80,6 +93,47 @@ TEST_F(AppLoop, TheLayoutIsTheClientSizeChosenAtStartUp) {
   EXPECT_EQ(get_window_client_width(0), cw);
   EXPECT_EQ(get_window_client_height(0), ch);
   EXPECT_NE(cw, ch) << "the cases below need a layout that is not square";
+}
+
+// What the window system reports becomes the program's messages; messages
+// the program posts come first.
+TEST_F(AppLoop, WindowSystemEventsBecomeMessages) {
+  enum { QUIT, CLOSE, SIZE, MOVED, MOTION, WHEEL, KEY, BUTTON };
+  const struct {
+    int kind, a, b;
+    uint32_t code;
+    int64_t wparam, lparam;
+  } cases[] = {
+      {QUIT, 0, 0, WINDOW_MSG_DESTROY, 0, 0},
+      {CLOSE, 0, 0, WINDOW_MSG_DESTROY, 0, 0},
+      {SIZE, 0, 0, WINDOW_MSG_SIZE, 0, 0},
+      {MOVED, 0, 0, WINDOW_MSG_OTHER, 0, 0},
+      {MOTION, 300, 200, WINDOW_MSG_MOUSEMOVE, 0, 0xC8012C},
+      {MOTION, -2, -3, WINDOW_MSG_MOUSEMOVE, 0, 0xFFFDFFFE},
+      {WHEEL, 2, 0, WINDOW_MSG_MOUSEWHEEL, 240, 0},
+      {WHEEL, 1, 1, WINDOW_MSG_MOUSEWHEEL, -120, 0},
+      {KEY, 0, 0, WINDOW_MSG_KEY, 0, 0},
+      {BUTTON, 0, 0, WINDOW_MSG_KEY, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "kind " << c.kind << " " << c.a << "," << c.b);
+    test_push_event(window, c.kind, c.a, c.b);
+    WindowMessage m, last;
+    int taken = 0;
+    while (window_peek_message(&m)) last = m, ++taken;
+    ASSERT_GT(taken, 0);
+    EXPECT_EQ(last.code, c.code);
+    EXPECT_EQ(last.wparam, c.wparam);
+    EXPECT_EQ(last.lparam, c.lparam);
+  }
+  test_push_event(window, MOTION, 1, 1);
+  window_post_quit(3);
+  WindowMessage m;
+  ASSERT_TRUE(window_peek_message(&m));
+  EXPECT_EQ(m.code, uint32_t(WINDOW_MSG_QUIT));
+  EXPECT_EQ(m.wparam, 3);
+  while (window_peek_message(&m)) EXPECT_NE(m.code, uint32_t(WINDOW_MSG_QUIT));
+  EXPECT_EQ(window_dispatch(nullptr, m), 0);
 }
 
 TEST_F(AppLoop, MouseIsScaledFromTheClientAndHeldInsideIt) {

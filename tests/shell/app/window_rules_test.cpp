@@ -4,10 +4,29 @@
 #include "platform/sys/sys.h"
 #include "shell/app/app.h"
 #include "shell/app/main_window.h"
+#include "shell/app/window_icon.h"
 #include "shell/services/startup_config.h"
 #include "temp_dir.h"
 
 namespace {
+
+// The icon's shapes at their edges: the tile's rounded corners, the bubble,
+// its dots and its tail.
+TEST(WindowIcon, ShapesEndOnTheirPixels) {
+  constexpr uint32_t T = 0xFF1E3A6Eu, W = 0xFFFFFFFFu;
+  const struct {
+    int x, y;
+    uint32_t argb;
+  } cases[] = {
+      {0, 0, 0},    {0, 5, 0},    {0, 6, T},    {31, 25, T},  {31, 26, 0},  {16, 0, T},
+      {16, 5, T},   {16, 6, W},   {4, 13, T},   {5, 13, W},   {27, 13, W},  {28, 13, T},
+      {10, 12, T},  {10, 15, W},  {10, 13, T},  {11, 13, T},  {12, 13, W},  {16, 13, T},  {22, 13, T},  {24, 13, W},
+      {8, 22, T},   {9, 22, W},   {11, 22, W},  {12, 22, T},  {9, 24, W},   {10, 24, T},
+  };
+  uint32_t icon[WINDOW_ICON_SIZE * WINDOW_ICON_SIZE];
+  draw_window_icon(icon);
+  for (const auto& c : cases) EXPECT_EQ(icon[c.y * WINDOW_ICON_SIZE + c.x], c.argb) << c.x << "," << c.y;
+}
 
 TEST(ClientSize, ScreenSizeBoundaries) {
   struct {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <sstream>
 
 #include "temp_dir.h"
@@ -211,6 +212,23 @@ TEST_F(SettingsTest, DefaultsFillOnlyMissingKeysAndResetsFollowTheFlag) {
   EXPECT_EQ(get_setting_int_or("sndvol", -1), 16);
   EXPECT_EQ(get_setting_int_or("life", -1), 7);
   EXPECT_EQ(get_setting_int_or("gunf", -1), 5);
+  // The partial reset spares exactly the device, network, alarm and
+  // calibration keys; every other key returns to its default.
+  const std::set<std::string> spared = {
+      "ioacmax", "ioacmin", "iobrmax", "iobrmin", "iostmax", "iostmin", "ioabcflag", "iostcflag", "networkid",
+      "al0",     "al1",     "al2",     "al3",     "gunf",    "c1f",     "c2f",       "c11x",      "c11y",
+      "c12x",    "c12y",    "c13x",    "c13y",    "c14x",    "c14y",    "c15x",      "c15y",      "c21x",
+      "c21y",    "c22x",    "c22y",    "c23x",    "c23y",    "c24x",    "c24y",      "c25x",      "c25y"};
+  for (int i = 0; i < count; ++i) set_setting_int(table[i].name, 12345);
+  ASSERT_TRUE(reset_flagged_settings(table, count));
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    const bool spare = spared.count(table[i].name) != 0;
+    kept += spare;
+    EXPECT_EQ(get_setting_int_or(table[i].name, -1), spare ? 12345 : get_setting_int_default(table[i].name))
+        << table[i].name;
+  }
+  EXPECT_EQ(kept, int(spared.size()));
   ASSERT_TRUE(reset_all_settings(table, count));
   EXPECT_EQ(get_setting_int_or("gunf", -1), 0);
   set_setting_int("godiff", 9);
