@@ -183,6 +183,21 @@ TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
   EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &centre, 10));
   EXPECT_FALSE(sprite2d_hit_point(nullptr, 1, 1, 0, 0));
 
+  // The quad of a task: no offset, the factors applied; other tasks have none.
+  Quad2D quad{};
+  EXPECT_EQ(quad2d_compute_corners(&quad, t, 2, 1), 1);
+  EXPECT_NEAR(quad.corner[0].x, 200.0f - 70.7107f - 17.6777f, 1e-3f);
+  sprite2d_set_angle(t, 0.0f);
+  EXPECT_EQ(quad2d_compute_corners(&quad, t, 2, 1), 0);
+  EXPECT_EQ(quad.corner[0].x, 100.0f);
+  EXPECT_EQ(quad.corner[3].y, 125.0f);
+  Task* line = line2d_draw(1, 0, 0, 0xFFFFFFFFu, 5, 5, 0xFFFFFFFFu, 20);
+  for (Task* none : {line, static_cast<Task*>(nullptr)}) {
+    Quad2D untouched{};
+    EXPECT_EQ(quad2d_compute_corners(&untouched, none, 1, 1), 0);
+    EXPECT_EQ(untouched.corner[3].x, 0.0f);
+  }
+
   // Segments and other sprites, the factors widening each quad.
   sprite2d_set_angle(t, 0.0f);
   const Vec2 a{100, 100}, b{300, 100}, p{0, 0}, q{10, 0}, e{260, 60}, f{260, 140};
