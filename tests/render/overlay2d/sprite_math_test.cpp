@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "render/overlay2d/overlay2d.h"
 #include "render/overlay2d/text2d.h"
@@ -144,6 +145,24 @@ TEST_F(OverlayTypesTest, SettersReachTheirOwnFields) {
   EXPECT_EQ(tri->layer, 16);
   tri2d_set_blend(tri, 0x25);
   EXPECT_EQ(d->flags & kPrim2dBlendMask, 5u);
+
+  // Sprite calls on another type or on no task read 0 and write nothing.
+  const TriangleData before = *d;
+  for (Task* other : {tri, static_cast<Task*>(nullptr)}) {
+    sprite2d_set_position(other, 9, 9);
+    sprite2d_set_size(other, 9, 9);
+    sprite2d_set_colour(other, 0x99999999u);
+    sprite2d_set_texture(other, 9);
+    sprite2d_set_uv_corners(other, corners);
+    const float none[] = {sprite2d_get_x(other),       sprite2d_get_y(other),       sprite2d_get_width(other),
+                          sprite2d_get_height(other),  sprite2d_get_pivot_x(other), sprite2d_get_pivot_y(other),
+                          sprite2d_get_scale_x(other), sprite2d_get_scale_y(other), sprite2d_get_angle(other)};
+    for (float v : none) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(sprite2d_get_colour(other), 0u);
+    EXPECT_EQ(sprite2d_get_texture(other), 0u);
+    EXPECT_EQ(sprite2d_get_texture1(other), 0u);
+  }
+  EXPECT_EQ(std::memcmp(&before, d, sizeof before), 0);
 }
 
 TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {

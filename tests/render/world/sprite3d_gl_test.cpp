@@ -340,6 +340,55 @@ TEST_F(Sprite3dDraw, LinesAndTrianglesBatchByTheirStates) {
   EXPECT_EQ(draws[1].render_states[GPU_RS_ZWRITEENABLE], 0u);
 }
 
+TEST_F(Sprite3dDraw, ASpriteRunSetsItsStatesOverWhatAnEarlierDrawLeft) {
+  Task* sprite = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  ASSERT_NE(sprite, nullptr);
+  GpuDevice* d = gfx_device();
+  const struct {
+    GpuRenderState state;
+    uint32_t left, want;
+  } states[] = {
+      {GPU_RS_ALPHATESTENABLE, 1, 0},
+      {GPU_RS_ALPHAREF, 9, 0},
+      {GPU_RS_ALPHAFUNC, GPU_CMP_LESS, GPU_CMP_GREATER},
+      {GPU_RS_ZWRITEENABLE, 1, 0},
+      {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
+      {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
+      {GPU_RS_ALPHABLENDENABLE, 0, 1},
+      {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
+      {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
+      {GPU_RS_LIGHTING, 1, 0},
+  };
+  gpu_begin_scene(d);
+  for (const auto& s : states) gpu_set_render_state(d, s.state, s.left);
+  for (uint32_t stage = 0; stage < 2; ++stage) {
+    for (GpuStageState s : {GPU_TSS_COLOROP, GPU_TSS_ALPHAOP}) gpu_set_stage_state(d, stage, s, GPU_TOP_SELECTARG1);
+    for (GpuStageState s : {GPU_TSS_COLORARG1, GPU_TSS_COLORARG2, GPU_TSS_ALPHAARG1, GPU_TSS_ALPHAARG2})
+      gpu_set_stage_state(d, stage, s, GPU_TA_SPECULAR);
+  }
+  for (GpuSamplerState s : {GPU_SAMP_MAGFILTER, GPU_SAMP_MINFILTER}) gpu_set_sampler_state(d, 0, s, GPU_FILTER_POINT);
+  gpu_trace_enable(d, true);
+  sprite3d_draw_batch(&sprite, 1);
+  gpu_end_scene(d);
+  size_t n = 0;
+  const GpuTraceDraw* draw = gpu_trace_current_frame(d, &n);
+  ASSERT_EQ(n, 1u);
+  for (const auto& s : states) EXPECT_EQ(draw->render_states[s.state], s.want) << s.state;
+  // Stage 0 texture times colour, stage 1 the result times its texture.
+  const uint32_t args[2][2] = {{GPU_TA_TEXTURE, GPU_TA_DIFFUSE}, {GPU_TA_CURRENT, GPU_TA_TEXTURE}};
+  for (int stage = 0; stage < 2; ++stage) {
+    EXPECT_EQ(draw->stage_states[stage][GPU_TSS_COLOROP], uint32_t(GPU_TOP_MODULATE)) << stage;
+    EXPECT_EQ(draw->stage_states[stage][GPU_TSS_ALPHAOP], uint32_t(GPU_TOP_MODULATE)) << stage;
+    EXPECT_EQ(draw->stage_states[stage][GPU_TSS_COLORARG1], args[stage][0]) << stage;
+    EXPECT_EQ(draw->stage_states[stage][GPU_TSS_COLORARG2], args[stage][1]) << stage;
+    EXPECT_EQ(draw->stage_states[stage][GPU_TSS_ALPHAARG1], args[stage][0]) << stage;
+    EXPECT_EQ(draw->stage_states[stage][GPU_TSS_ALPHAARG2], args[stage][1]) << stage;
+  }
+  for (GpuSamplerState s : {GPU_SAMP_MAGFILTER, GPU_SAMP_MINFILTER})
+    EXPECT_EQ(draw->sampler_states[0][s], uint32_t(GPU_FILTER_LINEAR)) << s;
+  tasks_reap_marked();
+}
+
 TEST_F(Sprite3dDraw, APrimitiveDrawStartsInShadingModeZero) {
   const Vec3 a{-3, 0, 0}, b{3, 0, 0};
   Task* line = line3d_draw(1, &a, 0xFFFFFFFFu, &b, 0xFFFFFFFFu);
@@ -349,8 +398,31 @@ TEST_F(Sprite3dDraw, APrimitiveDrawStartsInShadingModeZero) {
                             1.0f, nullptr, 0),
             1);
   ASSERT_EQ(shader_set()->mode, 1);
+  // What an earlier draw left behind does not reach the line.
+  GpuDevice* d = gfx_device();
+  const struct {
+    GpuRenderState state;
+    uint32_t left, want;
+  } states[] = {
+      {GPU_RS_ALPHABLENDENABLE, 0, 1},
+      {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
+      {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
+      {GPU_RS_ZWRITEENABLE, 0, 1},
+      {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
+      {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
+      {GPU_RS_FOGENABLE, 1, 0},
+      {GPU_RS_LIGHTING, 1, 0},
+  };
+  for (const auto& s : states) gpu_set_render_state(d, s.state, s.left);
+  gfx_bind_texture(d, 0, get_texture_object(get_green_texture()), 1);
+  gpu_trace_enable(d, true);
   line3d_draw_batch(&line, 1);
   gpu_end_scene(gfx_device());
+  size_t n = 0;
+  const GpuTraceDraw* draw = gpu_trace_current_frame(d, &n);
+  ASSERT_EQ(n, 1u);
+  for (const auto& s : states) EXPECT_EQ(draw->render_states[s.state], s.want) << s.state;
+  EXPECT_EQ(draw->textures[0], gpu_texture_id(gfx_white_texture()->texture));
   EXPECT_EQ(shader_set()->mode, 0);
   EXPECT_EQ(shader_set()->last_vertex, 0);
   EXPECT_EQ(shader_set()->last_pixel, 0);
