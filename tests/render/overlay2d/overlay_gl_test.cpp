@@ -13,6 +13,7 @@
 #include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
 #include "render/graphics/graphics.h"
+#include "render/left_states.h"
 #include "render/overlay2d/overlay2d.h"
 #include "render/overlay2d/text2d.h"
 #include "render/tasks/draw_list.h"
@@ -419,10 +420,8 @@ TEST_F(OverlayGlTest, EachRunSetsItsOwnStatesOverWhatAnEarlierDrawLeft) {
               {"triangle", tri2d_draw_batch, tri, 0},
               {"sprite", sprite2d_draw_batch, sprite, GPU_TOP_MODULATE},
               {"text", text_draw_batch, text, GPU_TOP_DISABLE}};
-  const struct {
-    GpuRenderState state;
-    uint32_t left, want;
-  } states[] = {
+  // The alpha test is the textured runs' own: lines and triangles leave it be.
+  const LeftState states[] = {
       {GPU_RS_ALPHABLENDENABLE, 0, 1},
       {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
       {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
@@ -436,35 +435,23 @@ TEST_F(OverlayGlTest, EachRunSetsItsOwnStatesOverWhatAnEarlierDrawLeft) {
   GpuDevice* d = gfx_device();
   for (const auto& r : runs) {
     gpu_begin_scene(d);
-    for (const auto& s : states) gpu_set_render_state(d, s.state, s.left);
+    leave_states(d, states);
     gpu_set_render_state(d, GPU_RS_ALPHATESTENABLE, 1);
-    for (uint32_t stage = 0; stage < 2; ++stage) {
-      for (GpuStageState s : {GPU_TSS_COLOROP, GPU_TSS_ALPHAOP})
-        gpu_set_stage_state(d, stage, s, GPU_TOP_SELECTARG1);
-      for (GpuStageState s : {GPU_TSS_COLORARG1, GPU_TSS_COLORARG2, GPU_TSS_ALPHAARG1, GPU_TSS_ALPHAARG2})
-        gpu_set_stage_state(d, stage, s, GPU_TA_SPECULAR);
-    }
     r.draw(&r.task, 1);
     gpu_end_scene(d);
     gfx_present();
     size_t n = 0;
     const GpuTraceDraw* draw = gpu_trace_last_frame(d, &n);
     ASSERT_EQ(n, 1u) << r.what;
-    for (const auto& s : states) EXPECT_EQ(draw->render_states[s.state], s.want) << r.what << " " << s.state;
+    expect_states_set(*draw, states, r.what);
     if (r.stage1_op == 0) continue;
     EXPECT_EQ(draw->render_states[GPU_RS_ALPHATESTENABLE], 0u) << r.what;
-    const bool sprite_run = r.stage1_op == GPU_TOP_MODULATE;
-    const std::pair<GpuStageState, uint32_t> stage0[] = {
-        {GPU_TSS_COLOROP, GPU_TOP_MODULATE}, {GPU_TSS_COLORARG1, GPU_TA_TEXTURE}, {GPU_TSS_COLORARG2, GPU_TA_DIFFUSE},
-        {GPU_TSS_ALPHAOP, GPU_TOP_MODULATE}, {GPU_TSS_ALPHAARG1, GPU_TA_TEXTURE}, {GPU_TSS_ALPHAARG2, GPU_TA_DIFFUSE}};
-    for (const auto& [s, v] : stage0) EXPECT_EQ(draw->stage_states[0][s], v) << r.what << " stage 0 " << s;
-    EXPECT_EQ(draw->stage_states[1][GPU_TSS_COLOROP], r.stage1_op) << r.what;
-    EXPECT_EQ(draw->stage_states[1][GPU_TSS_ALPHAOP], r.stage1_op) << r.what;
-    if (sprite_run) {
-      for (GpuStageState s : {GPU_TSS_COLORARG1, GPU_TSS_ALPHAARG1})
-        EXPECT_EQ(draw->stage_states[1][s], uint32_t(GPU_TA_CURRENT)) << s;
-      for (GpuStageState s : {GPU_TSS_COLORARG2, GPU_TSS_ALPHAARG2})
-        EXPECT_EQ(draw->stage_states[1][s], uint32_t(GPU_TA_TEXTURE)) << s;
+    expect_stage(*draw, 0, GPU_TOP_MODULATE, GPU_TA_TEXTURE, GPU_TA_DIFFUSE, r.what);
+    if (r.stage1_op == GPU_TOP_MODULATE) {
+      expect_stage(*draw, 1, GPU_TOP_MODULATE, GPU_TA_CURRENT, GPU_TA_TEXTURE, r.what);
+    } else {
+      EXPECT_EQ(draw->stage_states[1][GPU_TSS_COLOROP], r.stage1_op) << r.what;
+      EXPECT_EQ(draw->stage_states[1][GPU_TSS_ALPHAOP], r.stage1_op) << r.what;
     }
   }
   tasks_reap_marked();

@@ -296,7 +296,10 @@ TEST_F(OverlayTypesTest, UvFromScreenGivesTheTextureCoordinatesUnderTheSprite) {
   }
   // A size of 0, and textures that do not exist, change nothing.
   Task* t = sprite2d_draw_rect(3, 0xFFFFFFFFu, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
-  sprite2d_uv_from_screen(t, 0, 0, 200, 0, 0, 1);
+  for (float w : {0.0f, -1.0f}) {
+    sprite2d_uv_from_screen(t, 0, w, 200, 0, 0, 1);
+    sprite2d_uv_from_screen(t, 1, 400, w, 0, 0, 1);
+  }
   sprite2d_uv_from_screen_texture(t, 0, 0, 1);
   sprite2d_set_texture1(t, 77);
   sprite2d_uv1_from_screen_texture(t, 0, 0, 1);

@@ -70,7 +70,12 @@ TEST_F(Text2dTest, FontTakesItsOwnRunOfCrops) {
 
 TEST_F(Text2dTest, CharactersMapToCropsAndOutsideOnesAreSkipped) {
   ASSERT_EQ(place("A", v_), 1);
-  EXPECT_FLOAT_EQ(v_[0].tu0, 33 / 100.0f);
+  // Glyph 33 is the crop at u 0.33, 0.01 wide and 0.5 tall.
+  const float uv[4][2] = {{0.33f, 0}, {0.34f, 0}, {0.33f, 0.5f}, {0.34f, 0.5f}};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_FLOAT_EQ(v_[k].tu0, uv[k][0]) << k;
+    EXPECT_FLOAT_EQ(v_[k].tv0, uv[k][1]) << k;
+  }
   EXPECT_EQ(place("\x1f", v_), 0);
   // Code 32 + 95 = 127 lies past the font; it does not move the pen.
   ASSERT_EQ(place("\x7f" "A", v_), 1);

@@ -468,6 +468,11 @@ TEST_F(ViewTest, ProjectionOfTheOriginLandsAtTheScreenCentre) {
   bool differs = false;
   for (int i = 0; i < 16; ++i) differs |= std::fabs(s3->m[i] - s4->m[i]) > 1e-4f;
   EXPECT_TRUE(differs);
+  Mat4 product;
+  mat4_multiply(&product, get_view_matrix(0), get_projection_matrix(0));
+  expect_mat(*s3, product);
+  mat4_multiply(&product, get_projection_matrix(0), get_view_matrix(0));
+  expect_mat(*s4, product);
 }
 
 TEST_F(ViewTest, CameraModesPlaceTheCamera) {
@@ -506,6 +511,17 @@ TEST_F(ViewTest, CameraModesPlaceTheCamera) {
   expect_mat(*get_camera_matrix(0), given);
   expect_vec(*get_camera_eye(0), -4.0f, 0.5f, 2.0f);
   expect_vec(*get_camera_angles(0), 0.0f, 1.0f, 0.0f);
+  mat4_multiply(&product, get_view_matrix(0), &given);
+  expect_mat(product, identity);
+  // Mode 1: looking from the eye at the target; the view matrix undoes it too.
+  set_camera_mode(0, 1);
+  const Vec3 eye{3.0f, 4.0f, -5.0f}, target{0.0f, 1.0f, 0.0f};
+  set_camera_look_at(0, &eye, &target, nullptr);
+  mat4_multiply(&product, get_view_matrix(0), get_camera_matrix(0));
+  expect_mat(product, identity);
+  Vec3 target_in_view;
+  mat4_transform_point(&target_in_view, get_view_matrix(0), &target);
+  expect_vec(target_in_view, 0.0f, 0.0f, std::sqrt(9.0f + 9.0f + 25.0f), 1e-4f);
 
   // Mode 3: the view matrix given; the eye is the inverse's translation.
   set_camera_mode(0, 3);
@@ -578,6 +594,17 @@ TEST_F(ViewTest, ExtraLightsFitTheirSphere) {
   Mat4 identity;
   mat4_identity(&identity);
   expect_mat(product, identity);
+  // Each light's products of its view (a) and projection (c): d = c x a, e = a x c.
+  for (int l = 0; l < kExtraLightCount; ++l) {
+    SCOPED_TRACE(l);
+    mat4_multiply(&product, get_light_matrix_a(0, l), get_light_matrix_c(0, l));
+    expect_mat(*get_light_matrix_d(0, l), product);
+    mat4_multiply(&product, get_light_matrix_c(0, l), get_light_matrix_a(0, l));
+    expect_mat(*get_light_matrix_e(0, l), product);
+    mat4_multiply(&product, get_light_matrix_a(0, l), get_light_matrix_b(0, l));
+    expect_mat(product, identity);
+  }
+  EXPECT_NE(get_light_matrix_c(0, 0)->m[0], get_light_matrix_c(0, 1)->m[0]) << "the two lights differ here";
 }
 
 TEST_F(ViewTest, MirrorSlotsReflectInTheClipPlaneAndClipAtIt) {
