@@ -17,7 +17,7 @@ class GraphicsSession : public ::testing::Test {
   void start_graphics(int width, int height, const char* title) {
     open_window(width, height, title);
     const int layout[5] = {width, height, width, height, 0};
-    gfx_init(window, 0, width, height, 32, layout);
+    ASSERT_EQ(gfx_init(window, 0, width, height, 32, layout), 1);
     graphics_started = true;
   }
   // The drawing device alone, for tests of what sits on it.

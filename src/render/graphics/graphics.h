@@ -28,7 +28,7 @@ using GfxInitLayout = int[5];
 
 // Starts the graphics side on the window: back buffer width x height and
 // the layout (null: all sizes from the back buffer). Ends the program with a
-// message when no drawing device can be made.
+// message when no drawing device can be made; returns 1 otherwise.
 int gfx_init(PlatformWindow* window, uint32_t reserved, int width, int height, int colour_bits,
              const GfxInitLayout layout);
 void gfx_shutdown();

@@ -120,6 +120,8 @@ SpriteData* sprite2d_data(Task* task);
 // sprite is rotated.
 int sprite2d_corners(Vec2 out[4], const SpriteData* s, float factor_x, float factor_y,
                      float pixel_offset);
+// The same corners of a task's sprite without the offset; a task that is not
+// a sprite leaves the quad alone and returns 0.
 int quad2d_compute_corners(Quad2D* out, Task* task, float factor_x, float factor_y);
 // Texture coordinates of the screen rectangle under the sprite: UV set 0
 // (set 0) or 1 gets, for each corner of the sprite's quad (without the

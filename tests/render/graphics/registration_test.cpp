@@ -90,6 +90,13 @@ TEST(Prim3d, TriangleKeyIsTheCentroidDistanceOverTheFarDistance) {
   // 0.3334 x 3 lies a little past one: the key of a triangle at the eye is
   // the distance of that error.
   EXPECT_LE(tri3d_sort_key(tri), 2u);
+  // Each corner counts: 60 along x on any one of them puts the centroid at
+  // (20, 0, 0), 20.62 from the eye at (0, 0, 5), over a far distance of 100.
+  const Vec3 origin{0, 0, 0}, aside{60, 0, 0};
+  for (int k = 0; k < 3; ++k) {
+    tri3d_set_points(tri, k == 0 ? &aside : &origin, k == 1 ? &aside : &origin, k == 2 ? &aside : &origin);
+    EXPECT_NEAR(double(tri3d_sort_key(tri)), 0.2062 * 65535, 20) << k;
+  }
   const float far = get_far(0);
   const Vec3 beyond{eye.x + far * 2, eye.y, eye.z};
   tri3d_set_points(tri, &beyond, &beyond, &beyond);

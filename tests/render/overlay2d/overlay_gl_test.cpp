@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "assets/crops.h"
@@ -12,6 +13,7 @@
 #include "render/device/gfx_resources.h"
 #include "render/device/render_states.h"
 #include "render/graphics/graphics.h"
+#include "render/left_states.h"
 #include "render/overlay2d/overlay2d.h"
 #include "render/overlay2d/text2d.h"
 #include "render/tasks/draw_list.h"
@@ -216,6 +218,12 @@ TEST_F(OverlayGlTest, StateChangesBreakBatches) {
   EXPECT_EQ(gpu_get_stage_state(d, 1, GPU_TSS_COLOROP), uint32_t(GPU_TOP_DISABLE));
   EXPECT_EQ(gpu_get_stage_state(d, 1, GPU_TSS_ALPHAOP), uint32_t(GPU_TOP_DISABLE));
   EXPECT_EQ(gpu_get_sampler_state(d, 1, GPU_SAMP_MINFILTER), uint32_t(GPU_FILTER_LINEAR));
+  EXPECT_EQ(gpu_get_sampler_state(d, 1, GPU_SAMP_MAGFILTER), uint32_t(GPU_FILTER_LINEAR));
+  const std::pair<GpuStageState, uint32_t> stage1[] = {{GPU_TSS_COLORARG1, GPU_TA_TEXTURE},
+                                                       {GPU_TSS_COLORARG2, GPU_TA_DIFFUSE},
+                                                       {GPU_TSS_ALPHAARG1, GPU_TA_TEXTURE},
+                                                       {GPU_TSS_ALPHAARG2, GPU_TA_DIFFUSE}};
+  for (const auto& [s, want] : stage1) EXPECT_EQ(gpu_get_stage_state(d, 1, s), want) << s;
   EXPECT_EQ(gpu_get_texture(d, 0), gfx_white_texture()->texture);
   EXPECT_EQ(gpu_get_texture(d, 1), nullptr);
   gfx_present();
@@ -393,6 +401,60 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   EXPECT_EQ(draws[1].render_states[GPU_RS_SRCBLEND], static_cast<uint32_t>(GPU_BLEND_ONE));
   EXPECT_EQ(draws[1].render_states[GPU_RS_DESTBLEND], static_cast<uint32_t>(GPU_BLEND_ZERO));
   EXPECT_EQ(pixel(20, 110), kBlue);
+}
+
+TEST_F(OverlayGlTest, EachRunSetsItsOwnStatesOverWhatAnEarlierDrawLeft) {
+  const AssetHandle white = make_texture("glyphs", 0xFFFFFFFFu);
+  ASSERT_NE(register_crop_of_texture("ovl", "f_0000", 0, 0, 8, 8, white), 0u);
+  Task* text = text_create(1, "ovl", "f", 33, kGreen, 20, 100, 1, 1, 0, 20);
+  text_set_string(text, "!");
+  Task* line = line2d_draw(1, 0, 10, kRed, 100, 10, kRed, 16);
+  Task* tri = tri2d_draw(1, 0, 0, kRed, 9, 0, kRed, 0, 9, kRed, 16);
+  Task* sprite = sprite2d_draw_texture(1, white, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20);
+  const struct {
+    const char* what;
+    void (*draw)(Task* const*, int);
+    Task* task;
+    uint32_t stage1_op;  // 0: untextured
+  } runs[] = {{"line", line2d_draw_batch, line, 0},
+              {"triangle", tri2d_draw_batch, tri, 0},
+              {"sprite", sprite2d_draw_batch, sprite, GPU_TOP_MODULATE},
+              {"text", text_draw_batch, text, GPU_TOP_DISABLE}};
+  // The alpha test is the textured runs' own: lines and triangles leave it be.
+  const LeftState states[] = {
+      {GPU_RS_ALPHABLENDENABLE, 0, 1},
+      {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
+      {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
+      {GPU_RS_ZWRITEENABLE, 1, 0},
+      {GPU_RS_ZFUNC, GPU_CMP_LESS, GPU_CMP_ALWAYS},
+      {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
+      {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
+      {GPU_RS_FOGENABLE, 1, 0},
+      {GPU_RS_LIGHTING, 1, 0},
+  };
+  GpuDevice* d = gfx_device();
+  for (const auto& r : runs) {
+    gpu_begin_scene(d);
+    leave_states(d, states);
+    gpu_set_render_state(d, GPU_RS_ALPHATESTENABLE, 1);
+    r.draw(&r.task, 1);
+    gpu_end_scene(d);
+    gfx_present();
+    size_t n = 0;
+    const GpuTraceDraw* draw = gpu_trace_last_frame(d, &n);
+    ASSERT_EQ(n, 1u) << r.what;
+    expect_states_set(*draw, states, r.what);
+    if (r.stage1_op == 0) continue;
+    EXPECT_EQ(draw->render_states[GPU_RS_ALPHATESTENABLE], 0u) << r.what;
+    expect_stage(*draw, 0, GPU_TOP_MODULATE, GPU_TA_TEXTURE, GPU_TA_DIFFUSE, r.what);
+    if (r.stage1_op == GPU_TOP_MODULATE) {
+      expect_stage(*draw, 1, GPU_TOP_MODULATE, GPU_TA_CURRENT, GPU_TA_TEXTURE, r.what);
+    } else {
+      EXPECT_EQ(draw->stage_states[1][GPU_TSS_COLOROP], r.stage1_op) << r.what;
+      EXPECT_EQ(draw->stage_states[1][GPU_TSS_ALPHAOP], r.stage1_op) << r.what;
+    }
+  }
+  tasks_reap_marked();
 }
 
 TEST_F(OverlayGlTest, TextDrawsItsShadowFirstThenItsGlyphsOnTop) {

@@ -107,6 +107,17 @@ TEST_F(ScreenQuads, TextureCoordinatesFollowTheTargetOrTheFullTextureFlag) {
     }
     expect_cache_invalidated();
   }
+
+  // A target one pixel wide still maps its rows: a column over its top half
+  // samples the texture's top row only.
+  const DepthSurfaceObject kept = *gfx_current_target_record();
+  gfx_set_current_target_record(DepthSurfaceObject{kept.surface, 1, kH, kept.format, kept.bits});
+  gfx_clear(5, kClear);
+  ASSERT_TRUE(gfx_draw_quad(0, 0, 1, kH / 2, opaque(quadrants), false));
+  gfx_set_current_target_record(kept);
+  const uint32_t top = pixel(0, 2);
+  EXPECT_TRUE(top == kRed || top == kGreen) << std::hex << top;
+  EXPECT_EQ(pixel(0, kH / 2 - 3), top);
 }
 
 TEST_F(ScreenQuads, TheSecondTextureReadsTheSecondCoordinatePair) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "render/overlay2d/overlay2d.h"
 #include "render/overlay2d/text2d.h"
@@ -144,6 +145,24 @@ TEST_F(OverlayTypesTest, SettersReachTheirOwnFields) {
   EXPECT_EQ(tri->layer, 16);
   tri2d_set_blend(tri, 0x25);
   EXPECT_EQ(d->flags & kPrim2dBlendMask, 5u);
+
+  // Sprite calls on another type or on no task read 0 and write nothing.
+  const TriangleData before = *d;
+  for (Task* other : {tri, static_cast<Task*>(nullptr)}) {
+    sprite2d_set_position(other, 9, 9);
+    sprite2d_set_size(other, 9, 9);
+    sprite2d_set_colour(other, 0x99999999u);
+    sprite2d_set_texture(other, 9);
+    sprite2d_set_uv_corners(other, corners);
+    const float none[] = {sprite2d_get_x(other),       sprite2d_get_y(other),       sprite2d_get_width(other),
+                          sprite2d_get_height(other),  sprite2d_get_pivot_x(other), sprite2d_get_pivot_y(other),
+                          sprite2d_get_scale_x(other), sprite2d_get_scale_y(other), sprite2d_get_angle(other)};
+    for (float v : none) EXPECT_EQ(v, 0.0f);
+    EXPECT_EQ(sprite2d_get_colour(other), 0u);
+    EXPECT_EQ(sprite2d_get_texture(other), 0u);
+    EXPECT_EQ(sprite2d_get_texture1(other), 0u);
+  }
+  EXPECT_EQ(std::memcmp(&before, d, sizeof before), 0);
 }
 
 TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
@@ -182,6 +201,21 @@ TEST_F(OverlayTypesTest, CornersFollowPivotScaleAndRotation) {
   EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &across, 1));
   EXPECT_FALSE(sprite2d_hit_circle(t, 1, 1, &centre, 10));
   EXPECT_FALSE(sprite2d_hit_point(nullptr, 1, 1, 0, 0));
+
+  // The quad of a task: no offset, the factors applied; other tasks have none.
+  Quad2D quad{};
+  EXPECT_EQ(quad2d_compute_corners(&quad, t, 2, 1), 1);
+  EXPECT_NEAR(quad.corner[0].x, 200.0f - 70.7107f - 17.6777f, 1e-3f);
+  sprite2d_set_angle(t, 0.0f);
+  EXPECT_EQ(quad2d_compute_corners(&quad, t, 2, 1), 0);
+  EXPECT_EQ(quad.corner[0].x, 100.0f);
+  EXPECT_EQ(quad.corner[3].y, 125.0f);
+  Task* line = line2d_draw(1, 0, 0, 0xFFFFFFFFu, 5, 5, 0xFFFFFFFFu, 20);
+  for (Task* none : {line, static_cast<Task*>(nullptr)}) {
+    Quad2D untouched{};
+    EXPECT_EQ(quad2d_compute_corners(&untouched, none, 1, 1), 0);
+    EXPECT_EQ(untouched.corner[3].x, 0.0f);
+  }
 
   // Segments and other sprites, the factors widening each quad.
   sprite2d_set_angle(t, 0.0f);
@@ -262,7 +296,10 @@ TEST_F(OverlayTypesTest, UvFromScreenGivesTheTextureCoordinatesUnderTheSprite) {
   }
   // A size of 0, and textures that do not exist, change nothing.
   Task* t = sprite2d_draw_rect(3, 0xFFFFFFFFu, 200, 100, 100, 50, 0.5f, 0.5f, 1, 1, 20);
-  sprite2d_uv_from_screen(t, 0, 0, 200, 0, 0, 1);
+  for (float w : {0.0f, -1.0f}) {
+    sprite2d_uv_from_screen(t, 0, w, 200, 0, 0, 1);
+    sprite2d_uv_from_screen(t, 1, 400, w, 0, 0, 1);
+  }
   sprite2d_uv_from_screen_texture(t, 0, 0, 1);
   sprite2d_set_texture1(t, 77);
   sprite2d_uv1_from_screen_texture(t, 0, 0, 1);

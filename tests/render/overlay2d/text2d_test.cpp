@@ -70,7 +70,12 @@ TEST_F(Text2dTest, FontTakesItsOwnRunOfCrops) {
 
 TEST_F(Text2dTest, CharactersMapToCropsAndOutsideOnesAreSkipped) {
   ASSERT_EQ(place("A", v_), 1);
-  EXPECT_FLOAT_EQ(v_[0].tu0, 33 / 100.0f);
+  // Glyph 33 is the crop at u 0.33, 0.01 wide and 0.5 tall.
+  const float uv[4][2] = {{0.33f, 0}, {0.34f, 0}, {0.33f, 0.5f}, {0.34f, 0.5f}};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_FLOAT_EQ(v_[k].tu0, uv[k][0]) << k;
+    EXPECT_FLOAT_EQ(v_[k].tv0, uv[k][1]) << k;
+  }
   EXPECT_EQ(place("\x1f", v_), 0);
   // Code 32 + 95 = 127 lies past the font; it does not move the pen.
   ASSERT_EQ(place("\x7f" "A", v_), 1);
@@ -199,12 +204,45 @@ void grow_second(Task*, int index, GlyphAdjust* adjust, uintptr_t argument) {
   }
 }
 
+void copy_to_second(Task*, int index, GlyphAdjust* adjust, uintptr_t argument) {
+  if (index == 1) *adjust = *reinterpret_cast<const GlyphAdjust*>(argument);
+}
+
 TEST_F(Text2dTest, GlyphCallbackAdjustsSingleGlyphs) {
   text_set_glyph_callback(task_, grow_second, 2);
   ASSERT_EQ(place("AA", v_), 2);
   EXPECT_FLOAT_EQ(v_[6].y - v_[4].y, 2 * (v_[2].y - v_[0].y));
   EXPECT_EQ(v_[4].diffuse, 0xFFFF0000u);
   EXPECT_EQ(v_[0].diffuse, 0xFF00FF00u);
+
+  // Each field of the adjustment moves the second glyph's corners (top-left,
+  // top-right, bottom-left, bottom-right) from where they stand unadjusted;
+  // the glyph is 2.56 x 32 pixels about its centre.
+  text_set_glyph_callback(task_, nullptr, 0);
+  ScreenVertex plain[8];
+  ASSERT_EQ(place("AA", plain), 2);
+  struct Row {
+    const char* what;
+    GlyphAdjust adjust;
+    float dx[4], dy[4];
+  } rows[] = {
+      {"x offset", {3, 0.0f, 1.0f, 1.0f, 0.0f, 0.5f, 0.5f, 0xFF00FF00u}, {3, 3, 3, 3}, {0, 0, 0, 0}},
+      {"y offset", {0, 2.5f, 1.0f, 1.0f, 0.0f, 0.5f, 0.5f, 0xFF00FF00u}, {0, 0, 0, 0}, {2.5f, 2.5f, 2.5f, 2.5f}},
+      {"wider from the left", {0, 0.0f, 2.0f, 1.0f, 0.0f, 0.0f, 0.5f, 0xFF00FF00u}, {0, 2.56f, 0, 2.56f}, {0, 0, 0, 0}},
+      {"taller from the top", {0, 0.0f, 1.0f, 2.0f, 0.0f, 0.5f, 0.0f, 0xFF00FF00u}, {0, 0, 0, 0}, {0, 0, 32, 32}},
+      // A quarter turn takes a corner (a, b) from the centre to (b, -a).
+      {"quarter turn", {0, 0.0f, 1.0f, 1.0f, 1.5707964f, 0.5f, 0.5f, 0xFF00FF00u},
+       {-14.72f, -17.28f, 17.28f, 14.72f}, {17.28f, 14.72f, -14.72f, -17.28f}},
+  };
+  for (const Row& r : rows) {
+    text_set_glyph_callback(task_, copy_to_second, reinterpret_cast<uintptr_t>(&r.adjust));
+    ASSERT_EQ(place("AA", v_), 2) << r.what;
+    for (int k = 0; k < 4; ++k) {
+      EXPECT_NEAR(v_[4 + k].x - plain[4 + k].x, r.dx[k], 1e-3f) << r.what << " corner " << k;
+      EXPECT_NEAR(v_[4 + k].y - plain[4 + k].y, r.dy[k], 1e-3f) << r.what << " corner " << k;
+      EXPECT_EQ(v_[k].x, plain[k].x) << r.what << ": the first glyph stays";
+    }
+  }
 }
 
 TEST_F(Text2dTest, StringsAreBounded) {

@@ -114,6 +114,7 @@ TEST_F(TaskTest, RegistrationFollowsOrderAndRefusesOversizeAndSixteenth) {
   EXPECT_EQ(task_type_register(nullptr, nullptr, nullptr, nullptr, 0), 0);
   tasks_reset();  // keeps the table
   EXPECT_NE(task_type_get(15)->registered, 0u);
+  for (int outside : {-1, 16, 1000}) EXPECT_EQ(task_type_get(outside), nullptr) << outside;
 }
 
 uint32_t kill_self(Task*) { return 1; }

@@ -73,6 +73,17 @@ TEST_F(ViewTest, DefaultsAndTheScreenWords) {
   view_set_screen(800, 600, partial);
   EXPECT_EQ(get_virtual_screen_width(), 320);
   EXPECT_EQ(get_virtual_screen_height(), 600);
+  // Each word of a layout stands alone; a 0 takes the back buffer's side.
+  for (int i = 0; i < 5; ++i) {
+    int one[5] = {0, 0, 0, 0, 0};
+    one[i] = 100 + i;
+    view_set_screen(800, 600, one);
+    const int got[5] = {get_layout_width(), get_layout_height(), get_virtual_screen_width(),
+                        get_virtual_screen_height(), get_screen_orientation()};
+    const int otherwise[5] = {800, 600, 800, 600, 0};
+    for (int w = 0; w < 5; ++w) EXPECT_EQ(got[w], w == i ? one[i] : otherwise[w]) << i << " " << w;
+  }
+  view_set_screen(800, 600, partial);
 
   const ViewState& s = *view_state(0);
   const float k = 1.0f / std::sqrt(3.0f);
@@ -101,6 +112,48 @@ TEST_F(ViewTest, DefaultsAndTheScreenWords) {
   EXPECT_FALSE(view_is_enabled(1));
   EXPECT_EQ(get_camera_mode(0), 1);
   EXPECT_FLOAT_EQ(get_viewport_aspect(0), 640.0f / 480.0f);
+
+  // Every plain default, in both views.
+  for (int v = 0; v < kViewCount; ++v) {
+    // The lights first: a rebuild fits them to the view.
+    for (int l = 0; l < kExtraLightCount; ++l) {
+      const Vec3* p = get_extra_light_position(v, l);
+      const double light_rows[][2] = {{double(get_extra_light_enable(v, l)), 0},
+                                      {double(get_extra_light_type(v, l)), 1},
+                                      {get_extra_light_distance(v, l), 30},
+                                      {get_extra_light_focus(v, l), 4.8f},
+                                      {get_extra_light_radius(v, l), 5},
+                                      {get_extra_light_param(v, l), 0.008f},
+                                      {std::fabs(p->x) + std::fabs(p->y) + std::fabs(p->z), 0}};
+      for (const auto& r : light_rows) EXPECT_EQ(r[0], r[1]) << "view " << v << " extra light " << l;
+      expect_vec(*get_extra_light_direction(v, l), k, -k, k);
+    }
+    const Camera& c = view_state(v)->camera;
+    const struct {
+      const char* name;
+      double got, want;
+    } rows[] = {
+        {"fog", double(get_fog_enable(v)), 0},
+        {"fog start", get_fog_start(v), 0},
+        {"fog2", double(get_fog2_enable(v)), 0},
+        {"fog2 start", get_fog2_start(v), 0},
+        {"fog2 end", get_fog2_end(v), 0},
+        {"mode", double(get_camera_mode(v)), 1},
+        {"fov", get_camera_fov(v), 0.78539819f},
+        {"centre x", get_projection_center_x(v), 0.5f},
+        {"centre y", get_projection_center_y(v), 0.5f},
+        {"near", get_near(v), 0.1f},
+        {"far", get_far(v), 100},
+        {"far limit", get_far_limit(v), 100},
+        {"eye z", get_camera_eye(v)->z, 5},
+        {"clip mode", double(get_clip_plane_mode(v)), 0},
+        {"clip point y", get_clip_plane_point(v)->y, 0.1f},
+        {"clip normal y", get_clip_plane_normal(v)->y, 1},
+        {"shake frames", double(c.shake_frames), 0},
+        {"shake priority", double(c.shake_priority), 5},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.got, r.want) << "view " << v << " " << r.name;
+  }
 }
 
 TEST_F(ViewTest, DistancesViewportAndShakeRules) {
@@ -415,6 +468,11 @@ TEST_F(ViewTest, ProjectionOfTheOriginLandsAtTheScreenCentre) {
   bool differs = false;
   for (int i = 0; i < 16; ++i) differs |= std::fabs(s3->m[i] - s4->m[i]) > 1e-4f;
   EXPECT_TRUE(differs);
+  Mat4 product;
+  mat4_multiply(&product, get_view_matrix(0), get_projection_matrix(0));
+  expect_mat(*s3, product);
+  mat4_multiply(&product, get_projection_matrix(0), get_view_matrix(0));
+  expect_mat(*s4, product);
 }
 
 TEST_F(ViewTest, CameraModesPlaceTheCamera) {
@@ -453,6 +511,17 @@ TEST_F(ViewTest, CameraModesPlaceTheCamera) {
   expect_mat(*get_camera_matrix(0), given);
   expect_vec(*get_camera_eye(0), -4.0f, 0.5f, 2.0f);
   expect_vec(*get_camera_angles(0), 0.0f, 1.0f, 0.0f);
+  mat4_multiply(&product, get_view_matrix(0), &given);
+  expect_mat(product, identity);
+  // Mode 1: looking from the eye at the target; the view matrix undoes it too.
+  set_camera_mode(0, 1);
+  const Vec3 eye{3.0f, 4.0f, -5.0f}, target{0.0f, 1.0f, 0.0f};
+  set_camera_look_at(0, &eye, &target, nullptr);
+  mat4_multiply(&product, get_view_matrix(0), get_camera_matrix(0));
+  expect_mat(product, identity);
+  Vec3 target_in_view;
+  mat4_transform_point(&target_in_view, get_view_matrix(0), &target);
+  expect_vec(target_in_view, 0.0f, 0.0f, std::sqrt(9.0f + 9.0f + 25.0f), 1e-4f);
 
   // Mode 3: the view matrix given; the eye is the inverse's translation.
   set_camera_mode(0, 3);
@@ -525,6 +594,17 @@ TEST_F(ViewTest, ExtraLightsFitTheirSphere) {
   Mat4 identity;
   mat4_identity(&identity);
   expect_mat(product, identity);
+  // Each light's products of its view (a) and projection (c): d = c x a, e = a x c.
+  for (int l = 0; l < kExtraLightCount; ++l) {
+    SCOPED_TRACE(l);
+    mat4_multiply(&product, get_light_matrix_a(0, l), get_light_matrix_c(0, l));
+    expect_mat(*get_light_matrix_d(0, l), product);
+    mat4_multiply(&product, get_light_matrix_c(0, l), get_light_matrix_a(0, l));
+    expect_mat(*get_light_matrix_e(0, l), product);
+    mat4_multiply(&product, get_light_matrix_a(0, l), get_light_matrix_b(0, l));
+    expect_mat(product, identity);
+  }
+  EXPECT_NE(get_light_matrix_c(0, 0)->m[0], get_light_matrix_c(0, 1)->m[0]) << "the two lights differ here";
 }
 
 TEST_F(ViewTest, MirrorSlotsReflectInTheClipPlaneAndClipAtIt) {

@@ -97,11 +97,12 @@ TEST_F(RenderViews, AViewDrawsItsLayersIntoItsOwnTarget) {
   EXPECT_EQ(get_depth_surface_object(v->depth_surface)->width, 32);
   EXPECT_EQ(find_texture(kRenderViewPackage, "mirror"), v->target_texture);
   EXPECT_EQ(find_crop(kRenderViewPackage, "mirror"), v->crop);
-  const AssetHandle target = v->target_texture;
+  const AssetHandle target = v->target_texture, crop = v->crop;
   const std::string start_name = "n_0000000" + std::to_string(v - render_view_pool()->views);
   render_view_free(v);
   EXPECT_EQ(find_texture(kRenderViewPackage, "mirror"), 0u);
   EXPECT_EQ(find_texture(kRenderViewPackage, start_name.c_str()), target);
+  EXPECT_EQ(find_crop(kRenderViewPackage, start_name.c_str()), crop);
   EXPECT_EQ(get_texture_object(target)->width, 0);
 }
 
@@ -128,6 +129,7 @@ TEST_F(RenderViews, HoldEightAndFollowTheirOwners) {
   EXPECT_EQ(render_view_find(long_name.substr(0, 32).c_str()), v);
   render_views_on_device_lost();
   EXPECT_EQ(render_views_count(), 0);
+  EXPECT_EQ(render_view_create(7, 1, 1, "first"), &render_view_pool()->views[0]) << "the pool starts over in order";
   EXPECT_EQ(render_view_hash_name(nullptr), 0u);
 
   // A task reset forgets the views in use: a pointer kept from before frees

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "assets/asset_registry.h"
@@ -8,6 +9,7 @@
 #include "render/device/gfx_resources.h"
 #include "render/device/shaders.h"
 #include "render/graphics/graphics.h"
+#include "render/left_states.h"
 #include "render/tasks/task.h"
 #include "render/view/view_state.h"
 #include "render/world/prim3d.h"
@@ -340,6 +342,50 @@ TEST_F(Sprite3dDraw, LinesAndTrianglesBatchByTheirStates) {
   EXPECT_EQ(draws[1].render_states[GPU_RS_ZWRITEENABLE], 0u);
 }
 
+TEST_F(Sprite3dDraw, ASpriteRunSetsItsStatesOverWhatAnEarlierDrawLeft) {
+  Task* sprite = board(0, 0, 0, 2.0f, 0xFFFFFFFFu);
+  ASSERT_NE(sprite, nullptr);
+  GpuDevice* d = gfx_device();
+  const LeftState states[] = {
+      {GPU_RS_ALPHATESTENABLE, 1, 0},
+      {GPU_RS_ALPHAREF, 9, 0},
+      {GPU_RS_ALPHAFUNC, GPU_CMP_LESS, GPU_CMP_GREATER},
+      {GPU_RS_ZWRITEENABLE, 1, 0},
+      {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
+      {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
+      {GPU_RS_ALPHABLENDENABLE, 0, 1},
+      {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
+      {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
+      {GPU_RS_LIGHTING, 1, 0},
+  };
+  gpu_begin_scene(d);
+  leave_states(d, states);
+  for (GpuSamplerState s : {GPU_SAMP_MAGFILTER, GPU_SAMP_MINFILTER}) gpu_set_sampler_state(d, 0, s, GPU_FILTER_POINT);
+  gpu_trace_enable(d, true);
+  sprite3d_draw_batch(&sprite, 1);
+  gpu_end_scene(d);
+  size_t n = 0;
+  const GpuTraceDraw* draw = gpu_trace_current_frame(d, &n);
+  ASSERT_EQ(n, 1u);
+  expect_states_set(*draw, states, "sprite");
+  // Stage 0 texture times colour, stage 1 the result times its texture.
+  expect_stage(*draw, 0, GPU_TOP_MODULATE, GPU_TA_TEXTURE, GPU_TA_DIFFUSE, "sprite");
+  expect_stage(*draw, 1, GPU_TOP_MODULATE, GPU_TA_CURRENT, GPU_TA_TEXTURE, "sprite");
+  for (GpuSamplerState s : {GPU_SAMP_MAGFILTER, GPU_SAMP_MINFILTER})
+    EXPECT_EQ(draw->sampler_states[0][s], uint32_t(GPU_FILTER_LINEAR)) << s;
+  // Blend pairs 0 and 1 are fogged, the others not.
+  for (const auto& [blend, fog] : {std::pair{0, 1u}, {1, 1u}, {2, 0u}, {3, 0u}}) {
+    sprite3d_set_blend(sprite, static_cast<uint8_t>(blend));
+    gpu_begin_scene(d);
+    gpu_set_render_state(d, GPU_RS_FOGENABLE, 1 - fog);
+    sprite3d_draw_batch(&sprite, 1);
+    gpu_end_scene(d);
+    draw = gpu_trace_current_frame(d, &n);
+    EXPECT_EQ(draw[n - 1].render_states[GPU_RS_FOGENABLE], fog) << "blend " << blend;
+  }
+  tasks_reap_marked();
+}
+
 TEST_F(Sprite3dDraw, APrimitiveDrawStartsInShadingModeZero) {
   const Vec3 a{-3, 0, 0}, b{3, 0, 0};
   Task* line = line3d_draw(1, &a, 0xFFFFFFFFu, &b, 0xFFFFFFFFu);
@@ -349,8 +395,28 @@ TEST_F(Sprite3dDraw, APrimitiveDrawStartsInShadingModeZero) {
                             1.0f, nullptr, 0),
             1);
   ASSERT_EQ(shader_set()->mode, 1);
+  // What an earlier draw left behind does not reach the line.
+  GpuDevice* d = gfx_device();
+  const LeftState states[] = {
+      {GPU_RS_ALPHABLENDENABLE, 0, 1},
+      {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
+      {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
+      {GPU_RS_ZWRITEENABLE, 0, 1},
+      {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
+      {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
+      {GPU_RS_FOGENABLE, 1, 0},
+      {GPU_RS_LIGHTING, 1, 0},
+  };
+  leave_states(d, states);
+  gfx_bind_texture(d, 0, get_texture_object(get_green_texture()), 1);
+  gpu_trace_enable(d, true);
   line3d_draw_batch(&line, 1);
   gpu_end_scene(gfx_device());
+  size_t n = 0;
+  const GpuTraceDraw* draw = gpu_trace_current_frame(d, &n);
+  ASSERT_EQ(n, 1u);
+  expect_states_set(*draw, states, "line");
+  EXPECT_EQ(draw->textures[0], gpu_texture_id(gfx_white_texture()->texture));
   EXPECT_EQ(shader_set()->mode, 0);
   EXPECT_EQ(shader_set()->last_vertex, 0);
   EXPECT_EQ(shader_set()->last_pixel, 0);
