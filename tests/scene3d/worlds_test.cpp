@@ -259,6 +259,42 @@ TEST(CollisionWorld, BoundedBodyIsMovedBackInsideAPlaneItCrowds) {
   EXPECT_EQ(push.z, 0.0f);
 }
 
+TEST(CollisionWorld, ReleasedBodiesGoBackToThePoolAndLeaveTheStep) {
+  collworld_init();
+  CollisionBody* bodies[kCollisionBodies];
+  for (int i = 0; i < kCollisionBodies; ++i) {
+    const Vec3 p{static_cast<float>(i) * 10.0f, 0, 0};
+    bodies[i] = collworld_body_create(nullptr, 1.0f, 1.0f, &p, kBodyMovable | 1u, 1);
+    ASSERT_NE(bodies[i], nullptr);
+  }
+  EXPECT_EQ(collworld_body_create(nullptr, 1.0f, 1.0f, nullptr, 1, 1), nullptr) << "the pool is full";
+  // The oldest (last in the used list), one in the middle and the newest.
+  const int released[] = {0, 60, kCollisionBodies - 1};
+  for (int i : released) collworld_body_release(bodies[i]);
+  EXPECT_EQ(collworld_count(), static_cast<uint32_t>(kCollisionBodies - 3));
+  // A body released last is handed out first, each one once.
+  const Vec3 onto_61{611.0f, 0, 0};
+  for (int k = 2; k >= 0; --k) {
+    CollisionBody* again = collworld_body_create(nullptr, 1.0f, 1.0f, &onto_61, kBodyMovable | 1u, 1);
+    EXPECT_EQ(again, bodies[released[k]]);
+  }
+  EXPECT_EQ(collworld_body_create(nullptr, 1.0f, 1.0f, nullptr, 1, 1), nullptr);
+  // The three reused bodies stand on body 61 and push it; the rest of the
+  // list still steps, so untouched bodies keep their places.
+  collworld_step();
+  Vec3 push{};
+  EXPECT_TRUE(collworld_body_push(bodies[61], &push));
+  EXPECT_LT(push.x, 0.0f);
+  EXPECT_FALSE(collworld_body_push(bodies[1], nullptr));
+  EXPECT_EQ(bodies[1]->position.x, 10.0f);
+  // Released, a body takes no part in the next step.
+  for (int i : released) collworld_body_release(bodies[i]);
+  collworld_step();
+  EXPECT_FALSE(collworld_body_push(bodies[61], &push));
+  EXPECT_EQ(push.x, 0.0f);
+  collworld_clear();
+}
+
 int callbacks = 0;
 void on_hit(RayHit*, Collider*) { ++callbacks; }
 
