@@ -707,6 +707,21 @@ TEST_F(Motion, SpringStepsPullBothEndsFallAndBounceOffTheGround) {
     EXPECT_NEAR(pos(bone_chain_nth(p->bones, 3)->world).y, cp->pos.y, 1e-5f);
     bone_set_springs(p, "a", 0);
   }
+  // Thrown sideways as much along x as along z, the last particle swings
+  // out equally along both.
+  raycol_init();
+  motion_bind(p, static_cast<int32_t>(hang), 0);
+  const Mat4 start = translation(0, 20, 0);
+  anim_update_player(p, &start, 0, nullptr, 0, 1);
+  ASSERT_TRUE(bone_set_springs(p, "a", 1));
+  SpringParticle* thrown = bone_chain_nth(p->bones, 3)->particle;
+  thrown->vel = Vec3{0.25f, 0.0f, 0.25f};
+  anim_update_player(p, &start, 0, nullptr, 0, 0);
+  EXPECT_GT(thrown->pos.x, 0.05f);
+  EXPECT_FLOAT_EQ(thrown->pos.z, thrown->pos.x);
+  EXPECT_GT(thrown->vel.x, 0.0f);
+  EXPECT_FLOAT_EQ(thrown->vel.z, thrown->vel.x);
+  bone_set_springs(p, "a", 0);
   raycol_init();
 }
 

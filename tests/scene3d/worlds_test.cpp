@@ -121,6 +121,21 @@ TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
   SphereWorldObject* high = sphereworld_create_object(nullptr, &above, kMovable, 1, 1.0f);
   sphereworld_update();
   EXPECT_FALSE(sphereworld_any_contact(1));
+  // Radii 1 each: contact below a centre distance of 2 in every direction.
+  const struct {
+    Vec3 apart;
+    bool contact;
+  } offsets[] = {{{0, 0, 1.5f}, true},  {{0.5f, 0, 1.9f}, true},  {{0, 1.9f, 0.5f}, true},
+                 {{1.5f, 0, 1.5f}, false}, {{1.5f, 1.5f, 0}, false}, {{0, 1.5f, 1.5f}, false}};
+  for (const auto& o : offsets) {
+    const Mat4 here = at(20, 0, 0), there = at(20 + o.apart.x, o.apart.y, o.apart.z);
+    SphereWorldObject* p = sphereworld_create_object(nullptr, &here, kMovable, 1, 1.0f);
+    SphereWorldObject* q = sphereworld_create_object(nullptr, &there, kMovable, 1, 1.0f);
+    sphereworld_update();
+    EXPECT_EQ(sphereworld_any_contact(1), o.contact) << o.apart.x << " " << o.apart.y << " " << o.apart.z;
+    sphereworld_release_object(p);
+    sphereworld_release_object(q);
+  }
   sphereworld_release_object(low);
   sphereworld_release_object(high);
   sphereworld_release_object(a);
