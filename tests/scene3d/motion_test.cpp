@@ -543,6 +543,38 @@ TEST_F(Motion, InverseKinematicsReachesOrClamps) {
   }
 }
 
+TEST_F(Motion, InverseKinematicsLeavesAJointTooCloseToTheEffectorOrGoalUnturned) {
+  // Joints 1 apart along x; the effector (the fourth record) just past the
+  // third joint. Over one pass the third joint turns towards a goal above it
+  // unless the effector or the goal lies within 0.001 of it.
+  const struct {
+    const char* what;
+    float effector;  // past the third joint, along x
+    Vec3 goal;
+    bool turns;
+  } cases[] = {
+      {"both well away", 0.002f, {2, 1, 0}, true},
+      {"the effector on the joint", 0.0005f, {2, 1, 0}, false},
+      {"the goal on the joint", 1.0f, {2, 0.0005f, 0}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BonePose poses[4] = {};
+    BonePose* chain[4];
+    for (int i = 0; i < 4; ++i) {
+      const Vec3 at{i < 3 ? static_cast<float>(i) : 2.0f + c.effector, 0, 0};
+      mat4_translation(&poses[i].pose, &at);
+      chain[i] = &poses[i];
+    }
+    ik_solve_chain(chain, 4, &c.goal, 0);
+    // The third joint's pose relative to the second: still unturned or not.
+    Mat4 inverse, local;
+    mat4_invert(&inverse, &poses[1].pose);
+    mat4_multiply(&local, &inverse, &poses[2].pose);
+    EXPECT_EQ(std::fabs(local.m[0] - 1.0f) > 0.1f, c.turns) << local.m[0];
+  }
+}
+
 TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   const AssetHandle anim = add_anim("still", animation("still", 2, {{"a", move_x(0)}}));
   motion_bind(p, static_cast<int32_t>(tree), static_cast<int32_t>(anim));
