@@ -302,6 +302,32 @@ TEST_F(CollisionMesh, SharedTrianglesPastTheirCountAreNeverTouched) {
   }
 }
 
+TEST(RayCollision, LinesAndSegmentsPassWithinASphereOrNot) {
+  // The sphere at the origin; each line runs along x, offset in y and z.
+  const struct {
+    const char* name;
+    Vec3 a, b;
+    bool line, segment;
+  } cases[] = {
+      {"through the centre", {-2, 0, 0}, {2, 0, 0}, true, true},
+      {"grazing inside", {-2, 0.3f, 0.3f}, {2, 0.3f, 0.3f}, true, true},
+      {"passing at 0.8", {-2, 0, 0.8f}, {2, 0, 0.8f}, false, false},
+      {"passing at 0.6 across y and z", {-2, 0.36f, 0.48f}, {2, 0.36f, 0.48f}, false, false},
+      {"ending short of it", {-3, 0, 0}, {-1, 0, 0}, true, false},
+      {"ending on its surface", {-3, 0, 0}, {-0.5f, 0, 0}, true, true},
+      {"starting past it", {1, 0.1f, 0}, {3, 0.1f, 0}, true, false},
+      {"a point inside", {0.2f, 0, 0}, {0.2f, 0, 0}, false, true},
+  };
+  const Vec3 centre{0, 0, 0};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Vec3 v;
+    vec3_sub(&v, &c.b, &c.a);
+    EXPECT_EQ(ray_passes_within(&c.a, &v, &centre, 0.5f), c.line);
+    EXPECT_EQ(segment_passes_within(&c.a, &c.b, &centre, 0.5f), c.segment);
+  }
+}
+
 TEST_F(CollisionMesh, TrianglesWithoutANormalAreNeverHit) {
   // Its corners on one line: no normal, so neither rays nor spheres touch it.
   CollBuilder b;

@@ -589,6 +589,7 @@ TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   EXPECT_NEAR(m.m[9], 0.0f, 1e-4f);
   EXPECT_NEAR(m.m[10], 1.0f, 1e-4f);
   EXPECT_NEAR(m.m[12], 1.0f, 1e-5f);
+  expect_vec(row(m, 1), {0, 1, 0}, "up across the bone's own x", 1e-4f);
   // A target 45 degrees to the side with an up hint, at half weight: the
   // bone turns half way, 22.5 degrees.
   const Vec3 side{11, 0, 10}, up{0, 1, 0};
@@ -601,6 +602,14 @@ TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   // One-shot: the next update poses it as the animation says.
   update(0);
   expect_vec(row(m, 2), {0, 0, 1}, "back", 1e-5f);
+  // An override cleared by a zero weight leaves nothing of itself behind.
+  const Mat4 lift = translation(0, 1, 0);
+  EXPECT_TRUE(bone_set_local_override(p, 1, &lift, 1.0f, 0));
+  EXPECT_TRUE(bone_set_local_override(p, 1, &lift, 0.0f, 0));
+  const BonePose* cleared = bone_chain_nth(p->bones, 1);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(cleared->override_matrix.m[k], k % 5 == 0 ? 1.0f : 0.0f) << k;
+  EXPECT_EQ(cleared->weight, 0.0f);
+  EXPECT_EQ(cleared->flags & kBoneKindMask, 0u);
 }
 
 TEST_F(Motion, SpringBonesHangAndSettle) {
