@@ -325,6 +325,7 @@ TEST(RayCollision, LinesAndSegmentsPassWithinASphereOrNot) {
     vec3_sub(&v, &c.b, &c.a);
     EXPECT_EQ(ray_passes_within(&c.a, &v, &centre, 0.5f), c.line);
     EXPECT_EQ(segment_passes_within(&c.a, &c.b, &centre, 0.5f), c.segment);
+    EXPECT_EQ(sphereworld_segment_hits_sphere(&c.a, &c.b, &centre, 0.5f), c.segment);
   }
 }
 
