@@ -105,6 +105,13 @@ TEST(SphereWorld, SetsPushApartSphereBySphere) {
     EXPECT_NEAR(a->spheres->world_centre.x, -2.25f, 1e-6f);
     EXPECT_NEAR(a->spheres->next->world_centre.x, 1.75f, 1e-6f);
   }
+  // A single sphere just touching the set's right sphere: no contact.
+  sphereworld_init();
+  const Mat4 origin = at(0, 0, 0), touching = at(4, 0, 0);
+  SphereWorldObject* s = sphereworld_create_object(&set, &origin, kMovable, 1, 4.0f);
+  ASSERT_NE(sphereworld_create_object(nullptr, &touching, kMovable, 1, 1.0f), nullptr);
+  sphereworld_update();
+  EXPECT_FALSE(sphereworld_object_contacts(s, nullptr, nullptr));
   sphereworld_init();
 }
 
