@@ -10,6 +10,7 @@
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "scene3d/collision_world.h"
+#include "scene3d/part_api.h"
 #include "scene3d/ray_collision.h"
 #include "scene3d/sphere_world.h"
 
@@ -414,6 +415,19 @@ TEST(RayCollision, SphereHitFromInsideIsAtTheOrigin) {
   ASSERT_TRUE(collider_test_sphere(c, &o2, &v, &t, &point, &normal));
   EXPECT_NEAR(t, 0.3f, 1e-6f);
   EXPECT_NEAR(normal.z, -1.0f, 1e-6f);
+}
+
+TEST(RayCollision, PartSphereCollidersCarryNoUserWords) {
+  raycol_init();
+  const Mat4 owner = at(1, 2, 3);
+  const Vec3 offset{0, 1, 0};
+  const Collider* c = part_new_sphere_collider(&offset, 0.5f, &owner, 4);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->user_a, 0u);
+  EXPECT_EQ(c->user_b, 0u);
+  EXPECT_EQ(c->category, 4u);
+  EXPECT_EQ(c->radius, 0.5f);
+  raycol_init();
 }
 
 }  // namespace
