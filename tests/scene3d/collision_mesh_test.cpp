@@ -274,6 +274,61 @@ TEST_F(CollisionMesh, SphereSweepTouchesFacesEdgesAndVertices) {
   }
 }
 
+TEST_F(CollisionMesh, SharedTrianglesPastTheirCountAreNeverTouched) {
+  // Cell 0 a floor at y = 0 over [0, 1] x [0, 1]; shared triangles of cell 0,
+  // the first off to the side, the second at y = 0.5 over the floor. With a
+  // count of 1 the second one's bytes still follow the first.
+  CollBuilder b;
+  b.cells.push_back(floor_cell(0, 0, 0.0f, 1.0f, 10));
+  b.shared.push_back({CollTri{{0, 0.5f, 5}, {1, 0.5f, 5}, {1, 0.5f, 6}, 30}, {0}});
+  b.shared.push_back({CollTri{{0, 0.5f, 0}, {1, 0.5f, 0}, {1, 0.5f, 1}, 31}, {0}});
+  const struct {
+    const char* name;
+    uint32_t count;
+    uint32_t ray_attribute;
+    bool sphere_hit;
+  } cases[] = {{"both", 2, 31, true}, {"the first only", 1, 10, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Blob blob = b.build(c.name);
+    blob.set(76, c.count);
+    const CollisionRecord* rec = get_collision_record(register_collision("pkg", c.name, blob.bytes.data(), blob.size()));
+    ASSERT_NE(rec, nullptr);
+    const Vec3 o{0.75f, 1, 0.25f}, down{0, -2, 0}, centre{0.75f, 0.6f, 0.25f};
+    uint32_t attribute = 0;
+    EXPECT_TRUE(ray_cast_model(rec, nullptr, &o, &down, nullptr, nullptr, &attribute));
+    EXPECT_EQ(attribute, c.ray_attribute);
+    EXPECT_EQ(sphere_cast_model(rec, nullptr, &centre, 0.2f, nullptr, nullptr, nullptr, nullptr), c.sphere_hit);
+  }
+}
+
+TEST(RayCollision, LinesAndSegmentsPassWithinASphereOrNot) {
+  // The sphere at the origin; each line runs along x, offset in y and z.
+  const struct {
+    const char* name;
+    Vec3 a, b;
+    bool line, segment;
+  } cases[] = {
+      {"through the centre", {-2, 0, 0}, {2, 0, 0}, true, true},
+      {"grazing inside", {-2, 0.3f, 0.3f}, {2, 0.3f, 0.3f}, true, true},
+      {"passing at 0.8", {-2, 0, 0.8f}, {2, 0, 0.8f}, false, false},
+      {"passing at 0.6 across y and z", {-2, 0.36f, 0.48f}, {2, 0.36f, 0.48f}, false, false},
+      {"ending short of it", {-3, 0, 0}, {-1, 0, 0}, true, false},
+      {"ending on its surface", {-3, 0, 0}, {-0.5f, 0, 0}, true, true},
+      {"starting past it", {1, 0.1f, 0}, {3, 0.1f, 0}, true, false},
+      {"a point inside", {0.2f, 0, 0}, {0.2f, 0, 0}, false, true},
+  };
+  const Vec3 centre{0, 0, 0};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Vec3 v;
+    vec3_sub(&v, &c.b, &c.a);
+    EXPECT_EQ(ray_passes_within(&c.a, &v, &centre, 0.5f), c.line);
+    EXPECT_EQ(segment_passes_within(&c.a, &c.b, &centre, 0.5f), c.segment);
+    EXPECT_EQ(sphereworld_segment_hits_sphere(&c.a, &c.b, &centre, 0.5f), c.segment);
+  }
+}
+
 TEST_F(CollisionMesh, TrianglesWithoutANormalAreNeverHit) {
   // Its corners on one line: no normal, so neither rays nor spheres touch it.
   CollBuilder b;

@@ -372,6 +372,12 @@ TEST_F(Instancing, StageAndModels) {
   EXPECT_NE(made[0]->flags & kTaskVisible, 0u);
   EXPECT_EQ(made[1]->flags & kTaskVisible, 0u);
   EXPECT_EQ(made[0]->owner, get_stage_owner());
+  // Each node's matrix composes onto those before it: x = 1, 1 + 2, 1 + 2 + 4.
+  const float xs[] = {1.0f, 3.0f, 7.0f};
+  for (size_t i = 0; i < 3; ++i) {
+    const Mat4& w = task_data<MeshPart>(made[i])->world;
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(w.m[k], k == 12 ? xs[i] : (k % 5 == 0 ? 1.0f : 0.0f)) << i << " " << k;
+  }
   // Only house has a collision mesh of its name; it becomes ground.
   const Collider* wall_collider = mesh_part_collider(made[0]);
   ASSERT_NE(wall_collider, nullptr);

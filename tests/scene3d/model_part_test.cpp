@@ -89,6 +89,9 @@ TEST_F(ModelPartTest, PartWithoutPlayerAnswersNeutrally) {
   EXPECT_EQ(model_part_length(t), 0u);
   EXPECT_EQ(model_part_frames_played(t), 0u);
   EXPECT_FALSE(model_part_is_playing(t, 0));
+  EXPECT_FALSE(model_part_is_playing_to_limit(t));
+  EXPECT_FALSE(model_part_was_fading(t));
+  EXPECT_FALSE(model_part_at_start(t));
   EXPECT_FALSE(model_part_at_end(t));
   EXPECT_EQ(model_part_bone_tree(t), 0u);
   EXPECT_EQ(model_part_find_bone(t, "a"), -1);
@@ -317,6 +320,8 @@ TEST_F(ModelPartTest, MotionOperationsForwardToThePlayer) {
   EXPECT_TRUE(model_part_is_playing(t, 1));
   EXPECT_FALSE(model_part_is_playing(t, 0));
   EXPECT_TRUE(model_part_is_playing_to_limit(t));
+  model_part_set_loop_limit(t, 0);
+  EXPECT_FALSE(model_part_is_playing_to_limit(t)) << "one loop done, none allowed";
   model_part_set_frame(t, 1);
   EXPECT_TRUE(model_part_at_start(t));
   task_kill(t);

@@ -543,6 +543,38 @@ TEST_F(Motion, InverseKinematicsReachesOrClamps) {
   }
 }
 
+TEST_F(Motion, InverseKinematicsLeavesAJointTooCloseToTheEffectorOrGoalUnturned) {
+  // Joints 1 apart along x; the effector (the fourth record) just past the
+  // third joint. Over one pass the third joint turns towards a goal above it
+  // unless the effector or the goal lies within 0.001 of it.
+  const struct {
+    const char* what;
+    float effector;  // past the third joint, along x
+    Vec3 goal;
+    bool turns;
+  } cases[] = {
+      {"both well away", 0.002f, {2, 1, 0}, true},
+      {"the effector on the joint", 0.0005f, {2, 1, 0}, false},
+      {"the goal on the joint", 1.0f, {2, 0.0005f, 0}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    BonePose poses[4] = {};
+    BonePose* chain[4];
+    for (int i = 0; i < 4; ++i) {
+      const Vec3 at{i < 3 ? static_cast<float>(i) : 2.0f + c.effector, 0, 0};
+      mat4_translation(&poses[i].pose, &at);
+      chain[i] = &poses[i];
+    }
+    ik_solve_chain(chain, 4, &c.goal, 0);
+    // The third joint's pose relative to the second: still unturned or not.
+    Mat4 inverse, local;
+    mat4_invert(&inverse, &poses[1].pose);
+    mat4_multiply(&local, &inverse, &poses[2].pose);
+    EXPECT_EQ(std::fabs(local.m[0] - 1.0f) > 0.1f, c.turns) << local.m[0];
+  }
+}
+
 TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   const AssetHandle anim = add_anim("still", animation("still", 2, {{"a", move_x(0)}}));
   motion_bind(p, static_cast<int32_t>(tree), static_cast<int32_t>(anim));
@@ -557,6 +589,7 @@ TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   EXPECT_NEAR(m.m[9], 0.0f, 1e-4f);
   EXPECT_NEAR(m.m[10], 1.0f, 1e-4f);
   EXPECT_NEAR(m.m[12], 1.0f, 1e-5f);
+  expect_vec(row(m, 1), {0, 1, 0}, "up across the bone's own x", 1e-4f);
   // A target 45 degrees to the side with an up hint, at half weight: the
   // bone turns half way, 22.5 degrees.
   const Vec3 side{11, 0, 10}, up{0, 1, 0};
@@ -569,6 +602,14 @@ TEST_F(Motion, LookAtTurnsTheBoneTowardsTheTarget) {
   // One-shot: the next update poses it as the animation says.
   update(0);
   expect_vec(row(m, 2), {0, 0, 1}, "back", 1e-5f);
+  // An override cleared by a zero weight leaves nothing of itself behind.
+  const Mat4 lift = translation(0, 1, 0);
+  EXPECT_TRUE(bone_set_local_override(p, 1, &lift, 1.0f, 0));
+  EXPECT_TRUE(bone_set_local_override(p, 1, &lift, 0.0f, 0));
+  const BonePose* cleared = bone_chain_nth(p->bones, 1);
+  for (int k = 0; k < 16; ++k) EXPECT_EQ(cleared->override_matrix.m[k], k % 5 == 0 ? 1.0f : 0.0f) << k;
+  EXPECT_EQ(cleared->weight, 0.0f);
+  EXPECT_EQ(cleared->flags & kBoneKindMask, 0u);
 }
 
 TEST_F(Motion, SpringBonesHangAndSettle) {
@@ -707,6 +748,21 @@ TEST_F(Motion, SpringStepsPullBothEndsFallAndBounceOffTheGround) {
     EXPECT_NEAR(pos(bone_chain_nth(p->bones, 3)->world).y, cp->pos.y, 1e-5f);
     bone_set_springs(p, "a", 0);
   }
+  // Thrown sideways as much along x as along z, the last particle swings
+  // out equally along both.
+  raycol_init();
+  motion_bind(p, static_cast<int32_t>(hang), 0);
+  const Mat4 start = translation(0, 20, 0);
+  anim_update_player(p, &start, 0, nullptr, 0, 1);
+  ASSERT_TRUE(bone_set_springs(p, "a", 1));
+  SpringParticle* thrown = bone_chain_nth(p->bones, 3)->particle;
+  thrown->vel = Vec3{0.25f, 0.0f, 0.25f};
+  anim_update_player(p, &start, 0, nullptr, 0, 0);
+  EXPECT_GT(thrown->pos.x, 0.05f);
+  EXPECT_FLOAT_EQ(thrown->pos.z, thrown->pos.x);
+  EXPECT_GT(thrown->vel.x, 0.0f);
+  EXPECT_FLOAT_EQ(thrown->vel.z, thrown->vel.x);
+  bone_set_springs(p, "a", 0);
   raycol_init();
 }
 

@@ -418,6 +418,10 @@ TEST_F(PartApi, EveryClassSetsOnlyItsOwnBitOrField) {
     Task* t = f.create();
     ASSERT_NE(t, nullptr) << f.name;
     uint32_t* flags = f.flags(t);
+    // From all bits clear and all bits set, so that a setter reaching past
+    // its own bits shows either way.
+    for (const uint32_t start : {0u, 0xFFFFFFFFu}) {
+    *flags = start;
     for (int k = 0; k < 8; ++k) {
       const uint32_t bit = 1u << bit_of[k];
       const uint32_t before = *flags;
@@ -433,6 +437,7 @@ TEST_F(PartApi, EveryClassSetsOnlyItsOwnBitOrField) {
       EXPECT_EQ(*flags, before | mask) << f.name << " field at " << field_of[k].shift;
       f.fields[k](t, 1u << field_of[k].width);  // past the width: nothing of it stays
       EXPECT_EQ(*flags, before & ~mask) << f.name << " field at " << field_of[k].shift;
+    }
     }
   }
 }

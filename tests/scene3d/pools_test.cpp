@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -261,9 +263,31 @@ TEST_F(ScenePools, ReleasedRecordsAreReusedFirstAndDoubleReleaseIsHarmless) {
   EXPECT_EQ(bone_chain_nth(chain, 3), nullptr);
   chain->particle = anim_aux_alloc();
   EXPECT_EQ(anim_aux_count(), 1u);
+  // Whatever a chain held, handed out again its records start over.
+  for (BonePose* b = chain; b != nullptr; b = b->next) {
+    std::memset(static_cast<void*>(&b->world), 0x3F, offsetof(BonePose, particle));
+    b->parent = chain;
+  }
   bone_chain_free(chain);
   EXPECT_EQ(bone_pose_count(), 0u);
   EXPECT_EQ(anim_aux_count(), 0u);
+  EXPECT_EQ(bone_chain_alloc(3, nullptr), last);
+  for (BonePose* b = last; b != nullptr; b = b->next) {
+    for (const Mat4* m : {&b->world, &b->pose, &b->skin, &b->snapshot, &b->override_matrix}) {
+      for (int i = 0; i < 16; ++i) EXPECT_EQ(m->m[i], i % 5 == 0 ? 1.0f : 0.0f);
+    }
+    EXPECT_TRUE(b->up.x == 0.0f && b->up.y == 0.0f && b->up.z == 0.0f);
+    EXPECT_TRUE(b->target.x == 0.0f && b->target.y == 0.0f && b->target.z == 0.0f);
+    EXPECT_EQ(b->weight, 0.0f);
+    EXPECT_EQ(b->flags, 0u);
+    EXPECT_EQ(b->track + b->mirror_track, 0);
+    EXPECT_EQ(b->mesh_bone, kBoneNoTrack);
+    EXPECT_EQ(b->name, nullptr);
+    EXPECT_EQ(b->name_hash, 0u);
+    EXPECT_EQ(b->particle, nullptr);
+    EXPECT_EQ(b->parent, nullptr);
+  }
+  bone_chain_free(last);
   EXPECT_EQ(bone_chain_alloc(kBonePosePoolSize + 1, nullptr), nullptr);
   EXPECT_EQ(bone_pose_count(), 0u);
 

@@ -10,6 +10,7 @@
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "scene3d/collision_world.h"
+#include "scene3d/part_api.h"
 #include "scene3d/ray_collision.h"
 #include "scene3d/sphere_world.h"
 
@@ -105,6 +106,13 @@ TEST(SphereWorld, SetsPushApartSphereBySphere) {
     EXPECT_NEAR(a->spheres->world_centre.x, -2.25f, 1e-6f);
     EXPECT_NEAR(a->spheres->next->world_centre.x, 1.75f, 1e-6f);
   }
+  // A single sphere just touching the set's right sphere: no contact.
+  sphereworld_init();
+  const Mat4 origin = at(0, 0, 0), touching = at(4, 0, 0);
+  SphereWorldObject* s = sphereworld_create_object(&set, &origin, kMovable, 1, 4.0f);
+  ASSERT_NE(sphereworld_create_object(nullptr, &touching, kMovable, 1, 1.0f), nullptr);
+  sphereworld_update();
+  EXPECT_FALSE(sphereworld_object_contacts(s, nullptr, nullptr));
   sphereworld_init();
 }
 
@@ -121,6 +129,21 @@ TEST(SphereWorld, TouchingIsNoContactAndReleaseReturnsTheObject) {
   SphereWorldObject* high = sphereworld_create_object(nullptr, &above, kMovable, 1, 1.0f);
   sphereworld_update();
   EXPECT_FALSE(sphereworld_any_contact(1));
+  // Radii 1 each: contact below a centre distance of 2 in every direction.
+  const struct {
+    Vec3 apart;
+    bool contact;
+  } offsets[] = {{{0, 0, 1.5f}, true},  {{0.5f, 0, 1.9f}, true},  {{0, 1.9f, 0.5f}, true},
+                 {{1.5f, 0, 1.5f}, false}, {{1.5f, 1.5f, 0}, false}, {{0, 1.5f, 1.5f}, false}};
+  for (const auto& o : offsets) {
+    const Mat4 here = at(20, 0, 0), there = at(20 + o.apart.x, o.apart.y, o.apart.z);
+    SphereWorldObject* p = sphereworld_create_object(nullptr, &here, kMovable, 1, 1.0f);
+    SphereWorldObject* q = sphereworld_create_object(nullptr, &there, kMovable, 1, 1.0f);
+    sphereworld_update();
+    EXPECT_EQ(sphereworld_any_contact(1), o.contact) << o.apart.x << " " << o.apart.y << " " << o.apart.z;
+    sphereworld_release_object(p);
+    sphereworld_release_object(q);
+  }
   sphereworld_release_object(low);
   sphereworld_release_object(high);
   sphereworld_release_object(a);
@@ -259,6 +282,42 @@ TEST(CollisionWorld, BoundedBodyIsMovedBackInsideAPlaneItCrowds) {
   EXPECT_EQ(push.z, 0.0f);
 }
 
+TEST(CollisionWorld, ReleasedBodiesGoBackToThePoolAndLeaveTheStep) {
+  collworld_init();
+  CollisionBody* bodies[kCollisionBodies];
+  for (int i = 0; i < kCollisionBodies; ++i) {
+    const Vec3 p{static_cast<float>(i) * 10.0f, 0, 0};
+    bodies[i] = collworld_body_create(nullptr, 1.0f, 1.0f, &p, kBodyMovable | 1u, 1);
+    ASSERT_NE(bodies[i], nullptr);
+  }
+  EXPECT_EQ(collworld_body_create(nullptr, 1.0f, 1.0f, nullptr, 1, 1), nullptr) << "the pool is full";
+  // The oldest (last in the used list), one in the middle and the newest.
+  const int released[] = {0, 60, kCollisionBodies - 1};
+  for (int i : released) collworld_body_release(bodies[i]);
+  EXPECT_EQ(collworld_count(), static_cast<uint32_t>(kCollisionBodies - 3));
+  // A body released last is handed out first, each one once.
+  const Vec3 onto_61{611.0f, 0, 0};
+  for (int k = 2; k >= 0; --k) {
+    CollisionBody* again = collworld_body_create(nullptr, 1.0f, 1.0f, &onto_61, kBodyMovable | 1u, 1);
+    EXPECT_EQ(again, bodies[released[k]]);
+  }
+  EXPECT_EQ(collworld_body_create(nullptr, 1.0f, 1.0f, nullptr, 1, 1), nullptr);
+  // The three reused bodies stand on body 61 and push it; the rest of the
+  // list still steps, so untouched bodies keep their places.
+  collworld_step();
+  Vec3 push{};
+  EXPECT_TRUE(collworld_body_push(bodies[61], &push));
+  EXPECT_LT(push.x, 0.0f);
+  EXPECT_FALSE(collworld_body_push(bodies[1], nullptr));
+  EXPECT_EQ(bodies[1]->position.x, 10.0f);
+  // Released, a body takes no part in the next step.
+  for (int i : released) collworld_body_release(bodies[i]);
+  collworld_step();
+  EXPECT_FALSE(collworld_body_push(bodies[61], &push));
+  EXPECT_EQ(push.x, 0.0f);
+  collworld_clear();
+}
+
 int callbacks = 0;
 void on_hit(RayHit*, Collider*) { ++callbacks; }
 
@@ -356,6 +415,19 @@ TEST(RayCollision, SphereHitFromInsideIsAtTheOrigin) {
   ASSERT_TRUE(collider_test_sphere(c, &o2, &v, &t, &point, &normal));
   EXPECT_NEAR(t, 0.3f, 1e-6f);
   EXPECT_NEAR(normal.z, -1.0f, 1e-6f);
+}
+
+TEST(RayCollision, PartSphereCollidersCarryNoUserWords) {
+  raycol_init();
+  const Mat4 owner = at(1, 2, 3);
+  const Vec3 offset{0, 1, 0};
+  const Collider* c = part_new_sphere_collider(&offset, 0.5f, &owner, 4);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->user_a, 0u);
+  EXPECT_EQ(c->user_b, 0u);
+  EXPECT_EQ(c->category, 4u);
+  EXPECT_EQ(c->radius, 0.5f);
+  raycol_init();
 }
 
 }  // namespace
