@@ -77,8 +77,6 @@ void keep_inside(CollisionBody* b) {
   }
 }
 
-void after_step() {}
-
 }  // namespace
 
 void collworld_clear() {
@@ -117,7 +115,6 @@ void collworld_step() {
   for (CollisionBody* b = world.used; b != nullptr; b = b->next) {
     if (b->flags & kBodyBounded) keep_inside(b);
   }
-  after_step();
 }
 
 void collworld_set_frustum(const Frustum* frustum) {
