@@ -258,6 +258,69 @@ TEST_F(GpuDeviceTest, DirectionalLightAndVertexFogShadeTransformedVertices) {
   EXPECT_NEAR(int(p & 0xFF), 128, 2);
 }
 
+// A quad at z = 0.5 with its corners at (+-0.5, +-0.5), lit by a red light
+// half a unit in front of the camera, looking along +z. Every corner is
+// sqrt(1.5) from the light, about 35.26 degrees off its axis, and turns
+// cos = 1 / sqrt(1.5) of its face to it: the centre shows one corner's light.
+TEST_F(GpuDeviceTest, PointAndSpotLightsFollowRangeAttenuationAndCones) {
+  struct Case {
+    const char* name;
+    uint32_t type;
+    float theta_deg, phi_deg, falloff, range, a0, a1, a2, view_z;
+    int red;
+  };
+  const Case cases[] = {
+      {"point, constant attenuation", GPU_LIGHT_POINT, 0, 0, 0, 2, 1, 0, 0, 0, 208},
+      {"point, out of range", GPU_LIGHT_POINT, 0, 0, 0, 1, 1, 0, 0, 0, 0},
+      {"point, constant attenuation 2", GPU_LIGHT_POINT, 0, 0, 0, 2, 2, 0, 0, 0, 104},
+      {"point, linear attenuation", GPU_LIGHT_POINT, 0, 0, 0, 2, 0, 1, 0, 0, 170},
+      {"point, quadratic attenuation", GPU_LIGHT_POINT, 0, 0, 0, 2, 0, 0, 1, 0, 139},
+      {"point, the view carries the light along", GPU_LIGHT_POINT, 0, 0, 0, 2, 1, 0, 0, 0.25f, 208},
+      {"spot, inside the inner cone", GPU_LIGHT_SPOT, 100, 120, 1, 2, 1, 0, 0, 0, 208},
+      {"spot, outside the outer cone", GPU_LIGHT_SPOT, 40, 60, 1, 2, 1, 0, 0, 0, 0},
+      {"spot, between the cones", GPU_LIGHT_SPOT, 40, 120, 1, 2, 1, 0, 0, 0, 150},
+      {"spot, between the cones, falloff 2", GPU_LIGHT_SPOT, 40, 120, 2, 2, 1, 0, 0, 0, 108},
+  };
+  const float kRad = 3.14159265f / 180;
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  GpuMaterial m{};
+  m.diffuse = {1, 1, 1, 1};
+  gpu_set_material(device, m);
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_NORMAL);
+  gpu_light_enable(device, 0, true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    float view[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, c.view_z, 1};
+    gpu_set_transform(device, GPU_TS_VIEW, view);
+    GpuLight light{};
+    light.type = c.type;
+    light.diffuse = {1, 0, 0, 1};
+    light.position[2] = -0.5f;
+    light.direction[2] = 2;  // not of unit length: the device normalises it
+    light.range = c.range;
+    light.falloff = c.falloff;
+    light.attenuation0 = c.a0;
+    light.attenuation1 = c.a1;
+    light.attenuation2 = c.a2;
+    light.theta = c.theta_deg * kRad;
+    light.phi = c.phi_deg * kRad;
+    ASSERT_EQ(gpu_set_light(device, 0, light), GPU_OK);
+    gpu_clear(device, GPU_CLEAR_TARGET, 0x0000FF, 1, 0);
+    struct V {
+      float x, y, z, nx, ny, nz;
+    } v[4] = {{-0.5f, 0.5f, 0.5f, 0, 0, -1},
+              {0.5f, 0.5f, 0.5f, 0, 0, -1},
+              {-0.5f, -0.5f, 0.5f, 0, 0, -1},
+              {0.5f, -0.5f, 0.5f, 0, 0, -1}};
+    ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
+    uint32_t p = pixel(kWidth / 2, kHeight / 2);
+    EXPECT_NEAR(int(p >> 16 & 0xFF), c.red, 2);
+    EXPECT_EQ(p & 0xFFFF, 0u);  // drawn over the blue clear, no ambient
+  }
+}
+
 TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
   gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
   set_sprite_states(device);
