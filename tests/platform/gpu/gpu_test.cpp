@@ -1,5 +1,6 @@
 // The drawing device on OpenGL: coverage, sampling, clears, viewport and
 // scissor, depth, render targets and textures, read back from the target.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/gpu/gpu_fixture.h"
@@ -73,6 +74,15 @@ TEST_F(GpuDeviceTest, ScissorAndViewportUseTopLeftCoordinates) {
   gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
   set_sprite_states(device);
   gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 1);
+  // Empty rectangles are taken (they pass nothing); turned ones are refused.
+  const struct {
+    GpuRect r;
+    GpuResult result;
+  } rects[] = {{{3, 2, 3, 7}, GPU_OK}, {{3, 2, 13, 2}, GPU_OK}, {{3, 2, 2, 7}, GPU_INVALID_CALL},
+               {{3, 2, 13, 1}, GPU_INVALID_CALL}};
+  for (const auto& c : rects) EXPECT_EQ(gpu_set_scissor_rect(device, c.r), c.result) << c.r.left << " " << c.r.right;
+  draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
+  EXPECT_EQ(rgb(pixel(3, 2)), 0u);  // under the last empty rectangle taken
   gpu_set_scissor_rect(device, GpuRect{3, 2, 13, 7});
   draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
   gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 0);
@@ -184,6 +194,12 @@ TEST_F(GpuDeviceTest, TexturesStartZeroedAndLockChecksTheRectangle) {
 }
 
 TEST_F(GpuDeviceTest, LostDeviceRefusesPresentUntilReset) {
+  // The last frame was white and drawn under a one-pixel scissor.
+  gpu_clear(device, GPU_CLEAR_TARGET, 0xFFFFFFFF, 1, 0);
+  set_sprite_states(device);
+  gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 1);
+  gpu_set_scissor_rect(device, GpuRect{0, 0, 1, 1});
+  draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
   gpu_debug_lose_device(device, GpuLossScript{1, true, 1});
   EXPECT_EQ(gpu_present(device), GPU_DEVICE_LOST);
   EXPECT_EQ(gpu_test_cooperative_level(device), GPU_DEVICE_LOST);
@@ -195,6 +211,8 @@ TEST_F(GpuDeviceTest, LostDeviceRefusesPresentUntilReset) {
   gpu_set_render_state(device, GPU_RS_ALPHABLENDENABLE, 1);
   EXPECT_EQ(gpu_reset(device, &p), GPU_OK);
   EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHABLENDENABLE), 0u);
+  std::vector<uint32_t> px = read_back();
+  for (size_t i = 0; i < px.size(); ++i) ASSERT_EQ(rgb(px[i]), 0u) << "a new back buffer starts black, pixel " << i;
   EXPECT_EQ(gpu_test_cooperative_level(device), GPU_OK);
   EXPECT_EQ(gpu_present(device), GPU_OK);
 }
@@ -457,20 +475,42 @@ TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
 TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
   struct Case {
     GpuFormat format;
-    uint32_t texel;  // little-endian bytes of one texel
-    uint32_t want;   // ARGB read back
+    uint32_t texel[4];  // little-endian words of one texel, or of a compressed texture's first block
+    uint32_t want;      // ARGB read back
+    int block;          // bytes of a compressed block, 0 for others
   };
   const Case cases[] = {
-      {GPU_FMT_A8R8G8B8, 0x80112233u, 0x80112233u},
-      {GPU_FMT_X8R8G8B8, 0x00112233u, 0xFF112233u},
-      {GPU_FMT_R8G8B8, 0x112233u, 0xFF112233u},
-      {GPU_FMT_R5G6B5, 0xF800u, 0xFFFF0000u},
-      {GPU_FMT_A1R5G5B5, 0x801Fu, 0xFF0000FFu},
-      {GPU_FMT_X1R5G5B5, 0x03E0u, 0xFF00FF00u},
-      {GPU_FMT_A4R4G4B4, 0x8F00u, 0x88FF0000u},
-      {GPU_FMT_L8, 0x40u, 0xFF404040u},
-      {GPU_FMT_A8, 0x40u, 0x40000000u},
-      {GPU_FMT_A8L8, 0x8040u, 0x80404040u},
+      {GPU_FMT_A8R8G8B8, {0x80112233u}, 0x80112233u, 0},
+      {GPU_FMT_X8R8G8B8, {0x00112233u}, 0xFF112233u, 0},
+      {GPU_FMT_R8G8B8, {0x112233u}, 0xFF112233u, 0},
+      {GPU_FMT_R5G6B5, {0xF800u}, 0xFFFF0000u, 0},
+      {GPU_FMT_A1R5G5B5, {0x801Fu}, 0xFF0000FFu, 0},
+      {GPU_FMT_X1R5G5B5, {0x03E0u}, 0xFF00FF00u, 0},
+      {GPU_FMT_A4R4G4B4, {0x8F00u}, 0x88FF0000u, 0},
+      {GPU_FMT_X4R4G4B4, {0x1F00u}, 0xFFFF0000u, 0},
+      {GPU_FMT_R3G3B2, {0xE0u}, 0xFFFF0000u, 0},
+      {GPU_FMT_L8, {0x40u}, 0xFF404040u, 0},
+      {GPU_FMT_A8, {0x40u}, 0x40000000u, 0},
+      {GPU_FMT_A8L8, {0x8040u}, 0x80404040u, 0},
+      {GPU_FMT_L16, {0x4000u}, 0xFF404040u, 0},
+      {GPU_FMT_A8B8G8R8, {0x80112233u}, 0x80332211u, 0},
+      {GPU_FMT_X8B8G8R8, {0x00112233u}, 0xFF332211u, 0},
+      {GPU_FMT_A2R10G10B10, {0x7FF00000u}, 0x55FF0000u, 0},
+      {GPU_FMT_A2B10G10R10, {0x7FF00000u}, 0x550000FFu, 0},
+      {GPU_FMT_G16R16, {0xFFFF0000u}, 0xFF00FFFFu, 0},
+      {GPU_FMT_A16B16G16R16, {0x0000FFFFu, 0x80800000u}, 0x80FF0000u, 0},
+      {GPU_FMT_R16F, {0x3400u}, 0xFF40FFFFu, 0},  // 0.25; the missing channels read one
+      {GPU_FMT_G16R16F, {0x3400u}, 0xFF4000FFu, 0},
+      {GPU_FMT_A16B16G16R16F, {0x34000000u, 0x3C000000u}, 0xFF004000u, 0},
+      {GPU_FMT_R32F, {0x3E800000u}, 0xFF40FFFFu, 0},
+      {GPU_FMT_G32R32F, {0, 0x3E800000u}, 0xFF0040FFu, 0},
+      {GPU_FMT_A32B32G32R32F, {0, 0, 0x3E800000u, 0x3F800000u}, 0xFF000040u, 0},
+      // Colour 0 of each block, and explicit or interpolated alpha.
+      {GPU_FMT_DXT1, {0x0000F800u, 0}, 0xFFFF0000u, 8},
+      {GPU_FMT_DXT2, {0x77777777u, 0x77777777u, 0x001Fu, 0}, 0x770000FFu, 16},
+      {GPU_FMT_DXT3, {0x77777777u, 0x77777777u, 0x001Fu, 0}, 0x770000FFu, 16},
+      {GPU_FMT_DXT4, {0x80u, 0, 0x07E0u, 0}, 0x8000FF00u, 16},
+      {GPU_FMT_DXT5, {0x80u, 0, 0x07E0u, 0}, 0x8000FF00u, 16},
   };
   GpuTexture* rt = nullptr;
   ASSERT_EQ(gpu_create_texture(device, 4, 4, 1, GPU_USAGE_RENDERTARGET, GPU_FMT_A8R8G8B8, GPU_POOL_DEFAULT, &rt),
@@ -488,7 +528,13 @@ TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
     ASSERT_EQ(gpu_create_texture(device, 1, 1, 1, 0, c.format, GPU_POOL_MANAGED, &t), GPU_OK) << c.format;
     GpuLockedRect lr;
     ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &lr, 0), GPU_OK);
-    std::memcpy(lr.bits, &c.texel, gpu_format_bytes(c.format));
+    if (c.block) {
+      EXPECT_EQ(lr.pitch, c.block) << "format " << c.format;  // one block a row
+      std::memcpy(lr.bits, c.texel, size_t(std::min(lr.pitch, c.block)));
+    } else {
+      ASSERT_LE(gpu_format_bytes(c.format), sizeof c.texel);
+      std::memcpy(lr.bits, c.texel, gpu_format_bytes(c.format));
+    }
     gpu_texture_unlock(t, 0);
     gpu_set_texture(device, 0, t);
     draw_quad(0, 0, 4, 4, 0xFFFFFFFF);
