@@ -191,6 +191,20 @@ TEST_F(GpuDeviceTest, TexturesStartZeroedAndLockChecksTheRectangle) {
   const GpuRect bad[] = {{-1, 0, 2, 2}, {0, 0, 6, 1}, {0, 2, 5, 4}, {3, 0, 3, 1}, {0, 0, INT32_MAX, 1}};
   for (const GpuRect& r : bad) EXPECT_EQ(gpu_texture_lock(t, 0, &r, &lr, 0), GPU_INVALID_CALL);
   gpu_texture_release(t);
+  // A compressed texture locks whole 4 x 4 blocks: the second block of the
+  // second row of blocks lies one row (two blocks) and one block further.
+  ASSERT_EQ(gpu_create_texture(device, 8, 8, 1, 0, GPU_FMT_DXT1, GPU_POOL_MANAGED, &t), GPU_OK);
+  GpuLockedRect whole;
+  ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &whole, GPU_LOCK_READONLY), GPU_OK);
+  gpu_texture_unlock(t, 0);
+  const GpuRect block{4, 4, 8, 8};
+  ASSERT_EQ(gpu_texture_lock(t, 0, &block, &lr, GPU_LOCK_READONLY), GPU_OK);
+  EXPECT_EQ(lr.pitch, 16);
+  EXPECT_EQ(static_cast<uint8_t*>(lr.bits) - static_cast<uint8_t*>(whole.bits), 24);
+  gpu_texture_unlock(t, 0);
+  const GpuRect unaligned{2, 0, 6, 4};
+  EXPECT_EQ(gpu_texture_lock(t, 0, &unaligned, &lr, 0), GPU_INVALID_CALL);
+  gpu_texture_release(t);
 }
 
 TEST_F(GpuDeviceTest, LostDeviceRefusesPresentUntilReset) {
@@ -355,6 +369,14 @@ TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
                                           sizeof(TestVertex)),
             GPU_OK);
   EXPECT_EQ(rgb(pixel(3, 3)), 0x00FF00u);
+  // A fan of the same four corners.
+  const TestVertex fan[4] = {{l, t, 0, 1, 0xFF0000FF, 0, 0, 0, 0},
+                             {r, t, 0, 1, 0xFF0000FF, 1, 0, 1, 0},
+                             {r, b, 0, 1, 0xFF0000FF, 1, 1, 1, 1},
+                             {l, b, 0, 1, 0xFF0000FF, 0, 1, 0, 1}};
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLEFAN, 2, fan, sizeof(TestVertex)), GPU_OK);
+  EXPECT_EQ(rgb(pixel(3, 3)), 0x0000FFu);
+  EXPECT_EQ(rgb(pixel(4, 4)), 0x0000FFu);
   EXPECT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, nullptr, 36), GPU_INVALID_CALL);
   EXPECT_EQ(gpu_draw_primitive_up(device, GpuPrimitive(9), 1, v.data(), 36), GPU_INVALID_CALL);
 }
@@ -470,6 +492,57 @@ TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
   gpu_vertex_decl_release(decl);
   gpu_index_buffer_release(ib);
   gpu_vertex_buffer_release(vb);
+}
+
+// The diffuse colour given as each element type of a declaration: the
+// components a type lacks read (0, 0, 1) and the bytes after it (0x7F) are
+// never read.
+TEST_F(GpuDeviceTest, EachDeclarationTypeFeedsItsComponents) {
+  struct Case {
+    const char* name;
+    uint8_t type;
+    int size;  // bytes of the element
+    uint8_t bytes[16];
+    uint32_t rgb;
+  };
+  const Case cases[] = {
+      {"float1", GPU_DECL_FLOAT1, 4, {0, 0, 0x80, 0x3F}, 0xFF0000u},
+      {"float2", GPU_DECL_FLOAT2, 8, {0, 0, 0, 0, 0, 0, 0x80, 0x3F}, 0x00FF00u},
+      {"float3", GPU_DECL_FLOAT3, 12, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x3F}, 0x0000FFu},
+      {"float4", GPU_DECL_FLOAT4, 16, {0, 0, 0, 0, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F}, 0x00FFFFu},
+      {"color", GPU_DECL_COLOR, 4, {0x99, 0x66, 0x33, 0xFF}, 0x336699u},
+      {"ubyte4", GPU_DECL_UBYTE4, 4, {1, 0, 0, 1}, 0xFF0000u},
+      {"ubyte4n", GPU_DECL_UBYTE4N, 4, {0xFF, 0, 0xFF, 0xFF}, 0xFF00FFu},
+      {"short2", GPU_DECL_SHORT2, 4, {1, 0, 0, 0}, 0xFF0000u},
+      {"short4", GPU_DECL_SHORT4, 8, {0, 0, 1, 0, 1, 0, 1, 0}, 0x00FFFFu},
+      {"short2n", GPU_DECL_SHORT2N, 4, {0xFF, 0x7F, 0, 0}, 0xFF0000u},
+      {"short4n", GPU_DECL_SHORT4N, 8, {0, 0, 0xFF, 0x7F, 0, 0, 0xFF, 0x7F}, 0x00FF00u},
+  };
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  struct V {
+    float x, y, z, rhw;
+    uint8_t colour[16];
+  };
+  for (const Case& c : cases) {
+    V v[4] = {{-0.5f, -0.5f, 0, 1, {}}, {3.5f, -0.5f, 0, 1, {}}, {-0.5f, 3.5f, 0, 1, {}}, {3.5f, 3.5f, 0, 1, {}}};
+    for (V& e : v) {
+      std::memset(e.colour, 0x7F, sizeof e.colour);
+      std::memcpy(e.colour, c.bytes, size_t(c.size));
+    }
+    const GpuVertexElement elements[] = {{0, 0, GPU_DECL_FLOAT4, 0, GPU_USAGE_POSITIONT, 0},
+                                         {0, 16, c.type, 0, GPU_USAGE_COLOR, 0},
+                                         GPU_DECL_END};
+    GpuVertexDecl* decl = nullptr;
+    ASSERT_EQ(gpu_create_vertex_decl(device, elements, &decl), GPU_OK) << c.name;
+    gpu_set_vertex_decl(device, decl);
+    ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK) << c.name;
+    EXPECT_EQ(rgb(pixel(1, 1)), c.rgb) << c.name;
+    gpu_set_vertex_decl(device, nullptr);
+    gpu_vertex_decl_release(decl);
+  }
 }
 
 TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
