@@ -1,7 +1,7 @@
 // Every test program runs headless: offscreen video, OpenAL Soft's null
 // device, message boxes only on stderr. Values already set are kept. Like the
 // program, it works in the laid-out working folder found from its own
-// location, wherever it is started.
+// location, wherever it is started, with a shader cache of its own.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/sys/sys.h"
@@ -50,8 +51,18 @@ int main(int argc, char** argv) {
   setenv("TL_TEST_SEMAPHORE_SCOPE", ("test" + std::to_string(::getpid())).c_str(), 0);
   const std::string scope = std::getenv("TL_TEST_SEMAPHORE_SCOPE");
   shared_semaphore_set_scope(scope.c_str());
+  // Translated shaders are kept on disk between runs: each test program
+  // starts from an empty cache of its own, so every translation a test asks
+  // for runs (the processes it starts share it).
+  char cache_home[] = "/tmp/tl_test_cache_XXXXXX";
+  const bool own_cache = !started_by_a_test && ::mkdtemp(cache_home) != nullptr;
+  if (own_cache) setenv("XDG_CACHE_HOME", cache_home, 1);
   ::testing::InitGoogleTest(&argc, argv);
   const int result = RUN_ALL_TESTS();
   if (!started_by_a_test) remove_semaphores_of(scope);
+  if (own_cache) {
+    std::error_code ignored;
+    std::filesystem::remove_all(cache_home, ignored);
+  }
   return result;
 }

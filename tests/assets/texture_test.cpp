@@ -313,6 +313,30 @@ TEST_F(Textures, PicturesBeyondTheDeviceLimitAreScaledDownOnce) {
   ASSERT_NE(h, 0u);
   EXPECT_EQ(read_texture_texel(h, 14, 7), 0xFFFF0000u);
   EXPECT_EQ(read_texture_texel(h, 17, 7), 0xFF0000FFu);
+  // 48 cells to 32: each texel is 2/3 of one cell and 1/3 of its neighbour,
+  // red rising 5 a cell and green falling 5 a cell from 240, either way round.
+  const struct {
+    const char* name;
+    int width, height;
+  } sides[] = {{"across", 48, 1}, {"down", 1, 48}};
+  const struct {
+    int texel, red, green;
+  } texels[] = {{0, 2, 238}, {1, 8, 232}, {30, 227, 13}, {31, 233, 7}};
+  for (const auto& s : sides) {
+    SCOPED_TRACE(s.name);
+    Picture ramp{s.width, s.height, {}};
+    for (int i = 0; i < 48; ++i) ramp.argb.push_back(0xFF000000u | uint32_t(5 * i) << 16 | uint32_t(240 - 5 * i) << 8);
+    const Bytes bytes = write_png(ramp, PngKind::RGB8);
+    testing::internal::CaptureStderr();
+    const AssetHandle r = register_texture_from_memory("t", s.name, bytes.data(), bytes.size(), 0);
+    testing::internal::GetCapturedStderr();
+    ASSERT_NE(r, 0u);
+    for (const auto& t : texels) {
+      const bool across = s.width > 1;
+      const uint32_t want = 0xFF000000u | uint32_t(t.red) << 16 | uint32_t(t.green) << 8;
+      EXPECT_EQ(read_texture_texel(r, across ? t.texel : 0, across ? 0 : t.texel), want) << t.texel;
+    }
+  }
   gpu_debug_limit_texture_side(gfx_device(), 0);
 }
 

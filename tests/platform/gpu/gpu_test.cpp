@@ -1,5 +1,6 @@
 // The drawing device on OpenGL: coverage, sampling, clears, viewport and
 // scissor, depth, render targets and textures, read back from the target.
+#include <algorithm>
 #include <cstring>
 
 #include "platform/gpu/gpu_fixture.h"
@@ -73,6 +74,15 @@ TEST_F(GpuDeviceTest, ScissorAndViewportUseTopLeftCoordinates) {
   gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
   set_sprite_states(device);
   gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 1);
+  // Empty rectangles are taken (they pass nothing); turned ones are refused.
+  const struct {
+    GpuRect r;
+    GpuResult result;
+  } rects[] = {{{3, 2, 3, 7}, GPU_OK}, {{3, 2, 13, 2}, GPU_OK}, {{3, 2, 2, 7}, GPU_INVALID_CALL},
+               {{3, 2, 13, 1}, GPU_INVALID_CALL}};
+  for (const auto& c : rects) EXPECT_EQ(gpu_set_scissor_rect(device, c.r), c.result) << c.r.left << " " << c.r.right;
+  draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
+  EXPECT_EQ(rgb(pixel(3, 2)), 0u);  // under the last empty rectangle taken
   gpu_set_scissor_rect(device, GpuRect{3, 2, 13, 7});
   draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
   gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 0);
@@ -181,9 +191,29 @@ TEST_F(GpuDeviceTest, TexturesStartZeroedAndLockChecksTheRectangle) {
   const GpuRect bad[] = {{-1, 0, 2, 2}, {0, 0, 6, 1}, {0, 2, 5, 4}, {3, 0, 3, 1}, {0, 0, INT32_MAX, 1}};
   for (const GpuRect& r : bad) EXPECT_EQ(gpu_texture_lock(t, 0, &r, &lr, 0), GPU_INVALID_CALL);
   gpu_texture_release(t);
+  // A compressed texture locks whole 4 x 4 blocks: the second block of the
+  // second row of blocks lies one row (two blocks) and one block further.
+  ASSERT_EQ(gpu_create_texture(device, 8, 8, 1, 0, GPU_FMT_DXT1, GPU_POOL_MANAGED, &t), GPU_OK);
+  GpuLockedRect whole;
+  ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &whole, GPU_LOCK_READONLY), GPU_OK);
+  gpu_texture_unlock(t, 0);
+  const GpuRect block{4, 4, 8, 8};
+  ASSERT_EQ(gpu_texture_lock(t, 0, &block, &lr, GPU_LOCK_READONLY), GPU_OK);
+  EXPECT_EQ(lr.pitch, 16);
+  EXPECT_EQ(static_cast<uint8_t*>(lr.bits) - static_cast<uint8_t*>(whole.bits), 24);
+  gpu_texture_unlock(t, 0);
+  const GpuRect unaligned{2, 0, 6, 4};
+  EXPECT_EQ(gpu_texture_lock(t, 0, &unaligned, &lr, 0), GPU_INVALID_CALL);
+  gpu_texture_release(t);
 }
 
 TEST_F(GpuDeviceTest, LostDeviceRefusesPresentUntilReset) {
+  // The last frame was white and drawn under a one-pixel scissor.
+  gpu_clear(device, GPU_CLEAR_TARGET, 0xFFFFFFFF, 1, 0);
+  set_sprite_states(device);
+  gpu_set_render_state(device, GPU_RS_SCISSORTESTENABLE, 1);
+  gpu_set_scissor_rect(device, GpuRect{0, 0, 1, 1});
+  draw_quad(0, 0, kWidth, kHeight, 0xFF00FF00);
   gpu_debug_lose_device(device, GpuLossScript{1, true, 1});
   EXPECT_EQ(gpu_present(device), GPU_DEVICE_LOST);
   EXPECT_EQ(gpu_test_cooperative_level(device), GPU_DEVICE_LOST);
@@ -195,6 +225,8 @@ TEST_F(GpuDeviceTest, LostDeviceRefusesPresentUntilReset) {
   gpu_set_render_state(device, GPU_RS_ALPHABLENDENABLE, 1);
   EXPECT_EQ(gpu_reset(device, &p), GPU_OK);
   EXPECT_EQ(gpu_get_render_state(device, GPU_RS_ALPHABLENDENABLE), 0u);
+  std::vector<uint32_t> px = read_back();
+  for (size_t i = 0; i < px.size(); ++i) ASSERT_EQ(rgb(px[i]), 0u) << "a new back buffer starts black, pixel " << i;
   EXPECT_EQ(gpu_test_cooperative_level(device), GPU_OK);
   EXPECT_EQ(gpu_present(device), GPU_OK);
 }
@@ -258,6 +290,69 @@ TEST_F(GpuDeviceTest, DirectionalLightAndVertexFogShadeTransformedVertices) {
   EXPECT_NEAR(int(p & 0xFF), 128, 2);
 }
 
+// A quad at z = 0.5 with its corners at (+-0.5, +-0.5), lit by a red light
+// half a unit in front of the camera, looking along +z. Every corner is
+// sqrt(1.5) from the light, about 35.26 degrees off its axis, and turns
+// cos = 1 / sqrt(1.5) of its face to it: the centre shows one corner's light.
+TEST_F(GpuDeviceTest, PointAndSpotLightsFollowRangeAttenuationAndCones) {
+  struct Case {
+    const char* name;
+    uint32_t type;
+    float theta_deg, phi_deg, falloff, range, a0, a1, a2, view_z;
+    int red;
+  };
+  const Case cases[] = {
+      {"point, constant attenuation", GPU_LIGHT_POINT, 0, 0, 0, 2, 1, 0, 0, 0, 208},
+      {"point, out of range", GPU_LIGHT_POINT, 0, 0, 0, 1, 1, 0, 0, 0, 0},
+      {"point, constant attenuation 2", GPU_LIGHT_POINT, 0, 0, 0, 2, 2, 0, 0, 0, 104},
+      {"point, linear attenuation", GPU_LIGHT_POINT, 0, 0, 0, 2, 0, 1, 0, 0, 170},
+      {"point, quadratic attenuation", GPU_LIGHT_POINT, 0, 0, 0, 2, 0, 0, 1, 0, 139},
+      {"point, the view carries the light along", GPU_LIGHT_POINT, 0, 0, 0, 2, 1, 0, 0, 0.25f, 208},
+      {"spot, inside the inner cone", GPU_LIGHT_SPOT, 100, 120, 1, 2, 1, 0, 0, 0, 208},
+      {"spot, outside the outer cone", GPU_LIGHT_SPOT, 40, 60, 1, 2, 1, 0, 0, 0, 0},
+      {"spot, between the cones", GPU_LIGHT_SPOT, 40, 120, 1, 2, 1, 0, 0, 0, 150},
+      {"spot, between the cones, falloff 2", GPU_LIGHT_SPOT, 40, 120, 2, 2, 1, 0, 0, 0, 108},
+  };
+  const float kRad = 3.14159265f / 180;
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
+  GpuMaterial m{};
+  m.diffuse = {1, 1, 1, 1};
+  gpu_set_material(device, m);
+  gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_NORMAL);
+  gpu_light_enable(device, 0, true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    float view[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, c.view_z, 1};
+    gpu_set_transform(device, GPU_TS_VIEW, view);
+    GpuLight light{};
+    light.type = c.type;
+    light.diffuse = {1, 0, 0, 1};
+    light.position[2] = -0.5f;
+    light.direction[2] = 2;  // not of unit length: the device normalises it
+    light.range = c.range;
+    light.falloff = c.falloff;
+    light.attenuation0 = c.a0;
+    light.attenuation1 = c.a1;
+    light.attenuation2 = c.a2;
+    light.theta = c.theta_deg * kRad;
+    light.phi = c.phi_deg * kRad;
+    ASSERT_EQ(gpu_set_light(device, 0, light), GPU_OK);
+    gpu_clear(device, GPU_CLEAR_TARGET, 0x0000FF, 1, 0);
+    struct V {
+      float x, y, z, nx, ny, nz;
+    } v[4] = {{-0.5f, 0.5f, 0.5f, 0, 0, -1},
+              {0.5f, 0.5f, 0.5f, 0, 0, -1},
+              {-0.5f, -0.5f, 0.5f, 0, 0, -1},
+              {0.5f, -0.5f, 0.5f, 0, 0, -1}};
+    ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
+    uint32_t p = pixel(kWidth / 2, kHeight / 2);
+    EXPECT_NEAR(int(p >> 16 & 0xFF), c.red, 2);
+    EXPECT_EQ(p & 0xFFFF, 0u);  // drawn over the blue clear, no ambient
+  }
+}
+
 TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
   gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
   set_sprite_states(device);
@@ -274,6 +369,14 @@ TEST_F(GpuDeviceTest, ImmediateDrawsCopyOnlyTheVerticesTheyUse) {
                                           sizeof(TestVertex)),
             GPU_OK);
   EXPECT_EQ(rgb(pixel(3, 3)), 0x00FF00u);
+  // A fan of the same four corners.
+  const TestVertex fan[4] = {{l, t, 0, 1, 0xFF0000FF, 0, 0, 0, 0},
+                             {r, t, 0, 1, 0xFF0000FF, 1, 0, 1, 0},
+                             {r, b, 0, 1, 0xFF0000FF, 1, 1, 1, 1},
+                             {l, b, 0, 1, 0xFF0000FF, 0, 1, 0, 1}};
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLEFAN, 2, fan, sizeof(TestVertex)), GPU_OK);
+  EXPECT_EQ(rgb(pixel(3, 3)), 0x0000FFu);
+  EXPECT_EQ(rgb(pixel(4, 4)), 0x0000FFu);
   EXPECT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLELIST, 1, nullptr, 36), GPU_INVALID_CALL);
   EXPECT_EQ(gpu_draw_primitive_up(device, GpuPrimitive(9), 1, v.data(), 36), GPU_INVALID_CALL);
 }
@@ -391,23 +494,96 @@ TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
   gpu_vertex_buffer_release(vb);
 }
 
+// The diffuse colour given as each element type of a declaration: the
+// components a type lacks read (0, 0, 1) and the bytes after it (0x7F) are
+// never read.
+TEST_F(GpuDeviceTest, EachDeclarationTypeFeedsItsComponents) {
+  struct Case {
+    const char* name;
+    uint8_t type;
+    int size;  // bytes of the element
+    uint8_t bytes[16];
+    uint32_t rgb;
+  };
+  const Case cases[] = {
+      {"float1", GPU_DECL_FLOAT1, 4, {0, 0, 0x80, 0x3F}, 0xFF0000u},
+      {"float2", GPU_DECL_FLOAT2, 8, {0, 0, 0, 0, 0, 0, 0x80, 0x3F}, 0x00FF00u},
+      {"float3", GPU_DECL_FLOAT3, 12, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x3F}, 0x0000FFu},
+      {"float4", GPU_DECL_FLOAT4, 16, {0, 0, 0, 0, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F, 0, 0, 0x80, 0x3F}, 0x00FFFFu},
+      {"color", GPU_DECL_COLOR, 4, {0x99, 0x66, 0x33, 0xFF}, 0x336699u},
+      {"ubyte4", GPU_DECL_UBYTE4, 4, {1, 0, 0, 1}, 0xFF0000u},
+      {"ubyte4n", GPU_DECL_UBYTE4N, 4, {0xFF, 0, 0xFF, 0xFF}, 0xFF00FFu},
+      {"short2", GPU_DECL_SHORT2, 4, {1, 0, 0, 0}, 0xFF0000u},
+      {"short4", GPU_DECL_SHORT4, 8, {0, 0, 1, 0, 1, 0, 1, 0}, 0x00FFFFu},
+      {"short2n", GPU_DECL_SHORT2N, 4, {0xFF, 0x7F, 0, 0}, 0xFF0000u},
+      {"short4n", GPU_DECL_SHORT4N, 8, {0, 0, 0xFF, 0x7F, 0, 0, 0xFF, 0x7F}, 0x00FF00u},
+  };
+  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+  set_sprite_states(device);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
+  gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
+  struct V {
+    float x, y, z, rhw;
+    uint8_t colour[16];
+  };
+  for (const Case& c : cases) {
+    V v[4] = {{-0.5f, -0.5f, 0, 1, {}}, {3.5f, -0.5f, 0, 1, {}}, {-0.5f, 3.5f, 0, 1, {}}, {3.5f, 3.5f, 0, 1, {}}};
+    for (V& e : v) {
+      std::memset(e.colour, 0x7F, sizeof e.colour);
+      std::memcpy(e.colour, c.bytes, size_t(c.size));
+    }
+    const GpuVertexElement elements[] = {{0, 0, GPU_DECL_FLOAT4, 0, GPU_USAGE_POSITIONT, 0},
+                                         {0, 16, c.type, 0, GPU_USAGE_COLOR, 0},
+                                         GPU_DECL_END};
+    GpuVertexDecl* decl = nullptr;
+    ASSERT_EQ(gpu_create_vertex_decl(device, elements, &decl), GPU_OK) << c.name;
+    gpu_set_vertex_decl(device, decl);
+    ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK) << c.name;
+    EXPECT_EQ(rgb(pixel(1, 1)), c.rgb) << c.name;
+    gpu_set_vertex_decl(device, nullptr);
+    gpu_vertex_decl_release(decl);
+  }
+}
+
 TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
   struct Case {
     GpuFormat format;
-    uint32_t texel;  // little-endian bytes of one texel
-    uint32_t want;   // ARGB read back
+    uint32_t texel[4];  // little-endian words of one texel, or of a compressed texture's first block
+    uint32_t want;      // ARGB read back
+    int block;          // bytes of a compressed block, 0 for others
   };
   const Case cases[] = {
-      {GPU_FMT_A8R8G8B8, 0x80112233u, 0x80112233u},
-      {GPU_FMT_X8R8G8B8, 0x00112233u, 0xFF112233u},
-      {GPU_FMT_R8G8B8, 0x112233u, 0xFF112233u},
-      {GPU_FMT_R5G6B5, 0xF800u, 0xFFFF0000u},
-      {GPU_FMT_A1R5G5B5, 0x801Fu, 0xFF0000FFu},
-      {GPU_FMT_X1R5G5B5, 0x03E0u, 0xFF00FF00u},
-      {GPU_FMT_A4R4G4B4, 0x8F00u, 0x88FF0000u},
-      {GPU_FMT_L8, 0x40u, 0xFF404040u},
-      {GPU_FMT_A8, 0x40u, 0x40000000u},
-      {GPU_FMT_A8L8, 0x8040u, 0x80404040u},
+      {GPU_FMT_A8R8G8B8, {0x80112233u}, 0x80112233u, 0},
+      {GPU_FMT_X8R8G8B8, {0x00112233u}, 0xFF112233u, 0},
+      {GPU_FMT_R8G8B8, {0x112233u}, 0xFF112233u, 0},
+      {GPU_FMT_R5G6B5, {0xF800u}, 0xFFFF0000u, 0},
+      {GPU_FMT_A1R5G5B5, {0x801Fu}, 0xFF0000FFu, 0},
+      {GPU_FMT_X1R5G5B5, {0x03E0u}, 0xFF00FF00u, 0},
+      {GPU_FMT_A4R4G4B4, {0x8F00u}, 0x88FF0000u, 0},
+      {GPU_FMT_X4R4G4B4, {0x1F00u}, 0xFFFF0000u, 0},
+      {GPU_FMT_R3G3B2, {0xE0u}, 0xFFFF0000u, 0},
+      {GPU_FMT_L8, {0x40u}, 0xFF404040u, 0},
+      {GPU_FMT_A8, {0x40u}, 0x40000000u, 0},
+      {GPU_FMT_A8L8, {0x8040u}, 0x80404040u, 0},
+      {GPU_FMT_L16, {0x4000u}, 0xFF404040u, 0},
+      {GPU_FMT_A8B8G8R8, {0x80112233u}, 0x80332211u, 0},
+      {GPU_FMT_X8B8G8R8, {0x00112233u}, 0xFF332211u, 0},
+      {GPU_FMT_A2R10G10B10, {0x7FF00000u}, 0x55FF0000u, 0},
+      {GPU_FMT_A2B10G10R10, {0x7FF00000u}, 0x550000FFu, 0},
+      {GPU_FMT_G16R16, {0xFFFF0000u}, 0xFF00FFFFu, 0},
+      {GPU_FMT_A16B16G16R16, {0x0000FFFFu, 0x80800000u}, 0x80FF0000u, 0},
+      {GPU_FMT_R16F, {0x3400u}, 0xFF40FFFFu, 0},  // 0.25; the missing channels read one
+      {GPU_FMT_G16R16F, {0x3400u}, 0xFF4000FFu, 0},
+      {GPU_FMT_A16B16G16R16F, {0x34000000u, 0x3C000000u}, 0xFF004000u, 0},
+      {GPU_FMT_R32F, {0x3E800000u}, 0xFF40FFFFu, 0},
+      {GPU_FMT_G32R32F, {0, 0x3E800000u}, 0xFF0040FFu, 0},
+      {GPU_FMT_A32B32G32R32F, {0, 0, 0x3E800000u, 0x3F800000u}, 0xFF000040u, 0},
+      // Colour 0 of each block, and explicit or interpolated alpha.
+      {GPU_FMT_DXT1, {0x0000F800u, 0}, 0xFFFF0000u, 8},
+      {GPU_FMT_DXT2, {0x77777777u, 0x77777777u, 0x001Fu, 0}, 0x770000FFu, 16},
+      {GPU_FMT_DXT3, {0x77777777u, 0x77777777u, 0x001Fu, 0}, 0x770000FFu, 16},
+      {GPU_FMT_DXT4, {0x80u, 0, 0x07E0u, 0}, 0x8000FF00u, 16},
+      {GPU_FMT_DXT5, {0x80u, 0, 0x07E0u, 0}, 0x8000FF00u, 16},
   };
   GpuTexture* rt = nullptr;
   ASSERT_EQ(gpu_create_texture(device, 4, 4, 1, GPU_USAGE_RENDERTARGET, GPU_FMT_A8R8G8B8, GPU_POOL_DEFAULT, &rt),
@@ -425,7 +601,13 @@ TEST_F(GpuDeviceTest, EachTextureFormatSamplesAsItsChannelsSay) {
     ASSERT_EQ(gpu_create_texture(device, 1, 1, 1, 0, c.format, GPU_POOL_MANAGED, &t), GPU_OK) << c.format;
     GpuLockedRect lr;
     ASSERT_EQ(gpu_texture_lock(t, 0, nullptr, &lr, 0), GPU_OK);
-    std::memcpy(lr.bits, &c.texel, gpu_format_bytes(c.format));
+    if (c.block) {
+      EXPECT_EQ(lr.pitch, c.block) << "format " << c.format;  // one block a row
+      std::memcpy(lr.bits, c.texel, size_t(std::min(lr.pitch, c.block)));
+    } else {
+      ASSERT_LE(gpu_format_bytes(c.format), sizeof c.texel);
+      std::memcpy(lr.bits, c.texel, gpu_format_bytes(c.format));
+    }
     gpu_texture_unlock(t, 0);
     gpu_set_texture(device, 0, t);
     draw_quad(0, 0, 4, 4, 0xFFFFFFFF);

@@ -719,6 +719,21 @@ TEST_F(GfxTest, PixelTransfersCheckTheirRectangleAndConvert) {
   EXPECT_FALSE(gfx_copy_to_texture(&t, 0, 0, -2, 2, px));
   EXPECT_FALSE(gfx_copy_to_texture(&t, 2, 0, INT32_MAX, 1, px));
   EXPECT_FALSE(gfx_copy_to_texture(&t, 0, 0, 1, 1, nullptr));
+  // Rectangles of the 4 x 4 texture: empty ones on its edges are taken and
+  // write nothing.
+  const struct {
+    int x, y, w, h;
+    bool ok;
+  } rects[] = {
+      {0, 0, 4, 4, true},  {4, 0, 0, 1, true},   {0, 4, 1, 0, true},         {0, 0, 0, 0, true},
+      {5, 0, 0, 1, false}, {0, 5, 1, 0, false},  {0, 1, 4, 4, false},        {1, 0, 4, 4, false},
+      {0, 0, 2, -1, false}, {0, -1, 1, 1, false}, {0, 2, 1, INT32_MAX, false},
+  };
+  for (const auto& r : rects) {
+    EXPECT_EQ(gfx_copy_to_texture(&t, r.x, r.y, r.w, r.h, px), r.ok) << r.x << "," << r.y << " " << r.w << "x" << r.h;
+    EXPECT_EQ(gfx_write_texture_rgb(&t, r.x, r.y, r.w, r.h, px, 4), r.ok)
+        << r.x << "," << r.y << " " << r.w << "x" << r.h;
+  }
   for (int i = 0; i < 16; ++i) px[i] = 0x01000000u * uint32_t(i) + uint32_t(i);
   EXPECT_TRUE(gfx_copy_to_texture(&t, 0, 0, 4, 4, px));
   EXPECT_EQ(gfx_read_texel(&t, -5, 9999), px[12]);

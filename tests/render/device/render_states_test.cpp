@@ -124,4 +124,9 @@ TEST(GpuFormats, FvfStridesAndPrimitiveCounts) {
                                 GPU_PT_TRIANGLELIST, GPU_PT_TRIANGLESTRIP, GPU_PT_TRIANGLEFAN};
   const uint32_t want[] = {5, 10, 6, 15, 7, 7};
   for (int i = 0; i < 6; ++i) EXPECT_EQ(gfx_vertex_count_for_primitives(types[i], 5), want[i]);
+  // The device's own count agrees, and no primitives take no vertices.
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(gpu_primitive_vertex_count(types[i], 5), want[i]) << types[i];
+    EXPECT_EQ(gpu_primitive_vertex_count(types[i], 0), 0u) << types[i];
+  }
 }

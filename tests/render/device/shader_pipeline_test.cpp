@@ -192,6 +192,78 @@ float4 VsMain(float4 p : POSITION) : POSITION { return mul(p, mats[n]) + arr[n];
   EXPECT_EQ(word, 1);
 }
 
+// Each kind of constant takes a value converted to its own type (clamped to
+// its range) in its first component, and arrays and row-major matrices land in the registers the
+// compiled code reads.
+TEST_F(ShaderPipeline, ConstantSettersConvertAndPlaceEachKind) {
+  const char src[] = R"(
+float4 f;
+int4 i;
+uint4 u;
+float4x4 mats[2];
+row_major float4x4 rm;
+float4 VsMain(float4 p : POSITION) : POSITION { return mul(p, mats[i.x]) + mul(p, rm) + f + i + u; }
+)";
+  vs.build(device, src, "VsMain", "vs_3_0");
+  const ShaderConstant* f = shader_constant_by_name(vs.table, "f");
+  const ShaderConstant* i = shader_constant_by_name(vs.table, "i");
+  const ShaderConstant* u = shader_constant_by_name(vs.table, "u");
+  const ShaderConstant* mats = shader_constant_by_name(vs.table, "mats");
+  const ShaderConstant* rm = shader_constant_by_name(vs.table, "rm");
+  ASSERT_TRUE(f && i && u && mats && rm);
+  auto word = [&](const ShaderConstant* k) {
+    uint32_t w = 0;
+    EXPECT_EQ(gpu_get_shader_constants(device, GPU_SHADER_VERTEX, shader_constant_register(k) * 16, &w, 4), GPU_OK);
+    return w;
+  };
+  const struct {
+    const char* name;
+    const ShaderConstant* k;
+    bool as_int;
+    float value;
+    uint32_t word;
+  } scalars[] = {
+      {"float from float", f, false, 0.25f, 0x3E800000u},
+      {"float from int", f, true, -2, 0xC0000000u},
+      {"int from float, cut", i, false, 3.7f, 3u},
+      {"int from float, negative", i, false, -3.7f, uint32_t(-3)},
+      {"int from a float beyond it", i, false, 3e9f, 0x7FFFFFFFu},
+      {"int from a float below it", i, false, -3e9f, 0x80000000u},
+      {"int from int", i, true, -5, uint32_t(-5)},
+      {"uint from a negative float", u, false, -1, 0u},
+      {"uint from float, cut", u, false, 2.5f, 2u},
+      {"uint from a float beyond it", u, false, 5e9f, 0xFFFFFFFFu},
+  };
+  for (const auto& c : scalars) {
+    EXPECT_TRUE(c.as_int ? shader_set_int(device, vs.table, c.k, int32_t(c.value))
+                         : shader_set_float(device, vs.table, c.k, c.value))
+        << c.name;
+    EXPECT_EQ(word(c.k), c.word) << c.name;
+  }
+  float m[32];
+  for (int e = 0; e < 16; ++e) m[e] = float(e + 1), m[16 + e] = float(e + 101);
+  EXPECT_FALSE(shader_set_float(device, vs.table, mats, 1));
+  EXPECT_FALSE(shader_set_int(device, vs.table, rm, 1));
+  EXPECT_FALSE(shader_set_matrix_array(device, vs.table, mats, nullptr, 1));
+  EXPECT_TRUE(shader_set_matrix_array(device, vs.table, mats, m, 2));
+  EXPECT_TRUE(shader_set_matrix(device, vs.table, rm, m));
+  const struct {
+    const char* name;
+    uint32_t reg;
+    float want[4];
+  } regs[] = {
+      {"second matrix, first column", shader_constant_register(mats) + 4, {101, 105, 109, 113}},
+      {"second matrix, last column", shader_constant_register(mats) + 7, {104, 108, 112, 116}},
+      {"row-major, first row", shader_constant_register(rm), {1, 2, 3, 4}},
+      {"row-major, last row", shader_constant_register(rm) + 3, {13, 14, 15, 16}},
+  };
+  for (const auto& r : regs) {
+    float got[4] = {};
+    ASSERT_EQ(gpu_get_shader_constants(device, GPU_SHADER_VERTEX, r.reg * 16, got, 16), GPU_OK);
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(got[c], r.want[c]) << r.name << " " << c;
+  }
+}
+
 TEST_F(ShaderPipeline, EachStageTakesExactlyItsRegisters) {
   const struct {
     GpuShaderStage stage;

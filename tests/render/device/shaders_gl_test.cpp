@@ -297,6 +297,32 @@ TEST_F(ShaderSlots, KeepRulesAndFormatAlwaysSet) {
   EXPECT_EQ(gpu_get_vertex_shader(d), shader_set()->vertex[3].shader);
   EXPECT_EQ(shader_set()->palette_count, kMaxShaderBones);
   EXPECT_EQ(shader_set()->palette[0].m[12], 7.0f);
+  // A skeleton made for other bones is matched by hash and name: the bone's
+  // offset (scale 2), then the node's pose (one along x). A bone whose name or
+  // hash differs keeps the identity.
+  static ShaderBone named[3];
+  Mat4 twice;
+  mat4_identity(&twice);
+  twice.m[0] = twice.m[5] = twice.m[10] = 2;
+  named[0] = {7, "arm", twice};
+  named[1] = {7, "leg", twice};
+  named[2] = {9, "arm", twice};
+  ShaderBoneSource other{named, 3};
+  static ShaderSkeletonNode arm[1];
+  arm[0] = {7, "arm", -1, {}, {}};
+  mat4_identity(&arm[0].pose);
+  arm[0].pose.m[12] = 1;
+  ShaderSkeleton by_name{&source, arm, 1};
+  ASSERT_EQ(begin_mesh_draw(-1, nullptr, 0, lit, nullptr, nullptr, &other, &by_name, 1.0f, nullptr, 0), 1);
+  ASSERT_EQ(shader_set()->palette_count, 3);
+  const struct {
+    int bone;
+    float scale, x;
+  } want[] = {{0, 2, 1}, {1, 1, 0}, {2, 1, 0}};
+  for (const auto& w : want) {
+    EXPECT_EQ(shader_set()->palette[w.bone].m[0], w.scale) << w.bone;
+    EXPECT_EQ(shader_set()->palette[w.bone].m[12], w.x) << w.bone;
+  }
 }
 
 TEST_F(ShaderSlots, DeviceResetRebuildsTheSlots) {

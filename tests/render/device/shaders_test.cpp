@@ -251,6 +251,47 @@ TEST(ShaderMath, Helpers) {
   EXPECT_EQ(out.x, 0.0f);
   EXPECT_EQ(shader_argb_alpha(0x12345678), 0x12u);
   EXPECT_EQ(shader_argb_green(0x12345678), 0x56u);
+  EXPECT_EQ(shader_argb_red(0x12345678), 0x34u);
+  EXPECT_EQ(shader_argb_blue(0x12345678), 0x78u);
+
+  // Every component of each helper, from values that tell them apart.
+  const float a[4] = {1, 2, 3, 4}, b[4] = {5, 6, 7, 8}, c[4] = {0.5f, 0.25f, 0.125f, 0.0625f};
+  const Vec3 v = {1, 2, 3}, side = {3, 4, 0};
+  float set[4], copy[4], scale[4], mul[4], mul_add[4], from3[4], argb[4], scaled[4];
+  EXPECT_EQ(shader_float4_set(set, 1, 2, 3, 4), set);
+  shader_float4_copy(copy, a);
+  shader_float4_scale3(scale, a, 2);
+  shader_float4_mul(mul, a, b);
+  shader_float4_mul_add(mul_add, a, b, c);
+  shader_float4_from_vec3(from3, &v, 9);
+  shader_float4_from_argb(argb, 0x33CC6600);
+  shader_float4_from_argb_scaled(scaled, 0x33CC6600, 0.5f);
+  const struct {
+    const char* name;
+    const float* got;
+    float want[4];
+  } rows[] = {
+      {"set", set, {1, 2, 3, 4}},
+      {"copy", copy, {1, 2, 3, 4}},
+      {"scale3 keeps w", scale, {2, 4, 6, 4}},
+      {"mul", mul, {5, 12, 21, 32}},
+      {"mul_add", mul_add, {5.5f, 12.25f, 21.125f, 32.0625f}},
+      {"from vec3", from3, {1, 2, 3, 9}},
+      {"from argb", argb, {0.8f, 0.4f, 0, 0.2f}},
+      {"from argb scaled keeps alpha", scaled, {0.4f, 0.2f, 0, 0.2f}},
+  };
+  for (const auto& r : rows)
+    for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(r.got[i], r.want[i]) << r.name << " " << i;
+  Vec3 unit;
+  EXPECT_EQ(shader_vec3_normalize(&unit, &side), &unit);
+  EXPECT_FLOAT_EQ(unit.x, 0.6f);
+  EXPECT_FLOAT_EQ(unit.y, 0.8f);
+  EXPECT_EQ(unit.z, 0.0f);
+  Vec3 set3;
+  shader_vec3_set(&set3, 7, 8, 9);
+  EXPECT_EQ(set3.x, 7.0f);
+  EXPECT_EQ(set3.y, 8.0f);
+  EXPECT_EQ(set3.z, 9.0f);
 }
 
 }  // namespace
