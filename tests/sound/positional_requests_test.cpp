@@ -68,6 +68,14 @@ TEST_F(PositionalRequestsTest, TheNearestAndThenLatestRequestOfAnEffectPlays) {
   EXPECT_FLOAT_EQ(where[1], -5.0f);
   EXPECT_EQ(sound_requests_block()->count, 0u);
   EXPECT_EQ(sound_requests_frame(), 1u);
+  // The nearest wins also when a farther one is posted after it.
+  for (int i = 0; i < 3; ++i) sound_requests_flush();  // the hold runs out
+  sound_request_play(0, near_a);
+  sound_request_play(0, far);
+  sound_requests_flush();
+  ASSERT_TRUE(audio_buffer_position(se(), where));
+  EXPECT_FLOAT_EQ(where[1], 5.0f);
+  EXPECT_FLOAT_EQ(where[2], 0.0f);
 }
 
 TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {

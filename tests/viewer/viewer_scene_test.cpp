@@ -394,9 +394,12 @@ TEST_F(ViewerScene, PanelCellsAndTextsShowTheRowsAndTheirValues) {
   frame();
   EXPECT_EQ(text_at(viewer_text_main(), "=>").colour, 0xFFFF0000u) << "held down";
   g_input.left_held = false;
-  mouse(410, 200 + 20 * 7 + 5);  // over CLOSE
-  frame();
-  EXPECT_EQ(colour_at(400, 340), 0xFFFFC080u);
+  // Each row's label lights up under the mouse; it stays over CLOSE, the last.
+  for (int row = 0; row < 8; ++row) {
+    mouse(410, 200 + 20 * row + 5);
+    frame();
+    EXPECT_EQ(colour_at(400, 200 + 20.0f * row), 0xFFFFC080u) << "row " << row;
+  }
   g_input.left_held = true;
   g_input.left_pressed = true;
   frame();
