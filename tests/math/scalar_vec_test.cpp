@@ -18,6 +18,9 @@ TEST(MathScalar, ClampAndTransitionFactor) {
   EXPECT_EQ(clamp(-1.0f, 0.0f, 1.0f), 0.0f);
   EXPECT_EQ(clamp(0.5f, 0.0f, 1.0f), 0.5f);
   EXPECT_TRUE(std::isnan(clamp(std::nanf(""), 0.0f, 1.0f)));
+  // The exact roots the names promise.
+  EXPECT_EQ(fast_sqrt(6.25f), 2.5f);
+  EXPECT_EQ(fast_rsqrt(4.0f), 0.5f);
   EXPECT_EQ(inv_lerp(3.0f, 2.0f, 2.0f), 0.0f);
 
   struct Case {
