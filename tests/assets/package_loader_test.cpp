@@ -279,8 +279,15 @@ TEST_F(Loader, CategoriesLoadTexturesThenCrops) {
   EXPECT_EQ(package_loader()->queue[0].kind, static_cast<uint32_t>(LOAD_KIND_TEXLIST));
   set_package_loader_roots((dir_ + "/").c_str(), (dir_ + "/").c_str(), (dir_ + "/none/").c_str(), 0);
   run();
-  EXPECT_EQ(fault_code, LOADER_FAULT_NO_CATEGORY);
+  EXPECT_EQ(fault_code, 21);  // no such category
   EXPECT_EQ(fault_text, "hud");
+  // A state the loader does not know stops it with its own code and the
+  // state in hex.
+  const_cast<PackageLoader*>(package_loader())->state = 0x4D;
+  EXPECT_EQ(loader_step(), 0);
+  EXPECT_EQ(fault_code, 22);
+  EXPECT_EQ(fault_text, "0000004d");
+  EXPECT_EQ(package_loader()->state, 0);
 }
 
 }  // namespace

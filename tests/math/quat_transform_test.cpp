@@ -86,6 +86,10 @@ TEST(MathQuat, RotationArcTurnsAOntoB) {
       {{1, 0, 0}, {0, 0, 1}},
       {{1, 0, 0}, {-1, 0, 0}},          // opposite: a half turn
       {{0, 2, 0}, {0, -5, 0}},
+      {{0, 0, 3}, {0, 0, -1}},          // each world axis, and tied ones, opposite
+      {{2, 1, 1}, {-2, -1, -1}},
+      {{1, 2, 1}, {-1, -2, -1}},
+      {{1, 1, 2}, {-1, -1, -2}},
       {{1e-3f, 0, 0}, {0, 1e-3f, 0}},   // short vectors still turn
       {{0.3f, -0.2f, 0.9f}, {-0.1f, 0.8f, 0.2f}},
   };
@@ -98,6 +102,7 @@ TEST(MathQuat, RotationArcTurnsAOntoB) {
     const Mat4 m = rotation_of(q);
     mat4_transform_direction(&turned, &m, &an);
     expect_vec3_near(turned, bn, 1e-5f);
+    EXPECT_NEAR(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w, 1.0f, 1e-5f);
   }
   const Vec3 x{1, 0, 0}, z{0, 0, 1};
   Quat q;

@@ -18,6 +18,9 @@ TEST(MathScalar, ClampAndTransitionFactor) {
   EXPECT_EQ(clamp(-1.0f, 0.0f, 1.0f), 0.0f);
   EXPECT_EQ(clamp(0.5f, 0.0f, 1.0f), 0.5f);
   EXPECT_TRUE(std::isnan(clamp(std::nanf(""), 0.0f, 1.0f)));
+  // The exact roots the names promise.
+  EXPECT_EQ(fast_sqrt(6.25f), 2.5f);
+  EXPECT_EQ(fast_rsqrt(4.0f), 0.5f);
   EXPECT_EQ(inv_lerp(3.0f, 2.0f, 2.0f), 0.0f);
 
   struct Case {
@@ -194,6 +197,12 @@ TEST(MathVec, OrbitsCirclesAndConesPlacePointsByAngle) {
     EXPECT_NEAR(vec3_length(&rel), 2.0f, 1e-5f) << angle;
     EXPECT_NEAR(vec3_dot(&rel, &slanted), 0.0f, 1e-5f) << angle;
   }
+  // An axis within 1e-4 of straight up in x and z counts as straight up.
+  for (const Vec3& nearly_up : {Vec3{0, 1, 9e-5f}, Vec3{9e-5f, 1, 0}, Vec3{-9e-5f, 1, -9e-5f}}) {
+    Vec3 p;
+    vec3_circle_point(&p, &centre, &nearly_up, 0.3f, 2);
+    expect_vec3_near(p, cases[4].expected, 2e-6f);
+  }
   Vec3 untouched{7, 7, 7};
   EXPECT_EQ(vec3_orbit(&untouched, nullptr, 1, 1, 1), &untouched);
   EXPECT_EQ(vec3_offset_by_angles(&untouched, nullptr, 1, 1, 1), &untouched);
@@ -272,6 +281,7 @@ TEST(MathText, CaseBlindCompareAndHash) {
   EXPECT_EQ(hash_name_nocase("abc"), 0x00021471u);
   EXPECT_EQ(hash_name_nocase("ABC"), 0x00021471u);
   EXPECT_EQ(hash_name_nocase(""), 0u);
+  EXPECT_EQ(hash_name_nocase(nullptr), 0u) << "no name hashes like the empty one";
   // No length limit.
   std::string long_name(1000, 'Q');
   EXPECT_EQ(hash_name_nocase(long_name.c_str()), hash_name_nocase(std::string(1000, 'q').c_str()));

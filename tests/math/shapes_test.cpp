@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "math/geometry.h"
 #include "math/quad2d.h"
@@ -184,7 +185,7 @@ TEST(MathSpline, CapacityAndRefusedBuffers) {
     uint32_t size;
     int capacity;
   };
-  for (const Case& c : {Case{12, 0}, Case{96, 3}, Case{11, 0}, Case{5, 0}, Case{0, 0}}) {
+  for (const Case& c : {Case{12, 0}, Case{39, 0}, Case{40, 1}, Case{96, 3}, Case{11, 0}, Case{5, 0}, Case{0, 0}}) {
     EXPECT_EQ(spline_capacity(c.size), c.capacity) << c.size;
   }
   // Too small for the header: nothing is written at all.
@@ -198,6 +199,16 @@ TEST(MathSpline, CapacityAndRefusedBuffers) {
   EXPECT_EQ(spline_add_point(buf.path(), &p), nullptr);
   Vec3 out{9, 9, 9};
   expect_vec3_near(*spline_eval_fraction(&out, buf.path(), 0.5f), Vec3{0, 0, 0}, 0);
+  // Room for one point takes one, through either way of adding, and no more.
+  for (const bool given_length : {false, true}) {
+    ASSERT_EQ(spline_init(buf.bytes, 40), 1);
+    auto add = [&] {
+      return given_length ? spline_add_point_length(buf.path(), &p, 2.0f) : spline_add_point(buf.path(), &p);
+    };
+    EXPECT_EQ(add(), buf.path()) << given_length;
+    EXPECT_EQ(add(), nullptr) << given_length;
+    EXPECT_EQ(buf.path()->count, 1);
+  }
 }
 
 TEST(MathSpline, PathLengthsTangentsAndEvaluation) {
@@ -342,6 +353,25 @@ TEST(MathSpline, TableSpline) {
   const float dup_y[] = {0, 1, 1, 3};
   const float v = table_spline_eval(dup_x, dup_y, 4, 1.5f);
   EXPECT_NEAR(v, 2.0f, 1e-6f);  // straight between the samples, never unset values
+  // The second derivative is held flat at both ends, so a parabola comes
+  // back exactly, on even and uneven spacings and at every sample count.
+  const std::vector<std::vector<float>> spacings = {{0, 1, 2},
+                                                    {1, 2, 4, 5},
+                                                    {0, 0.5f, 2, 3, 4.5f},
+                                                    {1, 2, 4, 5, 7, 8},
+                                                    {0, 1, 2, 3, 4, 5, 6},
+                                                    {-3, -2.5f, -1, 0, 0.25f, 2, 2.5f, 4}};
+  auto parabola = [](float x) { return 3 * x * x - 2 * x + 1; };
+  for (const std::vector<float>& px : spacings) {
+    std::vector<float> py;
+    for (float x : px) py.push_back(parabola(x));
+    const int n = static_cast<int>(px.size());
+    for (int k = 1; k < n; ++k) {
+      const float x = (px[k - 1] + 2 * px[k]) / 3;  // off the middle, so a mirrored interval shows
+      EXPECT_NEAR(table_spline_eval(px.data(), py.data(), n, x), parabola(x), 2e-4f * (1 + parabola(x)))
+          << n << " samples, x " << x;
+    }
+  }
 }
 
 TEST(MathGeometry, DistancesAndClosestPoint) {

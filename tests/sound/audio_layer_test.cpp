@@ -1,8 +1,12 @@
 // The audio layer on the mixer's loopback device: levels, play and stop
 // semantics, placement, distance mute and pitch, checked on rendered samples.
+#include <AL/efx-presets.h>
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "platform/audio/audio.h"
+#include "platform/audio/audio_internal.h"
 #include "sound_test_util.h"
 
 namespace {
@@ -174,6 +178,145 @@ TEST_F(AudioLayer, EffectLevelsOutsideTheirRangeFallBack) {
   EXPECT_EQ(audio_buffer_effect(b).kind, AUDIO_EFFECT_NONE);
   audio_buffer_play(b, true);
   render_frames(1024);  // the mixer runs with the slots torn down
+}
+
+// The effect objects a buffer's effect leaves in the mixer, read back: every
+// parameter sent, the wet slot gain and the dry filter gain.
+struct EffectReadBack {
+  ALint type;
+  float values[32];
+  int count;
+  float slot_gain, dry_gain;
+};
+
+template <typename T>
+T efx_function(const char* name) {
+  return reinterpret_cast<T>(alGetProcAddress(name));
+}
+
+EffectReadBack read_effect(AudioBuffer b, const std::vector<ALenum>& floats, const std::vector<ALenum>& vectors) {
+  ALuint effect = 0, slot = 0, filter = 0;
+  {
+    std::lock_guard<std::mutex> g(audio_state().lock);
+    const AudioSlot* s = audio_slot(b);
+    if (s) effect = s->effect, slot = s->effect_slot, filter = s->dry_filter;
+  }
+  const auto geti = efx_function<LPALGETEFFECTI>("alGetEffecti");
+  const auto getf = efx_function<LPALGETEFFECTF>("alGetEffectf");
+  const auto getfv = efx_function<LPALGETEFFECTFV>("alGetEffectfv");
+  EffectReadBack r{};
+  geti(effect, AL_EFFECT_TYPE, &r.type);
+  for (ALenum p : floats) getf(effect, p, &r.values[r.count++]);
+  for (ALenum p : vectors) {
+    getfv(effect, p, &r.values[r.count]);
+    r.count += 3;
+  }
+  if (r.type == AL_EFFECT_EAXREVERB) {
+    ALint limit = -1;
+    geti(effect, AL_EAXREVERB_DECAY_HFLIMIT, &limit);
+    r.values[r.count++] = static_cast<float>(limit);
+  }
+  efx_function<LPALGETAUXILIARYEFFECTSLOTF>("alGetAuxiliaryEffectSlotf")(slot, AL_EFFECTSLOT_GAIN, &r.slot_gain);
+  efx_function<LPALGETFILTERF>("alGetFilterf")(filter, AL_LOWPASS_GAIN, &r.dry_gain);
+  return r;
+}
+
+TEST_F(AudioLayer, EffectParametersReachTheMixer) {
+  if (!audio_has_effects()) GTEST_SKIP() << "the mixer has no effects";
+  const std::vector<ALenum> reverb_floats = {
+      AL_EAXREVERB_DENSITY,           AL_EAXREVERB_DIFFUSION,         AL_EAXREVERB_GAIN,
+      AL_EAXREVERB_GAINHF,            AL_EAXREVERB_GAINLF,            AL_EAXREVERB_DECAY_TIME,
+      AL_EAXREVERB_DECAY_HFRATIO,     AL_EAXREVERB_DECAY_LFRATIO,     AL_EAXREVERB_REFLECTIONS_GAIN,
+      AL_EAXREVERB_REFLECTIONS_DELAY, AL_EAXREVERB_LATE_REVERB_GAIN,  AL_EAXREVERB_LATE_REVERB_DELAY,
+      AL_EAXREVERB_ECHO_TIME,         AL_EAXREVERB_ECHO_DEPTH,        AL_EAXREVERB_MODULATION_TIME,
+      AL_EAXREVERB_MODULATION_DEPTH,  AL_EAXREVERB_AIR_ABSORPTION_GAINHF, AL_EAXREVERB_HFREFERENCE,
+      AL_EAXREVERB_LFREFERENCE,       AL_EAXREVERB_ROOM_ROLLOFF_FACTOR};
+  const std::vector<ALenum> reverb_vectors = {AL_EAXREVERB_REFLECTIONS_PAN, AL_EAXREVERB_LATE_REVERB_PAN};
+  auto preset_values = [](const EFXEAXREVERBPROPERTIES& p) {
+    return std::vector<float>{p.flDensity,           p.flDiffusion,          p.flGain,
+                              p.flGainHF,            p.flGainLF,             p.flDecayTime,
+                              p.flDecayHFRatio,      p.flDecayLFRatio,       p.flReflectionsGain,
+                              p.flReflectionsDelay,  p.flLateReverbGain,     p.flLateReverbDelay,
+                              p.flEchoTime,          p.flEchoDepth,          p.flModulationTime,
+                              p.flModulationDepth,   p.flAirAbsorptionGainHF, p.flHFReference,
+                              p.flLFReference,       p.flRoomRolloffFactor,  p.flReflectionsPan[0],
+                              p.flReflectionsPan[1], p.flReflectionsPan[2],  p.flLateReverbPan[0],
+                              p.flLateReverbPan[1],  p.flLateReverbPan[2],  static_cast<float>(p.iDecayHFLimit)};
+  };
+  const EFXEAXREVERBPROPERTIES generic = EFX_REVERB_PRESET_GENERIC, padded = EFX_REVERB_PRESET_PADDEDCELL,
+                               room = EFX_REVERB_PRESET_ROOM, hall = EFX_REVERB_PRESET_CONCERTHALL,
+                               underwater = EFX_REVERB_PRESET_UNDERWATER, mountains = EFX_REVERB_PRESET_MOUNTAINS;
+  struct Row {
+    uint32_t kind, level;
+    ALint type;
+    std::vector<ALenum> floats, vectors;
+    std::vector<float> want;
+    float wet, dry;
+  } rows[] = {
+      // Echo: first tap 200 ms, no second tap, damping or spread; 40 % wet.
+      {AUDIO_EFFECT_ECHO, 40, AL_EFFECT_ECHO,
+       {AL_ECHO_DELAY, AL_ECHO_LRDELAY, AL_ECHO_DAMPING, AL_ECHO_FEEDBACK, AL_ECHO_SPREAD}, {},
+       {0.2f, 0.0f, 0.0f, 0.5f, 0.0f}, 0.4f, 0.6f},
+      {AUDIO_EFFECT_ECHO, 101, AL_EFFECT_ECHO, {}, {}, {}, 0, 1},  // beyond 100 %: no echo
+      // Reverb adds to the full dry sound.
+      {AUDIO_EFFECT_REVERB, 0, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(generic), 1, 1},
+      {AUDIO_EFFECT_REVERB, 1, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(generic), 1, 1},
+      {AUDIO_EFFECT_REVERB, 2, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(padded), 1, 1},
+      {AUDIO_EFFECT_REVERB, 3, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(room), 1, 1},
+      {AUDIO_EFFECT_REVERB, 8, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(hall), 1, 1},
+      {AUDIO_EFFECT_REVERB, 18, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(mountains), 1, 1},
+      {AUDIO_EFFECT_REVERB, 23, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(underwater), 1, 1},
+      {AUDIO_EFFECT_REVERB, 29, AL_EFFECT_EAXREVERB, reverb_floats, reverb_vectors, preset_values(generic), 1, 1},
+      // The compressor replaces the dry sound.
+      {AUDIO_EFFECT_COMPRESSOR, 12, AL_EFFECT_COMPRESSOR, {}, {}, {}, 1, 0},
+  };
+  AudioBuffer b = make(AUDIO_MODE_3D);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "kind " << row.kind << " level " << row.level);
+    ASSERT_EQ(audio_buffer_set_effect(b, row.kind, row.level), AUDIO_OK);
+    const EffectReadBack got = read_effect(b, row.floats, row.vectors);
+    EXPECT_EQ(got.type, row.type);
+    ASSERT_EQ(got.count, static_cast<int>(row.want.size()));
+    for (int i = 0; i < got.count; ++i) EXPECT_FLOAT_EQ(got.values[i], row.want[i]) << "value " << i;
+    EXPECT_FLOAT_EQ(got.slot_gain, row.wet);
+    EXPECT_FLOAT_EQ(got.dry_gain, row.dry);
+  }
+}
+
+TEST_F(AudioLayer, LostBuffersAreSilentUntilFilledAgain) {
+  struct Case {
+    AudioMode mode;
+    int channels;
+    uint32_t rate;
+  } cases[] = {{AUDIO_MODE_PLAIN, 1, 44100}, {AUDIO_MODE_PAN, 2, 22050}, {AUDIO_MODE_3D, 1, 11025}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.rate);
+    const WaveData wave = decode_wav(make_dc_wav(8000, c.channels, c.rate));
+    AudioBuffer b = make(c.mode, 8000, c.channels, c.rate);
+    audio_force_buffers_lost();
+    EXPECT_EQ(audio_buffer_status(b) & AUDIO_STATUS_LOST, AUDIO_STATUS_LOST);
+    EXPECT_EQ(audio_buffer_play(b, true), AUDIO_LOST);
+    EXPECT_EQ(audio_buffer_fill(b, wave), AUDIO_LOST) << "a lost buffer is restored before it is filled";
+    ASSERT_EQ(audio_buffer_restore(b), AUDIO_OK);
+    EXPECT_EQ(audio_buffer_status(b) & AUDIO_STATUS_LOST, 0u);
+    // The silence keeps the buffer's length and rate.
+    EXPECT_EQ(audio_buffer_frames(b), 8000u);
+    ALint rate = 0;
+    {
+      std::lock_guard<std::mutex> g(audio_state().lock);
+      alGetBufferi(audio_slot(b)->buffers[0], AL_FREQUENCY, &rate);
+    }
+    EXPECT_EQ(rate, static_cast<ALint>(c.rate));
+    ASSERT_EQ(audio_buffer_play(b, true), AUDIO_OK);
+    EXPECT_EQ(render_levels().left, 0.0f);
+    // Only samples of the same length and rate fill it again.
+    EXPECT_EQ(audio_buffer_fill(b, decode_wav(make_dc_wav(7999, c.channels, c.rate))), AUDIO_FAILED);
+    EXPECT_EQ(audio_buffer_fill(b, decode_wav(make_dc_wav(8000, c.channels, 48000))), AUDIO_FAILED);
+    ASSERT_EQ(audio_buffer_fill(b, wave), AUDIO_OK);
+    ASSERT_EQ(audio_buffer_play(b, true), AUDIO_OK);
+    EXPECT_GT(render_levels().left, 0.1f);
+    audio_buffer_destroy(b);
+  }
 }
 
 TEST_F(AudioLayer, StaleHandlesDoNothing) {

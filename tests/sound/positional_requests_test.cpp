@@ -47,10 +47,10 @@ class PositionalRequestsTest : public ::testing::Test {
   TempDir dir;
 };
 
-// A point at distance d from the camera along +z.
+// A point at distance d from the camera along +z, or along another axis.
 struct At {
   float p[3];
-  explicit At(float d) : p{10.0f, 0.0f, d} {}
+  explicit At(float d, int axis = 2) : p{10.0f, 0.0f, 0.0f} { p[axis] += d; }
 };
 
 TEST_F(PositionalRequestsTest, TheNearestAndThenLatestRequestOfAnEffectPlays) {
@@ -68,6 +68,14 @@ TEST_F(PositionalRequestsTest, TheNearestAndThenLatestRequestOfAnEffectPlays) {
   EXPECT_FLOAT_EQ(where[1], -5.0f);
   EXPECT_EQ(sound_requests_block()->count, 0u);
   EXPECT_EQ(sound_requests_frame(), 1u);
+  // The nearest wins also when a farther one is posted after it.
+  for (int i = 0; i < 3; ++i) sound_requests_flush();  // the hold runs out
+  sound_request_play(0, near_a);
+  sound_request_play(0, far);
+  sound_requests_flush();
+  ASSERT_TRUE(audio_buffer_position(se(), where));
+  EXPECT_FLOAT_EQ(where[1], 5.0f);
+  EXPECT_FLOAT_EQ(where[2], 0.0f);
 }
 
 TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {
@@ -78,12 +86,17 @@ TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {
     uint32_t type;
     bool queued, plays, loops;
     uint32_t frame;
+    int axis = 2;
   } cases[] = {
       {0, SOUND_REQUEST_ONCE, true, true, false, 20000},
       {599, SOUND_REQUEST_ONCE, true, true, false, 20000},
       {600, SOUND_REQUEST_ONCE, true, true, false, 20000},  // the range itself is in range
       {601, SOUND_REQUEST_ONCE, false, false, false, 20000},
       {700, SOUND_REQUEST_ONCE, false, false, false, 20000},
+      {-600, SOUND_REQUEST_ONCE, true, true, false, 20000, 0},  // each axis counts toward the distance
+      {-601, SOUND_REQUEST_ONCE, false, false, false, 20000, 0},
+      {600, SOUND_REQUEST_ONCE, true, true, false, 20000, 1},
+      {601, SOUND_REQUEST_ONCE, false, false, false, 20000, 1},
       {580, SOUND_REQUEST_LOOP, true, true, true, 20000},
       {590, SOUND_REQUEST_LOOP, true, false, false, 44},
       {300, SOUND_REQUEST_RESTART, true, true, false, 44},
@@ -92,9 +105,9 @@ TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {
     sound_requests_init();
     stop();
     audio_buffer_set_frame(se(), 20000);
-    At at(c.distance);
+    At at(c.distance, c.axis);
     sound_request_push(0, at.p, c.type);
-    SCOPED_TRACE(testing::Message() << c.distance << " type " << c.type);
+    SCOPED_TRACE(testing::Message() << c.distance << " on axis " << c.axis << " type " << c.type);
     EXPECT_EQ(sound_requests_block()->count, c.queued ? 1u : 0u);
     EXPECT_EQ(sound_requests_block()->hold[0], c.queued ? SOUND_REQUEST_HOLD : 0);
     sound_requests_flush();
@@ -104,7 +117,7 @@ TEST_F(PositionalRequestsTest, RequestTypesAndDistanceLimits) {
     if (c.plays) {
       float where[3];
       ASSERT_TRUE(audio_buffer_position(se(), where));
-      EXPECT_FLOAT_EQ(where[2], c.distance) << "the sound sits where it was asked for";
+      for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(where[i], at.p[i]) << "the sound sits where it was asked for";
     }
   }
 }

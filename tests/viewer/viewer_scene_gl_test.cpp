@@ -230,7 +230,7 @@ TEST_F(ViewerFiles, SaveThenLoadRestoresTheArrangement) {
   point_set_time(viewer_state().points[1], 99);
   Task* added = add_point(7, 900, 600, 33);
   point_set_number(added, 15);
-  viewer_set_order_mode(0);
+  viewer_set_order_mode(1);
   const SaveArrangement before = viewer_build_arrangement();
 
   const std::string saved = dir.path + "/round.sav";
@@ -240,12 +240,12 @@ TEST_F(ViewerFiles, SaveThenLoadRestoresTheArrangement) {
   ASSERT_GT(get_file_size(saved), 0u);
 
   points_destroy_all();
-  viewer_set_order_mode(1);
+  viewer_set_order_mode(0);
   answer({saved});
   click(150, 8);  // LOAD
   frame();
   const SaveArrangement after = viewer_build_arrangement();
-  EXPECT_EQ(after.order, 0);
+  EXPECT_EQ(after.order, 1);
   EXPECT_EQ(after.picture, before.picture);
   ASSERT_EQ(after.points.size(), 8u);
   for (size_t i = 0; i < 8; ++i) {

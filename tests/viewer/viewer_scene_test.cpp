@@ -338,6 +338,13 @@ TEST_F(ViewerScene, CloseRowClosesThePanel) {
     frame();
     EXPECT_EQ(p->panel_open, closes ? 0 : 1) << x << "," << y;
   }
+  // The DELETE row above it ends at the same edge.
+  for (const auto& [x, deletes] : {std::pair{166, false}, std::pair{165, true}}) {
+    p->panel_open = 1;
+    click(x, 230);
+    frame();
+    EXPECT_EQ(p->deleted != 0, deletes) << x;
+  }
 }
 
 // The panel's cells and texts: the hovered row's cells light up, the
@@ -380,6 +387,9 @@ TEST_F(ViewerScene, PanelCellsAndTextsShowTheRowsAndTheirValues) {
   EXPECT_EQ(right.x, vx + 48 + 2);
   EXPECT_EQ(right.y, 222);
   EXPECT_EQ(right.colour, 0xFFFF8000u) << "the arrow under the mouse";
+  const TextCommand left = text_at(viewer_text_main(), "<=");
+  EXPECT_EQ(left.x, vx + 2);
+  EXPECT_EQ(left.y, 222);
   EXPECT_EQ(text_at(viewer_text_main(), "01").x, vx + 26);
   EXPECT_EQ(text_at(viewer_text_main(), "05 SEC").y, 242);
   const TextCommand label = text_at(viewer_text_main(), "EF LV");
@@ -394,9 +404,12 @@ TEST_F(ViewerScene, PanelCellsAndTextsShowTheRowsAndTheirValues) {
   frame();
   EXPECT_EQ(text_at(viewer_text_main(), "=>").colour, 0xFFFF0000u) << "held down";
   g_input.left_held = false;
-  mouse(410, 200 + 20 * 7 + 5);  // over CLOSE
-  frame();
-  EXPECT_EQ(colour_at(400, 340), 0xFFFFC080u);
+  // Each row's label lights up under the mouse; it stays over CLOSE, the last.
+  for (int row = 0; row < 8; ++row) {
+    mouse(410, 200 + 20 * row + 5);
+    frame();
+    EXPECT_EQ(colour_at(400, 200 + 20.0f * row), 0xFFFFC080u) << "row " << row;
+  }
   g_input.left_held = true;
   g_input.left_pressed = true;
   frame();

@@ -82,8 +82,21 @@ TEST_F(MoviePlayerTest, OpensWithTheTextureSizeFoundByDoubling) {
       EXPECT_FLOAT_EQ(p->height_fraction, c.height / 1024.0f);
       EXPECT_EQ(p->frame_count, 2u);
       EXPECT_FLOAT_EQ(p->frame_rate, 25.0f);
+      EXPECT_EQ(p->bytes_per_pixel, 4u);
+      EXPECT_EQ(p->row_stride, static_cast<uint32_t>(c.width) * 4);
     }
     EXPECT_EQ(movie_player_close_avi(), 0);
+    // Closed, every field of the open movie is back to its closed value.
+    EXPECT_EQ(p->file, nullptr);
+    EXPECT_EQ(p->texture_size, 0u);
+    EXPECT_EQ(p->bytes_per_pixel, 0u);
+    EXPECT_EQ(p->row_stride, 0u);
+    EXPECT_EQ(p->frame_count, 1u);
+    EXPECT_EQ(p->frame_rate, 0.0f);
+    EXPECT_EQ(p->ok.load(), 0u);
+    EXPECT_EQ(p->last_decoded.load(), kMoviePlayerNoFrame);
+    EXPECT_EQ(p->shown_frame, kMoviePlayerNoFrame);
+    EXPECT_TRUE(p->staging.empty());
     std::remove(file.c_str());
   }
   // A damaged file, a missing one and none are refused, leaving it closed.

@@ -47,6 +47,8 @@ TEST_F(MovieStep, OpenSizesTheDecoder) {
   EXPECT_EQ(d.texture_width, 8u);
   EXPECT_EQ(d.texture_height, 8u);
   EXPECT_FLOAT_EQ(d.frame_rate, 10.0f);
+  EXPECT_EQ(d.bytes_per_pixel, 4u);
+  EXPECT_EQ(d.row_stride, 32u);
   EXPECT_EQ(d.ok.load(), 1u);
   EXPECT_EQ(d.last_decoded, kMovieNoFrame);
   // Each side of the texture is the smallest power of two that holds it.
@@ -59,6 +61,7 @@ TEST_F(MovieStep, OpenSizesTheDecoder) {
   EXPECT_EQ(wide.texture_width, 32u);
   EXPECT_EQ(wide.texture_height, 4u);
   EXPECT_EQ(wide.staging.size(), 60u);
+  EXPECT_EQ(wide.row_stride, 80u);
   movie_avi_close(&wide);
   EXPECT_EQ(wide.file, nullptr);
   std::remove(file.c_str());
