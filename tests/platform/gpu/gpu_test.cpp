@@ -143,6 +143,28 @@ TEST_F(GpuDeviceTest, DepthTestUsesTheCompareFunctionOnZeroToOneDepth) {
   gpu_surface_release(depth);
 }
 
+TEST_F(GpuDeviceTest, DepthFormatsMakeDepthSurfacesAndSayWhetherTheyHoldStencil) {
+  const struct {
+    GpuFormat format;
+    bool depth, stencil;
+  } cases[] = {
+      {GPU_FMT_D16, true, false},       {GPU_FMT_D16_LOCKABLE, true, false}, {GPU_FMT_D24X8, true, false},
+      {GPU_FMT_D32, true, false},       {GPU_FMT_D32F_LOCKABLE, true, false}, {GPU_FMT_D24S8, true, true},
+      {GPU_FMT_D24X4S4, true, true},    {GPU_FMT_D15S1, true, true},         {GPU_FMT_D24FS8, true, true},
+      {GPU_FMT_A8R8G8B8, false, false}, {GPU_FMT_R5G6B5, false, false},      {GPU_FMT_DXT1, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(int(c.format));
+    EXPECT_EQ(gpu_format_is_depth(c.format), c.depth);
+    EXPECT_EQ(gpu_format_has_stencil(c.format), c.stencil);
+    EXPECT_EQ(gpu_check_format(GPU_DEVICE_HAL, GPU_FMT_X8R8G8B8, GPU_USAGE_DEPTHSTENCIL, GPU_RTYPE_SURFACE, c.format),
+              c.depth ? GPU_OK : GPU_NOT_AVAILABLE);
+    GpuSurface* s = nullptr;
+    EXPECT_EQ(gpu_create_depth_surface(device, 8, 8, c.format, 0, 0, true, &s), c.depth ? GPU_OK : GPU_INVALID_CALL);
+    if (s != nullptr) gpu_surface_release(s);
+  }
+}
+
 TEST_F(GpuDeviceTest, RenderTargetTextureDrawsAndSamples) {
   GpuTexture* rt = nullptr;
   ASSERT_EQ(gpu_create_texture(device, 16, 16, 1, GPU_USAGE_RENDERTARGET, GPU_FMT_A8R8G8B8, GPU_POOL_DEFAULT, &rt),

@@ -114,6 +114,8 @@ std::vector<Good> good_cases() {
       {"bmp 1 palette", [] { return write_bmp(grey, {.bits = 1}); }, [] { return one_bit(grey); }, false},
       {"bmp rle8", [] { return write_bmp(pure, {.bits = 8, .rle = true}); }, [] { return pure; }, false},
       {"bmp rle4", [] { return write_bmp(pure, {.bits = 4, .rle = true}); }, [] { return pure; }, false},
+      // The picture's end given as a jump past the last row, its two bytes the file's last.
+      {"bmp rle8 ending on a delta", [] { Bytes b = write_bmp(pure, {.bits = 8, .rle = true}); b.back() = 2; b.insert(b.end(), {0, 1}); return b; }, [] { return pure; }, false},
       {"bmp os/2 core header", [] { return write_bmp(pure, {.bits = 8, .header_size = 12}); }, [] { return pure; }, false},
       {"dib os/2 core header", [] { return write_bmp(pure, {.bits = 4, .file_header = false, .header_size = 12}); }, [] { return pure; }, false},
       {"dib 8 palette", [] { return write_bmp(pure, {.bits = 8, .file_header = false}); }, [] { return pure; }, false},
