@@ -225,7 +225,8 @@ TEST(MathFrustum, PlanesOfARealViewProjection) {
   // A turned camera with near 2 and far 6: the near plane lies at view depth
   // 2*6/(12 - 2) = 1.2, along the camera's own forward axis.
   const Vec3 eye2{3, 1, -2}, target2{-1, 2, 5};
-  mat4_look_at(&cam, &eye2, &target2, nullptr, 0);
+  const Vec3 rolled_up{0.6f, 1, 0.2f};  // the camera rolls: its x axis leaves the ground plane
+  mat4_look_at(&cam, &eye2, &target2, &rolled_up, 0);
   mat4_invert(&view, &cam);
   frustum_from_fov(&f, 1.0f, 1.3f, 0.5f, 0.5f, 2, 6);
   mat4_perspective_from_frustum(&proj, &f);
@@ -244,6 +245,27 @@ TEST(MathFrustum, PlanesOfARealViewProjection) {
     bool inside = true;
     for (const Plane& pl : planes) inside = inside && plane_dot_point(&pl, &p) > 0.0f;
     EXPECT_EQ(inside, dp.inside) << "view depth " << dp.depth;
+  }
+  // Off the axis at view depth 3, each side edge lies at the frustum's own
+  // edge scaled from the near distance: 3% short of it is inside, 3% past it
+  // out, with the other offset halfway to its edge.
+  const Vec3 across{cam.m[0], cam.m[1], cam.m[2]}, up{cam.m[4], cam.m[5], cam.m[6]};
+  const float k = 3.0f / f.near;
+  struct SideProbe {
+    float x, y;   // offsets at the near distance
+    bool x_edge;  // x is on the right or left edge (else y on the top or bottom)
+  };
+  for (const SideProbe& sp : {SideProbe{f.right, 0.5f * f.top, true}, SideProbe{f.left, 0.5f * f.bottom, true},
+                              SideProbe{0.5f * f.left, f.top, false}, SideProbe{0.5f * f.right, f.bottom, false}}) {
+    for (const float scale : {0.97f, 1.03f}) {
+      Vec3 p;
+      vec3_madd(&p, &eye2, &forward, 3.0f);
+      vec3_madd(&p, &p, &across, k * sp.x * (sp.x_edge ? scale : 1.0f));
+      vec3_madd(&p, &p, &up, k * sp.y * (sp.x_edge ? 1.0f : scale));
+      bool inside = true;
+      for (const Plane& pl : planes) inside = inside && plane_dot_point(&pl, &p) > 0.0f;
+      EXPECT_EQ(inside, scale < 1.0f) << "edge " << sp.x << ", " << sp.y << " scaled " << scale;
+    }
   }
 
   // A plane with no normal holds every point rather than giving infinities.
