@@ -103,6 +103,23 @@ TEST_F(AudioLayer, SourceToTheListenersLeftIsLouderOnTheLeft) {
   }
 }
 
+// The mixer's z axis points the other way: the listener's place and facing
+// reach it with z turned and x and y as given.
+TEST_F(AudioLayer, ListenerPlaceAndFacingReachTheMixerWithZTurned) {
+  const float place[3] = {1, 2, 3}, front[3] = {0.6f, 0, 0.8f}, top[3] = {0, 0.8f, 0.6f};
+  audio_listener_set_position(place);
+  audio_listener_set_orientation(front, top);
+  ALfloat x = 0, y = 0, z = 0;
+  alGetListener3f(AL_POSITION, &x, &y, &z);
+  EXPECT_EQ(x, 1.0f);
+  EXPECT_EQ(y, 2.0f);
+  EXPECT_EQ(z, -3.0f);
+  ALfloat o[6] = {};
+  alGetListenerfv(AL_ORIENTATION, o);
+  const ALfloat want[6] = {0.6f, 0, -0.8f, 0, 0.8f, -0.6f};
+  for (int i = 0; i < 6; ++i) EXPECT_FLOAT_EQ(o[i], want[i]) << i;
+}
+
 TEST_F(AudioLayer, ThreeDimensionalSourceIsSilentBeyondItsMaximumDistance) {
   audio_listener_set_rolloff(0.01f);
   AudioBuffer b = make(AUDIO_MODE_3D);
