@@ -37,6 +37,7 @@ TEST(Sys, PathsMapSeparatorsDrivesAndCaseButNotTrailBytes) {
       {"C:" + t.path + "\\bin\\KT52.CF", t.path + "/Bin/KT52.CF"},
       {"C:" + t.path + "\\" + so_cp932 + ".txt", t.path + "/" + so_utf8 + ".txt"},
       {t.path + "/missing/file", t.path + "/missing/file"},
+      {t.path + "//bin//kt52.cf", t.path + "/Bin/KT52.CF"},  // doubled separators fold to one
   };
   for (const Case& c : cases) EXPECT_EQ(sys_map_path(c.in), c.out) << c.in;
 }
