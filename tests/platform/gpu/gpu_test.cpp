@@ -276,12 +276,6 @@ TEST_F(GpuDeviceTest, DirectionalLightAndVertexFogShadeTransformedVertices) {
   gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
   gpu_set_stage_state(device, 0, GPU_TSS_COLORARG1, GPU_TA_DIFFUSE);
   gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
-  GpuLight light{};
-  light.type = GPU_LIGHT_DIRECTIONAL;
-  light.diffuse = {1, 0, 0, 1};
-  light.direction[2] = 1;  // looking along +z, as the camera does
-  gpu_set_light(device, 0, light);
-  gpu_light_enable(device, 0, true);
   GpuMaterial m{};
   m.diffuse = {1, 1, 1, 1};
   m.ambient = {1, 1, 1, 1};
@@ -291,6 +285,16 @@ TEST_F(GpuDeviceTest, DirectionalLightAndVertexFogShadeTransformedVertices) {
     float x, y, z, nx, ny, nz;
   } v[4] = {{-1, 1, 0.5f, 0, 0, -1}, {0, 1, 0.5f, 0, 0, -1}, {-1, 0, 0.5f, 0, 0, -1}, {0, 0, 0.5f, 0, 0, -1}};
   gpu_set_fvf(device, GPU_FVF_XYZ | GPU_FVF_NORMAL);
+  // A light enabled before any is set is the default one: white, along +z.
+  gpu_light_enable(device, 0, true);
+  ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
+  EXPECT_EQ(rgb(pixel(4, 4)), 0xFFFFFFu);
+
+  GpuLight light{};
+  light.type = GPU_LIGHT_DIRECTIONAL;
+  light.diffuse = {1, 0, 0, 1};
+  light.direction[2] = 1;  // looking along +z, as the camera does
+  gpu_set_light(device, 0, light);
   ASSERT_EQ(gpu_draw_primitive_up(device, GPU_PT_TRIANGLESTRIP, 2, v, sizeof(V)), GPU_OK);
   EXPECT_EQ(rgb(pixel(4, 4)), 0xFF0040u);  // the light's red plus the ambient blue
 
