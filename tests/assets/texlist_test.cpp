@@ -49,6 +49,21 @@ TEST(TexList, KeywordsCommentsAndCrops) {
   EXPECT_FLOAT_EQ(texlist_crop(&joined, 0, 0)->v, 0.25f);
   EXPECT_FLOAT_EQ(texlist_crop(&joined, 0, 0)->height, 0.5f);
   EXPECT_EQ(joined.rejected, 0);
+
+  // Each texture has its own size: the next texture neither keeps the one
+  // before it nor lends it to the one after.
+  const TexList sized = parse(
+      "*cat c *tex a.png *size 64 32 *tex b.png *size 8 4 *crop 2 1 4 2 n\n"
+      "*tex c.png *crop 0 0 1 1 m");
+  ASSERT_EQ(texlist_crop_count(&sized, 0), 1);
+  const TexListCrop* n = texlist_crop(&sized, 0, 0);
+  EXPECT_EQ(n->name, "n");
+  EXPECT_EQ(n->texture_file, "b.png");
+  EXPECT_FLOAT_EQ(n->u, 0.25f);
+  EXPECT_FLOAT_EQ(n->v, 0.25f);
+  EXPECT_FLOAT_EQ(n->width, 0.5f);
+  EXPECT_FLOAT_EQ(n->height, 0.5f);
+  EXPECT_EQ(sized.rejected, 1);  // c.png has no size
 }
 
 // Entries without a place or with arguments that do not read are left out,

@@ -43,6 +43,15 @@ Picture dxt1_expected() {
             p0[0], p0[0], p0[0], p0[0], p1[0]};
   return p;
 }
+// DXT1 with both colours equal is still three-colour mode: index 2 is their
+// average and index 3 transparent black. Rows: 0 1 2 3, 3 2 1 0, all 2, all 3.
+Bytes dxt1_equal_block() { return {0xE0, 0x07, 0xE0, 0x07, 0b11100100, 0b00011011, 0b10101010, 0b11111111}; }
+Picture dxt1_equal_expected() {
+  const uint32_t green = dxt_colour(0, 255, 0);
+  Picture p{4, 4, {}};
+  p.argb = {green, green, green, 0, 0, green, green, green, green, green, green, green, 0, 0, 0, 0};
+  return p;
+}
 // DXT3/DXT5: one block, explicit alpha then a red/blue colour half (always four colours).
 Bytes dxt_alpha_block(bool dxt5) {
   Bytes alpha = dxt5 ? Bytes{255, 0, 0b10001000, 0b11000110, 0b11111010, 0, 0, 0}  // texels 0..7: 0,1,2..7
@@ -146,6 +155,7 @@ std::vector<Good> good_cases() {
       {"dds dx10 b8g8r8x8", [] { return write_dds_masked(grad, 32, 88); }, [] { return sample_opaque(grad); }, false},
       {"dds dx10 b8g8r8x8 srgb", [] { return write_dds_masked(grad, 32, 93); }, [] { return sample_opaque(grad); }, false},
       {"dds dxt1 edges and transparency", [] { return write_dds_blocks(5, 3, "DXT1", dxt1_blocks()); }, dxt1_expected, true},
+      {"dds dxt1 equal colours are three-colour", [] { return write_dds_blocks(4, 4, "DXT1", dxt1_equal_block()); }, dxt1_equal_expected, true},
       {"dds dxt3", [] { return write_dds_blocks(4, 4, "DXT3", dxt_alpha_block(false)); }, [] { return dxt_alpha_expected(false); }, true},
       {"dds dxt5", [] { return write_dds_blocks(4, 4, "DXT5", dxt_alpha_block(true)); }, [] { return dxt_alpha_expected(true); }, true},
   };

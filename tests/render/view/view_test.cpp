@@ -531,11 +531,23 @@ TEST_F(ViewTest, CameraModesPlaceTheCamera) {
   expect_mat(*get_view_matrix(0), view_given);
   expect_mat(*get_camera_matrix(0), given);
   expect_vec(*get_camera_eye(0), -4.0f, 0.5f, 2.0f);
+  // Rays leave from the rebuilt camera, not from the view matrix the field
+  // holds: the centre looks along the given camera's z axis from its eye.
+  Vec3 ray, near_point;
+  ASSERT_NE(unproject_viewport(0, &ray, 0.5f, 0.5f), nullptr);
+  expect_vec(ray, given.m[8], given.m[9], given.m[10]);
+  unproject_centred(0, &near_point, &ray, 0.0f, 0.0f);
+  expect_vec(near_point, -4.0f + 0.1f * given.m[8], 0.5f + 0.1f * given.m[9], 2.0f + 0.1f * given.m[10]);
+  expect_vec(ray, given.m[8], given.m[9], given.m[10]);
 
-  // Any other mode: identity.
+  // Any other mode: identity, for rays too, whatever the field still holds.
   set_camera_mode(0, 9);
   expect_mat(*get_view_matrix(0), identity);
   expect_mat(*get_camera_matrix(0), identity);
+  ASSERT_NE(unproject_viewport(0, &ray, 0.5f, 0.5f), nullptr);
+  expect_vec(ray, 0.0f, 0.0f, 1.0f);
+  unproject_centred(0, &near_point, &ray, 0.0f, 0.0f);
+  expect_vec(near_point, 0.0f, 0.0f, 0.1f);
 }
 
 TEST_F(ViewTest, ExtraLightsFitTheirSphere) {

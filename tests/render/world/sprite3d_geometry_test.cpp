@@ -186,19 +186,21 @@ TEST_F(Sprite3dGeometry, CornersFromSegment) {
   const Vec3 up{0, 1, 0};
   struct {
     Vec3 p0, p1;
-    float width, extension, lift;
+    float width, extension, lift0, lift1;
     int flag;
     Vec3 want[4];
   } cases[] = {
-      {{0, 0, 0}, {0, 0, 10}, 1, 0, 0, 0, {{-1, 0, 0}, {-1, 0, 10}, {1, 0, 0}, {1, 0, 10}}},
-      {{0, 0, 0}, {0, 0, 10}, 1, 0, 0, 1, {{-1, 0, 0}, {1, 0, 0}, {-1, 0, 10}, {1, 0, 10}}},
-      {{0, 0, 0}, {0, 0, 10}, 2, 1, 0.5f, 0, {{-2, 0.5f, -1}, {-2, 0.5f, 11}, {2, 0.5f, -1}, {2, 0.5f, 11}}},
+      {{0, 0, 0}, {0, 0, 10}, 1, 0, 0, 0, 0, {{-1, 0, 0}, {-1, 0, 10}, {1, 0, 0}, {1, 0, 10}}},
+      {{0, 0, 0}, {0, 0, 10}, 1, 0, 0, 0, 1, {{-1, 0, 0}, {1, 0, 0}, {-1, 0, 10}, {1, 0, 10}}},
+      {{0, 0, 0}, {0, 0, 10}, 2, 1, 0.5f, 0.5f, 0, {{-2, 0.5f, -1}, {-2, 0.5f, 11}, {2, 0.5f, -1}, {2, 0.5f, 11}}},
+      // Each end rises by its own lift.
+      {{0, 0, 0}, {0, 0, 10}, 1, 0, 0.5f, 3, 1, {{-1, 0.5f, 0}, {1, 0.5f, 0}, {-1, 3, 10}, {1, 3, 10}}},
       // Coincident points: no direction, no side offsets, only the lifts.
-      {{1, 2, 3}, {1, 2, 3}, 1, 1, 2, 0, {{1, 4, 3}, {1, 4, 3}, {1, 4, 3}, {1, 4, 3}}},
+      {{1, 2, 3}, {1, 2, 3}, 1, 1, 2, 2, 0, {{1, 4, 3}, {1, 4, 3}, {1, 4, 3}, {1, 4, 3}}},
   };
   for (const auto& c : cases) {
-    sprite3d_corners_from_segment(task, &c.p0, &up, c.width, c.extension, c.lift, &c.p1, &up, c.width,
-                                  c.extension, c.lift, c.flag);
+    sprite3d_corners_from_segment(task, &c.p0, &up, c.width, c.extension, c.lift0, &c.p1, &up, c.width,
+                                  c.extension, c.lift1, c.flag);
     for (int i = 0; i < 4; ++i) expect_vec(sprite3d_get_corners(task)[i], c.want[i], "segment corner");
   }
 }
