@@ -257,7 +257,10 @@ void sound_init_with(const SoundSetup& setup) {
     camera = SoundCamera{};
     frame_counter = 0;
   }
-  sound_thread_start(run_command);
+  // Without its worker every command is dropped: sound is silent, the rest
+  // of the program runs on, and the user is told why.
+  if (!sound_thread_start(run_command))
+    std::fprintf(stderr, "tamberlune: sound cannot start: its semaphore \"sound\" cannot be made in /dev/shm\n");
   {
     Guard g(lock);
     m->work_directory = setup.work_directory;

@@ -12,8 +12,10 @@
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "shell/app/scene_runner.h"
+#include "shell/services/shared_semaphore.h"
 #include "shell/services/startup_config.h"
 #include "sound/dx_sound.h"
+#include "sound/sound_command.h"
 #include "sound/sound_manager.h"
 #include "sound/voice_queue.h"
 #include "sound_test_util.h"
@@ -438,6 +440,20 @@ TEST_F(SoundManagerTest, AReverbThatCannotBeAppliedIsSaidOnceOnTheMainThread) {
   ::testing::internal::CaptureStderr();
   sound_play_se(0, false, 0.0f, SOUND_FX_DEFAULT);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+}
+
+// No semaphore, no worker: said on stderr, and commands are dropped.
+TEST_F(SoundManagerTest, WithoutItsSemaphoreSoundSaysItCannotStart) {
+  SoundFolder f;
+  shared_semaphore_set_scope("no/such/scope");
+  ::testing::internal::CaptureStderr();
+  start(f);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  shared_semaphore_set_scope(std::getenv("TL_TEST_SEMAPHORE_SCOPE"));
+  EXPECT_EQ(said, "tamberlune: sound cannot start: its semaphore \"sound\" cannot be made in /dev/shm\n");
+  EXPECT_FALSE(sound_thread_running());
+  EXPECT_EQ(sound_post_command(SOUND_OP_PLAY_SE, 0), 0);
+  EXPECT_EQ(sound_error_code(), 0);
 }
 
 TEST_F(SoundManagerTest, OutOfRangeIndicesDoNothing) {

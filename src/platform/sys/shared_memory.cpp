@@ -69,6 +69,19 @@ void sys_shared_close(SysSharedMemory* m) {
 
 void sys_shared_unlink(const std::string& name) { ::shm_unlink(name.c_str()); }
 
+bool sys_shared_unlink_unused(const std::string& name) {
+  const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
+  if (fd < 0) return false;
+  // Any byte lock of any opening, over the whole object, counts as a user.
+  struct flock l {};
+  l.l_type = F_WRLCK;
+  l.l_whence = SEEK_SET;
+  const bool unused = ::fcntl(fd, F_OFD_GETLK, &l) == 0 && l.l_type == F_UNLCK;
+  if (unused) ::shm_unlink(name.c_str());
+  ::close(fd);
+  return unused;
+}
+
 bool sys_shared_linked(const SysSharedMemory& m) {
   if (m.fd < 0) return true;
   struct stat st {};

@@ -124,6 +124,9 @@ void sys_shared_close(SysSharedMemory* m);
 // Removes the name: those that have the object open keep it, the next open of
 // the name makes a new one.
 void sys_shared_unlink(const std::string& name);
+// Removes the name when no opening of the object holds a byte lock on it;
+// false when it is held or cannot be opened.
+bool sys_shared_unlink_unused(const std::string& name);
 // True while the object can still be reached by its name (private memory
 // always can).
 bool sys_shared_linked(const SysSharedMemory& m);

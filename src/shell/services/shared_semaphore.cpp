@@ -19,6 +19,13 @@
 // object, which the kernel drops when the process ends, so a slot in use
 // whose byte is free belongs to a process that ended without closing: its
 // units are given back and its waiters no longer counted.
+//
+// Joining a name (opening both objects and taking a slot) and leaving it
+// (giving the slot up and, as its last user, removing both names) happen
+// under one byte lock, the gate, on the event object. A joiner that gets the
+// gate of an event whose name was removed meanwhile opens the names again:
+// that happens only when a whole set of users came and went, so a join never
+// fails because others come and go.
 namespace {
 
 enum : uint32_t {
@@ -27,10 +34,8 @@ enum : uint32_t {
   SEMAPHORE_SWEEP_MS = 100,
   // Spinners look for an ended holder of the spin lock after this many tries.
   SEMAPHORE_LOCK_TRIES = 256,
-  // Names opened again because their last user was leaving as they joined.
-  SEMAPHORE_JOIN_TRIES = 64,
-  // Byte 0 is held while a section is set up; byte 1 + i while slot i is used.
-  SEMAPHORE_SETUP_BYTE = 0,
+  // The event object's byte held while a handle joins or leaves.
+  SEMAPHORE_GATE_BYTE = 0,
 };
 
 struct SemaphoreSlot {
@@ -46,7 +51,6 @@ struct SemaphoreSection {
   int32_t waiters;   // threads counted as waiting on the event
   int32_t count;     // units available
   int32_t maximum;   // largest allowed count
-  uint32_t ended;    // the last user left: the names are removed, no one joins
   uint32_t next_token;
   SemaphoreSlot slots[SEMAPHORE_SLOTS];
 };
@@ -56,7 +60,8 @@ std::string scope;
 
 std::atomic_ref<uint32_t> atomic_word(uint32_t& w) { return std::atomic_ref<uint32_t>(w); }
 
-uint32_t slot_byte(uint32_t slot) { return 1 + slot; }
+// The section object's byte held while slot i is in use.
+uint32_t slot_byte(uint32_t slot) { return slot; }
 
 std::string object_name(const char* kind, const char* name) {
   std::lock_guard<std::mutex> g(scope_lock);
@@ -126,42 +131,30 @@ bool lock_holder_ended(SharedSemaphore* s, uint32_t holder) {
   return true;
 }
 
-// Removes both names (under the lock, with ended set), the event's first: a
-// joiner that reaches a section's lock while its event can still be reached
-// by name holds that section's own event, not one of an earlier semaphore.
-void remove_names(SharedSemaphore* s) {
-  sys_shared_unlink(s->event_name);
-  sys_shared_unlink(s->section_name);
+// Opens the named object. An object of another size that no one uses (left
+// by a build that laid it out otherwise) is made anew; one in use is not.
+bool open_replacing_unused(SysSharedMemory* m, const std::string& name, size_t size, bool open) {
+  if (sys_shared_open(m, name, size, !open)) return true;
+  return !open && sys_shared_unlink_unused(name) && sys_shared_open(m, name, size, true);
 }
 
-enum JoinResult { JOIN_DONE, JOIN_FAILED, JOIN_AGAIN };
-
-// Maps the named section, sets it up when no one has, takes a free slot and
-// joins as a user. JOIN_AGAIN when the objects opened belong to a semaphore
-// whose last user was leaving: the names must be opened again.
-JoinResult join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
-  if (!sys_shared_open(&s->section, s->section_name, sizeof(SemaphoreSection), !open)) return JOIN_FAILED;
+// Maps the named section, sets it up when it is new (or was left half made),
+// takes a free slot and joins as a user (under the gate). Units of users that
+// ended without closing are given back on the way.
+bool join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
+  if (!open_replacing_unused(&s->section, s->section_name, sizeof(SemaphoreSection), open)) return false;
   SemaphoreSection* w = static_cast<SemaphoreSection*>(s->section.data);
-  // Set up under the setup byte: a maker that ended half way leaves the byte
-  // free and ready clear, and the next one to come sets it up.
-  if (!sys_shared_lock(s->section, SEMAPHORE_SETUP_BYTE)) {
-    sys_shared_close(&s->section);
-    return JOIN_FAILED;
-  }
-  bool ready = atomic_word(w->ready).load() != 0;
-  if (!ready && !open) {
+  if (!w->ready && !open) {
     std::memset(w, 0, sizeof(SemaphoreSection));
     w->count = initial;
     w->maximum = maximum;
     atomic_word(w->ready).store(1);
-    ready = true;
   }
-  sys_shared_unlock(s->section, SEMAPHORE_SETUP_BYTE);
   uint32_t slot = 0;
-  while (ready && slot < SEMAPHORE_SLOTS && !sys_shared_try_lock(s->section, slot_byte(slot))) ++slot;
-  if (!ready || slot == SEMAPHORE_SLOTS) {
+  while (w->ready && slot < SEMAPHORE_SLOTS && !sys_shared_try_lock(s->section, slot_byte(slot))) ++slot;
+  if (!w->ready || slot == SEMAPHORE_SLOTS) {
     sys_shared_close(&s->section);
-    return JOIN_FAILED;
+    return false;
   }
   s->words = w;
   s->slot = slot;
@@ -170,24 +163,17 @@ JoinResult join_section(SharedSemaphore* s, int initial, int maximum, bool open)
   } while (s->token == 0);
   atomic_word(w->slots[slot].token).store(s->token);
   lock_semaphore_section(s);
-  if (w->ended || !sys_shared_linked(s->event)) {
-    // A leaver that ended between marking the section and removing the names
-    // leaves them to whoever comes next.
-    if (w->ended && sys_shared_linked(s->section)) remove_names(s);
-    unlock_semaphore_section(s);
-    sys_shared_close(&s->section);
-    s->words = nullptr;
-    return JOIN_AGAIN;
-  }
   SemaphoreSlot& mine = w->slots[slot];
   // In use with its byte free: the process before ended without closing.
-  if (mine.in_use) signal_waiters(s, give_back(w, mine));
+  int32_t units = mine.in_use ? give_back(w, mine) : 0;
+  units += sweep_ended_users(s);
+  signal_waiters(s, units);
   mine.in_use = 1;
   mine.held = 0;
   mine.waiting = 0;
   unlock_semaphore_section(s);
   s->joined = true;
-  return JOIN_DONE;
+  return true;
 }
 
 SharedSemaphore* make(int initial, int maximum, const char* name, bool open) {
@@ -208,7 +194,17 @@ void shared_semaphore_set_scope(const char* text) {
 
 bool open_semaphore_event(SharedSemaphore* s, const char* name, bool open) {
   s->event_name = name ? object_name("EVT", name) : std::string();
-  return sys_shared_open(&s->event, s->event_name, sizeof(uint32_t), !open);
+  for (;;) {
+    if (!open_replacing_unused(&s->event, s->event_name, sizeof(uint32_t), open)) return false;
+    if (!sys_shared_lock(s->event, SEMAPHORE_GATE_BYTE)) {
+      sys_shared_close(&s->event);
+      return false;
+    }
+    // Still reachable by name: no last user removed it before the gate was
+    // ours, and none can until it is given up.
+    if (sys_shared_linked(s->event)) return true;
+    sys_shared_close(&s->event);
+  }
 }
 
 bool open_semaphore_section(SharedSemaphore* s, int initial, int maximum, const char* name, bool open) {
@@ -225,17 +221,14 @@ bool open_semaphore_section(SharedSemaphore* s, int initial, int maximum, const 
     return true;
   }
   s->section_name = object_name("MMF", name);
-  for (uint32_t attempt = 0; attempt < SEMAPHORE_JOIN_TRIES; ++attempt) {
-    const JoinResult r = join_section(s, initial, maximum, open);
-    if (r != JOIN_AGAIN) return r == JOIN_DONE;
-    sys_shared_close(&s->event);
-    if (!open_semaphore_event(s, name, open)) return false;
-  }
-  return false;
+  return join_section(s, initial, maximum, open);
 }
 
 bool init_shared_semaphore(SharedSemaphore* s, int initial, int maximum, const char* name, bool open) {
-  return open_semaphore_event(s, name, open) && open_semaphore_section(s, initial, maximum, name, open);
+  if (!open_semaphore_event(s, name, open)) return false;
+  const bool joined = open_semaphore_section(s, initial, maximum, name, open);
+  sys_shared_unlock(s->event, SEMAPHORE_GATE_BYTE);
+  return joined;
 }
 
 void lock_semaphore_section(SharedSemaphore* s) {
@@ -328,19 +321,29 @@ int release_shared_semaphore(SharedSemaphore* s, int n, int* previous) {
 void close_shared_semaphore(SharedSemaphore* s) {
   if (!s) return;
   if (s->joined) {
+    // Under the gate, so that no one joins between finding no other user and
+    // removing the names.
+    sys_shared_lock(s->event, SEMAPHORE_GATE_BYTE);
     lock_semaphore_section(s);
     SemaphoreSection* w = s->words;
     w->slots[s->slot].in_use = 0;
+    bool last = false;
     if (!s->section_name.empty()) {
       signal_waiters(s, sweep_ended_users(s));
-      const bool last = std::none_of(std::begin(w->slots), std::end(w->slots),
-                                     [](const SemaphoreSlot& slot) { return slot.in_use != 0; });
-      if (last) {
-        w->ended = 1;
-        if (sys_shared_linked(s->section)) remove_names(s);
-      }
+      last = std::none_of(std::begin(w->slots), std::end(w->slots),
+                          [](const SemaphoreSlot& slot) { return slot.in_use != 0; });
     }
     unlock_semaphore_section(s);
+    // The section's name first: a user who ends in between leaves an event
+    // whose next joiner makes a new section.
+    if (last) {
+      sys_shared_unlink(s->section_name);
+      sys_shared_unlink(s->event_name);
+    }
+    // Given up by hand: a child forked meanwhile shares these openings, and
+    // its copies would otherwise keep them held.
+    sys_shared_unlock(s->section, slot_byte(s->slot));
+    sys_shared_unlock(s->event, SEMAPHORE_GATE_BYTE);
   }
   sys_shared_close(&s->section);
   sys_shared_close(&s->event);

@@ -16,7 +16,9 @@ enum { SHARED_SEMAPHORE_NAME_MAX = 16, SHARED_SEMAPHORE_INFINITE = 0xFFFFFFFFu }
 // A named semaphore is two objects in /dev/shm, "QMX_MSECT_EVT_<name>.<scope>"
 // (its wake-up word) and "QMX_MSECT_MMF_<name>.<scope>" (its count), removed
 // when its last user closes it; left by a last user that ended without
-// closing, they are taken up by the next one. The scope is the user id unless
+// closing, they are taken up by the next one, and objects of another layout
+// that no one uses are made anew. Making or opening a name never fails
+// because other processes make and close it at the same time. The scope is the user id unless
 // set here (tests set one of their own, so that their runs never meet the
 // program's or each other's); a semaphore keeps the names it was made with.
 void shared_semaphore_set_scope(const char* scope);
@@ -36,9 +38,10 @@ int release_shared_semaphore(SharedSemaphore* semaphore, int n, int* previous);
 // Closing gives nothing back: units taken through the handle stay taken.
 void close_shared_semaphore(SharedSemaphore* semaphore);
 
-// The steps of making one: its event, then its section, which joins the
-// section as one of its users. In open mode both must exist; in create mode
-// an existing section keeps its count.
+// The steps of making one: its event, whose byte lock over joining and
+// leaving the name is held from here until the section is joined, then its
+// section, which joins it as one of its users. In open mode both must exist;
+// in create mode an existing section keeps its count.
 bool init_shared_semaphore(SharedSemaphore* semaphore, int initial, int maximum, const char* name, bool open);
 bool open_semaphore_event(SharedSemaphore* semaphore, const char* name, bool open);
 bool open_semaphore_section(SharedSemaphore* semaphore, int initial, int maximum, const char* name, bool open);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 #include <thread>
@@ -210,24 +211,50 @@ TEST_F(SharedSemaphores, ANameServesAtMost64HandlesAtOnce) {
   for (SharedSemaphore* h : handles) close_shared_semaphore(h);
 }
 
-TEST_F(SharedSemaphores, AMakerThatEndedBeforeSettingUpLeavesNoHang) {
-  // What a maker that ended right after making the section object leaves:
-  // its event and an empty section.
-  for (const char* kind : {"EVT", "MMF"}) {
-    const std::string name = std::string("/QMX_MSECT_") + kind + "_half." + scope;
-    const int fd = ::shm_open(name.c_str(), O_CREAT | O_RDWR, 0600);
-    ASSERT_GE(fd, 0);
-    if (kind[0] == 'E') {
-      ASSERT_EQ(::ftruncate(fd, sizeof(uint32_t)), 0);
+TEST_F(SharedSemaphores, ObjectsLeftBehindAreTakenUpOrLeftAlone) {
+  // What a maker that ended right after making the section object leaves (an
+  // event and an empty section), and sections of another size (a build that
+  // laid them out otherwise), unused or still in use.
+  const struct {
+    const char* what;
+    off_t section_size;
+    bool in_use;
+    bool made;
+  } cases[] = {
+      {"half made", 0, false, true},
+      {"another size", 1568, false, true},
+      {"another size in use", 1568, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int section = -1;
+    for (const char* kind : {"EVT", "MMF"}) {
+      const std::string name = std::string("/QMX_MSECT_") + kind + "_half." + scope;
+      const int fd = ::shm_open(name.c_str(), O_CREAT | O_RDWR, 0600);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::ftruncate(fd, kind[0] == 'E' ? off_t(sizeof(uint32_t)) : c.section_size), 0);
+      if (kind[0] == 'M') section = fd;
+      else ::close(fd);
     }
-    ::close(fd);
+    struct flock held {};
+    held.l_type = F_WRLCK;
+    held.l_whence = SEEK_SET;
+    held.l_start = 3;
+    held.l_len = 1;
+    if (c.in_use) {
+      ASSERT_EQ(::fcntl(section, F_OFD_SETLK, &held), 0);
+    }
+    EXPECT_EQ(open_shared_semaphore("half"), nullptr);
+    SharedSemaphore* s = create_shared_semaphore(1, 1, "half");
+    EXPECT_EQ(s != nullptr, c.made);
+    if (s) {
+      EXPECT_EQ(wait_shared_semaphore(s, 0), 0u);
+      EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
+      close_shared_semaphore(s);
+    }
+    ::close(section);
+    for (const char* kind : {"EVT", "MMF"}) ::shm_unlink((std::string("/QMX_MSECT_") + kind + "_half." + scope).c_str());
   }
-  EXPECT_EQ(open_shared_semaphore("half"), nullptr);
-  SharedSemaphore* s = create_shared_semaphore(1, 1, "half");
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(wait_shared_semaphore(s, 0), 0u);
-  EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
-  close_shared_semaphore(s);
 }
 
 TEST_F(SharedSemaphores, MutexBetweenProcesses) {
@@ -240,12 +267,14 @@ TEST_F(SharedSemaphores, MutexBetweenProcesses) {
   void* block = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(block, MAP_FAILED);
   Shared* shared = new (block) Shared{};
-  // Held open for many rounds, or made and closed in every round, so that
-  // processes join while the last user leaves and the names come and go.
+  // Held open for many rounds, or made and closed in every round by four
+  // processes, so that processes join while the last user leaves and the
+  // names come and go under them; every make and wait must succeed.
   const struct {
     int rounds;
     bool reopen;
-  } cases[] = {{20000, false}, {500, true}};
+    int children;
+  } cases[] = {{20000, false, 2}, {1000, true, 3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reopen ? "made and closed in every round" : "held open");
     shared->counter = 0;
@@ -276,16 +305,16 @@ TEST_F(SharedSemaphores, MutexBetweenProcesses) {
       self.tell('r');
       return self.hear() == 'g' && rounds();
     };
-    Child first(body), second(body);
-    ASSERT_TRUE(first.started() && second.started());
-    ASSERT_EQ(first.hear(), 'r');
-    ASSERT_EQ(second.hear(), 'r');
-    first.tell('g');
-    second.tell('g');
+    std::vector<std::unique_ptr<Child>> children;
+    for (int i = 0; i < c.children; ++i) {
+      children.push_back(std::make_unique<Child>(body));
+      ASSERT_TRUE(children.back()->started());
+      ASSERT_EQ(children.back()->hear(), 'r');
+    }
+    for (const auto& child : children) child->tell('g');
     EXPECT_TRUE(rounds());
-    EXPECT_TRUE(first.finish());
-    EXPECT_TRUE(second.finish());
-    EXPECT_EQ(shared->counter.load(), 3 * c.rounds);
+    for (const auto& child : children) EXPECT_TRUE(child->finish());
+    EXPECT_EQ(shared->counter.load(), (c.children + 1) * c.rounds);
     EXPECT_EQ(shared->overlaps.load(), 0);
     EXPECT_EQ(entries(), std::vector<std::string>{});
   }
