@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 
 extern "C" {
 #include <libavutil/error.h>
@@ -69,6 +70,11 @@ struct MovieFile {
   int64_t held = -1;                 // the frame index in pixels
   int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
   bool draining = false;    // the demuxer is at its end; the decoder gives what it holds
+  // Positions of the packets sent since the last seek that no frame has taken
+  // yet, in file order; the positions of the first and the last of them sent.
+  std::deque<int64_t> positions;
+  int64_t landed = -1;
+  int64_t last_sent = -1;
 };
 
 namespace {
@@ -77,12 +83,29 @@ void fail(std::string* error, const std::string& what) {
   if (error != nullptr) *error = what;
 }
 
-// The next frame out of the decoder into file->frame; false at the end of the
-// stream or on an error.
-bool decode_next(MovieFile* f) {
+// The next frame out of the decoder into file->frame, with its index in
+// *index; false at the end of the stream or on an error.
+//
+// AVI packets carry their positions in the file only, while the decoder gives
+// frames in display order, later than the packets that hold them when frames
+// are reordered. So each frame takes the earliest position still open. A
+// decoder holds back at most its reorder delay; positions beyond that whose
+// packets gave no frame were dropped (pictures shown before the key frame a
+// seek landed on, damaged packets) and are discarded.
+bool decode_next(MovieFile* f, int64_t* index) {
   for (int packets = 0; packets < kPacketsPerFrame; ++packets) {
     const int got = f->av->avcodec_receive_frame(f->codec, f->frame);
-    if (got == 0) return true;
+    if (got == 0) {
+      const size_t kept = static_cast<size_t>(std::max(f->codec->has_b_frames, 0)) + 1;
+      while (f->positions.size() > kept) f->positions.pop_front();
+      if (f->positions.empty()) {
+        f->av->av_frame_unref(f->frame);
+        return false;
+      }
+      *index = f->positions.front();
+      f->positions.pop_front();
+      return true;
+    }
     if (got != AVERROR(EAGAIN)) return false;
     if (f->draining) return false;
     const int read = f->av->av_read_frame(f->format, f->packet);
@@ -92,7 +115,14 @@ bool decode_next(MovieFile* f) {
       continue;
     }
     if (f->packet->stream_index == f->stream) {
+      const int64_t dts = f->packet->dts;
+      const int64_t position = dts != AV_NOPTS_VALUE ? dts - f->start_pts : f->last_sent + 1;
       const int sent = f->av->avcodec_send_packet(f->codec, f->packet);
+      if (sent >= 0) {
+        f->positions.push_back(position);
+        if (f->landed < 0) f->landed = position;
+        f->last_sent = position;
+      }
       // A damaged packet loses its frame, not the movie.
       if (sent < 0 && sent != AVERROR_INVALIDDATA && sent != AVERROR(EAGAIN)) {
         f->av->av_packet_unref(f->packet);
@@ -111,6 +141,9 @@ bool seek_to(MovieFile* f, int64_t index) {
   f->av->avcodec_flush_buffers(f->codec);
   f->draining = false;
   f->next_index = -1;
+  f->positions.clear();
+  f->landed = -1;
+  f->last_sent = -1;
   return true;
 }
 
@@ -248,13 +281,22 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   if (f->next_index < 0 || want < f->next_index || want - f->next_index > kForwardLimit) {
     if (!seek_to(f, want)) return nullptr;
   }
+  int64_t landed_before = INT64_MAX;
   for (int64_t frames = 0; frames <= kForwardLimit + static_cast<int64_t>(kPacketsPerFrame); ++frames) {
-    if (!decode_next(f)) {
+    int64_t got = 0;
+    if (!decode_next(f, &got)) {
       f->next_index = -1;
       return nullptr;
     }
-    const int64_t ts = f->frame->best_effort_timestamp;
-    const int64_t got = ts != AV_NOPTS_VALUE ? ts - f->start_pts : (f->next_index >= 0 ? f->next_index : want);
+    // A seek lands on the last key frame stored before the wanted position,
+    // which can still be shown after the wanted frame: go to the one before,
+    // as long as that lands earlier.
+    if (f->next_index < 0 && got > want && f->landed > 0 && f->landed < landed_before) {
+      landed_before = f->landed;
+      f->av->av_frame_unref(f->frame);
+      if (!seek_to(f, f->landed - 1)) return nullptr;
+      continue;
+    }
     f->next_index = got + 1;
     if (got >= want) {
       const bool ok = convert(f);

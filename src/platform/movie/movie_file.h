@@ -1,6 +1,8 @@
 // Movie files: the first video stream of an AVI file, read frame by frame as
-// 32-bit ARGB pixels. Frames are addressed by index; reading them in order is
-// cheap, any other index seeks to the key frame before it and decodes on.
+// 32-bit ARGB pixels. Frames are addressed by their index in display order,
+// also where the file stores them out of that order (B-frames); reading them
+// in order is cheap, any other index seeks to the key frame before it and
+// decodes on.
 //
 // Sizes are checked before anything is allocated: frames wider or higher than
 // kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a

@@ -11,6 +11,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
@@ -19,10 +20,25 @@ namespace {
 constexpr uint32_t kTops[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u, 0xFF00FFFFu,
                               0xFFFF00FFu, 0xFF808080u, 0xFFFFFFFFu};
 
+const AVCodec* find_encoder(TestMovieCodec codec) {
+  switch (codec) {
+    case TestMovieCodec::Raw:
+    case TestMovieCodec::RawYuv420: return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
+    case TestMovieCodec::Mjpeg: return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    case TestMovieCodec::H264BFrames: return avcodec_find_encoder_by_name("libx264");
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 uint32_t test_movie_top(int n) { return kTops[n % 8]; }
-uint32_t test_movie_bottom(int n) { return kTops[(n + 3) % 8]; }
+// Shifted by one more every 8 frames, so the pair of colours repeats only
+// after 64 frames.
+uint32_t test_movie_bottom(int n) { return kTops[(n + n / 8 + 3) % 8]; }
+
+bool test_movie_codec_available(TestMovieCodec codec) { return find_encoder(codec) != nullptr; }
 
 std::string test_movie_path(const char* name) {
   static int counter = 0;
@@ -36,24 +52,30 @@ std::vector<uint8_t> read_test_file(const std::string& path) {
 }
 
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate) {
-  const bool raw = codec != TestMovieCodec::Mjpeg;
-  const AVCodec* enc = avcodec_find_encoder(raw ? AV_CODEC_ID_RAWVIDEO : AV_CODEC_ID_MJPEG);
+  const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420;
+  const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
+  const AVCodec* enc = find_encoder(codec);
   if (enc == nullptr) return false;
   AVFormatContext* fmt = nullptr;
   if (avformat_alloc_output_context2(&fmt, nullptr, "avi", path.c_str()) < 0) return false;
   AVStream* st = avformat_new_stream(fmt, nullptr);
   AVCodecContext* ctx = avcodec_alloc_context3(enc);
-  const AVPixelFormat pix = codec == TestMovieCodec::Raw         ? AV_PIX_FMT_BGR24
-                            : codec == TestMovieCodec::RawYuv420 ? AV_PIX_FMT_YUV420P
-                                                                 : AV_PIX_FMT_YUVJ444P;
+  const AVPixelFormat pix = codec == TestMovieCodec::Raw   ? AV_PIX_FMT_BGR24
+                            : codec == TestMovieCodec::Mjpeg ? AV_PIX_FMT_YUVJ444P
+                                                             : AV_PIX_FMT_YUV420P;
   ctx->width = width;
   ctx->height = height;
   ctx->pix_fmt = pix;
   ctx->time_base = AVRational{1, rate};
   ctx->framerate = AVRational{rate, 1};
-  ctx->gop_size = 1;
+  ctx->gop_size = reordered ? 12 : 1;
+  ctx->max_b_frames = reordered ? 2 : 0;
   ctx->thread_count = 1;
-  if (!raw) {
+  if (codec == TestMovieCodec::H264BFrames) {
+    // Every frame differs wholly from the last: left to choose, the encoder
+    // would store no B-frames. Its statistics stay off the test's output.
+    av_opt_set(ctx->priv_data, "x264-params", "qp=10:scenecut=0:b-adapt=0:log=-1", 0);
+  } else if (!raw) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;
     ctx->global_quality = FF_QP2LAMBDA * 2;
   }

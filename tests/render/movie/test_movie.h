@@ -1,5 +1,6 @@
 // Small AVI files written at test time: each frame's top half is one colour
-// and its bottom half another, both chosen from the frame index.
+// and its bottom half another, both chosen from the frame index; no two of
+// the first 64 frames look alike.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +8,18 @@
 #include <vector>
 
 // Raw: BGR24 frames; RawYuv420: planar YUV 4:2:0 frames stored as they are;
-// Mjpeg: JPEG frames.
-enum class TestMovieCodec { Raw, RawYuv420, Mjpeg };
+// Mjpeg: JPEG frames. Mpeg4BFrames and H264BFrames store two B-frames between
+// reference frames and a key frame every 12, so frames are stored out of
+// display order; the MPEG-4 groups are open (the B-frames after a key frame
+// are shown before it).
+enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4BFrames, H264BFrames };
 
 // Colours of frame n (ARGB, alpha 255).
 uint32_t test_movie_top(int n);
 uint32_t test_movie_bottom(int n);
 
+// Whether the libraries hold the codec's encoder (H.264 needs libx264).
+bool test_movie_codec_available(TestMovieCodec codec);
 // Writes the movie; false when the encoder is not available.
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate);
 std::vector<uint8_t> read_test_file(const std::string& path);
