@@ -18,6 +18,17 @@ fail() {
   exit 1
 }
 
+# Copies the shipped working folder and the program ($1) into the folder $2
+# and sets E2E_PROGRAM to the copied program: a test neither reads the
+# working folder beside the built program, which its user may have changed,
+# nor writes there.
+e2e_working_copy() {
+  mkdir -p "$2"
+  cp -r "$TL_DATA_DIR"/. "$2"/
+  cp "$1" "$2"/
+  E2E_PROGRAM="$2/$(basename "$1")"
+}
+
 # Starts Xvfb with a screen of $1 (e.g. 1280x1024) on a free display.
 e2e_start_x() {
   local size=$1

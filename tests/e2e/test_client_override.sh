@@ -6,13 +6,11 @@ program=$1
 
 # A copy of the working folder whose configuration sets the width.
 work="$E2E_TMP/work"
-mkdir -p "$work"
-cp -r "$TL_DATA_DIR"/. "$work"/
-cp "$program" "$work"/
+e2e_working_copy "$program" "$work"
 printf '#client-size\nCLIENTW 700\n' >>"$work/KT52.CF"
 
 e2e_start_x 1280x1024
-e2e_start_program "$work/$(basename "$program")"
+e2e_start_program "$E2E_PROGRAM"
 geometry=$(xdotool getwindowgeometry "$E2E_WIN" | awk '/Geometry/ {print $2}')
 [ "$geometry" = "700x768" ] || fail "window is $geometry, wanted 700x768"
 kill -TERM "$E2E_PID"

@@ -7,19 +7,17 @@ source "$TL_E2E_LIB"
 program=$1
 
 work="$E2E_TMP/work"
-mkdir -p "$work"
-cp -r "$TL_DATA_DIR"/. "$work"/
-cp "$program" "$work"/
+e2e_working_copy "$program" "$work"
 
 e2e_start_x 1280x1024
-MESA_GL_VERSION_OVERRIDE=3.0 "$work/$(basename "$program")" >"$E2E_TMP/out" 2>&1 &
+MESA_GL_VERSION_OVERRIDE=3.0 "$E2E_PROGRAM" >"$E2E_TMP/out" 2>&1 &
 E2E_PID=$!
 e2e_expect_exit 1
 grep -q "fatal error 2 0 0: The graphics device cannot be created" "$E2E_TMP/out" ||
   { cat "$E2E_TMP/out" >&2; fail "no graphics fatal error on stderr"; }
 
 find "$work" -maxdepth 1 -iname '*.wav' -delete
-"$work/$(basename "$program")" >"$E2E_TMP/out" 2>&1 &
+"$E2E_PROGRAM" >"$E2E_TMP/out" 2>&1 &
 E2E_PID=$!
 e2e_expect_exit 1
 grep -q "fatal error 3 258 0" "$E2E_TMP/out" || { cat "$E2E_TMP/out" >&2; fail "no fatal error codes on stderr"; }

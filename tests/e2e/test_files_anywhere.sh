@@ -7,9 +7,8 @@ program=$1
 
 work="$E2E_TMP/テスト zoë"
 cafe="$E2E_TMP/café"
-mkdir -p "$work" "$cafe"
-cp -r "$TL_DATA_DIR"/. "$work"/
-cp "$program" "$work"/
+mkdir -p "$cafe"
+e2e_working_copy "$program" "$work"
 cp "$work/sav/sample01.sav" "$cafe/été.sav"
 convert -size 300x200 xc:'#2040c0' "$cafe/bleu.png"
 # The file dialogs in the order they open: LOAD CG, then LOAD.
@@ -46,7 +45,7 @@ near() {  # near "r g b" r g b tolerance
 e2e_start_x 1280x1024
 # Started from elsewhere: the program finds its working folder itself.
 cd /
-e2e_start_program "$work/$(basename "$program")"
+e2e_start_program "$E2E_PROGRAM"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
 move 1010 400
 # The sample loaded at the first update: a night landscape below the bar.

@@ -2,7 +2,8 @@
 # Started where no display exists, the program says so and ends with exit
 # code 1 instead of running invisibly.
 source "$TL_E2E_LIB"
-program=$1
+e2e_working_copy "$1" "$E2E_TMP/work"
+program=$E2E_PROGRAM
 
 unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER
 code=0

@@ -3,7 +3,8 @@
 # sample picture, also where they cannot be found. The start-up trace ends
 # the run after the first frame that shows the picture.
 source "$TL_E2E_LIB"
-program=$1
+e2e_working_copy "$1" "$E2E_TMP/work"
+program=$E2E_PROGRAM
 
 if readelf -d "$program" | grep NEEDED | grep -E 'libav(format|codec|util)|libswscale'; then
   fail "the program links the movie libraries"

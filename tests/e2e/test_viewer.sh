@@ -9,9 +9,7 @@ program=$1
 
 # A copy of the working folder, so that the saved file stays in the test's.
 work="$E2E_TMP/work"
-mkdir -p "$work"
-cp -r "$TL_DATA_DIR"/. "$work"/
-cp "$program" "$work"/
+e2e_working_copy "$program" "$work"
 convert -size 300x200 xc:'#2040c0' "$E2E_TMP/blue.png"
 convert -size 200x300 xc:'#c04020' -quality 95 "$E2E_TMP/red.jpg"
 saved="$E2E_TMP/mine.sav"
@@ -86,7 +84,7 @@ at_least() { [ "$1" -ge "$2" ]; }
 at_most() { [ "$1" -le "$2" ]; }
 
 e2e_start_x 1280x1024
-e2e_start_program "$work/$(basename "$program")"
+e2e_start_program "$E2E_PROGRAM"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
 rest
 sleep 1

@@ -3,7 +3,8 @@
 # icon, at the client size the screen chooses, and closing the window ends it
 # with exit code 0.
 source "$TL_E2E_LIB"
-program=$1
+e2e_working_copy "$1" "$E2E_TMP/work"
+program=$E2E_PROGRAM
 
 e2e_start_x 1280x1024
 e2e_start_program "$program"

@@ -3,7 +3,8 @@
 # a message, never an abort; the moment it appears (while the program is
 # still starting, with its start-up threads running) and once it runs.
 source "$TL_E2E_LIB"
-program=$1
+e2e_working_copy "$1" "$E2E_TMP/work"
+program=$E2E_PROGRAM
 
 e2e_start_x 1280x1024
 passed=0
