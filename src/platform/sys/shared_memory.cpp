@@ -15,12 +15,13 @@ namespace {
 // Byte locks are locks of the open file description, not of the process, so
 // that two openings in one process exclude each other and the kernel drops
 // them when the last descriptor of the opening closes, also at a crash.
-bool byte_lock(int fd, int command, short type, uint32_t index, short* found = nullptr) {
+// A length of 0 covers every byte from index on.
+bool byte_lock(int fd, int command, short type, uint32_t index, short* found = nullptr, off_t length = 1) {
   struct flock l {};
   l.l_type = type;
   l.l_whence = SEEK_SET;
   l.l_start = off_t(index);
-  l.l_len = 1;
+  l.l_len = length;
   int r;
   do {
     r = ::fcntl(fd, command, &l);
@@ -63,6 +64,9 @@ bool sys_shared_open(SysSharedMemory* m, const std::string& name, size_t size, b
 
 void sys_shared_close(SysSharedMemory* m) {
   if (m->data) ::munmap(m->data, m->size);
+  // Released by hand: a child forked meanwhile shares the opening, and its
+  // copy of the descriptor would otherwise keep the locks held.
+  if (m->fd >= 0) byte_lock(m->fd, F_OFD_SETLK, F_UNLCK, 0, nullptr, 0);
   if (m->fd >= 0) ::close(m->fd);
   *m = SysSharedMemory{};
 }
@@ -73,10 +77,8 @@ bool sys_shared_unlink_unused(const std::string& name) {
   const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
   if (fd < 0) return false;
   // Any byte lock of any opening, over the whole object, counts as a user.
-  struct flock l {};
-  l.l_type = F_WRLCK;
-  l.l_whence = SEEK_SET;
-  const bool unused = ::fcntl(fd, F_OFD_GETLK, &l) == 0 && l.l_type == F_UNLCK;
+  short found = F_WRLCK;
+  const bool unused = byte_lock(fd, F_OFD_GETLK, F_WRLCK, 0, &found, 0) && found == F_UNLCK;
   if (unused) ::shm_unlink(name.c_str());
   ::close(fd);
   return unused;

@@ -119,7 +119,8 @@ struct SysSharedMemory {
 // is made, and an empty one is given its size (zero-filled). False when it
 // does not exist (without create), cannot be opened, or holds another size.
 bool sys_shared_open(SysSharedMemory* m, const std::string& name, size_t size, bool create);
-// Unmaps and closes it; the byte locks it held are released.
+// Unmaps and closes it; the byte locks it held are released, also where a
+// forked child shares the opening.
 void sys_shared_close(SysSharedMemory* m);
 // Removes the name: those that have the object open keep it, the next open of
 // the name makes a new one.

@@ -148,10 +148,10 @@ bool join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
     std::memset(w, 0, sizeof(SemaphoreSection));
     w->count = initial;
     w->maximum = maximum;
-    atomic_word(w->ready).store(1);
+    w->ready = 1;
   }
   uint32_t slot = 0;
-  while (w->ready && slot < SEMAPHORE_SLOTS && !sys_shared_try_lock(s->section, slot_byte(slot))) ++slot;
+  while (slot < SEMAPHORE_SLOTS && !sys_shared_try_lock(s->section, slot_byte(slot))) ++slot;
   if (!w->ready || slot == SEMAPHORE_SLOTS) {
     sys_shared_close(&s->section);
     return false;
@@ -340,10 +340,6 @@ void close_shared_semaphore(SharedSemaphore* s) {
       sys_shared_unlink(s->section_name);
       sys_shared_unlink(s->event_name);
     }
-    // Given up by hand: a child forked meanwhile shares these openings, and
-    // its copies would otherwise keep them held.
-    sys_shared_unlock(s->section, slot_byte(s->slot));
-    sys_shared_unlock(s->event, SEMAPHORE_GATE_BYTE);
   }
   sys_shared_close(&s->section);
   sys_shared_close(&s->event);

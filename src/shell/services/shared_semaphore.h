@@ -18,9 +18,10 @@ enum { SHARED_SEMAPHORE_NAME_MAX = 16, SHARED_SEMAPHORE_INFINITE = 0xFFFFFFFFu }
 // when its last user closes it; left by a last user that ended without
 // closing, they are taken up by the next one, and objects of another layout
 // that no one uses are made anew. Making or opening a name never fails
-// because other processes make and close it at the same time. The scope is the user id unless
-// set here (tests set one of their own, so that their runs never meet the
-// program's or each other's); a semaphore keeps the names it was made with.
+// because other processes make and close it at the same time. The scope is
+// the user id unless set here (tests set one of their own, so that their runs
+// never meet the program's or each other's); a semaphore keeps the names it
+// was made with.
 void shared_semaphore_set_scope(const char* scope);
 
 // Null with last error 87 unless maximum >= 1, 0 <= initial <= maximum and

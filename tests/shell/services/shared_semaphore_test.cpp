@@ -236,12 +236,8 @@ TEST_F(SharedSemaphores, ObjectsLeftBehindAreTakenUpOrLeftAlone) {
       if (kind[0] == 'M') section = fd;
       else ::close(fd);
     }
-    struct flock held {};
-    held.l_type = F_WRLCK;
-    held.l_whence = SEEK_SET;
-    held.l_start = 3;
-    held.l_len = 1;
     if (c.in_use) {
+      struct flock held = {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = 3, .l_len = 1, .l_pid = 0};
       ASSERT_EQ(::fcntl(section, F_OFD_SETLK, &held), 0);
     }
     EXPECT_EQ(open_shared_semaphore("half"), nullptr);
@@ -253,7 +249,7 @@ TEST_F(SharedSemaphores, ObjectsLeftBehindAreTakenUpOrLeftAlone) {
       close_shared_semaphore(s);
     }
     ::close(section);
-    for (const char* kind : {"EVT", "MMF"}) ::shm_unlink((std::string("/QMX_MSECT_") + kind + "_half." + scope).c_str());
+    for (const char* kind : {"EVT", "MMF"}) ::shm_unlink(("/QMX_MSECT_" + std::string(kind) + "_half." + scope).c_str());
   }
 }
 
