@@ -51,4 +51,4 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
 # start-up trace ends the program there).
 cmake --build build-tsan --target tamberlune tl_data
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../scripts/tsan_gl.supp" TL_STARTUP_TRACE=1 \
-  timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24" ./tamberlune >/dev/null)
+  timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./tamberlune >/dev/null)

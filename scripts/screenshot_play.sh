@@ -24,7 +24,8 @@ mkdir "$tmp/work"
 cp -r data/. "$tmp/work"/
 cp build/tamberlune "$tmp/work"/
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$tmp/display" 2>/dev/null &
+# -noreset: a reset when xdotool leaves would refuse the program connecting.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$tmp/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 50); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$tmp/display")"

@@ -29,10 +29,13 @@ e2e_working_copy() {
   E2E_PROGRAM="$2/$(basename "$1")"
 }
 
-# Starts Xvfb with a screen of $1 (e.g. 1280x1024) on a free display.
+# Starts Xvfb with a screen of $1 (e.g. 1280x1024) on a free display. By
+# default the server resets whenever its last client leaves, and a client
+# connecting during the reset is refused: the xdotool calls that look for the
+# window would then now and then keep the program from opening the display.
 e2e_start_x() {
   local size=$1
-  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$E2E_TMP/display" 2>/dev/null &
+  Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$E2E_TMP/display" 2>/dev/null &
   XVFB_PID=$!
   for _ in $(seq 50); do
     [ -s "$E2E_TMP/display" ] && break
