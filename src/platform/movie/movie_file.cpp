@@ -69,7 +69,8 @@ struct MovieFile {
   const uint32_t* pixels = nullptr;  // the held frame, inside scaled
   int64_t held = -1;                 // the frame index in pixels
   int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
-  bool draining = false;    // the demuxer is at its end; the decoder gives what it holds
+  bool draining = false;    // the demuxer is at its end; the decoder gave what it held
+  std::deque<AVFrame*> drained;  // what the decoder gave at the end, not yet taken
   // Positions of the packets sent since the last seek that no frame has taken
   // yet, in file order; the positions of the first and the last of them sent.
   std::deque<int64_t> positions;
@@ -83,6 +84,41 @@ void fail(std::string* error, const std::string& what) {
   if (error != nullptr) *error = what;
 }
 
+void free_drained(MovieFile* f) {
+  for (AVFrame*& fr : f->drained) f->av->av_frame_free(&fr);
+  f->drained.clear();
+}
+
+// At the end of the stream the decoder gives up every frame it holds. Those
+// are the movie's last frames, so they take the last positions open; the
+// positions before them belonged to pictures the decoder dropped, as the
+// B-frames after a key frame near the end that are shown before it.
+bool drain(MovieFile* f) {
+  f->draining = true;
+  if (f->av->avcodec_send_packet(f->codec, nullptr) < 0) return false;
+  for (;;) {
+    AVFrame* fr = f->av->av_frame_alloc();
+    if (fr == nullptr) return false;
+    if (f->av->avcodec_receive_frame(f->codec, fr) != 0) {
+      f->av->av_frame_free(&fr);
+      break;
+    }
+    f->drained.push_back(fr);
+  }
+  while (f->positions.size() > f->drained.size()) f->positions.pop_front();
+  return true;
+}
+
+bool next_drained(MovieFile* f, int64_t* index) {
+  if (f->drained.empty() || f->positions.empty()) return false;
+  f->av->av_frame_free(&f->frame);
+  f->frame = f->drained.front();
+  f->drained.pop_front();
+  *index = f->positions.front();
+  f->positions.pop_front();
+  return true;
+}
+
 // The next frame out of the decoder into file->frame, with its index in
 // *index; false at the end of the stream or on an error.
 //
@@ -94,6 +130,7 @@ void fail(std::string* error, const std::string& what) {
 // seek landed on, damaged packets) and are discarded.
 bool decode_next(MovieFile* f, int64_t* index) {
   for (int packets = 0; packets < kPacketsPerFrame; ++packets) {
+    if (f->draining) return next_drained(f, index);
     const int got = f->av->avcodec_receive_frame(f->codec, f->frame);
     if (got == 0) {
       const size_t kept = static_cast<size_t>(std::max(f->codec->has_b_frames, 0)) + 1;
@@ -107,11 +144,9 @@ bool decode_next(MovieFile* f, int64_t* index) {
       return true;
     }
     if (got != AVERROR(EAGAIN)) return false;
-    if (f->draining) return false;
     const int read = f->av->av_read_frame(f->format, f->packet);
     if (read < 0) {
-      f->draining = true;
-      if (f->av->avcodec_send_packet(f->codec, nullptr) < 0) return false;
+      if (!drain(f)) return false;
       continue;
     }
     if (f->packet->stream_index == f->stream) {
@@ -139,6 +174,7 @@ bool seek_to(MovieFile* f, int64_t index) {
       f->av->av_seek_frame(f->format, f->stream, f->start_pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
     return false;
   f->av->avcodec_flush_buffers(f->codec);
+  free_drained(f);
   f->draining = false;
   f->next_index = -1;
   f->positions.clear();
@@ -261,6 +297,7 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
 void movie_file_close(MovieFile* f) {
   if (f == nullptr) return;
   f->av->sws_freeContext(f->scaler);
+  free_drained(f);
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
   f->av->avcodec_free_context(&f->codec);

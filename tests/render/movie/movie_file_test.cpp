@@ -37,6 +37,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         {"yuv420_14_wide", TestMovieCodec::RawYuv420, 14, 8, 5, 12},
                         {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 5, 12},
                         {"mpeg4_b_frames", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12},
+                        // A key frame among the last ones, with B-frames after it.
+                        {"mpeg4_key_frame_last", TestMovieCodec::Mpeg4BFrames, 16, 16, 13, 12},
+                        {"mpeg4_key_frame_second_last", TestMovieCodec::Mpeg4BFrames, 16, 16, 24, 12},
                         {"h264_b_frames", TestMovieCodec::H264BFrames, 16, 16, 30, 12}};
   std::string missing;
   for (const Case& c : cases) {
