@@ -129,8 +129,8 @@ bool next_drained(MovieFile* f, int64_t* index) {
 // packets gave no frame were dropped (pictures shown before the key frame a
 // seek landed on, damaged packets) and are discarded.
 bool decode_next(MovieFile* f, int64_t* index) {
+  if (f->draining) return next_drained(f, index);
   for (int packets = 0; packets < kPacketsPerFrame; ++packets) {
-    if (f->draining) return next_drained(f, index);
     const int got = f->av->avcodec_receive_frame(f->codec, f->frame);
     if (got == 0) {
       const size_t kept = static_cast<size_t>(std::max(f->codec->has_b_frames, 0)) + 1;
@@ -145,10 +145,7 @@ bool decode_next(MovieFile* f, int64_t* index) {
     }
     if (got != AVERROR(EAGAIN)) return false;
     const int read = f->av->av_read_frame(f->format, f->packet);
-    if (read < 0) {
-      if (!drain(f)) return false;
-      continue;
-    }
+    if (read < 0) return drain(f) && next_drained(f, index);
     if (f->packet->stream_index == f->stream) {
       const int64_t dts = f->packet->dts;
       const int64_t position = dts != AV_NOPTS_VALUE ? dts - f->start_pts : f->last_sent + 1;

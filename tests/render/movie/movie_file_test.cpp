@@ -37,9 +37,10 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         {"yuv420_14_wide", TestMovieCodec::RawYuv420, 14, 8, 5, 12},
                         {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 5, 12},
                         {"mpeg4_b_frames", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12},
-                        // A key frame among the last ones, with B-frames after it.
-                        {"mpeg4_key_frame_last", TestMovieCodec::Mpeg4BFrames, 16, 16, 13, 12},
-                        {"mpeg4_key_frame_second_last", TestMovieCodec::Mpeg4BFrames, 16, 16, 24, 12},
+                        // The last frame is a key frame stored before the
+                        // last two B-frames, or before the last one.
+                        {"mpeg4_two_b_frames_after_the_last_key", TestMovieCodec::Mpeg4BFrames, 16, 16, 13, 12},
+                        {"mpeg4_one_b_frame_after_the_last_key", TestMovieCodec::Mpeg4BFrames, 16, 16, 24, 12},
                         {"h264_b_frames", TestMovieCodec::H264BFrames, 16, 16, 30, 12}};
   std::string missing;
   for (const Case& c : cases) {
