@@ -17,6 +17,7 @@
 #include "render/view/view_matrices.h"
 #include "render/view/view_state.h"
 #include "shell/services/settings_store.h"
+#include "shell/services/shared_semaphore.h"
 #include "shell/services/startup_config.h"
 #include "sound/sound_manager_internal.h"
 #include "sound/sound_messages.h"
@@ -259,8 +260,12 @@ void sound_init_with(const SoundSetup& setup) {
   }
   // Without its worker every command is dropped: sound is silent, the rest
   // of the program runs on, and the user is told why.
-  if (!sound_thread_start(run_command))
-    std::fprintf(stderr, "tamberlune: sound cannot start: its semaphore \"sound\" cannot be made in /dev/shm\n");
+  sys_set_last_error(0);
+  if (!sound_thread_start(run_command)) {
+    const char* why = sys_get_last_error() == SHARED_SEMAPHORE_ERROR_FULL ? "has 64 users already, the most it serves"
+                                                                          : "cannot be made in /dev/shm";
+    std::fprintf(stderr, "tamberlune: sound cannot start: its semaphore \"sound\" %s\n", why);
+  }
   {
     Guard g(lock);
     m->work_directory = setup.work_directory;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <vector>
 
 #include "platform/sys/sys.h"
 #include "math/mat4.h"
@@ -442,18 +443,32 @@ TEST_F(SoundManagerTest, AReverbThatCannotBeAppliedIsSaidOnceOnTheMainThread) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
 }
 
-// No semaphore, no worker: said on stderr, and commands are dropped.
+// No semaphore, no worker: said on stderr with the cause, and commands are
+// dropped.
 TEST_F(SoundManagerTest, WithoutItsSemaphoreSoundSaysItCannotStart) {
-  SoundFolder f;
-  shared_semaphore_set_scope("no/such/scope");
-  ::testing::internal::CaptureStderr();
-  start(f);
-  const std::string said = ::testing::internal::GetCapturedStderr();
-  shared_semaphore_set_scope(std::getenv("TL_TEST_SEMAPHORE_SCOPE"));
-  EXPECT_EQ(said, "tamberlune: sound cannot start: its semaphore \"sound\" cannot be made in /dev/shm\n");
-  EXPECT_FALSE(sound_thread_running());
-  EXPECT_EQ(sound_post_command(SOUND_OP_PLAY_SE, 0), 0);
-  EXPECT_EQ(sound_error_code(), 0);
+  const struct {
+    const char* scope;  // null: the tests' own, with every handle of "sound" taken
+    const char* said;
+  } cases[] = {
+      {"no/such/scope", "tamberlune: sound cannot start: its semaphore \"sound\" cannot be made in /dev/shm\n"},
+      {nullptr, "tamberlune: sound cannot start: its semaphore \"sound\" has 64 users already, the most it serves\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    SoundFolder f;
+    std::vector<SharedSemaphore*> taken;
+    if (c.scope) shared_semaphore_set_scope(c.scope);
+    while (!c.scope && taken.size() < 64) taken.push_back(create_shared_semaphore(1, 1, "sound"));
+    ::testing::internal::CaptureStderr();
+    start(f);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    shared_semaphore_set_scope(std::getenv("TL_TEST_SEMAPHORE_SCOPE"));
+    for (SharedSemaphore* s : taken) close_shared_semaphore(s);
+    EXPECT_EQ(said, c.said);
+    EXPECT_FALSE(sound_thread_running());
+    EXPECT_EQ(sound_post_command(SOUND_OP_PLAY_SE, 0), 0);
+    EXPECT_EQ(sound_error_code(), 0);
+  }
 }
 
 TEST_F(SoundManagerTest, OutOfRangeIndicesDoNothing) {

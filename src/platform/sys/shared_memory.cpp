@@ -73,15 +73,17 @@ void sys_shared_close(SysSharedMemory* m) {
 
 void sys_shared_unlink(const std::string& name) { ::shm_unlink(name.c_str()); }
 
-bool sys_shared_unlink_unused(const std::string& name) {
+bool sys_shared_unlink_stale(const std::string& name, size_t size) {
   const int fd = ::shm_open(name.c_str(), O_RDWR, 0);
   if (fd < 0) return false;
+  struct stat st {};
   // Any byte lock of any opening, over the whole object, counts as a user.
   short found = F_WRLCK;
-  const bool unused = byte_lock(fd, F_OFD_GETLK, F_WRLCK, 0, &found, 0) && found == F_UNLCK;
-  if (unused) ::shm_unlink(name.c_str());
+  const bool stale = ::fstat(fd, &st) == 0 && st.st_size != 0 && st.st_size != off_t(size) &&
+                     byte_lock(fd, F_OFD_GETLK, F_WRLCK, 0, &found, 0) && found == F_UNLCK;
+  if (stale) ::shm_unlink(name.c_str());
   ::close(fd);
-  return unused;
+  return stale;
 }
 
 bool sys_shared_linked(const SysSharedMemory& m) {
@@ -92,6 +94,10 @@ bool sys_shared_linked(const SysSharedMemory& m) {
 
 bool sys_shared_try_lock(const SysSharedMemory& m, uint32_t index) {
   return m.fd < 0 || byte_lock(m.fd, F_OFD_SETLK, F_WRLCK, index);
+}
+
+bool sys_shared_share_lock(const SysSharedMemory& m, uint32_t index) {
+  return m.fd < 0 || byte_lock(m.fd, F_OFD_SETLK, F_RDLCK, index);
 }
 
 bool sys_shared_lock(const SysSharedMemory& m, uint32_t index) {
@@ -123,3 +129,5 @@ bool sys_futex_wait(uint32_t* word, uint32_t expected, uint32_t timeout_ms) {
 void sys_futex_wake(uint32_t* word, int count) { ::syscall(SYS_futex, word, FUTEX_WAKE, count, nullptr, nullptr, 0); }
 
 uint32_t sys_user_id() { return uint32_t(::getuid()); }
+
+uint32_t sys_process_id() { return uint32_t(::getpid()); }

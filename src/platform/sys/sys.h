@@ -125,9 +125,10 @@ void sys_shared_close(SysSharedMemory* m);
 // Removes the name: those that have the object open keep it, the next open of
 // the name makes a new one.
 void sys_shared_unlink(const std::string& name);
-// Removes the name when no opening of the object holds a byte lock on it;
-// false when it is held or cannot be opened.
-bool sys_shared_unlink_unused(const std::string& name);
+// Removes the name of an object that holds neither size bytes nor none (laid
+// out otherwise) and on which no opening holds a byte lock; false, changing
+// nothing, for any other object or one that cannot be opened.
+bool sys_shared_unlink_stale(const std::string& name, size_t size);
 // True while the object can still be reached by its name (private memory
 // always can).
 bool sys_shared_linked(const SysSharedMemory& m);
@@ -136,6 +137,9 @@ bool sys_shared_linked(const SysSharedMemory& m);
 // opening closes or its process ends, however it ends. Private memory has no
 // other holder: its locks always succeed and are never held elsewhere.
 bool sys_shared_try_lock(const SysSharedMemory& m, uint32_t index);
+// A shared hold of a byte: any number of openings may share it, and while one
+// does, no opening can lock the byte alone.
+bool sys_shared_share_lock(const SysSharedMemory& m, uint32_t index);
 bool sys_shared_lock(const SysSharedMemory& m, uint32_t index);  // waits for it
 void sys_shared_unlock(const SysSharedMemory& m, uint32_t index);
 bool sys_shared_locked_elsewhere(const SysSharedMemory& m, uint32_t index);
@@ -146,6 +150,8 @@ bool sys_futex_wait(uint32_t* word, uint32_t expected, uint32_t timeout_ms);
 void sys_futex_wake(uint32_t* word, int count);
 // The user the program runs as.
 uint32_t sys_user_id();
+// This process; a child made by fork has its own.
+uint32_t sys_process_id();
 
 // ---- Last error -------------------------------------------------------------
 

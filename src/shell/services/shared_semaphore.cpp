@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/sys/sys.h"
 
@@ -25,7 +28,8 @@
 // under one byte lock, the gate, on the event object. A joiner that gets the
 // gate of an event whose name was removed meanwhile opens the names again:
 // that happens only when a whole set of users came and went, so a join never
-// fails because others come and go.
+// fails because others come and go. While joined, a handle also shares a hold
+// of another byte of the event, so that an event in use never looks unused.
 namespace {
 
 enum : uint32_t {
@@ -36,6 +40,8 @@ enum : uint32_t {
   SEMAPHORE_LOCK_TRIES = 256,
   // The event object's byte held while a handle joins or leaves.
   SEMAPHORE_GATE_BYTE = 0,
+  // The event object's byte every joined handle shares a hold of.
+  SEMAPHORE_USER_BYTE = 1,
 };
 
 struct SemaphoreSlot {
@@ -57,6 +63,24 @@ struct SemaphoreSection {
 
 std::mutex scope_lock;
 std::string scope;
+
+SharedSemaphoreStepHook step_hook = nullptr;
+
+void step(SharedSemaphoreStep at) {
+  if (step_hook) step_hook(at);
+}
+
+// The named semaphores this process has joined, and the joins and closes
+// under way, so that an end of the process that cannot shut down in order
+// still leaves every name.
+struct Members {
+  std::mutex lock;
+  std::condition_variable idle;
+  std::vector<SharedSemaphore*> joined;
+  int busy = 0;
+  bool ending = false;
+};
+Members members;
 
 std::atomic_ref<uint32_t> atomic_word(uint32_t& w) { return std::atomic_ref<uint32_t>(w); }
 
@@ -82,6 +106,7 @@ struct SharedSemaphore {
   uint32_t slot = 0;
   uint32_t token = 0;
   bool joined = false;
+  uint32_t process = 0;  // the one that made it: a child made by fork inherits it, but not as its own
 };
 
 namespace {
@@ -132,30 +157,42 @@ bool lock_holder_ended(SharedSemaphore* s, uint32_t holder) {
 }
 
 // Opens the named object. An object of another size that no one uses (left
-// by a build that laid it out otherwise) is made anew; one in use is not.
-bool open_replacing_unused(SysSharedMemory* m, const std::string& name, size_t size, bool open) {
+// by a build that laid it out otherwise) is made anew; one in use is not, and
+// no other failure removes anything.
+bool open_replacing_stale(SysSharedMemory* m, const std::string& name, size_t size, bool open) {
   if (sys_shared_open(m, name, size, !open)) return true;
-  return !open && sys_shared_unlink_unused(name) && sys_shared_open(m, name, size, true);
+  return !open && sys_shared_unlink_stale(name, size) && sys_shared_open(m, name, size, true);
 }
 
-// Maps the named section, sets it up when it is new (or was left half made),
-// takes a free slot and joins as a user (under the gate). Units of users that
-// ended without closing are given back on the way.
-bool join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
-  if (!open_replacing_unused(&s->section, s->section_name, sizeof(SemaphoreSection), open)) return false;
+// Takes the gate over joining and leaving the name, waiting while another
+// handle holds it.
+bool take_gate(SharedSemaphore* s) {
+  step(SHARED_SEMAPHORE_STEP_GATE);
+  if (sys_shared_try_lock(s->event, SEMAPHORE_GATE_BYTE)) return true;
+  step(SHARED_SEMAPHORE_STEP_GATE_BUSY);
+  return sys_shared_lock(s->event, SEMAPHORE_GATE_BYTE);
+}
+
+// The section's name first: a user who ends in between leaves an event whose
+// next joiner makes a new section.
+void remove_names(SharedSemaphore* s) {
+  step(SHARED_SEMAPHORE_STEP_UNLINK);
+  sys_shared_unlink(s->section_name);
+  sys_shared_unlink(s->event_name);
+}
+
+// Takes a free slot of the mapped section and joins as a user (under the
+// gate). Units of users that ended without closing are given back on the way.
+bool take_slot(SharedSemaphore* s) {
+  step(SHARED_SEMAPHORE_STEP_SLOT);
   SemaphoreSection* w = static_cast<SemaphoreSection*>(s->section.data);
-  if (!w->ready && !open) {
-    std::memset(w, 0, sizeof(SemaphoreSection));
-    w->count = initial;
-    w->maximum = maximum;
-    w->ready = 1;
-  }
   uint32_t slot = 0;
   while (slot < SEMAPHORE_SLOTS && !sys_shared_try_lock(s->section, slot_byte(slot))) ++slot;
-  if (!w->ready || slot == SEMAPHORE_SLOTS) {
-    sys_shared_close(&s->section);
+  if (slot == SEMAPHORE_SLOTS) {
+    sys_set_last_error(SHARED_SEMAPHORE_ERROR_FULL);
     return false;
   }
+  if (!sys_shared_share_lock(s->event, SEMAPHORE_USER_BYTE)) return false;
   s->words = w;
   s->slot = slot;
   do {
@@ -176,13 +213,70 @@ bool join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
   return true;
 }
 
+// Maps the named section and sets it up when it is new (or was left half
+// made), then takes a slot in it (under the gate).
+bool join_section(SharedSemaphore* s, int initial, int maximum, bool open) {
+  if (!open_replacing_stale(&s->section, s->section_name, sizeof(SemaphoreSection), open)) return false;
+  SemaphoreSection* w = static_cast<SemaphoreSection*>(s->section.data);
+  if (!w->ready && !open) {
+    std::memset(w, 0, sizeof(SemaphoreSection));
+    w->count = initial;
+    w->maximum = maximum;
+    w->ready = 1;
+  }
+  if (w->ready && take_slot(s)) return true;
+  sys_shared_close(&s->section);
+  return false;
+}
+
+// A join or a close of a named semaphore begins (a closing handle leaves the
+// list at once); once the process is ending, it waits for the end instead.
+void membership_begin(SharedSemaphore* closing) {
+  std::unique_lock<std::mutex> g(members.lock);
+  members.idle.wait(g, [] { return !members.ending; });
+  ++members.busy;
+  if (closing) std::erase(members.joined, closing);
+}
+
+// It ends, with the handle that joined when one did.
+void membership_end(SharedSemaphore* joined) {
+  std::lock_guard<std::mutex> g(members.lock);
+  if (joined) members.joined.push_back(joined);
+  --members.busy;
+  members.idle.notify_all();
+}
+
 SharedSemaphore* make(int initial, int maximum, const char* name, bool open) {
   SharedSemaphore* s = new SharedSemaphore;
-  if (!init_shared_semaphore(s, initial, maximum, name, open)) {
-    close_shared_semaphore(s);
-    return nullptr;
+  s->process = sys_process_id();
+  if (name) membership_begin(nullptr);
+  const bool made = init_shared_semaphore(s, initial, maximum, name, open);
+  if (name) membership_end(made ? s : nullptr);
+  if (made) return s;
+  close_shared_semaphore(s);
+  return nullptr;
+}
+
+// Leaves the name of s as the process ends: when no other process uses it,
+// its names go. The slots of this process stay in use until it ends, so units
+// its threads take meanwhile are given back by the next user, if any.
+void leave_at_end(SharedSemaphore* s, const std::vector<SharedSemaphore*>& ours) {
+  if (!take_gate(s)) return;
+  // Names already removed (through another handle of this process) stay so.
+  if (sys_shared_linked(s->event)) {
+    lock_semaphore_section(s);
+    signal_waiters(s, sweep_ended_users(s));
+    bool others = false;
+    for (uint32_t i = 0; i < SEMAPHORE_SLOTS; ++i) {
+      const bool mine = std::any_of(ours.begin(), ours.end(), [s, i](const SharedSemaphore* o) {
+        return o->slot == i && o->section_name == s->section_name;
+      });
+      others = others || (s->words->slots[i].in_use && !mine);
+    }
+    unlock_semaphore_section(s);
+    if (!others) remove_names(s);
   }
-  return s;
+  sys_shared_unlock(s->event, SEMAPHORE_GATE_BYTE);
 }
 
 }  // namespace
@@ -192,11 +286,13 @@ void shared_semaphore_set_scope(const char* text) {
   scope = text ? text : "";
 }
 
+void shared_semaphore_set_step_hook(SharedSemaphoreStepHook hook) { step_hook = hook; }
+
 bool open_semaphore_event(SharedSemaphore* s, const char* name, bool open) {
   s->event_name = name ? object_name("EVT", name) : std::string();
   for (;;) {
-    if (!open_replacing_unused(&s->event, s->event_name, sizeof(uint32_t), open)) return false;
-    if (!sys_shared_lock(s->event, SEMAPHORE_GATE_BYTE)) {
+    if (!open_replacing_stale(&s->event, s->event_name, sizeof(uint32_t), open)) return false;
+    if (!take_gate(s)) {
       sys_shared_close(&s->event);
       return false;
     }
@@ -320,28 +416,39 @@ int release_shared_semaphore(SharedSemaphore* s, int n, int* previous) {
 
 void close_shared_semaphore(SharedSemaphore* s) {
   if (!s) return;
+  const bool named = s->joined && !s->section_name.empty();
+  if (named) membership_begin(s);
   if (s->joined) {
     // Under the gate, so that no one joins between finding no other user and
     // removing the names.
-    sys_shared_lock(s->event, SEMAPHORE_GATE_BYTE);
+    take_gate(s);
     lock_semaphore_section(s);
     SemaphoreSection* w = s->words;
     w->slots[s->slot].in_use = 0;
     bool last = false;
-    if (!s->section_name.empty()) {
+    if (named) {
       signal_waiters(s, sweep_ended_users(s));
       last = std::none_of(std::begin(w->slots), std::end(w->slots),
                           [](const SemaphoreSlot& slot) { return slot.in_use != 0; });
     }
     unlock_semaphore_section(s);
-    // The section's name first: a user who ends in between leaves an event
-    // whose next joiner makes a new section.
-    if (last) {
-      sys_shared_unlink(s->section_name);
-      sys_shared_unlink(s->event_name);
-    }
+    if (last) remove_names(s);
   }
   sys_shared_close(&s->section);
   sys_shared_close(&s->event);
   delete s;
+  if (named) membership_end(nullptr);
+}
+
+void shared_semaphore_leave_all() {
+  std::vector<SharedSemaphore*> joined;
+  {
+    std::unique_lock<std::mutex> g(members.lock);
+    members.ending = true;
+    members.idle.wait(g, [] { return members.busy == 0; });
+    const uint32_t self = sys_process_id();
+    std::copy_if(members.joined.begin(), members.joined.end(), std::back_inserter(joined),
+                 [self](const SharedSemaphore* s) { return s->process == self; });
+  }
+  for (SharedSemaphore* s : joined) leave_at_end(s, joined);
 }

@@ -12,6 +12,8 @@
 struct SharedSemaphore;
 
 enum { SHARED_SEMAPHORE_NAME_MAX = 16, SHARED_SEMAPHORE_INFINITE = 0xFFFFFFFFu };
+// The last error when a name already has 64 users, the most it serves.
+enum : uint32_t { SHARED_SEMAPHORE_ERROR_FULL = 100 };
 
 // A named semaphore is two objects in /dev/shm, "QMX_MSECT_EVT_<name>.<scope>"
 // (its wake-up word) and "QMX_MSECT_MMF_<name>.<scope>" (its count), removed
@@ -25,9 +27,10 @@ enum { SHARED_SEMAPHORE_NAME_MAX = 16, SHARED_SEMAPHORE_INFINITE = 0xFFFFFFFFu }
 void shared_semaphore_set_scope(const char* scope);
 
 // Null with last error 87 unless maximum >= 1, 0 <= initial <= maximum and
-// the name has at most 16 characters; null also when the objects cannot be
-// made (a name holding '/', 64 users of one name at once). Creating a name
-// that exists opens it with its count as it stands.
+// the name has at most 16 characters; null with last error 100 when the name
+// has 64 users already; null also when the objects cannot be made (a name
+// holding '/', no memory to map them). Creating a name that exists opens it
+// with its count as it stands. A failure never removes a name others use.
 SharedSemaphore* create_shared_semaphore(int initial, int maximum, const char* name);
 // Opens an existing named semaphore; null when there is none.
 SharedSemaphore* open_shared_semaphore(const char* name);
@@ -39,6 +42,14 @@ int release_shared_semaphore(SharedSemaphore* semaphore, int n, int* previous);
 // Closing gives nothing back: units taken through the handle stay taken.
 void close_shared_semaphore(SharedSemaphore* semaphore);
 
+// For an end of the process that cannot shut down in order (a fatal error, a
+// lost display): leaves every name this process has joined, removing the
+// names no other process uses, so that nothing is left in /dev/shm. The
+// handles stay usable by threads still running until the process ends, and
+// units they hold are given back as for any process that ends. Waits for
+// joins and closes under way; one begun after this waits for the end.
+void shared_semaphore_leave_all();
+
 // The steps of making one: its event, whose byte lock over joining and
 // leaving the name is held from here until the section is joined, then its
 // section, which joins it as one of its users. In open mode both must exist;
@@ -46,6 +57,18 @@ void close_shared_semaphore(SharedSemaphore* semaphore);
 bool init_shared_semaphore(SharedSemaphore* semaphore, int initial, int maximum, const char* name, bool open);
 bool open_semaphore_event(SharedSemaphore* semaphore, const char* name, bool open);
 bool open_semaphore_section(SharedSemaphore* semaphore, int initial, int maximum, const char* name, bool open);
+
+// Points of joining and leaving a name, reported to a hook that tests set to
+// hold a process at one of them while another acts; nothing else sets it.
+enum SharedSemaphoreStep : uint32_t {
+  SHARED_SEMAPHORE_STEP_GATE,       // the gate is about to be taken
+  SHARED_SEMAPHORE_STEP_GATE_BUSY,  // another holds the gate: it is waited for
+  SHARED_SEMAPHORE_STEP_SLOT,       // a joiner holds the section and is about to take its slot
+  SHARED_SEMAPHORE_STEP_UNLINK,     // the last user is about to remove the names
+};
+using SharedSemaphoreStepHook = void (*)(SharedSemaphoreStep step);
+void shared_semaphore_set_step_hook(SharedSemaphoreStepHook hook);
+
 // The spin lock over the section's words. A lock left held by a process that
 // ended is taken over.
 void lock_semaphore_section(SharedSemaphore* semaphore);

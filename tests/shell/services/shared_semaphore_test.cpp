@@ -1,7 +1,10 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,7 +12,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -49,6 +54,16 @@ class SharedSemaphores : public ::testing::Test {
     std::sort(found.begin(), found.end());
     return found;
   }
+
+  // The objects those names lead to.
+  std::vector<ino_t> objects() const {
+    std::vector<ino_t> found;
+    for (const std::string& n : entries()) {
+      struct stat st {};
+      found.push_back(::stat(("/dev/shm/" + n).c_str(), &st) == 0 ? st.st_ino : 0);
+    }
+    return found;
+  }
 };
 
 // A forked process running part of a test. It talks through two pipes, one
@@ -80,9 +95,12 @@ class Child {
   }
   bool started() const { return pid_ > 0; }
   void tell(char c) const { (void)!::write(out_, &c, 1); }
-  // The next byte from the other side; 0 when it has gone.
+  // The next byte from the other side; 0 when it has gone or, in the parent,
+  // said nothing for 10 seconds (a protocol that hangs).
   char hear() const {
+    pollfd p{in_, POLLIN, 0};
     char c = 0;
+    if (pid_ != 0 && ::poll(&p, 1, 10000) != 1) return 0;
     return ::read(in_, &c, 1) == 1 ? c : 0;
   }
   // True when the child ended normally with success.
@@ -379,8 +397,9 @@ TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
     child.kill();
     if (!s) s = create_shared_semaphore(1, 1, "sound");
     ASSERT_NE(s, nullptr);
-    // Would never return if the ended process kept its unit or its lock.
-    EXPECT_EQ(wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE), 0u);
+    // Would never return if the ended process kept its unit or its lock; a
+    // joiner has the unit back at once.
+    EXPECT_EQ(wait_shared_semaphore(s, c.joins_after ? 0u : uint32_t(SHARED_SEMAPHORE_INFINITE)), 0u);
     EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
     // Given back once: the count is at its maximum again after one release.
     EXPECT_EQ(release_shared_semaphore(s, 1, nullptr), 1);
@@ -390,23 +409,54 @@ TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
 }
 
 TEST_F(SharedSemaphores, NamesOutliveEveryUserButTheLast) {
-  // Whichever closes last removes the names, also when the other was killed.
-  enum Ends { CHILD_CLOSES_FIRST, PARENT_CLOSES_FIRST, CHILD_KILLED };
-  for (Ends ends : {CHILD_CLOSES_FIRST, PARENT_CLOSES_FIRST, CHILD_KILLED}) {
+  // Whichever closes last removes the names, also when the other was killed
+  // or ended without shutting down (leaving its names as it ends, holding a
+  // unit); a make that fails (no address space left to map the objects)
+  // removes nothing.
+  enum Ends {
+    CHILD_CLOSES_FIRST,
+    PARENT_CLOSES_FIRST,
+    CHILD_KILLED,
+    CHILD_ENDS_FIRST,
+    PARENT_CLOSES_BEFORE_CHILD_ENDS,
+    CHILD_CANNOT_MAP
+  };
+  for (Ends ends : {CHILD_CLOSES_FIRST, PARENT_CLOSES_FIRST, CHILD_KILLED, CHILD_ENDS_FIRST,
+                    PARENT_CLOSES_BEFORE_CHILD_ENDS, CHILD_CANNOT_MAP}) {
     SCOPED_TRACE(ends);
     SharedSemaphore* s = create_shared_semaphore(1, 1, "disp");
     ASSERT_NE(s, nullptr);
-    Child child([](Child& self) {
+    const std::vector<ino_t> made = objects();
+    Child child([ends](Child& self) {
+      if (ends == CHILD_CANNOT_MAP) {
+        // What the make allocates besides its mappings comes from the heap.
+        std::free(std::malloc(1 << 16));
+        unsigned long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
+        if (statm) std::fclose(statm);
+        const rlimit none_more{pages * ::sysconf(_SC_PAGESIZE), pages * ::sysconf(_SC_PAGESIZE)};
+        if (!read || ::setrlimit(RLIMIT_AS, &none_more) != 0) return false;
+        self.tell(create_shared_semaphore(1, 1, "disp") ? 'o' : 'x');
+        if (self.hear() != 'c') return false;
+        self.tell('c');
+        return true;
+      }
       SharedSemaphore* mine = create_shared_semaphore(1, 1, "disp");
       self.tell(mine ? 'o' : 'x');
       if (self.hear() != 'c') return false;
-      close_shared_semaphore(mine);
+      if (ends == CHILD_ENDS_FIRST || ends == PARENT_CLOSES_BEFORE_CHILD_ENDS) {
+        if (wait_shared_semaphore(mine, SHARED_SEMAPHORE_INFINITE) != 0) return false;
+        shared_semaphore_leave_all();
+      } else {
+        close_shared_semaphore(mine);
+      }
       self.tell('c');
       return true;
     });
     ASSERT_TRUE(child.started());
-    ASSERT_EQ(child.hear(), 'o');
-    if (ends == PARENT_CLOSES_FIRST) {
+    ASSERT_EQ(child.hear(), ends == CHILD_CANNOT_MAP ? 'x' : 'o');
+    if (ends == PARENT_CLOSES_FIRST || ends == PARENT_CLOSES_BEFORE_CHILD_ENDS) {
       close_shared_semaphore(s);
       s = nullptr;
       EXPECT_EQ(entries().size(), 2u);
@@ -420,9 +470,91 @@ TEST_F(SharedSemaphores, NamesOutliveEveryUserButTheLast) {
     }
     if (s) {
       EXPECT_EQ(entries().size(), 2u);
+      EXPECT_EQ(objects(), made) << "the names lead elsewhere";
+      EXPECT_EQ(wait_shared_semaphore(s, SHARED_SEMAPHORE_INFINITE), 0u);
       close_shared_semaphore(s);
     }
     EXPECT_EQ(entries(), std::vector<std::string>{});
+  }
+}
+
+// A child of the test below reports each step of joining and leaving and
+// goes on only when told.
+Child* stepping = nullptr;
+
+void report_step(SharedSemaphoreStep at) {
+  static const char letters[] = {'G', 'B', 'S', 'U'};
+  stepping->tell(letters[at]);
+  stepping->hear();
+}
+
+TEST_F(SharedSemaphores, JoiningAndLeavingNeverActInsideEachOther) {
+  // Two processes, one held at a step of joining or leaving while the other
+  // acts: whichever comes last must end up on the objects the names reach. A
+  // move starts a join ('j') or a leave ('l'), or goes on with the one held
+  // (0), until the process reaches the step to hold at ('G' taking the gate,
+  // 'B' finding it held by the other, 'S' taking its slot, 'U' removing the
+  // names) or is done.
+  struct Move {
+    int who;
+    char command, hold;
+  };
+  const struct {
+    const char* what;
+    std::vector<Move> moves;
+  } cases[] = {
+      {"the last user leaves before a joiner takes the gate", {{0, 'j', 0}, {1, 'j', 'G'}, {0, 'l', 0}, {1, 0, 0}}},
+      {"the last user leaves while a joiner takes its slot",
+       {{0, 'j', 0}, {1, 'j', 'S'}, {0, 'l', 'B'}, {1, 0, 0}, {0, 0, 0}}},
+      {"a joiner comes while the last user removes the names",
+       {{0, 'j', 0}, {0, 'l', 'U'}, {1, 'j', 'B'}, {0, 0, 0}, {1, 0, 0}}},
+  };
+  auto body = [](Child& self) {
+    stepping = &self;
+    shared_semaphore_set_step_hook(report_step);
+    SharedSemaphore* s = nullptr;
+    for (;;) {
+      const char command = self.hear();
+      if (command == 'j') {
+        s = create_shared_semaphore(1, 1, "gate");
+        self.tell(s ? 'J' : 'X');
+      } else if (command == 'l') {
+        close_shared_semaphore(s);
+        s = nullptr;
+        self.tell('L');
+      } else {
+        return true;
+      }
+    }
+  };
+  auto is_step = [](char c) { return c != 0 && std::strchr("GBSU", c) != nullptr; };
+  // Sends a command, or the go-on to a held step, then answers every step
+  // until the child holds at `hold` or is done: the letter where it stopped.
+  auto drive = [is_step](Child& child, char command, char hold) {
+    child.tell(command);
+    for (;;) {
+      const char at = child.hear();
+      if (at == hold || !is_step(at)) return at;
+      child.tell('g');
+    }
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Child a(body), b(body);
+    Child* children[] = {&a, &b};
+    char held[] = {0, 0};
+    for (const Move& m : c.moves) {
+      if (m.command || is_step(held[m.who]))
+        held[m.who] = drive(*children[m.who], m.command ? m.command : 'g', m.hold);
+    }
+    EXPECT_EQ(held[0], 'L');
+    ASSERT_EQ(held[1], 'J');
+    EXPECT_EQ(entries(), (std::vector<std::string>{"QMX_MSECT_EVT_gate." + scope, "QMX_MSECT_MMF_gate." + scope}));
+    EXPECT_EQ(drive(b, 'l', 0), 'L');
+    for (Child* child : children) {
+      child->tell('q');
+      EXPECT_TRUE(child->finish());
+    }
   }
 }
 
