@@ -2,6 +2,17 @@
 # in it, its window found, clicks and screenshots.
 set -euo pipefail
 
+# A script that sets E2E_PRIVATE_SHM=1 before sourcing this runs again in a
+# mount namespace of its own with an empty /dev/shm, where the system allows
+# it (as root): the names the program leaves there are then its own, not
+# those of programs running beside it.
+if [ "${E2E_PRIVATE_SHM:-}" = 1 ] && [ -z "${E2E_SHM_IS_PRIVATE:-}" ] &&
+  unshare -m --propagation private true 2>/dev/null; then
+  export E2E_SHM_IS_PRIVATE=1
+  exec unshare -m --propagation private \
+    bash -c 'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec bash "$@"' bash "$0" "$@"
+fi
+
 E2E_TMP=$(mktemp -d /tmp/tl_e2e_XXXXXX)
 E2E_PID=""
 XVFB_PID=""
@@ -81,4 +92,17 @@ e2e_poll() {
     [ "$SECONDS" -lt "$until" ] || return 1
     sleep 0.2
   done
+}
+
+# The program's named objects in /dev/shm (its semaphores), before the test
+# started and now.
+e2e_shm_names() { ls /dev/shm | grep '^QMX_MSECT_' || true; }
+E2E_SHM_BEFORE=$(e2e_shm_names)
+
+# Fails when the program left named objects in /dev/shm; $1 says after what.
+e2e_expect_no_names_left() {
+  local now
+  now=$(e2e_shm_names)
+  [ "$now" = "$E2E_SHM_BEFORE" ] ||
+    fail "left in /dev/shm after $1: $(comm -13 <(echo "$E2E_SHM_BEFORE") <(echo "$now") | tr '\n' ' ')"
 }

@@ -1,5 +1,8 @@
 #include "platform/window/window.h"
 
+#include <signal.h>
+
+#include <csignal>
 #include <deque>
 
 #include "platform/sys/sys.h"
@@ -17,6 +20,35 @@ namespace {
 
 // Messages posted by the program itself are taken before the window system's.
 std::deque<WindowMessage> posted;
+
+// A hang-up (the terminal that started the program closed) asks the program
+// to end, as SIGTERM and SIGINT do through SDL: it comes as the request to
+// close the window.
+volatile std::sig_atomic_t hung_up = 0;
+bool hangup_handled = false;
+
+void on_hangup(int) { hung_up = 1; }
+
+// Only where a hang-up would end the program outright: one that is ignored
+// (nohup) stays ignored.
+void handle_hangup() {
+  struct sigaction now {};
+  if (::sigaction(SIGHUP, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return;
+  struct sigaction a {};
+  a.sa_handler = on_hangup;
+  a.sa_flags = SA_RESTART;
+  sigemptyset(&a.sa_mask);
+  hangup_handled = ::sigaction(SIGHUP, &a, nullptr) == 0;
+}
+
+void unhandle_hangup() {
+  if (!hangup_handled) return;
+  struct sigaction a {};
+  a.sa_handler = SIG_DFL;
+  sigemptyset(&a.sa_mask);
+  ::sigaction(SIGHUP, &a, nullptr);
+  hangup_handled = false;
+}
 
 int64_t pack_position(int x, int y) {
   return static_cast<int64_t>(static_cast<uint16_t>(static_cast<int16_t>(x))) |
@@ -90,10 +122,13 @@ bool window_system_init() {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
+  handle_hangup();
   return true;
 }
 
 void window_system_shutdown() {
+  unhandle_hangup();
+  hung_up = 0;
   posted.clear();
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
@@ -192,7 +227,12 @@ bool window_peek_message(WindowMessage* out) {
     return true;
   }
   SDL_Event e;
-  if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_PollEvent(&e)) return false;
+  if (hung_up) {
+    hung_up = 0;
+    e.type = SDL_QUIT;
+  } else if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_PollEvent(&e)) {
+    return false;
+  }
   *out = translate(e);
   return true;
 }

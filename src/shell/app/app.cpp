@@ -13,6 +13,7 @@
 #include "shell/app/scene_runner.h"
 #include "shell/services/frame_timer.h"
 #include "shell/services/input.h"
+#include "shell/services/shared_semaphore.h"
 #include "shell/services/startup_config.h"
 #include "shell/services/startup_trace.h"
 #include "sound/sound_manager.h"
@@ -55,13 +56,15 @@ void record_fatal_error(uint16_t origin, uint16_t detail, uint16_t sub_detail, c
 // when the window is destroyed from outside or the display connection is
 // lost) runs the exit-time handlers with threads of ours still running: a
 // start-up thread not yet joined, or the sound worker. Static destruction
-// would then abort the process. End it cleanly instead.
+// would then abort the process. End it cleanly instead, leaving the named
+// semaphores so that nothing of this process stays in /dev/shm.
 void end_unexpected_exit() {
   const ExitGuard guard = exit_guard;
   if (guard == ExitGuard::kOff) return;
   exit_guard = ExitGuard::kOff;
   std::fprintf(stderr, "tamberlune: the window or the display connection was lost\n");
   if (guard == ExitGuard::kRunning) sound_stop_worker();
+  shared_semaphore_leave_all();
   std::fflush(nullptr);
   std::_Exit(1);
 }

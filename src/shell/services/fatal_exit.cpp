@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "shell/services/shared_semaphore.h"
+
 namespace {
 
 FatalExitHandler handler = nullptr;
@@ -15,6 +17,7 @@ void fatal_error_exit(uint16_t origin, uint16_t detail, uint16_t sub_detail, con
   std::fprintf(stderr, "tamberlune: fatal error %u %u %u%s%s\n", origin, detail, sub_detail, text ? ": " : "",
                text ? text : "");
   if (handler) handler(origin, detail, sub_detail, text);
+  shared_semaphore_leave_all();
   std::fflush(nullptr);
   std::_Exit(1);
 }
