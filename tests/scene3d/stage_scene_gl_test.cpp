@@ -122,11 +122,14 @@ TEST_F(StageSceneTest, EntryWithoutAStageNameQueuesNothingAndIsInstancedAtOnce) 
       {"stage", nullptr, 20.0f, 90.0f, 0xFF102030u, {0.0f, 0.0f, 1.0f}, {1.0f, 0.0f, 0.0f},
        {0x00010203u, 0x00040506u, 0xFF070809u, 0xFF0A0B0Cu}, 0.75f, 0.5f, 300.0f, 250.0f, {0.0f, 0.0f}, nullptr,
        after_load, after_instance, on_done, on_release},
+      {"stage", "s2", 0.0f, 0.0f, 0u, {}, {}, {}, 0.0f, 0.0f, 0.0f, 0.0f, {}, nullptr, nullptr, nullptr, nullptr,
+       nullptr},
   };
-  stage_scene_set_table(entries, 1);
+  stage_scene_set_table(entries, 2);
   calls.clear();
   EXPECT_EQ(stage_entry_at(0), &entries[0]);
-  EXPECT_EQ(stage_entry_at(1), nullptr);
+  EXPECT_EQ(stage_entry_at(1), &entries[1]);
+  EXPECT_EQ(stage_entry_at(2), nullptr);
 
   ASSERT_STREQ(stage_scene_begin_default(0), "_dummy");
   EXPECT_FALSE(stage_scene_update());
@@ -164,8 +167,15 @@ TEST_F(StageSceneTest, EntryWithoutAStageNameQueuesNothingAndIsInstancedAtOnce) 
   EXPECT_EQ(calls, want);
   // Registered before the begin, the nameless package outlives the stage.
   EXPECT_EQ(find_collision("", "_wall"), wall_handle);
+  // The swap starts afresh: the stage left behind at index 1 points past
+  // the built-in table of one.
+  ASSERT_STREQ(stage_scene_begin_default(1), "s2_dummy");
+  stage_scene_end();
   stage_scene_set_table(nullptr, 0);
   EXPECT_STREQ(stage_entry_package(0), "stage");
+  ASSERT_EQ(stage_current_index(), 0u);
+  EXPECT_STREQ(stage_current_subname(), "s1");
+  EXPECT_STREQ(stage_scene_state()->name, "");
 }
 
 TEST_F(StageSceneTest, TableAndAccessors) {

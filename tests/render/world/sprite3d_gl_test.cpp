@@ -213,6 +213,20 @@ TEST_F(Sprite3dDraw, CullingAndMirrorPass) {
   part_render_set_override_6(1);
   run_frame(0);
   EXPECT_EQ(sprite3d_get_drawn_count(), 1u) << "only the sprite with its mirror byte";
+
+  // One sprite alone shows which it was: the marked one in a mirror pass,
+  // every one in the ordinary pass.
+  const struct {
+    uint8_t mirror;
+    int override_6;
+    uint32_t drawn;
+  } passes[] = {{1, 1, 1}, {0, 1, 0}, {0, 0, 1}};
+  for (const auto& p : passes) {
+    sprite3d_set_mirror(board(0, 0, 0, 2.0f, 0xFFFFFFFFu), p.mirror);
+    part_render_set_override_6(p.override_6);
+    run_frame(0);
+    EXPECT_EQ(sprite3d_get_drawn_count(), p.drawn) << "mirror " << int(p.mirror) << ", pass " << p.override_6;
+  }
 }
 
 TEST_F(Sprite3dDraw, AlphaTestOverrideDropsTranslucentSprites) {
