@@ -40,6 +40,27 @@ e2e_working_copy() {
   E2E_PROGRAM="$2/$(basename "$1")"
 }
 
+# Puts a stand-in for zenity first on PATH that answers the file dialogs with
+# the paths given, in order, printing each as the real chooser prints the
+# file the user picked or typed ("" cancels). Asked for a file to write, it
+# answers only when told to confirm replacing an existing one itself, as the
+# program counts on.
+e2e_zenity_answers() {
+  printf '%s\n' "$@" >"$E2E_TMP/answers"
+  mkdir -p "$E2E_TMP/bin"
+  cat >"$E2E_TMP/bin/zenity" <<EOF
+#!/bin/sh
+case " \$* " in *" --save "*) case " \$* " in *" --confirm-overwrite "*) ;; *) exit 2 ;; esac ;; esac
+answer=\$(head -n 1 '$E2E_TMP/answers')
+sed -i 1d '$E2E_TMP/answers'
+[ -n "\$answer" ] || exit 1
+printf '%s\n' "\$answer"
+EOF
+  chmod +x "$E2E_TMP/bin/zenity"
+  export PATH="$E2E_TMP/bin:$PATH"
+  unset TL_FILE_DIALOG_ANSWERS
+}
+
 # Starts Xvfb with a screen of $1 (e.g. 1280x1024) on a free display. By
 # default the server resets whenever its last client leaves, and a client
 # connecting during the reset is refused: the xdotool calls that look for the

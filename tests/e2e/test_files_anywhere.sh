@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The program works from any folder a user has: installed in a folder named
 # with kana, accents and a space, it starts, LOADs an arrangement and LOAD CGs
-# a picture from a folder named "café".
+# a picture from a folder named "café", and asks before SAVE replaces a file
+# there, naming it as it is spelled.
 source "$TL_E2E_LIB"
 program=$1
 
@@ -11,9 +12,10 @@ mkdir -p "$cafe"
 e2e_working_copy "$program" "$work"
 cp "$work/sav/sample01.sav" "$cafe/été.sav"
 convert -size 300x200 xc:'#2040c0' "$cafe/bleu.png"
-# The file dialogs in the order they open: LOAD CG, then LOAD.
-printf '%s\n' "$cafe/bleu.png" "$cafe/été.sav" >"$E2E_TMP/answers"
-export TL_FILE_DIALOG_ANSWERS="$E2E_TMP/answers"
+# The file dialogs in the order they open: LOAD CG, SAVE, then LOAD.
+e2e_zenity_answers "$cafe/bleu.png" "$cafe/été" "$cafe/été.sav"
+printf '%s\n' no >"$E2E_TMP/replies"
+export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
 
 move() { xdotool mousemove --window "$E2E_WIN" "$1" "$2"; sleep 0.05; }
 # Holds the left button down on (x, y) until the check in the remaining
@@ -58,10 +60,14 @@ e2e_poll 30 bright start || {
 
 press_until 37 8 blue picture || fail "the picture from café is not shown"  # LOAD CG
 
+asked() { grep -q "上書きの確認: été.sav: " "$E2E_TMP/out"; }
+press_until 203 8 asked || fail "SAVE over été.sav asked nothing"  # SAVE, answered No
+cmp -s "$cafe/été.sav" "$work/sav/sample01.sav" || fail "été.sav changed after No"
+
 arrangement_loaded() { ! blue "$1" && bright "$1"; }
 press_until 151 8 arrangement_loaded loaded || fail "the arrangement from café was not loaded"  # LOAD
 grep -q "fatal\|cannot" "$E2E_TMP/out" && { cat "$E2E_TMP/out" >&2; fail "errors reported"; }
 
 "$TL_SEND_CLOSE" "$E2E_WIN"
 e2e_expect_exit 0
-echo "4 passed, 0 failed"
+echo "6 passed, 0 failed"

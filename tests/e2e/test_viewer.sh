@@ -2,8 +2,9 @@
 # The viewer as a user drives it: the sample arrangement below the menu bar,
 # a new point dragged and resized, its panel stepped and given a dialogue
 # file, PLAY with the dialogue box and LEVEL, LAG, ORDER, STOP, SAVE, LOAD CG
-# of a PNG and a JPEG, and LOAD of the saved arrangement. Every check reads
-# colours of the screen, with a tolerance.
+# of a PNG and a JPEG, LOAD of the saved arrangement, and SAVE over it, which
+# replaces it only after a yes. Every check reads colours of the screen, with
+# a tolerance, or the bytes saved.
 source "$TL_E2E_LIB"
 program=$1
 
@@ -13,10 +14,15 @@ e2e_working_copy "$program" "$work"
 convert -size 300x200 xc:'#2040c0' "$E2E_TMP/blue.png"
 convert -size 200x300 xc:'#c04020' -quality 95 "$E2E_TMP/red.jpg"
 saved="$E2E_TMP/mine.sav"
-# The file dialogs in the order they open: NAME, SAVE, LOAD CG twice, LOAD.
-printf '%s\n' "$work/text/girl.txt" "$saved" "$E2E_TMP/blue.png" "$E2E_TMP/red.jpg" "$saved" \
-  >"$E2E_TMP/answers"
-export TL_FILE_DIALOG_ANSWERS="$E2E_TMP/answers"
+# The file dialogs in the order they open, answered as zenity would: NAME;
+# SAVE of a name typed without ".sav"; LOAD CG; SAVE of that name again;
+# LOAD CG; LOAD; then LOAD CG and SAVE of the name again, twice, the second
+# time typed with ".sav" and so confirmed by zenity itself.
+e2e_zenity_answers "$work/text/girl.txt" "$E2E_TMP/mine" "$E2E_TMP/blue.png" "$E2E_TMP/mine" "$E2E_TMP/red.jpg" \
+  "$saved" "$E2E_TMP/blue.png" "$E2E_TMP/mine" "$E2E_TMP/red.jpg" "$saved"
+# The program's own questions before a file is replaced, in order.
+printf '%s\n' no yes >"$E2E_TMP/replies"
+export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
 
 passed=0
 check() {  # check <description> <command...>
@@ -170,9 +176,12 @@ check "no dialogue box" at_least "$(differ playing stopped 2 60 51 660)" 60
 check "picture back in place" at_most "$(differ closed stopped 1024 300 0 16)" 2000
 
 # SAVE writes the arrangement: 8 points, RAMDOM, the new point's settings.
+# The name was typed without ".sav": the file gets it, and nothing was there
+# to ask about.
 press 203 8
 rest
-[ -s "$saved" ] || fail "nothing saved"
+e2e_poll 10 test -s "$saved" || fail "nothing saved"
+check "the name got .sav" [ ! -e "$E2E_TMP/mine" ]
 check "saved magic" [ "$(head -c 4 "$saved")" = "KTSX" ]
 read -r n order < <(od -An -t d4 -j 4 -N 8 "$saved")
 check "eight points saved" [ "$n" = 8 ]
@@ -190,11 +199,19 @@ stored_name=$(od -An -v -t u1 -j $((offset + 40)) -N "$name_length" "$saved" | x
 check "its dialogue path saved" [ "$(printf "$stored_name")" = "$work/text/girl.txt" ]
 shot saved
 
+cp "$saved" "$E2E_TMP/kept.sav"
+
 # LOAD CG: a blue PNG fitted by width, then a red JPEG fitted by height.
 press 37 8
 rest
 shot png
 check "PNG shown" near "$(mean png 100 100 450 300)" 32 64 192 30
+# SAVE of the same name: ".sav" makes it the saved file, which zenity was not
+# asked about; the program asks, and No keeps the file byte for byte.
+questions() { grep -c "上書きの確認: mine.sav: " "$E2E_TMP/out" || true; }
+press 203 8
+e2e_poll 10 [ "$(questions)" = 1 ] || fail "SAVE over mine.sav asked nothing"
+check "No keeps the file" cmp -s "$saved" "$E2E_TMP/kept.sav"
 press 37 8
 rest
 shot jpeg
@@ -206,6 +223,19 @@ press 151 8
 rest
 shot loaded
 check "same arrangement" at_most "$(differ saved loaded 1024 752 0 16)" 500
+
+# SAVE over it again after LOAD CG: Yes replaces it, the PNG's bytes last in
+# it. Then typed with ".sav", zenity's own question stands: the program asks
+# nothing more and the JPEG replaces it.
+ends_with() { tail -c "$(stat -c %s "$2")" "$1" | cmp -s - "$2"; }
+press 37 8
+press 203 8
+e2e_poll 10 ends_with "$saved" "$E2E_TMP/blue.png" || fail "Yes did not replace the file"
+check "Yes asked once more" [ "$(questions)" = 2 ]
+press 37 8
+press 203 8
+e2e_poll 10 ends_with "$saved" "$E2E_TMP/red.jpg" || fail "the file confirmed by zenity was not replaced"
+check "not asked twice" [ "$(questions)" = 2 ]
 
 kill -0 "$E2E_PID" || fail "the program ended on its own"
 "$TL_SEND_CLOSE" "$E2E_WIN"

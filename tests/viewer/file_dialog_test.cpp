@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
+#include "platform/window/window.h"
 #include "viewer_test_util.h"
 
 using viewer_test::sj;
@@ -47,18 +51,72 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
   EXPECT_EQ(path, files.path + "/a.sav");
 }
 
-TEST(FileDialog, SaveNamesGetTheDefaultExtension) {
+// A save dialog's path, and the question before an existing file is
+// replaced. A chooser asks itself about the path it returns (the stand-in
+// answers only when zenity is told to confirm), so the program asks when it
+// added ".sav" to that path, and always after a scripted answer.
+TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   viewer_test::TempDir files;
-  Answers answers(files.path + "/new\n" + files.path + "/new.SAV\n" + files.path + "/dotted.d/new\n" + files.path +
-                  "\n");
-  std::string path;
-  ASSERT_TRUE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));
-  EXPECT_EQ(path, files.path + "/new.sav");
-  ASSERT_TRUE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));
-  EXPECT_EQ(path, files.path + "/new.SAV");
-  ASSERT_TRUE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));
-  EXPECT_EQ(path, files.path + "/dotted.d/new.sav");
-  EXPECT_FALSE(file_dialog_save(kFilters, ".\\sav\\", "sav", path));  // an existing folder
+  files.write("old.sav", "x");
+  ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
+  viewer_test::TempDir bin;
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  struct Case {
+    const char* chooser;  // "" for a scripted answer
+    std::string typed;
+    const char* reply;  // the answer to the question, null for none at all
+    std::string want;   // "" when nothing is to be written
+    bool asked;
+  } cases[] = {
+      {"", "new", "", "new.sav", false},
+      {"", "new.SAV", "", "new.SAV", false},
+      {"", "dotted.d/new", "", "dotted.d/new.sav", false},
+      {"", "", "", "", false},  // the folder itself
+      {"", "old", "no", "", true},
+      {"", "old", "yes", "old.sav", true},
+      {"", "old", nullptr, "", true},
+      {"", "old.sav", "no", "", true},
+      {"", "link", "no", "", true},
+      {"zenity", "new", "", "new.sav", false},
+      {"zenity", "old", "no", "", true},
+      {"zenity", "old", "yes", "old.sav", true},
+      {"zenity", "old.sav", "no", "old.sav", false},
+      {"kdialog", "old", "no", "", true},
+      {"kdialog", "old.sav", "no", "old.sav", false},
+  };
+  for (const Case& c : cases) {
+    const std::string typed = files.path + (c.typed.empty() ? "" : "/" + c.typed);
+    SCOPED_TRACE(std::string(c.chooser) + " " + c.typed);
+    std::unique_ptr<Answers> scripted;
+    if (*c.chooser) {
+      ::unsetenv("TL_FILE_DIALOG_ANSWERS");
+      const std::string flag = std::string(c.chooser) == "zenity" ? "--confirm-overwrite" : "--getsavefilename";
+      const std::string script = bin.write(c.chooser, "#!/bin/sh\ncase \" $* \" in *\" " + flag +
+                                                          " \"*) ;; *) exit 2 ;; esac\necho '" + typed + "'\n");
+      ::chmod(script.c_str(), 0755);
+      ::setenv("PATH", bin.path.c_str(), 1);
+    } else {
+      scripted = std::make_unique<Answers>(typed + "\n");
+    }
+    if (c.reply) {
+      ::setenv("TL_MESSAGEBOX_ANSWERS", bin.write("replies", std::string(c.reply) + "\n").c_str(), 1);
+      window_reset_answers();
+    }
+    std::string path = "unchanged";
+    ::testing::internal::CaptureStderr();
+    const bool ok = file_dialog_save(kFilters, ".\\sav\\", "sav", path);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    ::setenv("PATH", old_path.c_str(), 1);
+    ::unsetenv("TL_MESSAGEBOX_ANSWERS");
+    if (*c.chooser) std::remove((bin.path + "/" + c.chooser).c_str());
+    EXPECT_EQ(ok, !c.want.empty());
+    EXPECT_EQ(path, c.want.empty() ? "unchanged" : files.path + "/" + c.want);
+    EXPECT_EQ(said.find("上書きの確認") != std::string::npos, c.asked) << said;
+    const std::string name = c.typed.find('.') == std::string::npos ? c.typed + ".sav" : c.typed;
+    if (c.asked) {
+      EXPECT_NE(said.find("上書きの確認: " + name + ": "), std::string::npos) << said;
+    }
+  }
 }
 
 // A chosen file is used where it lies, whatever its name: accents, an emoji

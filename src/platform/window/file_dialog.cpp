@@ -28,6 +28,12 @@ const char kMsgNoChooser[] =
     "\x82\xdc\x82\xb9\x82\xf1";
 // zenity または kdialog が必要です
 const char kMsgNeedChooser[] = "zenity \x82\xdc\x82\xbd\x82\xcd kdialog \x82\xaa\x95\x4b\x97\x76\x82\xc5\x82\xb7";
+// 上書きの確認
+const char kCaptionReplace[] = "\x8f\xe3\x8f\x91\x82\xab\x82\xcc\x8a\x6d\x94\x46";
+// このファイルは既にあります。上書きしますか？
+const char kMsgReplace[] =
+    "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x8a\xf9\x82\xc9\x82\xa0\x82\xe8\x82\xdc"
+    "\x82\xb7\x81\x42\x8f\xe3\x8f\x91\x82\xab\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
 
 // Index of the next line of TL_FILE_DIALOG_ANSWERS to hand out.
 size_t g_next_answer = 0;
@@ -150,9 +156,12 @@ std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFil
 using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDialogFilter>&, const std::string&);
 
 // Asks the scripted answers, else the first chooser that runs. utf8 gets
-// the chosen path.
+// the chosen path. *confirmed tells whether a chooser answered: asked for
+// a file to write, both ask before they return an existing one (zenity
+// because it is told to, kdialog always); a scripted answer has been
+// confirmed by no one.
 ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
-                          std::string& utf8) {
+                          std::string& utf8, bool* confirmed = nullptr) {
   ChooserResult scripted;
   if (take_answer(scripted, utf8)) return scripted;
   std::string dir = sys_host_path(initial_dir);
@@ -170,6 +179,7 @@ ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filter
     if (status != 0) continue;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     utf8 = out;
+    if (confirmed) *confirmed = true;
     return utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
   }
   window_message_box(kMsgNeedChooser, kMsgNoChooser);
@@ -188,6 +198,15 @@ bool is_regular_file(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
+
+// Anything at all under that name: a symbolic link, even a dangling one, is
+// replaced by the write too.
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 bool has_extension(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -210,11 +229,18 @@ bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::s
 bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       const std::string& default_ext, std::string& path) {
   std::string utf8;
-  if (run_chooser(true, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
+  bool confirmed = false;
+  if (run_chooser(true, filters, initial_dir, utf8, &confirmed) != CHOOSER_CHOSEN) return false;
   std::string chosen = chosen_path(utf8);
   if (sys_is_directory(chosen)) return false;
-  if (!default_ext.empty() && !has_extension(chosen)) chosen += "." + default_ext;
+  if (!default_ext.empty() && !has_extension(chosen)) {
+    // The chooser asked about the name typed, not about this one.
+    chosen += "." + default_ext;
+    confirmed = false;
+  }
   if (sys_is_directory(chosen)) return false;
+  if (!confirmed && exists(chosen) && !window_ask_yes_no(base_name(chosen), kMsgReplace, kCaptionReplace))
+    return false;
   path = std::move(chosen);
   return true;
 }

@@ -20,8 +20,11 @@ struct FileDialogFilter {
 // cancelled, no chooser could be run, or the choice is no regular file.
 bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       std::string& path);
-// Asks for a file to write (the chooser confirms overwriting). A name
-// without an extension gets default_ext ("sav", no dot).
+// Asks for a file to write. A name without an extension gets default_ext
+// ("sav", no dot). An existing file is returned only after a yes: the
+// chooser's own, when it asked about that very path, else a yes/no box
+// (window_ask_yes_no) naming it; No is false. A scripted answer always
+// gets the box, answered through TL_MESSAGEBOX_ANSWERS (see window.h).
 bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       const std::string& default_ext, std::string& path);
 

@@ -1,16 +1,76 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "platform/sys/sys.h"
 #include "platform/window/window.h"
 #include "platform/window/window_sdl.h"
 
+namespace {
+
+// はい
+const char kYes[] = "\x82\xcd\x82\xa2";
+// いいえ
+const char kNo[] = "\x82\xa2\x82\xa2\x82\xa6";
+
+// Index of the next line of TL_MESSAGEBOX_ANSWERS to hand out.
+size_t g_next_answer = 0;
+
+bool boxes_left_out() {
+  const char* mode = std::getenv("TL_MESSAGEBOX");
+  return mode && std::strcmp(mode, "stderr") == 0;
+}
+
+// The next scripted answer to a question; false when no answer file is set.
+bool take_answer(bool& yes) {
+  const char* file = std::getenv("TL_MESSAGEBOX_ANSWERS");
+  if (!file || !*file) return false;
+  std::ifstream in(file);
+  std::string line;
+  size_t index = 0;
+  bool found = false;
+  while (std::getline(in, line)) {
+    if (index++ == g_next_answer) {
+      found = true;
+      break;
+    }
+  }
+  ++g_next_answer;
+  if (found && !line.empty() && line.back() == '\r') line.pop_back();
+  yes = found && line == "yes";
+  return true;
+}
+
+}  // namespace
+
 void window_message_box(const std::string& text, const std::string& caption) {
   std::string utf_text = sys_cp932_to_utf8(text);
   std::string utf_caption = sys_cp932_to_utf8(caption);
   std::fprintf(stderr, "tamberlune: %s: %s\n", utf_caption.c_str(), utf_text.c_str());
-  const char* mode = std::getenv("TL_MESSAGEBOX");
-  if (mode && std::strcmp(mode, "stderr") == 0) return;
+  if (boxes_left_out()) return;
   SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, utf_caption.c_str(), utf_text.c_str(), nullptr);
 }
+
+bool window_ask_yes_no(const std::string& subject, const std::string& text, const std::string& caption) {
+  std::string utf_text = sys_cp932_to_utf8(text);
+  std::string utf_caption = sys_cp932_to_utf8(caption);
+  std::fprintf(stderr, "tamberlune: %s: %s: %s\n", utf_caption.c_str(), subject.c_str(), utf_text.c_str());
+  bool yes = false;
+  if (take_answer(yes)) return yes;
+  if (boxes_left_out()) return false;
+  const std::string message = subject + "\n" + utf_text;
+  const std::string yes_label = sys_cp932_to_utf8(kYes);
+  const std::string no_label = sys_cp932_to_utf8(kNo);
+  // Return and Escape both answer No: a stray key never says Yes.
+  const SDL_MessageBoxButtonData buttons[] = {
+      {0, 1, yes_label.c_str()},
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, no_label.c_str()},
+  };
+  const SDL_MessageBoxData box = {SDL_MESSAGEBOX_WARNING, nullptr, utf_caption.c_str(), message.c_str(),
+                                  SDL_arraysize(buttons), buttons, nullptr};
+  int chosen = 0;
+  return SDL_ShowMessageBox(&box, &chosen) == 0 && chosen == 1;
+}
+
+void window_reset_answers() { g_next_answer = 0; }

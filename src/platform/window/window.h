@@ -80,3 +80,14 @@ void window_show_cursor(bool show);
 // written to stderr as well. TL_MESSAGEBOX=stderr leaves out the box
 // (scripted runs and tests).
 void window_message_box(const std::string& text, const std::string& caption);
+// A question with the buttons Yes and No: subject (a host path or name, shown
+// as it stands whatever its characters) on the first line, the CP932 text
+// below it. True only for Yes; a closed box, or one that cannot be shown, is
+// No. The question is always written to stderr as well.
+// TL_MESSAGEBOX_ANSWERS=<file> answers questions without a box, for scripted
+// runs and tests: each takes the next line of that file, "yes" meaning Yes and
+// any other line, or the end of the file, No. Without that file,
+// TL_MESSAGEBOX=stderr answers every question No.
+bool window_ask_yes_no(const std::string& subject, const std::string& text, const std::string& caption);
+// Starts the answers of TL_MESSAGEBOX_ANSWERS again from the first line.
+void window_reset_answers();
