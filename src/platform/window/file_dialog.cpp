@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/sys/sys.h"
+#include "platform/window/scripted_answers.h"
 #include "platform/window/window.h"
 
 extern char** environ;
@@ -42,21 +42,7 @@ enum ChooserResult { CHOOSER_CHOSEN, CHOOSER_CANCELLED, CHOOSER_FAILED };
 
 // The next scripted answer; false when no answer file is set.
 bool take_answer(ChooserResult& result, std::string& utf8) {
-  const char* file = std::getenv("TL_FILE_DIALOG_ANSWERS");
-  if (!file || !*file) return false;
-  std::ifstream in(file);
-  std::string line;
-  size_t index = 0;
-  bool found = false;
-  while (std::getline(in, line)) {
-    if (index++ == g_next_answer) {
-      found = true;
-      break;
-    }
-  }
-  ++g_next_answer;
-  if (found && !line.empty() && line.back() == '\r') line.pop_back();
-  utf8 = found ? line : std::string();
+  if (!scripted_answer_take("TL_FILE_DIALOG_ANSWERS", g_next_answer, utf8)) return false;
   result = utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
   return true;
 }

@@ -1,9 +1,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "platform/sys/sys.h"
+#include "platform/window/scripted_answers.h"
 #include "platform/window/window.h"
 #include "platform/window/window_sdl.h"
 
@@ -24,21 +24,9 @@ bool boxes_left_out() {
 
 // The next scripted answer to a question; false when no answer file is set.
 bool take_answer(bool& yes) {
-  const char* file = std::getenv("TL_MESSAGEBOX_ANSWERS");
-  if (!file || !*file) return false;
-  std::ifstream in(file);
   std::string line;
-  size_t index = 0;
-  bool found = false;
-  while (std::getline(in, line)) {
-    if (index++ == g_next_answer) {
-      found = true;
-      break;
-    }
-  }
-  ++g_next_answer;
-  if (found && !line.empty() && line.back() == '\r') line.pop_back();
-  yes = found && line == "yes";
+  if (!scripted_answer_take("TL_MESSAGEBOX_ANSWERS", g_next_answer, line)) return false;
+  yes = line == "yes";
   return true;
 }
 
