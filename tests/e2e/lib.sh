@@ -5,12 +5,13 @@ set -euo pipefail
 # A script that sets E2E_PRIVATE_SHM=1 before sourcing this runs again in a
 # mount namespace of its own with an empty /dev/shm, where the system allows
 # it (as root): the names the program leaves there are then its own, not
-# those of programs running beside it.
-if [ "${E2E_PRIVATE_SHM:-}" = 1 ] && [ -z "${E2E_SHM_IS_PRIVATE:-}" ] &&
+# those of programs running beside it. Elsewhere it runs as it is, and the
+# names are told apart from those there before it started.
+if [ "${E2E_PRIVATE_SHM:-}" = 1 ] && [ -z "${E2E_SHM_TRIED:-}" ] &&
   unshare -m --propagation private true 2>/dev/null; then
-  export E2E_SHM_IS_PRIVATE=1
+  export E2E_SHM_TRIED=1
   exec unshare -m --propagation private \
-    bash -c 'mount -t tmpfs -o mode=1777 tmpfs /dev/shm && exec bash "$@"' bash "$0" "$@"
+    bash -c 'mount -t tmpfs -o mode=1777 tmpfs /dev/shm 2>/dev/null; exec bash "$@"' bash "$0" "$@"
 fi
 
 E2E_TMP=$(mktemp -d /tmp/tl_e2e_XXXXXX)
