@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "platform/movie/movie_frame_order.h"
 #include "platform/movie/movie_library.h"
 #include "platform/movie/movie_packet_index.h"
 #include "platform/movie/movie_scaled_frame.h"
@@ -57,15 +58,6 @@ int64_t memory_seek(void* opaque, int64_t offset, int whence) {
 
 }  // namespace
 
-// Each picture sent to the decoder carries its position as its timestamp,
-// which the decoder hands on to the frame it makes, in display order. The
-// frames of a segment fill the segment's positions in that order: counted
-// from the segment's first frame when the decode came through the segment
-// before, or from the key's own frame (its leading count) when it began at
-// that key. A loss (a picture missing or refused, a damaged one dropped, a
-// reorder depth the decoder raises after handing out frames) leaves the
-// place of every later frame of its segment unknown; those are not shown,
-// and the next segment is counted from its key again.
 struct MovieFile {
   const MovieApi* av = nullptr;
   AVFormatContext* format = nullptr;
@@ -87,14 +79,11 @@ struct MovieFile {
   bool ended = false;         // the demuxer is done and the decoder is draining
   size_t first_packet = 0;    // the key entry it began at
   size_t next_packet = 0;     // the entry the demuxer should give next
-  int64_t lost_segment = -1;  // the last segment with a loss, or the one before the start
-  int64_t out_segment = -1;   // the segment of the last frame out
-  int64_t out_next = -1;      // that segment's slot for its next frame; -1 unknown
-  bool awaiting_key = false;  // out_segment is counted from its key's frame
-  int depth = 0;              // the decoder's reorder depth at the last frame out
-  bool any_out = false;       // a frame came out since the seek
-  std::vector<int64_t> damaged;   // positions of damaged pictures sent whose frames have not come out
-  std::deque<AVFrame*> held_back;  // frames out since then, not yet counted
+  MovieFrameOrder order;
+  int depth = 0;                   // the decoder's reorder depth at the last frame out
+  bool any_out = false;            // a frame came out since the seek
+  std::vector<int64_t> damaged;    // positions of damaged pictures sent whose frames have not come out
+  std::deque<AVFrame*> held_back;  // frames out since then, not yet placed
 };
 
 namespace {
@@ -108,50 +97,7 @@ void free_held_back(MovieFile* f) {
   f->held_back.clear();
 }
 
-size_t segment_of(const MovieFile* f, size_t packet) {
-  return packet_index_segment(&f->index, std::min(packet, f->index.packets.size() - 1));
-}
-
-void lose(MovieFile* f, size_t packet) {
-  const int64_t segment = static_cast<int64_t>(segment_of(f, packet));
-  f->lost_segment = std::max(f->lost_segment, segment);
-  if (f->out_segment >= segment) {
-    f->out_next = -1;
-    f->awaiting_key = false;
-  }
-}
-
-// The index entry whose position a frame out of the decoder fills, or -1
-// when its place is unknown.
-int64_t number(MovieFile* f, const AVFrame* fr) {
-  const int64_t e = fr->pts != AV_NOPTS_VALUE ? packet_index_find(&f->index, fr->pts) : -1;
-  if (e < 0) return -1;
-  const int64_t s = static_cast<int64_t>(segment_of(f, static_cast<size_t>(e)));
-  if (s < f->out_segment) return -1;
-  if (s > f->out_segment) {
-    f->out_segment = s;
-    f->awaiting_key = s == f->lost_segment + 1;
-    f->out_next = s > f->lost_segment + 1 ? 0 : -1;
-  }
-  const size_t key = f->index.keys[static_cast<size_t>(s)];
-  int32_t& leading = f->index.leading[static_cast<size_t>(s)];
-  if (f->awaiting_key) {
-    // Frames before the key's own are leading pictures the decoder made
-    // without the segment before: not theirs to show.
-    if (static_cast<size_t>(e) != key) return -1;
-    f->awaiting_key = false;
-    f->out_next = leading;
-  }
-  if (f->out_next < 0) return -1;
-  const int64_t slot = static_cast<int64_t>(key) + f->out_next++;
-  if (slot >= static_cast<int64_t>(packet_index_segment_end(&f->index, static_cast<size_t>(s)))) {
-    f->out_next = -1;
-    return -1;
-  }
-  if (static_cast<size_t>(e) == key) leading = static_cast<int32_t>(slot - static_cast<int64_t>(key));
-  // A damaged picture keeps its place, but what it shows is not its frame.
-  return f->index.packets[static_cast<size_t>(e)].damaged ? -1 : slot;
-}
+void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
 // Sends the next picture of the stream to the decoder, or at the end of what
 // can be read starts its drain. False when the drain has begun already.
@@ -214,7 +160,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       f->av->av_frame_free(&f->frame);
       f->frame = f->held_back.front();
       f->held_back.pop_front();
-      *entry = number(f, f->frame);
+      *entry = f->frame->pts != AV_NOPTS_VALUE ? frame_order_place(&f->order, &f->index, f->frame->pts) : -1;
       return true;
     }
     AVFrame* fr = f->av->av_frame_alloc();
@@ -253,28 +199,10 @@ bool start_at(MovieFile* f, size_t segment) {
   f->decoding = true;
   f->ended = false;
   f->first_packet = f->next_packet = key;
-  f->lost_segment = static_cast<int64_t>(segment) - 1;
-  f->out_segment = f->lost_segment;
-  f->out_next = -1;
-  f->awaiting_key = false;
+  frame_order_start(&f->order, segment);
   f->depth = f->codec->has_b_frames;
   f->any_out = false;
   return true;
-}
-
-// Whether decoding on from where the decode is reaches entry p of segment s
-// with its place known, without passing more pictures than a seek to the
-// key at `start` would.
-bool decode_reaches(const MovieFile* f, size_t p, size_t s, bool from_key, size_t start) {
-  if (!f->decoding) return false;
-  const int64_t seg = static_cast<int64_t>(s);
-  if (seg < f->out_segment) return false;
-  if (seg == f->out_segment) {
-    if (f->awaiting_key) return from_key;
-    return f->out_next >= 0 && static_cast<int64_t>(p - f->index.keys[s]) >= f->out_next;
-  }
-  if (seg <= f->lost_segment || (seg == f->lost_segment + 1 && !from_key)) return false;
-  return f->index.keys[start] <= f->next_packet + kForwardLimit;
 }
 
 bool convert(MovieFile* f) {
@@ -425,13 +353,12 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   if (shown < 0) return nullptr;
   if (shown == f->held) return f->pixels;
   const size_t p = static_cast<size_t>(shown);
-  const size_t s = packet_index_segment(&f->index, p);
-  const int32_t leading = f->index.leading[s];
-  // From the segment's key when its frames are known to start there, else
-  // from the key before, which makes the leading ones too.
-  const bool from_key = leading >= 0 && static_cast<int64_t>(p - f->index.keys[s]) >= leading;
-  const size_t start = from_key || s == 0 ? s : s - 1;
-  if (!decode_reaches(f, p, s, from_key, start) && !start_at(f, start)) return nullptr;
+  // Decoding on is cheaper than a seek unless the key it would go to lies
+  // well ahead.
+  const size_t start = frame_order_start_segment(&f->index, p);
+  const bool on = f->decoding && frame_order_will_place(&f->order, &f->index, p) &&
+                  f->index.keys[start] <= f->next_packet + kForwardLimit;
+  if (!on && !start_at(f, start)) return nullptr;
   for (;;) {
     int64_t got = -1;
     if (!next_frame(f, &got)) {
@@ -445,9 +372,7 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
       return ok ? f->pixels : nullptr;
     }
     f->av->av_frame_unref(f->frame);
-    // Past its place, or its segment's places are no longer known: lost.
-    const int64_t seg = static_cast<int64_t>(s);
-    if (got > shown || f->out_segment > seg || (f->out_segment == seg && f->out_next < 0 && !f->awaiting_key))
-      return nullptr;
+    // Past its place, or its place is no longer known: lost.
+    if (!frame_order_will_place(&f->order, &f->index, p)) return nullptr;
   }
 }
