@@ -272,6 +272,11 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   // decoder would hold back the frames it made before that key's own frame
   // came out, and drop them at the end of the stream.
   f->codec->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
+  // An H.264 stream that does not state its reorder depth would have its
+  // decoder guess low and raise the depth as frames come out of order,
+  // dropping one each time; held to the standard, the decoder takes the
+  // depth its level allows from the start.
+  if (par->codec_id == AV_CODEC_ID_H264) f->codec->strict_std_compliance = FF_COMPLIANCE_STRICT;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
   f->packet = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
