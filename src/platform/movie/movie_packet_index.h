@@ -33,8 +33,9 @@ struct MoviePacketIndex {
 
 // Builds the index for stream `stream` of an open input whose timestamps
 // start at `start` and whose header counts `frame_count` positions; every
-// segment's leading count is 0 when the codec never reorders. Leaves the
-// input at its first packet. False when the stream holds no picture.
+// segment's leading count is 0 when the codec never reorders. The input may
+// be left anywhere; reading begins with a seek. False when the stream holds
+// no picture.
 bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
                         int64_t start, int64_t frame_count, bool reorders);
 
