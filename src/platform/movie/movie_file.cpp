@@ -3,21 +3,26 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <vector>
 
 extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "platform/movie/movie_frame_order.h"
 #include "platform/movie/movie_library.h"
+#include "platform/movie/movie_packet_index.h"
 #include "platform/movie/movie_scaled_frame.h"
 #include "platform/sys/sys.h"
 
 namespace {
 
-// Frames decoded forward before a seek is cheaper than going on.
-constexpr int64_t kForwardLimit = 32;
-// Packets read for one frame before the file is taken to be broken.
-constexpr int kPacketsPerFrame = 4096;
+// Packets between the decode and a frame ahead of it past which a seek to
+// the frame's key is cheaper than decoding on.
+constexpr size_t kForwardLimit = 32;
+// Frames a decoder may hold back; when more come out while a damaged picture
+// is still inside, the decoder has dropped it.
+constexpr size_t kMaxHeldBack = 32;
 constexpr int kIoBufferSize = 4096;
 
 struct MemoryInput {
@@ -65,17 +70,20 @@ struct MovieFile {
   int stream = -1;
   int64_t start_pts = 0;
   MovieStreamInfo info{};
+  MoviePacketIndex index;
   ScaledFrame scaled;
   const uint32_t* pixels = nullptr;  // the held frame, inside scaled
-  int64_t held = -1;                 // the frame index in pixels
-  int64_t next_index = -1;  // index of the frame the decoder yields next; -1 unknown
-  bool draining = false;    // the demuxer is at its end; the decoder gave what it held
-  std::deque<AVFrame*> drained;  // what the decoder gave at the end, not yet taken
-  // Positions of the packets sent since the last seek that no frame has taken
-  // yet, in file order; the positions of the first and the last of them sent.
-  std::deque<int64_t> positions;
-  int64_t landed = -1;
-  int64_t last_sent = -1;
+  int64_t held = -1;                 // the index entry whose frame is in pixels
+  // The decode since the last seek.
+  bool decoding = false;      // false: the next read seeks
+  bool ended = false;         // the demuxer is done and the decoder is draining
+  size_t first_packet = 0;    // the key entry it began at
+  size_t next_packet = 0;     // the entry the demuxer should give next
+  MovieFrameOrder order;
+  int depth = 0;                   // the decoder's reorder depth at the last frame out
+  bool any_out = false;            // a frame came out since the seek
+  std::vector<int64_t> damaged;    // positions of damaged pictures sent whose frames have not come out
+  std::deque<AVFrame*> held_back;  // frames out since then, not yet placed
 };
 
 namespace {
@@ -84,99 +92,116 @@ void fail(std::string* error, const std::string& what) {
   if (error != nullptr) *error = what;
 }
 
-void free_drained(MovieFile* f) {
-  for (AVFrame*& fr : f->drained) f->av->av_frame_free(&fr);
-  f->drained.clear();
+void free_held_back(MovieFile* f) {
+  for (AVFrame*& fr : f->held_back) f->av->av_frame_free(&fr);
+  f->held_back.clear();
 }
 
-// At the end of the stream the decoder gives up every frame it holds. Those
-// are the movie's last frames, so they take the last positions open; the
-// positions before them belonged to pictures the decoder dropped, as the
-// B-frames after a key frame near the end that are shown before it.
-bool drain(MovieFile* f) {
-  f->draining = true;
-  if (f->av->avcodec_send_packet(f->codec, nullptr) < 0) return false;
-  for (;;) {
-    AVFrame* fr = f->av->av_frame_alloc();
-    if (fr == nullptr) return false;
-    if (f->av->avcodec_receive_frame(f->codec, fr) != 0) {
-      f->av->av_frame_free(&fr);
-      break;
+void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
+
+// Sends the next picture of the stream to the decoder, or at the end of what
+// can be read starts its drain. False when the drain has begun already.
+bool feed(MovieFile* f) {
+  if (f->ended) return false;
+  const auto& packets = f->index.packets;
+  while (f->next_packet < packets.size() && f->av->av_read_frame(f->format, f->packet) >= 0) {
+    AVPacket* pkt = f->packet;
+    const int64_t position = pkt->dts != AV_NOPTS_VALUE ? pkt->dts - f->start_pts : -1;
+    if (pkt->stream_index != f->stream || position < 0) {
+      f->av->av_packet_unref(pkt);
+      continue;
     }
-    f->drained.push_back(fr);
-  }
-  while (f->positions.size() > f->drained.size()) f->positions.pop_front();
-  return true;
-}
-
-bool next_drained(MovieFile* f, int64_t* index) {
-  if (f->drained.empty() || f->positions.empty()) return false;
-  f->av->av_frame_free(&f->frame);
-  f->frame = f->drained.front();
-  f->drained.pop_front();
-  *index = f->positions.front();
-  f->positions.pop_front();
-  return true;
-}
-
-// The next frame out of the decoder into file->frame, with its index in
-// *index; false at the end of the stream or on an error.
-//
-// AVI packets carry their positions in the file only, while the decoder gives
-// frames in display order, later than the packets that hold them when frames
-// are reordered. So each frame takes the earliest position still open. A
-// decoder holds back at most its reorder delay; positions beyond that whose
-// packets gave no frame were dropped (pictures shown before the key frame a
-// seek landed on, damaged packets) and are discarded.
-bool decode_next(MovieFile* f, int64_t* index) {
-  if (f->draining) return next_drained(f, index);
-  for (int packets = 0; packets < kPacketsPerFrame; ++packets) {
-    const int got = f->av->avcodec_receive_frame(f->codec, f->frame);
-    if (got == 0) {
-      const size_t kept = static_cast<size_t>(std::max(f->codec->has_b_frames, 0)) + 1;
-      while (f->positions.size() > kept) f->positions.pop_front();
-      if (f->positions.empty()) {
-        f->av->av_frame_unref(f->frame);
-        return false;
+    int64_t e = static_cast<int64_t>(f->next_packet);
+    if (position != packets[f->next_packet].position) {
+      e = packet_index_find(&f->index, position);
+      // Before the key the seek was for, or a picture the index does not
+      // hold and so cannot place.
+      if (e < static_cast<int64_t>(f->next_packet)) {
+        if (position > packets[f->first_packet].position) lose(f, f->next_packet);
+        f->av->av_packet_unref(pkt);
+        continue;
       }
-      *index = f->positions.front();
-      f->positions.pop_front();
+      lose(f, f->next_packet);  // the pictures the demuxer skipped
+    }
+    f->next_packet = static_cast<size_t>(e) + 1;
+    pkt->pts = position;
+    const bool damaged = packets[static_cast<size_t>(e)].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
+    const int sent = f->av->avcodec_send_packet(f->codec, pkt);
+    f->av->av_packet_unref(pkt);
+    if (sent < 0)
+      lose(f, static_cast<size_t>(e));  // a refused picture loses its frame, not the movie
+    else if (damaged)
+      f->damaged.push_back(position);
+    return true;
+  }
+  // Pictures the index holds that never came, or a file cut short: the lost
+  // ones may belong before any frame the decoder still holds.
+  if (f->next_packet < packets.size() || f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
+    lose(f, f->next_packet);
+  f->ended = true;
+  f->av->avcodec_send_packet(f->codec, nullptr);
+  return true;
+}
+
+// A damaged picture the decoder will not give out: what came out since is
+// counted without it, and its segment is lost.
+void give_up_damaged(MovieFile* f) {
+  const int64_t e = packet_index_find(&f->index, f->damaged.front());
+  lose(f, static_cast<size_t>(std::max<int64_t>(e, 0)));
+  f->damaged.clear();
+}
+
+// The next frame out of the decoder into f->frame, with the entry whose
+// position it fills in *entry (-1 when unknown); false at the end of the
+// stream or on an error.
+bool next_frame(MovieFile* f, int64_t* entry) {
+  for (;;) {
+    if (!f->held_back.empty() && f->damaged.empty()) {
+      f->av->av_frame_free(&f->frame);
+      f->frame = f->held_back.front();
+      f->held_back.pop_front();
+      *entry = f->frame->pts != AV_NOPTS_VALUE ? frame_order_place(&f->order, &f->index, f->frame->pts) : -1;
       return true;
     }
-    if (got != AVERROR(EAGAIN)) return false;
-    const int read = f->av->av_read_frame(f->format, f->packet);
-    if (read < 0) return drain(f) && next_drained(f, index);
-    if (f->packet->stream_index == f->stream) {
-      const int64_t dts = f->packet->dts;
-      const int64_t position = dts != AV_NOPTS_VALUE ? dts - f->start_pts : f->last_sent + 1;
-      const int sent = f->av->avcodec_send_packet(f->codec, f->packet);
-      if (sent >= 0) {
-        f->positions.push_back(position);
-        if (f->landed < 0) f->landed = position;
-        f->last_sent = position;
-      }
-      // A damaged packet loses its frame, not the movie.
-      if (sent < 0 && sent != AVERROR_INVALIDDATA && sent != AVERROR(EAGAIN)) {
-        f->av->av_packet_unref(f->packet);
-        return false;
-      }
+    AVFrame* fr = f->av->av_frame_alloc();
+    if (fr == nullptr) return false;
+    const int got = f->av->avcodec_receive_frame(f->codec, fr);
+    if (got == 0) {
+      // A depth raised after frames came out means one came out too early
+      // or was dropped.
+      if (f->codec->has_b_frames > f->depth && f->any_out && f->next_packet > 0) lose(f, f->next_packet - 1);
+      f->depth = std::max(f->depth, f->codec->has_b_frames);
+      f->any_out = true;
+      f->held_back.push_back(fr);
+      const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
+      if (it != f->damaged.end()) f->damaged.erase(it);
+      if (!f->damaged.empty() && f->held_back.size() > kMaxHeldBack) give_up_damaged(f);
+      continue;
     }
-    f->av->av_packet_unref(f->packet);
+    f->av->av_frame_free(&fr);
+    if (got == AVERROR(EAGAIN) && feed(f)) continue;
+    if (!f->damaged.empty()) {
+      give_up_damaged(f);
+      continue;
+    }
+    if (f->held_back.empty()) return false;
   }
-  return false;
 }
 
-bool seek_to(MovieFile* f, int64_t index) {
-  if (f->av->av_seek_frame(f->format, f->stream, f->start_pts + index, AVSEEK_FLAG_BACKWARD) < 0 &&
-      f->av->av_seek_frame(f->format, f->stream, f->start_pts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0)
+bool start_at(MovieFile* f, size_t segment) {
+  const size_t key = f->index.keys[segment];
+  if (f->av->av_seek_frame(f->format, f->stream, f->start_pts + f->index.packets[key].position,
+                           AVSEEK_FLAG_BACKWARD) < 0)
     return false;
   f->av->avcodec_flush_buffers(f->codec);
-  free_drained(f);
-  f->draining = false;
-  f->next_index = -1;
-  f->positions.clear();
-  f->landed = -1;
-  f->last_sent = -1;
+  free_held_back(f);
+  f->damaged.clear();
+  f->decoding = true;
+  f->ended = false;
+  f->first_packet = f->next_packet = key;
+  frame_order_start(&f->order, segment);
+  f->depth = f->codec->has_b_frames;
+  f->any_out = false;
   return true;
 }
 
@@ -242,11 +267,30 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     return nullptr;
   }
   f->codec->thread_count = 1;
+  // Frames the decoder cannot vouch for come out too, so that none goes
+  // missing from the count: after a seek to an open group's key, its H.264
+  // decoder would hold back the frames it made before that key's own frame
+  // came out, and drop them at the end of the stream.
+  f->codec->flags |= AV_CODEC_FLAG_OUTPUT_CORRUPT;
+  // An H.264 stream that does not state its reorder depth would have its
+  // decoder guess low and raise the depth as frames come out of order,
+  // dropping one each time; held to the standard, the decoder takes the
+  // depth its level allows from the start.
+  if (par->codec_id == AV_CODEC_ID_H264) f->codec->strict_std_compliance = FF_COMPLIANCE_STRICT;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
   f->packet = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
   if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr) {
     fail(error, "the video format is not supported");
+    movie_file_close(f);
+    return nullptr;
+  }
+  // Codecs that never store frames out of display order have no leading
+  // pictures to find out about.
+  const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
+  const bool reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
+  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, reorders)) {
+    fail(error, "the file holds no frames");
     movie_file_close(f);
     return nullptr;
   }
@@ -294,7 +338,7 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
 void movie_file_close(MovieFile* f) {
   if (f == nullptr) return;
   f->av->sws_freeContext(f->scaler);
-  free_drained(f);
+  free_held_back(f);
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
   f->av->avcodec_free_context(&f->codec);
@@ -310,36 +354,30 @@ MovieStreamInfo movie_file_info(const MovieFile* f) { return f != nullptr ? f->i
 
 const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   if (f == nullptr || f->codec == nullptr || index >= f->info.frame_count) return nullptr;
-  const int64_t want = index;
-  if (want == f->held) return f->pixels;
-  if (f->next_index < 0 || want < f->next_index || want - f->next_index > kForwardLimit) {
-    if (!seek_to(f, want)) return nullptr;
-  }
-  int64_t landed_before = INT64_MAX;
-  for (int64_t frames = 0; frames <= kForwardLimit + static_cast<int64_t>(kPacketsPerFrame); ++frames) {
-    int64_t got = 0;
-    if (!decode_next(f, &got)) {
-      f->next_index = -1;
+  const int64_t shown = packet_index_shown(&f->index, index);
+  if (shown < 0) return nullptr;
+  if (shown == f->held) return f->pixels;
+  const size_t p = static_cast<size_t>(shown);
+  // Decoding on is cheaper than a seek unless the key it would go to lies
+  // well ahead.
+  const size_t start = frame_order_start_segment(&f->index, p);
+  const bool on = f->decoding && frame_order_will_place(&f->order, &f->index, p) &&
+                  f->index.keys[start] <= f->next_packet + kForwardLimit;
+  if (!on && !start_at(f, start)) return nullptr;
+  for (;;) {
+    int64_t got = -1;
+    if (!next_frame(f, &got)) {
+      f->decoding = false;
       return nullptr;
     }
-    // A seek lands on the last key frame stored before the wanted position,
-    // which can still be shown after the wanted frame: go to the one before,
-    // as long as that lands earlier.
-    if (f->next_index < 0 && got > want && f->landed > 0 && f->landed < landed_before) {
-      landed_before = f->landed;
-      f->av->av_frame_unref(f->frame);
-      if (!seek_to(f, f->landed - 1)) return nullptr;
-      continue;
-    }
-    f->next_index = got + 1;
-    if (got >= want) {
+    if (got == shown) {
       const bool ok = convert(f);
       f->av->av_frame_unref(f->frame);
-      f->held = ok ? want : -1;
+      f->held = ok ? shown : -1;
       return ok ? f->pixels : nullptr;
     }
     f->av->av_frame_unref(f->frame);
+    // Past its place, or its place is no longer known: lost.
+    if (!frame_order_will_place(&f->order, &f->index, p)) return nullptr;
   }
-  f->next_index = -1;
-  return nullptr;
 }

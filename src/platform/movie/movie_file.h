@@ -1,8 +1,17 @@
 // Movie files: the first video stream of an AVI file, read frame by frame as
-// 32-bit ARGB pixels. Frames are addressed by their index in display order,
-// also where the file stores them out of that order (B-frames); reading them
-// in order is cheap, any other index seeks to the key frame before it and
-// decodes on.
+// 32-bit ARGB pixels. Frames are addressed by their position in the stream,
+// in display order, also where the file stores them out of that order
+// (B-frames). A read gives the frame at that position; at an empty chunk
+// (what a capture program writes for a dropped frame) the frame before it,
+// as a player holds it; and nothing where the data is lost: a picture
+// missing or damaged, or one whose place among the lost ones cannot be told
+// (the frames the decoder still held where a file was cut short). It never
+// gives another frame.
+//
+// Opening indexes the stream's pictures (from the file's index, or by one
+// pass of reads when it has none), so reading in order decodes each picture
+// once and empty chunks cost nothing; any other position seeks to a key
+// frame before it and decodes on.
 //
 // Sizes are checked before anything is allocated: frames wider or higher than
 // kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a
@@ -40,7 +49,8 @@ void movie_file_close(MovieFile* file);
 
 MovieStreamInfo movie_file_info(const MovieFile* file);
 
-// Frame `index` as width x height ARGB pixels (alpha 255), rows top first,
-// width pixels a row. The pixels stay valid until the next call on the file.
-// Null when the index lies past the stream or the frame cannot be decoded.
+// The frame at position `index` as width x height ARGB pixels (alpha 255),
+// rows top first, width pixels a row. The pixels stay valid until the next
+// call on the file. Null when the index lies past the stream or its frame is
+// lost.
 const uint32_t* movie_file_frame(MovieFile* file, uint32_t index);

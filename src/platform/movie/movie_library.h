@@ -15,35 +15,38 @@ extern "C" {
 }
 
 // Each entry: the library that exports it and the function's name.
-#define TL_MOVIE_FUNCTIONS(X)                  \
-  X(avutil, av_log_set_level)                  \
-  X(avutil, av_malloc)                         \
-  X(avutil, av_free)                           \
-  X(avutil, av_freep)                          \
-  X(avutil, av_frame_alloc)                    \
-  X(avutil, av_frame_free)                     \
-  X(avutil, av_frame_unref)                    \
-  X(swscale, sws_getCachedContext)             \
-  X(swscale, sws_scale)                        \
-  X(swscale, sws_freeContext)                  \
-  X(avcodec, avcodec_find_decoder)             \
-  X(avcodec, avcodec_alloc_context3)           \
-  X(avcodec, avcodec_parameters_to_context)    \
-  X(avcodec, avcodec_open2)                    \
-  X(avcodec, avcodec_free_context)             \
-  X(avcodec, avcodec_send_packet)              \
-  X(avcodec, avcodec_receive_frame)            \
-  X(avcodec, avcodec_flush_buffers)            \
-  X(avcodec, av_packet_alloc)                  \
-  X(avcodec, av_packet_free)                   \
-  X(avcodec, av_packet_unref)                  \
-  X(avformat, av_find_input_format)            \
-  X(avformat, avformat_alloc_context)          \
-  X(avformat, avformat_open_input)             \
-  X(avformat, avformat_close_input)            \
-  X(avformat, av_read_frame)                   \
-  X(avformat, av_seek_frame)                   \
-  X(avformat, avio_alloc_context)              \
+#define TL_MOVIE_FUNCTIONS(X)                   \
+  X(avutil, av_log_set_level)                   \
+  X(avutil, av_malloc)                          \
+  X(avutil, av_free)                            \
+  X(avutil, av_freep)                           \
+  X(avutil, av_frame_alloc)                     \
+  X(avutil, av_frame_free)                      \
+  X(avutil, av_frame_unref)                     \
+  X(swscale, sws_getCachedContext)              \
+  X(swscale, sws_scale)                         \
+  X(swscale, sws_freeContext)                   \
+  X(avcodec, avcodec_find_decoder)              \
+  X(avcodec, avcodec_descriptor_get)            \
+  X(avcodec, avcodec_alloc_context3)            \
+  X(avcodec, avcodec_parameters_to_context)     \
+  X(avcodec, avcodec_open2)                     \
+  X(avcodec, avcodec_free_context)              \
+  X(avcodec, avcodec_send_packet)               \
+  X(avcodec, avcodec_receive_frame)             \
+  X(avcodec, avcodec_flush_buffers)             \
+  X(avcodec, av_packet_alloc)                   \
+  X(avcodec, av_packet_free)                    \
+  X(avcodec, av_packet_unref)                   \
+  X(avformat, av_find_input_format)             \
+  X(avformat, avformat_alloc_context)           \
+  X(avformat, avformat_open_input)              \
+  X(avformat, avformat_close_input)             \
+  X(avformat, av_read_frame)                    \
+  X(avformat, av_seek_frame)                    \
+  X(avformat, avformat_index_get_entries_count) \
+  X(avformat, avformat_index_get_entry)         \
+  X(avformat, avio_alloc_context)               \
   X(avformat, avio_context_free)
 
 struct MovieApi {

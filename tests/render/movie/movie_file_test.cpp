@@ -2,6 +2,7 @@
 // out of order, and files that must be refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,17 +20,42 @@ int channel_distance(uint32_t a, uint32_t b) {
   return worst;
 }
 
+// The bytes of an AVI file cut one byte short of the end of its `packet`-th
+// video chunk (counted from 0, empty chunks included), which loses the index
+// after it.
+std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet) {
+  const std::string text(bytes.begin(), bytes.end());
+  size_t at = text.find("movi");
+  if (at == std::string::npos) return {};
+  at += 4;
+  for (int n = 0; at + 8 <= bytes.size(); ++n) {
+    const uint32_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t{bytes[at + 7]} << 24;
+    if (n == packet) return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8 + size - 1));
+    at += 8 + size + (size & 1);
+  }
+  return {};
+}
+
 struct Case {
   const char* name;
   TestMovieCodec codec;
   int width, height;
   int frames;
   int tolerance;
+  TestMovieShape shape = {};
+  int cut_packet = -1;          // read the file cut inside this packet
+  std::vector<int> lost = {};   // positions that may give nothing; any other must give its frame
+  bool all_orders = true;       // every position in order, backwards and scattered
+  std::vector<int> reads = {};  // then these
 };
 
 TEST(MovieFile, ReadsFramesInAnyOrder) {
   // Reordering codecs store frames out of display order; each read must still
-  // give the frame asked for, the last ones included.
+  // give the frame asked for, the last ones included. An empty chunk shows
+  // the frame before it; where data is lost a read gives nothing, never
+  // another frame.
+  const TestMovieShape open_gop{12, true};
+  const TestMovieShape gap{12, false, 10, 5};
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
                         {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
@@ -41,7 +67,28 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // last two B-frames, or before the last one.
                         {"mpeg4_two_b_frames_after_the_last_key", TestMovieCodec::Mpeg4BFrames, 16, 16, 13, 12},
                         {"mpeg4_one_b_frame_after_the_last_key", TestMovieCodec::Mpeg4BFrames, 16, 16, 24, 12},
-                        {"h264_b_frames", TestMovieCodec::H264BFrames, 16, 16, 30, 12}};
+                        {"h264_b_frames", TestMovieCodec::H264BFrames, 16, 16, 30, 12},
+                        // The B-frames stored after each key frame are shown
+                        // before it, and a seek to that key cannot make them.
+                        {"h264_open_gop", TestMovieCodec::H264BFrames, 16, 16, 13, 12, open_gop},
+                        {"h264_open_gop_last_after_first", TestMovieCodec::H264BFrames, 16, 16, 100, 12, open_gop, -1,
+                         {}, true, {0, 99, 0, 98}},
+                        // Five empty chunks after frame 9.
+                        {"mjpeg_gap", TestMovieCodec::Mjpeg, 16, 16, 30, 12, gap},
+                        {"mpeg4_gap", TestMovieCodec::Mpeg4, 16, 16, 30, 12, gap},
+                        // Cut inside the last packet, a B-frame, which loses
+                        // the index: the damaged B-frame gives nothing, yet
+                        // still puts the P-frame stored before it and shown
+                        // after it in its place.
+                        {"h264_cut", TestMovieCodec::H264BFrames, 16, 16, 36, 12, {}, 35, {34}},
+                        // Cut inside the B-frame shown first after the last
+                        // key frame, with the one after it missing: where the
+                        // key frame belongs cannot be known.
+                        {"mpeg4_b_frames_cut", TestMovieCodec::Mpeg4BFrames, 16, 16, 37, 12, {}, 35, {34, 35, 36}},
+                        // One key frame: far frames are reached by decoding
+                        // on from it.
+                        {"h264_one_key", TestMovieCodec::H264BFrames, 16, 16, 5000, 12, {5000}, -1, {}, false,
+                         {4200, 4999, 0, 4999}}};
   std::string missing;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -50,9 +97,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       continue;
     }
     const std::string path = test_movie_path("read.avi");
-    ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, c.frames, 10));
+    ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, c.frames, 10, c.shape));
+    const std::vector<uint8_t> cut = c.cut_packet >= 0 ? cut_in_packet(read_test_file(path), c.cut_packet)
+                                                       : std::vector<uint8_t>{};
     std::string error;
-    MovieFile* f = movie_file_open(path, &error);
+    MovieFile* f = c.cut_packet >= 0 ? movie_file_open_memory(cut.data(), cut.size(), &error)
+                                     : movie_file_open(path, &error);
     ASSERT_NE(f, nullptr) << error;
     const MovieStreamInfo info = movie_file_info(f);
     EXPECT_EQ(info.frame_count, static_cast<uint32_t>(c.frames));
@@ -61,14 +111,20 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
     EXPECT_EQ(info.height, c.height);
     // In order, backwards, then scattered (steps of 7 wrap round every frame).
     std::vector<int> reads;
-    for (int n = 0; n < c.frames; ++n) reads.push_back(n);
-    for (int n = c.frames - 1; n >= 0; --n) reads.push_back(n);
-    for (int i = 0; i < c.frames; ++i) reads.push_back((i * 7 + 3) % c.frames);
+    if (c.all_orders) {
+      for (int n = 0; n < c.frames; ++n) reads.push_back(n);
+      for (int n = c.frames - 1; n >= 0; --n) reads.push_back(n);
+      for (int i = 0; i < c.frames; ++i) reads.push_back((i * 7 + 3) % c.frames);
+    }
+    reads.insert(reads.end(), c.reads.begin(), c.reads.end());
     for (int n : reads) {
       const uint32_t* px = movie_file_frame(f, static_cast<uint32_t>(n));
+      const bool may_be_lost = std::find(c.lost.begin(), c.lost.end(), n) != c.lost.end();
+      if (px == nullptr && may_be_lost) continue;
       ASSERT_NE(px, nullptr) << "frame " << n;
-      EXPECT_LE(channel_distance(px[0], test_movie_top(n)), c.tolerance) << "frame " << n;
-      EXPECT_LE(channel_distance(px[(c.height - 1) * c.width + c.width - 1], test_movie_bottom(n)), c.tolerance)
+      const int shown = test_movie_shown(c.shape, n);
+      EXPECT_LE(channel_distance(px[0], test_movie_top(shown)), c.tolerance) << "frame " << n;
+      EXPECT_LE(channel_distance(px[(c.height - 1) * c.width + c.width - 1], test_movie_bottom(shown)), c.tolerance)
           << "frame " << n;
       EXPECT_EQ(px[0] >> 24, 0xFFu);
     }

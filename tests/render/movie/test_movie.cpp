@@ -25,10 +25,17 @@ const AVCodec* find_encoder(TestMovieCodec codec) {
     case TestMovieCodec::Raw:
     case TestMovieCodec::RawYuv420: return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
     case TestMovieCodec::Mjpeg: return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    case TestMovieCodec::Mpeg4:
     case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     case TestMovieCodec::H264BFrames: return avcodec_find_encoder_by_name("libx264");
   }
   return nullptr;
+}
+
+bool dropped(const TestMovieShape& shape, int position) {
+  if (shape.gap_at < 0 || position < shape.gap_at) return false;
+  const int into = position - shape.gap_at;
+  return (shape.gap_every > 0 ? into % shape.gap_every : into) < shape.gap_length;
 }
 
 }  // namespace
@@ -37,6 +44,11 @@ uint32_t test_movie_top(int n) { return kTops[n % 8]; }
 // Shifted by one more every 8 frames, so the pair of colours repeats only
 // after 64 frames.
 uint32_t test_movie_bottom(int n) { return kTops[(n + n / 8 + 3) % 8]; }
+
+int test_movie_shown(const TestMovieShape& shape, int position) {
+  while (position > 0 && dropped(shape, position)) --position;
+  return position;
+}
 
 bool test_movie_codec_available(TestMovieCodec codec) { return find_encoder(codec) != nullptr; }
 
@@ -51,7 +63,8 @@ std::vector<uint8_t> read_test_file(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate) {
+bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
+                      const TestMovieShape& shape) {
   const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420;
   const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
   const AVCodec* enc = find_encoder(codec);
@@ -68,13 +81,14 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   ctx->pix_fmt = pix;
   ctx->time_base = AVRational{1, rate};
   ctx->framerate = AVRational{rate, 1};
-  ctx->gop_size = reordered ? 12 : 1;
+  ctx->gop_size = raw || codec == TestMovieCodec::Mjpeg ? 1 : shape.key_interval;
   ctx->max_b_frames = reordered ? 2 : 0;
   ctx->thread_count = 1;
   if (codec == TestMovieCodec::H264BFrames) {
     // Every frame differs wholly from the last: left to choose, the encoder
     // would store no B-frames. Its statistics stay off the test's output.
-    av_opt_set(ctx->priv_data, "x264-params", "qp=10:scenecut=0:b-adapt=0:log=-1", 0);
+    const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") + (shape.open_gop ? ":open-gop=1" : "");
+    av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
   } else if (!raw) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;
     ctx->global_quality = FF_QP2LAMBDA * 2;
@@ -96,6 +110,7 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   argb->height = height;
   ok = ok && av_frame_get_buffer(frame, 0) >= 0 && av_frame_get_buffer(argb, 0) >= 0;
   for (int n = 0; ok && n <= frames; ++n) {
+    if (n < frames && dropped(shape, n)) continue;
     if (n < frames) {
       for (int y = 0; y < height; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(argb->data[0] + y * argb->linesize[0]);

@@ -8,11 +8,23 @@
 #include <vector>
 
 // Raw: BGR24 frames; RawYuv420: planar YUV 4:2:0 frames stored as they are;
-// Mjpeg: JPEG frames. Mpeg4BFrames and H264BFrames store two B-frames between
-// reference frames and a key frame every 12, so frames are stored out of
-// display order; the MPEG-4 groups are open (the B-frames after a key frame
-// are shown before it).
-enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4BFrames, H264BFrames };
+// Mjpeg: JPEG frames; Mpeg4: predicted frames in display order. Mpeg4BFrames
+// and H264BFrames store two B-frames between reference frames, so frames are
+// stored out of display order; the MPEG-4 groups are open (the B-frames after
+// a key frame are shown before it).
+enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264BFrames };
+
+// How a movie departs from a plain one.
+struct TestMovieShape {
+  int key_interval = 12;  // predicting codecs: a key frame every this many frames
+  bool open_gop = false;  // H.264: the B-frames after a key frame are shown before it
+  // Positions written as empty chunks, as a capture program marks a dropped
+  // frame: gap_length of them from gap_at, again every gap_every positions
+  // when that is not 0.
+  int gap_at = -1;
+  int gap_length = 0;
+  int gap_every = 0;
+};
 
 // Colours of frame n (ARGB, alpha 255).
 uint32_t test_movie_top(int n);
@@ -20,8 +32,13 @@ uint32_t test_movie_bottom(int n);
 
 // Whether the libraries hold the codec's encoder (H.264 needs libx264).
 bool test_movie_codec_available(TestMovieCodec codec);
-// Writes the movie; false when the encoder is not available.
-bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate);
+// Writes the movie, `frames` positions long; false when the encoder is not
+// available.
+bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
+                      const TestMovieShape& shape = {});
+// The frame shown at a position: the position itself, or for an empty chunk
+// the last frame stored before it.
+int test_movie_shown(const TestMovieShape& shape, int position);
 std::vector<uint8_t> read_test_file(const std::string& path);
 // A path under the test temp folder, unique within the process.
 std::string test_movie_path(const char* name);

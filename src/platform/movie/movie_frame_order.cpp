@@ -1,0 +1,78 @@
+#include "platform/movie/movie_frame_order.h"
+
+#include <algorithm>
+
+namespace {
+
+// Whether the frame of entry `packet` comes out after its segment's key's
+// own frame, so that a decode beginning at that key makes it.
+bool after_leading(const MoviePacketIndex* index, size_t packet, size_t segment) {
+  const int32_t leading = index->leading[segment];
+  return leading >= 0 && static_cast<int64_t>(packet - index->keys[segment]) >= leading;
+}
+
+}  // namespace
+
+size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet) {
+  const size_t s = packet_index_segment(index, packet);
+  return after_leading(index, packet, s) || s == 0 ? s : s - 1;
+}
+
+void frame_order_start(MovieFrameOrder* order, size_t segment) {
+  order->lost_segment = static_cast<int64_t>(segment) - 1;
+  order->out_segment = order->lost_segment;
+  order->out_next = -1;
+  order->awaiting_key = false;
+}
+
+void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet) {
+  const int64_t segment =
+      static_cast<int64_t>(packet_index_segment(index, std::min(packet, index->packets.size() - 1)));
+  order->lost_segment = std::max(order->lost_segment, segment);
+  if (order->out_segment >= segment) {
+    order->out_next = -1;
+    order->awaiting_key = false;
+  }
+}
+
+int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts) {
+  const int64_t e = packet_index_find(index, pts);
+  if (e < 0) return -1;
+  const int64_t s = static_cast<int64_t>(packet_index_segment(index, static_cast<size_t>(e)));
+  if (s < order->out_segment) return -1;
+  if (s > order->out_segment) {
+    order->out_segment = s;
+    order->awaiting_key = s == order->lost_segment + 1;
+    order->out_next = s > order->lost_segment + 1 ? 0 : -1;
+  }
+  const size_t key = index->keys[static_cast<size_t>(s)];
+  int32_t& leading = index->leading[static_cast<size_t>(s)];
+  if (order->awaiting_key) {
+    // Frames before the key's own are leading pictures the decoder made
+    // without the segment before: not theirs to show.
+    if (static_cast<size_t>(e) != key) return -1;
+    order->awaiting_key = false;
+    order->out_next = leading;
+  }
+  if (order->out_next < 0) return -1;
+  const int64_t slot = static_cast<int64_t>(key) + order->out_next++;
+  if (slot >= static_cast<int64_t>(packet_index_segment_end(index, static_cast<size_t>(s)))) {
+    order->out_next = -1;
+    return -1;
+  }
+  if (static_cast<size_t>(e) == key) leading = static_cast<int32_t>(slot - static_cast<int64_t>(key));
+  // A damaged picture keeps its place, but what it shows is not its frame.
+  return index->packets[static_cast<size_t>(e)].damaged ? -1 : slot;
+}
+
+bool frame_order_will_place(const MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet) {
+  const size_t s = packet_index_segment(index, packet);
+  const int64_t seg = static_cast<int64_t>(s);
+  if (seg < order->out_segment) return false;
+  if (seg == order->out_segment) {
+    if (order->awaiting_key) return after_leading(index, packet, s);
+    return order->out_next >= 0 && static_cast<int64_t>(packet - index->keys[s]) >= order->out_next;
+  }
+  if (seg <= order->lost_segment) return false;
+  return seg > order->lost_segment + 1 || after_leading(index, packet, s);
+}

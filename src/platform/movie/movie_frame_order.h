@@ -1,0 +1,40 @@
+// Which position each frame out of a movie's decoder fills. Each picture
+// sent to the decoder carries its position as its timestamp, which the
+// decoder hands on to the frame it makes, in display order. The frames of a
+// segment (movie_packet_index.h) fill the segment's positions in that order:
+// counted from the segment's first frame when the decode came through the
+// segment before, or from the key's own frame (at its leading count) when the
+// decode began at that key; counting through a segment learns its leading
+// count. A loss (a picture missing or refused, a damaged one dropped, a
+// reorder depth the decoder raises after handing out frames) leaves the place
+// of every later frame of its segment unknown, and the next segment is
+// counted from its key again. Not part of the interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/movie/movie_packet_index.h"
+
+struct MovieFrameOrder {
+  int64_t lost_segment = -1;  // the last segment with a loss, or the one before the start
+  int64_t out_segment = -1;   // the segment of the last frame out
+  int64_t out_next = -1;      // that segment's slot for its next frame; -1 unknown
+  bool awaiting_key = false;  // out_segment is counted from its key's frame
+};
+
+// The segment a decode should begin at to make the frame of entry `packet`
+// with its place known: its own, or the one before when the frame may be a
+// leading one.
+size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet);
+// A decode begins at the key of `segment`.
+void frame_order_start(MovieFrameOrder* order, size_t segment);
+// The picture of entry `packet` (or the pictures up to it) will not come.
+void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
+// The entry whose position the next frame out fills, from its timestamp; -1
+// when its place is unknown or the frame is a damaged picture's.
+int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts);
+// Whether decoding on from here can still give the frame of entry `packet`
+// its place: false once it has passed that place, or when that place is no
+// longer known.
+bool frame_order_will_place(const MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);

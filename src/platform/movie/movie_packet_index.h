@@ -1,0 +1,50 @@
+// Where a movie's pictures lie: one entry per stored picture of the video
+// stream, in file order, taken at open from the demuxer's own index, or from
+// one pass of packet reads (no decoding) when the file has none, as when it
+// was cut short. Positions are frame indices with empty chunks counted, so a
+// position no entry holds is an empty chunk standing for the picture before
+// it, or lost when it lies at or past the readable end.
+//
+// Pictures come in segments, each a key packet and the packets after it up
+// to the next key. Decoded frames of a segment fill its positions in display
+// order; the first `leading` of them (B-frames stored after an open group's
+// key but shown before it) need the segment before, so a seek to the key
+// cannot make them. Not part of the interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/movie/movie_library.h"
+
+struct MoviePacket {
+  int64_t position;
+  bool key;
+  bool damaged;  // cut short: decoded for the order of the others, never shown
+};
+
+struct MoviePacketIndex {
+  std::vector<MoviePacket> packets;  // by position
+  std::vector<size_t> keys;          // packets that start a segment; the first packet is one
+  std::vector<int32_t> leading;      // per segment; -1 until a decode through it shows it
+  int64_t readable_end = 0;          // positions from here on hold no data
+};
+
+// Builds the index for stream `stream` of an open input whose timestamps
+// start at `start` and whose header counts `frame_count` positions; every
+// segment's leading count is 0 when the codec never reorders. The input may
+// be left anywhere; reading begins with a seek. False when the stream holds
+// no picture.
+bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
+                        int64_t start, int64_t frame_count, bool reorders);
+
+// The entry stored at `position`, or -1.
+int64_t packet_index_find(const MoviePacketIndex* index, int64_t position);
+// The entry whose picture shows at `position`: the last at or before it, or
+// -1 when none does or the position lies past the readable end.
+int64_t packet_index_shown(const MoviePacketIndex* index, int64_t position);
+// The segment of an entry.
+size_t packet_index_segment(const MoviePacketIndex* index, size_t packet);
+// One past the last entry of a segment.
+size_t packet_index_segment_end(const MoviePacketIndex* index, size_t segment);
