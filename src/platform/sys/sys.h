@@ -125,9 +125,9 @@ void sys_shared_close(SysSharedMemory* m);
 // Removes the name: those that have the object open keep it, the next open of
 // the name makes a new one.
 void sys_shared_unlink(const std::string& name);
-// Removes the name of an object that holds neither size bytes nor none (laid
-// out otherwise) and on which no opening holds a byte lock; false, changing
-// nothing, for any other object or one that cannot be opened.
+// Removes the name of an object laid out otherwise (neither empty nor of size
+// bytes) on which no opening holds a byte lock; false, changing nothing, for
+// any other object or one that cannot be opened.
 bool sys_shared_unlink_stale(const std::string& name, size_t size);
 // True while the object can still be reached by its name (private memory
 // always can).

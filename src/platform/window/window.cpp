@@ -2,7 +2,6 @@
 
 #include <signal.h>
 
-#include <csignal>
 #include <deque>
 
 #include "platform/sys/sys.h"
@@ -24,7 +23,7 @@ std::deque<WindowMessage> posted;
 // A hang-up (the terminal that started the program closed) asks the program
 // to end, as SIGTERM and SIGINT do through SDL: it comes as the request to
 // close the window.
-volatile std::sig_atomic_t hung_up = 0;
+volatile sig_atomic_t hung_up = 0;
 bool hangup_handled = false;
 
 void on_hangup(int) { hung_up = 1; }
