@@ -90,9 +90,12 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     std::unique_ptr<Answers> scripted;
     if (*c.chooser) {
       ::unsetenv("TL_FILE_DIALOG_ANSWERS");
-      const std::string flag = std::string(c.chooser) == "zenity" ? "--confirm-overwrite" : "--getsavefilename";
-      const std::string script = bin.write(c.chooser, "#!/bin/sh\ncase \" $* \" in *\" " + flag +
-                                                          " \"*) ;; *) exit 2 ;; esac\necho '" + typed + "'\n");
+      // kdialog's filter as Qt reads it, "name (patterns)", after the folder.
+      const std::string wanted = std::string(c.chooser) == "zenity"
+                                     ? "\" --confirm-overwrite \""
+                                     : "\" --getsavefilename \"*\"/ セーブデータ (*.sav) --title \"";
+      const std::string script = bin.write(
+          c.chooser, "#!/bin/sh\ncase \" $* \" in *" + wanted + "*) ;; *) exit 2 ;; esac\necho '" + typed + "'\n");
       ::chmod(script.c_str(), 0755);
       ::setenv("PATH", bin.path.c_str(), 1);
     } else {

@@ -98,21 +98,20 @@ int run_child(const std::string& program, const std::vector<std::string>& args, 
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::vector<std::string> split_patterns(const std::string& patterns) {
-  std::vector<std::string> out;
+// The patterns apart by spaces. "*.*" means every file, as it does on the
+// system the filters were written for, not only names with a dot.
+std::string space_patterns(const std::string& patterns) {
+  std::string out;
   size_t pos = 0;
   while (pos <= patterns.size()) {
     size_t end = patterns.find(';', pos);
     if (end == std::string::npos) end = patterns.size();
-    if (end > pos) out.push_back(patterns.substr(pos, end - pos));
+    if (end > pos) {
+      const std::string p = patterns.substr(pos, end - pos);
+      out += (out.empty() ? "" : " ") + (p == "*.*" ? std::string("*") : p);
+    }
     pos = end + 1;
   }
-  return out;
-}
-
-std::string joined(const std::vector<std::string>& parts) {
-  std::string out;
-  for (const std::string& p : parts) out += (out.empty() ? "" : " ") + p;
   return out;
 }
 
@@ -125,15 +124,21 @@ std::vector<std::string> zenity_args(bool save, const std::vector<FileDialogFilt
     args.push_back("--confirm-overwrite");
   }
   for (const FileDialogFilter& f : filters)
-    args.push_back("--file-filter=" + sys_cp932_to_utf8(f.name) + " | " + joined(split_patterns(f.patterns)));
+    args.push_back("--file-filter=" + sys_cp932_to_utf8(f.name) + " | " + space_patterns(f.patterns));
   return args;
 }
 
 std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFilter>& filters, const std::string& dir) {
+  // kdialog hands the filters to Qt's file dialog, one a line, each read as
+  // "name (patterns)". The name's own "(...)" gives way to the patterns.
   std::string filter;
   for (const FileDialogFilter& f : filters) {
+    std::string name = sys_cp932_to_utf8(f.name);
+    const size_t open = name.rfind('(');
+    if (open != std::string::npos && name.back() == ')') name.erase(open);
+    while (!name.empty() && name.back() == ' ') name.pop_back();
     if (!filter.empty()) filter += "\n";
-    filter += joined(split_patterns(f.patterns)) + "|" + sys_cp932_to_utf8(f.name);
+    filter += name + " (" + space_patterns(f.patterns) + ")";
   }
   return {save ? "--getsavefilename" : "--getopenfilename", dir + "/", filter, "--title",
           sys_cp932_to_utf8(save ? kTitleSave : kTitleOpen)};
