@@ -19,7 +19,8 @@ size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet) {
 }
 
 void frame_order_start(MovieFrameOrder* order, size_t segment) {
-  order->lost_segment = static_cast<int64_t>(segment) - 1;
+  order->began_at = static_cast<int64_t>(segment);
+  order->lost_segment = order->began_at - 1;
   order->out_segment = order->lost_segment;
   order->out_next = -1;
   order->awaiting_key = false;
@@ -40,19 +41,26 @@ int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64
   if (e < 0) return -1;
   const int64_t s = static_cast<int64_t>(packet_index_segment(index, static_cast<size_t>(e)));
   if (s < order->out_segment) return -1;
+  const size_t key = index->keys[static_cast<size_t>(s)];
+  int32_t& leading = index->leading[static_cast<size_t>(s)];
   if (s > order->out_segment) {
     order->out_segment = s;
     order->awaiting_key = s == order->lost_segment + 1;
-    order->out_next = s > order->lost_segment + 1 ? 0 : -1;
+    // Counted from the first frame unless the decoder skipped leading
+    // pictures: it does after a seek to this key, when their count must be
+    // known already.
+    const bool counted = !order->awaiting_key || (s > order->began_at && leading < 0);
+    order->out_next = s > order->lost_segment && counted ? 0 : -1;
   }
-  const size_t key = index->keys[static_cast<size_t>(s)];
-  int32_t& leading = index->leading[static_cast<size_t>(s)];
   if (order->awaiting_key) {
-    // Frames before the key's own are leading pictures the decoder made
-    // without the segment before: not theirs to show.
-    if (static_cast<size_t>(e) != key) return -1;
+    // Frames before the key's own are leading pictures made without all of
+    // the segment before: not theirs to show.
+    if (static_cast<size_t>(e) != key) {
+      if (order->out_next >= 0) ++order->out_next;
+      return -1;
+    }
     order->awaiting_key = false;
-    order->out_next = leading;
+    if (order->out_next < 0) order->out_next = leading;
   }
   if (order->out_next < 0) return -1;
   const int64_t slot = static_cast<int64_t>(key) + order->out_next++;
@@ -69,10 +77,12 @@ bool frame_order_will_place(const MovieFrameOrder* order, const MoviePacketIndex
   const size_t s = packet_index_segment(index, packet);
   const int64_t seg = static_cast<int64_t>(s);
   if (seg < order->out_segment) return false;
+  // Whether its leading frames, still to come, will be counted.
+  const bool counting = index->leading[s] < 0 && seg > order->began_at;
   if (seg == order->out_segment) {
-    if (order->awaiting_key) return after_leading(index, packet, s);
+    if (order->awaiting_key) return order->out_next >= 0 || after_leading(index, packet, s);
     return order->out_next >= 0 && static_cast<int64_t>(packet - index->keys[s]) >= order->out_next;
   }
   if (seg <= order->lost_segment) return false;
-  return seg > order->lost_segment + 1 || after_leading(index, packet, s);
+  return seg > order->lost_segment + 1 || after_leading(index, packet, s) || counting;
 }

@@ -7,8 +7,9 @@
 // decode began at that key; counting through a segment learns its leading
 // count. A loss (a picture missing or refused, a damaged one dropped, a
 // reorder depth the decoder raises after handing out frames) leaves the place
-// of every later frame of its segment unknown, and the next segment is
-// counted from its key again. Not part of the interface.
+// of every later frame of its segment unknown. The next segment's leading
+// frames are then made from what was lost and are not shown; the decode still
+// made them all, so counting them places the rest. Not part of the interface.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +18,11 @@
 #include "platform/movie/movie_packet_index.h"
 
 struct MovieFrameOrder {
+  int64_t began_at = 0;       // the segment whose key the decode began at
   int64_t lost_segment = -1;  // the last segment with a loss, or the one before the start
   int64_t out_segment = -1;   // the segment of the last frame out
   int64_t out_next = -1;      // that segment's slot for its next frame; -1 unknown
-  bool awaiting_key = false;  // out_segment is counted from its key's frame
+  bool awaiting_key = false;  // out_segment's frames before its key's own are not shown
 };
 
 // The segment a decode should begin at to make the frame of entry `packet`

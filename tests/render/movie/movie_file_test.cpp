@@ -20,20 +20,38 @@ int channel_distance(uint32_t a, uint32_t b) {
   return worst;
 }
 
-// The bytes of an AVI file cut one byte short of the end of its `packet`-th
-// video chunk (counted from 0, empty chunks included), which loses the index
-// after it.
-std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet) {
+uint32_t chunk_size(const std::vector<uint8_t>& bytes, size_t at) {
+  return bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t{bytes[at + 7]} << 24;
+}
+
+// Where the `packet`-th video chunk of an AVI file begins (counted from 0,
+// empty chunks included), or 0.
+size_t chunk_at(const std::vector<uint8_t>& bytes, int packet) {
   const std::string text(bytes.begin(), bytes.end());
   size_t at = text.find("movi");
-  if (at == std::string::npos) return {};
+  if (at == std::string::npos) return 0;
   at += 4;
   for (int n = 0; at + 8 <= bytes.size(); ++n) {
-    const uint32_t size = bytes[at + 4] | bytes[at + 5] << 8 | bytes[at + 6] << 16 | uint32_t{bytes[at + 7]} << 24;
-    if (n == packet) return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8 + size - 1));
+    if (n == packet) return at;
+    const uint32_t size = chunk_size(bytes, at);
     at += 8 + size + (size & 1);
   }
-  return {};
+  return 0;
+}
+
+// The bytes cut one byte short of the end of that chunk, which loses the
+// index after it.
+std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet) {
+  const size_t at = chunk_at(bytes, packet);
+  if (at == 0) return {};
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8 + chunk_size(bytes, at) - 1));
+}
+
+// The last two thirds of that chunk's data overwritten with noise.
+void damage_packet(std::vector<uint8_t>& bytes, int packet) {
+  const size_t at = chunk_at(bytes, packet);
+  const uint32_t size = at != 0 ? chunk_size(bytes, at) : 0;
+  for (uint32_t i = size / 3; i < size; ++i) bytes[at + 8 + i] = static_cast<uint8_t>(i * 37);
 }
 
 struct Case {
@@ -47,6 +65,7 @@ struct Case {
   std::vector<int> lost = {};   // positions that may give nothing; any other must give its frame
   bool all_orders = true;       // every position in order, backwards and scattered
   std::vector<int> reads = {};  // then these
+  int damaged_packet = -1;      // read the file with this packet's data damaged
 };
 
 TEST(MovieFile, ReadsFramesInAnyOrder) {
@@ -85,6 +104,11 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // key frame, with the one after it missing: where the
                         // key frame belongs cannot be known.
                         {"mpeg4_b_frames_cut", TestMovieCodec::Mpeg4BFrames, 16, 16, 37, 12, {}, 35, {34, 35, 36}},
+                        // A damaged P-frame, after which its group's frames
+                        // cannot be placed: the next group's are placed by
+                        // decoding through it.
+                        {"h264_damaged", TestMovieCodec::H264BFrames, 16, 16, 30, 12, {}, -1, {8, 9, 10, 11}, true,
+                         {}, 10},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {"h264_one_key", TestMovieCodec::H264BFrames, 16, 16, 5000, 12, {5000}, -1, {}, false,
@@ -98,11 +122,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
     }
     const std::string path = test_movie_path("read.avi");
     ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, c.frames, 10, c.shape));
-    const std::vector<uint8_t> cut = c.cut_packet >= 0 ? cut_in_packet(read_test_file(path), c.cut_packet)
-                                                       : std::vector<uint8_t>{};
+    const bool altered = c.cut_packet >= 0 || c.damaged_packet >= 0;
+    std::vector<uint8_t> bytes = altered ? read_test_file(path) : std::vector<uint8_t>{};
+    if (c.cut_packet >= 0) bytes = cut_in_packet(bytes, c.cut_packet);
+    if (c.damaged_packet >= 0) damage_packet(bytes, c.damaged_packet);
     std::string error;
-    MovieFile* f = c.cut_packet >= 0 ? movie_file_open_memory(cut.data(), cut.size(), &error)
-                                     : movie_file_open(path, &error);
+    MovieFile* f = altered ? movie_file_open_memory(bytes.data(), bytes.size(), &error) : movie_file_open(path, &error);
     ASSERT_NE(f, nullptr) << error;
     const MovieStreamInfo info = movie_file_info(f);
     EXPECT_EQ(info.frame_count, static_cast<uint32_t>(c.frames));
