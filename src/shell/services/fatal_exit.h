@@ -1,7 +1,8 @@
 // The fatal-error exit, callable from every layer: it says what happened on
-// stderr, leaves the named semaphores, and ends the process with exit code 1. The scene runner registers
-// the handler that records the codes in its error screen and stops the sound
-// worker first, so the worker does not run on while the process ends.
+// stderr, leaves the named semaphores, and ends the process with exit code 1.
+// The scene runner registers the handler that records the codes in its error
+// screen and stops the sound worker first, so the worker does not run on
+// while the process ends.
 #pragma once
 
 #include <cstdint>
