@@ -80,7 +80,10 @@ struct MovieFile {
   size_t first_packet = 0;    // the key entry it began at
   size_t next_packet = 0;     // the entry the demuxer should give next
   MovieFrameOrder order;
-  int depth = 0;                   // the decoder's reorder depth at the last frame out
+  bool reorders = false;           // the codec may store frames out of display order
+  int start_depth = 0;             // the decoder's reorder depth at the seek
+  int depth = 0;                   // its depth since
+  int64_t last_sent = -1;          // the position of the last picture sent
   bool any_out = false;            // a frame came out since the seek
   std::vector<int64_t> damaged;    // positions of damaged pictures sent whose frames have not come out
   std::deque<AVFrame*> held_back;  // frames out since then, not yet placed
@@ -128,6 +131,7 @@ bool feed(MovieFile* f) {
     const bool damaged = packets[static_cast<size_t>(e)].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
     const int sent = f->av->avcodec_send_packet(f->codec, pkt);
     f->av->av_packet_unref(pkt);
+    f->last_sent = position;
     if (sent < 0)
       lose(f, static_cast<size_t>(e));  // a refused picture loses its frame, not the movie
     else if (damaged)
@@ -156,21 +160,30 @@ void give_up_damaged(MovieFile* f) {
 // stream or on an error.
 bool next_frame(MovieFile* f, int64_t* entry) {
   for (;;) {
-    if (!f->held_back.empty() && f->damaged.empty()) {
+    // A depth raised after frames came out means one came out too early or
+    // was dropped.
+    if (f->codec->has_b_frames > f->depth) {
+      if (f->any_out && f->next_packet > 0) lose(f, f->next_packet - 1);
+      f->depth = f->codec->has_b_frames;
+    }
+    // A decoder that reorders nothing may yet meet a frame stored out of
+    // order, a sign that the frame it just gave came out too early: that
+    // frame waits until the picture after it has been sent.
+    const bool may_be_early = f->reorders && f->depth == 0 && !f->ended && !f->held_back.empty() &&
+                              f->held_back.front()->pts >= f->last_sent;
+    if (!f->held_back.empty() && f->damaged.empty() && !may_be_early) {
       f->av->av_frame_free(&f->frame);
       f->frame = f->held_back.front();
       f->held_back.pop_front();
-      *entry = f->frame->pts != AV_NOPTS_VALUE ? frame_order_place(&f->order, &f->index, f->frame->pts) : -1;
+      const bool in_order = !f->reorders || f->depth == 0;
+      *entry =
+          f->frame->pts != AV_NOPTS_VALUE ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order) : -1;
       return true;
     }
     AVFrame* fr = f->av->av_frame_alloc();
     if (fr == nullptr) return false;
     const int got = f->av->avcodec_receive_frame(f->codec, fr);
     if (got == 0) {
-      // A depth raised after frames came out means one came out too early
-      // or was dropped.
-      if (f->codec->has_b_frames > f->depth && f->any_out && f->next_packet > 0) lose(f, f->next_packet - 1);
-      f->depth = std::max(f->depth, f->codec->has_b_frames);
       f->any_out = true;
       f->held_back.push_back(fr);
       const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
@@ -200,8 +213,9 @@ bool start_at(MovieFile* f, size_t segment) {
   f->ended = false;
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
-  f->depth = f->codec->has_b_frames;
+  f->start_depth = f->depth = f->codec->has_b_frames;
   f->any_out = false;
+  f->last_sent = -1;
   return true;
 }
 
@@ -215,6 +229,39 @@ bool convert(MovieFile* f) {
   if (f->scaler == nullptr) return false;
   f->pixels = scaled_frame_convert(&f->scaled, f->av, f->scaler, fr);
   return f->pixels != nullptr;
+}
+
+enum class FrameRead { Held, Lost, Uncoded };
+
+// Decodes the frame of entry `p` into the held frame.
+FrameRead read_entry(MovieFile* f, size_t p) {
+  // Decoding on is cheaper than a seek unless the key it would go to lies
+  // well ahead.
+  const size_t start = frame_order_start_segment(&f->index, p);
+  const bool on = f->decoding && frame_order_will_place(&f->order, &f->index, p) &&
+                  f->index.keys[start] <= f->next_packet + kForwardLimit;
+  if (!on && !start_at(f, start)) return FrameRead::Lost;
+  for (;;) {
+    int64_t got = -1;
+    if (!next_frame(f, &got)) {
+      f->decoding = false;
+      return FrameRead::Lost;
+    }
+    if (got == static_cast<int64_t>(p)) {
+      const bool ok = convert(f);
+      f->av->av_frame_unref(f->frame);
+      f->held = ok ? got : -1;
+      return ok ? FrameRead::Held : FrameRead::Lost;
+    }
+    f->av->av_frame_unref(f->frame);
+    if (f->index.packets[p].uncoded) return FrameRead::Uncoded;
+    if (frame_order_will_place(&f->order, &f->index, p)) continue;
+    // The decoder met frames stored out of order that the file's header
+    // denied, and knows it now: a decode begun again places them.
+    if (f->codec->has_b_frames > f->start_depth && start_at(f, start)) continue;
+    // Past its place, or its place is no longer known: lost.
+    return FrameRead::Lost;
+  }
 }
 
 MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
@@ -288,8 +335,8 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   // Codecs that never store frames out of display order have no leading
   // pictures to find out about.
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
-  const bool reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
-  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, reorders)) {
+  f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
+  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, f->reorders)) {
     fail(error, "the file holds no frames");
     movie_file_close(f);
     return nullptr;
@@ -354,30 +401,12 @@ MovieStreamInfo movie_file_info(const MovieFile* f) { return f != nullptr ? f->i
 
 const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   if (f == nullptr || f->codec == nullptr || index >= f->info.frame_count) return nullptr;
-  const int64_t shown = packet_index_shown(&f->index, index);
-  if (shown < 0) return nullptr;
-  if (shown == f->held) return f->pixels;
-  const size_t p = static_cast<size_t>(shown);
-  // Decoding on is cheaper than a seek unless the key it would go to lies
-  // well ahead.
-  const size_t start = frame_order_start_segment(&f->index, p);
-  const bool on = f->decoding && frame_order_will_place(&f->order, &f->index, p) &&
-                  f->index.keys[start] <= f->next_packet + kForwardLimit;
-  if (!on && !start_at(f, start)) return nullptr;
   for (;;) {
-    int64_t got = -1;
-    if (!next_frame(f, &got)) {
-      f->decoding = false;
-      return nullptr;
-    }
-    if (got == shown) {
-      const bool ok = convert(f);
-      f->av->av_frame_unref(f->frame);
-      f->held = ok ? shown : -1;
-      return ok ? f->pixels : nullptr;
-    }
-    f->av->av_frame_unref(f->frame);
-    // Past its place, or its place is no longer known: lost.
-    if (!frame_order_will_place(&f->order, &f->index, p)) return nullptr;
+    const int64_t shown = packet_index_shown(&f->index, index);
+    if (shown < 0) return nullptr;
+    if (shown == f->held) return f->pixels;
+    // A picture found to make no frame shows an earlier one: look again.
+    const FrameRead read = read_entry(f, static_cast<size_t>(shown));
+    if (read != FrameRead::Uncoded) return read == FrameRead::Held ? f->pixels : nullptr;
   }
 }

@@ -36,7 +36,7 @@ void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, siz
   }
 }
 
-int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts) {
+int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order) {
   const int64_t e = packet_index_find(index, pts);
   if (e < 0) return -1;
   const int64_t s = static_cast<int64_t>(packet_index_segment(index, static_cast<size_t>(e)));
@@ -63,6 +63,14 @@ int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64
     if (order->out_next < 0) order->out_next = leading;
   }
   if (order->out_next < 0) return -1;
+  if (in_order) {
+    // Nothing was lost since the slot expected, so the pictures from there
+    // to this one made no frame: each stands for the frame before it.
+    const int64_t own = e - static_cast<int64_t>(key);
+    if (own < order->out_next) return -1;
+    for (int64_t i = order->out_next; i < own; ++i) index->packets[key + static_cast<size_t>(i)].uncoded = true;
+    order->out_next = own;
+  }
   const int64_t slot = static_cast<int64_t>(key) + order->out_next++;
   if (slot >= static_cast<int64_t>(packet_index_segment_end(index, static_cast<size_t>(s)))) {
     order->out_next = -1;

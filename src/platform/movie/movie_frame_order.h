@@ -34,8 +34,10 @@ void frame_order_start(MovieFrameOrder* order, size_t segment);
 // The picture of entry `packet` (or the pictures up to it) will not come.
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
 // The entry whose position the next frame out fills, from its timestamp; -1
-// when its place is unknown or the frame is a damaged picture's.
-int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts);
+// when its place is unknown or the frame is a damaged picture's. A decoder
+// that reorders nothing (`in_order`) gives each frame at its own picture's
+// place; pictures it passed over without a frame are marked uncoded.
+int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order);
 // Whether decoding on from here can still give the frame of entry `packet`
 // its place: false once it has passed that place, or when that place is no
 // longer known.

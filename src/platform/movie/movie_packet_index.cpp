@@ -1,6 +1,7 @@
 #include "platform/movie/movie_packet_index.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -9,7 +10,7 @@ namespace {
 void add(MoviePacketIndex* index, int64_t position, bool key, bool damaged, int64_t frame_count) {
   if (position < 0 || position >= frame_count) return;
   if (!index->packets.empty() && position <= index->packets.back().position) return;
-  index->packets.push_back(MoviePacket{position, key, damaged});
+  index->packets.push_back(MoviePacket{position, key, damaged, false});
 }
 
 void from_demuxer_index(MoviePacketIndex* index, const MovieApi* av, AVStream* st, int64_t start,
@@ -71,8 +72,9 @@ int64_t packet_index_find(const MoviePacketIndex* index, int64_t position) {
 int64_t packet_index_shown(const MoviePacketIndex* index, int64_t position) {
   if (position < 0 || position >= index->readable_end) return -1;
   const auto& p = index->packets;
-  const auto it = std::upper_bound(p.begin(), p.end(), position,
-                                   [](int64_t at, const MoviePacket& e) { return at < e.position; });
+  auto it = std::upper_bound(p.begin(), p.end(), position,
+                             [](int64_t at, const MoviePacket& e) { return at < e.position; });
+  while (it != p.begin() && std::prev(it)->uncoded) --it;
   return (it - p.begin()) - 1;
 }
 

@@ -22,6 +22,7 @@ struct MoviePacket {
   int64_t position;
   bool key;
   bool damaged;  // cut short: decoded for the order of the others, never shown
+  bool uncoded;  // found to make no frame: shows the picture before it, as an empty chunk
 };
 
 struct MoviePacketIndex {
@@ -41,8 +42,9 @@ bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatCon
 
 // The entry stored at `position`, or -1.
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position);
-// The entry whose picture shows at `position`: the last at or before it, or
-// -1 when none does or the position lies past the readable end.
+// The entry whose picture shows at `position`: the last at or before it that
+// is not uncoded, or -1 when none is or the position lies past the readable
+// end.
 int64_t packet_index_shown(const MoviePacketIndex* index, int64_t position);
 // The segment of an entry.
 size_t packet_index_segment(const MoviePacketIndex* index, size_t packet);

@@ -54,6 +54,51 @@ void damage_packet(std::vector<uint8_t>& bytes, int packet) {
   for (uint32_t i = size / 3; i < size; ++i) bytes[at + 8 + i] = static_cast<uint8_t>(i * 37);
 }
 
+// Replaces that chunk's picture with a not-coded one, which encoders write
+// for a frame that repeats the one before: a predicted picture's header (its
+// time increment four bits long, as at 10 frames a second) with the coded
+// flag clear, then stuffing.
+void uncode_packet(std::vector<uint8_t>& bytes, int packet) {
+  const size_t at = chunk_at(bytes, packet);
+  const uint32_t size = at != 0 ? chunk_size(bytes, at) : 0;
+  const uint8_t vop[] = {0, 0, 1, 0xB6, 0x55, 0x9F};
+  for (uint32_t i = 0; i < size; ++i) bytes[at + 8 + i] = i < sizeof vop ? vop[i] : 0xFF;
+}
+
+// Drops the control parameters (chroma format, low delay, no buffer model)
+// from every MPEG-4 video object layer header, as old writers left them out
+// of streams that hold B-frames; the decoder then guesses no B-frames until
+// it meets one. The header keeps its length: the stuffing grows.
+void drop_vol_control(std::vector<uint8_t>& bytes) {
+  for (size_t at = 0; at + 8 < bytes.size(); ++at) {
+    if (bytes[at] != 0 || bytes[at + 1] != 0 || bytes[at + 2] != 1 || (bytes[at + 3] & 0xF0) != 0x20) continue;
+    size_t end = at + 4;
+    while (end + 3 < bytes.size() && !(bytes[end] == 0 && bytes[end + 1] == 0 && bytes[end + 2] == 1)) ++end;
+    std::vector<int> bits;
+    for (size_t i = (at + 4) * 8; i < end * 8; ++i) bits.push_back(bytes[i / 8] >> (7 - i % 8) & 1);
+    size_t pos = 0;
+    const auto skip = [&](size_t n) {
+      size_t v = 0;
+      for (size_t i = 0; i < n; ++i) v = v << 1 | static_cast<size_t>(bits[pos++]);
+      return v;
+    };
+    skip(9);                    // random access, object type
+    if (skip(1) != 0) skip(7);  // layer verid and priority
+    if (skip(4) == 15) skip(16);
+    if (bits[pos] == 0) continue;
+    bits[pos] = 0;
+    bits.erase(bits.begin() + static_cast<long>(pos) + 1, bits.begin() + static_cast<long>(pos) + 5);
+    while (!bits.empty() && bits.back() == 1) bits.pop_back();  // the old stuffing
+    if (!bits.empty()) bits.pop_back();
+    bits.push_back(0);
+    while (bits.size() < (end - at - 4) * 8) bits.push_back(1);
+    for (size_t i = 0; i < bits.size(); ++i) {
+      uint8_t& byte = bytes[at + 4 + i / 8];
+      byte = static_cast<uint8_t>(bits[i] != 0 ? byte | 0x80 >> i % 8 : byte & ~(0x80 >> i % 8));
+    }
+  }
+}
+
 struct Case {
   const char* name;
   TestMovieCodec codec;
@@ -66,6 +111,8 @@ struct Case {
   bool all_orders = true;       // every position in order, backwards and scattered
   std::vector<int> reads = {};  // then these
   int damaged_packet = -1;      // read the file with this packet's data damaged
+  bool no_vol_control = false;  // MPEG-4: the header does not say whether frames are reordered
+  int uncoded_packet = -1;      // MPEG-4: this packet's picture is not coded, so it shows the one before
 };
 
 TEST(MovieFile, ReadsFramesInAnyOrder) {
@@ -109,6 +156,11 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // decoding through it.
                         {"h264_damaged", TestMovieCodec::H264BFrames, 16, 16, 30, 12, {}, -1, {8, 9, 10, 11}, true,
                          {}, 10},
+                        // The header leaves the decoder to guess that no
+                        // frame is reordered, until the first B-frame.
+                        {"mpeg4_b_frames_unstated_delay", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, {}, -1, {},
+                         true, {}, -1, true},
+                        {"mpeg4_not_coded", TestMovieCodec::Mpeg4, 16, 16, 30, 12, {}, -1, {}, true, {}, -1, false, 5},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {"h264_one_key", TestMovieCodec::H264BFrames, 16, 16, 5000, 12, {5000}, -1, {}, false,
@@ -122,10 +174,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
     }
     const std::string path = test_movie_path("read.avi");
     ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, c.frames, 10, c.shape));
-    const bool altered = c.cut_packet >= 0 || c.damaged_packet >= 0;
+    const bool altered = c.cut_packet >= 0 || c.damaged_packet >= 0 || c.no_vol_control || c.uncoded_packet >= 0;
     std::vector<uint8_t> bytes = altered ? read_test_file(path) : std::vector<uint8_t>{};
     if (c.cut_packet >= 0) bytes = cut_in_packet(bytes, c.cut_packet);
     if (c.damaged_packet >= 0) damage_packet(bytes, c.damaged_packet);
+    if (c.no_vol_control) drop_vol_control(bytes);
+    if (c.uncoded_packet >= 0) uncode_packet(bytes, c.uncoded_packet);
     std::string error;
     MovieFile* f = altered ? movie_file_open_memory(bytes.data(), bytes.size(), &error) : movie_file_open(path, &error);
     ASSERT_NE(f, nullptr) << error;
@@ -147,7 +201,7 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       const bool may_be_lost = std::find(c.lost.begin(), c.lost.end(), n) != c.lost.end();
       if (px == nullptr && may_be_lost) continue;
       ASSERT_NE(px, nullptr) << "frame " << n;
-      const int shown = test_movie_shown(c.shape, n);
+      const int shown = n == c.uncoded_packet ? n - 1 : test_movie_shown(c.shape, n);
       EXPECT_LE(channel_distance(px[0], test_movie_top(shown)), c.tolerance) << "frame " << n;
       EXPECT_LE(channel_distance(px[(c.height - 1) * c.width + c.width - 1], test_movie_bottom(shown)), c.tolerance)
           << "frame " << n;
