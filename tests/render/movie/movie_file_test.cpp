@@ -68,7 +68,7 @@ void uncode_packet(std::vector<uint8_t>& bytes, int packet) {
 // Drops the control parameters (chroma format, low delay, no buffer model)
 // from every MPEG-4 video object layer header, as old writers left them out
 // of streams that hold B-frames; the decoder then guesses no B-frames until
-// it meets one. The header keeps its length: the stuffing grows.
+// it meets one. The header keeps its length: four more stuffing bits end it.
 void drop_vol_control(std::vector<uint8_t>& bytes) {
   for (size_t at = 0; at + 8 < bytes.size(); ++at) {
     if (bytes[at] != 0 || bytes[at + 1] != 0 || bytes[at + 2] != 1 || (bytes[at + 3] & 0xF0) != 0x20) continue;
@@ -88,10 +88,7 @@ void drop_vol_control(std::vector<uint8_t>& bytes) {
     if (bits[pos] == 0) continue;
     bits[pos] = 0;
     bits.erase(bits.begin() + static_cast<long>(pos) + 1, bits.begin() + static_cast<long>(pos) + 5);
-    while (!bits.empty() && bits.back() == 1) bits.pop_back();  // the old stuffing
-    if (!bits.empty()) bits.pop_back();
-    bits.push_back(0);
-    while (bits.size() < (end - at - 4) * 8) bits.push_back(1);
+    bits.insert(bits.end(), 4, 1);
     for (size_t i = 0; i < bits.size(); ++i) {
       uint8_t& byte = bytes[at + 4 + i / 8];
       byte = static_cast<uint8_t>(bits[i] != 0 ? byte | 0x80 >> i % 8 : byte & ~(0x80 >> i % 8));
