@@ -79,7 +79,6 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "link", "no", "", true},
       {"zenity", "new", "", "new.sav", false},
       {"zenity", "old", "no", "", true},
-      {"zenity", "old", "yes", "old.sav", true},
       {"zenity", "old.sav", "no", "old.sav", false},
       {"kdialog", "old", "no", "", true},
       {"kdialog", "old.sav", "no", "old.sav", false},

@@ -22,14 +22,6 @@ bool boxes_left_out() {
   return mode && std::strcmp(mode, "stderr") == 0;
 }
 
-// The next scripted answer to a question; false when no answer file is set.
-bool take_answer(bool& yes) {
-  std::string line;
-  if (!scripted_answer_take("TL_MESSAGEBOX_ANSWERS", g_next_answer, line)) return false;
-  yes = line == "yes";
-  return true;
-}
-
 }  // namespace
 
 void window_message_box(const std::string& text, const std::string& caption) {
@@ -44,8 +36,8 @@ bool window_ask_yes_no(const std::string& subject, const std::string& text, cons
   std::string utf_text = sys_cp932_to_utf8(text);
   std::string utf_caption = sys_cp932_to_utf8(caption);
   std::fprintf(stderr, "tamberlune: %s: %s: %s\n", utf_caption.c_str(), subject.c_str(), utf_text.c_str());
-  bool yes = false;
-  if (take_answer(yes)) return yes;
+  std::string answer;
+  if (scripted_answer_take("TL_MESSAGEBOX_ANSWERS", g_next_answer, answer)) return answer == "yes";
   if (boxes_left_out()) return false;
   const std::string message = subject + "\n" + utf_text;
   const std::string yes_label = sys_cp932_to_utf8(kYes);
