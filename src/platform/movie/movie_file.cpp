@@ -159,6 +159,9 @@ void give_up_damaged(MovieFile* f) {
 // position it fills in *entry (-1 when unknown); false at the end of the
 // stream or on an error.
 bool next_frame(MovieFile* f, int64_t* entry) {
+  // The decoder refused to give more (an error, or no picture left to send):
+  // held frames go out without waiting, or it would be asked again forever.
+  bool stalled = false;
   for (;;) {
     // A depth raised after frames came out means one came out too early or
     // was dropped.
@@ -169,7 +172,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     // A decoder that reorders nothing may yet meet a frame stored out of
     // order, a sign that the frame it just gave came out too early: that
     // frame waits until the picture after it has been sent.
-    const bool may_be_early = f->reorders && f->depth == 0 && !f->ended && !f->held_back.empty() &&
+    const bool may_be_early = f->reorders && f->depth == 0 && !f->ended && !stalled && !f->held_back.empty() &&
                               f->held_back.front()->pts >= f->last_sent;
     if (!f->held_back.empty() && f->damaged.empty() && !may_be_early) {
       f->av->av_frame_free(&f->frame);
@@ -193,6 +196,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     }
     f->av->av_frame_free(&fr);
     if (got == AVERROR(EAGAIN) && feed(f)) continue;
+    stalled = true;
     if (!f->damaged.empty()) {
       give_up_damaged(f);
       continue;
