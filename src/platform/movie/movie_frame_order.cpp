@@ -11,6 +11,13 @@ bool after_leading(const MoviePacketIndex* index, size_t packet, size_t segment)
   return leading >= 0 && static_cast<int64_t>(packet - index->keys[segment]) >= leading;
 }
 
+// Whether the decode counts a segment's leading frames as they come out:
+// only in a segment after the one it began at, whose leading pictures the
+// decoder skips, and only while their count is unknown.
+bool counts_leading(const MovieFrameOrder* order, const MoviePacketIndex* index, size_t segment) {
+  return static_cast<int64_t>(segment) > order->began_at && index->leading[segment] < 0;
+}
+
 }  // namespace
 
 size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet) {
@@ -46,10 +53,7 @@ int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64
   if (s > order->out_segment) {
     order->out_segment = s;
     order->awaiting_key = s == order->lost_segment + 1;
-    // Counted from the first frame unless the decoder skipped leading
-    // pictures: it does after a seek to this key, when their count must be
-    // known already.
-    const bool counted = !order->awaiting_key || (s > order->began_at && leading < 0);
+    const bool counted = !order->awaiting_key || counts_leading(order, index, static_cast<size_t>(s));
     order->out_next = s > order->lost_segment && counted ? 0 : -1;
   }
   if (order->awaiting_key) {
@@ -85,12 +89,10 @@ bool frame_order_will_place(const MovieFrameOrder* order, const MoviePacketIndex
   const size_t s = packet_index_segment(index, packet);
   const int64_t seg = static_cast<int64_t>(s);
   if (seg < order->out_segment) return false;
-  // Whether its leading frames, still to come, will be counted.
-  const bool counting = index->leading[s] < 0 && seg > order->began_at;
   if (seg == order->out_segment) {
     if (order->awaiting_key) return order->out_next >= 0 || after_leading(index, packet, s);
     return order->out_next >= 0 && static_cast<int64_t>(packet - index->keys[s]) >= order->out_next;
   }
   if (seg <= order->lost_segment) return false;
-  return seg > order->lost_segment + 1 || after_leading(index, packet, s) || counting;
+  return seg > order->lost_segment + 1 || after_leading(index, packet, s) || counts_leading(order, index, s);
 }
