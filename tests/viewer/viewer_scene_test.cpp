@@ -767,9 +767,11 @@ TEST_F(ViewerScene, DialogueBoxShowsTheLineWhilePlaying) {
   for (const auto& [layer, rects, n] : {std::tuple{19, fills, 2}, std::tuple{18, frame_rects, 5}}) {
     const auto drawn = sprites(layer);
     ASSERT_EQ(static_cast<int>(drawn.size()), n) << layer;
-    for (int i = 0; i < n; ++i)
-      EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](const SpriteData* s) { return same(s, rects[i]); }))
+    for (int i = 0; i < n; ++i) {
+      const Rect& r = rects[i];
+      EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](const SpriteData* s) { return same(s, r); }))
           << "layer " << layer << " rectangle " << i;
+    }
   }
 }
 
