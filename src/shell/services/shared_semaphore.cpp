@@ -44,9 +44,19 @@ enum : uint32_t {
   SEMAPHORE_USER_BYTE = 1,
 };
 
+// What a slot's in_use says.
+enum : uint32_t {
+  SLOT_FREE = 0,
+  SLOT_USER = 1,
+  // Its process left the name as it ends: the slot stays in use for threads
+  // still running until the process has ended, but no longer counts as a
+  // user, so that whoever leaves after it may be the last.
+  SLOT_ENDING = 2,
+};
+
 struct SemaphoreSlot {
   uint32_t token;   // its handle's spin-lock value
-  uint32_t in_use;  // its handle counts as a user
+  uint32_t in_use;  // a SLOT_ value
   int64_t held;     // units taken through it less units released through it
   int32_t waiting;  // its threads counted in waiters
 };
@@ -127,7 +137,7 @@ int32_t give_back(SemaphoreSection* w, SemaphoreSlot& slot) {
   const int64_t units = std::min<int64_t>(std::max<int64_t>(slot.held, 0), w->maximum - w->count);
   w->count += int32_t(units);
   w->waiters -= slot.waiting;
-  slot.in_use = 0;
+  slot.in_use = SLOT_FREE;
   slot.held = 0;
   slot.waiting = 0;
   return int32_t(units);
@@ -139,7 +149,7 @@ int32_t sweep_ended_users(SharedSemaphore* s) {
   int32_t units = 0;
   for (uint32_t i = 0; i < SEMAPHORE_SLOTS; ++i) {
     SemaphoreSlot& slot = s->words->slots[i];
-    if (i != s->slot && slot.in_use && !sys_shared_locked_elsewhere(s->section, slot_byte(i)))
+    if (i != s->slot && slot.in_use != SLOT_FREE && !sys_shared_locked_elsewhere(s->section, slot_byte(i)))
       units += give_back(s->words, slot);
   }
   return units;
@@ -202,10 +212,10 @@ bool take_slot(SharedSemaphore* s) {
   lock_semaphore_section(s);
   SemaphoreSlot& mine = w->slots[slot];
   // In use with its byte free: the process before ended without closing.
-  int32_t units = mine.in_use ? give_back(w, mine) : 0;
+  int32_t units = mine.in_use != SLOT_FREE ? give_back(w, mine) : 0;
   units += sweep_ended_users(s);
   signal_waiters(s, units);
-  mine.in_use = 1;
+  mine.in_use = SLOT_USER;
   mine.held = 0;
   mine.waiting = 0;
   unlock_semaphore_section(s);
@@ -257,24 +267,25 @@ SharedSemaphore* make(int initial, int maximum, const char* name, bool open) {
   return nullptr;
 }
 
-// Leaves the name of s as the process ends: when no other process uses it,
-// its names go. The slots of this process stay in use until it ends, so units
-// its threads take meanwhile are given back by the next user, if any.
-void leave_at_end(SharedSemaphore* s, const std::vector<SharedSemaphore*>& ours) {
+// Whether a handle still counts as a user of the section (under the lock).
+bool any_user(const SemaphoreSection* w) {
+  return std::any_of(std::begin(w->slots), std::end(w->slots),
+                     [](const SemaphoreSlot& slot) { return slot.in_use == SLOT_USER; });
+}
+
+// Leaves the name of s as the process ends: as its last user, its names go.
+// The slot stays in use until the process ends, so units its threads take
+// meanwhile are given back by the next user, if any.
+void leave_at_end(SharedSemaphore* s) {
   if (!take_gate(s)) return;
   // Names already removed (through another handle of this process) stay so.
   if (sys_shared_linked(s->event)) {
     lock_semaphore_section(s);
     signal_waiters(s, sweep_ended_users(s));
-    bool others = false;
-    for (uint32_t i = 0; i < SEMAPHORE_SLOTS; ++i) {
-      const bool mine = std::any_of(ours.begin(), ours.end(), [s, i](const SharedSemaphore* o) {
-        return o->slot == i && o->section_name == s->section_name;
-      });
-      others = others || (s->words->slots[i].in_use && !mine);
-    }
+    s->words->slots[s->slot].in_use = SLOT_ENDING;
+    const bool last = !any_user(s->words);
     unlock_semaphore_section(s);
-    if (!others) remove_names(s);
+    if (last) remove_names(s);
   }
   sys_shared_unlock(s->event, SEMAPHORE_GATE_BYTE);
 }
@@ -312,7 +323,7 @@ bool open_semaphore_section(SharedSemaphore* s, int initial, int maximum, const 
     s->words->ready = 1;
     s->token = 1;
     s->words->slots[0].token = s->token;
-    s->words->slots[0].in_use = 1;
+    s->words->slots[0].in_use = SLOT_USER;
     s->joined = true;
     return true;
   }
@@ -424,12 +435,11 @@ void close_shared_semaphore(SharedSemaphore* s) {
     take_gate(s);
     lock_semaphore_section(s);
     SemaphoreSection* w = s->words;
-    w->slots[s->slot].in_use = 0;
+    w->slots[s->slot].in_use = SLOT_FREE;
     bool last = false;
     if (named) {
       signal_waiters(s, sweep_ended_users(s));
-      last = std::none_of(std::begin(w->slots), std::end(w->slots),
-                          [](const SemaphoreSlot& slot) { return slot.in_use != 0; });
+      last = !any_user(w);
     }
     unlock_semaphore_section(s);
     if (last) remove_names(s);
@@ -450,5 +460,5 @@ void shared_semaphore_leave_all() {
     std::copy_if(members.joined.begin(), members.joined.end(), std::back_inserter(joined),
                  [self](const SharedSemaphore* s) { return s->process == self; });
   }
-  for (SharedSemaphore* s : joined) leave_at_end(s, joined);
+  for (SharedSemaphore* s : joined) leave_at_end(s);
 }

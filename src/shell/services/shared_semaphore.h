@@ -44,7 +44,8 @@ void close_shared_semaphore(SharedSemaphore* semaphore);
 
 // For an end of the process that cannot shut down in order (a fatal error, a
 // lost display): leaves every name this process has joined, removing the
-// names no other process uses, so that nothing is left in /dev/shm. The
+// names no other process uses (one that is ending too uses none), so that
+// nothing is left in /dev/shm, however many processes end at once. The
 // handles stay usable by threads still running until the process ends, and
 // units they hold are given back as for any process that ends. Waits for
 // joins and closes under way; one begun after this waits for the end.

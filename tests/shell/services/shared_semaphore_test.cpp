@@ -411,7 +411,8 @@ TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
 TEST_F(SharedSemaphores, NamesOutliveEveryUserButTheLast) {
   // Whichever closes last removes the names, also when the other was killed
   // or ended without shutting down (leaving its names as it ends, holding a
-  // unit); a make that fails (no address space left to map the objects)
+  // unit), and also when it closes while the other has left so but not yet
+  // ended; a make that fails (no address space left to map the objects)
   // removes nothing.
   enum Ends {
     CHILD_CLOSES_FIRST,
@@ -419,10 +420,11 @@ TEST_F(SharedSemaphores, NamesOutliveEveryUserButTheLast) {
     CHILD_KILLED,
     CHILD_ENDS_FIRST,
     PARENT_CLOSES_BEFORE_CHILD_ENDS,
+    PARENT_CLOSES_WHILE_CHILD_ENDS,
     CHILD_CANNOT_MAP
   };
   for (Ends ends : {CHILD_CLOSES_FIRST, PARENT_CLOSES_FIRST, CHILD_KILLED, CHILD_ENDS_FIRST,
-                    PARENT_CLOSES_BEFORE_CHILD_ENDS, CHILD_CANNOT_MAP}) {
+                    PARENT_CLOSES_BEFORE_CHILD_ENDS, PARENT_CLOSES_WHILE_CHILD_ENDS, CHILD_CANNOT_MAP}) {
     SCOPED_TRACE(ends);
     SharedSemaphore* s = create_shared_semaphore(1, 1, "disp");
     ASSERT_NE(s, nullptr);
@@ -445,14 +447,14 @@ TEST_F(SharedSemaphores, NamesOutliveEveryUserButTheLast) {
       SharedSemaphore* mine = create_shared_semaphore(1, 1, "disp");
       self.tell(mine ? 'o' : 'x');
       if (self.hear() != 'c') return false;
-      if (ends == CHILD_ENDS_FIRST || ends == PARENT_CLOSES_BEFORE_CHILD_ENDS) {
+      if (ends == CHILD_CLOSES_FIRST || ends == PARENT_CLOSES_FIRST) {
+        close_shared_semaphore(mine);
+      } else {
         if (wait_shared_semaphore(mine, SHARED_SEMAPHORE_INFINITE) != 0) return false;
         shared_semaphore_leave_all();
-      } else {
-        close_shared_semaphore(mine);
       }
       self.tell('c');
-      return true;
+      return ends != PARENT_CLOSES_WHILE_CHILD_ENDS || self.hear() == 'e';
     });
     ASSERT_TRUE(child.started());
     ASSERT_EQ(child.hear(), ends == CHILD_CANNOT_MAP ? 'x' : 'o');
@@ -466,6 +468,11 @@ TEST_F(SharedSemaphores, NamesOutliveEveryUserButTheLast) {
     } else {
       child.tell('c');
       EXPECT_EQ(child.hear(), 'c');
+      if (ends == PARENT_CLOSES_WHILE_CHILD_ENDS) {
+        close_shared_semaphore(s);
+        s = nullptr;
+        child.tell('e');
+      }
       EXPECT_TRUE(child.finish());
     }
     if (s) {
