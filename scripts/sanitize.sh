@@ -48,7 +48,9 @@ TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/scripts/tsan_gl.supp" \
   ctest --test-dir build-tsan --output-on-failure -R "^(Textures|ViewerFiles)\."
 # Start-up: the font configuration read while the window is made, and sound
 # started beside the device, up to the first frame that shows the sample (the
-# start-up trace ends the program there).
+# start-up trace ends the program there). Inside a session bus: without one
+# the window library's start-up forks to launch a bus, and under
+# ThreadSanitizer that child can deadlock before it runs anything.
 cmake --build build-tsan --target tamberlune tl_data
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/../scripts/tsan_gl.supp" TL_STARTUP_TRACE=1 \
-  timeout 300 xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./tamberlune >/dev/null)
+  timeout 300 dbus-run-session -- xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./tamberlune >/dev/null)
