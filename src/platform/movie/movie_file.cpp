@@ -81,12 +81,15 @@ struct MovieFile {
   size_t next_packet = 0;     // the entry the demuxer should give next
   MovieFrameOrder order;
   bool reorders = false;           // the codec may store frames out of display order
+  bool skips = false;              // the decoder makes no frame of a picture marked not coded
   int start_depth = 0;             // the decoder's reorder depth at the seek
   int depth = 0;                   // its depth since
+  bool raised_late = false;        // it raised its depth after frames came out
   int64_t last_sent = -1;          // the position of the last picture sent
+  int64_t owed = 0;                // pictures sent whose frames have not come out
   bool any_out = false;            // a frame came out since the seek
   std::vector<int64_t> damaged;    // positions of damaged pictures sent whose frames have not come out
-  std::deque<AVFrame*> held_back;  // frames out since then, not yet placed
+  std::deque<AVFrame*> held_back;  // frames out since then, not yet placed; an empty one marks a picture that made none
 };
 
 namespace {
@@ -132,10 +135,12 @@ bool feed(MovieFile* f) {
     const int sent = f->av->avcodec_send_packet(f->codec, pkt);
     f->av->av_packet_unref(pkt);
     f->last_sent = position;
-    if (sent < 0)
+    if (sent < 0) {
       lose(f, static_cast<size_t>(e));  // a refused picture loses its frame, not the movie
-    else if (damaged)
-      f->damaged.push_back(position);
+      return true;
+    }
+    ++f->owed;
+    if (damaged) f->damaged.push_back(position);
     return true;
   }
   // Pictures the index holds that never came, or a file cut short: the lost
@@ -152,7 +157,22 @@ bool feed(MovieFile* f) {
 void give_up_damaged(MovieFile* f) {
   const int64_t e = packet_index_find(&f->index, f->damaged.front());
   lose(f, static_cast<size_t>(std::max<int64_t>(e, 0)));
+  f->owed -= static_cast<int64_t>(f->damaged.size());
   f->damaged.clear();
+}
+
+// The decoder wants the next picture while owing more frames than it holds
+// back: the picture just sent made none. In a stream with B-frames, a
+// B-frame comes out as soon as it is made, so the frame that did not come
+// is the next in display order; an empty frame in the queue keeps its place.
+void note_no_frame(MovieFile* f) {
+  if (!f->skips || f->depth == 0 || f->raised_late || f->owed <= f->depth || !f->damaged.empty())
+    return;
+  AVFrame* none = f->av->av_frame_alloc();
+  if (none == nullptr) return;
+  none->pts = f->last_sent;
+  f->held_back.push_back(none);
+  --f->owed;
 }
 
 // The next frame out of the decoder into f->frame, with the entry whose
@@ -167,6 +187,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     // was dropped.
     if (f->codec->has_b_frames > f->depth) {
       if (f->any_out && f->next_packet > 0) lose(f, f->next_packet - 1);
+      f->raised_late = f->any_out;
       f->depth = f->codec->has_b_frames;
     }
     // A decoder that reorders nothing may yet meet a frame stored out of
@@ -179,8 +200,11 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       f->frame = f->held_back.front();
       f->held_back.pop_front();
       const bool in_order = !f->reorders || f->depth == 0;
-      *entry =
-          f->frame->pts != AV_NOPTS_VALUE ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order) : -1;
+      const bool made = f->frame->buf[0] != nullptr;
+      *entry = f->frame->pts != AV_NOPTS_VALUE
+                   ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order, made)
+                   : -1;
+      if (!made) continue;
       return true;
     }
     AVFrame* fr = f->av->av_frame_alloc();
@@ -188,6 +212,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     const int got = f->av->avcodec_receive_frame(f->codec, fr);
     if (got == 0) {
       f->any_out = true;
+      --f->owed;
       f->held_back.push_back(fr);
       const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
       if (it != f->damaged.end()) f->damaged.erase(it);
@@ -195,7 +220,10 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       continue;
     }
     f->av->av_frame_free(&fr);
-    if (got == AVERROR(EAGAIN) && feed(f)) continue;
+    if (got == AVERROR(EAGAIN)) {
+      note_no_frame(f);
+      if (feed(f)) continue;
+    }
     stalled = true;
     if (!f->damaged.empty()) {
       give_up_damaged(f);
@@ -218,8 +246,10 @@ bool start_at(MovieFile* f, size_t segment) {
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
   f->start_depth = f->depth = f->codec->has_b_frames;
+  f->raised_late = false;
   f->any_out = false;
   f->last_sent = -1;
+  f->owed = 0;
   return true;
 }
 
@@ -249,7 +279,7 @@ FrameRead read_entry(MovieFile* f, size_t p) {
     int64_t got = -1;
     if (!next_frame(f, &got)) {
       f->decoding = false;
-      return FrameRead::Lost;
+      return f->index.packets[p].uncoded ? FrameRead::Uncoded : FrameRead::Lost;
     }
     if (got == static_cast<int64_t>(p)) {
       const bool ok = convert(f);
@@ -340,6 +370,7 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   // pictures to find out about.
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
+  f->skips = par->codec_id == AV_CODEC_ID_MPEG4;
   if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, f->reorders)) {
     fail(error, "the file holds no frames");
     movie_file_close(f);

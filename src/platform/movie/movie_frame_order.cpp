@@ -43,7 +43,7 @@ void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, siz
   }
 }
 
-int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order) {
+int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order, bool made) {
   const int64_t e = packet_index_find(index, pts);
   if (e < 0) return -1;
   const int64_t s = static_cast<int64_t>(packet_index_segment(index, static_cast<size_t>(e)));
@@ -81,6 +81,10 @@ int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64
     return -1;
   }
   if (static_cast<size_t>(e) == key) leading = static_cast<int32_t>(slot - static_cast<int64_t>(key));
+  if (!made) {
+    index->packets[static_cast<size_t>(slot)].uncoded = true;
+    return -1;
+  }
   // A damaged picture keeps its place, but what it shows is not its frame.
   return index->packets[static_cast<size_t>(e)].damaged ? -1 : slot;
 }

@@ -36,8 +36,10 @@ void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, siz
 // The entry whose position the next frame out fills, from its timestamp; -1
 // when its place is unknown or the frame is a damaged picture's. A decoder
 // that reorders nothing (`in_order`) gives each frame at its own picture's
-// place; pictures it passed over without a frame are marked uncoded.
-int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order);
+// place; pictures it passed over without a frame are marked uncoded. A
+// picture the decoder is known to have made nothing of (not `made`) takes
+// the place its frame would have filled, marked uncoded.
+int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order, bool made);
 // Whether decoding on from here can still give the frame of entry `packet`
 // its place: false once it has passed that place, or when that place is no
 // longer known.

@@ -55,13 +55,14 @@ void damage_packet(std::vector<uint8_t>& bytes, int packet) {
 }
 
 // Replaces that chunk's picture with a not-coded one, which encoders write
-// for a frame that repeats the one before: a predicted picture's header (its
-// time increment four bits long, as at 10 frames a second) with the coded
-// flag clear, then stuffing.
+// for a frame that repeats the one before: a header of the picture's own
+// type (its time increment four bits long, as at 10 frames a second) with
+// the coded flag clear, then stuffing. The chunk begins with the picture.
 void uncode_packet(std::vector<uint8_t>& bytes, int packet) {
   const size_t at = chunk_at(bytes, packet);
   const uint32_t size = at != 0 ? chunk_size(bytes, at) : 0;
-  const uint8_t vop[] = {0, 0, 1, 0xB6, 0x55, 0x9F};
+  if (size < 6) return;
+  const uint8_t vop[] = {0, 0, 1, 0xB6, static_cast<uint8_t>((bytes[at + 12] & 0xC0) | 0x15), 0x9F};
   for (uint32_t i = 0; i < size; ++i) bytes[at + 8 + i] = i < sizeof vop ? vop[i] : 0xFF;
 }
 
@@ -110,6 +111,7 @@ struct Case {
   int damaged_packet = -1;      // read the file with this packet's data damaged
   bool no_vol_control = false;  // MPEG-4: the header does not say whether frames are reordered
   int uncoded_packet = -1;      // MPEG-4: this packet's picture is not coded, so it shows the one before
+  int uncoded_position = -1;    // where that picture shows, when not at its packet's position
 };
 
 TEST(MovieFile, ReadsFramesInAnyOrder) {
@@ -158,6 +160,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         {"mpeg4_b_frames_unstated_delay", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, {}, -1, {},
                          true, {}, -1, true},
                         {"mpeg4_not_coded", TestMovieCodec::Mpeg4, 16, 16, 30, 12, {}, -1, {}, true, {}, -1, false, 5},
+                        // A B-frame stored sixth and shown fifth.
+                        {"mpeg4_b_frames_not_coded", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, {}, -1, {}, true, {},
+                         -1, false, 5, 4},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {"h264_one_key", TestMovieCodec::H264BFrames, 16, 16, 5000, 12, {5000}, -1, {}, false,
@@ -198,7 +203,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       const bool may_be_lost = std::find(c.lost.begin(), c.lost.end(), n) != c.lost.end();
       if (px == nullptr && may_be_lost) continue;
       ASSERT_NE(px, nullptr) << "frame " << n;
-      const int shown = n == c.uncoded_packet ? n - 1 : test_movie_shown(c.shape, n);
+      const int uncoded_at = c.uncoded_position >= 0 ? c.uncoded_position : c.uncoded_packet;
+      const int shown = n == uncoded_at ? n - 1 : test_movie_shown(c.shape, n);
       EXPECT_LE(channel_distance(px[0], test_movie_top(shown)), c.tolerance) << "frame " << n;
       EXPECT_LE(channel_distance(px[(c.height - 1) * c.width + c.width - 1], test_movie_bottom(shown)), c.tolerance)
           << "frame " << n;
