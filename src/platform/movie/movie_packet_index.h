@@ -1,9 +1,9 @@
 // Where a movie's pictures lie: one entry per stored picture of the video
 // stream, in file order, taken at open from the demuxer's own index, or from
-// one pass of packet reads (no decoding) when the file has none, as when it
-// was cut short. Positions are frame indices with empty chunks counted, so a
-// position no entry holds is an empty chunk standing for the picture before
-// it, or lost when it lies at or past the readable end.
+// one pass of packet reads (no decoding) when the file has none or only part
+// of one, as when it was cut short. Positions are frame indices with empty
+// chunks counted, so a position no entry holds is an empty chunk standing for
+// the picture before it, or lost when it lies at or past the readable end.
 //
 // Pictures come in segments, each a key packet and the packets after it up
 // to the next key. Decoded frames of a segment fill its positions in display

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,12 +40,15 @@ size_t chunk_at(const std::vector<uint8_t>& bytes, int packet) {
   return 0;
 }
 
-// The bytes cut one byte short of the end of that chunk, which loses the
-// index after it.
+// The bytes cut inside that chunk: a picture loses its last byte and the
+// index after it; the index, the chunk after the last picture, loses its
+// second half.
 std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet) {
   const size_t at = chunk_at(bytes, packet);
   if (at == 0) return {};
-  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8 + chunk_size(bytes, at) - 1));
+  const uint32_t size = chunk_size(bytes, at);
+  const uint32_t kept = std::memcmp(&bytes[at], "idx1", 4) == 0 ? size / 2 : size - 1;
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8 + kept));
 }
 
 // The last two thirds of that chunk's data overwritten with noise.
@@ -146,6 +150,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // still puts the P-frame stored before it and shown
                         // after it in its place.
                         {"h264_cut", TestMovieCodec::H264BFrames, 16, 16, 36, 12, {}, 35, {34}},
+                        // Cut inside the index after the last picture: the
+                        // pictures are all there, the index holds only some.
+                        {"mpeg4_b_frames_index_cut", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, {}, 30},
                         // Cut inside the B-frame shown first after the last
                         // key frame, with the one after it missing: where the
                         // key frame belongs cannot be known.
