@@ -54,8 +54,10 @@ void from_packets(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* 
   while (av->av_read_frame(format, pkt) >= 0) {
     if (pkt->stream_index == stream && pkt->dts != AV_NOPTS_VALUE && pkt->size > 0) {
       const int64_t position = pkt->dts - start;
-      add(index, position, (pkt->flags & AV_PKT_FLAG_KEY) != 0, (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0,
-          frame_count);
+      // A damaged picture begins no decode, whatever the flag read from what
+      // is left of it says.
+      const bool damaged = (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
+      add(index, position, (pkt->flags & AV_PKT_FLAG_KEY) != 0 && !damaged, damaged, frame_count);
     }
     av->av_packet_unref(pkt);
   }

@@ -40,15 +40,16 @@ size_t chunk_at(const std::vector<uint8_t>& bytes, int packet) {
   return 0;
 }
 
-// The bytes cut inside that chunk: a picture loses its last byte and the
-// index after it; the index, the chunk after the last picture, loses its
-// second half.
-std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet) {
+// The bytes cut inside that chunk, `kept` bytes of its data left: a picture
+// loses what follows (the index included); the index, the chunk after the
+// last picture, keeps its first half when `kept` is negative, a picture all
+// but its last byte.
+std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet, int kept) {
   const size_t at = chunk_at(bytes, packet);
   if (at == 0) return {};
   const uint32_t size = chunk_size(bytes, at);
-  const uint32_t kept = std::memcmp(&bytes[at], "idx1", 4) == 0 ? size / 2 : size - 1;
-  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8 + kept));
+  if (kept < 0) kept = static_cast<int>(std::memcmp(&bytes[at], "idx1", 4) == 0 ? size / 2 : size - 1);
+  return std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(at + 8) + kept);
 }
 
 // The last two thirds of that chunk's data overwritten with noise.
@@ -116,6 +117,7 @@ struct Case {
   bool no_vol_control = false;  // MPEG-4: the header does not say whether frames are reordered
   int uncoded_packet = -1;      // MPEG-4: this packet's picture is not coded, so it shows the one before
   int uncoded_position = -1;    // where that picture shows, when not at its packet's position
+  int cut_kept = -1;            // bytes of the cut packet's data kept (see cut_in_packet)
 };
 
 TEST(MovieFile, ReadsFramesInAnyOrder) {
@@ -157,6 +159,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // key frame, with the one after it missing: where the
                         // key frame belongs cannot be known.
                         {"mpeg4_b_frames_cut", TestMovieCodec::Mpeg4BFrames, 16, 16, 37, 12, {}, 35, {34, 35, 36}},
+                        // Cut right after the start code of a B-frame: what
+                        // is left is no key frame, and with the B-frame after
+                        // it lost, where the P-frame stored before them
+                        // belongs cannot be known.
+                        {"mpeg4_b_frames_cut_to_start_code", TestMovieCodec::Mpeg4BFrames, 16, 16, 17, 12, {}, 14,
+                         {13, 14, 15, 16}, true, {}, -1, false, -1, -1, 4},
                         // A damaged P-frame, after which its group's frames
                         // cannot be placed: the next group's are placed by
                         // decoding through it.
@@ -185,7 +193,7 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
     ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, c.frames, 10, c.shape));
     const bool altered = c.cut_packet >= 0 || c.damaged_packet >= 0 || c.no_vol_control || c.uncoded_packet >= 0;
     std::vector<uint8_t> bytes = altered ? read_test_file(path) : std::vector<uint8_t>{};
-    if (c.cut_packet >= 0) bytes = cut_in_packet(bytes, c.cut_packet);
+    if (c.cut_packet >= 0) bytes = cut_in_packet(bytes, c.cut_packet, c.cut_kept);
     if (c.damaged_packet >= 0) damage_packet(bytes, c.damaged_packet);
     if (c.no_vol_control) drop_vol_control(bytes);
     if (c.uncoded_packet >= 0) uncode_packet(bytes, c.uncoded_packet);
