@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 namespace {
 
@@ -26,27 +27,8 @@ void from_demuxer_index(MoviePacketIndex* index, const MovieApi* av, AVStream* s
   index->readable_end = frame_count;
 }
 
-// Whether the stream stores a picture past the last one the index holds, as
-// when the file was cut inside its index: the entries before the cut stay.
-// Only asked when the index ends before the header's length, which empty
-// chunks at the end also make. The input is left at the first picture.
-bool pictures_past_index(const MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
-                         int64_t start) {
-  const int64_t last = index->packets.back().position;
-  if (av->av_seek_frame(format, stream, start + last, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0) return false;
-  AVPacket* pkt = av->av_packet_alloc();
-  bool past = false;
-  while (pkt != nullptr && !past && av->av_read_frame(format, pkt) >= 0) {
-    past = pkt->stream_index == stream && pkt->dts != AV_NOPTS_VALUE && pkt->dts - start > last && pkt->size > 0;
-    av->av_packet_unref(pkt);
-  }
-  av->av_packet_free(&pkt);
-  av->av_seek_frame(format, stream, start + index->packets.front().position, AVSEEK_FLAG_BACKWARD);
-  return past;
-}
-
-// A file without an index (cut short before it, or written without one):
-// every packet is read once; what follows the last one is lost.
+// A file without a whole index (cut short inside or before it, or written
+// without one): every packet is read once; what follows the last one is lost.
 void from_packets(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream, int64_t start,
                   int64_t frame_count) {
   AVPacket* pkt = av->av_packet_alloc();
@@ -71,10 +53,16 @@ bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatCon
                         int64_t start, int64_t frame_count, bool reorders) {
   *index = MoviePacketIndex{};
   from_demuxer_index(index, av, format->streams[stream], start, frame_count);
-  if (!index->packets.empty() && index->packets.back().position + 1 < frame_count &&
-      pictures_past_index(index, av, format, stream, start))
-    index->packets.clear();
-  if (index->packets.empty()) from_packets(index, av, format, stream, start, frame_count);
+  // An index that ends before the header's length was cut off or damaged,
+  // and the entries before the damage stay; or the movie ends in empty
+  // chunks. The packets tell which: pictures stored past the index's last.
+  if (index->packets.empty() || index->packets.back().position + 1 < frame_count) {
+    MoviePacketIndex read;
+    from_packets(&read, av, format, stream, start, frame_count);
+    if (!read.packets.empty() &&
+        (index->packets.empty() || read.packets.back().position > index->packets.back().position))
+      *index = std::move(read);
+  }
   if (index->packets.empty()) return false;
   // Decoding can only begin at the first picture, whatever its flag says.
   index->packets.front().key = true;
