@@ -40,10 +40,9 @@ size_t chunk_at(const std::vector<uint8_t>& bytes, int packet) {
   return 0;
 }
 
-// The bytes cut inside that chunk, `kept` bytes of its data left: a picture
-// loses what follows (the index included); the index, the chunk after the
-// last picture, keeps its first half when `kept` is negative, a picture all
-// but its last byte.
+// The bytes cut inside that chunk (the chunk after the last picture is the
+// index), keeping `kept` bytes of its data; when `kept` is negative, a
+// picture keeps all but its last byte and the index its first half.
 std::vector<uint8_t> cut_in_packet(const std::vector<uint8_t>& bytes, int packet, int kept) {
   const size_t at = chunk_at(bytes, packet);
   if (at == 0) return {};
