@@ -141,8 +141,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // The B-frames stored after each key frame are shown
                         // before it, and a seek to that key cannot make them.
                         {"h264_open_gop", TestMovieCodec::H264BFrames, 16, 16, 13, 12, open_gop},
-                        {"h264_open_gop_last_after_first", TestMovieCodec::H264BFrames, 16, 16, 100, 12, open_gop, -1,
-                         {}, true, {0, 99, 0, 98}},
+                        {.name = "h264_open_gop_last_after_first", .codec = TestMovieCodec::H264BFrames, .width = 16,
+                         .height = 16, .frames = 100, .tolerance = 12, .shape = open_gop, .reads = {0, 99, 0, 98}},
                         // Five empty chunks after frame 9.
                         {"mjpeg_gap", TestMovieCodec::Mjpeg, 16, 16, 30, 12, gap},
                         {"mpeg4_gap", TestMovieCodec::Mpeg4, 16, 16, 30, 12, gap},
@@ -162,25 +162,28 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // is left is no key frame, and with the B-frame after
                         // it lost, where the P-frame stored before them
                         // belongs cannot be known.
-                        {"mpeg4_b_frames_cut_to_start_code", TestMovieCodec::Mpeg4BFrames, 16, 16, 17, 12, {}, 14,
-                         {13, 14, 15, 16}, true, {}, -1, false, -1, -1, 4},
+                        {.name = "mpeg4_b_frames_cut_to_start_code", .codec = TestMovieCodec::Mpeg4BFrames,
+                         .width = 16, .height = 16, .frames = 17, .tolerance = 12, .cut_packet = 14,
+                         .lost = {13, 14, 15, 16}, .cut_kept = 4},
                         // A damaged P-frame, after which its group's frames
                         // cannot be placed: the next group's are placed by
                         // decoding through it.
-                        {"h264_damaged", TestMovieCodec::H264BFrames, 16, 16, 30, 12, {}, -1, {8, 9, 10, 11}, true,
-                         {}, 10},
+                        {.name = "h264_damaged", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,
+                         .frames = 30, .tolerance = 12, .lost = {8, 9, 10, 11}, .damaged_packet = 10},
                         // The header leaves the decoder to guess that no
                         // frame is reordered, until the first B-frame.
-                        {"mpeg4_b_frames_unstated_delay", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, {}, -1, {},
-                         true, {}, -1, true},
-                        {"mpeg4_not_coded", TestMovieCodec::Mpeg4, 16, 16, 30, 12, {}, -1, {}, true, {}, -1, false, 5},
+                        {.name = "mpeg4_b_frames_unstated_delay", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+                         .height = 16, .frames = 30, .tolerance = 12, .no_vol_control = true},
+                        {.name = "mpeg4_not_coded", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
+                         .frames = 30, .tolerance = 12, .uncoded_packet = 5},
                         // A B-frame stored sixth and shown fifth.
-                        {"mpeg4_b_frames_not_coded", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, {}, -1, {}, true, {},
-                         -1, false, 5, 4},
+                        {.name = "mpeg4_b_frames_not_coded", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+                         .height = 16, .frames = 30, .tolerance = 12, .uncoded_packet = 5, .uncoded_position = 4},
                         // One key frame: far frames are reached by decoding
                         // on from it.
-                        {"h264_one_key", TestMovieCodec::H264BFrames, 16, 16, 5000, 12, {5000}, -1, {}, false,
-                         {4200, 4999, 0, 4999}}};
+                        {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,
+                         .frames = 5000, .tolerance = 12, .shape = {5000}, .all_orders = false,
+                         .reads = {4200, 4999, 0, 4999}}};
   std::string missing;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
