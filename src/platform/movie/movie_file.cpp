@@ -204,8 +204,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       *entry = f->frame->pts != AV_NOPTS_VALUE
                    ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order, made)
                    : -1;
-      if (!made) continue;
-      return true;
+      if (made) return true;
     }
     AVFrame* fr = f->av->av_frame_alloc();
     if (fr == nullptr) return false;

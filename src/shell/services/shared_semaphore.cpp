@@ -267,7 +267,7 @@ SharedSemaphore* make(int initial, int maximum, const char* name, bool open) {
   return nullptr;
 }
 
-// Whether a handle still counts as a user of the section (under the lock).
+// Whether any slot still counts as a user of the section (under the lock).
 bool any_user(const SemaphoreSection* w) {
   return std::any_of(std::begin(w->slots), std::end(w->slots),
                      [](const SemaphoreSlot& slot) { return slot.in_use == SLOT_USER; });
