@@ -94,8 +94,11 @@ struct MovieFile {
 
 namespace {
 
-void fail(std::string* error, const std::string& what) {
-  if (error != nullptr) *error = what;
+// Closes a file that cannot be read, saying why in *error.
+MovieFile* refuse(MovieFile* f, std::string* error, const char* why) {
+  if (error != nullptr) *error = why;
+  movie_file_close(f);
+  return nullptr;
 }
 
 void free_held_back(MovieFile* f) {
@@ -301,9 +304,7 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   const AVInputFormat* avi = f->av->av_find_input_format("avi");
   if (f->av->avformat_open_input(&f->format, url, avi, nullptr) < 0) {
     f->format = nullptr;  // freed by the failed open
-    fail(error, "not an AVI file or it cannot be read");
-    movie_file_close(f);
-    return nullptr;
+    return refuse(f, error, "not an AVI file or it cannot be read");
   }
   for (unsigned i = 0; i < f->format->nb_streams; ++i) {
     if (f->format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
@@ -311,41 +312,23 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
       break;
     }
   }
-  if (f->stream < 0) {
-    fail(error, "the file holds no video stream");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (f->stream < 0) return refuse(f, error, "the file holds no video stream");
   const AVStream* st = f->format->streams[f->stream];
   const AVCodecParameters* par = st->codecpar;
-  if (par->width < 1 || par->height < 1 || par->width > kMovieMaxSide || par->height > kMovieMaxSide) {
-    fail(error, "the frame size is missing or too large");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (par->width < 1 || par->height < 1 || par->width > kMovieMaxSide || par->height > kMovieMaxSide)
+    return refuse(f, error, "the frame size is missing or too large");
   const int64_t length = st->nb_frames > 0 ? st->nb_frames : st->duration;
-  if (length < 1 || length > kMovieMaxFrames) {
-    fail(error, "the frame count is missing or too large");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (length < 1 || length > kMovieMaxFrames) return refuse(f, error, "the frame count is missing or too large");
   // The stream's time base is scale / rate: one tick a frame.
-  if (st->time_base.num <= 0 || st->time_base.den <= 0) {
-    fail(error, "the frame rate is missing");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (st->time_base.num <= 0 || st->time_base.den <= 0) return refuse(f, error, "the frame rate is missing");
   f->start_pts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
   f->info = MovieStreamInfo{static_cast<uint32_t>(length), static_cast<uint32_t>(st->time_base.den),
                             static_cast<uint32_t>(st->time_base.num), par->width, par->height};
 
   const AVCodec* decoder = f->av->avcodec_find_decoder(par->codec_id);
   f->codec = decoder != nullptr ? f->av->avcodec_alloc_context3(decoder) : nullptr;
-  if (f->codec == nullptr || f->av->avcodec_parameters_to_context(f->codec, par) < 0) {
-    fail(error, "the video format is not supported");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (f->codec == nullptr || f->av->avcodec_parameters_to_context(f->codec, par) < 0)
+    return refuse(f, error, "the video format is not supported");
   f->codec->thread_count = 1;
   // Frames the decoder cannot vouch for come out too, so that none goes
   // missing from the count: after a seek to an open group's key, its H.264
@@ -360,27 +343,17 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
   f->packet = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
-  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr) {
-    fail(error, "the video format is not supported");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr)
+    return refuse(f, error, "the video format is not supported");
   // Codecs that never store frames out of display order have no leading
   // pictures to find out about.
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
   f->skips = par->codec_id == AV_CODEC_ID_MPEG4;
-  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, f->reorders)) {
-    fail(error, "the file holds no frames");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, f->reorders))
+    return refuse(f, error, "the file holds no frames");
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);
-  if (movie_file_frame(f, 0) == nullptr) {
-    fail(error, "the first frame cannot be read");
-    movie_file_close(f);
-    return nullptr;
-  }
+  if (movie_file_frame(f, 0) == nullptr) return refuse(f, error, "the first frame cannot be read");
   return f;
 }
 
@@ -407,9 +380,7 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
     f->io = f->av->avio_alloc_context(buffer, kIoBufferSize, 0, &f->memory, memory_read, nullptr, memory_seek);
   if (f->io == nullptr) {
     f->av->av_free(buffer);
-    fail(error, "out of memory");
-    movie_file_close(f);
-    return nullptr;
+    return refuse(f, error, "out of memory");
   }
   f->format->pb = f->io;
   f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
