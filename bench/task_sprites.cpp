@@ -27,16 +27,13 @@ struct Scene {
   PlatformWindow* window = nullptr;
   AssetHandle texture = 0;
 
-  bool start() {
-    setenv("SDL_VIDEODRIVER", "offscreen", 0);
-    if (!window_system_init()) return false;
-    window = window_create("sprites", kWidth, kHeight, nullptr);
-    if (window == nullptr) return false;
-    const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
-    view_set_screen(kWidth, kHeight, layout);
-    GfxDeviceParams params{window, kWidth, kHeight, 32, 0, 0, nullptr, nullptr};
-    gfx_install_device_hooks();
-    if (gfx_device_init(params) != 1) return false;
+  // On failure marks the state skipped and undoes what was opened.
+  bool start(benchmark::State& state) {
+    if (!open()) {
+      state.SkipWithError("no window or device");
+      stop();
+      return false;
+    }
     tasks_init();
     line2d_register_type();
     tri2d_register_type();
@@ -45,6 +42,18 @@ struct Scene {
     std::vector<uint32_t> texels(32 * 32, 0xFFFFFFFFu);
     write_texture_pixels(texture, 0, 0, 32, 32, texels.data());
     return true;
+  }
+
+  bool open() {
+    setenv("SDL_VIDEODRIVER", "offscreen", 0);
+    if (!window_system_init()) return false;
+    window = window_create("sprites", kWidth, kHeight, nullptr);
+    if (window == nullptr) return false;
+    const int layout[5] = {kWidth, kHeight, kWidth, kHeight, 0};
+    view_set_screen(kWidth, kHeight, layout);
+    GfxDeviceParams params{window, kWidth, kHeight, 32, 0, 0, nullptr, nullptr};
+    gfx_install_device_hooks();
+    return gfx_device_init(params) == 1;
   }
 
   void stop() {
@@ -81,11 +90,7 @@ void end_frame() {
 // The whole per-frame path: create, update pass, sort, draw, reap.
 void BM_TaskSpritesFrame(benchmark::State& state) {
   Scene scene;
-  if (!scene.start()) {
-    state.SkipWithError("no window or device");
-    scene.stop();
-    return;
-  }
+  if (!scene.start(state)) return;
   for (auto _ : state) {
     scene.create_sprites();
     tasks_run_updates();
@@ -105,11 +110,7 @@ BENCHMARK(BM_TaskSpritesFrame)->Unit(benchmark::kMicrosecond);
 // Creating and reaping only.
 void BM_TaskSpritesCreate(benchmark::State& state) {
   Scene scene;
-  if (!scene.start()) {
-    state.SkipWithError("no window or device");
-    scene.stop();
-    return;
-  }
+  if (!scene.start(state)) return;
   for (auto _ : state) {
     scene.create_sprites();
     tasks_reap_marked();
@@ -122,11 +123,7 @@ BENCHMARK(BM_TaskSpritesCreate)->Unit(benchmark::kMicrosecond);
 // Building the draw list: four layers of 1,024 equal keys each.
 void BM_TaskSpritesSort(benchmark::State& state) {
   Scene scene;
-  if (!scene.start()) {
-    state.SkipWithError("no window or device");
-    scene.stop();
-    return;
-  }
+  if (!scene.start(state)) return;
   scene.create_sprites();
   for (auto _ : state) {
     draw_list_build();
@@ -141,11 +138,7 @@ BENCHMARK(BM_TaskSpritesSort)->Unit(benchmark::kMicrosecond);
 // Drawing only: the batches of the already sorted list through the device.
 void BM_TaskSpritesDraw(benchmark::State& state) {
   Scene scene;
-  if (!scene.start()) {
-    state.SkipWithError("no window or device");
-    scene.stop();
-    return;
-  }
+  if (!scene.start(state)) return;
   scene.create_sprites();
   draw_list_build();
   for (auto _ : state) {
