@@ -2,25 +2,23 @@
 // line without leading blanks that fits its buffer on a character boundary,
 // and the font layer matches, opens and lays out text with whatever face it
 // names.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "platform/font/font.h"
 #include "render/text/fonts.h"
 #include "render/text/text_queue.h"
+#include "scratch_folder.h"
 
 namespace {
 
+// The font layer reads "font.cf" from the working folder.
 bool in_own_folder() {
-  static const std::string folder = "/tmp/tl_fuzz_font_" + std::to_string(::getpid());
-  static const bool ready = ::mkdir(folder.c_str(), 0700) == 0 && ::chdir(folder.c_str()) == 0;
+  static const bool ready = fuzz_scratch_folder() && ::chdir(fuzz_scratch_folder()) == 0;
   return ready;
 }
 

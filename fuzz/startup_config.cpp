@@ -1,16 +1,16 @@
 // "KT52.CF" as a user may leave it: any bytes load without overrunning a
 // slot, and every key found holds a bounded value.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "scratch_folder.h"
 #include "shell/services/startup_config.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/tl_fuzz_config_" + std::to_string(::getpid());
+  if (!fuzz_scratch_folder()) return 0;
+  static const std::string path = std::string(fuzz_scratch_folder()) + "/KT52.CF";
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return 0;
   std::fwrite(data, 1, size, f);
