@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -827,24 +828,30 @@ TEST(SoundStartUpDeathTest, FileThatIsNotAWaveFileEndsTheProgram) {
               "fatal error 3 258 0");
 }
 
+// The tests' working folder, a copy of the shipped one, for a death test run
+// in a fresh process: that process runs the test again and ends without
+// destructors, so a folder of its own would be left behind in /tmp.
+std::string shipped_folder() {
+  load_startup_config("KT52.CF");
+  return std::filesystem::current_path().string();
+}
+
 TEST(SoundStartUpDeathTest, NoSoundDeviceEndsTheProgramWithAHint) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the driver list anew
-  SoundFolder f;
   EXPECT_EXIT(
       {
         setenv("ALSOFT_DRIVERS", "no-such-driver", 1);
-        start_and_run_a_frame(f.dir.path, AUDIO_DEVICE_DEFAULT);
+        start_and_run_a_frame(shipped_folder(), AUDIO_DEVICE_DEFAULT);
       },
       ::testing::ExitedWithCode(1), "ALSOFT_DRIVERS=null(.|\n)*fatal error 3 256 0");
 }
 
 TEST(SoundStartUpDeathTest, NullDriverOpensTheDefaultDevice) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  SoundFolder f;
   EXPECT_EXIT(
       {
         setenv("ALSOFT_DRIVERS", "null", 1);
-        sound_init_with({f.dir.path, AUDIO_DEVICE_DEFAULT});
+        sound_init_with({shipped_folder(), AUDIO_DEVICE_DEFAULT});
         const bool ok = sound_error_code() == 0 && sound_thread_wait_idle(5000) && sound_bgm_channel();
         sound_shutdown();
         std::exit(ok ? 0 : 2);
