@@ -5,7 +5,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -833,7 +832,7 @@ TEST(SoundStartUpDeathTest, FileThatIsNotAWaveFileEndsTheProgram) {
 // destructors, so a folder of its own would be left behind in /tmp.
 std::string shipped_folder() {
   load_startup_config("KT52.CF");
-  return std::filesystem::current_path().string();
+  return sys_get_current_dir();
 }
 
 TEST(SoundStartUpDeathTest, NoSoundDeviceEndsTheProgramWithAHint) {
