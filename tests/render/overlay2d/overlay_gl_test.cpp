@@ -352,6 +352,15 @@ TEST_F(OverlayGlTest, LinesBatchByBlendAndSitOnTheirCoordinates) {
   EXPECT_EQ(pixel(50, 10), kRed);
   EXPECT_EQ(pixel(50, 11), kClear);
 
+  // Two colours run from the first point to the second: red at the start,
+  // blue at the last pixel drawn (x 99; a line leaves out its end pixel).
+  line2d_draw(1, 0, 60, kRed, 100, 60, kBlue, 16);
+  frame();
+  EXPECT_EQ(pixel(0, 60), kRed);
+  EXPECT_LT(pixel(99, 60) >> 16 & 0xFF, 0x10u);
+  EXPECT_GT(pixel(99, 60) & 0xFF, 0xEFu);
+  EXPECT_EQ(pixel(100, 60), kClear);
+
   for (int i = 0; i < 4; ++i) line2d_set_blend(line2d_draw(1, 0, 20, kRed, 100, 20, kRed, 16), i % 2 ? 1 : 3);
   EXPECT_EQ(frame().size(), 4u);
 
