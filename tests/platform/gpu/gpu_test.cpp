@@ -467,7 +467,6 @@ TEST_F(GpuDeviceTest, ImmediateDrawsKeepTheirDataAcrossStreamBufferTurns) {
 }
 
 TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
-  gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
   gpu_set_render_state(device, GPU_RS_LIGHTING, 0);
   gpu_set_render_state(device, GPU_RS_CULLMODE, GPU_CULL_NONE);
   gpu_set_stage_state(device, 0, GPU_TSS_COLOROP, GPU_TOP_SELECTARG1);
@@ -487,37 +486,59 @@ TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
   };
   quad_at(4, 0, 0xFFFF0000);
   quad_at(8, 8, 0xFF0000FF);
-  GpuVertexBuffer* vb = nullptr;
-  ASSERT_EQ(gpu_create_vertex_buffer(device, uint32_t(verts.size() * sizeof(V)), 0, 0, GPU_POOL_MANAGED, &vb), GPU_OK);
-  void* p = nullptr;
-  ASSERT_EQ(gpu_vertex_buffer_lock(vb, 0, 0, &p, 0), GPU_OK);
-  std::memcpy(p, verts.data(), verts.size() * sizeof(V));
-  ASSERT_EQ(gpu_vertex_buffer_unlock(vb), GPU_OK);
-  GpuIndexBuffer* ib = nullptr;
-  ASSERT_EQ(gpu_create_index_buffer(device, 12, 0, GPU_FMT_INDEX16, GPU_POOL_MANAGED, &ib), GPU_OK);
   const uint16_t idx[6] = {0, 1, 2, 3, 2, 1};
-  ASSERT_EQ(gpu_index_buffer_lock(ib, 0, 0, &p, 0), GPU_OK);
-  std::memcpy(p, idx, sizeof idx);
-  ASSERT_EQ(gpu_index_buffer_unlock(ib), GPU_OK);
+  // Each buffer written in one lock of the whole, or in two: the second
+  // starts at a non-zero offset and runs to the end (size 0).
+  const struct {
+    const char* what;
+    uint32_t vertex_split, index_split;  // bytes of the first lock; 0: one lock
+  } fills[] = {{"one lock each", 0, 0}, {"the rest locked at an offset", 5 * sizeof(V), 6}};
+  // Writes bytes through one lock of the whole buffer, or through a lock of
+  // the first split bytes and one from there to the end.
+  auto fill = [](auto* buffer, auto lock, auto unlock, const void* bytes, uint32_t size, uint32_t split) {
+    uint32_t offset = 0;
+    for (uint32_t end : {split ? split : size, size}) {
+      if (end == offset) continue;
+      void* p = nullptr;
+      ASSERT_EQ(lock(buffer, offset, end == size ? 0 : end - offset, &p, 0), GPU_OK);
+      std::memcpy(p, static_cast<const uint8_t*>(bytes) + offset, end - offset);
+      ASSERT_EQ(unlock(buffer), GPU_OK);
+      offset = end;
+    }
+  };
   // The same layout as a declaration of our own rather than an FVF code.
   const GpuVertexElement decl_elements[] = {{0, 0, GPU_DECL_FLOAT4, 0, GPU_USAGE_POSITIONT, 0},
                                             {0, 16, GPU_DECL_COLOR, 0, GPU_USAGE_COLOR, 0},
                                             GPU_DECL_END};
   GpuVertexDecl* decl = nullptr;
   ASSERT_EQ(gpu_create_vertex_decl(device, decl_elements, &decl), GPU_OK);
-  gpu_set_vertex_decl(device, decl);
-  gpu_set_stream_source(device, 0, vb, 0, sizeof(V));
-  gpu_set_indices(device, ib);
-  ASSERT_EQ(gpu_draw_primitive(device, GPU_PT_TRIANGLESTRIP, 4, 2), GPU_OK);
-  ASSERT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 0, 2), GPU_OK);
-  EXPECT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 4, 2), GPU_INVALID_CALL);  // past the end
-  EXPECT_EQ(rgb(pixel(1, 1)), 0xFF0000u);
-  EXPECT_EQ(rgb(pixel(9, 1)), 0x0000FFu);
-  EXPECT_EQ(rgb(pixel(5, 1)), 0u);
-  gpu_set_vertex_decl(device, nullptr);
+  for (const auto& f : fills) {
+    SCOPED_TRACE(f.what);
+    gpu_clear(device, GPU_CLEAR_TARGET, 0, 1, 0);
+    GpuVertexBuffer* vb = nullptr;
+    const uint32_t vertex_bytes = uint32_t(verts.size() * sizeof(V));
+    ASSERT_EQ(gpu_create_vertex_buffer(device, vertex_bytes, 0, 0, GPU_POOL_MANAGED, &vb), GPU_OK);
+    fill(vb, gpu_vertex_buffer_lock, gpu_vertex_buffer_unlock, verts.data(), vertex_bytes, f.vertex_split);
+    GpuIndexBuffer* ib = nullptr;
+    ASSERT_EQ(gpu_create_index_buffer(device, sizeof idx, 0, GPU_FMT_INDEX16, GPU_POOL_MANAGED, &ib), GPU_OK);
+    fill(ib, gpu_index_buffer_lock, gpu_index_buffer_unlock, idx, sizeof idx, f.index_split);
+    gpu_set_vertex_decl(device, decl);
+    gpu_set_stream_source(device, 0, vb, 0, sizeof(V));
+    gpu_set_indices(device, ib);
+    ASSERT_EQ(gpu_draw_primitive(device, GPU_PT_TRIANGLESTRIP, 4, 2), GPU_OK);
+    ASSERT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 0, 2), GPU_OK);
+    EXPECT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 4, 2), GPU_INVALID_CALL);  // past the end
+    // Both triangles of each quad.
+    for (int corner : {0, 3}) {
+      EXPECT_EQ(rgb(pixel(corner, corner)), 0xFF0000u) << corner;
+      EXPECT_EQ(rgb(pixel(8 + corner, corner)), 0x0000FFu) << corner;
+    }
+    EXPECT_EQ(rgb(pixel(5, 1)), 0u);
+    gpu_set_vertex_decl(device, nullptr);
+    gpu_index_buffer_release(ib);
+    gpu_vertex_buffer_release(vb);
+  }
   gpu_vertex_decl_release(decl);
-  gpu_index_buffer_release(ib);
-  gpu_vertex_buffer_release(vb);
 }
 
 // The diffuse colour given as each element type of a declaration: the
