@@ -375,10 +375,15 @@ TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
   enum Holds { UNIT, SPIN_LOCK };
   const struct {
     Holds holds;
-    bool joins_after;  // the test opens the name only once the holder is dead
-  } cases[] = {{UNIT, false}, {SPIN_LOCK, false}, {UNIT, true}, {SPIN_LOCK, true}};
+    bool joins_after;         // the test opens the name only once the holder is dead
+    uint32_t waits_again_ms;  // the second wait of the handle holding the unit given back
+  } cases[] = {{UNIT, false, 0}, {SPIN_LOCK, false, 0}, {UNIT, true, 0}, {SPIN_LOCK, true, 0},
+               // Long enough for the wait to look for ended holders: its own
+               // unit is not one of theirs.
+               {UNIT, true, 300}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.holds == UNIT ? "unit" : "spin lock") + (c.joins_after ? ", joins after" : ""));
+    SCOPED_TRACE(std::string(c.holds == UNIT ? "unit" : "spin lock") + (c.joins_after ? ", joins after" : "") +
+                 ", waits again " + std::to_string(c.waits_again_ms) + " ms");
     SharedSemaphore* s = c.joins_after ? nullptr : create_shared_semaphore(1, 1, "sound");
     Child child([holds = c.holds](Child& self) {
       SharedSemaphore* mine = create_shared_semaphore(1, 1, "sound");
@@ -400,7 +405,7 @@ TEST_F(SharedSemaphores, AProcessKilledHoldingTheSemaphoreDoesNotHangTheOther) {
     // Would never return if the ended process kept its unit or its lock; a
     // joiner has the unit back at once.
     EXPECT_EQ(wait_shared_semaphore(s, c.joins_after ? 0u : uint32_t(SHARED_SEMAPHORE_INFINITE)), 0u);
-    EXPECT_EQ(wait_shared_semaphore(s, 0), kTimeout);
+    EXPECT_EQ(wait_shared_semaphore(s, c.waits_again_ms), kTimeout);
     // Given back once: the count is at its maximum again after one release.
     EXPECT_EQ(release_shared_semaphore(s, 1, nullptr), 1);
     EXPECT_EQ(release_shared_semaphore(s, 1, nullptr), 0);
