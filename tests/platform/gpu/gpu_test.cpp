@@ -527,7 +527,8 @@ TEST_F(GpuDeviceTest, BufferDrawsReadTheBoundStreamAndIndices) {
     gpu_set_indices(device, ib);
     ASSERT_EQ(gpu_draw_primitive(device, GPU_PT_TRIANGLESTRIP, 4, 2), GPU_OK);
     ASSERT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 0, 2), GPU_OK);
-    EXPECT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 4, 2), GPU_INVALID_CALL);  // past the end
+    // Past the end of the indices.
+    EXPECT_EQ(gpu_draw_indexed_primitive(device, GPU_PT_TRIANGLELIST, 8, 0, 4, 4, 2), GPU_INVALID_CALL);
     // Both triangles of each quad.
     for (int corner : {0, 3}) {
       EXPECT_EQ(rgb(pixel(corner, corner)), 0xFF0000u) << corner;
