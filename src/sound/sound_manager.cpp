@@ -179,17 +179,17 @@ void sound_preload_ses(SoundManager* m) {
   m->ready = true;
 }
 
-// Opens the device and sets the folders and the extension (the volumes keep
-// their start values); error 256 when the device does not open.
+// Sets the folders and the extension and opens the device (the volumes keep
+// their start values); error 256 when the device does not open. The names
+// are set whatever the device does, so the file check that follows a failed
+// opening looks at the sound files themselves and names none as missing
+// while they are there.
 void sound_device_init(SoundManager* m, const SoundSetup& setup) {
   m->error = 0;
-  if (!open_device(m, setup.device)) {
-    sound_set_error(m, SOUND_ERROR_DEVICE);
-    return;
-  }
   m->folder_a = m->folder_b = ".\\";
   const char* ext = get_startup_string("SFEXT");
   m->extension = ext ? ext : "";
+  if (!open_device(m, setup.device)) sound_set_error(m, SOUND_ERROR_DEVICE);
 }
 
 const float* command_position(const SoundCommand& c, float out[3]) {

@@ -79,9 +79,11 @@ e2e_start_x() {
   unset SDL_VIDEODRIVER
 }
 
-# Starts the program ($1) with its output in $E2E_TMP/out and waits for its window.
+# Starts the program ($1, or a command that runs it in its own process, such
+# as env, with its arguments) with its output in $E2E_TMP/out and waits for
+# its window.
 e2e_start_program() {
-  "$1" >"$E2E_TMP/out" 2>&1 &
+  "$@" >"$E2E_TMP/out" 2>&1 &
   E2E_PID=$!
   for _ in $(seq 100); do
     E2E_WIN=$(xdotool search --name '^Tamberlune$' 2>/dev/null | head -n1 || true)

@@ -2,9 +2,11 @@
 # Ends from outside: a window destroyed from outside ends the program cleanly
 # with exit code 1 and a message, never an abort, the moment it appears (while
 # the program is still starting, with its start-up threads running) and once
-# it runs; SIGHUP (the terminal that started it closed) and SIGTERM end it as
-# a close request does, with exit code 0. No end leaves the program's named
-# semaphores in /dev/shm.
+# it runs; SIGHUP (the terminal that started it closed), SIGTERM and SIGQUIT
+# (Ctrl-\ in the terminal) end it as a close request does, with exit code 0.
+# A program started with SIGHUP or SIGQUIT ignored (as nohup starts it) keeps
+# it ignored and runs on until it is closed. No end leaves the program's
+# named semaphores in /dev/shm.
 E2E_PRIVATE_SHM=1
 source "$TL_E2E_LIB"
 e2e_working_copy "$1" "$E2E_TMP/work"
@@ -22,12 +24,30 @@ for wait_first in 0 1; do
   e2e_expect_no_names_left "the window was closed after ${wait_first}s"
   passed=$((passed + 3))
 done
-for signal in HUP TERM; do
-  e2e_start_program "$program"
+
+# Whether the program ignores the signal $1, as the kernel holds its
+# dispositions.
+ignores() {
+  local mask
+  mask=$(awk '/^SigIgn:/ { print $2 }' "/proc/$E2E_PID/status")
+  (((16#$mask >> ($(kill -l "$1") - 1)) & 1))
+}
+
+# Each row: how the program starts with the signal (at its default, as from a
+# terminal, or ignored, as nohup starts it), then the signal sent to it once
+# it runs. A script's background commands start with SIGQUIT ignored, so the
+# default is set, not inherited.
+for row in "default HUP" "default TERM" "default QUIT" "ignore HUP" "ignore QUIT"; do
+  read -r handling signal <<<"$row"
+  e2e_start_program env --"$handling"-signal="$signal" "$program"
   sleep 1
   kill -"$signal" "$E2E_PID"
+  if [ "$handling" = ignore ]; then
+    ignores "$signal" || fail "SIG$signal ignored at start was not kept ignored"
+    "$TL_SEND_CLOSE" "$E2E_WIN"
+  fi
   e2e_expect_exit 0
-  e2e_expect_no_names_left "SIG$signal"
+  e2e_expect_no_names_left "SIG$signal ($handling at start)"
   passed=$((passed + 2))
 done
 echo "$passed passed, 0 failed"

@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <deque>
+#include <iterator>
 
 #include "platform/sys/sys.h"
 #include "platform/window/window_sdl.h"
@@ -20,33 +21,38 @@ namespace {
 // Messages posted by the program itself are taken before the window system's.
 std::deque<WindowMessage> posted;
 
-// A hang-up (the terminal that started the program closed) asks the program
-// to end, as SIGTERM and SIGINT do through SDL: it comes as the request to
-// close the window.
-volatile sig_atomic_t hung_up = 0;
-bool hangup_handled = false;
+// A hang-up (the terminal that started the program closed) and a quit
+// (Ctrl-\ in that terminal) ask the program to end, as SIGTERM and SIGINT do
+// through SDL: each comes as the request to close the window.
+constexpr int kEndSignals[] = {SIGHUP, SIGQUIT};
+volatile sig_atomic_t end_signalled = 0;
+bool end_signal_handled[std::size(kEndSignals)] = {};
 
-void on_hangup(int) { hung_up = 1; }
+void on_end_signal(int) { end_signalled = 1; }
 
-// Only where a hang-up would end the program outright: one that is ignored
-// (nohup) stays ignored.
-void handle_hangup() {
-  struct sigaction now {};
-  if (::sigaction(SIGHUP, nullptr, &now) != 0 || now.sa_handler != SIG_DFL) return;
+bool set_signal_handler(int signal, void (*handler)(int)) {
   struct sigaction a {};
-  a.sa_handler = on_hangup;
+  a.sa_handler = handler;
   a.sa_flags = SA_RESTART;
   sigemptyset(&a.sa_mask);
-  hangup_handled = ::sigaction(SIGHUP, &a, nullptr) == 0;
+  return ::sigaction(signal, &a, nullptr) == 0;
 }
 
-void unhandle_hangup() {
-  if (!hangup_handled) return;
-  struct sigaction a {};
-  a.sa_handler = SIG_DFL;
-  sigemptyset(&a.sa_mask);
-  ::sigaction(SIGHUP, &a, nullptr);
-  hangup_handled = false;
+// Only where the signal would end the program outright: one ignored at start
+// (nohup, or a script's background command) stays ignored.
+void handle_end_signals() {
+  for (size_t i = 0; i < std::size(kEndSignals); ++i) {
+    struct sigaction now {};
+    if (::sigaction(kEndSignals[i], nullptr, &now) != 0 || now.sa_handler != SIG_DFL) continue;
+    end_signal_handled[i] = set_signal_handler(kEndSignals[i], on_end_signal);
+  }
+}
+
+void unhandle_end_signals() {
+  for (size_t i = 0; i < std::size(kEndSignals); ++i) {
+    if (end_signal_handled[i]) set_signal_handler(kEndSignals[i], SIG_DFL);
+    end_signal_handled[i] = false;
+  }
 }
 
 int64_t pack_position(int x, int y) {
@@ -121,13 +127,13 @@ bool window_system_init() {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return false;
   }
-  handle_hangup();
+  handle_end_signals();
   return true;
 }
 
 void window_system_shutdown() {
-  unhandle_hangup();
-  hung_up = 0;
+  unhandle_end_signals();
+  end_signalled = 0;
   posted.clear();
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
@@ -226,8 +232,8 @@ bool window_peek_message(WindowMessage* out) {
     return true;
   }
   SDL_Event e;
-  if (hung_up) {
-    hung_up = 0;
+  if (end_signalled) {
+    end_signalled = 0;
     e.type = SDL_QUIT;
   } else if (!SDL_WasInit(SDL_INIT_VIDEO) || !SDL_PollEvent(&e)) {
     return false;
