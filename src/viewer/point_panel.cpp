@@ -96,9 +96,10 @@ bool row_name(const Cell& c) {
   value_cell(c);
   if (c.hovered && viewer_input().left_pressed) {
     std::string path;
-    if (file_dialog_open({{kFilterDialogue, "*.txt"}}, ".\\text\\", path)) {
+    bool cancelled = false;
+    if (file_dialog_open({{kFilterDialogue, "*.txt"}}, ".\\text\\", path, &cancelled)) {
       point_load_dialogue_file(c.task, path.c_str());
-    } else {
+    } else if (!cancelled) {
       window_message_box(sys_path_for_display(path), kMsgFileNotFound);
     }
   }

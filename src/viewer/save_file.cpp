@@ -1,5 +1,6 @@
 #include "viewer/save_file.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -42,6 +43,26 @@ const char kMsgBadPosition[] =
 // 画像ファイルが大きすぎます
 const char kMsgPictureTooLarge[] =
     "\x89\xe6\x91\x9c\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x91\xe5\x82\xab\x82\xb7\x82\xac\x82\xdc\x82\xb7";
+// Causes of a failed write, CP932.
+// このフォルダには書き込めません
+const char kCauseFolderNotWritable[] =
+    "\x82\xb1\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xc9\x82\xcd\x8f\x91\x82\xab\x8d\x9e\x82\xdf"
+    "\x82\xdc\x82\xb9\x82\xf1";
+// ディスクの空きが足りません
+const char kCauseDiskFull[] =
+    "\x83\x66\x83\x42\x83\x58\x83\x4e\x82\xcc\x8b\xf3\x82\xab\x82\xaa\x91\xab\x82\xe8\x82\xdc\x82\xb9"
+    "\x82\xf1";
+// ファイル名が長すぎます
+const char kCauseNameTooLong[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x96\xbc\x82\xaa\x92\xb7\x82\xb7\x82\xac\x82\xdc\x82\xb7";
+// フォルダがありません
+const char kCauseNoFolder[] = "\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// 同じ名前のフォルダがあります
+const char kCauseFolderOfThatName[] =
+    "\x93\xaf\x82\xb6\x96\xbc\x91\x4f\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0\x82\xe8"
+    "\x82\xdc\x82\xb7";
+// 書き込めませんでした
+const char kCauseOther[] = "\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd";
 // セーブデータ (*.sav)
 const char kFilterName[] = "\x83\x5a\x81\x5b\x83\x75\x83\x66\x81\x5b\x83\x5e (*.sav)";
 
@@ -99,6 +120,29 @@ bool stored_dialogue_paths(SaveArrangement& a, size_t* bad) {
     a.points[i].dialogue_path = std::move(cp932);
   }
   return true;
+}
+
+// Why a write failed, in words for the user; a cause without words of its
+// own is named by the system's text for it.
+std::string write_failure_cause(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kCauseFolderNotWritable;
+    case ENOSPC:
+    case EDQUOT:
+      return kCauseDiskFull;
+    case ENAMETOOLONG:
+      return kCauseNameTooLong;
+    case ENOENT:
+    case ENOTDIR:
+      return kCauseNoFolder;
+    case EISDIR:
+      return kCauseFolderOfThatName;
+    default:
+      return std::string(kCauseOther) + " (" + std::strerror(error) + ")";
+  }
 }
 
 std::vector<FileDialogFilter> sav_filters() { return {{kFilterName, "*.sav"}}; }
@@ -233,7 +277,9 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
   }
   std::vector<uint8_t> bytes;
   SaveStatus status = save_serialize(stored, bytes);
-  if (status == SAVE_OK && !sys_write_file_atomic(path, bytes.data(), bytes.size())) status = SAVE_WRITE_FAILED;
+  int error = 0;
+  if (status == SAVE_OK && !sys_write_file_atomic(path, bytes.data(), bytes.size(), &error))
+    status = SAVE_WRITE_FAILED;
   switch (status) {
     case SAVE_OK:
       break;
@@ -258,7 +304,7 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
       }
       break;
     default:
-      window_message_box(sys_path_for_display(path), kMsgSaveFailed);
+      window_message_box(sys_path_for_display(path) + "\n" + write_failure_cause(error), kMsgSaveFailed);
       break;
   }
   return status;

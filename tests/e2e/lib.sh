@@ -17,10 +17,12 @@ fi
 E2E_TMP=$(mktemp -d /tmp/tl_e2e_XXXXXX)
 E2E_PID=""
 XVFB_PID=""
+E2E_MOUNTED=""
 
 e2e_cleanup() {
   [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
+  [ -z "$E2E_MOUNTED" ] || umount "$E2E_MOUNTED"
   rm -rf "$E2E_TMP"
 }
 trap e2e_cleanup EXIT
@@ -43,9 +45,12 @@ e2e_working_copy() {
 
 # Puts a stand-in for zenity first on PATH that answers the file dialogs with
 # the paths given, in order, printing each as the real chooser prints the
-# file the user picked or typed ("" cancels). Asked for a file to write, it
-# answers only when told to confirm replacing an existing one itself, as the
-# program counts on.
+# file the user picked or typed ("" cancels, "!kill" ends it by a signal, as
+# Ctrl-C in the terminal would). Asked for a file to write, it answers only
+# when told to confirm replacing an existing one itself, as the program
+# counts on. Asked for a file to open, it offers only names that one of its
+# filters' patterns matches, as the real chooser lists them, and cancels
+# when the answer is not among them.
 e2e_zenity_answers() {
   printf '%s\n' "$@" >"$E2E_TMP/answers"
   mkdir -p "$E2E_TMP/bin"
@@ -54,12 +59,38 @@ e2e_zenity_answers() {
 case " \$* " in *" --save "*) case " \$* " in *" --confirm-overwrite "*) ;; *) exit 2 ;; esac ;; esac
 answer=\$(head -n 1 '$E2E_TMP/answers')
 sed -i 1d '$E2E_TMP/answers'
+[ "\$answer" != '!kill' ] || kill -KILL \$\$
 [ -n "\$answer" ] || exit 1
+case " \$* " in *" --save "*) ;; *)
+  set -f
+  for arg; do
+    case \$arg in --file-filter=*)
+      for pattern in \${arg#*|}; do
+        case \${answer##*/} in \$pattern) offered=1 ;; esac
+      done ;;
+    esac
+  done
+  [ -n "\${offered:-}" ] || exit 1 ;;
+esac
 printf '%s\n' "\$answer"
 EOF
   chmod +x "$E2E_TMP/bin/zenity"
   export PATH="$E2E_TMP/bin:$PATH"
   unset TL_FILE_DIALOG_ANSWERS
+}
+
+# Makes $1 a folder that no one can write in, root included: a read-only
+# file system mounted on it where the test runs in a mount namespace of its
+# own (E2E_PRIVATE_SHM=1, as root), else its write permission taken away,
+# which holds for anyone but root. False when neither holds here.
+e2e_read_only_folder() {
+  mkdir -p "$1"
+  if [ -n "${E2E_SHM_TRIED:-}" ] && mount -t tmpfs -o ro,size=16k tmpfs "$1"; then
+    E2E_MOUNTED=$1
+  else
+    chmod a-w "$1"
+  fi
+  ! touch "$1/.probe" 2>/dev/null
 }
 
 # Starts Xvfb with a screen of $1 (e.g. 1280x1024) on a free display. By

@@ -3,8 +3,14 @@
 # a new point dragged and resized, its panel stepped and given a dialogue
 # file, PLAY with the dialogue box and LEVEL, LAG, ORDER, STOP, SAVE, LOAD CG
 # of a PNG and a JPEG with a SAVE over the saved file between them, which
-# asks first, and LOAD of the saved arrangement. Every check reads colours of
-# the screen, with a tolerance, or the bytes saved.
+# asks first, and LOAD of the saved arrangement. Then SAVE and LOAD off the
+# clean path: a chooser killed while it asks, names of 255 bytes, with dots
+# and in capitals, LOAD of a name in capitals, a cancelled NAME and a SAVE
+# into a folder that cannot be written to. Every check reads colours of the
+# screen, with a tolerance, the bytes saved or what the program says.
+# In a mount namespace of its own, as root, so that a read-only folder can be
+# mounted for that last SAVE.
+E2E_PRIVATE_SHM=1
 source "$TL_E2E_LIB"
 program=$1
 
@@ -14,11 +20,20 @@ e2e_working_copy "$program" "$work"
 convert -size 300x200 xc:'#2040c0' "$E2E_TMP/blue.png"
 convert -size 200x300 xc:'#c04020' -quality 95 "$E2E_TMP/red.jpg"
 saved="$E2E_TMP/mine.sav"
+printf -v long '%251s' ''
+long=${long// /a}  # 255 bytes with ".sav", the most a name can hold
 # The file dialogs in the order they open, answered as zenity would: NAME;
 # SAVE of a name typed without ".sav"; LOAD CG; SAVE of that name again;
-# LOAD CG; LOAD.
+# LOAD CG; LOAD; SAVE killed; three SAVEs; LOAD CG; LOAD; NAME cancelled;
+# SAVE into the read-only folder.
 e2e_zenity_answers "$work/text/girl.txt" "$E2E_TMP/mine" "$E2E_TMP/blue.png" "$E2E_TMP/mine" "$E2E_TMP/red.jpg" \
-  "$saved"
+  "$saved" '!kill' "$E2E_TMP/$long" "$E2E_TMP/2024.12.08" "$E2E_TMP/UP.SAV" "$E2E_TMP/blue.png" "$E2E_TMP/UP.SAV" \
+  "" "$E2E_TMP/ro/x"
+# kdialog behind zenity, which must never be asked while zenity starts.
+printf '#!/bin/sh\ntouch %q\necho %q\n' "$E2E_TMP/kdialog-asked" "$E2E_TMP/second" >"$E2E_TMP/bin/kdialog"
+chmod +x "$E2E_TMP/bin/kdialog"
+read_only=1
+e2e_read_only_folder "$E2E_TMP/ro" || read_only=""
 # The program's own question before the file is replaced.
 printf '%s\n' no >"$E2E_TMP/replies"
 export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
@@ -85,6 +100,7 @@ differ() {  # differ <shot a> <shot b> <w> <h> <x> <y>: pixels that differ
   convert "$E2E_TMP/$2.png" -crop "$3x$4+$5+$6" +repage "$E2E_TMP/crop_b.png"
   compare -metric AE -fuzz 8% "$E2E_TMP/crop_a.png" "$E2E_TMP/crop_b.png" null: 2>&1 | cut -d' ' -f1
 }
+not_said() { ! grep -q "$1" "$E2E_TMP/out"; }
 at_least() { [ "$1" -ge "$2" ]; }
 at_most() { [ "$1" -le "$2" ]; }
 
@@ -222,6 +238,49 @@ press 151 8
 rest
 shot loaded
 check "same arrangement" at_most "$(differ saved loaded 1024 752 0 16)" 500
+
+# SAVE with zenity killed while it asks: a cancel. No box, nothing saved, and
+# kdialog not asked in its place. The next SAVE shows that this one is over.
+press 203 8
+press 203 8
+e2e_poll 10 test -s "$E2E_TMP/$long.sav" || fail "a name of 255 bytes was not saved"
+check "no chooser after the killed one" [ ! -e "$E2E_TMP/kdialog-asked" ]
+check "nothing saved by the killed chooser" [ ! -e "$E2E_TMP/second.sav" ]
+check "no box after the killed chooser" not_said "zenity または kdialog"
+# A name with dots gets ".sav"; one that ends in ".SAV" is saved as typed.
+press 203 8
+e2e_poll 10 test -s "$E2E_TMP/2024.12.08.sav" || fail "2024.12.08 was not saved as 2024.12.08.sav"
+check "no file without .sav" [ ! -e "$E2E_TMP/2024.12.08" ]
+press 203 8
+e2e_poll 10 test -s "$E2E_TMP/UP.SAV" || fail "UP.SAV was not saved"
+check "UP.SAV as typed" [ ! -e "$E2E_TMP/UP.SAV.sav" ]
+# LOAD's filter offers UP.SAV: the arrangement comes back over a blue picture.
+press 37 8
+rest
+shot blue_again
+check "PNG shown again" near "$(mean blue_again 100 100 450 300)" 32 64 192 30
+press 151 8
+loaded_again() { rest && shot up && [ "$(differ loaded up 1024 752 0 16)" -le 500 ]; }
+check "UP.SAV offered and loaded" e2e_poll 10 loaded_again
+
+# NAME cancelled on the new point's panel, then SAVE into the read-only folder,
+# whose message comes after any the NAME would have given.
+press 300 388 3
+rest
+press 420 398
+press 310 538
+press 203 8
+if [ -n "$read_only" ]; then
+  refused() {
+    grep -A1 "ファイルがセーブできませんでした。: $E2E_TMP/ro/x.sav\$" "$E2E_TMP/out" | grep -q "このフォルダには書き込めません"
+  }
+  check "the read-only folder named as the cause" e2e_poll 10 refused
+  check "nothing in the read-only folder" [ -z "$(ls "$E2E_TMP/ro")" ]
+else
+  echo "no read-only folder can be made here: that SAVE is not checked"
+  e2e_poll 10 test -e "$E2E_TMP/ro/x.sav" || fail "SAVE after the cancelled NAME did nothing"
+fi
+check "a cancelled NAME says nothing" not_said "ファイルが見つかりません"
 
 kill -0 "$E2E_PID" || fail "the program ended on its own"
 "$TL_SEND_CLOSE" "$E2E_WIN"

@@ -1,6 +1,7 @@
 #include "platform/window/file_dialog.h"
 
 #include <gtest/gtest.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -54,10 +55,13 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
 // A save dialog's path, and the question before an existing file is
 // replaced. A chooser asks itself about the path it returns (the stand-in
 // answers only when zenity is told to confirm), so the program asks when it
-// added ".sav" to that path, and always after a scripted answer.
+// added ".sav" to that path, and always after a scripted answer. A zenity
+// that started and ended without a path is a cancel, with kdialog behind
+// it never asked; one that could not start gives way to kdialog.
 TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   viewer_test::TempDir files;
   files.write("old.sav", "x");
+  files.write("2024.12.08.sav", "x");
   ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
   viewer_test::TempDir bin;
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -67,10 +71,14 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     const char* reply;  // the answer to the question, null for none at all
     std::string want;   // "" when nothing is to be written
     bool asked;
+    const char* zenity_before = nullptr;  // a zenity stand-in in front of the chooser
   } cases[] = {
       {"", "new", "", "new.sav", false},
       {"", "new.SAV", "", "new.SAV", false},
       {"", "dotted.d/new", "", "dotted.d/new.sav", false},
+      {"", "2025.01.31", "", "2025.01.31.sav", false},
+      {"zenity", "2024.12.08", "no", "", true},
+      {"zenity", "UP.SAV", "", "UP.SAV", false},
       {"", "", "", "", false},  // the folder itself
       {"", "old", "no", "", true},
       {"", "old", "yes", "old.sav", true},
@@ -82,6 +90,10 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"zenity", "old.sav", "no", "old.sav", false},
       {"kdialog", "old", "no", "", true},
       {"kdialog", "old.sav", "no", "old.sav", false},
+      {"kdialog", "new", "", "", false, "#!/bin/sh\nkill -TERM $$\n"},
+      {"kdialog", "new", "", "", false, "#!/bin/sh\nexit 5\n"},
+      {"kdialog", "new", "", "new.sav", false, "#!/bin/sh\nexit 127\n"},
+      {"kdialog", "new", "", "new.sav", false, "#!/no/such/interpreter\n"},
   };
   for (const Case& c : cases) {
     const std::string typed = files.path + (c.typed.empty() ? "" : "/" + c.typed);
@@ -92,10 +104,11 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       // kdialog's filter as Qt reads it, "name (patterns)", after the folder.
       const std::string wanted = std::string(c.chooser) == "zenity"
                                      ? "\" --confirm-overwrite \""
-                                     : "\" --getsavefilename \"*\"/ セーブデータ (*.sav) --title \"";
+                                     : "\" --getsavefilename \"*\"/ セーブデータ (*.[sS][aA][vV]) --title \"";
       const std::string script = bin.write(
           c.chooser, "#!/bin/sh\ncase \" $* \" in *" + wanted + "*) ;; *) exit 2 ;; esac\necho '" + typed + "'\n");
       ::chmod(script.c_str(), 0755);
+      if (c.zenity_before) ::chmod(bin.write("zenity", c.zenity_before).c_str(), 0755);
       ::setenv("PATH", bin.path.c_str(), 1);
     } else {
       scripted = std::make_unique<Answers>(typed + "\n");
@@ -111,10 +124,13 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     ::setenv("PATH", old_path.c_str(), 1);
     ::unsetenv("TL_MESSAGEBOX_ANSWERS");
     if (*c.chooser) std::remove((bin.path + "/" + c.chooser).c_str());
+    std::remove((bin.path + "/zenity").c_str());
     EXPECT_EQ(ok, !c.want.empty());
     EXPECT_EQ(path, c.want.empty() ? "unchanged" : files.path + "/" + c.want);
     EXPECT_EQ(said.find("上書きの確認") != std::string::npos, c.asked) << said;
-    const std::string name = c.typed.find('.') == std::string::npos ? c.typed + ".sav" : c.typed;
+    EXPECT_EQ(said.find("zenity または kdialog"), std::string::npos) << said;
+    const bool has_sav = c.typed.size() > 4 && ::strcasecmp(c.typed.c_str() + c.typed.size() - 4, ".sav") == 0;
+    const std::string name = has_sav ? c.typed : c.typed + ".sav";
     if (c.asked) {
       EXPECT_NE(said.find("上書きの確認: " + name + ": "), std::string::npos) << said;
     }

@@ -255,8 +255,21 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
   EXPECT_EQ(save_write_file(path, nan_pos), SAVE_BAD_POSITION);
   EXPECT_EQ(viewer_test::read_all(path), "old contents");
 
-  EXPECT_EQ(save_write_file(dir.path + "/no/such/folder/x.sav", a), SAVE_WRITE_FAILED);
-  EXPECT_EQ(save_write_file(dir.path + "/text", a), SAVE_WRITE_FAILED);
+  // A write that fails names the file and says why.
+  struct Failure {
+    std::string target;
+    const char* cause;
+  } failures[] = {
+      {dir.path + "/no/such/folder/x.sav", "フォルダがありません"},
+      {dir.path + "/text", "同じ名前のフォルダがあります"},
+      {dir.path + "/" + std::string(253, 'n') + ".sav", "ファイル名が長すぎます"},
+  };
+  for (const Failure& f : failures) {
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(save_write_file(f.target, a), SAVE_WRITE_FAILED) << f.target;
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("ファイルがセーブできませんでした。: " + f.target + "\n" + f.cause), std::string::npos) << said;
+  }
   ASSERT_EQ(save_write_file(path, a), SAVE_OK);
   EXPECT_NE(viewer_test::read_all(path), "old contents");
 }

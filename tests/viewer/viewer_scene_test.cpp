@@ -425,7 +425,8 @@ TEST_F(ViewerScene, NameRowReadsTheChosenDialogueFile) {
   p->panel_open = 1;
   p->panel_x = 400;
   p->panel_y = 200;
-  const std::string answers = dir.write("answers.txt", dir.write("n.txt", "#NAME\n[Ken]\n") + "\n\n");
+  const std::string answers =
+      dir.write("answers.txt", dir.write("n.txt", "#NAME\n[Ken]\n") + "\n\n" + dir.path + "/gone.txt\n");
   ::setenv("TL_FILE_DIALOG_ANSWERS", answers.c_str(), 1);
   file_dialog_reset_answers();
   click(500, 205);
@@ -434,10 +435,16 @@ TEST_F(ViewerScene, NameRowReadsTheChosenDialogueFile) {
   ::testing::internal::CaptureStderr();
   click(500, 205);  // cancelled
   frame();
-  const std::string said = ::testing::internal::GetCapturedStderr();
+  std::string said = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(said.find("ファイルが見つかりません"), std::string::npos) << "a cancel says nothing: " << said;
+  EXPECT_STREQ(point_get_dialogue_name(t), "Ken") << "a cancelled choice keeps the file";
+  ::testing::internal::CaptureStderr();
+  click(500, 205);  // a file that is not there
+  frame();
+  said = ::testing::internal::GetCapturedStderr();
   ::unsetenv("TL_FILE_DIALOG_ANSWERS");
   EXPECT_NE(said.find("ファイルが見つかりません"), std::string::npos) << said;
-  EXPECT_STREQ(point_get_dialogue_name(t), "Ken") << "a cancelled choice keeps the file";
+  EXPECT_STREQ(point_get_dialogue_name(t), "Ken");
 }
 
 TEST_F(ViewerScene, TimeZeroStaysSixtyToOneTwentyFramesAtLevelTwo) {

@@ -1,10 +1,12 @@
 #include "platform/sys/sys.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -173,16 +175,50 @@ bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t 
   return ok;
 }
 
-bool sys_write_file_atomic(const std::string& path, const void* data, size_t size) {
-  std::string host = sys_map_path(path);
-  std::string tmp = host + ".tmp";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  bool ok = (size == 0 || std::fwrite(data, 1, size, f) == size) && std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
-  ok = (std::fclose(f) == 0) && ok;
-  if (ok) ok = std::rename(tmp.c_str(), host.c_str()) == 0;
-  if (!ok) std::remove(tmp.c_str());
-  return ok;
+namespace {
+
+// Creates a file of a short name in folder ("" or ending in '/') for
+// writing: the target's own name plus a suffix could pass the file system's
+// 255-byte limit on a name. O_EXCL makes it this writer's alone; the mode is
+// the one fopen would give the target.
+int open_temporary(const std::string& folder, std::string& tmp) {
+  const std::string stem = folder + ".tl" + std::to_string(::getpid()) + "-";
+  for (int i = 0; i < 100; ++i) {
+    tmp = stem + std::to_string(i) + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+bool write_all(int fd, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // a write that takes nothing would never end
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error) {
+  const std::string host = sys_map_path(path);
+  std::string tmp;
+  const int fd = open_temporary(host.substr(0, host.rfind('/') + 1), tmp);
+  int cause = fd < 0 ? errno : 0;
+  if (fd >= 0) {
+    if (!write_all(fd, data, size) || ::fsync(fd) != 0) cause = errno;
+    if (::close(fd) != 0 && cause == 0) cause = errno;
+    if (cause == 0 && std::rename(tmp.c_str(), host.c_str()) != 0) cause = errno;
+    if (cause != 0) ::unlink(tmp.c_str());
+  }
+  if (error) *error = cause;
+  return cause == 0;
 }
 
 namespace {

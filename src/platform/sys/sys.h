@@ -73,7 +73,8 @@ uint64_t get_file_size(const std::string& path);
 bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t max_bytes = UINT64_C(1) << 31);
 // Writes to a temporary file beside the target, flushes it to disk and renames
 // it over the target, so a failed write never destroys an existing file.
-bool sys_write_file_atomic(const std::string& path, const void* data, size_t size);
+// On failure *error, when given, gets the errno of the step that failed.
+bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error = nullptr);
 
 // Flushes the stream and the file's data to disk.
 bool sys_flush_to_disk(FILE* f);

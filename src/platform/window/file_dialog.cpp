@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -61,11 +63,16 @@ std::string find_in_path(const char* name) {
   return {};
 }
 
-// Runs program with argv (no shell), collecting its standard output.
-// Returns the exit status, or -1 when it could not be run.
-int run_child(const std::string& program, const std::vector<std::string>& args, std::string& output) {
+// How a child run ended: it could not be started, it exited with 0, or it
+// ended otherwise (another exit code, or killed by a signal).
+enum ChildEnd { CHILD_NOT_STARTED, CHILD_SUCCEEDED, CHILD_ENDED };
+
+// Runs program with argv (no shell), collecting its standard output. The
+// 126 and 127 a shell exits with when it cannot start a program count as no
+// start, as a spawn that failed does.
+ChildEnd run_child(const std::string& program, const std::vector<std::string>& args, std::string& output) {
   int fds[2];
-  if (::pipe(fds) != 0) return -1;
+  if (::pipe(fds) != 0) return CHILD_NOT_STARTED;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -82,7 +89,7 @@ int run_child(const std::string& program, const std::vector<std::string>& args, 
   ::close(fds[1]);
   if (rc != 0) {
     ::close(fds[0]);
-    return -1;
+    return CHILD_NOT_STARTED;
   }
   char buf[4096];
   for (;;) {
@@ -93,13 +100,29 @@ int run_child(const std::string& program, const std::vector<std::string>& args, 
   ::close(fds[0]);
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+    if (errno != EINTR) return CHILD_ENDED;
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (!WIFEXITED(status)) return CHILD_ENDED;
+  if (WEXITSTATUS(status) == 126 || WEXITSTATUS(status) == 127) return CHILD_NOT_STARTED;
+  return WEXITSTATUS(status) == 0 ? CHILD_SUCCEEDED : CHILD_ENDED;
 }
 
-// The patterns apart by spaces. "*.*" means every file, as it does on the
-// system the filters were written for, not only names with a dot.
+// A pattern that matches names in any case, as the filters' patterns do on
+// the system they were written for: each letter becomes "[xX]", which both
+// choosers' patterns take.
+std::string any_case(const std::string& pattern) {
+  std::string out;
+  for (char c : pattern) {
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    out += lower == upper ? std::string(1, c) : std::string{'[', lower, upper, ']'};
+  }
+  return out;
+}
+
+// The patterns apart by spaces, each matching in any case. "*.*" means every
+// file, as it does on the system the filters were written for, not only
+// names with a dot.
 std::string space_patterns(const std::string& patterns) {
   std::string out;
   size_t pos = 0;
@@ -108,7 +131,7 @@ std::string space_patterns(const std::string& patterns) {
     if (end == std::string::npos) end = patterns.size();
     if (end > pos) {
       const std::string p = patterns.substr(pos, end - pos);
-      out += (out.empty() ? "" : " ") + (p == "*.*" ? std::string("*") : p);
+      out += (out.empty() ? "" : " ") + (p == "*.*" ? std::string("*") : any_case(p));
     }
     pos = end + 1;
   }
@@ -146,11 +169,14 @@ std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFil
 
 using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDialogFilter>&, const std::string&);
 
-// Asks the scripted answers, else the first chooser that runs. utf8 gets
+// Asks the scripted answers, else the first chooser that starts. utf8 gets
 // the chosen path. *confirmed tells whether a chooser answered: asked for
 // a file to write, both ask before they return an existing one (zenity
 // because it is told to, kdialog always); a scripted answer has been
-// confirmed by no one.
+// confirmed by no one. A chooser that started and ended without a path
+// (closed, failed, or killed as Ctrl-C in the terminal kills it) is a
+// cancel: the next chooser would ask the user a second time, and the
+// missing-chooser box would be wrong.
 ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                           std::string& utf8, bool* confirmed = nullptr) {
   ChooserResult scripted;
@@ -165,9 +191,9 @@ ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filter
     std::string program = find_in_path(c.name);
     if (program.empty()) continue;
     std::string out;
-    int status = run_child(program, c.args(save, filters, dir), out);
-    if (status == 1) return CHOOSER_CANCELLED;
-    if (status != 0) continue;
+    const ChildEnd end = run_child(program, c.args(save, filters, dir), out);
+    if (end == CHILD_NOT_STARTED) continue;
+    if (end != CHILD_SUCCEEDED) return CHOOSER_CANCELLED;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     utf8 = out;
     if (confirmed) *confirmed = true;
@@ -199,18 +225,23 @@ bool exists(const std::string& path) {
 
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
-bool has_extension(const std::string& path) {
-  size_t slash = path.rfind('/');
-  size_t dot = path.rfind('.');
-  return dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+// Whether the file name ends in "." ext in any case, after at least one
+// character of its own.
+bool has_extension(const std::string& path, const std::string& ext) {
+  const std::string name = base_name(path);
+  const std::string suffix = "." + ext;
+  return name.size() > suffix.size() &&
+         ::strcasecmp(name.c_str() + name.size() - suffix.size(), suffix.c_str()) == 0;
 }
 
 }  // namespace
 
 bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
-                      std::string& path) {
+                      std::string& path, bool* cancelled) {
   std::string utf8;
-  if (run_chooser(false, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
+  const ChooserResult result = run_chooser(false, filters, initial_dir, utf8);
+  if (cancelled) *cancelled = result == CHOOSER_CANCELLED;
+  if (result != CHOOSER_CHOSEN) return false;
   std::string chosen = chosen_path(utf8);
   if (!is_regular_file(chosen)) return false;
   path = std::move(chosen);
@@ -224,7 +255,7 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   if (run_chooser(true, filters, initial_dir, utf8, &confirmed) != CHOOSER_CHOSEN) return false;
   std::string chosen = chosen_path(utf8);
   if (sys_is_directory(chosen)) return false;
-  if (!default_ext.empty() && !has_extension(chosen)) {
+  if (!default_ext.empty() && !has_extension(chosen, default_ext)) {
     // The chooser asked about the name typed, not about this one.
     chosen += "." + default_ext;
     confirmed = false;

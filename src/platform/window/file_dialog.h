@@ -18,13 +18,18 @@ struct FileDialogFilter {
 
 // Asks for an existing file. True with its path; false when the user
 // cancelled, no chooser could be run, or the choice is no regular file.
+// *cancelled, when given, tells the first apart: a chooser closed without a
+// file, or one that started and then ended otherwise (killed, failed).
+// Filter patterns match names in any case.
 bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
-                      std::string& path);
-// Asks for a file to write. A name without an extension gets default_ext
-// ("sav", no dot). An existing file is returned only after a yes: the
-// chooser's own, when it asked about that very path, else a yes/no box
-// (window_ask_yes_no) naming it; No is false. A scripted answer always
-// gets the box, answered through TL_MESSAGEBOX_ANSWERS (see window.h).
+                      std::string& path, bool* cancelled = nullptr);
+// Asks for a file to write. A name that does not end in "." default_ext
+// ("sav", no dot), in any case, gets it: "2024.12.08" becomes
+// "2024.12.08.sav", "UP.SAV" stays. An existing file is returned only after
+// a yes: the chooser's own, when it asked about that very path, else a
+// yes/no box (window_ask_yes_no) naming it; No is false. A scripted answer
+// always gets the box, answered through TL_MESSAGEBOX_ANSWERS (see
+// window.h).
 bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       const std::string& default_ext, std::string& path);
 

@@ -1,7 +1,10 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -116,13 +119,40 @@ TEST(Sys, FileSizeCountsRegularFilesOnly) {
   EXPECT_FALSE(sys_read_file(t.path + "/folder", bytes));
 }
 
+// The names in a folder, in order.
+std::vector<std::string> folder_names(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  while (dirent* e = d ? ::readdir(d) : nullptr)
+    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+  if (d) ::closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Whatever the target's name, up to the file system's 255 bytes, the
+// temporary file beside it fits, and none is left behind.
 TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   TempDir t;
   t.file("target", "old");
-  ASSERT_TRUE(sys_write_file_atomic(t.path + "/target", "new!", 4));
-  EXPECT_EQ(get_file_size(t.path + "/target"), 4u);
-  EXPECT_FALSE(sys_write_file_atomic(t.path + "/no/such/folder/x", "a", 1));
-  EXPECT_EQ(get_file_size(t.path + "/target.tmp"), 0u);
+  const std::string longest(255, 'n');
+  struct Case {
+    std::string name;
+    bool ok;
+    int error;
+  } cases[] = {
+      {"target", true, 0},
+      {longest, true, 0},
+      {longest + "n", false, ENAMETOOLONG},
+      {"no/such/folder/x", false, ENOENT},
+  };
+  for (const Case& c : cases) {
+    int error = -1;
+    EXPECT_EQ(sys_write_file_atomic(t.path + "/" + c.name, "new!", 4, &error), c.ok) << c.name.size();
+    EXPECT_EQ(error, c.error) << c.name.size();
+    EXPECT_EQ(get_file_size(t.path + "/" + c.name), c.ok ? 4u : 0u) << c.name.size();
+  }
+  EXPECT_EQ(folder_names(t.path), (std::vector<std::string>{longest, "target"}));
 }
 
 TEST(Sys, Cp932RoundTripKeepsBackslashAndTilde) {
