@@ -317,13 +317,14 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   const AVCodecParameters* par = st->codecpar;
   if (par->width < 1 || par->height < 1 || par->width > kMovieMaxSide || par->height > kMovieMaxSide)
     return refuse(f, error, "the frame size is missing or too large");
-  const int64_t length = st->nb_frames > 0 ? st->nb_frames : st->duration;
-  if (length < 1 || length > kMovieMaxFrames) return refuse(f, error, "the frame count is missing or too large");
+  // What the header counts; the packets may hold more (movie_packet_index.h).
+  const int64_t counted = st->nb_frames > 0 ? st->nb_frames : std::max<int64_t>(st->duration, 0);
+  if (counted > kMovieMaxFrames) return refuse(f, error, "the frame count is too large");
   // The stream's time base is scale / rate: one tick a frame.
   if (st->time_base.num <= 0 || st->time_base.den <= 0) return refuse(f, error, "the frame rate is missing");
   f->start_pts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-  f->info = MovieStreamInfo{static_cast<uint32_t>(length), static_cast<uint32_t>(st->time_base.den),
-                            static_cast<uint32_t>(st->time_base.num), par->width, par->height};
+  f->info = MovieStreamInfo{0, static_cast<uint32_t>(st->time_base.den), static_cast<uint32_t>(st->time_base.num),
+                            par->width, par->height};
 
   const AVCodec* decoder = f->av->avcodec_find_decoder(par->codec_id);
   f->codec = decoder != nullptr ? f->av->avcodec_alloc_context3(decoder) : nullptr;
@@ -350,8 +351,9 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
   f->skips = par->codec_id == AV_CODEC_ID_MPEG4;
-  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, f->reorders))
+  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
+  f->info.frame_count = static_cast<uint32_t>(f->index.length);
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);
   if (movie_file_frame(f, 0) == nullptr) return refuse(f, error, "the first frame cannot be read");
   return f;

@@ -11,7 +11,9 @@
 // Opening indexes the stream's pictures (from the file's index, or by one
 // pass of reads when it has none), so reading in order decodes each picture
 // once and empty chunks cost nothing; any other position seeks to a key
-// frame before it and decodes on.
+// frame before it and decodes on. The stream's length is the header's count,
+// or what the index or the packets reach when the header counts less (a
+// capture that never finished writes no count).
 //
 // Sizes are checked before anything is allocated: frames wider or higher than
 // kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a

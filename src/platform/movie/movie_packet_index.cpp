@@ -6,45 +6,50 @@
 
 namespace {
 
-// Entries keep to the header's length and to rising positions, so a hostile
-// index holds at most frame_count of them.
-void add(MoviePacketIndex* index, int64_t position, bool key, bool damaged, int64_t frame_count) {
-  if (position < 0 || position >= frame_count) return;
+// Entries keep to rising positions below kMovieMaxFrames, so a hostile index
+// holds at most that many of them. `offset` is where the chunk lies in the
+// file, -1 when not known.
+void add(MoviePacketIndex* index, int64_t position, int64_t offset, bool key, bool damaged) {
+  if (position < 0 || position >= kMovieMaxFrames) return;
   if (!index->packets.empty() && position <= index->packets.back().position) return;
-  index->packets.push_back(MoviePacket{position, key, damaged, false});
+  index->packets.push_back(MoviePacket{position, offset, key, damaged, false});
 }
 
-void from_demuxer_index(MoviePacketIndex* index, const MovieApi* av, AVStream* st, int64_t start,
-                        int64_t frame_count) {
+// The positions an empty chunk at `position` makes readable: the movie
+// reaches at least past it.
+void reach(MoviePacketIndex* index, int64_t position) {
+  if (position >= 0 && position < kMovieMaxFrames) index->readable_end = std::max(index->readable_end, position + 1);
+}
+
+void from_demuxer_index(MoviePacketIndex* index, const MovieApi* av, AVStream* st, int64_t start) {
   const int count = av->avformat_index_get_entries_count(st);
-  index->packets.reserve(static_cast<size_t>(std::clamp<int64_t>(count, 0, frame_count)));
+  index->packets.reserve(static_cast<size_t>(std::clamp<int64_t>(count, 0, kMovieMaxFrames)));
   for (int i = 0; i < count; ++i) {
     const AVIndexEntry* e = av->avformat_index_get_entry(st, i);
+    if (e == nullptr) continue;
     // A zero size is an empty chunk: the picture before it stays.
-    if (e != nullptr && e->size > 0)
-      add(index, e->timestamp - start, (e->flags & AVINDEX_KEYFRAME) != 0, false, frame_count);
+    if (e->size > 0) add(index, e->timestamp - start, e->pos, (e->flags & AVINDEX_KEYFRAME) != 0, false);
+    reach(index, e->timestamp - start);
   }
-  index->readable_end = frame_count;
 }
 
 // A file without a whole index (cut short inside or before it, or written
 // without one): every packet is read once; what follows the last one is lost.
-void from_packets(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream, int64_t start,
-                  int64_t frame_count) {
+void from_packets(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream, int64_t start) {
   AVPacket* pkt = av->av_packet_alloc();
   if (pkt == nullptr) return;
   while (av->av_read_frame(format, pkt) >= 0) {
-    if (pkt->stream_index == stream && pkt->dts != AV_NOPTS_VALUE && pkt->size > 0) {
+    if (pkt->stream_index == stream && pkt->dts != AV_NOPTS_VALUE) {
       const int64_t position = pkt->dts - start;
       // A damaged picture begins no decode, whatever the flag read from what
       // is left of it says.
       const bool damaged = (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
-      add(index, position, (pkt->flags & AV_PKT_FLAG_KEY) != 0 && !damaged, damaged, frame_count);
+      if (pkt->size > 0) add(index, position, pkt->pos, (pkt->flags & AV_PKT_FLAG_KEY) != 0 && !damaged, damaged);
+      reach(index, position);
     }
     av->av_packet_unref(pkt);
   }
   av->av_packet_free(&pkt);
-  index->readable_end = index->packets.empty() ? 0 : index->packets.back().position + 1;
 }
 
 }  // namespace
@@ -52,18 +57,28 @@ void from_packets(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* 
 bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
                         int64_t start, int64_t frame_count, bool reorders) {
   *index = MoviePacketIndex{};
-  from_demuxer_index(index, av, format->streams[stream], start, frame_count);
+  from_demuxer_index(index, av, format->streams[stream], start);
   // An index that ends before the header's length was cut off or damaged,
   // and the entries before the damage stay; or the movie ends in empty
   // chunks. The packets tell which: pictures stored past the index's last.
-  if (index->packets.empty() || index->packets.back().position + 1 < frame_count) {
+  bool from_index = true;
+  if (index->packets.empty() || index->readable_end < frame_count) {
     MoviePacketIndex read;
-    from_packets(&read, av, format, stream, start, frame_count);
+    from_packets(&read, av, format, stream, start);
     if (!read.packets.empty() &&
-        (index->packets.empty() || read.packets.back().position > index->packets.back().position))
+        (index->packets.empty() || read.packets.back().position > index->packets.back().position ||
+         read.readable_end > index->readable_end)) {
       *index = std::move(read);
+      from_index = false;
+    }
   }
   if (index->packets.empty()) return false;
+  // The header's length holds unless the stream holds more than it counts
+  // (a capture that never wrote its count). Past the last entry of a whole
+  // index, positions show the last picture, as empty chunks do; past the last
+  // packet read, they are lost.
+  index->length = std::clamp<int64_t>(frame_count, index->readable_end, kMovieMaxFrames);
+  if (from_index) index->readable_end = index->length;
   // Decoding can only begin at the first picture, whatever its flag says.
   index->packets.front().key = true;
   for (size_t i = 0; i < index->packets.size(); ++i)

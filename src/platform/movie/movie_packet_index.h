@@ -16,10 +16,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/movie/movie_file.h"
 #include "platform/movie/movie_library.h"
 
 struct MoviePacket {
   int64_t position;
+  int64_t offset;  // where its chunk lies in the file; -1 when not known
   bool key;
   bool damaged;  // cut short: decoded for the order of the others, never shown
   bool uncoded;  // found to make no frame: shows the picture before it, as an empty chunk
@@ -30,13 +32,15 @@ struct MoviePacketIndex {
   std::vector<size_t> keys;          // packets that start a segment; the first packet is one
   std::vector<int32_t> leading;      // per segment; -1 until a decode through it shows it
   int64_t readable_end = 0;          // positions from here on hold no data
+  int64_t length = 0;                // positions in the movie, at least 1
 };
 
 // Builds the index for stream `stream` of an open input whose timestamps
-// start at `start` and whose header counts `frame_count` positions; every
-// segment's leading count is 0 when the codec never reorders. The input may
-// be left anywhere; reading begins with a seek. False when the stream holds
-// no picture.
+// start at `start` and whose header counts `frame_count` positions (0 when
+// it does not say): the movie's length is that count, or what the index or
+// the packets reach when that is more. Every segment's leading count is 0
+// when the codec never reorders. The input may be left anywhere; reading
+// begins with a seek. False when the stream holds no picture.
 bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
                         int64_t start, int64_t frame_count, bool reorders);
 

@@ -109,6 +109,7 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   argb->width = width;
   argb->height = height;
   ok = ok && av_frame_get_buffer(frame, 0) >= 0 && av_frame_get_buffer(argb, 0) >= 0;
+  int64_t last_dts = 0;
   for (int n = 0; ok && n <= frames; ++n) {
     if (n < frames && dropped(shape, n)) continue;
     if (n < frames) {
@@ -125,8 +126,19 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
     while (ok && avcodec_receive_packet(ctx, pkt) == 0) {
       av_packet_rescale_ts(pkt, ctx->time_base, st->time_base);
       pkt->stream_index = st->index;
+      last_dts = pkt->dts;
       ok = av_interleaved_write_frame(fmt, pkt) >= 0;
     }
+  }
+  // The muxer writes an empty chunk for each position skipped before a
+  // picture; positions skipped at the end need one written here, the last.
+  int trailing = 0;
+  while (trailing < frames && dropped(shape, frames - 1 - trailing)) ++trailing;
+  if (ok && trailing > 0) {
+    av_packet_unref(pkt);
+    pkt->stream_index = st->index;
+    pkt->pts = pkt->dts = last_dts + trailing;
+    ok = av_write_frame(fmt, pkt) >= 0;
   }
   ok = ok && av_write_trailer(fmt) >= 0;
   sws_freeContext(sws);
