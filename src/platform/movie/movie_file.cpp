@@ -64,6 +64,7 @@ struct MovieFile {
   AVIOContext* io = nullptr;  // memory input only
   MemoryInput memory{};
   AVCodecContext* codec = nullptr;
+  AVCodecContext* probe = nullptr;  // decodes a key packet alone, to check that it makes a key picture
   SwsContext* scaler = nullptr;
   AVPacket* packet = nullptr;
   AVFrame* frame = nullptr;
@@ -82,6 +83,8 @@ struct MovieFile {
   MovieFrameOrder order;
   bool reorders = false;           // the codec may store frames out of display order
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
+  bool intra_only = false;         // every picture is a key picture
+  bool restart = false;            // the key the decode began at begins nothing: begin again
   int start_depth = 0;             // the decoder's reorder depth at the seek
   int depth = 0;                   // its depth since
   bool raised_late = false;        // it raised its depth after frames came out
@@ -108,8 +111,58 @@ void free_held_back(MovieFile* f) {
 
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
+// Whether the decoder makes a key picture of the packet alone, with nothing
+// decoded before it. A decoder that cannot be had takes the flag at its word.
+bool makes_key(MovieFile* f, const AVPacket* pkt) {
+  if (f->probe == nullptr) {
+    f->probe = f->av->avcodec_alloc_context3(f->codec->codec);
+    if (f->probe == nullptr ||
+        f->av->avcodec_parameters_to_context(f->probe, f->format->streams[f->stream]->codecpar) < 0)
+      return true;
+    f->probe->thread_count = 1;
+    f->probe->flags = f->codec->flags;
+    f->probe->strict_std_compliance = f->codec->strict_std_compliance;
+    f->probe->max_pixels = f->codec->max_pixels;
+    if (f->av->avcodec_open2(f->probe, f->codec->codec, nullptr) < 0) {
+      f->av->avcodec_free_context(&f->probe);
+      return true;
+    }
+  }
+  AVFrame* fr = f->av->av_frame_alloc();
+  if (fr == nullptr) return true;
+  f->av->avcodec_flush_buffers(f->probe);
+  bool key = false;
+  if (f->av->avcodec_send_packet(f->probe, pkt) >= 0 && f->av->avcodec_send_packet(f->probe, nullptr) >= 0) {
+    while (f->av->avcodec_receive_frame(f->probe, fr) == 0) {
+      key = key || fr->key_frame != 0 || fr->pict_type == AV_PICTURE_TYPE_I;
+      f->av->av_frame_unref(fr);
+    }
+  }
+  f->av->av_frame_free(&fr);
+  return key;
+}
+
+// Whether the packet of entry `e` may be its picture, and a key packet begin
+// its segment. A packet that does not come from the entry's own place is
+// damaged, and a key must make a key picture. A key that fails joins the
+// segment before; false when the decode began at it.
+bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
+  MoviePacket& entry = f->index.packets[e];
+  const bool misplaced = !packet_index_from_place(&f->index, e, pkt->pos);
+  if (misplaced) entry.damaged = true;
+  if (!entry.key || e == 0) return true;
+  if (!misplaced && (entry.checked || f->intra_only)) return true;
+  entry.checked = true;
+  if (!misplaced && makes_key(f, pkt)) return true;
+  const size_t segment = packet_index_segment(&f->index, e);
+  packet_index_drop_key(&f->index, segment);
+  frame_order_join(&f->order, segment);
+  return e != f->first_packet;
+}
+
 // Sends the next picture of the stream to the decoder, or at the end of what
-// can be read starts its drain. False when the drain has begun already.
+// can be read starts its drain. False when the drain has begun already, or
+// when the decode must begin again (f->restart).
 bool feed(MovieFile* f) {
   if (f->ended) return false;
   const auto& packets = f->index.packets;
@@ -132,8 +185,13 @@ bool feed(MovieFile* f) {
       }
       lose(f, f->next_packet);  // the pictures the demuxer skipped
     }
-    f->next_packet = static_cast<size_t>(e) + 1;
     pkt->pts = position;
+    if (!check_packet(f, pkt, static_cast<size_t>(e))) {
+      f->av->av_packet_unref(pkt);
+      f->restart = true;
+      return false;
+    }
+    f->next_packet = static_cast<size_t>(e) + 1;
     const bool damaged = packets[static_cast<size_t>(e)].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
     const int sent = f->av->avcodec_send_packet(f->codec, pkt);
     f->av->av_packet_unref(pkt);
@@ -225,6 +283,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
       if (feed(f)) continue;
+      if (f->restart) return false;
     }
     stalled = true;
     if (!f->damaged.empty()) {
@@ -245,6 +304,7 @@ bool start_at(MovieFile* f, size_t segment) {
   f->damaged.clear();
   f->decoding = true;
   f->ended = false;
+  f->restart = false;
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
   f->start_depth = f->depth = f->codec->has_b_frames;
@@ -269,6 +329,11 @@ bool convert(MovieFile* f) {
 
 enum class FrameRead { Held, Lost, Uncoded };
 
+// Whether the decoder vouches for the whole picture.
+bool made_whole(const AVFrame* fr) {
+  return (fr->flags & AV_FRAME_FLAG_CORRUPT) == 0 && fr->decode_error_flags == 0;
+}
+
 // Decodes the frame of entry `p` into the held frame.
 FrameRead read_entry(MovieFile* f, size_t p) {
   // Decoding on is cheaper than a seek unless the key it would go to lies
@@ -281,20 +346,31 @@ FrameRead read_entry(MovieFile* f, size_t p) {
     int64_t got = -1;
     if (!next_frame(f, &got)) {
       f->decoding = false;
+      if (f->restart && start_at(f, frame_order_start_segment(&f->index, p))) continue;
       return f->index.packets[p].uncoded ? FrameRead::Uncoded : FrameRead::Lost;
     }
-    if (got == static_cast<int64_t>(p)) {
+    if (got == static_cast<int64_t>(p) && made_whole(f->frame)) {
       const bool ok = convert(f);
       f->av->av_frame_unref(f->frame);
       f->held = ok ? got : -1;
       return ok ? FrameRead::Held : FrameRead::Lost;
     }
     f->av->av_frame_unref(f->frame);
+    if (got == static_cast<int64_t>(p)) {
+      // Made from a key that needs the pictures before it (a refresh spread
+      // over several pictures): that key begins nothing.
+      const size_t began = static_cast<size_t>(f->order.began_at);
+      if (began == 0) return FrameRead::Lost;
+      packet_index_drop_key(&f->index, began);
+      frame_order_join(&f->order, began);
+      if (start_at(f, frame_order_start_segment(&f->index, p))) continue;
+      return FrameRead::Lost;
+    }
     if (f->index.packets[p].uncoded) return FrameRead::Uncoded;
     if (frame_order_will_place(&f->order, &f->index, p)) continue;
     // The decoder met frames stored out of order that the file's header
     // denied, and knows it now: a decode begun again places them.
-    if (f->codec->has_b_frames > f->start_depth && start_at(f, start)) continue;
+    if (f->codec->has_b_frames > f->start_depth && start_at(f, frame_order_start_segment(&f->index, p))) continue;
     // Past its place, or its place is no longer known: lost.
     return FrameRead::Lost;
   }
@@ -351,6 +427,7 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
   f->skips = par->codec_id == AV_CODEC_ID_MPEG4;
+  f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
   if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
   f->info.frame_count = static_cast<uint32_t>(f->index.length);
@@ -396,6 +473,7 @@ void movie_file_close(MovieFile* f) {
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
   f->av->avcodec_free_context(&f->codec);
+  f->av->avcodec_free_context(&f->probe);
   f->av->avformat_close_input(&f->format);
   if (f->io != nullptr) {
     f->av->av_freep(&f->io->buffer);

@@ -33,6 +33,17 @@ void frame_order_start(MovieFrameOrder* order, size_t segment) {
   order->awaiting_key = false;
 }
 
+void frame_order_join(MovieFrameOrder* order, size_t segment) {
+  const int64_t joined = static_cast<int64_t>(segment);
+  // Frames counted from the joined key were counted from the wrong place.
+  if (order->out_segment >= joined) {
+    order->out_next = -1;
+    order->awaiting_key = false;
+  }
+  for (int64_t* s : {&order->began_at, &order->lost_segment, &order->out_segment})
+    if (*s >= joined) --*s;
+}
+
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet) {
   const int64_t segment =
       static_cast<int64_t>(packet_index_segment(index, std::min(packet, index->packets.size() - 1)));

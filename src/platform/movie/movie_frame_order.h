@@ -31,6 +31,8 @@ struct MovieFrameOrder {
 size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet);
 // A decode begins at the key of `segment`.
 void frame_order_start(MovieFrameOrder* order, size_t segment);
+// Segment `segment` has joined the one before (packet_index_drop_key).
+void frame_order_join(MovieFrameOrder* order, size_t segment);
 // The picture of entry `packet` (or the pictures up to it) will not come.
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
 // The entry whose position the next frame out fills, from its timestamp; -1

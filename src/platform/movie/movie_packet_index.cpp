@@ -1,18 +1,23 @@
 #include "platform/movie/movie_packet_index.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <iterator>
 #include <utility>
 
 namespace {
 
+// An AVI chunk's data follows its 8-byte header (name and size); an index
+// entry gives where the chunk begins, a packet where its data does.
+constexpr int64_t kChunkHeader = 8;
+
 // Entries keep to rising positions below kMovieMaxFrames, so a hostile index
-// holds at most that many of them. `offset` is where the chunk lies in the
-// file, -1 when not known.
+// holds at most that many of them.
 void add(MoviePacketIndex* index, int64_t position, int64_t offset, bool key, bool damaged) {
   if (position < 0 || position >= kMovieMaxFrames) return;
   if (!index->packets.empty() && position <= index->packets.back().position) return;
-  index->packets.push_back(MoviePacket{position, offset, key, damaged, false});
+  index->packets.push_back(MoviePacket{position, offset, key, false, damaged, false});
 }
 
 // The positions an empty chunk at `position` makes readable: the movie
@@ -28,7 +33,9 @@ void from_demuxer_index(MoviePacketIndex* index, const MovieApi* av, AVStream* s
     const AVIndexEntry* e = av->avformat_index_get_entry(st, i);
     if (e == nullptr) continue;
     // A zero size is an empty chunk: the picture before it stays.
-    if (e->size > 0) add(index, e->timestamp - start, e->pos, (e->flags & AVINDEX_KEYFRAME) != 0, false);
+    if (e->size > 0)
+      add(index, e->timestamp - start, e->pos >= 0 ? e->pos + kChunkHeader : -1, (e->flags & AVINDEX_KEYFRAME) != 0,
+          false);
     reach(index, e->timestamp - start);
   }
 }
@@ -52,6 +59,24 @@ void from_packets(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* 
   av->av_packet_free(&pkt);
 }
 
+// A stream's chunks lie in the file in the order of their positions. An entry
+// whose offset breaks that order where its neighbours keep it points at
+// another chunk: where its own lies is not known, and no seek may go to it.
+void forget_misplaced(MoviePacketIndex* index) {
+  auto& p = index->packets;
+  std::vector<size_t> misplaced;
+  for (size_t i = 0; i < p.size(); ++i) {
+    const int64_t before = i > 0 ? p[i - 1].offset : -1;
+    const int64_t after = i + 1 < p.size() ? p[i + 1].offset : INT64_MAX;
+    if (p[i].offset >= 0 && (p[i].offset <= before || p[i].offset >= after) && before < after)
+      misplaced.push_back(i);
+  }
+  for (size_t i : misplaced) {
+    p[i].offset = -1;
+    p[i].key = false;
+  }
+}
+
 }  // namespace
 
 bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
@@ -73,6 +98,7 @@ bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatCon
     }
   }
   if (index->packets.empty()) return false;
+  forget_misplaced(index);
   // The header's length holds unless the stream holds more than it counts
   // (a capture that never wrote its count). Past the last entry of a whole
   // index, positions show the last picture, as empty chunks do; past the last
@@ -86,6 +112,23 @@ bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatCon
   // Nothing is stored before the first segment for its key to follow.
   index->leading.assign(index->keys.size(), reorders ? -1 : 0);
   index->leading.front() = 0;
+  return true;
+}
+
+bool packet_index_from_place(const MoviePacketIndex* index, size_t packet, int64_t data_at) {
+  const auto& p = index->packets;
+  if (data_at < 0) return true;
+  if (p[packet].offset >= 0) return data_at == p[packet].offset;
+  // Where its chunk lies is not known, but it lies between its neighbours'.
+  for (size_t i = packet; i-- > 0;) {
+    if (p[i].offset < 0) continue;
+    if (data_at <= p[i].offset) return false;
+    break;
+  }
+  for (size_t i = packet + 1; i < p.size(); ++i) {
+    if (p[i].offset < 0) continue;
+    return data_at < p[i].offset;
+  }
   return true;
 }
 
@@ -103,6 +146,13 @@ int64_t packet_index_shown(const MoviePacketIndex* index, int64_t position) {
                              [](int64_t at, const MoviePacket& e) { return at < e.position; });
   while (it != p.begin() && std::prev(it)->uncoded) --it;
   return (it - p.begin()) - 1;
+}
+
+void packet_index_drop_key(MoviePacketIndex* index, size_t segment) {
+  if (segment == 0 || segment >= index->keys.size()) return;
+  index->packets[index->keys[segment]].key = false;
+  index->keys.erase(index->keys.begin() + static_cast<std::ptrdiff_t>(segment));
+  index->leading.erase(index->leading.begin() + static_cast<std::ptrdiff_t>(segment));
 }
 
 size_t packet_index_segment(const MoviePacketIndex* index, size_t packet) {

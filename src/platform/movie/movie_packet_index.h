@@ -6,7 +6,10 @@
 // the picture before it, or lost when it lies at or past the readable end.
 //
 // Pictures come in segments, each a key packet and the packets after it up
-// to the next key. Decoded frames of a segment fill its positions in display
+// to the next key. A key flag is only a claim: a key the decoder does not
+// make a whole key picture of, or whose chunk is not where the index says,
+// is dropped and its segment joins the one before. So is an offset: one out
+// of the order of the chunks is forgotten, and its entry begins nothing. Decoded frames of a segment fill its positions in display
 // order; the first `leading` of them (B-frames stored after an open group's
 // key but shown before it) need the segment before, so a seek to the key
 // cannot make them. Not part of the interface.
@@ -21,8 +24,9 @@
 
 struct MoviePacket {
   int64_t position;
-  int64_t offset;  // where its chunk lies in the file; -1 when not known
-  bool key;
+  int64_t offset;  // where its data lies in the file; -1 when not known
+  bool key;      // begins a segment
+  bool checked;  // key: the decoder made a key picture of it
   bool damaged;  // cut short: decoded for the order of the others, never shown
   bool uncoded;  // found to make no frame: shows the picture before it, as an empty chunk
 };
@@ -44,12 +48,19 @@ struct MoviePacketIndex {
 bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
                         int64_t start, int64_t frame_count, bool reorders);
 
+// Whether a packet whose data was read from `data_at` (-1: not known) can be
+// the picture of entry `packet`: the index's claim holds, or where the entry's
+// own offset cannot be believed, the data lies between its neighbours'.
+bool packet_index_from_place(const MoviePacketIndex* index, size_t packet, int64_t data_at);
 // The entry stored at `position`, or -1.
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position);
 // The entry whose picture shows at `position`: the last at or before it that
 // is not uncoded, or -1 when none is or the position lies past the readable
 // end.
 int64_t packet_index_shown(const MoviePacketIndex* index, int64_t position);
+// The key of `segment` (not the first) begins nothing: its packets join the
+// segment before, and later segments move down by one.
+void packet_index_drop_key(MoviePacketIndex* index, size_t segment);
 // The segment of an entry.
 size_t packet_index_segment(const MoviePacketIndex* index, size_t packet);
 // One past the last entry of a segment.

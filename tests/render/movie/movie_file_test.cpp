@@ -249,6 +249,20 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         {"mjpeg_ends_in_empty_chunks", TestMovieCodec::Mjpeg, 16, 16, 20, 12, {12, false, 17, 3}},
                         {"mpeg4_b_frames_end_in_empty_chunks", TestMovieCodec::Mpeg4BFrames, 16, 16, 20, 12,
                          {12, false, 17, 3}},
+                        // Every index entry flagged key, which the decoder
+                        // makes of P- and B-frames.
+                        {.name = "mpeg4_all_keys", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
+                         .frames = 30, .tolerance = 12, .all_keys = true},
+                        {.name = "mpeg4_b_frames_all_keys", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+                         .height = 16, .frames = 30, .tolerance = 12, .reads = {29, 0, 29}, .all_keys = true},
+                        {.name = "h264_all_keys", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,
+                         .frames = 30, .tolerance = 12, .all_keys = true},
+                        // The key entry of frame 24 points at the chunk of
+                        // frame 36, another key, or of frame 30, a P-frame.
+                        {.name = "mpeg4_key_entry_at_another_key", .codec = TestMovieCodec::Mpeg4, .width = 16,
+                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 36},
+                        {.name = "mpeg4_key_entry_at_a_p_frame", .codec = TestMovieCodec::Mpeg4, .width = 16,
+                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 30},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,
