@@ -174,6 +174,7 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   // another frame.
   const TestMovieShape open_gop{12, true};
   const TestMovieShape gap{12, false, 10, 5};
+  const TestMovieShape refresh{.key_interval = 30, .intra_refresh = true, .moving = true};
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
                         {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
@@ -263,6 +264,10 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                          .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 36},
                         {.name = "mpeg4_key_entry_at_a_p_frame", .codec = TestMovieCodec::Mpeg4, .width = 16,
                          .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 30},
+                        // Key frames that refresh the picture a band at a
+                        // time: a decode begun at one makes half-made frames.
+                        {"h264_intra_refresh", TestMovieCodec::H264, 64, 32, 75, 12, refresh},
+                        {"h264_b_frames_intra_refresh", TestMovieCodec::H264BFrames, 64, 32, 75, 12, refresh},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,

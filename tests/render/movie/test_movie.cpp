@@ -27,6 +27,7 @@ const AVCodec* find_encoder(TestMovieCodec codec) {
     case TestMovieCodec::Mjpeg: return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     case TestMovieCodec::Mpeg4:
     case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    case TestMovieCodec::H264:
     case TestMovieCodec::H264BFrames: return avcodec_find_encoder_by_name("libx264");
   }
   return nullptr;
@@ -84,10 +85,11 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   ctx->gop_size = raw || codec == TestMovieCodec::Mjpeg ? 1 : shape.key_interval;
   ctx->max_b_frames = reordered ? 2 : 0;
   ctx->thread_count = 1;
-  if (codec == TestMovieCodec::H264BFrames) {
+  if (codec == TestMovieCodec::H264 || codec == TestMovieCodec::H264BFrames) {
     // Every frame differs wholly from the last: left to choose, the encoder
     // would store no B-frames. Its statistics stay off the test's output.
-    const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") + (shape.open_gop ? ":open-gop=1" : "");
+    const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") + (shape.open_gop ? ":open-gop=1" : "") +
+                               (shape.intra_refresh ? ":intra-refresh=1" : "");
     av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
   } else if (!raw) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;
@@ -115,7 +117,10 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
     if (n < frames) {
       for (int y = 0; y < height; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(argb->data[0] + y * argb->linesize[0]);
-        for (int x = 0; x < width; ++x) row[x] = y < height / 2 ? test_movie_top(n) : test_movie_bottom(n);
+        for (int x = 0; x < width; ++x) {
+          const int later = shape.moving ? (y < height / 2 ? x : width - 1 - x) / 16 : 0;
+          row[x] = y < height / 2 ? test_movie_top(n + later) : test_movie_bottom(n + later);
+        }
       }
       sws_scale(sws, argb->data, argb->linesize, 0, height, frame->data, frame->linesize);
       frame->pts = n;
