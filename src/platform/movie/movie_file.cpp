@@ -67,6 +67,8 @@ struct MovieFile {
   AVCodecContext* probe = nullptr;  // decodes a key packet alone, to check that it makes a key picture
   SwsContext* scaler = nullptr;
   AVPacket* packet = nullptr;
+  AVPacket* pending = nullptr;  // a picture held back while the decoder drains before it
+  size_t pending_entry = 0;
   AVFrame* frame = nullptr;
   int stream = -1;
   int64_t start_pts = 0;
@@ -85,6 +87,7 @@ struct MovieFile {
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
   bool restart = false;            // the key the decode began at begins nothing: begin again
+  std::vector<uint8_t> layer;      // MPEG-4: the last video object layer header sent since the seek
   int start_depth = 0;             // the decoder's reorder depth at the seek
   int depth = 0;                   // its depth since
   bool raised_late = false;        // it raised its depth after frames came out
@@ -160,6 +163,41 @@ bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
   return e != f->first_packet;
 }
 
+// Whether the packet begins a new MPEG-4 video object layer unlike the last
+// one sent since the seek (another picture size, as where two clips were
+// joined); the first one sent only sets it.
+bool layer_changes(MovieFile* f, const AVPacket* pkt) {
+  if (f->format->streams[f->stream]->codecpar->codec_id != AV_CODEC_ID_MPEG4 || pkt->data == nullptr) return false;
+  const uint8_t* d = pkt->data;
+  const size_t n = static_cast<size_t>(pkt->size);
+  const auto start_code = [&](size_t i) { return i + 3 < n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1; };
+  size_t at = 0;
+  while (at < n && !(start_code(at) && (d[at + 3] & 0xF0) == 0x20)) ++at;
+  if (at >= n) return false;
+  size_t end = at + 4;
+  while (end < n && !start_code(end)) ++end;
+  const std::vector<uint8_t> layer(d + at, d + end);
+  if (layer == f->layer) return false;
+  const bool changed = !f->layer.empty();
+  f->layer = layer;
+  return changed;
+}
+
+// Sends the picture of entry `e` to the decoder.
+void send(MovieFile* f, AVPacket* pkt, size_t e) {
+  const bool damaged = f->index.packets[e].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
+  const int64_t position = pkt->pts;
+  const int sent = f->av->avcodec_send_packet(f->codec, pkt);
+  f->av->av_packet_unref(pkt);
+  f->last_sent = position;
+  if (sent < 0) {
+    lose(f, e);  // a refused picture loses its frame, not the movie
+    return;
+  }
+  ++f->owed;
+  if (damaged) f->damaged.push_back(position);
+}
+
 // Sends the next picture of the stream to the decoder, or at the end of what
 // can be read starts its drain. False when the drain has begun already, or
 // when the decode must begin again (f->restart).
@@ -192,16 +230,15 @@ bool feed(MovieFile* f) {
       return false;
     }
     f->next_packet = static_cast<size_t>(e) + 1;
-    const bool damaged = packets[static_cast<size_t>(e)].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
-    const int sent = f->av->avcodec_send_packet(f->codec, pkt);
-    f->av->av_packet_unref(pkt);
-    f->last_sent = position;
-    if (sent < 0) {
-      lose(f, static_cast<size_t>(e));  // a refused picture loses its frame, not the movie
+    if (layer_changes(f, pkt)) {
+      // A decoder drops the frame it holds back when the picture size
+      // changes: it gives out everything first, and the picture follows.
+      f->av->av_packet_move_ref(f->pending, pkt);
+      f->pending_entry = static_cast<size_t>(e);
+      f->av->avcodec_send_packet(f->codec, nullptr);
       return true;
     }
-    ++f->owed;
-    if (damaged) f->damaged.push_back(position);
+    send(f, pkt, static_cast<size_t>(e));
     return true;
   }
   // Pictures the index holds that never came, or a file cut short: the lost
@@ -280,6 +317,12 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       continue;
     }
     f->av->av_frame_free(&fr);
+    // Drained before a held-back picture: the decode goes on with it.
+    if (got == AVERROR_EOF && f->pending->data != nullptr) {
+      f->av->avcodec_flush_buffers(f->codec);
+      send(f, f->pending, f->pending_entry);
+      continue;
+    }
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
       if (feed(f)) continue;
@@ -305,6 +348,8 @@ bool start_at(MovieFile* f, size_t segment) {
   f->decoding = true;
   f->ended = false;
   f->restart = false;
+  f->layer.clear();
+  f->av->av_packet_unref(f->pending);
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
   f->start_depth = f->depth = f->codec->has_b_frames;
@@ -419,8 +464,10 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   if (par->codec_id == AV_CODEC_ID_H264) f->codec->strict_std_compliance = FF_COMPLIANCE_STRICT;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
   f->packet = f->av->av_packet_alloc();
+  f->pending = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
-  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr)
+  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->pending == nullptr ||
+      f->frame == nullptr)
     return refuse(f, error, "the video format is not supported");
   // Codecs that never store frames out of display order have no leading
   // pictures to find out about.
@@ -472,6 +519,7 @@ void movie_file_close(MovieFile* f) {
   free_held_back(f);
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
+  f->av->av_packet_free(&f->pending);
   f->av->avcodec_free_context(&f->codec);
   f->av->avcodec_free_context(&f->probe);
   f->av->avformat_close_input(&f->format);

@@ -175,6 +175,7 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   const TestMovieShape open_gop{12, true};
   const TestMovieShape gap{12, false, 10, 5};
   const TestMovieShape refresh{.key_interval = 30, .intra_refresh = true, .moving = true};
+  const TestMovieShape resized{.key_interval = 12, .resize_at = 30};
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
                         {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
@@ -268,6 +269,10 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // time: a decode begun at one makes half-made frames.
                         {"h264_intra_refresh", TestMovieCodec::H264, 64, 32, 75, 12, refresh},
                         {"h264_b_frames_intra_refresh", TestMovieCodec::H264BFrames, 64, 32, 75, 12, refresh},
+                        // Two clips joined, the second twice the size: the
+                        // decoder drops the frame it holds back when the
+                        // size changes, unless it is drained before.
+                        {"mpeg4_b_frames_size_change", TestMovieCodec::Mpeg4BFrames, 16, 16, 40, 12, resized},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,

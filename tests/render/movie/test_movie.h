@@ -32,6 +32,9 @@ struct TestMovieShape {
   // half a column right, so each picture is predicted from the one before.
   // The top-left and bottom-right pixels keep the frame's own colours.
   bool moving = false;
+  // From this frame on, a second clip of twice the width and height follows,
+  // joined as it stands.
+  int resize_at = -1;
 };
 
 // Colours of frame n (ARGB, alpha 255).
