@@ -69,6 +69,7 @@ struct MovieFile {
   AVPacket* packet = nullptr;
   AVPacket* pending = nullptr;  // a picture held back while the decoder drains before it
   size_t pending_entry = 0;
+  AVPacket* packed = nullptr;   // the second picture of a packet that held two, sent next
   AVFrame* frame = nullptr;
   int stream = -1;
   int64_t start_pts = 0;
@@ -84,6 +85,7 @@ struct MovieFile {
   size_t next_packet = 0;     // the entry the demuxer should give next
   MovieFrameOrder order;
   bool reorders = false;           // the codec may store frames out of display order
+  bool mpeg4 = false;
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
   bool restart = false;            // the key the decode began at begins nothing: begin again
@@ -163,19 +165,31 @@ bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
   return e != f->first_packet;
 }
 
+bool start_code_at(const uint8_t* d, size_t n, size_t i) {
+  return i + 3 < n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1;
+}
+
+// Where the packet's second MPEG-4 picture begins, or 0 when it holds fewer.
+int second_picture(const AVPacket* pkt) {
+  const size_t n = static_cast<size_t>(pkt->size);
+  int seen = 0;
+  for (size_t i = 0; pkt->data != nullptr && i < n; ++i)
+    if (start_code_at(pkt->data, n, i) && pkt->data[i + 3] == 0xB6 && ++seen == 2) return static_cast<int>(i);
+  return 0;
+}
+
 // Whether the packet begins a new MPEG-4 video object layer unlike the last
 // one sent since the seek (another picture size, as where two clips were
 // joined); the first one sent only sets it.
 bool layer_changes(MovieFile* f, const AVPacket* pkt) {
-  if (f->format->streams[f->stream]->codecpar->codec_id != AV_CODEC_ID_MPEG4 || pkt->data == nullptr) return false;
+  if (!f->mpeg4 || pkt->data == nullptr) return false;
   const uint8_t* d = pkt->data;
   const size_t n = static_cast<size_t>(pkt->size);
-  const auto start_code = [&](size_t i) { return i + 3 < n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1; };
   size_t at = 0;
-  while (at < n && !(start_code(at) && (d[at + 3] & 0xF0) == 0x20)) ++at;
+  while (at < n && !(start_code_at(d, n, at) && (d[at + 3] & 0xF0) == 0x20)) ++at;
   if (at >= n) return false;
   size_t end = at + 4;
-  while (end < n && !start_code(end)) ++end;
+  while (end < n && !start_code_at(d, n, end)) ++end;
   const std::vector<uint8_t> layer(d + at, d + end);
   if (layer == f->layer) return false;
   const bool changed = !f->layer.empty();
@@ -198,11 +212,40 @@ void send(MovieFile* f, AVPacket* pkt, size_t e) {
   if (damaged) f->damaged.push_back(position);
 }
 
+// A packet of entry `e` holding two pictures: a B-frame packed after the
+// P-frame before it, in a stream that does not say it packs them, whose
+// decoder makes only the first. Where the position after it is an empty
+// chunk, packing left the B-frame's place there: it is sent next, as that
+// position's picture. Elsewhere its place is not known, and what its segment
+// gives after it is lost.
+void unpack(MovieFile* f, AVPacket* pkt, size_t e) {
+  const int at = f->mpeg4 ? second_picture(pkt) : 0;
+  if (at == 0) return;
+  const int64_t next = pkt->pts + 1;
+  const int64_t known = packet_index_find(&f->index, next);
+  const bool found_before = known >= 0 && f->index.packets[static_cast<size_t>(known)].packed;
+  if (next < f->index.readable_end && (known < 0 || found_before) && f->av->av_packet_ref(f->packed, pkt) >= 0) {
+    f->packed->data += at;
+    f->packed->size -= at;
+    f->packed->pts = next;
+    pkt->size = at;
+    if (found_before) return;
+    packet_index_insert(&f->index, e, next);
+    if (f->held > static_cast<int64_t>(e)) ++f->held;
+    return;
+  }
+  lose(f, e);
+}
+
 // Sends the next picture of the stream to the decoder, or at the end of what
 // can be read starts its drain. False when the drain has begun already, or
 // when the decode must begin again (f->restart).
 bool feed(MovieFile* f) {
   if (f->ended) return false;
+  if (f->packed->data != nullptr) {
+    send(f, f->packed, f->next_packet++);
+    return true;
+  }
   const auto& packets = f->index.packets;
   while (f->next_packet < packets.size() && f->av->av_read_frame(f->format, f->packet) >= 0) {
     AVPacket* pkt = f->packet;
@@ -238,6 +281,7 @@ bool feed(MovieFile* f) {
       f->av->avcodec_send_packet(f->codec, nullptr);
       return true;
     }
+    unpack(f, pkt, static_cast<size_t>(e));
     send(f, pkt, static_cast<size_t>(e));
     return true;
   }
@@ -350,6 +394,7 @@ bool start_at(MovieFile* f, size_t segment) {
   f->restart = false;
   f->layer.clear();
   f->av->av_packet_unref(f->pending);
+  f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
   f->start_depth = f->depth = f->codec->has_b_frames;
@@ -381,6 +426,10 @@ bool made_whole(const AVFrame* fr) {
 
 // Decodes the frame of entry `p` into the held frame.
 FrameRead read_entry(MovieFile* f, size_t p) {
+  // Entries found packed into the chunk before them join the index as the
+  // decode goes: the one asked for is followed by its position.
+  const int64_t target = f->index.packets[p].position;
+  size_t entries = f->index.packets.size();
   // Decoding on is cheaper than a seek unless the key it would go to lies
   // well ahead.
   const size_t start = frame_order_start_segment(&f->index, p);
@@ -389,7 +438,12 @@ FrameRead read_entry(MovieFile* f, size_t p) {
   if (!on && !start_at(f, start)) return FrameRead::Lost;
   for (;;) {
     int64_t got = -1;
-    if (!next_frame(f, &got)) {
+    const bool out = next_frame(f, &got);
+    if (f->index.packets.size() != entries) {
+      entries = f->index.packets.size();
+      p = static_cast<size_t>(packet_index_find(&f->index, target));
+    }
+    if (!out) {
       f->decoding = false;
       if (f->restart && start_at(f, frame_order_start_segment(&f->index, p))) continue;
       return f->index.packets[p].uncoded ? FrameRead::Uncoded : FrameRead::Lost;
@@ -465,15 +519,17 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
   f->packet = f->av->av_packet_alloc();
   f->pending = f->av->av_packet_alloc();
+  f->packed = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
   if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->pending == nullptr ||
-      f->frame == nullptr)
+      f->packed == nullptr || f->frame == nullptr)
     return refuse(f, error, "the video format is not supported");
   // Codecs that never store frames out of display order have no leading
   // pictures to find out about.
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
-  f->skips = par->codec_id == AV_CODEC_ID_MPEG4;
+  f->mpeg4 = par->codec_id == AV_CODEC_ID_MPEG4;
+  f->skips = f->mpeg4;
   f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
   if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
@@ -520,6 +576,7 @@ void movie_file_close(MovieFile* f) {
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
   f->av->av_packet_free(&f->pending);
+  f->av->av_packet_free(&f->packed);
   f->av->avcodec_free_context(&f->codec);
   f->av->avcodec_free_context(&f->probe);
   f->av->avformat_close_input(&f->format);
@@ -539,7 +596,11 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
     if (shown < 0) return nullptr;
     if (shown == f->held) return f->pixels;
     // A picture found to make no frame shows an earlier one: look again.
+    // A picture found to make no frame shows an earlier one, and one found
+    // packed into the chunk before it a later one: look again.
     const FrameRead read = read_entry(f, static_cast<size_t>(shown));
-    if (read != FrameRead::Uncoded) return read == FrameRead::Held ? f->pixels : nullptr;
+    if (read == FrameRead::Uncoded || (read == FrameRead::Held && packet_index_shown(&f->index, index) != f->held))
+      continue;
+    return read == FrameRead::Held ? f->pixels : nullptr;
   }
 }

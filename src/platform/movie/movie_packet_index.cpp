@@ -17,7 +17,7 @@ constexpr int64_t kChunkHeader = 8;
 void add(MoviePacketIndex* index, int64_t position, int64_t offset, bool key, bool damaged) {
   if (position < 0 || position >= kMovieMaxFrames) return;
   if (!index->packets.empty() && position <= index->packets.back().position) return;
-  index->packets.push_back(MoviePacket{position, offset, key, false, damaged, false});
+  index->packets.push_back(MoviePacket{position, offset, key, false, damaged, false, false});
 }
 
 // The positions an empty chunk at `position` makes readable: the movie
@@ -153,6 +153,13 @@ void packet_index_drop_key(MoviePacketIndex* index, size_t segment) {
   index->packets[index->keys[segment]].key = false;
   index->keys.erase(index->keys.begin() + static_cast<std::ptrdiff_t>(segment));
   index->leading.erase(index->leading.begin() + static_cast<std::ptrdiff_t>(segment));
+}
+
+void packet_index_insert(MoviePacketIndex* index, size_t packet, int64_t position) {
+  index->packets.insert(index->packets.begin() + static_cast<std::ptrdiff_t>(packet) + 1,
+                        MoviePacket{position, -1, false, false, false, false, true});
+  for (size_t& k : index->keys)
+    if (k > packet) ++k;
 }
 
 size_t packet_index_segment(const MoviePacketIndex* index, size_t packet) {

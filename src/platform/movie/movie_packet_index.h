@@ -29,6 +29,7 @@ struct MoviePacket {
   bool checked;  // key: the decoder made a key picture of it
   bool damaged;  // cut short: decoded for the order of the others, never shown
   bool uncoded;  // found to make no frame: shows the picture before it, as an empty chunk
+  bool packed;   // found stored in the chunk before it, after that chunk's own picture
 };
 
 struct MoviePacketIndex {
@@ -61,6 +62,10 @@ int64_t packet_index_shown(const MoviePacketIndex* index, int64_t position);
 // The key of `segment` (not the first) begins nothing: its packets join the
 // segment before, and later segments move down by one.
 void packet_index_drop_key(MoviePacketIndex* index, size_t segment);
+// A picture found stored with the one of entry `packet` (packed into its
+// chunk) belongs at `position`, an empty chunk: it gets an entry of its own
+// after that one.
+void packet_index_insert(MoviePacketIndex* index, size_t packet, int64_t position);
 // The segment of an entry.
 size_t packet_index_segment(const MoviePacketIndex* index, size_t packet);
 // One past the last entry of a segment.

@@ -176,6 +176,7 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   const TestMovieShape gap{12, false, 10, 5};
   const TestMovieShape refresh{.key_interval = 30, .intra_refresh = true, .moving = true};
   const TestMovieShape resized{.key_interval = 12, .resize_at = 30};
+  const TestMovieShape packed{.key_interval = 12, .packed = true};
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
                         {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
@@ -273,6 +274,10 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // decoder drops the frame it holds back when the
                         // size changes, unless it is drained before.
                         {"mpeg4_b_frames_size_change", TestMovieCodec::Mpeg4BFrames, 16, 16, 40, 12, resized},
+                        // Each B-frame after a P-frame packed into its chunk,
+                        // an empty chunk in its own place, and nothing that
+                        // says the stream is packed.
+                        {"mpeg4_b_frames_packed", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, packed},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,

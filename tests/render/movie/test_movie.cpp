@@ -1,6 +1,7 @@
 #include "test_movie.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -126,6 +127,15 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   return av_frame_get_buffer(c->frame, 0) >= 0 && av_frame_get_buffer(c->argb, 0) >= 0;
 }
 
+// The coding type of the first MPEG-4 picture in a packet: 0 I, 1 P, 2 B;
+// -1 when it holds none.
+int picture_type(const AVPacket* pkt) {
+  for (int i = 0; i + 4 < pkt->size; ++i)
+    if (pkt->data[i] == 0 && pkt->data[i + 1] == 0 && pkt->data[i + 2] == 1 && pkt->data[i + 3] == 0xB6)
+      return pkt->data[i + 4] >> 6;
+  return -1;
+}
+
 // Sends frame n to the clip's encoder.
 bool encode_frame(Clip* c, int n, const TestMovieShape& shape) {
   for (int y = 0; y < c->height; ++y) {
@@ -156,6 +166,7 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   ok = ok && avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
   ok = ok && avformat_write_header(fmt, nullptr) >= 0;
   AVPacket* pkt = av_packet_alloc();
+  AVPacket* held = av_packet_alloc();  // a P-frame that the next B-frame may join
   int64_t last_dts = 0;
   int64_t shift = 0;         // added to the clip's timestamps, so that a joined clip's go on from the last
   bool clip_begins = false;  // the clip's first packet is still to come
@@ -168,6 +179,22 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
       pkt->pts += shift;
       pkt->stream_index = st->index;
       last_dts = pkt->dts;
+      if (shape.packed && held->size > 0) {
+        if (picture_type(pkt) == 2) {
+          // The B-frame goes into the P-frame's chunk; an empty chunk keeps its place.
+          const int p_size = held->size;
+          if (av_grow_packet(held, pkt->size) < 0) return false;
+          std::memcpy(held->data + p_size, pkt->data, static_cast<size_t>(pkt->size));
+          av_packet_unref(pkt);
+          pkt->stream_index = st->index;
+          pkt->pts = pkt->dts = last_dts;
+        }
+        if (av_interleaved_write_frame(fmt, held) < 0) return false;
+      }
+      if (shape.packed && picture_type(pkt) == 1) {
+        av_packet_move_ref(held, pkt);
+        continue;
+      }
       if (av_interleaved_write_frame(fmt, pkt) < 0) return false;
     }
     return true;
@@ -195,7 +222,9 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
     pkt->pts = pkt->dts = last_dts + trailing;
     ok = av_write_frame(fmt, pkt) >= 0;
   }
+  if (ok && held->size > 0) ok = av_interleaved_write_frame(fmt, held) >= 0;
   ok = ok && av_write_trailer(fmt) >= 0;
+  av_packet_free(&held);
   av_packet_free(&pkt);
   close_clip(&clip);
   if (fmt->pb != nullptr) avio_closep(&fmt->pb);

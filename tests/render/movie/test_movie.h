@@ -35,6 +35,10 @@ struct TestMovieShape {
   // From this frame on, a second clip of twice the width and height follows,
   // joined as it stands.
   int resize_at = -1;
+  // MPEG-4 B-frames: a B-frame stored right after a P-frame is packed into
+  // the P-frame's chunk and its own chunk is left empty, as packed streams
+  // store them, but without the marker that says the stream is packed.
+  bool packed = false;
 };
 
 // Colours of frame n (ARGB, alpha 255).
