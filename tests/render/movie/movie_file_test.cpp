@@ -268,8 +268,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                          .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 30},
                         // Key frames that refresh the picture a band at a
                         // time: a decode begun at one makes half-made frames.
-                        {"h264_intra_refresh", TestMovieCodec::H264, 64, 32, 75, 12, refresh},
-                        {"h264_b_frames_intra_refresh", TestMovieCodec::H264BFrames, 64, 32, 75, 12, refresh},
+                        {"h264_intra_refresh", TestMovieCodec::H264, 128, 32, 75, 12, refresh},
+                        {"h264_b_frames_intra_refresh", TestMovieCodec::H264BFrames, 128, 32, 75, 12, refresh},
                         // Two clips joined, the second twice the size: the
                         // decoder drops the frame it holds back when the
                         // size changes, unless it is drained before.
