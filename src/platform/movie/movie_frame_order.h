@@ -6,10 +6,13 @@
 // segment before, or from the key's own frame (at its leading count) when the
 // decode began at that key; counting through a segment learns its leading
 // count. A loss (a picture missing or refused, a damaged one dropped, a
-// reorder depth the decoder raises after handing out frames) leaves the place
-// of every later frame of its segment unknown. The next segment's leading
+// packet holding two pictures with nowhere to put the second, a reorder
+// depth the decoder raises after handing out frames) leaves the place of
+// every later frame of its segment unknown. The next segment's leading
 // frames are then made from what was lost and are not shown; the decode still
-// made them all, so counting them places the rest. Not part of the interface.
+// made them all, so counting them places the rest. A segment whose key is
+// found to begin nothing joins the one before, and a decode through it counts
+// on as through one segment. Not part of the interface.
 #pragma once
 
 #include <cstddef>
