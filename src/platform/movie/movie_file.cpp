@@ -121,14 +121,14 @@ void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, 
 bool makes_key(MovieFile* f, const AVPacket* pkt) {
   if (f->probe == nullptr) {
     f->probe = f->av->avcodec_alloc_context3(f->codec->codec);
-    if (f->probe == nullptr ||
-        f->av->avcodec_parameters_to_context(f->probe, f->format->streams[f->stream]->codecpar) < 0)
-      return true;
-    f->probe->thread_count = 1;
-    f->probe->flags = f->codec->flags;
-    f->probe->strict_std_compliance = f->codec->strict_std_compliance;
-    f->probe->max_pixels = f->codec->max_pixels;
-    if (f->av->avcodec_open2(f->probe, f->codec->codec, nullptr) < 0) {
+    if (f->probe != nullptr &&
+        f->av->avcodec_parameters_to_context(f->probe, f->format->streams[f->stream]->codecpar) >= 0) {
+      f->probe->thread_count = 1;
+      f->probe->flags = f->codec->flags;
+      f->probe->strict_std_compliance = f->codec->strict_std_compliance;
+      f->probe->max_pixels = f->codec->max_pixels;
+    }
+    if (f->probe == nullptr || f->av->avcodec_open2(f->probe, f->codec->codec, nullptr) < 0) {
       f->av->avcodec_free_context(&f->probe);
       return true;
     }
@@ -154,8 +154,14 @@ bool makes_key(MovieFile* f, const AVPacket* pkt) {
 bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
   MoviePacket& entry = f->index.packets[e];
   const bool misplaced = !packet_index_from_place(&f->index, e, pkt->pos);
+  // The first picture, read at open, tells whether the index's offsets are
+  // in the packets' terms at all.
+  if (e == 0) {
+    if (misplaced) packet_index_forget_offsets(&f->index);
+    return true;
+  }
   if (misplaced) entry.damaged = true;
-  if (!entry.key || e == 0) return true;
+  if (!entry.key) return true;
   if (!misplaced && (entry.checked || f->intra_only)) return true;
   entry.checked = true;
   if (!misplaced && makes_key(f, pkt)) return true;

@@ -132,6 +132,10 @@ bool packet_index_from_place(const MoviePacketIndex* index, size_t packet, int64
   return true;
 }
 
+void packet_index_forget_offsets(MoviePacketIndex* index) {
+  for (MoviePacket& p : index->packets) p.offset = -1;
+}
+
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position) {
   const auto& p = index->packets;
   const auto it = std::lower_bound(p.begin(), p.end(), position,

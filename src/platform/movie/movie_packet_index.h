@@ -53,6 +53,9 @@ bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatCon
 // the picture of entry `packet`: the index's claim holds, or where the entry's
 // own offset cannot be believed, the data lies between its neighbours'.
 bool packet_index_from_place(const MoviePacketIndex* index, size_t packet, int64_t data_at);
+// The index's offsets are not where the packets are read from: none is
+// believed.
+void packet_index_forget_offsets(MoviePacketIndex* index);
 // The entry stored at `position`, or -1.
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position);
 // The entry whose picture shows at `position`: the last at or before it that
