@@ -10,7 +10,9 @@ extern "C" {
 }
 
 #include "platform/movie/movie_frame_order.h"
+#include "platform/movie/movie_key_probe.h"
 #include "platform/movie/movie_library.h"
+#include "platform/movie/movie_mpeg4_packet.h"
 #include "platform/movie/movie_packet_index.h"
 #include "platform/movie/movie_scaled_frame.h"
 #include "platform/sys/sys.h"
@@ -64,7 +66,7 @@ struct MovieFile {
   AVIOContext* io = nullptr;  // memory input only
   MemoryInput memory{};
   AVCodecContext* codec = nullptr;
-  AVCodecContext* probe = nullptr;  // decodes a key packet alone, to check that it makes a key picture
+  MovieKeyProbe probe;
   SwsContext* scaler = nullptr;
   AVPacket* packet = nullptr;
   AVPacket* pending = nullptr;  // a picture held back while the decoder drains before it
@@ -116,37 +118,6 @@ void free_held_back(MovieFile* f) {
 
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
-// Whether the decoder makes a key picture of the packet alone, with nothing
-// decoded before it. A decoder that cannot be had takes the flag at its word.
-bool makes_key(MovieFile* f, const AVPacket* pkt) {
-  if (f->probe == nullptr) {
-    f->probe = f->av->avcodec_alloc_context3(f->codec->codec);
-    if (f->probe != nullptr &&
-        f->av->avcodec_parameters_to_context(f->probe, f->format->streams[f->stream]->codecpar) >= 0) {
-      f->probe->thread_count = 1;
-      f->probe->flags = f->codec->flags;
-      f->probe->strict_std_compliance = f->codec->strict_std_compliance;
-      f->probe->max_pixels = f->codec->max_pixels;
-    }
-    if (f->probe == nullptr || f->av->avcodec_open2(f->probe, f->codec->codec, nullptr) < 0) {
-      f->av->avcodec_free_context(&f->probe);
-      return true;
-    }
-  }
-  AVFrame* fr = f->av->av_frame_alloc();
-  if (fr == nullptr) return true;
-  f->av->avcodec_flush_buffers(f->probe);
-  bool key = false;
-  if (f->av->avcodec_send_packet(f->probe, pkt) >= 0 && f->av->avcodec_send_packet(f->probe, nullptr) >= 0) {
-    while (f->av->avcodec_receive_frame(f->probe, fr) == 0) {
-      key = key || fr->key_frame != 0 || fr->pict_type == AV_PICTURE_TYPE_I;
-      f->av->av_frame_unref(fr);
-    }
-  }
-  f->av->av_frame_free(&fr);
-  return key;
-}
-
 // Whether the packet of entry `e` may be its picture, and a key packet begin
 // its segment. A packet that does not come from the entry's own place is
 // damaged, and a key must make a key picture. A key that fails joins the
@@ -164,24 +135,12 @@ bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
   if (!entry.key) return true;
   if (!misplaced && (entry.checked || f->intra_only)) return true;
   entry.checked = true;
-  if (!misplaced && makes_key(f, pkt)) return true;
+  if (!misplaced && key_probe_makes_key(&f->probe, f->av, f->codec, f->format->streams[f->stream]->codecpar, pkt))
+    return true;
   const size_t segment = packet_index_segment(&f->index, e);
   packet_index_drop_key(&f->index, segment);
   frame_order_join(&f->order, segment);
   return e != f->first_packet;
-}
-
-bool start_code_at(const uint8_t* d, size_t n, size_t i) {
-  return i + 3 < n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1;
-}
-
-// Where the packet's second MPEG-4 picture begins, or 0 when it holds fewer.
-int second_picture(const AVPacket* pkt) {
-  const size_t n = static_cast<size_t>(pkt->size);
-  int seen = 0;
-  for (size_t i = 0; pkt->data != nullptr && i < n; ++i)
-    if (start_code_at(pkt->data, n, i) && pkt->data[i + 3] == 0xB6 && ++seen == 2) return static_cast<int>(i);
-  return 0;
 }
 
 // Whether the packet begins a new MPEG-4 video object layer unlike the last
@@ -189,14 +148,9 @@ int second_picture(const AVPacket* pkt) {
 // joined); the first one sent only sets it.
 bool layer_changes(MovieFile* f, const AVPacket* pkt) {
   if (!f->mpeg4 || pkt->data == nullptr) return false;
-  const uint8_t* d = pkt->data;
-  const size_t n = static_cast<size_t>(pkt->size);
-  size_t at = 0;
-  while (at < n && !(start_code_at(d, n, at) && (d[at + 3] & 0xF0) == 0x20)) ++at;
-  if (at >= n) return false;
-  size_t end = at + 4;
-  while (end < n && !start_code_at(d, n, end)) ++end;
-  const std::vector<uint8_t> layer(d + at, d + end);
+  const Mpeg4Span span = mpeg4_packet_layer(pkt->data, static_cast<size_t>(pkt->size));
+  if (span.end == span.begin) return false;
+  const std::vector<uint8_t> layer(pkt->data + span.begin, pkt->data + span.end);
   if (layer == f->layer) return false;
   const bool changed = !f->layer.empty();
   f->layer = layer;
@@ -225,7 +179,8 @@ void send(MovieFile* f, AVPacket* pkt, size_t e) {
 // position's picture. Elsewhere its place is not known, and what its segment
 // gives after it is lost.
 void unpack(MovieFile* f, AVPacket* pkt, size_t e) {
-  const int at = f->mpeg4 ? second_picture(pkt) : 0;
+  if (!f->mpeg4 || pkt->data == nullptr) return;
+  const int at = static_cast<int>(mpeg4_packet_second_picture(pkt->data, static_cast<size_t>(pkt->size)));
   if (at == 0) return;
   const int64_t next = pkt->pts + 1;
   const int64_t known = packet_index_find(&f->index, next);
@@ -584,7 +539,7 @@ void movie_file_close(MovieFile* f) {
   f->av->av_packet_free(&f->pending);
   f->av->av_packet_free(&f->packed);
   f->av->avcodec_free_context(&f->codec);
-  f->av->avcodec_free_context(&f->probe);
+  key_probe_close(&f->probe, f->av);
   f->av->avformat_close_input(&f->format);
   if (f->io != nullptr) {
     f->av->av_freep(&f->io->buffer);
@@ -601,7 +556,6 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
     const int64_t shown = packet_index_shown(&f->index, index);
     if (shown < 0) return nullptr;
     if (shown == f->held) return f->pixels;
-    // A picture found to make no frame shows an earlier one: look again.
     // A picture found to make no frame shows an earlier one, and one found
     // packed into the chunk before it a later one: look again.
     const FrameRead read = read_entry(f, static_cast<size_t>(shown));
