@@ -119,9 +119,10 @@ void free_held_back(MovieFile* f) {
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
 // Whether the packet of entry `e` may be its picture, and a key packet begin
-// its segment. A packet that does not come from the entry's own place is
-// damaged, and a key must make a key picture. A key that fails joins the
-// segment before; false when the decode began at it.
+// a decode. A packet that does not come from the entry's own place is
+// damaged, and the key a decode begins at must make a key picture alone (the
+// others are checked as their frames come out, free). A key that fails joins
+// the segment before; false when the decode began at it.
 bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
   MoviePacket& entry = f->index.packets[e];
   const bool misplaced = !packet_index_from_place(&f->index, e, pkt->pos);
@@ -132,15 +133,24 @@ bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
     return true;
   }
   if (misplaced) entry.damaged = true;
-  if (!entry.key) return true;
-  if (!misplaced && (entry.checked || f->intra_only)) return true;
+  if (!entry.key || (!misplaced && (e != f->first_packet || entry.checked || f->intra_only))) return true;
   entry.checked = true;
   if (!misplaced && key_probe_makes_key(&f->probe, f->av, f->codec, f->format->streams[f->stream]->codecpar, pkt))
     return true;
-  const size_t segment = packet_index_segment(&f->index, e);
-  packet_index_drop_key(&f->index, segment);
-  frame_order_join(&f->order, segment);
+  frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, e));
   return e != f->first_packet;
+}
+
+// A frame out of the decoder made from a key packet the decode went through
+// must be a key picture, or that key begins nothing.
+void check_key_frame(MovieFile* f, const AVFrame* fr) {
+  const int64_t e = fr->pts != AV_NOPTS_VALUE ? packet_index_find(&f->index, fr->pts) : -1;
+  if (e <= 0 || f->intra_only) return;
+  MoviePacket& entry = f->index.packets[static_cast<size_t>(e)];
+  if (!entry.key || entry.checked) return;
+  entry.checked = true;
+  if (!key_probe_key_picture(fr))
+    frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, static_cast<size_t>(e)));
 }
 
 // Whether the packet begins a new MPEG-4 video object layer unlike the last
@@ -304,6 +314,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       f->held_back.pop_front();
       const bool in_order = !f->reorders || f->depth == 0;
       const bool made = f->frame->buf[0] != nullptr;
+      if (made) check_key_frame(f, f->frame);
       *entry = f->frame->pts != AV_NOPTS_VALUE
                    ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order, made)
                    : -1;
@@ -421,8 +432,7 @@ FrameRead read_entry(MovieFile* f, size_t p) {
       // over several pictures): that key begins nothing.
       const size_t began = static_cast<size_t>(f->order.began_at);
       if (began == 0) return FrameRead::Lost;
-      packet_index_drop_key(&f->index, began);
-      frame_order_join(&f->order, began);
+      frame_order_drop_key(&f->order, &f->index, began);
       if (start_at(f, frame_order_start_segment(&f->index, p))) continue;
       return FrameRead::Lost;
     }

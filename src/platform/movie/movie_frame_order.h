@@ -34,8 +34,10 @@ struct MovieFrameOrder {
 size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet);
 // A decode begins at the key of `segment`.
 void frame_order_start(MovieFrameOrder* order, size_t segment);
-// Segment `segment` has joined the one before (packet_index_drop_key).
-void frame_order_join(MovieFrameOrder* order, size_t segment);
+// The key of `segment` (not the first) begins nothing: the segment joins the
+// one before (packet_index_drop_key), and frames counted in it count on in
+// the joined one.
+void frame_order_drop_key(MovieFrameOrder* order, MoviePacketIndex* index, size_t segment);
 // The picture of entry `packet` (or the pictures up to it) will not come.
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
 // The entry whose position the next frame out fills, from its timestamp; -1

@@ -26,7 +26,7 @@ bool key_probe_makes_key(MovieKeyProbe* probe, const MovieApi* av, const AVCodec
   bool key = false;
   if (av->avcodec_send_packet(probe->codec, pkt) >= 0 && av->avcodec_send_packet(probe->codec, nullptr) >= 0) {
     while (av->avcodec_receive_frame(probe->codec, fr) == 0) {
-      key = key || fr->key_frame != 0 || fr->pict_type == AV_PICTURE_TYPE_I;
+      key = key || key_probe_key_picture(fr);
       av->av_frame_unref(fr);
     }
   }
@@ -35,3 +35,7 @@ bool key_probe_makes_key(MovieKeyProbe* probe, const MovieApi* av, const AVCodec
 }
 
 void key_probe_close(MovieKeyProbe* probe, const MovieApi* av) { av->avcodec_free_context(&probe->codec); }
+
+bool key_probe_key_picture(const AVFrame* frame) {
+  return frame->key_frame != 0 || frame->pict_type == AV_PICTURE_TYPE_I;
+}

@@ -15,3 +15,5 @@ struct MovieKeyProbe {
 bool key_probe_makes_key(MovieKeyProbe* probe, const MovieApi* av, const AVCodecContext* like,
                          const AVCodecParameters* par, const AVPacket* pkt);
 void key_probe_close(MovieKeyProbe* probe, const MovieApi* av);
+// Whether a decoded frame is a key picture.
+bool key_probe_key_picture(const AVFrame* frame);
