@@ -88,6 +88,7 @@ struct MovieFile {
   MovieFrameOrder order;
   bool reorders = false;           // the codec may store frames out of display order
   bool mpeg4 = false;
+  bool says_packed = false;        // MPEG-4: the writer's marker says B-frames are packed
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
   bool restart = false;            // the key the decode began at begins nothing: begin again
@@ -190,6 +191,10 @@ void send(MovieFile* f, AVPacket* pkt, size_t e) {
 // gives after it is lost.
 void unpack(MovieFile* f, AVPacket* pkt, size_t e) {
   if (!f->mpeg4 || pkt->data == nullptr) return;
+  // With the marker the decoder keeps the B-frame and gives it for the
+  // placeholder picture after it, as the writer meant.
+  f->says_packed = f->says_packed || mpeg4_packet_says_packed(pkt->data, static_cast<size_t>(pkt->size));
+  if (f->says_packed) return;
   const int at = static_cast<int>(mpeg4_packet_second_picture(pkt->data, static_cast<size_t>(pkt->size)));
   if (at == 0) return;
   const int64_t next = pkt->pts + 1;
@@ -501,6 +506,8 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
   f->mpeg4 = par->codec_id == AV_CODEC_ID_MPEG4;
   f->skips = f->mpeg4;
+  f->says_packed = f->mpeg4 && par->extradata != nullptr &&
+                   mpeg4_packet_says_packed(par->extradata, static_cast<size_t>(par->extradata_size));
   f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
   if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");

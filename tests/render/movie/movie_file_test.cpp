@@ -177,6 +177,7 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   const TestMovieShape refresh{.key_interval = 30, .intra_refresh = true, .moving = true};
   const TestMovieShape resized{.key_interval = 12, .resize_at = 30};
   const TestMovieShape packed{.key_interval = 12, .packed = true};
+  const TestMovieShape packed_marked{.key_interval = 12, .packed = true, .packed_marker = true};
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
                         {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
@@ -278,6 +279,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // an empty chunk in its own place, and nothing that
                         // says the stream is packed.
                         {"mpeg4_b_frames_packed", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, packed},
+                        // The same with the marker, which the decoder
+                        // follows itself.
+                        {"mpeg4_b_frames_packed_marked", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, packed_marked},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,

@@ -170,11 +170,22 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   int64_t last_dts = 0;
   int64_t shift = 0;         // added to the clip's timestamps, so that a joined clip's go on from the last
   bool clip_begins = false;  // the clip's first packet is still to come
+  bool marked = false;       // the packed marker is written
   const auto write_packets = [&] {
     while (avcodec_receive_packet(clip.ctx, pkt) == 0) {
       av_packet_rescale_ts(pkt, clip.ctx->time_base, st->time_base);
       if (clip_begins) shift = last_dts + 1 - pkt->dts;
       clip_begins = false;
+      if (shape.packed_marker && !marked) {
+        // User data ahead of the stream's first headers: a writer's version,
+        // build and 'p' for packed.
+        static const char kMarker[] = "\0\0\1\xB2" "DivX503b1393p";
+        const int size = pkt->size;
+        if (av_grow_packet(pkt, sizeof kMarker - 1) < 0) return false;
+        std::memmove(pkt->data + sizeof kMarker - 1, pkt->data, static_cast<size_t>(size));
+        std::memcpy(pkt->data, kMarker, sizeof kMarker - 1);
+        marked = true;
+      }
       pkt->dts += shift;
       pkt->pts += shift;
       pkt->stream_index = st->index;
@@ -186,6 +197,13 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
           if (av_grow_packet(held, pkt->size) < 0) return false;
           std::memcpy(held->data + p_size, pkt->data, static_cast<size_t>(pkt->size));
           av_packet_unref(pkt);
+          if (shape.packed_marker) {
+            // A picture header the decoder passes over while it gives the
+            // B-frame it kept.
+            const uint8_t placeholder[] = {0, 0, 1, 0xB6, 0x95, 0x9F};
+            if (av_new_packet(pkt, sizeof placeholder) < 0) return false;
+            std::memcpy(pkt->data, placeholder, sizeof placeholder);
+          }
           pkt->stream_index = st->index;
           pkt->pts = pkt->dts = last_dts;
         }

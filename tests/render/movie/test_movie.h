@@ -39,6 +39,10 @@ struct TestMovieShape {
   // the P-frame's chunk and its own chunk is left empty, as packed streams
   // store them, but without the marker that says the stream is packed.
   bool packed = false;
+  // With packed: the first chunk carries that marker, and a placeholder
+  // picture of a few bytes fills the B-frame's chunk, as packing writers
+  // store them.
+  bool packed_marker = false;
 };
 
 // Colours of frame n (ARGB, alpha 255).
