@@ -10,7 +10,9 @@ extern "C" {
 }
 
 #include "platform/movie/movie_frame_order.h"
+#include "platform/movie/movie_key_probe.h"
 #include "platform/movie/movie_library.h"
+#include "platform/movie/movie_mpeg4_packet.h"
 #include "platform/movie/movie_packet_index.h"
 #include "platform/movie/movie_scaled_frame.h"
 #include "platform/sys/sys.h"
@@ -64,8 +66,12 @@ struct MovieFile {
   AVIOContext* io = nullptr;  // memory input only
   MemoryInput memory{};
   AVCodecContext* codec = nullptr;
+  MovieKeyProbe probe;
   SwsContext* scaler = nullptr;
   AVPacket* packet = nullptr;
+  AVPacket* pending = nullptr;  // a picture held back while the decoder drains before it
+  size_t pending_entry = 0;
+  AVPacket* packed = nullptr;   // the second picture of a packet that held two, sent next
   AVFrame* frame = nullptr;
   int stream = -1;
   int64_t start_pts = 0;
@@ -81,7 +87,12 @@ struct MovieFile {
   size_t next_packet = 0;     // the entry the demuxer should give next
   MovieFrameOrder order;
   bool reorders = false;           // the codec may store frames out of display order
+  bool mpeg4 = false;
+  bool says_packed = false;        // MPEG-4: the writer's marker says B-frames are packed
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
+  bool intra_only = false;         // every picture is a key picture
+  bool restart = false;            // the key the decode began at begins nothing: begin again
+  std::vector<uint8_t> layer;      // MPEG-4: the last video object layer header sent since the seek
   int start_depth = 0;             // the decoder's reorder depth at the seek
   int depth = 0;                   // its depth since
   bool raised_late = false;        // it raised its depth after frames came out
@@ -108,10 +119,109 @@ void free_held_back(MovieFile* f) {
 
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
+// Whether the packet of entry `e` may be its picture, and a key packet begin
+// a decode. A packet that does not come from the entry's own place is
+// damaged, and the key a decode begins at must make a key picture alone (the
+// others are checked as their frames come out, free). A key that fails joins
+// the segment before; false when the decode began at it.
+bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
+  MoviePacket& entry = f->index.packets[e];
+  const bool misplaced = !packet_index_from_place(&f->index, e, pkt->pos);
+  // The first picture, read at open, tells whether the index's offsets are
+  // in the packets' terms at all.
+  if (e == 0) {
+    if (misplaced) packet_index_forget_offsets(&f->index);
+    return true;
+  }
+  if (misplaced) entry.damaged = true;
+  if (!entry.key || (!misplaced && (e != f->first_packet || entry.checked || f->intra_only))) return true;
+  entry.checked = true;
+  if (!misplaced && key_probe_makes_key(&f->probe, f->av, f->codec, f->format->streams[f->stream]->codecpar, pkt))
+    return true;
+  frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, e));
+  return e != f->first_packet;
+}
+
+// A frame out of the decoder made from a key packet the decode went through
+// must be a key picture, or that key begins nothing.
+void check_key_frame(MovieFile* f, const AVFrame* fr) {
+  const int64_t e = fr->pts != AV_NOPTS_VALUE ? packet_index_find(&f->index, fr->pts) : -1;
+  if (e <= 0 || f->intra_only) return;
+  MoviePacket& entry = f->index.packets[static_cast<size_t>(e)];
+  if (!entry.key || entry.checked) return;
+  entry.checked = true;
+  if (!key_probe_key_picture(fr))
+    frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, static_cast<size_t>(e)));
+}
+
+// Whether the packet begins a new MPEG-4 video object layer unlike the last
+// one sent since the seek (another picture size, as where two clips were
+// joined); the first one sent only sets it.
+bool layer_changes(MovieFile* f, const AVPacket* pkt) {
+  if (!f->mpeg4 || pkt->data == nullptr) return false;
+  const Mpeg4Span span = mpeg4_packet_layer(pkt->data, static_cast<size_t>(pkt->size));
+  if (span.end == span.begin) return false;
+  const std::vector<uint8_t> layer(pkt->data + span.begin, pkt->data + span.end);
+  if (layer == f->layer) return false;
+  const bool changed = !f->layer.empty();
+  f->layer = layer;
+  return changed;
+}
+
+// Sends the picture of entry `e` to the decoder.
+void send(MovieFile* f, AVPacket* pkt, size_t e) {
+  const bool damaged = f->index.packets[e].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
+  const int64_t position = pkt->pts;
+  const int sent = f->av->avcodec_send_packet(f->codec, pkt);
+  f->av->av_packet_unref(pkt);
+  f->last_sent = position;
+  if (sent < 0) {
+    lose(f, e);  // a refused picture loses its frame, not the movie
+    return;
+  }
+  ++f->owed;
+  if (damaged) f->damaged.push_back(position);
+}
+
+// A packet of entry `e` holding two pictures: a B-frame packed after the
+// P-frame before it, in a stream that does not say it packs them, whose
+// decoder makes only the first. Where the position after it is an empty
+// chunk, packing left the B-frame's place there: it is sent next, as that
+// position's picture. Elsewhere its place is not known, and what its segment
+// gives after it is lost.
+void unpack(MovieFile* f, AVPacket* pkt, size_t e) {
+  if (!f->mpeg4 || pkt->data == nullptr) return;
+  // With the marker the decoder keeps the B-frame and gives it for the
+  // placeholder picture after it, as the writer meant.
+  f->says_packed = f->says_packed || mpeg4_packet_says_packed(pkt->data, static_cast<size_t>(pkt->size));
+  if (f->says_packed) return;
+  const int at = static_cast<int>(mpeg4_packet_second_picture(pkt->data, static_cast<size_t>(pkt->size)));
+  if (at == 0) return;
+  const int64_t next = pkt->pts + 1;
+  const int64_t known = packet_index_find(&f->index, next);
+  const bool found_before = known >= 0 && f->index.packets[static_cast<size_t>(known)].packed;
+  if (next < f->index.readable_end && (known < 0 || found_before) && f->av->av_packet_ref(f->packed, pkt) >= 0) {
+    f->packed->data += at;
+    f->packed->size -= at;
+    f->packed->pts = next;
+    pkt->size = at;
+    if (found_before) return;
+    packet_index_insert(&f->index, e, next);
+    if (f->held > static_cast<int64_t>(e)) ++f->held;
+    return;
+  }
+  lose(f, e);
+}
+
 // Sends the next picture of the stream to the decoder, or at the end of what
-// can be read starts its drain. False when the drain has begun already.
+// can be read starts its drain. False when the drain has begun already, or
+// when the decode must begin again (f->restart).
 bool feed(MovieFile* f) {
   if (f->ended) return false;
+  if (f->packed->data != nullptr) {
+    send(f, f->packed, f->next_packet++);
+    return true;
+  }
   const auto& packets = f->index.packets;
   while (f->next_packet < packets.size() && f->av->av_read_frame(f->format, f->packet) >= 0) {
     AVPacket* pkt = f->packet;
@@ -132,18 +242,23 @@ bool feed(MovieFile* f) {
       }
       lose(f, f->next_packet);  // the pictures the demuxer skipped
     }
-    f->next_packet = static_cast<size_t>(e) + 1;
     pkt->pts = position;
-    const bool damaged = packets[static_cast<size_t>(e)].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
-    const int sent = f->av->avcodec_send_packet(f->codec, pkt);
-    f->av->av_packet_unref(pkt);
-    f->last_sent = position;
-    if (sent < 0) {
-      lose(f, static_cast<size_t>(e));  // a refused picture loses its frame, not the movie
+    if (!check_packet(f, pkt, static_cast<size_t>(e))) {
+      f->av->av_packet_unref(pkt);
+      f->restart = true;
+      return false;
+    }
+    f->next_packet = static_cast<size_t>(e) + 1;
+    if (layer_changes(f, pkt)) {
+      // A decoder drops the frame it holds back when the picture size
+      // changes: it gives out everything first, and the picture follows.
+      f->av->av_packet_move_ref(f->pending, pkt);
+      f->pending_entry = static_cast<size_t>(e);
+      f->av->avcodec_send_packet(f->codec, nullptr);
       return true;
     }
-    ++f->owed;
-    if (damaged) f->damaged.push_back(position);
+    unpack(f, pkt, static_cast<size_t>(e));
+    send(f, pkt, static_cast<size_t>(e));
     return true;
   }
   // Pictures the index holds that never came, or a file cut short: the lost
@@ -204,6 +319,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       f->held_back.pop_front();
       const bool in_order = !f->reorders || f->depth == 0;
       const bool made = f->frame->buf[0] != nullptr;
+      if (made) check_key_frame(f, f->frame);
       *entry = f->frame->pts != AV_NOPTS_VALUE
                    ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order, made)
                    : -1;
@@ -222,9 +338,16 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       continue;
     }
     f->av->av_frame_free(&fr);
+    // Drained before a held-back picture: the decode goes on with it.
+    if (got == AVERROR_EOF && f->pending->data != nullptr) {
+      f->av->avcodec_flush_buffers(f->codec);
+      send(f, f->pending, f->pending_entry);
+      continue;
+    }
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
       if (feed(f)) continue;
+      if (f->restart) return false;
     }
     stalled = true;
     if (!f->damaged.empty()) {
@@ -245,6 +368,10 @@ bool start_at(MovieFile* f, size_t segment) {
   f->damaged.clear();
   f->decoding = true;
   f->ended = false;
+  f->restart = false;
+  f->layer.clear();
+  f->av->av_packet_unref(f->pending);
+  f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
   f->start_depth = f->depth = f->codec->has_b_frames;
@@ -269,8 +396,17 @@ bool convert(MovieFile* f) {
 
 enum class FrameRead { Held, Lost, Uncoded };
 
+// Whether the decoder vouches for the whole picture.
+bool made_whole(const AVFrame* fr) {
+  return (fr->flags & AV_FRAME_FLAG_CORRUPT) == 0 && fr->decode_error_flags == 0;
+}
+
 // Decodes the frame of entry `p` into the held frame.
 FrameRead read_entry(MovieFile* f, size_t p) {
+  // Entries found packed into the chunk before them join the index as the
+  // decode goes: the one asked for is followed by its position.
+  const int64_t target = f->index.packets[p].position;
+  size_t entries = f->index.packets.size();
   // Decoding on is cheaper than a seek unless the key it would go to lies
   // well ahead.
   const size_t start = frame_order_start_segment(&f->index, p);
@@ -279,22 +415,37 @@ FrameRead read_entry(MovieFile* f, size_t p) {
   if (!on && !start_at(f, start)) return FrameRead::Lost;
   for (;;) {
     int64_t got = -1;
-    if (!next_frame(f, &got)) {
+    const bool out = next_frame(f, &got);
+    if (f->index.packets.size() != entries) {
+      entries = f->index.packets.size();
+      p = static_cast<size_t>(packet_index_find(&f->index, target));
+    }
+    if (!out) {
       f->decoding = false;
+      if (f->restart && start_at(f, frame_order_start_segment(&f->index, p))) continue;
       return f->index.packets[p].uncoded ? FrameRead::Uncoded : FrameRead::Lost;
     }
-    if (got == static_cast<int64_t>(p)) {
+    if (got == static_cast<int64_t>(p) && made_whole(f->frame)) {
       const bool ok = convert(f);
       f->av->av_frame_unref(f->frame);
       f->held = ok ? got : -1;
       return ok ? FrameRead::Held : FrameRead::Lost;
     }
     f->av->av_frame_unref(f->frame);
+    if (got == static_cast<int64_t>(p)) {
+      // Made from a key that needs the pictures before it (a refresh spread
+      // over several pictures): that key begins nothing.
+      const size_t began = static_cast<size_t>(f->order.began_at);
+      if (began == 0) return FrameRead::Lost;
+      frame_order_drop_key(&f->order, &f->index, began);
+      if (start_at(f, frame_order_start_segment(&f->index, p))) continue;
+      return FrameRead::Lost;
+    }
     if (f->index.packets[p].uncoded) return FrameRead::Uncoded;
     if (frame_order_will_place(&f->order, &f->index, p)) continue;
     // The decoder met frames stored out of order that the file's header
     // denied, and knows it now: a decode begun again places them.
-    if (f->codec->has_b_frames > f->start_depth && start_at(f, start)) continue;
+    if (f->codec->has_b_frames > f->start_depth && start_at(f, frame_order_start_segment(&f->index, p))) continue;
     // Past its place, or its place is no longer known: lost.
     return FrameRead::Lost;
   }
@@ -317,13 +468,14 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   const AVCodecParameters* par = st->codecpar;
   if (par->width < 1 || par->height < 1 || par->width > kMovieMaxSide || par->height > kMovieMaxSide)
     return refuse(f, error, "the frame size is missing or too large");
-  const int64_t length = st->nb_frames > 0 ? st->nb_frames : st->duration;
-  if (length < 1 || length > kMovieMaxFrames) return refuse(f, error, "the frame count is missing or too large");
+  // What the header counts; the packets may hold more (movie_packet_index.h).
+  const int64_t counted = st->nb_frames > 0 ? st->nb_frames : std::max<int64_t>(st->duration, 0);
+  if (counted > kMovieMaxFrames) return refuse(f, error, "the frame count is too large");
   // The stream's time base is scale / rate: one tick a frame.
   if (st->time_base.num <= 0 || st->time_base.den <= 0) return refuse(f, error, "the frame rate is missing");
   f->start_pts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-  f->info = MovieStreamInfo{static_cast<uint32_t>(length), static_cast<uint32_t>(st->time_base.den),
-                            static_cast<uint32_t>(st->time_base.num), par->width, par->height};
+  f->info = MovieStreamInfo{0, static_cast<uint32_t>(st->time_base.den), static_cast<uint32_t>(st->time_base.num),
+                            par->width, par->height};
 
   const AVCodec* decoder = f->av->avcodec_find_decoder(par->codec_id);
   f->codec = decoder != nullptr ? f->av->avcodec_alloc_context3(decoder) : nullptr;
@@ -342,16 +494,24 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   if (par->codec_id == AV_CODEC_ID_H264) f->codec->strict_std_compliance = FF_COMPLIANCE_STRICT;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
   f->packet = f->av->av_packet_alloc();
+  f->pending = f->av->av_packet_alloc();
+  f->packed = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
-  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->frame == nullptr)
+  if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->pending == nullptr ||
+      f->packed == nullptr || f->frame == nullptr)
     return refuse(f, error, "the video format is not supported");
   // Codecs that never store frames out of display order have no leading
   // pictures to find out about.
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
-  f->skips = par->codec_id == AV_CODEC_ID_MPEG4;
-  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, length, f->reorders))
+  f->mpeg4 = par->codec_id == AV_CODEC_ID_MPEG4;
+  f->skips = f->mpeg4;
+  f->says_packed = f->mpeg4 && par->extradata != nullptr &&
+                   mpeg4_packet_says_packed(par->extradata, static_cast<size_t>(par->extradata_size));
+  f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
+  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
+  f->info.frame_count = static_cast<uint32_t>(f->index.length);
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);
   if (movie_file_frame(f, 0) == nullptr) return refuse(f, error, "the first frame cannot be read");
   return f;
@@ -393,7 +553,10 @@ void movie_file_close(MovieFile* f) {
   free_held_back(f);
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
+  f->av->av_packet_free(&f->pending);
+  f->av->av_packet_free(&f->packed);
   f->av->avcodec_free_context(&f->codec);
+  key_probe_close(&f->probe, f->av);
   f->av->avformat_close_input(&f->format);
   if (f->io != nullptr) {
     f->av->av_freep(&f->io->buffer);
@@ -410,8 +573,11 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
     const int64_t shown = packet_index_shown(&f->index, index);
     if (shown < 0) return nullptr;
     if (shown == f->held) return f->pixels;
-    // A picture found to make no frame shows an earlier one: look again.
+    // A picture found to make no frame shows an earlier one, and one found
+    // packed into the chunk before it a later one: look again.
     const FrameRead read = read_entry(f, static_cast<size_t>(shown));
-    if (read != FrameRead::Uncoded) return read == FrameRead::Held ? f->pixels : nullptr;
+    if (read == FrameRead::Uncoded || (read == FrameRead::Held && packet_index_shown(&f->index, index) != f->held))
+      continue;
+    return read == FrameRead::Held ? f->pixels : nullptr;
   }
 }

@@ -5,13 +5,20 @@
 // (what a capture program writes for a dropped frame) the frame before it,
 // as a player holds it; and nothing where the data is lost: a picture
 // missing or damaged, or one whose place among the lost ones cannot be told
-// (the frames the decoder still held where a file was cut short). It never
-// gives another frame.
+// (the frames the decoder still held where a file was cut short), or a frame
+// the decoder marks as not made whole. It never gives another frame.
 //
 // Opening indexes the stream's pictures (from the file's index, or by one
 // pass of reads when it has none), so reading in order decodes each picture
 // once and empty chunks cost nothing; any other position seeks to a key
-// frame before it and decodes on.
+// frame before it and decodes on. What the header and the index claim is
+// checked against the packets and the decoder: the stream's length is the
+// header's count, or what the index or the packets reach when the header
+// counts less (a capture that never finished writes no count); a decode
+// begins only at a key the decoder makes a key picture of and whose chunk
+// lies where the index says. The decoder is drained before an MPEG-4 layer
+// of another picture size, and an MPEG-4 packet holding two pictures (packed
+// B-frames) gives its second one to the empty chunk after it.
 //
 // Sizes are checked before anything is allocated: frames wider or higher than
 // kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a

@@ -33,6 +33,24 @@ void frame_order_start(MovieFrameOrder* order, size_t segment) {
   order->awaiting_key = false;
 }
 
+void frame_order_drop_key(MovieFrameOrder* order, MoviePacketIndex* index, size_t segment) {
+  if (segment == 0 || segment >= index->keys.size()) return;
+  const int64_t joined = static_cast<int64_t>(segment);
+  if (order->out_segment == joined) {
+    // Its slots were counted from its key; the segment before came out
+    // whole before it. A decode waiting for this key's own frame cannot
+    // tell where the rest go.
+    if (order->out_next >= 0 && !order->awaiting_key)
+      order->out_next += static_cast<int64_t>(index->keys[segment] - index->keys[segment - 1]);
+    else
+      order->out_next = -1;
+    order->awaiting_key = false;
+  }
+  for (int64_t* s : {&order->began_at, &order->lost_segment, &order->out_segment})
+    if (*s >= joined) --*s;
+  packet_index_drop_key(index, segment);
+}
+
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet) {
   const int64_t segment =
       static_cast<int64_t>(packet_index_segment(index, std::min(packet, index->packets.size() - 1)));

@@ -6,10 +6,13 @@
 // segment before, or from the key's own frame (at its leading count) when the
 // decode began at that key; counting through a segment learns its leading
 // count. A loss (a picture missing or refused, a damaged one dropped, a
-// reorder depth the decoder raises after handing out frames) leaves the place
-// of every later frame of its segment unknown. The next segment's leading
+// packet holding two pictures with nowhere to put the second, a reorder
+// depth the decoder raises after handing out frames) leaves the place of
+// every later frame of its segment unknown. The next segment's leading
 // frames are then made from what was lost and are not shown; the decode still
-// made them all, so counting them places the rest. Not part of the interface.
+// made them all, so counting them places the rest. A segment whose key is
+// found to begin nothing joins the one before, and a decode through it counts
+// on as through one segment. Not part of the interface.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +34,10 @@ struct MovieFrameOrder {
 size_t frame_order_start_segment(const MoviePacketIndex* index, size_t packet);
 // A decode begins at the key of `segment`.
 void frame_order_start(MovieFrameOrder* order, size_t segment);
+// The key of `segment` (not the first) begins nothing: the segment joins the
+// one before (packet_index_drop_key), and frames counted in it count on in
+// the joined one.
+void frame_order_drop_key(MovieFrameOrder* order, MoviePacketIndex* index, size_t segment);
 // The picture of entry `packet` (or the pictures up to it) will not come.
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
 // The entry whose position the next frame out fills, from its timestamp; -1

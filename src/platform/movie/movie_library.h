@@ -38,6 +38,8 @@ extern "C" {
   X(avcodec, av_packet_alloc)                   \
   X(avcodec, av_packet_free)                    \
   X(avcodec, av_packet_unref)                   \
+  X(avcodec, av_packet_move_ref)                \
+  X(avcodec, av_packet_ref)                     \
   X(avformat, av_find_input_format)             \
   X(avformat, avformat_alloc_context)           \
   X(avformat, avformat_open_input)              \

@@ -58,6 +58,48 @@ void damage_packet(std::vector<uint8_t>& bytes, int packet) {
   for (uint32_t i = size / 3; i < size; ++i) bytes[at + 8 + i] = static_cast<uint8_t>(i * 37);
 }
 
+void put32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Where the first chunk or list named `tag` begins (its name), or 0.
+size_t tag_at(const std::vector<uint8_t>& bytes, const char* tag) {
+  const size_t at = std::string(bytes.begin(), bytes.end()).find(tag);
+  return at == std::string::npos ? 0 : at;
+}
+
+// Sets the frame counts of the main header and of the video stream's header.
+void set_header_frames(std::vector<uint8_t>& bytes, uint32_t frames) {
+  put32(bytes, tag_at(bytes, "avih") + 8 + 16, frames);
+  put32(bytes, tag_at(bytes, "strh") + 8 + 32, frames);
+}
+
+// Sets the sizes of the RIFF list and of the movi list, as a capture that
+// never finished leaves them.
+void set_list_sizes(std::vector<uint8_t>& bytes, uint32_t size) {
+  put32(bytes, 4, size);
+  put32(bytes, tag_at(bytes, "movi") - 4, size);
+}
+
+// The index's entries, 16 bytes each: chunk name, flags, offset, size.
+size_t index_entry_at(const std::vector<uint8_t>& bytes, int entry) {
+  return tag_at(bytes, "idx1") + 8 + 16 * static_cast<size_t>(entry);
+}
+
+void flag_every_entry_key(std::vector<uint8_t>& bytes) {
+  const size_t first = index_entry_at(bytes, 0);
+  for (size_t at = first; at + 16 <= first + chunk_size(bytes, first - 8); at += 16)
+    bytes[at + 4] = static_cast<uint8_t>(bytes[at + 4] | 0x10);
+}
+
+// The index entry `entry` takes the offset and size of entry `other`.
+void point_entry_at(std::vector<uint8_t>& bytes, int entry, int other) {
+  const size_t to = index_entry_at(bytes, entry);
+  const size_t from = index_entry_at(bytes, other);
+  std::copy(bytes.begin() + static_cast<long>(from) + 8, bytes.begin() + static_cast<long>(from) + 16,
+            bytes.begin() + static_cast<long>(to) + 8);
+}
+
 // Replaces that chunk's picture with a not-coded one, which encoders write
 // for a frame that repeats the one before: a header of the picture's own
 // type (its time increment four bits long, as at 10 frames a second) with
@@ -117,6 +159,12 @@ struct Case {
   int uncoded_packet = -1;      // MPEG-4: this packet's picture is not coded, so it shows the one before
   int uncoded_position = -1;    // where that picture shows, when not at its packet's position
   int cut_kept = -1;            // bytes of the cut packet's data kept (see cut_in_packet)
+  int header_frames = -1;       // the header's frame counts set to this
+  int64_t list_sizes = -1;      // the RIFF and movi list sizes set to this
+  bool no_index = false;        // the file ends before its index
+  bool all_keys = false;        // every index entry flagged key
+  int moved_entry = -1;         // this index entry points at the chunk of entry moved_to
+  int moved_to = -1;
 };
 
 TEST(MovieFile, ReadsFramesInAnyOrder) {
@@ -126,6 +174,10 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   // another frame.
   const TestMovieShape open_gop{12, true};
   const TestMovieShape gap{12, false, 10, 5};
+  const TestMovieShape refresh{.key_interval = 30, .intra_refresh = true, .moving = true};
+  const TestMovieShape resized{.key_interval = 12, .resize_at = 30};
+  const TestMovieShape packed{.key_interval = 12, .packed = true};
+  const TestMovieShape packed_marked{.key_interval = 12, .packed = true, .packed_marker = true};
   const Case cases[] = {{"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
                         {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
                         {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
@@ -179,6 +231,57 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // A B-frame stored sixth and shown fifth.
                         {.name = "mpeg4_b_frames_not_coded", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
                          .height = 16, .frames = 30, .tolerance = 12, .uncoded_packet = 5, .uncoded_position = 4},
+                        // A header that counts no frames, or a capture that
+                        // never finished (no frame count, list sizes 0 or
+                        // unset), with or without its index: the packets
+                        // tell how long the movie is.
+                        {.name = "mpeg4_b_frames_header_without_frames", .codec = TestMovieCodec::Mpeg4BFrames,
+                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0},
+                        {.name = "mpeg4_b_frames_header_without_frames_or_index", .codec = TestMovieCodec::Mpeg4BFrames,
+                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0,
+                         .no_index = true},
+                        {.name = "mpeg4_b_frames_list_sizes_zero", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+                         .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0},
+                        {.name = "mpeg4_b_frames_list_sizes_zero_without_index", .codec = TestMovieCodec::Mpeg4BFrames,
+                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0, .no_index = true},
+                        {.name = "mpeg4_b_frames_list_sizes_unset", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+                         .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0xFFFFFFFF},
+                        {.name = "mpeg4_b_frames_list_sizes_unset_without_index", .codec = TestMovieCodec::Mpeg4BFrames,
+                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0xFFFFFFFF,
+                         .no_index = true},
+                        // The last three positions are empty chunks.
+                        {"mjpeg_ends_in_empty_chunks", TestMovieCodec::Mjpeg, 16, 16, 20, 12, {12, false, 17, 3}},
+                        {"mpeg4_b_frames_end_in_empty_chunks", TestMovieCodec::Mpeg4BFrames, 16, 16, 20, 12,
+                         {12, false, 17, 3}},
+                        // Every index entry flagged key, which the decoder
+                        // makes of P- and B-frames.
+                        {.name = "mpeg4_all_keys", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
+                         .frames = 30, .tolerance = 12, .all_keys = true},
+                        {.name = "mpeg4_b_frames_all_keys", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+                         .height = 16, .frames = 30, .tolerance = 12, .reads = {29, 0, 29}, .all_keys = true},
+                        {.name = "h264_all_keys", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,
+                         .frames = 30, .tolerance = 12, .all_keys = true},
+                        // The key entry of frame 24 points at the chunk of
+                        // frame 36, another key, or of frame 30, a P-frame.
+                        {.name = "mpeg4_key_entry_at_another_key", .codec = TestMovieCodec::Mpeg4, .width = 16,
+                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 36},
+                        {.name = "mpeg4_key_entry_at_a_p_frame", .codec = TestMovieCodec::Mpeg4, .width = 16,
+                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 30},
+                        // Key frames that refresh the picture a band at a
+                        // time: a decode begun at one makes half-made frames.
+                        {"h264_intra_refresh", TestMovieCodec::H264, 128, 32, 75, 12, refresh},
+                        {"h264_b_frames_intra_refresh", TestMovieCodec::H264BFrames, 128, 32, 75, 12, refresh},
+                        // Two clips joined, the second twice the size: the
+                        // decoder drops the frame it holds back when the
+                        // size changes, unless it is drained before.
+                        {"mpeg4_b_frames_size_change", TestMovieCodec::Mpeg4BFrames, 16, 16, 40, 12, resized},
+                        // Each B-frame after a P-frame packed into its chunk,
+                        // an empty chunk in its own place, and nothing that
+                        // says the stream is packed.
+                        {"mpeg4_b_frames_packed", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, packed},
+                        // The same with the marker, which the decoder
+                        // follows itself.
+                        {"mpeg4_b_frames_packed_marked", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, packed_marked},
                         // One key frame: far frames are reached by decoding
                         // on from it.
                         {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16,
@@ -193,8 +296,14 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
     }
     const std::string path = test_movie_path("read.avi");
     ASSERT_TRUE(write_test_movie(path, c.codec, c.width, c.height, c.frames, 10, c.shape));
-    const bool altered = c.cut_packet >= 0 || c.damaged_packet >= 0 || c.no_vol_control || c.uncoded_packet >= 0;
+    const bool altered = c.cut_packet >= 0 || c.damaged_packet >= 0 || c.no_vol_control || c.uncoded_packet >= 0 ||
+                         c.header_frames >= 0 || c.list_sizes >= 0 || c.no_index || c.all_keys || c.moved_entry >= 0;
     std::vector<uint8_t> bytes = altered ? read_test_file(path) : std::vector<uint8_t>{};
+    if (c.header_frames >= 0) set_header_frames(bytes, static_cast<uint32_t>(c.header_frames));
+    if (c.list_sizes >= 0) set_list_sizes(bytes, static_cast<uint32_t>(c.list_sizes));
+    if (c.all_keys) flag_every_entry_key(bytes);
+    if (c.moved_entry >= 0) point_entry_at(bytes, c.moved_entry, c.moved_to);
+    if (c.no_index) bytes.resize(tag_at(bytes, "idx1"));
     if (c.cut_packet >= 0) bytes = cut_in_packet(bytes, c.cut_packet, c.cut_kept);
     if (c.damaged_packet >= 0) damage_packet(bytes, c.damaged_packet);
     if (c.no_vol_control) drop_vol_control(bytes);
