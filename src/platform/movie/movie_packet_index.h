@@ -9,10 +9,11 @@
 // to the next key. A key flag is only a claim: a key the decoder does not
 // make a whole key picture of, or whose chunk is not where the index says,
 // is dropped and its segment joins the one before. So is an offset: one out
-// of the order of the chunks is forgotten, and its entry begins nothing. Decoded frames of a segment fill its positions in display
-// order; the first `leading` of them (B-frames stored after an open group's
-// key but shown before it) need the segment before, so a seek to the key
-// cannot make them. Not part of the interface.
+// of the order of the chunks is forgotten, and its entry begins nothing.
+// Decoded frames of a segment fill its positions in display order; the
+// first `leading` of them (B-frames stored after an open group's key but
+// shown before it) need the segment before, so a seek to the key cannot
+// make them. Not part of the interface.
 #pragma once
 
 #include <cstddef>
@@ -25,11 +26,11 @@
 struct MoviePacket {
   int64_t position;
   int64_t offset;  // where its data lies in the file; -1 when not known
-  bool key;      // begins a segment
-  bool checked;  // key: the decoder made a key picture of it
-  bool damaged;  // cut short: decoded for the order of the others, never shown
-  bool uncoded;  // found to make no frame: shows the picture before it, as an empty chunk
-  bool packed;   // found stored in the chunk before it, after that chunk's own picture
+  bool key;        // begins a segment
+  bool checked;    // key: the decoder made a key picture of it
+  bool damaged;    // cut short: decoded for the order of the others, never shown
+  bool uncoded;    // found to make no frame: shows the picture before it, as an empty chunk
+  bool packed;     // found stored in the chunk before it, after that chunk's own picture
 };
 
 struct MoviePacketIndex {

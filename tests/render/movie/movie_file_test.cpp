@@ -243,12 +243,13 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         {.name = "mpeg4_b_frames_list_sizes_zero", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
                          .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0},
                         {.name = "mpeg4_b_frames_list_sizes_zero_without_index", .codec = TestMovieCodec::Mpeg4BFrames,
-                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0, .no_index = true},
+                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0,
+                         .no_index = true},
                         {.name = "mpeg4_b_frames_list_sizes_unset", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
                          .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0xFFFFFFFF},
                         {.name = "mpeg4_b_frames_list_sizes_unset_without_index", .codec = TestMovieCodec::Mpeg4BFrames,
-                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0, .list_sizes = 0xFFFFFFFF,
-                         .no_index = true},
+                         .width = 16, .height = 16, .frames = 30, .tolerance = 12, .header_frames = 0,
+                         .list_sizes = 0xFFFFFFFF, .no_index = true},
                         // The last three positions are empty chunks.
                         {"mjpeg_ends_in_empty_chunks", TestMovieCodec::Mjpeg, 16, 16, 20, 12, {12, false, 17, 3}},
                         {"mpeg4_b_frames_end_in_empty_chunks", TestMovieCodec::Mpeg4BFrames, 16, 16, 20, 12,
@@ -264,9 +265,11 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
                         // The key entry of frame 24 points at the chunk of
                         // frame 36, another key, or of frame 30, a P-frame.
                         {.name = "mpeg4_key_entry_at_another_key", .codec = TestMovieCodec::Mpeg4, .width = 16,
-                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 36},
+                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25},
+                         .moved_entry = 24, .moved_to = 36},
                         {.name = "mpeg4_key_entry_at_a_p_frame", .codec = TestMovieCodec::Mpeg4, .width = 16,
-                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25}, .moved_entry = 24, .moved_to = 30},
+                         .height = 16, .frames = 48, .tolerance = 12, .reads = {40, 32, 24, 47, 25},
+                         .moved_entry = 24, .moved_to = 30},
                         // Key frames that refresh the picture a band at a
                         // time: a decode begun at one makes half-made frames.
                         {"h264_intra_refresh", TestMovieCodec::H264, 128, 32, 75, 12, refresh},

@@ -106,8 +106,8 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   if (codec == TestMovieCodec::H264 || codec == TestMovieCodec::H264BFrames) {
     // Every frame differs wholly from the last: left to choose, the encoder
     // would store no B-frames. Its statistics stay off the test's output.
-    const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") + (shape.open_gop ? ":open-gop=1" : "") +
-                               (shape.intra_refresh ? ":intra-refresh=1" : "");
+    const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") +
+                               (shape.open_gop ? ":open-gop=1" : "") + (shape.intra_refresh ? ":intra-refresh=1" : "");
     av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
   } else if (!raw) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;
