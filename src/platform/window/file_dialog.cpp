@@ -131,7 +131,8 @@ std::string space_patterns(const std::string& patterns) {
     if (end == std::string::npos) end = patterns.size();
     if (end > pos) {
       const std::string p = patterns.substr(pos, end - pos);
-      out += (out.empty() ? "" : " ") + (p == "*.*" ? std::string("*") : any_case(p));
+      if (!out.empty()) out += ' ';
+      out += p == "*.*" ? std::string("*") : any_case(p);
     }
     pos = end + 1;
   }
