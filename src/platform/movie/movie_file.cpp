@@ -157,14 +157,12 @@ void check_key_frame(MovieFile* f, const AVFrame* fr) {
 // Whether the packet begins a new MPEG-4 video object layer unlike the last
 // one sent since the seek (another picture size, as where two clips were
 // joined); the first one sent only sets it.
-bool layer_changes(MovieFile* f, const AVPacket* pkt) {
-  if (!f->mpeg4 || pkt->data == nullptr) return false;
-  const Mpeg4Span span = mpeg4_packet_layer(pkt->data, static_cast<size_t>(pkt->size));
-  if (span.end == span.begin) return false;
-  const std::vector<uint8_t> layer(pkt->data + span.begin, pkt->data + span.end);
-  if (layer == f->layer) return false;
+bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& look) {
+  const uint8_t* begin = pkt->data + look.layer_begin;
+  const uint8_t* end = pkt->data + look.layer_end;
+  if (begin == end || std::equal(begin, end, f->layer.begin(), f->layer.end())) return false;
   const bool changed = !f->layer.empty();
-  f->layer = layer;
+  f->layer.assign(begin, end);
   return changed;
 }
 
@@ -189,14 +187,12 @@ void send(MovieFile* f, AVPacket* pkt, size_t e) {
 // chunk, packing left the B-frame's place there: it is sent next, as that
 // position's picture. Elsewhere its place is not known, and what its segment
 // gives after it is lost.
-void unpack(MovieFile* f, AVPacket* pkt, size_t e) {
-  if (!f->mpeg4 || pkt->data == nullptr) return;
+void unpack(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& look) {
   // With the marker the decoder keeps the B-frame and gives it for the
   // placeholder picture after it, as the writer meant.
-  f->says_packed = f->says_packed || mpeg4_packet_says_packed(pkt->data, static_cast<size_t>(pkt->size));
-  if (f->says_packed) return;
-  const int at = static_cast<int>(mpeg4_packet_second_picture(pkt->data, static_cast<size_t>(pkt->size)));
-  if (at == 0) return;
+  f->says_packed = f->says_packed || look.says_packed;
+  if (f->says_packed || look.second_picture == 0) return;
+  const int at = static_cast<int>(look.second_picture);
   const int64_t next = pkt->pts + 1;
   const int64_t known = packet_index_find(&f->index, next);
   const bool found_before = known >= 0 && f->index.packets[static_cast<size_t>(known)].packed;
@@ -249,7 +245,10 @@ bool feed(MovieFile* f) {
       return false;
     }
     f->next_packet = static_cast<size_t>(e) + 1;
-    if (layer_changes(f, pkt)) {
+    const Mpeg4PacketLook look = f->mpeg4 && pkt->data != nullptr
+                                     ? mpeg4_packet_look(pkt->data, static_cast<size_t>(pkt->size))
+                                     : Mpeg4PacketLook{};
+    if (layer_changes(f, pkt, look)) {
       // A decoder drops the frame it holds back when the picture size
       // changes: it gives out everything first, and the picture follows.
       f->av->av_packet_move_ref(f->pending, pkt);
@@ -257,7 +256,7 @@ bool feed(MovieFile* f) {
       f->av->avcodec_send_packet(f->codec, nullptr);
       return true;
     }
-    unpack(f, pkt, static_cast<size_t>(e));
+    unpack(f, pkt, static_cast<size_t>(e), look);
     send(f, pkt, static_cast<size_t>(e));
     return true;
   }
@@ -507,7 +506,7 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   f->mpeg4 = par->codec_id == AV_CODEC_ID_MPEG4;
   f->skips = f->mpeg4;
   f->says_packed = f->mpeg4 && par->extradata != nullptr &&
-                   mpeg4_packet_says_packed(par->extradata, static_cast<size_t>(par->extradata_size));
+                   mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size)).says_packed;
   f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
   if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");

@@ -25,32 +25,34 @@ bool skip_digits(const uint8_t* d, size_t n, size_t* i) {
   return *i > from;
 }
 
+// Whether the user data after its start code at d[i] is the packed marker.
+bool packed_marker_at(const uint8_t* d, size_t n, size_t i) {
+  size_t at = i + 4;
+  return skip_word(d, n, &at, "DivX") && skip_digits(d, n, &at) &&
+         (skip_word(d, n, &at, "Build") || skip_word(d, n, &at, "b")) && skip_digits(d, n, &at) && at < n &&
+         d[at] == 'p';
+}
+
 }  // namespace
 
-Mpeg4Span mpeg4_packet_layer(const uint8_t* d, size_t n) {
-  size_t at = 0;
-  while (at < n && !(start_code_at(d, n, at) && (d[at + 3] & 0xF0) == kLayerCodes)) ++at;
-  if (at >= n) return Mpeg4Span{0, 0};
-  size_t end = at + 4;
-  while (end < n && !start_code_at(d, n, end)) ++end;
-  return Mpeg4Span{at, end};
-}
-
-size_t mpeg4_packet_second_picture(const uint8_t* d, size_t n) {
-  int seen = 0;
-  for (size_t i = 0; i < n; ++i)
-    if (start_code_at(d, n, i) && d[i + 3] == kPictureCode && ++seen == 2) return i;
-  return 0;
-}
-
-bool mpeg4_packet_says_packed(const uint8_t* d, size_t n) {
+Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n) {
+  Mpeg4PacketLook look;
+  int pictures = 0;
+  bool in_layer = false;
   for (size_t i = 0; i < n; ++i) {
-    if (!start_code_at(d, n, i) || d[i + 3] != kUserDataCode) continue;
-    size_t at = i + 4;
-    if (skip_word(d, n, &at, "DivX") && skip_digits(d, n, &at) &&
-        (skip_word(d, n, &at, "Build") || skip_word(d, n, &at, "b")) && skip_digits(d, n, &at) && at < n &&
-        d[at] == 'p')
-      return true;
+    if (!start_code_at(d, n, i)) continue;
+    if (in_layer) look.layer_end = i;
+    in_layer = false;
+    const uint8_t code = d[i + 3];
+    if ((code & 0xF0) == kLayerCodes && look.layer_end == 0) {
+      look.layer_begin = i;
+      in_layer = true;
+    } else if (code == kPictureCode && ++pictures == 2) {
+      look.second_picture = i;
+    } else if (code == kUserDataCode) {
+      look.says_packed = look.says_packed || packed_marker_at(d, n, i);
+    }
   }
-  return false;
+  if (in_layer) look.layer_end = n;
+  return look;
 }
