@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -122,10 +122,7 @@ TEST(Sys, FileSizeCountsRegularFilesOnly) {
 // The names in a folder, in order.
 std::vector<std::string> folder_names(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* d = ::opendir(dir.c_str());
-  while (dirent* e = d ? ::readdir(d) : nullptr)
-    if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
-  if (d) ::closedir(d);
+  for (const auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   return names;
 }
