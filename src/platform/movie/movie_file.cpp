@@ -9,7 +9,10 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "platform/movie/movie_chunks.h"
+#include "platform/movie/movie_damage.h"
 #include "platform/movie/movie_frame_order.h"
+#include "platform/movie/movie_h264_packet.h"
 #include "platform/movie/movie_key_probe.h"
 #include "platform/movie/movie_library.h"
 #include "platform/movie/movie_mpeg4_packet.h"
@@ -25,7 +28,14 @@ constexpr size_t kForwardLimit = 32;
 // Frames a decoder may hold back; when more come out while a damaged picture
 // is still inside, the decoder has dropped it.
 constexpr size_t kMaxHeldBack = 32;
-constexpr int kIoBufferSize = 4096;
+// Frames kept while one waits to be judged (movie_damage.h).
+constexpr size_t kMaxWaiting = 32;
+// The largest chunk read as a picture: the largest frame at 32 bits a pixel,
+// twice over.
+constexpr uint32_t kMaxChunkBytes = 2u * kMovieMaxSide * kMovieMaxSide * 4;
+// Key frames tried at open for a first frame that can be made.
+constexpr size_t kOpenTries = 16;
+constexpr int kIoBufferSize = 1 << 15;
 
 struct MemoryInput {
   const uint8_t* data;
@@ -58,6 +68,15 @@ int64_t memory_seek(void* opaque, int64_t offset, int whence) {
   return static_cast<int64_t>(m->pos);
 }
 
+// A frame out of the decoder, placed at its position and kept until it is
+// read.
+struct WaitingFrame {
+  int64_t position;
+  int64_t pts;  // the picture it was made from
+  AVFrame* frame;
+  int verdict;  // made from whole pictures: 1 yes, 0 no, -1 not known yet (movie_damage.h)
+};
+
 }  // namespace
 
 struct MovieFile {
@@ -66,32 +85,39 @@ struct MovieFile {
   AVIOContext* io = nullptr;  // memory input only
   MemoryInput memory{};
   AVCodecContext* codec = nullptr;
-  MovieKeyProbe probe;
   SwsContext* scaler = nullptr;
   AVPacket* packet = nullptr;
-  AVPacket* pending = nullptr;  // a picture held back while the decoder drains before it
+  AVPacket* pending = nullptr;  // a chunk held back while the decoder drains before it
   size_t pending_entry = 0;
-  AVPacket* packed = nullptr;   // the second picture of a packet that held two, sent next
+  Mpeg4PacketLook pending_look;
+  AVPacket* packed = nullptr;  // a B-frame split from a packed chunk, waiting for its place
+  PictureKind packed_kind = PictureKind::Droppable;
+  bool packed_damaged = false;
+  AVPacket* spare = nullptr;
   AVFrame* frame = nullptr;
   int stream = -1;
-  int64_t start_pts = 0;
   MovieStreamInfo info{};
   MoviePacketIndex index;
   ScaledFrame scaled;
   const uint32_t* pixels = nullptr;  // the held frame, inside scaled
-  int64_t held = -1;                 // the index entry whose frame is in pixels
+  int64_t held = -1;                 // the position whose frame is in pixels
+  std::vector<uint32_t> palette;     // paletted formats: sent with the first picture of a decode
   // The decode since the last seek.
   bool decoding = false;      // false: the next read seeks
-  bool ended = false;         // the demuxer is done and the decoder is draining
+  bool ended = false;         // no picture is left to send and the decoder is draining
   size_t first_packet = 0;    // the key entry it began at
-  size_t next_packet = 0;     // the entry the demuxer should give next
+  size_t next_packet = 0;     // the entry to send next
   MovieFrameOrder order;
+  MovieDamage damage;
+  std::deque<WaitingFrame> waiting;
+  bool palette_sent = false;
   bool reorders = false;           // the codec may store frames out of display order
   bool mpeg4 = false;
-  bool says_packed = false;        // MPEG-4: the writer's marker says B-frames are packed
+  bool h264 = false;
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
   bool restart = false;            // the key the decode began at begins nothing: begin again
+  int time_bits = 0;               // MPEG-4: the length of a picture's time increment
   std::vector<uint8_t> layer;      // MPEG-4: the last video object layer header sent since the seek
   int start_depth = 0;             // the decoder's reorder depth at the seek
   int depth = 0;                   // its depth since
@@ -117,40 +143,110 @@ void free_held_back(MovieFile* f) {
   f->held_back.clear();
 }
 
+void free_waiting(MovieFile* f) {
+  for (WaitingFrame& w : f->waiting) f->av->av_frame_free(&w.frame);
+  f->waiting.clear();
+}
+
+WaitingFrame* find_waiting(MovieFile* f, int64_t position) {
+  for (WaitingFrame& w : f->waiting)
+    if (w.position == position) return &w;
+  return nullptr;
+}
+
+// Keeps the frame just out (f->frame) at its position.
+void keep_waiting(MovieFile* f, int64_t position) {
+  if (f->waiting.size() >= kMaxWaiting) {
+    f->av->av_frame_free(&f->waiting.front().frame);
+    f->waiting.pop_front();
+  }
+  f->waiting.push_back(WaitingFrame{position, f->frame->pts, f->frame, -1});
+  f->frame = nullptr;
+}
+
+// Judges the kept frames that can be judged now.
+void judge_waiting(MovieFile* f) {
+  for (WaitingFrame& w : f->waiting)
+    if (w.verdict < 0) w.verdict = damage_judge(&f->damage, w.pts);
+}
+
+void drop_waiting(MovieFile* f, int64_t position) {
+  for (auto it = f->waiting.begin(); it != f->waiting.end(); ++it) {
+    if (it->position != position) continue;
+    f->av->av_frame_free(&it->frame);
+    f->waiting.erase(it);
+    return;
+  }
+}
+
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
-// Whether the packet of entry `e` may be its picture, and a key packet begin
-// a decode. A packet that does not come from the entry's own place is
-// damaged, and the key a decode begins at must make a key picture alone (the
-// others are checked as their frames come out, free). A key that fails joins
-// the segment before; false when the decode began at it.
-bool check_packet(MovieFile* f, const AVPacket* pkt, size_t e) {
-  MoviePacket& entry = f->index.packets[e];
-  const bool misplaced = !packet_index_from_place(&f->index, e, pkt->pos);
-  // The first picture, read at open, tells whether the index's offsets are
-  // in the packets' terms at all.
-  if (e == 0) {
-    if (misplaced) packet_index_forget_offsets(&f->index);
-    return true;
+// What others may do with the picture in these bytes (movie_damage.h).
+PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t size, const Mpeg4PacketLook& look) {
+  if (f->intra_only) return PictureKind::Refresh;
+  if (f->mpeg4) {
+    if (!look.first_coded) return PictureKind::NotCoded;
+    if (look.first_type == MPEG4_I) return PictureKind::Intra;
+    if (look.first_type == MPEG4_B) return PictureKind::Droppable;
+    return PictureKind::Reference;
   }
-  if (misplaced) entry.damaged = true;
-  if (!entry.key || (!misplaced && (e != f->first_packet || entry.checked || f->intra_only))) return true;
+  if (f->h264) {
+    const H264PacketLook h = h264_packet_look(data, size);
+    if (h.idr) return PictureKind::Refresh;
+    if (h.intra) return PictureKind::Intra;
+    return h.slice && !h.reference ? PictureKind::Droppable : PictureKind::Reference;
+  }
+  // Other codecs do not say: a key found to be one needs nothing before it.
+  const MoviePacket& p = f->index.packets[e];
+  return e == f->first_packet || (p.key && p.checked) ? PictureKind::Intra : PictureKind::Reference;
+}
+
+// Reads the chunk of entry `e` into pkt as the picture at its position.
+// False when it cannot be read at all; *damaged when only part of it can.
+bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
+  const MoviePacket& p = f->index.packets[e];
+  if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size)) < 0) return false;
+  AVIOContext* pb = f->format->pb;
+  const int got = f->av->avio_seek(pb, p.offset, SEEK_SET) == p.offset
+                      ? f->av->avio_read(pb, pkt->data, static_cast<int>(p.size))
+                      : -1;
+  if (got <= 0) {
+    f->av->av_packet_unref(pkt);
+    return false;
+  }
+  *damaged = p.damaged || got < static_cast<int>(p.size);
+  pkt->size = got;
+  pkt->pts = pkt->dts = p.position;
+  pkt->pos = p.offset;
+  if (p.key) pkt->flags |= AV_PKT_FLAG_KEY;
+  if (!f->palette.empty() && !f->palette_sent) {
+    uint8_t* side = f->av->av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+    if (side != nullptr) std::memcpy(side, f->palette.data(), AVPALETTE_SIZE);
+    f->palette_sent = side != nullptr;
+  }
+  return true;
+}
+
+// The key a decode begins at must make a key picture alone (the others are
+// checked as their frames come out). A key that fails joins the segment
+// before, and the decode begins again: false.
+bool check_key(MovieFile* f, const AVPacket* pkt, size_t e) {
+  MoviePacket& entry = f->index.packets[e];
+  if (e != f->first_packet || e == 0 || !entry.key || entry.checked || f->intra_only) return true;
   entry.checked = true;
-  if (!misplaced && key_probe_makes_key(&f->probe, f->av, f->codec, f->format->streams[f->stream]->codecpar, pkt))
-    return true;
+  if (key_probe_makes_key(f->av, f->codec, f->format->streams[f->stream]->codecpar, pkt)) return true;
   frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, e));
-  return e != f->first_packet;
+  return false;
 }
 
 // A frame out of the decoder made from a key packet the decode went through
-// must be a key picture, or that key begins nothing.
+// must be marked a key picture, or that key begins nothing. A key that
+// passes is still checked alone when a decode is to begin at it.
 void check_key_frame(MovieFile* f, const AVFrame* fr) {
   const int64_t e = fr->pts != AV_NOPTS_VALUE ? packet_index_find(&f->index, fr->pts) : -1;
   if (e <= 0 || f->intra_only) return;
-  MoviePacket& entry = f->index.packets[static_cast<size_t>(e)];
-  if (!entry.key || entry.checked) return;
-  entry.checked = true;
-  if (!key_probe_key_picture(fr))
+  const MoviePacket& entry = f->index.packets[static_cast<size_t>(e)];
+  if (entry.key && !entry.checked && !key_probe_key_picture(fr))
     frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, static_cast<size_t>(e)));
 }
 
@@ -166,106 +262,145 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
   return changed;
 }
 
-// Sends the picture of entry `e` to the decoder.
-void send(MovieFile* f, AVPacket* pkt, size_t e) {
-  const bool damaged = f->index.packets[e].damaged || (pkt->flags & AV_PKT_FLAG_CORRUPT) != 0;
+// Sends a picture to the decoder as the one of entry `e`, at the position in
+// its pts.
+void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
   const int64_t position = pkt->pts;
+  damage_sent(&f->damage, position, kind, damaged);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
   if (sent < 0) {
-    lose(f, e);  // a refused picture loses its frame, not the movie
+    // A refused picture loses its frame, not the movie.
+    lose(f, e);
+    damage_lost(&f->damage, position);
     return;
   }
   ++f->owed;
   if (damaged) f->damaged.push_back(position);
 }
 
-// A packet of entry `e` holding two pictures: a B-frame packed after the
-// P-frame before it, in a stream that does not say it packs them, whose
-// decoder makes only the first. Where the position after it is an empty
-// chunk, packing left the B-frame's place there: it is sent next, as that
-// position's picture. Elsewhere its place is not known, and what its segment
-// gives after it is lost.
-void unpack(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& look) {
-  // With the marker the decoder keeps the B-frame and gives it for the
-  // placeholder picture after it, as the writer meant.
-  f->says_packed = f->says_packed || look.says_packed;
-  if (f->says_packed || look.second_picture == 0) return;
-  const int at = static_cast<int>(look.second_picture);
-  const int64_t next = pkt->pts + 1;
-  const int64_t known = packet_index_find(&f->index, next);
-  const bool found_before = known >= 0 && f->index.packets[static_cast<size_t>(known)].packed;
-  if (next < f->index.readable_end && (known < 0 || found_before) && f->av->av_packet_ref(f->packed, pkt) >= 0) {
-    f->packed->data += at;
-    f->packed->size -= at;
-    f->packed->pts = next;
-    pkt->size = at;
-    if (found_before) return;
-    packet_index_insert(&f->index, e, next);
-    if (f->held > static_cast<int64_t>(e)) ++f->held;
-    return;
-  }
-  lose(f, e);
+// Sends the waiting B-frame (f->packed) as the picture of entry `e`.
+void send_packed(MovieFile* f, size_t e) {
+  f->packed->pts = f->packed->dts = f->index.packets[e].position;
+  send(f, f->packed, e, f->packed_kind, f->packed_damaged);
 }
 
-// Sends the next picture of the stream to the decoder, or at the end of what
-// can be read starts its drain. False when the drain has begun already, or
-// when the decode must begin again (f->restart).
+// Packing writers store the first B-frame after a reference picture in that
+// picture's chunk, each further B-frame one chunk early, and a placeholder
+// (a picture marked not coded, or an empty chunk) where the reference
+// picture is shown: [I0] [P3 B1] [B2] [placeholder]. Split into pictures of
+// their own and each sent at the next position, they come out of the
+// decoder in the order of the positions, as from a decoder that knows of the
+// packing. Sends the chunk of entry `e` that way.
+void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& look) {
+  bool damaged = f->index.packets[e].damaged;
+  const PictureKind kind = kind_of(f, e, pkt->data, static_cast<size_t>(pkt->size), look);
+  if (f->packed->data != nullptr) {
+    if (look.second_picture == 0 && kind == PictureKind::NotCoded) {
+      // The placeholder: the waiting B-frame takes its place.
+      f->av->av_packet_unref(pkt);
+      send_packed(f, e);
+      return;
+    }
+    if (look.second_picture == 0 && look.first_type == MPEG4_B) {
+      // The next B-frame of the group: the waiting one takes its place, and
+      // it waits in turn.
+      f->av->av_packet_move_ref(f->spare, f->packed);
+      f->av->av_packet_move_ref(f->packed, pkt);
+      std::swap(f->spare, f->packed);
+      send_packed(f, e);
+      std::swap(f->spare, f->packed);
+      f->packed_kind = kind;
+      f->packed_damaged = damaged;
+      return;
+    }
+    // Nowhere to show it: the frames of its segment from here lose their
+    // places.
+    f->av->av_packet_unref(f->packed);
+    lose(f, e);
+  }
+  if (look.second_picture != 0 && f->av->av_packet_ref(f->packed, pkt) >= 0) {
+    const int at = static_cast<int>(look.second_picture);
+    f->packed->data += at;
+    f->packed->size -= at;
+    const Mpeg4PacketLook second = mpeg4_packet_look(f->packed->data, static_cast<size_t>(f->packed->size), f->time_bits);
+    f->packed_kind = kind_of(f, e, f->packed->data, static_cast<size_t>(f->packed->size), second);
+    f->packed_damaged = damaged;
+    pkt->size = at;
+  }
+  send(f, pkt, e, kind, damaged);
+}
+
+// The waiting B-frame's place when the chunk after the last one sent is
+// empty (packing left an empty chunk as the placeholder): that position
+// gets an entry of its own. True when it was sent.
+bool place_packed(MovieFile* f) {
+  if (f->packed->data == nullptr) return false;
+  const auto& packets = f->index.packets;
+  const int64_t next = f->last_sent + 1;
+  const size_t e = f->next_packet;
+  if (e < packets.size() && packets[e].packed) {
+    ++f->next_packet;
+    send_packed(f, e);
+    return true;
+  }
+  const bool empty = e < packets.size() ? packets[e].position > next : next < f->index.readable_end;
+  const int64_t last = packet_index_find(&f->index, f->last_sent);
+  if (!empty || last < 0 || static_cast<size_t>(last) + 1 != e) return false;
+  packet_index_insert(&f->index, static_cast<size_t>(last), next);
+  ++f->next_packet;
+  send_packed(f, e);
+  return true;
+}
+
+// Sends the next picture of the stream to the decoder, or at the end of the
+// stream starts its drain. False when the drain has begun already, or when
+// the decode must begin again (f->restart).
 bool feed(MovieFile* f) {
   if (f->ended) return false;
-  if (f->packed->data != nullptr) {
-    send(f, f->packed, f->next_packet++);
-    return true;
-  }
   const auto& packets = f->index.packets;
-  while (f->next_packet < packets.size() && f->av->av_read_frame(f->format, f->packet) >= 0) {
-    AVPacket* pkt = f->packet;
-    const int64_t position = pkt->dts != AV_NOPTS_VALUE ? pkt->dts - f->start_pts : -1;
-    if (pkt->stream_index != f->stream || position < 0) {
-      f->av->av_packet_unref(pkt);
-      continue;
-    }
-    int64_t e = static_cast<int64_t>(f->next_packet);
-    if (position != packets[f->next_packet].position) {
-      e = packet_index_find(&f->index, position);
-      // Before the key the seek was for, or a picture the index does not
-      // hold and so cannot place.
-      if (e < static_cast<int64_t>(f->next_packet)) {
-        if (position > packets[f->first_packet].position) lose(f, f->next_packet);
-        f->av->av_packet_unref(pkt);
-        continue;
-      }
-      lose(f, f->next_packet);  // the pictures the demuxer skipped
-    }
-    pkt->pts = position;
-    if (!check_packet(f, pkt, static_cast<size_t>(e))) {
-      f->av->av_packet_unref(pkt);
-      f->restart = true;
-      return false;
-    }
-    f->next_packet = static_cast<size_t>(e) + 1;
-    const Mpeg4PacketLook look = f->mpeg4 && pkt->data != nullptr
-                                     ? mpeg4_packet_look(pkt->data, static_cast<size_t>(pkt->size))
-                                     : Mpeg4PacketLook{};
-    if (layer_changes(f, pkt, look)) {
-      // A decoder drops the frame it holds back when the picture size
-      // changes: it gives out everything first, and the picture follows.
-      f->av->av_packet_move_ref(f->pending, pkt);
-      f->pending_entry = static_cast<size_t>(e);
-      f->av->avcodec_send_packet(f->codec, nullptr);
-      return true;
-    }
-    unpack(f, pkt, static_cast<size_t>(e), look);
-    send(f, pkt, static_cast<size_t>(e));
+  if (place_packed(f)) return true;
+  if (f->next_packet >= packets.size()) {
+    // A waiting B-frame with no place left, or a file cut short: what is
+    // lost may belong before any frame the decoder still holds.
+    if (f->packed->data != nullptr || f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
+      lose(f, f->next_packet);
+    f->av->av_packet_unref(f->packed);
+    f->ended = true;
+    f->av->avcodec_send_packet(f->codec, nullptr);
     return true;
   }
-  // Pictures the index holds that never came, or a file cut short: the lost
-  // ones may belong before any frame the decoder still holds.
-  if (f->next_packet < packets.size() || f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
-    lose(f, f->next_packet);
-  f->ended = true;
-  f->av->avcodec_send_packet(f->codec, nullptr);
+  const size_t e = f->next_packet++;
+  bool damaged = false;
+  if (packets[e].packed || !read_chunk(f, e, f->packet, &damaged)) {
+    // A picture that is not sent: its frame will not come, and what refers
+    // to it is not made whole.
+    lose(f, e);
+    damage_sent(&f->damage, packets[e].position, PictureKind::Reference, true);
+    damage_lost(&f->damage, packets[e].position);
+    return true;
+  }
+  if (!check_key(f, f->packet, e)) {
+    f->av->av_packet_unref(f->packet);
+    f->restart = true;
+    return false;
+  }
+  const Mpeg4PacketLook look = f->mpeg4 ? mpeg4_packet_look(f->packet->data, static_cast<size_t>(f->packet->size),
+                                                            f->time_bits)
+                                        : Mpeg4PacketLook{};
+  if (look.time_bits != 0) f->time_bits = look.time_bits;
+  if (layer_changes(f, f->packet, look)) {
+    // A decoder drops the frame it holds back when the picture size
+    // changes: it gives out everything first, and the picture follows.
+    f->av->av_packet_move_ref(f->pending, f->packet);
+    f->pending_entry = e;
+    f->pending_look = look;
+    f->av->avcodec_send_packet(f->codec, nullptr);
+    return true;
+  }
+  if (damaged) f->index.packets[e].damaged = true;
+  send_chunk(f, f->packet, e, look);
   return true;
 }
 
@@ -274,6 +409,7 @@ bool feed(MovieFile* f) {
 void give_up_damaged(MovieFile* f) {
   const int64_t e = packet_index_find(&f->index, f->damaged.front());
   lose(f, static_cast<size_t>(std::max<int64_t>(e, 0)));
+  for (int64_t position : f->damaged) damage_lost(&f->damage, position);
   f->owed -= static_cast<int64_t>(f->damaged.size());
   f->damaged.clear();
 }
@@ -289,6 +425,7 @@ void note_no_frame(MovieFile* f) {
   if (none == nullptr) return;
   none->pts = f->last_sent;
   f->held_back.push_back(none);
+  damage_lost(&f->damage, f->last_sent);
   --f->owed;
 }
 
@@ -331,6 +468,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
       f->any_out = true;
       --f->owed;
       f->held_back.push_back(fr);
+      damage_out(&f->damage, fr->pts, fr->decode_error_flags != 0, !f->reorders);
       const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
       if (it != f->damaged.end()) f->damaged.erase(it);
       if (!f->damaged.empty() && f->held_back.size() > kMaxHeldBack) give_up_damaged(f);
@@ -340,9 +478,10 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     // Drained before a held-back picture: the decode goes on with it.
     if (got == AVERROR_EOF && f->pending->data != nullptr) {
       f->av->avcodec_flush_buffers(f->codec);
-      send(f, f->pending, f->pending_entry);
+      send_chunk(f, f->pending, f->pending_entry, f->pending_look);
       continue;
     }
+    if (got == AVERROR_EOF) damage_end(&f->damage);
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
       if (feed(f)) continue;
@@ -359,20 +498,20 @@ bool next_frame(MovieFile* f, int64_t* entry) {
 
 bool start_at(MovieFile* f, size_t segment) {
   const size_t key = f->index.keys[segment];
-  if (f->av->av_seek_frame(f->format, f->stream, f->start_pts + f->index.packets[key].position,
-                           AVSEEK_FLAG_BACKWARD) < 0)
-    return false;
   f->av->avcodec_flush_buffers(f->codec);
   free_held_back(f);
+  free_waiting(f);
   f->damaged.clear();
   f->decoding = true;
   f->ended = false;
   f->restart = false;
+  f->palette_sent = false;
   f->layer.clear();
   f->av->av_packet_unref(f->pending);
   f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
   frame_order_start(&f->order, segment);
+  damage_begin(&f->damage);
   f->start_depth = f->depth = f->codec->has_b_frames;
   f->raised_late = false;
   f->any_out = false;
@@ -381,13 +520,12 @@ bool start_at(MovieFile* f, size_t segment) {
   return true;
 }
 
-bool convert(MovieFile* f) {
-  const AVFrame* fr = f->frame;
+bool convert(MovieFile* f, const AVFrame* fr) {
   if (fr->width < 1 || fr->height < 1 || fr->width > kMovieMaxSide || fr->height > kMovieMaxSide || fr->format < 0)
     return false;
   f->scaler = f->av->sws_getCachedContext(f->scaler, fr->width, fr->height, static_cast<AVPixelFormat>(fr->format),
-                                   f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr, nullptr,
-                                   nullptr);
+                                          f->info.width, f->info.height, AV_PIX_FMT_RGB32, SWS_BILINEAR, nullptr,
+                                          nullptr, nullptr);
   if (f->scaler == nullptr) return false;
   f->pixels = scaled_frame_convert(&f->scaled, f->av, f->scaler, fr);
   return f->pixels != nullptr;
@@ -395,51 +533,61 @@ bool convert(MovieFile* f) {
 
 enum class FrameRead { Held, Lost, Uncoded };
 
-// Whether the decoder vouches for the whole picture.
-bool made_whole(const AVFrame* fr) {
-  return (fr->flags & AV_FRAME_FLAG_CORRUPT) == 0 && fr->decode_error_flags == 0;
-}
-
-// Decodes the frame of entry `p` into the held frame.
+// Decodes the frame of entry `p` into the held frame. It is shown once it is
+// judged made whole from whole pictures (movie_damage.h); frames that come
+// out while it waits for that are kept, as the next reads want them.
 FrameRead read_entry(MovieFile* f, size_t p) {
   // Entries found packed into the chunk before them join the index as the
   // decode goes: the one asked for is followed by its position.
   const int64_t target = f->index.packets[p].position;
-  size_t entries = f->index.packets.size();
-  // Decoding on is cheaper than a seek unless the key it would go to lies
-  // well ahead.
-  const size_t start = frame_order_start_segment(&f->index, p);
-  const bool on = f->decoding && frame_order_will_place(&f->order, &f->index, p) &&
-                  f->index.keys[start] <= f->next_packet + kForwardLimit;
-  if (!on && !start_at(f, start)) return FrameRead::Lost;
+  if (find_waiting(f, target) == nullptr) {
+    // Decoding on is cheaper than a seek unless the key it would go to lies
+    // well ahead.
+    const size_t start = frame_order_start_segment(&f->index, p);
+    const bool on = f->decoding && frame_order_will_place(&f->order, &f->index, p) &&
+                    f->index.keys[start] <= f->next_packet + kForwardLimit;
+    if (!on && !start_at(f, start)) return FrameRead::Lost;
+  }
   for (;;) {
-    int64_t got = -1;
-    const bool out = next_frame(f, &got);
-    if (f->index.packets.size() != entries) {
-      entries = f->index.packets.size();
-      p = static_cast<size_t>(packet_index_find(&f->index, target));
+    p = static_cast<size_t>(packet_index_find(&f->index, target));
+    judge_waiting(f);
+    if (const WaitingFrame* w = find_waiting(f, target)) {
+      if ((w->frame->flags & AV_FRAME_FLAG_CORRUPT) != 0) {
+        // Made from a key that needs the pictures before it (a refresh
+        // spread over several pictures): that key begins nothing.
+        const size_t began = static_cast<size_t>(f->order.began_at);
+        if (began == 0) return FrameRead::Lost;
+        frame_order_drop_key(&f->order, &f->index, began);
+        if (start_at(f, frame_order_start_segment(&f->index, p))) continue;
+        return FrameRead::Lost;
+      }
+      if (w->verdict == 0) return FrameRead::Lost;
+      if (w->verdict == 1) {
+        const bool ok = convert(f, w->frame);
+        f->held = ok ? target : -1;
+        drop_waiting(f, target);
+        return ok ? FrameRead::Held : FrameRead::Lost;
+      }
     }
-    if (!out) {
+    const bool waits = find_waiting(f, target) != nullptr;
+    int64_t got = -1;
+    if (!next_frame(f, &got)) {
       f->decoding = false;
       if (f->restart && start_at(f, frame_order_start_segment(&f->index, p))) continue;
+      // Drained: a frame that waited is judged now.
+      if (waits) {
+        judge_waiting(f);
+        if (find_waiting(f, target)->verdict >= 0) continue;
+      }
       return f->index.packets[p].uncoded ? FrameRead::Uncoded : FrameRead::Lost;
     }
-    if (got == static_cast<int64_t>(p) && made_whole(f->frame)) {
-      const bool ok = convert(f);
-      f->av->av_frame_unref(f->frame);
-      f->held = ok ? got : -1;
-      return ok ? FrameRead::Held : FrameRead::Lost;
+    const int64_t position = got >= 0 ? f->index.packets[static_cast<size_t>(got)].position : -1;
+    if (position >= 0 && (position == target || waits)) {
+      keep_waiting(f, position);
+      continue;
     }
     f->av->av_frame_unref(f->frame);
-    if (got == static_cast<int64_t>(p)) {
-      // Made from a key that needs the pictures before it (a refresh spread
-      // over several pictures): that key begins nothing.
-      const size_t began = static_cast<size_t>(f->order.began_at);
-      if (began == 0) return FrameRead::Lost;
-      frame_order_drop_key(&f->order, &f->index, began);
-      if (start_at(f, frame_order_start_segment(&f->index, p))) continue;
-      return FrameRead::Lost;
-    }
+    if (waits) continue;
     if (f->index.packets[p].uncoded) return FrameRead::Uncoded;
     if (frame_order_will_place(&f->order, &f->index, p)) continue;
     // The decoder met frames stored out of order that the file's header
@@ -448,6 +596,44 @@ FrameRead read_entry(MovieFile* f, size_t p) {
     // Past its place, or its place is no longer known: lost.
     return FrameRead::Lost;
   }
+}
+
+// Whether a chunk's first bytes show a picture that may begin a decode.
+bool mpeg4_may_begin(const uint8_t* data, size_t size) {
+  const Mpeg4PictureType type = mpeg4_packet_look(data, size, 0).first_type;
+  return type == MPEG4_NONE || type == MPEG4_I;
+}
+
+bool h264_may_begin(const uint8_t* data, size_t size) {
+  const H264PacketLook h = h264_packet_look(data, size);
+  return !h.slice || h.idr || h.intra || h.recovery;
+}
+
+bool any_may_begin(const uint8_t*, size_t) { return true; }
+
+// Paletted formats carry their palette after the frame header's fields; the
+// decoder takes it with the first picture.
+std::vector<uint32_t> stream_palette(const AVCodecParameters* par) {
+  if (par->bits_per_coded_sample <= 0 || par->bits_per_coded_sample > 8 || par->extradata_size <= 0) return {};
+  const int entries = std::min(1 << par->bits_per_coded_sample, par->extradata_size / 4);
+  const uint8_t* src = par->extradata + par->extradata_size - entries * 4;
+  std::vector<uint32_t> palette(AVPALETTE_COUNT, 0xFF000000u);
+  for (int i = 0; i < entries; ++i)
+    palette[static_cast<size_t>(i)] = 0xFF000000u | src[4 * i] | src[4 * i + 1] << 8 | src[4 * i + 2] << 16;
+  return palette;
+}
+
+// Whether any picture of the movie can be made: the first, else one of the
+// first key frames after it (a damaged first picture spoils only its own
+// segment).
+bool any_frame(MovieFile* f) {
+  if (movie_file_frame(f, 0) != nullptr) return true;
+  std::vector<int64_t> keys;
+  for (size_t s = 1; s < f->index.keys.size() && keys.size() < kOpenTries; ++s)
+    keys.push_back(f->index.packets[f->index.keys[s]].position);
+  for (int64_t position : keys)
+    if (movie_file_frame(f, static_cast<uint32_t>(position)) != nullptr) return true;
+  return false;
 }
 
 MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
@@ -467,12 +653,11 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   const AVCodecParameters* par = st->codecpar;
   if (par->width < 1 || par->height < 1 || par->width > kMovieMaxSide || par->height > kMovieMaxSide)
     return refuse(f, error, "the frame size is missing or too large");
-  // What the header counts; the packets may hold more (movie_packet_index.h).
+  // What the header counts; the chunks may hold more (movie_packet_index.h).
   const int64_t counted = st->nb_frames > 0 ? st->nb_frames : std::max<int64_t>(st->duration, 0);
   if (counted > kMovieMaxFrames) return refuse(f, error, "the frame count is too large");
   // The stream's time base is scale / rate: one tick a frame.
   if (st->time_base.num <= 0 || st->time_base.den <= 0) return refuse(f, error, "the frame rate is missing");
-  f->start_pts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
   f->info = MovieStreamInfo{0, static_cast<uint32_t>(st->time_base.den), static_cast<uint32_t>(st->time_base.num),
                             par->width, par->height};
 
@@ -495,24 +680,30 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
   f->packet = f->av->av_packet_alloc();
   f->pending = f->av->av_packet_alloc();
   f->packed = f->av->av_packet_alloc();
+  f->spare = f->av->av_packet_alloc();
   f->frame = f->av->av_frame_alloc();
   if (f->av->avcodec_open2(f->codec, decoder, nullptr) < 0 || f->packet == nullptr || f->pending == nullptr ||
-      f->packed == nullptr || f->frame == nullptr)
+      f->packed == nullptr || f->spare == nullptr || f->frame == nullptr)
     return refuse(f, error, "the video format is not supported");
   // Codecs that never store frames out of display order have no leading
   // pictures to find out about.
   const AVCodecDescriptor* desc = f->av->avcodec_descriptor_get(par->codec_id);
   f->reorders = desc == nullptr || (desc->props & AV_CODEC_PROP_REORDER) != 0;
   f->mpeg4 = par->codec_id == AV_CODEC_ID_MPEG4;
+  f->h264 = par->codec_id == AV_CODEC_ID_H264;
   f->skips = f->mpeg4;
-  f->says_packed = f->mpeg4 && par->extradata != nullptr &&
-                   mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size)).says_packed;
   f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
-  if (!packet_index_build(&f->index, f->av, f->format, f->stream, f->start_pts, counted, f->reorders))
+  if (f->mpeg4 && par->extradata != nullptr)
+    f->time_bits = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0).time_bits;
+  f->palette = stream_palette(par);
+  const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
+  bool whole = false;
+  const std::vector<MovieChunk> chunks = movie_chunks_scan(f->av, f->format->pb, st->id, key_look, &whole);
+  if (!packet_index_build(&f->index, chunks, whole, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
   f->info.frame_count = static_cast<uint32_t>(f->index.length);
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);
-  if (movie_file_frame(f, 0) == nullptr) return refuse(f, error, "the first frame cannot be read");
+  if (!any_frame(f)) return refuse(f, error, "no frame of the file can be read");
   return f;
 }
 
@@ -550,12 +741,13 @@ void movie_file_close(MovieFile* f) {
   if (f == nullptr) return;
   f->av->sws_freeContext(f->scaler);
   free_held_back(f);
+  free_waiting(f);
   f->av->av_frame_free(&f->frame);
   f->av->av_packet_free(&f->packet);
   f->av->av_packet_free(&f->pending);
   f->av->av_packet_free(&f->packed);
+  f->av->av_packet_free(&f->spare);
   f->av->avcodec_free_context(&f->codec);
-  key_probe_close(&f->probe, f->av);
   f->av->avformat_close_input(&f->format);
   if (f->io != nullptr) {
     f->av->av_freep(&f->io->buffer);
@@ -571,12 +763,14 @@ const uint32_t* movie_file_frame(MovieFile* f, uint32_t index) {
   for (;;) {
     const int64_t shown = packet_index_shown(&f->index, index);
     if (shown < 0) return nullptr;
-    if (shown == f->held) return f->pixels;
+    const int64_t position = f->index.packets[static_cast<size_t>(shown)].position;
+    if (position == f->held) return f->pixels;
     // A picture found to make no frame shows an earlier one, and one found
     // packed into the chunk before it a later one: look again.
     const FrameRead read = read_entry(f, static_cast<size_t>(shown));
-    if (read == FrameRead::Uncoded || (read == FrameRead::Held && packet_index_shown(&f->index, index) != f->held))
-      continue;
-    return read == FrameRead::Held ? f->pixels : nullptr;
+    if (read == FrameRead::Uncoded) continue;
+    if (read == FrameRead::Lost) return nullptr;
+    const int64_t now = packet_index_shown(&f->index, index);
+    if (now >= 0 && f->index.packets[static_cast<size_t>(now)].position == f->held) return f->pixels;
   }
 }

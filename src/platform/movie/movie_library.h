@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libswscale/swscale.h>
@@ -23,6 +24,9 @@ extern "C" {
   X(avutil, av_frame_alloc)                     \
   X(avutil, av_frame_free)                      \
   X(avutil, av_frame_unref)                     \
+  X(avutil, av_frame_move_ref)                  \
+  X(avutil, av_image_get_buffer_size)           \
+  X(avutil, av_image_copy_to_buffer)            \
   X(swscale, sws_getCachedContext)              \
   X(swscale, sws_scale)                         \
   X(swscale, sws_freeContext)                   \
@@ -35,19 +39,21 @@ extern "C" {
   X(avcodec, avcodec_send_packet)               \
   X(avcodec, avcodec_receive_frame)             \
   X(avcodec, avcodec_flush_buffers)             \
+  X(avcodec, avcodec_default_get_buffer2)       \
   X(avcodec, av_packet_alloc)                   \
   X(avcodec, av_packet_free)                    \
   X(avcodec, av_packet_unref)                   \
   X(avcodec, av_packet_move_ref)                \
   X(avcodec, av_packet_ref)                     \
+  X(avcodec, av_new_packet)                     \
+  X(avcodec, av_packet_new_side_data)           \
   X(avformat, av_find_input_format)             \
   X(avformat, avformat_alloc_context)           \
   X(avformat, avformat_open_input)              \
   X(avformat, avformat_close_input)             \
-  X(avformat, av_read_frame)                    \
-  X(avformat, av_seek_frame)                    \
-  X(avformat, avformat_index_get_entries_count) \
-  X(avformat, avformat_index_get_entry)         \
+  X(avformat, avio_seek)                        \
+  X(avformat, avio_read)                        \
+  X(avformat, avio_size)                        \
   X(avformat, avio_alloc_context)               \
   X(avformat, avio_context_free)
 

@@ -1,41 +1,58 @@
 #include "platform/movie/movie_mpeg4_packet.h"
 
+#include "platform/movie/movie_bit_reader.h"
+
 namespace {
 
 constexpr uint8_t kPictureCode = 0xB6;
 constexpr uint8_t kLayerCodes = 0x20;  // 0x20 to 0x2F
-constexpr uint8_t kUserDataCode = 0xB2;
+// The largest picture that can be a not-coded one with its time stamp's
+// length unknown.
+constexpr size_t kMaxNotCoded = 19;
 
 bool start_code_at(const uint8_t* d, size_t n, size_t i) {
   return i + 3 < n && d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1;
 }
 
-// Skips the text `word` at d[*i], or leaves *i where it was.
-bool skip_word(const uint8_t* d, size_t n, size_t* i, const char* word) {
-  size_t at = *i;
-  for (; *word != 0; ++word, ++at)
-    if (at >= n || d[at] != static_cast<uint8_t>(*word)) return false;
-  *i = at;
-  return true;
+// The bits of a time increment, from the layer header whose fields begin at
+// `d` (after its start code); 0 when it cannot be read.
+int layer_time_bits(const uint8_t* d, size_t n) {
+  BitReader r{d, n};
+  r.bits(1 + 8);  // random access, object type
+  int verid = 1;
+  if (r.bit() != 0) {
+    verid = static_cast<int>(r.bits(4));
+    r.bits(3);
+  }
+  if (r.bits(4) == 15) r.bits(16);  // aspect ratio, and its own width and height
+  if (r.bit() != 0) {               // control parameters: chroma format, low delay, buffer model
+    r.bits(3);
+    if (r.bit() != 0) r.bits(79);
+  }
+  const uint32_t shape = r.bits(2);
+  if (shape == 3 && verid != 1) r.bits(4);
+  r.bit();
+  const uint32_t resolution = r.bits(16);
+  if (r.ended() || resolution == 0) return 0;
+  int bits = 1;
+  while ((1u << bits) < resolution) ++bits;
+  return bits;
 }
 
-bool skip_digits(const uint8_t* d, size_t n, size_t* i) {
-  const size_t from = *i;
-  while (*i < n && d[*i] >= '0' && d[*i] <= '9') ++*i;
-  return *i > from;
-}
-
-// Whether the user data after its start code at d[i] is the packed marker.
-bool packed_marker_at(const uint8_t* d, size_t n, size_t i) {
-  size_t at = i + 4;
-  return skip_word(d, n, &at, "DivX") && skip_digits(d, n, &at) &&
-         (skip_word(d, n, &at, "Build") || skip_word(d, n, &at, "b")) && skip_digits(d, n, &at) && at < n &&
-         d[at] == 'p';
+// Whether the picture whose fields begin at `d` (after its start code) is
+// coded: type, seconds ('1's ended by '0'), marker, increment, marker, flag.
+bool picture_coded(const uint8_t* d, size_t n, int time_bits) {
+  BitReader r{d, n};
+  r.bits(2);
+  for (int seconds = 0; r.bit() != 0 && seconds < 64; ++seconds) {
+  }
+  r.bits(1 + time_bits + 1);
+  return r.ended() || r.bit() != 0;
 }
 
 }  // namespace
 
-Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n) {
+Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
   Mpeg4PacketLook look;
   int pictures = 0;
   bool in_layer = false;
@@ -47,10 +64,13 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n) {
     if ((code & 0xF0) == kLayerCodes && look.layer_end == 0) {
       look.layer_begin = i;
       in_layer = true;
-    } else if (code == kPictureCode && ++pictures == 2) {
+      look.time_bits = layer_time_bits(d + i + 4, n - i - 4);
+      if (look.time_bits != 0) time_bits = look.time_bits;
+    } else if (code == kPictureCode && ++pictures == 1) {
+      look.first_type = static_cast<Mpeg4PictureType>(i + 4 < n ? d[i + 4] >> 6 : 0);
+      look.first_coded = time_bits != 0 ? picture_coded(d + i + 4, n - i - 4, time_bits) : n > kMaxNotCoded;
+    } else if (code == kPictureCode && pictures == 2) {
       look.second_picture = i;
-    } else if (code == kUserDataCode) {
-      look.says_packed = look.says_packed || packed_marker_at(d, n, i);
     }
   }
   if (in_layer) look.layer_end = n;

@@ -1,20 +1,27 @@
 // What the movie reader looks at inside an MPEG-4 (part 2) packet, from its
 // bytes alone, in one pass over its start codes: the video object layer
-// header that sets the picture size, a second picture stored after the first
-// (packed B-frames), and the marker of a writer that packs them. Not part of
-// the interface.
+// header that sets the picture size and the length of a picture's time
+// stamp, the first picture's coding type and whether it is coded at all (a
+// not-coded picture repeats the one before, and packing writers store one as
+// a placeholder), and a second picture stored after the first (packed
+// B-frames). Not part of the interface.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+enum Mpeg4PictureType { MPEG4_NONE = -1, MPEG4_I = 0, MPEG4_P = 1, MPEG4_B = 2, MPEG4_S = 3 };
+
 struct Mpeg4PacketLook {
   size_t layer_begin = 0, layer_end = 0;  // the layer header, start code to next start code; equal: none
-  size_t second_picture = 0;              // where a second picture begins; 0: none
-  // User data by which the writer says it packs B-frames ("DivX", version,
-  // build, then 'p'): the decoder then unpacks them itself.
-  bool says_packed = false;
+  int time_bits = 0;                       // from that header: bits of a picture's time increment; 0 none
+  Mpeg4PictureType first_type = MPEG4_NONE;
+  bool first_coded = true;
+  size_t second_picture = 0;  // where a second picture begins; 0: none
 };
 
-// Looks at a packet, or at the stream's header data.
-Mpeg4PacketLook mpeg4_packet_look(const uint8_t* data, size_t size);
+// Looks at a packet, or at the stream's header data. `time_bits` is what the
+// last layer header said, 0 when none was seen: a picture's coded flag lies
+// after its time stamp. Without it a lone picture of a few bytes counts as
+// not coded, as only a not-coded one is that small.
+Mpeg4PacketLook mpeg4_packet_look(const uint8_t* data, size_t size, int time_bits);

@@ -1,17 +1,13 @@
-// Where a movie's pictures lie: one entry per stored picture of the video
-// stream, in file order, taken at open from the demuxer's own index, or from
-// one pass of packet reads (no decoding) when the file has none or only part
-// of one, as when it was cut short. Positions are frame indices with empty
-// chunks counted, so a position no entry holds is an empty chunk standing for
-// the picture before it, or lost when it lies at or past the readable end.
+// The pictures of a movie in decode order: one entry per chunk with data
+// (movie_chunks.h), at its position. A position no entry holds is an empty
+// chunk standing for the picture before it, or lost when it lies at or past
+// the readable end.
 //
 // Pictures come in segments, each a key packet and the packets after it up
 // to the next key. A key flag is only a claim: a key the decoder does not
-// make a whole key picture of, or whose chunk is not where the index says,
-// is dropped and its segment joins the one before. So is an offset: one out
-// of the order of the chunks is forgotten, and its entry begins nothing.
-// Decoded frames of a segment fill its positions in display order; the
-// first `leading` of them (B-frames stored after an open group's key but
+// make a whole key picture of is dropped and its segment joins the one
+// before. Decoded frames of a segment fill its positions in display order;
+// the first `leading` of them (B-frames stored after an open group's key but
 // shown before it) need the segment before, so a seek to the key cannot
 // make them. Not part of the interface.
 #pragma once
@@ -20,17 +16,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/movie/movie_chunks.h"
 #include "platform/movie/movie_file.h"
-#include "platform/movie/movie_library.h"
 
 struct MoviePacket {
   int64_t position;
-  int64_t offset;  // where its data lies in the file; -1 when not known
+  int64_t offset;  // where its data lies in the file
+  uint32_t size;   // 0: a packed picture's entry, whose data lies in a chunk before it
   bool key;        // begins a segment
-  bool checked;    // key: the decoder made a key picture of it
-  bool damaged;    // cut short: decoded for the order of the others, never shown
+  bool checked;    // key: decoded alone, it made a key picture
+  bool damaged;    // not whole: decoded for the order of the others, never shown
   bool uncoded;    // found to make no frame: shows the picture before it, as an empty chunk
-  bool packed;     // found stored in the chunk before it, after that chunk's own picture
+  bool packed;     // a picture found packed into a chunk before, given this empty position
 };
 
 struct MoviePacketIndex {
@@ -41,22 +38,14 @@ struct MoviePacketIndex {
   int64_t length = 0;                // positions in the movie, at least 1
 };
 
-// Builds the index for stream `stream` of an open input whose timestamps
-// start at `start` and whose header counts `frame_count` positions (0 when
-// it does not say): the movie's length is that count, or what the index or
-// the packets reach when that is more. Every segment's leading count is 0
-// when the codec never reorders. The input may be left anywhere; reading
-// begins with a seek. False when the stream holds no picture.
-bool packet_index_build(MoviePacketIndex* index, const MovieApi* av, AVFormatContext* format, int stream,
-                        int64_t start, int64_t frame_count, bool reorders);
-
-// Whether a packet whose data was read from `data_at` (-1: not known) can be
-// the picture of entry `packet`: the index's claim holds, or where the entry's
-// own offset cannot be believed, the data lies between its neighbours'.
-bool packet_index_from_place(const MoviePacketIndex* index, size_t packet, int64_t data_at);
-// The index's offsets are not where the packets are read from: none is
-// believed.
-void packet_index_forget_offsets(MoviePacketIndex* index);
+// Builds the index from a stream's chunks, whose header counts `frame_count`
+// positions (0 when it does not say): the movie's length is that count, or
+// the chunks' when that is more. Positions past the last chunk are lost,
+// unless the file is `whole` (it goes on past its chunks): then they show the
+// last picture. Every segment's leading count is 0 when the codec never
+// reorders. False when no chunk holds data.
+bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks, bool whole,
+                        int64_t frame_count, bool reorders);
 // The entry stored at `position`, or -1.
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position);
 // The entry whose picture shows at `position`: the last at or before it that

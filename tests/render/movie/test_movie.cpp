@@ -1,5 +1,6 @@
 #include "test_movie.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -30,6 +31,7 @@ const AVCodec* find_encoder(TestMovieCodec codec) {
     case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     case TestMovieCodec::H264:
     case TestMovieCodec::H264BFrames: return avcodec_find_encoder_by_name("libx264");
+    case TestMovieCodec::MsVideo1: return avcodec_find_encoder(AV_CODEC_ID_MSVIDEO1);
   }
   return nullptr;
 }
@@ -46,6 +48,12 @@ uint32_t test_movie_top(int n) { return kTops[n % 8]; }
 // Shifted by one more every 8 frames, so the pair of colours repeats only
 // after 64 frames.
 uint32_t test_movie_bottom(int n) { return kTops[(n + n / 8 + 3) % 8]; }
+
+uint32_t test_movie_pixel(const TestMovieShape& shape, int n, int x, int y, int width, int height) {
+  const int later = shape.moving ? (y < height / 2 ? x : width - 1 - x) / 16 : 0;
+  if (y >= height / 2) return test_movie_bottom(n + later);
+  return test_movie_top(shape.still_top ? n - n % 2 + later : n + later);
+}
 
 int test_movie_shown(const TestMovieShape& shape, int position) {
   while (position > 0 && dropped(shape, position)) --position;
@@ -88,9 +96,10 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
                const TestMovieShape& shape) {
   const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420;
   const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
-  const AVPixelFormat pix = codec == TestMovieCodec::Raw   ? AV_PIX_FMT_BGR24
-                            : codec == TestMovieCodec::Mjpeg ? AV_PIX_FMT_YUVJ444P
-                                                             : AV_PIX_FMT_YUV420P;
+  const AVPixelFormat pix = codec == TestMovieCodec::Raw        ? AV_PIX_FMT_BGR24
+                            : codec == TestMovieCodec::Mjpeg    ? AV_PIX_FMT_YUVJ444P
+                            : codec == TestMovieCodec::MsVideo1 ? AV_PIX_FMT_RGB555LE
+                                                                : AV_PIX_FMT_YUV420P;
   c->width = width;
   c->height = height;
   c->ctx = avcodec_alloc_context3(enc);
@@ -101,6 +110,7 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   ctx->time_base = AVRational{1, rate};
   ctx->framerate = AVRational{rate, 1};
   ctx->gop_size = raw || codec == TestMovieCodec::Mjpeg ? 1 : shape.key_interval;
+  ctx->keyint_min = shape.key_interval;
   ctx->max_b_frames = reordered ? 2 : 0;
   ctx->thread_count = 1;
   if (codec == TestMovieCodec::H264 || codec == TestMovieCodec::H264BFrames) {
@@ -109,7 +119,7 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
     const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") +
                                (shape.open_gop ? ":open-gop=1" : "") + (shape.intra_refresh ? ":intra-refresh=1" : "");
     av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
-  } else if (!raw) {
+  } else if (!raw && codec != TestMovieCodec::MsVideo1) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;
     ctx->global_quality = FF_QP2LAMBDA * 2;
   }
@@ -127,27 +137,118 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   return av_frame_get_buffer(c->frame, 0) >= 0 && av_frame_get_buffer(c->argb, 0) >= 0;
 }
 
-// The coding type of the first MPEG-4 picture in a packet: 0 I, 1 P, 2 B;
-// -1 when it holds none.
-int picture_type(const AVPacket* pkt) {
-  for (int i = 0; i + 4 < pkt->size; ++i)
-    if (pkt->data[i] == 0 && pkt->data[i + 1] == 0 && pkt->data[i + 2] == 1 && pkt->data[i + 3] == 0xB6)
-      return pkt->data[i + 4] >> 6;
-  return -1;
-}
-
 // Sends frame n to the clip's encoder.
 bool encode_frame(Clip* c, int n, const TestMovieShape& shape) {
   for (int y = 0; y < c->height; ++y) {
     uint32_t* row = reinterpret_cast<uint32_t*>(c->argb->data[0] + y * c->argb->linesize[0]);
-    for (int x = 0; x < c->width; ++x) {
-      const int later = shape.moving ? (y < c->height / 2 ? x : c->width - 1 - x) / 16 : 0;
-      row[x] = y < c->height / 2 ? test_movie_top(n + later) : test_movie_bottom(n + later);
-    }
+    for (int x = 0; x < c->width; ++x) row[x] = test_movie_pixel(shape, n, x, y, c->width, c->height);
   }
   sws_scale(c->sws, c->argb->data, c->argb->linesize, 0, c->height, c->frame->data, c->frame->linesize);
   c->frame->pts = n;
   return avcodec_send_frame(c->ctx, c->frame) >= 0;
+}
+
+}  // namespace
+
+namespace {
+
+// A picture in coded order, or a chunk as the file stores it: its position
+// and bytes (none: an empty chunk).
+struct Stored {
+  int64_t pts, dts;
+  std::vector<uint8_t> data;
+  bool key;
+};
+
+// Where the first MPEG-4 picture header of the bytes begins, or -1.
+long picture_at(const std::vector<uint8_t>& d) {
+  for (size_t i = 0; i + 4 < d.size(); ++i)
+    if (d[i] == 0 && d[i + 1] == 0 && d[i + 2] == 1 && d[i + 3] == 0xB6) return static_cast<long>(i);
+  return -1;
+}
+
+// The coding type of the first MPEG-4 picture: 0 I, 1 P, 2 B; -1 for none.
+int picture_type(const std::vector<uint8_t>& d) {
+  const long at = picture_at(d);
+  return at < 0 ? -1 : d[static_cast<size_t>(at) + 4] >> 6;
+}
+
+// The placeholder a packing writer stores for a reference picture: its own
+// picture header (type, seconds and time increment, `time_bits` long) with
+// the coded flag clear, then stuffing to the byte.
+std::vector<uint8_t> placeholder_of(const std::vector<uint8_t>& ref, int time_bits) {
+  const size_t from = static_cast<size_t>(picture_at(ref) + 4) * 8;
+  const auto bit = [&](size_t i) { return ref[i / 8] >> (7 - i % 8) & 1; };
+  size_t end = from + 2;  // the type
+  while (bit(end) == 1) ++end;
+  end += 1 + 1 + static_cast<size_t>(time_bits) + 1;  // the seconds' end, marker, increment, marker
+  std::vector<int> bits;
+  for (size_t i = from; i < end; ++i) bits.push_back(bit(i));
+  bits.push_back(0);  // not coded
+  bits.push_back(0);
+  while (bits.size() % 8 != 0) bits.push_back(1);
+  std::vector<uint8_t> out = {0, 0, 1, 0xB6};
+  for (size_t i = 0; i < bits.size(); i += 8) {
+    uint8_t byte = 0;
+    for (size_t b = 0; b < 8; ++b) byte = static_cast<uint8_t>(byte << 1 | bits[i + b]);
+    out.push_back(byte);
+  }
+  return out;
+}
+
+// Packs the pictures as packing writers store them (TestMovieShape::packed):
+// the chunks keep the pictures' timestamps in coded order, one chunk a
+// picture.
+std::vector<Stored> pack(const std::vector<Stored>& coded, const TestMovieShape& shape, int time_bits) {
+  // User data ahead of a key frame's headers: a writer's version, build and
+  // 'p' for packed.
+  static const uint8_t kMarker[] = {0, 0, 1, 0xB2, 'D', 'i', 'v', 'X', '5', '0', '3',
+                                    'b', '1', '3', '9', '3', 'p'};
+  std::vector<Stored> out;
+  const Stored* join = nullptr;  // a reference frame the next B-frame may join
+  const Stored* owed = nullptr;  // a reference frame whose placeholder is still to come
+  const auto emit = [&](std::vector<uint8_t> data, bool key) {
+    if (key && shape.packed_marker) data.insert(data.begin(), std::begin(kMarker), std::end(kMarker));
+    const Stored& at = coded[out.size()];
+    out.push_back(Stored{at.dts, at.dts, std::move(data), key});
+  };
+  const auto settle = [&] {
+    if (join != nullptr) emit(join->data, join->key);
+    if (owed != nullptr) emit(shape.packed_empty ? std::vector<uint8_t>{} : placeholder_of(owed->data, time_bits), false);
+    join = owed = nullptr;
+  };
+  for (const Stored& c : coded) {
+    if (picture_type(c.data) != 2) {
+      settle();
+      join = &c;
+    } else if (join != nullptr) {
+      std::vector<uint8_t> both = join->data;
+      both.insert(both.end(), c.data.begin(), c.data.end());
+      emit(std::move(both), join->key);
+      owed = join;
+      join = nullptr;
+    } else {
+      emit(c.data, false);
+    }
+  }
+  settle();
+  return out;
+}
+
+// One second of the audio stream's samples a video frame, as one chunk.
+bool write_audio(AVFormatContext* fmt, AVStream* audio, int64_t frame, int rate) {
+  const int samples = audio->codecpar->sample_rate / rate;
+  AVPacket* a = av_packet_alloc();
+  bool ok = a != nullptr && av_new_packet(a, samples * 2) >= 0;
+  if (ok) {
+    for (int i = 0; i < a->size; ++i) a->data[i] = static_cast<uint8_t>(i * 13 + frame);
+    a->stream_index = audio->index;
+    a->pts = a->dts = frame * samples;
+    a->duration = samples;
+    ok = av_interleaved_write_frame(fmt, a) >= 0;
+  }
+  av_packet_free(&a);
+  return ok;
 }
 
 }  // namespace
@@ -159,6 +260,17 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   AVFormatContext* fmt = nullptr;
   if (avformat_alloc_output_context2(&fmt, nullptr, "avi", path.c_str()) < 0) return false;
   AVStream* st = avformat_new_stream(fmt, nullptr);
+  AVStream* audio = shape.audio ? avformat_new_stream(fmt, nullptr) : nullptr;
+  if (audio != nullptr) {
+    audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    audio->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+    audio->codecpar->sample_rate = 8000;
+    av_channel_layout_default(&audio->codecpar->ch_layout, 1);
+    audio->codecpar->bits_per_coded_sample = 16;
+    audio->codecpar->block_align = 2;
+    audio->codecpar->bit_rate = 128000;
+    audio->time_base = AVRational{1, 8000};
+  }
   Clip clip;
   bool ok = open_clip(&clip, enc, codec, width, height, rate, shape) &&
             avcodec_parameters_from_context(st->codecpar, clip.ctx) >= 0;
@@ -166,83 +278,61 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   ok = ok && avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
   ok = ok && avformat_write_header(fmt, nullptr) >= 0;
   AVPacket* pkt = av_packet_alloc();
-  AVPacket* held = av_packet_alloc();  // a P-frame that the next B-frame may join
-  int64_t last_dts = 0;
+  std::vector<Stored> coded;
   int64_t shift = 0;         // added to the clip's timestamps, so that a joined clip's go on from the last
   bool clip_begins = false;  // the clip's first packet is still to come
-  bool marked = false;       // the packed marker is written
-  const auto write_packets = [&] {
+  const auto take_packets = [&] {
     while (avcodec_receive_packet(clip.ctx, pkt) == 0) {
       av_packet_rescale_ts(pkt, clip.ctx->time_base, st->time_base);
-      if (clip_begins) shift = last_dts + 1 - pkt->dts;
+      if (clip_begins) shift = (coded.empty() ? 0 : coded.back().dts + 1) - pkt->dts;
       clip_begins = false;
-      if (shape.packed_marker && !marked) {
-        // User data ahead of the stream's first headers: a writer's version,
-        // build and 'p' for packed.
-        static const char kMarker[] = "\0\0\1\xB2" "DivX503b1393p";
-        const int size = pkt->size;
-        if (av_grow_packet(pkt, sizeof kMarker - 1) < 0) return false;
-        std::memmove(pkt->data + sizeof kMarker - 1, pkt->data, static_cast<size_t>(size));
-        std::memcpy(pkt->data, kMarker, sizeof kMarker - 1);
-        marked = true;
-      }
-      pkt->dts += shift;
-      pkt->pts += shift;
-      pkt->stream_index = st->index;
-      last_dts = pkt->dts;
-      if (shape.packed && held->size > 0) {
-        if (picture_type(pkt) == 2) {
-          // The B-frame goes into the P-frame's chunk; an empty chunk keeps its place.
-          const int p_size = held->size;
-          if (av_grow_packet(held, pkt->size) < 0) return false;
-          std::memcpy(held->data + p_size, pkt->data, static_cast<size_t>(pkt->size));
-          av_packet_unref(pkt);
-          if (shape.packed_marker) {
-            // A picture header the decoder passes over while it gives the
-            // B-frame it kept.
-            const uint8_t placeholder[] = {0, 0, 1, 0xB6, 0x95, 0x9F};
-            if (av_new_packet(pkt, sizeof placeholder) < 0) return false;
-            std::memcpy(pkt->data, placeholder, sizeof placeholder);
-          }
-          pkt->stream_index = st->index;
-          pkt->pts = pkt->dts = last_dts;
-        }
-        if (av_interleaved_write_frame(fmt, held) < 0) return false;
-      }
-      if (shape.packed && picture_type(pkt) == 1) {
-        av_packet_move_ref(held, pkt);
-        continue;
-      }
-      if (av_interleaved_write_frame(fmt, pkt) < 0) return false;
+      coded.push_back(Stored{pkt->pts + shift, pkt->dts + shift, std::vector<uint8_t>(pkt->data, pkt->data + pkt->size),
+                             (pkt->flags & AV_PKT_FLAG_KEY) != 0});
+      av_packet_unref(pkt);
     }
-    return true;
   };
   for (int n = 0; ok && n <= frames; ++n) {
     if (n < frames && dropped(shape, n)) continue;
     if (n == shape.resize_at && n < frames) {
       // The clip so far ends; the next one, at twice the size, is joined as
       // it stands, as a stream copy joins two files.
-      ok = avcodec_send_frame(clip.ctx, nullptr) >= 0 && write_packets();
+      ok = avcodec_send_frame(clip.ctx, nullptr) >= 0;
+      take_packets();
       close_clip(&clip);
       ok = ok && open_clip(&clip, enc, codec, width * 2, height * 2, rate, shape);
       clip_begins = true;
     }
-    ok = ok && (n < frames ? encode_frame(&clip, n, shape) : avcodec_send_frame(clip.ctx, nullptr) >= 0) &&
-         write_packets();
+    ok = ok && (n < frames ? encode_frame(&clip, n, shape) : avcodec_send_frame(clip.ctx, nullptr) >= 0);
+    take_packets();
   }
+  const int time_bits = av_log2(static_cast<unsigned>(rate - 1)) + 1;
+  const std::vector<Stored> chunks = shape.packed ? pack(coded, shape, time_bits) : coded;
   // The muxer writes an empty chunk for each position skipped before a
   // picture; positions skipped at the end need one written here, the last.
+  int64_t next = 0;
+  for (const Stored& c : chunks) {
+    if (!ok) break;
+    for (; audio != nullptr && ok && next <= c.dts; ++next) ok = write_audio(fmt, audio, next, rate);
+    if (c.data.empty()) continue;
+    ok = ok && av_new_packet(pkt, static_cast<int>(c.data.size())) >= 0;
+    if (!ok) break;
+    std::copy(c.data.begin(), c.data.end(), pkt->data);
+    pkt->stream_index = st->index;
+    pkt->pts = c.pts;
+    pkt->dts = c.dts;
+    if (c.key) pkt->flags |= AV_PKT_FLAG_KEY;
+    ok = av_interleaved_write_frame(fmt, pkt) >= 0;
+  }
   int trailing = 0;
   while (trailing < frames && dropped(shape, frames - 1 - trailing)) ++trailing;
-  if (ok && trailing > 0) {
+  const bool empty_last = !chunks.empty() && chunks.back().data.empty();
+  if (ok && (trailing > 0 || empty_last)) {
     av_packet_unref(pkt);
     pkt->stream_index = st->index;
-    pkt->pts = pkt->dts = last_dts + trailing;
+    pkt->pts = pkt->dts = chunks.back().dts + trailing;
     ok = av_write_frame(fmt, pkt) >= 0;
   }
-  if (ok && held->size > 0) ok = av_interleaved_write_frame(fmt, held) >= 0;
   ok = ok && av_write_trailer(fmt) >= 0;
-  av_packet_free(&held);
   av_packet_free(&pkt);
   close_clip(&clip);
   if (fmt->pb != nullptr) avio_closep(&fmt->pb);

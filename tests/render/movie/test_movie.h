@@ -11,8 +11,10 @@
 // Mjpeg: JPEG frames; Mpeg4 and H264: predicted frames in display order.
 // Mpeg4BFrames and H264BFrames store two B-frames between reference frames,
 // so frames are stored out of display order; the MPEG-4 groups are open (the
-// B-frames after a key frame are shown before it).
-enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264, H264BFrames };
+// B-frames after a key frame are shown before it). MsVideo1: 16-bit blocks,
+// where a block unchanged since the frame before is skipped and keeps what
+// the decoder last drew there (width and height multiples of 4).
+enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264, H264BFrames, MsVideo1 };
 
 // How a movie departs from a plain one.
 struct TestMovieShape {
@@ -35,19 +37,32 @@ struct TestMovieShape {
   // From this frame on, a second clip of twice the width and height follows,
   // joined as it stands.
   int resize_at = -1;
-  // MPEG-4 B-frames: a B-frame stored right after a P-frame is packed into
-  // the P-frame's chunk and its own chunk is left empty, as packed streams
-  // store them, but without the marker that says the stream is packed.
+  // MPEG-4 B-frames packed as packing writers store them: the first B-frame
+  // after a reference frame joins that frame's chunk, each further B-frame
+  // moves one chunk earlier, and the chunk after the last holds a
+  // placeholder for the reference frame (a picture header marked not coded,
+  // 6 bytes): [I0] [P3 B1] [B2] [placeholder]. So each position's chunk ends
+  // with the picture shown there, but a decoder must know of the packing.
   bool packed = false;
-  // With packed: the first chunk carries that marker, and a placeholder
-  // picture of a few bytes fills the B-frame's chunk, as packing writers
-  // store them.
+  // With packed: the placeholder is an empty chunk instead.
+  bool packed_empty = false;
+  // With packed: the key frames' chunks carry the user data by which such a
+  // writer says it packs B-frames.
   bool packed_marker = false;
+  // The top half changes colour only every second frame: an odd frame's top
+  // is that of the frame before it.
+  bool still_top = false;
+  // An audio stream (8 kHz 16-bit PCM) whose chunks lie between the video
+  // chunks, one after each.
+  bool audio = false;
 };
 
 // Colours of frame n (ARGB, alpha 255).
 uint32_t test_movie_top(int n);
 uint32_t test_movie_bottom(int n);
+// The colour of pixel (x, y) of frame n, width x height, in a movie of that
+// shape.
+uint32_t test_movie_pixel(const TestMovieShape& shape, int n, int x, int y, int width, int height);
 
 // Whether the libraries hold the codec's encoder (H.264 needs libx264).
 bool test_movie_codec_available(TestMovieCodec codec);

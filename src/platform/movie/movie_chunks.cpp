@@ -1,0 +1,295 @@
+#include "platform/movie/movie_chunks.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/movie/movie_file.h"
+
+namespace {
+
+constexpr uint32_t fourcc(const char (&s)[5]) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) | static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
+}
+
+constexpr uint32_t kRiff = fourcc("RIFF");
+constexpr uint32_t kList = fourcc("LIST");
+constexpr uint32_t kMovi = fourcc("movi");
+constexpr uint32_t kRecord = fourcc("rec ");
+constexpr uint32_t kIdx1 = fourcc("idx1");
+constexpr uint32_t kKeyFlag = 0x10;
+constexpr int64_t kHeader = 8;
+// Bytes of a chunk's data looked at for its key.
+constexpr size_t kPeek = 256;
+// Bytes searched at a time for the next chunk.
+constexpr size_t kSearchWindow = 1 << 16;
+
+uint32_t le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+// A chunk or list name: four letters, digits, spaces or underscores.
+bool name_like(const uint8_t* p) {
+  for (int i = 0; i < 4; ++i) {
+    const uint8_t c = p[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == ' ' || c == '_'))
+      return false;
+  }
+  return true;
+}
+
+struct Scan {
+  const MovieApi* av;
+  AVIOContext* pb;
+  int64_t file_size;
+  uint32_t names[2];  // this stream's picture chunks: "NNdc" and "NNdb"
+  MovieKeyLook key_look;
+  std::vector<MovieChunk> chunks;
+  int64_t movi_at = -1;  // the first movi list's name, which index offsets may count from
+  int64_t idx1_at = -1;  // the index's data
+  uint32_t idx1_size = 0;
+  bool full = false;  // kMovieMaxFrames chunks: the rest is not read
+};
+
+// Up to n bytes at `at`; how many were read.
+size_t read_at(const Scan& s, int64_t at, uint8_t* dst, size_t n) {
+  if (at < 0 || at >= s.file_size) return 0;
+  n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), s.file_size - at));
+  if (s.av->avio_seek(s.pb, at, SEEK_SET) != at) return 0;
+  const int got = s.av->avio_read(s.pb, dst, static_cast<int>(n));
+  return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+int64_t padded_end(int64_t at, uint32_t size) { return at + kHeader + size + (size & 1); }
+
+bool ours(const Scan& s, uint32_t name) { return name == s.names[0] || name == s.names[1]; }
+
+// Whether a chunk header at `at` (name and size already read) is followed,
+// where its size ends, by the end of the list or by another name: a header
+// found in the middle of damaged bytes is taken only then.
+bool lands(const Scan& s, int64_t at, uint32_t size, int64_t end) {
+  const int64_t next = padded_end(at, size);
+  if (next == end || (next > end && end == s.file_size)) return true;
+  uint8_t name[4];
+  return next < end && read_at(s, next, name, 4) == 4 && name_like(name);
+}
+
+// The first chunk header in [from, end) that lands (see above); -1 when none.
+int64_t find_header(const Scan& s, int64_t from, int64_t end) {
+  std::vector<uint8_t> window(kSearchWindow + kHeader);
+  for (int64_t base = from; base + kHeader <= end; base += static_cast<int64_t>(kSearchWindow)) {
+    const size_t got = read_at(s, base, window.data(), window.size());
+    for (size_t i = 0; i + kHeader <= got && base + static_cast<int64_t>(i) + kHeader <= end; ++i) {
+      if (!name_like(&window[i])) continue;
+      const int64_t at = base + static_cast<int64_t>(i);
+      if (lands(s, at, le32(&window[i + 4]), end)) return at;
+    }
+  }
+  return -1;
+}
+
+void add_chunk(Scan& s, int64_t at, uint32_t size, const uint8_t* peek, size_t peeked, bool damaged) {
+  if (s.chunks.size() >= kMovieMaxFrames) {
+    s.full = true;
+    return;
+  }
+  const bool key = size > 0 && !damaged && s.key_look(peek, std::min<size_t>(peeked, size));
+  s.chunks.push_back(MovieChunk{at + kHeader, size, key, damaged});
+}
+
+// The chunks of a movi list, or of a "rec " list inside one, in [begin, end).
+void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
+  uint8_t head[kHeader + kPeek];
+  int64_t at = begin;
+  int64_t last_data = -1;  // the last chunk's data, where a search for a lost header begins
+  while (!s.full && at + kHeader <= end) {
+    const size_t got = read_at(s, at, head, sizeof head);
+    if (got < kHeader) return;
+    if (!name_like(head)) {
+      // Bytes that are no chunk: the last chunk's size ran past the next
+      // header, or damage lies between them.
+      const int64_t found = find_header(s, last_data >= 0 ? last_data : at + 1, end);
+      if (found < 0) return;
+      if (found < at && !s.chunks.empty() && s.chunks.back().offset == last_data) {
+        MovieChunk& cut = s.chunks.back();
+        cut.size = static_cast<uint32_t>(found - last_data);
+        cut.damaged = true;
+        cut.key = false;
+      }
+      last_data = -1;
+      at = std::max(found, at + 1);
+      continue;
+    }
+    const uint32_t name = le32(head);
+    uint32_t size = le32(head + 4);
+    int64_t next = padded_end(at, size);
+    const bool cut = next > end;
+    if (cut) {
+      // Past the end of its list: cut there, or where the next chunk is
+      // found when the list goes on past it.
+      const int64_t found = end == s.file_size ? -1 : find_header(s, at + kHeader, end);
+      next = found >= 0 ? found : end;
+      size = static_cast<uint32_t>(next - at - kHeader);
+    }
+    last_data = at + kHeader;
+    if (name == kIdx1) {
+      // An index inside a list whose size was never written ends it.
+      s.idx1_at = at + kHeader;
+      s.idx1_size = size;
+      return;
+    }
+    if (name == kList) {
+      last_data = -1;
+      if (got >= kHeader + 4 && le32(head + kHeader) == kRecord && !in_record) scan_list(s, at + kHeader + 4, next, true);
+    } else if (ours(s, name)) {
+      add_chunk(s, at, size, head + kHeader, got - kHeader, cut);
+    }
+    at = next;
+  }
+}
+
+// The lists of one RIFF list in [begin, end).
+void scan_riff(Scan& s, int64_t begin, int64_t end) {
+  uint8_t head[12];
+  for (int64_t at = begin; !s.full && at + kHeader <= end;) {
+    const size_t got = read_at(s, at, head, sizeof head);
+    if (got < kHeader || !name_like(head)) return;
+    const uint32_t name = le32(head);
+    const uint32_t size = le32(head + 4);
+    // A size that was never written (0, or past the end) runs to the end.
+    const int64_t list_end = size == 0 || padded_end(at, size) > end ? end : padded_end(at, size);
+    if (name == kList && got == 12 && le32(head + 8) == kMovi) {
+      if (s.movi_at < 0) s.movi_at = at + kHeader;
+      scan_list(s, at + 12, list_end, false);
+      if (s.idx1_at >= 0 && s.idx1_at < list_end) return;
+    } else if (name == kIdx1) {
+      s.idx1_at = at + kHeader;
+      s.idx1_size = size;
+    }
+    at = list_end;
+  }
+}
+
+struct IndexEntry {
+  uint32_t name, flags, offset, size;
+};
+
+std::vector<IndexEntry> read_index(const Scan& s) {
+  std::vector<IndexEntry> entries;
+  if (s.idx1_at < 0) return entries;
+  const int64_t bytes = std::min<int64_t>(s.idx1_size, s.file_size - s.idx1_at);
+  const size_t count = static_cast<size_t>(std::max<int64_t>(bytes, 0) / 16);
+  std::vector<uint8_t> raw(count * 16);
+  raw.resize(read_at(s, s.idx1_at, raw.data(), raw.size()) / 16 * 16);
+  for (size_t i = 0; i < raw.size(); i += 16) {
+    const IndexEntry e{le32(&raw[i]), le32(&raw[i + 4]), le32(&raw[i + 8]), le32(&raw[i + 12])};
+    if (ours(s, e.name)) entries.push_back(e);
+  }
+  return entries;
+}
+
+// The chunk whose header lies at `at`, or -1.
+int64_t chunk_with_header_at(const Scan& s, int64_t at) {
+  const auto it = std::lower_bound(s.chunks.begin(), s.chunks.end(), at + kHeader,
+                                   [](const MovieChunk& c, int64_t data) { return c.offset < data; });
+  return it != s.chunks.end() && it->offset == at + kHeader ? it - s.chunks.begin() : -1;
+}
+
+// Index offsets count from the movi list's name, or from the file's start.
+// The base under which the entries meet most chunks; -1 when the index is
+// not believed: its first entry meets no chunk, nor do half of them.
+int64_t index_base(const Scan& s, const std::vector<IndexEntry>& entries) {
+  int64_t best = -1;
+  size_t best_hits = 0;
+  for (const int64_t base : {s.movi_at, int64_t{0}}) {
+    if (base < 0) continue;
+    size_t hits = 0;
+    for (const IndexEntry& e : entries) hits += chunk_with_header_at(s, base + e.offset) >= 0 ? 1 : 0;
+    const bool first = chunk_with_header_at(s, base + entries.front().offset) >= 0;
+    if ((first || hits * 2 >= entries.size()) && hits > best_hits) {
+      best = base;
+      best_hits = hits;
+    }
+  }
+  return best;
+}
+
+// What the believed index says of the chunks. A chunk's key flag holds only
+// where an entry names it whole; its first bytes may still deny it.
+void apply_index(Scan& s) {
+  const std::vector<IndexEntry> entries = read_index(s);
+  if (entries.empty()) return;
+  const int64_t base = index_base(s, entries);
+  if (base < 0) return;
+  std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
+  std::vector<MovieChunk> adopted;
+  // An entry that meets a chunk of another size says the chunk is not its
+  // picture only when it follows the entry before in line, and no offset
+  // before it met nothing: after a chunk cut short, the later offsets are
+  // wrong and meet chunks by chance.
+  int64_t last = -1;  // the chunk the entry before met
+  bool astray = false;
+  for (const IndexEntry& e : entries) {
+    const int64_t at = base + e.offset;
+    const int64_t c = chunk_with_header_at(s, at);
+    const int64_t before = last;
+    last = -2;
+    if (c < 0) {
+      // A chunk named for another stream where this one's entry puts a
+      // picture of its size: the name is what is damaged.
+      uint8_t head[kHeader];
+      if (e.size > 0 && read_at(s, at, head, kHeader) == kHeader && name_like(head) && le32(head + 4) == e.size &&
+          padded_end(at, e.size) <= s.file_size)
+        adopted.push_back(MovieChunk{at + kHeader, e.size, (e.flags & kKeyFlag) != 0, false});
+      else
+        astray = true;
+      continue;
+    }
+    MovieChunk& chunk = s.chunks[static_cast<size_t>(c)];
+    if (e.size == chunk.size) {
+      int8_t& flag = flagged[static_cast<size_t>(c)];
+      flag = static_cast<int8_t>(flag == 1 || (e.flags & kKeyFlag) != 0);
+      last = c;
+    } else if (e.size == 0 || (before == c - 1 && !astray)) {
+      chunk.damaged = chunk.damaged || e.size != 0;
+      last = c;
+    }
+  }
+  for (size_t i = 0; i < s.chunks.size(); ++i) {
+    MovieChunk& c = s.chunks[i];
+    if (c.damaged) c.key = false;
+    else if (flagged[i] == 0) c.key = false;
+  }
+  if (adopted.empty()) return;
+  s.chunks.insert(s.chunks.end(), adopted.begin(), adopted.end());
+  std::sort(s.chunks.begin(), s.chunks.end(),
+            [](const MovieChunk& a, const MovieChunk& b) { return a.offset < b.offset; });
+  s.chunks.erase(std::unique(s.chunks.begin(), s.chunks.end(),
+                             [](const MovieChunk& a, const MovieChunk& b) { return a.offset == b.offset; }),
+                 s.chunks.end());
+  if (s.chunks.size() > kMovieMaxFrames) s.chunks.resize(kMovieMaxFrames);
+}
+
+}  // namespace
+
+std::vector<MovieChunk> movie_chunks_scan(const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look,
+                                          bool* whole) {
+  *whole = false;
+  Scan s{av, pb, av->avio_size(pb), {}, key_look, {}};
+  if (s.file_size <= 0 || stream < 0 || stream > 99) return {};
+  const uint32_t number = static_cast<uint32_t>('0' + stream / 10) | static_cast<uint32_t>('0' + stream % 10) << 8;
+  s.names[0] = number | fourcc("\0\0dc");
+  s.names[1] = number | fourcc("\0\0db");
+  uint8_t head[12];
+  for (int64_t at = 0; !s.full && read_at(s, at, head, sizeof head) == sizeof head && le32(head) == kRiff;) {
+    const uint32_t size = le32(head + 4);
+    const int64_t end = size < 4 || padded_end(at, size) > s.file_size ? s.file_size : padded_end(at, size);
+    scan_riff(s, at + 12, end);
+    at = end;
+  }
+  apply_index(s);
+  if (!s.chunks.empty()) s.chunks.front().key = true;
+  *whole = s.idx1_at >= 0;
+  return std::move(s.chunks);
+}

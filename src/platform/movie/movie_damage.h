@@ -1,0 +1,58 @@
+// Which frames of a decode are made from damaged data. A picture is damaged
+// when its chunk is (movie_chunks.h), when the decoder refused it or
+// concealed errors in its frame, or when its frame never came out. Once a
+// picture that others refer to is damaged, the pictures after it in decode
+// order that may be predicted from it are too, up to a picture that needs
+// none before it; a picture nothing refers to harms only itself. B-frames
+// stored right after an intra picture may still refer to the pictures before
+// it, so they share in damage from before it.
+//
+// A frame is judged once every picture it may refer to has come out: for a
+// B-frame that includes the reference picture stored before it and shown
+// after it. Each decode (since a seek) is judged on its own. Not part of the
+// interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+
+enum class PictureKind {
+  Refresh,    // needs no picture before it, and none after it refers to one before it
+  Intra,      // needs no picture before it; B-frames stored after it may refer to pictures before it
+  Reference,  // may refer to pictures before it, and others to it
+  Droppable,  // may refer to pictures before it; none refers to it
+  NotCoded,   // makes no frame: its position repeats the picture before
+};
+
+struct SentPicture {
+  int64_t pts;
+  PictureKind kind;
+  bool damaged;
+  bool resolved;  // its frame came out, or it is known to make none
+  bool tainted;   // made from a damaged picture; known once the judged frontier passes it
+};
+
+struct MovieDamage {
+  std::deque<SentPicture> sent;  // in decode order, the pts rising
+  size_t frontier = 0;           // sent pictures before it know whether they are tainted
+  bool chain = false;            // a reference picture since the last intra one is damaged
+  bool before_intra = false;     // the chain before the last intra picture was
+  int references = 0;            // reference pictures since the last intra one, itself included
+  bool seen = false;             // a damaged picture was sent or came out
+};
+
+// A decode begins.
+void damage_begin(MovieDamage* d);
+void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged);
+// The frame of picture `pts` came out, made with concealed errors or not.
+// A decoder that never reorders made no frame of a picture sent before it
+// that has none yet.
+void damage_out(MovieDamage* d, int64_t pts, bool errors, bool never_reorders);
+// Picture `pts` makes no frame: refused, dropped, or never given.
+void damage_lost(MovieDamage* d, int64_t pts);
+// The decoder is drained: the pictures still without a frame made none.
+void damage_end(MovieDamage* d);
+// 1: the frame of picture `pts` is made from whole pictures only; 0: it is
+// not, or the picture is not one of this decode's; -1: not known yet.
+int damage_judge(MovieDamage* d, int64_t pts);
