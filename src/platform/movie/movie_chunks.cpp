@@ -224,36 +224,52 @@ void apply_index(Scan& s) {
   if (base < 0) return;
   std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
   std::vector<MovieChunk> adopted;
-  // An entry that meets a chunk of another size says the chunk is not its
-  // picture only when it follows the entry before in line, and no offset
-  // before it met nothing: after a chunk cut short, the later offsets are
-  // wrong and meet chunks by chance.
-  int64_t last = -1;  // the chunk the entry before met
+  // Entries and chunks go in line: entry k names chunk k + shift, the shift
+  // moving by one where the index misses a chunk or names one twice. An
+  // entry that meets a chunk of another size says the chunk is not its
+  // picture only in line. An entry whose offset meets nothing sends the
+  // index astray, as after a chunk cut short, where later offsets meet
+  // chunks by chance; it comes back in line with a chunk met at the shift
+  // it had, and the entry that missed in between, alone, names the chunk
+  // between.
+  int64_t shift = 0;
   bool astray = false;
-  for (const IndexEntry& e : entries) {
+  int64_t missed = -1;  // the entry that sent it astray, when it was in line
+  uint32_t missed_size = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const IndexEntry& e = entries[i];
+    const int64_t k = static_cast<int64_t>(i);
     const int64_t at = base + e.offset;
     const int64_t c = chunk_with_header_at(s, at);
-    const int64_t before = last;
-    last = -2;
     if (c < 0) {
       // A chunk named for another stream where this one's entry puts a
       // picture of its size: the name is what is damaged.
       uint8_t head[kHeader];
       if (e.size > 0 && read_at(s, at, head, kHeader) == kHeader && name_like(head) && le32(head + 4) == e.size &&
-          padded_end(at, e.size) <= s.file_size)
+          padded_end(at, e.size) <= s.file_size) {
         adopted.push_back(MovieChunk{at + kHeader, e.size, (e.flags & kKeyFlag) != 0, false});
-      else
+        --shift;
+      } else {
+        missed = astray ? -1 : k;
+        missed_size = e.size;
         astray = true;
+      }
       continue;
     }
     MovieChunk& chunk = s.chunks[static_cast<size_t>(c)];
+    const bool in_line = c == k + shift;
     if (e.size == chunk.size) {
       int8_t& flag = flagged[static_cast<size_t>(c)];
       flag = static_cast<int8_t>(flag == 1 || (e.flags & kKeyFlag) != 0);
-      last = c;
-    } else if (e.size == 0 || (before == c - 1 && !astray)) {
-      chunk.damaged = chunk.damaged || e.size != 0;
-      last = c;
+      if (astray && in_line) {
+        astray = false;
+        MovieChunk& between = s.chunks[static_cast<size_t>(c - 1)];
+        if (missed == k - 1 && c > 0 && missed_size != 0 && between.size != missed_size) between.damaged = true;
+      } else if (!astray) {
+        shift = c - k;
+      }
+    } else if (e.size != 0 && in_line && !astray) {
+      chunk.damaged = true;
     }
   }
   for (size_t i = 0; i < s.chunks.size(); ++i) {
