@@ -5,8 +5,8 @@
 # it runs; SIGHUP (the terminal that started it closed), SIGTERM and SIGQUIT
 # (Ctrl-\ in the terminal) end it as a close request does, with exit code 0.
 # A program started with SIGHUP or SIGQUIT ignored (as nohup starts it) keeps
-# it ignored and runs on until it is closed. No end leaves the program's
-# named semaphores in /dev/shm.
+# it ignored and runs on until it is closed, and the other signals still end
+# it. No end leaves the program's named semaphores in /dev/shm.
 E2E_PRIVATE_SHM=1
 source "$TL_E2E_LIB"
 e2e_working_copy "$1" "$E2E_TMP/work"
@@ -33,21 +33,25 @@ ignores() {
   (((16#$mask >> ($(kill -l "$1") - 1)) & 1))
 }
 
-# Each row: how the program starts with the signal (at its default, as from a
-# terminal, or ignored, as nohup starts it), then the signal sent to it once
-# it runs. A script's background commands start with SIGQUIT ignored, so the
-# default is set, not inherited.
-for row in "default HUP" "default TERM" "default QUIT" "ignore HUP" "ignore QUIT"; do
-  read -r handling signal <<<"$row"
-  e2e_start_program env --"$handling"-signal="$signal" "$program"
+# Each row: how the program starts with one signal (at its default, as from
+# a terminal, or ignored, as nohup starts it), then the signal sent to it once
+# it runs. A script's background commands start with SIGQUIT ignored, so a
+# signal sent that the row does not ignore is set to its default, not
+# inherited. One signal ignored leaves the others ending the program.
+for row in "default HUP HUP" "default TERM TERM" "default QUIT QUIT" "ignore HUP HUP" "ignore QUIT QUIT" \
+  "ignore HUP TERM" "ignore HUP QUIT" "ignore QUIT HUP"; do
+  read -r handling started signal <<<"$row"
+  dispositions=(--"$handling"-signal="$started")
+  [ "$signal" = "$started" ] || dispositions+=(--default-signal="$signal")
+  e2e_start_program env "${dispositions[@]}" "$program"
   sleep 1
   kill -"$signal" "$E2E_PID"
-  if [ "$handling" = ignore ]; then
+  if [ "$handling" = ignore ] && [ "$signal" = "$started" ]; then
     ignores "$signal" || fail "SIG$signal ignored at start was not kept ignored"
     "$TL_SEND_CLOSE" "$E2E_WIN"
   fi
   e2e_expect_exit 0
-  e2e_expect_no_names_left "SIG$signal ($handling at start)"
+  e2e_expect_no_names_left "SIG$signal (SIG$started $handling at start)"
   passed=$((passed + 2))
 done
 echo "$passed passed, 0 failed"

@@ -34,7 +34,8 @@ using WindowProc = int64_t (*)(PlatformWindow* window, uint32_t code, int64_t wp
 void window_system_set_class(const char* name);
 // Starts and stops the window system. Start-up fails when no display exists.
 // While it runs, SIGTERM, SIGINT, SIGHUP and SIGQUIT, each unless ignored at
-// start, come as a request to close the window, WINDOW_MSG_DESTROY.
+// start, come as a request to close the window, WINDOW_MSG_DESTROY; stopping
+// it leaves each as it found it.
 bool window_system_init();
 void window_system_shutdown();
 

@@ -401,40 +401,60 @@ TEST_F(Sprite3dDraw, ASpriteRunSetsItsStatesOverWhatAnEarlierDrawLeft) {
 }
 
 TEST_F(Sprite3dDraw, APrimitiveDrawStartsInShadingModeZero) {
-  const Vec3 a{-3, 0, 0}, b{3, 0, 0};
+  const Vec3 a{-3, 0, 0}, b{3, 0, 0}, c{0, 3, 0};
   Task* line = line3d_draw(1, &a, 0xFFFFFFFFu, &b, 0xFFFFFFFFu);
+  Task* quiet_line = line3d_draw(1, &a, 0xFFFFFFFFu, &b, 0xFFFFFFFFu);
+  Task* quiet_tri = tri3d_draw(1, &a, 0xFFFFFFFFu, &b, 0xFFFFFFFFu, &c, 0xFFFFFFFFu);
   ASSERT_NE(line, nullptr);
-  gpu_begin_scene(gfx_device());
-  ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, find_fvf_index(kScreenVertexFvf), nullptr, nullptr, nullptr, nullptr,
-                            1.0f, nullptr, 0),
-            1);
-  ASSERT_EQ(shader_set()->mode, 1);
-  // What an earlier draw left behind does not reach the line.
-  GpuDevice* d = gfx_device();
-  const LeftState states[] = {
-      {GPU_RS_ALPHABLENDENABLE, 0, 1},
-      {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
-      {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
-      {GPU_RS_ZWRITEENABLE, 0, 1},
-      {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
-      {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
-      {GPU_RS_FOGENABLE, 1, 0},
-      {GPU_RS_LIGHTING, 1, 0},
+  ASSERT_NE(quiet_line, nullptr);
+  ASSERT_NE(quiet_tri, nullptr);
+  line3d_set_depth_write(quiet_line, 0);
+  tri3d_set_depth_write(quiet_tri, 0);
+  // Each run with the depth writes an earlier draw left and those its entry
+  // asks for.
+  const struct {
+    const char* what;
+    void (*draw)(Task* const*, int);
+    Task* task;
+    uint32_t depth_write_left, depth_write_want;
+  } runs[] = {
+      {"line", line3d_draw_batch, line, 0, 1},
+      {"line without depth writes", line3d_draw_batch, quiet_line, 1, 0},
+      {"triangle without depth writes", tri3d_draw_batch, quiet_tri, 1, 0},
   };
-  leave_states(d, states);
-  gfx_bind_texture(d, 0, get_texture_object(get_green_texture()), 1);
-  gpu_trace_enable(d, true);
-  line3d_draw_batch(&line, 1);
-  gpu_end_scene(gfx_device());
-  size_t n = 0;
-  const GpuTraceDraw* draw = gpu_trace_current_frame(d, &n);
-  ASSERT_EQ(n, 1u);
-  expect_states_set(*draw, states, "line");
-  EXPECT_EQ(draw->textures[0], gpu_texture_id(gfx_white_texture()->texture));
-  EXPECT_EQ(shader_set()->mode, 0);
-  EXPECT_EQ(shader_set()->last_vertex, 0);
-  EXPECT_EQ(shader_set()->last_pixel, 0);
-  EXPECT_EQ(gpu_get_vertex_shader(gfx_device()), nullptr);
+  GpuDevice* d = gfx_device();
+  for (const auto& r : runs) {
+    gpu_begin_scene(d);
+    ASSERT_EQ(begin_mesh_draw(1, nullptr, 0, find_fvf_index(kScreenVertexFvf), nullptr, nullptr, nullptr, nullptr,
+                              1.0f, nullptr, 0),
+              1);
+    ASSERT_EQ(shader_set()->mode, 1);
+    // What an earlier draw left behind does not reach the run.
+    const LeftState states[] = {
+        {GPU_RS_ALPHABLENDENABLE, 0, 1},
+        {GPU_RS_SRCBLEND, GPU_BLEND_ONE, GPU_BLEND_SRCALPHA},
+        {GPU_RS_DESTBLEND, GPU_BLEND_ZERO, GPU_BLEND_INVSRCALPHA},
+        {GPU_RS_ZWRITEENABLE, r.depth_write_left, r.depth_write_want},
+        {GPU_RS_CULLMODE, GPU_CULL_CW, GPU_CULL_NONE},
+        {GPU_RS_FILLMODE, GPU_FILL_WIREFRAME, GPU_FILL_SOLID},
+        {GPU_RS_FOGENABLE, 1, 0},
+        {GPU_RS_LIGHTING, 1, 0},
+    };
+    leave_states(d, states);
+    gfx_bind_texture(d, 0, get_texture_object(get_green_texture()), 1);
+    gpu_trace_enable(d, true);
+    r.draw(&r.task, 1);
+    gpu_end_scene(d);
+    size_t n = 0;
+    const GpuTraceDraw* draw = gpu_trace_current_frame(d, &n);
+    ASSERT_EQ(n, 1u) << r.what;
+    expect_states_set(*draw, states, r.what);
+    EXPECT_EQ(draw->textures[0], gpu_texture_id(gfx_white_texture()->texture)) << r.what;
+    EXPECT_EQ(shader_set()->mode, 0) << r.what;
+    EXPECT_EQ(shader_set()->last_vertex, 0) << r.what;
+    EXPECT_EQ(shader_set()->last_pixel, 0) << r.what;
+    EXPECT_EQ(gpu_get_vertex_shader(d), nullptr) << r.what;
+  }
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+
+#include <iterator>
 
 #include "platform/sys/sys.h"
 #include "platform/window/window.h"
@@ -14,6 +17,44 @@ bool test_cursor_shown();
 void test_push_event(PlatformWindow* window, int kind, int a, int b);
 
 namespace {
+
+// How the process takes a signal: at its default, ignored, or handled.
+const char* signal_disposition(int signal) {
+  struct sigaction now {};
+  if (::sigaction(signal, nullptr, &now) != 0) return "unknown";
+  return now.sa_handler == SIG_DFL ? "default" : now.sa_handler == SIG_IGN ? "ignored" : "handled";
+}
+
+// Each row: the end signals ignored when the window system starts, the others
+// at their default. While it runs it handles each one at its default (SDL
+// SIGTERM and SIGINT, the window layer SIGHUP and SIGQUIT); its shutdown
+// leaves each as it found it: one it never handled keeps its disposition.
+TEST(WindowSystem, ShutdownLeavesEachEndSignalAsItFoundIt) {
+  const int signals[] = {SIGHUP, SIGQUIT, SIGTERM, SIGINT};
+  const struct {
+    const char* what;
+    bool ignored[std::size(signals)];
+  } rows[] = {
+      {"SIGHUP ignored", {true, false, false, false}},
+      {"SIGQUIT ignored", {false, true, false, false}},
+      {"SIGHUP and SIGQUIT ignored", {true, true, false, false}},
+      {"SIGTERM and SIGINT ignored", {false, false, true, true}},
+  };
+  struct sigaction before[std::size(signals)];
+  for (size_t i = 0; i < std::size(signals); ++i) ::sigaction(signals[i], nullptr, &before[i]);
+  for (const auto& r : rows) {
+    for (size_t i = 0; i < std::size(signals); ++i) ::signal(signals[i], r.ignored[i] ? SIG_IGN : SIG_DFL);
+    ASSERT_TRUE(window_system_init()) << r.what;
+    for (size_t i = 0; i < std::size(signals); ++i)
+      EXPECT_STREQ(signal_disposition(signals[i]), r.ignored[i] ? "ignored" : "handled")
+          << r.what << ", running, signal " << signals[i];
+    window_system_shutdown();
+    for (size_t i = 0; i < std::size(signals); ++i)
+      EXPECT_STREQ(signal_disposition(signals[i]), r.ignored[i] ? "ignored" : "default")
+          << r.what << ", after shutdown, signal " << signals[i];
+  }
+  for (size_t i = 0; i < std::size(signals); ++i) ::sigaction(signals[i], &before[i], nullptr);
+}
 
 // Drives the real start-up, loop passes and shutdown on an offscreen window.
 TEST(MainLoop, MessagesPauseFramesAndDestroyEndsTheLoop) {
