@@ -90,6 +90,7 @@ struct MovieFile {
   AVPacket* pending = nullptr;  // a chunk held back while the decoder drains before it
   size_t pending_entry = 0;
   Mpeg4PacketLook pending_look;
+  bool pending_damaged = false;
   AVPacket* packed = nullptr;  // a B-frame split from a packed chunk, waiting for its place
   PictureKind packed_kind = PictureKind::Droppable;
   bool packed_damaged = false;
@@ -202,7 +203,7 @@ PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t si
 }
 
 // Reads the chunk of entry `e` into pkt as the picture at its position.
-// False when it cannot be read at all; *damaged when only part of it can.
+// False when it cannot be read at all; *damaged when it is not whole.
 bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
   const MoviePacket& p = f->index.packets[e];
   if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size)) < 0) return false;
@@ -293,8 +294,7 @@ void send_packed(MovieFile* f, size_t e) {
 // their own and each sent at the next position, they come out of the
 // decoder in the order of the positions, as from a decoder that knows of the
 // packing. Sends the chunk of entry `e` that way.
-void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& look) {
-  bool damaged = f->index.packets[e].damaged;
+void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& look, bool damaged) {
   const PictureKind kind = kind_of(f, e, pkt->data, static_cast<size_t>(pkt->size), look);
   if (f->packed->data != nullptr) {
     if (look.second_picture == 0 && kind == PictureKind::NotCoded) {
@@ -374,10 +374,12 @@ bool feed(MovieFile* f) {
   const size_t e = f->next_packet++;
   bool damaged = false;
   if (packets[e].packed || !read_chunk(f, e, f->packet, &damaged)) {
-    // A picture that is not sent: its frame will not come, and what refers
-    // to it is not made whole.
+    // A picture that is not sent: its frame will not come, and what may
+    // refer to it is not made whole. A packed B-frame whose chunk this
+    // decode did not send is one nothing refers to.
     lose(f, e);
-    damage_sent(&f->damage, packets[e].position, PictureKind::Reference, true);
+    damage_sent(&f->damage, packets[e].position, packets[e].packed ? PictureKind::Droppable : PictureKind::Reference,
+                true);
     damage_lost(&f->damage, packets[e].position);
     return true;
   }
@@ -396,11 +398,11 @@ bool feed(MovieFile* f) {
     f->av->av_packet_move_ref(f->pending, f->packet);
     f->pending_entry = e;
     f->pending_look = look;
+    f->pending_damaged = damaged;
     f->av->avcodec_send_packet(f->codec, nullptr);
     return true;
   }
-  if (damaged) f->index.packets[e].damaged = true;
-  send_chunk(f, f->packet, e, look);
+  send_chunk(f, f->packet, e, look, damaged);
   return true;
 }
 
@@ -478,7 +480,7 @@ bool next_frame(MovieFile* f, int64_t* entry) {
     // Drained before a held-back picture: the decode goes on with it.
     if (got == AVERROR_EOF && f->pending->data != nullptr) {
       f->av->avcodec_flush_buffers(f->codec);
-      send_chunk(f, f->pending, f->pending_entry, f->pending_look);
+      send_chunk(f, f->pending, f->pending_entry, f->pending_look, f->pending_damaged);
       continue;
     }
     if (got == AVERROR_EOF) damage_end(&f->damage);

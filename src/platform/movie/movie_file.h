@@ -3,26 +3,29 @@
 // in display order, also where the file stores them out of that order
 // (B-frames). A read gives the frame at that position; at an empty chunk
 // (what a capture program writes for a dropped frame) the frame before it,
-// as a player holds it; and nothing where the data is lost: a picture
-// missing or damaged, or one whose place among the lost ones cannot be told
-// (the frames the decoder still held where a file was cut short), or a frame
-// the decoder marks as not made whole. It never gives another frame.
+// as a player holds it; and nothing where the data is lost or damaged: a
+// picture missing, cut short or not the one the index puts there, a frame
+// the decoder made with errors or marks as not made whole, a frame predicted
+// from a damaged picture (up to the next picture that needs none before it),
+// or one whose place among the lost ones cannot be told. It never gives
+// another frame, and a fault costs only the pictures it touches.
 //
-// Opening indexes the stream's pictures (from the file's index, or by one
-// pass of reads when it has none), so reading in order decodes each picture
-// once and empty chunks cost nothing; any other position seeks to a key
-// frame before it and decodes on. What the header and the index claim is
-// checked against the packets and the decoder: the stream's length is the
-// header's count, or what the index or the packets reach when the header
-// counts less (a capture that never finished writes no count); a decode
-// begins only at a key the decoder makes a key picture of and whose chunk
-// lies where the index says. The decoder is drained before an MPEG-4 layer
-// of another picture size, and an MPEG-4 packet holding two pictures (packed
-// B-frames) gives its second one to the empty chunk after it.
+// Positions are the stream's chunks as the file stores them
+// (movie_chunks.h); the file's index only witnesses them. Opening reads
+// where each chunk lies, so reading in order decodes each picture once and
+// empty chunks cost nothing; any other position starts decoding at a key
+// frame before it. The stream's length is the header's count, or the
+// chunks' when the header counts less (a capture that never finished writes
+// no count). A key begins a decode only when the decoder makes a key picture
+// of it alone. The decoder is drained before an MPEG-4 layer of another
+// picture size, and MPEG-4 B-frames packed as packing writers store them,
+// with or without the marker that says so, are unpacked to their own
+// positions.
 //
 // Sizes are checked before anything is allocated: frames wider or higher than
 // kMovieMaxSide and streams longer than kMovieMaxFrames are refused, and a
-// file that cannot be read is refused with a message, never a crash.
+// file that cannot be read, or none of whose pictures can be made, is
+// refused with a message, never a crash.
 //
 // The movie libraries are loaded when the first file is opened, so a program
 // that plays no movie does not pay for them. When they are missing, opening
