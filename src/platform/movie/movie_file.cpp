@@ -30,9 +30,8 @@ constexpr size_t kForwardLimit = 32;
 constexpr size_t kMaxHeldBack = 32;
 // Frames kept while one waits to be judged (movie_damage.h).
 constexpr size_t kMaxWaiting = 32;
-// The largest chunk read as a picture: the largest frame at 32 bits a pixel,
-// twice over.
-constexpr uint32_t kMaxChunkBytes = 2u * kMovieMaxSide * kMovieMaxSide * 4;
+// The largest chunk read as a picture: the largest frame at 32 bits a pixel.
+constexpr uint32_t kMaxChunkBytes = uint32_t{kMovieMaxSide} * kMovieMaxSide * 4;
 // Key frames tried at open for a first frame that can be made.
 constexpr size_t kOpenTries = 16;
 constexpr int kIoBufferSize = 1 << 15;

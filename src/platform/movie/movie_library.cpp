@@ -69,6 +69,7 @@ bool load(std::string* error) {
   TL_MOVIE_FUNCTIONS(TL_MOVIE_RESOLVE)
 #undef TL_MOVIE_RESOLVE
   loader.api.av_log_set_level(AV_LOG_QUIET);
+  loader.api.av_max_alloc(kMovieMaxAlloc);
   return true;
 }
 

@@ -15,9 +15,16 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+// The largest block the movie libraries may take at once: a frame of the
+// largest size at 32 bits a pixel, and room to spare. A file whose headers
+// claim more (a list of gigabytes in a file of kilobytes) fails to open
+// instead of taking the memory.
+constexpr size_t kMovieMaxAlloc = size_t{80} << 20;
+
 // Each entry: the library that exports it and the function's name.
 #define TL_MOVIE_FUNCTIONS(X)                   \
   X(avutil, av_log_set_level)                   \
+  X(avutil, av_max_alloc)                       \
   X(avutil, av_malloc)                          \
   X(avutil, av_free)                            \
   X(avutil, av_freep)                           \

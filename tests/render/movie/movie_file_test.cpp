@@ -320,7 +320,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   const TestMovieShape packed_empty{.key_interval = 12, .packed = true, .packed_empty = true};
   const TestMovieShape packed_marked{.key_interval = 12, .packed = true, .packed_marker = true};
   const TestMovieShape still_top{.key_interval = 12, .still_top = true};
-  const TestMovieShape with_audio{.key_interval = 12, .audio = true};
+  // Audio chunks the size of a raw 16 x 16 frame's.
+  const TestMovieShape with_audio{.key_interval = 12, .audio = 768};
   const Case cases[] = {
       {"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
       {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
@@ -421,7 +422,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       // of frame 24 points at the chunk of frame 36, another key, or of frame
       // 30, a P-frame; an entry is missing; an entry says a chunk is empty;
       // two chunks changed places; every offset is moved, the first onto an
-      // audio chunk.
+      // audio chunk, so that each entry names an audio chunk of its
+      // picture's size.
       {.name = "mpeg4_key_entry_at_another_key", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
        .frames = 48, .tolerance = 12, .alter = [](Bytes& b) { point_entry_at(b, 24, 36); },
        .reads = {40, 32, 24, 47, 25}},
@@ -434,8 +436,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .tolerance = 12, .alter = [](Bytes& b) { set_entry_size(b, 20, 0); }},
       {.name = "mpeg4_chunks_swapped", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16, .frames = 36,
        .tolerance = 12, .alter = [](Bytes& b) { swap_chunks(b, 20); }, .nothing = range(20, 23)},
-      {.name = "mpeg4_index_displaced", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16, .frames = 36,
-       .tolerance = 12, .shape = with_audio, .alter = displace_index},
+      {.name = "raw_index_displaced", .codec = TestMovieCodec::Raw, .width = 16, .height = 16, .frames = 12,
+       .tolerance = 0, .shape = with_audio, .alter = displace_index},
       // A chunk cut short, the index keeping the old offsets of the chunks
       // after it, or renamed to another stream's: the damage stays where it
       // is, in every order of reads.

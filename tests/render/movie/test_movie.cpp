@@ -235,7 +235,7 @@ std::vector<Stored> pack(const std::vector<Stored>& coded, const TestMovieShape&
   return out;
 }
 
-// One second of the audio stream's samples a video frame, as one chunk.
+// The audio stream's samples of one video frame, as one chunk.
 bool write_audio(AVFormatContext* fmt, AVStream* audio, int64_t frame, int rate) {
   const int samples = audio->codecpar->sample_rate / rate;
   AVPacket* a = av_packet_alloc();
@@ -260,16 +260,17 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   AVFormatContext* fmt = nullptr;
   if (avformat_alloc_output_context2(&fmt, nullptr, "avi", path.c_str()) < 0) return false;
   AVStream* st = avformat_new_stream(fmt, nullptr);
-  AVStream* audio = shape.audio ? avformat_new_stream(fmt, nullptr) : nullptr;
+  AVStream* audio = shape.audio > 0 ? avformat_new_stream(fmt, nullptr) : nullptr;
   if (audio != nullptr) {
+    const int sample_rate = shape.audio / 2 * rate;
     audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
     audio->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
-    audio->codecpar->sample_rate = 8000;
+    audio->codecpar->sample_rate = sample_rate;
     av_channel_layout_default(&audio->codecpar->ch_layout, 1);
     audio->codecpar->bits_per_coded_sample = 16;
     audio->codecpar->block_align = 2;
-    audio->codecpar->bit_rate = 128000;
-    audio->time_base = AVRational{1, 8000};
+    audio->codecpar->bit_rate = sample_rate * 16;
+    audio->time_base = AVRational{1, sample_rate};
   }
   Clip clip;
   bool ok = open_clip(&clip, enc, codec, width, height, rate, shape) &&

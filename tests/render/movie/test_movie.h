@@ -52,9 +52,9 @@ struct TestMovieShape {
   // The top half changes colour only every second frame: an odd frame's top
   // is that of the frame before it.
   bool still_top = false;
-  // An audio stream (8 kHz 16-bit PCM) whose chunks lie between the video
-  // chunks, one after each.
-  bool audio = false;
+  // Bytes of an audio stream (16-bit PCM) a frame, stored as one chunk after
+  // each video chunk; 0: no audio.
+  int audio = 0;
 };
 
 // Colours of frame n (ARGB, alpha 255).
