@@ -254,17 +254,18 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   std::string utf8;
   bool confirmed = false;
   if (run_chooser(true, filters, initial_dir, utf8, &confirmed) != CHOOSER_CHOSEN) return false;
-  std::string chosen = chosen_path(utf8);
-  if (sys_is_directory(chosen)) return false;
-  if (!default_ext.empty() && !has_extension(chosen, default_ext)) {
-    // The chooser asked about the name typed, not about this one.
+  const std::string returned = chosen_path(utf8);
+  std::string chosen = returned;
+  if (!sys_is_directory(chosen) && !default_ext.empty() && !has_extension(chosen, default_ext))
     chosen += "." + default_ext;
-    confirmed = false;
-  }
-  if (sys_is_directory(chosen)) return false;
-  if (!confirmed && exists(chosen) && !window_ask_yes_no(base_name(chosen), kMsgReplace, kCaptionReplace))
-    return false;
-  path = std::move(chosen);
+  // The file a write lands on: the name itself when it is there, else one
+  // that differs from it only in case ("up.sav" writes over "UP.SAV").
+  const std::string target = sys_map_path(chosen);
+  if (sys_is_directory(target)) return false;
+  // A chooser asked only about the very path it returned, when it was there.
+  const bool asked = confirmed && target == returned;
+  if (!asked && exists(target) && !window_ask_yes_no(base_name(target), kMsgReplace, kCaptionReplace)) return false;
+  path = target;
   return true;
 }
 

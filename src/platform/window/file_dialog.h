@@ -23,8 +23,10 @@ struct FileDialogFilter {
 // Filter patterns match names in any case.
 bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       std::string& path, bool* cancelled = nullptr);
-// Asks for a file to write. A name that does not end in "." default_ext
-// ("sav", no dot), in any case, gets it: "2024.12.08" becomes
+// Asks for a file to write and returns the path a write lands on: the name
+// chosen, or, when no file of that exact name is there, the one that differs
+// from it only in case (see sys_map_path). A name that does not end in "."
+// default_ext ("sav", no dot), in any case, gets it: "2024.12.08" becomes
 // "2024.12.08.sav", "UP.SAV" stays. An existing file is returned only after
 // a yes: the chooser's own, when it asked about that very path, else a
 // yes/no box (window_ask_yes_no) naming it; No is false. A scripted answer
