@@ -65,6 +65,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   files.write("2024.12.08.sav", "x");
   files.write("UP.SAV", "x");
   files.write("sample01.sav", "x");
+  ::mkdir((files.path + "/dir.sav").c_str(), 0755);
   ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
   viewer_test::TempDir bin;
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -76,6 +77,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     bool asked;
     const char* zenity_before = nullptr;  // a zenity stand-in in front of the chooser
     const char* named = nullptr;          // the file asked about, when the typed name differs in case
+    std::string says = "";                // a message shown instead of writing
   } cases[] = {
       {"", "new", "", "new.sav", false},
       {"", "new.SAV", "", "new.SAV", false},
@@ -101,6 +103,8 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "up", "no", "", true, nullptr, "UP.SAV"},
       {"", "up", "yes", "UP.SAV", true, nullptr, "UP.SAV"},
       {"zenity", "SAMPLE01.SAV", "no", "", true, nullptr, "sample01.sav"},
+      {"", "dir", "", "", false, nullptr, nullptr,
+       "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
   };
   for (const Case& c : cases) {
     const std::string typed = files.path + (c.typed.empty() ? "" : "/" + c.typed);
@@ -141,6 +145,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     if (c.asked) {
       EXPECT_NE(said.find("上書きの確認: " + name + ": "), std::string::npos) << said;
     }
+    EXPECT_NE(said.find(c.says), std::string::npos) << said;
   }
 }
 

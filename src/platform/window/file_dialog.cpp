@@ -37,6 +37,11 @@ const char kMsgReplace[] =
     "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x8a\xf9\x82\xc9\x82\xa0\x82\xe8\x82\xdc"
     "\x82\xb7\x81\x42\x8f\xe3\x8f\x91\x82\xab\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
 
+// 同じ名前のフォルダがあるため保存できません
+const char kMsgFolderOfThatName[] =
+    "\x93\xaf\x82\xb6\x96\xbc\x91\x4f\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0"
+    "\x82\xe9\x82\xbd\x82\xdf\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1";
+
 // Index of the next line of TL_FILE_DIALOG_ANSWERS to hand out.
 size_t g_next_answer = 0;
 
@@ -261,7 +266,11 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   // The file a write lands on: the name itself when it is there, else one
   // that differs from it only in case ("up.sav" writes over "UP.SAV").
   const std::string target = sys_map_path(chosen);
-  if (sys_is_directory(target)) return false;
+  if (sys_is_directory(target)) {
+    window_message_box(std::string(kMsgFolderOfThatName) + "\n" + sys_path_for_display(target, kSysMessageColumns),
+                       kTitleSave);
+    return false;
+  }
   // A chooser asked only about the very path it returned, when it was there.
   const bool asked = confirmed && target == returned;
   if (!asked && exists(target) && !window_ask_yes_no(base_name(target), kMsgReplace, kCaptionReplace)) return false;

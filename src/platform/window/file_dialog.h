@@ -31,7 +31,7 @@ bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::s
 // a yes: the chooser's own, when it asked about that very path, else a
 // yes/no box (window_ask_yes_no) naming it; No is false. A scripted answer
 // always gets the box, answered through TL_MESSAGEBOX_ANSWERS (see
-// window.h).
+// window.h). A folder in that place is refused with a message box.
 bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                       const std::string& default_ext, std::string& path);
 
