@@ -33,7 +33,9 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
   const std::string jp_utf8 = files.path + "/" + sys_cp932_to_utf8(sj("配置ソ.sav"));
   files.write(sys_cp932_to_utf8(sj("配置ソ.sav")), "x");
   files.write("a.sav", "x");
-  Answers answers(files.path + "/a.sav\n\n" + jp_utf8 + "\r\n" + files.path + "/missing.sav\n" + files.path + "\n");
+  files.write("two\rlines.sav", "x");
+  Answers answers(files.path + "/a.sav\n\n" + jp_utf8 + "\r\n" + files.path + "/missing.sav\n" + files.path + "\n" +
+                  files.path + "/two\rlines.sav\n");
 
   std::string path = "unchanged";
   ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path));
@@ -44,6 +46,7 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
   path = "unchanged";
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // the file must exist
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a folder is no file
+  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a line break in the answer
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // answers used up
   EXPECT_EQ(path, "unchanged");
 
@@ -105,6 +108,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"zenity", "SAMPLE01.SAV", "no", "", true, nullptr, "sample01.sav"},
       {"", "dir", "", "", false, nullptr, nullptr,
        "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
+      {"zenity", "foo\nbar", "", "", false, nullptr, nullptr, "名前を付けて保存: 改行を含む名前は使えません"},
   };
   for (const Case& c : cases) {
     const std::string typed = files.path + (c.typed.empty() ? "" : "/" + c.typed);

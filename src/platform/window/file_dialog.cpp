@@ -37,6 +37,10 @@ const char kMsgReplace[] =
     "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x8a\xf9\x82\xc9\x82\xa0\x82\xe8\x82\xdc"
     "\x82\xb7\x81\x42\x8f\xe3\x8f\x91\x82\xab\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
 
+// 改行を含む名前は使えません
+const char kMsgLineBreak[] =
+    "\x89\xfc\x8d\x73\x82\xf0\x8a\xdc\x82\xde\x96\xbc\x91\x4f\x82\xcd\x8e\x67\x82\xa6\x82\xdc"
+    "\x82\xb9\x82\xf1";
 // 同じ名前のフォルダがあるため保存できません
 const char kMsgFolderOfThatName[] =
     "\x93\xaf\x82\xb6\x96\xbc\x91\x4f\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0"
@@ -183,8 +187,8 @@ using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDia
 // (closed, failed, or killed as Ctrl-C in the terminal kills it) is a
 // cancel: the next chooser would ask the user a second time, and the
 // missing-chooser box would be wrong.
-ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
-                          std::string& utf8, bool* confirmed = nullptr) {
+ChooserResult ask_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                          std::string& utf8, bool* confirmed) {
   ChooserResult scripted;
   if (take_answer(scripted, utf8)) return scripted;
   std::string dir = sys_host_path(initial_dir);
@@ -206,6 +210,16 @@ ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filter
     return utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
   }
   window_message_box(kMsgNeedChooser, kMsgNoChooser);
+  return CHOOSER_FAILED;
+}
+
+// As ask_chooser, refusing an answer of more than one line: no name holds a
+// line break, and taking the lines as one would write a file no one named.
+ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                          std::string& utf8, bool* confirmed = nullptr) {
+  const ChooserResult result = ask_chooser(save, filters, initial_dir, utf8, confirmed);
+  if (result != CHOOSER_CHOSEN || utf8.find_first_of("\r\n") == std::string::npos) return result;
+  window_message_box(kMsgLineBreak, save ? kTitleSave : kTitleOpen);
   return CHOOSER_FAILED;
 }
 
