@@ -280,20 +280,22 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
   int error = 0;
   if (status == SAVE_OK && !sys_write_file_atomic(path, bytes.data(), bytes.size(), &error))
     status = SAVE_WRITE_FAILED;
+  // A box is as wide as its longest line: a long path goes over lines.
+  const std::string shown = sys_path_for_display(path, kSysMessageColumns);
   switch (status) {
     case SAVE_OK:
       break;
     case SAVE_NO_PICTURE:
-      window_message_box(sys_path_for_display(path), kMsgNoPicture);
+      window_message_box(shown, kMsgNoPicture);
       break;
     case SAVE_TOO_MANY_POINTS:
-      window_message_box(sys_path_for_display(path), kMsgTooManyPoints);
+      window_message_box(shown, kMsgTooManyPoints);
       break;
     case SAVE_BAD_POSITION:
-      window_message_box(sys_path_for_display(path), kMsgBadPosition);
+      window_message_box(shown, kMsgBadPosition);
       break;
     case SAVE_TOO_LARGE:
-      window_message_box(sys_path_for_display(path), kMsgPictureTooLarge);
+      window_message_box(shown, kMsgPictureTooLarge);
       break;
     case SAVE_BAD_NAME_LENGTH:
       for (const SavePoint& p : stored.points) {
@@ -304,7 +306,8 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
       }
       break;
     default:
-      window_message_box(sys_path_for_display(path) + "\n" + write_failure_cause(error), kMsgSaveFailed);
+      // The cause first, where the box starts, then the file.
+      window_message_box(write_failure_cause(error) + "\n" + shown, kMsgSaveFailed);
       break;
   }
   return status;

@@ -72,7 +72,8 @@ std::string save_resolve_dialogue_path(const std::string& stored, const std::str
 // out as it was.
 SaveStatus save_read_file(const std::string& path, SaveArrangement& out);
 // Writes an arrangement to path through a temporary file renamed over it.
-// A failure shows its message box.
+// A failure shows its message box: a write that failed says why, then names
+// the file.
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement);
 
 // LOAD: with a name, ".\sav\<name>"; without, the open-file dialog in the

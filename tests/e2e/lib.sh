@@ -46,19 +46,20 @@ e2e_working_copy() {
 # Puts a stand-in for zenity first on PATH that answers the file dialogs with
 # the paths given, in order, printing each as the real chooser prints the
 # file the user picked or typed ("" cancels, "!kill" ends it by a signal, as
-# Ctrl-C in the terminal would). Asked for a file to write, it answers only
-# when told to confirm replacing an existing one itself, as the program
-# counts on. Asked for a file to open, it offers only names that one of its
+# Ctrl-C in the terminal would; a line break in an answer is printed as it
+# stands, as the chooser prints a name that holds one). Asked for a file to
+# write, it answers only when told to confirm replacing an existing one
+# itself, as the program counts on. Asked for a file to open, it offers only names that one of its
 # filters' patterns matches, as the real chooser lists them, and cancels
 # when the answer is not among them.
 e2e_zenity_answers() {
-  printf '%s\n' "$@" >"$E2E_TMP/answers"
+  printf '%s\0' "$@" >"$E2E_TMP/answers"
   mkdir -p "$E2E_TMP/bin"
   cat >"$E2E_TMP/bin/zenity" <<EOF
 #!/bin/sh
 case " \$* " in *" --save "*) case " \$* " in *" --confirm-overwrite "*) ;; *) exit 2 ;; esac ;; esac
-answer=\$(head -n 1 '$E2E_TMP/answers')
-sed -i 1d '$E2E_TMP/answers'
+answer=\$(head -z -n 1 '$E2E_TMP/answers' | tr -d '\\0')
+sed -z -i 1d '$E2E_TMP/answers'
 [ "\$answer" != '!kill' ] || kill -KILL \$\$
 [ -n "\$answer" ] || exit 1
 case " \$* " in *" --save "*) ;; *)

@@ -5,9 +5,11 @@
 # of a PNG and a JPEG with a SAVE over the saved file between them, which
 # asks first, and LOAD of the saved arrangement. Then SAVE and LOAD off the
 # clean path: a chooser killed while it asks, names of 255 bytes, with dots
-# and in capitals, LOAD of a name in capitals, a cancelled NAME and a SAVE
-# into a folder that cannot be written to. Every check reads colours of the
-# screen, with a tolerance, the bytes saved or what the program says.
+# and in capitals, LOAD of a name in capitals, SAVEs over files whose names
+# differ in case, onto a folder, of a two-line answer and of a name too long,
+# a cancelled NAME and a SAVE into a folder that cannot be written to. Every
+# check reads colours of the screen, with a tolerance, the bytes saved or
+# what the program says.
 # In a mount namespace of its own, as root, so that a read-only folder can be
 # mounted for that last SAVE.
 E2E_PRIVATE_SHM=1
@@ -24,18 +26,21 @@ printf -v long '%251s' ''
 long=${long// /a}  # 255 bytes with ".sav", the most a name can hold
 # The file dialogs in the order they open, answered as zenity would: NAME;
 # SAVE of a name typed without ".sav"; LOAD CG; SAVE of that name again;
-# LOAD CG; LOAD; SAVE killed; three SAVEs; LOAD CG; LOAD; NAME cancelled;
-# SAVE into the read-only folder.
+# LOAD CG; LOAD; SAVE killed; three SAVEs; LOAD CG; LOAD; SAVE of "up" twice,
+# of "SAMPLE01.SAV", onto a folder, of two lines and of a name too long;
+# NAME cancelled; SAVE into the read-only folder.
 e2e_zenity_answers "$work/text/girl.txt" "$E2E_TMP/mine" "$E2E_TMP/blue.png" "$E2E_TMP/mine" "$E2E_TMP/red.jpg" \
   "$saved" '!kill' "$E2E_TMP/$long" "$E2E_TMP/2024.12.08" "$E2E_TMP/UP.SAV" "$E2E_TMP/blue.png" "$E2E_TMP/UP.SAV" \
+  "$E2E_TMP/up" "$E2E_TMP/up" "$work/sav/SAMPLE01.SAV" "$E2E_TMP/dir" "$E2E_TMP/foo"$'\n'"bar" "$E2E_TMP/${long}xx" \
   "" "$E2E_TMP/ro/x"
 # kdialog behind zenity, which must never be asked while zenity starts.
 printf '#!/bin/sh\ntouch %q\necho %q\n' "$E2E_TMP/kdialog-asked" "$E2E_TMP/second" >"$E2E_TMP/bin/kdialog"
 chmod +x "$E2E_TMP/bin/kdialog"
 read_only=1
 e2e_read_only_folder "$E2E_TMP/ro" || read_only=""
-# The program's own question before the file is replaced.
-printf '%s\n' no >"$E2E_TMP/replies"
+# The program's own questions before a file is replaced: over mine.sav, over
+# UP.SAV twice and over sample01.sav.
+printf '%s\n' no no yes no >"$E2E_TMP/replies"
 export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
 
 passed=0
@@ -101,6 +106,17 @@ differ() {  # differ <shot a> <shot b> <w> <h> <x> <y>: pixels that differ
   compare -metric AE -fuzz 8% "$E2E_TMP/crop_a.png" "$E2E_TMP/crop_b.png" null: 2>&1 | cut -d' ' -f1
 }
 not_said() { ! grep -q "$1" "$E2E_TMP/out"; }
+said_times() { [ "$(grep -c "$1" "$E2E_TMP/out")" -eq "$2" ]; }
+# A box's caption and first line, then a path over the lines that follow up
+# to the next message: whole, and in lines of at most 80 bytes, which keep
+# the box, as wide as its longest line, on the screen.
+box_names() {  # box_names <caption: first line> <path>
+  LC_ALL=C awk -v first="tamberlune: $1" -v path="$2" '
+    $0 == first { on = 1; named = ""; wide = 0; next }
+    on && /^tamberlune: / { on = 0 }
+    on { named = named $0; if (length($0) > 80) wide = 1 }
+    END { exit !(named == path && !wide) }' "$E2E_TMP/out"
+}
 at_least() { [ "$1" -ge "$2" ]; }
 at_most() { [ "$1" -le "$2" ]; }
 
@@ -263,6 +279,38 @@ press 151 8
 loaded_again() { rest && shot up && [ "$(differ loaded up 1024 752 0 16)" -le 500 ]; }
 check "UP.SAV offered and loaded" e2e_poll 10 loaded_again
 
+# SAVE of "up" lands on UP.SAV, whose name differs only in case: the program
+# asks, naming UP.SAV; No keeps it, Yes replaces it, and no up.sav appears.
+printf 'not replaced' >"$E2E_TMP/UP.SAV"
+press 203 8
+e2e_poll 10 said_times "上書きの確認: UP.SAV: " 1 || fail "SAVE of up asked nothing about UP.SAV"
+check "No keeps UP.SAV" [ "$(cat "$E2E_TMP/UP.SAV")" = "not replaced" ]
+press 203 8
+e2e_poll 10 said_times "上書きの確認: UP.SAV: " 2 || fail "the second SAVE of up asked nothing"
+replaced() { [ "$(head -c 4 "$E2E_TMP/UP.SAV")" = "KTSX" ]; }
+check "Yes replaces UP.SAV" e2e_poll 10 replaced
+check "no up.sav beside UP.SAV" [ ! -e "$E2E_TMP/up.sav" ]
+# "SAMPLE01.SAV" lands on sample01.sav, which zenity was not asked about.
+press 203 8
+e2e_poll 10 said_times "上書きの確認: sample01.sav: " 1 || fail "SAVE of SAMPLE01.SAV asked nothing"
+check "No keeps sample01.sav" cmp -s "$work/sav/sample01.sav" "$TL_DATA_DIR/sav/sample01.sav"
+check "no SAMPLE01.SAV beside it" [ ! -e "$work/sav/SAMPLE01.SAV" ]
+# SAVE onto a folder's name, and of an answer of two lines: a box each, and
+# nothing written.
+mkdir "$E2E_TMP/dir.sav"
+press 203 8
+check "a folder in the way named" e2e_poll 10 box_names "名前を付けて保存: 同じ名前のフォルダがあるため保存できません" \
+  "$E2E_TMP/dir.sav"
+check "nothing written in the folder" [ -z "$(ls "$E2E_TMP/dir.sav")" ]
+check "nothing written beside it" [ ! -e "$E2E_TMP/dir" ]
+press 203 8
+check "two lines are no name" e2e_poll 10 grep -q "名前を付けて保存: 改行を含む名前は使えません" "$E2E_TMP/out"
+check "nothing written for two lines" [ -z "$(find "$E2E_TMP" -maxdepth 1 -name 'foo*')" ]
+# A name too long: the box says why first, and the path under it fits.
+press 203 8
+check "the cause first, then the path" e2e_poll 10 box_names \
+  "ファイルがセーブできませんでした。: ファイル名が長すぎます" "$E2E_TMP/${long}xx.sav"
+
 # NAME cancelled on the new point's panel, then SAVE into the read-only folder,
 # whose message comes after any the NAME would have given.
 press 300 388 3
@@ -271,10 +319,8 @@ press 420 398
 press 310 538
 press 203 8
 if [ -n "$read_only" ]; then
-  refused() {
-    grep -A1 "ファイルがセーブできませんでした。: $E2E_TMP/ro/x.sav\$" "$E2E_TMP/out" | grep -q "このフォルダには書き込めません"
-  }
-  check "the read-only folder named as the cause" e2e_poll 10 refused
+  check "the read-only folder named as the cause" e2e_poll 10 box_names \
+    "ファイルがセーブできませんでした。: このフォルダには書き込めません" "$E2E_TMP/ro/x.sav"
   check "nothing in the read-only folder" [ -z "$(ls "$E2E_TMP/ro")" ]
 else
   echo "no read-only folder can be made here: that SAVE is not checked"

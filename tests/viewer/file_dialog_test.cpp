@@ -33,7 +33,9 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
   const std::string jp_utf8 = files.path + "/" + sys_cp932_to_utf8(sj("配置ソ.sav"));
   files.write(sys_cp932_to_utf8(sj("配置ソ.sav")), "x");
   files.write("a.sav", "x");
-  Answers answers(files.path + "/a.sav\n\n" + jp_utf8 + "\r\n" + files.path + "/missing.sav\n" + files.path + "\n");
+  files.write("two\rlines.sav", "x");
+  Answers answers(files.path + "/a.sav\n\n" + jp_utf8 + "\r\n" + files.path + "/missing.sav\n" + files.path + "\n" +
+                  files.path + "/two\rlines.sav\n");
 
   std::string path = "unchanged";
   ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path));
@@ -44,6 +46,7 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
   path = "unchanged";
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // the file must exist
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a folder is no file
+  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a line break in the answer
   EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // answers used up
   EXPECT_EQ(path, "unchanged");
 
@@ -55,13 +58,17 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
 // A save dialog's path, and the question before an existing file is
 // replaced. A chooser asks itself about the path it returns (the stand-in
 // answers only when zenity is told to confirm), so the program asks when it
-// added ".sav" to that path, and always after a scripted answer. A zenity
-// that started and ended without a path is a cancel, with kdialog behind
-// it never asked; one that could not start gives way to kdialog.
+// added ".sav" to that path or the write lands on a file whose name differs
+// in case, and always after a scripted answer. A zenity that started and
+// ended without a path is a cancel, with kdialog behind it never asked; one
+// that could not start gives way to kdialog.
 TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   viewer_test::TempDir files;
   files.write("old.sav", "x");
   files.write("2024.12.08.sav", "x");
+  files.write("UP.SAV", "x");
+  files.write("sample01.sav", "x");
+  ::mkdir((files.path + "/dir.sav").c_str(), 0755);
   ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
   viewer_test::TempDir bin;
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -72,6 +79,8 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     std::string want;   // "" when nothing is to be written
     bool asked;
     const char* zenity_before = nullptr;  // a zenity stand-in in front of the chooser
+    const char* named = nullptr;          // the file asked about, when the typed name differs in case
+    std::string says = "";                // a message shown instead of writing
   } cases[] = {
       {"", "new", "", "new.sav", false},
       {"", "new.SAV", "", "new.SAV", false},
@@ -94,6 +103,12 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"kdialog", "new", "", "", false, "#!/bin/sh\nexit 5\n"},
       {"kdialog", "new", "", "new.sav", false, "#!/bin/sh\nexit 127\n"},
       {"kdialog", "new", "", "new.sav", false, "#!/no/such/interpreter\n"},
+      {"", "up", "no", "", true, nullptr, "UP.SAV"},
+      {"", "up", "yes", "UP.SAV", true, nullptr, "UP.SAV"},
+      {"zenity", "SAMPLE01.SAV", "no", "", true, nullptr, "sample01.sav"},
+      {"", "dir", "", "", false, nullptr, nullptr,
+       "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
+      {"zenity", "foo\nbar", "", "", false, nullptr, nullptr, "名前を付けて保存: 改行を含む名前は使えません"},
   };
   for (const Case& c : cases) {
     const std::string typed = files.path + (c.typed.empty() ? "" : "/" + c.typed);
@@ -130,10 +145,11 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     EXPECT_EQ(said.find("上書きの確認") != std::string::npos, c.asked) << said;
     EXPECT_EQ(said.find("zenity または kdialog"), std::string::npos) << said;
     const bool has_sav = c.typed.size() > 4 && ::strcasecmp(c.typed.c_str() + c.typed.size() - 4, ".sav") == 0;
-    const std::string name = has_sav ? c.typed : c.typed + ".sav";
+    const std::string name = c.named ? c.named : has_sav ? c.typed : c.typed + ".sav";
     if (c.asked) {
       EXPECT_NE(said.find("上書きの確認: " + name + ": "), std::string::npos) << said;
     }
+    EXPECT_NE(said.find(c.says), std::string::npos) << said;
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -255,7 +256,8 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
   EXPECT_EQ(save_write_file(path, nan_pos), SAVE_BAD_POSITION);
   EXPECT_EQ(viewer_test::read_all(path), "old contents");
 
-  // A write that fails names the file and says why.
+  // A write that fails says why, then names the file over lines that keep
+  // the box on the screen.
   struct Failure {
     std::string target;
     const char* cause;
@@ -268,7 +270,18 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(save_write_file(f.target, a), SAVE_WRITE_FAILED) << f.target;
     const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("ファイルがセーブできませんでした。: " + f.target + "\n" + f.cause), std::string::npos) << said;
+    const std::string first = "ファイルがセーブできませんでした。: " + std::string(f.cause) + "\n";
+    const size_t at = said.find(first);
+    ASSERT_NE(at, std::string::npos) << said;
+    std::string named;
+    size_t widest = 0;
+    std::istringstream lines(said.substr(at + first.size()));
+    for (std::string line; std::getline(lines, line);) {
+      named += line;
+      widest = std::max(widest, line.size());
+    }
+    EXPECT_EQ(named, f.target) << said;
+    EXPECT_LE(widest, kSysMessageColumns) << said;
   }
   ASSERT_EQ(save_write_file(path, a), SAVE_OK);
   EXPECT_NE(viewer_test::read_all(path), "old contents");

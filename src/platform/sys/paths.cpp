@@ -126,6 +126,30 @@ std::string sys_path_for_display(const std::string& path) {
   return sys_is_host_path(path) ? sys_utf8_to_cp932(path) : path;
 }
 
+std::string sys_path_for_display(const std::string& path, size_t columns) {
+  const std::string text = sys_path_for_display(path);
+  auto char_bytes = [&](size_t i) -> size_t {
+    return sys_is_cp932_lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+  };
+  std::string out;
+  size_t start = 0;
+  while (text.size() - start > columns) {
+    size_t end = start;
+    size_t after_slash = start;
+    while (end + char_bytes(end) - start <= columns) {
+      end += char_bytes(end);
+      if (text[end - 1] == '/') after_slash = end;  // '/' is never a trail byte
+    }
+    if (after_slash > start && after_slash - start >= columns / 2) end = after_slash;
+    if (end == start) end += char_bytes(start);  // a character wider than a line stands alone
+    out.append(text, start, end - start);
+    out += '\n';
+    start = end;
+  }
+  out.append(text, start, std::string::npos);
+  return out;
+}
+
 std::string sys_executable_dir() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

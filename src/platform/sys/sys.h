@@ -51,6 +51,13 @@ bool sys_path_to_cp932(const std::string& path, std::string& cp932);
 // A path as a CP932 text to show in a message; characters CP932 cannot write
 // become '?'.
 std::string sys_path_for_display(const std::string& path);
+// The columns a line of a message may take: a message box is as wide as its
+// longest line, and 80 columns keep it well inside the smallest screen.
+constexpr size_t kSysMessageColumns = 80;
+// The same, broken over lines of at most columns columns (a CP932 byte takes
+// one, so a double-byte character two): after a '/' where that leaves the
+// line at least half full, else between two characters.
+std::string sys_path_for_display(const std::string& path, size_t columns);
 // The folder holding the running program, "" when it cannot be read.
 std::string sys_executable_dir();
 bool sys_set_current_dir(const std::string& path);

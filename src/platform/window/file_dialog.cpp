@@ -37,6 +37,15 @@ const char kMsgReplace[] =
     "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x8a\xf9\x82\xc9\x82\xa0\x82\xe8\x82\xdc"
     "\x82\xb7\x81\x42\x8f\xe3\x8f\x91\x82\xab\x82\xb5\x82\xdc\x82\xb7\x82\xa9\x81\x48";
 
+// 改行を含む名前は使えません
+const char kMsgLineBreak[] =
+    "\x89\xfc\x8d\x73\x82\xf0\x8a\xdc\x82\xde\x96\xbc\x91\x4f\x82\xcd\x8e\x67\x82\xa6\x82\xdc"
+    "\x82\xb9\x82\xf1";
+// 同じ名前のフォルダがあるため保存できません
+const char kMsgFolderOfThatName[] =
+    "\x93\xaf\x82\xb6\x96\xbc\x91\x4f\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0"
+    "\x82\xe9\x82\xbd\x82\xdf\x95\xdb\x91\xb6\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1";
+
 // Index of the next line of TL_FILE_DIALOG_ANSWERS to hand out.
 size_t g_next_answer = 0;
 
@@ -178,8 +187,8 @@ using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDia
 // (closed, failed, or killed as Ctrl-C in the terminal kills it) is a
 // cancel: the next chooser would ask the user a second time, and the
 // missing-chooser box would be wrong.
-ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
-                          std::string& utf8, bool* confirmed = nullptr) {
+ChooserResult ask_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                          std::string& utf8, bool* confirmed) {
   ChooserResult scripted;
   if (take_answer(scripted, utf8)) return scripted;
   std::string dir = sys_host_path(initial_dir);
@@ -201,6 +210,16 @@ ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filter
     return utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
   }
   window_message_box(kMsgNeedChooser, kMsgNoChooser);
+  return CHOOSER_FAILED;
+}
+
+// As ask_chooser, refusing an answer of more than one line: no name holds a
+// line break, and taking the lines as one would write a file no one named.
+ChooserResult run_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
+                          std::string& utf8, bool* confirmed = nullptr) {
+  const ChooserResult result = ask_chooser(save, filters, initial_dir, utf8, confirmed);
+  if (result != CHOOSER_CHOSEN || utf8.find_first_of("\r\n") == std::string::npos) return result;
+  window_message_box(kMsgLineBreak, save ? kTitleSave : kTitleOpen);
   return CHOOSER_FAILED;
 }
 
@@ -254,17 +273,22 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   std::string utf8;
   bool confirmed = false;
   if (run_chooser(true, filters, initial_dir, utf8, &confirmed) != CHOOSER_CHOSEN) return false;
-  std::string chosen = chosen_path(utf8);
-  if (sys_is_directory(chosen)) return false;
-  if (!default_ext.empty() && !has_extension(chosen, default_ext)) {
-    // The chooser asked about the name typed, not about this one.
+  const std::string returned = chosen_path(utf8);
+  std::string chosen = returned;
+  if (!sys_is_directory(chosen) && !default_ext.empty() && !has_extension(chosen, default_ext))
     chosen += "." + default_ext;
-    confirmed = false;
-  }
-  if (sys_is_directory(chosen)) return false;
-  if (!confirmed && exists(chosen) && !window_ask_yes_no(base_name(chosen), kMsgReplace, kCaptionReplace))
+  // The file a write lands on: the name itself when it is there, else one
+  // that differs from it only in case ("up.sav" writes over "UP.SAV").
+  const std::string target = sys_map_path(chosen);
+  if (sys_is_directory(target)) {
+    window_message_box(std::string(kMsgFolderOfThatName) + "\n" + sys_path_for_display(target, kSysMessageColumns),
+                       kTitleSave);
     return false;
-  path = std::move(chosen);
+  }
+  // A chooser asked only about the very path it returned, when it was there.
+  const bool asked = confirmed && target == returned;
+  if (!asked && exists(target) && !window_ask_yes_no(base_name(target), kMsgReplace, kCaptionReplace)) return false;
+  path = target;
   return true;
 }
 
