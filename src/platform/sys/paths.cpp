@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -126,11 +127,13 @@ std::string sys_path_for_display(const std::string& path) {
   return sys_is_host_path(path) ? sys_utf8_to_cp932(path) : path;
 }
 
-std::string sys_path_for_display(const std::string& path, size_t columns) {
-  const std::string text = sys_path_for_display(path);
-  auto char_bytes = [&](size_t i) -> size_t {
-    return sys_is_cp932_lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-  };
+namespace {
+
+// Breaks text over lines of at most `columns` bytes: after a '/' where that
+// leaves the line at least half full, else between two characters, whose
+// lengths `char_bytes` tells ('/' is never part of a longer one).
+template <typename CharBytes>
+std::string break_lines(const std::string& text, size_t columns, CharBytes char_bytes) {
   std::string out;
   size_t start = 0;
   while (text.size() - start > columns) {
@@ -138,7 +141,7 @@ std::string sys_path_for_display(const std::string& path, size_t columns) {
     size_t after_slash = start;
     while (end + char_bytes(end) - start <= columns) {
       end += char_bytes(end);
-      if (text[end - 1] == '/') after_slash = end;  // '/' is never a trail byte
+      if (text[end - 1] == '/') after_slash = end;
     }
     if (after_slash > start && after_slash - start >= columns / 2) end = after_slash;
     if (end == start) end += char_bytes(start);  // a character wider than a line stands alone
@@ -148,6 +151,23 @@ std::string sys_path_for_display(const std::string& path, size_t columns) {
   }
   out.append(text, start, std::string::npos);
   return out;
+}
+
+}  // namespace
+
+std::string sys_path_for_display(const std::string& path, size_t columns) {
+  const std::string text = sys_path_for_display(path);
+  return break_lines(text, columns, [&](size_t i) -> size_t {
+    return sys_is_cp932_lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+  });
+}
+
+std::string sys_host_text_lines(const std::string& text, size_t columns) {
+  return break_lines(text, columns, [&](size_t i) -> size_t {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    return std::min(length, text.size() - i);
+  });
 }
 
 std::string sys_executable_dir() {

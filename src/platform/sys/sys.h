@@ -58,6 +58,9 @@ constexpr size_t kSysMessageColumns = 80;
 // one, so a double-byte character two): after a '/' where that leaves the
 // line at least half full, else between two characters.
 std::string sys_path_for_display(const std::string& path, size_t columns);
+// A host text (a file name as the file system writes it) broken over lines
+// the same way, a byte a column, never inside a UTF-8 character.
+std::string sys_host_text_lines(const std::string& text, size_t columns);
 // The folder holding the running program, "" when it cannot be read.
 std::string sys_executable_dir();
 bool sys_set_current_dir(const std::string& path);

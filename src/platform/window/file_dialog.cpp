@@ -287,7 +287,9 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   }
   // A chooser asked only about the very path it returned, when it was there.
   const bool asked = confirmed && target == returned;
-  if (!asked && exists(target) && !window_ask_yes_no(base_name(target), kMsgReplace, kCaptionReplace)) return false;
+  if (!asked && exists(target) &&
+      !window_ask_yes_no(sys_host_text_lines(base_name(target), kSysMessageColumns), kMsgReplace, kCaptionReplace))
+    return false;
   path = target;
   return true;
 }

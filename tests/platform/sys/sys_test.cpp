@@ -104,6 +104,7 @@ TEST(Sys, OnlyPathsCP932CanWriteAreStored) {
   EXPECT_EQ(sys_path_for_display("/tmp/abcdefgh", 8), "/tmp/\nabcdefgh");
   EXPECT_EQ(sys_path_for_display("/a/bcdefghijk", 8), "/a/bcdef\nghijk");
   EXPECT_EQ(sys_path_for_display("/\xE3\x83\x86\xE3\x83\x86\xE3\x83\x86", 4), "/\x83\x65\n\x83\x65\x83\x65");
+  EXPECT_EQ(sys_host_text_lines("\xE3\x83\x86\xE3\x83\x86.sav", 5), "\xE3\x83\x86\n\xE3\x83\x86.s\nav");
 }
 
 TEST(Sys, FileSizeCountsRegularFilesOnly) {
