@@ -189,11 +189,16 @@ std::vector<IndexEntry> read_index(const Scan& s) {
   return entries;
 }
 
-// The chunk whose header lies at `at`, or -1.
-int64_t chunk_with_header_at(const Scan& s, int64_t at) {
-  const auto it = std::lower_bound(s.chunks.begin(), s.chunks.end(), at + kHeader,
-                                   [](const MovieChunk& c, int64_t data) { return c.offset < data; });
-  return it != s.chunks.end() && it->offset == at + kHeader ? it - s.chunks.begin() : -1;
+// The chunk whose header lies at `at`, or -1. Entries mostly name the
+// chunks in order, so the one after the last found (*hint) is tried first.
+int64_t chunk_with_header_at(const Scan& s, int64_t at, size_t* hint) {
+  const int64_t data = at + kHeader;
+  if (*hint < s.chunks.size() && s.chunks[*hint].offset == data) return static_cast<int64_t>((*hint)++);
+  const auto it = std::lower_bound(s.chunks.begin(), s.chunks.end(), data,
+                                   [](const MovieChunk& c, int64_t d) { return c.offset < d; });
+  if (it == s.chunks.end() || it->offset != data) return -1;
+  *hint = static_cast<size_t>(it - s.chunks.begin()) + 1;
+  return static_cast<int64_t>(*hint) - 1;
 }
 
 // Index offsets count from the movi list's name, or from the file's start.
@@ -205,12 +210,15 @@ int64_t index_base(const Scan& s, const std::vector<IndexEntry>& entries) {
   for (const int64_t base : {s.movi_at, int64_t{0}}) {
     if (base < 0) continue;
     size_t hits = 0;
-    for (const IndexEntry& e : entries) hits += chunk_with_header_at(s, base + e.offset) >= 0 ? 1 : 0;
-    const bool first = chunk_with_header_at(s, base + entries.front().offset) >= 0;
+    size_t hint = 0;
+    for (const IndexEntry& e : entries) hits += chunk_with_header_at(s, base + e.offset, &hint) >= 0 ? 1 : 0;
+    hint = 0;
+    const bool first = chunk_with_header_at(s, base + entries.front().offset, &hint) >= 0;
     if ((first || hits * 2 >= entries.size()) && hits > best_hits) {
       best = base;
       best_hits = hits;
     }
+    if (best_hits == entries.size()) break;
   }
   return best;
 }
@@ -236,11 +244,12 @@ void apply_index(Scan& s) {
   bool astray = false;
   int64_t missed = -1;  // the entry that sent it astray, when it was in line
   uint32_t missed_size = 0;
+  size_t hint = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
     const IndexEntry& e = entries[i];
     const int64_t k = static_cast<int64_t>(i);
     const int64_t at = base + e.offset;
-    const int64_t c = chunk_with_header_at(s, at);
+    const int64_t c = chunk_with_header_at(s, at, &hint);
     if (c < 0) {
       // A chunk named for another stream where this one's entry puts a
       // picture of its size: the name is what is damaged.

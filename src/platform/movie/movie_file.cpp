@@ -601,7 +601,7 @@ FrameRead read_entry(MovieFile* f, size_t p) {
 
 // Whether a chunk's first bytes show a picture that may begin a decode.
 bool mpeg4_may_begin(const uint8_t* data, size_t size) {
-  const Mpeg4PictureType type = mpeg4_packet_look(data, size, 0).first_type;
+  const Mpeg4PictureType type = mpeg4_first_picture(data, size);
   return type == MPEG4_NONE || type == MPEG4_I;
 }
 

@@ -76,3 +76,9 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
   if (in_layer) look.layer_end = n;
   return look;
 }
+
+Mpeg4PictureType mpeg4_first_picture(const uint8_t* d, size_t n) {
+  for (size_t i = 0; i + 4 < n; ++i)
+    if (start_code_at(d, n, i) && d[i + 3] == kPictureCode) return static_cast<Mpeg4PictureType>(d[i + 4] >> 6);
+  return MPEG4_NONE;
+}

@@ -25,3 +25,5 @@ struct Mpeg4PacketLook {
 // after its time stamp. Without it a lone picture of a few bytes counts as
 // not coded, as only a not-coded one is that small.
 Mpeg4PacketLook mpeg4_packet_look(const uint8_t* data, size_t size, int time_bits);
+// Only the first picture's coding type, looking no further than its header.
+Mpeg4PictureType mpeg4_first_picture(const uint8_t* data, size_t size);
