@@ -1,0 +1,83 @@
+// The state of an open movie file, shared by its reading (movie_file.cpp)
+// and its decoding (movie_decode.h). Not part of the interface.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "platform/movie/movie_damage.h"
+#include "platform/movie/movie_file.h"
+#include "platform/movie/movie_frame_order.h"
+#include "platform/movie/movie_library.h"
+#include "platform/movie/movie_mpeg4_packet.h"
+#include "platform/movie/movie_packet_index.h"
+#include "platform/movie/movie_scaled_frame.h"
+
+// A file held in memory, read through the movie library's input.
+struct MemoryInput {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+// A frame out of the decoder, placed at its position and kept until it is
+// read.
+struct WaitingFrame {
+  int64_t position;
+  int64_t pts;  // the picture it was made from
+  AVFrame* frame;
+  int verdict;  // made from whole pictures: 1 yes, 0 no, -1 not known yet (movie_damage.h)
+};
+
+struct MovieFile {
+  const MovieApi* av = nullptr;
+  AVFormatContext* format = nullptr;
+  AVIOContext* io = nullptr;  // memory input only
+  MemoryInput memory{};
+  AVCodecContext* codec = nullptr;
+  SwsContext* scaler = nullptr;
+  AVPacket* packet = nullptr;
+  AVPacket* pending = nullptr;  // a chunk held back while the decoder drains before it
+  size_t pending_entry = 0;
+  Mpeg4PacketLook pending_look;
+  bool pending_damaged = false;
+  AVPacket* packed = nullptr;  // a B-frame split from a packed chunk, waiting for its place
+  PictureKind packed_kind = PictureKind::Droppable;
+  bool packed_damaged = false;
+  AVPacket* spare = nullptr;
+  AVFrame* frame = nullptr;
+  int stream = -1;
+  MovieStreamInfo info{};
+  MoviePacketIndex index;
+  ScaledFrame scaled;
+  const uint32_t* pixels = nullptr;  // the held frame, inside scaled
+  int64_t held = -1;                 // the position whose frame is in pixels
+  std::vector<uint32_t> palette;     // paletted formats: sent with the first picture of a decode
+  // The decode since the last seek.
+  bool decoding = false;      // false: the next read seeks
+  bool ended = false;         // no picture is left to send and the decoder is draining
+  size_t first_packet = 0;    // the key entry it began at
+  size_t next_packet = 0;     // the entry to send next
+  MovieFrameOrder order;
+  MovieDamage damage;
+  std::deque<WaitingFrame> waiting;
+  bool palette_sent = false;
+  bool reorders = false;           // the codec may store frames out of display order
+  bool mpeg4 = false;
+  bool h264 = false;
+  bool skips = false;              // the decoder makes no frame of a picture marked not coded
+  bool intra_only = false;         // every picture is a key picture
+  bool restart = false;            // the key the decode began at begins nothing: begin again
+  int time_bits = 0;               // MPEG-4: the length of a picture's time increment
+  std::vector<uint8_t> layer;      // MPEG-4: the last video object layer header sent since the seek
+  int start_depth = 0;             // the decoder's reorder depth at the seek
+  int depth = 0;                   // its depth since
+  bool raised_late = false;        // it raised its depth after frames came out
+  int64_t last_sent = -1;          // the position of the last picture sent
+  int64_t owed = 0;                // pictures sent whose frames have not come out
+  bool any_out = false;            // a frame came out since the seek
+  std::vector<int64_t> damaged;    // positions of damaged pictures sent whose frames have not come out
+  std::deque<AVFrame*> held_back;  // frames out since then, not yet placed; an empty one marks a picture that made none
+};
