@@ -19,8 +19,10 @@ namespace {
 // Packets between the decode and a frame ahead of it past which a seek to
 // the frame's key is cheaper than decoding on.
 constexpr size_t kForwardLimit = 32;
-// Frames kept while one waits to be judged (movie_damage.h).
-constexpr size_t kMaxWaiting = 32;
+// Frames kept while one waits to be judged (movie_damage.h): more than a
+// decoder may hold back before a reference picture that never came out is
+// given up.
+constexpr size_t kMaxWaiting = 64;
 // Key frames tried at open for a first frame that can be made.
 constexpr size_t kOpenTries = 16;
 constexpr int kIoBufferSize = 1 << 15;
