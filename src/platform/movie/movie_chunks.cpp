@@ -17,10 +17,16 @@ constexpr uint32_t kList = fourcc("LIST");
 constexpr uint32_t kMovi = fourcc("movi");
 constexpr uint32_t kRecord = fourcc("rec ");
 constexpr uint32_t kIdx1 = fourcc("idx1");
+constexpr uint32_t kJunk = fourcc("JUNK");
 constexpr uint32_t kKeyFlag = 0x10;
 constexpr int64_t kHeader = 8;
 // Bytes of a chunk's data looked at for its key.
 constexpr size_t kPeek = 256;
+// Index entries looked at ahead, to tell by their sizes which chunks they
+// name where their offsets do not.
+constexpr size_t kLookAhead = 3;
+// Chunks the entries may find lost in one stretch of damage.
+constexpr size_t kMostLost = 16;
 // Bytes searched at a time for the next chunk.
 constexpr size_t kSearchWindow = 1 << 16;
 
@@ -63,16 +69,39 @@ size_t read_at(const Scan& s, int64_t at, uint8_t* dst, size_t n) {
 
 int64_t padded_end(int64_t at, uint32_t size) { return at + kHeader + size + (size & 1); }
 
+// Where the chunk after the one at `at` begins: past its data and the byte
+// that keeps chunks on even offsets, or right after its data where the
+// writer left that byte out (a name is there and none a byte later).
+int64_t chunk_after(const Scan& s, int64_t at, uint32_t size, bool (*is_name)(const uint8_t*)) {
+  const int64_t padded = padded_end(at, size);
+  uint8_t near[5];
+  if ((size & 1) == 0 || read_at(s, padded - 1, near, sizeof near) != sizeof near) return padded;
+  return is_name(near) && !is_name(near + 1) ? padded - 1 : padded;
+}
+
 bool ours(const Scan& s, uint32_t name) { return name == s.names[0] || name == s.names[1]; }
 
+// The name of a chunk that lies in a movi list: a stream's ("00dc", "01wb"),
+// its index's ("ix00"), a list, padding or the index. A header searched for
+// in damaged bytes must have one, where any four letters would be found by
+// chance.
+bool movi_name(const uint8_t* p) {
+  const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+  const auto letter = [](uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (digit(p[0]) && digit(p[1]) && letter(p[2]) && letter(p[3])) return true;
+  if (p[0] == 'i' && p[1] == 'x' && digit(p[2]) && digit(p[3])) return true;
+  const uint32_t name = le32(p);
+  return name == kList || name == kJunk || name == kIdx1;
+}
+
 // Whether a chunk header at `at` (name and size already read) is followed,
-// where its size ends, by the end of the list or by another name: a header
-// found in the middle of damaged bytes is taken only then.
+// where its size ends, by the end of the list or by another chunk's name: a
+// header found in the middle of damaged bytes is taken only then.
 bool lands(const Scan& s, int64_t at, uint32_t size, int64_t end) {
   const int64_t next = padded_end(at, size);
-  if (next == end || (next > end && end == s.file_size)) return true;
+  if (next == end) return true;
   uint8_t name[4];
-  return next < end && read_at(s, next, name, 4) == 4 && name_like(name);
+  return next < end && read_at(s, next, name, 4) == 4 && movi_name(name);
 }
 
 // The first chunk header in [from, end) that lands (see above); -1 when none.
@@ -81,7 +110,7 @@ int64_t find_header(const Scan& s, int64_t from, int64_t end) {
   for (int64_t base = from; base + kHeader <= end; base += static_cast<int64_t>(kSearchWindow)) {
     const size_t got = read_at(s, base, window.data(), window.size());
     for (size_t i = 0; i + kHeader <= got && base + static_cast<int64_t>(i) + kHeader <= end; ++i) {
-      if (!name_like(&window[i])) continue;
+      if (!movi_name(&window[i])) continue;
       const int64_t at = base + static_cast<int64_t>(i);
       if (lands(s, at, le32(&window[i + 4]), end)) return at;
     }
@@ -106,24 +135,28 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
   while (!s.full && at + kHeader <= end) {
     const size_t got = read_at(s, at, head, sizeof head);
     if (got < kHeader) return;
-    if (!name_like(head)) {
+    if (!movi_name(head)) {
       // Bytes that are no chunk: the last chunk's size ran past the next
       // header, or damage lies between them.
-      const int64_t found = find_header(s, last_data >= 0 ? last_data : at + 1, end);
-      if (found < 0) return;
-      if (found < at && !s.chunks.empty() && s.chunks.back().offset == last_data) {
-        MovieChunk& cut = s.chunks.back();
-        cut.size = static_cast<uint32_t>(found - last_data);
-        cut.damaged = true;
-        cut.key = false;
+      // The last chunk ended there: its size is not to be believed, and
+      // what it holds is damaged.
+      if (!s.chunks.empty() && s.chunks.back().offset == last_data) {
+        s.chunks.back().damaged = true;
+        s.chunks.back().key = false;
       }
+      const int64_t found = find_header(s, last_data >= 0 ? last_data + 1 : at + 1, end);
+      if (found < 0) return;
+      if (found < at && !s.chunks.empty() && s.chunks.back().offset == last_data)
+        s.chunks.back().size = static_cast<uint32_t>(found - last_data);
+      // Back inside the last chunk, or on past the bytes: either way past
+      // the last chunk's own header, so the scan always moves on.
       last_data = -1;
-      at = std::max(found, at + 1);
+      at = found;
       continue;
     }
     const uint32_t name = le32(head);
     uint32_t size = le32(head + 4);
-    int64_t next = padded_end(at, size);
+    int64_t next = chunk_after(s, at, size, movi_name);
     const bool cut = next > end;
     if (cut) {
       // Past the end of its list: cut there, or where the next chunk is
@@ -158,7 +191,8 @@ void scan_riff(Scan& s, int64_t begin, int64_t end) {
     const uint32_t name = le32(head);
     const uint32_t size = le32(head + 4);
     // A size that was never written (0, or past the end) runs to the end.
-    const int64_t list_end = size == 0 || padded_end(at, size) > end ? end : padded_end(at, size);
+    const int64_t after = chunk_after(s, at, size, name_like);
+    const int64_t list_end = size == 0 || after > end ? end : after;
     if (name == kList && got == 12 && le32(head + 8) == kMovi) {
       if (s.movi_at < 0) s.movi_at = at + kHeader;
       scan_list(s, at + 12, list_end, false);
@@ -223,77 +257,106 @@ int64_t index_base(const Scan& s, const std::vector<IndexEntry>& entries) {
   return best;
 }
 
-// What the believed index says of the chunks. A chunk's key flag holds only
-// where an entry names it whole; its first bytes may still deny it.
+// Whether the entries from k name the chunks from c by their sizes, as far
+// as kLookAhead of them (fewer at the index's end).
+bool sizes_go_on(const Scan& s, const std::vector<IndexEntry>& entries, size_t k, size_t c) {
+  for (size_t n = 0; n < kLookAhead && k + n < entries.size(); ++n)
+    if (c + n >= s.chunks.size() || entries[k + n].size != s.chunks[c + n].size) return false;
+  return true;
+}
+
+// What the believed index says of the chunks. Entries name the chunks in
+// line, each the chunk after the one before, where their offsets meet them.
+// An entry of size 0 says nothing of the chunk; one of another size says
+// the chunk is not its picture, but only in line. An offset that meets a
+// chunk out of line, of the entry's size, shows entries missing from the
+// index (or one that names another chunk), and the line goes on from there.
+//
+// An offset that meets nothing (after a chunk cut short every later offset
+// is wrong) leaves the offsets untrusted until one meets its chunk in line
+// again; meanwhile the entries are taken in sequence, their sizes telling
+// whether the entry names the next chunk, whether its chunk was lost in
+// damage the scan passed over (the chunk before is damaged), or whether
+// the next chunk is one the index does not name. A chunk named for another
+// stream where an entry puts a picture of its size is this stream's, its
+// name damaged. A chunk's key flag holds only where an entry names it
+// whole; its first bytes may still deny it.
 void apply_index(Scan& s) {
   const std::vector<IndexEntry> entries = read_index(s);
   if (entries.empty()) return;
   const int64_t base = index_base(s, entries);
   if (base < 0) return;
   std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
-  std::vector<MovieChunk> adopted;
-  // Entries and chunks go in line: entry k names chunk k + shift, the shift
-  // moving by one where the index misses a chunk or names one twice. An
-  // entry that meets a chunk of another size says the chunk is not its
-  // picture only in line. An entry whose offset meets nothing sends the
-  // index astray, as after a chunk cut short, where later offsets meet
-  // chunks by chance; it comes back in line with a chunk met at the shift
-  // it had, and the entry that missed in between, alone, names the chunk
-  // between.
-  int64_t shift = 0;
-  bool astray = false;
-  int64_t missed = -1;  // the entry that sent it astray, when it was in line
-  uint32_t missed_size = 0;
+  // Chunks the scan did not find, each before the chunk of that ordinal.
+  std::vector<std::pair<size_t, MovieChunk>> found;
+  const auto vouch = [&](size_t chunk, const IndexEntry& e) {
+    int8_t& flag = flagged[chunk];
+    flag = static_cast<int8_t>(flag == 1 || (e.flags & kKeyFlag) != 0);
+  };
+  // An entry in line with the chunk it names: its size holds, says nothing,
+  // or says the chunk is not its picture.
+  const auto name = [&](size_t chunk, const IndexEntry& e) {
+    if (chunk >= s.chunks.size()) return;
+    if (e.size == s.chunks[chunk].size) vouch(chunk, e);
+    else if (e.size != 0) s.chunks[chunk].damaged = true;
+  };
+  size_t c = 0;         // the chunk the next entry names in line
+  bool trusted = true;  // the offsets meet the chunks they name
   size_t hint = 0;
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const IndexEntry& e = entries[i];
-    const int64_t k = static_cast<int64_t>(i);
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const IndexEntry& e = entries[k];
     const int64_t at = base + e.offset;
-    const int64_t c = chunk_with_header_at(s, at, &hint);
-    if (c < 0) {
-      // A chunk named for another stream where this one's entry puts a
-      // picture of its size: the name is what is damaged.
-      uint8_t head[kHeader];
-      if (e.size > 0 && read_at(s, at, head, kHeader) == kHeader && name_like(head) && le32(head + 4) == e.size &&
-          padded_end(at, e.size) <= s.file_size) {
-        adopted.push_back(MovieChunk{at + kHeader, e.size, (e.flags & kKeyFlag) != 0, false});
-        --shift;
-      } else {
-        missed = astray ? -1 : k;
-        missed_size = e.size;
-        astray = true;
-      }
+    const int64_t met = chunk_with_header_at(s, at, &hint);
+    const size_t m = static_cast<size_t>(met);
+    if (met >= 0 && (m == c || (trusted && e.size == s.chunks[m].size))) {
+      if (m == c) name(m, e);
+      else vouch(m, e);
+      c = m + 1;
+      trusted = true;
       continue;
     }
-    MovieChunk& chunk = s.chunks[static_cast<size_t>(c)];
-    const bool in_line = c == k + shift;
-    if (e.size == chunk.size) {
-      int8_t& flag = flagged[static_cast<size_t>(c)];
-      flag = static_cast<int8_t>(flag == 1 || (e.flags & kKeyFlag) != 0);
-      if (astray && in_line) {
-        astray = false;
-        MovieChunk& between = s.chunks[static_cast<size_t>(c - 1)];
-        if (missed == k - 1 && c > 0 && missed_size != 0 && between.size != missed_size) between.damaged = true;
-      } else if (!astray) {
-        shift = c - k;
-      }
-    } else if (e.size != 0 && in_line && !astray) {
-      chunk.damaged = true;
+    uint8_t head[kHeader];
+    if (met < 0 && trusted && e.size > 0 && read_at(s, at, head, kHeader) == kHeader && movi_name(head) &&
+        le32(head + 4) == e.size && padded_end(at, e.size) <= s.file_size) {
+      found.emplace_back(c, MovieChunk{at + kHeader, e.size, (e.flags & kKeyFlag) != 0, false});
+      continue;
+    }
+    trusted = false;
+    if (sizes_go_on(s, entries, k + 1, c + 1)) {
+      name(c++, e);
+      continue;
+    }
+    // Chunks lost in the damage before: as many as the entries skipped to
+    // meet the chunks by their sizes again.
+    size_t lost = 0;
+    if (c > 0 && s.chunks[c - 1].damaged)
+      for (size_t j = 1; j <= kMostLost && lost == 0 && k + j < entries.size(); ++j)
+        if (sizes_go_on(s, entries, k + j, c)) lost = j;
+    if (lost > 0) {
+      const int64_t offset = c < s.chunks.size() ? s.chunks[c].offset : s.file_size;
+      for (size_t j = 0; j < lost; ++j) found.emplace_back(c, MovieChunk{offset, 0, false, true});
+      k += lost - 1;
+    } else if (sizes_go_on(s, entries, k, c + 1)) {
+      c += 1;
+      name(c++, e);
+    } else {
+      ++c;
     }
   }
   for (size_t i = 0; i < s.chunks.size(); ++i) {
-    MovieChunk& c = s.chunks[i];
-    if (c.damaged) c.key = false;
-    else if (flagged[i] == 0) c.key = false;
+    MovieChunk& chunk = s.chunks[i];
+    if (chunk.damaged || flagged[i] == 0) chunk.key = false;
   }
-  if (adopted.empty()) return;
-  s.chunks.insert(s.chunks.end(), adopted.begin(), adopted.end());
-  std::sort(s.chunks.begin(), s.chunks.end(),
-            [](const MovieChunk& a, const MovieChunk& b) { return a.offset < b.offset; });
-  s.chunks.erase(std::unique(s.chunks.begin(), s.chunks.end(),
-                             [](const MovieChunk& a, const MovieChunk& b) { return a.offset == b.offset; }),
-                 s.chunks.end());
-  if (s.chunks.size() > kMovieMaxFrames) s.chunks.resize(kMovieMaxFrames);
+  if (found.empty()) return;
+  std::vector<MovieChunk> all;
+  all.reserve(s.chunks.size() + found.size());
+  size_t next = 0;
+  for (size_t i = 0; i <= s.chunks.size(); ++i) {
+    for (; next < found.size() && found[next].first == i; ++next) all.push_back(found[next].second);
+    if (i < s.chunks.size()) all.push_back(s.chunks[i]);
+  }
+  if (all.size() > kMovieMaxFrames) all.resize(kMovieMaxFrames);
+  s.chunks = std::move(all);
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& 
   *index = MoviePacketIndex{};
   for (size_t i = 0; i < chunks.size(); ++i) {
     const MovieChunk& c = chunks[i];
-    if (c.size > 0)
+    // A chunk lost to damage has no data, and nothing shows there.
+    if (c.size > 0 || c.damaged)
       index->packets.push_back(
           MoviePacket{static_cast<int64_t>(i), c.offset, c.size, c.key, false, c.damaged, false, false});
   }

@@ -117,6 +117,18 @@ void cut_chunk_short(std::vector<uint8_t>& bytes, int packet) {
   resize_lists(bytes, -static_cast<int64_t>(end - at - 8 - kept));
 }
 
+// Bytes taken out from the middle of that chunk's data to the middle of the
+// next one's, the next chunk's header with them; the sizes and the index
+// stay as they were.
+void cut_across(std::vector<uint8_t>& bytes, int packet) {
+  const size_t at = chunk_at(bytes, packet);
+  const size_t next = chunk_at(bytes, packet + 1);
+  const size_t from = at + 8 + chunk_size(bytes, at) / 2;
+  const size_t to = next + 8 + chunk_size(bytes, next) / 2;
+  bytes.erase(bytes.begin() + static_cast<long>(from), bytes.begin() + static_cast<long>(to));
+  resize_lists(bytes, -static_cast<int64_t>(to - from));
+}
+
 // That chunk's name says another stream's: "01dc".
 void rename_chunk(std::vector<uint8_t>& bytes, int packet) { bytes[chunk_at(bytes, packet) + 1] = '1'; }
 
@@ -439,10 +451,13 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {.name = "raw_index_displaced", .codec = TestMovieCodec::Raw, .width = 16, .height = 16, .frames = 12,
        .tolerance = 0, .shape = with_audio, .alter = displace_index},
       // A chunk cut short, the index keeping the old offsets of the chunks
-      // after it, or renamed to another stream's: the damage stays where it
-      // is, in every order of reads.
+      // after it; cut across the next chunk's header, its size left as it
+      // was; or renamed to another stream's: the damage stays where it is, in
+      // every order of reads.
       {.name = "mpeg4_chunk_cut_short", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16, .frames = 48,
        .tolerance = 12, .alter = [](Bytes& b) { cut_chunk_short(b, 20); }, .nothing = range(20, 23)},
+      {.name = "mpeg4_chunk_cut_across_the_next", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
+       .frames = 48, .tolerance = 12, .alter = [](Bytes& b) { cut_across(b, 20); }, .nothing = range(20, 23)},
       {.name = "mpeg4_chunk_renamed", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16, .frames = 48,
        .tolerance = 12, .alter = [](Bytes& b) { rename_chunk(b, 20); }},
       // Key frames that refresh the picture a band at a time: a decode begun
