@@ -148,10 +148,6 @@ bool encode_frame(Clip* c, int n, const TestMovieShape& shape) {
   return avcodec_send_frame(c->ctx, c->frame) >= 0;
 }
 
-}  // namespace
-
-namespace {
-
 // A picture in coded order, or a chunk as the file stores it: its position
 // and bytes (none: an empty chunk).
 struct Stored {
@@ -185,7 +181,7 @@ std::vector<uint8_t> placeholder_of(const std::vector<uint8_t>& ref, int time_bi
   std::vector<int> bits;
   for (size_t i = from; i < end; ++i) bits.push_back(bit(i));
   bits.push_back(0);  // not coded
-  bits.push_back(0);
+  bits.push_back(0);  // stuffing: a zero, then ones to the byte
   while (bits.size() % 8 != 0) bits.push_back(1);
   std::vector<uint8_t> out = {0, 0, 1, 0xB6};
   for (size_t i = 0; i < bits.size(); i += 8) {
