@@ -329,7 +329,7 @@ void apply_index(Scan& s) {
     // Chunks lost in the damage before: as many as the entries skipped to
     // meet the chunks by their sizes again.
     size_t lost = 0;
-    if (c > 0 && s.chunks[c - 1].damaged)
+    if (c > 0 && c <= s.chunks.size() && s.chunks[c - 1].damaged)
       for (size_t j = 1; j <= kMostLost && lost == 0 && k + j < entries.size(); ++j)
         if (sizes_go_on(s, entries, k + j, c)) lost = j;
     if (lost > 0) {
