@@ -137,9 +137,8 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
     if (got < kHeader) return;
     if (!movi_name(head)) {
       // Bytes that are no chunk: the last chunk's size ran past the next
-      // header, or damage lies between them.
-      // The last chunk ended there: its size is not to be believed, and
-      // what it holds is damaged.
+      // header, or damage lies between them. Either way its size is not to
+      // be believed, and what it holds is damaged.
       if (!s.chunks.empty() && s.chunks.back().offset == last_data) {
         s.chunks.back().damaged = true;
         s.chunks.back().key = false;

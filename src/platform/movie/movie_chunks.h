@@ -1,22 +1,24 @@
 // Where a movie's pictures lie: the chunks of its video stream, read from the
 // AVI file itself in the order it stores them, one chunk a position. The
-// file's index (idx1) is only a witness: where it names a chunk, what it says
-// is checked against the chunk found there. An entry that puts a picture of
-// another size on a chunk marks that chunk damaged (it is not the picture the
-// index puts there); an entry of size 0 over a chunk with data says nothing
-// of it; an entry whose offset meets no chunk, as after a chunk cut short,
-// says nothing at all; a chunk named for another stream that an entry of this
-// stream names with its size is this stream's. An index whose entries do not
-// meet the chunks they name, as when all its offsets are moved, is not
-// believed. Key flags come from the entries that are believed, else from a
-// look at the chunk's first bytes, and are only claims: the decoder checks
-// them (movie_key_probe.h).
+// file's index (idx1) is only a witness, its entries matched to the chunks in
+// line: an entry that puts a picture of another size on its chunk marks the
+// chunk damaged (it is not the picture the index puts there); one of size 0
+// says nothing of it. Where offsets stop meeting chunks, as after a chunk
+// cut short, entries are matched in sequence by their sizes, which also tells
+// where chunks were lost in damage the scan passed over: their positions
+// stay, damaged and empty. A chunk named for another stream that an entry of
+// this stream names with its size is this stream's. An index whose entries
+// do not meet the chunks they name, as when all its offsets are moved, is
+// not believed. Key flags come from the entries that name their chunk whole,
+// else from a look at the chunk's first bytes, and are only claims: the
+// decoder checks them (movie_key_probe.h).
 //
 // A header whose size runs past its list, or a chunk followed by bytes that
-// are no chunk, is resynchronised on the next chunk found in the bytes; a
-// chunk whose size runs past the next chunk found is cut short there, and is
-// damaged. Lists that never had their sizes written (a capture that never
-// finished) run to the end of the file. Not part of the interface.
+// are no chunk, is resynchronised on the next chunk found in the bytes (a
+// name a movi list holds, followed where its size ends by another); the
+// chunk before is damaged, and cut short where the next one lies inside it.
+// Lists that never had their sizes written (a capture that never finished)
+// run to the end of the file. Not part of the interface.
 #pragma once
 
 #include <cstddef>
