@@ -71,6 +71,14 @@ const std::string& movie_path(bool gaps) {
   return m.path;
 }
 
+// Opens the movie, or tells the benchmark why it cannot.
+MovieFile* open_or_skip(benchmark::State& state, const std::string& path) {
+  std::string error;
+  MovieFile* f = movie_file_open(path, &error);
+  if (f == nullptr) state.SkipWithError(error.c_str());
+  return f;
+}
+
 // Mean seconds of the plain movie's read, for the gaps benchmark after it.
 double plain_mean = 0;
 
@@ -83,12 +91,8 @@ void BM_MovieReadInOrder(benchmark::State& state, bool gaps) {
   double total = 0;
   for (auto _ : state) {
     const auto start = Clock::now();
-    std::string error;
-    MovieFile* f = movie_file_open(path, &error);
-    if (f == nullptr) {
-      state.SkipWithError(error.c_str());
-      break;
-    }
+    MovieFile* f = open_or_skip(state, path);
+    if (f == nullptr) break;
     const uint32_t count = movie_file_info(f).frame_count;
     uint32_t shown = 0;
     for (uint32_t n = 0; n < count; ++n) shown += movie_file_frame(f, n) != nullptr ? 1 : 0;
@@ -130,12 +134,8 @@ void BM_LongMovieOpen(benchmark::State& state) {
   double total = 0;
   for (auto _ : state) {
     const auto start = Clock::now();
-    std::string error;
-    MovieFile* f = movie_file_open(path, &error);
-    if (f == nullptr) {
-      state.SkipWithError(error.c_str());
-      break;
-    }
+    MovieFile* f = open_or_skip(state, path);
+    if (f == nullptr) break;
     const bool whole = movie_file_info(f).frame_count == kLongPositions;
     movie_file_close(f);
     total += std::chrono::duration<double>(Clock::now() - start).count();

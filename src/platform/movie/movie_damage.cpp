@@ -23,12 +23,9 @@ SentPicture* find(MovieDamage* d, int64_t pts, size_t* at = nullptr) {
   return &*it;
 }
 
-void make_none(MovieDamage* d, SentPicture& p) {
+void make_none(SentPicture& p) {
   p.resolved = true;
-  if (p.kind != PictureKind::NotCoded) {
-    p.damaged = true;
-    d->seen = true;
-  }
+  p.damaged = p.damaged || p.kind != PictureKind::NotCoded;
 }
 
 // Passes the frontier over every picture whose tainting is known: up to the
@@ -77,7 +74,6 @@ void damage_begin(MovieDamage* d) { *d = MovieDamage{}; }
 void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged) {
   if (!d->sent.empty() && pts <= d->sent.back().pts) return;
   d->sent.push_back(SentPicture{pts, kind, damaged, kind == PictureKind::NotCoded, false});
-  d->seen = d->seen || damaged;
   advance(d);
 }
 
@@ -87,10 +83,9 @@ void damage_out(MovieDamage* d, int64_t pts, bool errors, bool never_reorders) {
   if (p == nullptr) return;
   p->resolved = true;
   p->damaged = p->damaged || errors;
-  d->seen = d->seen || errors;
   for (size_t i = d->frontier; i < at; ++i) {
     SentPicture& before = d->sent[i];
-    if (!before.resolved && (never_reorders || (refers_on(before.kind) && at - i > kDropped))) make_none(d, before);
+    if (!before.resolved && (never_reorders || (refers_on(before.kind) && at - i > kDropped))) make_none(before);
   }
   advance(d);
 }
@@ -98,13 +93,13 @@ void damage_out(MovieDamage* d, int64_t pts, bool errors, bool never_reorders) {
 void damage_lost(MovieDamage* d, int64_t pts) {
   SentPicture* p = find(d, pts);
   if (p == nullptr) return;
-  make_none(d, *p);
+  make_none(*p);
   advance(d);
 }
 
 void damage_end(MovieDamage* d) {
   for (SentPicture& p : d->sent)
-    if (!p.resolved) make_none(d, p);
+    if (!p.resolved) make_none(p);
   advance(d);
 }
 

@@ -39,7 +39,6 @@ struct MovieDamage {
   bool chain = false;            // a reference picture since the last intra one is damaged
   bool before_intra = false;     // the chain before the last intra picture was
   int references = 0;            // reference pictures since the last intra one, itself included
-  bool seen = false;             // a damaged picture was sent or came out
 };
 
 // A decode begins.
