@@ -27,7 +27,7 @@ constexpr size_t kPeek = 256;
 constexpr size_t kLookAhead = 3;
 // Chunks the entries may find lost in one stretch of damage.
 constexpr size_t kMostLost = 16;
-// Bytes searched at a time for the next chunk.
+// Bytes searched, or of the index read, at a time.
 constexpr size_t kSearchWindow = 1 << 16;
 
 uint32_t le32(const uint8_t* p) {
@@ -69,14 +69,15 @@ size_t read_at(const Scan& s, int64_t at, uint8_t* dst, size_t n) {
 
 int64_t padded_end(int64_t at, uint32_t size) { return at + kHeader + size + (size & 1); }
 
-// Where the chunk after the one at `at` begins: past its data and the byte
+// Where the list after the one at `at` begins: past its data and the byte
 // that keeps chunks on even offsets, or right after its data where the
-// writer left that byte out (a name is there and none a byte later).
-int64_t chunk_after(const Scan& s, int64_t at, uint32_t size, bool (*is_name)(const uint8_t*)) {
+// writer left that byte out (a name is there and none a byte later). The
+// chunks inside a movi list are stepped over the same way as they are met.
+int64_t chunk_after(const Scan& s, int64_t at, uint32_t size) {
   const int64_t padded = padded_end(at, size);
   uint8_t near[5];
   if ((size & 1) == 0 || read_at(s, padded - 1, near, sizeof near) != sizeof near) return padded;
-  return is_name(near) && !is_name(near + 1) ? padded - 1 : padded;
+  return name_like(near) && !name_like(near + 1) ? padded - 1 : padded;
 }
 
 bool ours(const Scan& s, uint32_t name) { return name == s.names[0] || name == s.names[1]; }
@@ -132,9 +133,17 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
   uint8_t head[kHeader + kPeek];
   int64_t at = begin;
   int64_t last_data = -1;  // the last chunk's data, where a search for a lost header begins
+  bool padded = false;     // the last chunk's size was odd, and `at` lies past its pad byte
   while (!s.full && at + kHeader <= end) {
     const size_t got = read_at(s, at, head, sizeof head);
     if (got < kHeader) return;
+    uint8_t before[4];
+    if (!movi_name(head) && padded && read_at(s, at - 1, before, 4) == 4 && movi_name(before)) {
+      // The writer left the pad byte out.
+      --at;
+      padded = false;
+      continue;
+    }
     if (!movi_name(head)) {
       // Bytes that are no chunk: the last chunk's size ran past the next
       // header, or damage lies between them. Either way its size is not to
@@ -150,12 +159,14 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
       // Back inside the last chunk, or on past the bytes: either way past
       // the last chunk's own header, so the scan always moves on.
       last_data = -1;
+      padded = false;
       at = found;
       continue;
     }
     const uint32_t name = le32(head);
     uint32_t size = le32(head + 4);
-    int64_t next = chunk_after(s, at, size, movi_name);
+    // A last chunk may end the list without its pad byte.
+    int64_t next = std::min(padded_end(at, size), std::max(end, at + kHeader + size));
     const bool cut = next > end;
     if (cut) {
       // Past the end of its list: cut there, or where the next chunk is
@@ -177,6 +188,7 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
     } else if (ours(s, name)) {
       add_chunk(s, at, size, head + kHeader, got - kHeader, cut);
     }
+    padded = (size & 1) != 0;
     at = next;
   }
 }
@@ -190,7 +202,7 @@ void scan_riff(Scan& s, int64_t begin, int64_t end) {
     const uint32_t name = le32(head);
     const uint32_t size = le32(head + 4);
     // A size that was never written (0, or past the end) runs to the end.
-    const int64_t after = chunk_after(s, at, size, name_like);
+    const int64_t after = chunk_after(s, at, size);
     const int64_t list_end = size == 0 || after > end ? end : after;
     if (name == kList && got == 12 && le32(head + 8) == kMovi) {
       if (s.movi_at < 0) s.movi_at = at + kHeader;
@@ -208,16 +220,21 @@ struct IndexEntry {
   uint32_t name, flags, offset, size;
 };
 
+// This stream's entries of the index, read a block at a time: the index
+// holds every stream's, and may claim more than the file holds.
 std::vector<IndexEntry> read_index(const Scan& s) {
   std::vector<IndexEntry> entries;
   if (s.idx1_at < 0) return entries;
-  const int64_t bytes = std::min<int64_t>(s.idx1_size, s.file_size - s.idx1_at);
-  const size_t count = static_cast<size_t>(std::max<int64_t>(bytes, 0) / 16);
-  std::vector<uint8_t> raw(count * 16);
-  raw.resize(read_at(s, s.idx1_at, raw.data(), raw.size()) / 16 * 16);
-  for (size_t i = 0; i < raw.size(); i += 16) {
-    const IndexEntry e{le32(&raw[i]), le32(&raw[i + 4]), le32(&raw[i + 8]), le32(&raw[i + 12])};
-    if (ours(s, e.name)) entries.push_back(e);
+  const int64_t end = s.idx1_at + std::min<int64_t>(s.idx1_size, s.file_size - s.idx1_at);
+  std::vector<uint8_t> block(kSearchWindow);
+  for (int64_t at = s.idx1_at; at + 16 <= end && entries.size() < kMovieMaxFrames;) {
+    const size_t got = read_at(s, at, block.data(), static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - at)));
+    if (got < 16) break;
+    for (size_t i = 0; i + 16 <= got; i += 16) {
+      const IndexEntry e{le32(&block[i]), le32(&block[i + 4]), le32(&block[i + 8]), le32(&block[i + 12])};
+      if (ours(s, e.name)) entries.push_back(e);
+    }
+    at += static_cast<int64_t>(got / 16 * 16);
   }
   return entries;
 }

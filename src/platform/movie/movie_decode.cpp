@@ -61,7 +61,6 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
   }
   *damaged = p.damaged || got < static_cast<int>(p.size);
   pkt->size = got;
-  pkt->pts = pkt->dts = p.position;
   pkt->pos = p.offset;
   if (p.key) pkt->flags |= AV_PKT_FLAG_KEY;
   if (!f->palette.empty() && !f->palette_sent) {
@@ -73,15 +72,19 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
 }
 
 // The key a decode begins at must make a key picture alone (the others are
-// checked as their frames come out). A key that fails joins the segment
-// before, and the decode begins again: false.
+// checked as their frames come out): a key that fails joins the segment
+// before, and the decode begins again (false). So must a key met while a
+// damaged picture spoils the pictures after it, where the codec's headers do
+// not tell an intra picture: only a key proven so ends the damage.
 bool check_key(MovieFile* f, const AVPacket* pkt, size_t e) {
   MoviePacket& entry = f->index.packets[e];
-  if (e != f->first_packet || e == 0 || !entry.key || entry.checked || f->intra_only) return true;
+  const bool begins = e == f->first_packet;
+  const bool ends_damage = !f->mpeg4 && !f->h264 && f->damage.chain;
+  if (e == 0 || !entry.key || entry.checked || f->intra_only || !(begins || ends_damage)) return true;
   entry.checked = true;
   if (key_probe_makes_key(f->av, f->codec, f->format->streams[f->stream]->codecpar, pkt)) return true;
   frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, e));
-  return false;
+  return !begins;
 }
 
 // A frame out of the decoder made from a key packet the decode went through
@@ -107,10 +110,11 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
   return changed;
 }
 
-// Sends a picture to the decoder as the one of entry `e`, at the position in
-// its pts.
+// Sends a picture to the decoder as the one of entry `e`, carrying its
+// position as its timestamp.
 void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
-  const int64_t position = pkt->pts;
+  const int64_t position = f->index.packets[e].position;
+  pkt->pts = pkt->dts = position;
   damage_sent(&f->damage, position, kind, damaged);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
@@ -125,12 +129,6 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
   if (damaged) f->damaged.push_back(position);
 }
 
-// Sends the waiting B-frame (f->packed) as the picture of entry `e`.
-void send_packed(MovieFile* f, size_t e) {
-  f->packed->pts = f->packed->dts = f->index.packets[e].position;
-  send(f, f->packed, e, f->packed_kind, f->packed_damaged);
-}
-
 // Packing writers store the first B-frame after a reference picture in that
 // picture's chunk, each further B-frame one chunk early, and a placeholder
 // (a picture marked not coded, or an empty chunk) where the reference
@@ -139,12 +137,12 @@ void send_packed(MovieFile* f, size_t e) {
 // decoder in the order of the positions, as from a decoder that knows of the
 // packing. Sends the chunk of entry `e` that way.
 void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& look, bool damaged) {
-  const PictureKind kind = kind_of(f, e, pkt->data, static_cast<size_t>(pkt->size), look);
+  PictureKind kind = kind_of(f, e, pkt->data, static_cast<size_t>(pkt->size), look);
   if (f->packed->data != nullptr) {
     if (look.second_picture == 0 && kind == PictureKind::NotCoded) {
       // The placeholder: the waiting B-frame takes its place.
       f->av->av_packet_unref(pkt);
-      send_packed(f, e);
+      send(f, f->packed, e, f->packed_kind, f->packed_damaged);
       return;
     }
     if (look.second_picture == 0 && look.first_type == MPEG4_B) {
@@ -152,11 +150,9 @@ void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& lo
       // it waits in turn.
       f->av->av_packet_move_ref(f->spare, f->packed);
       f->av->av_packet_move_ref(f->packed, pkt);
-      std::swap(f->spare, f->packed);
-      send_packed(f, e);
-      std::swap(f->spare, f->packed);
-      f->packed_kind = kind;
-      f->packed_damaged = damaged;
+      std::swap(kind, f->packed_kind);
+      std::swap(damaged, f->packed_damaged);
+      send(f, f->spare, e, kind, damaged);
       return;
     }
     // Nowhere to show it: the frames of its segment from here lose their
@@ -186,7 +182,7 @@ bool place_packed(MovieFile* f) {
   const size_t e = f->next_packet;
   if (e < packets.size() && packets[e].packed) {
     ++f->next_packet;
-    send_packed(f, e);
+    send(f, f->packed, e, f->packed_kind, f->packed_damaged);
     return true;
   }
   const bool empty = e < packets.size() ? packets[e].position > next : next < f->index.readable_end;
@@ -194,7 +190,7 @@ bool place_packed(MovieFile* f) {
   if (!empty || last < 0 || static_cast<size_t>(last) + 1 != e) return false;
   packet_index_insert(&f->index, static_cast<size_t>(last), next);
   ++f->next_packet;
-  send_packed(f, e);
+  send(f, f->packed, e, f->packed_kind, f->packed_damaged);
   return true;
 }
 
