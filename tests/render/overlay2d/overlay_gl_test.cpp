@@ -2,7 +2,9 @@
 // reaches the back buffer and which draws the device saw.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -417,6 +419,11 @@ TEST_F(OverlayGlTest, EachRunSetsItsOwnStatesOverWhatAnEarlierDrawLeft) {
   ASSERT_NE(register_crop_of_texture("ovl", "f_0000", 0, 0, 8, 8, white), 0u);
   Task* text = text_create(1, "ovl", "f", 33, kGreen, 20, 100, 1, 1, 0, 20);
   text_set_string(text, "!");
+  // Blend 0 (ONE, ZERO) is not the pair the text run starts from: the first
+  // text of a run must set it, or it is blended over what lies behind.
+  Task* opaque_text = text_create(1, "ovl", "f", 33, kGreen, 20, 100, 1, 1, 0, 20);
+  text_set_string(opaque_text, "!");
+  text_set_blend(opaque_text, 0);
   Task* line = line2d_draw(1, 0, 10, kRed, 100, 10, kRed, 16);
   Task* tri = tri2d_draw(1, 0, 0, kRed, 9, 0, kRed, 0, 9, kRed, 16);
   Task* sprite = sprite2d_draw_texture(1, white, 0xFFFFFFFFu, 10, 10, 0, 0, 1, 1, 20);
@@ -425,10 +432,12 @@ TEST_F(OverlayGlTest, EachRunSetsItsOwnStatesOverWhatAnEarlierDrawLeft) {
     void (*draw)(Task* const*, int);
     Task* task;
     uint32_t stage1_op;  // 0: untextured
-  } runs[] = {{"line", line2d_draw_batch, line, 0},
-              {"triangle", tri2d_draw_batch, tri, 0},
-              {"sprite", sprite2d_draw_batch, sprite, GPU_TOP_MODULATE},
-              {"text", text_draw_batch, text, GPU_TOP_DISABLE}};
+    int blend;           // the blend pair index it draws with
+  } runs[] = {{"line", line2d_draw_batch, line, 0, 1},
+              {"triangle", tri2d_draw_batch, tri, 0, 1},
+              {"sprite", sprite2d_draw_batch, sprite, GPU_TOP_MODULATE, 1},
+              {"text", text_draw_batch, text, GPU_TOP_DISABLE, 1},
+              {"text with blend 0", text_draw_batch, opaque_text, GPU_TOP_DISABLE, 0}};
   // The alpha test is the textured runs' own: lines and triangles leave it be.
   const LeftState states[] = {
       {GPU_RS_ALPHABLENDENABLE, 0, 1},
@@ -452,7 +461,12 @@ TEST_F(OverlayGlTest, EachRunSetsItsOwnStatesOverWhatAnEarlierDrawLeft) {
     size_t n = 0;
     const GpuTraceDraw* draw = gpu_trace_last_frame(d, &n);
     ASSERT_EQ(n, 1u) << r.what;
-    expect_states_set(*draw, states, r.what);
+    LeftState wanted[std::size(states)];
+    std::copy(std::begin(states), std::end(states), wanted);
+    const GfxBlendPair pair = gfx_blend_pair_by_index(r.blend);
+    wanted[1].want = pair.source;
+    wanted[2].want = pair.destination;
+    expect_states_set(*draw, wanted, r.what);
     if (r.stage1_op == 0) continue;
     EXPECT_EQ(draw->render_states[GPU_RS_ALPHATESTENABLE], 0u) << r.what;
     expect_stage(*draw, 0, GPU_TOP_MODULATE, GPU_TA_TEXTURE, GPU_TA_DIFFUSE, r.what);
