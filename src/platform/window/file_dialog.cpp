@@ -186,9 +186,10 @@ using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDia
 // the chosen path. *confirmed tells whether the chooser asked before it
 // returned an existing file to write: kdialog always does; zenity is not told
 // to, and a scripted answer has been confirmed by no one. A chooser that
-// started and ended without a path (closed, failed, or killed as Ctrl-C in
-// the terminal kills it) is a cancel: the next chooser would ask the user a
-// second time, and the missing-chooser box would be wrong.
+// started and ended without a path (closed, failed, or killed: Ctrl-C in the
+// terminal kills it, and then ends the program too) is a cancel: the next
+// chooser would ask the user a second time, and the missing-chooser box
+// would be wrong.
 ChooserResult ask_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                           std::string& utf8, bool* confirmed) {
   ChooserResult scripted;
