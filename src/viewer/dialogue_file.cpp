@@ -204,7 +204,7 @@ namespace {
 // Reads and parses a file, showing its messages; false when it is refused.
 bool parse_into(const std::string& path, DialogueParseMode mode, DialogueList& out) {
   if (!deffile_exists(path)) {
-    window_message_box(sys_path_for_display(path), kMsgNotFound);
+    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgNotFound);
     return false;
   }
   if (get_file_size(path) > kMaxFileBytes) {
@@ -213,7 +213,7 @@ bool parse_into(const std::string& path, DialogueParseMode mode, DialogueList& o
   }
   std::vector<uint8_t> bytes;
   if (!sys_read_file(path, bytes, kMaxFileBytes)) {
-    window_message_box(sys_path_for_display(path), kMsgNotFound);
+    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgNotFound);
     return false;
   }
   DialogueParseResult r = deffile_parse(bytes.data(), bytes.size(), mode);

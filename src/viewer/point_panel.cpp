@@ -95,12 +95,12 @@ std::string two_digits(int v) {
 bool row_name(const Cell& c) {
   value_cell(c);
   if (c.hovered && viewer_input().left_pressed) {
-    std::string path;
-    bool cancelled = false;
-    if (file_dialog_open({{kFilterDialogue, "*.txt"}}, ".\\text\\", path, &cancelled)) {
+    std::string path, no_file;
+    // A cancel says nothing, and a dialog that could not ask has said why.
+    if (file_dialog_open({{kFilterDialogue, "*.txt"}}, ".\\text\\", path, &no_file)) {
       point_load_dialogue_file(c.task, path.c_str());
-    } else if (!cancelled) {
-      window_message_box(sys_path_for_display(path), kMsgFileNotFound);
+    } else if (!no_file.empty()) {
+      window_message_box(sys_path_for_display(no_file, kSysMessageColumns), kMsgFileNotFound);
     }
   }
   const char* name = point_get_dialogue_name(c.task);

@@ -108,12 +108,15 @@ std::string work_dir_host() {
   return work.empty() ? sys_get_current_dir() : work;
 }
 
-// The points' dialogue paths as the file stores them, in CP932. False, with
-// the index of the first path CP932 cannot write, when one cannot be stored.
-bool stored_dialogue_paths(SaveArrangement& a, size_t* bad) {
+// The points' dialogue paths as the file stores them, in CP932: one inside
+// the working folder relative to it, as the shipped arrangements store theirs,
+// so that the file keeps working when the folder is moved or copied. False,
+// with the index of the first path CP932 cannot write, when one cannot be
+// stored.
+bool stored_dialogue_paths(SaveArrangement& a, const std::string& work_dir, size_t* bad) {
   for (size_t i = 0; i < a.points.size(); ++i) {
     std::string cp932;
-    if (!sys_path_to_cp932(a.points[i].dialogue_path, cp932)) {
+    if (!sys_stored_path(a.points[i].dialogue_path, work_dir, cp932)) {
       *bad = i;
       return false;
     }
@@ -231,7 +234,7 @@ SaveStatus save_serialize(const SaveArrangement& a, std::vector<uint8_t>& out) {
 
 std::string save_resolve_dialogue_path(const std::string& stored, const std::string& work_dir) {
   if (stored.empty()) return {};
-  std::string here = sys_host_path_from_cp932(stored);
+  std::string here = sys_host_path_from_cp932(stored, work_dir);
   if (deffile_exists(here)) return here;
   // The bare file name: drive and folders dropped, stepping over double-byte
   // characters whose trail byte is 0x5C.
@@ -259,7 +262,9 @@ SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
     }
   }
   if (status != SAVE_OK) {
-    window_message_box(sys_path_for_display(path), status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
+    // A box is as wide as its longest line: a long path goes over lines.
+    window_message_box(sys_path_for_display(path, kSysMessageColumns),
+                       status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
     return status;
   }
   const std::string work_dir = work_dir_host();
@@ -271,8 +276,12 @@ SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement) {
   SaveArrangement stored = arrangement;
   size_t bad = 0;
-  if (!stored_dialogue_paths(stored, &bad)) {
-    window_message_box(sys_path_for_display(arrangement.points[bad].dialogue_path), kMsgPathNotStorable);
+  // A dialogue path is named as the point holds it, the file the user chose.
+  auto dialogue_shown = [&](size_t i) {
+    return sys_path_for_display(arrangement.points[i].dialogue_path, kSysMessageColumns);
+  };
+  if (!stored_dialogue_paths(stored, work_dir_host(), &bad)) {
+    window_message_box(dialogue_shown(bad), kMsgPathNotStorable);
     return SAVE_BAD_NAME_CHARS;
   }
   std::vector<uint8_t> bytes;
@@ -298,9 +307,9 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
       window_message_box(shown, kMsgPictureTooLarge);
       break;
     case SAVE_BAD_NAME_LENGTH:
-      for (const SavePoint& p : stored.points) {
-        if (p.dialogue_path.size() > kSaveMaxNameBytes) {
-          window_message_box(sys_path_for_display(p.dialogue_path), kMsgPathTooLong);
+      for (size_t i = 0; i < stored.points.size(); ++i) {
+        if (stored.points[i].dialogue_path.size() > kSaveMaxNameBytes) {
+          window_message_box(dialogue_shown(i), kMsgPathTooLong);
           break;
         }
       }

@@ -31,7 +31,9 @@ struct SavePoint {
   uint8_t effect_speed = 10;  // EF SPD 0..20
   uint8_t effect_level = 10;  // EF LV 0..20
   uint8_t time = 0;           // TIME 0..99 seconds, 0 = random
-  std::string dialogue_path;  // CP932, "" = no dialogue file
+  // "" = no dialogue file. save_parse gives it as stored (CP932); the viewer
+  // holds it, and hands it to save_write_file, as an absolute host path.
+  std::string dialogue_path;
 };
 
 struct SaveArrangement {
@@ -72,8 +74,10 @@ std::string save_resolve_dialogue_path(const std::string& stored, const std::str
 // out as it was.
 SaveStatus save_read_file(const std::string& path, SaveArrangement& out);
 // Writes an arrangement to path through a temporary file renamed over it.
-// A failure shows its message box: a write that failed says why, then names
-// the file.
+// A dialogue path inside the working folder is stored relative to it
+// (".\text\a.txt", as the shipped arrangements store theirs), any other
+// as it stands, in CP932. A failure shows its message box: a write that
+// failed says why, then names the file.
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement);
 
 // LOAD: with a name, ".\sav\<name>"; without, the open-file dialog in the

@@ -31,7 +31,7 @@ struct PointRecord {
   const char* shown_line;  // the line shown while playing, owned by dialogue
   float handle_offset_x, handle_offset_y;  // handle centre from the circle centre
   DialogueList* dialogue;                  // owned
-  char* dialogue_path;                     // owned, CP932
+  char* dialogue_path;                     // owned, an absolute host path
 };
 
 // Null when no task is free.

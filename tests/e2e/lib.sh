@@ -47,9 +47,10 @@ e2e_working_copy() {
 # the paths given, in order, printing each as the real chooser prints the
 # file the user picked or typed ("" cancels, "!kill" ends it by a signal, as
 # Ctrl-C in the terminal would; a line break in an answer is printed as it
-# stands, as the chooser prints a name that holds one). Asked for a file to
-# write, it answers only when told to confirm replacing an existing one
-# itself, as the program counts on. Asked for a file to open, it offers only names that one of its
+# stands, as the chooser prints a name that holds one). Told to confirm
+# replacing an existing file, it notes each answer that names one in
+# $E2E_TMP/zenity-asked, as the real chooser asks the user about it.
+# Asked for a file to open, it offers only names that one of its
 # filters' patterns matches, as the real chooser lists them, and cancels
 # when the answer is not among them.
 e2e_zenity_answers() {
@@ -57,11 +58,11 @@ e2e_zenity_answers() {
   mkdir -p "$E2E_TMP/bin"
   cat >"$E2E_TMP/bin/zenity" <<EOF
 #!/bin/sh
-case " \$* " in *" --save "*) case " \$* " in *" --confirm-overwrite "*) ;; *) exit 2 ;; esac ;; esac
 answer=\$(head -z -n 1 '$E2E_TMP/answers' | tr -d '\\0')
 sed -z -i 1d '$E2E_TMP/answers'
 [ "\$answer" != '!kill' ] || kill -KILL \$\$
 [ -n "\$answer" ] || exit 1
+case " \$* " in *" --confirm-overwrite "*) [ ! -e "\$answer" ] || printf '%s\\n' "\$answer" >>'$E2E_TMP/zenity-asked' ;; esac
 case " \$* " in *" --save "*) ;; *)
   set -f
   for arg; do

@@ -192,6 +192,14 @@ TEST(DialogueFile, FilesOnDisk) {
   EXPECT_EQ(deffile_parse_file(dir.write("text/bad.txt", "#NAME [x]\n")), nullptr);
   EXPECT_EQ(deffile_parse_file(dir.path + "/text/missing.txt"), nullptr);
   EXPECT_EQ(deffile_parse_file(dir.path + "/text"), nullptr);
+  // A missing file is named over lines that keep the box on the screen.
+  const std::string gone = dir.path + "/text/" + std::string(246, 'g');
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(deffile_parse_file(gone), nullptr);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  size_t widest = 0;
+  EXPECT_EQ(viewer_test::joined(viewer_test::said_box(said, "定義ファイルがみつかりません", &widest)), gone) << said;
+  EXPECT_LE(widest, kSysMessageColumns) << said;
   EXPECT_TRUE(deffile_exists(good));
   EXPECT_FALSE(deffile_exists(dir.path + "/text"));
 }

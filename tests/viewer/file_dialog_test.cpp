@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "platform/window/window.h"
@@ -38,16 +40,32 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
                   files.path + "/two\rlines.sav\n");
 
   std::string path = "unchanged";
-  ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path));
+  std::string no_file = "unchanged";
+  ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path, &no_file));
   EXPECT_EQ(path, files.path + "/a.sav");
-  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // empty line: cancelled
-  ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path));
-  EXPECT_EQ(path, jp_utf8);  // the host path as chosen, CR dropped
-  path = "unchanged";
-  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // the file must exist
-  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a folder is no file
-  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // a line break in the answer
-  EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path));  // answers used up
+  EXPECT_EQ(no_file, "");
+  // Each refusal: whether the caller is left to name the choice, which
+  // nothing has named, or not, because nothing was chosen or a box has said
+  // why (a cancel says nothing).
+  struct Refusal {
+    const char* what;
+    std::string no_file;
+  } refusals[] = {
+      {"empty line: cancelled", ""},
+      {"the file must exist", files.path + "/missing.sav"},
+      {"a folder is no file", files.path},
+      {"a line break in the answer", ""},
+      {"answers used up", ""},
+  };
+  for (size_t i = 0; i < std::size(refusals); ++i) {
+    if (i == 1) {
+      ASSERT_TRUE(file_dialog_open(kFilters, ".\\sav\\", path));
+      EXPECT_EQ(path, jp_utf8);  // the host path as chosen, CR dropped
+      path = "unchanged";
+    }
+    EXPECT_FALSE(file_dialog_open(kFilters, ".\\sav\\", path, &no_file)) << refusals[i].what;
+    EXPECT_EQ(no_file, refusals[i].no_file) << refusals[i].what;
+  }
   EXPECT_EQ(path, "unchanged");
 
   file_dialog_reset_answers();
@@ -56,18 +74,23 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
 }
 
 // A save dialog's path, and the question before an existing file is
-// replaced. A chooser asks itself about the path it returns (the stand-in
-// answers only when zenity is told to confirm), so the program asks when it
-// added ".sav" to that path or the write lands on a file whose name differs
-// in case, and always after a scripted answer. A zenity that started and
-// ended without a path is a cancel, with kdialog behind it never asked; one
-// that could not start gives way to kdialog.
+// replaced, asked once, about the file written. kdialog asks itself about
+// the path it returns, and zenity does when told to confirm (the stand-ins
+// say so on stderr, as the real ones ask, when that path is there), so the
+// program asks when it added ".sav" to that path or the write lands on a
+// file whose name differs in case, after zenity, which is not told to, and
+// always after a scripted answer. A zenity that started and ended without a
+// path is a cancel, with kdialog behind it never asked; one that could not
+// start gives way to kdialog.
 TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   viewer_test::TempDir files;
   files.write("old.sav", "x");
   files.write("2024.12.08.sav", "x");
   files.write("UP.SAV", "x");
   files.write("sample01.sav", "x");
+  files.write("notes", "x");
+  files.write("notes.sav", "x");
+  files.write(std::string(251, 'l') + ".sav", "x");
   ::mkdir((files.path + "/dir.sav").c_str(), 0755);
   ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
   viewer_test::TempDir bin;
@@ -87,7 +110,8 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "dotted.d/new", "", "dotted.d/new.sav", false},
       {"", "2025.01.31", "", "2025.01.31.sav", false},
       {"zenity", "2024.12.08", "no", "", true},
-      {"zenity", "UP.SAV", "", "UP.SAV", false},
+      {"zenity", "UP.SAV", "yes", "UP.SAV", true},
+      {"kdialog", "UP.SAV", "", "UP.SAV", false},
       {"", "", "", "", false},  // the folder itself
       {"", "old", "no", "", true},
       {"", "old", "yes", "old.sav", true},
@@ -96,7 +120,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "link", "no", "", true},
       {"zenity", "new", "", "new.sav", false},
       {"zenity", "old", "no", "", true},
-      {"zenity", "old.sav", "no", "old.sav", false},
+      {"zenity", "old.sav", "no", "", true},
       {"kdialog", "old", "no", "", true},
       {"kdialog", "old.sav", "no", "old.sav", false},
       {"kdialog", "new", "", "", false, "#!/bin/sh\nkill -TERM $$\n"},
@@ -106,6 +130,9 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "up", "no", "", true, nullptr, "UP.SAV"},
       {"", "up", "yes", "UP.SAV", true, nullptr, "UP.SAV"},
       {"zenity", "SAMPLE01.SAV", "no", "", true, nullptr, "sample01.sav"},
+      {"zenity", "notes", "yes", "notes.sav", true},
+      {"", "notes", "yes", "notes.sav", true},
+      {"", std::string(251, 'l'), "no", "", true},  // 255 bytes with ".sav", the most a name holds
       {"", "dir", "", "", false, nullptr, nullptr,
        "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
       {"zenity", "foo\nbar", "", "", false, nullptr, nullptr, "名前を付けて保存: 改行を含む名前は使えません"},
@@ -116,12 +143,16 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     std::unique_ptr<Answers> scripted;
     if (*c.chooser) {
       ::unsetenv("TL_FILE_DIALOG_ANSWERS");
-      // kdialog's filter as Qt reads it, "name (patterns)", after the folder.
-      const std::string wanted = std::string(c.chooser) == "zenity"
-                                     ? "\" --confirm-overwrite \""
-                                     : "\" --getsavefilename \"*\"/ セーブデータ (*.[sS][aA][vV]) --title \"";
+      const bool zenity = std::string(c.chooser) == "zenity";
+      // kdialog's filter as Qt reads it and shows it, "name (patterns)", after
+      // the folder: the name as zenity shows it.
+      const std::string wanted =
+          zenity ? "\" --save \"" : "\" --getsavefilename \"*\"/ セーブデータ (*.sav) --title \"";
+      const std::string asks = zenity ? "case \" $* \" in *\" --confirm-overwrite \"*) " : "";
       const std::string script = bin.write(
-          c.chooser, "#!/bin/sh\ncase \" $* \" in *" + wanted + "*) ;; *) exit 2 ;; esac\necho '" + typed + "'\n");
+          c.chooser, "#!/bin/sh\ncase \" $* \" in *" + wanted + "*) ;; *) exit 2 ;; esac\n" + asks + "[ ! -e '" +
+                         typed + "' ] || echo '" + c.chooser + " asks: 上書きの確認' >&2" + (zenity ? " ;; esac" : "") +
+                         "\necho '" + typed + "'\n");
       ::chmod(script.c_str(), 0755);
       if (c.zenity_before) ::chmod(bin.write("zenity", c.zenity_before).c_str(), 0755);
       ::setenv("PATH", bin.path.c_str(), 1);
@@ -142,12 +173,27 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
     std::remove((bin.path + "/zenity").c_str());
     EXPECT_EQ(ok, !c.want.empty());
     EXPECT_EQ(path, c.want.empty() ? "unchanged" : files.path + "/" + c.want);
-    EXPECT_EQ(said.find("上書きの確認") != std::string::npos, c.asked) << said;
+    // The program's own question, and any the chooser asked.
+    const std::string head = "tamberlune: 上書きの確認: ";
+    EXPECT_EQ(said.find(head) != std::string::npos, c.asked) << said;
+    size_t questions = 0;
+    for (size_t at = said.find("上書きの確認"); at != std::string::npos; at = said.find("上書きの確認", at + 1))
+      ++questions;
+    EXPECT_LE(questions, 1u) << "asked more than once: " << said;
     EXPECT_EQ(said.find("zenity または kdialog"), std::string::npos) << said;
     const bool has_sav = c.typed.size() > 4 && ::strcasecmp(c.typed.c_str() + c.typed.size() - 4, ".sav") == 0;
     const std::string name = c.named ? c.named : has_sav ? c.typed : c.typed + ".sav";
-    if (c.asked) {
-      EXPECT_NE(said.find("上書きの確認: " + name + ": "), std::string::npos) << said;
+    const size_t asked_at = said.find(head);
+    if (c.asked && asked_at != std::string::npos) {
+      // The file's name on lines of its own that keep the box on the screen.
+      const size_t at = asked_at + head.size();
+      std::istringstream subject(said.substr(at, said.find(": このファイルは既にあります", at) - at));
+      std::string named;
+      for (std::string line; std::getline(subject, line);) {
+        EXPECT_LE(line.size(), kSysMessageColumns) << line;
+        named += line;
+      }
+      EXPECT_EQ(named, name) << said;
     }
     EXPECT_NE(said.find(c.says), std::string::npos) << said;
   }

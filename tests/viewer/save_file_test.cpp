@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -250,7 +251,14 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
   EXPECT_EQ(save_write_file(path, too_many), SAVE_TOO_MANY_POINTS);
   SaveArrangement long_name = a;
   long_name.points[2].dialogue_path = std::string(260, 'x');
+  ::testing::internal::CaptureStderr();
   EXPECT_EQ(save_write_file(path, long_name), SAVE_BAD_NAME_LENGTH);
+  std::string said = ::testing::internal::GetCapturedStderr();
+  size_t widest = 0;
+  EXPECT_EQ(viewer_test::joined(viewer_test::said_box(said, "台詞ファイルのパスが長すぎます", &widest)),
+            long_name.points[2].dialogue_path)
+      << said;
+  EXPECT_LE(widest, kSysMessageColumns) << said;
   SaveArrangement nan_pos = a;
   nan_pos.points[1].y = std::numeric_limits<float>::quiet_NaN();
   EXPECT_EQ(save_write_file(path, nan_pos), SAVE_BAD_POSITION);
@@ -269,7 +277,7 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
   for (const Failure& f : failures) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(save_write_file(f.target, a), SAVE_WRITE_FAILED) << f.target;
-    const std::string said = ::testing::internal::GetCapturedStderr();
+    said = ::testing::internal::GetCapturedStderr();
     const std::string first = "ファイルがセーブできませんでした。: " + std::string(f.cause) + "\n";
     const size_t at = said.find(first);
     ASSERT_NE(at, std::string::npos) << said;
@@ -312,6 +320,12 @@ TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
   EXPECT_EQ(save_resolve_dialogue_path("C:\\old\\" + sj("台詞ソ.txt"), work), found);
   EXPECT_EQ(save_resolve_dialogue_path(sj("ソ\\ソ.txt"), work), work + "/text/" + sys_cp932_to_utf8(sj("ソ.txt")));
   EXPECT_EQ(save_resolve_dialogue_path("D:x.txt", work), work + "/text/x.txt");
+  // A relative path lies below the working folder, wherever the current
+  // folder is.
+  ::mkdir((work + "/sub").c_str(), 0755);
+  const std::string below = dir.write("sub/x.txt", "#NAME\n[a]\n");
+  EXPECT_EQ(save_resolve_dialogue_path(".\\sub\\x.txt", work), below);
+  EXPECT_EQ(save_resolve_dialogue_path("sub\\x.txt", work), below);
 
   // Through a whole file: the loaded path is the one found in "text".
   Image img;
@@ -332,31 +346,78 @@ TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
   EXPECT_EQ(a.points[1].dialogue_path, here);
 }
 
-// A dialogue path must be stored in CP932; one that CP932 cannot write is
-// refused with nothing written, rather than stored as a path that cannot be
-// read back. The file's own name may hold any character.
+// A dialogue path inside the working folder is stored relative to it, as
+// the shipped arrangement stores its own, whatever characters or depth the
+// folder has (also when the path reaches it through a link), and is read
+// back below it. Any other path is stored as it stands, in CP932. A path
+// that cannot be stored so is refused with nothing written, rather than
+// stored as a path that cannot be read back, and its box names it over
+// lines that keep it on the screen. The file's own name may hold any
+// character.
 TEST(SaveFile, SaveRefusesDialoguePathsItCannotStore) {
   viewer_test::TempDir dir;
   const std::string cafe = dir.path + "/caf\xC3\xA9";
-  ::mkdir(cafe.c_str(), 0755);
-  ::mkdir((dir.path + "/\xE3\x83\x86").c_str(), 0755);
+  const std::string work = dir.path + "/j\xC3\xBCrgen/prog";  // "jürgen": no CP932 letter
+  std::string deep = dir.path;
+  for (int i = 0; i < 3; ++i) {
+    deep += "/" + std::string(100, 'd');
+    ::mkdir(deep.c_str(), 0755);
+  }
+  for (const std::string& d : {cafe, dir.path + "/\xE3\x83\x86", dir.path + "/j\xC3\xBCrgen", work, work + "/text",
+                               deep + "/text"})
+    ::mkdir(d.c_str(), 0755);
+  ::symlink(work.c_str(), (dir.path + "/link").c_str());
+  const std::string body = "#NAME\n[a]\n";
+  const std::string so = sys_cp932_to_utf8(sj("ソ"));
+  const std::string inside = dir.write(work.substr(dir.path.size() + 1) + "/text/a.txt", body);
   struct Case {
-    std::string dialogue;
+    std::string work, dialogue;
     SaveStatus want;
+    std::string stored;  // CP932, as the file holds it
+    std::string back;    // the path read back
   } cases[] = {
-      {dir.write("caf\xC3\xA9/a.txt", "#NAME\n[a]\n"), SAVE_BAD_NAME_CHARS},
-      {dir.write("\xE3\x83\x86/a.txt", "#NAME\n[a]\n"), SAVE_OK},
+      {work, dir.write("caf\xC3\xA9/a.txt", body), SAVE_BAD_NAME_CHARS, "", ""},
+      {work, dir.write("\xE3\x83\x86/a.txt", body), SAVE_OK, sys_utf8_to_cp932(dir.path) + "/\x83\x65/a.txt",
+       dir.path + "/\xE3\x83\x86/a.txt"},
+      {work, inside, SAVE_OK, ".\\text\\a.txt", inside},
+      {work, dir.write(work.substr(dir.path.size() + 1) + "/text/" + so + ".txt", body), SAVE_OK,
+       ".\\text\\" + sj("ソ") + ".txt", work + "/text/" + so + ".txt"},
+      {work, dir.path + "/link/text/a.txt", SAVE_OK, ".\\text\\a.txt", inside},
+      {deep, dir.write(deep.substr(dir.path.size() + 1) + "/text/a.txt", body), SAVE_OK, ".\\text\\a.txt",
+       deep + "/text/a.txt"},
+      {deep, dir.write(deep.substr(dir.path.size() + 1) + "/text/caf\xC3\xA9.txt", body), SAVE_BAD_NAME_CHARS, "", ""},
+      {work, dir.write("a\\b.txt", body), SAVE_BAD_NAME_CHARS, "", ""},  // read back, '\' would be a separator
   };
+  const std::string cwd = sys_get_current_dir();
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.dialogue);
+    setup_work_directory_from(c.work);
     const std::string path = cafe + "/out.sav";
     std::remove(path.c_str());
-    EXPECT_EQ(save_write_file(path, sample_arrangement(c.dialogue)), c.want) << c.dialogue;
-    SaveArrangement back;
-    EXPECT_EQ(get_file_size(path) > 0, c.want == SAVE_OK) << c.dialogue;
-    if (c.want != SAVE_OK) continue;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(save_write_file(path, sample_arrangement(c.dialogue)), c.want);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(get_file_size(path) > 0, c.want == SAVE_OK);
+    if (c.want != SAVE_OK) {
+      size_t widest = 0;
+      std::string named = viewer_test::joined(
+          viewer_test::said_box(said, "台詞ファイルのパスにセーブデータに書けない文字があります", &widest));
+      // Each letter CP932 cannot write shows as a '?' a byte.
+      std::string shown = c.dialogue;
+      for (const char* letter : {"\xC3\xA9", "\xC3\xBC"})
+        for (size_t at; (at = shown.find(letter)) != std::string::npos;) shown.replace(at, 2, "??");
+      EXPECT_EQ(named, shown) << said;
+      EXPECT_LE(widest, kSysMessageColumns) << said;
+      continue;
+    }
+    const std::string bytes = viewer_test::read_all(path);
+    SaveArrangement stored, back;
+    ASSERT_EQ(save_parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), stored), SAVE_OK);
+    EXPECT_EQ(stored.points[1].dialogue_path, c.stored);
     ASSERT_EQ(save_read_file(path, back), SAVE_OK);
-    EXPECT_EQ(back.points[1].dialogue_path, c.dialogue);
+    EXPECT_EQ(back.points[1].dialogue_path, c.back);
   }
+  setup_work_directory_from(cwd);
 }
 
 TEST(SaveFile, LoadAndSaveThroughTheDialogs) {
@@ -379,15 +440,21 @@ TEST(SaveFile, LoadAndSaveThroughTheDialogs) {
 
 namespace {
 
+// The shipped sample loads with every dialogue file, and saved unchanged it
+// is the same file byte for byte: its dialogue paths are stored again as it
+// stores them, relative to the working folder.
 TEST(SaveFile, ShippedSampleLoadsWithItsDialogues) {
+  viewer_test::TempDir out;
   std::string cwd = sys_get_current_dir();
-  ASSERT_TRUE(sys_set_current_dir(TL_DATA_DIR));
+  setup_work_directory_from(TL_DATA_DIR);
   SaveArrangement a;
   SaveStatus status = save_load_arrangement("sample01.sav", a);
   std::vector<DialogueList*> lists;
   for (const SavePoint& p : a.points)
     if (!p.dialogue_path.empty()) lists.push_back(deffile_parse_file(p.dialogue_path));
-  sys_set_current_dir(cwd);
+  EXPECT_EQ(save_write_file(out.path + "/again.sav", a), SAVE_OK);
+  setup_work_directory_from(cwd);
+  EXPECT_EQ(viewer_test::read_all(out.path + "/again.sav"), viewer_test::read_all(TL_DATA_DIR "/sav/sample01.sav"));
   ASSERT_EQ(status, SAVE_OK);
   EXPECT_GE(a.points.size(), 6u);
   EXPECT_GE(a.picture.size(), 1000u);

@@ -201,14 +201,20 @@ TEST_F(ViewerFiles, RefusedFilesChangeNothing) {
   cut_jpeg.resize(cut_jpeg.size() / 2);
   SavImage cut_picture;
   cut_picture.header(1, 0).record(0.5f, 0.5f, 0.1f, 0).picture(cut_jpeg);
+  // A name of 246 bytes is named over lines that keep the box on the screen.
   for (const auto& [name, img] : {std::pair<std::string, SavImage>{"magic.sav", bad_magic},
                                   {"short.sav", truncated},
                                   {"picture.sav", bad_picture},
-                                  {"cut.sav", cut_picture}}) {
+                                  {"cut.sav", cut_picture},
+                                  {std::string(242, 'm') + ".sav", bad_magic}}) {
     ::testing::internal::CaptureStderr();
-    load(write(name, img.bytes));
+    const std::string path = write(name, img.bytes);
+    load(path);
     const std::string said = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("ファイルがロードできませんでした。"), std::string::npos) << name << ": " << said;
+    size_t widest = 0;
+    EXPECT_EQ(viewer_test::joined(viewer_test::said_box(said, "ファイルがロードできませんでした。", &widest)), path)
+        << name << ": " << said;
+    EXPECT_LE(widest, kSysMessageColumns) << said;
     EXPECT_EQ(points_count(), 7) << name;
     EXPECT_EQ(viewer_state().points[0], first) << name;
     EXPECT_FLOAT_EQ(point_get_x(first), x) << name;
@@ -362,13 +368,19 @@ TEST_F(ViewerFiles, LoadCgShowsPicturesAndKeepsThePictureForBadFiles) {
 TEST_F(ViewerFiles, LoadCgOfABadFileWithoutAPictureShowsTheBlank) {
   skip_first_update();
   const std::string junk = write("c.png", {'j', 'u', 'n', 'k'});
-  for (const std::string& chosen : {junk, std::string()}) {
+  // A name of 246 bytes is named over lines that keep the box on the screen.
+  const std::string long_junk = write(std::string(242, 'c') + ".png", {'j', 'u', 'n', 'k'});
+  for (const std::string& chosen : {junk, long_junk, std::string()}) {
     answer({chosen});
     ::testing::internal::CaptureStderr();
     click(20, 8);
     frame();
     const std::string said = ::testing::internal::GetCapturedStderr();
+    size_t widest = 0;
+    EXPECT_EQ(viewer_test::joined(viewer_test::said_box(said, "ファイルがロードできませんでした。", &widest)), chosen)
+        << said;
     EXPECT_NE(said.find("ファイルがロードできませんでした。"), std::string::npos) << said;
+    EXPECT_LE(widest, kSysMessageColumns) << said;
     const AssetHandle pic = viewer_state().picture;
     ASSERT_NE(pic, 0u) << chosen;
     EXPECT_STREQ(get_texture_package(pic), "mem");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <tuple>
@@ -439,11 +440,22 @@ TEST_F(ViewerScene, NameRowReadsTheChosenDialogueFile) {
   EXPECT_EQ(said.find("ファイルが見つかりません"), std::string::npos) << "a cancel says nothing: " << said;
   EXPECT_STREQ(point_get_dialogue_name(t), "Ken") << "a cancelled choice keeps the file";
   ::testing::internal::CaptureStderr();
-  click(500, 205);  // a file that is not there
+  click(500, 205);  // a file that is not there: named
   frame();
   said = ::testing::internal::GetCapturedStderr();
   ::unsetenv("TL_FILE_DIALOG_ANSWERS");
-  EXPECT_NE(said.find("ファイルが見つかりません"), std::string::npos) << said;
+  EXPECT_NE(said.find("ファイルが見つかりません: " + dir.path + "/gone.txt\n"), std::string::npos) << said;
+  EXPECT_STREQ(point_get_dialogue_name(t), "Ken");
+  // No chooser at all: the one box says so, and no second one follows it.
+  const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", dir.path.c_str(), 1);
+  ::testing::internal::CaptureStderr();
+  click(500, 205);
+  frame();
+  said = ::testing::internal::GetCapturedStderr();
+  ::setenv("PATH", old_path.c_str(), 1);
+  EXPECT_NE(said.find("zenity または kdialog が必要です"), std::string::npos) << said;
+  EXPECT_EQ(said.find("ファイルが見つかりません"), std::string::npos) << said;
   EXPECT_STREQ(point_get_dialogue_name(t), "Ken");
 }
 

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -32,6 +33,34 @@ struct TempDir {
 
 // CP932 bytes of a UTF-8 literal.
 inline std::string sj(const char* utf8) { return sys_utf8_to_cp932(utf8); }
+
+// The text of the first message box with this caption (UTF-8) said on
+// stderr: the rest of its first line and the lines up to the next message.
+// *widest, when given, gets the width of its widest line in the box's
+// columns (a CP932 byte a column). "" when no such box was said.
+inline std::string said_box(const std::string& said, const std::string& caption, size_t* widest = nullptr) {
+  const std::string head = "tamberlune: " + caption + ": ";
+  if (widest) *widest = 0;
+  size_t at = said.find(head);
+  if (at == std::string::npos) return "";
+  at += head.size();
+  const size_t end = said.find("\ntamberlune: ", at);
+  std::string text = said.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  for (size_t start = 0; widest && start <= text.size();) {
+    size_t stop = text.find('\n', start);
+    if (stop == std::string::npos) stop = text.size();
+    *widest = std::max(*widest, sys_utf8_to_cp932(text.substr(start, stop - start)).size());
+    start = stop + 1;
+  }
+  return text;
+}
+
+// The lines of a box's text joined again.
+inline std::string joined(std::string text) {
+  text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+  return text;
+}
 
 inline std::string read_all(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

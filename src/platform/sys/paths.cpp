@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -82,14 +83,34 @@ std::string match_case(const std::string& host) {
   return out;
 }
 
-std::string absolute(const std::string& host) {
+// A host path made absolute against folder base ("" for the current one).
+std::string absolute(const std::string& host, const std::string& base = "") {
   if (!host.empty() && host[0] == '/') return host;
-  std::string cwd = sys_get_current_dir();
-  if (cwd.empty()) return host;
-  if (cwd.back() != '/') cwd += '/';
+  std::string dir = base.empty() ? sys_get_current_dir() : base;
+  if (dir.empty()) return host;
+  if (dir.back() != '/') dir += '/';
   size_t start = 0;
   while (host.compare(start, 2, "./") == 0) start += 2;
-  return cwd + host.substr(start);
+  return dir + host.substr(start);
+}
+
+// The part of host path `path` below host folder `dir`; false when it does
+// not lie below it.
+bool below(const std::string& path, std::string dir, std::string& rel) {
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  const std::string prefix = dir == "/" ? dir : dir + "/";
+  if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return false;
+  rel = path.substr(prefix.size());
+  return true;
+}
+
+// The path with every symbolic link resolved, "" when it cannot be.
+std::string real_path(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return {};
+  std::string out(real);
+  std::free(real);
+  return out;
 }
 
 }  // namespace
@@ -102,7 +123,9 @@ std::string sys_map_path(const std::string& path) {
 
 std::string sys_host_path(const std::string& path) { return absolute(sys_map_path(path)); }
 
-std::string sys_host_path_from_cp932(const std::string& cp932) { return absolute(match_case(host_spelling(cp932))); }
+std::string sys_host_path_from_cp932(const std::string& cp932, const std::string& base_dir) {
+  return match_case(absolute(host_spelling(cp932), base_dir));
+}
 
 std::string sys_join_path(const std::string& host_dir, const std::string& system_path) {
   std::string rel = host_spelling(system_path);
@@ -117,9 +140,25 @@ bool sys_path_to_cp932(const std::string& path, std::string& cp932) {
     cp932 = path;
     return true;
   }
+  if (path.find('\\') != std::string::npos) return false;
   std::string converted = sys_utf8_to_cp932(path);
   if (sys_cp932_to_utf8(converted) != path) return false;
   cp932 = std::move(converted);
+  return true;
+}
+
+bool sys_stored_path(const std::string& path, const std::string& dir, std::string& cp932) {
+  std::string rel;
+  // A chooser may name a file through a link to the folder, or the folder
+  // through a link: the same file is below it all the same.
+  const bool inside = sys_is_host_path(path) && !dir.empty() &&
+                      (below(path, dir, rel) || below(real_path(path), real_path(dir), rel));
+  if (!inside) return sys_path_to_cp932(path, cp932);
+  std::string stored;
+  if (!sys_path_to_cp932("/" + rel, stored)) return false;
+  // '/' is never the trail byte of a double-byte character.
+  std::replace(stored.begin(), stored.end(), '/', '\\');
+  cp932 = "." + stored;
   return true;
 }
 
@@ -248,6 +287,15 @@ bool write_all(int fd, const void* data, size_t size) {
   return true;
 }
 
+// Gives the file open on fd the owner, group and permissions of the file it
+// replaces, so that a file only its owner could read stays so. Taking the
+// owner or the group needs a right the writer may lack (root; a member of the
+// group): without it the writer's own stay, and the permissions still follow.
+bool keep_owner_and_mode(int fd, const struct stat& old) {
+  if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+  return ::fchmod(fd, old.st_mode & 0777) == 0;
+}
+
 }  // namespace
 
 bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error) {
@@ -256,7 +304,10 @@ bool sys_write_file_atomic(const std::string& path, const void* data, size_t siz
   const int fd = open_temporary(host.substr(0, host.rfind('/') + 1), tmp);
   int cause = fd < 0 ? errno : 0;
   if (fd >= 0) {
-    if (!write_all(fd, data, size) || ::fsync(fd) != 0) cause = errno;
+    // A new file keeps the mode open gave it, the user's umask applied.
+    struct stat old;
+    if (::stat(host.c_str(), &old) == 0 && S_ISREG(old.st_mode) && !keep_owner_and_mode(fd, old)) cause = errno;
+    if (cause == 0 && (!write_all(fd, data, size) || ::fsync(fd) != 0)) cause = errno;
     if (::close(fd) != 0 && cause == 0) cause = errno;
     if (cause == 0 && std::rename(tmp.c_str(), host.c_str()) != 0) cause = errno;
     if (cause != 0) ::unlink(tmp.c_str());

@@ -40,14 +40,21 @@ std::string sys_map_path(const std::string& path);
 // As sys_map_path, made absolute against the current folder.
 std::string sys_host_path(const std::string& path);
 // A CP932 path read from a file, always taken as a system path (even one that
-// begins with '/'), as an absolute host path.
-std::string sys_host_path_from_cp932(const std::string& cp932);
+// begins with '/'), as an absolute host path; a relative one lies below the
+// host folder base_dir, or the current folder when base_dir is "".
+std::string sys_host_path_from_cp932(const std::string& cp932, const std::string& base_dir = "");
 // A system path below a host folder, as a host path.
 std::string sys_join_path(const std::string& host_dir, const std::string& system_path);
 // The path as the system stores it: a system path as it is, a host path
 // converted to CP932. False when a host path holds characters CP932 cannot
-// write, so that no path is stored that cannot be read back.
+// write, or a '\', which would be read back as a separator, so that no path
+// is stored that cannot be read back.
 bool sys_path_to_cp932(const std::string& path, std::string& cp932);
+// The same, but a host path inside the host folder dir is stored relative to
+// it, as the system's own files store theirs (".\text\a.txt"), so that it
+// keeps naming its file when the folder is moved or copied, and however deep
+// the folder lies. Only what lies below dir must be writable in CP932 then.
+bool sys_stored_path(const std::string& path, const std::string& dir, std::string& cp932);
 // A path as a CP932 text to show in a message; characters CP932 cannot write
 // become '?'.
 std::string sys_path_for_display(const std::string& path);
@@ -83,6 +90,9 @@ uint64_t get_file_size(const std::string& path);
 bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t max_bytes = UINT64_C(1) << 31);
 // Writes to a temporary file beside the target, flushes it to disk and renames
 // it over the target, so a failed write never destroys an existing file.
+// A file replaced keeps its permissions (0600 stays 0600), and its owner and
+// group where the writer has the right to give them; a new file gets the
+// mode any new file gets, the umask applied.
 // On failure *error, when given, gets the errno of the step that failed.
 bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error = nullptr);
 

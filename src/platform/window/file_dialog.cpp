@@ -129,10 +129,10 @@ std::string any_case(const std::string& pattern) {
   return out;
 }
 
-// The patterns apart by spaces, each matching in any case. "*.*" means every
-// file, as it does on the system the filters were written for, not only
-// names with a dot.
-std::string space_patterns(const std::string& patterns) {
+// The patterns apart by spaces, each made to match in any case when
+// any_case_letters is set. "*.*" means every file, as it does on the system
+// the filters were written for, not only names with a dot.
+std::string space_patterns(const std::string& patterns, bool any_case_letters) {
   std::string out;
   size_t pos = 0;
   while (pos <= patterns.size()) {
@@ -141,7 +141,7 @@ std::string space_patterns(const std::string& patterns) {
     if (end > pos) {
       const std::string p = patterns.substr(pos, end - pos);
       if (!out.empty()) out += ' ';
-      out += p == "*.*" ? std::string("*") : any_case(p);
+      out += p == "*.*" ? std::string("*") : any_case_letters ? any_case(p) : p;
     }
     pos = end + 1;
   }
@@ -152,18 +152,21 @@ std::vector<std::string> zenity_args(bool save, const std::vector<FileDialogFilt
   std::vector<std::string> args = {"--file-selection",
                                    "--title=" + sys_cp932_to_utf8(save ? kTitleSave : kTitleOpen),
                                    "--filename=" + dir + "/"};
-  if (save) {
-    args.push_back("--save");
-    args.push_back("--confirm-overwrite");
-  }
+  // Not told to confirm a replace: it would ask about the name typed, which
+  // may then get ".sav", so that the user would be asked about a file never
+  // written and then again about the one written.
+  if (save) args.push_back("--save");
   for (const FileDialogFilter& f : filters)
-    args.push_back("--file-filter=" + sys_cp932_to_utf8(f.name) + " | " + space_patterns(f.patterns));
+    args.push_back("--file-filter=" + sys_cp932_to_utf8(f.name) + " | " + space_patterns(f.patterns, true));
   return args;
 }
 
 std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFilter>& filters, const std::string& dir) {
   // kdialog hands the filters to Qt's file dialog, one a line, each read as
-  // "name (patterns)". The name's own "(...)" gives way to the patterns.
+  // "name (patterns)" and shown as it is written. The name's own "(...)"
+  // gives way to the patterns, written as they are: Qt's dialog and the
+  // desktop's own file dialog both match them in any case, so the filter
+  // reads as zenity shows it, "セーブデータ (*.sav)".
   std::string filter;
   for (const FileDialogFilter& f : filters) {
     std::string name = sys_cp932_to_utf8(f.name);
@@ -171,7 +174,7 @@ std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFil
     if (open != std::string::npos && name.back() == ')') name.erase(open);
     while (!name.empty() && name.back() == ' ') name.pop_back();
     if (!filter.empty()) filter += "\n";
-    filter += name + " (" + space_patterns(f.patterns) + ")";
+    filter += name + " (" + space_patterns(f.patterns, false) + ")";
   }
   return {save ? "--getsavefilename" : "--getopenfilename", dir + "/", filter, "--title",
           sys_cp932_to_utf8(save ? kTitleSave : kTitleOpen)};
@@ -180,13 +183,13 @@ std::vector<std::string> kdialog_args(bool save, const std::vector<FileDialogFil
 using ChooserArgs = std::vector<std::string> (*)(bool, const std::vector<FileDialogFilter>&, const std::string&);
 
 // Asks the scripted answers, else the first chooser that starts. utf8 gets
-// the chosen path. *confirmed tells whether a chooser answered: asked for
-// a file to write, both ask before they return an existing one (zenity
-// because it is told to, kdialog always); a scripted answer has been
-// confirmed by no one. A chooser that started and ended without a path
-// (closed, failed, or killed as Ctrl-C in the terminal kills it) is a
-// cancel: the next chooser would ask the user a second time, and the
-// missing-chooser box would be wrong.
+// the chosen path. *confirmed tells whether the chooser asked before it
+// returned an existing file to write: kdialog always does; zenity is not told
+// to, and a scripted answer has been confirmed by no one. A chooser that
+// started and ended without a path (closed, failed, or killed: Ctrl-C in the
+// terminal kills it, and then ends the program too) is a cancel: the next
+// chooser would ask the user a second time, and the missing-chooser box
+// would be wrong.
 ChooserResult ask_chooser(bool save, const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
                           std::string& utf8, bool* confirmed) {
   ChooserResult scripted;
@@ -196,7 +199,8 @@ ChooserResult ask_chooser(bool save, const std::vector<FileDialogFilter>& filter
   static const struct {
     const char* name;
     ChooserArgs args;
-  } choosers[] = {{"zenity", zenity_args}, {"kdialog", kdialog_args}};
+    bool confirms;  // asks itself before it returns an existing file to write
+  } choosers[] = {{"zenity", zenity_args, false}, {"kdialog", kdialog_args, true}};
   for (const auto& c : choosers) {
     std::string program = find_in_path(c.name);
     if (program.empty()) continue;
@@ -206,7 +210,7 @@ ChooserResult ask_chooser(bool save, const std::vector<FileDialogFilter>& filter
     if (end != CHILD_SUCCEEDED) return CHOOSER_CANCELLED;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     utf8 = out;
-    if (confirmed) *confirmed = true;
+    if (confirmed) *confirmed = c.confirms;
     return utf8.empty() ? CHOOSER_CANCELLED : CHOOSER_CHOSEN;
   }
   window_message_box(kMsgNeedChooser, kMsgNoChooser);
@@ -257,13 +261,15 @@ bool has_extension(const std::string& path, const std::string& ext) {
 }  // namespace
 
 bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,
-                      std::string& path, bool* cancelled) {
+                      std::string& path, std::string* no_file) {
+  if (no_file) no_file->clear();
   std::string utf8;
-  const ChooserResult result = run_chooser(false, filters, initial_dir, utf8);
-  if (cancelled) *cancelled = result == CHOOSER_CANCELLED;
-  if (result != CHOOSER_CHOSEN) return false;
+  if (run_chooser(false, filters, initial_dir, utf8) != CHOOSER_CHOSEN) return false;
   std::string chosen = chosen_path(utf8);
-  if (!is_regular_file(chosen)) return false;
+  if (!is_regular_file(chosen)) {
+    if (no_file) *no_file = std::move(chosen);
+    return false;
+  }
   path = std::move(chosen);
   return true;
 }

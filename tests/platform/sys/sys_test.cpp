@@ -69,6 +69,8 @@ TEST(Sys, HostPathsAreNeverConvertedAgain) {
        dir + "/./Text/a.txt"},
       {"stored CP932 path that begins with '/'", sys_host_path_from_cp932(t.path + "/" + so_cp932),
        t.path + "/\xE3\x82\xBD"},
+      {"stored relative path below a host folder, not the current one",
+       sys_host_path_from_cp932(".\\text\\" + so_cp932 + ".txt", dir), dir + "/Text/\xE3\x82\xBD.txt"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.what;
 
@@ -82,20 +84,34 @@ TEST(Sys, HostPathsAreNeverConvertedAgain) {
   ASSERT_TRUE(sys_set_current_dir(cwd));
 }
 
+// A path below the folder given is stored relative to it, and then only
+// what lies below the folder must be writable in CP932; any other path is
+// stored whole.
 TEST(Sys, OnlyPathsCP932CanWriteAreStored) {
+  const std::string deep = "/" + std::string(300, 'd');
   struct Case {
     std::string in;
     bool ok;
     std::string out;
+    std::string dir = "";  // the folder paths below it are stored relative to
   } cases[] = {
       {"/home/caf\xC3\xA9/a.txt", false, "unchanged"},  // CP932 has no accented Latin letters
       {"/home/\xE3\x83\x86/a.txt", true, "/home/\x83\x65/a.txt"},
       {"/home/\xF0\x9F\x98\x80/a.txt", false, "unchanged"},  // an emoji
       {".\\text\\\x83\x5C.txt", true, ".\\text\\\x83\x5C.txt"},  // a system path stays as it is
+      {"/home/a\\b.txt", false, "unchanged"},  // read back, the '\' would be a separator
+      {"/home/j\xC3\xBCrgen/prog/text/a.txt", true, ".\\text\\a.txt", "/home/j\xC3\xBCrgen/prog"},
+      {"/home/j\xC3\xBCrgen/prog/text/a.txt", true, ".\\text\\a.txt", "/home/j\xC3\xBCrgen/prog/"},
+      {"/home/w/text/\xE3\x82\xBD.txt", true, ".\\text\\\x83\x5C.txt", "/home/w"},
+      {deep + "/text/a.txt", true, ".\\text\\a.txt", deep},
+      {"/home/w/text/caf\xC3\xA9.txt", false, "unchanged", "/home/w"},
+      {"/home/w/text/a\\b.txt", false, "unchanged", "/home/w"},
+      {"/home/w2/a.txt", true, "/home/w2/a.txt", "/home/w"},  // beside the folder, not in it
+      {"/home/j\xC3\xBCrgen/a.txt", false, "unchanged", "/home/j\xC3\xBCrgen/prog"},
   };
   for (const Case& c : cases) {
     std::string out = "unchanged";
-    EXPECT_EQ(sys_path_to_cp932(c.in, out), c.ok) << c.in;
+    EXPECT_EQ(c.dir.empty() ? sys_path_to_cp932(c.in, out) : sys_stored_path(c.in, c.dir, out), c.ok) << c.in;
     EXPECT_EQ(out, c.out) << c.in;
   }
   EXPECT_EQ(sys_path_for_display("/x/\xF0\x9F\x98\x80"), "/x/????");
@@ -135,27 +151,53 @@ std::vector<std::string> folder_names(const std::string& dir) {
 
 // Whatever the target's name, up to the file system's 255 bytes, the
 // temporary file beside it fits, and none is left behind.
+// A file replaced keeps its permissions; a new one gets those of any new
+// file, the umask applied.
 TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   TempDir t;
   t.file("target", "old");
+  t.file("private", "old");
+  t.file("shared", "old");
+  ::chmod((t.path + "/private").c_str(), 0600);
+  ::chmod((t.path + "/shared").c_str(), 0664);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
   const std::string longest(255, 'n');
   struct Case {
     std::string name;
     bool ok;
     int error;
+    mode_t mode;  // after the write
   } cases[] = {
-      {"target", true, 0},
-      {longest, true, 0},
-      {longest + "n", false, ENAMETOOLONG},
-      {"no/such/folder/x", false, ENOENT},
+      {"target", true, 0, 0666 & ~mask},
+      {longest, true, 0, 0666 & ~mask},
+      {longest + "n", false, ENAMETOOLONG, 0},
+      {"no/such/folder/x", false, ENOENT, 0},
+      {"private", true, 0, 0600},
+      {"shared", true, 0, 0664},
   };
   for (const Case& c : cases) {
     int error = -1;
     EXPECT_EQ(sys_write_file_atomic(t.path + "/" + c.name, "new!", 4, &error), c.ok) << c.name.size();
     EXPECT_EQ(error, c.error) << c.name.size();
     EXPECT_EQ(get_file_size(t.path + "/" + c.name), c.ok ? 4u : 0u) << c.name.size();
+    struct stat st {};
+    if (c.ok) {
+      EXPECT_EQ(::stat((t.path + "/" + c.name).c_str(), &st), 0);
+    }
+    EXPECT_EQ(st.st_mode & 0777, c.mode) << c.name;
   }
-  EXPECT_EQ(folder_names(t.path), (std::vector<std::string>{longest, "target"}));
+  // Another user's file stays theirs where the writer may give it to them.
+  const std::string theirs = t.file("theirs", "old");
+  if (::chown(theirs.c_str(), 4321, 4321) == 0) {
+    ASSERT_TRUE(sys_write_file_atomic(theirs, "new!", 4));
+    struct stat st {};
+    ASSERT_EQ(::stat(theirs.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4321u);
+  }
+  std::remove(theirs.c_str());
+  EXPECT_EQ(folder_names(t.path), (std::vector<std::string>{longest, "private", "shared", "target"}));
 }
 
 TEST(Sys, Cp932RoundTripKeepsBackslashAndTilde) {
