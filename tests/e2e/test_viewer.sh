@@ -227,7 +227,8 @@ read -r _ _ _ _ number effect speed level seconds name_length < <(od -An -w40 -t
 check "new point's settings saved" [ "$number $effect $speed $level $seconds" = "1 1 11 11 1" ]
 stored_name=$(od -An -v -t u1 -j $((offset + 40)) -N "$name_length" "$saved" | xargs -n1 |
   while read -r b; do printf "\\x$(printf %02x $((b ^ 0xB3)))"; done)
-check "its dialogue path saved" [ "$(printf "$stored_name")" = "$work/text/girl.txt" ]
+# Inside the working folder, the path is stored relative to it.
+check "its dialogue path saved" [ "$stored_name" = '.\text\girl.txt' ]
 shot saved
 
 cp "$saved" "$E2E_TMP/kept.sav"
