@@ -156,7 +156,12 @@ FrameRead read_entry(MovieFile* f, size_t p) {
     if (!decode_next_frame(f, &got)) {
       f->decoding = false;
       if (f->restart) {
-        start_at(f, frame_order_start_segment(&f->index, p));
+        // The chunks may have been found again (movie_chunks_check), and
+        // the position with them.
+        f->held = -1;
+        const int64_t now = packet_index_find(&f->index, target);
+        if (now < 0) return FrameRead::Lost;
+        start_at(f, frame_order_start_segment(&f->index, static_cast<size_t>(now)));
         continue;
       }
       // Drained: a frame that waited is judged now.
@@ -186,18 +191,21 @@ FrameRead read_entry(MovieFile* f, size_t p) {
   }
 }
 
-// Whether a chunk's first bytes show a picture that may begin a decode.
-bool mpeg4_may_begin(const uint8_t* data, size_t size) {
+// Whether a chunk's first bytes show a picture that may begin a decode. A
+// chunk seen whole that holds no picture begins nothing: were such chunks
+// keys, a file of a million one-byte chunks would be a million keys, each to
+// be decoded alone before it is given up.
+bool mpeg4_may_begin(const uint8_t* data, size_t size, bool whole) {
   const Mpeg4PictureType type = mpeg4_first_picture(data, size);
-  return type == MPEG4_NONE || type == MPEG4_I;
+  return type == MPEG4_NONE ? !whole : type == MPEG4_I;
 }
 
-bool h264_may_begin(const uint8_t* data, size_t size) {
+bool h264_may_begin(const uint8_t* data, size_t size, bool whole) {
   const H264PacketLook h = h264_packet_look(data, size);
-  return !h.slice || h.idr || h.intra || h.recovery;
+  return h.slice ? h.idr || h.intra || h.recovery : !whole;
 }
 
-bool any_may_begin(const uint8_t*, size_t) { return true; }
+bool any_may_begin(const uint8_t*, size_t, bool) { return true; }
 
 // Paletted formats carry their palette after the frame header's fields; the
 // decoder takes it with the first picture.
@@ -285,9 +293,8 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     f->time_bits = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0).time_bits;
   f->palette = stream_palette(par);
   const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
-  bool whole = false;
-  const std::vector<MovieChunk> chunks = movie_chunks_scan(f->av, f->format->pb, st->id, key_look, &whole);
-  if (!packet_index_build(&f->index, chunks, whole, counted, f->reorders))
+  movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look);
+  if (!packet_index_build(&f->index, f->chunk_map.chunks, f->chunk_map.whole, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
   f->info.frame_count = static_cast<uint32_t>(f->index.length);
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);

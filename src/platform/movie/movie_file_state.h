@@ -7,6 +7,7 @@
 #include <deque>
 #include <vector>
 
+#include "platform/movie/movie_chunks.h"
 #include "platform/movie/movie_damage.h"
 #include "platform/movie/movie_file.h"
 #include "platform/movie/movie_frame_order.h"
@@ -50,6 +51,7 @@ struct MovieFile {
   AVFrame* frame = nullptr;
   int stream = -1;
   MovieStreamInfo info{};
+  MovieChunkMap chunk_map;
   MoviePacketIndex index;
   ScaledFrame scaled;
   const uint32_t* pixels = nullptr;  // the held frame, inside scaled
