@@ -217,7 +217,8 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
     const size_t got = read_at(s.m, at, head, sizeof head);
     if (got < kHeader) return;
     uint8_t before[4];
-    const bool unpadded = padded && read_at(s.m, at - 1, before, 4) == 4 && movi_name(before);
+    const bool unpadded =
+        !movi_name(head) && padded && read_at(s.m, at - 1, before, 4) == 4 && movi_name(before);
     if (unread_at >= 0 && !movi_name(head) && !unpadded) {
       // No chunk where the chunk taken unread ends by its entry: its own
       // header is read after all.
@@ -234,7 +235,7 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
     // A header read where an entry lies: where it disagrees, the entries
     // after it are not taken for their headers until one agrees again.
     if (tile >= 0) s.doubting = !header_agrees(s.m, s.m.tiles[static_cast<size_t>(tile)], head);
-    if (!movi_name(head) && unpadded) {
+    if (unpadded) {
       // The writer left the pad byte out.
       --at;
       padded = false;

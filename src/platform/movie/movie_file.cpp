@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -25,31 +29,42 @@ constexpr size_t kForwardLimit = 32;
 constexpr size_t kMaxWaiting = 64;
 // Key frames tried at open for a first frame that can be made.
 constexpr size_t kOpenTries = 16;
-constexpr int kIoBufferSize = 1 << 15;
+// The input's buffer: each read of the file fills no more than this, so that
+// opening, which looks at the headers and the index and at a few chunks
+// between them, reads little more than those from the disk. Larger reads, a
+// picture's chunk, go past the buffer in one.
+constexpr int kIoBufferSize = 1 << 12;
 
-int memory_read(void* opaque, uint8_t* buf, int size) {
-  MemoryInput* m = static_cast<MemoryInput*>(opaque);
-  const size_t left = m->size - m->pos;
+int input_read(void* opaque, uint8_t* buf, int size) {
+  MovieInput* in = static_cast<MovieInput*>(opaque);
+  const size_t left = in->size - in->pos;
   if (left == 0) return AVERROR_EOF;
   const size_t n = std::min(left, static_cast<size_t>(size));
-  std::memcpy(buf, m->data + m->pos, n);
-  m->pos += n;
+  if (in->data != nullptr) {
+    std::memcpy(buf, in->data + in->pos, n);
+  } else {
+    const ssize_t got = ::pread(in->fd, buf, n, static_cast<off_t>(in->pos));
+    if (got <= 0) return got == 0 ? AVERROR_EOF : AVERROR(EIO);
+    in->pos += static_cast<size_t>(got);
+    return static_cast<int>(got);
+  }
+  in->pos += n;
   return static_cast<int>(n);
 }
 
-int64_t memory_seek(void* opaque, int64_t offset, int whence) {
-  MemoryInput* m = static_cast<MemoryInput*>(opaque);
+int64_t input_seek(void* opaque, int64_t offset, int whence) {
+  MovieInput* in = static_cast<MovieInput*>(opaque);
   int64_t base = 0;
   switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE: return static_cast<int64_t>(m->size);
+    case AVSEEK_SIZE: return static_cast<int64_t>(in->size);
     case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = static_cast<int64_t>(m->pos); break;
-    case SEEK_END: base = static_cast<int64_t>(m->size); break;
+    case SEEK_CUR: base = static_cast<int64_t>(in->pos); break;
+    case SEEK_END: base = static_cast<int64_t>(in->size); break;
     default: return AVERROR(EINVAL);
   }
-  if (offset > static_cast<int64_t>(m->size) - base || offset < -base) return AVERROR(EINVAL);
-  m->pos = static_cast<size_t>(base + offset);
-  return static_cast<int64_t>(m->pos);
+  if (offset > static_cast<int64_t>(in->size) - base || offset < -base) return AVERROR(EINVAL);
+  in->pos = static_cast<size_t>(base + offset);
+  return static_cast<int64_t>(in->pos);
 }
 
 // Closes a file that cannot be read, saying why in *error.
@@ -232,9 +247,20 @@ bool any_frame(MovieFile* f) {
   return false;
 }
 
-MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
+// Opens the file through the input, already set.
+MovieFile* open_input(MovieFile* f, std::string* error) {
+  f->format = f->av->avformat_alloc_context();
+  uint8_t* buffer = static_cast<uint8_t*>(f->av->av_malloc(kIoBufferSize));
+  if (f->format != nullptr && buffer != nullptr)
+    f->io = f->av->avio_alloc_context(buffer, kIoBufferSize, 0, &f->input, input_read, nullptr, input_seek);
+  if (f->io == nullptr) {
+    f->av->av_free(buffer);
+    return refuse(f, error, "out of memory");
+  }
+  f->format->pb = f->io;
+  f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
   const AVInputFormat* avi = f->av->av_find_input_format("avi");
-  if (f->av->avformat_open_input(&f->format, url, avi, nullptr) < 0) {
+  if (f->av->avformat_open_input(&f->format, nullptr, avi, nullptr) < 0) {
     f->format = nullptr;  // freed by the failed open
     return refuse(f, error, "not an AVI file or it cannot be read");
   }
@@ -310,7 +336,12 @@ MovieFile* movie_file_open(const std::string& path, std::string* error) {
   const std::string host = sys_map_path(path);
   MovieFile* f = new MovieFile;
   f->av = av;
-  return open_input(f, host.c_str(), error);
+  f->input.fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (f->input.fd < 0 || ::fstat(f->input.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return refuse(f, error, "not an AVI file or it cannot be read");
+  f->input.size = static_cast<size_t>(st.st_size);
+  return open_input(f, error);
 }
 
 MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* error) {
@@ -318,18 +349,11 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
   if (av == nullptr) return nullptr;
   MovieFile* f = new MovieFile;
   f->av = av;
-  f->memory = MemoryInput{static_cast<const uint8_t*>(data), data != nullptr ? size : 0, 0};
-  f->format = f->av->avformat_alloc_context();
-  uint8_t* buffer = static_cast<uint8_t*>(f->av->av_malloc(kIoBufferSize));
-  if (f->format != nullptr && buffer != nullptr)
-    f->io = f->av->avio_alloc_context(buffer, kIoBufferSize, 0, &f->memory, memory_read, nullptr, memory_seek);
-  if (f->io == nullptr) {
-    f->av->av_free(buffer);
-    return refuse(f, error, "out of memory");
-  }
-  f->format->pb = f->io;
-  f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  return open_input(f, nullptr, error);
+  // An empty file still reads from somewhere.
+  static const uint8_t kNothing = 0;
+  f->input.data = data != nullptr ? static_cast<const uint8_t*>(data) : &kNothing;
+  f->input.size = data != nullptr ? size : 0;
+  return open_input(f, error);
 }
 
 void movie_file_close(MovieFile* f) {
@@ -348,6 +372,7 @@ void movie_file_close(MovieFile* f) {
     f->av->av_freep(&f->io->buffer);
     f->av->avio_context_free(&f->io);
   }
+  if (f->input.fd >= 0) ::close(f->input.fd);
   delete f;
 }
 
