@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 #include "platform/movie/movie_file.h"
 #include "platform/movie/movie_packet_index.h"
@@ -163,12 +164,13 @@ int64_t tile_at(const MovieChunkMap& m, int64_t at) {
 // for that header unread: it is the only entry there, its header was not
 // found to disagree, the next entry begins where its chunk ends (with its pad
 // byte or without) inside the list, and it is not one of this stream's keys,
-// whose first bytes are looked at.
+// whose first bytes are looked at, nor one of its empty chunks, whose header
+// is never read with data.
 bool taken_unread(const Scan& s, size_t k, int64_t end) {
   const auto& t = s.m.tiles;
   if (!s.m.trusted || s.doubting || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
   const MovieIndexEntry& e = t[k];
-  if (ours(s.m, e.name) && e.size > 0 && (e.flags & kKeyFlag) != 0) return false;
+  if (ours(s.m, e.name) && (e.size == 0 || (e.flags & kKeyFlag) != 0)) return false;
   const int64_t exact = e.at + kHeader + e.size;
   const int64_t next = t[k + 1].at;
   if (next + kHeader > end || !(next == exact + (e.size & 1) || ((e.size & 1) != 0 && next == exact))) return false;
@@ -359,9 +361,10 @@ void read_chunk_index(const MovieChunkMap& m, int64_t at, std::vector<MovieIndex
   const int64_t first = at + kHeader + static_cast<int64_t>(kOpenDmlHeader);
   const int64_t bytes = std::min<int64_t>(int64_t{le32(h + 4)} * 8, int64_t{le32(head + 4)} - 24);
   const int64_t end = first + std::min(bytes, m.file_size - first);
-  std::vector<uint8_t> block(kSearchWindow);
+  if (end - first < 8) return;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - first)));
   for (int64_t in = first; in + 8 <= end && out->size() < kMostEntries;) {
-    const size_t got = read_at(m, in, block.data(), static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - in)));
+    const size_t got = read_at(m, in, block.data(), static_cast<size_t>(std::min<int64_t>(block.size(), end - in)));
     if (got < 8) break;
     for (size_t i = 0; i + 8 <= got; i += 8) {
       const uint32_t size = le32(&block[i + 4]);
@@ -375,6 +378,7 @@ void read_chunk_index(const MovieChunkMap& m, int64_t at, std::vector<MovieIndex
 // The entries of the OpenDML indexes, every stream's, in each one's order.
 std::vector<MovieIndexEntry> read_opendml(const Scan& s) {
   std::vector<MovieIndexEntry> entries;
+  std::unordered_set<uint64_t> read;
   for (const auto& [at, size] : s.super_indexes) {
     uint8_t h[kOpenDmlHeader];
     if (size < kOpenDmlHeader || read_at(s.m, at, h, sizeof h) != sizeof h) continue;
@@ -388,7 +392,10 @@ std::vector<MovieIndexEntry> read_opendml(const Scan& s) {
     for (uint32_t i = 0; i < count && entries.size() < kMostEntries; ++i) {
       uint8_t e[16];
       if (read_at(s.m, at + static_cast<int64_t>(kOpenDmlHeader) + 16 * int64_t{i}, e, sizeof e) != sizeof e) break;
-      if (le64(e) < static_cast<uint64_t>(s.m.file_size)) read_chunk_index(s.m, static_cast<int64_t>(le64(e)), &entries);
+      // An index of chunks named twice is read once.
+      const uint64_t ix = le64(e);
+      if (ix >= static_cast<uint64_t>(s.m.file_size) || !read.insert(ix).second) continue;
+      read_chunk_index(s.m, static_cast<int64_t>(ix), &entries);
     }
   }
   return entries;
@@ -643,18 +650,30 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   m.names[0] = number | fourcc("\0\0dc");
   m.names[1] = number | fourcc("\0\0db");
   // A first look for the indexes: the stream's OpenDML index where it has
-  // one, else idx1 where its first entry meets a chunk it names.
+  // one and its first entry meets the header it names, with the idx1
+  // entries of the streams that have none, else idx1 where its first entry
+  // meets the header it names.
   Scan look{m};
   scan_file(look, false);
   std::vector<MovieIndexEntry> opendml = read_opendml(look);
-  const bool own = std::any_of(opendml.begin(), opendml.end(), [&](const MovieIndexEntry& e) { return ours(m, e.name); });
-  std::vector<MovieIndexEntry> idx1;
+  const auto first_meets = [&](const std::vector<MovieIndexEntry>& entries) {
+    const auto it = std::find_if(entries.begin(), entries.end(), [&](const MovieIndexEntry& e) { return ours(m, e.name); });
+    uint8_t head[kHeader];
+    return it != entries.end() && read_at(m, it->at, head, kHeader) == kHeader && header_agrees(m, *it, head);
+  };
+  const bool own = first_meets(opendml);
+  std::vector<MovieIndexEntry> idx1 = read_idx1(look);
+  const int64_t base = idx1_base_by_header(look, idx1);
   if (own) {
+    // A stream's number: the first two letters of its chunks' names.
+    std::unordered_set<uint32_t> indexed;
+    for (const MovieIndexEntry& e : opendml) indexed.insert(e.name & 0xFFFF);
+    if (base >= 0)
+      for (MovieIndexEntry e : idx1)
+        if (indexed.count(e.name & 0xFFFF) == 0) opendml.push_back(MovieIndexEntry{e.name, e.flags, e.at + base, e.size});
     set_entries(m, std::move(opendml), 0);
-  } else {
-    idx1 = read_idx1(look);
-    const int64_t base = idx1_base_by_header(look, idx1);
-    if (base >= 0) set_entries(m, std::move(idx1), base);
+  } else if (base >= 0) {
+    set_entries(m, std::move(idx1), base);
   }
   m.whole = own || look.idx1_at >= 0;
   if (!m.entries.empty()) {
@@ -667,9 +686,9 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   scan_file(s, true);
   m.whole = m.whole || s.idx1_at >= 0;
   idx1 = read_idx1(s);
-  const int64_t base = idx1_base_by_chunks(s, idx1);
-  if (base >= 0) {
-    set_entries(m, std::move(idx1), base);
+  const int64_t met = idx1_base_by_chunks(s, idx1);
+  if (met >= 0) {
+    set_entries(m, std::move(idx1), met);
     apply_index(s);
   }
   if (!s.chunks.empty()) s.chunks.front().key = true;
@@ -694,6 +713,17 @@ MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, 
   if (doubted.size() > kMostDoubted) map->trusted = false;
   const std::vector<MovieChunk> before = std::move(map->chunks);
   find_chunks(*map);
+  // A chunk whose header was read keeps the size it gave where the index
+  // counts the pad byte.
+  auto old = before.begin();
+  for (MovieChunk& now : map->chunks) {
+    while (old != before.end() && old->offset < now.offset) ++old;
+    if (old == before.end()) break;
+    if (now.unread && old->offset == now.offset && !old->unread && (old->size & 1) != 0 && now.size == old->size + 1) {
+      now.size = old->size;
+      now.unread = false;
+    }
+  }
   if (!same_positions(before, map->chunks)) {
     packet_index_rebuild(index, map->chunks);
     return MovieChunkCheck::Moved;
