@@ -8,10 +8,11 @@
 // chunk's data is read (movie_chunks_check). Headers are read where the
 // tiling breaks (a gap, an overlap, an entry outside its list, a list's last
 // chunk and what follows it, no index at all or one whose first entry meets
-// no chunk of its name), at each chunk the index calls a key (its first bytes
-// tell whether it may begin a decode), and on from a header that disagrees
-// with its entry until a header agrees with its entry again. So the chunks
-// are those a scan of every header would find, found as their data is read.
+// no chunk of its name), at each of the stream's chunks the index calls a
+// key (its first bytes tell whether it may begin a decode) or empty (no read
+// of data checks its header), and on from a header that disagrees with its
+// entry until a header agrees with its entry again. So the chunks are those
+// a scan of every header would find, found as their data is read.
 //
 // The index is then a witness, its entries matched to the chunks in line: an
 // entry that puts a picture of another size on its chunk marks the chunk
