@@ -177,6 +177,15 @@ bool taken_unread(const Scan& s, size_t k, int64_t end) {
   return !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
 }
 
+// The header at `at` disagrees with its entry: no entry is taken for it, and
+// none at all once too many disagree.
+void doubt(MovieChunkMap& m, int64_t at) {
+  const auto it = std::lower_bound(m.doubted.begin(), m.doubted.end(), at);
+  if (it != m.doubted.end() && *it == at) return;
+  m.doubted.insert(it, at);
+  if (m.doubted.size() > kMostDoubted) m.trusted = false;
+}
+
 void add_chunk(Scan& s, int64_t at, uint32_t size, const uint8_t* peek, size_t peeked, bool damaged) {
   if (s.chunks.size() >= kMovieMaxFrames) {
     s.full = true;
@@ -223,9 +232,10 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
         !movi_name(head) && padded && read_at(s.m, at - 1, before, 4) == 4 && movi_name(before);
     if (unread_at >= 0 && !movi_name(head) && !unpadded) {
       // No chunk where the chunk taken unread ends by its entry: its own
-      // header is read after all.
+      // header is read after all, and never taken unread again.
       if (!s.chunks.empty() && s.chunks.back().unread && s.chunks.back().offset == unread_at + kHeader)
         s.chunks.pop_back();
+      doubt(s.m, unread_at);
       at = unread_at;
       last_data = data_before;
       padded = padded_before;
@@ -708,9 +718,7 @@ MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, 
     c.size = p.size = size;
     return MovieChunkCheck::Corrected;
   }
-  auto& doubted = map->doubted;
-  doubted.insert(std::upper_bound(doubted.begin(), doubted.end(), c.offset - kHeader), c.offset - kHeader);
-  if (doubted.size() > kMostDoubted) map->trusted = false;
+  doubt(*map, c.offset - kHeader);
   const std::vector<MovieChunk> before = std::move(map->chunks);
   find_chunks(*map);
   // A chunk whose header was read keeps the size it gave where the index
