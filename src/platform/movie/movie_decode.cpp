@@ -51,9 +51,9 @@ PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t si
 // when it cannot be read at all, or when the chunks were found to lie
 // otherwise (f->restart); *damaged when it is not whole.
 bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
-  MovieChunkCheck check = MovieChunkCheck::Corrected;
+  MovieChunkCheck check = MovieChunkCheck::Agrees;
   int got = 0;
-  for (; check == MovieChunkCheck::Corrected;) {
+  do {
     const MoviePacket& p = f->index.packets[e];
     const int64_t header = p.offset - 8;
     if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size) + 8) < 0) return false;
@@ -61,7 +61,7 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
     got = f->av->avio_seek(pb, header, SEEK_SET) == header ? f->av->avio_read(pb, pkt->data, pkt->size) - 8 : -1;
     check = got >= 0 ? movie_chunks_check(&f->chunk_map, &f->index, e, pkt->data) : MovieChunkCheck::Agrees;
     if (check != MovieChunkCheck::Agrees) f->av->av_packet_unref(pkt);
-  }
+  } while (check == MovieChunkCheck::Corrected);
   if (check == MovieChunkCheck::Moved) f->restart = true;
   if (got <= 0 || f->restart) {
     f->av->av_packet_unref(pkt);

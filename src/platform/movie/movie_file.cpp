@@ -39,14 +39,13 @@ int input_read(void* opaque, uint8_t* buf, int size) {
   MovieInput* in = static_cast<MovieInput*>(opaque);
   const size_t left = in->size - in->pos;
   if (left == 0) return AVERROR_EOF;
-  const size_t n = std::min(left, static_cast<size_t>(size));
+  size_t n = std::min(left, static_cast<size_t>(size));
   if (in->data != nullptr) {
     std::memcpy(buf, in->data + in->pos, n);
   } else {
     const ssize_t got = ::pread(in->fd, buf, n, static_cast<off_t>(in->pos));
     if (got <= 0) return got == 0 ? AVERROR_EOF : AVERROR(EIO);
-    in->pos += static_cast<size_t>(got);
-    return static_cast<int>(got);
+    n = static_cast<size_t>(got);
   }
   in->pos += n;
   return static_cast<int>(n);
@@ -349,7 +348,8 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
   if (av == nullptr) return nullptr;
   MovieFile* f = new MovieFile;
   f->av = av;
-  // An empty file still reads from somewhere.
+  // The input tells memory from a file by its bytes, which must point
+  // somewhere also when there are none.
   static const uint8_t kNothing = 0;
   f->input.data = data != nullptr ? static_cast<const uint8_t*>(data) : &kNothing;
   f->input.size = data != nullptr ? size : 0;
