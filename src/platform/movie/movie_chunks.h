@@ -1,17 +1,34 @@
-// Where a movie's pictures lie: the chunks of its video stream, read from the
-// AVI file itself in the order it stores them, one chunk a position. The
-// file's index (idx1) is only a witness, its entries matched to the chunks in
-// line: an entry that puts a picture of another size on its chunk marks the
-// chunk damaged (it is not the picture the index puts there); one of size 0
-// says nothing of it. Where offsets stop meeting chunks, as after a chunk
-// cut short, entries are matched in sequence by their sizes, which also tells
-// where chunks were lost in damage the scan passed over: their positions
-// stay, damaged and empty. A chunk named for another stream that an entry of
-// this stream names with its size is this stream's. An index whose entries
-// do not meet the chunks they name, as when all its offsets are moved, is
-// not believed. Key flags come from the entries that name their chunk whole,
-// else from a look at the chunk's first bytes, and are only claims: the
-// decoder checks them (movie_key_probe.h).
+// Where a movie's pictures lie: the chunks of its video stream in the order
+// the AVI file stores them, one chunk a position. Opening reads the file's
+// headers and its index, not every chunk. The index is the stream's OpenDML
+// one (an indx super index naming ix## chunks) where it has one, else idx1.
+// Where the index's entries, every stream's, tile a movi list (each chunk
+// ending, with its pad byte or without, where the next entry's begins), an
+// entry is taken for its chunk's header, and that header is checked when the
+// chunk's data is read (movie_chunks_check). Headers are read where the
+// tiling breaks (a gap, an overlap, an entry outside its list, a list's last
+// chunk and what follows it, no index at all or one whose first entry meets
+// no chunk of its name), at each of the stream's chunks the index calls a
+// key (its first bytes tell whether it may begin a decode) or empty (no read
+// of data checks its header), and on from a header that disagrees with its
+// entry until a header agrees with its entry again. So the chunks are those
+// a scan of every header would find, found as their data is read.
+//
+// The index is then a witness, its entries matched to the chunks in line: an
+// entry that puts a picture of another size on its chunk marks the chunk
+// damaged (it is not the picture the index puts there); one of size 0 says
+// nothing of it; a size one more than an odd chunk's agrees with it where the
+// pad byte is there (an index that counts it). Where offsets stop meeting
+// chunks, as after a chunk cut short, entries are matched in sequence by
+// their sizes, which also tells where chunks were lost in damage the scan
+// passed over: their positions stay, damaged and empty. A chunk named for
+// another stream that an entry of this stream names with its size is this
+// stream's, and one named for this stream that another stream's entry names
+// with its size is not. An index whose entries do not meet the chunks they
+// name, as when all its offsets are moved, is not believed. Key flags come
+// from the entries that name their chunk whole, else from a look at the
+// chunk's first bytes, and are only claims: the decoder checks them
+// (movie_key_probe.h).
 //
 // A header whose size runs past its list, or a chunk followed by bytes that
 // are no chunk, is resynchronised on the next chunk found in the bytes (a
@@ -27,21 +44,56 @@
 
 #include "platform/movie/movie_library.h"
 
+struct MoviePacketIndex;
+
 struct MovieChunk {
   int64_t offset;  // where its data begins in the file
   uint32_t size;   // bytes of data; 0: an empty chunk, which repeats the picture before
   bool key;        // may begin a decode
   bool damaged;    // not whole: cut short, or not the picture the index puts in its place
+  bool unread;     // taken on the index's word: its header is checked when its data is read
 };
 
-// Whether a picture whose chunk begins with these bytes may begin a decode;
-// true when the bytes do not tell.
-using MovieKeyLook = bool (*)(const uint8_t* data, size_t size);
+// Whether a picture whose chunk begins with these bytes (`whole`: they are
+// all of it) may begin a decode; true when the bytes do not tell.
+using MovieKeyLook = bool (*)(const uint8_t* data, size_t size, bool whole);
 
-// The chunks of the stream numbered `stream` in the file behind `pb` (its
-// chunks are named with that number), in file order; empty when there are
-// none. The first is always a key. *whole tells whether the file goes on
-// past them with its index, as a file that was not cut short does. Reads
-// move `pb` anywhere.
-std::vector<MovieChunk> movie_chunks_scan(const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look,
-                                          bool* whole);
+struct MovieIndexEntry {
+  uint32_t name;
+  uint32_t flags;
+  int64_t at;  // its chunk's header in the file
+  uint32_t size;
+};
+
+// What opening learned of a file, kept to check the chunks taken on the
+// index's word as they are read.
+struct MovieChunkMap {
+  const MovieApi* av = nullptr;
+  AVIOContext* pb = nullptr;
+  MovieKeyLook key_look = nullptr;
+  int64_t file_size = 0;
+  uint32_t names[2] = {};                // this stream's picture chunks: "NNdc" and "NNdb"
+  std::vector<MovieIndexEntry> entries;  // the index, every stream's entries, in its order
+  std::vector<MovieIndexEntry> tiles;    // the same by their headers' offsets
+  std::vector<int64_t> doubted;          // headers found to disagree with their entries, in order
+  bool trusted = true;                   // false: no entry is taken for its header
+  bool whole = false;                    // the file goes on past the chunks with its index
+  std::vector<MovieChunk> chunks;        // the stream's, in file order; the first is always a key
+};
+
+// Finds the chunks of the stream numbered `stream` (its chunks are named
+// with that number) in the file behind `pb`, which must outlive the map;
+// none when there are none. Reads move `pb` anywhere.
+void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look);
+
+enum class MovieChunkCheck {
+  Agrees,     // the packet's data is what it was taken for
+  Corrected,  // the packet's place or size was corrected: read it again
+  Moved,      // the positions were found again and the index built anew: decode again from a key
+};
+
+// Checks the 8 header bytes read before the data of entry `packet` of the
+// index against what opening took them for. Where they disagree the chunks
+// are found again by reading headers from there (as a scan would have found
+// them), and the index follows.
+MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header);

@@ -46,21 +46,32 @@ PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t si
   return e == f->first_packet || (p.key && p.checked) ? PictureKind::Intra : PictureKind::Reference;
 }
 
-// Reads the chunk of entry `e` into pkt as the picture at its position.
-// False when it cannot be read at all; *damaged when it is not whole.
+// Reads the chunk of entry `e` into pkt as the picture at its position, its
+// header with it, which is checked against what the index said of it. False
+// when it cannot be read at all, or when the chunks were found to lie
+// otherwise (f->restart); *damaged when it is not whole.
 bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
-  const MoviePacket& p = f->index.packets[e];
-  if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size)) < 0) return false;
-  AVIOContext* pb = f->format->pb;
-  const int got = f->av->avio_seek(pb, p.offset, SEEK_SET) == p.offset
-                      ? f->av->avio_read(pb, pkt->data, static_cast<int>(p.size))
-                      : -1;
-  if (got <= 0) {
+  MovieChunkCheck check = MovieChunkCheck::Agrees;
+  int got = 0;
+  do {
+    const MoviePacket& p = f->index.packets[e];
+    const int64_t header = p.offset - 8;
+    if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size) + 8) < 0) return false;
+    AVIOContext* pb = f->format->pb;
+    got = f->av->avio_seek(pb, header, SEEK_SET) == header ? f->av->avio_read(pb, pkt->data, pkt->size) - 8 : -1;
+    check = got >= 0 ? movie_chunks_check(&f->chunk_map, &f->index, e, pkt->data) : MovieChunkCheck::Agrees;
+    if (check != MovieChunkCheck::Agrees) f->av->av_packet_unref(pkt);
+  } while (check == MovieChunkCheck::Corrected);
+  if (check == MovieChunkCheck::Moved) f->restart = true;
+  if (got <= 0 || f->restart) {
     f->av->av_packet_unref(pkt);
     return false;
   }
+  const MoviePacket& p = f->index.packets[e];
   *damaged = p.damaged || got < static_cast<int>(p.size);
+  pkt->data += 8;
   pkt->size = got;
+  std::memset(pkt->data + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   pkt->pos = p.offset;
   if (p.key) pkt->flags |= AV_PKT_FLAG_KEY;
   if (!f->palette.empty() && !f->palette_sent) {
@@ -214,6 +225,7 @@ bool feed(MovieFile* f) {
   const size_t e = f->next_packet++;
   bool damaged = false;
   if (packets[e].packed || !read_chunk(f, e, f->packet, &damaged)) {
+    if (f->restart) return false;
     // A picture that is not sent: its frame will not come, and what may
     // refer to it is not made whole. A packed B-frame whose chunk this
     // decode did not send is one nothing refers to.

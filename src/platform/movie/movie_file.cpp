@@ -4,6 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 extern "C" {
 #include <libavutil/error.h>
 }
@@ -25,31 +29,41 @@ constexpr size_t kForwardLimit = 32;
 constexpr size_t kMaxWaiting = 64;
 // Key frames tried at open for a first frame that can be made.
 constexpr size_t kOpenTries = 16;
-constexpr int kIoBufferSize = 1 << 15;
+// The input's buffer: each read of the file fills no more than this, so that
+// opening, which looks at the headers and the index and at a few chunks
+// between them, reads little more than those from the disk. Larger reads, a
+// picture's chunk, go past the buffer in one.
+constexpr int kIoBufferSize = 1 << 12;
 
-int memory_read(void* opaque, uint8_t* buf, int size) {
-  MemoryInput* m = static_cast<MemoryInput*>(opaque);
-  const size_t left = m->size - m->pos;
+int input_read(void* opaque, uint8_t* buf, int size) {
+  MovieInput* in = static_cast<MovieInput*>(opaque);
+  const size_t left = in->size - in->pos;
   if (left == 0) return AVERROR_EOF;
-  const size_t n = std::min(left, static_cast<size_t>(size));
-  std::memcpy(buf, m->data + m->pos, n);
-  m->pos += n;
+  size_t n = std::min(left, static_cast<size_t>(size));
+  if (in->data != nullptr) {
+    std::memcpy(buf, in->data + in->pos, n);
+  } else {
+    const ssize_t got = ::pread(in->fd, buf, n, static_cast<off_t>(in->pos));
+    if (got <= 0) return got == 0 ? AVERROR_EOF : AVERROR(EIO);
+    n = static_cast<size_t>(got);
+  }
+  in->pos += n;
   return static_cast<int>(n);
 }
 
-int64_t memory_seek(void* opaque, int64_t offset, int whence) {
-  MemoryInput* m = static_cast<MemoryInput*>(opaque);
+int64_t input_seek(void* opaque, int64_t offset, int whence) {
+  MovieInput* in = static_cast<MovieInput*>(opaque);
   int64_t base = 0;
   switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE: return static_cast<int64_t>(m->size);
+    case AVSEEK_SIZE: return static_cast<int64_t>(in->size);
     case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = static_cast<int64_t>(m->pos); break;
-    case SEEK_END: base = static_cast<int64_t>(m->size); break;
+    case SEEK_CUR: base = static_cast<int64_t>(in->pos); break;
+    case SEEK_END: base = static_cast<int64_t>(in->size); break;
     default: return AVERROR(EINVAL);
   }
-  if (offset > static_cast<int64_t>(m->size) - base || offset < -base) return AVERROR(EINVAL);
-  m->pos = static_cast<size_t>(base + offset);
-  return static_cast<int64_t>(m->pos);
+  if (offset > static_cast<int64_t>(in->size) - base || offset < -base) return AVERROR(EINVAL);
+  in->pos = static_cast<size_t>(base + offset);
+  return static_cast<int64_t>(in->pos);
 }
 
 // Closes a file that cannot be read, saying why in *error.
@@ -156,7 +170,12 @@ FrameRead read_entry(MovieFile* f, size_t p) {
     if (!decode_next_frame(f, &got)) {
       f->decoding = false;
       if (f->restart) {
-        start_at(f, frame_order_start_segment(&f->index, p));
+        // The chunks may have been found again (movie_chunks_check), and
+        // the position with them.
+        f->held = -1;
+        const int64_t now = packet_index_find(&f->index, target);
+        if (now < 0) return FrameRead::Lost;
+        start_at(f, frame_order_start_segment(&f->index, static_cast<size_t>(now)));
         continue;
       }
       // Drained: a frame that waited is judged now.
@@ -186,18 +205,21 @@ FrameRead read_entry(MovieFile* f, size_t p) {
   }
 }
 
-// Whether a chunk's first bytes show a picture that may begin a decode.
-bool mpeg4_may_begin(const uint8_t* data, size_t size) {
+// Whether a chunk's first bytes show a picture that may begin a decode. A
+// chunk seen whole that holds no picture begins nothing: were such chunks
+// keys, a file of a million one-byte chunks would be a million keys, each to
+// be decoded alone before it is given up.
+bool mpeg4_may_begin(const uint8_t* data, size_t size, bool whole) {
   const Mpeg4PictureType type = mpeg4_first_picture(data, size);
-  return type == MPEG4_NONE || type == MPEG4_I;
+  return type == MPEG4_NONE ? !whole : type == MPEG4_I;
 }
 
-bool h264_may_begin(const uint8_t* data, size_t size) {
+bool h264_may_begin(const uint8_t* data, size_t size, bool whole) {
   const H264PacketLook h = h264_packet_look(data, size);
-  return !h.slice || h.idr || h.intra || h.recovery;
+  return h.slice ? h.idr || h.intra || h.recovery : !whole;
 }
 
-bool any_may_begin(const uint8_t*, size_t) { return true; }
+bool any_may_begin(const uint8_t*, size_t, bool) { return true; }
 
 // Paletted formats carry their palette after the frame header's fields; the
 // decoder takes it with the first picture.
@@ -224,9 +246,20 @@ bool any_frame(MovieFile* f) {
   return false;
 }
 
-MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
+// Opens the file through the input, already set.
+MovieFile* open_input(MovieFile* f, std::string* error) {
+  f->format = f->av->avformat_alloc_context();
+  uint8_t* buffer = static_cast<uint8_t*>(f->av->av_malloc(kIoBufferSize));
+  if (f->format != nullptr && buffer != nullptr)
+    f->io = f->av->avio_alloc_context(buffer, kIoBufferSize, 0, &f->input, input_read, nullptr, input_seek);
+  if (f->io == nullptr) {
+    f->av->av_free(buffer);
+    return refuse(f, error, "out of memory");
+  }
+  f->format->pb = f->io;
+  f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
   const AVInputFormat* avi = f->av->av_find_input_format("avi");
-  if (f->av->avformat_open_input(&f->format, url, avi, nullptr) < 0) {
+  if (f->av->avformat_open_input(&f->format, nullptr, avi, nullptr) < 0) {
     f->format = nullptr;  // freed by the failed open
     return refuse(f, error, "not an AVI file or it cannot be read");
   }
@@ -285,9 +318,8 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     f->time_bits = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0).time_bits;
   f->palette = stream_palette(par);
   const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
-  bool whole = false;
-  const std::vector<MovieChunk> chunks = movie_chunks_scan(f->av, f->format->pb, st->id, key_look, &whole);
-  if (!packet_index_build(&f->index, chunks, whole, counted, f->reorders))
+  movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look);
+  if (!packet_index_build(&f->index, f->chunk_map.chunks, f->chunk_map.whole, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
   f->info.frame_count = static_cast<uint32_t>(f->index.length);
   scaled_frame_size(&f->scaled, f->info.width, f->info.height);
@@ -303,7 +335,12 @@ MovieFile* movie_file_open(const std::string& path, std::string* error) {
   const std::string host = sys_map_path(path);
   MovieFile* f = new MovieFile;
   f->av = av;
-  return open_input(f, host.c_str(), error);
+  f->input.fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (f->input.fd < 0 || ::fstat(f->input.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return refuse(f, error, "not an AVI file or it cannot be read");
+  f->input.size = static_cast<size_t>(st.st_size);
+  return open_input(f, error);
 }
 
 MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* error) {
@@ -311,18 +348,12 @@ MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* er
   if (av == nullptr) return nullptr;
   MovieFile* f = new MovieFile;
   f->av = av;
-  f->memory = MemoryInput{static_cast<const uint8_t*>(data), data != nullptr ? size : 0, 0};
-  f->format = f->av->avformat_alloc_context();
-  uint8_t* buffer = static_cast<uint8_t*>(f->av->av_malloc(kIoBufferSize));
-  if (f->format != nullptr && buffer != nullptr)
-    f->io = f->av->avio_alloc_context(buffer, kIoBufferSize, 0, &f->memory, memory_read, nullptr, memory_seek);
-  if (f->io == nullptr) {
-    f->av->av_free(buffer);
-    return refuse(f, error, "out of memory");
-  }
-  f->format->pb = f->io;
-  f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
-  return open_input(f, nullptr, error);
+  // The input tells memory from a file by its bytes, which must point
+  // somewhere also when there are none.
+  static const uint8_t kNothing = 0;
+  f->input.data = data != nullptr ? static_cast<const uint8_t*>(data) : &kNothing;
+  f->input.size = data != nullptr ? size : 0;
+  return open_input(f, error);
 }
 
 void movie_file_close(MovieFile* f) {
@@ -341,6 +372,7 @@ void movie_file_close(MovieFile* f) {
     f->av->av_freep(&f->io->buffer);
     f->av->avio_context_free(&f->io);
   }
+  if (f->input.fd >= 0) ::close(f->input.fd);
   delete f;
 }
 

@@ -11,10 +11,13 @@
 // another frame, and a fault costs only the pictures it touches.
 //
 // Positions are the stream's chunks as the file stores them
-// (movie_chunks.h); the file's index only witnesses them. Opening reads
-// where each chunk lies, so reading in order decodes each picture once and
-// empty chunks cost nothing; any other position starts decoding at a key
-// frame before it. The stream's length is the header's count, or the
+// (movie_chunks.h); the file's index only witnesses them. Opening reads the
+// headers and the index, and takes where each chunk lies from the index
+// where its entries tile the chunk lists; each chunk's header is checked
+// when its picture is read, and where it disagrees the chunks are found
+// again from there, as reading every header would have found them. Reading
+// in order decodes each picture once and empty chunks cost nothing; any
+// other position starts decoding at a key frame before it. The stream's length is the header's count, or the
 // chunks' when the header counts less (a capture that never finished writes
 // no count). A key begins a decode only when the decoder makes a key picture
 // of it alone. The decoder is drained before an MPEG-4 layer of another

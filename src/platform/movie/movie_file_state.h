@@ -7,6 +7,7 @@
 #include <deque>
 #include <vector>
 
+#include "platform/movie/movie_chunks.h"
 #include "platform/movie/movie_damage.h"
 #include "platform/movie/movie_file.h"
 #include "platform/movie/movie_frame_order.h"
@@ -15,11 +16,13 @@
 #include "platform/movie/movie_packet_index.h"
 #include "platform/movie/movie_scaled_frame.h"
 
-// A file held in memory, read through the movie library's input.
-struct MemoryInput {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
+// The file's bytes as the movie library's input reads them: held in memory,
+// or read from the disk where they are asked for.
+struct MovieInput {
+  const uint8_t* data = nullptr;  // a file held in memory
+  int fd = -1;                    // else an open file
+  size_t size = 0;
+  size_t pos = 0;
 };
 
 // A frame out of the decoder, placed at its position and kept until it is
@@ -34,8 +37,8 @@ struct WaitingFrame {
 struct MovieFile {
   const MovieApi* av = nullptr;
   AVFormatContext* format = nullptr;
-  AVIOContext* io = nullptr;  // memory input only
-  MemoryInput memory{};
+  AVIOContext* io = nullptr;
+  MovieInput input;
   AVCodecContext* codec = nullptr;
   SwsContext* scaler = nullptr;
   AVPacket* packet = nullptr;
@@ -50,6 +53,7 @@ struct MovieFile {
   AVFrame* frame = nullptr;
   int stream = -1;
   MovieStreamInfo info{};
+  MovieChunkMap chunk_map;
   MoviePacketIndex index;
   ScaledFrame scaled;
   const uint32_t* pixels = nullptr;  // the held frame, inside scaled

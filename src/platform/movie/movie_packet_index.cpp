@@ -20,6 +20,8 @@ bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& 
   index->readable_end = static_cast<int64_t>(chunks.size());
   index->length = std::clamp<int64_t>(frame_count, index->readable_end, kMovieMaxFrames);
   if (whole) index->readable_end = index->length;
+  index->whole = whole;
+  index->reorders = reorders;
   // Decoding can only begin at the first picture, whatever its flag says.
   index->packets.front().key = true;
   for (size_t i = 0; i < index->packets.size(); ++i)
@@ -28,6 +30,30 @@ bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& 
   index->leading.assign(index->keys.size(), reorders ? -1 : 0);
   index->leading.front() = 0;
   return true;
+}
+
+void packet_index_rebuild(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks) {
+  const MoviePacketIndex before = std::move(*index);
+  if (!packet_index_build(index, chunks, before.whole, before.length, before.reorders)) {
+    // No chunk holds data any more: nothing can be read.
+    *index = MoviePacketIndex{};
+    index->packets.push_back(MoviePacket{0, 0, 0, true, false, true, false, false});
+    index->keys.push_back(0);
+    index->leading.push_back(0);
+    index->length = before.length;
+    index->whole = before.whole;
+    index->reorders = before.reorders;
+  }
+}
+
+void packet_index_patch(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks) {
+  for (MoviePacket& p : index->packets) {
+    if (p.packed || p.position < 0 || static_cast<size_t>(p.position) >= chunks.size()) continue;
+    const MovieChunk& c = chunks[static_cast<size_t>(p.position)];
+    p.offset = c.offset;
+    p.size = c.size;
+    p.damaged = p.damaged || c.damaged;
+  }
 }
 
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position) {

@@ -36,6 +36,9 @@ struct MoviePacketIndex {
   std::vector<int32_t> leading;      // per segment; -1 until a decode through it shows it
   int64_t readable_end = 0;          // positions from here on hold no data
   int64_t length = 0;                // positions in the movie, at least 1
+  // What it was built with, to build it anew.
+  bool whole = false;
+  bool reorders = false;
 };
 
 // Builds the index from a stream's chunks, whose header counts `frame_count`
@@ -46,6 +49,13 @@ struct MoviePacketIndex {
 // reorders. False when no chunk holds data.
 bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks, bool whole,
                         int64_t frame_count, bool reorders);
+// Builds the index anew from the chunks found again (movie_chunks_check):
+// what was learned of keys, leading counts and packed pictures is learned
+// again, and the movie keeps at least its length.
+void packet_index_rebuild(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks);
+// The chunks found again hold the same positions, data and keys: each
+// entry takes its chunk's place, size and damage.
+void packet_index_patch(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks);
 // The entry stored at `position`, or -1.
 int64_t packet_index_find(const MoviePacketIndex* index, int64_t position);
 // The entry whose picture shows at `position`: the last at or before it that

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/movie/movie_file.h"
+#include "platform/movie/movie_library.h"
 #include "test_movie.h"
 
 namespace {
@@ -211,6 +213,72 @@ void displace_index(std::vector<uint8_t>& bytes) {
     const size_t at = index_entry_at(bytes, e) + 8;
     put32(bytes, at, static_cast<uint32_t>(get32(bytes, at) + (audio - first)));
   }
+}
+
+// Every entry of the index grown by `delta` bytes, as an index left from
+// before the chunks were written again gives them.
+void grow_index_sizes(std::vector<uint8_t>& bytes, uint32_t delta) {
+  for (int e = 0; e < index_entries(bytes); ++e) {
+    const size_t at = index_entry_at(bytes, e) + 12;
+    put32(bytes, at, get32(bytes, at) + delta);
+  }
+}
+
+// Each odd size of the index counted with the chunk's pad byte.
+void count_pad_bytes(std::vector<uint8_t>& bytes) {
+  for (int e = 0; e < index_entries(bytes); ++e) {
+    const size_t at = index_entry_at(bytes, e) + 12;
+    put32(bytes, at, get32(bytes, at) + (get32(bytes, at) & 1));
+  }
+}
+
+// The `n`-th audio chunk (counted from 0) renamed to the video stream's name.
+void rename_audio_chunk(std::vector<uint8_t>& bytes, int n) {
+  for (size_t at = tag_at(bytes, "movi") + 4; at + 8 <= bytes.size();) {
+    if (bytes[at] == '0' && bytes[at + 1] == '1' && n-- == 0) {
+      std::memcpy(&bytes[at], "00dc", 4);
+      return;
+    }
+    at += 8 + chunk_size(bytes, at) + (chunk_size(bytes, at) & 1);
+  }
+}
+
+// The video stream's OpenDML index, as a writer adds it to files larger than
+// one RIFF list holds: a standard index ("ix00") at the end of the movi list,
+// giving each chunk's data offset from the list's name and its size (the top
+// bit set on a chunk that is no key), and a super index ("indx") naming it,
+// in place of the padding the writer left for it in the stream's header list.
+void add_opendml_index(std::vector<uint8_t>& bytes) {
+  const size_t movi = tag_at(bytes, "movi");
+  const size_t idx1 = tag_at(bytes, "idx1");
+  std::vector<uint32_t> entries;  // offset, size
+  for (size_t at = movi + 4; at < idx1; at += 8 + chunk_size(bytes, at) + (chunk_size(bytes, at) & 1)) {
+    if (bytes[at] != '0' || bytes[at + 1] != '0') continue;
+    bool key = false;
+    for (int e = 0; e < index_entries(bytes); ++e)
+      if (get32(bytes, index_entry_at(bytes, e) + 8) == at - movi) key = (bytes[index_entry_at(bytes, e) + 4] & 0x10) != 0;
+    entries.push_back(static_cast<uint32_t>(at + 8 - movi));
+    entries.push_back(chunk_size(bytes, at) | (key ? 0 : 0x80000000u));
+  }
+  const uint32_t count = static_cast<uint32_t>(entries.size() / 2);
+  std::vector<uint8_t> ix(32 + 4 * entries.size());
+  std::memcpy(&ix[0], "ix00", 4);
+  put32(ix, 4, static_cast<uint32_t>(ix.size() - 8));
+  put32(ix, 8, 2 | 1u << 24);  // two words an entry; an index of chunks
+  put32(ix, 12, count);
+  std::memcpy(&ix[16], "00dc", 4);
+  put32(ix, 20, static_cast<uint32_t>(movi));
+  for (size_t i = 0; i < entries.size(); ++i) put32(ix, 32 + 4 * i, entries[i]);
+  bytes.insert(bytes.begin() + static_cast<long>(idx1), ix.begin(), ix.end());
+  resize_lists(bytes, static_cast<int64_t>(ix.size()));
+  const size_t indx = tag_at(bytes, "JUNK");
+  std::memcpy(&bytes[indx], "indx", 4);
+  put32(bytes, indx + 8, 4);  // four words an entry; an index of indexes
+  put32(bytes, indx + 12, 1);
+  std::memcpy(&bytes[indx + 16], "00dc", 4);
+  put32(bytes, indx + 32, static_cast<uint32_t>(idx1));
+  put32(bytes, indx + 40, static_cast<uint32_t>(ix.size()));
+  put32(bytes, indx + 44, count);
 }
 
 // Replaces that chunk's picture with a not-coded one, which encoders write
@@ -482,6 +550,23 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .frames = 48, .tolerance = 12, .alter = [](Bytes& b) { cut_across(b, 20); }, .nothing = range(20, 23)},
       {.name = "mpeg4_chunk_renamed", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16, .frames = 48,
        .tolerance = 12, .alter = [](Bytes& b) { rename_chunk(b, 20); }},
+      // An OpenDML index beside an idx1 whose sizes are stale: the index of
+      // the stream's own is believed.
+      {.name = "mpeg4_b_frames_stale_idx1_beside_opendml", .codec = TestMovieCodec::Mpeg4BFrames, .width = 16,
+       .height = 16, .frames = 36, .tolerance = 12,
+       .alter = [](Bytes& b) { add_opendml_index(b), grow_index_sizes(b, 2); }},
+      {.name = "h264_b_frames_stale_idx1_beside_opendml", .codec = TestMovieCodec::H264BFrames, .width = 16,
+       .height = 16, .frames = 36, .tolerance = 12,
+       .alter = [](Bytes& b) { add_opendml_index(b), grow_index_sizes(b, 2); }},
+      // An audio chunk renamed to the video stream's name, which the index
+      // gives to the audio stream with its size: it is no position.
+      {.name = "mpeg4_audio_chunk_renamed_to_video", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
+       .frames = 60, .tolerance = 12, .shape = with_audio, .alter = [](Bytes& b) { rename_audio_chunk(b, 25); }},
+      // An index whose sizes count each odd chunk's pad byte.
+      {.name = "mpeg4_index_counts_pad_bytes", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
+       .frames = 36, .tolerance = 12, .alter = count_pad_bytes},
+      {.name = "h264_b_frames_index_counts_pad_bytes", .codec = TestMovieCodec::H264BFrames, .width = 16,
+       .height = 16, .frames = 36, .tolerance = 12, .alter = count_pad_bytes},
       // Key frames that refresh the picture a band at a time: a decode begun
       // at one makes half-made frames.
       {"h264_intra_refresh", TestMovieCodec::H264, 128, 32, 75, 12, refresh},
@@ -512,6 +597,15 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   if (!missing.empty()) GTEST_SKIP() << "no encoder for:" << missing;
 }
 
+// The most address space the process has held, in bytes: an allocation
+// raises it whether or not its pages are touched.
+size_t peak_address_space() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmPeak:", 0) == 0) return std::stoul(line.substr(7)) << 10;
+  return 0;
+}
+
 TEST(MovieFile, RefusesWhatCannotBeRead) {
   const std::string path = test_movie_path("good.avi");
   ASSERT_TRUE(write_test_movie(path, TestMovieCodec::Raw, 8, 6, 4, 10));
@@ -521,6 +615,26 @@ TEST(MovieFile, RefusesWhatCannotBeRead) {
   for (size_t i = 12; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 7);
   std::vector<uint8_t> frames_gone(good.begin(), good.begin() + static_cast<long>(good.size()) - 1200);
   const std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 0};
+  // The padding in the stream's header list renamed to stream data that
+  // claims four times the allocation cap, the lists around it as long.
+  std::vector<uint8_t> over_cap = good;
+  const uint32_t claim = static_cast<uint32_t>(kMovieMaxAlloc * 4);
+  const size_t junk = tag_at(over_cap, "JUNK");
+  std::memcpy(&over_cap[junk], "strd", 4);
+  put32(over_cap, junk + 4, claim);
+  put32(over_cap, tag_at(over_cap, "strl") - 4, claim + 64);
+  put32(over_cap, tag_at(over_cap, "hdrl") - 4, claim + 128);
+  // One MPEG-4 key frame, then a million chunks of one byte each and no
+  // index: no chunk without a picture is a key, so it opens or is refused
+  // at a small cost a chunk.
+  const std::string key_path = test_movie_path("one_key.avi");
+  ASSERT_TRUE(write_test_movie(key_path, TestMovieCodec::Mpeg4, 16, 16, 1, 10));
+  std::vector<uint8_t> one_byte_chunks = read_test_file(key_path);
+  std::remove(key_path.c_str());
+  one_byte_chunks.resize(tag_at(one_byte_chunks, "idx1"));
+  const size_t before = one_byte_chunks.size();
+  for (int n = 0; n < 1000000; ++n) one_byte_chunks.insert(one_byte_chunks.end(), {'0', '0', 'd', 'c', 1, 0, 0, 0, 0, 0});
+  resize_lists(one_byte_chunks, static_cast<int64_t>(one_byte_chunks.size() - before));
   const struct {
     const char* name;
     std::vector<uint8_t> bytes;
@@ -529,11 +643,15 @@ TEST(MovieFile, RefusesWhatCannotBeRead) {
                {"truncated headers", std::vector<uint8_t>(good.begin(), good.begin() + 200)},
                {"frames cut off", frames_gone},
                {"garbage after the RIFF header", garbage},
-               {"a picture", png}};
+               {"a picture", png},
+               {"headers over the allocation cap", over_cap},
+               {"a key and a million chunks of one byte", one_byte_chunks}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::string error;
+    const size_t peak = peak_address_space();
     MovieFile* f = movie_file_open_memory(c.bytes.data(), c.bytes.size(), &error);
+    EXPECT_LT(peak_address_space() - peak, 2 * kMovieMaxAlloc) << "memory taken";
     if (f != nullptr) {
       // What opens must still answer every index without crashing.
       for (uint32_t n = 0; n < 6; ++n) movie_file_frame(f, n);
