@@ -14,14 +14,14 @@ program=$E2E_PROGRAM
 
 e2e_start_x 1280x1024
 passed=0
-for wait_first in 0 1; do
+for when in "as it appeared" "once it drew"; do
   e2e_start_program "$program"
-  sleep "$wait_first"
+  [ "$when" = "as it appeared" ] || e2e_frames
   xdotool windowclose "$E2E_WIN"
   e2e_expect_exit 1
   grep -q "window or the display connection was lost" "$E2E_TMP/out" ||
-    { cat "$E2E_TMP/out" >&2; fail "no message (window closed after ${wait_first}s)"; }
-  e2e_expect_no_names_left "the window was closed after ${wait_first}s"
+    { cat "$E2E_TMP/out" >&2; fail "no message (window closed $when)"; }
+  e2e_expect_no_names_left "the window was closed $when"
   passed=$((passed + 3))
 done
 
@@ -44,7 +44,7 @@ for row in "default HUP HUP" "default TERM TERM" "default QUIT QUIT" "ignore HUP
   dispositions=(--"$handling"-signal="$started")
   [ "$signal" = "$started" ] || dispositions+=(--default-signal="$signal")
   e2e_start_program env "${dispositions[@]}" "$program"
-  sleep 1
+  e2e_frames
   kill -"$signal" "$E2E_PID"
   if [ "$handling" = ignore ] && [ "$signal" = "$started" ]; then
     ignores "$signal" || fail "SIG$signal ignored at start was not kept ignored"
