@@ -20,7 +20,8 @@ XVFB_PID=""
 E2E_MOUNTED=""
 
 e2e_cleanup() {
-  [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null || true
+  # Let go too, where a test ended while it held the program stopped.
+  [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null && kill -CONT "$E2E_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   [ -z "$E2E_MOUNTED" ] || umount "$E2E_MOUNTED"
   rm -rf "$E2E_TMP"
