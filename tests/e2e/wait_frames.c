@@ -44,29 +44,12 @@ static int corner(Display* d, Window w, unsigned long* pixel) {
   return READ;
 }
 
-int main(int argc, char** argv) {
-  if (argc != 4) return 2;
-  Window w = (Window)strtoul(argv[1], NULL, 0);
-  int count = atoi(argv[2]);
-  double deadline = now() + atof(argv[3]);
-  Display* d = XOpenDisplay(NULL);
-  if (!d) return 1;
-  XSetErrorHandler(on_error);
-  XWindowAttributes attributes;
-  if (!XGetWindowAttributes(d, w, &attributes)) {
-    fprintf(stderr, "wait_frames: no window %s\n", argv[1]);
-    return 1;
-  }
-  /* Two odd colours, the second where a mark left by a run that gave up
-     still shows the first. */
-  Visual* v = attributes.visual;
-  unsigned long marks[2] = {(v->red_mask & 0x5a5a5a5a) | (v->green_mask & 0x17171717) | (v->blue_mask & 0xc3c3c3c3),
-                            (v->red_mask & 0xc3c3c3c3) | (v->green_mask & 0x17171717) | (v->blue_mask & 0x5a5a5a5a)};
-  GC gc = XCreateGC(d, w, 0, NULL);
+/* Marks the window and waits for frames to cover the mark until count of
+   them have; 0 when they came before the deadline. */
+static int wait_frames(Display* d, Window w, GC gc, const unsigned long marks[2], int count, double deadline) {
   struct timespec pause = {0, 2000000};
-  int drawn = 0;
+  int drawn = 0, marked = 0;
   unsigned long pixel = 0, mark = 0;
-  int marked = 0;
   for (;;) {
     int state = corner(d, w, &pixel);
     if (state == GONE) {
@@ -75,7 +58,7 @@ int main(int argc, char** argv) {
     }
     if (state == READ && marked && pixel != mark) {
       marked = 0;
-      if (++drawn == count) break;
+      if (++drawn == count) return 0;
     }
     if (state == READ && !marked) {
       mark = pixel == marks[0] ? marks[1] : marks[0];
@@ -86,11 +69,36 @@ int main(int argc, char** argv) {
       continue;
     }
     if (now() > deadline) {
-      fprintf(stderr, "wait_frames: %d of %d frames drawn in %s s\n", drawn, count, argv[3]);
+      fprintf(stderr, "wait_frames: %d of %d frames drawn in time\n", drawn, count);
       return 1;
     }
     nanosleep(&pause, NULL);
   }
+}
+
+int main(int argc, char** argv) {
+  if (argc != 4) return 2;
+  Window w = (Window)strtoul(argv[1], NULL, 0);
+  int count = atoi(argv[2]);
+  double deadline = now() + atof(argv[3]);
+  Display* d = XOpenDisplay(NULL);
+  if (!d) return 1;
+  XSetErrorHandler(on_error);
+  XWindowAttributes attributes;
+  int result = 1;
+  if (XGetWindowAttributes(d, w, &attributes)) {
+    /* Two odd colours, the second where a mark left by a run that gave up
+       still shows the first. */
+    Visual* v = attributes.visual;
+    unsigned long marks[2] = {
+        (v->red_mask & 0x5a5a5a5a) | (v->green_mask & 0x17171717) | (v->blue_mask & 0xc3c3c3c3),
+        (v->red_mask & 0xc3c3c3c3) | (v->green_mask & 0x17171717) | (v->blue_mask & 0x5a5a5a5a)};
+    GC gc = XCreateGC(d, w, 0, NULL);
+    result = wait_frames(d, w, gc, marks, count, deadline);
+    XFreeGC(d, gc);
+  } else {
+    fprintf(stderr, "wait_frames: no window %s\n", argv[1]);
+  }
   XCloseDisplay(d);
-  return 0;
+  return result;
 }
