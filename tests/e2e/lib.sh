@@ -20,7 +20,8 @@ XVFB_PID=""
 E2E_MOUNTED=""
 
 e2e_cleanup() {
-  [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null || true
+  # Let go too, where a test ended while it held the program stopped.
+  [ -n "$E2E_PID" ] && kill "$E2E_PID" 2>/dev/null && kill -CONT "$E2E_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   [ -z "$E2E_MOUNTED" ] || umount "$E2E_MOUNTED"
   rm -rf "$E2E_TMP"
@@ -103,27 +104,27 @@ e2e_start_x() {
   local size=$1
   Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$E2E_TMP/display" 2>/dev/null &
   XVFB_PID=$!
-  for _ in $(seq 50); do
-    [ -s "$E2E_TMP/display" ] && break
-    sleep 0.1
-  done
-  [ -s "$E2E_TMP/display" ] || fail "Xvfb did not start"
+  e2e_poll 60 test -s "$E2E_TMP/display" || fail "Xvfb did not start"
   export DISPLAY=":$(cat "$E2E_TMP/display")"
   unset SDL_VIDEODRIVER
 }
 
+# Sets E2E_WIN to the program's window; true once it is there or the program
+# has ended.
+e2e_find_window() {
+  E2E_WIN=$(xdotool search --name '^Tamberlune$' 2>/dev/null | head -n1 || true)
+  [ -n "$E2E_WIN" ] || ! kill -0 "$E2E_PID" 2>/dev/null
+}
+
 # Starts the program ($1, or a command that runs it in its own process, such
 # as env, with its arguments) with its output in $E2E_TMP/out and waits for
-# its window.
+# its window, for at most 60 s.
 e2e_start_program() {
   "$@" >"$E2E_TMP/out" 2>&1 &
   E2E_PID=$!
-  for _ in $(seq 100); do
-    E2E_WIN=$(xdotool search --name '^Tamberlune$' 2>/dev/null | head -n1 || true)
-    [ -n "$E2E_WIN" ] && return 0
-    kill -0 "$E2E_PID" 2>/dev/null || break
-    sleep 0.1
-  done
+  E2E_WIN=""
+  e2e_poll 60 e2e_find_window || true
+  [ -n "$E2E_WIN" ] && return 0
   cat "$E2E_TMP/out" >&2
   fail "no window titled Tamberlune"
 }
@@ -149,6 +150,27 @@ e2e_poll() {
     [ "$SECONDS" -lt "$until" ] || return 1
     sleep 0.2
   done
+}
+
+# Waits until the program has drawn $1 (2 when not given) frames in its window
+# after now, for at most 60 s. The second of them was made from what it read
+# after now: a move, a press or a release given before is seen, however
+# slowly the program runs.
+e2e_frames() {
+  "$TL_WAIT_FRAMES" "$E2E_WIN" "${1:-2}" 60 || fail "the program drew no frame in 60 s"
+}
+
+# Input as a user gives it, at client pixels of the window. A press is held
+# until the program has seen it go down, and the next input waits until the
+# program has seen it come up: the program reads the buttons once a frame,
+# and a press that begins and ends between two frames is never seen.
+e2e_move() { xdotool mousemove --window "$E2E_WIN" "$1" "$2"; }
+e2e_click() {  # e2e_click x y [button]: the left one when not given
+  e2e_move "$1" "$2"
+  xdotool mousedown "${3:-1}"
+  e2e_frames
+  xdotool mouseup "${3:-1}"
+  e2e_frames
 }
 
 # The program's named objects in /dev/shm (its semaphores), before the test

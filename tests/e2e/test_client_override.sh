@@ -11,6 +11,9 @@ printf '#client-size\nCLIENTW 700\n' >>"$work/KT52.CF"
 
 e2e_start_x 1280x1024
 e2e_start_program "$E2E_PROGRAM"
+# Read once the program draws, so that a size it gave the window after making
+# it counts too.
+e2e_frames
 geometry=$(xdotool getwindowgeometry "$E2E_WIN" | awk '/Geometry/ {print $2}')
 [ "$geometry" = "700x768" ] || fail "window is $geometry, wanted 700x768"
 kill -TERM "$E2E_PID"

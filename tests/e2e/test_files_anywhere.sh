@@ -35,17 +35,18 @@ e2e_zenity_answers "$work/sav/mine" "$cafe/bleu.png" "$cafe/été" "$cafe/été.
 printf '%s\n' no yes yes >"$E2E_TMP/replies"
 export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
 
-move() { xdotool mousemove --window "$E2E_WIN" "$1" "$2"; sleep 0.05; }
 # Holds the left button down on (x, y) until the check in the remaining
 # arguments holds, so the program sees the press whatever its frame rate.
 press_until() {  # press_until x y <check...>
   local x=$1 y=$2 held=0
   shift 2
-  move "$x" "$y"
+  e2e_move "$x" "$y"
   xdotool mousedown 1
   e2e_poll 30 "$@" || held=1
   xdotool mouseup 1
-  move 1010 400
+  # The next press must find the button seen up.
+  e2e_frames
+  e2e_move 1010 400
   return $held
 }
 shot() {
@@ -102,7 +103,7 @@ e2e_start_x 1280x1024
 cd /
 e2e_start_program "$E2E_PROGRAM"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
-move 1010 400
+e2e_move 1010 400
 # The sample loaded at the first update: a night landscape below the bar.
 bright() { shot "$1"; [ "$(awk '{print $1 + $2 + $3}' <<<"$(mean "$1" 400 300 300 200)")" -ge 60 ]; }
 blue() { shot "$1"; near "$(mean "$1" 100 100 450 300)" 32 64 192 30; }

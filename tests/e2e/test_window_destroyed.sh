@@ -14,14 +14,35 @@ program=$E2E_PROGRAM
 
 e2e_start_x 1280x1024
 passed=0
-for wait_first in 0 1; do
-  e2e_start_program "$program"
-  sleep "$wait_first"
-  xdotool windowclose "$E2E_WIN"
+
+# Starts the program, looks for its window without a pause and stops the
+# program the moment the window is there, so that the window goes while the
+# program is still starting, whatever the machine's speed.
+start_stopped_at_window() {
+  "$program" >"$E2E_TMP/out" 2>&1 &
+  E2E_PID=$!
+  local until=$((SECONDS + 60))
+  until e2e_find_window; do
+    [ "$SECONDS" -lt "$until" ] || break
+  done
+  [ -n "$E2E_WIN" ] || { cat "$E2E_TMP/out" >&2; fail "no window titled Tamberlune"; }
+  kill -STOP "$E2E_PID"
+}
+
+for when in "as it appeared" "once it drew"; do
+  if [ "$when" = "as it appeared" ]; then
+    start_stopped_at_window
+    xdotool windowclose "$E2E_WIN"
+    kill -CONT "$E2E_PID"
+  else
+    e2e_start_program "$program"
+    e2e_frames
+    xdotool windowclose "$E2E_WIN"
+  fi
   e2e_expect_exit 1
   grep -q "window or the display connection was lost" "$E2E_TMP/out" ||
-    { cat "$E2E_TMP/out" >&2; fail "no message (window closed after ${wait_first}s)"; }
-  e2e_expect_no_names_left "the window was closed after ${wait_first}s"
+    { cat "$E2E_TMP/out" >&2; fail "no message (window closed $when)"; }
+  e2e_expect_no_names_left "the window was closed $when"
   passed=$((passed + 3))
 done
 
@@ -44,7 +65,7 @@ for row in "default HUP HUP" "default TERM TERM" "default QUIT QUIT" "ignore HUP
   dispositions=(--"$handling"-signal="$started")
   [ "$signal" = "$started" ] || dispositions+=(--default-signal="$signal")
   e2e_start_program env "${dispositions[@]}" "$program"
-  sleep 1
+  e2e_frames
   kill -"$signal" "$E2E_PID"
   if [ "$handling" = ignore ] && [ "$signal" = "$started" ]; then
     ignores "$signal" || fail "SIG$signal ignored at start was not kept ignored"

@@ -187,7 +187,7 @@ GpuResult gpu_device_create(GpuDeviceType type, PlatformWindow* window, uint32_t
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
   SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
-  SDL_GLContext ctx = SDL_GL_CreateContext(sdl);
+  SDL_GLContext ctx = window_create_gl_context(window);
   if (!ctx) {
     std::fprintf(stderr, "tamberlune: no OpenGL 3.3 context: %s\n", SDL_GetError());
     return GPU_NOT_AVAILABLE;
