@@ -5,7 +5,10 @@
 // order that may be predicted from it are too, up to a picture that needs
 // none before it; a picture nothing refers to harms only itself. B-frames
 // stored right after an intra picture may still refer to the pictures before
-// it, so they share in damage from before it.
+// it, so they share in damage from before it; those stored after the next
+// reference picture refer to the intra picture and that one only. A
+// picture's kind is read from its header, where damage may have reached: an
+// H.264 slice type past the last says nothing of it.
 //
 // A frame is judged once every picture it may refer to has come out: for a
 // B-frame that includes the reference picture stored before it and shown

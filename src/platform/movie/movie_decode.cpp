@@ -110,12 +110,25 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
   return changed;
 }
 
+// Where the picture in these bytes is shown (movie_picture_order.h), read
+// before it is sent.
+PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
+  if (f->h264) {
+    h264_parameter_sets_read(&f->h264_sets, data, size);
+    return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
+  }
+  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture(data, size));
+}
+
 // Sends a picture to the decoder as the one of entry `e`, carrying its
 // position as its timestamp.
 void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
   const int64_t position = f->index.packets[e].position;
   pkt->pts = pkt->dts = position;
   damage_sent(&f->damage, position, kind, damaged);
+  if (f->order.ranked)
+    frame_order_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
+                     kind == PictureKind::NotCoded);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
@@ -123,6 +136,7 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
     // A refused picture loses its frame, not the movie.
     lose(f, e);
     damage_lost(&f->damage, position);
+    frame_order_none(&f->order, &f->index, position);
     return;
   }
   ++f->owed;
@@ -158,7 +172,7 @@ void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& lo
     // Nowhere to show it: the frames of its segment from here lose their
     // places.
     f->av->av_packet_unref(f->packed);
-    lose(f, e);
+    frame_order_drop(&f->order, &f->index, e);
   }
   if (look.second_picture != 0 && f->av->av_packet_ref(f->packed, pkt) >= 0) {
     const int at = static_cast<int>(look.second_picture);
@@ -202,9 +216,13 @@ bool feed(MovieFile* f) {
   const auto& packets = f->index.packets;
   if (place_packed(f)) return true;
   if (f->next_packet >= packets.size()) {
-    // A waiting B-frame with no place left, or a file cut short: what is
-    // lost may belong before any frame the decoder still holds.
-    if (f->packed->data != nullptr || f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
+    // A waiting B-frame with no place left is dropped. In a file cut short
+    // what is lost may belong before any frame the decoder still holds:
+    // counting frames, their places are lost; placing them by keys, the
+    // decode knows of the cut from its start.
+    if (f->packed->data != nullptr)
+      frame_order_drop(&f->order, &f->index, f->next_packet);
+    else if (f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
       lose(f, f->next_packet);
     f->av->av_packet_unref(f->packed);
     f->ended = true;
@@ -221,6 +239,10 @@ bool feed(MovieFile* f) {
     damage_sent(&f->damage, packets[e].position, packets[e].packed ? PictureKind::Droppable : PictureKind::Reference,
                 true);
     damage_lost(&f->damage, packets[e].position);
+    if (f->order.ranked) {
+      frame_order_sent(&f->order, &f->index, packets[e].position, picture_order_lost(&f->picture_order), false);
+      frame_order_none(&f->order, &f->index, packets[e].position);
+    }
     return true;
   }
   if (!check_key(f, f->packet, e)) {
@@ -232,6 +254,7 @@ bool feed(MovieFile* f) {
                                                             f->time_bits)
                                         : Mpeg4PacketLook{};
   if (look.time_bits != 0) f->time_bits = look.time_bits;
+  if (look.low_delay >= 0) f->picture_order.no_b_frames = look.low_delay == 1;
   if (layer_changes(f, f->packet, look)) {
     // A decoder drops the frame it holds back when the picture size
     // changes: it gives out everything first, and the picture follows.
@@ -251,7 +274,10 @@ bool feed(MovieFile* f) {
 void give_up_damaged(MovieFile* f) {
   const int64_t e = packet_index_find(&f->index, f->damaged.front());
   lose(f, static_cast<size_t>(std::max<int64_t>(e, 0)));
-  for (int64_t position : f->damaged) damage_lost(&f->damage, position);
+  for (int64_t position : f->damaged) {
+    damage_lost(&f->damage, position);
+    frame_order_none(&f->order, &f->index, position);
+  }
   f->owed -= static_cast<int64_t>(f->damaged.size());
   f->damaged.clear();
 }
@@ -287,9 +313,16 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
     }
     // A decoder that reorders nothing may yet meet a frame stored out of
     // order, a sign that the frame it just gave came out too early: that
-    // frame waits until the picture after it has been sent.
-    const bool may_be_early = f->reorders && f->depth == 0 && !f->ended && !stalled && !f->held_back.empty() &&
-                              f->held_back.front()->pts >= f->last_sent;
+    // frame waits until the picture after it has been sent. So does one
+    // whose place pictures still to be sent may yet tell, unless too many
+    // frames wait behind it.
+    f->order.bound = picture_order_reorder_bound(&f->picture_order, f->h264, f->depth);
+    f->order.more_pending = f->packed->data != nullptr || f->pending->data != nullptr;
+    const bool can_wait = !f->ended && !stalled && !f->held_back.empty();
+    const bool may_be_early =
+        can_wait && ((f->reorders && f->depth == 0 && f->held_back.front()->pts >= f->last_sent) ||
+                     (f->held_back.size() <= kMaxHeldBack && f->held_back.front()->pts != AV_NOPTS_VALUE &&
+                      !frame_order_ready(&f->order, &f->index, f->held_back.front()->pts)));
     if (!f->held_back.empty() && f->damaged.empty() && !may_be_early) {
       f->av->av_frame_free(&f->frame);
       f->frame = f->held_back.front();
@@ -322,7 +355,10 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
       send_chunk(f, f->pending, f->pending_entry, f->pending_look, f->pending_damaged);
       continue;
     }
-    if (got == AVERROR_EOF) damage_end(&f->damage);
+    if (got == AVERROR_EOF) {
+      damage_end(&f->damage);
+      frame_order_end(&f->order);
+    }
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
       if (feed(f)) continue;
@@ -350,7 +386,11 @@ void decode_start(MovieFile* f, size_t segment) {
   f->av->av_packet_unref(f->pending);
   f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
-  frame_order_start(&f->order, segment);
+  // The codecs whose headers tell where each picture is shown have their
+  // frames placed by that.
+  frame_order_start(&f->order, segment, f->h264 || f->mpeg4,
+                    f->index.readable_end < static_cast<int64_t>(f->info.frame_count));
+  picture_order_begin(&f->picture_order);
   damage_begin(&f->damage);
   f->start_depth = f->depth = f->codec->has_b_frames;
   f->raised_late = false;

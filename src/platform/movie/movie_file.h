@@ -11,7 +11,13 @@
 // another frame, and a fault costs only the pictures it touches.
 //
 // Positions are the stream's chunks as the file stores them
-// (movie_chunks.h); the file's index only witnesses them. Opening reads
+// (movie_chunks.h); the file's index only witnesses them. A frame's place
+// among its segment's positions is its picture's rank in display order, read
+// from the pictures' own headers where the codec tells it (H.264's picture
+// order counts, MPEG-4's picture types), so that a picture the decoder
+// refuses or never gives out, or one lost or cut off, costs no other frame
+// its place; other codecs count the frames out of the decoder
+// (movie_frame_order.h). Opening reads
 // where each chunk lies, so reading in order decodes each picture once and
 // empty chunks cost nothing; any other position starts decoding at a key
 // frame before it. The stream's length is the header's count, or the

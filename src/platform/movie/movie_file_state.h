@@ -10,9 +10,11 @@
 #include "platform/movie/movie_damage.h"
 #include "platform/movie/movie_file.h"
 #include "platform/movie/movie_frame_order.h"
+#include "platform/movie/movie_h264_packet.h"
 #include "platform/movie/movie_library.h"
 #include "platform/movie/movie_mpeg4_packet.h"
 #include "platform/movie/movie_packet_index.h"
+#include "platform/movie/movie_picture_order.h"
 #include "platform/movie/movie_scaled_frame.h"
 
 // A file held in memory, read through the movie library's input.
@@ -61,6 +63,8 @@ struct MovieFile {
   size_t first_packet = 0;    // the key entry it began at
   size_t next_packet = 0;     // the entry to send next
   MovieFrameOrder order;
+  MoviePictureOrder picture_order;
+  H264ParameterSets h264_sets;  // met since the file was opened
   MovieDamage damage;
   std::deque<WaitingFrame> waiting;
   bool palette_sent = false;
