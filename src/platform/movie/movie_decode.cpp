@@ -386,10 +386,7 @@ void decode_start(MovieFile* f, size_t segment) {
   f->av->av_packet_unref(f->pending);
   f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
-  // The codecs whose headers tell where each picture is shown have their
-  // frames placed by that.
-  frame_order_start(&f->order, segment, f->h264 || f->mpeg4,
-                    f->index.readable_end < static_cast<int64_t>(f->info.frame_count));
+  frame_order_start(&f->order, segment, f->ranked, f->index.readable_end < static_cast<int64_t>(f->info.frame_count));
   picture_order_begin(&f->picture_order);
   damage_begin(&f->damage);
   f->start_depth = f->depth = f->codec->has_b_frames;

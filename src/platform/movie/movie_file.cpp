@@ -286,6 +286,10 @@ MovieFile* open_input(MovieFile* f, const char* url, std::string* error) {
     f->time_bits = look.time_bits;
     f->picture_order.no_b_frames = look.low_delay == 1;
   }
+  // The pictures' headers tell where each is shown: MPEG-4's, and H.264's
+  // stored with start codes, as the stream's header data says unless it is
+  // a configuration record (whose packets hold units by their lengths).
+  f->ranked = f->mpeg4 || (f->h264 && !(par->extradata_size > 0 && par->extradata[0] == 1));
   if (f->h264 && par->extradata != nullptr)
     h264_parameter_sets_read(&f->h264_sets, par->extradata, static_cast<size_t>(par->extradata_size));
   f->palette = stream_palette(par);

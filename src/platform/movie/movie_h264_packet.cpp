@@ -276,24 +276,6 @@ H264PacketLook h264_packet_look(const uint8_t* d, size_t n) {
 }
 
 void h264_parameter_sets_read(H264ParameterSets* sets, const uint8_t* d, size_t n) {
-  if (n >= 7 && d[0] == 1) {
-    // A configuration record: units with 16-bit lengths, the sequence sets
-    // counted in the low five bits of its sixth byte, the picture sets in
-    // the byte after them.
-    size_t at = 5;
-    for (int list = 0; list < 2 && at < n; ++list) {
-      const int count = list == 0 ? d[at] & 0x1F : d[at];
-      ++at;
-      for (int i = 0; i < count && at + 2 <= n; ++i) {
-        const size_t length = size_t{d[at]} << 8 | d[at + 1];
-        at += 2;
-        if (length > n - at) return;
-        read_unit(sets, d + at, length);
-        at += length;
-      }
-    }
-    return;
-  }
   for (size_t i = 0; i + 3 < n; ++i) {
     if (d[i] != 0 || d[i + 1] != 0 || d[i + 2] != 1) continue;
     const int type = d[i + 3] & 0x1F;

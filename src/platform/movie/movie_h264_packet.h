@@ -61,7 +61,7 @@ struct H264ParameterSets {
 };
 
 // Takes in the parameter sets the bytes hold: a packet or the stream's
-// header data, with start codes or as a configuration record.
+// header data, with start codes.
 void h264_parameter_sets_read(H264ParameterSets* sets, const uint8_t* data, size_t size);
 
 // The first slice header of a picture, read with the parameter sets.
