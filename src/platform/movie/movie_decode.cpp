@@ -27,9 +27,13 @@ void free_held_back(MovieFile* f) {
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
 // What others may do with the picture in these bytes (movie_damage.h).
+// A header damage has reached tells nothing of the picture, which may be
+// one others refer to.
 PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t size, const Mpeg4PacketLook& look) {
   if (f->intra_only) return PictureKind::Refresh;
   if (f->mpeg4) {
+    if (look.first_type != MPEG4_NONE && mpeg4_first_picture_checked(data, size, f->time_bits) == MPEG4_NONE)
+      return PictureKind::Reference;
     if (!look.first_coded) return PictureKind::NotCoded;
     if (look.first_type == MPEG4_I) return PictureKind::Intra;
     if (look.first_type == MPEG4_B) return PictureKind::Droppable;
@@ -38,7 +42,10 @@ PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t si
   if (f->h264) {
     const H264PacketLook h = h264_packet_look(data, size);
     if (h.idr) return PictureKind::Refresh;
-    if (h.intra) return PictureKind::Intra;
+    // Only a recovery point keeps the pictures after an intra one from
+    // referring to those before it.
+    if (h.intra && h264_slice_order(&f->h264_sets, data, size).found)
+      return h.recovery ? PictureKind::Intra : PictureKind::Standalone;
     return h.slice && !h.reference ? PictureKind::Droppable : PictureKind::Reference;
   }
   // Other codecs do not say: a key found to be one needs nothing before it.
@@ -113,11 +120,8 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
 // Where the picture in these bytes is shown (movie_picture_order.h), read
 // before it is sent.
 PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
-  if (f->h264) {
-    h264_parameter_sets_read(&f->h264_sets, data, size);
-    return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
-  }
-  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture(data, size));
+  if (f->h264) return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
+  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture_checked(data, size, f->time_bits));
 }
 
 // Sends a picture to the decoder as the one of entry `e`, carrying its
@@ -128,7 +132,7 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
   damage_sent(&f->damage, position, kind, damaged);
   if (f->order.ranked)
     frame_order_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
-                     kind == PictureKind::NotCoded);
+                     kind == PictureKind::NotCoded, damaged);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
@@ -240,7 +244,7 @@ bool feed(MovieFile* f) {
                 true);
     damage_lost(&f->damage, packets[e].position);
     if (f->order.ranked) {
-      frame_order_sent(&f->order, &f->index, packets[e].position, picture_order_lost(&f->picture_order), false);
+      frame_order_sent(&f->order, &f->index, packets[e].position, picture_order_lost(&f->picture_order), false, true);
       frame_order_none(&f->order, &f->index, packets[e].position);
     }
     return true;
@@ -255,6 +259,7 @@ bool feed(MovieFile* f) {
                                         : Mpeg4PacketLook{};
   if (look.time_bits != 0) f->time_bits = look.time_bits;
   if (look.low_delay >= 0) f->picture_order.no_b_frames = look.low_delay == 1;
+  if (f->h264) h264_parameter_sets_read(&f->h264_sets, f->packet->data, static_cast<size_t>(f->packet->size));
   if (layer_changes(f, f->packet, look)) {
     // A decoder drops the frame it holds back when the picture size
     // changes: it gives out everything first, and the picture follows.
@@ -343,6 +348,7 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
       --f->owed;
       f->held_back.push_back(fr);
       damage_out(&f->damage, fr->pts, fr->decode_error_flags != 0, !f->reorders);
+      if (fr->decode_error_flags != 0) frame_order_suspect(&f->order, &f->index, fr->pts);
       const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
       if (it != f->damaged.end()) f->damaged.erase(it);
       if (!f->damaged.empty() && f->held_back.size() > kMaxHeldBack) give_up_damaged(f);

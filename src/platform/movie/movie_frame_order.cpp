@@ -93,12 +93,48 @@ bool shown_before(const MovieFrameOrder* order, const OrderedSegment& seg, size_
 
 enum class Rank { Known, Waits, Never };
 
+// The key of picture `at` is not what its header says: it becomes unknown,
+// and the pictures after it were not overtaken by it.
+void demote(OrderedSegment& seg, size_t at) {
+  PictureKey& key = seg.pictures[at].key;
+  if (!key.known) return;
+  const auto it = std::lower_bound(seg.known.begin(), seg.known.end(), key, picture_key_less);
+  if (it != seg.known.end() && !picture_key_less(key, *it)) seg.known.erase(it);
+  for (size_t i = at + 1; i < seg.pictures.size(); ++i) {
+    OrderedPicture& p = seg.pictures[i];
+    if (p.key.known && picture_key_less(p.key, key)) --p.overtaken;
+  }
+  key.known = false;
+  seg.unknown.push_back(at);
+  seg.claimed.erase(std::remove(seg.claimed.begin(), seg.claimed.end(), at), seg.claimed.end());
+}
+
+// Whether the claimed key of picture `at` stands against the others: no
+// other picture shares it, it has the parity all others of its epoch share,
+// and neither it nor a picture stored after it is overtaken by more
+// pictures than the bound allows.
+bool claim_stands(const MovieFrameOrder* order, const OrderedSegment& seg, size_t at) {
+  const PictureKey& key = seg.pictures[at].key;
+  const auto same = std::equal_range(seg.known.begin(), seg.known.end(), key, picture_key_less);
+  if (same.second - same.first > 1) return false;
+  int parities[2] = {0, 0};
+  for (const OrderedPicture& p : seg.pictures)
+    if (p.key.known && p.key.counted && !p.key.claimed && p.key.epoch == key.epoch) ++parities[p.key.value & 1];
+  if (key.counted && parities[0] + parities[1] >= 2 && parities[(key.value & 1) ^ 1] == parities[0] + parities[1])
+    return false;
+  for (size_t i = at; i < seg.pictures.size(); ++i)
+    if (seg.pictures[i].key.known && seg.pictures[i].overtaken > order->bound) return false;
+  return true;
+}
+
 // The rank of the frame of picture `at` among its segment's frames.
 Rank rank_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const OrderedSegment& seg, size_t at,
              int64_t* rank) {
   const PictureKey& key = seg.pictures[at].key;
   if (!key.known || seg.broken) return Rank::Never;
   const bool sent = all_sent(order, index, seg);
+  // A claim not yet borne out may move any frame.
+  if (!seg.claimed.empty()) return sent ? Rank::Never : Rank::Waits;
   const auto below = std::lower_bound(seg.known.begin(), seg.known.end(), key, picture_key_less);
   bool waits = false;
   // Pictures still to be sent: enough sent ones not shown before the frame
@@ -132,13 +168,43 @@ void resolve(OrderedSegment& seg, size_t at) {
 }
 
 // The picture `at` makes no frame: one marked not coded shows the frame
-// before it.
+// before it, and one whose whole header promised a frame was not what it
+// says.
 void resolve_none(const MovieFrameOrder* order, MoviePacketIndex* index, OrderedSegment& seg, size_t at) {
   if (seg.pictures[at].resolved) return;
   resolve(seg, at);
+  if (seg.pictures[at].key.expects_frame) demote(seg, at);
   if (!seg.pictures[at].repeats) return;
   const int64_t slot = slot_of(order, index, seg, at);
   if (slot >= 0) index->packets[static_cast<size_t>(slot)].uncoded = true;
+}
+
+// Settles what the frame of picture `at`, just out of the decoder, tells:
+// the pictures before it in display order still without a frame make none;
+// and the claimed keys that enough pictures after them have borne out or
+// shown false.
+void settle(MovieFrameOrder* order, MoviePacketIndex* index, OrderedSegment& seg, size_t at) {
+  const PictureKey key = seg.pictures[at].key;
+  if (key.known)
+    for (size_t i = seg.settled; i < seg.pictures.size(); ++i) {
+      const PictureKey& k = seg.pictures[i].key;
+      if (i != at && !seg.pictures[i].resolved && k.known && picture_key_less(k, key))
+        resolve_none(order, index, seg, i);
+    }
+  while (seg.settled < seg.pictures.size() && seg.pictures[seg.settled].resolved) ++seg.settled;
+  const bool sent = all_sent(order, index, seg);
+  for (size_t n = seg.claimed.size(); n-- > 0;) {
+    const size_t c = seg.claimed[n];
+    int64_t after = 0;
+    for (size_t i = c + 1; i < seg.pictures.size(); ++i) after += seg.pictures[i].key.known ? 1 : 0;
+    if (!sent && after < order->bound + 1) continue;
+    if (claim_stands(order, seg, c)) {
+      seg.pictures[c].key.claimed = false;
+      seg.claimed.erase(seg.claimed.begin() + static_cast<std::ptrdiff_t>(n));
+    } else {
+      demote(seg, c);
+    }
+  }
 }
 
 void mark_placed(OrderedSegment& seg, int64_t position) {
@@ -155,6 +221,7 @@ int64_t place_ranked(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pt
   if (seg == nullptr || at == seg->pictures.size()) return -1;
   order->out_segment = std::max(order->out_segment, static_cast<int64_t>(s));
   resolve(*seg, at);
+  settle(order, index, *seg, at);
   // A decoder that reorders nothing made no frame of the pictures stored
   // before this one that have none.
   if (in_order)
@@ -174,8 +241,10 @@ int64_t place_ranked(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pt
   }
   if (at == 0 && own.position == key_position) index->leading[s] = static_cast<int32_t>(static_cast<size_t>(slot) - key);
   mark_placed(*seg, index->packets[static_cast<size_t>(slot)].position);
+  // A picture that made no frame repeats the frame before only where it is
+  // marked not coded; otherwise it was damaged.
   if (!made) {
-    index->packets[static_cast<size_t>(slot)].uncoded = true;
+    if (seg->pictures[at].repeats) index->packets[static_cast<size_t>(slot)].uncoded = true;
     return -1;
   }
   // A damaged picture keeps its place, but what it shows is not its frame.
@@ -248,6 +317,7 @@ void frame_order_drop_key(MovieFrameOrder* order, MoviePacketIndex* index, size_
   }
   OrderedSegment& into = *std::prev(it);
   for (size_t u : it->unknown) into.unknown.push_back(u + into.pictures.size());
+  for (size_t c : it->claimed) into.claimed.push_back(c + into.pictures.size());
   into.pictures.insert(into.pictures.end(), it->pictures.begin(), it->pictures.end());
   std::vector<PictureKey> known;
   std::merge(into.known.begin(), into.known.end(), it->known.begin(), it->known.end(), std::back_inserter(known),
@@ -283,13 +353,14 @@ void frame_order_drop(MovieFrameOrder* order, const MoviePacketIndex* index, siz
   if (OrderedSegment* seg = key_position >= 0 ? record_at(order, key_position) : nullptr) seg->broken = true;
 }
 
-void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position, const PictureKey& key,
-                      bool repeats) {
+void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position, PictureKey key,
+                      bool repeats, bool damaged) {
+  key.claimed = key.claimed || (key.known && damaged);
   size_t s = 0;
   const int64_t key_position = key_position_of(index, position, &s);
   if (!order->ranked || key_position < 0) return;
   if (order->segments.empty() || order->segments.back().key_position < key_position)
-    order->segments.push_back(OrderedSegment{key_position, {}, {}, {}, {}, key.epoch, 0, 0, false});
+    order->segments.push_back(OrderedSegment{key_position, {}, {}, {}, {}, {}, key.epoch, 0, 0, false});
   OrderedSegment& seg = order->segments.back();
   if (seg.key_position != key_position || (!seg.pictures.empty() && seg.pictures.back().position >= position)) return;
   OrderedPicture p{position, key, 0, repeats, false};
@@ -298,6 +369,7 @@ void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int
     p.overtaken = static_cast<int32_t>(seg.known.end() - above);
     seg.known.insert(above, key);
     seg.last_epoch = std::max(seg.last_epoch, key.epoch);
+    if (key.claimed) seg.claimed.push_back(seg.pictures.size());
   } else {
     seg.unknown.push_back(seg.pictures.size());
   }
@@ -305,6 +377,18 @@ void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int
   ++seg.unresolved;
   while (order->segments.size() > kKeptSegments && order->segments.front().unresolved == 0)
     order->segments.pop_front();
+}
+
+void frame_order_suspect(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position) {
+  size_t s = 0;
+  const int64_t key_position = order->ranked ? key_position_of(index, position, &s) : -1;
+  OrderedSegment* seg = key_position >= 0 ? record_at(order, key_position) : nullptr;
+  const size_t at = seg != nullptr ? picture_at(*seg, position) : 0;
+  if (seg == nullptr || at == seg->pictures.size()) return;
+  PictureKey& key = seg->pictures[at].key;
+  if (!key.known || key.claimed) return;
+  key.claimed = true;
+  seg->claimed.push_back(at);
 }
 
 void frame_order_none(MovieFrameOrder* order, MoviePacketIndex* index, int64_t position) {
@@ -321,14 +405,16 @@ void frame_order_end(MovieFrameOrder* order) {
     for (size_t i = 0; i < seg.pictures.size(); ++i) resolve(seg, i);
 }
 
-bool frame_order_ready(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t pts) {
+bool frame_order_ready(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts) {
   size_t s = 0;
   const int64_t key_position = order->ranked ? key_position_of(index, pts, &s) : -1;
-  const OrderedSegment* seg = key_position >= 0 ? record_at(order, key_position) : nullptr;
+  OrderedSegment* seg = key_position >= 0 ? record_at(order, key_position) : nullptr;
   if (seg == nullptr) return true;
   const size_t at = picture_at(*seg, pts);
+  if (at == seg->pictures.size()) return true;
+  settle(order, index, *seg, at);
   int64_t rank = 0;
-  return at == seg->pictures.size() || rank_of(order, index, *seg, at, &rank) != Rank::Waits;
+  return rank_of(order, index, *seg, at, &rank) != Rank::Waits;
 }
 
 int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order, bool made) {

@@ -12,7 +12,15 @@
 // after a frame; where it may lie on either side, that frame's place is not
 // known. Pictures of a segment still to be sent are bounded the same way: a
 // frame waits for its place until enough pictures after it have been sent,
-// or until its segment is all sent. A file cut short leaves those beyond the
+// or until its segment is all sent. A frame out of the decoder tells that
+// the pictures before it in display order that have not come out make none
+// (a decoder gives frames out in that order), and a key read from a whole
+// header whose picture makes none becomes unknown. A key the decoder refused
+// the header of is believed once as many pictures after it as the bound
+// allows to be overtaken have been sent without showing it false: it must
+// be unique, of the parity the others share, and put no picture past the
+// bound. So is the key of a picture found damaged: a chunk not whole, a
+// frame made with errors. A file cut short leaves those beyond the
 // cut unknown for good. The frames of the segment a decode began at that
 // show before its key's own are made without the segment before and are not
 // shown; the rank of the key's own frame is its segment's leading count.
@@ -55,6 +63,7 @@ struct OrderedSegment {
   std::vector<OrderedPicture> pictures;
   std::vector<PictureKey> known;  // the known keys, sorted
   std::vector<size_t> unknown;    // pictures whose key is unknown
+  std::vector<size_t> claimed;    // pictures whose key is claimed, not yet borne out
   std::vector<bool> placed;       // by position from the key's: a frame was placed there
   int64_t last_epoch = 0;
   size_t unresolved = 0;
@@ -95,18 +104,22 @@ void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, siz
 // not known.
 void frame_order_drop(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
 // Placing by keys: the picture of the entry at `position` was sent, or lost
-// before it could be, with its key; `repeats`: it is marked not coded.
-void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position, const PictureKey& key,
-                      bool repeats);
+// before it could be, with its key; `repeats`: it is marked not coded;
+// `damaged`: its chunk is not whole, and its key only claimed.
+void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position, PictureKey key,
+                      bool repeats, bool damaged);
+// Placing by keys: the frame of the picture at `position` came out made with
+// errors: damage may have reached its header, whose key is only claimed.
+void frame_order_suspect(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position);
 // Placing by keys: the picture at `position` makes no frame; one marked not
 // coded makes its place show the frame before.
 void frame_order_none(MovieFrameOrder* order, MoviePacketIndex* index, int64_t position);
 // Placing by keys: the decoder is drained; what has not come out makes no
 // frame.
 void frame_order_end(MovieFrameOrder* order);
-// Whether the place of the frame of picture `pts` is settled: false while
-// pictures still to be sent may yet tell it.
-bool frame_order_ready(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t pts);
+// Whether the place of the frame of picture `pts`, out of the decoder, is
+// settled: false while pictures still to be sent may yet tell it.
+bool frame_order_ready(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts);
 // The entry whose position the next frame out fills, from its timestamp; -1
 // when its place is unknown or the frame is a damaged picture's. A decoder
 // that reorders nothing (`in_order`) gives each frame at its own picture's

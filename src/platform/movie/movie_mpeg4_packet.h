@@ -29,3 +29,7 @@ struct Mpeg4PacketLook {
 Mpeg4PacketLook mpeg4_packet_look(const uint8_t* data, size_t size, int time_bits);
 // Only the first picture's coding type, looking no further than its header.
 Mpeg4PictureType mpeg4_first_picture(const uint8_t* data, size_t size);
+// The same, MPEG4_NONE where the markers around its time stamp do not hold
+// (damage reached its header), with the time increment `time_bits` long as
+// the layer says; 0 when no layer was read, and the markers are not checked.
+Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* data, size_t size, int time_bits);

@@ -98,7 +98,7 @@ PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice)
     }
   }
   int64_t poc = slice.field ? (slice.bottom ? bottom : top) : std::min(top, bottom);
-  PictureKey key{true, o->epoch, poc, slice.idr};
+  PictureKey key{true, o->epoch, poc, slice.idr, slice.whole, !slice.whole, true};
   o->prev_frame_num = slice.frame_num;
   o->frame_num_offset = offset;
   if (slice.reference) {
@@ -109,7 +109,7 @@ PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice)
   if (slice.mmco_reset) {
     // The counts begin again from this picture, shown after all before it.
     ++o->epoch;
-    key = PictureKey{true, o->epoch, poc - std::min(top, bottom), true};
+    key = PictureKey{true, o->epoch, poc - std::min(top, bottom), true, true, false, true};
     o->prev_msb = 0;
     o->prev_lsb = slice.field && slice.bottom ? 0 : top - std::min(top, bottom);
     o->prev_frame_num = 0;

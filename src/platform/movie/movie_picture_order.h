@@ -7,9 +7,13 @@
 // H.264: the picture order count of its first slice, of any of the three
 // kinds a sequence may use, counted again from each instantaneous refresh
 // (and each reset by a memory management operation), which begins an epoch
-// shown after all of the one before. A slice header the decoder refuses is
-// believed only where its frame number follows those of the pictures before
-// it, since damage may have reached its order fields. MPEG-4: each reference
+// shown after all of the one before. Damage may have reached a header's
+// order fields even where it still reads whole: a key read from a whole
+// header whose picture then makes no frame is not believed, and one from a
+// header the decoder refuses only where its frame number follows those of
+// the pictures before it and the pictures after it bear it out
+// (movie_frame_order.h), as is the key of a picture found damaged. MPEG-4:
+// each reference
 // picture (I, P, S) is shown after the B-frames stored after it, and these
 // in the order stored.
 //
@@ -28,7 +32,10 @@ struct PictureKey {
   bool known = false;
   int64_t epoch = 0;
   int64_t value = 0;
-  bool closes = false;  // no picture stored before it is shown after it
+  bool closes = false;         // no picture stored before it is shown after it
+  bool expects_frame = false;  // read from a whole header: a picture then making no frame is not what it says
+  bool claimed = false;        // read from a header the decoder refuses: believed once the pictures after it bear it out
+  bool counted = false;        // an order count the stream wrote, whose parity its pictures share
 };
 
 bool picture_key_less(const PictureKey& a, const PictureKey& b);

@@ -301,6 +301,13 @@ std::vector<int> range(int first, int last) {
   return r;
 }
 
+// first..last without `out`.
+std::vector<int> range_without(int first, int last, int out) {
+  std::vector<int> r = range(first, last);
+  r.erase(std::remove(r.begin(), r.end(), out), r.end());
+  return r;
+}
+
 using Bytes = std::vector<uint8_t>;
 
 struct Case {
@@ -570,6 +577,16 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {.name = "h264_pyramid_p_frame_flipped", .codec = TestMovieCodec::H264Pyramid, .width = 160, .height = 64,
        .frames = 48, .tolerance = 12, .shape = numbered_24, .alter = [](Bytes& b) { flip_bytes_at(b, 9, 8); },
        .nothing = range(9, 23)},
+      // Damage at the start of a slice header that still reads whole, with
+      // an order count that is not the picture's: in P8, whose frame the
+      // decoder then never gives out, and in B2, whose frame it gives out
+      // first. Where the frames around them are shown cannot be told.
+      {.name = "h264_pyramid_p_frame_header_garbled", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { flip_bytes_at(b, 5, 0); }, .lost = {3, 4}, .nothing = range(5, 23)},
+      {.name = "h264_pyramid_b_frame_header_garbled", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { flip_bytes_at(b, 2, 1); }, .lost = {0, 4}, .nothing = range_without(1, 23, 4)},
       // A key frame followed by a chunk of zeros, or of one byte, which the
       // decoder refuses: the key frame shows; what follows, predicted from
       // what that chunk held, does not up to the next key frame. A file of
@@ -595,6 +612,15 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       // B13 B14 P18: the B-frames stored right after I12 refer to P9 and
       // are not shown, but B13 and B14, stored between the I-frame's first
       // and second P-frames, refer to I12 and P15 only.
+      // The same at the start of a picture's header, stored I0 P3 B1 B2 P6
+      // B4 B5 P9 B7 B8 I12: in P6, whose coding type then reads B, and in
+      // B4, whose type reads P.
+      {.name = "mpeg4_b_frames_p_frame_header_garbled", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes_at(b, 4, 0); },
+       .lost = {3}, .nothing = range(4, 11)},
+      {.name = "mpeg4_b_frames_b_frame_header_garbled", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes_at(b, 5, 0); },
+       .nothing = range(4, 11)},
       {.name = "mpeg4_b_frames_damage_ended_by_an_i_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
        .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes(b, 7); },
        .nothing = range(7, 11)}};
