@@ -20,7 +20,7 @@
 // allows to be overtaken have been sent without showing it false: it must
 // be unique, of the parity the others share, and put no picture past the
 // bound. So is the key of a picture found damaged: a chunk not whole, a
-// frame made with errors. A file cut short leaves those beyond the
+// frame made with errors. A file cut short leaves the pictures beyond the
 // cut unknown for good. The frames of the segment a decode began at that
 // show before its key's own are made without the segment before and are not
 // shown; the rank of the key's own frame is its segment's leading count.

@@ -12,15 +12,16 @@
 // header whose picture then makes no frame is not believed, and one from a
 // header the decoder refuses only where its frame number follows those of
 // the pictures before it and the pictures after it bear it out
-// (movie_frame_order.h), as is the key of a picture found damaged. MPEG-4:
-// each reference
-// picture (I, P, S) is shown after the B-frames stored after it, and these
-// in the order stored.
+// (movie_frame_order.h), as is the key of a picture found damaged.
 //
-// A key is unknown where no header can be read: a chunk lost, or one without
-// a picture; in MPEG-4 also the B-frames after such a one up to the next
-// reference picture, whose place depends on what the lost one was. Not part
-// of the interface.
+// MPEG-4: each reference picture (I, P, S) is shown after the B-frames
+// stored after it, and these in the order stored.
+//
+// A key is unknown where no header can be read: a chunk lost, one without a
+// picture, an MPEG-4 picture whose time stamp's markers do not hold; in
+// MPEG-4 also the B-frames after such a one up to the next reference
+// picture, whose place depends on what the lost one was. Not part of the
+// interface.
 #pragma once
 
 #include <cstdint>
