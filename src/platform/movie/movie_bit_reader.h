@@ -28,5 +28,12 @@ struct BitReader {
     while (bit() == 0 && zeros < 31) ++zeros;
     return (1u << zeros) - 1 + bits(zeros);
   }
+  // A signed Exp-Golomb code.
+  int64_t se() {
+    const uint32_t k = ue();
+    return (k & 1) != 0 ? static_cast<int64_t>(k / 2) + 1 : -static_cast<int64_t>(k / 2);
+  }
   bool ended() const { return at >= size * 8; }
+  // Whether a read went past the last bit.
+  bool overran() const { return at > size * 8; }
 };

@@ -12,7 +12,8 @@ constexpr size_t kDropped = 32;
 constexpr size_t kKept = 256;
 
 bool refers_on(PictureKind k) {
-  return k == PictureKind::Refresh || k == PictureKind::Intra || k == PictureKind::Reference;
+  return k == PictureKind::Refresh || k == PictureKind::Intra || k == PictureKind::Standalone ||
+         k == PictureKind::Reference;
 }
 
 SentPicture* find(MovieDamage* d, int64_t pts, size_t* at = nullptr) {
@@ -46,6 +47,11 @@ void advance(MovieDamage* d) {
         d->before_intra = d->chain;
         d->chain = p.damaged;
         d->references = 1;
+        break;
+      case PictureKind::Standalone:
+        p.tainted = false;
+        d->chain = d->chain || p.damaged;
+        ++d->references;
         break;
       case PictureKind::Reference:
         p.tainted = d->chain;

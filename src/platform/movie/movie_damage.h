@@ -5,7 +5,13 @@
 // order that may be predicted from it are too, up to a picture that needs
 // none before it; a picture nothing refers to harms only itself. B-frames
 // stored right after an intra picture may still refer to the pictures before
-// it, so they share in damage from before it.
+// it, so they share in damage from before it; those stored after the next
+// reference picture refer to the intra picture and that one only. In H.264
+// any picture may refer to several before it, so an intra picture ends the
+// damage only where it is a refresh or a recovery point; another is whole
+// itself, but the pictures after it share in damage from before it. A
+// picture's kind is read from its header, where damage may have reached: an
+// H.264 slice type past the last says nothing of it.
 //
 // A frame is judged once every picture it may refer to has come out: for a
 // B-frame that includes the reference picture stored before it and shown
@@ -20,6 +26,7 @@
 enum class PictureKind {
   Refresh,    // needs no picture before it, and none after it refers to one before it
   Intra,      // needs no picture before it; B-frames stored after it may refer to pictures before it
+  Standalone, // needs no picture before it; any stored after it may refer to pictures before it
   Reference,  // may refer to pictures before it, and others to it
   Droppable,  // may refer to pictures before it; none refers to it
   NotCoded,   // makes no frame: its position repeats the picture before

@@ -27,9 +27,13 @@ void free_held_back(MovieFile* f) {
 void lose(MovieFile* f, size_t packet) { frame_order_lose(&f->order, &f->index, packet); }
 
 // What others may do with the picture in these bytes (movie_damage.h).
+// A header damage has reached tells nothing of the picture, which may be
+// one others refer to.
 PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t size, const Mpeg4PacketLook& look) {
   if (f->intra_only) return PictureKind::Refresh;
   if (f->mpeg4) {
+    if (look.first_type != MPEG4_NONE && mpeg4_first_picture_checked(data, size, f->time_bits) == MPEG4_NONE)
+      return PictureKind::Reference;
     if (!look.first_coded) return PictureKind::NotCoded;
     if (look.first_type == MPEG4_I) return PictureKind::Intra;
     if (look.first_type == MPEG4_B) return PictureKind::Droppable;
@@ -38,7 +42,10 @@ PictureKind kind_of(const MovieFile* f, size_t e, const uint8_t* data, size_t si
   if (f->h264) {
     const H264PacketLook h = h264_packet_look(data, size);
     if (h.idr) return PictureKind::Refresh;
-    if (h.intra) return PictureKind::Intra;
+    // Only a recovery point keeps the pictures after an intra one from
+    // referring to those before it.
+    if (h.intra && h264_slice_order(&f->h264_sets, data, size).found)
+      return h.recovery ? PictureKind::Intra : PictureKind::Standalone;
     return h.slice && !h.reference ? PictureKind::Droppable : PictureKind::Reference;
   }
   // Other codecs do not say: a key found to be one needs nothing before it.
@@ -121,12 +128,22 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
   return changed;
 }
 
+// Where the picture in these bytes is shown (movie_picture_order.h), read
+// before it is sent.
+PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
+  if (f->h264) return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
+  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture_checked(data, size, f->time_bits));
+}
+
 // Sends a picture to the decoder as the one of entry `e`, carrying its
 // position as its timestamp.
 void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
   const int64_t position = f->index.packets[e].position;
   pkt->pts = pkt->dts = position;
   damage_sent(&f->damage, position, kind, damaged);
+  if (f->order.ranked)
+    frame_order_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
+                     kind == PictureKind::NotCoded, damaged);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
@@ -134,6 +151,7 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
     // A refused picture loses its frame, not the movie.
     lose(f, e);
     damage_lost(&f->damage, position);
+    frame_order_none(&f->order, &f->index, position);
     return;
   }
   ++f->owed;
@@ -169,7 +187,7 @@ void send_chunk(MovieFile* f, AVPacket* pkt, size_t e, const Mpeg4PacketLook& lo
     // Nowhere to show it: the frames of its segment from here lose their
     // places.
     f->av->av_packet_unref(f->packed);
-    lose(f, e);
+    frame_order_drop(&f->order, &f->index, e);
   }
   if (look.second_picture != 0 && f->av->av_packet_ref(f->packed, pkt) >= 0) {
     const int at = static_cast<int>(look.second_picture);
@@ -213,9 +231,13 @@ bool feed(MovieFile* f) {
   const auto& packets = f->index.packets;
   if (place_packed(f)) return true;
   if (f->next_packet >= packets.size()) {
-    // A waiting B-frame with no place left, or a file cut short: what is
-    // lost may belong before any frame the decoder still holds.
-    if (f->packed->data != nullptr || f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
+    // A waiting B-frame with no place left is dropped. In a file cut short
+    // what is lost may belong before any frame the decoder still holds:
+    // counting frames, their places are lost; placing them by keys, the
+    // decode knows of the cut from its start.
+    if (f->packed->data != nullptr)
+      frame_order_drop(&f->order, &f->index, f->next_packet);
+    else if (f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
       lose(f, f->next_packet);
     f->av->av_packet_unref(f->packed);
     f->ended = true;
@@ -233,6 +255,10 @@ bool feed(MovieFile* f) {
     damage_sent(&f->damage, packets[e].position, packets[e].packed ? PictureKind::Droppable : PictureKind::Reference,
                 true);
     damage_lost(&f->damage, packets[e].position);
+    if (f->order.ranked) {
+      frame_order_sent(&f->order, &f->index, packets[e].position, picture_order_lost(&f->picture_order), false, true);
+      frame_order_none(&f->order, &f->index, packets[e].position);
+    }
     return true;
   }
   if (!check_key(f, f->packet, e)) {
@@ -244,6 +270,8 @@ bool feed(MovieFile* f) {
                                                             f->time_bits)
                                         : Mpeg4PacketLook{};
   if (look.time_bits != 0) f->time_bits = look.time_bits;
+  if (look.low_delay >= 0) f->picture_order.no_b_frames = look.low_delay == 1;
+  if (f->h264) h264_parameter_sets_read(&f->h264_sets, f->packet->data, static_cast<size_t>(f->packet->size));
   if (layer_changes(f, f->packet, look)) {
     // A decoder drops the frame it holds back when the picture size
     // changes: it gives out everything first, and the picture follows.
@@ -263,7 +291,10 @@ bool feed(MovieFile* f) {
 void give_up_damaged(MovieFile* f) {
   const int64_t e = packet_index_find(&f->index, f->damaged.front());
   lose(f, static_cast<size_t>(std::max<int64_t>(e, 0)));
-  for (int64_t position : f->damaged) damage_lost(&f->damage, position);
+  for (int64_t position : f->damaged) {
+    damage_lost(&f->damage, position);
+    frame_order_none(&f->order, &f->index, position);
+  }
   f->owed -= static_cast<int64_t>(f->damaged.size());
   f->damaged.clear();
 }
@@ -299,9 +330,16 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
     }
     // A decoder that reorders nothing may yet meet a frame stored out of
     // order, a sign that the frame it just gave came out too early: that
-    // frame waits until the picture after it has been sent.
-    const bool may_be_early = f->reorders && f->depth == 0 && !f->ended && !stalled && !f->held_back.empty() &&
-                              f->held_back.front()->pts >= f->last_sent;
+    // frame waits until the picture after it has been sent. So does one
+    // whose place pictures still to be sent may yet tell, unless too many
+    // frames wait behind it.
+    f->order.bound = picture_order_reorder_bound(&f->picture_order, f->h264, f->depth);
+    f->order.more_pending = f->packed->data != nullptr || f->pending->data != nullptr;
+    const bool can_wait = !f->ended && !stalled && !f->held_back.empty();
+    const bool may_be_early =
+        can_wait && ((f->reorders && f->depth == 0 && f->held_back.front()->pts >= f->last_sent) ||
+                     (f->held_back.size() <= kMaxHeldBack && f->held_back.front()->pts != AV_NOPTS_VALUE &&
+                      !frame_order_ready(&f->order, &f->index, f->held_back.front()->pts)));
     if (!f->held_back.empty() && f->damaged.empty() && !may_be_early) {
       f->av->av_frame_free(&f->frame);
       f->frame = f->held_back.front();
@@ -322,6 +360,7 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
       --f->owed;
       f->held_back.push_back(fr);
       damage_out(&f->damage, fr->pts, fr->decode_error_flags != 0, !f->reorders);
+      if (fr->decode_error_flags != 0) frame_order_suspect(&f->order, &f->index, fr->pts);
       const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
       if (it != f->damaged.end()) f->damaged.erase(it);
       if (!f->damaged.empty() && f->held_back.size() > kMaxHeldBack) give_up_damaged(f);
@@ -334,7 +373,10 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
       send_chunk(f, f->pending, f->pending_entry, f->pending_look, f->pending_damaged);
       continue;
     }
-    if (got == AVERROR_EOF) damage_end(&f->damage);
+    if (got == AVERROR_EOF) {
+      damage_end(&f->damage);
+      frame_order_end(&f->order);
+    }
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
       if (feed(f)) continue;
@@ -362,7 +404,8 @@ void decode_start(MovieFile* f, size_t segment) {
   f->av->av_packet_unref(f->pending);
   f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
-  frame_order_start(&f->order, segment);
+  frame_order_start(&f->order, segment, f->ranked, f->index.readable_end < static_cast<int64_t>(f->info.frame_count));
+  picture_order_begin(&f->picture_order);
   damage_begin(&f->damage);
   f->start_depth = f->depth = f->codec->has_b_frames;
   f->raised_late = false;

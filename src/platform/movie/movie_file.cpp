@@ -314,8 +314,17 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   f->h264 = par->codec_id == AV_CODEC_ID_H264;
   f->skips = f->mpeg4;
   f->intra_only = desc != nullptr && (desc->props & AV_CODEC_PROP_INTRA_ONLY) != 0;
-  if (f->mpeg4 && par->extradata != nullptr)
-    f->time_bits = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0).time_bits;
+  if (f->mpeg4 && par->extradata != nullptr) {
+    const Mpeg4PacketLook look = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0);
+    f->time_bits = look.time_bits;
+    f->picture_order.no_b_frames = look.low_delay == 1;
+  }
+  // The pictures' headers tell where each is shown: MPEG-4's, and H.264's
+  // stored with start codes, as the stream's header data says unless it is
+  // a configuration record (whose packets hold units by their lengths).
+  f->ranked = f->mpeg4 || (f->h264 && !(par->extradata_size > 0 && par->extradata[0] == 1));
+  if (f->h264 && par->extradata != nullptr)
+    h264_parameter_sets_read(&f->h264_sets, par->extradata, static_cast<size_t>(par->extradata_size));
   f->palette = stream_palette(par);
   const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
   movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look);

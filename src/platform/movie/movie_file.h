@@ -15,9 +15,15 @@
 // headers and the index, and takes where each chunk lies from the index
 // where its entries tile the chunk lists; each chunk's header is checked
 // when its picture is read, and where it disagrees the chunks are found
-// again from there, as reading every header would have found them. Reading
-// in order decodes each picture once and empty chunks cost nothing; any
-// other position starts decoding at a key frame before it. The stream's length is the header's count, or the
+// again from there, as reading every header would have found them. A
+// frame's place among its segment's positions is its picture's rank in
+// display order, read from the pictures' own headers where the codec tells
+// it (H.264's picture order counts, MPEG-4's picture types), so that a
+// picture the decoder refuses or never gives out, or one lost or cut off,
+// costs no other frame its place; other codecs count the frames out of the
+// decoder (movie_frame_order.h). Reading in order decodes each picture once
+// and empty chunks cost nothing; any other position starts decoding at a
+// key frame before it. The stream's length is the header's count, or the
 // chunks' when the header counts less (a capture that never finished writes
 // no count). A key begins a decode only when the decoder makes a key picture
 // of it alone. The decoder is drained before an MPEG-4 layer of another

@@ -11,9 +11,11 @@
 #include "platform/movie/movie_damage.h"
 #include "platform/movie/movie_file.h"
 #include "platform/movie/movie_frame_order.h"
+#include "platform/movie/movie_h264_packet.h"
 #include "platform/movie/movie_library.h"
 #include "platform/movie/movie_mpeg4_packet.h"
 #include "platform/movie/movie_packet_index.h"
+#include "platform/movie/movie_picture_order.h"
 #include "platform/movie/movie_scaled_frame.h"
 
 // The file's bytes as the movie library's input reads them: held in memory,
@@ -65,12 +67,15 @@ struct MovieFile {
   size_t first_packet = 0;    // the key entry it began at
   size_t next_packet = 0;     // the entry to send next
   MovieFrameOrder order;
+  MoviePictureOrder picture_order;
+  H264ParameterSets h264_sets;  // met since the file was opened
   MovieDamage damage;
   std::deque<WaitingFrame> waiting;
   bool palette_sent = false;
   bool reorders = false;           // the codec may store frames out of display order
   bool mpeg4 = false;
   bool h264 = false;
+  bool ranked = false;             // frames are placed by their pictures' display order (movie_frame_order.h)
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
   bool restart = false;            // the key the decode began at begins nothing: begin again

@@ -15,8 +15,9 @@ bool start_code_at(const uint8_t* d, size_t n, size_t i) {
 }
 
 // The bits of a time increment, from the layer header whose fields begin at
-// `d` (after its start code); 0 when it cannot be read.
-int layer_time_bits(const uint8_t* d, size_t n) {
+// `d` (after its start code); 0 when it cannot be read. *low_delay as
+// Mpeg4PacketLook says.
+int layer_time_bits(const uint8_t* d, size_t n, int* low_delay) {
   BitReader r{d, n};
   r.bits(1 + 8);  // random access, object type
   int verid = 1;
@@ -26,7 +27,8 @@ int layer_time_bits(const uint8_t* d, size_t n) {
   }
   if (r.bits(4) == 15) r.bits(16);  // aspect ratio, and its own width and height
   if (r.bit() != 0) {               // control parameters: chroma format, low delay, buffer model
-    r.bits(3);
+    r.bits(2);
+    *low_delay = static_cast<int>(r.bit());
     if (r.bit() != 0) r.bits(79);
   }
   const uint32_t shape = r.bits(2);
@@ -64,7 +66,7 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
     if ((code & 0xF0) == kLayerCodes && look.layer_end == 0) {
       look.layer_begin = i;
       in_layer = true;
-      look.time_bits = layer_time_bits(d + i + 4, n - i - 4);
+      look.time_bits = layer_time_bits(d + i + 4, n - i - 4, &look.low_delay);
       if (look.time_bits != 0) time_bits = look.time_bits;
     } else if (code == kPictureCode && ++pictures == 1) {
       look.first_type = static_cast<Mpeg4PictureType>(i + 4 < n ? d[i + 4] >> 6 : 0);
@@ -75,6 +77,21 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
   }
   if (in_layer) look.layer_end = n;
   return look;
+}
+
+Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* d, size_t n, int time_bits) {
+  for (size_t i = 0; i + 4 < n; ++i) {
+    if (!start_code_at(d, n, i) || d[i + 3] != kPictureCode) continue;
+    BitReader r{d + i + 4, n - i - 4};
+    const auto type = static_cast<Mpeg4PictureType>(r.bits(2));
+    if (time_bits == 0) return type;
+    int seconds = 0;
+    while (r.bit() != 0 && seconds < 64) ++seconds;
+    const uint32_t before = r.bit();
+    r.bits(time_bits);
+    return before == 1 && r.bit() == 1 && !r.overran() && seconds < 64 ? type : MPEG4_NONE;
+  }
+  return MPEG4_NONE;
 }
 
 Mpeg4PictureType mpeg4_first_picture(const uint8_t* d, size_t n) {

@@ -1,10 +1,11 @@
 // What the movie reader looks at inside an MPEG-4 (part 2) packet, from its
 // bytes alone, in one pass over its start codes: the video object layer
 // header that sets the picture size and the length of a picture's time
-// stamp, the first picture's coding type and whether it is coded at all (a
-// not-coded picture repeats the one before, and packing writers store one as
-// a placeholder), and a second picture stored after the first (packed
-// B-frames). Not part of the interface.
+// stamp and may say the stream holds no B-frames, the first picture's coding
+// type and whether it is coded at all (a not-coded picture repeats the one
+// before, and packing writers store one as a placeholder), and a second
+// picture stored after the first (packed B-frames). Not part of the
+// interface.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@ enum Mpeg4PictureType { MPEG4_NONE = -1, MPEG4_I = 0, MPEG4_P = 1, MPEG4_B = 2, 
 struct Mpeg4PacketLook {
   size_t layer_begin = 0, layer_end = 0;  // the layer header, start code to next start code; equal: none
   int time_bits = 0;                       // from that header: bits of a picture's time increment; 0 none
+  int low_delay = -1;                      // from that header: 1 it holds no B-frames, 0 it may; -1 not said
   Mpeg4PictureType first_type = MPEG4_NONE;
   bool first_coded = true;
   size_t second_picture = 0;  // where a second picture begins; 0: none
@@ -27,3 +29,7 @@ struct Mpeg4PacketLook {
 Mpeg4PacketLook mpeg4_packet_look(const uint8_t* data, size_t size, int time_bits);
 // Only the first picture's coding type, looking no further than its header.
 Mpeg4PictureType mpeg4_first_picture(const uint8_t* data, size_t size);
+// The same, MPEG4_NONE where the markers around its time stamp do not hold
+// (damage reached its header), with the time increment `time_bits` long as
+// the layer says; 0 when no layer was read, and the markers are not checked.
+Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* data, size_t size, int time_bits);

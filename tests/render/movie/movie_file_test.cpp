@@ -100,6 +100,20 @@ void zero_bytes(std::vector<uint8_t>& bytes, int packet) {
   std::fill_n(bytes.begin() + static_cast<long>(at), std::min<uint32_t>(64, size / 2), 0);
 }
 
+// Up to 64 bytes zeroed from `from` bytes into that chunk's picture data.
+void zero_bytes_at(std::vector<uint8_t>& bytes, int packet, uint32_t from) {
+  uint32_t size = 0;
+  const size_t at = picture_data_at(bytes, packet, &size);
+  std::fill_n(bytes.begin() + static_cast<long>(at + from), std::min<uint32_t>(64, size - from), 0);
+}
+
+// Three bytes inverted `from` bytes into that chunk's picture data.
+void flip_bytes_at(std::vector<uint8_t>& bytes, int packet, uint32_t from) {
+  uint32_t size = 0;
+  const size_t at = picture_data_at(bytes, packet, &size) + from;
+  for (size_t i = 0; i < 3; ++i) bytes[at + i] = static_cast<uint8_t>(~bytes[at + i]);
+}
+
 // The lists around the movi data grown or shrunk by `delta` bytes.
 void resize_lists(std::vector<uint8_t>& bytes, int64_t delta) {
   put32(bytes, 4, static_cast<uint32_t>(get32(bytes, 4) + delta));
@@ -202,6 +216,32 @@ void drop_index_entry(std::vector<uint8_t>& bytes, int entry) {
 
 void set_entry_size(std::vector<uint8_t>& bytes, int entry, uint32_t size) {
   put32(bytes, index_entry_at(bytes, entry) + 12, size);
+}
+
+// That chunk's data replaced with `data`, as a writer stored it: its size,
+// the lists around it and the index (its entry's size, the offsets after it)
+// say so.
+void replace_chunk_data(std::vector<uint8_t>& bytes, int packet, const std::vector<uint8_t>& data) {
+  const size_t at = chunk_at(bytes, packet);
+  const uint32_t size = chunk_size(bytes, at);
+  const size_t old_end = at + 8 + size + (size & 1);
+  std::vector<uint8_t> chunk(data);
+  if (chunk.size() % 2 != 0) chunk.push_back(0);
+  bytes.erase(bytes.begin() + static_cast<long>(at + 8), bytes.begin() + static_cast<long>(old_end));
+  bytes.insert(bytes.begin() + static_cast<long>(at + 8), chunk.begin(), chunk.end());
+  put32(bytes, at + 4, static_cast<uint32_t>(data.size()));
+  const int64_t delta = static_cast<int64_t>(at + 8 + chunk.size()) - static_cast<int64_t>(old_end);
+  resize_lists(bytes, delta);
+  // The index's offsets count from the movi list's name.
+  const size_t movi = tag_at(bytes, "movi");
+  for (int e = 0; e < index_entries(bytes); ++e) {
+    const size_t entry = index_entry_at(bytes, e);
+    const uint32_t offset = get32(bytes, entry + 8);
+    if (movi + offset == at)
+      put32(bytes, entry + 12, static_cast<uint32_t>(data.size()));
+    else if (movi + offset > at)
+      put32(bytes, entry + 8, static_cast<uint32_t>(offset + delta));
+  }
 }
 
 // Every offset of the index moved by as much as puts its first entry at the
@@ -329,6 +369,13 @@ std::vector<int> range(int first, int last) {
   return r;
 }
 
+// first..last without `out`.
+std::vector<int> range_without(int first, int last, int out) {
+  std::vector<int> r = range(first, last);
+  r.erase(std::remove(r.begin(), r.end(), out), r.end());
+  return r;
+}
+
 using Bytes = std::vector<uint8_t>;
 
 struct Case {
@@ -347,13 +394,19 @@ struct Case {
 };
 
 // Whether the pixels are those of the frame shown at position n, every one
-// but the two rows where the halves meet, which scaling blurs.
+// but the two rows where the halves meet, which scaling blurs, and those at
+// the edges of the digits of a numbered frame, whose number must read right.
 bool shows_frame(const Case& c, const uint32_t* px, int n, int* worst) {
   const int shown = n == c.repeats ? n - 1 : test_movie_shown(c.shape, n);
   *worst = 0;
+  if (c.shape.numbered && test_movie_read_number(px, c.width) != shown) {
+    *worst = 255;
+    return false;
+  }
   for (int y = 0; y < c.height; ++y)
     for (int x = 0; x < c.width; ++x) {
       if (c.height > 4 && (y == c.height / 2 - 1 || y == c.height / 2)) continue;
+      if (c.shape.numbered && test_movie_near_digit_edge(x, y)) continue;
       const uint32_t want = test_movie_pixel(c.shape, shown, x, y, c.width, c.height);
       *worst = std::max(*worst, channel_distance(px[y * c.width + x], want));
     }
@@ -393,7 +446,9 @@ void read_movie(const Case& c) {
     EXPECT_NE(px, nullptr) << "frame " << n;
     int worst = 0;
     if (px != nullptr) {
-      EXPECT_TRUE(shows_frame(c, px, n, &worst)) << "frame " << n << " is off by " << worst;
+      EXPECT_TRUE(shows_frame(c, px, n, &worst))
+          << "frame " << n << " is off by " << worst
+          << (c.shape.numbered ? " and reads " + std::to_string(test_movie_read_number(px, c.width)) : "");
     }
   }
   EXPECT_EQ(movie_file_frame(f, static_cast<uint32_t>(c.frames)), nullptr);
@@ -415,6 +470,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   const TestMovieShape still_top{.key_interval = 12, .still_top = true};
   // Audio chunks the size of a raw 16 x 16 frame's.
   const TestMovieShape with_audio{.key_interval = 12, .audio = 768};
+  // Each frame's number burnt in.
+  const TestMovieShape numbered{.key_interval = 12, .numbered = true};
+  const TestMovieShape numbered_24{.key_interval = 24, .numbered = true};
   const Case cases[] = {
       {"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
       {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
@@ -584,7 +642,73 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {"mpeg4_b_frames_packed_marked", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12, packed_marked},
       // One key frame: far frames are reached by decoding on from it.
       {.name = "h264_one_key", .codec = TestMovieCodec::H264BFrames, .width = 16, .height = 16, .frames = 5000,
-       .tolerance = 12, .shape = {5000}, .all_orders = false, .reads = {4200, 4999, 0, 4999}}};
+       .tolerance = 12, .shape = {5000}, .all_orders = false, .reads = {4200, 4999, 0, 4999}},
+      // Pictures the decoder refuses or never gives out keep their places,
+      // and so does every other frame. Three B-frames between reference
+      // pictures, the middle one a reference for the other two (P4 B2 b1
+      // b3), stored I0 P4 B2 b1 b3 P8 B6 b5 b7 P12 B10 b9 b11 ...: the slice
+      // header of b7, which no picture refers to, zeroed after its order
+      // fields, so its place is still read; then zeroed whole, where b7 may
+      // have been shown on either side of B6 and of P8 for all the stream
+      // says; and the header of P12 damaged after its order fields, while
+      // the frames of b7 and P8, stored before it, are still inside the
+      // decoder.
+      {.name = "h264_pyramid_unreferenced_b_frame_zeroed", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { zero_bytes_at(b, 8, 4); }, .nothing = {7}},
+      {.name = "h264_pyramid_unreferenced_b_frame_header_zeroed", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { zero_bytes_at(b, 8, 0); }, .lost = {6, 8}, .nothing = {7}},
+      {.name = "h264_pyramid_p_frame_flipped", .codec = TestMovieCodec::H264Pyramid, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_24, .alter = [](Bytes& b) { flip_bytes_at(b, 9, 8); },
+       .nothing = range(9, 23)},
+      // Damage at the start of a slice header that still reads whole, with
+      // an order count that is not the picture's: in P8, whose frame the
+      // decoder then never gives out, and in B2, whose frame it gives out
+      // first. Where the frames around them are shown cannot be told.
+      {.name = "h264_pyramid_p_frame_header_garbled", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { flip_bytes_at(b, 5, 0); }, .lost = {3, 4}, .nothing = range(5, 23)},
+      {.name = "h264_pyramid_b_frame_header_garbled", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { flip_bytes_at(b, 2, 1); }, .lost = {0, 4}, .nothing = range_without(1, 23, 4)},
+      // A key frame followed by a chunk of zeros, or of one byte, which the
+      // decoder refuses: the key frame shows; what follows, predicted from
+      // what that chunk held, does not up to the next key frame. A file of
+      // a key frame and one such chunk opens.
+      {.name = "mpeg4_key_then_zeros", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 36,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { replace_chunk_data(b, 13, Bytes(900, 0)); },
+       .nothing = range(13, 23)},
+      {.name = "mpeg4_key_then_one_byte", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 36,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { replace_chunk_data(b, 13, Bytes(1, 0)); },
+       .nothing = range(13, 23)},
+      {.name = "mpeg4_key_and_one_byte", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 2,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { replace_chunk_data(b, 1, Bytes(1, 0)); },
+       .nothing = {1}},
+      // Cut inside the header of chunk 40: the pictures sent before the cut
+      // have their frames, those the decoder still holds at the end too.
+      {.name = "mpeg4_cut_in_a_chunk_header", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { b.resize(chunk_at(b, 40) + 4); },
+       .nothing = range(40, 47)},
+      {.name = "h264_cut_in_a_chunk_header", .codec = TestMovieCodec::H264, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { b.resize(chunk_at(b, 40) + 4); },
+       .nothing = range(40, 47)},
+      // Damage in P9, stored I0 P3 B1 B2 P6 B4 B5 P9 B7 B8 I12 B10 B11 P15
+      // B13 B14 P18: the B-frames stored right after I12 refer to P9 and
+      // are not shown, but B13 and B14, stored between the I-frame's first
+      // and second P-frames, refer to I12 and P15 only.
+      // The same at the start of a picture's header, stored I0 P3 B1 B2 P6
+      // B4 B5 P9 B7 B8 I12: in P6, whose coding type then reads B, and in
+      // B4, whose type reads P.
+      {.name = "mpeg4_b_frames_p_frame_header_garbled", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes_at(b, 4, 0); },
+       .lost = {3}, .nothing = range(4, 11)},
+      {.name = "mpeg4_b_frames_b_frame_header_garbled", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes_at(b, 5, 0); },
+       .nothing = range(4, 11)},
+      {.name = "mpeg4_b_frames_damage_ended_by_an_i_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes(b, 7); },
+       .nothing = range(7, 11)}};
   std::string missing;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

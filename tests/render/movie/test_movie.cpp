@@ -30,10 +30,37 @@ const AVCodec* find_encoder(TestMovieCodec codec) {
     case TestMovieCodec::Mpeg4:
     case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     case TestMovieCodec::H264:
-    case TestMovieCodec::H264BFrames: return avcodec_find_encoder_by_name("libx264");
+    case TestMovieCodec::H264BFrames:
+    case TestMovieCodec::H264Pyramid: return avcodec_find_encoder_by_name("libx264");
     case TestMovieCodec::MsVideo1: return avcodec_find_encoder(AV_CODEC_ID_MSVIDEO1);
   }
   return nullptr;
+}
+
+// Digits of 3 x 5 blocks, a row of three bits each, the top row first.
+constexpr uint16_t kDigits[10] = {075557, 026227, 071747, 071717, 055711, 074717, 074757, 071111, 075757, 075717};
+constexpr int kBlock = 8;
+constexpr int kDigitsX = 8, kDigitsY = 8;
+constexpr int kDigitCount = 3;
+constexpr int kDigitStride = 4;  // blocks from one digit to the next, the gap included
+
+// The block of the digits' area holding (x, y), as column and row; false
+// outside the area.
+bool digit_block(int x, int y, int* column, int* row) {
+  if (x < kDigitsX || y < kDigitsY) return false;
+  *column = (x - kDigitsX) / kBlock;
+  *row = (y - kDigitsY) / kBlock;
+  return *column < kDigitCount * kDigitStride && *row < 5;
+}
+
+// Whether that block of frame n's digits is black.
+bool digit_block_on(int n, int column, int row) {
+  const int place = column / kDigitStride;
+  const int bit = column % kDigitStride;
+  if (bit == 3) return false;
+  int digit = n;
+  for (int i = place; i < kDigitCount - 1; ++i) digit /= 10;
+  return (kDigits[digit % 10] >> ((4 - row) * 3 + 2 - bit) & 1) != 0;
 }
 
 bool dropped(const TestMovieShape& shape, int position) {
@@ -50,9 +77,53 @@ uint32_t test_movie_top(int n) { return kTops[n % 8]; }
 uint32_t test_movie_bottom(int n) { return kTops[(n + n / 8 + 3) % 8]; }
 
 uint32_t test_movie_pixel(const TestMovieShape& shape, int n, int x, int y, int width, int height) {
+  int column = 0, row = 0;
+  if (shape.numbered && digit_block(x, y, &column, &row) && digit_block_on(n, column, row)) return 0xFF000000u;
   const int later = shape.moving ? (y < height / 2 ? x : width - 1 - x) / 16 : 0;
   if (y >= height / 2) return test_movie_bottom(n + later);
   return test_movie_top(shape.still_top ? n - n % 2 + later : n + later);
+}
+
+bool test_movie_near_digit_edge(int x, int y) {
+  // Colour bleeds a pixel or two across a block's edge, in the pixels
+  // around the area as well as inside it.
+  constexpr int kReach = 2;
+  const auto near = [](int v, int from, int blocks) {
+    if (v < from - kReach || v >= from + blocks * kBlock + kReach) return false;
+    const int in = (v - from + kBlock) % kBlock;
+    return in < kReach || in >= kBlock - kReach;
+  };
+  const bool in_x = x >= kDigitsX - kReach && x < kDigitsX + kDigitCount * kDigitStride * kBlock + kReach;
+  const bool in_y = y >= kDigitsY - kReach && y < kDigitsY + 5 * kBlock + kReach;
+  return in_x && in_y && (near(x, kDigitsX, kDigitCount * kDigitStride) || near(y, kDigitsY, 5));
+}
+
+int test_movie_read_number(const uint32_t* pixels, int width) {
+  int number = 0;
+  for (int place = 0; place < kDigitCount; ++place) {
+    uint16_t bits = 0;
+    for (int row = 0; row < 5; ++row)
+      for (int bit = 0; bit < 3; ++bit) {
+        // The block's middle four pixels, each black or each a colour: the
+        // darkest of the colours has a channel at 128.
+        int on = 0, off = 0;
+        for (int dy = 3; dy < 5; ++dy)
+          for (int dx = 3; dx < 5; ++dx) {
+            const int x = kDigitsX + (place * kDigitStride + bit) * kBlock + dx;
+            const int y = kDigitsY + row * kBlock + dy;
+            const uint32_t p = pixels[y * width + x];
+            const uint32_t brightest = std::max({p >> 16 & 255, p >> 8 & 255, p & 255});
+            on += brightest < 48;
+            off += brightest > 100;
+          }
+        if (on != 4 && off != 4) return -1;
+        bits = static_cast<uint16_t>(bits << 1 | (on == 4 ? 1 : 0));
+      }
+    const uint16_t* digit = std::find(std::begin(kDigits), std::end(kDigits), bits);
+    if (digit == std::end(kDigits)) return -1;
+    number = number * 10 + static_cast<int>(digit - kDigits);
+  }
+  return number;
 }
 
 int test_movie_shown(const TestMovieShape& shape, int position) {
@@ -96,6 +167,7 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
                const TestMovieShape& shape) {
   const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420;
   const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
+  const bool pyramid = codec == TestMovieCodec::H264Pyramid;
   const AVPixelFormat pix = codec == TestMovieCodec::Raw        ? AV_PIX_FMT_BGR24
                             : codec == TestMovieCodec::Mjpeg    ? AV_PIX_FMT_YUVJ444P
                             : codec == TestMovieCodec::MsVideo1 ? AV_PIX_FMT_RGB555LE
@@ -111,13 +183,14 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   ctx->framerate = AVRational{rate, 1};
   ctx->gop_size = raw || codec == TestMovieCodec::Mjpeg ? 1 : shape.key_interval;
   ctx->keyint_min = shape.key_interval;
-  ctx->max_b_frames = reordered ? 2 : 0;
+  ctx->max_b_frames = pyramid ? 3 : reordered ? 2 : 0;
   ctx->thread_count = 1;
-  if (codec == TestMovieCodec::H264 || codec == TestMovieCodec::H264BFrames) {
+  if (codec == TestMovieCodec::H264 || codec == TestMovieCodec::H264BFrames || pyramid) {
     // Every frame differs wholly from the last: left to choose, the encoder
     // would store no B-frames. Its statistics stay off the test's output.
     const std::string params = std::string("qp=10:scenecut=0:b-adapt=0:log=-1") +
-                               (shape.open_gop ? ":open-gop=1" : "") + (shape.intra_refresh ? ":intra-refresh=1" : "");
+                               (pyramid ? ":bframes=3:b-pyramid=normal" : "") + (shape.open_gop ? ":open-gop=1" : "") +
+                               (shape.intra_refresh ? ":intra-refresh=1" : "");
     av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
   } else if (!raw && codec != TestMovieCodec::MsVideo1) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;

@@ -1,6 +1,7 @@
 // Small AVI files written at test time: each frame's top half is one colour
 // and its bottom half another, both chosen from the frame index; no two of
-// the first 64 frames look alike.
+// the first 64 frames look alike. A frame may also carry its number, burnt
+// in as digits of solid blocks that codec blur leaves readable.
 #pragma once
 
 #include <cstdint>
@@ -11,10 +12,13 @@
 // Mjpeg: JPEG frames; Mpeg4 and H264: predicted frames in display order.
 // Mpeg4BFrames and H264BFrames store two B-frames between reference frames,
 // so frames are stored out of display order; the MPEG-4 groups are open (the
-// B-frames after a key frame are shown before it). MsVideo1: 16-bit blocks,
-// where a block unchanged since the frame before is skipped and keeps what
-// the decoder last drew there (width and height multiples of 4).
-enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264, H264BFrames, MsVideo1 };
+// B-frames after a key frame are shown before it). H264Pyramid stores three
+// B-frames between reference frames, the middle one a reference for the
+// other two (the H.264 encoder's own defaults): P4 B2 b1 b3. MsVideo1:
+// 16-bit blocks, where a block unchanged since the frame before is skipped
+// and keeps what the decoder last drew there (width and height multiples of
+// 4).
+enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264, H264BFrames, H264Pyramid, MsVideo1 };
 
 // How a movie departs from a plain one.
 struct TestMovieShape {
@@ -55,6 +59,10 @@ struct TestMovieShape {
   // Bytes of an audio stream (16-bit PCM) a frame, stored as one chunk after
   // each video chunk; 0: no audio.
   int audio = 0;
+  // The frame's number burnt in as three black digits, each 3 x 5 blocks of
+  // 8 x 8 pixels, 8 pixels in from the top-left corner; the frame must be at
+  // least 112 x 56.
+  bool numbered = false;
 };
 
 // Colours of frame n (ARGB, alpha 255).
@@ -63,6 +71,14 @@ uint32_t test_movie_bottom(int n);
 // The colour of pixel (x, y) of frame n, width x height, in a movie of that
 // shape.
 uint32_t test_movie_pixel(const TestMovieShape& shape, int n, int x, int y, int width, int height);
+// Whether pixel (x, y) of a numbered frame lies so near the edge of a
+// digit's block that codec blur between black and colour reaches it.
+bool test_movie_near_digit_edge(int x, int y);
+// The number burnt into a numbered frame's pixels (width pixels a row): each
+// block read at its middle, so blur at the blocks' edges does not count; -1
+// when a block is neither black nor clearly a colour, or the blocks spell no
+// digit.
+int test_movie_read_number(const uint32_t* pixels, int width);
 
 // Whether the libraries hold the codec's encoder (H.264 needs libx264).
 bool test_movie_codec_available(TestMovieCodec codec);

@@ -1,0 +1,70 @@
+// Where each picture of a decode is shown, read from its own header before
+// it is decoded: its display key. Sorting the pictures of a segment by their
+// keys gives the order their frames are shown in, so a frame's place is
+// known from the keys alone, whatever the decoder refused or never gave out
+// (movie_frame_order.h).
+//
+// H.264: the picture order count of its first slice, of any of the three
+// kinds a sequence may use, counted again from each instantaneous refresh
+// (and each reset by a memory management operation), which begins an epoch
+// shown after all of the one before. Damage may have reached a header's
+// order fields even where it still reads whole: a key read from a whole
+// header whose picture then makes no frame is not believed, and one from a
+// header the decoder refuses only where its frame number follows those of
+// the pictures before it and the pictures after it bear it out
+// (movie_frame_order.h), as is the key of a picture found damaged.
+//
+// MPEG-4: each reference picture (I, P, S) is shown after the B-frames
+// stored after it, and these in the order stored.
+//
+// A key is unknown where no header can be read: a chunk lost, one without a
+// picture, an MPEG-4 picture whose time stamp's markers do not hold; in
+// MPEG-4 also the B-frames after such a one up to the next reference
+// picture, whose place depends on what the lost one was. Not part of the
+// interface.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/movie/movie_h264_packet.h"
+#include "platform/movie/movie_mpeg4_packet.h"
+
+struct PictureKey {
+  bool known = false;
+  int64_t epoch = 0;
+  int64_t value = 0;
+  bool closes = false;         // no picture stored before it is shown after it
+  bool expects_frame = false;  // read from a whole header: a picture then making no frame is not what it says
+  bool claimed = false;        // read from a header the decoder refuses: believed once the pictures after it bear it out
+  bool counted = false;        // an order count the stream wrote, whose parity its pictures share
+};
+
+bool picture_key_less(const PictureKey& a, const PictureKey& b);
+
+struct MoviePictureOrder {
+  int64_t epoch = 0;
+  // H.264: the state the order counts of the next pictures are read from.
+  int64_t prev_msb = 0, prev_lsb = 0;  // of the last reference picture
+  uint32_t prev_frame_num = 0;         // of the last picture
+  int64_t frame_num_offset = 0;
+  uint32_t prev_ref_frame_num = 0;     // of the last reference picture, when known
+  bool ref_frame_num_known = false;
+  int unknown_since = 0;               // pictures of unknown key since that reference picture
+  bool decode_order = false;           // the last sequence shows pictures in the order stored
+  // MPEG-4.
+  int64_t group = 0;      // reference pictures so far
+  int64_t in_group = 0;   // B-frames since the last one
+  bool group_unknown = false;
+  bool no_b_frames = false;  // the layer says it holds none; kept from one decode to the next
+};
+
+// A decode begins.
+void picture_order_begin(MoviePictureOrder* o);
+PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice);
+PictureKey picture_order_mpeg4(MoviePictureOrder* o, Mpeg4PictureType type);
+// A picture whose header cannot be read.
+PictureKey picture_order_lost(MoviePictureOrder* o);
+// How many pictures stored before a picture may at most be shown after it,
+// given the decoder's reorder depth: the bound its frames are placed by
+// where pictures are still to come or were lost unknown.
+int picture_order_reorder_bound(const MoviePictureOrder* o, bool h264, int decoder_depth);
