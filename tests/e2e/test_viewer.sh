@@ -108,23 +108,33 @@ differ() {  # differ <shot a> <shot b> <w> <h> <x> <y> [fuzz%]: pixels that diff
 
 # What a check reads may take the program more than the frame after the input
 # to show, so the screen is read again, a frame later each time, for at most
-# 60 s. A check that fails for good is then told by the checks that follow.
-all_hold() {  # all_hold <check>...
-  local one
-  for one; do "$one" || return 1; done
+# 60 s. A check that fails for good is then told by its description.
+all_hold() {  # all_hold [<description> <check>]...
+  while [ $# -gt 0 ]; do
+    "$2" || return 1
+    shift 2
+  done
 }
-await() {  # await <shot> <check>...: takes the shot until every check holds of it
+check_each() {  # check_each [<description> <check>]...
+  while [ $# -gt 0 ]; do
+    check "$1" "$2"
+    shift 2
+  done
+}
+# Takes the shot until every check holds of it, then checks each.
+await() {  # await <shot> [<description> <check>]...
   local name=$1 until=$((SECONDS + 60))
   shift
   until shot "$name" && all_hold "$@"; do
-    [ "$SECONDS" -lt "$until" ] || return 0
+    [ "$SECONDS" -lt "$until" ] || break
     e2e_frames 1
   done
+  check_each "$@"
 }
 # For a screen that changes by itself (PLAY): the program is stopped while
 # its shot is taken and read, and goes on by a frame between tries, so the
 # checks see the frames right after the input however slowly they read them.
-await_stopped() {  # await_stopped <shot> <check>...
+await_stopped() {  # await_stopped <shot> [<description> <check>]...
   local name=$1 until=$((SECONDS + 60)) held
   shift
   while :; do
@@ -132,9 +142,10 @@ await_stopped() {  # await_stopped <shot> <check>...
     held=0
     shot "$name" && all_hold "$@" && held=1
     kill -CONT "$E2E_PID"
-    [ "$held" = 0 ] && [ "$SECONDS" -lt "$until" ] || return 0
+    [ "$held" = 0 ] && [ "$SECONDS" -lt "$until" ] || break
     e2e_frames 1
   done
+  check_each "$@"
 }
 # Takes the shot until two in a row, a frame apart, are the same in the boxes
 # given (w h x y each; the window when none is): the screen shows all that the
@@ -187,11 +198,11 @@ button_grey() { near "$(mean start 4 12 2 2)" 128 128 128 20; }
 black_between() { near "$(mean start 40 14 400 1)" 0 0 0 10; }
 picture_below() { at_least "$(mean start 400 300 300 200 | awk '{print $1 + $2 + $3}')" 60; }
 circles_drawn() { at_least "$(count start '#008000' 12 1024 752 0 16)" 300; }
-await start button_grey black_between picture_below circles_drawn
-check "LOAD CG button grey" button_grey
-check "black between the buttons" black_between
-check "picture below the bar" picture_below
-check "point circles drawn" circles_drawn
+await start \
+  "LOAD CG button grey" button_grey \
+  "black between the buttons" black_between \
+  "picture below the bar" picture_below \
+  "point circles drawn" circles_drawn
 
 # POINT makes a point at the mouse, on the button; drag it down by its circle.
 e2e_click 99 8
@@ -202,8 +213,7 @@ check "new point at its place" at_least "$(count moved '#ff0000' 12 130 130 235 
 # Its handle sits at the circle's right edge: drag it out to widen the circle.
 drag 341 388 400 388
 circle_widened() { at_least "$(count widened '#ff0000' 12 20 60 400 358)" 8; }
-await widened circle_widened
-check "handle widens the circle" circle_widened
+await widened "handle widens the circle" circle_widened
 check "nothing there before" at_most "$(count moved '#ff0000' 12 20 60 400 358)" 2
 
 # The panel: a right click at the point's centre opens it there.
@@ -211,9 +221,7 @@ e2e_click 300 388 3
 rest
 label_cells() { near "$(mean panel 60 4 302 390)" 128 128 128 40; }
 value_cells() { near "$(mean panel 190 4 370 450)" 128 128 128 40; }
-await panel label_cells value_cells
-check "panel label cells" label_cells
-check "panel value cells" value_cells
+await panel "panel label cells" label_cells "panel value cells" value_cells
 # Right arrows of NUMBER, TIME, EFEECT, EF SPD and EF LV, once each.
 for row in 1 2 3 4 5; do
   case $row in 1 | 4 | 5) r=48 ;; 2) r=80 ;; 3) r=112 ;; esac
@@ -227,9 +235,8 @@ rest
 speaker_shown() {
   at_least "$(($(count named '#000000' 25 190 18 366 389) - $(count unnamed '#000000' 25 190 18 366 389)))" 10
 }
-await named speaker_shown
+await named "NAME shows the speaker" speaker_shown
 settle named
-check "NAME shows the speaker" speaker_shown
 e2e_click 310 538  # CLOSE
 rest
 settle closed
@@ -245,17 +252,16 @@ camera_moved() { at_least "$(differ closed playing 1024 700 0 30)" 100000; }
 box_frame() { near "$(mean playing 2 60 51 660)" 255 0 128 60; }
 line_in_box() { at_least "$(count playing '#ff0080' 15 800 24 112 686)" 30; }
 level1_red() { at_least "$(count playing '#ff0000' 10 60 18 964 748)" 20; }
-await_stopped playing camera_moved box_frame line_in_box level1_red
-check "the camera moved" camera_moved
-check "dialogue box frame" box_frame
-check "a line in the box" line_in_box
-check "LEVEL 1 in red" level1_red
+await_stopped playing \
+  "the camera moved" camera_moved \
+  "dialogue box frame" box_frame \
+  "a line in the box" line_in_box \
+  "LEVEL 1 in red" level1_red
 mask playing '#ff0000' 10 60 18 964 748 level1
 xdotool windowfocus --sync "$E2E_WIN" 2>/dev/null || true
 key space
 level2_shown() { mask spaced '#ff0000' 10 60 18 964 748 level2 && at_least "$(differ level1 level2 60 18 0 0)" 5; }
-await spaced level2_shown
-check "space shows LEVEL 2" level2_shown
+await spaced "space shows LEVEL 2" level2_shown
 
 # LAG and ORDER switch their labels.
 settle before_switch 44 12 877 2 44 12 927 2
@@ -264,9 +270,7 @@ e2e_click 949 8
 rest
 lag_switched() { at_least "$(differ before_switch switched 44 12 877 2)" 5; }
 order_switched() { at_least "$(differ before_switch switched 44 12 927 2)" 5; }
-await switched lag_switched order_switched
-check "LAG label changed" lag_switched
-check "ORDER became RAMDOM" order_switched
+await switched "LAG label changed" lag_switched "ORDER became RAMDOM" order_switched
 
 # STOP: the picture fits again, the dialogue box goes.
 e2e_click 999 8
@@ -306,8 +310,7 @@ cp "$saved" "$E2E_TMP/kept.sav"
 e2e_click 37 8
 rest
 png_shown() { near "$(mean png 100 100 450 300)" 32 64 192 30; }
-await png png_shown
-check "PNG shown" png_shown
+await png "PNG shown" png_shown
 # SAVE of the same name: ".sav" makes it the saved file, which zenity was not
 # asked about; the program asks, and No keeps the file byte for byte.
 asked() { grep -q "上書きの確認: mine.sav: " "$E2E_TMP/out"; }
@@ -318,9 +321,7 @@ e2e_click 37 8
 rest
 jpeg_shown() { near "$(mean jpeg 100 100 200 300)" 192 64 32 30; }
 jpeg_fitted() { near "$(mean jpeg 100 100 800 300)" 0 0 0 10; }
-await jpeg jpeg_shown jpeg_fitted
-check "JPEG shown" jpeg_shown
-check "JPEG fitted by height" jpeg_fitted
+await jpeg "JPEG shown" jpeg_shown "JPEG fitted by height" jpeg_fitted
 
 # LOAD the saved arrangement: the same screen as when it was saved.
 e2e_click 151 8
@@ -347,8 +348,7 @@ check "UP.SAV as typed" [ ! -e "$E2E_TMP/UP.SAV.sav" ]
 e2e_click 37 8
 rest
 png_again() { near "$(mean blue_again 100 100 450 300)" 32 64 192 30; }
-await blue_again png_again
-check "PNG shown again" png_again
+await blue_again "PNG shown again" png_again
 e2e_click 151 8
 rest
 settle up
