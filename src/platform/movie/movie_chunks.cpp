@@ -1,59 +1,28 @@
 #include "platform/movie/movie_chunks.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <unordered_set>
 
+#include "platform/movie/movie_chunk_header.h"
+#include "platform/movie/movie_chunk_index.h"
 #include "platform/movie/movie_file.h"
 #include "platform/movie/movie_packet_index.h"
 
+using namespace chunk_detail;
+
 namespace {
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) | static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
-}
-
 constexpr uint32_t kRiff = fourcc("RIFF");
-constexpr uint32_t kList = fourcc("LIST");
 constexpr uint32_t kMovi = fourcc("movi");
 constexpr uint32_t kRecord = fourcc("rec ");
 constexpr uint32_t kHeaderList = fourcc("hdrl");
 constexpr uint32_t kStreamList = fourcc("strl");
 constexpr uint32_t kSuperIndex = fourcc("indx");
-constexpr uint32_t kIdx1 = fourcc("idx1");
-constexpr uint32_t kJunk = fourcc("JUNK");
-constexpr uint32_t kKeyFlag = 0x10;
-constexpr int64_t kHeader = 8;
 // Bytes of a chunk's data looked at for its key.
 constexpr size_t kPeek = 256;
-// Index entries looked at ahead, to tell by their sizes which chunks they
-// name where their offsets do not.
-constexpr size_t kLookAhead = 3;
-// Chunks the entries may find lost in one stretch of damage.
-constexpr size_t kMostLost = 16;
-// Bytes searched, or of the index read, at a time.
-constexpr size_t kSearchWindow = 1 << 16;
 // Headers found to disagree with their entries before no entry is taken for
 // its header any more, so that finding the chunks again costs a bounded
 // number of passes over the index.
 constexpr size_t kMostDoubted = 16;
-// Index entries read, every stream's.
-constexpr size_t kMostEntries = size_t{2} * kMovieMaxFrames;
-// OpenDML indexes: the kinds, and the flag of a chunk that is no key.
-constexpr uint8_t kIndexOfIndexes = 0;
-constexpr uint8_t kIndexOfChunks = 1;
-constexpr uint32_t kNotKey = 0x80000000u;
-// An OpenDML index's header after its chunk header: entry size, kinds,
-// entries in use, chunk name, and what the kind adds.
-constexpr size_t kOpenDmlHeader = 24;
-
-uint32_t le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
 
 // A chunk or list name: four letters, digits, spaces or underscores.
 bool name_like(const uint8_t* p) {
@@ -69,24 +38,10 @@ bool name_like(const uint8_t* p) {
 struct Scan {
   MovieChunkMap& m;
   std::vector<MovieChunk> chunks = {};
-  int64_t movi_at = -1;  // the first movi list's name, which idx1 offsets may count from
-  int64_t idx1_at = -1;  // the index's data
-  uint32_t idx1_size = 0;
-  std::vector<std::pair<int64_t, uint32_t>> super_indexes = {};  // OpenDML indexes' data and sizes, every stream's
+  MovieIndexPlaces indexes = {};
   bool full = false;      // kMovieMaxFrames chunks: the rest is not read
   bool doubting = false;  // a header disagreed with its entry: headers are read until one agrees
 };
-
-// Up to n bytes at `at`; how many were read.
-size_t read_at(const MovieChunkMap& m, int64_t at, uint8_t* dst, size_t n) {
-  if (at < 0 || at >= m.file_size) return 0;
-  n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), m.file_size - at));
-  if (m.av->avio_seek(m.pb, at, SEEK_SET) != at) return 0;
-  const int got = m.av->avio_read(m.pb, dst, static_cast<int>(n));
-  return got > 0 ? static_cast<size_t>(got) : 0;
-}
-
-int64_t padded_end(int64_t at, uint32_t size) { return at + kHeader + size + (size & 1); }
 
 // Where the list after the one at `at` begins: past its data and the byte
 // that keeps chunks on even offsets, or right after its data where the
@@ -97,36 +52,6 @@ int64_t chunk_after(const MovieChunkMap& m, int64_t at, uint32_t size) {
   uint8_t near[5];
   if ((size & 1) == 0 || read_at(m, padded - 1, near, sizeof near) != sizeof near) return padded;
   return name_like(near) && !name_like(near + 1) ? padded - 1 : padded;
-}
-
-bool ours(const MovieChunkMap& m, uint32_t name) { return name == m.names[0] || name == m.names[1]; }
-
-// The name of a chunk that lies in a movi list: a stream's ("00dc", "01wb"),
-// its index's ("ix00"), a list, padding or the index. A header searched for
-// in damaged bytes must have one, where any four letters would be found by
-// chance.
-bool movi_name(const uint8_t* p) {
-  const auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
-  const auto letter = [](uint8_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
-  if (digit(p[0]) && digit(p[1]) && letter(p[2]) && letter(p[3])) return true;
-  if (p[0] == 'i' && p[1] == 'x' && digit(p[2]) && digit(p[3])) return true;
-  const uint32_t name = le32(p);
-  return name == kList || name == kJunk || name == kIdx1;
-}
-
-// Whether an entry's size agrees with a chunk of `size` bytes whose data
-// begins at `data`: the same, or one more than an odd size where the pad
-// byte is there (the next chunk's name does not begin right after the data).
-bool sizes_agree(const MovieChunkMap& m, uint32_t entry_size, int64_t data, uint32_t size) {
-  if (entry_size == size) return true;
-  if ((size & 1) == 0 || entry_size != size + 1) return false;
-  uint8_t after[4];
-  return read_at(m, data + size, after, 4) == 4 && !movi_name(after);
-}
-
-// Whether a header read at an entry's offset is the one the entry names.
-bool header_agrees(const MovieChunkMap& m, const MovieIndexEntry& e, const uint8_t* head) {
-  return le32(head) == e.name && sizes_agree(m, e.size, e.at + kHeader, le32(head + 4));
 }
 
 // Whether a header read at `at` (name and size already read) is followed,
@@ -288,8 +213,8 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
     last_data = at + kHeader;
     if (name == kIdx1) {
       // An index inside a list whose size was never written ends it.
-      s.idx1_at = at + kHeader;
-      s.idx1_size = size;
+      s.indexes.idx1_at = at + kHeader;
+      s.indexes.idx1_size = size;
       return;
     }
     if (name == kList) {
@@ -312,7 +237,7 @@ void note_super_indexes(Scan& s, int64_t begin, int64_t end) {
       const int64_t list_end = std::min(end, padded_end(at, size));
       uint8_t inner[kHeader];
       for (int64_t in = at + 12; in + kHeader <= list_end && read_at(s.m, in, inner, kHeader) == kHeader;) {
-        if (le32(inner) == kSuperIndex) s.super_indexes.emplace_back(in + kHeader, le32(inner + 4));
+        if (le32(inner) == kSuperIndex) s.indexes.super_indexes.emplace_back(in + kHeader, le32(inner + 4));
         in = padded_end(in, le32(inner + 4));
       }
     }
@@ -334,16 +259,16 @@ void scan_riff(Scan& s, int64_t begin, int64_t end, bool descend) {
     const int64_t after = chunk_after(s.m, at, size);
     const int64_t list_end = size == 0 || after > end ? end : after;
     if (name == kList && got == 12 && le32(head + 8) == kMovi) {
-      if (s.movi_at < 0) s.movi_at = at + kHeader;
+      if (s.indexes.movi_at < 0) s.indexes.movi_at = at + kHeader;
       if (descend) {
         scan_list(s, at + 12, list_end, false);
-        if (s.idx1_at >= 0 && s.idx1_at < list_end) return;
+        if (s.indexes.idx1_at >= 0 && s.indexes.idx1_at < list_end) return;
       }
     } else if (name == kList && got == 12 && le32(head + 8) == kHeaderList && !descend) {
       note_super_indexes(s, at + 12, list_end);
     } else if (name == kIdx1) {
-      s.idx1_at = at + kHeader;
-      s.idx1_size = size;
+      s.indexes.idx1_at = at + kHeader;
+      s.indexes.idx1_size = size;
     }
     at = list_end;
   }
@@ -359,280 +284,11 @@ void scan_file(Scan& s, bool descend) {
   }
 }
 
-// The entries of an OpenDML index of chunks (an ix## chunk) whose header
-// lies at `at`: each names its chunk's data from the index's base offset.
-void read_chunk_index(const MovieChunkMap& m, int64_t at, std::vector<MovieIndexEntry>* out) {
-  uint8_t head[kHeader + kOpenDmlHeader];
-  if (read_at(m, at, head, sizeof head) != sizeof head) return;
-  const uint8_t* h = head + kHeader;
-  if ((h[0] | h[1] << 8) != 2 || h[2] != 0 || h[3] != kIndexOfChunks) return;
-  const uint64_t base = le64(h + 12);
-  if (base > static_cast<uint64_t>(m.file_size)) return;
-  const int64_t first = at + kHeader + static_cast<int64_t>(kOpenDmlHeader);
-  const int64_t bytes = std::min<int64_t>(int64_t{le32(h + 4)} * 8, int64_t{le32(head + 4)} - 24);
-  const int64_t end = first + std::min(bytes, m.file_size - first);
-  if (end - first < 8) return;
-  std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - first)));
-  for (int64_t in = first; in + 8 <= end && out->size() < kMostEntries;) {
-    const size_t got = read_at(m, in, block.data(), static_cast<size_t>(std::min<int64_t>(block.size(), end - in)));
-    if (got < 8) break;
-    for (size_t i = 0; i + 8 <= got; i += 8) {
-      const uint32_t size = le32(&block[i + 4]);
-      out->push_back(MovieIndexEntry{le32(h + 8), (size & kNotKey) != 0 ? 0 : kKeyFlag,
-                                     static_cast<int64_t>(base) + le32(&block[i]) - kHeader, size & ~kNotKey});
-    }
-    in += static_cast<int64_t>(got / 8 * 8);
-  }
-}
-
-// The entries of the OpenDML indexes, every stream's, in each one's order.
-std::vector<MovieIndexEntry> read_opendml(const Scan& s) {
-  std::vector<MovieIndexEntry> entries;
-  std::unordered_set<uint64_t> read;
-  for (const auto& [at, size] : s.super_indexes) {
-    uint8_t h[kOpenDmlHeader];
-    if (size < kOpenDmlHeader || read_at(s.m, at, h, sizeof h) != sizeof h) continue;
-    if (h[3] == kIndexOfChunks) {
-      // An index of chunks kept in the stream's header list itself.
-      read_chunk_index(s.m, at - kHeader, &entries);
-      continue;
-    }
-    if ((h[0] | h[1] << 8) != 4 || h[3] != kIndexOfIndexes) continue;
-    const uint32_t count = std::min<uint32_t>(le32(h + 4), (size - static_cast<uint32_t>(kOpenDmlHeader)) / 16);
-    for (uint32_t i = 0; i < count && entries.size() < kMostEntries; ++i) {
-      uint8_t e[16];
-      if (read_at(s.m, at + static_cast<int64_t>(kOpenDmlHeader) + 16 * int64_t{i}, e, sizeof e) != sizeof e) break;
-      // An index of chunks named twice is read once.
-      const uint64_t ix = le64(e);
-      if (ix >= static_cast<uint64_t>(s.m.file_size) || !read.insert(ix).second) continue;
-      read_chunk_index(s.m, static_cast<int64_t>(ix), &entries);
-    }
-  }
-  return entries;
-}
-
-// The idx1 entries, every stream's, read a block at a time (the index may
-// claim more than the file holds); their offsets are still relative.
-std::vector<MovieIndexEntry> read_idx1(const Scan& s) {
-  std::vector<MovieIndexEntry> entries;
-  if (s.idx1_at < 0) return entries;
-  const int64_t end = s.idx1_at + std::min<int64_t>(s.idx1_size, s.m.file_size - s.idx1_at);
-  std::vector<uint8_t> block(kSearchWindow);
-  for (int64_t at = s.idx1_at; at + 16 <= end && entries.size() < kMostEntries;) {
-    const size_t got =
-        read_at(s.m, at, block.data(), static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - at)));
-    if (got < 16) break;
-    for (size_t i = 0; i + 16 <= got; i += 16)
-      entries.push_back(MovieIndexEntry{le32(&block[i]), le32(&block[i + 4]), le32(&block[i + 8]), le32(&block[i + 12])});
-    at += static_cast<int64_t>(got / 16 * 16);
-  }
-  return entries;
-}
-
-// The chunk whose header lies at `at`, or -1. Entries mostly name the
-// chunks in order, so the one after the last found (*hint) is tried first.
-int64_t chunk_with_header_at(const Scan& s, int64_t at, size_t* hint) {
-  const int64_t data = at + kHeader;
-  if (*hint < s.chunks.size() && s.chunks[*hint].offset == data) return static_cast<int64_t>((*hint)++);
-  const auto it = std::lower_bound(s.chunks.begin(), s.chunks.end(), data,
-                                   [](const MovieChunk& c, int64_t d) { return c.offset < d; });
-  if (it == s.chunks.end() || it->offset != data) return -1;
-  *hint = static_cast<size_t>(it - s.chunks.begin()) + 1;
-  return static_cast<int64_t>(*hint) - 1;
-}
-
-// Idx1 offsets count from the movi list's name, or from the file's start.
-// Before the chunks are known: the base under which the first entry meets a
-// header it names, or -1.
-int64_t idx1_base_by_header(const Scan& s, const std::vector<MovieIndexEntry>& entries) {
-  if (entries.empty()) return -1;
-  for (const int64_t base : {s.movi_at, int64_t{0}}) {
-    MovieIndexEntry e = entries.front();
-    e.at += base;
-    uint8_t head[kHeader];
-    if (base >= 0 && read_at(s.m, e.at, head, kHeader) == kHeader && header_agrees(s.m, e, head)) return base;
-  }
-  return -1;
-}
-
-// Once the chunks are known: the base under which this stream's entries meet
-// most chunks; -1 when the index is not believed: its first entry meets no
-// chunk, nor do half of them.
-int64_t idx1_base_by_chunks(const Scan& s, const std::vector<MovieIndexEntry>& entries) {
-  int64_t best = -1;
-  size_t best_hits = 0;
-  for (const int64_t base : {s.movi_at, int64_t{0}}) {
-    if (base < 0) continue;
-    size_t hits = 0;
-    size_t mine = 0;
-    int64_t first = -1;
-    size_t hint = 0;
-    for (const MovieIndexEntry& e : entries) {
-      if (!ours(s.m, e.name)) continue;
-      const bool met = chunk_with_header_at(s, base + e.at, &hint) >= 0;
-      if (mine++ == 0) first = met ? 1 : 0;
-      hits += met ? 1 : 0;
-    }
-    if ((first == 1 || hits * 2 >= mine) && hits > best_hits) {
-      best = base;
-      best_hits = hits;
-    }
-    if (best_hits == mine) break;
-  }
-  return best;
-}
-
-void set_entries(MovieChunkMap& m, std::vector<MovieIndexEntry> entries, int64_t base) {
-  for (MovieIndexEntry& e : entries) e.at += base;
-  m.tiles = entries;
-  std::stable_sort(m.tiles.begin(), m.tiles.end(),
-                   [](const MovieIndexEntry& a, const MovieIndexEntry& b) { return a.at < b.at; });
-  m.entries = std::move(entries);
-}
-
-// Whether the entries from k name the chunks from c by their sizes, as far
-// as kLookAhead of them (fewer at the index's end).
-bool sizes_go_on(const Scan& s, const std::vector<MovieIndexEntry>& entries, size_t k, size_t c) {
-  for (size_t n = 0; n < kLookAhead && k + n < entries.size(); ++n) {
-    if (c + n >= s.chunks.size()) return false;
-    const MovieChunk& chunk = s.chunks[c + n];
-    if (!sizes_agree(s.m, entries[k + n].size, chunk.offset, chunk.size)) return false;
-  }
-  return true;
-}
-
-// Whether the index is believed: its first entry of this stream meets a
-// chunk, or half of them do.
-bool believed(const Scan& s, const std::vector<MovieIndexEntry>& entries) {
-  size_t hits = 0;
-  size_t hint = 0;
-  for (const MovieIndexEntry& e : entries) hits += chunk_with_header_at(s, e.at, &hint) >= 0 ? 1 : 0;
-  hint = 0;
-  return chunk_with_header_at(s, entries.front().at, &hint) >= 0 || hits * 2 >= entries.size();
-}
-
-// A chunk named for this stream that another stream's entry names with its
-// size is that stream's, its name damaged: it is no position.
-void drop_other_streams_chunks(Scan& s) {
-  std::vector<bool> gone(s.chunks.size(), false);
-  bool any = false;
-  size_t hint = 0;
-  for (const MovieIndexEntry& e : s.m.entries) {
-    if (ours(s.m, e.name)) continue;
-    const int64_t met = chunk_with_header_at(s, e.at, &hint);
-    if (met < 0) continue;
-    const MovieChunk& c = s.chunks[static_cast<size_t>(met)];
-    if (c.size > 0 && sizes_agree(s.m, e.size, c.offset, c.size)) gone[static_cast<size_t>(met)] = any = true;
-  }
-  if (!any) return;
-  size_t kept = 0;
-  for (size_t i = 0; i < s.chunks.size(); ++i)
-    if (!gone[i]) s.chunks[kept++] = s.chunks[i];
-  s.chunks.resize(kept);
-}
-
-// What the believed index says of the chunks. Entries name the chunks in
-// line, each the chunk after the one before, where their offsets meet them.
-// An entry of size 0 says nothing of the chunk; one of another size says
-// the chunk is not its picture, but only in line. An offset that meets a
-// chunk out of line, of the entry's size, shows entries missing from the
-// index (or one that names another chunk), and the line goes on from there.
-//
-// An offset that meets nothing (after a chunk cut short every later offset
-// is wrong) leaves the offsets untrusted until one meets its chunk in line
-// again; meanwhile the entries are taken in sequence, their sizes telling
-// whether the entry names the next chunk, whether its chunk was lost in
-// damage the scan passed over (the chunk before is damaged), or whether
-// the next chunk is one the index does not name. A chunk named for another
-// stream where an entry puts a picture of its size is this stream's, its
-// name damaged. A chunk's key flag holds only where an entry names it
-// whole; its first bytes may still deny it.
-void apply_index(Scan& s) {
-  std::vector<MovieIndexEntry> entries;
-  for (const MovieIndexEntry& e : s.m.entries)
-    if (ours(s.m, e.name)) entries.push_back(e);
-  if (entries.empty() || !believed(s, entries)) return;
-  drop_other_streams_chunks(s);
-  std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
-  // Chunks the scan did not find, each before the chunk of that ordinal.
-  std::vector<std::pair<size_t, MovieChunk>> found;
-  const auto vouch = [&](size_t chunk, const MovieIndexEntry& e) {
-    int8_t& flag = flagged[chunk];
-    flag = static_cast<int8_t>(flag == 1 || (e.flags & kKeyFlag) != 0);
-  };
-  const auto agree = [&](size_t chunk, const MovieIndexEntry& e) {
-    return sizes_agree(s.m, e.size, s.chunks[chunk].offset, s.chunks[chunk].size);
-  };
-  // An entry in line with the chunk it names: its size holds, says nothing,
-  // or says the chunk is not its picture.
-  const auto name = [&](size_t chunk, const MovieIndexEntry& e) {
-    if (chunk >= s.chunks.size()) return;
-    if (agree(chunk, e)) vouch(chunk, e);
-    else if (e.size != 0) s.chunks[chunk].damaged = true;
-  };
-  size_t c = 0;         // the chunk the next entry names in line
-  bool trusted = true;  // the offsets meet the chunks they name
-  size_t hint = 0;
-  for (size_t k = 0; k < entries.size(); ++k) {
-    const MovieIndexEntry& e = entries[k];
-    const int64_t met = chunk_with_header_at(s, e.at, &hint);
-    const size_t m = static_cast<size_t>(met);
-    if (met >= 0 && (m == c || (trusted && agree(m, e)))) {
-      if (m == c) name(m, e);
-      else vouch(m, e);
-      c = m + 1;
-      trusted = true;
-      continue;
-    }
-    uint8_t head[kHeader];
-    if (met < 0 && trusted && e.size > 0 && read_at(s.m, e.at, head, kHeader) == kHeader && movi_name(head) &&
-        sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4)) && padded_end(e.at, e.size) <= s.m.file_size) {
-      found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
-      continue;
-    }
-    trusted = false;
-    if (sizes_go_on(s, entries, k + 1, c + 1)) {
-      name(c++, e);
-      continue;
-    }
-    // Chunks lost in the damage before: as many as the entries skipped to
-    // meet the chunks by their sizes again.
-    size_t lost = 0;
-    if (c > 0 && c <= s.chunks.size() && s.chunks[c - 1].damaged)
-      for (size_t j = 1; j <= kMostLost && lost == 0 && k + j < entries.size(); ++j)
-        if (sizes_go_on(s, entries, k + j, c)) lost = j;
-    if (lost > 0) {
-      const int64_t offset = c < s.chunks.size() ? s.chunks[c].offset : s.m.file_size;
-      for (size_t j = 0; j < lost; ++j) found.emplace_back(c, MovieChunk{offset, 0, false, true, false});
-      k += lost - 1;
-    } else if (sizes_go_on(s, entries, k, c + 1)) {
-      c += 1;
-      name(c++, e);
-    } else {
-      ++c;
-    }
-  }
-  for (size_t i = 0; i < s.chunks.size(); ++i) {
-    MovieChunk& chunk = s.chunks[i];
-    if (chunk.damaged || flagged[i] == 0) chunk.key = false;
-  }
-  if (found.empty()) return;
-  std::vector<MovieChunk> all;
-  all.reserve(s.chunks.size() + found.size());
-  size_t next = 0;
-  for (size_t i = 0; i <= s.chunks.size(); ++i) {
-    for (; next < found.size() && found[next].first == i; ++next) all.push_back(found[next].second);
-    if (i < s.chunks.size()) all.push_back(s.chunks[i]);
-  }
-  if (all.size() > kMovieMaxFrames) all.resize(kMovieMaxFrames);
-  s.chunks = std::move(all);
-}
-
 // The chunks, found from the file's start with what the map knows.
 void find_chunks(MovieChunkMap& m) {
   Scan s{m};
   scan_file(s, true);
-  apply_index(s);
+  chunk_index_apply(&m, &s.chunks);
   if (!s.chunks.empty()) s.chunks.front().key = true;
   m.chunks = std::move(s.chunks);
 }
@@ -659,33 +315,12 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   const uint32_t number = static_cast<uint32_t>('0' + stream / 10) | static_cast<uint32_t>('0' + stream % 10) << 8;
   m.names[0] = number | fourcc("\0\0dc");
   m.names[1] = number | fourcc("\0\0db");
-  // A first look for the indexes: the stream's OpenDML index where it has
-  // one and its first entry meets the header it names, with the idx1
-  // entries of the streams that have none, else idx1 where its first entry
-  // meets the header it names.
+  // A first look for the indexes, which are taken where their first entries
+  // meet the headers they name.
   Scan look{m};
   scan_file(look, false);
-  std::vector<MovieIndexEntry> opendml = read_opendml(look);
-  const auto first_meets = [&](const std::vector<MovieIndexEntry>& entries) {
-    const auto it = std::find_if(entries.begin(), entries.end(), [&](const MovieIndexEntry& e) { return ours(m, e.name); });
-    uint8_t head[kHeader];
-    return it != entries.end() && read_at(m, it->at, head, kHeader) == kHeader && header_agrees(m, *it, head);
-  };
-  const bool own = first_meets(opendml);
-  std::vector<MovieIndexEntry> idx1 = read_idx1(look);
-  const int64_t base = idx1_base_by_header(look, idx1);
-  if (own) {
-    // A stream's number: the first two letters of its chunks' names.
-    std::unordered_set<uint32_t> indexed;
-    for (const MovieIndexEntry& e : opendml) indexed.insert(e.name & 0xFFFF);
-    if (base >= 0)
-      for (MovieIndexEntry e : idx1)
-        if (indexed.count(e.name & 0xFFFF) == 0) opendml.push_back(MovieIndexEntry{e.name, e.flags, e.at + base, e.size});
-    set_entries(m, std::move(opendml), 0);
-  } else if (base >= 0) {
-    set_entries(m, std::move(idx1), base);
-  }
-  m.whole = own || look.idx1_at >= 0;
+  const bool own = chunk_index_open(&m, &look.indexes);
+  m.whole = own || look.indexes.idx1_at >= 0;
   if (!m.entries.empty()) {
     find_chunks(m);
     return;
@@ -694,13 +329,8 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   // was never written) is matched to the chunks found.
   Scan s{m};
   scan_file(s, true);
-  m.whole = m.whole || s.idx1_at >= 0;
-  idx1 = read_idx1(s);
-  const int64_t met = idx1_base_by_chunks(s, idx1);
-  if (met >= 0) {
-    set_entries(m, std::move(idx1), met);
-    apply_index(s);
-  }
+  m.whole = m.whole || s.indexes.idx1_at >= 0;
+  chunk_index_match(&m, &s.indexes, &s.chunks);
   if (!s.chunks.empty()) s.chunks.front().key = true;
   m.chunks = std::move(s.chunks);
 }

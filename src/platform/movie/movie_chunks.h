@@ -14,15 +14,15 @@
 // entry until a header agrees with its entry again. So the chunks are those
 // a scan of every header would find, found as their data is read.
 //
-// The index is then a witness, its entries matched to the chunks in line: an
-// entry that puts a picture of another size on its chunk marks the chunk
-// damaged (it is not the picture the index puts there); one of size 0 says
-// nothing of it; a size one more than an odd chunk's agrees with it where the
-// pad byte is there (an index that counts it). Where offsets stop meeting
-// chunks, as after a chunk cut short, entries are matched in sequence by
-// their sizes, which also tells where chunks were lost in damage the scan
-// passed over: their positions stay, damaged and empty. A chunk named for
-// another stream that an entry of this stream names with its size is this
+// The index is then a witness (movie_chunk_index.h), its entries matched to
+// the chunks in line: an entry that puts a picture of another size on its
+// chunk marks the chunk damaged (it is not the picture the index puts there);
+// one of size 0 says nothing of it; a size one more than an odd chunk's agrees
+// with it where the pad byte is there (an index that counts it). Where offsets
+// stop meeting chunks, as after a chunk cut short, entries are matched in
+// sequence by their sizes, which also tells where chunks were lost in damage
+// the scan passed over: their positions stay, damaged and empty. A chunk named
+// for another stream that an entry of this stream names with its size is this
 // stream's, and one named for this stream that another stream's entry names
 // with its size is not. An index whose entries do not meet the chunks they
 // name, as when all its offsets are moved, is not believed. Key flags come

@@ -1,0 +1,341 @@
+#include "platform/movie/movie_chunk_index.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "platform/movie/movie_chunk_header.h"
+#include "platform/movie/movie_file.h"
+
+using namespace chunk_detail;
+
+namespace {
+
+// Index entries looked at ahead, to tell by their sizes which chunks they
+// name where their offsets do not.
+constexpr size_t kLookAhead = 3;
+// Chunks the entries may find lost in one stretch of damage.
+constexpr size_t kMostLost = 16;
+// Index entries read, every stream's.
+constexpr size_t kMostEntries = size_t{2} * kMovieMaxFrames;
+// OpenDML indexes: the kinds, and the flag of a chunk that is no key.
+constexpr uint8_t kIndexOfIndexes = 0;
+constexpr uint8_t kIndexOfChunks = 1;
+constexpr uint32_t kNotKey = 0x80000000u;
+// An OpenDML index's header after its chunk header: entry size, kinds,
+// entries in use, chunk name, and what the kind adds.
+constexpr size_t kOpenDmlHeader = 24;
+
+uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
+
+// The chunks a scan found, and the map whose index is matched to them.
+struct Found {
+  const MovieChunkMap& m;
+  std::vector<MovieChunk>& chunks;
+};
+
+// The entries of an OpenDML index of chunks (an ix## chunk) whose header
+// lies at `at`: each names its chunk's data from the index's base offset.
+void read_chunk_index(const MovieChunkMap& m, int64_t at, std::vector<MovieIndexEntry>* out) {
+  uint8_t head[kHeader + kOpenDmlHeader];
+  if (read_at(m, at, head, sizeof head) != sizeof head) return;
+  const uint8_t* h = head + kHeader;
+  if ((h[0] | h[1] << 8) != 2 || h[2] != 0 || h[3] != kIndexOfChunks) return;
+  const uint64_t base = le64(h + 12);
+  if (base > static_cast<uint64_t>(m.file_size)) return;
+  const int64_t first = at + kHeader + static_cast<int64_t>(kOpenDmlHeader);
+  const int64_t bytes = std::min<int64_t>(int64_t{le32(h + 4)} * 8, int64_t{le32(head + 4)} - 24);
+  const int64_t end = first + std::min(bytes, m.file_size - first);
+  if (end - first < 8) return;
+  std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - first)));
+  for (int64_t in = first; in + 8 <= end && out->size() < kMostEntries;) {
+    const size_t got = read_at(m, in, block.data(), static_cast<size_t>(std::min<int64_t>(block.size(), end - in)));
+    if (got < 8) break;
+    for (size_t i = 0; i + 8 <= got; i += 8) {
+      const uint32_t size = le32(&block[i + 4]);
+      out->push_back(MovieIndexEntry{le32(h + 8), (size & kNotKey) != 0 ? 0 : kKeyFlag,
+                                     static_cast<int64_t>(base) + le32(&block[i]) - kHeader, size & ~kNotKey});
+    }
+    in += static_cast<int64_t>(got / 8 * 8);
+  }
+}
+
+// The entries of the OpenDML indexes, every stream's, in each one's order.
+std::vector<MovieIndexEntry> read_opendml(const MovieChunkMap& m, const MovieIndexPlaces& p) {
+  std::vector<MovieIndexEntry> entries;
+  std::unordered_set<uint64_t> read;
+  for (const auto& [at, size] : p.super_indexes) {
+    uint8_t h[kOpenDmlHeader];
+    if (size < kOpenDmlHeader || read_at(m, at, h, sizeof h) != sizeof h) continue;
+    if (h[3] == kIndexOfChunks) {
+      // An index of chunks kept in the stream's header list itself.
+      read_chunk_index(m, at - kHeader, &entries);
+      continue;
+    }
+    if ((h[0] | h[1] << 8) != 4 || h[3] != kIndexOfIndexes) continue;
+    const uint32_t count = std::min<uint32_t>(le32(h + 4), (size - static_cast<uint32_t>(kOpenDmlHeader)) / 16);
+    for (uint32_t i = 0; i < count && entries.size() < kMostEntries; ++i) {
+      uint8_t e[16];
+      if (read_at(m, at + static_cast<int64_t>(kOpenDmlHeader) + 16 * int64_t{i}, e, sizeof e) != sizeof e) break;
+      // An index of chunks named twice is read once.
+      const uint64_t ix = le64(e);
+      if (ix >= static_cast<uint64_t>(m.file_size) || !read.insert(ix).second) continue;
+      read_chunk_index(m, static_cast<int64_t>(ix), &entries);
+    }
+  }
+  return entries;
+}
+
+// The idx1 entries, every stream's, read a block at a time (the index may
+// claim more than the file holds); their offsets are still relative.
+std::vector<MovieIndexEntry> read_idx1(const MovieChunkMap& m, const MovieIndexPlaces& p) {
+  std::vector<MovieIndexEntry> entries;
+  if (p.idx1_at < 0) return entries;
+  const int64_t end = p.idx1_at + std::min<int64_t>(p.idx1_size, m.file_size - p.idx1_at);
+  std::vector<uint8_t> block(kSearchWindow);
+  for (int64_t at = p.idx1_at; at + 16 <= end && entries.size() < kMostEntries;) {
+    const size_t got =
+        read_at(m, at, block.data(), static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - at)));
+    if (got < 16) break;
+    for (size_t i = 0; i + 16 <= got; i += 16)
+      entries.push_back(MovieIndexEntry{le32(&block[i]), le32(&block[i + 4]), le32(&block[i + 8]), le32(&block[i + 12])});
+    at += static_cast<int64_t>(got / 16 * 16);
+  }
+  return entries;
+}
+
+// The chunk whose header lies at `at`, or -1. Entries mostly name the
+// chunks in order, so the one after the last found (*hint) is tried first.
+int64_t chunk_with_header_at(const Found& s, int64_t at, size_t* hint) {
+  const int64_t data = at + kHeader;
+  if (*hint < s.chunks.size() && s.chunks[*hint].offset == data) return static_cast<int64_t>((*hint)++);
+  const auto it = std::lower_bound(s.chunks.begin(), s.chunks.end(), data,
+                                   [](const MovieChunk& c, int64_t d) { return c.offset < d; });
+  if (it == s.chunks.end() || it->offset != data) return -1;
+  *hint = static_cast<size_t>(it - s.chunks.begin()) + 1;
+  return static_cast<int64_t>(*hint) - 1;
+}
+
+// Idx1 offsets count from the movi list's name, or from the file's start.
+// Before the chunks are known: the base under which the first entry meets a
+// header it names, or -1.
+int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
+                            const std::vector<MovieIndexEntry>& entries) {
+  if (entries.empty()) return -1;
+  for (const int64_t base : {p.movi_at, int64_t{0}}) {
+    MovieIndexEntry e = entries.front();
+    e.at += base;
+    uint8_t head[kHeader];
+    if (base >= 0 && read_at(m, e.at, head, kHeader) == kHeader && header_agrees(m, e, head)) return base;
+  }
+  return -1;
+}
+
+// Once the chunks are known: the base under which this stream's entries meet
+// most chunks; -1 when the index is not believed: its first entry meets no
+// chunk, nor do half of them.
+int64_t idx1_base_by_chunks(const Found& s, const MovieIndexPlaces& p, const std::vector<MovieIndexEntry>& entries) {
+  int64_t best = -1;
+  size_t best_hits = 0;
+  for (const int64_t base : {p.movi_at, int64_t{0}}) {
+    if (base < 0) continue;
+    size_t hits = 0;
+    size_t mine = 0;
+    int64_t first = -1;
+    size_t hint = 0;
+    for (const MovieIndexEntry& e : entries) {
+      if (!ours(s.m, e.name)) continue;
+      const bool met = chunk_with_header_at(s, base + e.at, &hint) >= 0;
+      if (mine++ == 0) first = met ? 1 : 0;
+      hits += met ? 1 : 0;
+    }
+    if ((first == 1 || hits * 2 >= mine) && hits > best_hits) {
+      best = base;
+      best_hits = hits;
+    }
+    if (best_hits == mine) break;
+  }
+  return best;
+}
+
+void set_entries(MovieChunkMap& m, std::vector<MovieIndexEntry> entries, int64_t base) {
+  for (MovieIndexEntry& e : entries) e.at += base;
+  m.tiles = entries;
+  std::stable_sort(m.tiles.begin(), m.tiles.end(),
+                   [](const MovieIndexEntry& a, const MovieIndexEntry& b) { return a.at < b.at; });
+  m.entries = std::move(entries);
+}
+
+// Whether the entries from k name the chunks from c by their sizes, as far
+// as kLookAhead of them (fewer at the index's end).
+bool sizes_go_on(const Found& s, const std::vector<MovieIndexEntry>& entries, size_t k, size_t c) {
+  for (size_t n = 0; n < kLookAhead && k + n < entries.size(); ++n) {
+    if (c + n >= s.chunks.size()) return false;
+    const MovieChunk& chunk = s.chunks[c + n];
+    if (!sizes_agree(s.m, entries[k + n].size, chunk.offset, chunk.size)) return false;
+  }
+  return true;
+}
+
+// Whether the index is believed: its first entry of this stream meets a
+// chunk, or half of them do.
+bool believed(const Found& s, const std::vector<MovieIndexEntry>& entries) {
+  size_t hits = 0;
+  size_t hint = 0;
+  for (const MovieIndexEntry& e : entries) hits += chunk_with_header_at(s, e.at, &hint) >= 0 ? 1 : 0;
+  hint = 0;
+  return chunk_with_header_at(s, entries.front().at, &hint) >= 0 || hits * 2 >= entries.size();
+}
+
+// A chunk named for this stream that another stream's entry names with its
+// size is that stream's, its name damaged: it is no position.
+void drop_other_streams_chunks(Found& s) {
+  std::vector<bool> gone(s.chunks.size(), false);
+  bool any = false;
+  size_t hint = 0;
+  for (const MovieIndexEntry& e : s.m.entries) {
+    if (ours(s.m, e.name)) continue;
+    const int64_t met = chunk_with_header_at(s, e.at, &hint);
+    if (met < 0) continue;
+    const MovieChunk& c = s.chunks[static_cast<size_t>(met)];
+    if (c.size > 0 && sizes_agree(s.m, e.size, c.offset, c.size)) gone[static_cast<size_t>(met)] = any = true;
+  }
+  if (!any) return;
+  size_t kept = 0;
+  for (size_t i = 0; i < s.chunks.size(); ++i)
+    if (!gone[i]) s.chunks[kept++] = s.chunks[i];
+  s.chunks.resize(kept);
+}
+
+}  // namespace
+
+bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places) {
+  MovieChunkMap& m = *map;
+  std::vector<MovieIndexEntry> opendml = read_opendml(m, *places);
+  const auto first_meets = [&](const std::vector<MovieIndexEntry>& entries) {
+    const auto it = std::find_if(entries.begin(), entries.end(), [&](const MovieIndexEntry& e) { return ours(m, e.name); });
+    uint8_t head[kHeader];
+    return it != entries.end() && read_at(m, it->at, head, kHeader) == kHeader && header_agrees(m, *it, head);
+  };
+  const bool own = first_meets(opendml);
+  std::vector<MovieIndexEntry> idx1 = read_idx1(m, *places);
+  const int64_t base = idx1_base_by_header(m, *places, idx1);
+  if (own) {
+    // A stream's number: the first two letters of its chunks' names.
+    std::unordered_set<uint32_t> indexed;
+    for (const MovieIndexEntry& e : opendml) indexed.insert(e.name & 0xFFFF);
+    if (base >= 0)
+      for (MovieIndexEntry e : idx1)
+        if (indexed.count(e.name & 0xFFFF) == 0) opendml.push_back(MovieIndexEntry{e.name, e.flags, e.at + base, e.size});
+    set_entries(m, std::move(opendml), 0);
+  } else if (base >= 0) {
+    set_entries(m, std::move(idx1), base);
+  }
+  return own;
+}
+
+void chunk_index_match(MovieChunkMap* map, const MovieIndexPlaces* places, std::vector<MovieChunk>* chunks) {
+  std::vector<MovieIndexEntry> idx1 = read_idx1(*map, *places);
+  const int64_t met = idx1_base_by_chunks(Found{*map, *chunks}, *places, idx1);
+  if (met >= 0) {
+    set_entries(*map, std::move(idx1), met);
+    chunk_index_apply(map, chunks);
+  }
+}
+
+// What the believed index says of the chunks. Entries name the chunks in
+// line, each the chunk after the one before, where their offsets meet them.
+// An entry of size 0 says nothing of the chunk; one of another size says
+// the chunk is not its picture, but only in line. An offset that meets a
+// chunk out of line, of the entry's size, shows entries missing from the
+// index (or one that names another chunk), and the line goes on from there.
+//
+// An offset that meets nothing (after a chunk cut short every later offset
+// is wrong) leaves the offsets untrusted until one meets its chunk in line
+// again; meanwhile the entries are taken in sequence, their sizes telling
+// whether the entry names the next chunk, whether its chunk was lost in
+// damage the scan passed over (the chunk before is damaged), or whether
+// the next chunk is one the index does not name. A chunk named for another
+// stream where an entry puts a picture of its size is this stream's, its
+// name damaged. A chunk's key flag holds only where an entry names it
+// whole; its first bytes may still deny it.
+void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks) {
+  Found s{*map, *chunks};
+  std::vector<MovieIndexEntry> entries;
+  for (const MovieIndexEntry& e : s.m.entries)
+    if (ours(s.m, e.name)) entries.push_back(e);
+  if (entries.empty() || !believed(s, entries)) return;
+  drop_other_streams_chunks(s);
+  std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
+  // Chunks the scan did not find, each before the chunk of that ordinal.
+  std::vector<std::pair<size_t, MovieChunk>> found;
+  const auto vouch = [&](size_t chunk, const MovieIndexEntry& e) {
+    int8_t& flag = flagged[chunk];
+    flag = static_cast<int8_t>(flag == 1 || (e.flags & kKeyFlag) != 0);
+  };
+  const auto agree = [&](size_t chunk, const MovieIndexEntry& e) {
+    return sizes_agree(s.m, e.size, s.chunks[chunk].offset, s.chunks[chunk].size);
+  };
+  // An entry in line with the chunk it names: its size holds, says nothing,
+  // or says the chunk is not its picture.
+  const auto name = [&](size_t chunk, const MovieIndexEntry& e) {
+    if (chunk >= s.chunks.size()) return;
+    if (agree(chunk, e)) vouch(chunk, e);
+    else if (e.size != 0) s.chunks[chunk].damaged = true;
+  };
+  size_t c = 0;         // the chunk the next entry names in line
+  bool trusted = true;  // the offsets meet the chunks they name
+  size_t hint = 0;
+  for (size_t k = 0; k < entries.size(); ++k) {
+    const MovieIndexEntry& e = entries[k];
+    const int64_t met = chunk_with_header_at(s, e.at, &hint);
+    const size_t m = static_cast<size_t>(met);
+    if (met >= 0 && (m == c || (trusted && agree(m, e)))) {
+      if (m == c) name(m, e);
+      else vouch(m, e);
+      c = m + 1;
+      trusted = true;
+      continue;
+    }
+    uint8_t head[kHeader];
+    if (met < 0 && trusted && e.size > 0 && read_at(s.m, e.at, head, kHeader) == kHeader && movi_name(head) &&
+        sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4)) && padded_end(e.at, e.size) <= s.m.file_size) {
+      found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
+      continue;
+    }
+    trusted = false;
+    if (sizes_go_on(s, entries, k + 1, c + 1)) {
+      name(c++, e);
+      continue;
+    }
+    // Chunks lost in the damage before: as many as the entries skipped to
+    // meet the chunks by their sizes again.
+    size_t lost = 0;
+    if (c > 0 && c <= s.chunks.size() && s.chunks[c - 1].damaged)
+      for (size_t j = 1; j <= kMostLost && lost == 0 && k + j < entries.size(); ++j)
+        if (sizes_go_on(s, entries, k + j, c)) lost = j;
+    if (lost > 0) {
+      const int64_t offset = c < s.chunks.size() ? s.chunks[c].offset : s.m.file_size;
+      for (size_t j = 0; j < lost; ++j) found.emplace_back(c, MovieChunk{offset, 0, false, true, false});
+      k += lost - 1;
+    } else if (sizes_go_on(s, entries, k, c + 1)) {
+      c += 1;
+      name(c++, e);
+    } else {
+      ++c;
+    }
+  }
+  for (size_t i = 0; i < s.chunks.size(); ++i) {
+    MovieChunk& chunk = s.chunks[i];
+    if (chunk.damaged || flagged[i] == 0) chunk.key = false;
+  }
+  if (found.empty()) return;
+  std::vector<MovieChunk> all;
+  all.reserve(s.chunks.size() + found.size());
+  size_t next = 0;
+  for (size_t i = 0; i <= s.chunks.size(); ++i) {
+    for (; next < found.size() && found[next].first == i; ++next) all.push_back(found[next].second);
+    if (i < s.chunks.size()) all.push_back(s.chunks[i]);
+  }
+  if (all.size() > kMovieMaxFrames) all.resize(kMovieMaxFrames);
+  s.chunks = std::move(all);
+}

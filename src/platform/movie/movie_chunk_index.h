@@ -1,0 +1,34 @@
+// A movie's indexes (movie_chunks.h), read from where a scan of the file's
+// lists found them and matched to the chunks it found: idx1, whose offsets
+// count from the first movi list's name or from the file's start, and the
+// OpenDML indexes (an indx super index in a stream's header list naming
+// ix## chunks, or holding the entries itself). Not part of the interface.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "platform/movie/movie_chunks.h"
+
+// Where a scan of the file's lists found its indexes.
+struct MovieIndexPlaces {
+  int64_t movi_at = -1;  // the first movi list's name, which idx1 offsets may count from
+  int64_t idx1_at = -1;  // the index's data
+  uint32_t idx1_size = 0;
+  std::vector<std::pair<int64_t, uint32_t>> super_indexes = {};  // OpenDML indexes' data and sizes, every stream's
+};
+
+// A first look for the indexes, before the chunks are known: the stream's
+// OpenDML index where it has one and its first entry meets the header it
+// names, with the idx1 entries of the streams that have none, else idx1
+// where its first entry meets the header it names. Sets the map's entries to
+// the index taken, if any; true where it is the stream's OpenDML index.
+bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places);
+// Once every header was read: idx1, where its entries meet the chunks found,
+// becomes the map's entries and is matched to them (chunk_index_apply).
+void chunk_index_match(MovieChunkMap* map, const MovieIndexPlaces* places, std::vector<MovieChunk>* chunks);
+// What the map's index, where it is believed, says of the chunks found in
+// the file: damage, keys, chunks named for another stream, and chunks the
+// scan did not find.
+void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks);
