@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include "platform/movie/movie_file_state.h"
+#include "platform/movie/movie_frame_rank.h"
 #include "platform/movie/movie_h264_packet.h"
 #include "platform/movie/movie_key_probe.h"
 
@@ -142,8 +143,8 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
   pkt->pts = pkt->dts = position;
   damage_sent(&f->damage, position, kind, damaged);
   if (f->order.ranked)
-    frame_order_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
-                     kind == PictureKind::NotCoded, damaged);
+    frame_rank_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
+                    kind == PictureKind::NotCoded, damaged);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
@@ -151,7 +152,7 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
     // A refused picture loses its frame, not the movie.
     lose(f, e);
     damage_lost(&f->damage, position);
-    frame_order_none(&f->order, &f->index, position);
+    frame_rank_none(&f->order, &f->index, position);
     return;
   }
   ++f->owed;
@@ -256,8 +257,8 @@ bool feed(MovieFile* f) {
                 true);
     damage_lost(&f->damage, packets[e].position);
     if (f->order.ranked) {
-      frame_order_sent(&f->order, &f->index, packets[e].position, picture_order_lost(&f->picture_order), false, true);
-      frame_order_none(&f->order, &f->index, packets[e].position);
+      frame_rank_sent(&f->order, &f->index, packets[e].position, picture_order_lost(&f->picture_order), false, true);
+      frame_rank_none(&f->order, &f->index, packets[e].position);
     }
     return true;
   }
@@ -293,7 +294,7 @@ void give_up_damaged(MovieFile* f) {
   lose(f, static_cast<size_t>(std::max<int64_t>(e, 0)));
   for (int64_t position : f->damaged) {
     damage_lost(&f->damage, position);
-    frame_order_none(&f->order, &f->index, position);
+    frame_rank_none(&f->order, &f->index, position);
   }
   f->owed -= static_cast<int64_t>(f->damaged.size());
   f->damaged.clear();
@@ -339,7 +340,7 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
     const bool may_be_early =
         can_wait && ((f->reorders && f->depth == 0 && f->held_back.front()->pts >= f->last_sent) ||
                      (f->held_back.size() <= kMaxHeldBack && f->held_back.front()->pts != AV_NOPTS_VALUE &&
-                      !frame_order_ready(&f->order, &f->index, f->held_back.front()->pts)));
+                      !frame_rank_ready(&f->order, &f->index, f->held_back.front()->pts)));
     if (!f->held_back.empty() && f->damaged.empty() && !may_be_early) {
       f->av->av_frame_free(&f->frame);
       f->frame = f->held_back.front();
@@ -360,7 +361,7 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
       --f->owed;
       f->held_back.push_back(fr);
       damage_out(&f->damage, fr->pts, fr->decode_error_flags != 0, !f->reorders);
-      if (fr->decode_error_flags != 0) frame_order_suspect(&f->order, &f->index, fr->pts);
+      if (fr->decode_error_flags != 0) frame_rank_suspect(&f->order, &f->index, fr->pts);
       const auto it = std::find(f->damaged.begin(), f->damaged.end(), fr->pts);
       if (it != f->damaged.end()) f->damaged.erase(it);
       if (!f->damaged.empty() && f->held_back.size() > kMaxHeldBack) give_up_damaged(f);
@@ -375,7 +376,7 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
     }
     if (got == AVERROR_EOF) {
       damage_end(&f->damage);
-      frame_order_end(&f->order);
+      frame_rank_end(&f->order);
     }
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);

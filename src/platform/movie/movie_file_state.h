@@ -75,7 +75,7 @@ struct MovieFile {
   bool reorders = false;           // the codec may store frames out of display order
   bool mpeg4 = false;
   bool h264 = false;
-  bool ranked = false;             // frames are placed by their pictures' display order (movie_frame_order.h)
+  bool ranked = false;             // frames are placed by their pictures' display order (movie_frame_rank.h)
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
   bool restart = false;            // the key the decode began at begins nothing: begin again

@@ -5,25 +5,7 @@
 //
 // Where the pictures' headers tell their display order (H.264, MPEG-4:
 // movie_picture_order.h), a frame's place is its picture's rank among the
-// keys of its segment's pictures: those the decoder refused, never gave out
-// or was never sent keep their places, and cost no other frame its own. A
-// picture whose key is unknown (no header read) has its place told only
-// where the bound on how far the stream reorders pictures puts it before or
-// after a frame; where it may lie on either side, that frame's place is not
-// known. Pictures of a segment still to be sent are bounded the same way: a
-// frame waits for its place until enough pictures after it have been sent,
-// or until its segment is all sent. A frame out of the decoder tells that
-// the pictures before it in display order that have not come out make none
-// (a decoder gives frames out in that order), and a key read from a whole
-// header whose picture makes none becomes unknown. A key the decoder refused
-// the header of is believed once as many pictures after it as the bound
-// allows to be overtaken have been sent without showing it false: it must
-// be unique, of the parity the others share, and put no picture past the
-// bound. So is the key of a picture found damaged: a chunk not whole, a
-// frame made with errors. A file cut short leaves the pictures beyond the
-// cut unknown for good. The frames of the segment a decode began at that
-// show before its key's own are made without the segment before and are not
-// shown; the rank of the key's own frame is its segment's leading count.
+// keys of its segment's pictures (movie_frame_rank.h).
 //
 // Other codecs count frames instead: counted from the segment's first frame
 // when the decode came through the segment before, or from the key's own
@@ -43,33 +25,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <vector>
 
+#include "platform/movie/movie_frame_rank.h"
 #include "platform/movie/movie_packet_index.h"
-#include "platform/movie/movie_picture_order.h"
-
-// A picture of a decode placed by its key.
-struct OrderedPicture {
-  int64_t position;
-  PictureKey key;
-  int32_t overtaken;  // known pictures of its segment stored before it and shown after it
-  bool repeats;       // marked not coded: making no frame, its place shows the frame before
-  bool resolved;      // its frame came out, or it is known to make none
-};
-
-// The pictures of one segment met by a decode, in the order stored.
-struct OrderedSegment {
-  int64_t key_position;
-  std::vector<OrderedPicture> pictures;
-  std::vector<PictureKey> known;  // the known keys, sorted
-  std::vector<size_t> unknown;    // pictures whose key is unknown
-  std::vector<size_t> claimed;    // pictures whose key is claimed, not yet borne out
-  std::vector<bool> placed;       // by position from the key's: a frame was placed there
-  int64_t last_epoch = 0;
-  size_t unresolved = 0;
-  size_t settled = 0;   // the pictures before it are all resolved
-  bool broken = false;  // a picture with no position of its own was dropped: nothing more is placed
-};
 
 struct MovieFrameOrder {
   int64_t began_at = 0;       // the segment whose key the decode began at
@@ -77,7 +35,7 @@ struct MovieFrameOrder {
   int64_t out_segment = -1;   // the segment of the last frame out
   int64_t out_next = -1;      // that segment's slot for its next frame; -1 unknown
   bool awaiting_key = false;  // out_segment's frames before its key's own are not shown
-  // Placing by keys.
+  // Placing by keys (movie_frame_rank.h).
   bool ranked = false;
   bool open_end = false;       // the file was cut short: pictures may follow the last one read
   bool more_pending = false;   // a picture split from a chunk is still to be sent
@@ -97,29 +55,12 @@ void frame_order_start(MovieFrameOrder* order, size_t segment, bool ranked, bool
 // the joined one.
 void frame_order_drop_key(MovieFrameOrder* order, MoviePacketIndex* index, size_t segment);
 // Counting: the picture of entry `packet` (or the pictures up to it) will not
-// come. Placing by keys, a lost picture is told by frame_order_sent instead.
+// come. Placing by keys, a lost picture is told by frame_rank_sent instead.
 void frame_order_lose(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
 // A picture with no position of its own was dropped (a packed B-frame with
 // nowhere to go): the places of the frames of its segment from here on are
 // not known.
 void frame_order_drop(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);
-// Placing by keys: the picture of the entry at `position` was sent, or lost
-// before it could be, with its key; `repeats`: it is marked not coded;
-// `damaged`: its chunk is not whole, and its key only claimed.
-void frame_order_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position, PictureKey key,
-                      bool repeats, bool damaged);
-// Placing by keys: the frame of the picture at `position` came out made with
-// errors: damage may have reached its header, whose key is only claimed.
-void frame_order_suspect(MovieFrameOrder* order, const MoviePacketIndex* index, int64_t position);
-// Placing by keys: the picture at `position` makes no frame; one marked not
-// coded makes its place show the frame before.
-void frame_order_none(MovieFrameOrder* order, MoviePacketIndex* index, int64_t position);
-// Placing by keys: the decoder is drained; what has not come out makes no
-// frame.
-void frame_order_end(MovieFrameOrder* order);
-// Whether the place of the frame of picture `pts`, out of the decoder, is
-// settled: false while pictures still to be sent may yet tell it.
-bool frame_order_ready(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts);
 // The entry whose position the next frame out fills, from its timestamp; -1
 // when its place is unknown or the frame is a damaged picture's. A decoder
 // that reorders nothing (`in_order`) gives each frame at its own picture's

@@ -2,7 +2,7 @@
 // it is decoded: its display key. Sorting the pictures of a segment by their
 // keys gives the order their frames are shown in, so a frame's place is
 // known from the keys alone, whatever the decoder refused or never gave out
-// (movie_frame_order.h).
+// (movie_frame_rank.h).
 //
 // H.264: the picture order count of its first slice, of any of the three
 // kinds a sequence may use, counted again from each instantaneous refresh
@@ -12,7 +12,7 @@
 // header whose picture then makes no frame is not believed, and one from a
 // header the decoder refuses only where its frame number follows those of
 // the pictures before it and the pictures after it bear it out
-// (movie_frame_order.h), as is the key of a picture found damaged.
+// (movie_frame_rank.h), as is the key of a picture found damaged.
 //
 // MPEG-4: each reference picture (I, P, S) is shown after the B-frames
 // stored after it, and these in the order stored.
