@@ -317,7 +317,7 @@ void note_no_frame(MovieFile* f) {
 
 }  // namespace
 
-bool decode_next_frame(MovieFile* f, int64_t* entry) {
+DecodeStep decode_next_frame(MovieFile* f, int64_t* entry) {
   // The decoder refused to give more (an error, or no picture left to send):
   // held frames go out without waiting, or it would be asked again forever.
   bool stalled = false;
@@ -351,10 +351,10 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
       *entry = f->frame->pts != AV_NOPTS_VALUE
                    ? frame_order_place(&f->order, &f->index, f->frame->pts, in_order, made)
                    : -1;
-      if (made) return true;
+      if (made) return DecodeStep::Frame;
     }
     AVFrame* fr = f->av->av_frame_alloc();
-    if (fr == nullptr) return false;
+    if (fr == nullptr) return DecodeStep::Ended;
     const int got = f->av->avcodec_receive_frame(f->codec, fr);
     if (got == 0) {
       f->any_out = true;
@@ -380,15 +380,15 @@ bool decode_next_frame(MovieFile* f, int64_t* entry) {
     }
     if (got == AVERROR(EAGAIN)) {
       note_no_frame(f);
-      if (feed(f)) continue;
-      if (f->restart) return false;
+      if (feed(f)) return DecodeStep::Sent;
+      if (f->restart) return DecodeStep::Ended;
     }
     stalled = true;
     if (!f->damaged.empty()) {
       give_up_damaged(f);
       continue;
     }
-    if (f->held_back.empty()) return false;
+    if (f->held_back.empty()) return DecodeStep::Ended;
   }
 }
 

@@ -13,10 +13,16 @@ struct MovieFile;
 
 // Begins a decode at the key of `segment`.
 void decode_start(MovieFile* f, size_t segment);
-// The next frame out of the decoder into f->frame, with the entry whose
-// position it fills in *entry (-1 when unknown); false at the end of the
-// stream, on an error, or when the key the decode began at begins nothing
-// (f->restart).
-bool decode_next_frame(MovieFile* f, int64_t* entry);
+enum class DecodeStep {
+  Frame,  // a frame came out of the decoder
+  Sent,   // the decode went on by a picture (sent, lost before it could be, or the drain begun), no frame out yet
+  Ended,  // the end of the stream, an error, or the key the decode began at begins nothing (f->restart)
+};
+
+// Decodes on until the next frame out of the decoder, put into f->frame with
+// the entry whose position it fills in *entry (-1 when unknown), or until the
+// next picture is sent without one, so that the reader may judge after each
+// picture whether decoding on can still give the frame it wants.
+DecodeStep decode_next_frame(MovieFile* f, int64_t* entry);
 // Frees what the decoding holds.
 void decode_release(MovieFile* f);

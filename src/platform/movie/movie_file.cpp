@@ -167,7 +167,8 @@ FrameRead read_entry(MovieFile* f, size_t p) {
     }
     const bool waits = find_waiting(f, target) != nullptr;
     int64_t got = -1;
-    if (!decode_next_frame(f, &got)) {
+    const DecodeStep step = decode_next_frame(f, &got);
+    if (step == DecodeStep::Ended) {
       f->decoding = false;
       if (f->restart) {
         // The chunks may have been found again (movie_chunks_check), and
@@ -185,12 +186,17 @@ FrameRead read_entry(MovieFile* f, size_t p) {
       }
       return f->index.packets[p].uncoded ? FrameRead::Uncoded : FrameRead::Lost;
     }
-    const int64_t position = got >= 0 ? f->index.packets[static_cast<size_t>(got)].position : -1;
-    if (position >= 0 && (position == target || waits)) {
-      keep_waiting(f, position);
-      continue;
+    if (step == DecodeStep::Frame) {
+      const int64_t position = got >= 0 ? f->index.packets[static_cast<size_t>(got)].position : -1;
+      if (position >= 0 && (position == target || waits)) {
+        keep_waiting(f, position);
+        continue;
+      }
+      f->av->av_frame_unref(f->frame);
     }
-    f->av->av_frame_unref(f->frame);
+    // After each picture as after each frame: a frame that decoding on can
+    // no longer give costs no more of the segment, and the decode stays
+    // where it is for the reads after.
     if (waits) continue;
     if (f->index.packets[p].uncoded) return FrameRead::Uncoded;
     if (frame_order_will_place(&f->order, &f->index, p)) continue;

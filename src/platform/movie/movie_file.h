@@ -23,7 +23,9 @@
 // costs no other frame its place; other codecs count the frames out of the
 // decoder (movie_frame_order.h). Reading in order decodes each picture once
 // and empty chunks cost nothing; any other position starts decoding at a
-// key frame before it. The stream's length is the header's count, or the
+// key frame before it. A read that gives nothing costs the pictures up to
+// those that may still be shown at its position, not the rest of its
+// segment, and the next read goes on from there. The stream's length is the header's count, or the
 // chunks' when the header counts less (a capture that never finished writes
 // no count). A key begins a decode only when the decoder makes a key picture
 // of it alone. The decoder is drained before an MPEG-4 layer of another

@@ -69,6 +69,7 @@ void frame_order_drop(MovieFrameOrder* order, const MoviePacketIndex* index, siz
 // the place its frame would have filled, marked uncoded.
 int64_t frame_order_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts, bool in_order, bool made);
 // Whether decoding on from here can still give the frame of entry `packet`
-// its place: false once it has passed that place, or when that place is no
-// longer known.
+// its place: false once it has passed that place, when that place is no
+// longer known, or (placing by keys) when every picture that may be shown
+// there has been sent and has its frame out or makes none.
 bool frame_order_will_place(const MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet);

@@ -1,6 +1,7 @@
 #include "platform/movie/movie_frame_rank.h"
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <utility>
 
@@ -12,6 +13,11 @@ namespace {
 // than a decoder holds frames back over, keys found to begin nothing joining
 // those before.
 constexpr size_t kKeptSegments = 64;
+// Frames of pictures stored after one whose frame has not come out, past
+// which it makes none: the deepest reorder a decoder keeps is 16, and the
+// damage judged of a decode gives a picture up at the same count
+// (movie_damage.h).
+constexpr size_t kHeldBackMost = 32;
 
 // The position of the key of the segment holding the entry at `position`,
 // and that segment; -1 when no entry lies there.
@@ -149,6 +155,32 @@ int64_t slot_of(const MovieFrameOrder* order, const MoviePacketIndex* index, con
   return slot < static_cast<int64_t>(packet_index_segment_end(index, s)) ? slot : -1;
 }
 
+// Moves the first picture that may still give a frame past those that
+// cannot.
+void advance_open(OrderedSegment& seg) {
+  const size_t overtaken = seg.latest_out.size() > kHeldBackMost ? seg.latest_out.front() : 0;
+  while (seg.open < seg.pictures.size() && (seg.pictures[seg.open].given || seg.open < overtaken)) ++seg.open;
+}
+
+void give(OrderedSegment& seg, size_t at) {
+  seg.pictures[at].given = true;
+  advance_open(seg);
+}
+
+// The frame of picture `at` came out.
+void note_out(OrderedSegment& seg, size_t at) {
+  const auto later = std::greater<size_t>();
+  if (seg.latest_out.size() <= kHeldBackMost) {
+    seg.latest_out.push_back(at);
+    std::push_heap(seg.latest_out.begin(), seg.latest_out.end(), later);
+  } else if (at > seg.latest_out.front()) {
+    std::pop_heap(seg.latest_out.begin(), seg.latest_out.end(), later);
+    seg.latest_out.back() = at;
+    std::push_heap(seg.latest_out.begin(), seg.latest_out.end(), later);
+  }
+  advance_open(seg);
+}
+
 void resolve(OrderedSegment& seg, size_t at) {
   if (seg.pictures[at].resolved) return;
   seg.pictures[at].resolved = true;
@@ -210,10 +242,10 @@ void frame_rank_sent(MovieFrameOrder* order, const MoviePacketIndex* index, int6
   const int64_t key_position = key_position_of(index, position, &s);
   if (!order->ranked || key_position < 0) return;
   if (order->segments.empty() || order->segments.back().key_position < key_position)
-    order->segments.push_back(OrderedSegment{key_position, {}, {}, {}, {}, {}, key.epoch, 0, 0, false});
+    order->segments.push_back(OrderedSegment{key_position, {}, {}, {}, {}, {}, key.epoch, 0, 0, false, {}, 0});
   OrderedSegment& seg = order->segments.back();
   if (seg.key_position != key_position || (!seg.pictures.empty() && seg.pictures.back().position >= position)) return;
-  OrderedPicture p{position, key, 0, repeats, false};
+  OrderedPicture p{position, key, 0, repeats, false, false};
   if (key.known) {
     const auto above = std::upper_bound(seg.known.begin(), seg.known.end(), key, picture_key_less);
     p.overtaken = static_cast<int32_t>(seg.known.end() - above);
@@ -247,12 +279,19 @@ void frame_rank_none(MovieFrameOrder* order, MoviePacketIndex* index, int64_t po
   OrderedSegment* seg = key_position >= 0 ? record_at(order, key_position) : nullptr;
   if (seg == nullptr) return;
   const size_t at = picture_at(*seg, position);
-  if (at < seg->pictures.size()) resolve_none(order, index, *seg, at);
+  if (at == seg->pictures.size()) return;
+  resolve_none(order, index, *seg, at);
+  give(*seg, at);
 }
 
 void frame_rank_end(MovieFrameOrder* order) {
-  for (OrderedSegment& seg : order->segments)
-    for (size_t i = 0; i < seg.pictures.size(); ++i) resolve(seg, i);
+  for (OrderedSegment& seg : order->segments) {
+    for (size_t i = 0; i < seg.pictures.size(); ++i) {
+      resolve(seg, i);
+      seg.pictures[i].given = true;
+    }
+    advance_open(seg);
+  }
 }
 
 bool frame_rank_ready(MovieFrameOrder* order, MoviePacketIndex* index, int64_t pts) {
@@ -275,6 +314,10 @@ int64_t frame_rank_place(MovieFrameOrder* order, MoviePacketIndex* index, int64_
   if (seg == nullptr || at == seg->pictures.size()) return -1;
   order->out_segment = std::max(order->out_segment, static_cast<int64_t>(s));
   resolve(*seg, at);
+  if (made) {
+    note_out(*seg, at);
+    give(*seg, at);
+  }
   settle(order, index, *seg, at);
   // A decoder that reorders nothing made no frame of the pictures stored
   // before this one that have none.
@@ -319,7 +362,16 @@ bool frame_rank_will_place(const MovieFrameOrder* order, const MoviePacketIndex*
   if (seg->broken) return false;
   const size_t at = static_cast<size_t>(index->packets[packet].position - key_position);
   if (at < seg->placed.size() && seg->placed[at]) return false;
-  return !(seg->unresolved == 0 && all_sent(order, index, *seg));
+  // The place is filled by a picture stored no more than the bound after
+  // it: while one of those is still to be sent, or may still give its
+  // frame, decoding on may place it.
+  const size_t last = packet + static_cast<size_t>(std::max(order->bound, 0));
+  const bool to_end = last + 1 >= packet_index_segment_end(index, s);
+  if (to_end ? !all_sent(order, index, *seg)
+             : seg->pictures.empty() || seg->pictures.back().position < index->packets[last].position)
+    return true;
+  return seg->open < seg->pictures.size() &&
+         (to_end || seg->pictures[seg->open].position <= index->packets[last].position);
 }
 
 void frame_rank_drop(MovieFrameOrder* order, const MoviePacketIndex* index, size_t packet) {
@@ -340,9 +392,12 @@ void frame_rank_join(MovieFrameOrder* order, int64_t key_position, int64_t befor
     return;
   }
   OrderedSegment& into = *std::prev(it);
-  for (size_t u : it->unknown) into.unknown.push_back(u + into.pictures.size());
-  for (size_t c : it->claimed) into.claimed.push_back(c + into.pictures.size());
+  const size_t offset = into.pictures.size();
+  for (size_t u : it->unknown) into.unknown.push_back(u + offset);
+  for (size_t c : it->claimed) into.claimed.push_back(c + offset);
   into.pictures.insert(into.pictures.end(), it->pictures.begin(), it->pictures.end());
+  for (size_t out : it->latest_out) note_out(into, out + offset);
+  advance_open(into);
   std::vector<PictureKey> known;
   std::merge(into.known.begin(), into.known.end(), it->known.begin(), it->known.end(), std::back_inserter(known),
              picture_key_less);

@@ -22,6 +22,15 @@
 // the segment before and are not shown; the rank of the key's own frame is
 // its segment's leading count.
 //
+// A place can be filled only by the pictures stored no more than the bound
+// after it: once those are all sent and each has its frame out, was refused
+// or lost, or the decoder was drained, decoding on gives that place nothing.
+// That a picture makes no frame is taken there from the decoder alone, not
+// from the frames after it, as a decoder that refused a reference picture
+// gives out the B-frames after it before the one it holds; but a picture
+// whose frame has not come out after the frames of more pictures stored after
+// it than a decoder holds back makes none.
+//
 // The calls below are for a decode placing by keys (frame_order_start); in
 // one that counts frames they change nothing, and every frame is ready. Not
 // part of the interface.
@@ -43,6 +52,7 @@ struct OrderedPicture {
   int32_t overtaken;  // known pictures of its segment stored before it and shown after it
   bool repeats;       // marked not coded: making no frame, its place shows the frame before
   bool resolved;      // its frame came out, or it is known to make none
+  bool given;         // its frame came out, or the decoder refused it, never had it or was drained
 };
 
 // The pictures of one segment met by a decode, in the order stored.
@@ -57,6 +67,13 @@ struct OrderedSegment {
   size_t unresolved = 0;
   size_t settled = 0;   // the pictures before it are all resolved
   bool broken = false;  // a picture with no position of its own was dropped: nothing more is placed
+  // The last stored of the pictures whose frames came out, at most one more
+  // than a decoder holds frames back over: a heap, the first stored on top.
+  std::vector<size_t> latest_out;
+  // The pictures before it give no frame still to come: each is given, or
+  // more pictures stored after it gave their frames than a decoder holds
+  // frames back over.
+  size_t open = 0;
 };
 
 // The picture of the entry at `position` was sent, or lost before it could
