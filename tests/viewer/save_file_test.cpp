@@ -335,11 +335,12 @@ TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
       .picture(kPicture);
   std::ofstream(dir.path + "/s.sav", std::ios::binary)
       .write(reinterpret_cast<const char*>(img.bytes.data()), static_cast<std::streamsize>(img.bytes.size()));
-  std::string cwd = sys_get_current_dir();
-  ASSERT_TRUE(sys_set_current_dir(dir.path));
+  // The working folder, which other tests set, is this one's.
+  const std::string cwd = sys_get_current_dir();
+  setup_work_directory_from(dir.path);
   SaveArrangement a;
   SaveStatus status = save_read_file("s.sav", a);
-  sys_set_current_dir(cwd);
+  setup_work_directory_from(cwd);
   ASSERT_EQ(status, SAVE_OK);
   ASSERT_EQ(a.points.size(), 2u);
   EXPECT_EQ(a.points[0].dialogue_path, found);
