@@ -8,7 +8,7 @@
 // movie's mean; each iteration opens the file, reads every position and
 // closes it.
 //
-// Opening a ten-minute 640 x 480 MPEG-4 movie (217 MB): the movie library
+// Opening a ten-minute 640 x 480 MPEG-4 movie (about 60 MB): the movie library
 // alone opening it (its headers and index, avformat_open_input), then the
 // reader opening it (which also makes its first frame), cold (the file
 // dropped from the page cache before each open) and warm. Each reports
