@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/sys/sys.h"
+
 namespace {
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -31,8 +33,10 @@ class Tokens {
   // there (or the whole token) is taken as the next token.
   void unread(const char* at) { pos_ = static_cast<size_t>(at - text_); }
 
+  // Steps over the rest of a comment line and the byte that ends it.
   void skip_line() {
-    while (pos_ < size_ && text_[pos_] != '\n' && text_[pos_] != '\r' && text_[pos_] != 26) ++pos_;
+    while (pos_ < size_ && !sys_ends_comment_line(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+    if (pos_ < size_) ++pos_;
   }
 
  private:

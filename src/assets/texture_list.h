@@ -3,9 +3,10 @@
 // those textures and crops instead of a package file.
 //
 // The file is text of whitespace-separated tokens. A token beginning with
-// '#' comments out the rest of its line. A keyword is one marker character
-// followed by "cat", "tex", "size" or "crop" (so "*cat" and "@cat"); other
-// tokens are ignored:
+// '#' comments out the rest of its line, up to a line feed, a carriage return
+// or a Ctrl-Z (26), as in "KT52.CF"; the word after a Ctrl-Z is read whole.
+// A keyword is one marker character followed by "cat", "tex", "size" or
+// "crop" (so "*cat" and "@cat"); other tokens are ignored:
 //   cat NAME            starts a category
 //   tex FILE            adds a texture file to the current category
 //   size W H            the current texture's size in pixels

@@ -84,6 +84,7 @@ TEST(TexList, OddInputIsLeftOutWithoutHarm) {
       {"comment ends at CR", "#note *cat x\r*cat c", 1, 0, 0, 0},
       {"comment word alone on its line", "#\r\n*cat c\n#-----\n*tex a", 1, 1, 0, 0},
       {"comment ends at character 26", "*cat c #note *cat x\x1a *cat d", 2, 0, 0, 0},
+      {"character 26 ending a comment is no part of the next word", "# note \x1a*cat ui\n*tex a.png", 1, 1, 0, 0},
       {"comment runs to the end", "*cat c # *cat x *tex y", 1, 0, 0, 0},
       {"comment inside an entry", "*cat c *tex a *size 4 4 *crop 0 0 #1 1 n\n 2 2 m", 1, 1, 0, 1},
       {"empty", "", 0, 0, 0, 0},

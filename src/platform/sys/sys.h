@@ -22,6 +22,11 @@ std::string sys_cp932_to_utf8(const std::string& cp932);
 std::string sys_utf8_to_cp932(const std::string& utf8);
 // True when byte b starts a two-byte CP932 character.
 inline bool sys_is_cp932_lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+// True when byte c ends a comment line of the system's word-list files
+// ("KT52.CF", "tex.lst"): a line feed, a carriage return, or the Ctrl-Z (26)
+// that editors for Windows leave as an end mark. The ending byte belongs to the
+// comment, so that reading goes on after it.
+inline bool sys_ends_comment_line(int c) { return c == '\n' || c == '\r' || c == 26; }
 
 // ---- Paths and files ----------------------------------------------------------
 

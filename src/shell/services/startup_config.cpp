@@ -42,7 +42,7 @@ Word read_word(FILE* f, std::string& word) {
 void skip_comment(FILE* f) {
   for (;;) {
     int c = std::fgetc(f);
-    if (c == EOF || c == '\n' || c == '\r' || c == 26 || c == 0 || c == 0xFF) return;
+    if (c == EOF || sys_ends_comment_line(c) || c == 0 || c == 0xFF) return;
   }
 }
 
