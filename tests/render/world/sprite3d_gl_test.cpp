@@ -96,16 +96,31 @@ TEST_F(Sprite3dDraw, ColourAndPivotAndRotation) {
   EXPECT_EQ(pixel(kCx + 5, kCy + 5), 0u);
 }
 
+// A beam of width 4 from x -3 to 3 reaches a quarter of its side width
+// (1 unit, 6 pixels) to each side, and a quarter of its end width beyond
+// each end; its creator gives the end width the side width.
 TEST_F(Sprite3dDraw, BeamFacesTheCameraBetweenItsPoints) {
   const Vec3 a{-3, 0, 0}, b{3, 0, 0};
-  Task* beam = sprite3d_create_beam_one_frame(1, &a, &b, 4.0f, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 1);
-  ASSERT_NE(beam, nullptr);
-  sprite3d_set_end_width(beam, 0.0f);  // x -3..3, y -1..1
-  task_set_layer(beam, kDrawnLayer);
-  run_frame(0);
-  const Probe probes[] = {{0, 0, 0xFFFFFF}, {15, 0, 0xFFFFFF}, {-15, 0, 0xFFFFFF}, {0, 4, 0xFFFFFF},
-                          {21, 0, 0},       {0, 8, 0},         {0, -8, 0}};
-  for (const Probe& p : probes) EXPECT_EQ(pixel(kCx + p.dx, kCy + p.dy), p.want) << p.dx << ", " << p.dy;
+  const struct {
+    const char* what;
+    bool no_end_width;
+    std::vector<Probe> probes;
+  } beams[] = {
+      {"no end width: x -3..3, y -1..1", true,
+       {{0, 0, 0xFFFFFF}, {15, 0, 0xFFFFFF}, {-15, 0, 0xFFFFFF}, {0, 4, 0xFFFFFF}, {21, 0, 0}, {0, 8, 0}, {0, -8, 0}}},
+      {"the creator's end width: x -4..4, y -1..1", false,
+       {{21, 0, 0xFFFFFF}, {-21, 0, 0xFFFFFF}, {21, 4, 0xFFFFFF}, {-21, -4, 0xFFFFFF}, {27, 0, 0}, {-27, 0, 0},
+        {21, 8, 0}}},
+  };
+  for (const auto& c : beams) {
+    SCOPED_TRACE(c.what);
+    Task* beam = sprite3d_create_beam_one_frame(1, &a, &b, 4.0f, 0xFFFFFFFFu, 0xFFFFFFFFu, 0, 1);
+    ASSERT_NE(beam, nullptr);
+    if (c.no_end_width) sprite3d_set_end_width(beam, 0.0f);
+    task_set_layer(beam, kDrawnLayer);
+    run_frame(0);
+    for (const Probe& p : c.probes) EXPECT_EQ(pixel(kCx + p.dx, kCy + p.dy), p.want) << p.dx << ", " << p.dy;
+  }
 }
 
 TEST_F(Sprite3dDraw, BeamColoursRunFromStartToEnd) {
