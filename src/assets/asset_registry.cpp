@@ -225,6 +225,20 @@ const char* intern_package_name(const char* name) {
   return copy;
 }
 
+bool package_holds_assets(const char* name) {
+  const PackageRecord* p = get_package_record(find_package(name));
+  if (!p || !p->name) return false;
+  // Every record's package is the package pool's own copy.
+  const auto holds = [copy = p->name](const auto& pool) {
+    for (int32_t i = 0; i < pool.count; ++i)
+      if (pool.records[i].head.package == copy) return true;
+    return false;
+  };
+  const AssetRegistry& r = g_registry;
+  return holds(r.textures) || holds(r.crops) || holds(r.depth_surfaces) || holds(r.meshes) || holds(r.bone_trees) ||
+         holds(r.animations) || holds(r.collisions) || holds(r.sphere_sets) || holds(r.camera_paths);
+}
+
 int32_t count_packages() { return g_registry.packages.count; }
 
 const PackageRecord* get_package_record(AssetHandle handle) { return record_in_pool(g_registry.packages, handle); }

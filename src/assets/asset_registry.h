@@ -152,6 +152,11 @@ uint32_t hash_name(std::string_view name);
 // name buffer; nothing is added then.
 const char* intern_package_name(const char* name);
 AssetHandle find_package(const char* name);
+// True when a record of an asset pool belongs to the package of this name. A
+// package's name alone is no sign that it was loaded: a mesh with normal maps
+// names its maps package before that package is loaded, and a refused
+// registration still names its package.
+bool package_holds_assets(const char* name);
 int32_t count_packages();
 const PackageRecord* get_package_record(AssetHandle handle);
 

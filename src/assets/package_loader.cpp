@@ -260,7 +260,7 @@ bool enqueue_packages(const char* const* names, int count, uint32_t flags) {
   return all;
 }
 
-bool is_package_loaded(const char* name) { return find_package(name) > 0; }
+bool is_package_loaded(const char* name) { return package_holds_assets(name); }
 
 const char* get_data_root(int i) { return (i == 0 || i == 1) ? loader.data_roots[i] : nullptr; }
 const char* get_texture_root() { return loader.texture_root; }

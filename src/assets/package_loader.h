@@ -68,7 +68,8 @@ void reset_package_loader();
 // true, adding nothing, for a name already pending.
 bool enqueue_package(const char* name, uint32_t flags);
 bool enqueue_packages(const char* const* names, int count, uint32_t flags);
-// True when a package of this base name is registered.
+// True when the registry holds an asset of the package of this base name; a
+// queued package that is loaded already is passed over in its turn.
 bool is_package_loaded(const char* name);
 
 // One step of loading: 0 when the queue is done, 1 when there is more to do.

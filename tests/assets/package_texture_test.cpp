@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "assets/asset_registry.h"
@@ -15,6 +16,7 @@
 #include "assets/model_records.h"
 #include "assets/package_builder.h"
 #include "assets/package_loader.h"
+#include "assets/presets.h"
 #include "assets/textures.h"
 #include "graphics_session.h"
 #include "platform/image/image_samples.h"
@@ -151,6 +153,50 @@ TEST_F(PackageTextures, MeshesFindTexturesLoadedAfterThem) {
   ASSERT_NE(mesh, nullptr);
   EXPECT_EQ(mesh->materials[0].textures[0], face);
   EXPECT_EQ(mesh->info.first_texture, face);
+}
+
+// A mesh tagged "NRx" takes as its normal map the texture named after its own
+// with "_normal" in the package named after its own with "_NRM", whichever of
+// the two packages loads first; the default "nrm" stands in only while that
+// texture is not there.
+TEST_F(PackageTextures, NormalMapsComeFromTheMapsPackage) {
+  MdlBuilder box = mdl_cube();
+  box.name = "mesh_NRx";
+  box.materials[0].texture = "dir\\face.png";
+  std::vector<uint8_t> file;
+  add_chunk(&file, CHUNK_TAG_MESH, version_of(CHUNK_TAG_MESH), box.build());
+  write("box.bin", file);
+  write_package("box_NRM", "face_normal.png", write_png(sample_gradient(8, 4), PngKind::RGBA8));
+  const struct {
+    const char* what;
+    std::function<void()> load;
+  } orders[] = {
+      {"the maps package queued first, as presets queue it",
+       [this] {
+         ASSERT_TRUE(load_package_with_maps("box", 0));
+         run();
+       }},
+      {"the maps package loaded after the mesh's",
+       [this] {
+         load("box", 0);
+         load("box_NRM", 0);
+       }},
+  };
+  for (const auto& c : orders) {
+    SCOPED_TRACE(c.what);
+    RegistryMark mark;
+    mark_asset_registry(&mark);
+    c.load();
+    EXPECT_EQ(fault_code, -1);
+    const MeshObject* mesh = get_mesh_object(find_mesh("box", "mesh"));
+    ASSERT_NE(mesh, nullptr);
+    ASSERT_EQ(mesh->materials[0].slot_count, 2);
+    const AssetHandle map = find_texture("box_NRM", "face_normal");
+    EXPECT_NE(map, 0u);
+    EXPECT_EQ(mesh->materials[0].textures[1], map);
+    EXPECT_NE(mesh->materials[0].textures[1], get_normal_texture());
+    release_asset_registry_to_mark(&mark);
+  }
 }
 
 TEST_F(PackageTextures, AnUnreadablePictureIsRefused) {
