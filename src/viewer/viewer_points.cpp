@@ -150,8 +150,6 @@ bool point_load_stored_dialogue(Task* task, const std::string& path, const std::
   return loaded;
 }
 
-const char* point_get_stored_dialogue_path(Task* task) { return point_get_record(task)->stored_dialogue_path; }
-
 const char* point_get_dialogue_name(Task* task) { return deffile_list_get_name(point_get_record(task)->dialogue, 0); }
 const char* point_get_dialogue_path(Task* task) { return point_get_record(task)->dialogue_path; }
 

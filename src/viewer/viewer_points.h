@@ -68,7 +68,6 @@ bool point_load_dialogue_file(Task* task, const char* path);
 // path, "" for none) is read as above, and stored, the path as the file
 // stored it, is kept whether or not it could be, for SAVE to write back.
 bool point_load_stored_dialogue(Task* task, const std::string& path, const std::string& stored);
-const char* point_get_stored_dialogue_path(Task* task);
 // The NAME of the dialogue file's speaker, or null.
 const char* point_get_dialogue_name(Task* task);
 const char* point_get_dialogue_path(Task* task);

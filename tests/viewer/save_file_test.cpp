@@ -374,8 +374,9 @@ TEST(SaveFile, SaveRefusesDialoguePathsItCannotStore) {
   struct Case {
     std::string work, dialogue;
     SaveStatus want;
-    std::string stored;  // CP932, as the file holds it
-    std::string back;    // the path read back
+    std::string stored;     // CP932, as the file holds it
+    std::string back;       // the path read back
+    std::string kept = "";  // the path as a file read before stored it
   } cases[] = {
       {work, dir.write("caf\xC3\xA9/a.txt", body), SAVE_BAD_NAME_CHARS, "", ""},
       {work, dir.write("\xE3\x83\x86/a.txt", body), SAVE_OK, sys_utf8_to_cp932(dir.path) + "/\x83\x65/a.txt",
@@ -389,6 +390,11 @@ TEST(SaveFile, SaveRefusesDialoguePathsItCannotStore) {
       {deep, dir.write(deep.substr(dir.path.size() + 1) + "/text/caf\xC3\xA9.txt", body), SAVE_BAD_NAME_CHARS, "", ""},
       {work, dir.write("a\\b.txt", body), SAVE_BAD_NAME_CHARS, "", ""},  // read back, '\' would be a separator
       {work, dir.write("j\xC3\xBCrgen/gr\xC3\xBC\xC3\x9F" "e.txt", body), SAVE_BAD_NAME_CHARS, "", ""},  // "grüße"
+      // A path read from a file is written back byte for byte, also where
+      // its file is found nowhere, and in place of the path it led to.
+      {work, "", SAVE_OK, "C:\\gone\\" + sj("台詞.txt"), work + "/text/" + sys_cp932_to_utf8(sj("台詞.txt")),
+       "C:\\gone\\" + sj("台詞.txt")},
+      {work, inside, SAVE_OK, "text\\a.txt", inside, "text\\a.txt"},
   };
   const std::string cwd = sys_get_current_dir();
   for (const Case& c : cases) {
@@ -397,7 +403,10 @@ TEST(SaveFile, SaveRefusesDialoguePathsItCannotStore) {
     const std::string path = cafe + "/out.sav";
     std::remove(path.c_str());
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(save_write_file(path, sample_arrangement(c.dialogue)), c.want);
+    SaveArrangement a = sample_arrangement(c.dialogue);
+    for (size_t i = 0; i < a.points.size(); ++i)
+      if (i % 3 != 0) a.points[i].stored_path = c.kept;
+    EXPECT_EQ(save_write_file(path, a), c.want);
     const std::string said = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(get_file_size(path) > 0, c.want == SAVE_OK);
     if (c.want != SAVE_OK) {
