@@ -320,6 +320,15 @@ TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
   EXPECT_EQ(save_resolve_dialogue_path("C:\\old\\" + sj("台詞ソ.txt"), work), found);
   EXPECT_EQ(save_resolve_dialogue_path(sj("ソ\\ソ.txt"), work), work + "/text/" + sys_cp932_to_utf8(sj("ソ.txt")));
   EXPECT_EQ(save_resolve_dialogue_path("D:x.txt", work), work + "/text/x.txt");
+  // There but not to be read, and none of its name in the text folder: taken
+  // where it lies, so that its box says it cannot be read rather than that a
+  // file elsewhere is missing.
+  const std::string locked = dir.write("locked.txt", "#NAME\n[a]\n");
+  ::chmod(locked.c_str(), 0);
+  {
+    viewer_test::PermissionsHold hold;
+    EXPECT_EQ(save_resolve_dialogue_path(sys_utf8_to_cp932(locked), work), locked);
+  }
   // A relative path lies below the working folder, wherever the current
   // folder is.
   ::mkdir((work + "/sub").c_str(), 0755);
