@@ -152,7 +152,10 @@ e2e_start_x 1280x1024
 # so that the file of mode 000 cannot be read.
 cd /
 runner=()
-[ "$(id -u)" != 0 ] || runner=(setpriv --bounding-set -dac_override,-dac_read_search)
+as_user=(setpriv --bounding-set -dac_override,-dac_read_search)
+if [ "$(id -u)" = 0 ] && "${as_user[@]}" true 2>/dev/null; then
+  runner=("${as_user[@]}")
+fi
 e2e_start_program "${runner[@]}" "$E2E_PROGRAM"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
 e2e_move 1010 400
@@ -175,8 +178,12 @@ grep -qxF '.\text\hutkeeper.txt' <<<"$names" || fail "the path of a dialogue fil
 grep -qxF '.\text\girl.txt' <<<"$names" || fail "the path of a refused dialogue file dropped"
 # Each of those said why, naming its file.
 box_names "定義ファイルがみつかりません" "$work/text/boatman.txt" || { cat "$E2E_TMP/out" >&2; fail "no box for boatman.txt"; }
-box_names "定義ファイルが読み込めません" "$work/text/hutkeeper.txt" ||
-  { cat "$E2E_TMP/out" >&2; fail "no box for hutkeeper.txt"; }
+if "${runner[@]}" test -r "$work/text/hutkeeper.txt"; then
+  echo "the program may read a file of mode 000 here: its box is not checked"
+else
+  box_names "定義ファイルが読み込めません" "$work/text/hutkeeper.txt" ||
+    { cat "$E2E_TMP/out" >&2; fail "no box for hutkeeper.txt"; }
+fi
 box_names "コマンドが不正です" "$work/text/girl.txt$line300" ||
   { cat "$E2E_TMP/out" >&2; fail "the line of 300 columns quoted otherwise"; }
 # A new file gets the mode any new file gets.
