@@ -11,6 +11,9 @@ namespace {
 // 定義ファイルがみつかりません
 const char kMsgNotFound[] =
     "\x92\xe8\x8b\x60\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x82\xdd\x82\xc2\x82\xa9\x82\xe8\x82\xdc\x82\xb9\x82\xf1";
+// 定義ファイルが読み込めません
+const char kMsgUnreadable[] =
+    "\x92\xe8\x8b\x60\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xaa\x93\xc7\x82\xdd\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1";
 // メモリが確保できません
 const char kMsgNoMemory[] = "\x83\x81\x83\x82\x83\x8a\x82\xaa\x8a\x6d\x95\xdb\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1";
 // コマンドが不正です
@@ -201,10 +204,20 @@ bool deffile_exists(const std::string& path) {
 
 namespace {
 
+// A box about the file at path: the file named as the file system spells it,
+// then what it quotes from the file (CP932), each over lines that keep the
+// box on the screen: a box is as wide as its longest line.
+void file_box(const std::string& caption, const std::string& path, const std::string& quoted = "") {
+  std::string text = sys_path_lines(path, kSysMessageColumns);
+  if (!quoted.empty()) text += "\n" + sys_cp932_to_utf8(sys_cp932_text_lines(quoted, kSysMessageColumns));
+  window_message_box_utf8(text, caption);
+}
+
 // Reads and parses a file, showing its messages; false when it is refused.
 bool parse_into(const std::string& path, DialogueParseMode mode, DialogueList& out) {
   if (!deffile_exists(path)) {
-    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgNotFound);
+    // A file that is there but may not be read is not missing.
+    file_box(sys_is_file(path) ? kMsgUnreadable : kMsgNotFound, path);
     return false;
   }
   if (get_file_size(path) > kMaxFileBytes) {
@@ -213,11 +226,11 @@ bool parse_into(const std::string& path, DialogueParseMode mode, DialogueList& o
   }
   std::vector<uint8_t> bytes;
   if (!sys_read_file(path, bytes, kMaxFileBytes)) {
-    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgNotFound);
+    file_box(kMsgUnreadable, path);
     return false;
   }
   DialogueParseResult r = deffile_parse(bytes.data(), bytes.size(), mode);
-  for (const DialogueMessage& m : r.messages) window_message_box(m.text, m.caption);
+  for (const DialogueMessage& m : r.messages) file_box(m.caption, path, m.text);
   if (!r.ok) return false;
   out = std::move(r.list);
   return true;

@@ -49,9 +49,12 @@ struct DialogueParseResult {
 
 DialogueParseResult deffile_parse(const uint8_t* data, size_t size, DialogueParseMode mode = DIALOGUE_PARSE_FILE);
 
-// Reads and parses a dialogue file, showing every message in a message box.
-// Returns a new list (free it with deffile_free_list), or null when the file
-// is missing, unreadable or refused.
+// Reads and parses a dialogue file, showing every message in a message box
+// that names the file and quotes what it quotes from it, over lines that
+// keep the box on the screen; a file that is there but may not be read is
+// said to be so, not missing. Returns a new list (free it with
+// deffile_free_list), or null when the file is missing, unreadable or
+// refused.
 DialogueList* deffile_parse_file(const std::string& path);
 void deffile_free_list(DialogueList* list);
 bool deffile_exists(const std::string& path);

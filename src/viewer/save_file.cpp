@@ -61,6 +61,8 @@ const char kCauseNoFolder[] = "\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0\
 const char kCauseFolderOfThatName[] =
     "\x93\xaf\x82\xb6\x96\xbc\x91\x4f\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0\x82\xe8"
     "\x82\xdc\x82\xb7";
+// リンクが循環しています
+const char kCauseLinkLoop[] = "\x83\x8a\x83\x93\x83\x4e\x82\xaa\x8f\x7a\x8a\xc2\x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
 // 書き込めませんでした
 const char kCauseOther[] = "\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd";
 // セーブデータ (*.sav)
@@ -108,15 +110,15 @@ std::string work_dir_host() {
   return work.empty() ? sys_get_current_dir() : work;
 }
 
-// The points' dialogue paths as the file stores them, in CP932: one inside
-// the working folder relative to it, as the shipped arrangements store theirs,
-// so that the file keeps working when the folder is moved or copied. False,
-// with the index of the first path CP932 cannot write, when one cannot be
-// stored.
+// The points' dialogue paths as the file stores them, in CP932: one read
+// from a file as it was stored there, byte for byte; one inside the working
+// folder relative to it, as the shipped arrangements store theirs, so that
+// the file keeps working when the folder is moved or copied. False, with the
+// index of the first path CP932 cannot write, when one cannot be stored.
 bool stored_dialogue_paths(SaveArrangement& a, const std::string& work_dir, size_t* bad) {
   for (size_t i = 0; i < a.points.size(); ++i) {
-    std::string cp932;
-    if (!sys_stored_path(a.points[i].dialogue_path, work_dir, cp932)) {
+    std::string cp932 = a.points[i].stored_path;
+    if (cp932.empty() && !sys_stored_path(a.points[i].dialogue_path, work_dir, cp932)) {
       *bad = i;
       return false;
     }
@@ -138,6 +140,8 @@ std::string write_failure_cause(int error) {
       return kCauseDiskFull;
     case ENAMETOOLONG:
       return kCauseNameTooLong;
+    case ELOOP:
+      return kCauseLinkLoop;
     case ENOENT:
     case ENOTDIR:
       return kCauseNoFolder;
@@ -244,7 +248,11 @@ std::string save_resolve_dialogue_path(const std::string& stored, const std::str
     if (sys_is_cp932_lead(c)) ++i;
     else if (c == '\\' || c == '/' || c == ':') base = i + 1;
   }
-  return sys_join_path(work_dir, "text\\" + stored.substr(base));
+  std::string in_text = sys_join_path(work_dir, "text\\" + stored.substr(base));
+  // A file that is there but may not be read is the one to name when the
+  // text folder holds none that can be: its box then says it cannot be read.
+  if (sys_is_file(here) && !deffile_exists(in_text)) return here;
+  return in_text;
 }
 
 SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
@@ -268,7 +276,10 @@ SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
     return status;
   }
   const std::string work_dir = work_dir_host();
-  for (SavePoint& p : a.points) p.dialogue_path = save_resolve_dialogue_path(p.dialogue_path, work_dir);
+  for (SavePoint& p : a.points) {
+    p.stored_path = std::move(p.dialogue_path);
+    p.dialogue_path = save_resolve_dialogue_path(p.stored_path, work_dir);
+  }
   out = std::move(a);
   return SAVE_OK;
 }
@@ -276,12 +287,13 @@ SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement) {
   SaveArrangement stored = arrangement;
   size_t bad = 0;
-  // A dialogue path is named as the point holds it, the file the user chose.
-  auto dialogue_shown = [&](size_t i) {
-    return sys_path_for_display(arrangement.points[i].dialogue_path, kSysMessageColumns);
+  // A dialogue path is named as the point holds it, the file the user chose,
+  // spelled as the file system spells it: the letter at fault shows.
+  auto show_dialogue = [&](size_t i, const char* caption) {
+    window_message_box_utf8(sys_path_lines(arrangement.points[i].dialogue_path, kSysMessageColumns), caption);
   };
   if (!stored_dialogue_paths(stored, work_dir_host(), &bad)) {
-    window_message_box(dialogue_shown(bad), kMsgPathNotStorable);
+    show_dialogue(bad, kMsgPathNotStorable);
     return SAVE_BAD_NAME_CHARS;
   }
   std::vector<uint8_t> bytes;
@@ -309,15 +321,20 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
     case SAVE_BAD_NAME_LENGTH:
       for (size_t i = 0; i < stored.points.size(); ++i) {
         if (stored.points[i].dialogue_path.size() > kSaveMaxNameBytes) {
-          window_message_box(dialogue_shown(i), kMsgPathTooLong);
+          show_dialogue(i, kMsgPathTooLong);
           break;
         }
       }
       break;
-    default:
-      // The cause first, where the box starts, then the file.
-      window_message_box(write_failure_cause(error) + "\n" + shown, kMsgSaveFailed);
+    default: {
+      // The cause first, where the box starts, then the file the write went
+      // to: through a link, the one it names, whose folder the cause is about.
+      const std::string target = sys_write_target(path);
+      window_message_box(write_failure_cause(error) + "\n" +
+                             sys_path_for_display(target.empty() ? path : target, kSysMessageColumns),
+                         kMsgSaveFailed);
       break;
+    }
   }
   return status;
 }

@@ -34,6 +34,11 @@ struct SavePoint {
   // "" = no dialogue file. save_parse gives it as stored (CP932); the viewer
   // holds it, and hands it to save_write_file, as an absolute host path.
   std::string dialogue_path;
+  // The dialogue path as a ".sav" stored it (CP932), which save_read_file
+  // keeps beside the path it resolved to: save_write_file writes it back as
+  // it stands, byte for byte, in place of dialogue_path, so that a path is
+  // kept also where its file is missing, refused or unreadable. "" = none.
+  std::string stored_path = {};
 };
 
 struct SaveArrangement {
@@ -70,14 +75,16 @@ SaveStatus save_serialize(const SaveArrangement& arrangement, std::vector<uint8_
 std::string save_resolve_dialogue_path(const std::string& stored, const std::string& work_dir);
 
 // Reads an arrangement from path. On success every dialogue_path has been
-// resolved to the path to load. A refusal shows its message box and leaves
-// out as it was.
+// resolved to the path to load, and stored_path holds it as stored. A
+// refusal shows its message box and leaves out as it was.
 SaveStatus save_read_file(const std::string& path, SaveArrangement& out);
-// Writes an arrangement to path through a temporary file renamed over it.
-// A dialogue path inside the working folder is stored relative to it
-// (".\text\a.txt", as the shipped arrangements store theirs), any other
-// as it stands, in CP932. A failure shows its message box: a write that
-// failed says why, then names the file.
+// Writes an arrangement to path through a temporary file renamed over it;
+// a symbolic link is written through, to the file it names, and stays a
+// link. A stored_path is written as it stands; else a dialogue path inside
+// the working folder is stored relative to it (".\text\a.txt", as the
+// shipped arrangements store theirs), any other as it stands, in CP932. A
+// failure shows its message box: a write that failed says why, then names
+// the file written.
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement);
 
 // LOAD: with a name, ".\sav\<name>"; without, the open-file dialog in the

@@ -39,7 +39,7 @@ bool viewer_apply_arrangement(SaveArrangement&& a) {
     point_set_effect_speed(t, p.effect_speed);
     point_set_effect_level(t, p.effect_level);
     point_set_time(t, p.time);
-    if (!p.dialogue_path.empty()) point_load_dialogue_file(t, p.dialogue_path.c_str());
+    point_load_stored_dialogue(t, p.dialogue_path, p.stored_path);
   }
   picture_show_prepared(std::move(a.picture), &prepared);
   PictureFit fit;
@@ -86,6 +86,7 @@ SaveArrangement viewer_build_arrangement() {
     p.effect_level = r->effect_level;
     p.time = r->time;
     if (r->dialogue_path) p.dialogue_path = r->dialogue_path;
+    if (r->stored_dialogue_path) p.stored_path = r->stored_dialogue_path;
     a.points.push_back(std::move(p));
   }
   return a;

@@ -46,9 +46,18 @@ void draw_point(Task* task, const PointRecord* p) {
 void free_dialogue(PointRecord* p) {
   deffile_free_list(p->dialogue);
   delete[] p->dialogue_path;
+  delete[] p->stored_dialogue_path;
   p->dialogue = nullptr;
   p->dialogue_path = nullptr;
+  p->stored_dialogue_path = nullptr;
   p->shown_line = nullptr;
+}
+
+// A heap copy of a text, for the record's owned paths.
+char* copy_text(const std::string& text) {
+  char* copy = new char[text.size() + 1];
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
 }
 
 // The mouse counts for highlighting only inside the picture area.
@@ -129,10 +138,16 @@ bool point_load_dialogue_file(Task* task, const char* path) {
   free_dialogue(p);
   p->dialogue = dialogue;
   dialogue_box_prepare(p->dialogue);
-  const size_t n = std::strlen(path);
-  p->dialogue_path = new char[n + 1];
-  std::memcpy(p->dialogue_path, path, n + 1);
+  p->dialogue_path = copy_text(path);
   return true;
+}
+
+bool point_load_stored_dialogue(Task* task, const std::string& path, const std::string& stored) {
+  const bool loaded = !path.empty() && point_load_dialogue_file(task, path.c_str());
+  PointRecord* p = point_get_record(task);
+  delete[] p->stored_dialogue_path;
+  p->stored_dialogue_path = stored.empty() ? nullptr : copy_text(stored);
+  return loaded;
 }
 
 const char* point_get_dialogue_name(Task* task) { return deffile_list_get_name(point_get_record(task)->dialogue, 0); }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "render/tasks/task.h"
 #include "viewer/dialogue_file.h"
@@ -32,6 +33,10 @@ struct PointRecord {
   float handle_offset_x, handle_offset_y;  // handle centre from the circle centre
   DialogueList* dialogue;                  // owned
   char* dialogue_path;                     // owned, an absolute host path
+  // Owned: the path as the ".sav" the point came from stored it (CP932),
+  // written back as it stands, also when its file could not be read; null
+  // once NAME has chosen a file.
+  char* stored_dialogue_path;
 };
 
 // Null when no task is free.
@@ -59,6 +64,10 @@ void point_set_effect_level(Task* task, uint8_t v);
 // is missing or refused leaves the point's dialogue as it was. Returns
 // whether one was read.
 bool point_load_dialogue_file(Task* task, const char* path);
+// The dialogue of a point read from a ".sav": the file at path (a host
+// path, "" for none) is read as above, and stored, the path as the file
+// stored it, is kept whether or not it could be, for SAVE to write back.
+bool point_load_stored_dialogue(Task* task, const std::string& path, const std::string& stored);
 // The NAME of the dialogue file's speaker, or null.
 const char* point_get_dialogue_name(Task* task);
 const char* point_get_dialogue_path(Task* task);

@@ -8,6 +8,15 @@
 # stays so when SAVE replaces it; SAVE of "notes" beside notes.sav asks once,
 # about notes.sav; LOAD and LOAD CG of a long name that is no arrangement or
 # no picture name it in a box that stays on the screen.
+# The sample's dialogue files are one missing, one that may not be read and
+# one refused for a line of 300 columns: each box names its file, the line
+# over lines that keep it on the screen, and SAVE keeps every path as the
+# sample stores it. SAVE onto a chain of symbolic links and onto a dangling
+# link writes the file each names, the links stay links, and the file
+# written keeps its mode and owner; SAVE onto a folder of a 200-byte path
+# names it in a box that stays on the screen; a dialogue file chosen with
+# NAME below a folder named with "ü" is refused by SAVE, named as it is
+# spelled.
 source "$TL_E2E_LIB"
 program=$1
 
@@ -15,6 +24,27 @@ work="$E2E_TMP/テスト jürgen"
 cafe="$E2E_TMP/café"
 mkdir -p "$cafe"
 e2e_working_copy "$program" "$work"
+rm "$work/text/boatman.txt"
+chmod 000 "$work/text/hutkeeper.txt"
+line300="Once upon a time $(printf 'x%.0s' $(seq 283))"
+printf '#NAME\r\n[girl]\r\n%s\r\n' "$line300" >"$work/text/girl.txt"
+# Links in café to an arrangement in another folder: a chain of two, the
+# last relative, and one whose file is not there yet.
+target="$E2E_TMP/cible/réel.sav"
+mkdir -p "$E2E_TMP/cible"
+printf 'old' >"$target"
+chmod 640 "$target"
+owned=""
+! chown 4321:4322 "$target" 2>/dev/null || owned=1
+ln -s ../cible/réel.sav "$cafe/lien.sav"
+ln -s lien.sav "$cafe/chaîne.sav"
+ln -s ../cible/neuf.sav "$cafe/perdu.sav"
+folder200="$E2E_TMP/$(printf 'f%.0s' $(seq $((200 - ${#E2E_TMP} - 1))))"
+mkdir "$folder200"
+[ "$(printf '%s' "$folder200" | wc -c)" -eq 200 ] || fail "the folder's path is not 200 bytes"
+uber="$E2E_TMP/über"
+mkdir -p "$uber"
+printf '#NAME\r\n[Mina]\r\n#TEXT1\r\n[hello]\r\n' >"$uber/grüße.txt"
 cp "$work/sav/sample01.sav" "$cafe/été.sav"
 convert -size 300x200 xc:'#2040c0' "$cafe/bleu.png"
 printf 'private' >"$cafe/private.sav"
@@ -26,14 +56,17 @@ long=${long// /l}  # 246 bytes with ".sav" or ".png"
 printf 'no arrangement' >"$cafe/$long.sav"
 printf 'no picture' >"$cafe/$long.png"
 # The file dialogs in the order they open: SAVE of the sample, LOAD CG, SAVE,
-# LOAD, SAVE over the private file, SAVE of "notes", LOAD and LOAD CG of the
-# long names.
+# LOAD, SAVE over the private file, SAVE of "notes", SAVE onto the chain of
+# links, onto the dangling link and onto the folder, LOAD and LOAD CG of the
+# long names, NAME of grüße.txt and SAVE.
 e2e_zenity_answers "$work/sav/mine" "$cafe/bleu.png" "$cafe/été" "$cafe/été.sav" "$cafe/private" "$cafe/notes" \
-  "$cafe/$long.sav" "$cafe/$long.png"
+  "$cafe/chaîne" "$cafe/perdu" "$folder200" "$cafe/$long.sav" "$cafe/$long.png" "$uber/grüße.txt" "$cafe/ü"
 # The program's own questions before a file is replaced: over été.sav, over
-# private.sav and over notes.sav.
-printf '%s\n' no yes yes >"$E2E_TMP/replies"
+# private.sav, over notes.sav, over chaîne.sav and over perdu.sav.
+printf '%s\n' no yes yes yes yes >"$E2E_TMP/replies"
 export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
+# The answers the chooser has not given yet.
+answers_left() { [ "$(tr -cd '\0' <"$E2E_TMP/answers" | wc -c)" -eq "$1" ]; }
 
 # Holds the left button down on (x, y) until the check in the remaining
 # arguments holds, so the program sees the press whatever its frame rate.
@@ -75,15 +108,15 @@ stored_names() {
   done
 }
 # A box of the caption $1 names $2, as the box shows it, over lines of at
-# most 80 columns (a CP932 byte a column): a box is as wide as its longest
-# line, and 80 columns keep it on the screen.
+# most 80 columns (a CP932 byte a column, a letter CP932 cannot write one):
+# a box is as wide as its longest line, and 80 columns keep it on the screen.
 box_names() {
   local box line fits
   while IFS= read -r -d '' box; do
     [ "$(tr -d '\n' <<<"$box")" = "$2" ] || continue
     fits=1
     while IFS= read -r line; do
-      [ "$(printf '%s' "$line" | iconv -f UTF-8 -t CP932 | wc -c)" -le 80 ] || fits=""
+      [ "$(printf '%s' "$line" | iconv -f UTF-8 -t CP932//TRANSLIT | wc -c)" -le 80 ] || fits=""
     done <<<"$box"
     [ -n "$fits" ] && return 0
   done < <(LC_ALL=C awk -v head="tamberlune: $1: " '
@@ -96,12 +129,34 @@ box_names() {
 }
 # The program's question about the file $1, said $2 times.
 asked_times() { [ "$(grep -c "上書きの確認: $1: " "$E2E_TMP/out")" -eq "$2" ]; }
-magic() { [ "$(head -c 4 "$1")" = KTSX ]; }
+magic() { [ "$(head -c 4 "$1" 2>/dev/null)" = KTSX ]; }
+
+# Input beside press_until's, each step seen by the program before the next.
+drag() {  # drag x0 y0 x1 y1, in steps a frame apart
+  e2e_move "$1" "$2"
+  xdotool mousedown 1
+  e2e_frames
+  local i
+  for i in 1 2 3 4 5 6 7 8; do
+    e2e_move $(($1 + ($3 - $1) * i / 8)) $(($2 + ($4 - $2) * i / 8))
+    e2e_frames 1
+  done
+  e2e_frames
+  xdotool mouseup 1
+  e2e_frames
+}
 
 e2e_start_x 1280x1024
-# Started from elsewhere: the program finds its working folder itself.
+# Started from elsewhere: the program finds its working folder itself. Root
+# may read every file: the program runs without that right, as a user does,
+# so that the file of mode 000 cannot be read.
 cd /
-e2e_start_program "$E2E_PROGRAM"
+runner=()
+as_user=(setpriv --bounding-set -dac_override,-dac_read_search)
+if [ "$(id -u)" = 0 ] && "${as_user[@]}" true 2>/dev/null; then
+  runner=("${as_user[@]}")
+fi
+e2e_start_program "${runner[@]}" "$E2E_PROGRAM"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
 e2e_move 1010 400
 # The sample loaded at the first update: a night landscape below the bar.
@@ -118,6 +173,19 @@ press_until 203 8 test -s "$work/sav/mine.sav" || { cat "$E2E_TMP/out" >&2; fail
 names=$(stored_names "$work/sav/mine.sav")
 [ "$names" = "$(stored_names "$work/sav/sample01.sav")" ] || fail "dialogue paths stored otherwise: ${names//$'\n'/ }"
 grep -qxF '.\text\traveler.txt' <<<"$names" || fail "no .\\text\\traveler.txt stored"
+grep -qxF '.\text\boatman.txt' <<<"$names" || fail "the path of a missing dialogue file dropped"
+grep -qxF '.\text\hutkeeper.txt' <<<"$names" || fail "the path of a dialogue file that may not be read dropped"
+grep -qxF '.\text\girl.txt' <<<"$names" || fail "the path of a refused dialogue file dropped"
+# Each of those said why, naming its file.
+box_names "定義ファイルがみつかりません" "$work/text/boatman.txt" || { cat "$E2E_TMP/out" >&2; fail "no box for boatman.txt"; }
+if "${runner[@]}" test -r "$work/text/hutkeeper.txt"; then
+  echo "the program may read a file of mode 000 here: its box is not checked"
+else
+  box_names "定義ファイルが読み込めません" "$work/text/hutkeeper.txt" ||
+    { cat "$E2E_TMP/out" >&2; fail "no box for hutkeeper.txt"; }
+fi
+box_names "コマンドが不正です" "$work/text/girl.txt$line300" ||
+  { cat "$E2E_TMP/out" >&2; fail "the line of 300 columns quoted otherwise"; }
 # A new file gets the mode any new file gets.
 [ "$(stat -c %a "$work/sav/mine.sav")" = "$(printf '%o' $((0666 & ~$(umask))))" ] ||
   fail "a new file of mode $(stat -c %a "$work/sav/mine.sav")"
@@ -143,6 +211,28 @@ asked_times notes.sav 1 || fail "SAVE of notes asked otherwise about notes.sav"
 ! grep -q "上書きの確認: notes: " "$E2E_TMP/out" || fail "asked about notes, which is not written"
 [ "$(cat "$cafe/notes")" = notes ] || fail "notes changed"
 
+# SAVE onto a chain of links in café, answered Yes: the arrangement in
+# the folder beside it that the last link names, which keeps its mode and
+# owner; both links stay links.
+press_until 203 8 magic "$target" || { cat "$E2E_TMP/out" >&2; fail "SAVE onto the chain of links wrote elsewhere"; }
+asked_times chaîne.sav 1 || fail "SAVE onto chaîne.sav asked otherwise"
+[ -L "$cafe/chaîne.sav" ] && [ "$(readlink "$cafe/chaîne.sav")" = lien.sav ] || fail "chaîne.sav is a link no more"
+[ -L "$cafe/lien.sav" ] && [ "$(readlink "$cafe/lien.sav")" = ../cible/réel.sav ] || fail "lien.sav is a link no more"
+[ "$(stat -c %a "$target")" = 640 ] || fail "réel.sav became $(stat -c %a "$target")"
+[ -z "$owned" ] || [ "$(stat -c %u:%g "$target")" = 4321:4322 ] || fail "réel.sav now owned by $(stat -c %u:%g "$target")"
+[ "$(stored_names "$target")" = "$(stored_names "$work/sav/sample01.sav")" ] || fail "réel.sav stores other paths"
+# SAVE onto a dangling link, answered Yes: the file it names is made.
+press_until 203 8 magic "$E2E_TMP/cible/neuf.sav" ||
+  { cat "$E2E_TMP/out" >&2; fail "SAVE onto the dangling link made nothing"; }
+[ -L "$cafe/perdu.sav" ] || fail "perdu.sav is a link no more"
+[ -z "$(find "$E2E_TMP/cible" "$cafe" -name '.tl*')" ] || fail "a temporary file was left"
+
+# SAVE onto a folder whose path is 200 bytes: the box names it over lines
+# that keep it on the screen.
+press_until 203 8 box_names "名前を付けて保存" "同じ名前のフォルダがあるため保存できません$folder200" ||
+  { cat "$E2E_TMP/out" >&2; fail "SAVE onto the folder said otherwise"; }
+[ -z "$(ls "$folder200")" ] || fail "written in the folder"
+
 # LOAD and LOAD CG of a long name that is no arrangement, no picture: the
 # box names it over lines that keep it on the screen ("é" shows as "??").
 shown=${cafe//é/??}
@@ -155,6 +245,21 @@ bright picture_kept || fail "the picture shown went"
 grep -q "fatal\|cannot" "$E2E_TMP/out" && { cat "$E2E_TMP/out" >&2; fail "errors reported"; }
 grep -q "台詞ファイルのパス" "$E2E_TMP/out" && { cat "$E2E_TMP/out" >&2; fail "a dialogue path refused"; }
 
+# POINT makes a point on the button; dragged down by its circle, its centre
+# lies at (300, 388), where a right click opens its panel and NAME takes
+# grüße.txt. SAVE then refuses its path, named as the file system spells it.
+e2e_click 99 8
+drag 99 40 300 420
+e2e_click 300 388 3
+e2e_move 1010 400
+e2e_frames
+e2e_click 420 398
+e2e_poll 30 answers_left 1 || fail "NAME asked for no file"
+e2e_click 310 538  # CLOSE
+press_until 203 8 box_names "台詞ファイルのパスにセーブデータに書けない文字があります" "$uber/grüße.txt" ||
+  { cat "$E2E_TMP/out" >&2; fail "the path below über refused otherwise"; }
+[ ! -e "$cafe/ü.sav" ] || fail "ü.sav written"
+
 "$TL_SEND_CLOSE" "$E2E_WIN"
 e2e_expect_exit 0
-echo "23 passed, 0 failed"
+echo "44 passed, 0 failed"

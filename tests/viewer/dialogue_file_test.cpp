@@ -202,6 +202,45 @@ TEST(DialogueFile, FilesOnDisk) {
   EXPECT_LE(widest, kSysMessageColumns) << said;
   EXPECT_TRUE(deffile_exists(good));
   EXPECT_FALSE(deffile_exists(dir.path + "/text"));
+
+  // Each box names the file as the file system spells it, then what it
+  // quotes from the file, each over lines of at most 80 columns, never
+  // broken inside a character; a file that is there but may not be read is
+  // said to be so.
+  ::mkdir((dir.path + "/gr\xC3\xBCn").c_str(), 0755);
+  const std::string long_line = "It was a dark night " + std::string(280, 'x');
+  // A double-byte character across the 80th column goes whole to the next line.
+  const std::string long_text = std::string(79, 'z') + sj("あ") + std::string(219, 'z');
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string caption, quoted;  // UTF-8
+    mode_t mode = 0644;
+  } cases[] = {
+      {"a 300-column line that is no command", dir.write("text/command.txt", "#NAME\n[a]\n" + long_line + "\n"),
+       "コマンドが不正です", long_line},
+      {"a 300-column line without ']'", dir.write("text/bracket.txt", "#NAME\n[a]\n#TEXT1\n[" + long_text + "\n"),
+       "文法エラー:] がありません", sys_cp932_to_utf8(long_text)},
+      {"a file that may not be read", dir.write("text/locked.txt", "#NAME\n[a]\n"), "定義ファイルが読み込めません", "", 0},
+      {"a missing file below a folder CP932 cannot write", dir.path + "/gr\xC3\xBCn/gr\xC3\xBC\xC3\x9F" "e.txt",
+       "定義ファイルがみつかりません", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::chmod(c.path.c_str(), c.mode);
+    viewer_test::PermissionsHold hold;
+    ::testing::internal::CaptureStderr();
+    DialogueList* list = deffile_parse_file(c.path);
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(list != nullptr, c.caption == "文法エラー:] がありません") << "that file is still taken";
+    deffile_free_list(list);
+    size_t widest = 0;
+    const std::string box = viewer_test::said_box(said, c.caption, &widest);
+    EXPECT_EQ(viewer_test::joined(box), c.path + c.quoted) << said;
+    EXPECT_EQ(box.find(c.path), 0u) << "the file first: " << said;
+    EXPECT_LE(widest, kSysMessageColumns) << said;
+    EXPECT_EQ(said.find("?"), std::string::npos) << said;
+  }
 }
 
 // The speaker list read from ".\bin\text.txt" under the current folder:

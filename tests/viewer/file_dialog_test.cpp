@@ -92,6 +92,9 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   files.write("notes.sav", "x");
   files.write(std::string(251, 'l') + ".sav", "x");
   ::mkdir((files.path + "/dir.sav").c_str(), 0755);
+  // A folder whose path is 200 bytes.
+  const std::string folder200(200 - files.path.size() - 1, 'f');
+  ::mkdir((files.path + "/" + folder200).c_str(), 0755);
   ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
   viewer_test::TempDir bin;
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -136,6 +139,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "dir", "", "", false, nullptr, nullptr,
        "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
       {"zenity", "foo\nbar", "", "", false, nullptr, nullptr, "名前を付けて保存: 改行を含む名前は使えません"},
+      {"", folder200, "", "", false, nullptr, nullptr, "同じ名前のフォルダがあるため保存できません\n" + files.path},
   };
   for (const Case& c : cases) {
     const std::string typed = files.path + (c.typed.empty() ? "" : "/" + c.typed);
@@ -196,6 +200,10 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       EXPECT_EQ(named, name) << said;
     }
     EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    // A message names the file over lines that keep the box on the screen.
+    size_t widest = 0;
+    viewer_test::said_box(said, "名前を付けて保存", &widest);
+    EXPECT_LE(widest, kSysMessageColumns) << said;
   }
 }
 

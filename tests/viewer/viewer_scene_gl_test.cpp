@@ -168,6 +168,14 @@ TEST_F(ViewerFiles, TwentyRecordsGiveSixteenPointsAndThePictureAfterThem) {
     EXPECT_EQ(point_get_time(p), 4);
     EXPECT_EQ(point_get_dialogue_path(p), nullptr) << "a dialogue file found nowhere";
   }
+  // SAVE writes each path back as the file stored it all the same.
+  const std::string again = dir.path + "/again.sav";
+  ASSERT_EQ(save_write_file(again, viewer_build_arrangement()), SAVE_OK);
+  const std::string bytes = viewer_test::read_all(again);
+  SaveArrangement saved;
+  ASSERT_EQ(save_parse(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), saved), SAVE_OK);
+  ASSERT_EQ(saved.points.size(), 16u);
+  for (const SavePoint& p : saved.points) EXPECT_EQ(p.dialogue_path, "text\\none.txt");
 }
 
 TEST_F(ViewerFiles, ZeroRecordsGiveNoPointsAndThePicture) {

@@ -1,7 +1,9 @@
 // Shared helpers of the viewer file tests.
 #pragma once
 
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +31,26 @@ struct TempDir {
     std::ofstream(path + "/" + rel, std::ios::binary) << body;
     return path + "/" + rel;
   }
+};
+
+// While it lives, this thread is held to the files' permissions as any user
+// is: a root that may read every file gives up that right, so that a file
+// of mode 000 cannot be read here either.
+struct PermissionsHold {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved[2]{};
+  bool dropped = false;
+  PermissionsHold() {
+    if (::syscall(SYS_capget, &header, saved) != 0) return;
+    __user_cap_data_struct held[2] = {saved[0], saved[1]};
+    held[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    dropped = ::syscall(SYS_capset, &header, held) == 0;
+  }
+  ~PermissionsHold() {
+    if (dropped) ::syscall(SYS_capset, &header, saved);
+  }
+  PermissionsHold(const PermissionsHold&) = delete;
+  PermissionsHold& operator=(const PermissionsHold&) = delete;
 };
 
 // CP932 bytes of a UTF-8 literal.

@@ -209,6 +209,26 @@ std::string sys_host_text_lines(const std::string& text, size_t columns) {
   });
 }
 
+std::string sys_path_lines(const std::string& path, size_t columns) {
+  if (sys_is_host_path(path)) return sys_host_text_lines(path, columns);
+  return sys_cp932_to_utf8(sys_path_for_display(path, columns));
+}
+
+std::string sys_cp932_text_lines(const std::string& text, size_t columns) {
+  std::string out;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = text.substr(start, end - start);
+    out += break_lines(line, columns, [&](size_t i) -> size_t {
+      return sys_is_cp932_lead(static_cast<unsigned char>(line[i])) && i + 1 < line.size() ? 2 : 1;
+    });
+    if (end == text.size()) return out;
+    out += '\n';
+    start = end + 1;
+  }
+}
+
 std::string sys_executable_dir() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -230,6 +250,11 @@ std::string sys_get_current_dir() {
 bool sys_is_directory(const std::string& path) {
   struct stat st;
   return ::stat(sys_map_path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool sys_is_file(const std::string& path) {
+  struct stat st;
+  return ::stat(sys_map_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 FILE* sys_fopen(const std::string& path, const char* mode) {
@@ -298,8 +323,29 @@ bool keep_owner_and_mode(int fd, const struct stat& old) {
 
 }  // namespace
 
+std::string sys_write_target(const std::string& path) {
+  // As many links as the system itself follows before it gives up.
+  constexpr int kMaxLinks = 40;
+  std::string host = sys_map_path(path);
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return host;
+    std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlink(host.c_str(), buf.data(), buf.size());
+    // A link that changed meanwhile, or cannot be read: the write meets it.
+    if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return host;
+    const std::string target(buf.data(), static_cast<size_t>(n));
+    host = target[0] == '/' ? target : host.substr(0, host.rfind('/') + 1) + target;
+  }
+  return {};
+}
+
 bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error) {
-  const std::string host = sys_map_path(path);
+  const std::string host = sys_write_target(path);
+  if (host.empty()) {
+    if (error) *error = ELOOP;
+    return false;
+  }
   std::string tmp;
   const int fd = open_temporary(host.substr(0, host.rfind('/') + 1), tmp);
   int cause = fd < 0 ? errno : 0;

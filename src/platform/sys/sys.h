@@ -73,6 +73,14 @@ std::string sys_path_for_display(const std::string& path, size_t columns);
 // A host text (a file name as the file system writes it) broken over lines
 // the same way, a byte a column, never inside a UTF-8 character.
 std::string sys_host_text_lines(const std::string& text, size_t columns);
+// A path as the file system spells it, in UTF-8, to show in a message whose
+// subject is that very name: a letter CP932 cannot write (ü, é) shows as it
+// is, not as '?'. Broken over lines as above.
+std::string sys_path_lines(const std::string& path, size_t columns);
+// A CP932 text (a line quoted from a file) broken over lines of at most
+// columns columns the same way, never inside a double-byte character; the
+// line breaks it holds are kept.
+std::string sys_cp932_text_lines(const std::string& text, size_t columns);
 // The folder holding the running program, "" when it cannot be read.
 std::string sys_executable_dir();
 bool sys_set_current_dir(const std::string& path);
@@ -86,6 +94,8 @@ void setup_work_directory_from(const std::string& dir);
 void setup_work_directory();
 const std::string& get_work_directory();
 bool sys_is_directory(const std::string& path);
+// A regular file is there, whether or not this program may read it.
+bool sys_is_file(const std::string& path);
 // fopen on the mapped path. A folder never opens as a file.
 FILE* sys_fopen(const std::string& path, const char* mode);
 // Size of a regular file in bytes; 0 for a folder, a missing file or one that
@@ -93,8 +103,16 @@ FILE* sys_fopen(const std::string& path, const char* mode);
 uint64_t get_file_size(const std::string& path);
 // Reads a regular file whole, refusing one larger than max_bytes.
 bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t max_bytes = UINT64_C(1) << 31);
-// Writes to a temporary file beside the target, flushes it to disk and renames
-// it over the target, so a failed write never destroys an existing file.
+// The file a write to path lands on: path itself, or, where path is a
+// symbolic link, the file it names, followed through a chain of links (a
+// relative target read from the folder of the link that holds it), so that
+// a write goes through a link and leaves it a link, as editors write. A
+// dangling link gives the file it names, which the write then makes. ""
+// when the chain does not end (ELOOP).
+std::string sys_write_target(const std::string& path);
+// Writes to a temporary file beside the target (sys_write_target), flushes it
+// to disk and renames it over the target, so a failed write never destroys
+// an existing file and a link written through stays a link.
 // A file replaced keeps its permissions (0600 stays 0600), and its owner and
 // group where the writer has the right to give them; a new file gets the
 // mode any new file gets, the umask applied.

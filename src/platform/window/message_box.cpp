@@ -25,7 +25,10 @@ bool boxes_left_out() {
 }  // namespace
 
 void window_message_box(const std::string& text, const std::string& caption) {
-  std::string utf_text = sys_cp932_to_utf8(text);
+  window_message_box_utf8(sys_cp932_to_utf8(text), caption);
+}
+
+void window_message_box_utf8(const std::string& utf_text, const std::string& caption) {
   std::string utf_caption = sys_cp932_to_utf8(caption);
   std::fprintf(stderr, "tamberlune: %s: %s\n", utf_caption.c_str(), utf_text.c_str());
   if (boxes_left_out()) return;

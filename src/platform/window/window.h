@@ -81,6 +81,9 @@ void window_show_cursor(bool show);
 // written to stderr as well. TL_MESSAGEBOX=stderr leaves out the box
 // (scripted runs and tests).
 void window_message_box(const std::string& text, const std::string& caption);
+// The same with a text already in UTF-8 (a name as the file system spells
+// it, see sys_path_lines), shown as it stands whatever its characters.
+void window_message_box_utf8(const std::string& utf8_text, const std::string& caption);
 // A question with the buttons Yes and No: subject (a host path or name, shown
 // as it stands whatever its characters) on the first line, the CP932 text
 // below it. True only for Yes; a closed box, or one that cannot be shown, is

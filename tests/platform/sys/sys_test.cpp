@@ -121,6 +121,16 @@ TEST(Sys, OnlyPathsCP932CanWriteAreStored) {
   EXPECT_EQ(sys_path_for_display("/a/bcdefghijk", 8), "/a/bcdef\nghijk");
   EXPECT_EQ(sys_path_for_display("/\xE3\x83\x86\xE3\x83\x86\xE3\x83\x86", 4), "/\x83\x65\n\x83\x65\x83\x65");
   EXPECT_EQ(sys_host_text_lines("\xE3\x83\x86\xE3\x83\x86.sav", 5), "\xE3\x83\x86\n\xE3\x83\x86.s\nav");
+  // A name shown as the file system spells it, the letters CP932 cannot
+  // write too; a system path in UTF-8.
+  EXPECT_EQ(sys_path_lines("/x/gr\xC3\xBC\xC3\x9F" "e.txt", 80), "/x/gr\xC3\xBC\xC3\x9F" "e.txt");
+  EXPECT_EQ(sys_path_lines(".\\text\\\x83\x5C.txt", 80), ".\\text\\\xE3\x82\xBD.txt");
+  EXPECT_EQ(sys_path_lines("/tmp/abcdefgh", 8), "/tmp/\nabcdefgh");
+  // A line quoted from a file: never broken inside a double-byte character,
+  // its own line breaks kept.
+  EXPECT_EQ(sys_cp932_text_lines("#" + std::string(9, 'a'), 4), "#aaa\naaaa\naa");
+  EXPECT_EQ(sys_cp932_text_lines("a\x83\x65\x83\x65", 4), "a\x83\x65\n\x83\x65");
+  EXPECT_EQ(sys_cp932_text_lines("abcde\nfg", 4), "abcd\ne\nfg");
 }
 
 TEST(Sys, FileSizeCountsRegularFilesOnly) {
@@ -152,7 +162,10 @@ std::vector<std::string> folder_names(const std::string& dir) {
 // Whatever the target's name, up to the file system's 255 bytes, the
 // temporary file beside it fits, and none is left behind.
 // A file replaced keeps its permissions; a new one gets those of any new
-// file, the umask applied.
+// file, the umask applied. A symbolic link is written through, to the file
+// it names (a relative target read from the link's own folder, a chain of
+// links followed to its end, a dangling link's target made), and stays a
+// link; the permissions kept are the target's.
 TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   TempDir t;
   t.file("target", "old");
@@ -160,6 +173,15 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   t.file("shared", "old");
   ::chmod((t.path + "/private").c_str(), 0600);
   ::chmod((t.path + "/shared").c_str(), 0664);
+  ::mkdir((t.path + "/other").c_str(), 0755);
+  t.file("other/linked", "old");
+  ::chmod((t.path + "/other/linked").c_str(), 0640);
+  ::symlink("other/linked", (t.path + "/link").c_str());
+  ::symlink("link", (t.path + "/chain").c_str());
+  ::symlink("../private", (t.path + "/other/up").c_str());
+  ::symlink((t.path + "/other/up").c_str(), (t.path + "/absolute").c_str());
+  ::symlink("other/made", (t.path + "/dangling").c_str());
+  ::symlink("loop", (t.path + "/loop").c_str());
   const mode_t mask = ::umask(0);
   ::umask(mask);
   const std::string longest(255, 'n');
@@ -168,6 +190,7 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
     bool ok;
     int error;
     mode_t mode;  // after the write
+    std::string written = "";  // the file written through the link name
   } cases[] = {
       {"target", true, 0, 0666 & ~mask},
       {longest, true, 0, 0666 & ~mask},
@@ -175,8 +198,15 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
       {"no/such/folder/x", false, ENOENT, 0},
       {"private", true, 0, 0600},
       {"shared", true, 0, 0664},
+      {"link", true, 0, 0640, "other/linked"},
+      {"chain", true, 0, 0640, "other/linked"},
+      {"absolute", true, 0, 0600, "private"},
+      {"dangling", true, 0, 0666 & ~mask, "other/made"},
+      {"loop", false, ELOOP, 0},
   };
   for (const Case& c : cases) {
+    t.file("other/linked", "old");
+    t.file("private", "old");
     int error = -1;
     EXPECT_EQ(sys_write_file_atomic(t.path + "/" + c.name, "new!", 4, &error), c.ok) << c.name.size();
     EXPECT_EQ(error, c.error) << c.name.size();
@@ -186,7 +216,17 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
       EXPECT_EQ(::stat((t.path + "/" + c.name).c_str(), &st), 0);
     }
     EXPECT_EQ(st.st_mode & 0777, c.mode) << c.name;
+    if (c.written.empty()) continue;
+    EXPECT_EQ(get_file_size(t.path + "/" + c.written), 4u) << c.name;
+    struct stat link {};
+    EXPECT_EQ(::lstat((t.path + "/" + c.name).c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode)) << c.name << " is a link no more";
   }
+  EXPECT_EQ(sys_write_target(t.path + "/chain"), t.path + "/other/linked");
+  EXPECT_EQ(sys_write_target(t.path + "/loop"), "");
+  for (const char* name : {"link", "chain", "absolute", "dangling", "loop", "other/linked", "other/up", "other/made"})
+    std::remove((t.path + "/" + name).c_str());
+  ::rmdir((t.path + "/other").c_str());
   // Another user's file stays theirs where the writer may give it to them.
   const std::string theirs = t.file("theirs", "old");
   if (::chown(theirs.c_str(), 4321, 4321) == 0) {
