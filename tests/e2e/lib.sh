@@ -172,6 +172,19 @@ e2e_click() {  # e2e_click x y [button]: the left one when not given
   xdotool mouseup "${3:-1}"
   e2e_frames
 }
+e2e_drag() {  # e2e_drag x0 y0 x1 y1, in steps a frame apart
+  e2e_move "$1" "$2"
+  xdotool mousedown 1
+  e2e_frames
+  local i
+  for i in 1 2 3 4 5 6 7 8; do
+    e2e_move $(($1 + ($3 - $1) * i / 8)) $(($2 + ($4 - $2) * i / 8))
+    e2e_frames 1
+  done
+  e2e_frames
+  xdotool mouseup 1
+  e2e_frames
+}
 
 # The program's named objects in /dev/shm (its semaphores), before the test
 # started and now.

@@ -131,21 +131,6 @@ box_names() {
 asked_times() { [ "$(grep -c "上書きの確認: $1: " "$E2E_TMP/out")" -eq "$2" ]; }
 magic() { [ "$(head -c 4 "$1" 2>/dev/null)" = KTSX ]; }
 
-# Input beside press_until's, each step seen by the program before the next.
-drag() {  # drag x0 y0 x1 y1, in steps a frame apart
-  e2e_move "$1" "$2"
-  xdotool mousedown 1
-  e2e_frames
-  local i
-  for i in 1 2 3 4 5 6 7 8; do
-    e2e_move $(($1 + ($3 - $1) * i / 8)) $(($2 + ($4 - $2) * i / 8))
-    e2e_frames 1
-  done
-  e2e_frames
-  xdotool mouseup 1
-  e2e_frames
-}
-
 e2e_start_x 1280x1024
 # Started from elsewhere: the program finds its working folder itself. Root
 # may read every file: the program runs without that right, as a user does,
@@ -249,7 +234,7 @@ grep -q "台詞ファイルのパス" "$E2E_TMP/out" && { cat "$E2E_TMP/out" >&2
 # lies at (300, 388), where a right click opens its panel and NAME takes
 # grüße.txt. SAVE then refuses its path, named as the file system spells it.
 e2e_click 99 8
-drag 99 40 300 420
+e2e_drag 99 40 300 420
 e2e_click 300 388 3
 e2e_move 1010 400
 e2e_frames

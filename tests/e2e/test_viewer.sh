@@ -52,20 +52,6 @@ check() {  # check <description> <command...>
   passed=$((passed + 1))
 }
 
-# Input beside e2e_click's, each step seen by the program before the next.
-drag() {  # drag x0 y0 x1 y1, in steps a frame apart
-  e2e_move "$1" "$2"
-  xdotool mousedown 1
-  e2e_frames
-  local i
-  for i in 1 2 3 4 5 6 7 8; do
-    e2e_move $(($1 + ($3 - $1) * i / 8)) $(($2 + ($4 - $2) * i / 8))
-    e2e_frames 1
-  done
-  e2e_frames
-  xdotool mouseup 1
-  e2e_frames
-}
 # The mouse away from every button and point.
 rest() {
   e2e_move 1010 400
@@ -206,12 +192,12 @@ await start \
 
 # POINT makes a point at the mouse, on the button; drag it down by its circle.
 e2e_click 99 8
-drag 99 40 300 420
+e2e_drag 99 40 300 420
 settle moved
 # The dragged point stays highlighted (red) under the mouse: centre (300, 388).
 check "new point at its place" at_least "$(count moved '#ff0000' 12 130 130 235 323)" 40
 # Its handle sits at the circle's right edge: drag it out to widen the circle.
-drag 341 388 400 388
+e2e_drag 341 388 400 388
 circle_widened() { at_least "$(count widened '#ff0000' 12 20 60 400 358)" 8; }
 await widened "handle widens the circle" circle_widened
 check "nothing there before" at_most "$(count moved '#ff0000' 12 20 60 400 358)" 2
