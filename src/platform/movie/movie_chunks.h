@@ -72,11 +72,17 @@ struct MovieChunkMap {
   AVIOContext* pb = nullptr;
   MovieKeyLook key_look = nullptr;
   int64_t file_size = 0;
+  int64_t counted = 0;                   // the stream's chunks as its header counts them; 0: it does not say
   uint32_t names[2] = {};                // this stream's picture chunks: "NNdc" and "NNdb"
   std::vector<MovieIndexEntry> entries;  // the index, every stream's entries, in its order
   std::vector<MovieIndexEntry> tiles;    // the same by their headers' offsets
-  std::vector<int64_t> doubted;          // headers found to disagree with their entries, in order
+  std::vector<uint32_t> names_indexed;   // the names the index gives chunks, each once, in order
+  std::vector<uint32_t> names_usual;     // of those, the one each stream's entries mostly bear, in order
+  std::vector<int64_t> doubted;          // headers read again, in order: found to disagree, or beside one that did
+  size_t disagreed = 0;                  // this stream's entries found to disagree with their headers
   bool trusted = true;                   // false: no entry is taken for its header
+  bool gaps_trusted = false;             // the index lists as many of the stream's chunks as its header counts
+  bool own_missing = false;              // it lists fewer: another stream's entry may name one of them
   bool whole = false;                    // the file goes on past the chunks with its index
   std::vector<MovieChunk> chunks;        // the stream's, in file order; the first is always a key
 };
@@ -84,16 +90,21 @@ struct MovieChunkMap {
 // Finds the chunks of the stream numbered `stream` (its chunks are named
 // with that number) in the file behind `pb`, which must outlive the map;
 // none when there are none. Reads move `pb` anywhere.
-void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look);
+// `frame_count` is what the stream's header counts (0 when it does not say).
+void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look,
+                       int64_t frame_count);
 
 enum class MovieChunkCheck {
   Agrees,     // the packet's data is what it was taken for
   Corrected,  // the packet's place or size was corrected: read it again
   Moved,      // the positions were found again and the index built anew: decode again from a key
+  NotKey,     // the packet was taken for a key on the index's word, and its first bytes deny it
 };
 
 // Checks the 8 header bytes read before the data of entry `packet` of the
-// index against what opening took them for. Where they disagree the chunks
-// are found again by reading headers from there (as a scan would have found
-// them), and the index follows.
-MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header);
+// index, and the `got` bytes of data after them, against what opening took
+// them for. Where they disagree the chunks are found again by reading
+// headers from there (as a scan would have found them), and the index
+// follows.
+MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header,
+                                   size_t got);

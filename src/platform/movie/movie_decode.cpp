@@ -67,10 +67,17 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
     if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size) + 8) < 0) return false;
     AVIOContext* pb = f->format->pb;
     got = f->av->avio_seek(pb, header, SEEK_SET) == header ? f->av->avio_read(pb, pkt->data, pkt->size) - 8 : -1;
-    check = got >= 0 ? movie_chunks_check(&f->chunk_map, &f->index, e, pkt->data) : MovieChunkCheck::Agrees;
-    if (check != MovieChunkCheck::Agrees) f->av->av_packet_unref(pkt);
+    check = got >= 0 ? movie_chunks_check(&f->chunk_map, &f->index, e, pkt->data, static_cast<size_t>(got))
+                     : MovieChunkCheck::Agrees;
+    if (check == MovieChunkCheck::Corrected || check == MovieChunkCheck::Moved) f->av->av_packet_unref(pkt);
   } while (check == MovieChunkCheck::Corrected);
   if (check == MovieChunkCheck::Moved) f->restart = true;
+  if (check == MovieChunkCheck::NotKey && e != 0 && f->index.packets[e].key) {
+    // Taken for a key on the index's word, its first bytes deny it: it
+    // joins the segment before, and a decode begun at it begins again there.
+    frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, e));
+    f->restart = e == f->first_packet;
+  }
   if (got <= 0 || f->restart) {
     f->av->av_packet_unref(pkt);
     return false;

@@ -333,7 +333,7 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
     h264_parameter_sets_read(&f->h264_sets, par->extradata, static_cast<size_t>(par->extradata_size));
   f->palette = stream_palette(par);
   const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
-  movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look);
+  movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look, counted);
   if (!packet_index_build(&f->index, f->chunk_map.chunks, f->chunk_map.whole, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
   f->info.frame_count = static_cast<uint32_t>(f->index.length);

@@ -52,7 +52,7 @@ void packet_index_patch(MoviePacketIndex* index, const std::vector<MovieChunk>& 
     const MovieChunk& c = chunks[static_cast<size_t>(p.position)];
     p.offset = c.offset;
     p.size = c.size;
-    p.damaged = p.damaged || c.damaged;
+    p.damaged = c.damaged;
   }
 }
 
