@@ -479,6 +479,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
       {"yuv420_6_wide", TestMovieCodec::RawYuv420, 6, 4, 5, 12},
       {"yuv420_14_wide", TestMovieCodec::RawYuv420, 14, 8, 5, 12},
+      // The palette lies in the stream's header, before the mark by which
+      // the demuxer says the picture is stored bottom-up.
+      {"raw_pal8_bottom_up", TestMovieCodec::RawPal8Bottom, 16, 16, 5, 0},
       {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 5, 12},
       {"mpeg4_b_frames", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12},
       // The last frame is a key frame stored before the last two B-frames,

@@ -25,7 +25,8 @@ constexpr uint32_t kTops[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u
 const AVCodec* find_encoder(TestMovieCodec codec) {
   switch (codec) {
     case TestMovieCodec::Raw:
-    case TestMovieCodec::RawYuv420: return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
+    case TestMovieCodec::RawYuv420:
+    case TestMovieCodec::RawPal8Bottom: return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
     case TestMovieCodec::Mjpeg: return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     case TestMovieCodec::Mpeg4:
     case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
@@ -165,10 +166,12 @@ void close_clip(Clip* c) {
 
 bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int height, int rate,
                const TestMovieShape& shape) {
-  const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420;
+  const bool pal8 = codec == TestMovieCodec::RawPal8Bottom;
+  const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420 || pal8;
   const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
   const bool pyramid = codec == TestMovieCodec::H264Pyramid;
   const AVPixelFormat pix = codec == TestMovieCodec::Raw        ? AV_PIX_FMT_BGR24
+                            : pal8                              ? AV_PIX_FMT_PAL8
                             : codec == TestMovieCodec::Mjpeg    ? AV_PIX_FMT_YUVJ444P
                             : codec == TestMovieCodec::MsVideo1 ? AV_PIX_FMT_RGB555LE
                                                                 : AV_PIX_FMT_YUV420P;
@@ -198,8 +201,11 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   }
   c->frame = av_frame_alloc();
   c->argb = av_frame_alloc();
-  c->sws = sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, pix, SWS_POINT, nullptr, nullptr, nullptr);
-  if (avcodec_open2(ctx, enc, nullptr) < 0 || c->frame == nullptr || c->argb == nullptr || c->sws == nullptr)
+  // Paletted frames are drawn in palette indexes, which the scaler cannot
+  // make.
+  c->sws = pal8 ? nullptr
+                : sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, pix, SWS_POINT, nullptr, nullptr, nullptr);
+  if (avcodec_open2(ctx, enc, nullptr) < 0 || c->frame == nullptr || c->argb == nullptr || (c->sws == nullptr && !pal8))
     return false;
   c->frame->format = pix;
   c->frame->width = width;
@@ -210,13 +216,32 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   return av_frame_get_buffer(c->frame, 0) >= 0 && av_frame_get_buffer(c->argb, 0) >= 0;
 }
 
+// Frame n in indexes of a palette of the eight colours and black, its
+// bottom row first.
+void draw_paletted_bottom_up(Clip* c, int n, const TestMovieShape& shape) {
+  uint32_t* palette = reinterpret_cast<uint32_t*>(c->frame->data[1]);
+  std::fill_n(palette, AVPALETTE_COUNT, 0xFF000000u);
+  std::copy(std::begin(kTops), std::end(kTops), palette);
+  for (int y = 0; y < c->height; ++y) {
+    uint8_t* row = c->frame->data[0] + (c->height - 1 - y) * c->frame->linesize[0];
+    for (int x = 0; x < c->width; ++x) {
+      const uint32_t colour = test_movie_pixel(shape, n, x, y, c->width, c->height);
+      row[x] = static_cast<uint8_t>(std::find(palette, palette + 8, colour) - palette);
+    }
+  }
+}
+
 // Sends frame n to the clip's encoder.
 bool encode_frame(Clip* c, int n, const TestMovieShape& shape) {
-  for (int y = 0; y < c->height; ++y) {
-    uint32_t* row = reinterpret_cast<uint32_t*>(c->argb->data[0] + y * c->argb->linesize[0]);
-    for (int x = 0; x < c->width; ++x) row[x] = test_movie_pixel(shape, n, x, y, c->width, c->height);
+  if (c->sws == nullptr) {
+    draw_paletted_bottom_up(c, n, shape);
+  } else {
+    for (int y = 0; y < c->height; ++y) {
+      uint32_t* row = reinterpret_cast<uint32_t*>(c->argb->data[0] + y * c->argb->linesize[0]);
+      for (int x = 0; x < c->width; ++x) row[x] = test_movie_pixel(shape, n, x, y, c->width, c->height);
+    }
+    sws_scale(c->sws, c->argb->data, c->argb->linesize, 0, c->height, c->frame->data, c->frame->linesize);
   }
-  sws_scale(c->sws, c->argb->data, c->argb->linesize, 0, c->height, c->frame->data, c->frame->linesize);
   c->frame->pts = n;
   return avcodec_send_frame(c->ctx, c->frame) >= 0;
 }
@@ -346,7 +371,11 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
             avcodec_parameters_from_context(st->codecpar, clip.ctx) >= 0;
   st->time_base = clip.ctx->time_base;
   ok = ok && avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
-  ok = ok && avformat_write_header(fmt, nullptr) >= 0;
+  // Raw frames stored bottom-up: the header's height is positive.
+  AVDictionary* options = nullptr;
+  if (codec == TestMovieCodec::RawPal8Bottom) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+  ok = ok && avformat_write_header(fmt, &options) >= 0;
+  av_dict_free(&options);
   AVPacket* pkt = av_packet_alloc();
   std::vector<Stored> coded;
   int64_t shift = 0;         // added to the clip's timestamps, so that a joined clip's go on from the last

@@ -17,8 +17,20 @@
 // other two (the H.264 encoder's own defaults): P4 B2 b1 b3. MsVideo1:
 // 16-bit blocks, where a block unchanged since the frame before is skipped
 // and keeps what the decoder last drew there (width and height multiples of
-// 4).
-enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264, H264BFrames, H264Pyramid, MsVideo1 };
+// 4). RawPal8Bottom: 8-bit palette indexes stored bottom-up, as capture
+// programs store them, the palette in the stream's header.
+enum class TestMovieCodec {
+  Raw,
+  RawYuv420,
+  RawPal8Bottom,
+  Mjpeg,
+  Mpeg4,
+  Mpeg4BFrames,
+  H264,
+  H264BFrames,
+  H264Pyramid,
+  MsVideo1
+};
 
 // How a movie departs from a plain one.
 struct TestMovieShape {
