@@ -812,7 +812,18 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {.name = "h264_b_frames_damage_before_a_plain_i_frame", .codec = TestMovieCodec::H264BFrames, .width = 160,
        .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_open_gop,
        .alter = [](Bytes& b) { hide_recovery_points(b), flip_bytes(b, 19); }, .lost = range_without(25, 47, 36),
-       .nothing = range(19, 23)}};
+       .nothing = range(19, 23)},
+      // Layouts of other writers, with audio: MJPEG as GStreamer's avimux
+      // writes it; MPEG-4 with each chunk padded by a JUNK chunk to 2,048
+      // bytes of the file, with each frame and its audio in a 'LIST rec ',
+      // and with idx1's offsets counted from the first chunk.
+      {"mjpeg_audio_avimux", TestMovieCodec::Mjpeg, 160, 64, 30, 12, {.audio = 768, .avimux = true, .numbered = true}},
+      {"mpeg4_audio_padded_to_2048", TestMovieCodec::Mpeg4, 160, 64, 36, 12,
+       {.audio = 768, .pad_to = 2048, .numbered = true}},
+      {"mpeg4_audio_rec_lists", TestMovieCodec::Mpeg4, 160, 64, 36, 12,
+       {.audio = 768, .rec_lists = true, .numbered = true}},
+      {"mpeg4_audio_index_from_the_first_chunk", TestMovieCodec::Mpeg4, 160, 64, 36, 12,
+       {.audio = 768, .index_shift = -4, .numbered = true}}};
   std::string missing;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

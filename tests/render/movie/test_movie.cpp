@@ -345,6 +345,98 @@ bool write_audio(AVFormatContext* fmt, AVStream* audio, int64_t frame, int rate)
   return ok;
 }
 
+uint32_t get_le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+
+void put_le32(std::vector<uint8_t>& b, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void append_header(std::vector<uint8_t>& out, const char* name, uint32_t size) {
+  out.insert(out.end(), name, name + 4);
+  out.resize(out.size() + 4);
+  put_le32(out, out.size() - 4, size);
+}
+
+bool lays_out(const TestMovieShape& shape) {
+  return shape.pad_to > 0 || shape.rec_lists || shape.index_shift != 0 || shape.avimux;
+}
+
+// The muxer's movi list and idx1 laid out anew as the shape asks; the lists
+// before them stay as they are.
+bool lay_out(const std::string& path, const TestMovieShape& shape) {
+  const std::vector<uint8_t> in = read_test_file(path);
+  const size_t movi = std::string(in.begin(), in.end()).find("movi");
+  if (movi == std::string::npos || movi < 8) return false;
+  const size_t movi_end = movi + get_le32(in, movi - 4);
+  const size_t idx1 = movi_end;
+  if (idx1 + 8 > in.size() || std::memcmp(&in[idx1], "idx1", 4) != 0) return false;
+  const size_t entries = get_le32(in, idx1 + 4) / 16;
+  struct Entry {
+    char name[4];
+    uint32_t flags;
+    size_t at;  // the chunk's header in the new file
+    uint32_t size;
+  };
+  std::vector<Entry> index;
+  std::vector<uint8_t> out(in.begin(), in.begin() + static_cast<long>(movi + 4));
+  size_t rec = 0;  // the open rec list's header, or 0
+  const auto close_rec = [&] {
+    if (rec != 0) put_le32(out, rec + 4, static_cast<uint32_t>(out.size() - rec - 8));
+    rec = 0;
+  };
+  size_t e = 0;
+  for (size_t at = movi + 4; at + 8 <= movi_end; e++) {
+    const uint32_t size = get_le32(in, at + 4);
+    if (e >= entries || get_le32(in, idx1 + 8 + 16 * e + 8) != at - movi) return false;
+    const uint32_t flags = get_le32(in, idx1 + 8 + 16 * e + 4);
+    const bool picture = in[at + 2] == 'd';
+    if (shape.rec_lists && picture) {
+      close_rec();
+      rec = out.size();
+      index.push_back(Entry{{'r', 'e', 'c', ' '}, 0x01, rec, 0});
+      append_header(out, "LIST", 0);
+      out.insert(out.end(), {'r', 'e', 'c', ' '});
+    }
+    Entry entry{{char(in[at]), char(in[at + 1]), char(in[at + 2]), char(in[at + 3])}, flags, out.size(), size};
+    if (shape.avimux && picture) {
+      entry.name[3] = 'b';
+      entry.flags = (flags & 0x10) != 0 ? 0x12 : 0x02;
+    } else if (shape.avimux) {
+      entry.flags = 0;
+    }
+    index.push_back(entry);
+    append_header(out, entry.name, size);
+    out.insert(out.end(), in.begin() + static_cast<long>(at + 8), in.begin() + static_cast<long>(at + 8 + size));
+    if (size % 2 != 0) out.push_back(0);
+    if (shape.pad_to > 0 && out.size() % static_cast<size_t>(shape.pad_to) != 0) {
+      size_t junk = static_cast<size_t>(shape.pad_to) - out.size() % static_cast<size_t>(shape.pad_to);
+      if (junk < 8) junk += static_cast<size_t>(shape.pad_to);
+      append_header(out, "JUNK", static_cast<uint32_t>(junk - 8));
+      out.resize(out.size() + junk - 8);
+    }
+    at += 8 + size + (size & 1);
+  }
+  close_rec();
+  for (Entry& x : index)
+    if (std::memcmp(x.name, "rec ", 4) == 0) x.size = get_le32(out, x.at + 4);
+  put_le32(out, movi - 4, static_cast<uint32_t>(out.size() - movi));
+  append_header(out, "idx1", static_cast<uint32_t>(16 * index.size()));
+  const size_t base = shape.avimux ? 0 : movi;
+  for (const Entry& x : index) {
+    out.insert(out.end(), x.name, x.name + 4);
+    out.resize(out.size() + 12);
+    put_le32(out, out.size() - 12, x.flags);
+    put_le32(out, out.size() - 8, static_cast<uint32_t>(static_cast<int64_t>(x.at - base) + shape.index_shift));
+    put_le32(out, out.size() - 4, x.size);
+  }
+  put_le32(out, 4, static_cast<uint32_t>(out.size() - 8));
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  return static_cast<bool>(file);
+}
+
 }  // namespace
 
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
@@ -436,5 +528,5 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   close_clip(&clip);
   if (fmt->pb != nullptr) avio_closep(&fmt->pb);
   avformat_free_context(fmt);
-  return ok;
+  return ok && (!lays_out(shape) || lay_out(path, shape));
 }
