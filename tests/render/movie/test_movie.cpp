@@ -386,37 +386,61 @@ bool lay_out(const std::string& path, const TestMovieShape& shape) {
     if (rec != 0) put_le32(out, rec + 4, static_cast<uint32_t>(out.size() - rec - 8));
     rec = 0;
   };
-  size_t e = 0;
-  for (size_t at = movi + 4; at + 8 <= movi_end; e++) {
-    const uint32_t size = get_le32(in, at + 4);
+  // The muxer's chunks in its order (each picture, then its audio), with
+  // their entries' flags.
+  struct Chunk {
+    size_t at;
+    uint32_t size, flags;
+    bool picture;
+  };
+  std::vector<Chunk> chunks;
+  for (size_t at = movi + 4; at + 8 <= movi_end;) {
+    const size_t e = chunks.size();
     if (e >= entries || get_le32(in, idx1 + 8 + 16 * e + 8) != at - movi) return false;
-    const uint32_t flags = get_le32(in, idx1 + 8 + 16 * e + 4);
-    const bool picture = in[at + 2] == 'd';
-    if (shape.rec_lists && picture) {
+    chunks.push_back(Chunk{at, get_le32(in, at + 4), get_le32(in, idx1 + 8 + 16 * e + 4), in[at + 2] == 'd'});
+    at += 8 + chunks.back().size + (chunks.back().size & 1);
+  }
+  if (shape.avimux) {
+    // Its audio runs five chunks ahead of the pictures, the first five
+    // before the first picture.
+    std::vector<Chunk> audio, ordered;
+    for (const Chunk& c : chunks)
+      if (!c.picture) audio.push_back(c);
+    size_t next = 0;
+    for (; next < audio.size() && next < 5; ++next) ordered.push_back(audio[next]);
+    for (const Chunk& c : chunks) {
+      if (!c.picture) continue;
+      ordered.push_back(c);
+      if (next < audio.size()) ordered.push_back(audio[next++]);
+    }
+    ordered.insert(ordered.end(), audio.begin() + static_cast<long>(next), audio.end());
+    chunks = std::move(ordered);
+  }
+  for (const Chunk& c : chunks) {
+    if (shape.rec_lists && c.picture) {
       close_rec();
       rec = out.size();
       index.push_back(Entry{{'r', 'e', 'c', ' '}, 0x01, rec, 0});
       append_header(out, "LIST", 0);
       out.insert(out.end(), {'r', 'e', 'c', ' '});
     }
-    Entry entry{{char(in[at]), char(in[at + 1]), char(in[at + 2]), char(in[at + 3])}, flags, out.size(), size};
-    if (shape.avimux && picture) {
+    Entry entry{{char(in[c.at]), char(in[c.at + 1]), char(in[c.at + 2]), char(in[c.at + 3])}, c.flags, out.size(), c.size};
+    if (shape.avimux && c.picture) {
       entry.name[3] = 'b';
-      entry.flags = (flags & 0x10) != 0 ? 0x12 : 0x02;
+      entry.flags = (c.flags & 0x10) != 0 ? 0x12 : 0x02;
     } else if (shape.avimux) {
       entry.flags = 0;
     }
     index.push_back(entry);
-    append_header(out, entry.name, size);
-    out.insert(out.end(), in.begin() + static_cast<long>(at + 8), in.begin() + static_cast<long>(at + 8 + size));
-    if (size % 2 != 0) out.push_back(0);
+    append_header(out, entry.name, c.size);
+    out.insert(out.end(), in.begin() + static_cast<long>(c.at + 8), in.begin() + static_cast<long>(c.at + 8 + c.size));
+    if (c.size % 2 != 0) out.push_back(0);
     if (shape.pad_to > 0 && out.size() % static_cast<size_t>(shape.pad_to) != 0) {
       size_t junk = static_cast<size_t>(shape.pad_to) - out.size() % static_cast<size_t>(shape.pad_to);
       if (junk < 8) junk += static_cast<size_t>(shape.pad_to);
       append_header(out, "JUNK", static_cast<uint32_t>(junk - 8));
       out.resize(out.size() + junk - 8);
     }
-    at += 8 + size + (size & 1);
   }
   close_rec();
   for (Entry& x : index)
