@@ -21,6 +21,7 @@ constexpr size_t kMostEntries = size_t{2} * kMovieMaxFrames;
 // Entries of this stream looked at in each of two samples (the first ones,
 // and ones spread over the rest) to tell whether an index meets its headers.
 constexpr size_t kSample = 8;
+constexpr size_t kFirstLooks = 3;
 // OpenDML indexes: the kinds, and the flag of a chunk that is no key.
 constexpr uint8_t kIndexOfIndexes = 0;
 constexpr uint8_t kIndexOfChunks = 1;
@@ -131,13 +132,17 @@ std::pair<size_t, size_t> sample_meets(const MovieChunkMap& m, const std::vector
   for (size_t i = 0; i < own.size() && i < kSample; ++i) picks.push_back(i);
   for (size_t i = 1; own.size() > kSample && i <= kSample; ++i) picks.push_back(kSample + (own.size() - kSample) * i / (kSample + 1));
   size_t met = 0;
+  size_t looked = 0;
   for (const size_t i : picks) {
+    // A base under which none of the first few meets is given up.
+    if (looked == kFirstLooks && met == 0) break;
     MovieIndexEntry e = *own[i];
     e.at += base;
     uint8_t head[kHeader];
     met += read_at(m, e.at, head, kHeader) == kHeader && header_agrees(m, e, head) ? 1 : 0;
+    ++looked;
   }
-  return {met, picks.size()};
+  return {met, looked};
 }
 
 // Whether a sample of the stream's entries mostly meets its headers: one
@@ -148,12 +153,20 @@ bool mostly_meets(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& en
   return met > 0 && met * 2 > looked;
 }
 
-// Idx1 offsets count from the movi list's name, or from the file's start.
+// Idx1 offsets count from the movi list's name, or from the file's start,
+// or (some writers) from the list's first chunk: where the first entry then
+// names that chunk.
+std::vector<int64_t> idx1_bases(const MovieIndexPlaces& p, const std::vector<MovieIndexEntry>& entries) {
+  std::vector<int64_t> bases = {p.movi_at, 0};
+  if (p.movi_at >= 0 && !entries.empty() && entries.front().at != 4) bases.push_back(p.movi_at + 4 - entries.front().at);
+  return bases;
+}
+
 // Before the chunks are known: the base under which a sample of the
 // entries mostly meets the headers it names, or -1.
 int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
                             const std::vector<MovieIndexEntry>& entries) {
-  for (const int64_t base : {p.movi_at, int64_t{0}})
+  for (const int64_t base : idx1_bases(p, entries))
     if (base >= 0 && mostly_meets(m, entries, base)) return base;
   return -1;
 }
@@ -164,7 +177,7 @@ int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
 int64_t idx1_base_by_chunks(const Found& s, const MovieIndexPlaces& p, const std::vector<MovieIndexEntry>& entries) {
   int64_t best = -1;
   size_t best_hits = 0;
-  for (const int64_t base : {p.movi_at, int64_t{0}}) {
+  for (const int64_t base : idx1_bases(p, entries)) {
     if (base < 0) continue;
     size_t hits = 0;
     size_t mine = 0;

@@ -101,9 +101,11 @@ bool taken_unread(const Scan& s, size_t k, int64_t end) {
   const MovieIndexEntry& e = t[k];
   const bool own = ours(s.m, e.name);
   if (!usual_name(s.m, e.name) || (!own && s.m.own_missing)) return false;
-  const int64_t exact = e.at + kHeader + e.size;
   const int64_t next = t[k + 1].at;
   if (next + kHeader > end) return false;
+  // A "rec " list's entry names the list: the next entry is its first chunk.
+  if (e.name == kRecord) return next == e.at + kHeader + 4 && !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
+  const int64_t exact = e.at + kHeader + e.size;
   const bool tiles = next == exact + (e.size & 1) || ((e.size & 1) != 0 && next == exact);
   if (!tiles && (!s.m.gaps_trusted || next < exact || (own && e.size == 0))) return false;
   return !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
