@@ -38,6 +38,7 @@ struct SentPicture {
   bool damaged;
   bool resolved;  // its frame came out, or it is known to make none
   bool tainted;   // made from a damaged picture; known once the judged frontier passes it
+  bool guessed;   // its kind could not be read
 };
 
 struct MovieDamage {
@@ -50,7 +51,12 @@ struct MovieDamage {
 
 // A decode begins.
 void damage_begin(MovieDamage* d);
-void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged);
+// `guessed`: the kind could not be read (no header), and is taken to be one
+// others refer to until damage_unreferenced says otherwise.
+void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged, bool guessed = false);
+// The pictures whose kind was guessed since the last one others refer to
+// are found to be none that others refer to.
+void damage_unreferenced(MovieDamage* d);
 // The frame of picture `pts` came out, made with concealed errors or not.
 // A decoder that never reorders made no frame of a picture sent before it
 // that has none yet.

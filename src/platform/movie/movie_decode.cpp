@@ -148,10 +148,19 @@ PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
 void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
   const int64_t position = f->index.packets[e].position;
   pkt->pts = pkt->dts = position;
-  damage_sent(&f->damage, position, kind, damaged);
+  const uint8_t* data = pkt->data;
+  const size_t size = static_cast<size_t>(pkt->size);
+  // An H.264 chunk holding no slice may have been a picture others refer
+  // to, until a frame number after it says it was not.
+  bool guessed = false;
+  if (f->h264) {
+    const H264SliceOrder slice = h264_slice_order(&f->h264_sets, data, size);
+    guessed = !h264_packet_look(data, size).slice;
+    if (picture_order_h264_lost_unreferenced(&f->picture_order, slice)) damage_unreferenced(&f->damage);
+  }
+  damage_sent(&f->damage, position, kind, damaged, guessed);
   if (f->order.ranked)
-    frame_rank_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
-                    kind == PictureKind::NotCoded, damaged);
+    frame_rank_sent(&f->order, &f->index, position, key_of(f, data, size), kind == PictureKind::NotCoded, damaged);
   const int sent = f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;

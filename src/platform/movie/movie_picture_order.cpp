@@ -137,6 +137,14 @@ PictureKey picture_order_lost(MoviePictureOrder* o) {
   return unknown();
 }
 
+bool picture_order_h264_lost_unreferenced(const MoviePictureOrder* o, const H264SliceOrder& slice) {
+  if (o->unknown_since == 0 || !o->ref_frame_num_known || !slice.found || !slice.whole || slice.idr ||
+      slice.field || slice.sequence->gaps_allowed)
+    return false;
+  const uint32_t max = 1u << slice.sequence->log2_max_frame_num;
+  return (o->prev_ref_frame_num + 1) % max == slice.frame_num;
+}
+
 int picture_order_reorder_bound(const MoviePictureOrder* o, bool h264, int decoder_depth) {
   if (h264) return o->decode_order ? 0 : std::max(decoder_depth, 0);
   return o->no_b_frames ? 0 : 1;

@@ -64,6 +64,11 @@ PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice)
 PictureKey picture_order_mpeg4(MoviePictureOrder* o, Mpeg4PictureType type);
 // A picture whose header cannot be read.
 PictureKey picture_order_lost(MoviePictureOrder* o);
+// H.264: whether the slice, read whole before its key is taken, shows that
+// none of the pictures lost since the last reference picture was one: its
+// frame number follows that picture's by one (each reference picture counts
+// one more).
+bool picture_order_h264_lost_unreferenced(const MoviePictureOrder* o, const H264SliceOrder& slice);
 // How many pictures stored before a picture may at most be shown after it,
 // given the decoder's reorder depth: the bound its frames are placed by
 // where pictures are still to come or were lost unknown.
