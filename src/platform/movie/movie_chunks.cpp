@@ -412,27 +412,28 @@ MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, 
   const int64_t at = c.offset - kHeader;
   const uint32_t size = le32(header + 4);
   const bool own_name = ours(m, le32(header));
-  if (own_name && sizes_agree(m, c.size, c.offset, size) && size != c.size) {
+  bool holds = own_name && size == c.size;
+  if (!holds && own_name && sizes_agree(m, c.size, c.offset, size)) {
     // The index counted the pad byte: read again with the header's size,
     // and checked then.
     c.size = p.size = size;
     return MovieChunkCheck::Corrected;
   }
-  // A header whose size is larger than the entry's and leads to the next
-  // entry's header, found there, where the entry's leads to no header, is
-  // right: the entry left out bytes the chunk holds (where the entry's is
-  // larger, the chunk may have lost them). One whose size leads to no
-  // header, where the entry's does, is damaged.
-  const bool header_lands = own_name && ends_on_header(m, at, size);
-  const bool entry_lands = c.size > 0 && ends_on_header(m, at, c.size);
-  if (own_name && size > c.size && header_lands && !entry_lands && meets_next_tile(m, at, size)) {
-    c.size = p.size = size;
-    return MovieChunkCheck::Corrected;
+  if (!holds) {
+    // A header whose size is larger than the entry's and leads to the next
+    // entry's header, found there, where the entry's leads to no header, is
+    // right: the entry left out bytes the chunk holds (where the entry's is
+    // larger, the chunk may have lost them). The entry's chunk stands where
+    // the header alone is damaged: a name no stream bears, or a size leading
+    // to no header where the entry's leads to one.
+    const bool header_lands = own_name && ends_on_header(m, at, size);
+    const bool entry_lands = c.size > 0 && ends_on_header(m, at, c.size);
+    if (own_name && size > c.size && header_lands && !entry_lands && meets_next_tile(m, at, size)) {
+      c.size = p.size = size;
+      return MovieChunkCheck::Corrected;
+    }
+    holds = entry_lands && (damaged_name(m, header) || (own_name && !header_lands));
   }
-  // The entry's chunk where its header agrees, or where the header alone is
-  // damaged (a name no stream bears, or a size leading nowhere).
-  const bool holds = (own_name && size == c.size) ||
-                     (entry_lands && (damaged_name(m, header) || (own_name && !header_lands)));
   c.unread = false;
   if (holds) {
     const size_t peek = std::min<size_t>({got, c.size, kPeek});
