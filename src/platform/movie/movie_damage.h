@@ -11,7 +11,10 @@
 // damage only where it is a refresh or a recovery point; another is whole
 // itself, but the pictures after it share in damage from before it. A
 // picture's kind is read from its header, where damage may have reached: an
-// H.264 slice type past the last says nothing of it.
+// H.264 slice type past the last says nothing of it. A chunk holding no
+// picture header at all is taken for a picture others refer to, until (in
+// H.264) the frame number of the next picture read whole shows that no
+// reference picture came between.
 //
 // A frame is judged once every picture it may refer to has come out: for a
 // B-frame that includes the reference picture stored before it and shown
