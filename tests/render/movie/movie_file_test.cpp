@@ -759,8 +759,8 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .lost = {37, 38}, .nothing = range(40, 47)},
       // An index that tiles the list and lies. An audio entry names the
       // chunk of frame 33, and frame 33's entry the audio chunk.
-      {.name = "mpeg4_audio_entry_at_a_picture", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
-       .frames = 60, .tolerance = 12, .shape = numbered_audio,
+      {.name = "mpeg4_audio_entry_at_a_picture", .codec = TestMovieCodec::Mpeg4, .width = 148, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio,
        .alter = [](Bytes& b) { swap_entry_bytes(b, 66, 67, 8, 16); }},
       // The name of frame 30's chunk zeroed, its entry right: the position
       // shows its picture or nothing, and no position another frame.
