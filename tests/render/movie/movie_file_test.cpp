@@ -346,7 +346,8 @@ void swap_with_audio(std::vector<uint8_t>& bytes, int packet) {
 // Every H.264 SEI message turned into filler data, which decoders step
 // over: the I-frames of an open-GOP stream are then no recovery points.
 void hide_recovery_points(std::vector<uint8_t>& bytes) {
-  for (size_t at = tag_at(bytes, "movi"); at + 4 < tag_at(bytes, "idx1"); ++at)
+  const size_t end = tag_at(bytes, "idx1");
+  for (size_t at = tag_at(bytes, "movi"); at + 4 < end; ++at)
     if (bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && (bytes[at + 3] & 0x1F) == 6) bytes[at + 3] = 12;
 }
 
