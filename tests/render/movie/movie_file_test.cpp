@@ -744,10 +744,11 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {.name = "mpeg4_b_frames_damage_ended_by_an_i_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
        .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes(b, 7); },
        .nothing = range(7, 11)},
-      // The same with B-frames, stored I0 P3 B1 B2 ... I24 B22 B23 ... P39 B37
+      // With MPEG-4 B-frames, stored I0 P3 B1 B2 ... I24 B22 B23 ... P39 B37
       // B38 P42: a key frame followed by a chunk whose start code is zeroed,
       // or by a chunk of zeros; the file cut inside the chunk after P39's.
-      // The key frame, and P39, still show.
+      // The key frame, and P39, still show; what is made from the damage
+      // does not.
       {.name = "mpeg4_b_frames_key_then_start_code_zeroed", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
        .height = 64, .frames = 24, .tolerance = 32, .shape = numbered,
        .alter = [](Bytes& b) { std::fill_n(b.begin() + static_cast<long>(chunk_at(b, 1) + 8), 4, 0); },
