@@ -363,16 +363,55 @@ bool lays_out(const TestMovieShape& shape) {
   return shape.pad_to > 0 || shape.rec_lists || shape.index_shift != 0 || shape.avimux;
 }
 
+// A chunk of the muxer's file, with its index entry's flags.
+struct MuxedChunk {
+  size_t at;  // its header
+  uint32_t size, flags;
+  bool picture;
+};
+
+// The chunks of the movi list whose name lies at `movi`, in the muxer's
+// order (each picture, then its audio); none unless idx1 follows the list
+// and names each of them in turn.
+std::vector<MuxedChunk> muxed_chunks(const std::vector<uint8_t>& in, size_t movi) {
+  const size_t idx1 = movi + get_le32(in, movi - 4);
+  if (idx1 + 8 > in.size() || std::memcmp(&in[idx1], "idx1", 4) != 0) return {};
+  const size_t entries = get_le32(in, idx1 + 4) / 16;
+  std::vector<MuxedChunk> chunks;
+  for (size_t at = movi + 4; at + 8 <= idx1;) {
+    const size_t e = chunks.size();
+    if (e >= entries || get_le32(in, idx1 + 8 + 16 * e + 8) != at - movi) return {};
+    chunks.push_back(MuxedChunk{at, get_le32(in, at + 4), get_le32(in, idx1 + 8 + 16 * e + 4), in[at + 2] == 'd'});
+    at += 8 + chunks.back().size + (chunks.back().size & 1);
+  }
+  return chunks;
+}
+
+// The chunks with the audio run `lead` chunks ahead of the pictures.
+std::vector<MuxedChunk> audio_ahead(const std::vector<MuxedChunk>& chunks, size_t lead) {
+  std::vector<MuxedChunk> audio, ordered;
+  for (const MuxedChunk& c : chunks)
+    if (!c.picture) audio.push_back(c);
+  size_t next = 0;
+  for (; next < audio.size() && next < lead; ++next) ordered.push_back(audio[next]);
+  for (const MuxedChunk& c : chunks) {
+    if (!c.picture) continue;
+    ordered.push_back(c);
+    if (next < audio.size()) ordered.push_back(audio[next++]);
+  }
+  ordered.insert(ordered.end(), audio.begin() + static_cast<long>(next), audio.end());
+  return ordered;
+}
+
 // The muxer's movi list and idx1 laid out anew as the shape asks; the lists
 // before them stay as they are.
 bool lay_out(const std::string& path, const TestMovieShape& shape) {
   const std::vector<uint8_t> in = read_test_file(path);
   const size_t movi = std::string(in.begin(), in.end()).find("movi");
   if (movi == std::string::npos || movi < 8) return false;
-  const size_t movi_end = movi + get_le32(in, movi - 4);
-  const size_t idx1 = movi_end;
-  if (idx1 + 8 > in.size() || std::memcmp(&in[idx1], "idx1", 4) != 0) return false;
-  const size_t entries = get_le32(in, idx1 + 4) / 16;
+  std::vector<MuxedChunk> chunks = muxed_chunks(in, movi);
+  if (chunks.empty()) return false;
+  if (shape.avimux) chunks = audio_ahead(chunks, 5);
   struct Entry {
     char name[4];
     uint32_t flags;
@@ -386,37 +425,7 @@ bool lay_out(const std::string& path, const TestMovieShape& shape) {
     if (rec != 0) put_le32(out, rec + 4, static_cast<uint32_t>(out.size() - rec - 8));
     rec = 0;
   };
-  // The muxer's chunks in its order (each picture, then its audio), with
-  // their entries' flags.
-  struct Chunk {
-    size_t at;
-    uint32_t size, flags;
-    bool picture;
-  };
-  std::vector<Chunk> chunks;
-  for (size_t at = movi + 4; at + 8 <= movi_end;) {
-    const size_t e = chunks.size();
-    if (e >= entries || get_le32(in, idx1 + 8 + 16 * e + 8) != at - movi) return false;
-    chunks.push_back(Chunk{at, get_le32(in, at + 4), get_le32(in, idx1 + 8 + 16 * e + 4), in[at + 2] == 'd'});
-    at += 8 + chunks.back().size + (chunks.back().size & 1);
-  }
-  if (shape.avimux) {
-    // Its audio runs five chunks ahead of the pictures, the first five
-    // before the first picture.
-    std::vector<Chunk> audio, ordered;
-    for (const Chunk& c : chunks)
-      if (!c.picture) audio.push_back(c);
-    size_t next = 0;
-    for (; next < audio.size() && next < 5; ++next) ordered.push_back(audio[next]);
-    for (const Chunk& c : chunks) {
-      if (!c.picture) continue;
-      ordered.push_back(c);
-      if (next < audio.size()) ordered.push_back(audio[next++]);
-    }
-    ordered.insert(ordered.end(), audio.begin() + static_cast<long>(next), audio.end());
-    chunks = std::move(ordered);
-  }
-  for (const Chunk& c : chunks) {
+  for (const MuxedChunk& c : chunks) {
     if (shape.rec_lists && c.picture) {
       close_rec();
       rec = out.size();
@@ -435,9 +444,11 @@ bool lay_out(const std::string& path, const TestMovieShape& shape) {
     append_header(out, entry.name, c.size);
     out.insert(out.end(), in.begin() + static_cast<long>(c.at + 8), in.begin() + static_cast<long>(c.at + 8 + c.size));
     if (c.size % 2 != 0) out.push_back(0);
-    if (shape.pad_to > 0 && out.size() % static_cast<size_t>(shape.pad_to) != 0) {
-      size_t junk = static_cast<size_t>(shape.pad_to) - out.size() % static_cast<size_t>(shape.pad_to);
-      if (junk < 8) junk += static_cast<size_t>(shape.pad_to);
+    const size_t pad_to = static_cast<size_t>(shape.pad_to);
+    if (pad_to > 0 && out.size() % pad_to != 0) {
+      // A JUNK chunk takes at least its header.
+      size_t junk = pad_to - out.size() % pad_to;
+      if (junk < 8) junk += pad_to;
       append_header(out, "JUNK", static_cast<uint32_t>(junk - 8));
       out.resize(out.size() + junk - 8);
     }
