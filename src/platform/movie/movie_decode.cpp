@@ -140,7 +140,7 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
 // before it is sent.
 PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
   if (f->h264) return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
-  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture_checked(data, size, f->time_bits));
+  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture_stamp(data, size, f->time_bits));
 }
 
 // Sends a picture to the decoder as the one of entry `e`, carrying its
@@ -150,13 +150,18 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
   pkt->pts = pkt->dts = position;
   const uint8_t* data = pkt->data;
   const size_t size = static_cast<size_t>(pkt->size);
-  // An H.264 chunk holding no slice may have been a picture others refer
-  // to, until a frame number after it says it was not.
+  // A chunk holding no picture may have been a picture others refer to,
+  // until a picture after it says it was not: in H.264 its frame number, in
+  // MPEG-4 a B-frame's time stamp.
   bool guessed = false;
   if (f->h264) {
     const H264SliceOrder slice = h264_slice_order(&f->h264_sets, data, size);
     guessed = !h264_packet_look(data, size).slice;
     if (picture_order_h264_lost_unreferenced(&f->picture_order, slice)) damage_unreferenced(&f->damage);
+  } else if (f->mpeg4) {
+    guessed = mpeg4_first_picture(data, size) == MPEG4_NONE;
+    if (picture_order_mpeg4_lost_unreferenced(&f->picture_order, mpeg4_first_picture_stamp(data, size, f->time_bits)))
+      damage_unreferenced(&f->damage);
   }
   damage_sent(&f->damage, position, kind, damaged, guessed);
   if (f->order.ranked)

@@ -79,19 +79,29 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
   return look;
 }
 
-Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* d, size_t n, int time_bits) {
+Mpeg4PictureStamp mpeg4_first_picture_stamp(const uint8_t* d, size_t n, int time_bits) {
+  Mpeg4PictureStamp stamp;
   for (size_t i = 0; i + 4 < n; ++i) {
     if (!start_code_at(d, n, i) || d[i + 3] != kPictureCode) continue;
     BitReader r{d + i + 4, n - i - 4};
     const auto type = static_cast<Mpeg4PictureType>(r.bits(2));
-    if (time_bits == 0) return type;
-    int seconds = 0;
-    while (r.bit() != 0 && seconds < 64) ++seconds;
+    stamp.found = true;
+    if (time_bits == 0) {
+      stamp.type = type;
+      return stamp;
+    }
+    while (r.bit() != 0 && stamp.seconds < 64) ++stamp.seconds;
     const uint32_t before = r.bit();
-    r.bits(time_bits);
-    return before == 1 && r.bit() == 1 && !r.overran() && seconds < 64 ? type : MPEG4_NONE;
+    stamp.increment = r.bits(time_bits);
+    stamp.timed = before == 1 && r.bit() == 1 && !r.overran() && stamp.seconds < 64;
+    stamp.type = stamp.timed ? type : MPEG4_NONE;
+    return stamp;
   }
-  return MPEG4_NONE;
+  return stamp;
+}
+
+Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* d, size_t n, int time_bits) {
+  return mpeg4_first_picture_stamp(d, n, time_bits).type;
 }
 
 Mpeg4PictureType mpeg4_first_picture(const uint8_t* d, size_t n) {

@@ -33,3 +33,14 @@ Mpeg4PictureType mpeg4_first_picture(const uint8_t* data, size_t size);
 // (damage reached its header), with the time increment `time_bits` long as
 // the layer says; 0 when no layer was read, and the markers are not checked.
 Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* data, size_t size, int time_bits);
+
+// The first picture's time stamp: the seconds it adds to its time base and
+// its increment within the second, where it was read with its markers.
+struct Mpeg4PictureStamp {
+  Mpeg4PictureType type = MPEG4_NONE;  // as mpeg4_first_picture_checked gives it
+  bool found = false;                   // a picture's start code is there
+  bool timed = false;
+  int seconds = 0;
+  uint32_t increment = 0;
+};
+Mpeg4PictureStamp mpeg4_first_picture_stamp(const uint8_t* data, size_t size, int time_bits);

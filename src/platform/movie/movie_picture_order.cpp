@@ -119,13 +119,27 @@ PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice)
   return key;
 }
 
-PictureKey picture_order_mpeg4(MoviePictureOrder* o, Mpeg4PictureType type) {
-  if (type == MPEG4_NONE) return picture_order_lost(o);
+PictureKey picture_order_mpeg4(MoviePictureOrder* o, const Mpeg4PictureStamp& stamp) {
+  const Mpeg4PictureType type = stamp.type;
+  if (type == MPEG4_NONE) {
+    o->lost_decoded = o->lost_decoded || stamp.found;
+    return picture_order_lost(o);
+  }
   if (type != MPEG4_B) {
     ++o->group;
     o->in_group = 0;
     o->group_unknown = false;
+    o->unknown_since = 0;
+    o->lost_decoded = false;
+    o->ref_timed = stamp.timed;
+    o->ref_increment = stamp.increment;
     return PictureKey{true, 0, product(o->group, kGroupSpan) + kGroupSpan - 1, true};
+  }
+  if (picture_order_mpeg4_lost_unreferenced(o, stamp)) {
+    // The lost pictures were B-frames of this group, stored before this one.
+    o->in_group += o->unknown_since;
+    o->unknown_since = 0;
+    o->group_unknown = false;
   }
   if (o->group_unknown || o->in_group >= kGroupSpan - 1) return unknown();
   return PictureKey{true, 0, product(o->group, kGroupSpan) + o->in_group++, false};
@@ -135,6 +149,14 @@ PictureKey picture_order_lost(MoviePictureOrder* o) {
   ++o->unknown_since;
   o->group_unknown = true;
   return unknown();
+}
+
+bool picture_order_mpeg4_lost_unreferenced(const MoviePictureOrder* o, const Mpeg4PictureStamp& stamp) {
+  // A B-frame stored after a lost reference picture would share the last
+  // reference picture's time base, and add no second to lie before it.
+  return o->unknown_since > 0 && o->group_unknown && !o->lost_decoded && o->ref_timed && stamp.type == MPEG4_B &&
+         stamp.timed &&
+         stamp.seconds == 0 && stamp.increment < o->ref_increment;
 }
 
 bool picture_order_h264_lost_unreferenced(const MoviePictureOrder* o, const H264SliceOrder& slice) {

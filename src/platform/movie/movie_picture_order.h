@@ -15,7 +15,10 @@
 // (movie_frame_rank.h), as is the key of a picture found damaged.
 //
 // MPEG-4: each reference picture (I, P, S) is shown after the B-frames
-// stored after it, and these in the order stored.
+// stored after it, and these in the order stored. Pictures lost after a
+// reference picture holding no picture header a decoder reads are B-frames
+// where a B-frame stored after them bears a time stamp before that
+// picture's: they and it then keep their keys.
 //
 // A key is unknown where no header can be read: a chunk lost, one without a
 // picture, an MPEG-4 picture whose time stamp's markers do not hold; in
@@ -55,13 +58,21 @@ struct MoviePictureOrder {
   int64_t group = 0;      // reference pictures so far
   int64_t in_group = 0;   // B-frames since the last one
   bool group_unknown = false;
+  bool lost_decoded = false;    // a picture lost since the last reference one has a header a decoder reads
+  bool ref_timed = false;       // the last reference picture's time stamp was read
+  uint32_t ref_increment = 0;   // its increment within its second
   bool no_b_frames = false;  // the layer says it holds none; kept from one decode to the next
 };
 
 // A decode begins.
 void picture_order_begin(MoviePictureOrder* o);
 PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice);
-PictureKey picture_order_mpeg4(MoviePictureOrder* o, Mpeg4PictureType type);
+PictureKey picture_order_mpeg4(MoviePictureOrder* o, const Mpeg4PictureStamp& stamp);
+// MPEG-4: whether the picture, a B-frame, shows that the pictures lost since
+// the last reference picture, none with a header a decoder reads, were no
+// reference pictures: one of them a reference, the B-frame would be shown
+// after that picture, yet its time stamp lies before it.
+bool picture_order_mpeg4_lost_unreferenced(const MoviePictureOrder* o, const Mpeg4PictureStamp& stamp);
 // A picture whose header cannot be read.
 PictureKey picture_order_lost(MoviePictureOrder* o);
 // H.264: whether the slice, read whole before its key is taken, shows that
