@@ -259,7 +259,7 @@ bool feed(MovieFile* f) {
     // decode knows of the cut from its start.
     if (f->packed->data != nullptr)
       frame_order_drop(&f->order, &f->index, f->next_packet);
-    else if (f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
+    else if (f->index.stored_end < static_cast<int64_t>(f->info.frame_count))
       lose(f, f->next_packet);
     f->av->av_packet_unref(f->packed);
     f->ended = true;
@@ -292,6 +292,7 @@ bool feed(MovieFile* f) {
                                                             f->time_bits)
                                         : Mpeg4PacketLook{};
   if (look.time_bits != 0) f->time_bits = look.time_bits;
+  if (look.time_resolution != 0) f->picture_order.time_resolution = look.time_resolution;
   if (look.low_delay >= 0) f->picture_order.no_b_frames = look.low_delay == 1;
   if (f->h264) h264_parameter_sets_read(&f->h264_sets, f->packet->data, static_cast<size_t>(f->packet->size));
   if (layer_changes(f, f->packet, look)) {
@@ -426,7 +427,7 @@ void decode_start(MovieFile* f, size_t segment) {
   f->av->av_packet_unref(f->pending);
   f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
-  frame_order_start(&f->order, segment, f->ranked, f->index.readable_end < static_cast<int64_t>(f->info.frame_count));
+  frame_order_start(&f->order, segment, f->ranked, f->index.stored_end < static_cast<int64_t>(f->info.frame_count));
   picture_order_begin(&f->picture_order);
   damage_begin(&f->damage);
   f->start_depth = f->depth = f->codec->has_b_frames;

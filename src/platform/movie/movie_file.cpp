@@ -330,6 +330,7 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   if (f->mpeg4 && par->extradata != nullptr) {
     const Mpeg4PacketLook look = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0);
     f->time_bits = look.time_bits;
+    f->picture_order.time_resolution = look.time_resolution;
     f->picture_order.no_b_frames = look.low_delay == 1;
   }
   // The pictures' headers tell where each is shown: MPEG-4's, and H.264's

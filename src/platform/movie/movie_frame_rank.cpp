@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 #include "platform/movie/movie_frame_order.h"
 
@@ -175,6 +176,46 @@ Rank rank_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const 
   return sent ? Rank::Never : Rank::Waits;
 }
 
+// MPEG-4: the rank of the frame of picture `at` from its time, where the
+// segment's key and it have one and the key's leading count is known: the
+// times of the segment's pictures step evenly, one step a position, where
+// they are all apart, bear out the order of the known keys, no picture of
+// the segment has a header the decoder reads but whose fields do not hold,
+// and its positions follow on with no empty chunk.
+bool timed_rank(const MoviePacketIndex* index, const OrderedSegment& seg, size_t at, size_t s, int64_t* rank) {
+  const OrderedPicture& own = seg.pictures.front();
+  const PictureKey& key = seg.pictures[at].key;
+  if (seg.broken || own.position != seg.key_position || !own.key.timed || own.key.claimed || !key.timed ||
+      key.claimed || index->leading[s] < 0)
+    return false;
+  // The times must bear out the order the known keys give.
+  std::vector<PictureKey> keys;
+  std::vector<int64_t> times;
+  for (const OrderedPicture& p : seg.pictures) {
+    // A picture the decoder takes for another kind than it is may have
+    // moved the frames the decoder gives out around it.
+    if (p.key.garbled) return false;
+    if (!p.key.timed || p.key.claimed) continue;
+    times.push_back(p.key.time);
+    if (p.key.known) keys.push_back(p.key);
+  }
+  std::sort(keys.begin(), keys.end(), picture_key_less);
+  for (size_t i = 1; i < keys.size(); ++i)
+    if (keys[i].time <= keys[i - 1].time) return false;
+  std::sort(times.begin(), times.end());
+  int64_t step = 0;
+  for (size_t i = 1; i < times.size(); ++i) {
+    const int64_t d = times[i] - times[i - 1];
+    if (d <= 0) return false;
+    step = step == 0 ? d : std::min(step, d);
+  }
+  if (step == 0 || (key.time - own.key.time) % step != 0) return false;
+  *rank = index->leading[s] + (key.time - own.key.time) / step;
+  const int64_t slot = static_cast<int64_t>(index->keys[s]) + *rank;
+  return *rank >= 0 && slot < static_cast<int64_t>(packet_index_segment_end(index, s)) &&
+         index->packets[static_cast<size_t>(slot)].position == seg.key_position + *rank;
+}
+
 // The entry the frame of picture `at` of the segment fills, or -1.
 int64_t slot_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const OrderedSegment& seg, size_t at) {
   int64_t rank = 0;
@@ -186,7 +227,7 @@ int64_t slot_of(const MovieFrameOrder* order, const MoviePacketIndex* index, con
   const OrderedPicture& own = seg.pictures.front();
   const bool own_key = at == 0 && own.position == seg.key_position && own.key.known && !own.key.claimed;
   if (own_key && !seg.broken && index->leading[s] >= 0) rank = index->leading[s];
-  else if (rank_of(order, index, seg, at, &rank) != Rank::Known) return -1;
+  else if (rank_of(order, index, seg, at, &rank) != Rank::Known && !timed_rank(index, seg, at, s, &rank)) return -1;
   const int64_t slot = static_cast<int64_t>(index->keys[s]) + rank;
   return slot < static_cast<int64_t>(packet_index_segment_end(index, s)) ? slot : -1;
 }

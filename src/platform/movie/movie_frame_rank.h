@@ -25,7 +25,10 @@
 // unknown key are. Where a segment is all sent and its known keys are order
 // counts stepping evenly that leave as many counts free as it has pictures
 // of unknown key, those take the free counts, and the other frames their
-// places.
+// places. In MPEG-4, where the keys of types alone leave a frame's place
+// open, its picture's time stamp places it: a step of the segment's times a
+// position from its key's, where the key's leading count is known, the times
+// bear out the keys and no picture of the segment was garbled.
 //
 // A place can be filled only by the pictures stored no more than the bound
 // after it: once those are all sent and each has its frame out, was refused

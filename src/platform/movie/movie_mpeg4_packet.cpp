@@ -15,9 +15,9 @@ bool start_code_at(const uint8_t* d, size_t n, size_t i) {
 }
 
 // The bits of a time increment, from the layer header whose fields begin at
-// `d` (after its start code); 0 when it cannot be read. *low_delay as
-// Mpeg4PacketLook says.
-int layer_time_bits(const uint8_t* d, size_t n, int* low_delay) {
+// `d` (after its start code); 0 when it cannot be read. *low_delay and
+// *resolution_out as Mpeg4PacketLook says.
+int layer_time_bits(const uint8_t* d, size_t n, int* low_delay, int64_t* resolution_out) {
   BitReader r{d, n};
   r.bits(1 + 8);  // random access, object type
   int verid = 1;
@@ -36,6 +36,7 @@ int layer_time_bits(const uint8_t* d, size_t n, int* low_delay) {
   r.bit();
   const uint32_t resolution = r.bits(16);
   if (r.ended() || resolution == 0) return 0;
+  *resolution_out = resolution;
   int bits = 1;
   while ((1u << bits) < resolution) ++bits;
   return bits;
@@ -66,7 +67,7 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
     if ((code & 0xF0) == kLayerCodes && look.layer_end == 0) {
       look.layer_begin = i;
       in_layer = true;
-      look.time_bits = layer_time_bits(d + i + 4, n - i - 4, &look.low_delay);
+      look.time_bits = layer_time_bits(d + i + 4, n - i - 4, &look.low_delay, &look.time_resolution);
       if (look.time_bits != 0) time_bits = look.time_bits;
     } else if (code == kPictureCode && ++pictures == 1) {
       look.first_type = static_cast<Mpeg4PictureType>(i + 4 < n ? d[i + 4] >> 6 : 0);

@@ -16,6 +16,7 @@ enum Mpeg4PictureType { MPEG4_NONE = -1, MPEG4_I = 0, MPEG4_P = 1, MPEG4_B = 2, 
 struct Mpeg4PacketLook {
   size_t layer_begin = 0, layer_end = 0;  // the layer header, start code to next start code; equal: none
   int time_bits = 0;                       // from that header: bits of a picture's time increment; 0 none
+  int64_t time_resolution = 0;             // from that header: increments a second; 0 none
   int low_delay = -1;                      // from that header: 1 it holds no B-frames, 0 it may; -1 not said
   Mpeg4PictureType first_type = MPEG4_NONE;
   bool first_coded = true;

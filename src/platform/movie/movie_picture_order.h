@@ -18,7 +18,9 @@
 // stored after it, and these in the order stored. Pictures lost after a
 // reference picture holding no picture header a decoder reads are B-frames
 // where a B-frame stored after them bears a time stamp before that
-// picture's: they and it then keep their keys.
+// picture's: they and it then keep their keys. Each picture's time, from its
+// time stamp and the seconds of the reference pictures before it, is kept
+// beside its key while no picture has been lost since the decode began.
 //
 // A key is unknown where no header can be read: a chunk lost, one without a
 // picture, an MPEG-4 picture whose time stamp's markers do not hold; in
@@ -40,6 +42,9 @@ struct PictureKey {
   bool expects_frame = false;  // read from a whole header: a picture then making no frame is not what it says
   bool claimed = false;        // read from a header the decoder refuses: believed once the pictures after it bear it out
   bool counted = false;        // an order count the stream wrote, whose parity its pictures share
+  bool garbled = false;        // MPEG-4: unknown, from a picture header a decoder reads whose fields do not hold
+  bool timed = false;          // MPEG-4: its time stamp was read, and every time base since the decode began
+  int64_t time = 0;            // then its time, in the layer's increments, from the decode's first time base
 };
 
 bool picture_key_less(const PictureKey& a, const PictureKey& b);
@@ -62,6 +67,10 @@ struct MoviePictureOrder {
   bool ref_timed = false;       // the last reference picture's time stamp was read
   uint32_t ref_increment = 0;   // its increment within its second
   bool no_b_frames = false;  // the layer says it holds none; kept from one decode to the next
+  int64_t time_resolution = 0;  // the layer's increments a second; kept from one decode to the next
+  int64_t time_base = 0;        // seconds: of the last reference picture, and of the one before it
+  int64_t last_time_base = 0;
+  bool times_lost = false;      // a picture was lost since the decode began: its seconds are not known
 };
 
 // A decode begins.
