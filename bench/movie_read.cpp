@@ -12,7 +12,9 @@
 // interval (about 60 MB, as the test writer makes it); MJPEG with PCM audio
 // laid out as GStreamer's avimux writes it, where every picture is a key; and
 // MPEG-4 with PCM audio and a key every 12 frames, the MPEG-4 encoder's
-// default. For each, the movie library alone opening it (its headers and
+// default, as the muxer writes it and laid out as other writers lay it out
+// (each chunk padded to 2,048 bytes, each frame in a 'LIST rec ', idx1's
+// offsets counted from the first chunk). For each, the movie library alone opening it (its headers and
 // index, avformat_open_input), then the reader opening it (which also makes
 // its first frame), cold (the file dropped from the page cache before each
 // open) and warm. Each reports open_ms and disk_mb, the bytes read from the
@@ -25,6 +27,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -61,24 +64,40 @@ BenchMovie movies[2] = {{test_movie_path("bench_plain.avi"), false}, {test_movie
 constexpr int kAudioBytes = 44100 / kRate * 2;
 
 // The ten-minute movies whose opens are measured, which encode fast enough
-// to write once a run.
-enum LongMovie { kMpeg4, kMjpegAvimux, kMpeg4Key12, kLongMovies };
+// to write once a run; the last three are the key-every-12 movie laid out
+// as other writers lay it out.
+enum LongMovie { kMpeg4, kMjpegAvimux, kMpeg4Key12, kKey12Padded, kKey12RecLists, kKey12IndexFromFirstChunk, kLongMovies };
 
 struct LongMovieKind {
   TestMovieCodec codec;
   TestMovieShape shape;
   BenchMovie movie;
+  LongMovie from = kLongMovies;  // a movie whose file is laid out anew, or kLongMovies: written
 };
+
+constexpr TestMovieShape kKey12{.key_interval = 12, .audio = kAudioBytes};
 
 LongMovieKind long_movies[kLongMovies] = {
     {TestMovieCodec::Mpeg4, {.key_interval = kKeyInterval}, {test_movie_path("bench_long.avi"), false}},
     {TestMovieCodec::Mjpeg, {.audio = kAudioBytes, .avimux = true}, {test_movie_path("bench_long_mjpeg.avi"), false}},
-    {TestMovieCodec::Mpeg4, {.key_interval = 12, .audio = kAudioBytes}, {test_movie_path("bench_long_key12.avi"), false}}};
+    {TestMovieCodec::Mpeg4, kKey12, {test_movie_path("bench_long_key12.avi"), false}},
+    // Each chunk padded by a JUNK chunk to 2,048 bytes of the file, as
+    // capture writers pad; each frame with its audio in a 'LIST rec '; idx1's
+    // offsets counted from the first chunk, its first entry 4 bytes off.
+    {TestMovieCodec::Mpeg4, {.pad_to = 2048}, {test_movie_path("bench_long_padded.avi"), false}, kMpeg4Key12},
+    {TestMovieCodec::Mpeg4, {.rec_lists = true}, {test_movie_path("bench_long_rec.avi"), false}, kMpeg4Key12},
+    {TestMovieCodec::Mpeg4, {.index_shift = -4}, {test_movie_path("bench_long_shifted.avi"), false}, kMpeg4Key12}};
 
 const std::string& long_movie_path(LongMovie which) {
   LongMovieKind& k = long_movies[which];
-  if (!k.movie.written)
+  if (!k.movie.written && k.from != kLongMovies) {
+    std::error_code error;
+    k.movie.written = std::filesystem::copy_file(long_movie_path(k.from), k.movie.path,
+                                                 std::filesystem::copy_options::overwrite_existing, error) &&
+                      test_movie_lay_out(k.movie.path, k.shape);
+  } else if (!k.movie.written) {
     k.movie.written = write_test_movie(k.movie.path, k.codec, kWidth, kHeight, kLongPositions, kRate, k.shape);
+  }
   return k.movie.path;
 }
 
@@ -257,6 +276,54 @@ BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mpeg4_key12_warm, kMpeg4Key12, f
     ->UseRealTime()
     ->MinTime(2.0);
 BENCHMARK_CAPTURE(BM_LongMovieOpen, mpeg4_key12_warm, kMpeg4Key12, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_padded_cold, kKey12Padded, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_padded_cold, kKey12Padded, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_padded_warm, kKey12Padded, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_padded_warm, kKey12Padded, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_rec_lists_cold, kKey12RecLists, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_rec_lists_cold, kKey12RecLists, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_rec_lists_warm, kKey12RecLists, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_rec_lists_warm, kKey12RecLists, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_index_from_first_chunk_cold, kKey12IndexFromFirstChunk, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_index_from_first_chunk_cold, kKey12IndexFromFirstChunk, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_index_from_first_chunk_warm, kKey12IndexFromFirstChunk, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_index_from_first_chunk_warm, kKey12IndexFromFirstChunk, false)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2.0);

@@ -403,9 +403,9 @@ std::vector<MuxedChunk> audio_ahead(const std::vector<MuxedChunk>& chunks, size_
   return ordered;
 }
 
-// The muxer's movi list and idx1 laid out anew as the shape asks; the lists
-// before them stay as they are.
-bool lay_out(const std::string& path, const TestMovieShape& shape) {
+}  // namespace
+
+bool test_movie_lay_out(const std::string& path, const TestMovieShape& shape) {
   const std::vector<uint8_t> in = read_test_file(path);
   const size_t movi = std::string(in.begin(), in.end()).find("movi");
   if (movi == std::string::npos || movi < 8) return false;
@@ -471,8 +471,6 @@ bool lay_out(const std::string& path, const TestMovieShape& shape) {
   file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
   return static_cast<bool>(file);
 }
-
-}  // namespace
 
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
                       const TestMovieShape& shape) {
@@ -563,5 +561,5 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   close_clip(&clip);
   if (fmt->pb != nullptr) avio_closep(&fmt->pb);
   avformat_free_context(fmt);
-  return ok && (!lays_out(shape) || lay_out(path, shape));
+  return ok && (!lays_out(shape) || test_movie_lay_out(path, shape));
 }

@@ -113,6 +113,10 @@ bool test_movie_codec_available(TestMovieCodec codec);
 // available.
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
                       const TestMovieShape& shape = {});
+// The movi list and idx1 of a movie as the muxer wrote it (a plain one)
+// laid out anew as the shape's layout fields ask; the lists before them stay
+// as they are. False when the file is no such movie.
+bool test_movie_lay_out(const std::string& path, const TestMovieShape& shape);
 // The frame shown at a position: the position itself, or for an empty chunk
 // the last frame stored before it.
 int test_movie_shown(const TestMovieShape& shape, int position);
