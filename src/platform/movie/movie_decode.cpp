@@ -166,7 +166,11 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
   damage_sent(&f->damage, position, kind, damaged, guessed);
   if (f->order.ranked)
     frame_rank_sent(&f->order, &f->index, position, key_of(f, data, size), kind == PictureKind::NotCoded, damaged);
-  const int sent = f->av->avcodec_send_packet(f->codec, pkt);
+  // A damaged MPEG-4 B-frame, which nothing refers to, is not decoded: the
+  // decoder would conceal what is missing, and its flush leaves a trace of
+  // that on a whole picture decoded later.
+  const bool skip = f->mpeg4 && damaged && kind == PictureKind::Droppable;
+  const int sent = skip ? AVERROR_INVALIDDATA : f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
   if (sent < 0) {
