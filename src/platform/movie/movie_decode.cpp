@@ -136,15 +136,9 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
   return changed;
 }
 
-// Where the picture in these bytes is shown (movie_picture_order.h), read
-// before it is sent.
-PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
-  if (f->h264) return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
-  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture_stamp(data, size, f->time_bits));
-}
-
 // Sends a picture to the decoder as the one of entry `e`, carrying its
-// position as its timestamp.
+// position as its timestamp. Where the picture is shown (its key,
+// movie_picture_order.h) is read from its header before it is sent.
 void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
   const int64_t position = f->index.packets[e].position;
   pkt->pts = pkt->dts = position;
@@ -154,18 +148,20 @@ void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged)
   // until a picture after it says it was not: in H.264 its frame number, in
   // MPEG-4 a B-frame's time stamp.
   bool guessed = false;
-  if (f->h264) {
+  PictureKey key;
+  if (f->order.ranked && f->h264) {
     const H264SliceOrder slice = h264_slice_order(&f->h264_sets, data, size);
-    guessed = !h264_packet_look(data, size).slice;
+    guessed = !slice.found;
     if (picture_order_h264_lost_unreferenced(&f->picture_order, slice)) damage_unreferenced(&f->damage);
-  } else if (f->mpeg4) {
-    guessed = mpeg4_first_picture(data, size) == MPEG4_NONE;
-    if (picture_order_mpeg4_lost_unreferenced(&f->picture_order, mpeg4_first_picture_stamp(data, size, f->time_bits)))
-      damage_unreferenced(&f->damage);
+    key = picture_order_h264(&f->picture_order, slice);
+  } else if (f->order.ranked) {
+    const Mpeg4PictureStamp stamp = mpeg4_first_picture_stamp(data, size, f->time_bits);
+    guessed = !stamp.found;
+    if (picture_order_mpeg4_lost_unreferenced(&f->picture_order, stamp)) damage_unreferenced(&f->damage);
+    key = picture_order_mpeg4(&f->picture_order, stamp);
   }
   damage_sent(&f->damage, position, kind, damaged, guessed);
-  if (f->order.ranked)
-    frame_rank_sent(&f->order, &f->index, position, key_of(f, data, size), kind == PictureKind::NotCoded, damaged);
+  if (f->order.ranked) frame_rank_sent(&f->order, &f->index, position, key, kind == PictureKind::NotCoded, damaged);
   // A damaged MPEG-4 B-frame, which nothing refers to, is not decoded: the
   // decoder would conceal what is missing, and its flush leaves a trace of
   // that on a whole picture decoded later.
