@@ -368,11 +368,11 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
       continue;
     }
     uint8_t head[kHeader];
-    const bool head_read = met < 0 && read_at(s.m, e.at, head, kHeader) == kHeader;
+    const bool head_read = met < 0 && trusted && read_at(s.m, e.at, head, kHeader) == kHeader;
     // Another stream's chunk, bearing a name the index gives: the entry
     // lies, and the chunks go on in line.
-    if (head_read && trusted && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) continue;
-    if (head_read && trusted && e.size > 0 && movi_name(head) &&
+    if (head_read && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) continue;
+    if (head_read && e.size > 0 && movi_name(head) &&
         sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4)) && padded_end(e.at, e.size) <= s.m.file_size) {
       found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
       continue;
