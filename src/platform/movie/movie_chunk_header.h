@@ -74,12 +74,23 @@ inline bool header_agrees(const MovieChunkMap& m, const MovieIndexEntry& e, cons
 }
 
 // Whether a chunk whose header lies at `at`, `size` bytes long, ends where
-// the next entry's header begins, with its pad byte or without.
+// the next entry's header begins, with its pad byte or without, or where
+// padding or a list's header that no entry names leads to it.
 inline bool meets_next_tile(const MovieChunkMap& m, int64_t at, uint32_t size) {
+  constexpr int kMostBetween = 4;
   const auto it = std::upper_bound(m.tiles.begin(), m.tiles.end(), at,
                                    [](int64_t a, const MovieIndexEntry& e) { return a < e.at; });
   if (it == m.tiles.end()) return false;
-  return it->at == padded_end(at, size) || ((size & 1) != 0 && it->at == at + kHeader + size);
+  if ((size & 1) != 0 && it->at == at + kHeader + size) return true;
+  int64_t next = padded_end(at, size);
+  for (int n = 0; n <= kMostBetween && next < it->at; ++n) {
+    uint8_t head[kHeader + 4];
+    if (read_at(m, next, head, sizeof head) != sizeof head) return false;
+    if (le32(head) == kJunk) next = padded_end(next, le32(head + 4));
+    else if (le32(head) == kList) next += kHeader + 4;
+    else return false;
+  }
+  return next == it->at;
 }
 
 // Whether a chunk whose header lies at `at`, `size` bytes long, ends on a

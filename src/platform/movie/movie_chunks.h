@@ -24,8 +24,9 @@
 // header that agrees, or that alone is damaged (a name no stream bears, or a
 // size leading to no header where the entry's leads to one), leaves the
 // chunk where the entry puts it, its data the bytes the entry names. A
-// header larger than its entry whose size leads to the next entry's header,
-// where the entry's leads to none, corrects the entry. Any other
+// header larger than its entry whose size leads to the next entry's header
+// (past any padding and list headers no entry names), where the entry's
+// leads to none, corrects the entry. Any other
 // disagreement has the headers from this stream's entry before it to its
 // entry after it read again (another stream's entry may name the chunk it
 // lost), and on until a header agrees: so a wrong entry costs a scan to the
