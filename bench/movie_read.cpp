@@ -8,19 +8,26 @@
 // movie's mean; each iteration opens the file, reads every position and
 // closes it.
 //
-// Opening a ten-minute 640 x 480 MPEG-4 movie (about 60 MB): the movie library
-// alone opening it (its headers and index, avformat_open_input), then the
-// reader opening it (which also makes its first frame), cold (the file
-// dropped from the page cache before each open) and warm. Each reports
-// open_ms and disk_mb, the bytes read from the disk by the open (the
-// process's read_bytes in /proc/self/io, which counts what the page cache
-// had to fetch); the reader's open reports x_demuxer and x_demuxer_disk, its
-// time and bytes over the library's, measured just before it in the same
-// run.
+// Opening ten-minute 640 x 480 movies: MPEG-4 with the H.264 encoder's key
+// interval (about 60 MB, as the test writer makes it); MJPEG with PCM audio
+// laid out as GStreamer's avimux writes it, where every picture is a key; and
+// MPEG-4 with PCM audio and a key every 12 frames, the MPEG-4 encoder's
+// default, as the muxer writes it and laid out as other writers lay it out
+// (each chunk padded to 2,048 bytes, each frame in a 'LIST rec ', idx1's
+// offsets counted from the first chunk). For each, the movie library alone opening it (its headers and
+// index, avformat_open_input), then the reader opening it (which also makes
+// its first frame), cold (the file dropped from the page cache before each
+// open) and warm. Each reports open_ms and disk_mb, the bytes read from the
+// disk by the open (the process's read_bytes in /proc/self/io, which counts
+// what the page cache had to fetch); the reader's open reports x_demuxer and
+// x_demuxer_disk, its time and bytes over the library's, measured just
+// before it in the same run. The movies are written once a run, which takes
+// most of its time.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -52,16 +59,46 @@ struct BenchMovie {
 };
 
 BenchMovie movies[2] = {{test_movie_path("bench_plain.avi"), false}, {test_movie_path("bench_gaps.avi"), false}};
-BenchMovie long_movie = {test_movie_path("bench_long.avi"), false};
 
-// Ten minutes of MPEG-4, which encodes fast enough to write once a run.
-const std::string& long_movie_path() {
-  if (!long_movie.written) {
-    TestMovieShape shape;
-    shape.key_interval = kKeyInterval;
-    long_movie.written = write_test_movie(long_movie.path, TestMovieCodec::Mpeg4, kWidth, kHeight, kLongPositions, kRate, shape);
+// 16-bit mono PCM at 44.1 kHz, one chunk a frame.
+constexpr int kAudioBytes = 44100 / kRate * 2;
+
+// The ten-minute movies whose opens are measured, which encode fast enough
+// to write once a run; the last three are the key-every-12 movie laid out
+// as other writers lay it out.
+enum LongMovie { kMpeg4, kMjpegAvimux, kMpeg4Key12, kKey12Padded, kKey12RecLists, kKey12IndexFromFirstChunk, kLongMovies };
+
+struct LongMovieKind {
+  TestMovieCodec codec;
+  TestMovieShape shape;
+  BenchMovie movie;
+  LongMovie from = kLongMovies;  // a movie whose file is laid out anew, or kLongMovies: written
+};
+
+constexpr TestMovieShape kKey12{.key_interval = 12, .audio = kAudioBytes};
+
+LongMovieKind long_movies[kLongMovies] = {
+    {TestMovieCodec::Mpeg4, {.key_interval = kKeyInterval}, {test_movie_path("bench_long.avi"), false}},
+    {TestMovieCodec::Mjpeg, {.audio = kAudioBytes, .avimux = true}, {test_movie_path("bench_long_mjpeg.avi"), false}},
+    {TestMovieCodec::Mpeg4, kKey12, {test_movie_path("bench_long_key12.avi"), false}},
+    // Each chunk padded by a JUNK chunk to 2,048 bytes of the file, as
+    // capture writers pad; each frame with its audio in a 'LIST rec '; idx1's
+    // offsets counted from the first chunk, its first entry 4 bytes off.
+    {TestMovieCodec::Mpeg4, {.pad_to = 2048}, {test_movie_path("bench_long_padded.avi"), false}, kMpeg4Key12},
+    {TestMovieCodec::Mpeg4, {.rec_lists = true}, {test_movie_path("bench_long_rec.avi"), false}, kMpeg4Key12},
+    {TestMovieCodec::Mpeg4, {.index_shift = -4}, {test_movie_path("bench_long_shifted.avi"), false}, kMpeg4Key12}};
+
+const std::string& long_movie_path(LongMovie which) {
+  LongMovieKind& k = long_movies[which];
+  if (!k.movie.written && k.from != kLongMovies) {
+    std::error_code error;
+    k.movie.written = std::filesystem::copy_file(long_movie_path(k.from), k.movie.path,
+                                                 std::filesystem::copy_options::overwrite_existing, error) &&
+                      test_movie_lay_out(k.movie.path, k.shape);
+  } else if (!k.movie.written) {
+    k.movie.written = write_test_movie(k.movie.path, k.codec, kWidth, kHeight, kLongPositions, kRate, k.shape);
   }
-  return long_movie.path;
+  return k.movie.path;
 }
 
 // Written on first use, once per process.
@@ -142,12 +179,13 @@ struct OpenCost {
   double disk_bytes = 0;
 };
 
-// The library's mean open, cold and warm, for the reader's after it.
-OpenCost library_open[2];
+// The library's mean open of each movie, cold and warm, for the reader's
+// after it.
+OpenCost library_open[kLongMovies][2];
 
 template <typename Open>
-OpenCost measure_opens(benchmark::State& state, bool cold, Open open) {
-  const std::string& path = long_movie_path();
+OpenCost measure_opens(benchmark::State& state, LongMovie which, bool cold, Open open) {
+  const std::string& path = long_movie_path(which);
   OpenCost total;
   for (auto _ : state) {
     if (cold) drop_from_cache(path);
@@ -164,8 +202,8 @@ OpenCost measure_opens(benchmark::State& state, bool cold, Open open) {
   return mean;
 }
 
-void BM_LongMovieOpenByTheLibrary(benchmark::State& state, bool cold) {
-  library_open[cold ? 1 : 0] = measure_opens(state, cold, [&](const std::string& path) {
+void BM_LongMovieOpenByTheLibrary(benchmark::State& state, LongMovie which, bool cold) {
+  library_open[which][cold ? 1 : 0] = measure_opens(state, which, cold, [&](const std::string& path) {
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), av_find_input_format("avi"), nullptr) < 0) {
       state.SkipWithError("the library cannot open the movie");
@@ -176,8 +214,8 @@ void BM_LongMovieOpenByTheLibrary(benchmark::State& state, bool cold) {
   });
 }
 
-void BM_LongMovieOpen(benchmark::State& state, bool cold) {
-  const OpenCost mean = measure_opens(state, cold, [&](const std::string& path) {
+void BM_LongMovieOpen(benchmark::State& state, LongMovie which, bool cold) {
+  const OpenCost mean = measure_opens(state, which, cold, [&](const std::string& path) {
     MovieFile* f = open_or_skip(state, path);
     if (f == nullptr) return false;
     const bool whole = movie_file_info(f).frame_count == kLongPositions;
@@ -185,7 +223,7 @@ void BM_LongMovieOpen(benchmark::State& state, bool cold) {
     if (!whole) state.SkipWithError("the movie's length is not its positions'");
     return whole;
   });
-  const OpenCost& library = library_open[cold ? 1 : 0];
+  const OpenCost& library = library_open[which][cold ? 1 : 0];
   if (library.seconds > 0) state.counters["x_demuxer"] = mean.seconds / library.seconds;
   if (library.disk_bytes > 0) state.counters["x_demuxer_disk"] = mean.disk_bytes / library.disk_bytes;
 }
@@ -193,10 +231,102 @@ void BM_LongMovieOpen(benchmark::State& state, bool cold) {
 }  // namespace
 
 // The reader's opens run right after the library's they are compared with.
-BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, cold, true)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_LongMovieOpen, cold, true)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, warm, false)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK_CAPTURE(BM_LongMovieOpen, warm, false)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mpeg4_cold, kMpeg4, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, mpeg4_cold, kMpeg4, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mpeg4_warm, kMpeg4, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, mpeg4_warm, kMpeg4, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mjpeg_avimux_cold, kMjpegAvimux, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, mjpeg_avimux_cold, kMjpegAvimux, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mjpeg_avimux_warm, kMjpegAvimux, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, mjpeg_avimux_warm, kMjpegAvimux, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mpeg4_key12_cold, kMpeg4Key12, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, mpeg4_key12_cold, kMpeg4Key12, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, mpeg4_key12_warm, kMpeg4Key12, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, mpeg4_key12_warm, kMpeg4Key12, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_padded_cold, kKey12Padded, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_padded_cold, kKey12Padded, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_padded_warm, kKey12Padded, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_padded_warm, kKey12Padded, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_rec_lists_cold, kKey12RecLists, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_rec_lists_cold, kKey12RecLists, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_rec_lists_warm, kKey12RecLists, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_rec_lists_warm, kKey12RecLists, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_index_from_first_chunk_cold, kKey12IndexFromFirstChunk, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_index_from_first_chunk_cold, kKey12IndexFromFirstChunk, true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpenByTheLibrary, key12_index_from_first_chunk_warm, kKey12IndexFromFirstChunk, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+BENCHMARK_CAPTURE(BM_LongMovieOpen, key12_index_from_first_chunk_warm, kKey12IndexFromFirstChunk, false)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 // The gaps movie runs right after the plain one it is compared with.
 BENCHMARK_CAPTURE(BM_MovieReadInOrder, plain, false)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK_CAPTURE(BM_MovieReadInOrder, gaps, true)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
@@ -206,6 +336,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   for (const BenchMovie& m : movies) std::remove(m.path.c_str());
-  std::remove(long_movie.path.c_str());
+  for (const LongMovieKind& k : long_movies) std::remove(k.movie.path.c_str());
   return 0;
 }

@@ -73,4 +73,56 @@ inline bool header_agrees(const MovieChunkMap& m, const MovieIndexEntry& e, cons
   return le32(head) == e.name && sizes_agree(m, e.size, e.at + kHeader, le32(head + 4));
 }
 
+// Whether a chunk whose header lies at `at`, `size` bytes long, ends where
+// the next entry's header begins, with its pad byte or without, or where
+// padding or a list's header that no entry names leads to it.
+inline bool meets_next_tile(const MovieChunkMap& m, int64_t at, uint32_t size) {
+  constexpr int kMostBetween = 4;
+  const auto it = std::upper_bound(m.tiles.begin(), m.tiles.end(), at,
+                                   [](int64_t a, const MovieIndexEntry& e) { return a < e.at; });
+  if (it == m.tiles.end()) return false;
+  if ((size & 1) != 0 && it->at == at + kHeader + size) return true;
+  int64_t next = padded_end(at, size);
+  for (int n = 0; n <= kMostBetween && next < it->at; ++n) {
+    uint8_t head[kHeader + 4];
+    if (read_at(m, next, head, sizeof head) != sizeof head) return false;
+    if (le32(head) == kJunk) next = padded_end(next, le32(head + 4));
+    else if (le32(head) == kList) next += kHeader + 4;
+    else return false;
+  }
+  return next == it->at;
+}
+
+// Whether a chunk whose header lies at `at`, `size` bytes long, ends on a
+// header read there (a chunk's name, with its pad byte or without), or at
+// the end of the file. The entries' own offsets do not tell: an index whose
+// entries tile may still lie.
+inline bool ends_on_header(const MovieChunkMap& m, int64_t at, uint32_t size) {
+  const int64_t next = padded_end(at, size);
+  uint8_t name[5];
+  if (next == m.file_size || (read_at(m, next - 1, name, 5) == 5 && movi_name(name + 1))) return true;
+  return (size & 1) != 0 && movi_name(name);
+}
+
+// Whether the index gives some chunk this name: another stream's chunk
+// bearing it is that stream's, where a name no entry bears is damage.
+inline bool indexed_name(const MovieChunkMap& m, uint32_t name) {
+  return std::binary_search(m.names_indexed.begin(), m.names_indexed.end(), name);
+}
+
+// Whether a header's name is damage: neither this stream's, nor one the
+// index gives another stream's chunks, nor a list's, padding's or index's.
+inline bool damaged_name(const MovieChunkMap& m, const uint8_t* head) {
+  const uint32_t name = le32(head);
+  if (ours(m, name) || indexed_name(m, name) || name == kList || name == kJunk || name == kIdx1) return false;
+  return !(head[0] == 'i' && head[1] == 'x');
+}
+
+// Whether an entry's name is the one its stream's entries mostly bear (this
+// stream's two always are): an entry bearing another may name another
+// stream's chunk, and its header is read.
+inline bool usual_name(const MovieChunkMap& m, uint32_t name) {
+  return ours(m, name) || std::binary_search(m.names_usual.begin(), m.names_usual.end(), name);
+}
+
 }  // namespace chunk_detail

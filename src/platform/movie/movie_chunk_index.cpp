@@ -1,6 +1,7 @@
 #include "platform/movie/movie_chunk_index.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "platform/movie/movie_chunk_header.h"
@@ -17,6 +18,10 @@ constexpr size_t kLookAhead = 3;
 constexpr size_t kMostLost = 16;
 // Index entries read, every stream's.
 constexpr size_t kMostEntries = size_t{2} * kMovieMaxFrames;
+// Entries of this stream looked at in each of two samples (the first ones,
+// and ones spread over the rest) to tell whether an index meets its headers.
+constexpr size_t kSample = 8;
+constexpr size_t kFirstLooks = 3;
 // OpenDML indexes: the kinds, and the flag of a chunk that is no key.
 constexpr uint8_t kIndexOfIndexes = 0;
 constexpr uint8_t kIndexOfChunks = 1;
@@ -115,18 +120,54 @@ int64_t chunk_with_header_at(const Found& s, int64_t at, size_t* hint) {
   return static_cast<int64_t>(*hint) - 1;
 }
 
-// Idx1 offsets count from the movi list's name, or from the file's start.
-// Before the chunks are known: the base under which the first entry meets a
-// header it names, or -1.
-int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
-                            const std::vector<MovieIndexEntry>& entries) {
-  if (entries.empty()) return -1;
-  for (const int64_t base : {p.movi_at, int64_t{0}}) {
-    MovieIndexEntry e = entries.front();
+// How many of a sample of the stream's entries (the first few and a few
+// spread over the rest), their offsets moved by `base`, meet the headers
+// they name, of how many looked at.
+std::pair<size_t, size_t> sample_meets(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries,
+                                       int64_t base) {
+  std::vector<const MovieIndexEntry*> own;
+  for (const MovieIndexEntry& e : entries)
+    if (ours(m, e.name)) own.push_back(&e);
+  std::vector<size_t> picks;
+  for (size_t i = 0; i < own.size() && i < kSample; ++i) picks.push_back(i);
+  for (size_t i = 1; own.size() > kSample && i <= kSample; ++i) picks.push_back(kSample + (own.size() - kSample) * i / (kSample + 1));
+  size_t met = 0;
+  size_t looked = 0;
+  for (const size_t i : picks) {
+    // A base under which none of the first few meets is given up.
+    if (looked == kFirstLooks && met == 0) break;
+    MovieIndexEntry e = *own[i];
     e.at += base;
     uint8_t head[kHeader];
-    if (base >= 0 && read_at(m, e.at, head, kHeader) == kHeader && header_agrees(m, e, head)) return base;
+    met += read_at(m, e.at, head, kHeader) == kHeader && header_agrees(m, e, head) ? 1 : 0;
+    ++looked;
   }
+  return {met, looked};
+}
+
+// Whether a sample of the stream's entries mostly meets its headers: one
+// wrong entry costs a scan to the next that agrees when it is read, not the
+// index.
+bool mostly_meets(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries, int64_t base) {
+  const auto [met, looked] = sample_meets(m, entries, base);
+  return met > 0 && met * 2 > looked;
+}
+
+// Idx1 offsets count from the movi list's name, or from the file's start,
+// or (some writers) from the list's first chunk: where the first entry then
+// names that chunk.
+std::vector<int64_t> idx1_bases(const MovieIndexPlaces& p, const std::vector<MovieIndexEntry>& entries) {
+  std::vector<int64_t> bases = {p.movi_at, 0};
+  if (p.movi_at >= 0 && !entries.empty() && entries.front().at != 4) bases.push_back(p.movi_at + 4 - entries.front().at);
+  return bases;
+}
+
+// Before the chunks are known: the base under which a sample of the
+// entries mostly meets the headers it names, or -1.
+int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
+                            const std::vector<MovieIndexEntry>& entries) {
+  for (const int64_t base : idx1_bases(p, entries))
+    if (base >= 0 && mostly_meets(m, entries, base)) return base;
   return -1;
 }
 
@@ -136,7 +177,7 @@ int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
 int64_t idx1_base_by_chunks(const Found& s, const MovieIndexPlaces& p, const std::vector<MovieIndexEntry>& entries) {
   int64_t best = -1;
   size_t best_hits = 0;
-  for (const int64_t base : {p.movi_at, int64_t{0}}) {
+  for (const int64_t base : idx1_bases(p, entries)) {
     if (base < 0) continue;
     size_t hits = 0;
     size_t mine = 0;
@@ -158,7 +199,29 @@ int64_t idx1_base_by_chunks(const Found& s, const MovieIndexPlaces& p, const std
 }
 
 void set_entries(MovieChunkMap& m, std::vector<MovieIndexEntry> entries, int64_t base) {
-  for (MovieIndexEntry& e : entries) e.at += base;
+  std::unordered_set<int64_t> own_places;
+  std::unordered_map<uint32_t, size_t> uses;
+  for (MovieIndexEntry& e : entries) {
+    e.at += base;
+    if (ours(m, e.name)) own_places.insert(e.at);
+    ++uses[e.name];
+  }
+  // Chunks listed: two entries naming one chunk list it once.
+  const auto own = static_cast<int64_t>(own_places.size());
+  // A stream's number: the first two letters of its chunks' names.
+  std::unordered_map<uint32_t, std::pair<uint32_t, size_t>> most;
+  m.names_indexed.clear();
+  for (const auto& [name, n] : uses) {
+    m.names_indexed.push_back(name);
+    auto& best = most[name & 0xFFFF];
+    if (n > best.second || (n == best.second && name < best.first)) best = {name, n};
+  }
+  std::sort(m.names_indexed.begin(), m.names_indexed.end());
+  m.names_usual.clear();
+  for (const auto& [number, best] : most) m.names_usual.push_back(best.first);
+  std::sort(m.names_usual.begin(), m.names_usual.end());
+  m.gaps_trusted = m.counted > 0 && own == m.counted;
+  m.own_missing = m.counted > own;
   m.tiles = entries;
   std::stable_sort(m.tiles.begin(), m.tiles.end(),
                    [](const MovieIndexEntry& a, const MovieIndexEntry& b) { return a.at < b.at; });
@@ -186,14 +249,19 @@ bool believed(const Found& s, const std::vector<MovieIndexEntry>& entries) {
   return chunk_with_header_at(s, entries.front().at, &hint) >= 0 || hits * 2 >= entries.size();
 }
 
-// A chunk named for this stream that another stream's entry names with its
-// size is that stream's, its name damaged: it is no position.
-void drop_other_streams_chunks(Found& s) {
+// A chunk named for this stream that another stream's entry, bearing its
+// stream's usual name, names with its size is that stream's, its name
+// damaged: it is no position. Only where more chunks bear this stream's
+// names than the index lists: where as many do, the entries lie (as where
+// two entries' places were swapped), and so does an entry bearing a name
+// its stream's others do not (as where two entries' streams were swapped).
+void drop_other_streams_chunks(Found& s, size_t own_entries) {
+  if (s.chunks.size() <= own_entries) return;
   std::vector<bool> gone(s.chunks.size(), false);
   bool any = false;
   size_t hint = 0;
   for (const MovieIndexEntry& e : s.m.entries) {
-    if (ours(s.m, e.name)) continue;
+    if (ours(s.m, e.name) || !usual_name(s.m, e.name)) continue;
     const int64_t met = chunk_with_header_at(s, e.at, &hint);
     if (met < 0) continue;
     const MovieChunk& c = s.chunks[static_cast<size_t>(met)];
@@ -211,12 +279,7 @@ void drop_other_streams_chunks(Found& s) {
 bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places) {
   MovieChunkMap& m = *map;
   std::vector<MovieIndexEntry> opendml = read_opendml(m, *places);
-  const auto first_meets = [&](const std::vector<MovieIndexEntry>& entries) {
-    const auto it = std::find_if(entries.begin(), entries.end(), [&](const MovieIndexEntry& e) { return ours(m, e.name); });
-    uint8_t head[kHeader];
-    return it != entries.end() && read_at(m, it->at, head, kHeader) == kHeader && header_agrees(m, *it, head);
-  };
-  const bool own = first_meets(opendml);
+  const bool own = mostly_meets(m, opendml, 0);
   std::vector<MovieIndexEntry> idx1 = read_idx1(m, *places);
   const int64_t base = idx1_base_by_header(m, *places, idx1);
   if (own) {
@@ -264,7 +327,7 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
   for (const MovieIndexEntry& e : s.m.entries)
     if (ours(s.m, e.name)) entries.push_back(e);
   if (entries.empty() || !believed(s, entries)) return;
-  drop_other_streams_chunks(s);
+  drop_other_streams_chunks(s, entries.size());
   std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
   // Chunks the scan did not find, each before the chunk of that ordinal.
   std::vector<std::pair<size_t, MovieChunk>> found;
@@ -277,10 +340,18 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
   };
   // An entry in line with the chunk it names: its size holds, says nothing,
   // or says the chunk is not its picture.
+  // A chunk larger than its entry says, whose own size leads to the next
+  // entry's header, found there, where the entry's leads to no header, is
+  // whole: the entry left out bytes it holds.
   const auto name = [&](size_t chunk, const MovieIndexEntry& e) {
     if (chunk >= s.chunks.size()) return;
-    if (agree(chunk, e)) vouch(chunk, e);
-    else if (e.size != 0) s.chunks[chunk].damaged = true;
+    const MovieChunk& c = s.chunks[chunk];
+    const int64_t at = c.offset - kHeader;
+    if (agree(chunk, e) || (c.offset == e.at + kHeader && c.size > e.size && meets_next_tile(s.m, at, c.size) &&
+                            ends_on_header(s.m, at, c.size) && !ends_on_header(s.m, at, e.size)))
+      vouch(chunk, e);
+    else if (e.size != 0)
+      s.chunks[chunk].damaged = true;
   };
   size_t c = 0;         // the chunk the next entry names in line
   bool trusted = true;  // the offsets meet the chunks they name
@@ -297,7 +368,11 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
       continue;
     }
     uint8_t head[kHeader];
-    if (met < 0 && trusted && e.size > 0 && read_at(s.m, e.at, head, kHeader) == kHeader && movi_name(head) &&
+    const bool head_read = met < 0 && trusted && read_at(s.m, e.at, head, kHeader) == kHeader;
+    // Another stream's chunk, bearing a name the index gives: the entry
+    // lies, and the chunks go on in line.
+    if (head_read && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) continue;
+    if (head_read && e.size > 0 && movi_name(head) &&
         sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4)) && padded_end(e.at, e.size) <= s.m.file_size) {
       found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
       continue;

@@ -1,6 +1,7 @@
 // A movie's indexes (movie_chunks.h), read from where a scan of the file's
 // lists found them and matched to the chunks it found: idx1, whose offsets
-// count from the first movi list's name or from the file's start, and the
+// count from the first movi list's name, from the file's start or from the
+// list's first chunk, and the
 // OpenDML indexes (an indx super index in a stream's header list naming
 // ix## chunks, or holding the entries itself). Not part of the interface.
 #pragma once
@@ -20,10 +21,13 @@ struct MovieIndexPlaces {
 };
 
 // A first look for the indexes, before the chunks are known: the stream's
-// OpenDML index where it has one and its first entry meets the header it
-// names, with the idx1 entries of the streams that have none, else idx1
-// where its first entry meets the header it names. Sets the map's entries to
-// the index taken, if any; true where it is the stream's OpenDML index.
+// OpenDML index where it has one and a sample of its entries (the first few
+// and some spread over the rest) mostly meets the headers they name, with
+// the idx1 entries of the streams that have none, else idx1 where a sample
+// of its entries of this stream does. Sets the map's entries to the index
+// taken, if any, the names it gives and whether it lists as many of the
+// stream's chunks as its header counts; true where it is the stream's
+// OpenDML index.
 bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places);
 // Once every header was read: idx1, where its entries meet the chunks found,
 // becomes the map's entries and is matched to them (chunk_index_apply).

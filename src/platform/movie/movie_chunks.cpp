@@ -85,30 +85,57 @@ int64_t tile_at(const MovieChunkMap& m, int64_t at) {
   return it != m.tiles.end() && it->at == at ? it - m.tiles.begin() : -1;
 }
 
-// Whether tile k, whose chunk header lies in a list ending at `end`, is taken
-// for that header unread: it is the only entry there, its header was not
-// found to disagree, the next entry begins where its chunk ends (with its pad
-// byte or without) inside the list, and it is not one of this stream's keys,
-// whose first bytes are looked at, nor one of its empty chunks, whose header
-// is never read with data.
+// Whether tile k, whose chunk header lies in a movi list ending at `end`, is
+// taken for that header unread: it is the only entry there, its header was
+// not found to disagree, it bears its stream's usual name, the next entry
+// begins where its chunk ends (with its pad byte or without) inside the
+// list, or anywhere after that where the index lists every chunk of this
+// stream (a gap then holds none of them: padding, a list's header), and it
+// is not one of this stream's empty chunks followed by a gap, which may be
+// its data. Another stream's entry is taken so only where the index lists
+// every chunk of this stream. A key is taken on its flag: its first bytes
+// are looked at when its data is read.
 bool taken_unread(const Scan& s, size_t k, int64_t end) {
   const auto& t = s.m.tiles;
   if (!s.m.trusted || s.doubting || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
   const MovieIndexEntry& e = t[k];
-  if (ours(s.m, e.name) && (e.size == 0 || (e.flags & kKeyFlag) != 0)) return false;
-  const int64_t exact = e.at + kHeader + e.size;
+  const bool own = ours(s.m, e.name);
+  if (!usual_name(s.m, e.name) || (!own && s.m.own_missing)) return false;
   const int64_t next = t[k + 1].at;
-  if (next + kHeader > end || !(next == exact + (e.size & 1) || ((e.size & 1) != 0 && next == exact))) return false;
+  if (next + kHeader > end) return false;
+  // A "rec " list's entry names the list: the next entry is its first chunk.
+  if (e.name == kRecord) return next == e.at + kHeader + 4 && !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
+  const int64_t exact = e.at + kHeader + e.size;
+  const bool tiles = next == exact + (e.size & 1) || ((e.size & 1) != 0 && next == exact);
+  if (!tiles && (!s.m.gaps_trusted || next < exact || (own && e.size == 0))) return false;
   return !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
 }
 
-// The header at `at` disagrees with its entry: no entry is taken for it, and
-// none at all once too many disagree.
-void doubt(MovieChunkMap& m, int64_t at) {
+// The header at `at` is read again. Where it disagreed with this stream's
+// entry (`own`), no entry is taken for its header any more once too many
+// did.
+void doubt(MovieChunkMap& m, int64_t at, bool own) {
   const auto it = std::lower_bound(m.doubted.begin(), m.doubted.end(), at);
   if (it != m.doubted.end() && *it == at) return;
   m.doubted.insert(it, at);
-  if (m.doubted.size() > kMostDoubted) m.trusted = false;
+  if (own && ++m.disagreed > kMostDoubted) m.trusted = false;
+}
+
+// This stream's entry whose header lies at `at` disagrees with it: that
+// header is read again, and so are those from this stream's entry before it
+// to the next one after it, as the chunk it lost may lie between them,
+// under another stream's entry or under none.
+void doubt_around(MovieChunkMap& m, int64_t at) {
+  doubt(m, at, true);
+  const auto& t = m.tiles;
+  const auto k = static_cast<size_t>(std::lower_bound(t.begin(), t.end(), at,
+                                                      [](const MovieIndexEntry& e, int64_t a) { return e.at < a; }) -
+                                     t.begin());
+  for (size_t j = k; j-- > 0;) {
+    doubt(m, t[j].at, false);
+    if (ours(m, t[j].name)) break;
+  }
+  for (size_t j = k + 1; j < t.size() && !ours(m, t[j].name); ++j) doubt(m, t[j].at, false);
 }
 
 void add_chunk(Scan& s, int64_t at, uint32_t size, const uint8_t* peek, size_t peeked, bool damaged) {
@@ -120,8 +147,29 @@ void add_chunk(Scan& s, int64_t at, uint32_t size, const uint8_t* peek, size_t p
   s.chunks.push_back(MovieChunk{at + kHeader, size, key, damaged, false});
 }
 
-// The chunks of a movi list, or of a "rec " list inside one, in [begin, end).
-void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
+// Whether this stream's entry at tile k, whose header was read (`got` bytes
+// of it and of the data after it), names the chunk there where the header
+// alone is damaged: its name is damage (no stream's), or its size leads
+// nowhere where the entry's leads to the next header. The chunk keeps its
+// place, its data the bytes the entry names; it is added.
+bool own_entry_holds(Scan& s, size_t k, const uint8_t* head, size_t got) {
+  const MovieIndexEntry& e = s.m.tiles[k];
+  const int64_t at = e.at;
+  if (!ours(s.m, e.name) || e.size == 0 || header_agrees(s.m, e, head)) return false;
+  const uint32_t size = le32(head + 4);
+  const bool name_lost = damaged_name(s.m, head);
+  if (!name_lost && !(ours(s.m, le32(head)) && !ends_on_header(s.m, at, size))) return false;
+  if (padded_end(at, e.size) > s.m.file_size || !ends_on_header(s.m, at, e.size)) return false;
+  add_chunk(s, at, e.size, head + kHeader, got - kHeader, false);
+  s.doubting = false;
+  return !s.full;
+}
+
+// The chunks of a movi list ending at `movi_end`, or of a "rec " list inside
+// one, in [begin, end). Where the scan goes on in the movi list: past the
+// end, or where the entry after one taken unread lies, which may be inside
+// the next "rec " list.
+int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in_record) {
   uint8_t head[kHeader + kPeek];
   int64_t at = begin;
   int64_t last_data = -1;  // the last chunk's data, where a search for a lost header begins
@@ -132,16 +180,17 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
   bool padded_before = false;
   while (!s.full && at + kHeader <= end) {
     const int64_t tile = tile_at(s.m, at);
-    if (tile >= 0 && taken_unread(s, static_cast<size_t>(tile), end)) {
+    if (tile >= 0 && taken_unread(s, static_cast<size_t>(tile), movi_end)) {
       const MovieIndexEntry& e = s.m.tiles[static_cast<size_t>(tile)];
       const int64_t next = s.m.tiles[static_cast<size_t>(tile) + 1].at;
       if (ours(s.m, e.name)) {
         if (s.chunks.size() >= kMovieMaxFrames) {
           s.full = true;
-          return;
+          return end;
         }
-        s.chunks.push_back(MovieChunk{at + kHeader, e.size, false, false, true});
+        s.chunks.push_back(MovieChunk{at + kHeader, e.size, e.size > 0 && (e.flags & kKeyFlag) != 0, false, true});
       }
+      if (in_record && next >= end) return next;
       unread_at = at;
       data_before = last_data;
       padded_before = padded;
@@ -151,7 +200,15 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
       continue;
     }
     const size_t got = read_at(s.m, at, head, sizeof head);
-    if (got < kHeader) return;
+    if (got < kHeader) return end;
+    if (tile >= 0 && own_entry_holds(s, static_cast<size_t>(tile), head, got)) {
+      const MovieChunk& c = s.chunks.back();
+      last_data = c.offset;
+      padded = (c.size & 1) != 0;
+      at = c.offset + c.size + (c.size & 1);
+      unread_at = -1;
+      continue;
+    }
     uint8_t before[4];
     const bool unpadded =
         !movi_name(head) && padded && read_at(s.m, at - 1, before, 4) == 4 && movi_name(before);
@@ -160,7 +217,7 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
       // header is read after all, and never taken unread again.
       if (!s.chunks.empty() && s.chunks.back().unread && s.chunks.back().offset == unread_at + kHeader)
         s.chunks.pop_back();
-      doubt(s.m, unread_at);
+      doubt(s.m, unread_at, false);
       at = unread_at;
       last_data = data_before;
       padded = padded_before;
@@ -187,7 +244,7 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
         s.chunks.back().key = false;
       }
       const int64_t found = find_header(s.m, last_data >= 0 ? last_data + 1 : at + 1, end);
-      if (found < 0) return;
+      if (found < 0) return end;
       if (found < at && !s.chunks.empty() && s.chunks.back().offset == last_data)
         s.chunks.back().size = static_cast<uint32_t>(found - last_data);
       // Back inside the last chunk, or on past the bytes: either way past
@@ -215,17 +272,25 @@ void scan_list(Scan& s, int64_t begin, int64_t end, bool in_record) {
       // An index inside a list whose size was never written ends it.
       s.indexes.idx1_at = at + kHeader;
       s.indexes.idx1_size = size;
-      return;
+      return end;
     }
     if (name == kList) {
       last_data = -1;
-      if (got >= kHeader + 4 && le32(head + kHeader) == kRecord && !in_record) scan_list(s, at + kHeader + 4, next, true);
+      if (got >= kHeader + 4 && le32(head + kHeader) == kRecord && !in_record) {
+        const int64_t on = scan_list(s, at + kHeader + 4, next, end, true);
+        if (on > next) {
+          padded = false;
+          at = on;
+          continue;
+        }
+      }
     } else if (ours(s.m, name)) {
       add_chunk(s, at, size, head + kHeader, got - kHeader, cut);
     }
     padded = (size & 1) != 0;
     at = next;
   }
+  return end;
 }
 
 // The OpenDML indexes in a header list's stream lists, in [begin, end).
@@ -261,7 +326,7 @@ void scan_riff(Scan& s, int64_t begin, int64_t end, bool descend) {
     if (name == kList && got == 12 && le32(head + 8) == kMovi) {
       if (s.indexes.movi_at < 0) s.indexes.movi_at = at + kHeader;
       if (descend) {
-        scan_list(s, at + 12, list_end, false);
+        scan_list(s, at + 12, list_end, list_end, false);
         if (s.indexes.idx1_at >= 0 && s.indexes.idx1_at < list_end) return;
       }
     } else if (name == kList && got == 12 && le32(head + 8) == kHeaderList && !descend) {
@@ -304,19 +369,21 @@ bool same_positions(const std::vector<MovieChunk>& a, const std::vector<MovieChu
 
 }  // namespace
 
-void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look) {
+void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look,
+                       int64_t frame_count) {
   *map = MovieChunkMap{};
   MovieChunkMap& m = *map;
   m.av = av;
   m.pb = pb;
   m.key_look = key_look;
   m.file_size = av->avio_size(pb);
+  m.counted = frame_count;
   if (m.file_size <= 0 || stream < 0 || stream > 99) return;
   const uint32_t number = static_cast<uint32_t>('0' + stream / 10) | static_cast<uint32_t>('0' + stream % 10) << 8;
   m.names[0] = number | fourcc("\0\0dc");
   m.names[1] = number | fourcc("\0\0db");
-  // A first look for the indexes, which are taken where their first entries
-  // meet the headers they name.
+  // A first look for the indexes, which are taken where a sample of their
+  // entries meets the headers they name.
   Scan look{m};
   scan_file(look, false);
   const bool own = chunk_index_open(&m, &look.indexes);
@@ -335,32 +402,54 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   m.chunks = std::move(s.chunks);
 }
 
-MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header) {
+MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header,
+                                   size_t got) {
   MoviePacket& p = index->packets[packet];
   if (p.position < 0 || static_cast<size_t>(p.position) >= map->chunks.size()) return MovieChunkCheck::Agrees;
   MovieChunk& c = map->chunks[static_cast<size_t>(p.position)];
   if (!c.unread || c.offset != p.offset) return MovieChunkCheck::Agrees;
-  c.unread = false;
+  const MovieChunkMap& m = *map;
+  const int64_t at = c.offset - kHeader;
   const uint32_t size = le32(header + 4);
-  if (ours(*map, le32(header)) && sizes_agree(*map, c.size, c.offset, size)) {
-    if (size == c.size) return MovieChunkCheck::Agrees;
-    // The index counted the pad byte.
+  const bool own_name = ours(m, le32(header));
+  bool holds = own_name && size == c.size;
+  if (!holds && own_name && sizes_agree(m, c.size, c.offset, size)) {
+    // The index counted the pad byte: read again with the header's size,
+    // and checked then.
     c.size = p.size = size;
     return MovieChunkCheck::Corrected;
   }
-  doubt(*map, c.offset - kHeader);
+  if (!holds) {
+    // A header whose size is larger than the entry's and leads to the next
+    // entry's header, found there, where the entry's leads to no header, is
+    // right: the entry left out bytes the chunk holds (where the entry's is
+    // larger, the chunk may have lost them). The entry's chunk stands where
+    // the header alone is damaged: a name no stream bears, or a size leading
+    // to no header where the entry's leads to one.
+    const bool header_lands = own_name && ends_on_header(m, at, size);
+    const bool entry_lands = c.size > 0 && ends_on_header(m, at, c.size);
+    if (own_name && size > c.size && header_lands && !entry_lands && meets_next_tile(m, at, size)) {
+      c.size = p.size = size;
+      return MovieChunkCheck::Corrected;
+    }
+    holds = entry_lands && (damaged_name(m, header) || (own_name && !header_lands));
+  }
+  c.unread = false;
+  if (holds) {
+    const size_t peek = std::min<size_t>({got, c.size, kPeek});
+    if (!c.key || m.key_look(header + kHeader, peek, got >= c.size)) return MovieChunkCheck::Agrees;
+    c.key = false;
+    return MovieChunkCheck::NotKey;
+  }
+  doubt_around(*map, at);
   const std::vector<MovieChunk> before = std::move(map->chunks);
   find_chunks(*map);
-  // A chunk whose header was read keeps the size it gave where the index
-  // counts the pad byte.
+  // A chunk whose header was read keeps what was learned of it.
   auto old = before.begin();
   for (MovieChunk& now : map->chunks) {
     while (old != before.end() && old->offset < now.offset) ++old;
     if (old == before.end()) break;
-    if (now.unread && old->offset == now.offset && !old->unread && (old->size & 1) != 0 && now.size == old->size + 1) {
-      now.size = old->size;
-      now.unread = false;
-    }
+    if (now.unread && old->offset == now.offset && !old->unread) now = *old;
   }
   if (!same_positions(before, map->chunks)) {
     packet_index_rebuild(index, map->chunks);

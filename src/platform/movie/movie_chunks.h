@@ -1,34 +1,57 @@
 // Where a movie's pictures lie: the chunks of its video stream in the order
 // the AVI file stores them, one chunk a position. Opening reads the file's
-// headers and its index, not every chunk. The index is the stream's OpenDML
-// one (an indx super index naming ix## chunks) where it has one, else idx1.
-// Where the index's entries, every stream's, tile a movi list (each chunk
-// ending, with its pad byte or without, where the next entry's begins), an
-// entry is taken for its chunk's header, and that header is checked when the
-// chunk's data is read (movie_chunks_check). Headers are read where the
-// tiling breaks (a gap, an overlap, an entry outside its list, a list's last
-// chunk and what follows it, no index at all or one whose first entry meets
-// no chunk of its name), at each of the stream's chunks the index calls a
-// key (its first bytes tell whether it may begin a decode) or empty (no read
-// of data checks its header), and on from a header that disagrees with its
-// entry until a header agrees with its entry again. So the chunks are those
-// a scan of every header would find, found as their data is read.
+// headers and its index, not the chunks: a file with no index is the one
+// layout whose open reads every header. The index is the stream's OpenDML
+// one (an indx super index naming ix## chunks) where it has one, else idx1,
+// whose offsets count from the movi list's name, the file's start or the
+// list's first chunk; it is taken where a sample of this stream's entries
+// (the first few and some spread over the rest) mostly meets the headers
+// they name. An entry is then taken for its chunk's header, unread, where
+// the next entry begins where its chunk ends (with its pad byte or without),
+// or anywhere after that inside the movi list where the index lists as many
+// of this stream's chunks as the stream's header counts (a gap then holds
+// none of them: JUNK padding, a list's header); a "rec " list's entry is
+// taken for the list. Headers are read where that fails (an overlap, an
+// entry outside its list, the last entry, an empty chunk of this stream
+// followed by a gap, an entry bearing a name its stream's others do not, any
+// other stream's entry where the index lists fewer of this stream's chunks
+// than the header counts), and on from a header that disagrees with its
+// entry until a header agrees with its entry again.
+//
+// A chunk taken unread has its header checked when its data is read
+// (movie_chunks_check), and, where the index calls it a key, its first bytes
+// too: a key they deny joins the segment before (movie_packet_index.h). A
+// header that agrees, or that alone is damaged (a name no stream bears, or a
+// size leading to no header where the entry's leads to one), leaves the
+// chunk where the entry puts it, its data the bytes the entry names. A
+// header larger than its entry whose size leads to the next entry's header
+// (past any padding and list headers no entry names), where the entry's
+// leads to none, corrects the entry. Any other
+// disagreement has the headers from this stream's entry before it to its
+// entry after it read again (another stream's entry may name the chunk it
+// lost), and on until a header agrees: so a wrong entry costs a scan to the
+// next entry that agrees, and the chunks are those a scan of every header
+// would find, found as their data is read.
 //
 // The index is then a witness (movie_chunk_index.h), its entries matched to
 // the chunks in line: an entry that puts a picture of another size on its
-// chunk marks the chunk damaged (it is not the picture the index puts there);
-// one of size 0 says nothing of it; a size one more than an odd chunk's agrees
-// with it where the pad byte is there (an index that counts it). Where offsets
-// stop meeting chunks, as after a chunk cut short, entries are matched in
-// sequence by their sizes, which also tells where chunks were lost in damage
-// the scan passed over: their positions stay, damaged and empty. A chunk named
-// for another stream that an entry of this stream names with its size is this
-// stream's, and one named for this stream that another stream's entry names
-// with its size is not. An index whose entries do not meet the chunks they
-// name, as when all its offsets are moved, is not believed. Key flags come
-// from the entries that name their chunk whole, else from a look at the
-// chunk's first bytes, and are only claims: the decoder checks them
-// (movie_key_probe.h).
+// chunk marks the chunk damaged (it is not the picture the index puts there),
+// unless the chunk is larger and its own size leads to the next entry's
+// header; one of size 0 says nothing of it; a size one more than an odd
+// chunk's agrees with it where the pad byte is there (an index that counts
+// it). Where offsets stop meeting chunks, as after a chunk cut short, entries
+// are matched in sequence by their sizes, which also tells where chunks were
+// lost in damage the scan passed over: their positions stay, damaged and
+// empty. An entry of this stream naming another stream's chunk (one bearing
+// a name the index gives that stream) lies, and is passed over. A chunk named
+// for another stream that an entry of this stream names with its size is
+// this stream's, and one named for this stream that another stream's entry
+// (bearing its stream's usual name) names with its size is not, where more
+// such chunks are found than the index lists. An index whose entries do not
+// meet the chunks they name, as when all its offsets are moved, is not
+// believed. Key flags come from the entries that name their chunk whole,
+// else from a look at the chunk's first bytes, and are only claims: the
+// decoder checks them (movie_key_probe.h).
 //
 // A header whose size runs past its list, or a chunk followed by bytes that
 // are no chunk, is resynchronised on the next chunk found in the bytes (a
@@ -51,7 +74,7 @@ struct MovieChunk {
   uint32_t size;   // bytes of data; 0: an empty chunk, which repeats the picture before
   bool key;        // may begin a decode
   bool damaged;    // not whole: cut short, or not the picture the index puts in its place
-  bool unread;     // taken on the index's word: its header is checked when its data is read
+  bool unread;     // taken on the index's word: its header (and a key's first bytes) checked when its data is read
 };
 
 // Whether a picture whose chunk begins with these bytes (`whole`: they are
@@ -72,11 +95,17 @@ struct MovieChunkMap {
   AVIOContext* pb = nullptr;
   MovieKeyLook key_look = nullptr;
   int64_t file_size = 0;
+  int64_t counted = 0;                   // the stream's chunks as its header counts them; 0: it does not say
   uint32_t names[2] = {};                // this stream's picture chunks: "NNdc" and "NNdb"
   std::vector<MovieIndexEntry> entries;  // the index, every stream's entries, in its order
   std::vector<MovieIndexEntry> tiles;    // the same by their headers' offsets
-  std::vector<int64_t> doubted;          // headers found to disagree with their entries, in order
+  std::vector<uint32_t> names_indexed;   // the names the index gives chunks, each once, in order
+  std::vector<uint32_t> names_usual;     // of those, the one each stream's entries mostly bear, in order
+  std::vector<int64_t> doubted;          // headers read again, in order: found to disagree, or beside one that did
+  size_t disagreed = 0;                  // this stream's entries found to disagree with their headers
   bool trusted = true;                   // false: no entry is taken for its header
+  bool gaps_trusted = false;             // the index lists as many of the stream's chunks as its header counts
+  bool own_missing = false;              // it lists fewer: another stream's entry may name one of them
   bool whole = false;                    // the file goes on past the chunks with its index
   std::vector<MovieChunk> chunks;        // the stream's, in file order; the first is always a key
 };
@@ -84,16 +113,21 @@ struct MovieChunkMap {
 // Finds the chunks of the stream numbered `stream` (its chunks are named
 // with that number) in the file behind `pb`, which must outlive the map;
 // none when there are none. Reads move `pb` anywhere.
-void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look);
+// `frame_count` is what the stream's header counts (0 when it does not say).
+void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, int stream, MovieKeyLook key_look,
+                       int64_t frame_count);
 
 enum class MovieChunkCheck {
   Agrees,     // the packet's data is what it was taken for
   Corrected,  // the packet's place or size was corrected: read it again
   Moved,      // the positions were found again and the index built anew: decode again from a key
+  NotKey,     // the packet was taken for a key on the index's word, and its first bytes deny it
 };
 
 // Checks the 8 header bytes read before the data of entry `packet` of the
-// index against what opening took them for. Where they disagree the chunks
-// are found again by reading headers from there (as a scan would have found
-// them), and the index follows.
-MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header);
+// index, and the `got` bytes of data after them, against what opening took
+// them for. Where they disagree the chunks are found again by reading
+// headers from there (as a scan would have found them), and the index
+// follows.
+MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header,
+                                   size_t got);

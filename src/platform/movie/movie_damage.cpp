@@ -77,9 +77,24 @@ void advance(MovieDamage* d) {
 
 void damage_begin(MovieDamage* d) { *d = MovieDamage{}; }
 
-void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged) {
+void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged, bool guessed) {
   if (!d->sent.empty() && pts <= d->sent.back().pts) return;
-  d->sent.push_back(SentPicture{pts, kind, damaged, kind == PictureKind::NotCoded, false});
+  d->sent.push_back(SentPicture{pts, kind, damaged, kind == PictureKind::NotCoded, false, guessed});
+  advance(d);
+}
+
+void damage_unreferenced(MovieDamage* d) {
+  // Those the frontier has not passed: a guessed one stops it until it is
+  // resolved.
+  for (size_t i = d->sent.size(); i-- > d->frontier;) {
+    SentPicture& p = d->sent[i];
+    if (!p.guessed) {
+      if (refers_on(p.kind)) break;
+      continue;
+    }
+    p.kind = PictureKind::Droppable;
+    p.guessed = false;
+  }
   advance(d);
 }
 

@@ -11,7 +11,10 @@
 // damage only where it is a refresh or a recovery point; another is whole
 // itself, but the pictures after it share in damage from before it. A
 // picture's kind is read from its header, where damage may have reached: an
-// H.264 slice type past the last says nothing of it.
+// H.264 slice type past the last says nothing of it. A chunk holding no
+// picture header at all is taken for a picture others refer to, until (in
+// H.264) the frame number of the next picture read whole shows that no
+// reference picture came between.
 //
 // A frame is judged once every picture it may refer to has come out: for a
 // B-frame that includes the reference picture stored before it and shown
@@ -38,6 +41,7 @@ struct SentPicture {
   bool damaged;
   bool resolved;  // its frame came out, or it is known to make none
   bool tainted;   // made from a damaged picture; known once the judged frontier passes it
+  bool guessed;   // its kind could not be read
 };
 
 struct MovieDamage {
@@ -50,7 +54,12 @@ struct MovieDamage {
 
 // A decode begins.
 void damage_begin(MovieDamage* d);
-void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged);
+// `guessed`: the kind could not be read (no header), and is taken to be one
+// others refer to until damage_unreferenced says otherwise.
+void damage_sent(MovieDamage* d, int64_t pts, PictureKind kind, bool damaged, bool guessed = false);
+// The pictures whose kind was guessed since the last one others refer to
+// are found to be none that others refer to.
+void damage_unreferenced(MovieDamage* d);
 // The frame of picture `pts` came out, made with concealed errors or not.
 // A decoder that never reorders made no frame of a picture sent before it
 // that has none yet.

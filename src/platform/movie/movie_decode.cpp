@@ -67,10 +67,17 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
     if (p.size > kMaxChunkBytes || f->av->av_new_packet(pkt, static_cast<int>(p.size) + 8) < 0) return false;
     AVIOContext* pb = f->format->pb;
     got = f->av->avio_seek(pb, header, SEEK_SET) == header ? f->av->avio_read(pb, pkt->data, pkt->size) - 8 : -1;
-    check = got >= 0 ? movie_chunks_check(&f->chunk_map, &f->index, e, pkt->data) : MovieChunkCheck::Agrees;
-    if (check != MovieChunkCheck::Agrees) f->av->av_packet_unref(pkt);
+    check = got >= 0 ? movie_chunks_check(&f->chunk_map, &f->index, e, pkt->data, static_cast<size_t>(got))
+                     : MovieChunkCheck::Agrees;
+    if (check == MovieChunkCheck::Corrected || check == MovieChunkCheck::Moved) f->av->av_packet_unref(pkt);
   } while (check == MovieChunkCheck::Corrected);
   if (check == MovieChunkCheck::Moved) f->restart = true;
+  if (check == MovieChunkCheck::NotKey && e != 0 && f->index.packets[e].key) {
+    // Taken for a key on the index's word, its first bytes deny it: it
+    // joins the segment before, and a decode begun at it begins again there.
+    frame_order_drop_key(&f->order, &f->index, packet_index_segment(&f->index, e));
+    f->restart = e == f->first_packet;
+  }
   if (got <= 0 || f->restart) {
     f->av->av_packet_unref(pkt);
     return false;
@@ -129,23 +136,37 @@ bool layer_changes(MovieFile* f, const AVPacket* pkt, const Mpeg4PacketLook& loo
   return changed;
 }
 
-// Where the picture in these bytes is shown (movie_picture_order.h), read
-// before it is sent.
-PictureKey key_of(MovieFile* f, const uint8_t* data, size_t size) {
-  if (f->h264) return picture_order_h264(&f->picture_order, h264_slice_order(&f->h264_sets, data, size));
-  return picture_order_mpeg4(&f->picture_order, mpeg4_first_picture_checked(data, size, f->time_bits));
-}
-
 // Sends a picture to the decoder as the one of entry `e`, carrying its
-// position as its timestamp.
+// position as its timestamp. Where the picture is shown (its key,
+// movie_picture_order.h) is read from its header before it is sent.
 void send(MovieFile* f, AVPacket* pkt, size_t e, PictureKind kind, bool damaged) {
   const int64_t position = f->index.packets[e].position;
   pkt->pts = pkt->dts = position;
-  damage_sent(&f->damage, position, kind, damaged);
-  if (f->order.ranked)
-    frame_rank_sent(&f->order, &f->index, position, key_of(f, pkt->data, static_cast<size_t>(pkt->size)),
-                    kind == PictureKind::NotCoded, damaged);
-  const int sent = f->av->avcodec_send_packet(f->codec, pkt);
+  const uint8_t* data = pkt->data;
+  const size_t size = static_cast<size_t>(pkt->size);
+  // A chunk holding no picture may have been a picture others refer to,
+  // until a picture after it says it was not: in H.264 its frame number, in
+  // MPEG-4 a B-frame's time stamp.
+  bool guessed = false;
+  PictureKey key;
+  if (f->order.ranked && f->h264) {
+    const H264SliceOrder slice = h264_slice_order(&f->h264_sets, data, size);
+    guessed = !slice.found;
+    if (picture_order_h264_lost_unreferenced(&f->picture_order, slice)) damage_unreferenced(&f->damage);
+    key = picture_order_h264(&f->picture_order, slice);
+  } else if (f->order.ranked) {
+    const Mpeg4PictureStamp stamp = mpeg4_first_picture_stamp(data, size, f->time_bits);
+    guessed = !stamp.found;
+    if (picture_order_mpeg4_lost_unreferenced(&f->picture_order, stamp)) damage_unreferenced(&f->damage);
+    key = picture_order_mpeg4(&f->picture_order, stamp);
+  }
+  damage_sent(&f->damage, position, kind, damaged, guessed);
+  if (f->order.ranked) frame_rank_sent(&f->order, &f->index, position, key, kind == PictureKind::NotCoded, damaged);
+  // A damaged MPEG-4 B-frame, which nothing refers to, is not decoded: the
+  // decoder would conceal what is missing, and its flush leaves a trace of
+  // that on a whole picture decoded later.
+  const bool skip = f->mpeg4 && damaged && kind == PictureKind::Droppable;
+  const int sent = skip ? AVERROR_INVALIDDATA : f->av->avcodec_send_packet(f->codec, pkt);
   f->av->av_packet_unref(pkt);
   f->last_sent = position;
   if (sent < 0) {
@@ -238,7 +259,7 @@ bool feed(MovieFile* f) {
     // decode knows of the cut from its start.
     if (f->packed->data != nullptr)
       frame_order_drop(&f->order, &f->index, f->next_packet);
-    else if (f->index.readable_end < static_cast<int64_t>(f->info.frame_count))
+    else if (f->index.stored_end < static_cast<int64_t>(f->info.frame_count))
       lose(f, f->next_packet);
     f->av->av_packet_unref(f->packed);
     f->ended = true;
@@ -271,6 +292,7 @@ bool feed(MovieFile* f) {
                                                             f->time_bits)
                                         : Mpeg4PacketLook{};
   if (look.time_bits != 0) f->time_bits = look.time_bits;
+  if (look.time_resolution != 0) f->picture_order.time_resolution = look.time_resolution;
   if (look.low_delay >= 0) f->picture_order.no_b_frames = look.low_delay == 1;
   if (f->h264) h264_parameter_sets_read(&f->h264_sets, f->packet->data, static_cast<size_t>(f->packet->size));
   if (layer_changes(f, f->packet, look)) {
@@ -405,7 +427,7 @@ void decode_start(MovieFile* f, size_t segment) {
   f->av->av_packet_unref(f->pending);
   f->av->av_packet_unref(f->packed);
   f->first_packet = f->next_packet = key;
-  frame_order_start(&f->order, segment, f->ranked, f->index.readable_end < static_cast<int64_t>(f->info.frame_count));
+  frame_order_start(&f->order, segment, f->ranked, f->index.stored_end < static_cast<int64_t>(f->info.frame_count));
   picture_order_begin(&f->picture_order);
   damage_begin(&f->damage);
   f->start_depth = f->depth = f->codec->has_b_frames;

@@ -1,7 +1,8 @@
 // Decoding a movie's pictures in order from a key: each chunk read and sent
 // to the decoder (MPEG-4 B-frames packed into the chunk before unpacked to
 // their own positions, the decoder drained before a layer of another picture
-// size, a key checked by decoding it alone before a decode begins at it),
+// size, a key checked by decoding it alone before a decode begins at it, a
+// damaged MPEG-4 B-frame, which nothing refers to, not decoded at all),
 // and each frame out placed at its position (movie_frame_order.h) and judged
 // for damage (movie_damage.h). Not part of the interface.
 #pragma once

@@ -228,11 +228,18 @@ bool h264_may_begin(const uint8_t* data, size_t size, bool whole) {
 bool any_may_begin(const uint8_t*, size_t, bool) { return true; }
 
 // Paletted formats carry their palette after the frame header's fields; the
-// decoder takes it with the first picture.
+// decoder takes it with the first picture. For raw pictures stored bottom-up
+// the demuxer appends a mark to those bytes ("BottomUp" and its 0), by which
+// the decoder turns the picture over: the palette ends before it.
 std::vector<uint32_t> stream_palette(const AVCodecParameters* par) {
   if (par->bits_per_coded_sample <= 0 || par->bits_per_coded_sample > 8 || par->extradata_size <= 0) return {};
-  const int entries = std::min(1 << par->bits_per_coded_sample, par->extradata_size / 4);
-  const uint8_t* src = par->extradata + par->extradata_size - entries * 4;
+  static constexpr char kBottomUp[] = "BottomUp";
+  int size = par->extradata_size;
+  if (size >= static_cast<int>(sizeof kBottomUp) &&
+      std::memcmp(par->extradata + size - sizeof kBottomUp, kBottomUp, sizeof kBottomUp) == 0)
+    size -= static_cast<int>(sizeof kBottomUp);
+  const int entries = std::min(1 << par->bits_per_coded_sample, size / 4);
+  const uint8_t* src = par->extradata + size - entries * 4;
   std::vector<uint32_t> palette(AVPALETTE_COUNT, 0xFF000000u);
   for (int i = 0; i < entries; ++i)
     palette[static_cast<size_t>(i)] = 0xFF000000u | src[4 * i] | src[4 * i + 1] << 8 | src[4 * i + 2] << 16;
@@ -323,6 +330,7 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   if (f->mpeg4 && par->extradata != nullptr) {
     const Mpeg4PacketLook look = mpeg4_packet_look(par->extradata, static_cast<size_t>(par->extradata_size), 0);
     f->time_bits = look.time_bits;
+    f->picture_order.time_resolution = look.time_resolution;
     f->picture_order.no_b_frames = look.low_delay == 1;
   }
   // The pictures' headers tell where each is shown: MPEG-4's, and H.264's
@@ -333,7 +341,7 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
     h264_parameter_sets_read(&f->h264_sets, par->extradata, static_cast<size_t>(par->extradata_size));
   f->palette = stream_palette(par);
   const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
-  movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look);
+  movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look, counted);
   if (!packet_index_build(&f->index, f->chunk_map.chunks, f->chunk_map.whole, counted, f->reorders))
     return refuse(f, error, "the file holds no frames");
   f->info.frame_count = static_cast<uint32_t>(f->index.length);

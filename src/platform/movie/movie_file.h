@@ -12,10 +12,12 @@
 //
 // Positions are the stream's chunks as the file stores them
 // (movie_chunks.h); the file's index only witnesses them. Opening reads the
-// headers and the index, and takes where each chunk lies from the index
-// where its entries tile the chunk lists; each chunk's header is checked
-// when its picture is read, and where it disagrees the chunks are found
-// again from there, as reading every header would have found them. A
+// headers and the index, and takes where each chunk lies, and which are
+// keys, from the index where its entries tile the chunk lists or list every
+// chunk of the stream; each chunk's header, and a key's first bytes, are
+// checked when its picture is read, and where the header disagrees the
+// chunks are found again from there to the next entry that agrees, as
+// reading every header would have found them. A
 // frame's place among its segment's positions is its picture's rank in
 // display order, read from the pictures' own headers where the codec tells
 // it (H.264's picture order counts, MPEG-4's picture types), so that a

@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 #include <utility>
+#include <vector>
 
 #include "platform/movie/movie_frame_order.h"
 
@@ -121,6 +122,31 @@ bool claim_stands(const MovieFrameOrder* order, const OrderedSegment& seg, size_
   return true;
 }
 
+// Where every picture of the segment has been sent and its known keys are
+// order counts of one epoch stepping evenly, leaving as many counts free
+// between them as there are pictures of unknown key: those pictures take
+// the free counts, and *free_below is how many lie below `key`'s.
+bool free_counts(const OrderedSegment& seg, const PictureKey& key, int64_t* free_below) {
+  const auto& k = seg.known;
+  if (k.size() < 2 || seg.unknown.empty() || k.front().epoch != k.back().epoch || key.epoch != k.front().epoch)
+    return false;
+  int64_t step = 0;
+  for (size_t i = 1; i < k.size(); ++i) {
+    if (!k[i].counted || !k[i - 1].counted || k[i].value <= k[i - 1].value) return false;
+    const int64_t d = k[i].value - k[i - 1].value;
+    step = step == 0 ? d : std::min(step, d);
+  }
+  int64_t free = 0;
+  *free_below = 0;
+  for (size_t i = 1; i < k.size(); ++i) {
+    const int64_t d = k[i].value - k[i - 1].value;
+    if (d % step != 0) return false;
+    free += d / step - 1;
+    if (k[i].value <= key.value) *free_below += d / step - 1;
+  }
+  return free == static_cast<int64_t>(seg.unknown.size());
+}
+
 // The rank of the frame of picture `at` among its segment's frames.
 Rank rank_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const OrderedSegment& seg, size_t at,
              int64_t* rank) {
@@ -135,6 +161,11 @@ Rank rank_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const 
   // keep them after it, as does an epoch begun after it.
   if (!sent) waits = seg.known.end() - below < order->bound + 1 && seg.last_epoch <= key.epoch;
   *rank = below - seg.known.begin();
+  int64_t free_below = 0;
+  if (sent && key.counted && free_counts(seg, key, &free_below)) {
+    *rank += free_below;
+    return Rank::Known;
+  }
   for (size_t u : seg.unknown) {
     if (shown_before(order, seg, u, key))
       ++*rank;
@@ -145,12 +176,58 @@ Rank rank_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const 
   return sent ? Rank::Never : Rank::Waits;
 }
 
+// MPEG-4: the rank of the frame of picture `at` from its time, where the
+// segment's key and it have one and the key's leading count is known: the
+// times of the segment's pictures step evenly, one step a position, where
+// they are all apart, bear out the order of the known keys, no picture of
+// the segment has a header the decoder reads but whose fields do not hold,
+// and its positions follow on with no empty chunk.
+bool timed_rank(const MoviePacketIndex* index, const OrderedSegment& seg, size_t at, size_t s, int64_t* rank) {
+  const OrderedPicture& own = seg.pictures.front();
+  const PictureKey& key = seg.pictures[at].key;
+  if (seg.broken || own.position != seg.key_position || !own.key.timed || own.key.claimed || !key.timed ||
+      key.claimed || index->leading[s] < 0)
+    return false;
+  // The times must bear out the order the known keys give.
+  std::vector<PictureKey> keys;
+  std::vector<int64_t> times;
+  for (const OrderedPicture& p : seg.pictures) {
+    // A picture the decoder takes for another kind than it is may have
+    // moved the frames the decoder gives out around it.
+    if (p.key.garbled) return false;
+    if (!p.key.timed || p.key.claimed) continue;
+    times.push_back(p.key.time);
+    if (p.key.known) keys.push_back(p.key);
+  }
+  std::sort(keys.begin(), keys.end(), picture_key_less);
+  for (size_t i = 1; i < keys.size(); ++i)
+    if (keys[i].time <= keys[i - 1].time) return false;
+  std::sort(times.begin(), times.end());
+  int64_t step = 0;
+  for (size_t i = 1; i < times.size(); ++i) {
+    const int64_t d = times[i] - times[i - 1];
+    if (d <= 0) return false;
+    step = step == 0 ? d : std::min(step, d);
+  }
+  if (step == 0 || (key.time - own.key.time) % step != 0) return false;
+  *rank = index->leading[s] + (key.time - own.key.time) / step;
+  const int64_t slot = static_cast<int64_t>(index->keys[s]) + *rank;
+  return *rank >= 0 && slot < static_cast<int64_t>(packet_index_segment_end(index, s)) &&
+         index->packets[static_cast<size_t>(slot)].position == seg.key_position + *rank;
+}
+
 // The entry the frame of picture `at` of the segment fills, or -1.
 int64_t slot_of(const MovieFrameOrder* order, const MoviePacketIndex* index, const OrderedSegment& seg, size_t at) {
   int64_t rank = 0;
   size_t s = 0;
-  if (rank_of(order, index, seg, at, &rank) != Rank::Known || key_position_of(index, seg.key_position, &s) < 0)
-    return -1;
+  if (key_position_of(index, seg.key_position, &s) < 0) return -1;
+  // The key's own frame follows the segment's leading frames, where their
+  // count is known (none before the first key), whatever the pictures of
+  // unknown key after it are.
+  const OrderedPicture& own = seg.pictures.front();
+  const bool own_key = at == 0 && own.position == seg.key_position && own.key.known && !own.key.claimed;
+  if (own_key && !seg.broken && index->leading[s] >= 0) rank = index->leading[s];
+  else if (rank_of(order, index, seg, at, &rank) != Rank::Known && !timed_rank(index, seg, at, s, &rank)) return -1;
   const int64_t slot = static_cast<int64_t>(index->keys[s]) + rank;
   return slot < static_cast<int64_t>(packet_index_segment_end(index, s)) ? slot : -1;
 }

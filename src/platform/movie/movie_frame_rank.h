@@ -20,7 +20,15 @@
 // leaves the pictures beyond the cut unknown for good. The frames of the
 // segment a decode began at that show before its key's own are made without
 // the segment before and are not shown; the rank of the key's own frame is
-// its segment's leading count.
+// its segment's leading count, and where that count is known (none before
+// the first key) the key's frame takes its place whatever the pictures of
+// unknown key are. Where a segment is all sent and its known keys are order
+// counts stepping evenly that leave as many counts free as it has pictures
+// of unknown key, those take the free counts, and the other frames their
+// places. In MPEG-4, where the keys of types alone leave a frame's place
+// open, its picture's time stamp places it: a step of the segment's times a
+// position from its key's, where the key's leading count is known, the times
+// bear out the keys and no picture of the segment was garbled.
 //
 // A place can be filled only by the pictures stored no more than the bound
 // after it: once those are all sent and each has its frame out, was refused

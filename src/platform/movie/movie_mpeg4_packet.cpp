@@ -15,9 +15,9 @@ bool start_code_at(const uint8_t* d, size_t n, size_t i) {
 }
 
 // The bits of a time increment, from the layer header whose fields begin at
-// `d` (after its start code); 0 when it cannot be read. *low_delay as
-// Mpeg4PacketLook says.
-int layer_time_bits(const uint8_t* d, size_t n, int* low_delay) {
+// `d` (after its start code); 0 when it cannot be read. *low_delay and
+// *resolution_out as Mpeg4PacketLook says.
+int layer_time_bits(const uint8_t* d, size_t n, int* low_delay, int64_t* resolution_out) {
   BitReader r{d, n};
   r.bits(1 + 8);  // random access, object type
   int verid = 1;
@@ -36,6 +36,7 @@ int layer_time_bits(const uint8_t* d, size_t n, int* low_delay) {
   r.bit();
   const uint32_t resolution = r.bits(16);
   if (r.ended() || resolution == 0) return 0;
+  *resolution_out = resolution;
   int bits = 1;
   while ((1u << bits) < resolution) ++bits;
   return bits;
@@ -66,7 +67,7 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
     if ((code & 0xF0) == kLayerCodes && look.layer_end == 0) {
       look.layer_begin = i;
       in_layer = true;
-      look.time_bits = layer_time_bits(d + i + 4, n - i - 4, &look.low_delay);
+      look.time_bits = layer_time_bits(d + i + 4, n - i - 4, &look.low_delay, &look.time_resolution);
       if (look.time_bits != 0) time_bits = look.time_bits;
     } else if (code == kPictureCode && ++pictures == 1) {
       look.first_type = static_cast<Mpeg4PictureType>(i + 4 < n ? d[i + 4] >> 6 : 0);
@@ -79,19 +80,29 @@ Mpeg4PacketLook mpeg4_packet_look(const uint8_t* d, size_t n, int time_bits) {
   return look;
 }
 
-Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* d, size_t n, int time_bits) {
+Mpeg4PictureStamp mpeg4_first_picture_stamp(const uint8_t* d, size_t n, int time_bits) {
+  Mpeg4PictureStamp stamp;
   for (size_t i = 0; i + 4 < n; ++i) {
     if (!start_code_at(d, n, i) || d[i + 3] != kPictureCode) continue;
     BitReader r{d + i + 4, n - i - 4};
     const auto type = static_cast<Mpeg4PictureType>(r.bits(2));
-    if (time_bits == 0) return type;
-    int seconds = 0;
-    while (r.bit() != 0 && seconds < 64) ++seconds;
+    stamp.found = true;
+    if (time_bits == 0) {
+      stamp.type = type;
+      return stamp;
+    }
+    while (r.bit() != 0 && stamp.seconds < 64) ++stamp.seconds;
     const uint32_t before = r.bit();
-    r.bits(time_bits);
-    return before == 1 && r.bit() == 1 && !r.overran() && seconds < 64 ? type : MPEG4_NONE;
+    stamp.increment = r.bits(time_bits);
+    stamp.timed = before == 1 && r.bit() == 1 && !r.overran() && stamp.seconds < 64;
+    stamp.type = stamp.timed ? type : MPEG4_NONE;
+    return stamp;
   }
-  return MPEG4_NONE;
+  return stamp;
+}
+
+Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* d, size_t n, int time_bits) {
+  return mpeg4_first_picture_stamp(d, n, time_bits).type;
 }
 
 Mpeg4PictureType mpeg4_first_picture(const uint8_t* d, size_t n) {

@@ -16,6 +16,7 @@ enum Mpeg4PictureType { MPEG4_NONE = -1, MPEG4_I = 0, MPEG4_P = 1, MPEG4_B = 2, 
 struct Mpeg4PacketLook {
   size_t layer_begin = 0, layer_end = 0;  // the layer header, start code to next start code; equal: none
   int time_bits = 0;                       // from that header: bits of a picture's time increment; 0 none
+  int64_t time_resolution = 0;             // from that header: increments a second; 0 none
   int low_delay = -1;                      // from that header: 1 it holds no B-frames, 0 it may; -1 not said
   Mpeg4PictureType first_type = MPEG4_NONE;
   bool first_coded = true;
@@ -33,3 +34,14 @@ Mpeg4PictureType mpeg4_first_picture(const uint8_t* data, size_t size);
 // (damage reached its header), with the time increment `time_bits` long as
 // the layer says; 0 when no layer was read, and the markers are not checked.
 Mpeg4PictureType mpeg4_first_picture_checked(const uint8_t* data, size_t size, int time_bits);
+
+// The first picture's time stamp: the seconds it adds to its time base and
+// its increment within the second, where it was read with its markers.
+struct Mpeg4PictureStamp {
+  Mpeg4PictureType type = MPEG4_NONE;  // as mpeg4_first_picture_checked gives it
+  bool found = false;                   // a picture's start code is there
+  bool timed = false;
+  int seconds = 0;
+  uint32_t increment = 0;
+};
+Mpeg4PictureStamp mpeg4_first_picture_stamp(const uint8_t* data, size_t size, int time_bits);

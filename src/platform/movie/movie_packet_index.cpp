@@ -6,6 +6,14 @@
 #include <iterator>
 #include <utility>
 
+namespace {
+
+// Positions past a cut at which a picture stored before it may be shown: the
+// most pictures a decoder reorders.
+constexpr int64_t kShownPastTheCut = 16;
+
+}  // namespace
+
 bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks, bool whole,
                         int64_t frame_count, bool reorders) {
   *index = MoviePacketIndex{};
@@ -17,9 +25,17 @@ bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& 
           MoviePacket{static_cast<int64_t>(i), c.offset, c.size, c.key, false, c.damaged, false, false});
   }
   if (index->packets.empty()) return false;
-  index->readable_end = static_cast<int64_t>(chunks.size());
+  index->stored_end = index->readable_end = static_cast<int64_t>(chunks.size());
   index->length = std::clamp<int64_t>(frame_count, index->readable_end, kMovieMaxFrames);
-  if (whole) index->readable_end = index->length;
+  if (whole) {
+    index->readable_end = index->length;
+  } else if (reorders) {
+    // Cut short: a picture stored before the cut may be shown at a position
+    // after it, whose own picture is lost.
+    index->readable_end = std::min(index->length, index->stored_end + kShownPastTheCut);
+    for (int64_t p = index->stored_end; p < index->readable_end; ++p)
+      index->packets.push_back(MoviePacket{p, -1, 0, false, false, true, false, false});
+  }
   index->whole = whole;
   index->reorders = reorders;
   // Decoding can only begin at the first picture, whatever its flag says.
@@ -52,7 +68,7 @@ void packet_index_patch(MoviePacketIndex* index, const std::vector<MovieChunk>& 
     const MovieChunk& c = chunks[static_cast<size_t>(p.position)];
     p.offset = c.offset;
     p.size = c.size;
-    p.damaged = p.damaged || c.damaged;
+    p.damaged = c.damaged;
   }
 }
 

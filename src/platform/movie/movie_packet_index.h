@@ -34,6 +34,7 @@ struct MoviePacketIndex {
   std::vector<MoviePacket> packets;  // by position
   std::vector<size_t> keys;          // packets that start a segment; the first packet is one
   std::vector<int32_t> leading;      // per segment; -1 until a decode through it shows it
+  int64_t stored_end = 0;            // positions from here on have no chunk
   int64_t readable_end = 0;          // positions from here on hold no data
   int64_t length = 0;                // positions in the movie, at least 1
   // What it was built with, to build it anew.
@@ -45,7 +46,9 @@ struct MoviePacketIndex {
 // positions (0 when it does not say): the movie's length is that count, or
 // the chunks' when that is more. Positions past the last chunk are lost,
 // unless the file is `whole` (it goes on past its chunks): then they show the
-// last picture. Every segment's leading count is 0 when the codec never
+// last picture. In a file cut short where frames may be reordered, the first
+// few positions past the cut get entries of lost pictures, as a picture
+// stored before the cut may be shown there. Every segment's leading count is 0 when the codec never
 // reorders. False when no chunk holds data.
 bool packet_index_build(MoviePacketIndex* index, const std::vector<MovieChunk>& chunks, bool whole,
                         int64_t frame_count, bool reorders);

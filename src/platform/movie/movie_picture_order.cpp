@@ -62,8 +62,10 @@ bool picture_key_less(const PictureKey& a, const PictureKey& b) {
 
 void picture_order_begin(MoviePictureOrder* o) {
   const bool no_b_frames = o->no_b_frames;
+  const int64_t time_resolution = o->time_resolution;
   *o = MoviePictureOrder{};
   o->no_b_frames = no_b_frames;
+  o->time_resolution = time_resolution;
 }
 
 PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice) {
@@ -119,22 +121,72 @@ PictureKey picture_order_h264(MoviePictureOrder* o, const H264SliceOrder& slice)
   return key;
 }
 
-PictureKey picture_order_mpeg4(MoviePictureOrder* o, Mpeg4PictureType type) {
-  if (type == MPEG4_NONE) return picture_order_lost(o);
+PictureKey picture_order_mpeg4(MoviePictureOrder* o, const Mpeg4PictureStamp& stamp) {
+  const Mpeg4PictureType type = stamp.type;
+  if (type == MPEG4_NONE) {
+    o->lost_decoded = o->lost_decoded || stamp.found;
+    PictureKey key = picture_order_lost(o);
+    key.garbled = stamp.found;
+    return key;
+  }
+  // A reference picture's seconds count from the last reference picture's,
+  // a B-frame's from the one's before it.
+  const bool timed = stamp.timed && !o->times_lost && o->time_resolution > 0;
+  if (!stamp.timed) o->times_lost = true;
+  if (type != MPEG4_B) {
+    o->last_time_base = o->time_base;
+    o->time_base += stamp.seconds;
+  }
+  const int64_t base = type != MPEG4_B ? o->time_base : o->last_time_base + stamp.seconds;
+  const int64_t time = product(base, o->time_resolution) + stamp.increment;
   if (type != MPEG4_B) {
     ++o->group;
     o->in_group = 0;
     o->group_unknown = false;
-    return PictureKey{true, 0, product(o->group, kGroupSpan) + kGroupSpan - 1, true};
+    o->unknown_since = 0;
+    o->lost_decoded = false;
+    o->ref_timed = stamp.timed;
+    o->ref_increment = stamp.increment;
+    PictureKey key{true, 0, product(o->group, kGroupSpan) + kGroupSpan - 1, true};
+    key.timed = timed;
+    key.time = time;
+    return key;
   }
-  if (o->group_unknown || o->in_group >= kGroupSpan - 1) return unknown();
-  return PictureKey{true, 0, product(o->group, kGroupSpan) + o->in_group++, false};
+  if (picture_order_mpeg4_lost_unreferenced(o, stamp)) {
+    // The lost pictures were B-frames of this group, stored before this one.
+    o->in_group += o->unknown_since;
+    o->unknown_since = 0;
+    o->group_unknown = false;
+  }
+  PictureKey key = unknown();
+  if (!o->group_unknown && o->in_group < kGroupSpan - 1)
+    key = PictureKey{true, 0, product(o->group, kGroupSpan) + o->in_group++, false};
+  key.timed = timed;
+  key.time = time;
+  return key;
 }
 
 PictureKey picture_order_lost(MoviePictureOrder* o) {
   ++o->unknown_since;
+  o->times_lost = true;
   o->group_unknown = true;
   return unknown();
+}
+
+bool picture_order_mpeg4_lost_unreferenced(const MoviePictureOrder* o, const Mpeg4PictureStamp& stamp) {
+  // A B-frame stored after a lost reference picture would share the last
+  // reference picture's time base, and add no second to lie before it.
+  return o->unknown_since > 0 && o->group_unknown && !o->lost_decoded && o->ref_timed && stamp.type == MPEG4_B &&
+         stamp.timed &&
+         stamp.seconds == 0 && stamp.increment < o->ref_increment;
+}
+
+bool picture_order_h264_lost_unreferenced(const MoviePictureOrder* o, const H264SliceOrder& slice) {
+  if (o->unknown_since == 0 || !o->ref_frame_num_known || !slice.found || !slice.whole || slice.idr ||
+      slice.field || slice.sequence->gaps_allowed)
+    return false;
+  const uint32_t max = 1u << slice.sequence->log2_max_frame_num;
+  return (o->prev_ref_frame_num + 1) % max == slice.frame_num;
 }
 
 int picture_order_reorder_bound(const MoviePictureOrder* o, bool h264, int decoder_depth) {

@@ -321,6 +321,36 @@ void add_opendml_index(std::vector<uint8_t>& bytes) {
   put32(bytes, indx + 44, count);
 }
 
+// Index entries `a` and `b` exchange their bytes from..to (0..4: the chunk
+// names, so the streams; 8..16: offsets and sizes, so the chunks they name,
+// the entries still tiling the list).
+void swap_entry_bytes(std::vector<uint8_t>& bytes, int a, int b, size_t from, size_t to) {
+  for (size_t i = from; i < to; ++i) std::swap(bytes[index_entry_at(bytes, a) + i], bytes[index_entry_at(bytes, b) + i]);
+}
+
+// The size the OpenDML index gives chunk `packet`, its key flag kept.
+void set_opendml_entry_size(std::vector<uint8_t>& bytes, int packet, uint32_t size) {
+  const size_t at = tag_at(bytes, "ix00") + 32 + 8 * static_cast<size_t>(packet) + 4;
+  put32(bytes, at, size | (get32(bytes, at) & 0x80000000u));
+}
+
+// That chunk and the audio chunk after it change places; the index stays.
+void swap_with_audio(std::vector<uint8_t>& bytes, int packet) {
+  const size_t at = chunk_at(bytes, packet);
+  const size_t audio = at + 8 + chunk_size(bytes, at) + (chunk_size(bytes, at) & 1);
+  const size_t end = audio + 8 + chunk_size(bytes, audio) + (chunk_size(bytes, audio) & 1);
+  std::rotate(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(audio),
+              bytes.begin() + static_cast<long>(end));
+}
+
+// Every H.264 SEI message turned into filler data, which decoders step
+// over: the I-frames of an open-GOP stream are then no recovery points.
+void hide_recovery_points(std::vector<uint8_t>& bytes) {
+  const size_t end = tag_at(bytes, "idx1");
+  for (size_t at = tag_at(bytes, "movi"); at + 4 < end; ++at)
+    if (bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && (bytes[at + 3] & 0x1F) == 6) bytes[at + 3] = 12;
+}
+
 // Replaces that chunk's picture with a not-coded one, which encoders write
 // for a frame that repeats the one before: a header of the picture's own
 // type (its time increment four bits long, as at 10 frames a second) with
@@ -473,12 +503,17 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
   // Each frame's number burnt in.
   const TestMovieShape numbered{.key_interval = 12, .numbered = true};
   const TestMovieShape numbered_24{.key_interval = 24, .numbered = true};
+  const TestMovieShape numbered_open_gop{.key_interval = 12, .open_gop = true, .numbered = true};
+  const TestMovieShape numbered_audio{.key_interval = 12, .audio = 768, .numbered = true};
   const Case cases[] = {
       {"raw", TestMovieCodec::Raw, 8, 6, 5, 0},
       {"raw_odd_width", TestMovieCodec::Raw, 6, 4, 5, 0},
       {"yuv420_2_wide", TestMovieCodec::RawYuv420, 2, 4, 5, 12},
       {"yuv420_6_wide", TestMovieCodec::RawYuv420, 6, 4, 5, 12},
       {"yuv420_14_wide", TestMovieCodec::RawYuv420, 14, 8, 5, 12},
+      // The palette lies in the stream's header, before the mark by which
+      // the demuxer says the picture is stored bottom-up.
+      {"raw_pal8_bottom_up", TestMovieCodec::RawPal8Bottom, 16, 16, 5, 0},
       {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 5, 12},
       {"mpeg4_b_frames", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12},
       // The last frame is a key frame stored before the last two B-frames,
@@ -708,7 +743,89 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .nothing = range(4, 11)},
       {.name = "mpeg4_b_frames_damage_ended_by_an_i_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
        .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { flip_bytes(b, 7); },
-       .nothing = range(7, 11)}};
+       .nothing = range(7, 11)},
+      // With MPEG-4 B-frames, stored I0 P3 B1 B2 ... I24 B22 B23 ... P39 B37
+      // B38 P42: a key frame followed by a chunk whose start code is zeroed,
+      // or by a chunk of zeros; the file cut inside the chunk after P39's.
+      // The key frame, and P39, still show; what is made from the damage
+      // does not.
+      {.name = "mpeg4_b_frames_key_then_start_code_zeroed", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered,
+       .alter = [](Bytes& b) { std::fill_n(b.begin() + static_cast<long>(chunk_at(b, 1) + 8), 4, 0); },
+       .nothing = range(1, 11)},
+      {.name = "mpeg4_b_frames_key_then_zeros", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160, .height = 64,
+       .frames = 36, .tolerance = 32, .shape = numbered,
+       .alter = [](Bytes& b) { replace_chunk_data(b, 23, Bytes(900, 0)); }, .nothing = {22}},
+      {.name = "mpeg4_b_frames_cut_after_a_p_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { cut_in_packet(b, 38); },
+       .lost = {37, 38}, .nothing = range(40, 47)},
+      // An index that tiles the list and lies. An audio entry names the
+      // chunk of frame 33, and frame 33's entry the audio chunk.
+      {.name = "mpeg4_audio_entry_at_a_picture", .codec = TestMovieCodec::Mpeg4, .width = 148, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio,
+       .alter = [](Bytes& b) { swap_entry_bytes(b, 66, 67, 8, 16); }},
+      // The name of frame 30's chunk zeroed, its entry right: the position
+      // shows its picture or nothing, and no position another frame.
+      {.name = "mpeg4_chunk_name_zeroed", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { std::fill_n(b.begin() + static_cast<long>(chunk_at(b, 30)), 4, 0); },
+       .lost = range(30, 35)},
+      // The entries of frame 30 and of its audio chunk name each other's
+      // stream; the audio entry's key flag comes with it.
+      {.name = "h264_entry_streams_swapped", .codec = TestMovieCodec::H264, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { swap_entry_bytes(b, 60, 61, 0, 8); }},
+      // An entry's size 8 bytes short of its chunk's, whose header leads to
+      // the next chunk's: in idx1, and in the OpenDML index.
+      {.name = "mpeg4_entry_8_bytes_short", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { set_entry_size(b, 25, chunk_size(b, chunk_at(b, 25)) - 8); }},
+      {.name = "mpeg4_opendml_entry_8_bytes_short", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) {
+         add_opendml_index(b), set_opendml_entry_size(b, 25, chunk_size(b, chunk_at(b, 25)) - 8);
+       }},
+      // The chunk of b7, a B-frame no picture refers to, holds no picture:
+      // zeros, or bytes with no start code. The other pictures' order counts
+      // place them.
+      {.name = "h264_pyramid_unreferenced_b_frame_chunk_zeros", .codec = TestMovieCodec::H264Pyramid, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { replace_chunk_data(b, 8, Bytes(chunk_size(b, chunk_at(b, 8)), 0)); }, .nothing = {7}},
+      {.name = "h264_pyramid_unreferenced_b_frame_chunk_other_bytes", .codec = TestMovieCodec::H264Pyramid,
+       .width = 160, .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_24,
+       .alter = [](Bytes& b) { replace_chunk_data(b, 8, Bytes(chunk_size(b, chunk_at(b, 8)), 0x5A)); },
+       .nothing = {7}},
+      // Frame 30's chunk and the audio chunk after it changed places, the
+      // index tiling as before: the lie is found as the picture is read, and
+      // every position still reads its own frame.
+      {.name = "mpeg4_chunk_behind_its_audio", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { swap_with_audio(b, 30); }},
+      {.name = "mpeg4_b_frames_chunk_behind_its_audio", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 32, .shape = numbered_audio,
+       .alter = [](Bytes& b) { swap_with_audio(b, 30); }},
+      {.name = "h264_b_frames_chunk_behind_its_audio", .codec = TestMovieCodec::H264BFrames, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_audio,
+       .alter = [](Bytes& b) { swap_with_audio(b, 30); }},
+      // An empty entry where the chunk holds a picture.
+      {.name = "h264_b_frames_index_entry_empty", .codec = TestMovieCodec::H264BFrames, .width = 160, .height = 64,
+       .frames = 36, .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { set_entry_size(b, 20, 0); }},
+      // Damage in P21, stored ... P21 B19 B20 I24 B22 B23 P27, in a stream
+      // whose I-frames after the first are neither IDR pictures nor recovery
+      // points: each of them is whole itself, and the pictures after it may
+      // refer to the damage before it.
+      {.name = "h264_b_frames_damage_before_a_plain_i_frame", .codec = TestMovieCodec::H264BFrames, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_open_gop,
+       .alter = [](Bytes& b) { hide_recovery_points(b), flip_bytes(b, 19); }, .lost = range_without(25, 47, 36),
+       .nothing = range(19, 23)},
+      // Layouts of other writers, with audio: MJPEG as GStreamer's avimux
+      // writes it; MPEG-4 with each chunk padded by a JUNK chunk to 2,048
+      // bytes of the file, with each frame and its audio in a 'LIST rec ',
+      // and with idx1's offsets counted from the first chunk.
+      {"mjpeg_audio_avimux", TestMovieCodec::Mjpeg, 160, 64, 30, 12, {.audio = 768, .avimux = true, .numbered = true}},
+      {"mpeg4_audio_padded_to_2048", TestMovieCodec::Mpeg4, 160, 64, 36, 12,
+       {.audio = 768, .pad_to = 2048, .numbered = true}},
+      {"mpeg4_audio_rec_lists", TestMovieCodec::Mpeg4, 160, 64, 36, 12,
+       {.audio = 768, .rec_lists = true, .numbered = true}},
+      {"mpeg4_audio_index_from_the_first_chunk", TestMovieCodec::Mpeg4, 160, 64, 36, 12,
+       {.audio = 768, .index_shift = -4, .numbered = true}}};
   std::string missing;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -25,7 +25,8 @@ constexpr uint32_t kTops[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u
 const AVCodec* find_encoder(TestMovieCodec codec) {
   switch (codec) {
     case TestMovieCodec::Raw:
-    case TestMovieCodec::RawYuv420: return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
+    case TestMovieCodec::RawYuv420:
+    case TestMovieCodec::RawPal8Bottom: return avcodec_find_encoder(AV_CODEC_ID_RAWVIDEO);
     case TestMovieCodec::Mjpeg: return avcodec_find_encoder(AV_CODEC_ID_MJPEG);
     case TestMovieCodec::Mpeg4:
     case TestMovieCodec::Mpeg4BFrames: return avcodec_find_encoder(AV_CODEC_ID_MPEG4);
@@ -165,10 +166,12 @@ void close_clip(Clip* c) {
 
 bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int height, int rate,
                const TestMovieShape& shape) {
-  const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420;
+  const bool pal8 = codec == TestMovieCodec::RawPal8Bottom;
+  const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420 || pal8;
   const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
   const bool pyramid = codec == TestMovieCodec::H264Pyramid;
   const AVPixelFormat pix = codec == TestMovieCodec::Raw        ? AV_PIX_FMT_BGR24
+                            : pal8                              ? AV_PIX_FMT_PAL8
                             : codec == TestMovieCodec::Mjpeg    ? AV_PIX_FMT_YUVJ444P
                             : codec == TestMovieCodec::MsVideo1 ? AV_PIX_FMT_RGB555LE
                                                                 : AV_PIX_FMT_YUV420P;
@@ -198,8 +201,11 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   }
   c->frame = av_frame_alloc();
   c->argb = av_frame_alloc();
-  c->sws = sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, pix, SWS_POINT, nullptr, nullptr, nullptr);
-  if (avcodec_open2(ctx, enc, nullptr) < 0 || c->frame == nullptr || c->argb == nullptr || c->sws == nullptr)
+  // Paletted frames are drawn in palette indexes, which the scaler cannot
+  // make.
+  c->sws = pal8 ? nullptr
+                : sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, pix, SWS_POINT, nullptr, nullptr, nullptr);
+  if (avcodec_open2(ctx, enc, nullptr) < 0 || c->frame == nullptr || c->argb == nullptr || (c->sws == nullptr && !pal8))
     return false;
   c->frame->format = pix;
   c->frame->width = width;
@@ -210,13 +216,32 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   return av_frame_get_buffer(c->frame, 0) >= 0 && av_frame_get_buffer(c->argb, 0) >= 0;
 }
 
+// Frame n in indexes of a palette of the eight colours and black, its
+// bottom row first.
+void draw_paletted_bottom_up(Clip* c, int n, const TestMovieShape& shape) {
+  uint32_t* palette = reinterpret_cast<uint32_t*>(c->frame->data[1]);
+  std::fill_n(palette, AVPALETTE_COUNT, 0xFF000000u);
+  std::copy(std::begin(kTops), std::end(kTops), palette);
+  for (int y = 0; y < c->height; ++y) {
+    uint8_t* row = c->frame->data[0] + (c->height - 1 - y) * c->frame->linesize[0];
+    for (int x = 0; x < c->width; ++x) {
+      const uint32_t colour = test_movie_pixel(shape, n, x, y, c->width, c->height);
+      row[x] = static_cast<uint8_t>(std::find(palette, palette + 8, colour) - palette);
+    }
+  }
+}
+
 // Sends frame n to the clip's encoder.
 bool encode_frame(Clip* c, int n, const TestMovieShape& shape) {
-  for (int y = 0; y < c->height; ++y) {
-    uint32_t* row = reinterpret_cast<uint32_t*>(c->argb->data[0] + y * c->argb->linesize[0]);
-    for (int x = 0; x < c->width; ++x) row[x] = test_movie_pixel(shape, n, x, y, c->width, c->height);
+  if (c->sws == nullptr) {
+    draw_paletted_bottom_up(c, n, shape);
+  } else {
+    for (int y = 0; y < c->height; ++y) {
+      uint32_t* row = reinterpret_cast<uint32_t*>(c->argb->data[0] + y * c->argb->linesize[0]);
+      for (int x = 0; x < c->width; ++x) row[x] = test_movie_pixel(shape, n, x, y, c->width, c->height);
+    }
+    sws_scale(c->sws, c->argb->data, c->argb->linesize, 0, c->height, c->frame->data, c->frame->linesize);
   }
-  sws_scale(c->sws, c->argb->data, c->argb->linesize, 0, c->height, c->frame->data, c->frame->linesize);
   c->frame->pts = n;
   return avcodec_send_frame(c->ctx, c->frame) >= 0;
 }
@@ -320,7 +345,132 @@ bool write_audio(AVFormatContext* fmt, AVStream* audio, int64_t frame, int rate)
   return ok;
 }
 
+uint32_t get_le32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t{b[at + 3]} << 24;
+}
+
+void put_le32(std::vector<uint8_t>& b, size_t at, uint32_t value) {
+  for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+void append_header(std::vector<uint8_t>& out, const char* name, uint32_t size) {
+  out.insert(out.end(), name, name + 4);
+  out.resize(out.size() + 4);
+  put_le32(out, out.size() - 4, size);
+}
+
+bool lays_out(const TestMovieShape& shape) {
+  return shape.pad_to > 0 || shape.rec_lists || shape.index_shift != 0 || shape.avimux;
+}
+
+// A chunk of the muxer's file, with its index entry's flags.
+struct MuxedChunk {
+  size_t at;  // its header
+  uint32_t size, flags;
+  bool picture;
+};
+
+// The chunks of the movi list whose name lies at `movi`, in the muxer's
+// order (each picture, then its audio); none unless idx1 follows the list
+// and names each of them in turn.
+std::vector<MuxedChunk> muxed_chunks(const std::vector<uint8_t>& in, size_t movi) {
+  const size_t idx1 = movi + get_le32(in, movi - 4);
+  if (idx1 + 8 > in.size() || std::memcmp(&in[idx1], "idx1", 4) != 0) return {};
+  const size_t entries = get_le32(in, idx1 + 4) / 16;
+  std::vector<MuxedChunk> chunks;
+  for (size_t at = movi + 4; at + 8 <= idx1;) {
+    const size_t e = chunks.size();
+    if (e >= entries || get_le32(in, idx1 + 8 + 16 * e + 8) != at - movi) return {};
+    chunks.push_back(MuxedChunk{at, get_le32(in, at + 4), get_le32(in, idx1 + 8 + 16 * e + 4), in[at + 2] == 'd'});
+    at += 8 + chunks.back().size + (chunks.back().size & 1);
+  }
+  return chunks;
+}
+
+// The chunks with the audio run `lead` chunks ahead of the pictures.
+std::vector<MuxedChunk> audio_ahead(const std::vector<MuxedChunk>& chunks, size_t lead) {
+  std::vector<MuxedChunk> audio, ordered;
+  for (const MuxedChunk& c : chunks)
+    if (!c.picture) audio.push_back(c);
+  size_t next = 0;
+  for (; next < audio.size() && next < lead; ++next) ordered.push_back(audio[next]);
+  for (const MuxedChunk& c : chunks) {
+    if (!c.picture) continue;
+    ordered.push_back(c);
+    if (next < audio.size()) ordered.push_back(audio[next++]);
+  }
+  ordered.insert(ordered.end(), audio.begin() + static_cast<long>(next), audio.end());
+  return ordered;
+}
+
 }  // namespace
+
+bool test_movie_lay_out(const std::string& path, const TestMovieShape& shape) {
+  const std::vector<uint8_t> in = read_test_file(path);
+  const size_t movi = std::string(in.begin(), in.end()).find("movi");
+  if (movi == std::string::npos || movi < 8) return false;
+  std::vector<MuxedChunk> chunks = muxed_chunks(in, movi);
+  if (chunks.empty()) return false;
+  if (shape.avimux) chunks = audio_ahead(chunks, 5);
+  struct Entry {
+    char name[4];
+    uint32_t flags;
+    size_t at;  // the chunk's header in the new file
+    uint32_t size;
+  };
+  std::vector<Entry> index;
+  std::vector<uint8_t> out(in.begin(), in.begin() + static_cast<long>(movi + 4));
+  size_t rec = 0;  // the open rec list's header, or 0
+  const auto close_rec = [&] {
+    if (rec != 0) put_le32(out, rec + 4, static_cast<uint32_t>(out.size() - rec - 8));
+    rec = 0;
+  };
+  for (const MuxedChunk& c : chunks) {
+    if (shape.rec_lists && c.picture) {
+      close_rec();
+      rec = out.size();
+      index.push_back(Entry{{'r', 'e', 'c', ' '}, 0x01, rec, 0});
+      append_header(out, "LIST", 0);
+      out.insert(out.end(), {'r', 'e', 'c', ' '});
+    }
+    Entry entry{{char(in[c.at]), char(in[c.at + 1]), char(in[c.at + 2]), char(in[c.at + 3])}, c.flags, out.size(), c.size};
+    if (shape.avimux && c.picture) {
+      entry.name[3] = 'b';
+      entry.flags = (c.flags & 0x10) != 0 ? 0x12 : 0x02;
+    } else if (shape.avimux) {
+      entry.flags = 0;
+    }
+    index.push_back(entry);
+    append_header(out, entry.name, c.size);
+    out.insert(out.end(), in.begin() + static_cast<long>(c.at + 8), in.begin() + static_cast<long>(c.at + 8 + c.size));
+    if (c.size % 2 != 0) out.push_back(0);
+    const size_t pad_to = static_cast<size_t>(shape.pad_to);
+    if (pad_to > 0 && out.size() % pad_to != 0) {
+      // A JUNK chunk takes at least its header.
+      size_t junk = pad_to - out.size() % pad_to;
+      if (junk < 8) junk += pad_to;
+      append_header(out, "JUNK", static_cast<uint32_t>(junk - 8));
+      out.resize(out.size() + junk - 8);
+    }
+  }
+  close_rec();
+  for (Entry& x : index)
+    if (std::memcmp(x.name, "rec ", 4) == 0) x.size = get_le32(out, x.at + 4);
+  put_le32(out, movi - 4, static_cast<uint32_t>(out.size() - movi));
+  append_header(out, "idx1", static_cast<uint32_t>(16 * index.size()));
+  const size_t base = shape.avimux ? 0 : movi;
+  for (const Entry& x : index) {
+    out.insert(out.end(), x.name, x.name + 4);
+    out.resize(out.size() + 12);
+    put_le32(out, out.size() - 12, x.flags);
+    put_le32(out, out.size() - 8, static_cast<uint32_t>(static_cast<int64_t>(x.at - base) + shape.index_shift));
+    put_le32(out, out.size() - 4, x.size);
+  }
+  put_le32(out, 4, static_cast<uint32_t>(out.size() - 8));
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  return static_cast<bool>(file);
+}
 
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
                       const TestMovieShape& shape) {
@@ -346,7 +496,11 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
             avcodec_parameters_from_context(st->codecpar, clip.ctx) >= 0;
   st->time_base = clip.ctx->time_base;
   ok = ok && avio_open(&fmt->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0;
-  ok = ok && avformat_write_header(fmt, nullptr) >= 0;
+  // Raw frames stored bottom-up: the header's height is positive.
+  AVDictionary* options = nullptr;
+  if (codec == TestMovieCodec::RawPal8Bottom) av_dict_set(&options, "flipped_raw_rgb", "1", 0);
+  ok = ok && avformat_write_header(fmt, &options) >= 0;
+  av_dict_free(&options);
   AVPacket* pkt = av_packet_alloc();
   std::vector<Stored> coded;
   int64_t shift = 0;         // added to the clip's timestamps, so that a joined clip's go on from the last
@@ -407,5 +561,5 @@ bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, 
   close_clip(&clip);
   if (fmt->pb != nullptr) avio_closep(&fmt->pb);
   avformat_free_context(fmt);
-  return ok;
+  return ok && (!lays_out(shape) || test_movie_lay_out(path, shape));
 }

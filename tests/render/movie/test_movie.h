@@ -17,8 +17,20 @@
 // other two (the H.264 encoder's own defaults): P4 B2 b1 b3. MsVideo1:
 // 16-bit blocks, where a block unchanged since the frame before is skipped
 // and keeps what the decoder last drew there (width and height multiples of
-// 4).
-enum class TestMovieCodec { Raw, RawYuv420, Mjpeg, Mpeg4, Mpeg4BFrames, H264, H264BFrames, H264Pyramid, MsVideo1 };
+// 4). RawPal8Bottom: 8-bit palette indexes stored bottom-up, as capture
+// programs store them, the palette in the stream's header.
+enum class TestMovieCodec {
+  Raw,
+  RawYuv420,
+  RawPal8Bottom,
+  Mjpeg,
+  Mpeg4,
+  Mpeg4BFrames,
+  H264,
+  H264BFrames,
+  H264Pyramid,
+  MsVideo1
+};
 
 // How a movie departs from a plain one.
 struct TestMovieShape {
@@ -59,6 +71,21 @@ struct TestMovieShape {
   // Bytes of an audio stream (16-bit PCM) a frame, stored as one chunk after
   // each video chunk; 0: no audio.
   int audio = 0;
+  // Layouts other writers give the movi list and its index, made anew from
+  // the muxer's file. Each chunk followed by a JUNK chunk that pads it to a
+  // multiple of this many bytes of the file, as capture writers pad to their
+  // disks' sectors; 0: none.
+  int pad_to = 0;
+  // Each picture's chunk and the audio chunks after it in a 'LIST rec ',
+  // which the index names too, flagged as a list.
+  bool rec_lists = false;
+  // Every idx1 offset moved by this many bytes: -4 puts the first entry at 0,
+  // counted from the first chunk instead of from the movi list's name.
+  int index_shift = 0;
+  // As GStreamer's avimux writes: pictures named "NNdb", idx1's offsets
+  // counted from the file's start, a picture's entry flagged 0x12 when it
+  // is a key and 0x02 when not, audio entries 0.
+  bool avimux = false;
   // The frame's number burnt in as three black digits, each 3 x 5 blocks of
   // 8 x 8 pixels, 8 pixels in from the top-left corner; the frame must be at
   // least 112 x 56.
@@ -86,6 +113,10 @@ bool test_movie_codec_available(TestMovieCodec codec);
 // available.
 bool write_test_movie(const std::string& path, TestMovieCodec codec, int width, int height, int frames, int rate,
                       const TestMovieShape& shape = {});
+// The movi list and idx1 of a movie as the muxer wrote it (a plain one)
+// laid out anew as the shape's layout fields ask; the lists before them stay
+// as they are. False when the file is no such movie.
+bool test_movie_lay_out(const std::string& path, const TestMovieShape& shape);
 // The frame shown at a position: the position itself, or for an empty chunk
 // the last frame stored before it.
 int test_movie_shown(const TestMovieShape& shape, int position);
