@@ -209,7 +209,10 @@ namespace {
 // box on the screen: a box is as wide as its longest line.
 void file_box(const std::string& caption, const std::string& path, const std::string& quoted = "") {
   std::string text = sys_path_lines(path, kSysMessageColumns);
-  if (!quoted.empty()) text += "\n" + sys_cp932_to_utf8(sys_cp932_text_lines(quoted, kSysMessageColumns));
+  if (!quoted.empty()) {
+    text += '\n';
+    text += sys_cp932_to_utf8(sys_cp932_text_lines(quoted, kSysMessageColumns));
+  }
   window_message_box_utf8(text, caption);
 }
 
