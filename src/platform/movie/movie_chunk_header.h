@@ -22,6 +22,7 @@ constexpr uint32_t fourcc(const char (&s)[5]) {
 constexpr uint32_t kList = fourcc("LIST");
 constexpr uint32_t kIdx1 = fourcc("idx1");
 constexpr uint32_t kJunk = fourcc("JUNK");
+constexpr uint32_t kRecord = fourcc("rec ");
 constexpr uint32_t kKeyFlag = 0x10;
 constexpr int64_t kHeader = 8;
 // Bytes searched, or of the index read, at a time.

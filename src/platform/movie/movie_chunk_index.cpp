@@ -220,11 +220,20 @@ void set_entries(MovieChunkMap& m, std::vector<MovieIndexEntry> entries, int64_t
   m.names_usual.clear();
   for (const auto& [number, best] : most) m.names_usual.push_back(best.first);
   std::sort(m.names_usual.begin(), m.names_usual.end());
-  m.gaps_trusted = m.counted > 0 && own == m.counted;
   m.own_missing = m.counted > own;
   m.tiles = entries;
   std::stable_sort(m.tiles.begin(), m.tiles.end(),
                    [](const MovieIndexEntry& a, const MovieIndexEntry& b) { return a.at < b.at; });
+  // An entry of this stream inside a chunk another entry names (a list's
+  // entry names its chunks too) names no chunk of its own: counted with the
+  // others, it would hide one the index does not name.
+  bool inside = false;
+  int64_t reach = -1;
+  for (const MovieIndexEntry& t : m.tiles) {
+    inside = inside || (ours(m, t.name) && t.at < reach);
+    if (t.name != kRecord) reach = std::max(reach, padded_end(t.at, t.size));
+  }
+  m.gaps_trusted = m.counted > 0 && own == m.counted && !inside;
   m.entries = std::move(entries);
 }
 
@@ -301,7 +310,7 @@ void chunk_index_match(MovieChunkMap* map, const MovieIndexPlaces* places, std::
   const int64_t met = idx1_base_by_chunks(Found{*map, *chunks}, *places, idx1);
   if (met >= 0) {
     set_entries(*map, std::move(idx1), met);
-    chunk_index_apply(map, chunks);
+    chunk_index_apply(map, chunks, 0, SIZE_MAX);
   }
 }
 
@@ -321,13 +330,17 @@ void chunk_index_match(MovieChunkMap* map, const MovieIndexPlaces* places, std::
 // stream where an entry puts a picture of its size is this stream's, its
 // name damaged. A chunk's key flag holds only where an entry names it
 // whole; its first bytes may still deny it.
-void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks) {
+void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks, size_t first, size_t last) {
   Found s{*map, *chunks};
   std::vector<MovieIndexEntry> entries;
+  size_t k = 0;
   for (const MovieIndexEntry& e : s.m.entries)
-    if (ours(s.m, e.name)) entries.push_back(e);
+    if (ours(s.m, e.name) && k++ >= first && k <= last) entries.push_back(e);
   if (entries.empty() || !believed(s, entries)) return;
   drop_other_streams_chunks(s, entries.size());
+  // Entries of this stream the chunks found bearing its names leave
+  // unnamed: as many chunks named for another stream may be this stream's.
+  size_t unnamed = entries.size() > s.chunks.size() ? entries.size() - s.chunks.size() : 0;
   std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
   // Chunks the scan did not find, each before the chunk of that ordinal.
   std::vector<std::pair<size_t, MovieChunk>> found;
@@ -339,16 +352,16 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
     return sizes_agree(s.m, e.size, s.chunks[chunk].offset, s.chunks[chunk].size);
   };
   // An entry in line with the chunk it names: its size holds, says nothing,
-  // or says the chunk is not its picture.
-  // A chunk larger than its entry says, whose own size leads to the next
-  // entry's header, found there, where the entry's leads to no header, is
-  // whole: the entry left out bytes it holds.
+  // or says the chunk is not its picture. A chunk of another size than its
+  // entry says, whose own size leads to the next entry's header, found
+  // there, where the entry's does not (it leads inside a chunk, or past
+  // one another entry names), is whole: the entry is wrong about its size.
   const auto name = [&](size_t chunk, const MovieIndexEntry& e) {
     if (chunk >= s.chunks.size()) return;
     const MovieChunk& c = s.chunks[chunk];
     const int64_t at = c.offset - kHeader;
-    if (agree(chunk, e) || (c.offset == e.at + kHeader && c.size > e.size && meets_next_tile(s.m, at, c.size) &&
-                            ends_on_header(s.m, at, c.size) && !ends_on_header(s.m, at, e.size)))
+    if (agree(chunk, e) || (c.offset == e.at + kHeader && meets_next_tile(s.m, at, c.size) &&
+                            ends_on_header(s.m, at, c.size) && !meets_next_tile(s.m, at, e.size)))
       vouch(chunk, e);
     else if (e.size != 0)
       s.chunks[chunk].damaged = true;
@@ -369,9 +382,18 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
     }
     uint8_t head[kHeader];
     const bool head_read = met < 0 && trusted && read_at(s.m, e.at, head, kHeader) == kHeader;
-    // Another stream's chunk, bearing a name the index gives: the entry
-    // lies, and the chunks go on in line.
-    if (head_read && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) continue;
+    // Another stream's chunk, bearing a name the index gives: where the
+    // entries of this stream outnumber the chunks bearing its names and the
+    // entry gives the chunk's size, the chunk is this stream's, its name
+    // damaged; else the entry lies (as where two entries' streams were
+    // swapped), and the chunks go on in line.
+    if (head_read && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) {
+      if (unnamed > 0 && e.size > 0 && sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4))) {
+        --unnamed;
+        found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
+      }
+      continue;
+    }
     if (head_read && e.size > 0 && movi_name(head) &&
         sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4)) && padded_end(e.at, e.size) <= s.m.file_size) {
       found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});

@@ -34,5 +34,7 @@ bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places);
 void chunk_index_match(MovieChunkMap* map, const MovieIndexPlaces* places, std::vector<MovieChunk>* chunks);
 // What the map's index, where it is believed, says of the chunks found in
 // the file: damage, keys, chunks named for another stream, and chunks the
-// scan did not find.
-void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks);
+// scan did not find. Only this stream's entries from the `first` to before
+// the `last` (counted in the index's order) are looked at: those of the
+// stretch of the file where the chunks were found.
+void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks, size_t first, size_t last);

@@ -13,16 +13,15 @@ namespace {
 
 constexpr uint32_t kRiff = fourcc("RIFF");
 constexpr uint32_t kMovi = fourcc("movi");
-constexpr uint32_t kRecord = fourcc("rec ");
 constexpr uint32_t kHeaderList = fourcc("hdrl");
 constexpr uint32_t kStreamList = fourcc("strl");
 constexpr uint32_t kSuperIndex = fourcc("indx");
 // Bytes of a chunk's data looked at for its key.
 constexpr size_t kPeek = 256;
-// Headers found to disagree with their entries before no entry is taken for
-// its header any more, so that finding the chunks again costs a bounded
-// number of passes over the index.
-constexpr size_t kMostDoubted = 16;
+// Stretches of chunks found again as they are read before every header of
+// the file is read, so that a file whose index lies everywhere costs one
+// pass over its headers, not one a lie.
+constexpr size_t kMostFoundAgain = 16;
 
 // A chunk or list name: four letters, digits, spaces or underscores.
 bool name_like(const uint8_t* p) {
@@ -39,8 +38,9 @@ struct Scan {
   MovieChunkMap& m;
   std::vector<MovieChunk> chunks = {};
   MovieIndexPlaces indexes = {};
-  bool full = false;      // kMovieMaxFrames chunks: the rest is not read
-  bool doubting = false;  // a header disagreed with its entry: headers are read until one agrees
+  bool full = false;       // kMovieMaxFrames chunks: the rest is not read
+  bool reads_all = false;  // no entry is taken for its header
+  bool doubting = false;   // a header disagreed with its entry: headers are read until one agrees
 };
 
 // Where the list after the one at `at` begins: past its data and the byte
@@ -97,45 +97,17 @@ int64_t tile_at(const MovieChunkMap& m, int64_t at) {
 // are looked at when its data is read.
 bool taken_unread(const Scan& s, size_t k, int64_t end) {
   const auto& t = s.m.tiles;
-  if (!s.m.trusted || s.doubting || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
+  if (s.reads_all || s.doubting || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
   const MovieIndexEntry& e = t[k];
   const bool own = ours(s.m, e.name);
   if (!usual_name(s.m, e.name) || (!own && s.m.own_missing)) return false;
   const int64_t next = t[k + 1].at;
   if (next + kHeader > end) return false;
   // A "rec " list's entry names the list: the next entry is its first chunk.
-  if (e.name == kRecord) return next == e.at + kHeader + 4 && !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
+  if (e.name == kRecord) return next == e.at + kHeader + 4;
   const int64_t exact = e.at + kHeader + e.size;
   const bool tiles = next == exact + (e.size & 1) || ((e.size & 1) != 0 && next == exact);
-  if (!tiles && (!s.m.gaps_trusted || next < exact || (own && e.size == 0))) return false;
-  return !std::binary_search(s.m.doubted.begin(), s.m.doubted.end(), e.at);
-}
-
-// The header at `at` is read again. Where it disagreed with this stream's
-// entry (`own`), no entry is taken for its header any more once too many
-// did.
-void doubt(MovieChunkMap& m, int64_t at, bool own) {
-  const auto it = std::lower_bound(m.doubted.begin(), m.doubted.end(), at);
-  if (it != m.doubted.end() && *it == at) return;
-  m.doubted.insert(it, at);
-  if (own && ++m.disagreed > kMostDoubted) m.trusted = false;
-}
-
-// This stream's entry whose header lies at `at` disagrees with it: that
-// header is read again, and so are those from this stream's entry before it
-// to the next one after it, as the chunk it lost may lie between them,
-// under another stream's entry or under none.
-void doubt_around(MovieChunkMap& m, int64_t at) {
-  doubt(m, at, true);
-  const auto& t = m.tiles;
-  const auto k = static_cast<size_t>(std::lower_bound(t.begin(), t.end(), at,
-                                                      [](const MovieIndexEntry& e, int64_t a) { return e.at < a; }) -
-                                     t.begin());
-  for (size_t j = k; j-- > 0;) {
-    doubt(m, t[j].at, false);
-    if (ours(m, t[j].name)) break;
-  }
-  for (size_t j = k + 1; j < t.size() && !ours(m, t[j].name); ++j) doubt(m, t[j].at, false);
+  return tiles || (s.m.gaps_trusted && next >= exact && !(own && e.size == 0));
 }
 
 void add_chunk(Scan& s, int64_t at, uint32_t size, const uint8_t* peek, size_t peeked, bool damaged) {
@@ -217,7 +189,6 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
       // header is read after all, and never taken unread again.
       if (!s.chunks.empty() && s.chunks.back().unread && s.chunks.back().offset == unread_at + kHeader)
         s.chunks.pop_back();
-      doubt(s.m, unread_at, false);
       at = unread_at;
       last_data = data_before;
       padded = padded_before;
@@ -261,9 +232,9 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
     int64_t next = std::min(padded_end(at, size), std::max(end, at + kHeader + size));
     const bool cut = next > end;
     if (cut) {
-      // Past the end of its list: cut there, or where the next chunk is
-      // found when the list goes on past it.
-      const int64_t found = end == s.m.file_size ? -1 : find_header(s.m, at + kHeader, end);
+      // Past the end of its list: cut where the next chunk is found, or at
+      // the end.
+      const int64_t found = find_header(s.m, at + kHeader, end);
       next = found >= 0 ? found : end;
       size = static_cast<uint32_t>(next - at - kHeader);
     }
@@ -327,7 +298,10 @@ void scan_riff(Scan& s, int64_t begin, int64_t end, bool descend) {
       if (s.indexes.movi_at < 0) s.indexes.movi_at = at + kHeader;
       if (descend) {
         scan_list(s, at + 12, list_end, list_end, false);
-        if (s.indexes.idx1_at >= 0 && s.indexes.idx1_at < list_end) return;
+        // An index inside a list whose size was never written ends it.
+        const bool indexed = s.indexes.idx1_at >= 0 && s.indexes.idx1_at < list_end;
+        s.m.lists.emplace_back(at + 12, indexed ? s.indexes.idx1_at - kHeader : list_end);
+        if (indexed) return;
       }
     } else if (name == kList && got == 12 && le32(head + 8) == kHeaderList && !descend) {
       note_super_indexes(s, at + 12, list_end);
@@ -349,22 +323,123 @@ void scan_file(Scan& s, bool descend) {
   }
 }
 
+// Decoding can only begin at the first chunk: it is a key until its first
+// bytes are looked at, and one they deny is damaged, as is what follows
+// from it up to the next key.
+void first_chunk_begins(std::vector<MovieChunk>& chunks) {
+  if (chunks.empty()) return;
+  MovieChunk& first = chunks.front();
+  if (first.unread) first.key = true;
+  else if (!first.key && first.size > 0) first.damaged = true;
+}
+
 // The chunks, found from the file's start with what the map knows.
-void find_chunks(MovieChunkMap& m) {
+void find_chunks(MovieChunkMap& m, bool reads_all) {
   Scan s{m};
+  s.reads_all = reads_all;
+  m.lists.clear();
   scan_file(s, true);
-  chunk_index_apply(&m, &s.chunks);
-  if (!s.chunks.empty()) s.chunks.front().key = true;
+  chunk_index_apply(&m, &s.chunks, 0, SIZE_MAX);
+  first_chunk_begins(s.chunks);
   m.chunks = std::move(s.chunks);
 }
 
-// Whether two findings of the chunks give the same positions, the same with
-// data and the same keys: then only places, sizes and damage differ.
-bool same_positions(const std::vector<MovieChunk>& a, const std::vector<MovieChunk>& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if ((a[i].size > 0 || a[i].damaged) != (b[i].size > 0 || b[i].damaged) || a[i].key != b[i].key) return false;
+// The chunks a scan of every header finds in [from, to).
+std::vector<MovieChunk> scan_stretch(MovieChunkMap& m, int64_t from, int64_t to) {
+  Scan s{m};
+  s.reads_all = true;
+  scan_list(s, from, to, to, false);
+  return std::move(s.chunks);
+}
+
+// Whether the header an entry names agrees with it.
+bool entry_agrees(const MovieChunkMap& m, const MovieIndexEntry& e) {
+  uint8_t head[kHeader];
+  return read_at(m, e.at, head, kHeader) == kHeader && header_agrees(m, e, head);
+}
+
+// A chunk the index shows lost in damage, which has no header of its own:
+// it lies before the chunk whose data its offset names.
+bool lost_in_damage(const MovieChunk& c) { return c.damaged && c.size == 0; }
+
+// Whether two findings of the same chunks give the same positions, the same
+// with data and the same keys: then only places, sizes and damage differ.
+bool same_positions(const std::vector<MovieChunk>& a, size_t a_begin, size_t a_end, const std::vector<MovieChunk>& b) {
+  if (a_end - a_begin != b.size()) return false;
+  for (size_t i = 0; i < b.size(); ++i) {
+    const MovieChunk& x = a[a_begin + i];
+    if ((x.size > 0 || x.damaged) != (b[i].size > 0 || b[i].damaged) || x.key != b[i].key) return false;
+  }
   return true;
+}
+
+// The chunks around the one at `position`, whose header disagreed with its
+// entry, found again as a file with no index has them found: header by
+// header from the nearest entry of this stream before it whose header
+// agrees to the nearest one after it, and the entries between matched to
+// them. Where too many stretches were found again, every header of the
+// file is read instead.
+MovieChunkCheck find_again(MovieChunkMap& m, MoviePacketIndex* index, size_t position) {
+  const int64_t header = m.chunks[position].offset - kHeader;
+  std::vector<size_t> own;  // this stream's entries, in the index's order
+  for (size_t k = 0; k < m.entries.size(); ++k)
+    if (ours(m, m.entries[k].name)) own.push_back(k);
+  size_t at = 0;
+  while (at < own.size() && m.entries[own[at]].at != header) ++at;
+  if (++m.found_again > kMostFoundAgain || at == own.size()) {
+    find_chunks(m, true);
+    packet_index_rebuild(index, m.chunks);
+    return MovieChunkCheck::Moved;
+  }
+  int64_t list_begin = 0;
+  int64_t list_end = m.file_size;
+  for (const auto& [b, e] : m.lists)
+    if (header >= b && header < e) list_begin = b, list_end = e;
+  size_t first = at;  // the entries [first, last) name the chunks found again
+  while (first > 0 && m.entries[own[first - 1]].at >= list_begin && !entry_agrees(m, m.entries[own[first - 1]]))
+    --first;
+  const bool after_one = first > 0 && m.entries[own[first - 1]].at >= list_begin;
+  const int64_t from = after_one ? m.entries[own[--first]].at : list_begin;
+  // The next entry that agrees must follow as many chunks as the entries
+  // before it name: where more are found, its offset is stale and only
+  // meets a chunk of its size by chance (as where the chunks moved up by
+  // one of the same size), and the chunks are found to the end of the list.
+  const auto agrees_after = [&](size_t k, bool in_list) {
+    const int64_t e = m.entries[own[k]].at;
+    return e > from && (e < list_end) == in_list && entry_agrees(m, m.entries[own[k]]);
+  };
+  size_t last = at + 1;
+  while (last < own.size() && !agrees_after(last, true)) ++last;
+  int64_t to = last < own.size() ? m.entries[own[last]].at : list_end;
+  std::vector<MovieChunk> chunks = scan_stretch(m, from, to);
+  if (to < list_end && chunks.size() > last - first) {
+    for (last = at + 1; last < own.size() && !agrees_after(last, false);) ++last;
+    to = list_end;
+    chunks = scan_stretch(m, from, to);
+  }
+  chunk_index_apply(&m, &chunks, first, last);
+  // The positions they take: a chunk lost in damage before the first is
+  // not among them, one before the chunk at `to` is.
+  const auto begins_after = [&](int64_t edge) {
+    return static_cast<size_t>(
+        std::find_if(m.chunks.begin(), m.chunks.end(),
+                     [&](const MovieChunk& c) {
+                       return c.offset - kHeader > edge || (c.offset - kHeader == edge && !lost_in_damage(c));
+                     }) -
+        m.chunks.begin());
+  };
+  const size_t p0 = begins_after(from);
+  const size_t p1 = std::max(p0, begins_after(to));
+  if (p0 == 0) first_chunk_begins(chunks);
+  const bool same = same_positions(m.chunks, p0, p1, chunks);
+  m.chunks.erase(m.chunks.begin() + static_cast<std::ptrdiff_t>(p0), m.chunks.begin() + static_cast<std::ptrdiff_t>(p1));
+  m.chunks.insert(m.chunks.begin() + static_cast<std::ptrdiff_t>(p0), chunks.begin(), chunks.end());
+  if (!same) {
+    packet_index_rebuild(index, m.chunks);
+    return MovieChunkCheck::Moved;
+  }
+  packet_index_patch(index, m.chunks);
+  return MovieChunkCheck::Corrected;
 }
 
 }  // namespace
@@ -389,7 +464,7 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   const bool own = chunk_index_open(&m, &look.indexes);
   m.whole = own || look.indexes.idx1_at >= 0;
   if (!m.entries.empty()) {
-    find_chunks(m);
+    find_chunks(m, false);
     return;
   }
   // Every header is read, and idx1 (perhaps found inside a list whose size
@@ -398,63 +473,27 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   scan_file(s, true);
   m.whole = m.whole || s.indexes.idx1_at >= 0;
   chunk_index_match(&m, &s.indexes, &s.chunks);
-  if (!s.chunks.empty()) s.chunks.front().key = true;
+  first_chunk_begins(s.chunks);
   m.chunks = std::move(s.chunks);
 }
 
 MovieChunkCheck movie_chunks_check(MovieChunkMap* map, MoviePacketIndex* index, size_t packet, const uint8_t* header,
                                    size_t got) {
-  MoviePacket& p = index->packets[packet];
+  const MoviePacket& p = index->packets[packet];
   if (p.position < 0 || static_cast<size_t>(p.position) >= map->chunks.size()) return MovieChunkCheck::Agrees;
   MovieChunk& c = map->chunks[static_cast<size_t>(p.position)];
   if (!c.unread || c.offset != p.offset) return MovieChunkCheck::Agrees;
-  const MovieChunkMap& m = *map;
-  const int64_t at = c.offset - kHeader;
-  const uint32_t size = le32(header + 4);
-  const bool own_name = ours(m, le32(header));
-  bool holds = own_name && size == c.size;
-  if (!holds && own_name && sizes_agree(m, c.size, c.offset, size)) {
-    // The index counted the pad byte: read again with the header's size,
-    // and checked then.
-    c.size = p.size = size;
-    return MovieChunkCheck::Corrected;
-  }
-  if (!holds) {
-    // A header whose size is larger than the entry's and leads to the next
-    // entry's header, found there, where the entry's leads to no header, is
-    // right: the entry left out bytes the chunk holds (where the entry's is
-    // larger, the chunk may have lost them). The entry's chunk stands where
-    // the header alone is damaged: a name no stream bears, or a size leading
-    // to no header where the entry's leads to one.
-    const bool header_lands = own_name && ends_on_header(m, at, size);
-    const bool entry_lands = c.size > 0 && ends_on_header(m, at, c.size);
-    if (own_name && size > c.size && header_lands && !entry_lands && meets_next_tile(m, at, size)) {
-      c.size = p.size = size;
-      return MovieChunkCheck::Corrected;
-    }
-    holds = entry_lands && (damaged_name(m, header) || (own_name && !header_lands));
-  }
+  if (!ours(*map, le32(header)) || le32(header + 4) != c.size)
+    return find_again(*map, index, static_cast<size_t>(p.position));
   c.unread = false;
-  if (holds) {
-    const size_t peek = std::min<size_t>({got, c.size, kPeek});
-    if (!c.key || m.key_look(header + kHeader, peek, got >= c.size)) return MovieChunkCheck::Agrees;
-    c.key = false;
-    return MovieChunkCheck::NotKey;
+  const size_t peek = std::min<size_t>({got, c.size, kPeek});
+  if (!c.key || map->key_look(header + kHeader, peek, peek >= c.size)) return MovieChunkCheck::Agrees;
+  if (p.position == 0) {
+    // Decoding still begins there, at a picture made from what the file
+    // lacks.
+    c.damaged = index->packets[packet].damaged = true;
+    return MovieChunkCheck::Agrees;
   }
-  doubt_around(*map, at);
-  const std::vector<MovieChunk> before = std::move(map->chunks);
-  find_chunks(*map);
-  // A chunk whose header was read keeps what was learned of it.
-  auto old = before.begin();
-  for (MovieChunk& now : map->chunks) {
-    while (old != before.end() && old->offset < now.offset) ++old;
-    if (old == before.end()) break;
-    if (now.unread && old->offset == now.offset && !old->unread) now = *old;
-  }
-  if (!same_positions(before, map->chunks)) {
-    packet_index_rebuild(index, map->chunks);
-    return MovieChunkCheck::Moved;
-  }
-  packet_index_patch(index, map->chunks);
-  return MovieChunkCheck::Corrected;
+  c.key = false;
+  return MovieChunkCheck::NotKey;
 }

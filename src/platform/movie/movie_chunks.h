@@ -63,6 +63,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/movie/movie_library.h"
@@ -101,10 +102,9 @@ struct MovieChunkMap {
   std::vector<MovieIndexEntry> tiles;    // the same by their headers' offsets
   std::vector<uint32_t> names_indexed;   // the names the index gives chunks, each once, in order
   std::vector<uint32_t> names_usual;     // of those, the one each stream's entries mostly bear, in order
-  std::vector<int64_t> doubted;          // headers read again, in order: found to disagree, or beside one that did
-  size_t disagreed = 0;                  // this stream's entries found to disagree with their headers
-  bool trusted = true;                   // false: no entry is taken for its header
-  bool gaps_trusted = false;             // the index lists as many of the stream's chunks as its header counts
+  std::vector<std::pair<int64_t, int64_t>> lists;  // each movi list's chunks: where they begin and end
+  size_t found_again = 0;                // stretches of chunks found again as they were read
+  bool gaps_trusted = false;             // the index lists as many of the stream's chunks as its header counts, none inside another
   bool own_missing = false;              // it lists fewer: another stream's entry may name one of them
   bool whole = false;                    // the file goes on past the chunks with its index
   std::vector<MovieChunk> chunks;        // the stream's, in file order; the first is always a key

@@ -343,6 +343,25 @@ void swap_with_audio(std::vector<uint8_t>& bytes, int packet) {
               bytes.begin() + static_cast<long>(end));
 }
 
+// That chunk's name says the audio stream's, "01wb"; its entry stays.
+void relabel_as_audio(std::vector<uint8_t>& bytes, int packet) { std::memcpy(&bytes[chunk_at(bytes, packet)], "01wb", 4); }
+
+// The index entry `entry` points into the middle of the audio chunk after
+// the chunk it names, its size kept.
+void point_entry_into_audio(std::vector<uint8_t>& bytes, int entry) {
+  const size_t at = index_entry_at(bytes, entry) + 8;
+  const size_t movi = tag_at(bytes, "movi");
+  const size_t chunk = movi + get32(bytes, at);
+  const size_t audio = chunk + 8 + chunk_size(bytes, chunk) + (chunk_size(bytes, chunk) & 1);
+  put32(bytes, at, static_cast<uint32_t>(audio + 8 + chunk_size(bytes, audio) / 2 - movi));
+}
+
+// The file without its index, and that chunk's size set to `size`.
+void unindexed_chunk_size(std::vector<uint8_t>& bytes, int packet, uint32_t size) {
+  bytes.resize(tag_at(bytes, "idx1"));
+  put32(bytes, chunk_at(bytes, packet) + 4, size);
+}
+
 // Every H.264 SEI message turned into filler data, which decoders step
 // over: the I-frames of an open-GOP stream are then no recovery points.
 void hide_recovery_points(std::vector<uint8_t>& bytes) {
@@ -641,6 +660,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .tolerance = 12, .alter = [](Bytes& b) { cut_chunk_short(b, 20); }, .nothing = range(20, 23)},
       {.name = "mpeg4_chunk_cut_across_the_next", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16,
        .frames = 48, .tolerance = 12, .alter = [](Bytes& b) { cut_across(b, 20); }, .nothing = range(20, 23)},
+      // Cut from the middle of B2's chunk to the middle of P6's, stored I0
+      // P3 B1 B2 P6 B4 B5 P9 B7 B8 I12 B10 B11: the index shows P6 lost, and
+      // what refers to it gives nothing, its own position too.
+      {.name = "mpeg4_b_frames_cut_across_a_p_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 24, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { cut_across(b, 3); },
+       .nothing = {2, 4, 5, 6, 7, 8, 9, 10, 11}},
       {.name = "mpeg4_chunk_renamed", .codec = TestMovieCodec::Mpeg4, .width = 16, .height = 16, .frames = 48,
        .tolerance = 12, .alter = [](Bytes& b) { rename_chunk(b, 20); }},
       // An OpenDML index beside an idx1 whose sizes are stale: the index of
@@ -759,6 +784,11 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       {.name = "mpeg4_b_frames_cut_after_a_p_frame", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
        .height = 64, .frames = 48, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { cut_in_packet(b, 38); },
        .lost = {37, 38}, .nothing = range(40, 47)},
+      // The same, cut inside the chunk after P45, whose group's B-frames B40
+      // and B41 count their seconds from P39, before the second P42 begins.
+      {.name = "mpeg4_b_frames_cut_after_a_second", .codec = TestMovieCodec::Mpeg4BFrames, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 32, .shape = numbered, .alter = [](Bytes& b) { cut_in_packet(b, 44); },
+       .lost = {43, 44}, .nothing = {46, 47}},
       // An index that tiles the list and lies. An audio entry names the
       // chunk of frame 33, and frame 33's entry the audio chunk.
       {.name = "mpeg4_audio_entry_at_a_picture", .codec = TestMovieCodec::Mpeg4, .width = 148, .height = 64,
@@ -774,6 +804,15 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       // stream; the audio entry's key flag comes with it.
       {.name = "h264_entry_streams_swapped", .codec = TestMovieCodec::H264, .width = 160, .height = 64, .frames = 48,
        .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { swap_entry_bytes(b, 60, 61, 0, 8); }},
+      // The same at the key frame 24, only the names swapped and the audio
+      // entry flagged no key (as some writers flag audio): found as it is
+      // read, the picture is a key after all, and the decode begins again.
+      {.name = "h264_key_entry_streams_swapped", .codec = TestMovieCodec::H264, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio,
+       .alter = [](Bytes& b) { b[index_entry_at(b, 49) + 4] = 0, swap_entry_bytes(b, 48, 49, 0, 4); }},
+      {.name = "mpeg4_key_entry_streams_swapped", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio,
+       .alter = [](Bytes& b) { b[index_entry_at(b, 49) + 4] = 0, swap_entry_bytes(b, 48, 49, 0, 4); }},
       // An entry's size 8 bytes short of its chunk's, whose header leads to
       // the next chunk's: in idx1, and in the OpenDML index.
       {.name = "mpeg4_entry_8_bytes_short", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 48,
@@ -815,6 +854,47 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_open_gop,
        .alter = [](Bytes& b) { hide_recovery_points(b), flip_bytes(b, 19); }, .lost = range_without(25, 47, 36),
        .nothing = range(19, 23)},
+      // A key's entry pointing into the middle of the audio chunk after its
+      // picture; a picture's chunk named for the audio stream, its entry
+      // right: every position still reads its own frame.
+      {.name = "h264_key_entry_into_audio", .codec = TestMovieCodec::H264, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { point_entry_into_audio(b, 48); }},
+      {.name = "mpeg4_chunk_named_for_audio", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { relabel_as_audio(b, 30); }},
+      {.name = "h264_chunk_named_for_audio", .codec = TestMovieCodec::H264, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { relabel_as_audio(b, 30); }},
+      // A file that begins with a picture predicted from one it lacks, as a
+      // capture cut inside a group: its group gives nothing.
+      {.name = "mpeg4_first_chunk_no_key", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 36,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) {
+         const size_t p = chunk_at(b, 1);
+         replace_chunk_data(b, 0, Bytes(b.begin() + static_cast<long>(p) + 8,
+                                        b.begin() + static_cast<long>(p + 8 + chunk_size(b, p))));
+       },
+       .nothing = range(0, 11)},
+      // No index, and one chunk's size leading past the file's end: that
+      // chunk's group is lost, and the scan finds the chunks after it.
+      {.name = "mpeg4_unindexed_size_past_the_end", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { unindexed_chunk_size(b, 20, 0x7FFFFF00); }, .lost = range(20, 23)},
+      // An entry larger than its chunk, whose header's size leads to the
+      // next chunk's header: by 8 bytes, 48 MB, 1 GB, or by the audio chunk
+      // after it.
+      {.name = "mpeg4_entry_8_bytes_long", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { set_entry_size(b, 25, chunk_size(b, chunk_at(b, 25)) + 8); }},
+      {.name = "mpeg4_entry_48_mb_long", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { set_entry_size(b, 25, chunk_size(b, chunk_at(b, 25)) + (48u << 20)); }},
+      {.name = "mpeg4_entry_1_gb_long", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 48,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { set_entry_size(b, 25, chunk_size(b, chunk_at(b, 25)) + (1u << 30)); }},
+      {.name = "mpeg4_entry_covers_its_audio", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64,
+       .frames = 48, .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) {
+         const uint32_t size = chunk_size(b, chunk_at(b, 25));
+         set_entry_size(b, 50, size + (size & 1) + 8 + 768);
+       }},
       // Layouts of other writers, with audio: MJPEG as GStreamer's avimux
       // writes it; MPEG-4 with each chunk padded by a JUNK chunk to 2,048
       // bytes of the file, with each frame and its audio in a 'LIST rec ',
