@@ -100,7 +100,7 @@ bool taken_unread(const Scan& s, size_t k, int64_t end) {
   if (s.reads_all || s.doubting || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
   const MovieIndexEntry& e = t[k];
   const bool own = ours(s.m, e.name);
-  if (!usual_name(s.m, e.name) || (!own && s.m.own_missing)) return false;
+  if (!usual_name(s.m, e.name) || (!own && s.m.own_missing) || e.name == s.m.palette_name) return false;
   const int64_t next = t[k + 1].at;
   if (next + kHeader > end) return false;
   // A "rec " list's entry names the list: the next entry is its first chunk.
@@ -108,6 +108,28 @@ bool taken_unread(const Scan& s, size_t k, int64_t end) {
   const int64_t exact = e.at + kHeader + e.size;
   const bool tiles = next == exact + (e.size & 1) || ((e.size & 1) != 0 && next == exact);
   return tiles || (s.m.gaps_trusted && next >= exact && !(own && e.size == 0));
+}
+
+// Keeps the palette change whose data lies at `at` (once, where it lies
+// among the others), while the changes kept hold no more colours than the
+// most the movie libraries may take at once.
+void note_palette_change(MovieChunkMap& m, int64_t at, uint32_t size) {
+  constexpr size_t kMostColours = kMovieMaxAlloc / 4;
+  constexpr uint32_t kLargest = 4 + 256 * 4;
+  uint8_t data[kLargest];
+  MoviePaletteChange change;
+  const size_t got = read_at(m, at, data, std::min(size, kLargest));
+  if (!movie_palette_change_read(data, got, at, &change)) return;
+  auto& changes = m.palette_changes;
+  const auto it = std::lower_bound(changes.begin(), changes.end(), at,
+                                   [](const MoviePaletteChange& c, int64_t a) { return c.at < a; });
+  if (it != changes.end() && it->at == at) return;
+  if (m.palette_colours + change.colours.size() > kMostColours) {
+    m.palette_lost_from = std::min(m.palette_lost_from, at);
+    return;
+  }
+  m.palette_colours += change.colours.size();
+  changes.insert(it, std::move(change));
 }
 
 void add_chunk(Scan& s, int64_t at, uint32_t size, const uint8_t* peek, size_t peeked, bool damaged) {
@@ -257,6 +279,8 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
       }
     } else if (ours(s.m, name)) {
       add_chunk(s, at, size, head + kHeader, got - kHeader, cut);
+    } else if (name == s.m.palette_name && !cut) {
+      note_palette_change(s.m, at + kHeader, size);
     }
     padded = (size & 1) != 0;
     at = next;
@@ -457,6 +481,7 @@ void movie_chunks_open(MovieChunkMap* map, const MovieApi* av, AVIOContext* pb, 
   const uint32_t number = static_cast<uint32_t>('0' + stream / 10) | static_cast<uint32_t>('0' + stream % 10) << 8;
   m.names[0] = number | fourcc("\0\0dc");
   m.names[1] = number | fourcc("\0\0db");
+  m.palette_name = number | fourcc("\0\0pc");
   // A first look for the indexes, which are taken where a sample of their
   // entries meets the headers they name.
   Scan look{m};

@@ -83,13 +83,24 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
     return false;
   }
   const MoviePacket& p = f->index.packets[e];
-  *damaged = p.damaged || got < static_cast<int>(p.size);
+  const MovieChunkMap& map = f->chunk_map;
+  // A picture after palette changes too many to keep is not decoded in the
+  // colours it was stored with.
+  *damaged = p.damaged || got < static_cast<int>(p.size) || p.offset > map.palette_lost_from;
   pkt->data += 8;
   pkt->size = got;
   std::memset(pkt->data + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   pkt->pos = p.offset;
   if (p.key) pkt->flags |= AV_PKT_FLAG_KEY;
-  if (!f->palette.empty() && !f->palette_sent) {
+  // The palette goes with the first picture of a decode, and again with the
+  // first after a change.
+  bool changed = !f->palette_sent;
+  if (changed) f->palette = f->stream_palette;
+  changed = movie_palette_apply(&f->palette, map.palette_changes, f->palette_sent ? f->palette_at : INT64_MIN,
+                                p.offset) ||
+            changed;
+  f->palette_at = p.offset;
+  if (changed && !f->palette.empty()) {
     uint8_t* side = f->av->av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
     if (side != nullptr) std::memcpy(side, f->palette.data(), AVPALETTE_SIZE);
     f->palette_sent = side != nullptr;

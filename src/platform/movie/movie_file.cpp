@@ -339,7 +339,7 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   f->ranked = f->mpeg4 || (f->h264 && !(par->extradata_size > 0 && par->extradata[0] == 1));
   if (f->h264 && par->extradata != nullptr)
     h264_parameter_sets_read(&f->h264_sets, par->extradata, static_cast<size_t>(par->extradata_size));
-  f->palette = stream_palette(par);
+  f->stream_palette = stream_palette(par);
   const MovieKeyLook key_look = f->mpeg4 ? mpeg4_may_begin : f->h264 ? h264_may_begin : any_may_begin;
   movie_chunks_open(&f->chunk_map, f->av, f->format->pb, st->id, key_look, counted);
   if (!packet_index_build(&f->index, f->chunk_map.chunks, f->chunk_map.whole, counted, f->reorders))

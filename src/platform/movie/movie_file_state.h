@@ -60,7 +60,9 @@ struct MovieFile {
   ScaledFrame scaled;
   const uint32_t* pixels = nullptr;  // the held frame, inside scaled
   int64_t held = -1;                 // the position whose frame is in pixels
-  std::vector<uint32_t> palette;     // paletted formats: sent with the first picture of a decode
+  std::vector<uint32_t> stream_palette;  // paletted formats: the stream header's
+  std::vector<uint32_t> palette;         // the last sent to the decoder, since the decode began
+  int64_t palette_at = 0;                // where the picture it was last sent with lies
   // The decode since the last seek.
   bool decoding = false;      // false: the next read seeks
   bool ended = false;         // no picture is left to send and the decoder is draining

@@ -362,6 +362,38 @@ void unindexed_chunk_size(std::vector<uint8_t>& bytes, int packet, uint32_t size
   put32(bytes, chunk_at(bytes, packet) + 4, size);
 }
 
+// A palette change ("00pc") stored before that chunk, with its index entry:
+// the eight colours of the palette in reverse order from there on, each
+// chunk's indexes from there on turned round to match. A second change
+// turns them back.
+void change_palette(std::vector<uint8_t>& bytes, int packet, bool reversed) {
+  const size_t movi = tag_at(bytes, "movi");
+  const size_t at = chunk_at(bytes, packet);
+  for (size_t c = at; c < tag_at(bytes, "idx1"); c += 8 + chunk_size(bytes, c) + (chunk_size(bytes, c) & 1))
+    for (size_t i = c + 8; i < c + 8 + chunk_size(bytes, c); ++i)
+      if (bytes[i] < 8) bytes[i] = static_cast<uint8_t>(7 - bytes[i]);
+  std::vector<uint8_t> change = {'0', '0', 'p', 'c', 36, 0, 0, 0, 0, 8, 0, 0};
+  for (int i = 0; i < 8; ++i) {
+    const uint32_t colour = test_movie_top(reversed ? 7 - i : i);
+    change.insert(change.end(), {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
+                                 static_cast<uint8_t>(colour), 0});
+  }
+  int entry = 0;
+  while (get32(bytes, index_entry_at(bytes, entry) + 8) != at - movi) ++entry;
+  for (int e = entry; e < index_entries(bytes); ++e)
+    put32(bytes, index_entry_at(bytes, e) + 8, get32(bytes, index_entry_at(bytes, e) + 8) + 44);
+  std::vector<uint8_t> record = {'0', '0', 'p', 'c', 0, 1, 0, 0};
+  record.resize(16);
+  put32(record, 8, static_cast<uint32_t>(at - movi));
+  put32(record, 12, 36);
+  bytes.insert(bytes.begin() + static_cast<long>(index_entry_at(bytes, entry)), record.begin(), record.end());
+  const size_t idx1 = tag_at(bytes, "idx1");
+  put32(bytes, idx1 + 4, chunk_size(bytes, idx1) + 16);
+  put32(bytes, 4, get32(bytes, 4) + 16);
+  bytes.insert(bytes.begin() + static_cast<long>(at), change.begin(), change.end());
+  resize_lists(bytes, 44);
+}
+
 // Every H.264 SEI message turned into filler data, which decoders step
 // over: the I-frames of an open-GOP stream are then no recovery points.
 void hide_recovery_points(std::vector<uint8_t>& bytes) {
@@ -533,6 +565,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       // The palette lies in the stream's header, before the mark by which
       // the demuxer says the picture is stored bottom-up.
       {"raw_pal8_bottom_up", TestMovieCodec::RawPal8Bottom, 16, 16, 5, 0},
+      // The palette changed before frame 3 and changed back before frame 6.
+      {.name = "raw_pal8_palette_changes", .codec = TestMovieCodec::RawPal8Bottom, .width = 16, .height = 16,
+       .frames = 8, .tolerance = 0, .alter = [](Bytes& b) { change_palette(b, 3, true), change_palette(b, 6, false); }},
       {"mjpeg", TestMovieCodec::Mjpeg, 16, 16, 5, 12},
       {"mpeg4_b_frames", TestMovieCodec::Mpeg4BFrames, 16, 16, 30, 12},
       // The last frame is a key frame stored before the last two B-frames,
