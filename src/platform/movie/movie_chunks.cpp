@@ -40,7 +40,6 @@ struct Scan {
   MovieIndexPlaces indexes = {};
   bool full = false;       // kMovieMaxFrames chunks: the rest is not read
   bool reads_all = false;  // no entry is taken for its header
-  bool doubting = false;   // a header disagreed with its entry: headers are read until one agrees
 };
 
 // Where the list after the one at `at` begins: past its data and the byte
@@ -97,7 +96,7 @@ int64_t tile_at(const MovieChunkMap& m, int64_t at) {
 // are looked at when its data is read.
 bool taken_unread(const Scan& s, size_t k, int64_t end) {
   const auto& t = s.m.tiles;
-  if (s.reads_all || s.doubting || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
+  if (s.reads_all || k + 1 >= t.size() || (k > 0 && t[k - 1].at == t[k].at)) return false;
   const MovieIndexEntry& e = t[k];
   const bool own = ours(s.m, e.name);
   if (!usual_name(s.m, e.name) || (!own && s.m.own_missing) || e.name == s.m.palette_name) return false;
@@ -155,7 +154,6 @@ bool own_entry_holds(Scan& s, size_t k, const uint8_t* head, size_t got) {
   if (!name_lost && !(ours(s.m, le32(head)) && !ends_on_header(s.m, at, size))) return false;
   if (padded_end(at, e.size) > s.m.file_size || !ends_on_header(s.m, at, e.size)) return false;
   add_chunk(s, at, e.size, head + kHeader, got - kHeader, false);
-  s.doubting = false;
   return !s.full;
 }
 
@@ -168,10 +166,6 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
   int64_t at = begin;
   int64_t last_data = -1;  // the last chunk's data, where a search for a lost header begins
   bool padded = false;     // the last chunk's size was odd, and `at` lies past its pad byte
-  // The last chunk, when it was taken unread, and what was known before it.
-  int64_t unread_at = -1;
-  int64_t data_before = -1;
-  bool padded_before = false;
   while (!s.full && at + kHeader <= end) {
     const int64_t tile = tile_at(s.m, at);
     if (tile >= 0 && taken_unread(s, static_cast<size_t>(tile), movi_end)) {
@@ -185,9 +179,6 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
         s.chunks.push_back(MovieChunk{at + kHeader, e.size, e.size > 0 && (e.flags & kKeyFlag) != 0, false, true});
       }
       if (in_record && next >= end) return next;
-      unread_at = at;
-      data_before = last_data;
-      padded_before = padded;
       last_data = at + kHeader;
       padded = (e.size & 1) != 0 && next != at + kHeader + e.size;
       at = next;
@@ -200,28 +191,11 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
       last_data = c.offset;
       padded = (c.size & 1) != 0;
       at = c.offset + c.size + (c.size & 1);
-      unread_at = -1;
       continue;
     }
     uint8_t before[4];
     const bool unpadded =
         !movi_name(head) && padded && read_at(s.m, at - 1, before, 4) == 4 && movi_name(before);
-    if (unread_at >= 0 && !movi_name(head) && !unpadded) {
-      // No chunk where the chunk taken unread ends by its entry: its own
-      // header is read after all, and never taken unread again.
-      if (!s.chunks.empty() && s.chunks.back().unread && s.chunks.back().offset == unread_at + kHeader)
-        s.chunks.pop_back();
-      at = unread_at;
-      last_data = data_before;
-      padded = padded_before;
-      unread_at = -1;
-      s.doubting = true;
-      continue;
-    }
-    unread_at = -1;
-    // A header read where an entry lies: where it disagrees, the entries
-    // after it are not taken for their headers until one agrees again.
-    if (tile >= 0) s.doubting = !header_agrees(s.m, s.m.tiles[static_cast<size_t>(tile)], head);
     if (unpadded) {
       // The writer left the pad byte out.
       --at;
@@ -244,7 +218,6 @@ int64_t scan_list(Scan& s, int64_t begin, int64_t end, int64_t movi_end, bool in
       // the last chunk's own header, so the scan always moves on.
       last_data = -1;
       padded = false;
-      s.doubting = true;
       at = found;
       continue;
     }

@@ -15,12 +15,10 @@
 // read where that fails (an overlap, an entry outside its list, the last
 // entry, an empty chunk of this stream followed by a gap, an entry bearing a
 // name its stream's others do not, any other stream's entry where the index
-// lists fewer of this stream's chunks than the header counts), and on from a
-// header that disagrees with its entry until a header agrees with its entry
-// again. A header alone damaged under this stream's entry (a name no stream
-// bears, or a size leading to no header where the entry's leads to one)
-// leaves the chunk where the entry puts it, its data the bytes the entry
-// names.
+// lists fewer of this stream's chunks than the header counts). A header
+// alone damaged under this stream's entry (a name no stream bears, or a size
+// leading to no header where the entry's leads to one) leaves the chunk
+// where the entry puts it, its data the bytes the entry names.
 //
 // A chunk taken unread has its header checked when its data is read
 // (movie_chunks_check), and, where the index calls it a key, its first bytes
