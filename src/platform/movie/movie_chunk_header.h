@@ -24,7 +24,7 @@ constexpr uint32_t kIdx1 = fourcc("idx1");
 constexpr uint32_t kJunk = fourcc("JUNK");
 constexpr uint32_t kKeyFlag = 0x10;
 constexpr int64_t kHeader = 8;
-// Bytes searched, or of the index read, at a time.
+// Bytes searched for a header at a time.
 constexpr size_t kSearchWindow = 1 << 16;
 
 inline uint32_t le32(const uint8_t* p) {
