@@ -17,16 +17,21 @@
 // offsets counted from the first chunk). For each, the movie library alone opening it (its headers and
 // index, avformat_open_input), then the reader opening it (which also makes
 // its first frame), cold (the file dropped from the page cache before each
-// open) and warm. Each reports open_ms and disk_mb, the bytes read from the
+// open) and warm. Each reports open_ms; disk_mb, the bytes read from the
 // disk by the open (the process's read_bytes in /proc/self/io, which counts
-// what the page cache had to fetch); the reader's open reports x_demuxer and
-// x_demuxer_disk, its time and bytes over the library's, measured just
-// before it in the same run. The movies are written once a run, which takes
-// most of its time.
+// what the page cache had to fetch); reads, its read calls (the process's
+// syscr there: each call of the reader's input, each read of the library's
+// file, is one system call, and on a network disk one round trip); and
+// read_mb, the bytes those calls asked for and got (rchar). The reader's
+// open reports x_demuxer, x_demuxer_disk, x_demuxer_reads and
+// x_demuxer_read_bytes: its time, disk bytes, read calls and bytes read over
+// the library's, measured just before it in the same run. The movies are
+// written once a run, which takes most of its time.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -155,13 +160,39 @@ void BM_MovieReadInOrder(benchmark::State& state, bool gaps) {
   state.counters["read_ms"] = mean * 1000;
 }
 
-// Bytes this process has had read from the disk so far; -1 when the system
-// does not say.
-int64_t disk_bytes_read() {
+// What this process has read so far (/proc/self/io): bytes read from the
+// disk, read calls and the bytes they returned; -1 where the system does not
+// say.
+struct ReadCount {
+  int64_t disk_bytes = -1;
+  int64_t calls = -1;
+  int64_t bytes = -1;
+};
+
+ReadCount read_count_now() {
+  ReadCount c;
   std::ifstream io("/proc/self/io");
-  for (std::string line; std::getline(io, line);)
-    if (line.rfind("read_bytes:", 0) == 0) return std::stoll(line.substr(11));
-  return -1;
+  for (std::string line; std::getline(io, line);) {
+    const auto field = [&](const char* name, int64_t* to) {
+      const size_t n = std::strlen(name);
+      if (line.compare(0, n, name) == 0) *to = std::stoll(line.substr(n));
+    };
+    field("read_bytes:", &c.disk_bytes);
+    field("syscr:", &c.calls);
+    field("rchar:", &c.bytes);
+  }
+  return c;
+}
+
+// The read calls and bytes a count between two reads of /proc/self/io takes
+// for the reading itself, taken out of each count.
+ReadCount read_count_cost() {
+  static const ReadCount cost = [] {
+    const ReadCount a = read_count_now();
+    const ReadCount b = read_count_now();
+    return ReadCount{0, b.calls - a.calls, b.bytes - a.bytes};
+  }();
+  return cost;
 }
 
 // Drops the file from the page cache, so that its next open reads the disk.
@@ -173,10 +204,12 @@ void drop_from_cache(const std::string& path) {
   ::close(fd);
 }
 
-// One open of the long movie, timed and its disk reads counted.
+// One open of the long movie, timed and its reads counted.
 struct OpenCost {
   double seconds = 0;
   double disk_bytes = 0;
+  double read_calls = 0;
+  double read_bytes = 0;
 };
 
 // The library's mean open of each movie, cold and warm, for the reader's
@@ -186,19 +219,26 @@ OpenCost library_open[kLongMovies][2];
 template <typename Open>
 OpenCost measure_opens(benchmark::State& state, LongMovie which, bool cold, Open open) {
   const std::string& path = long_movie_path(which);
+  const ReadCount cost = read_count_cost();
   OpenCost total;
   for (auto _ : state) {
     if (cold) drop_from_cache(path);
-    const int64_t read_before = disk_bytes_read();
+    const ReadCount before = read_count_now();
     const auto start = Clock::now();
     if (!open(path)) break;
     total.seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    total.disk_bytes += static_cast<double>(disk_bytes_read() - read_before);
+    const ReadCount after = read_count_now();
+    total.disk_bytes += static_cast<double>(after.disk_bytes - before.disk_bytes);
+    total.read_calls += static_cast<double>(after.calls - before.calls - cost.calls);
+    total.read_bytes += static_cast<double>(after.bytes - before.bytes - cost.bytes);
   }
   const double n = static_cast<double>(std::max<benchmark::IterationCount>(state.iterations(), 1));
-  const OpenCost mean{total.seconds / n, total.disk_bytes / n};
+  const OpenCost mean{total.seconds / n, total.disk_bytes / n, total.read_calls / n, total.read_bytes / n};
   state.counters["open_ms"] = mean.seconds * 1000;
-  if (disk_bytes_read() >= 0) state.counters["disk_mb"] = mean.disk_bytes / 1e6;
+  const ReadCount now = read_count_now();
+  if (now.disk_bytes >= 0) state.counters["disk_mb"] = mean.disk_bytes / 1e6;
+  if (now.calls >= 0) state.counters["reads"] = mean.read_calls;
+  if (now.bytes >= 0) state.counters["read_mb"] = mean.read_bytes / 1e6;
   return mean;
 }
 
@@ -226,6 +266,8 @@ void BM_LongMovieOpen(benchmark::State& state, LongMovie which, bool cold) {
   const OpenCost& library = library_open[which][cold ? 1 : 0];
   if (library.seconds > 0) state.counters["x_demuxer"] = mean.seconds / library.seconds;
   if (library.disk_bytes > 0) state.counters["x_demuxer_disk"] = mean.disk_bytes / library.disk_bytes;
+  if (library.read_calls > 0) state.counters["x_demuxer_reads"] = mean.read_calls / library.read_calls;
+  if (library.read_bytes > 0) state.counters["x_demuxer_read_bytes"] = mean.read_bytes / library.read_bytes;
 }
 
 }  // namespace

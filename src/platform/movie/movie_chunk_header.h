@@ -25,7 +25,7 @@ constexpr uint32_t kJunk = fourcc("JUNK");
 constexpr uint32_t kRecord = fourcc("rec ");
 constexpr uint32_t kKeyFlag = 0x10;
 constexpr int64_t kHeader = 8;
-// Bytes searched, or of the index read, at a time.
+// Bytes searched for a header at a time.
 constexpr size_t kSearchWindow = 1 << 16;
 
 inline uint32_t le32(const uint8_t* p) {
@@ -33,12 +33,21 @@ inline uint32_t le32(const uint8_t* p) {
          static_cast<uint32_t>(p[3]) << 24;
 }
 
-// Up to n bytes at `at`; how many were read.
+// Up to n bytes at `at`; how many were read. A place past the bytes the
+// input holds is sought: the library would rather read on to a place up to
+// 32 KB ahead, a call each buffer's worth, where one call reads what is
+// asked for. Bytes more than a buffer's worth are read in one call (past
+// those the buffer holds).
 inline size_t read_at(const MovieChunkMap& m, int64_t at, uint8_t* dst, size_t n) {
   if (at < 0 || at >= m.file_size) return 0;
-  n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), m.file_size - at));
-  if (m.av->avio_seek(m.pb, at, SEEK_SET) != at) return 0;
-  const int got = m.av->avio_read(m.pb, dst, static_cast<int>(n));
+  n = static_cast<size_t>(std::min<int64_t>({static_cast<int64_t>(n), m.file_size - at, INT32_MAX}));
+  AVIOContext* pb = m.pb;
+  const bool ahead = at > pb->pos;
+  if (ahead) pb->direct = 1;  // no reading on: a seek
+  const int64_t sought = m.av->avio_seek(pb, at, SEEK_SET);
+  if (ahead) pb->direct = 0;
+  if (sought != at) return 0;
+  const int got = m.av->avio_read(pb, dst, static_cast<int>(n));
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
 

@@ -1,6 +1,8 @@
 #include "platform/movie/movie_chunk_index.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -29,6 +31,14 @@ constexpr uint32_t kNotKey = 0x80000000u;
 // An OpenDML index's header after its chunk header: entry size, kinds,
 // entries in use, chunk name, and what the kind adds.
 constexpr size_t kOpenDmlHeader = 24;
+// Bytes of an index read in one call: an index is read whole where it is no
+// larger (a two-hour movie's idx1 with a sound stream is some 6 MB), and a
+// size that lies costs no more memory than this.
+constexpr int64_t kIndexBlock = int64_t{8} << 20;
+// The stretch of the file the first entries of a sample name, read in one
+// call where it is no longer: about what the library's reading on to a
+// place a little ahead read of it before.
+constexpr int64_t kSampleSpan = int64_t{1} << 18;
 
 uint64_t le64(const uint8_t* p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
 
@@ -38,29 +48,47 @@ struct Found {
   std::vector<MovieChunk>& chunks;
 };
 
+// A block for up to n bytes of the file at `at`: no more than the file
+// holds there, nor than kIndexBlock.
+std::vector<uint8_t> index_block(const MovieChunkMap& m, int64_t at, int64_t n) {
+  return std::vector<uint8_t>(static_cast<size_t>(std::clamp<int64_t>(std::min(n, m.file_size - at), 0, kIndexBlock)));
+}
+
 // The entries of an OpenDML index of chunks (an ix## chunk) whose header
 // lies at `at`: each names its chunk's data from the index's base offset.
-void read_chunk_index(const MovieChunkMap& m, int64_t at, std::vector<MovieIndexEntry>* out) {
-  uint8_t head[kHeader + kOpenDmlHeader];
-  if (read_at(m, at, head, sizeof head) != sizeof head) return;
+// `size`, the chunk's size as the super index gives it, is read with the
+// header in one call (the rest, where it says too little, after it).
+void read_chunk_index(const MovieChunkMap& m, int64_t at, uint32_t size, std::vector<MovieIndexEntry>* out) {
+  constexpr int64_t kFirst = kHeader + static_cast<int64_t>(kOpenDmlHeader);
+  std::vector<uint8_t> block = index_block(m, at, std::max<int64_t>(kFirst, kHeader + int64_t{size}));
+  size_t got = read_at(m, at, block.data(), block.size());
+  if (got < static_cast<size_t>(kFirst)) return;
+  uint8_t head[kFirst];
+  std::copy_n(block.data(), kFirst, head);
   const uint8_t* h = head + kHeader;
   if ((h[0] | h[1] << 8) != 2 || h[2] != 0 || h[3] != kIndexOfChunks) return;
   const uint64_t base = le64(h + 12);
   if (base > static_cast<uint64_t>(m.file_size)) return;
-  const int64_t first = at + kHeader + static_cast<int64_t>(kOpenDmlHeader);
+  const int64_t first = at + kFirst;
   const int64_t bytes = std::min<int64_t>(int64_t{le32(h + 4)} * 8, int64_t{le32(head + 4)} - 24);
   const int64_t end = first + std::min(bytes, m.file_size - first);
   if (end - first < 8) return;
-  std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - first)));
+  size_t from = static_cast<size_t>(kFirst);  // the block's next entry
   for (int64_t in = first; in + 8 <= end && out->size() < kMostEntries;) {
-    const size_t got = read_at(m, in, block.data(), static_cast<size_t>(std::min<int64_t>(block.size(), end - in)));
-    if (got < 8) break;
-    for (size_t i = 0; i + 8 <= got; i += 8) {
-      const uint32_t size = le32(&block[i + 4]);
-      out->push_back(MovieIndexEntry{le32(h + 8), (size & kNotKey) != 0 ? 0 : kKeyFlag,
-                                     static_cast<int64_t>(base) + le32(&block[i]) - kHeader, size & ~kNotKey});
+    if (got - from < 8) {
+      block.resize(static_cast<size_t>(std::min(end - in, kIndexBlock)));
+      got = read_at(m, in, block.data(), block.size());
+      from = 0;
+      if (got < 8) break;
     }
-    in += static_cast<int64_t>(got / 8 * 8);
+    const size_t n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(got - from), end - in)) / 8 * 8;
+    for (size_t i = from; i < from + n; i += 8) {
+      const uint32_t entry_size = le32(&block[i + 4]);
+      out->push_back(MovieIndexEntry{le32(h + 8), (entry_size & kNotKey) != 0 ? 0 : kKeyFlag,
+                                     static_cast<int64_t>(base) + le32(&block[i]) - kHeader, entry_size & ~kNotKey});
+    }
+    from += n;
+    in += static_cast<int64_t>(n);
   }
 }
 
@@ -69,37 +97,39 @@ std::vector<MovieIndexEntry> read_opendml(const MovieChunkMap& m, const MovieInd
   std::vector<MovieIndexEntry> entries;
   std::unordered_set<uint64_t> read;
   for (const auto& [at, size] : p.super_indexes) {
-    uint8_t h[kOpenDmlHeader];
-    if (size < kOpenDmlHeader || read_at(m, at, h, sizeof h) != sizeof h) continue;
+    if (size < kOpenDmlHeader) continue;
+    std::vector<uint8_t> super = index_block(m, at, size);
+    const size_t got = read_at(m, at, super.data(), super.size());
+    if (got < kOpenDmlHeader) continue;
+    const uint8_t* h = super.data();
     if (h[3] == kIndexOfChunks) {
       // An index of chunks kept in the stream's header list itself.
-      read_chunk_index(m, at - kHeader, &entries);
+      read_chunk_index(m, at - kHeader, size, &entries);
       continue;
     }
     if ((h[0] | h[1] << 8) != 4 || h[3] != kIndexOfIndexes) continue;
-    const uint32_t count = std::min<uint32_t>(le32(h + 4), (size - static_cast<uint32_t>(kOpenDmlHeader)) / 16);
-    for (uint32_t i = 0; i < count && entries.size() < kMostEntries; ++i) {
-      uint8_t e[16];
-      if (read_at(m, at + static_cast<int64_t>(kOpenDmlHeader) + 16 * int64_t{i}, e, sizeof e) != sizeof e) break;
+    const size_t count = std::min<size_t>(le32(h + 4), (got - kOpenDmlHeader) / 16);
+    for (size_t i = 0; i < count && entries.size() < kMostEntries; ++i) {
+      const uint8_t* e = h + kOpenDmlHeader + 16 * i;
       // An index of chunks named twice is read once.
       const uint64_t ix = le64(e);
       if (ix >= static_cast<uint64_t>(m.file_size) || !read.insert(ix).second) continue;
-      read_chunk_index(m, static_cast<int64_t>(ix), &entries);
+      read_chunk_index(m, static_cast<int64_t>(ix), le32(e + 8), &entries);
     }
   }
   return entries;
 }
 
-// The idx1 entries, every stream's, read a block at a time (the index may
-// claim more than the file holds); their offsets are still relative.
+// The idx1 entries, every stream's, read whole in one call where the index
+// is no larger than a block (the index may claim more than the file holds);
+// their offsets are still relative.
 std::vector<MovieIndexEntry> read_idx1(const MovieChunkMap& m, const MovieIndexPlaces& p) {
   std::vector<MovieIndexEntry> entries;
   if (p.idx1_at < 0) return entries;
   const int64_t end = p.idx1_at + std::min<int64_t>(p.idx1_size, m.file_size - p.idx1_at);
-  std::vector<uint8_t> block(kSearchWindow);
+  std::vector<uint8_t> block = index_block(m, p.idx1_at, end - p.idx1_at);
   for (int64_t at = p.idx1_at; at + 16 <= end && entries.size() < kMostEntries;) {
-    const size_t got =
-        read_at(m, at, block.data(), static_cast<size_t>(std::min<int64_t>(kSearchWindow, end - at)));
+    const size_t got = read_at(m, at, block.data(), static_cast<size_t>(std::min<int64_t>(block.size(), end - at)));
     if (got < 16) break;
     for (size_t i = 0; i + 16 <= got; i += 16)
       entries.push_back(MovieIndexEntry{le32(&block[i]), le32(&block[i + 4]), le32(&block[i + 8]), le32(&block[i + 12])});
@@ -120,17 +150,70 @@ int64_t chunk_with_header_at(const Found& s, int64_t at, size_t* hint) {
   return static_cast<int64_t>(*hint) - 1;
 }
 
+// Bytes of the file read for the headers samples name: the first entries
+// mostly name chunks near each other, and the stretch of the file they name
+// (under each base an index's offsets may count from) is read in one call
+// where it is no longer than kSampleSpan; other headers are read apart, each
+// once for all the samples (the OpenDML index's and idx1's name the same
+// chunks).
+struct SampleBytes {
+  int64_t at = 0;
+  std::vector<uint8_t> bytes;
+  std::unordered_map<int64_t, std::array<uint8_t, kHeader>> heads;
+
+  bool holds(int64_t lo, int64_t hi) const { return at <= lo && hi <= at + static_cast<int64_t>(bytes.size()); }
+  // Reads [lo, hi) where it is short enough and not held already.
+  void read(const MovieChunkMap& m, int64_t lo, int64_t hi) {
+    if (lo < 0 || hi - lo > kSampleSpan || holds(lo, hi)) return;
+    bytes.resize(static_cast<size_t>(hi - lo));
+    bytes.resize(read_at(m, lo, bytes.data(), bytes.size()));
+    at = lo;
+  }
+  // The header at `pos` into `head`; false where the file holds none there.
+  bool header(const MovieChunkMap& m, int64_t pos, uint8_t* head) {
+    if (holds(pos, pos + kHeader)) {
+      std::copy_n(&bytes[static_cast<size_t>(pos - at)], kHeader, head);
+      return true;
+    }
+    const auto it = heads.find(pos);
+    if (it != heads.end()) {
+      std::copy_n(it->second.data(), kHeader, head);
+      return true;
+    }
+    if (read_at(m, pos, head, kHeader) != kHeader) return false;
+    std::copy_n(head, kHeader, heads[pos].data());
+    return true;
+  }
+};
+
+// Widens [*lo, *hi) to hold the headers the first kSample of this stream's
+// entries name, their offsets moved by `base`.
+void widen_to_first(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries, int64_t base, int64_t* lo,
+                    int64_t* hi) {
+  size_t n = 0;
+  for (auto e = entries.begin(); e != entries.end() && n < kSample; ++e) {
+    if (!ours(m, e->name)) continue;
+    *lo = std::min(*lo, e->at + base);
+    *hi = std::max(*hi, e->at + base + kHeader);
+    ++n;
+  }
+}
+
 // How many of a sample of the stream's entries (the first few and a few
 // spread over the rest), their offsets moved by `base`, meet the headers
 // they name, of how many looked at.
 std::pair<size_t, size_t> sample_meets(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries,
-                                       int64_t base) {
+                                       int64_t base, SampleBytes* seen) {
   std::vector<const MovieIndexEntry*> own;
   for (const MovieIndexEntry& e : entries)
     if (ours(m, e.name)) own.push_back(&e);
   std::vector<size_t> picks;
   for (size_t i = 0; i < own.size() && i < kSample; ++i) picks.push_back(i);
   for (size_t i = 1; own.size() > kSample && i <= kSample; ++i) picks.push_back(kSample + (own.size() - kSample) * i / (kSample + 1));
+  int64_t lo = INT64_MAX;
+  int64_t hi = INT64_MIN;
+  widen_to_first(m, entries, base, &lo, &hi);
+  if (lo < hi) seen->read(m, lo, hi);
   size_t met = 0;
   size_t looked = 0;
   for (const size_t i : picks) {
@@ -139,7 +222,7 @@ std::pair<size_t, size_t> sample_meets(const MovieChunkMap& m, const std::vector
     MovieIndexEntry e = *own[i];
     e.at += base;
     uint8_t head[kHeader];
-    met += read_at(m, e.at, head, kHeader) == kHeader && header_agrees(m, e, head) ? 1 : 0;
+    met += seen->header(m, e.at, head) && header_agrees(m, e, head) ? 1 : 0;
     ++looked;
   }
   return {met, looked};
@@ -148,8 +231,9 @@ std::pair<size_t, size_t> sample_meets(const MovieChunkMap& m, const std::vector
 // Whether a sample of the stream's entries mostly meets its headers: one
 // wrong entry costs a scan to the next that agrees when it is read, not the
 // index.
-bool mostly_meets(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries, int64_t base) {
-  const auto [met, looked] = sample_meets(m, entries, base);
+bool mostly_meets(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries, int64_t base,
+                  SampleBytes* seen) {
+  const auto [met, looked] = sample_meets(m, entries, base, seen);
   return met > 0 && met * 2 > looked;
 }
 
@@ -165,9 +249,9 @@ std::vector<int64_t> idx1_bases(const MovieIndexPlaces& p, const std::vector<Mov
 // Before the chunks are known: the base under which a sample of the
 // entries mostly meets the headers it names, or -1.
 int64_t idx1_base_by_header(const MovieChunkMap& m, const MovieIndexPlaces& p,
-                            const std::vector<MovieIndexEntry>& entries) {
+                            const std::vector<MovieIndexEntry>& entries, SampleBytes* seen) {
   for (const int64_t base : idx1_bases(p, entries))
-    if (base >= 0 && mostly_meets(m, entries, base)) return base;
+    if (base >= 0 && mostly_meets(m, entries, base, seen)) return base;
   return -1;
 }
 
@@ -288,9 +372,19 @@ void drop_other_streams_chunks(Found& s, size_t own_entries) {
 bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places) {
   MovieChunkMap& m = *map;
   std::vector<MovieIndexEntry> opendml = read_opendml(m, *places);
-  const bool own = mostly_meets(m, opendml, 0);
   std::vector<MovieIndexEntry> idx1 = read_idx1(m, *places);
-  const int64_t base = idx1_base_by_header(m, *places, idx1);
+  // The headers the first entries name, under the OpenDML index and under
+  // each base idx1's offsets may count from, are read together where they
+  // lie near each other.
+  SampleBytes seen;
+  int64_t lo = INT64_MAX;
+  int64_t hi = INT64_MIN;
+  widen_to_first(m, opendml, 0, &lo, &hi);
+  for (const int64_t base : idx1_bases(*places, idx1))
+    if (base >= 0) widen_to_first(m, idx1, base, &lo, &hi);
+  if (lo < hi) seen.read(m, lo, hi);
+  const bool own = mostly_meets(m, opendml, 0, &seen);
+  const int64_t base = idx1_base_by_header(m, *places, idx1, &seen);
   if (own) {
     // A stream's number: the first two letters of its chunks' names.
     std::unordered_set<uint32_t> indexed;

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+#include "platform/movie/movie_chunk_header.h"
 #include "platform/movie/movie_chunks.h"
 #include "platform/movie/movie_decode.h"
 #include "platform/movie/movie_file_state.h"
@@ -30,10 +31,47 @@ constexpr size_t kMaxWaiting = 64;
 // Key frames tried at open for a first frame that can be made.
 constexpr size_t kOpenTries = 16;
 // The input's buffer: each read of the file fills no more than this, so that
-// opening, which looks at the headers and the index and at a few chunks
-// between them, reads little more than those from the disk. Larger reads, a
-// picture's chunk, go past the buffer in one.
+// opening, which looks at a few chunks here and there, reads little more
+// than those from the disk. Larger reads, a picture's chunk or the index,
+// go past the buffer in one.
 constexpr int kIoBufferSize = 1 << 12;
+// The file's first bytes, read in one call before anything else: the
+// headers (with the OpenDML super indexes and padding writers reserve in
+// them) lie there, and mostly the first chunks too, which the open samples
+// and decodes. Each would otherwise cost a call a buffer's worth, and on a
+// network disk each call is a round trip. Where the headers run on past
+// them, the head grows to hold them and as many bytes after, in one more
+// call, up to kMostHeadBytes.
+constexpr size_t kHeadBytes = size_t{1} << 16;
+constexpr size_t kMostHeadBytes = size_t{1} << 20;
+
+// Reads the head of an open file: kHeadBytes, and on where the lists before
+// the first movi list (which the library reads through, its skips reading
+// on) end past them. A head that cannot be read is left empty: the reads
+// there fail as they come.
+void read_head(MovieInput* in) {
+  std::vector<uint8_t>& head = in->head;
+  const auto grow = [&](size_t to) {
+    const size_t from = head.size();
+    head.resize(std::min({to, in->size, kMostHeadBytes}));
+    const ssize_t got = head.size() > from ? ::pread(in->fd, head.data() + from, head.size() - from,
+                                                    static_cast<off_t>(from))
+                                           : 0;
+    head.resize(from + (got > 0 ? static_cast<size_t>(got) : 0));
+    return head.size() > from;
+  };
+  if (!grow(kHeadBytes) || head.size() < 12 || std::memcmp(head.data(), "RIFF", 4) != 0) return;
+  // The RIFF list's own: a list's name, size and type, a chunk's name and size.
+  for (size_t at = 12;;) {
+    if (at + 12 > head.size()) grow(at + kHeadBytes);
+    if (at + 12 > head.size()) return;
+    const uint8_t* p = head.data() + at;
+    if (std::memcmp(p, "LIST", 4) == 0 && std::memcmp(p + 8, "movi", 4) == 0) return;
+    const uint32_t size = chunk_detail::le32(p + 4);
+    at = static_cast<size_t>(chunk_detail::padded_end(static_cast<int64_t>(at), size));
+    if (size == 0 || at >= kMostHeadBytes) return;
+  }
+}
 
 int input_read(void* opaque, uint8_t* buf, int size) {
   MovieInput* in = static_cast<MovieInput*>(opaque);
@@ -42,6 +80,10 @@ int input_read(void* opaque, uint8_t* buf, int size) {
   size_t n = std::min(left, static_cast<size_t>(size));
   if (in->data != nullptr) {
     std::memcpy(buf, in->data + in->pos, n);
+  } else if (in->pos < in->head.size()) {
+    // From the head, as far as it goes: the library asks again for the rest.
+    n = std::min(n, in->head.size() - in->pos);
+    std::memcpy(buf, in->head.data() + in->pos, n);
   } else {
     const ssize_t got = ::pread(in->fd, buf, n, static_cast<off_t>(in->pos));
     if (got <= 0) return got == 0 ? AVERROR_EOF : AVERROR(EIO);
@@ -272,7 +314,15 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   f->format->pb = f->io;
   f->format->flags |= AVFMT_FLAG_CUSTOM_IO;
   const AVInputFormat* avi = f->av->av_find_input_format("avi");
-  if (f->av->avformat_open_input(&f->format, nullptr, avi, nullptr) < 0) {
+  // The library reads only the headers: on an input it can seek, it would
+  // also load idx1 or the OpenDML indexes a buffer at a time, which the
+  // reader, finding the chunks itself, never uses and reads again in a few
+  // large calls (movie_chunk_index.h). Skips in the headers then read on
+  // instead of seeking: they lie in the file's head, read already.
+  f->io->seekable = 0;
+  const int opened = f->av->avformat_open_input(&f->format, nullptr, avi, nullptr);
+  f->io->seekable = AVIO_SEEKABLE_NORMAL;
+  if (opened < 0) {
     f->format = nullptr;  // freed by the failed open
     return refuse(f, error, "not an AVI file or it cannot be read");
   }
@@ -363,7 +413,15 @@ MovieFile* movie_file_open(const std::string& path, std::string* error) {
   if (f->input.fd < 0 || ::fstat(f->input.fd, &st) != 0 || !S_ISREG(st.st_mode))
     return refuse(f, error, "not an AVI file or it cannot be read");
   f->input.size = static_cast<size_t>(st.st_size);
-  return open_input(f, error);
+  // The open reads what it needs, each piece in one call: the system reads
+  // no more ahead of it, where it would fetch a megabyte after the head as
+  // the head and the first chunks after it are read in turn. The frames
+  // read in order after the open have it read ahead again.
+  ::posix_fadvise(f->input.fd, 0, 0, POSIX_FADV_RANDOM);
+  read_head(&f->input);
+  MovieFile* opened = open_input(f, error);
+  if (opened != nullptr) ::posix_fadvise(opened->input.fd, 0, 0, POSIX_FADV_NORMAL);
+  return opened;
 }
 
 MovieFile* movie_file_open_memory(const void* data, size_t size, std::string* error) {

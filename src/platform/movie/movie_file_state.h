@@ -19,12 +19,14 @@
 #include "platform/movie/movie_scaled_frame.h"
 
 // The file's bytes as the movie library's input reads them: held in memory,
-// or read from the disk where they are asked for.
+// or read from the disk where they are asked for, the file's first bytes
+// (its headers, and often its first chunks) read once in one call.
 struct MovieInput {
   const uint8_t* data = nullptr;  // a file held in memory
   int fd = -1;                    // else an open file
   size_t size = 0;
   size_t pos = 0;
+  std::vector<uint8_t> head;  // an open file's first bytes
 };
 
 // A frame out of the decoder, placed at its position and kept until it is
