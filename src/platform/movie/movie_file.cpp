@@ -16,6 +16,7 @@ extern "C" {
 #include "platform/movie/movie_decode.h"
 #include "platform/movie/movie_file_state.h"
 #include "platform/movie/movie_h264_packet.h"
+#include "platform/movie/movie_picture_check.h"
 #include "platform/sys/sys.h"
 
 namespace {
@@ -311,6 +312,14 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   // depth its level allows from the start.
   if (par->codec_id == AV_CODEC_ID_H264) f->codec->strict_std_compliance = FF_COMPLIANCE_STRICT;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
+  // Damage the decoder finds in a JPEG's scan refuses the picture: left to
+  // itself, it conceals what it could not read and says nothing. A JPEG with
+  // no scan it gives out without finding anything wrong: that is read from
+  // the picture's bytes as it is sent (movie_picture_check.h).
+  if (par->codec_id == AV_CODEC_ID_MJPEG) {
+    f->codec->err_recognition |= AV_EF_EXPLODE;
+    f->picture_check = PictureCheck::JpegScans;
+  }
   f->packet = f->av->av_packet_alloc();
   f->pending = f->av->av_packet_alloc();
   f->packed = f->av->av_packet_alloc();
