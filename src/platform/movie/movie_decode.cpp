@@ -116,6 +116,7 @@ bool picture_whole(const MovieFile* f, const AVPacket* pkt) {
   switch (f->picture_check) {
     case PictureCheck::None: return true;
     case PictureCheck::JpegScans: return jpeg_scans_whole(pkt->data, size);
+    case PictureCheck::Ffv1SliceCrcs: return ffv1_slices_whole(pkt->data, size);
   }
   return true;
 }

@@ -19,8 +19,9 @@
 #include "platform/movie/movie_scaled_frame.h"
 
 // What a picture's own bytes must prove before it is taken for whole
-// (movie_picture_check.h): nothing, that a JPEG scans every component.
-enum class PictureCheck { None, JpegScans };
+// (movie_picture_check.h): nothing, that a JPEG scans every component, that
+// every slice's CRC of an FFV1 picture holds.
+enum class PictureCheck { None, JpegScans, Ffv1SliceCrcs };
 
 // The file's bytes as the movie library's input reads them: held in memory,
 // or read from the disk where they are asked for.

@@ -532,6 +532,11 @@ struct Case {
   bool all_orders = true;                   // every position in order, backwards and scattered
   std::vector<int> reads = {};              // then these
   int repeats = -1;                         // a position that shows the frame before it (a picture not coded)
+  // Positions whose damage nothing in a numbered movie tells (a codec with
+  // no checksums): nothing, or a picture made from the damage as the decoder
+  // makes it, never another frame: its number, where it still reads, is its
+  // own.
+  std::vector<int> spoiled = {};
 };
 
 // Whether the pixels are those of the frame shown at position n, every one
@@ -583,7 +588,12 @@ void read_movie(const Case& c) {
       EXPECT_EQ(px, nullptr) << "frame " << n << " is made from damaged data";
       continue;
     }
-    if (px == nullptr && in(c.lost, n)) continue;
+    if (px == nullptr && (in(c.lost, n) || in(c.spoiled, n))) continue;
+    if (in(c.spoiled, n)) {
+      const int number = test_movie_read_number(px, c.width);
+      EXPECT_TRUE(number < 0 || number == n) << "frame " << n << " shows frame " << number;
+      continue;
+    }
     EXPECT_NE(px, nullptr) << "frame " << n;
     int worst = 0;
     if (px != nullptr) {
@@ -995,6 +1005,11 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       // the chunk ending in the middle of them; the file cut inside picture
       // 20's; the marker of picture 10's scan zeroed, which leaves the
       // decoder nothing to draw in the buffer it reuses, an earlier frame.
+      // FFV1 without checksums, picture 10's chunk cut to its first quarter:
+      // the decoder stops where the data does and gives out the rest of its
+      // buffer as it was, and the contexts picture 11 goes on from are
+      // damaged; with slice CRCs, bytes flipped in the first slice, which the
+      // decoder fills from the picture before.
       {.name = "mjpeg_scan_flipped", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
        .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { flip_jpeg_scan(b, 10); }, .nothing = {10}},
       {.name = "mjpeg_scan_zeroed", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
@@ -1006,6 +1021,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .nothing = range(20, 29)},
       {.name = "mjpeg_scan_marker_zeroed", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 64,
        .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { zero_jpeg_scan_marker(b, 10); }, .nothing = {10}},
+      {.name = "ffv1_cut_to_a_quarter", .codec = TestMovieCodec::Ffv1, .width = 160, .height = 64, .frames = 30,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { keep_chunk_data(b, 10, chunk_size(b, chunk_at(b, 10)) / 4); }, .spoiled = {10, 11}},
+      {.name = "ffv1_slice_crc_flipped", .codec = TestMovieCodec::Ffv1SliceCrc, .width = 160, .height = 64,
+       .frames = 30, .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { flip_bytes_at(b, 10, 40); },
+       .nothing = range(10, 11)},
       // Layouts of other writers, with audio: MJPEG as GStreamer's avimux
       // writes it; MPEG-4 with each chunk padded by a JUNK chunk to 2,048
       // bytes of the file, with each frame and its audio in a 'LIST rec ',
