@@ -1,6 +1,7 @@
 // Which frames of a decode are made from damaged data. A picture is damaged
-// when its chunk is (movie_chunks.h), when the decoder refused it or
-// concealed errors in its frame, or when its frame never came out. Once a
+// when its chunk is (movie_chunks.h), when its own bytes show damage
+// (movie_picture_check.h), when the decoder refused it or concealed errors
+// in its frame, or when its frame never came out. Once a
 // picture that others refer to is damaged, the pictures after it in decode
 // order that may be predicted from it are too, up to a picture that needs
 // none before it; a picture nothing refers to harms only itself. B-frames

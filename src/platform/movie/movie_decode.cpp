@@ -11,6 +11,7 @@ extern "C" {
 #include "platform/movie/movie_frame_rank.h"
 #include "platform/movie/movie_h264_packet.h"
 #include "platform/movie/movie_key_probe.h"
+#include "platform/movie/movie_picture_check.h"
 
 namespace {
 
@@ -104,6 +105,18 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
     uint8_t* side = f->av->av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
     if (side != nullptr) std::memcpy(side, f->palette.data(), AVPALETTE_SIZE);
     f->palette_sent = side != nullptr;
+  }
+  return true;
+}
+
+// Whether the picture's own bytes prove it whole where its codec's decoder
+// would not say (movie_picture_check.h).
+bool picture_whole(const MovieFile* f, const AVPacket* pkt) {
+  const size_t size = static_cast<size_t>(pkt->size);
+  switch (f->picture_check) {
+    case PictureCheck::None: return true;
+    case PictureCheck::JpegScans: return jpeg_scans_whole(pkt->data, size);
+    case PictureCheck::Ffv1SliceCrcs: return ffv1_slices_whole(pkt->data, size);
   }
   return true;
 }
@@ -294,6 +307,7 @@ bool feed(MovieFile* f) {
     }
     return true;
   }
+  damaged = damaged || !picture_whole(f, f->packet);
   if (!check_key(f, f->packet, e)) {
     f->av->av_packet_unref(f->packet);
     f->restart = true;

@@ -2,6 +2,7 @@
 // to the decoder (MPEG-4 B-frames packed into the chunk before unpacked to
 // their own positions, the decoder drained before a layer of another picture
 // size, a key checked by decoding it alone before a decode begins at it, a
+// picture's own bytes checked where its decoder would not tell damage, a
 // damaged MPEG-4 B-frame, which nothing refers to, not decoded at all),
 // and each frame out placed at its position (movie_frame_order.h) and judged
 // for damage (movie_damage.h). Not part of the interface.

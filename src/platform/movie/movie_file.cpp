@@ -17,6 +17,7 @@ extern "C" {
 #include "platform/movie/movie_decode.h"
 #include "platform/movie/movie_file_state.h"
 #include "platform/movie/movie_h264_packet.h"
+#include "platform/movie/movie_picture_check.h"
 #include "platform/sys/sys.h"
 
 namespace {
@@ -269,6 +270,24 @@ bool h264_may_begin(const uint8_t* data, size_t size, bool whole) {
 
 bool any_may_begin(const uint8_t*, size_t, bool) { return true; }
 
+// A picture a decoder begins in a buffer of its pool starts as whatever
+// frame the buffer held last. A decoder may leave part of a damaged picture
+// unwritten without a word, as FFV1's stops where its data does: those not
+// known to write every block or refuse the picture begin theirs black, so
+// that what they leave shows as damage, never as part of another frame.
+int black_buffer(AVCodecContext* codec, AVFrame* frame, int flags) {
+  const MovieApi* av = static_cast<const MovieApi*>(codec->opaque);
+  const int got = av->avcodec_default_get_buffer2(codec, frame, flags);
+  if (got < 0) return got;
+  const ptrdiff_t lines[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2], frame->linesize[3]};
+  if (av->av_image_fill_black(frame->data, lines, static_cast<AVPixelFormat>(frame->format), frame->color_range,
+                              frame->width, frame->height) < 0) {
+    for (AVBufferRef* buf : frame->buf)
+      if (buf != nullptr) std::memset(buf->data, 0, buf->size);
+  }
+  return 0;
+}
+
 // Paletted formats carry their palette after the frame header's fields; the
 // decoder takes it with the first picture. For raw pictures stored bottom-up
 // the demuxer appends a mark to those bytes ("BottomUp" and its 0), by which
@@ -361,6 +380,26 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
   // depth its level allows from the start.
   if (par->codec_id == AV_CODEC_ID_H264) f->codec->strict_std_compliance = FF_COMPLIANCE_STRICT;
   f->codec->max_pixels = static_cast<int64_t>(kMovieMaxSide) * kMovieMaxSide;
+  // Damage the decoder finds in a JPEG's scan refuses the picture: left to
+  // itself, it conceals what it could not read and says nothing. A JPEG with
+  // no scan it gives out without finding anything wrong, and its slice CRCs
+  // are what an FFV1 picture has to tell damage: both are read from the
+  // picture's bytes as it is sent (movie_picture_check.h).
+  if (par->codec_id == AV_CODEC_ID_MJPEG) {
+    f->codec->err_recognition |= AV_EF_EXPLODE;
+    f->picture_check = PictureCheck::JpegScans;
+  }
+  if (par->codec_id == AV_CODEC_ID_FFV1 && par->extradata != nullptr &&
+      ffv1_slice_crcs(par->extradata, static_cast<size_t>(par->extradata_size)))
+    f->picture_check = PictureCheck::Ffv1SliceCrcs;
+  // H.264 and MPEG-4 decoders conceal every block they could not read and
+  // say so, MJPEG's refuses a picture it cannot read, and raw pictures are
+  // the packets' own bytes: the others' begin black.
+  if (par->codec_id != AV_CODEC_ID_H264 && par->codec_id != AV_CODEC_ID_MPEG4 &&
+      par->codec_id != AV_CODEC_ID_MJPEG && par->codec_id != AV_CODEC_ID_RAWVIDEO) {
+    f->codec->opaque = const_cast<MovieApi*>(f->av);
+    f->codec->get_buffer2 = black_buffer;
+  }
   f->packet = f->av->av_packet_alloc();
   f->pending = f->av->av_packet_alloc();
   f->packed = f->av->av_packet_alloc();

@@ -5,10 +5,16 @@
 // (what a capture program writes for a dropped frame) the frame before it,
 // as a player holds it; and nothing where the data is lost or damaged: a
 // picture missing, cut short or not the one the index puts there, a frame
-// the decoder made with errors or marks as not made whole, a frame predicted
+// the decoder made with errors or marks as not made whole, a picture whose
+// own bytes show damage its decoder would pass over without a word (a JPEG
+// that codes no scan of a component, an FFV1 slice failing its CRC; an MJPEG
+// decoder that meets an error in a scan refuses the picture), a frame predicted
 // from a damaged picture (up to the next picture that needs none before it),
-// or one whose place among the lost ones cannot be told. It never gives
-// another frame, and a fault costs only the pictures it touches.
+// or one whose place among the lost ones cannot be told. Where a codec
+// carries nothing that tells damage (FFV1 without slice CRCs, Huffyuv), a
+// damaged picture shows as its decoder makes it, what the decoder leaves
+// unwritten black. It never gives another frame, and a fault costs only the
+// pictures it touches.
 //
 // Positions are the stream's chunks as the file stores them
 // (movie_chunks.h); the file's index only witnesses them. Opening reads the

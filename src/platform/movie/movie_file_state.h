@@ -18,6 +18,11 @@
 #include "platform/movie/movie_picture_order.h"
 #include "platform/movie/movie_scaled_frame.h"
 
+// What a picture's own bytes must prove before it is taken for whole
+// (movie_picture_check.h): nothing, that a JPEG scans every component, that
+// every slice's CRC of an FFV1 picture holds.
+enum class PictureCheck { None, JpegScans, Ffv1SliceCrcs };
+
 // The file's bytes as the movie library's input reads them: held in memory,
 // or read from the disk where they are asked for, the file's first bytes
 // (its headers, and often its first chunks) read once in one call.
@@ -82,6 +87,7 @@ struct MovieFile {
   bool ranked = false;             // frames are placed by their pictures' display order (movie_frame_rank.h)
   bool skips = false;              // the decoder makes no frame of a picture marked not coded
   bool intra_only = false;         // every picture is a key picture
+  PictureCheck picture_check = PictureCheck::None;
   bool restart = false;            // the key the decode began at begins nothing: begin again
   int time_bits = 0;               // MPEG-4: the length of a picture's time increment
   std::vector<uint8_t> layer;      // MPEG-4: the last video object layer header sent since the seek

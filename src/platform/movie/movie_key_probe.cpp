@@ -32,6 +32,7 @@ std::vector<uint8_t> decode_alone(const MovieApi* av, const AVCodecContext* like
     codec->thread_count = 1;
     codec->flags = like->flags;
     codec->strict_std_compliance = like->strict_std_compliance;
+    codec->err_recognition = like->err_recognition;
     codec->max_pixels = like->max_pixels;
     codec->opaque = fill;
     codec->get_buffer2 = filled_buffer;

@@ -34,6 +34,7 @@ constexpr size_t kMovieMaxAlloc = size_t{80} << 20;
   X(avutil, av_frame_move_ref)                  \
   X(avutil, av_image_get_buffer_size)           \
   X(avutil, av_image_copy_to_buffer)            \
+  X(avutil, av_image_fill_black)                \
   X(swscale, sws_getCachedContext)              \
   X(swscale, sws_scale)                         \
   X(swscale, sws_freeContext)                   \

@@ -444,6 +444,66 @@ void drop_vol_control(std::vector<uint8_t>& bytes) {
   }
 }
 
+// Where the coded data of the JPEG in that chunk begins: after the header
+// of its first scan (FF DA); *size: its bytes up to the end-of-image marker
+// (FF D9) or the chunk's end.
+size_t jpeg_scan_at(const std::vector<uint8_t>& bytes, int packet, uint32_t* size) {
+  const size_t at = chunk_at(bytes, packet) + 8;
+  const size_t end = at + chunk_size(bytes, at - 8);
+  size_t scan = at;
+  while (scan + 4 < end && !(bytes[scan] == 0xFF && bytes[scan + 1] == 0xDA)) ++scan;
+  scan += 2 + (bytes[scan + 2] << 8 | bytes[scan + 3]);
+  size_t stop = end;
+  while (stop - 2 > scan && !(bytes[stop - 2] == 0xFF && bytes[stop - 1] == 0xD9)) --stop;
+  *size = static_cast<uint32_t>(stop - 2 - scan);
+  return scan;
+}
+
+// Three bytes inverted in the middle of that JPEG's coded data.
+void flip_jpeg_scan(std::vector<uint8_t>& bytes, int packet) {
+  uint32_t size = 0;
+  const size_t at = jpeg_scan_at(bytes, packet, &size) + size / 2;
+  for (size_t i = 0; i < 3; ++i) bytes[at + i] = static_cast<uint8_t>(~bytes[at + i]);
+}
+
+// 32 bytes of that JPEG's coded data zeroed from a third into it.
+void zero_jpeg_scan(std::vector<uint8_t>& bytes, int packet) {
+  uint32_t size = 0;
+  const size_t at = jpeg_scan_at(bytes, packet, &size) + size / 3;
+  std::fill_n(bytes.begin() + static_cast<long>(at), std::min<uint32_t>(32, size / 3), 0);
+}
+
+// That chunk holds only its first `kept` bytes, as a writer stored them (its
+// size and the index say so).
+void keep_chunk_data(std::vector<uint8_t>& bytes, int packet, size_t kept) {
+  const size_t data = chunk_at(bytes, packet) + 8;
+  replace_chunk_data(bytes, packet, std::vector<uint8_t>(bytes.begin() + static_cast<long>(data),
+                                                         bytes.begin() + static_cast<long>(data + kept)));
+}
+
+// That chunk holds the JPEG only up to the middle of its coded data.
+void cut_jpeg_scan(std::vector<uint8_t>& bytes, int packet) {
+  uint32_t size = 0;
+  const size_t at = jpeg_scan_at(bytes, packet, &size) + size / 2;
+  keep_chunk_data(bytes, packet, at - chunk_at(bytes, packet) - 8);
+}
+
+// The file ends in the middle of that JPEG's coded data.
+void cut_file_in_jpeg_scan(std::vector<uint8_t>& bytes, int packet) {
+  uint32_t size = 0;
+  bytes.resize(jpeg_scan_at(bytes, packet, &size) + size / 2);
+}
+
+// The marker of that JPEG's scan (FF DA) zeroed: the picture holds its
+// headers and no scan.
+void zero_jpeg_scan_marker(std::vector<uint8_t>& bytes, int packet) {
+  uint32_t size = 0;
+  const size_t scan = jpeg_scan_at(bytes, packet, &size);
+  size_t at = scan;
+  while (!(bytes[at] == 0xFF && bytes[at + 1] == 0xDA)) --at;
+  bytes[at] = bytes[at + 1] = 0;
+}
+
 std::vector<int> range(int first, int last) {
   std::vector<int> r;
   for (int n = first; n <= last; ++n) r.push_back(n);
@@ -472,6 +532,11 @@ struct Case {
   bool all_orders = true;                   // every position in order, backwards and scattered
   std::vector<int> reads = {};              // then these
   int repeats = -1;                         // a position that shows the frame before it (a picture not coded)
+  // Positions whose damage nothing in a numbered movie tells (a codec with
+  // no checksums): nothing, or a picture made from the damage as the decoder
+  // makes it, never another frame: its number, where it still reads, is its
+  // own.
+  std::vector<int> spoiled = {};
 };
 
 // Whether the pixels are those of the frame shown at position n, every one
@@ -523,7 +588,12 @@ void read_movie(const Case& c) {
       EXPECT_EQ(px, nullptr) << "frame " << n << " is made from damaged data";
       continue;
     }
-    if (px == nullptr && in(c.lost, n)) continue;
+    if (px == nullptr && (in(c.lost, n) || in(c.spoiled, n))) continue;
+    if (in(c.spoiled, n)) {
+      const int number = test_movie_read_number(px, c.width);
+      EXPECT_TRUE(number < 0 || number == n) << "frame " << n << " shows frame " << number;
+      continue;
+    }
     EXPECT_NE(px, nullptr) << "frame " << n;
     int worst = 0;
     if (px != nullptr) {
@@ -930,6 +1000,33 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
          const uint32_t size = chunk_size(b, chunk_at(b, 25));
          set_entry_size(b, 50, size + (size & 1) + 8 + 768);
        }},
+      // Damage inside an intra picture, which its decoder conceals without a
+      // word: in picture 10's coded data, JPEG bytes flipped or zeroed, or
+      // the chunk ending in the middle of them; the file cut inside picture
+      // 20's; the marker of picture 10's scan zeroed, which leaves the
+      // decoder nothing to draw in the buffer it reuses, an earlier frame.
+      // FFV1 without checksums, picture 10's chunk cut to its first quarter:
+      // the decoder stops where the data does and gives out the rest of its
+      // buffer as it was, and the contexts picture 11 goes on from are
+      // damaged; with slice CRCs, bytes flipped in the first slice, which the
+      // decoder fills from the picture before.
+      {.name = "mjpeg_scan_flipped", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { flip_jpeg_scan(b, 10); }, .nothing = {10}},
+      {.name = "mjpeg_scan_zeroed", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { zero_jpeg_scan(b, 10); }, .nothing = {10}},
+      {.name = "mjpeg_scan_cut", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { cut_jpeg_scan(b, 10); }, .nothing = {10}},
+      {.name = "mjpeg_file_cut_in_a_scan", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { cut_file_in_jpeg_scan(b, 20); },
+       .nothing = range(20, 29)},
+      {.name = "mjpeg_scan_marker_zeroed", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 64,
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { zero_jpeg_scan_marker(b, 10); }, .nothing = {10}},
+      {.name = "ffv1_cut_to_a_quarter", .codec = TestMovieCodec::Ffv1, .width = 160, .height = 64, .frames = 30,
+       .tolerance = 12, .shape = numbered,
+       .alter = [](Bytes& b) { keep_chunk_data(b, 10, chunk_size(b, chunk_at(b, 10)) / 4); }, .spoiled = {10, 11}},
+      {.name = "ffv1_slice_crc_flipped", .codec = TestMovieCodec::Ffv1SliceCrc, .width = 160, .height = 64,
+       .frames = 30, .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { flip_bytes_at(b, 10, 40); },
+       .nothing = range(10, 11)},
       // Layouts of other writers, with audio: MJPEG as GStreamer's avimux
       // writes it; MPEG-4 with each chunk padded by a JUNK chunk to 2,048
       // bytes of the file, with each frame and its audio in a 'LIST rec ',

@@ -34,6 +34,8 @@ const AVCodec* find_encoder(TestMovieCodec codec) {
     case TestMovieCodec::H264BFrames:
     case TestMovieCodec::H264Pyramid: return avcodec_find_encoder_by_name("libx264");
     case TestMovieCodec::MsVideo1: return avcodec_find_encoder(AV_CODEC_ID_MSVIDEO1);
+    case TestMovieCodec::Ffv1:
+    case TestMovieCodec::Ffv1SliceCrc: return avcodec_find_encoder(AV_CODEC_ID_FFV1);
   }
   return nullptr;
 }
@@ -170,6 +172,7 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
   const bool raw = codec == TestMovieCodec::Raw || codec == TestMovieCodec::RawYuv420 || pal8;
   const bool reordered = codec == TestMovieCodec::Mpeg4BFrames || codec == TestMovieCodec::H264BFrames;
   const bool pyramid = codec == TestMovieCodec::H264Pyramid;
+  const bool ffv1 = codec == TestMovieCodec::Ffv1 || codec == TestMovieCodec::Ffv1SliceCrc;
   const AVPixelFormat pix = codec == TestMovieCodec::Raw        ? AV_PIX_FMT_BGR24
                             : pal8                              ? AV_PIX_FMT_PAL8
                             : codec == TestMovieCodec::Mjpeg    ? AV_PIX_FMT_YUVJ444P
@@ -195,7 +198,12 @@ bool open_clip(Clip* c, const AVCodec* enc, TestMovieCodec codec, int width, int
                                (pyramid ? ":bframes=3:b-pyramid=normal" : "") + (shape.open_gop ? ":open-gop=1" : "") +
                                (shape.intra_refresh ? ":intra-refresh=1" : "");
     av_opt_set(ctx->priv_data, "x264-params", params.c_str(), 0);
-  } else if (!raw && codec != TestMovieCodec::MsVideo1) {
+  } else if (codec == TestMovieCodec::Ffv1SliceCrc) {
+    // Slices, and a CRC each, come with version 3.
+    ctx->level = 3;
+    ctx->slices = 4;
+    av_opt_set_int(ctx->priv_data, "slicecrc", 1, 0);
+  } else if (!raw && !ffv1 && codec != TestMovieCodec::MsVideo1) {
     ctx->flags |= AV_CODEC_FLAG_QSCALE;
     ctx->global_quality = FF_QP2LAMBDA * 2;
   }

@@ -18,7 +18,11 @@
 // 16-bit blocks, where a block unchanged since the frame before is skipped
 // and keeps what the decoder last drew there (width and height multiples of
 // 4). RawPal8Bottom: 8-bit palette indexes stored bottom-up, as capture
-// programs store them, the palette in the stream's header.
+// programs store them, the palette in the stream's header. Ffv1: lossless
+// FFV1 pictures as the encoder makes them by default (one slice, no
+// checksums), a key every key_interval frames, the pictures between going
+// on from the coding contexts of the one before; Ffv1SliceCrc: the same in
+// FFV1 version 3, four slices, each with its CRC (the encoder's "slicecrc").
 enum class TestMovieCodec {
   Raw,
   RawYuv420,
@@ -29,7 +33,9 @@ enum class TestMovieCodec {
   H264,
   H264BFrames,
   H264Pyramid,
-  MsVideo1
+  MsVideo1,
+  Ffv1,
+  Ffv1SliceCrc
 };
 
 // How a movie departs from a plain one.
