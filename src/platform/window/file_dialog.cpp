@@ -287,8 +287,8 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   // that differs from it only in case ("up.sav" writes over "UP.SAV").
   const std::string target = sys_map_path(chosen);
   if (sys_is_directory(target)) {
-    window_message_box(std::string(kMsgFolderOfThatName) + "\n" + sys_path_for_display(target, kSysMessageColumns),
-                       kTitleSave);
+    window_message_box_utf8(sys_cp932_to_utf8(kMsgFolderOfThatName) + "\n" + sys_path_lines(target, kSysMessageColumns),
+                            kTitleSave);
     return false;
   }
   // A chooser asked only about the very path it returned, when it was there.
