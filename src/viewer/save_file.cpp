@@ -174,8 +174,9 @@ std::string error_cause(int error) {
 // else the step that failed.
 std::string write_failure_cause(const SysWriteError& e) {
   // On a read-only file system nothing in the folder can be written.
-  if (e.fault == SYS_WRITE_READ_ONLY && e.error != EROFS) return kCauseFileNotWritable;
-  if (e.fault == SYS_WRITE_OTHERS_FILE && e.error != EROFS) return kCauseOthersFile;
+  const bool refused = e.error != EROFS && (e.fault == SYS_WRITE_READ_ONLY || e.fault == SYS_WRITE_OTHERS_FILE ||
+                                            (e.fault == SYS_WRITE_IN_PLACE && (e.error == EACCES || e.error == EPERM)));
+  if (refused) return e.fault == SYS_WRITE_OTHERS_FILE ? kCauseOthersFile : kCauseFileNotWritable;
   // Written in place only where room for it can be set aside first.
   if (e.fault == SYS_WRITE_IN_PLACE && (e.error == EOPNOTSUPP || e.error == ENOSYS)) return kCauseOwnerNotKept;
   std::string cause = error_cause(e.error);

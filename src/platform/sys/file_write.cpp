@@ -140,7 +140,10 @@ bool write_in_place(const std::string& host, const void* data, size_t size, SysW
 }
 
 // Writes a new file beside the target and renames it over it; false with
-// *in_place set where the file there must be written in place instead.
+// *in_place set where the file there must be written in place instead. A
+// sticky folder (as /tmp) lets only a file's owner, or one who may act as
+// its owner, replace it: a new file given another user's file's owner and
+// permissions needs that right too, so such a file is written in place.
 bool write_beside(const std::string& host, const struct stat* old, const void* data, size_t size, SysWriteError& e,
                   bool* in_place) {
   const std::string folder = host.substr(0, host.rfind('/') + 1);
@@ -154,17 +157,7 @@ bool write_beside(const std::string& host, const struct stat* old, const void* d
   *in_place = old && !keep_access(fd, host, *old);
   if (!*in_place && (!write_all(fd, data, size) || ::fsync(fd) != 0)) e.error = errno;
   if (::close(fd) != 0 && e.error == 0) e.error = errno;
-  if (!*in_place && e.error == 0 && std::rename(tmp.c_str(), host.c_str()) != 0) {
-    e.error = errno;
-    // A sticky folder (as /tmp) lets only a file's owner replace it; this
-    // user may still write it.
-    struct stat dir;
-    if (old && e.error == EPERM && ::stat((folder.empty() ? "." : folder).c_str(), &dir) == 0 &&
-        (dir.st_mode & S_ISVTX)) {
-      *in_place = true;
-      e.error = 0;
-    }
-  }
+  if (!*in_place && e.error == 0 && std::rename(tmp.c_str(), host.c_str()) != 0) e.error = errno;
   if (*in_place || e.error != 0) ::unlink(tmp.c_str());
   return !*in_place && e.error == 0;
 }

@@ -130,10 +130,10 @@ struct SysWriteError {
 // for another user stays); a new file gets the mode any new file gets, the
 // umask applied. A file this user may not write is never replaced. Where
 // the new file cannot be given the old one's owner, group or attributes
-// (another user's file that this one may write), or where the folder is
-// sticky and the file not this user's, the file itself is written in
-// place, which keeps them all, after room for the whole of it has been
-// reserved, so that a full disk stops it before it changes anything.
+// (another user's file that this one may write, also in a sticky folder),
+// the file itself is written in place, which keeps them all, after room for
+// the whole of it has been reserved, so that a full disk stops it before it
+// changes anything.
 // On failure *error, when given, says why.
 bool sys_write_file(const std::string& path, const void* data, size_t size, SysWriteError* error = nullptr);
 
