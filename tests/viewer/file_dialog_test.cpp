@@ -93,6 +93,7 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   files.write("notes.sav", "x");
   files.write(std::string(251, 'l') + ".sav", "x");
   ::mkdir((files.path + "/dir.sav").c_str(), 0755);
+  ::mkdir((files.path + "/caf\xC3\xA9.sav").c_str(), 0755);
   // A folder whose path is 200 bytes.
   const std::string folder200(200 - files.path.size() - 1, 'f');
   ::mkdir((files.path + "/" + folder200).c_str(), 0755);
@@ -141,6 +142,8 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", std::string(251, 'l'), "no", "", true},  // 255 bytes with ".sav", the most a name holds
       {"", "dir", "", "", false, nullptr, nullptr,
        "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
+      {"", "caf\xC3\xA9", "", "", false, nullptr, nullptr,
+       "同じ名前のフォルダがあるため保存できません\n" + files.path + "/caf\xC3\xA9.sav"},
       {"zenity", "foo\nbar", "", "", false, nullptr, nullptr, "名前を付けて保存: 改行を含む名前は使えません"},
       {"", folder200, "", "", false, nullptr, nullptr, "同じ名前のフォルダがあるため保存できません\n" + files.path},
   };

@@ -277,6 +277,7 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
     std::string named = "";  // the file named, where not the target
   } failures[] = {
       {dir.path + "/no/such/folder/x.sav", "フォルダがありません"},
+      {dir.path + "/caf\xC3\xA9/x.sav", "フォルダがありません"},  // named as the file system spells it
       {dir.path + "/text", "同じ名前のフォルダがあります"},
       {dir.path + "/" + std::string(253, 'n') + ".sav", "ファイル名が長すぎます"},
       {dir.path + "/into-locked.sav", "このフォルダには書き込めません", dir.path + "/locked/x.sav"},
