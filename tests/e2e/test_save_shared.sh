@@ -85,10 +85,15 @@ e2e_start_program setsid env HOME="$E2E_TMP/home" setpriv --reuid="$saver" --reg
   --inh-caps=-all dbus-run-session -- "$E2E_PROGRAM"
 session=$E2E_PID
 trap 'kill -- -"$session" 2>/dev/null || true; e2e_cleanup' EXIT
-# The viewer reads the buttons from its second update on, the fourth frame
-# the program draws: a press before would be held from the start, never
-# seen going down.
-e2e_frames 4
+# The viewer reads the buttons once its first update has loaded the sample,
+# which its second then shows: a press before would be held from the start,
+# never seen going down.
+sample_shown() {
+  import -window "$E2E_WIN" "$E2E_TMP/shot.png" &&
+    [ "$(convert "$E2E_TMP/shot.png" -crop 400x300+300+200 -resize '1x1!' -format '%[fx:int(255*(r+g+b))]' info:)" \
+      -ge 60 ]
+}
+e2e_poll 60 sample_shown || fail "no sample picture"
 
 # Its own file with an entry for another user: both kept, and the group's
 # bits still the list's mask, not a right of the group.
