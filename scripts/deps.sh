@@ -9,7 +9,7 @@ packages=(
   glslang-dev glslang-tools spirv-cross libspirv-cross-c-shared-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic libgl1-mesa-dri libegl-mesa0 xvfb xdotool imagemagick zenity
-  clang libclang-rt-14-dev libx11-dev dbus-daemon dbus-bin
+  clang libclang-rt-14-dev libx11-dev dbus-daemon dbus-bin acl attr
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -100,7 +100,7 @@ bool row_name(const Cell& c) {
     if (file_dialog_open({{kFilterDialogue, "*.txt"}}, ".\\text\\", path, &no_file)) {
       point_load_dialogue_file(c.task, path.c_str());
     } else if (!no_file.empty()) {
-      window_message_box(sys_path_for_display(no_file, kSysMessageColumns), kMsgFileNotFound);
+      window_message_box_utf8(sys_path_lines(no_file, kSysMessageColumns), kMsgFileNotFound);
     }
   }
   const char* name = point_get_dialogue_name(c.task);

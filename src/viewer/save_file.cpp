@@ -61,6 +61,24 @@ const char kCauseNoFolder[] = "\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0\
 const char kCauseFolderOfThatName[] =
     "\x93\xaf\x82\xb6\x96\xbc\x91\x4f\x82\xcc\x83\x74\x83\x48\x83\x8b\x83\x5f\x82\xaa\x82\xa0\x82\xe8"
     "\x82\xdc\x82\xb7";
+// このファイルには書き込めません
+const char kCauseFileNotWritable[] =
+    "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xc9\x82\xcd\x8f\x91\x82\xab\x8d\x9e\x82\xdf"
+    "\x82\xdc\x82\xb9\x82\xf1";
+// このファイルは他のユーザーのもので、書き込めません
+const char kCauseOthersFile[] =
+    "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x91\xbc\x82\xcc\x83\x86\x81\x5b\x83\x55"
+    "\x81\x5b\x82\xcc\x82\xe0\x82\xcc\x82\xc5\x81\x41\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc\x82\xb9"
+    "\x82\xf1";
+// このファイルの所有者と属性を保ったまま書き込めません
+const char kCauseOwnerNotKept[] =
+    "\x82\xb1\x82\xcc\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcc\x8f\x8a\x97\x4c\x8e\xd2\x82\xc6\x91\xae"
+    "\x90\xab\x82\xf0\x95\xdb\x82\xc1\x82\xbd\x82\xdc\x82\xdc\x8f\x91\x82\xab\x8d\x9e\x82\xdf\x82\xdc"
+    "\x82\xb9\x82\xf1";
+// ファイルは途中まで書き換えられています
+const char kCausePartWritten[] =
+    "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xcd\x93\x72\x92\x86\x82\xdc\x82\xc5\x8f\x91\x82\xab\x8a\xb7"
+    "\x82\xa6\x82\xe7\x82\xea\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
 // リンクが循環しています
 const char kCauseLinkLoop[] = "\x83\x8a\x83\x93\x83\x4e\x82\xaa\x8f\x7a\x8a\xc2\x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7";
 // 書き込めませんでした
@@ -127,9 +145,9 @@ bool stored_dialogue_paths(SaveArrangement& a, const std::string& work_dir, size
   return true;
 }
 
-// Why a write failed, in words for the user; a cause without words of its
+// Why a step failed, in words for the user; a cause without words of its
 // own is named by the system's text for it.
-std::string write_failure_cause(int error) {
+std::string error_cause(int error) {
   switch (error) {
     case EACCES:
     case EPERM:
@@ -150,6 +168,20 @@ std::string write_failure_cause(int error) {
     default:
       return std::string(kCauseOther) + " (" + std::strerror(error) + ")";
   }
+}
+
+// Why a write failed: the file that was there, where it was the cause,
+// else the step that failed.
+std::string write_failure_cause(const SysWriteError& e) {
+  // On a read-only file system nothing in the folder can be written.
+  const bool refused = e.error != EROFS && (e.fault == SYS_WRITE_READ_ONLY || e.fault == SYS_WRITE_OTHERS_FILE ||
+                                            (e.fault == SYS_WRITE_IN_PLACE && (e.error == EACCES || e.error == EPERM)));
+  if (refused) return e.fault == SYS_WRITE_OTHERS_FILE ? kCauseOthersFile : kCauseFileNotWritable;
+  // Written in place only where room for it can be set aside first.
+  if (e.fault == SYS_WRITE_IN_PLACE && (e.error == EOPNOTSUPP || e.error == ENOSYS)) return kCauseOwnerNotKept;
+  std::string cause = error_cause(e.error);
+  if (e.fault == SYS_WRITE_PART_WRITTEN) cause += std::string("\n") + kCausePartWritten;
+  return cause;
 }
 
 std::vector<FileDialogFilter> sav_filters() { return {{kFilterName, "*.sav"}}; }
@@ -270,9 +302,10 @@ SaveStatus save_read_file(const std::string& path, SaveArrangement& out) {
     }
   }
   if (status != SAVE_OK) {
-    // A box is as wide as its longest line: a long path goes over lines.
-    window_message_box(sys_path_for_display(path, kSysMessageColumns),
-                       status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
+    // Named as the file system spells it, over lines: a box is as wide as
+    // its longest line.
+    window_message_box_utf8(sys_path_lines(path, kSysMessageColumns),
+                            status == SAVE_TOO_LARGE ? kMsgNoMemory : kMsgLoadFailed);
     return status;
   }
   const std::string work_dir = work_dir_host();
@@ -298,25 +331,25 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
   }
   std::vector<uint8_t> bytes;
   SaveStatus status = save_serialize(stored, bytes);
-  int error = 0;
-  if (status == SAVE_OK && !sys_write_file_atomic(path, bytes.data(), bytes.size(), &error))
-    status = SAVE_WRITE_FAILED;
-  // A box is as wide as its longest line: a long path goes over lines.
-  const std::string shown = sys_path_for_display(path, kSysMessageColumns);
+  SysWriteError error;
+  if (status == SAVE_OK && !sys_write_file(path, bytes.data(), bytes.size(), &error)) status = SAVE_WRITE_FAILED;
+  // The file named as the file system spells it; a box is as wide as its
+  // longest line, so a long path goes over lines.
+  const std::string shown = sys_path_lines(path, kSysMessageColumns);
   switch (status) {
     case SAVE_OK:
       break;
     case SAVE_NO_PICTURE:
-      window_message_box(shown, kMsgNoPicture);
+      window_message_box_utf8(shown, kMsgNoPicture);
       break;
     case SAVE_TOO_MANY_POINTS:
-      window_message_box(shown, kMsgTooManyPoints);
+      window_message_box_utf8(shown, kMsgTooManyPoints);
       break;
     case SAVE_BAD_POSITION:
-      window_message_box(shown, kMsgBadPosition);
+      window_message_box_utf8(shown, kMsgBadPosition);
       break;
     case SAVE_TOO_LARGE:
-      window_message_box(shown, kMsgPictureTooLarge);
+      window_message_box_utf8(shown, kMsgPictureTooLarge);
       break;
     case SAVE_BAD_NAME_LENGTH:
       for (size_t i = 0; i < stored.points.size(); ++i) {
@@ -328,11 +361,11 @@ SaveStatus save_write_file(const std::string& path, const SaveArrangement& arran
       break;
     default: {
       // The cause first, where the box starts, then the file the write went
-      // to: through a link, the one it names, whose folder the cause is about.
+      // to: through a link, the one it names, which the cause is about.
       const std::string target = sys_write_target(path);
-      window_message_box(write_failure_cause(error) + "\n" +
-                             sys_path_for_display(target.empty() ? path : target, kSysMessageColumns),
-                         kMsgSaveFailed);
+      window_message_box_utf8(sys_cp932_to_utf8(write_failure_cause(error)) + "\n" +
+                                  sys_path_lines(target.empty() ? path : target, kSysMessageColumns),
+                              kMsgSaveFailed);
       break;
     }
   }

@@ -78,13 +78,14 @@ std::string save_resolve_dialogue_path(const std::string& stored, const std::str
 // resolved to the path to load, and stored_path holds it as stored. A
 // refusal shows its message box and leaves out as it was.
 SaveStatus save_read_file(const std::string& path, SaveArrangement& out);
-// Writes an arrangement to path through a temporary file renamed over it;
-// a symbolic link is written through, to the file it names, and stays a
-// link. A stored_path is written as it stands; else a dialogue path inside
+// Writes an arrangement to path through sys_write_file: a symbolic link is
+// written through, to the file it names, and stays a link; a file replaced
+// keeps who may read and write it, and one this user may not write is
+// never replaced. A stored_path is written as it stands; else a dialogue path inside
 // the working folder is stored relative to it (".\text\a.txt", as the
 // shipped arrangements store theirs), any other as it stands, in CP932. A
-// failure shows its message box: a write that failed says why, then names
-// the file written.
+// failure shows its message box, naming the file as the file system spells
+// it: a write that failed says why, then names the file written.
 SaveStatus save_write_file(const std::string& path, const SaveArrangement& arrangement);
 
 // LOAD: with a name, ".\sav\<name>"; without, the open-file dialog in the

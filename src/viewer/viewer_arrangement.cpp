@@ -58,10 +58,10 @@ void save_load(const char* name) {
   SaveArrangement a;
   std::string path;
   if (save_load_arrangement(name, a, &path) == SAVE_OK && !viewer_apply_arrangement(std::move(a))) {
-    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgFileNotLoaded);
+    window_message_box_utf8(sys_path_lines(path, kSysMessageColumns), kMsgFileNotLoaded);
   }
   if (!viewer_state().picture) {
-    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgFileNotLoaded);
+    window_message_box_utf8(sys_path_lines(path, kSysMessageColumns), kMsgFileNotLoaded);
     picture_show_blank();
   }
 }

@@ -117,12 +117,12 @@ void load_cg_file(const std::string& path) {
   try {
     read = get_file_size(path) > 0 && sys_read_file(path, bytes);
   } catch (const std::bad_alloc&) {
-    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgNoMemory);
+    window_message_box_utf8(sys_path_lines(path, kSysMessageColumns), kMsgNoMemory);
     return;
   }
   if (read && picture_show_bytes(std::move(bytes))) return;
   // Nothing of the shown picture has been dropped unless the pool was full.
-  window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgFileNotLoaded);
+  window_message_box_utf8(sys_path_lines(path, kSysMessageColumns), kMsgFileNotLoaded);
   if (!viewer_state().picture) picture_show_blank();
 }
 
@@ -131,7 +131,7 @@ void load_cg_image() {
   if (file_dialog_open({{kFilterPictures, kFilterPicturePatterns}, {kFilterAllFiles, "*.*"}}, ".\\", path)) {
     load_cg_file(path);
   } else if (!viewer_state().picture) {
-    window_message_box(sys_path_for_display(path, kSysMessageColumns), kMsgFileNotLoaded);
+    window_message_box_utf8(sys_path_lines(path, kSysMessageColumns), kMsgFileNotLoaded);
     picture_show_blank();
   }
 }

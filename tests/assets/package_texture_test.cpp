@@ -158,7 +158,7 @@ TEST_F(PackageTextures, MeshesFindTexturesLoadedAfterThem) {
 // A mesh tagged "NRx" takes as its normal map the texture named after its own
 // with "_normal" in the package named after its own with "_NRM", whichever of
 // the two packages loads first; the default "nrm" stands in only while that
-// texture is not there.
+// texture is not there. The maps package is loaded once.
 TEST_F(PackageTextures, NormalMapsComeFromTheMapsPackage) {
   MdlBuilder box = mdl_cube();
   box.name = "mesh_NRx";
@@ -195,6 +195,11 @@ TEST_F(PackageTextures, NormalMapsComeFromTheMapsPackage) {
     EXPECT_NE(map, 0u);
     EXPECT_EQ(mesh->materials[0].textures[1], map);
     EXPECT_NE(mesh->materials[0].textures[1], get_normal_texture());
+    // The maps package, textures alone, counts as loaded: queued again, it
+    // is passed over rather than read a second time.
+    EXPECT_TRUE(is_package_loaded("box_NRM"));
+    ASSERT_TRUE(enqueue_package("box_NRM", 0));
+    EXPECT_EQ(loader_step(), 0);
     release_asset_registry_to_mark(&mark);
   }
 }

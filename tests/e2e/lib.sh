@@ -129,25 +129,35 @@ e2e_start_program() {
   fail "no window titled Tamberlune"
 }
 
-# Waits for the program to end and checks its exit code.
+# Whole seconds on a clock that only runs forward at its own pace, for the
+# deadlines of waits. The time of day, by which bash's SECONDS counts, may be
+# set forward while a wait runs (a virtual machine's clock put right after
+# its host held it), and a wait measured by it would end long before its
+# time, its check never met.
+e2e_seconds() {
+  local up
+  read -r up _ </proc/uptime
+  echo "${up%.*}"
+}
+
+# Waits for the program to end, for at most 60 s, and checks its exit code.
 e2e_expect_exit() {
   local want=$1 code=0
-  for _ in $(seq 100); do
-    kill -0 "$E2E_PID" 2>/dev/null || break
-    sleep 0.1
-  done
+  e2e_poll 60 e2e_program_ended || { cat "$E2E_TMP/out" >&2; fail "the program did not end in 60 s"; }
   wait "$E2E_PID" || code=$?
   E2E_PID=""
   [ "$code" -eq "$want" ] || { cat "$E2E_TMP/out" >&2; fail "exit code $code, wanted $want"; }
 }
+e2e_program_ended() { ! kill -0 "$E2E_PID" 2>/dev/null; }
 
 # Runs a check until it holds, for at most $1 seconds: the program's frames
 # come slowly on a loaded machine, so checks wait for what they expect.
 e2e_poll() {
-  local until=$((SECONDS + $1))
+  local until
+  until=$(($(e2e_seconds) + $1))
   shift
   until "$@"; do
-    [ "$SECONDS" -lt "$until" ] || return 1
+    [ "$(e2e_seconds)" -lt "$until" ] || return 1
     sleep 0.2
   done
 }
@@ -186,6 +196,40 @@ e2e_drag() {  # e2e_drag x0 y0 x1 y1, in steps a frame apart
   e2e_frames
 }
 
+# Holds the left button down on (x, y) until the check in the remaining
+# arguments holds, so the program sees the press whatever its frame rate.
+e2e_press_until() {  # e2e_press_until x y <check...>
+  local x=$1 y=$2 held=0
+  shift 2
+  e2e_move "$x" "$y"
+  xdotool mousedown 1
+  e2e_poll 30 "$@" || held=1
+  xdotool mouseup 1
+  # The next press must find the button seen up.
+  e2e_frames
+  e2e_move 1010 400
+  return $held
+}
+# A box of the caption $1 names $2, as the box shows it, over lines of at
+# most 80 columns (a CP932 byte a column, a letter CP932 cannot write one):
+# a box is as wide as its longest line, and 80 columns keep it on the screen.
+e2e_box_names() {  # e2e_box_names <caption> <text>
+  local box line fits
+  while IFS= read -r -d '' box; do
+    [ "$(tr -d '\n' <<<"$box")" = "$2" ] || continue
+    fits=1
+    while IFS= read -r line; do
+      [ "$(printf '%s' "$line" | iconv -f UTF-8 -t CP932//TRANSLIT | wc -c)" -le 80 ] || fits=""
+    done <<<"$box"
+    [ -n "$fits" ] && return 0
+  done < <(LC_ALL=C awk -v head="tamberlune: $1: " '
+    function end_box() { if (on) printf "%s%c", text, 0; on = 0 }
+    /^tamberlune: / { end_box() }
+    index($0, head) == 1 { on = 1; text = substr($0, length(head) + 1); next }
+    on { text = text "\n" $0 }
+    END { end_box() }' "$E2E_TMP/out")
+  return 1
+}
 # The program's named objects in /dev/shm (its semaphores), before the test
 # started and now.
 e2e_shm_names() { ls /dev/shm | grep '^QMX_MSECT_' || true; }

@@ -6,14 +6,17 @@
 # arrangement from a folder named "café", and asks before SAVE replaces a
 # file there, naming it as it is spelled. A file only its owner could read
 # stays so when SAVE replaces it; SAVE of "notes" beside notes.sav asks once,
-# about notes.sav; LOAD and LOAD CG of a long name that is no arrangement or
-# no picture name it in a box that stays on the screen.
+# about notes.sav; LOAD and LOAD CG of a long name in café that is no
+# arrangement or no picture name it as it is spelled, in a box that stays
+# on the screen.
 # The sample's dialogue files are one missing, one that may not be read and
 # one refused for a line of 300 columns: each box names its file, the line
 # over lines that keep it on the screen, and SAVE keeps every path as the
 # sample stores it. SAVE onto a chain of symbolic links and onto a dangling
 # link writes the file each names, the links stay links, and the file
-# written keeps its mode and owner; SAVE onto a folder of a 200-byte path
+# written keeps its mode and owner (another user's, which the program's
+# group may write); the dangling link, whose file is not there yet, gets no
+# question. SAVE onto a folder of a 200-byte path
 # names it in a box that stays on the screen; a dialogue file chosen with
 # NAME below a folder named with "ü" is refused by SAVE, named as it is
 # spelled.
@@ -33,9 +36,11 @@ printf '#NAME\r\n[girl]\r\n%s\r\n' "$line300" >"$work/text/girl.txt"
 target="$E2E_TMP/cible/réel.sav"
 mkdir -p "$E2E_TMP/cible"
 printf 'old' >"$target"
-chmod 640 "$target"
+# Another user's, which the program's group may write, where the test may
+# give it to them.
+chmod 660 "$target"
 owned=""
-! chown 4321:4322 "$target" 2>/dev/null || owned=1
+! chown 4321:"$(id -g)" "$target" 2>/dev/null || owned=1
 ln -s ../cible/réel.sav "$cafe/lien.sav"
 ln -s lien.sav "$cafe/chaîne.sav"
 ln -s ../cible/neuf.sav "$cafe/perdu.sav"
@@ -62,29 +67,17 @@ printf 'no picture' >"$cafe/$long.png"
 e2e_zenity_answers "$work/sav/mine" "$cafe/bleu.png" "$cafe/été" "$cafe/été.sav" "$cafe/private" "$cafe/notes" \
   "$cafe/chaîne" "$cafe/perdu" "$folder200" "$cafe/$long.sav" "$cafe/$long.png" "$uber/grüße.txt" "$cafe/ü"
 # The program's own questions before a file is replaced: over été.sav, over
-# private.sav, over notes.sav, over chaîne.sav and over perdu.sav.
-printf '%s\n' no yes yes yes yes >"$E2E_TMP/replies"
+# private.sav, over notes.sav and over chaîne.sav; none over perdu.sav,
+# whose file is not there.
+printf '%s\n' no yes yes yes >"$E2E_TMP/replies"
 export TL_MESSAGEBOX_ANSWERS="$E2E_TMP/replies"
 # The answers the chooser has not given yet.
 answers_left() { [ "$(tr -cd '\0' <"$E2E_TMP/answers" | wc -c)" -eq "$1" ]; }
 
-# Holds the left button down on (x, y) until the check in the remaining
-# arguments holds, so the program sees the press whatever its frame rate.
-press_until() {  # press_until x y <check...>
-  local x=$1 y=$2 held=0
-  shift 2
-  e2e_move "$x" "$y"
-  xdotool mousedown 1
-  e2e_poll 30 "$@" || held=1
-  xdotool mouseup 1
-  # The next press must find the button seen up.
-  e2e_frames
-  e2e_move 1010 400
-  return $held
-}
+# A shot that fails leaves no file, rather than an older shot to be read.
 shot() {
-  import -window root "$E2E_TMP/root.png"
-  convert "$E2E_TMP/root.png" -crop "1024x768+$WX+$WY" +repage "$E2E_TMP/$1.png"
+  rm -f "$E2E_TMP/root.png" "$E2E_TMP/$1.png"
+  import -window root "$E2E_TMP/root.png" && convert "$E2E_TMP/root.png" -crop "1024x768+$WX+$WY" +repage "$E2E_TMP/$1.png"
 }
 mean() {  # mean <shot> <w> <h> <x> <y>: "r g b", 0..255
   convert "$E2E_TMP/$1.png" -crop "$2x$3+$4+$5" +repage -alpha off -resize 1x1! -depth 8 txt:- |
@@ -107,26 +100,6 @@ stored_names() {
     offset=$((offset + 40 + length))
   done
 }
-# A box of the caption $1 names $2, as the box shows it, over lines of at
-# most 80 columns (a CP932 byte a column, a letter CP932 cannot write one):
-# a box is as wide as its longest line, and 80 columns keep it on the screen.
-box_names() {
-  local box line fits
-  while IFS= read -r -d '' box; do
-    [ "$(tr -d '\n' <<<"$box")" = "$2" ] || continue
-    fits=1
-    while IFS= read -r line; do
-      [ "$(printf '%s' "$line" | iconv -f UTF-8 -t CP932//TRANSLIT | wc -c)" -le 80 ] || fits=""
-    done <<<"$box"
-    [ -n "$fits" ] && return 0
-  done < <(LC_ALL=C awk -v head="tamberlune: $1: " '
-    function end_box() { if (on) printf "%s%c", text, 0; on = 0 }
-    /^tamberlune: / { end_box() }
-    index($0, head) == 1 { on = 1; text = substr($0, length(head) + 1); next }
-    on { text = text "\n" $0 }
-    END { end_box() }' "$E2E_TMP/out")
-  return 1
-}
 # The program's question about the file $1, said $2 times.
 asked_times() { [ "$(grep -c "上書きの確認: $1: " "$E2E_TMP/out")" -eq "$2" ]; }
 magic() { [ "$(head -c 4 "$1" 2>/dev/null)" = KTSX ]; }
@@ -145,8 +118,8 @@ e2e_start_program "${runner[@]}" "$E2E_PROGRAM"
 read -r WX WY < <(xdotool getwindowgeometry "$E2E_WIN" | awk -F'[ ,]+' '/Position/ {print $3, $4}')
 e2e_move 1010 400
 # The sample loaded at the first update: a night landscape below the bar.
-bright() { shot "$1"; [ "$(awk '{print $1 + $2 + $3}' <<<"$(mean "$1" 400 300 300 200)")" -ge 60 ]; }
-blue() { shot "$1"; near "$(mean "$1" 100 100 450 300)" 32 64 192 30; }
+bright() { shot "$1" && [ "$(awk '{print $1 + $2 + $3}' <<<"$(mean "$1" 400 300 300 200)")" -ge 60 ]; }
+blue() { shot "$1" && near "$(mean "$1" 100 100 450 300)" 32 64 192 30; }
 e2e_poll 30 bright start || {
   kill -0 "$E2E_PID" || { cat "$E2E_TMP/out" >&2; fail "the program ended at start-up"; }
   fail "no sample picture: $(mean start 400 300 300 200)"
@@ -154,7 +127,7 @@ e2e_poll 30 bright start || {
 
 # SAVE of the sample as it came, in the working folder whose name CP932
 # cannot write: its dialogue files are stored as the sample stores them.
-press_until 203 8 test -s "$work/sav/mine.sav" || { cat "$E2E_TMP/out" >&2; fail "the sample was not saved"; }
+e2e_press_until 203 8 test -s "$work/sav/mine.sav" || { cat "$E2E_TMP/out" >&2; fail "the sample was not saved"; }
 names=$(stored_names "$work/sav/mine.sav")
 [ "$names" = "$(stored_names "$work/sav/sample01.sav")" ] || fail "dialogue paths stored otherwise: ${names//$'\n'/ }"
 grep -qxF '.\text\traveler.txt' <<<"$names" || fail "no .\\text\\traveler.txt stored"
@@ -162,35 +135,35 @@ grep -qxF '.\text\boatman.txt' <<<"$names" || fail "the path of a missing dialog
 grep -qxF '.\text\hutkeeper.txt' <<<"$names" || fail "the path of a dialogue file that may not be read dropped"
 grep -qxF '.\text\girl.txt' <<<"$names" || fail "the path of a refused dialogue file dropped"
 # Each of those said why, naming its file.
-box_names "定義ファイルがみつかりません" "$work/text/boatman.txt" || { cat "$E2E_TMP/out" >&2; fail "no box for boatman.txt"; }
+e2e_box_names "定義ファイルがみつかりません" "$work/text/boatman.txt" || { cat "$E2E_TMP/out" >&2; fail "no box for boatman.txt"; }
 if "${runner[@]}" test -r "$work/text/hutkeeper.txt"; then
   echo "the program may read a file of mode 000 here: its box is not checked"
 else
-  box_names "定義ファイルが読み込めません" "$work/text/hutkeeper.txt" ||
+  e2e_box_names "定義ファイルが読み込めません" "$work/text/hutkeeper.txt" ||
     { cat "$E2E_TMP/out" >&2; fail "no box for hutkeeper.txt"; }
 fi
-box_names "コマンドが不正です" "$work/text/girl.txt$line300" ||
+e2e_box_names "コマンドが不正です" "$work/text/girl.txt$line300" ||
   { cat "$E2E_TMP/out" >&2; fail "the line of 300 columns quoted otherwise"; }
 # A new file gets the mode any new file gets.
 [ "$(stat -c %a "$work/sav/mine.sav")" = "$(printf '%o' $((0666 & ~$(umask))))" ] ||
   fail "a new file of mode $(stat -c %a "$work/sav/mine.sav")"
 
-press_until 37 8 blue picture || fail "the picture from café is not shown"  # LOAD CG
+e2e_press_until 37 8 blue picture || fail "the picture from café is not shown"  # LOAD CG
 
-press_until 203 8 asked_times été.sav 1 || fail "SAVE over été.sav asked nothing"  # SAVE, answered No
+e2e_press_until 203 8 asked_times été.sav 1 || fail "SAVE over été.sav asked nothing"  # SAVE, answered No
 cmp -s "$cafe/été.sav" "$work/sav/sample01.sav" || fail "été.sav changed after No"
 
 arrangement_loaded() { ! blue "$1" && bright "$1"; }
-press_until 151 8 arrangement_loaded loaded || fail "the arrangement from café was not loaded"  # LOAD
+e2e_press_until 151 8 arrangement_loaded loaded || fail "the arrangement from café was not loaded"  # LOAD
 
 # SAVE over a file only its owner could read, answered Yes: it stays so.
-press_until 203 8 magic "$cafe/private.sav" || fail "private.sav was not replaced"
+e2e_press_until 203 8 magic "$cafe/private.sav" || fail "private.sav was not replaced"
 asked_times private.sav 1 || fail "SAVE over private.sav asked otherwise"
 [ "$(stat -c %a "$cafe/private.sav")" = 600 ] || fail "private.sav became $(stat -c %a "$cafe/private.sav")"
 
 # SAVE of "notes" beside notes.sav, answered Yes: one question, about
 # notes.sav, the file written; "notes" is left as it was.
-press_until 203 8 magic "$cafe/notes.sav" || fail "notes.sav was not replaced"
+e2e_press_until 203 8 magic "$cafe/notes.sav" || fail "notes.sav was not replaced"
 asked_times notes.sav 1 || fail "SAVE of notes asked otherwise about notes.sav"
 [ ! -e "$E2E_TMP/zenity-asked" ] || fail "the chooser asked about $(cat "$E2E_TMP/zenity-asked")"
 ! grep -q "上書きの確認: notes: " "$E2E_TMP/out" || fail "asked about notes, which is not written"
@@ -199,31 +172,34 @@ asked_times notes.sav 1 || fail "SAVE of notes asked otherwise about notes.sav"
 # SAVE onto a chain of links in café, answered Yes: the arrangement in
 # the folder beside it that the last link names, which keeps its mode and
 # owner; both links stay links.
-press_until 203 8 magic "$target" || { cat "$E2E_TMP/out" >&2; fail "SAVE onto the chain of links wrote elsewhere"; }
+e2e_press_until 203 8 magic "$target" || { cat "$E2E_TMP/out" >&2; fail "SAVE onto the chain of links wrote elsewhere"; }
 asked_times chaîne.sav 1 || fail "SAVE onto chaîne.sav asked otherwise"
 [ -L "$cafe/chaîne.sav" ] && [ "$(readlink "$cafe/chaîne.sav")" = lien.sav ] || fail "chaîne.sav is a link no more"
 [ -L "$cafe/lien.sav" ] && [ "$(readlink "$cafe/lien.sav")" = ../cible/réel.sav ] || fail "lien.sav is a link no more"
-[ "$(stat -c %a "$target")" = 640 ] || fail "réel.sav became $(stat -c %a "$target")"
-[ -z "$owned" ] || [ "$(stat -c %u:%g "$target")" = 4321:4322 ] || fail "réel.sav now owned by $(stat -c %u:%g "$target")"
+[ "$(stat -c %a "$target")" = 660 ] || fail "réel.sav became $(stat -c %a "$target")"
+[ -z "$owned" ] || [ "$(stat -c %u:%g "$target")" = "4321:$(id -g)" ] ||
+  fail "réel.sav now owned by $(stat -c %u:%g "$target")"
 [ "$(stored_names "$target")" = "$(stored_names "$work/sav/sample01.sav")" ] || fail "réel.sav stores other paths"
-# SAVE onto a dangling link, answered Yes: the file it names is made.
-press_until 203 8 magic "$E2E_TMP/cible/neuf.sav" ||
+# SAVE onto a dangling link: the file it names is made, and nothing was
+# there to ask about.
+e2e_press_until 203 8 magic "$E2E_TMP/cible/neuf.sav" ||
   { cat "$E2E_TMP/out" >&2; fail "SAVE onto the dangling link made nothing"; }
 [ -L "$cafe/perdu.sav" ] || fail "perdu.sav is a link no more"
+asked_times perdu.sav 0 || fail "SAVE onto the dangling link asked about perdu.sav"
 [ -z "$(find "$E2E_TMP/cible" "$cafe" -name '.tl*')" ] || fail "a temporary file was left"
 
 # SAVE onto a folder whose path is 200 bytes: the box names it over lines
 # that keep it on the screen.
-press_until 203 8 box_names "名前を付けて保存" "同じ名前のフォルダがあるため保存できません$folder200" ||
+e2e_press_until 203 8 e2e_box_names "名前を付けて保存" "同じ名前のフォルダがあるため保存できません$folder200" ||
   { cat "$E2E_TMP/out" >&2; fail "SAVE onto the folder said otherwise"; }
 [ -z "$(ls "$folder200")" ] || fail "written in the folder"
 
 # LOAD and LOAD CG of a long name that is no arrangement, no picture: the
-# box names it over lines that keep it on the screen ("é" shows as "??").
-shown=${cafe//é/??}
-press_until 151 8 box_names "ファイルがロードできませんでした。" "$shown/$long.sav" ||
+# box names it as the file system spells it, over lines that keep it on the
+# screen.
+e2e_press_until 151 8 e2e_box_names "ファイルがロードできませんでした。" "$cafe/$long.sav" ||
   { cat "$E2E_TMP/out" >&2; fail "LOAD of a long name that is no arrangement said otherwise"; }
-press_until 37 8 box_names "ファイルがロードできませんでした。" "$shown/$long.png" ||
+e2e_press_until 37 8 e2e_box_names "ファイルがロードできませんでした。" "$cafe/$long.png" ||
   { cat "$E2E_TMP/out" >&2; fail "LOAD CG of a long name that is no picture said otherwise"; }
 bright picture_kept || fail "the picture shown went"
 
@@ -241,7 +217,7 @@ e2e_frames
 e2e_click 420 398
 e2e_poll 30 answers_left 1 || fail "NAME asked for no file"
 e2e_click 310 538  # CLOSE
-press_until 203 8 box_names "台詞ファイルのパスにセーブデータに書けない文字があります" "$uber/grüße.txt" ||
+e2e_press_until 203 8 e2e_box_names "台詞ファイルのパスにセーブデータに書けない文字があります" "$uber/grüße.txt" ||
   { cat "$E2E_TMP/out" >&2; fail "the path below über refused otherwise"; }
 [ ! -e "$cafe/ü.sav" ] || fail "ü.sav written"
 

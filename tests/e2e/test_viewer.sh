@@ -66,7 +66,11 @@ key() {  # key <name>: pressed, held until seen, released until seen
 
 # Screenshots of the window's client area (1024 x 768), kept unpacked, which
 # takes a tenth of the time PNG does: checks read the screen again and again.
-shot() { import -window root -crop "1024x768+$WX+$WY" +repage "$E2E_TMP/$1.miff"; }
+# A shot that fails leaves no file, rather than an older shot to be read.
+shot() {
+  rm -f "$E2E_TMP/$1.miff"
+  import -window root -crop "1024x768+$WX+$WY" +repage "$E2E_TMP/$1.miff"
+}
 # Pixels of a box (w h x y) within a colour distance (percent) of a colour.
 count() {  # count <shot> <colour> <fuzz%> <w> <h> <x> <y>
   convert "$E2E_TMP/$1.miff" -crop "$4x$5+$6+$7" +repage -alpha set -fuzz "$3%" -transparent "$2" \
@@ -109,10 +113,11 @@ check_each() {  # check_each [<description> <check>]...
 }
 # Takes the shot until every check holds of it, then checks each.
 await() {  # await <shot> [<description> <check>]...
-  local name=$1 until=$((SECONDS + 60))
+  local name=$1 until
+  until=$(($(e2e_seconds) + 60))
   shift
   until shot "$name" && all_hold "$@"; do
-    [ "$SECONDS" -lt "$until" ] || break
+    [ "$(e2e_seconds)" -lt "$until" ] || break
     e2e_frames 1
   done
   check_each "$@"
@@ -121,14 +126,15 @@ await() {  # await <shot> [<description> <check>]...
 # its shot is taken and read, and goes on by a frame between tries, so the
 # checks see the frames right after the input however slowly they read them.
 await_stopped() {  # await_stopped <shot> [<description> <check>]...
-  local name=$1 until=$((SECONDS + 60)) held
+  local name=$1 until held
+  until=$(($(e2e_seconds) + 60))
   shift
   while :; do
     kill -STOP "$E2E_PID"
     held=0
     shot "$name" && all_hold "$@" && held=1
     kill -CONT "$E2E_PID"
-    [ "$held" = 0 ] && [ "$SECONDS" -lt "$until" ] || break
+    [ "$held" = 0 ] && [ "$(e2e_seconds)" -lt "$until" ] || break
     e2e_frames 1
   done
   check_each "$@"
@@ -138,16 +144,18 @@ await_stopped() {  # await_stopped <shot> [<description> <check>]...
 # input before gave, for a check that wants nothing changed or a shot that
 # later checks compare against.
 settle() {  # settle <shot> [w h x y]...
-  local name=$1 until=$((SECONDS + 60))
+  local name=$1 until
+  until=$(($(e2e_seconds) + 60))
   shift
   [ $# -gt 0 ] || set -- 1024 768 0 0
-  shot "$name"
+  rm -f "$E2E_TMP/$name.miff"
   while :; do
     e2e_frames 1
-    shot settle_next
-    same_boxes "$name" settle_next "$@" && return 0
-    mv "$E2E_TMP/settle_next.miff" "$E2E_TMP/$name.miff"
-    [ "$SECONDS" -lt "$until" ] || fail "the screen did not settle for $name"
+    if shot settle_next; then
+      [ -e "$E2E_TMP/$name.miff" ] && same_boxes "$name" settle_next "$@" && return 0
+      mv "$E2E_TMP/settle_next.miff" "$E2E_TMP/$name.miff"
+    fi
+    [ "$(e2e_seconds)" -lt "$until" ] || fail "the screen did not settle for $name"
   done
 }
 same_boxes() {  # same_boxes <shot a> <shot b> [w h x y]...

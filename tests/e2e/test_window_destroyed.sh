@@ -21,9 +21,10 @@ passed=0
 start_stopped_at_window() {
   "$program" >"$E2E_TMP/out" 2>&1 &
   E2E_PID=$!
-  local until=$((SECONDS + 60))
+  local until
+  until=$(($(e2e_seconds) + 60))
   until e2e_find_window; do
-    [ "$SECONDS" -lt "$until" ] || break
+    [ "$(e2e_seconds)" -lt "$until" ] || break
   done
   [ -n "$E2E_WIN" ] || { cat "$E2E_TMP/out" >&2; fail "no window titled Tamberlune"; }
   kill -STOP "$E2E_PID"

@@ -79,7 +79,8 @@ TEST(FileDialog, ScriptedAnswersAreTakenInOrder) {
 // say so on stderr, as the real ones ask, when that path is there), so the
 // program asks when it added ".sav" to that path or the write lands on a
 // file whose name differs in case, after zenity, which is not told to, and
-// always after a scripted answer. A zenity that started and ended without a
+// always after a scripted answer; only where a file is there to be
+// replaced, not at a dangling link or a loop of links. A zenity that started and ended without a
 // path is a cancel, with kdialog behind it never asked; one that could not
 // start gives way to kdialog.
 TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
@@ -92,10 +93,12 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
   files.write("notes.sav", "x");
   files.write(std::string(251, 'l') + ".sav", "x");
   ::mkdir((files.path + "/dir.sav").c_str(), 0755);
+  ::mkdir((files.path + "/caf\xC3\xA9.sav").c_str(), 0755);
   // A folder whose path is 200 bytes.
   const std::string folder200(200 - files.path.size() - 1, 'f');
   ::mkdir((files.path + "/" + folder200).c_str(), 0755);
   ::symlink((files.path + "/gone").c_str(), (files.path + "/link.sav").c_str());
+  ::symlink("loop.sav", (files.path + "/loop.sav").c_str());
   viewer_test::TempDir bin;
   const std::string old_path = std::getenv("PATH") ? std::getenv("PATH") : "";
   struct Case {
@@ -120,7 +123,8 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", "old", "yes", "old.sav", true},
       {"", "old", nullptr, "", true},
       {"", "old.sav", "no", "", true},
-      {"", "link", "no", "", true},
+      {"", "link", "", "link.sav", false},  // dangling: the write makes its file
+      {"", "loop", "", "loop.sav", false},  // the write is refused at once
       {"zenity", "new", "", "new.sav", false},
       {"zenity", "old", "no", "", true},
       {"zenity", "old.sav", "no", "", true},
@@ -138,6 +142,8 @@ TEST(FileDialog, SaveNamesGetTheDefaultExtensionAndReplaceOnlyAfterAYes) {
       {"", std::string(251, 'l'), "no", "", true},  // 255 bytes with ".sav", the most a name holds
       {"", "dir", "", "", false, nullptr, nullptr,
        "同じ名前のフォルダがあるため保存できません\n" + files.path + "/dir.sav"},
+      {"", "caf\xC3\xA9", "", "", false, nullptr, nullptr,
+       "同じ名前のフォルダがあるため保存できません\n" + files.path + "/caf\xC3\xA9.sav"},
       {"zenity", "foo\nbar", "", "", false, nullptr, nullptr, "名前を付けて保存: 改行を含む名前は使えません"},
       {"", folder200, "", "", false, nullptr, nullptr, "同じ名前のフォルダがあるため保存できません\n" + files.path},
   };

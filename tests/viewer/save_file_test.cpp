@@ -265,15 +265,25 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
   EXPECT_EQ(viewer_test::read_all(path), "old contents");
 
   // A write that fails says why, then names the file over lines that keep
-  // the box on the screen.
+  // the box on the screen: through a link, the file it names. A file that
+  // may not be written is never replaced.
+  ::mkdir((dir.path + "/locked").c_str(), 0555);
+  ::symlink("locked/x.sav", (dir.path + "/into-locked.sav").c_str());
+  const std::string read_only = dir.write("read-only.sav", "read only");
+  ::chmod(read_only.c_str(), 0444);
   struct Failure {
     std::string target;
     const char* cause;
+    std::string named = "";  // the file named, where not the target
   } failures[] = {
       {dir.path + "/no/such/folder/x.sav", "フォルダがありません"},
+      {dir.path + "/caf\xC3\xA9/x.sav", "フォルダがありません"},  // named as the file system spells it
       {dir.path + "/text", "同じ名前のフォルダがあります"},
       {dir.path + "/" + std::string(253, 'n') + ".sav", "ファイル名が長すぎます"},
+      {dir.path + "/into-locked.sav", "このフォルダには書き込めません", dir.path + "/locked/x.sav"},
+      {read_only, "このファイルには書き込めません"},
   };
+  viewer_test::PermissionsHold hold;
   for (const Failure& f : failures) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(save_write_file(f.target, a), SAVE_WRITE_FAILED) << f.target;
@@ -288,9 +298,10 @@ TEST(SaveFile, WriterRefusalsLeaveTheOldFile) {
       named += line;
       widest = std::max(widest, line.size());
     }
-    EXPECT_EQ(named, f.target) << said;
+    EXPECT_EQ(named, f.named.empty() ? f.target : f.named) << said;
     EXPECT_LE(widest, kSysMessageColumns) << said;
   }
+  EXPECT_EQ(viewer_test::read_all(read_only), "read only");
   ASSERT_EQ(save_write_file(path, a), SAVE_OK);
   EXPECT_NE(viewer_test::read_all(path), "old contents");
 }
@@ -325,9 +336,15 @@ TEST(SaveFile, DialoguePathsFallBackToTheTextFolder) {
   // file elsewhere is missing.
   const std::string locked = dir.write("locked.txt", "#NAME\n[a]\n");
   ::chmod(locked.c_str(), 0);
+  // There but not to be read, beside a copy in the text folder that can be:
+  // the copy.
+  const std::string unread = dir.write("unread.txt", "#NAME\n[a]\n");
+  ::chmod(unread.c_str(), 0);
+  const std::string copy = dir.write("text/unread.txt", "#NAME\n[a]\n");
   {
     viewer_test::PermissionsHold hold;
     EXPECT_EQ(save_resolve_dialogue_path(sys_utf8_to_cp932(locked), work), locked);
+    EXPECT_EQ(save_resolve_dialogue_path(sys_utf8_to_cp932(unread), work), copy);
   }
   // A relative path lies below the working folder, wherever the current
   // folder is.

@@ -214,7 +214,8 @@ TEST_F(ViewerFiles, RefusedFilesChangeNothing) {
                                   {"short.sav", truncated},
                                   {"picture.sav", bad_picture},
                                   {"cut.sav", cut_picture},
-                                  {std::string(242, 'm') + ".sav", bad_magic}}) {
+                                  {std::string(242, 'm') + ".sav", bad_magic},
+                                  {"caf\xC3\xA9.sav", bad_magic}}) {
     ::testing::internal::CaptureStderr();
     const std::string path = write(name, img.bytes);
     load(path);
@@ -378,7 +379,9 @@ TEST_F(ViewerFiles, LoadCgOfABadFileWithoutAPictureShowsTheBlank) {
   const std::string junk = write("c.png", {'j', 'u', 'n', 'k'});
   // A name of 246 bytes is named over lines that keep the box on the screen.
   const std::string long_junk = write(std::string(242, 'c') + ".png", {'j', 'u', 'n', 'k'});
-  for (const std::string& chosen : {junk, long_junk, std::string()}) {
+  // Named as the file system spells it.
+  const std::string cafe_junk = write("caf\xC3\xA9.png", {'j', 'u', 'n', 'k'});
+  for (const std::string& chosen : {junk, long_junk, cafe_junk, std::string()}) {
     answer({chosen});
     ::testing::internal::CaptureStderr();
     click(20, 8);

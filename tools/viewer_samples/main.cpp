@@ -84,7 +84,7 @@ std::string dialogue_text(const Speaker& s) {
 }
 
 bool write_file(const std::string& path, const std::string& body) {
-  if (sys_write_file_atomic(path, body.data(), body.size())) return true;
+  if (sys_write_file(path, body.data(), body.size())) return true;
   std::fprintf(stderr, "viewer_samples: cannot write %s\n", path.c_str());
   return false;
 }

@@ -1,13 +1,11 @@
 #include "platform/sys/sys.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -281,85 +279,6 @@ bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t 
   }
   std::fclose(f);
   return ok;
-}
-
-namespace {
-
-// Creates a file of a short name in folder ("" or ending in '/') for
-// writing: the target's own name plus a suffix could pass the file system's
-// 255-byte limit on a name. O_EXCL makes it this writer's alone; the mode is
-// the one fopen would give the target.
-int open_temporary(const std::string& folder, std::string& tmp) {
-  const std::string stem = folder + ".tl" + std::to_string(::getpid()) + "-";
-  for (int i = 0; i < 100; ++i) {
-    tmp = stem + std::to_string(i) + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-bool write_all(int fd, const void* data, size_t size) {
-  const char* p = static_cast<const char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::write(fd, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;  // a write that takes nothing would never end
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Gives the file open on fd the owner, group and permissions of the file it
-// replaces, so that a file only its owner could read stays so. Taking the
-// owner or the group needs a right the writer may lack (root; a member of the
-// group): without it the writer's own stay, and the permissions still follow.
-bool keep_owner_and_mode(int fd, const struct stat& old) {
-  if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-  return ::fchmod(fd, old.st_mode & 0777) == 0;
-}
-
-}  // namespace
-
-std::string sys_write_target(const std::string& path) {
-  // As many links as the system itself follows before it gives up.
-  constexpr int kMaxLinks = 40;
-  std::string host = sys_map_path(path);
-  for (int links = 0; links <= kMaxLinks; ++links) {
-    struct stat st;
-    if (::lstat(host.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return host;
-    std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1);
-    const ssize_t n = ::readlink(host.c_str(), buf.data(), buf.size());
-    // A link that changed meanwhile, or cannot be read: the write meets it.
-    if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return host;
-    const std::string target(buf.data(), static_cast<size_t>(n));
-    host = target[0] == '/' ? target : host.substr(0, host.rfind('/') + 1) + target;
-  }
-  return {};
-}
-
-bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error) {
-  const std::string host = sys_write_target(path);
-  if (host.empty()) {
-    if (error) *error = ELOOP;
-    return false;
-  }
-  std::string tmp;
-  const int fd = open_temporary(host.substr(0, host.rfind('/') + 1), tmp);
-  int cause = fd < 0 ? errno : 0;
-  if (fd >= 0) {
-    // A new file keeps the mode open gave it, the user's umask applied.
-    struct stat old;
-    if (::stat(host.c_str(), &old) == 0 && S_ISREG(old.st_mode) && !keep_owner_and_mode(fd, old)) cause = errno;
-    if (cause == 0 && (!write_all(fd, data, size) || ::fsync(fd) != 0)) cause = errno;
-    if (::close(fd) != 0 && cause == 0) cause = errno;
-    if (cause == 0 && std::rename(tmp.c_str(), host.c_str()) != 0) cause = errno;
-    if (cause != 0) ::unlink(tmp.c_str());
-  }
-  if (error) *error = cause;
-  return cause == 0;
 }
 
 namespace {

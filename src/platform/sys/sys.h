@@ -110,14 +110,32 @@ bool sys_read_file(const std::string& path, std::vector<uint8_t>& out, uint64_t 
 // dangling link gives the file it names, which the write then makes. ""
 // when the chain does not end (ELOOP).
 std::string sys_write_target(const std::string& path);
-// Writes to a temporary file beside the target (sys_write_target), flushes it
-// to disk and renames it over the target, so a failed write never destroys
-// an existing file and a link written through stays a link.
-// A file replaced keeps its permissions (0600 stays 0600), and its owner and
-// group where the writer has the right to give them; a new file gets the
-// mode any new file gets, the umask applied.
-// On failure *error, when given, gets the errno of the step that failed.
-bool sys_write_file_atomic(const std::string& path, const void* data, size_t size, int* error = nullptr);
+// What a write that failed was at, beside the errno of the step that failed.
+enum SysWriteFault {
+  SYS_WRITE_FOLDER,        // the new file beside the target: made, written or renamed over it
+  SYS_WRITE_READ_ONLY,     // the file there may not be written by this user; it is never replaced
+  SYS_WRITE_OTHERS_FILE,   // the same, of a file that belongs to another user
+  SYS_WRITE_IN_PLACE,      // writing in place found no room or no way to reserve it; the file is as it was
+  SYS_WRITE_PART_WRITTEN,  // writing in place stopped part-way: the file holds part of the new bytes
+};
+struct SysWriteError {
+  int error = 0;  // errno, 0 after a write that succeeded
+  SysWriteFault fault = SYS_WRITE_FOLDER;
+};
+// Writes a whole file at the target (sys_write_target), so that a link
+// written through stays a link. Mostly through a temporary file beside the
+// target, flushed to disk and renamed over it: a failed write never harms
+// an existing file. A file replaced so keeps its permissions, owner, group,
+// access control list and extended attributes (0600 stays 0600, an entry
+// for another user stays); a new file gets the mode any new file gets, the
+// umask applied. A file this user may not write is never replaced. Where
+// the new file cannot be given the old one's owner, group or attributes
+// (another user's file that this one may write, also in a sticky folder),
+// the file itself is written in place, which keeps them all, after room for
+// the whole of it has been reserved, so that a full disk stops it before it
+// changes anything.
+// On failure *error, when given, says why.
+bool sys_write_file(const std::string& path, const void* data, size_t size, SysWriteError* error = nullptr);
 
 // Flushes the stream and the file's data to disk.
 bool sys_flush_to_disk(FILE* f);

@@ -240,11 +240,13 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Anything at all under that name: a symbolic link, even a dangling one, is
-// replaced by the write too.
-bool exists(const std::string& path) {
+// Whether a write to path replaces something: through a symbolic link, the
+// file it names. A dangling link names none (the write makes it), and links
+// that lead round in a circle name none either (the write is refused).
+bool replaces_something(const std::string& path) {
+  const std::string target = sys_write_target(path);
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return !target.empty() && ::lstat(target.c_str(), &st) == 0;
 }
 
 std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -287,13 +289,13 @@ bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::s
   // that differs from it only in case ("up.sav" writes over "UP.SAV").
   const std::string target = sys_map_path(chosen);
   if (sys_is_directory(target)) {
-    window_message_box(std::string(kMsgFolderOfThatName) + "\n" + sys_path_for_display(target, kSysMessageColumns),
-                       kTitleSave);
+    window_message_box_utf8(sys_cp932_to_utf8(kMsgFolderOfThatName) + "\n" + sys_path_lines(target, kSysMessageColumns),
+                            kTitleSave);
     return false;
   }
   // A chooser asked only about the very path it returned, when it was there.
   const bool asked = confirmed && target == returned;
-  if (!asked && exists(target) &&
+  if (!asked && replaces_something(target) &&
       !window_ask_yes_no(sys_host_text_lines(base_name(target), kSysMessageColumns), kMsgReplace, kCaptionReplace))
     return false;
   path = target;

@@ -34,7 +34,9 @@ bool file_dialog_open(const std::vector<FileDialogFilter>& filters, const std::s
 // path (kdialog always asks; zenity is not told to, as it would ask about
 // the name typed, which may then get ".sav"), else a yes/no box
 // (window_ask_yes_no) naming it; No is false. A scripted answer always gets
-// the box, answered through TL_MESSAGEBOX_ANSWERS (see window.h). A folder
+// the box, answered through TL_MESSAGEBOX_ANSWERS (see window.h). Through a
+// symbolic link the file is the one it names (sys_write_target): a dangling
+// link, or links that lead round in a circle, get no question. A folder
 // in that place, and an answer of more than one line, are refused with a
 // message box.
 bool file_dialog_save(const std::vector<FileDialogFilter>& filters, const std::string& initial_dir,

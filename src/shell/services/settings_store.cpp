@@ -139,7 +139,7 @@ bool read_valid_copy(int i, std::vector<uint8_t>& copy) {
 bool write_check(const std::string& check_name, uint32_t crc) {
   const uint8_t bytes[4] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8),
                             static_cast<uint8_t>(crc >> 16), static_cast<uint8_t>(crc >> 24)};
-  return sys_write_file_atomic(check_name, bytes, sizeof bytes);
+  return sys_write_file(check_name, bytes, sizeof bytes);
 }
 
 }  // namespace
@@ -305,7 +305,7 @@ bool save_settings() {
   for (int i = 0; i < 2; ++i) {
     // Copy i and its check are written before copy i + 1 is touched; when the
     // copy fails, its old check still matches its old text.
-    if (sys_write_file_atomic(store.copy_names[i], text.data(), text.size()))
+    if (sys_write_file(store.copy_names[i], text.data(), text.size()))
       ok = write_check(store.check_names[i], crc) && ok;
     else
       ok = false;

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 #include "platform/sys/sys.h"
@@ -159,13 +162,39 @@ std::vector<std::string> folder_names(const std::string& dir) {
   return names;
 }
 
+// The extended attributes of the file at path (through links), by name.
+std::map<std::string, std::string> attributes(const std::string& path) {
+  std::map<std::string, std::string> out;
+  std::string names(4096, '\0');
+  const ssize_t size = ::listxattr(path.c_str(), names.data(), names.size());
+  for (size_t at = 0; size > 0 && at < static_cast<size_t>(size); at = names.find('\0', at) + 1) {
+    const std::string name = names.c_str() + at;
+    std::string value(4096, '\0');
+    const ssize_t n = ::getxattr(path.c_str(), name.c_str(), value.data(), value.size());
+    out[name] = value.substr(0, n < 0 ? 0 : static_cast<size_t>(n));
+  }
+  return out;
+}
+
+// An access control list as the kernel holds it: entries of a tag, the
+// permissions and a user's or group's id (none for the owner, the group,
+// the mask and the others).
+std::string acl(std::initializer_list<std::array<uint32_t, 3>> entries) {
+  std::string out = {2, 0, 0, 0};
+  for (const auto& [tag, perm, id] : entries)
+    for (uint32_t v : {tag | perm << 16, id}) out.append(reinterpret_cast<const char*>(&v), 4);
+  return out;
+}
+constexpr uint32_t kNoId = 0xFFFFFFFF;
+
 // Whatever the target's name, up to the file system's 255 bytes, the
 // temporary file beside it fits, and none is left behind.
-// A file replaced keeps its permissions; a new one gets those of any new
-// file, the umask applied. A symbolic link is written through, to the file
-// it names (a relative target read from the link's own folder, a chain of
-// links followed to its end, a dangling link's target made), and stays a
-// link; the permissions kept are the target's.
+// A file replaced keeps its permissions, access control list and extended
+// attributes, and gets none that the folder gives a new file; a new one
+// gets those of any new file, the umask applied. A symbolic link is written
+// through, to the file it names (a relative target read from the link's
+// own folder, a chain of links followed to its end, a dangling link's
+// target made), and stays a link; the permissions kept are the target's.
 TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   TempDir t;
   t.file("target", "old");
@@ -173,6 +202,18 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   t.file("shared", "old");
   ::chmod((t.path + "/private").c_str(), 0600);
   ::chmod((t.path + "/shared").c_str(), 0664);
+  // 0600 with an entry that lets user 4321 read and write, and an attribute
+  // of its own, and 0640 without either, in a folder whose default list
+  // gives user 4322 more.
+  ::mkdir((t.path + "/listed").c_str(), 0755);
+  ::chmod(t.file("listed/acl", "old").c_str(), 0600);
+  ::chmod(t.file("listed/plain", "old").c_str(), 0640);
+  const std::string listed_acl = acl({{1, 6, kNoId}, {2, 6, 4321}, {4, 0, kNoId}, {0x10, 6, kNoId}, {0x20, 0, kNoId}});
+  const bool acls = ::setxattr((t.path + "/listed/acl").c_str(), "system.posix_acl_access", listed_acl.data(),
+                               listed_acl.size(), 0) == 0 &&
+                    ::setxattr((t.path + "/listed/acl").c_str(), "user.note", "kept", 4, 0) == 0;
+  const std::string folder_acl = acl({{1, 7, kNoId}, {2, 7, 4322}, {4, 5, kNoId}, {0x10, 7, kNoId}, {0x20, 5, kNoId}});
+  ::setxattr((t.path + "/listed").c_str(), "system.posix_acl_default", folder_acl.data(), folder_acl.size(), 0);
   ::mkdir((t.path + "/other").c_str(), 0755);
   t.file("other/linked", "old");
   ::chmod((t.path + "/other/linked").c_str(), 0640);
@@ -203,13 +244,20 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
       {"absolute", true, 0, 0600, "private"},
       {"dangling", true, 0, 0666 & ~mask, "other/made"},
       {"loop", false, ELOOP, 0},
+      {"listed/acl", true, 0, acls ? 0660u : 0600u},  // the group's bits are the list's mask
+      {"listed/plain", true, 0, 0640},
   };
   for (const Case& c : cases) {
     t.file("other/linked", "old");
     t.file("private", "old");
-    int error = -1;
-    EXPECT_EQ(sys_write_file_atomic(t.path + "/" + c.name, "new!", 4, &error), c.ok) << c.name.size();
-    EXPECT_EQ(error, c.error) << c.name.size();
+    const auto before = attributes(t.path + "/" + c.name);
+    SysWriteError error;
+    error.error = -1;
+    EXPECT_EQ(sys_write_file(t.path + "/" + c.name, "new!", 4, &error), c.ok) << c.name.size();
+    EXPECT_EQ(error.error, c.error) << c.name.size();
+    if (c.ok) {
+      EXPECT_EQ(attributes(t.path + "/" + c.name), before) << c.name;
+    }
     EXPECT_EQ(get_file_size(t.path + "/" + c.name), c.ok ? 4u : 0u) << c.name.size();
     struct stat st {};
     if (c.ok) {
@@ -230,13 +278,17 @@ TEST(Sys, AtomicWriteReplacesWholeOrNothing) {
   // Another user's file stays theirs where the writer may give it to them.
   const std::string theirs = t.file("theirs", "old");
   if (::chown(theirs.c_str(), 4321, 4321) == 0) {
-    ASSERT_TRUE(sys_write_file_atomic(theirs, "new!", 4));
+    ASSERT_TRUE(sys_write_file(theirs, "new!", 4));
     struct stat st {};
     ASSERT_EQ(::stat(theirs.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, 4321u);
     EXPECT_EQ(st.st_gid, 4321u);
   }
   std::remove(theirs.c_str());
+  EXPECT_EQ(folder_names(t.path + "/listed"), (std::vector<std::string>{"acl", "plain"}));
+  std::remove((t.path + "/listed/acl").c_str());
+  std::remove((t.path + "/listed/plain").c_str());
+  ::rmdir((t.path + "/listed").c_str());
   EXPECT_EQ(folder_names(t.path), (std::vector<std::string>{longest, "private", "shared", "target"}));
 }
 
