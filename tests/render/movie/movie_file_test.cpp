@@ -73,11 +73,27 @@ void damage_packet(std::vector<uint8_t>& bytes, int packet) {
   for (uint32_t i = size / 3; i < size; ++i) bytes[at + 8 + i] = static_cast<uint8_t>(i * 37);
 }
 
-// Where the picture's own data begins inside that chunk's: after the last
-// start code that is followed by at least 8 bytes (the headers of the
-// stream, its layers and slices before the picture).
+// Where the coded data of the JPEG in that chunk begins: after the header
+// of its first scan (FF DA); *size: its bytes up to the end-of-image marker
+// (FF D9) or the chunk's end.
+size_t jpeg_scan_at(const std::vector<uint8_t>& bytes, int packet, uint32_t* size) {
+  const size_t at = chunk_at(bytes, packet) + 8;
+  const size_t end = at + chunk_size(bytes, at - 8);
+  size_t scan = at;
+  while (scan + 4 < end && !(bytes[scan] == 0xFF && bytes[scan + 1] == 0xDA)) ++scan;
+  scan += 2 + (bytes[scan + 2] << 8 | bytes[scan + 3]);
+  size_t stop = end;
+  while (stop - 2 > scan && !(bytes[stop - 2] == 0xFF && bytes[stop - 1] == 0xD9)) --stop;
+  *size = static_cast<uint32_t>(stop - 2 - scan);
+  return scan;
+}
+
+// Where the picture's own data begins inside that chunk's: a JPEG's coded
+// data, else after the last start code that is followed by at least 8 bytes
+// (the headers of the stream, its layers and slices before the picture).
 size_t picture_data_at(const std::vector<uint8_t>& bytes, int packet, uint32_t* size) {
   const size_t at = chunk_at(bytes, packet) + 8;
+  if (bytes[at] == 0xFF && bytes[at + 1] == 0xD8) return jpeg_scan_at(bytes, packet, size);
   const size_t end = at + chunk_size(bytes, at - 8);
   size_t data = at;
   for (size_t i = at; i + 3 + 8 < end; ++i)
@@ -444,34 +460,6 @@ void drop_vol_control(std::vector<uint8_t>& bytes) {
   }
 }
 
-// Where the coded data of the JPEG in that chunk begins: after the header
-// of its first scan (FF DA); *size: its bytes up to the end-of-image marker
-// (FF D9) or the chunk's end.
-size_t jpeg_scan_at(const std::vector<uint8_t>& bytes, int packet, uint32_t* size) {
-  const size_t at = chunk_at(bytes, packet) + 8;
-  const size_t end = at + chunk_size(bytes, at - 8);
-  size_t scan = at;
-  while (scan + 4 < end && !(bytes[scan] == 0xFF && bytes[scan + 1] == 0xDA)) ++scan;
-  scan += 2 + (bytes[scan + 2] << 8 | bytes[scan + 3]);
-  size_t stop = end;
-  while (stop - 2 > scan && !(bytes[stop - 2] == 0xFF && bytes[stop - 1] == 0xD9)) --stop;
-  *size = static_cast<uint32_t>(stop - 2 - scan);
-  return scan;
-}
-
-// Three bytes inverted in the middle of that JPEG's coded data.
-void flip_jpeg_scan(std::vector<uint8_t>& bytes, int packet) {
-  uint32_t size = 0;
-  const size_t at = jpeg_scan_at(bytes, packet, &size) + size / 2;
-  for (size_t i = 0; i < 3; ++i) bytes[at + i] = static_cast<uint8_t>(~bytes[at + i]);
-}
-
-// 32 bytes of that JPEG's coded data zeroed from a third into it.
-void zero_jpeg_scan(std::vector<uint8_t>& bytes, int packet) {
-  uint32_t size = 0;
-  const size_t at = jpeg_scan_at(bytes, packet, &size) + size / 3;
-  std::fill_n(bytes.begin() + static_cast<long>(at), std::min<uint32_t>(32, size / 3), 0);
-}
 
 // That chunk holds only its first `kept` bytes, as a writer stored them (its
 // size and the index say so).
@@ -1011,9 +999,9 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
       // damaged; with slice CRCs, bytes flipped in the first slice, which the
       // decoder fills from the picture before.
       {.name = "mjpeg_scan_flipped", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
-       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { flip_jpeg_scan(b, 10); }, .nothing = {10}},
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { flip_bytes(b, 10); }, .nothing = {10}},
       {.name = "mjpeg_scan_zeroed", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
-       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { zero_jpeg_scan(b, 10); }, .nothing = {10}},
+       .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { zero_bytes(b, 10); }, .nothing = {10}},
       {.name = "mjpeg_scan_cut", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
        .tolerance = 12, .shape = numbered, .alter = [](Bytes& b) { cut_jpeg_scan(b, 10); }, .nothing = {10}},
       {.name = "mjpeg_file_cut_in_a_scan", .codec = TestMovieCodec::Mjpeg, .width = 160, .height = 64, .frames = 30,
