@@ -432,9 +432,6 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
     if (ours(s.m, e.name) && k++ >= first && k <= last) entries.push_back(e);
   if (entries.empty() || !believed(s, entries)) return;
   drop_other_streams_chunks(s, entries.size());
-  // Entries of this stream the chunks found bearing its names leave
-  // unnamed: as many chunks named for another stream may be this stream's.
-  size_t unnamed = entries.size() > s.chunks.size() ? entries.size() - s.chunks.size() : 0;
   std::vector<int8_t> flagged(s.chunks.size(), -1);  // -1: no entry names it whole; else its key flag
   // Chunks the scan did not find, each before the chunk of that ordinal.
   std::vector<std::pair<size_t, MovieChunk>> found;
@@ -463,6 +460,33 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
   size_t c = 0;         // the chunk the next entry names in line
   bool trusted = true;  // the offsets meet the chunks they name
   size_t hint = 0;
+  // Where the chunk before the next in line ends, and where that one
+  // begins: a chunk the scan did not find that an entry names (one named
+  // for another stream, or its name damaged) lies between. One that lies
+  // past the next chunk in line leaves that chunk unnamed, and is no
+  // chunk of this stream's: the entry lies, as where two entries' streams
+  // were swapped.
+  const auto gap = [&] {
+    const MovieChunk* before = c > 0 && c <= s.chunks.size() ? &s.chunks[c - 1] : nullptr;
+    return std::pair<int64_t, int64_t>{before != nullptr ? padded_end(before->offset - kHeader, before->size) : -1,
+                                       c < s.chunks.size() ? s.chunks[c].offset - kHeader : s.m.file_size};
+  };
+  // Where offsets no longer meet: the header in the gap, past padding and
+  // other streams' chunks, whose size is the entry's; -1 where none is.
+  const auto header_in_gap = [&](const MovieIndexEntry& e) -> int64_t {
+    constexpr int kMostBetween = 8;
+    auto [at, end] = gap();
+    for (int n = 0; at >= 0 && n < kMostBetween && at + kHeader <= end; ++n) {
+      uint8_t head[kHeader];
+      if (read_at(s.m, at, head, kHeader) != kHeader || !movi_name(head)) return -1;
+      if (sizes_agree(s.m, e.size, at + kHeader, le32(head + 4))) return at;
+      at = le32(head) == kList ? at + kHeader + 4 : padded_end(at, le32(head + 4));
+    }
+    return -1;
+  };
+  const auto found_at = [&](const MovieIndexEntry& e, int64_t at, uint32_t size) {
+    found.emplace_back(c, MovieChunk{at + kHeader, size, (e.flags & kKeyFlag) != 0, false, false});
+  };
   for (size_t k = 0; k < entries.size(); ++k) {
     const MovieIndexEntry& e = entries[k];
     const int64_t met = chunk_with_header_at(s, e.at, &hint);
@@ -476,24 +500,25 @@ void chunk_index_apply(const MovieChunkMap* map, std::vector<MovieChunk>* chunks
     }
     uint8_t head[kHeader];
     const bool head_read = met < 0 && trusted && read_at(s.m, e.at, head, kHeader) == kHeader;
-    // Another stream's chunk, bearing a name the index gives: where the
-    // entries of this stream outnumber the chunks bearing its names and the
-    // entry gives the chunk's size, the chunk is this stream's, its name
-    // damaged; else the entry lies (as where two entries' streams were
-    // swapped), and the chunks go on in line.
-    if (head_read && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) {
-      if (unnamed > 0 && e.size > 0 && sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4))) {
-        --unnamed;
-        found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
-      }
-      continue;
-    }
-    if (head_read && e.size > 0 && movi_name(head) &&
+    if (head_read && e.size > 0 && movi_name(head) && e.at >= gap().first && e.at < gap().second &&
         sizes_agree(s.m, e.size, e.at + kHeader, le32(head + 4)) && padded_end(e.at, e.size) <= s.m.file_size) {
-      found.emplace_back(c, MovieChunk{e.at + kHeader, le32(head + 4), (e.flags & kKeyFlag) != 0, false, false});
+      found_at(e, e.at, le32(head + 4));
       continue;
     }
+    // Another stream's chunk, bearing a name the index gives, outside the
+    // gap: the entry lies, and the chunks go on in line.
+    if (head_read && !ours(s.m, le32(head)) && indexed_name(s.m, le32(head))) continue;
     trusted = false;
+    // The entries after it name the chunks from the next in line: its own
+    // lies in the gap, named otherwise.
+    if (e.size > 0 && sizes_go_on(s, entries, k + 1, c)) {
+      const int64_t at = header_in_gap(e);
+      uint8_t there[kHeader];
+      if (at >= 0 && read_at(s.m, at, there, kHeader) == kHeader) {
+        found_at(e, at, le32(there + 4));
+        continue;
+      }
+    }
     if (sizes_go_on(s, entries, k + 1, c + 1)) {
       name(c++, e);
       continue;

@@ -956,6 +956,12 @@ TEST(MovieFile, ReadsFramesInAnyOrder) {
        .frames = 48, .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { relabel_as_audio(b, 30); }},
       {.name = "h264_chunk_named_for_audio", .codec = TestMovieCodec::H264, .width = 160, .height = 64,
        .frames = 48, .tolerance = 12, .shape = numbered_audio, .alter = [](Bytes& b) { relabel_as_audio(b, 30); }},
+      // The same after a cut across frame 10's chunk and 11's, where the
+      // entries' offsets no longer meet the chunks: the entries' sizes find
+      // it among the other stream's chunks, and the cut costs its own group.
+      {.name = "mpeg4_chunk_named_for_audio_after_a_cut", .codec = TestMovieCodec::Mpeg4, .width = 160,
+       .height = 64, .frames = 48, .tolerance = 12, .shape = numbered_audio,
+       .alter = [](Bytes& b) { relabel_as_audio(b, 30), cut_across(b, 10); }, .nothing = {10, 11}},
       // A file that begins with a picture predicted from one it lacks, as a
       // capture cut inside a group: its group gives nothing.
       {.name = "mpeg4_first_chunk_no_key", .codec = TestMovieCodec::Mpeg4, .width = 160, .height = 64, .frames = 36,
