@@ -93,15 +93,15 @@ bool read_chunk(MovieFile* f, size_t e, AVPacket* pkt, bool* damaged) {
   std::memset(pkt->data + got, 0, AV_INPUT_BUFFER_PADDING_SIZE);
   pkt->pos = p.offset;
   if (p.key) pkt->flags |= AV_PKT_FLAG_KEY;
+  if (f->stream_palette.empty()) return true;
   // The palette goes with the first picture of a decode, and again with the
   // first after a change.
-  bool changed = !f->palette_sent;
-  if (changed) f->palette = f->stream_palette;
-  changed = movie_palette_apply(&f->palette, map.palette_changes, f->palette_sent ? f->palette_at : INT64_MIN,
-                                p.offset) ||
-            changed;
+  const bool first = !f->palette_sent;
+  if (first) f->palette = f->stream_palette;
+  const bool changed =
+      movie_palette_apply(&f->palette, map.palette_changes, first ? INT64_MIN : f->palette_at, p.offset) || first;
   f->palette_at = p.offset;
-  if (changed && !f->palette.empty()) {
+  if (changed) {
     uint8_t* side = f->av->av_packet_new_side_data(pkt, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
     if (side != nullptr) std::memcpy(side, f->palette.data(), AVPALETTE_SIZE);
     f->palette_sent = side != nullptr;
@@ -116,7 +116,7 @@ bool picture_whole(const MovieFile* f, const AVPacket* pkt) {
   switch (f->picture_check) {
     case PictureCheck::None: return true;
     case PictureCheck::JpegScans: return jpeg_scans_whole(pkt->data, size);
-    case PictureCheck::Ffv1SliceCrcs: return ffv1_slices_whole(pkt->data, size);
+    case PictureCheck::Ffv1SliceCrcs: return ffv1_slices_whole(f->av, pkt->data, size);
   }
   return true;
 }

@@ -390,7 +390,7 @@ MovieFile* open_input(MovieFile* f, std::string* error) {
     f->picture_check = PictureCheck::JpegScans;
   }
   if (par->codec_id == AV_CODEC_ID_FFV1 && par->extradata != nullptr &&
-      ffv1_slice_crcs(par->extradata, static_cast<size_t>(par->extradata_size)))
+      ffv1_slice_crcs(f->av, par->extradata, static_cast<size_t>(par->extradata_size)))
     f->picture_check = PictureCheck::Ffv1SliceCrcs;
   // H.264 and MPEG-4 decoders conceal every block they could not read and
   // say so, MJPEG's refuses a picture it cannot read, and raw pictures are

@@ -9,6 +9,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/crc.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
@@ -35,6 +36,8 @@ constexpr size_t kMovieMaxAlloc = size_t{80} << 20;
   X(avutil, av_image_get_buffer_size)           \
   X(avutil, av_image_copy_to_buffer)            \
   X(avutil, av_image_fill_black)                \
+  X(avutil, av_crc_get_table)                   \
+  X(avutil, av_crc)                             \
   X(swscale, sws_getCachedContext)              \
   X(swscale, sws_scale)                         \
   X(swscale, sws_freeContext)                   \

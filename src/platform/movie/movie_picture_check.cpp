@@ -1,7 +1,6 @@
 #include "platform/movie/movie_picture_check.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 
 namespace {
@@ -39,22 +38,10 @@ struct JpegImage {
   bool whole() const { return !framed || coded == (1u << components) - 1; }
 };
 
-// CRC-32 with the IEEE polynomial, most significant bit first, from 0 and not
-// inverted: over a slice with its CRC appended, 0 where it holds.
-constexpr std::array<uint32_t, 256> kCrcTable = [] {
-  std::array<uint32_t, 256> t{};
-  for (uint32_t i = 0; i < 256; ++i) {
-    uint32_t c = i << 24;
-    for (int b = 0; b < 8; ++b) c = (c & 0x80000000u) != 0 ? c << 1 ^ 0x04C11DB7u : c << 1;
-    t[i] = c;
-  }
-  return t;
-}();
-
-uint32_t crc32(const uint8_t* data, size_t size) {
-  uint32_t crc = 0;
-  for (size_t i = 0; i < size; ++i) crc = crc << 8 ^ kCrcTable[(crc >> 24 ^ data[i]) & 0xFF];
-  return crc;
+// Over a slice, or the header data, with its CRC appended (the IEEE
+// polynomial, most significant bit first, from 0): 0 where it holds.
+bool crc_holds(const MovieApi* av, const uint8_t* data, size_t size) {
+  return av->av_crc(av->av_crc_get_table(AV_CRC_32_IEEE), 0, data, size) == 0;
 }
 
 uint32_t get_be24(const uint8_t* p) { return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]; }
@@ -227,10 +214,10 @@ bool jpeg_scans_whole(const uint8_t* data, size_t size) {
   return any_frame && image.whole();
 }
 
-bool ffv1_slice_crcs(const uint8_t* extradata, size_t size) {
+bool ffv1_slice_crcs(const MovieApi* av, const uint8_t* extradata, size_t size) {
   if (extradata == nullptr || size < 2 + 4) return false;
   // The header data ends in its own CRC, which the decoder checks.
-  if (crc32(extradata, size) != 0) return false;
+  if (!crc_holds(av, extradata, size)) return false;
   RangeDecoder c(extradata, size);
   uint8_t state[kContextSize];
   std::memset(state, 128, sizeof state);
@@ -268,12 +255,12 @@ bool ffv1_slice_crcs(const uint8_t* extradata, size_t size) {
   return ec > 0 && !c.lost();
 }
 
-bool ffv1_slices_whole(const uint8_t* data, size_t size) {
+bool ffv1_slices_whole(const MovieApi* av, const uint8_t* data, size_t size) {
   size_t left = size;
   for (size_t slices = 0; left > 0; ++slices) {
     if (left < kSliceTrailer || slices == kMaxSlices) return false;
     const size_t slice = get_be24(data + left - kSliceTrailer) + kSliceTrailer;
-    if (slice > left || crc32(data + left - slice, slice) != 0) return false;
+    if (slice > left || !crc_holds(av, data + left - slice, slice)) return false;
     left -= slice;
   }
   return size > 0;

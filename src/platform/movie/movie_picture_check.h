@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/movie/movie_library.h"
+
 // Whether each image in the bytes (an interlaced movie stores two, one a
 // field) has a frame header, and scans that code every component it
 // declares, the markers found as the decoder finds them. False also for
@@ -21,8 +23,8 @@ bool jpeg_scans_whole(const uint8_t* data, size_t size);
 // Whether an FFV1 stream's pictures carry slice CRCs, read from its header
 // data (the codec's extradata); false where it holds none, is of a version
 // without them, or cannot be read.
-bool ffv1_slice_crcs(const uint8_t* extradata, size_t size);
+bool ffv1_slice_crcs(const MovieApi* av, const uint8_t* extradata, size_t size);
 // Whether an FFV1 picture with slice CRCs is whole: its slices, each ending
 // in its size and CRC, tile it from its end to its start, and each one's CRC
 // holds.
-bool ffv1_slices_whole(const uint8_t* data, size_t size);
+bool ffv1_slices_whole(const MovieApi* av, const uint8_t* data, size_t size);
