@@ -152,10 +152,9 @@ int64_t chunk_with_header_at(const Found& s, int64_t at, size_t* hint) {
 
 // Bytes of the file read for the headers samples name: the first entries
 // mostly name chunks near each other, and the stretch of the file they name
-// (under each base an index's offsets may count from) is read in one call
-// where it is no longer than kSampleSpan; other headers are read apart, each
-// once for all the samples (the OpenDML index's and idx1's name the same
-// chunks).
+// under a base is read in one call where it is no longer than kSampleSpan
+// (and not held already); other headers are read apart, each once for all
+// the samples (the OpenDML index's and idx1's name the same chunks).
 struct SampleBytes {
   int64_t at = 0;
   std::vector<uint8_t> bytes;
@@ -186,19 +185,6 @@ struct SampleBytes {
   }
 };
 
-// Widens [*lo, *hi) to hold the headers the first kSample of this stream's
-// entries name, their offsets moved by `base`.
-void widen_to_first(const MovieChunkMap& m, const std::vector<MovieIndexEntry>& entries, int64_t base, int64_t* lo,
-                    int64_t* hi) {
-  size_t n = 0;
-  for (auto e = entries.begin(); e != entries.end() && n < kSample; ++e) {
-    if (!ours(m, e->name)) continue;
-    *lo = std::min(*lo, e->at + base);
-    *hi = std::max(*hi, e->at + base + kHeader);
-    ++n;
-  }
-}
-
 // How many of a sample of the stream's entries (the first few and a few
 // spread over the rest), their offsets moved by `base`, meet the headers
 // they name, of how many looked at.
@@ -210,9 +196,14 @@ std::pair<size_t, size_t> sample_meets(const MovieChunkMap& m, const std::vector
   std::vector<size_t> picks;
   for (size_t i = 0; i < own.size() && i < kSample; ++i) picks.push_back(i);
   for (size_t i = 1; own.size() > kSample && i <= kSample; ++i) picks.push_back(kSample + (own.size() - kSample) * i / (kSample + 1));
+  // The headers the first few name, read together where they lie near each
+  // other.
   int64_t lo = INT64_MAX;
   int64_t hi = INT64_MIN;
-  widen_to_first(m, entries, base, &lo, &hi);
+  for (size_t i = 0; i < own.size() && i < kSample; ++i) {
+    lo = std::min(lo, own[i]->at + base);
+    hi = std::max(hi, own[i]->at + base + kHeader);
+  }
   if (lo < hi) seen->read(m, lo, hi);
   size_t met = 0;
   size_t looked = 0;
@@ -373,16 +364,7 @@ bool chunk_index_open(MovieChunkMap* map, const MovieIndexPlaces* places) {
   MovieChunkMap& m = *map;
   std::vector<MovieIndexEntry> opendml = read_opendml(m, *places);
   std::vector<MovieIndexEntry> idx1 = read_idx1(m, *places);
-  // The headers the first entries name, under the OpenDML index and under
-  // each base idx1's offsets may count from, are read together where they
-  // lie near each other.
   SampleBytes seen;
-  int64_t lo = INT64_MAX;
-  int64_t hi = INT64_MIN;
-  widen_to_first(m, opendml, 0, &lo, &hi);
-  for (const int64_t base : idx1_bases(*places, idx1))
-    if (base >= 0) widen_to_first(m, idx1, base, &lo, &hi);
-  if (lo < hi) seen.read(m, lo, hi);
   const bool own = mostly_meets(m, opendml, 0, &seen);
   const int64_t base = idx1_base_by_header(m, *places, idx1, &seen);
   if (own) {
