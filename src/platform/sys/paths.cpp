@@ -160,10 +160,6 @@ bool sys_stored_path(const std::string& path, const std::string& dir, std::strin
   return true;
 }
 
-std::string sys_path_for_display(const std::string& path) {
-  return sys_is_host_path(path) ? sys_utf8_to_cp932(path) : path;
-}
-
 namespace {
 
 // Breaks text over lines of at most `columns` bytes: after a '/' where that
@@ -192,13 +188,6 @@ std::string break_lines(const std::string& text, size_t columns, CharBytes char_
 
 }  // namespace
 
-std::string sys_path_for_display(const std::string& path, size_t columns) {
-  const std::string text = sys_path_for_display(path);
-  return break_lines(text, columns, [&](size_t i) -> size_t {
-    return sys_is_cp932_lead(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
-  });
-}
-
 std::string sys_host_text_lines(const std::string& text, size_t columns) {
   return break_lines(text, columns, [&](size_t i) -> size_t {
     const unsigned char c = static_cast<unsigned char>(text[i]);
@@ -209,7 +198,7 @@ std::string sys_host_text_lines(const std::string& text, size_t columns) {
 
 std::string sys_path_lines(const std::string& path, size_t columns) {
   if (sys_is_host_path(path)) return sys_host_text_lines(path, columns);
-  return sys_cp932_to_utf8(sys_path_for_display(path, columns));
+  return sys_cp932_to_utf8(sys_cp932_text_lines(path, columns));
 }
 
 std::string sys_cp932_text_lines(const std::string& text, size_t columns) {

@@ -60,26 +60,22 @@ bool sys_path_to_cp932(const std::string& path, std::string& cp932);
 // keeps naming its file when the folder is moved or copied, and however deep
 // the folder lies. Only what lies below dir must be writable in CP932 then.
 bool sys_stored_path(const std::string& path, const std::string& dir, std::string& cp932);
-// A path as a CP932 text to show in a message; characters CP932 cannot write
-// become '?'.
-std::string sys_path_for_display(const std::string& path);
 // The columns a line of a message may take: a message box is as wide as its
 // longest line, and 80 columns keep it well inside the smallest screen.
 constexpr size_t kSysMessageColumns = 80;
-// The same, broken over lines of at most columns columns (a CP932 byte takes
-// one, so a double-byte character two): after a '/' where that leaves the
-// line at least half full, else between two characters.
-std::string sys_path_for_display(const std::string& path, size_t columns);
 // A host text (a file name as the file system writes it) broken over lines
-// the same way, a byte a column, never inside a UTF-8 character.
+// of at most columns columns, a byte a column: after a '/' where that leaves
+// the line at least half full, else between two characters, never inside a
+// UTF-8 character.
 std::string sys_host_text_lines(const std::string& text, size_t columns);
 // A path as the file system spells it, in UTF-8, to show in a message whose
 // subject is that very name: a letter CP932 cannot write (ü, é) shows as it
 // is, not as '?'. Broken over lines as above.
 std::string sys_path_lines(const std::string& path, size_t columns);
-// A CP932 text (a line quoted from a file) broken over lines of at most
-// columns columns the same way, never inside a double-byte character; the
-// line breaks it holds are kept.
+// A CP932 text (a line quoted from a file, a path the system stores) broken
+// over lines of at most columns columns the same way (a double-byte
+// character takes two), never inside a double-byte character; the line
+// breaks it holds are kept.
 std::string sys_cp932_text_lines(const std::string& text, size_t columns);
 // The folder holding the running program, "" when it cannot be read.
 std::string sys_executable_dir();
